@@ -1,0 +1,37 @@
+# Sourced by run.sh and test.sh: makes sure the Debian packages the build needs are installed.
+# As root it installs what is missing; otherwise it prints the exact command to run and fails.
+
+VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev"
+VELLORAN_TEST_PACKAGES="mdbtools"
+
+velloran_ensure_packages() {
+  local missing=()
+  local pkg
+  for pkg in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$pkg")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${missing[@]}" >/dev/null
+  else
+    echo "These packages are needed: ${missing[*]}"
+    echo "Install them with:"
+    echo "  sudo apt-get install ${missing[*]}"
+    exit 1
+  fi
+}
+
+# Configures (once) and builds a tree. $1 = build folder, the rest = extra CMake options.
+velloran_build() {
+  local dir=$1
+  shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  fi
+  cmake --build "$dir"
+}
