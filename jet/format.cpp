@@ -102,6 +102,8 @@ const char* ColumnTypeName(ColumnType type) {
     case ColumnType::kGuid: return "GUID";
     case ColumnType::kDecimal: return "Decimal";
     case ColumnType::kComplex: return "Complex";
+    case ColumnType::kUnknown0D: return "Binary0D";
+    case ColumnType::kUnknown11: return "Binary11";
   }
   return "Unknown";
 }

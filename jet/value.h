@@ -22,8 +22,10 @@ enum class ColumnType : uint8_t {
   kText = 0x0A,
   kOle = 0x0B,       // long binary
   kMemo = 0x0C,      // long text
+  kUnknown0D = 0x0D, // seen only in system tables; kept as bytes
   kGuid = 0x0F,      // replication ID
   kDecimal = 0x10,   // Jet 4 "numeric": 17 bytes
+  kUnknown11 = 0x11, // binary data of system tables (MSysAccessObjects); kept as bytes
   kComplex = 0x12,   // newer formats only; read as its 32-bit key
 };
 
