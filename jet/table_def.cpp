@@ -96,7 +96,7 @@ PhysicalIndex ParsePhysicalIndex(const Format& f, const uint8_t* p, uint32_t num
   q += 3 * f.index_max_key_columns;
   index.usage_map = Get32(q);
   index.root_page = Get32(q + 4);
-  index.flags = q[8];
+  index.flags = q[f.jet4() ? 12 : 8];  // Jet 4 keeps four more bytes before the flags
   return index;
 }
 
