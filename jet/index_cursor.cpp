@@ -1,0 +1,120 @@
+#include "jet/index_cursor.h"
+
+namespace jet {
+
+namespace {
+
+// Deeper trees than this cannot occur in a file of at most 2^24 pages; deeper means a cycle.
+constexpr int kMaxDepth = 32;
+
+}  // namespace
+
+Result<IndexPage> IndexCursor::ReadOwnedPage(uint32_t page) {
+  JET_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(pager_, page));
+  if (p.owner != owner_) {
+    return pager_.Corrupt(page, "the index page belongs to table definition " + std::to_string(p.owner) +
+                                    ", not " + std::to_string(owner_));
+  }
+  return p;
+}
+
+Result<IndexPage> IndexCursor::EdgeLeaf(bool leftmost) {
+  uint32_t page = root_;
+  for (int depth = 0; depth < kMaxDepth; ++depth) {
+    JET_ASSIGN_OR_RETURN(IndexPage p, ReadOwnedPage(page));
+    if (p.leaf()) return p;
+    if (leftmost) {
+      page = p.entries.empty() ? p.tail : p.entries.front().child_page;
+    } else {
+      page = p.tail != 0 ? p.tail : (p.entries.empty() ? 0 : p.entries.back().child_page);
+    }
+    if (page == 0) return pager_.Corrupt(p.number, "an intermediate index page has no children");
+  }
+  return pager_.Corrupt(root_, "the index tree is deeper than any real index (a cycle?)");
+}
+
+Result<bool> IndexCursor::StepLeaf(bool forward) {
+  // A chain longer than the file has pages can only be a cycle.
+  for (uint32_t steps = 0; steps <= pager_.page_count(); ++steps) {
+    uint32_t page = forward ? leaf_.next : leaf_.prev;
+    if (page == 0) return false;
+    JET_ASSIGN_OR_RETURN(leaf_, ReadOwnedPage(page));
+    if (!leaf_.leaf()) return pager_.Corrupt(page, "a leaf page's neighbour is not a leaf page");
+    if (!leaf_.entries.empty()) {
+      position_ = forward ? 0 : leaf_.entries.size() - 1;
+      return true;
+    }
+  }
+  return pager_.Corrupt(leaf_.number, "the index's leaf pages link in a cycle");
+}
+
+Result<bool> IndexCursor::Next() {
+  if (state_ == State::kAfterLast) return false;
+  if (state_ == State::kBeforeFirst) {
+    JET_ASSIGN_OR_RETURN(leaf_, EdgeLeaf(true));
+    if (!leaf_.entries.empty()) {
+      position_ = 0;
+      state_ = State::kOnEntry;
+      return true;
+    }
+  } else if (position_ + 1 < leaf_.entries.size()) {
+    ++position_;
+    return true;
+  }
+  JET_ASSIGN_OR_RETURN(bool more, StepLeaf(true));
+  state_ = more ? State::kOnEntry : State::kAfterLast;
+  return more;
+}
+
+Result<bool> IndexCursor::Prev() {
+  if (state_ == State::kBeforeFirst) return false;
+  if (state_ == State::kAfterLast) {
+    JET_ASSIGN_OR_RETURN(leaf_, EdgeLeaf(false));
+    if (!leaf_.entries.empty()) {
+      position_ = leaf_.entries.size() - 1;
+      state_ = State::kOnEntry;
+      return true;
+    }
+  } else if (position_ > 0) {
+    --position_;
+    return true;
+  }
+  JET_ASSIGN_OR_RETURN(bool more, StepLeaf(false));
+  state_ = more ? State::kOnEntry : State::kBeforeFirst;
+  return more;
+}
+
+Result<bool> IndexCursor::SeekAtOrAfter(const std::string& key) {
+  uint32_t page = root_;
+  for (int depth = 0; depth < kMaxDepth; ++depth) {
+    JET_ASSIGN_OR_RETURN(IndexPage p, ReadOwnedPage(page));
+    // The first entry whose key is not below `key`: on a leaf the answer, on an intermediate page
+    // the child whose subtree ends at or after `key`.
+    size_t i = 0;
+    while (i < p.entries.size() && CompareKeys(p.entries[i].key, key) < 0) ++i;
+    if (p.leaf()) {
+      leaf_ = std::move(p);
+      if (i < leaf_.entries.size()) {
+        position_ = i;
+        state_ = State::kOnEntry;
+        return true;
+      }
+      JET_ASSIGN_OR_RETURN(bool more, StepLeaf(true));
+      state_ = more ? State::kOnEntry : State::kAfterLast;
+      return more;
+    }
+    page = i < p.entries.size() ? p.entries[i].child_page : p.tail;
+    if (page == 0) {
+      state_ = State::kAfterLast;
+      return false;
+    }
+  }
+  return pager_.Corrupt(root_, "the index tree is deeper than any real index (a cycle?)");
+}
+
+Result<bool> IndexCursor::SeekEqual(const std::string& key) {
+  JET_ASSIGN_OR_RETURN(bool found, SeekAtOrAfter(key));
+  return found && CompareKeys(entry().key, key) == 0;
+}
+
+}  // namespace jet

@@ -1,0 +1,93 @@
+#include "jet/index_page.h"
+
+#include <cstring>
+
+#include "jet/bytes.h"
+
+namespace jet {
+
+namespace {
+
+constexpr uint32_t kRowPointerSize = 4;
+constexpr uint32_t kChildPointerSize = 4;
+
+struct IndexPageHeader {
+  uint32_t prev_offset, next_offset, tail_offset, prefix_offset;
+};
+
+IndexPageHeader HeaderLayout(const Format& format) {
+  if (format.jet4()) return {12, 16, 20, 24};
+  return {8, 12, 16, 20};
+}
+
+// Splits the stored bytes of one entry into its parts. `bytes` is the full entry (prefix restored).
+Status SplitEntry(Pager& pager, uint32_t page, bool leaf, const std::string& bytes, IndexEntry* entry) {
+  uint32_t tail = kRowPointerSize + (leaf ? 0 : kChildPointerSize);
+  if (bytes.size() < tail) return pager.Corrupt(page, "an index entry is too short to hold its pointers");
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - tail;
+  entry->key.assign(bytes, 0, bytes.size() - tail);
+  entry->data_page = Get24BigEndian(p);
+  entry->data_row = p[3];
+  if (!leaf) entry->child_page = Get32BigEndian(p + kRowPointerSize);
+  return Status::Ok();
+}
+
+}  // namespace
+
+int CompareKeys(const std::string& a, const std::string& b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
+  if (c != 0) return c;
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+int IndexEntry::Compare(const std::string& other_key, uint32_t other_page, uint8_t other_row) const {
+  int c = CompareKeys(key, other_key);
+  if (c != 0) return c;
+  if (data_page != other_page) return data_page < other_page ? -1 : 1;
+  if (data_row != other_row) return data_row < other_row ? -1 : 1;
+  return 0;
+}
+
+Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page) {
+  const Format& format = pager.format();
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(page));
+  if (data[0] != kPageIndexLeaf && data[0] != kPageIndexIntermediate) {
+    return pager.Corrupt(page, "expected an index page but found page type " + std::to_string(data[0]));
+  }
+  IndexPageHeader layout = HeaderLayout(format);
+  IndexPage result;
+  result.number = page;
+  result.type = data[0];
+  result.owner = Get32(data + 4);
+  result.prev = Get32(data + layout.prev_offset);
+  result.next = Get32(data + layout.next_offset);
+  result.tail = Get32(data + layout.tail_offset);
+  // Jet 3 keeps the prefix length in one byte (the next holds unrelated flags); Jet 4 in two.
+  result.prefix_length = format.jet4() ? Get16(data + layout.prefix_offset) : data[layout.prefix_offset];
+  const uint32_t start = format.index_entries_start;
+  const uint32_t mask_length = start - format.index_entry_mask;
+  std::string first;
+  uint32_t entry_start = 0;
+  for (uint32_t bit = 0; bit < mask_length * 8; ++bit) {
+    if (!((data[format.index_entry_mask + bit / 8] >> (bit % 8)) & 1)) continue;
+    uint32_t entry_end = bit;  // a set bit marks the offset just past an entry
+    if (start + entry_end > format.page_size) return pager.Corrupt(page, "an index entry runs past the end of the page");
+    std::string bytes(reinterpret_cast<const char*>(data + start + entry_start), entry_end - entry_start);
+    if (result.entries.empty()) {
+      if (result.prefix_length > bytes.size()) {
+        return pager.Corrupt(page, "the shared key prefix is longer than the page's first entry");
+      }
+      first = bytes;
+    } else {
+      bytes.insert(0, first, 0, result.prefix_length);
+    }
+    IndexEntry entry;
+    JET_RETURN_IF_ERROR(SplitEntry(pager, page, result.leaf(), bytes, &entry));
+    result.entries.push_back(std::move(entry));
+    entry_start = entry_end;
+  }
+  return result;
+}
+
+}  // namespace jet

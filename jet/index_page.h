@@ -1,0 +1,50 @@
+// Index pages: the nodes of an index's B-tree.
+//
+// Leaf pages (type 4) hold entries = key + row pointer (data page, 3 bytes big-endian; row, 1 byte).
+// Intermediate pages (type 3) add the child page (4 bytes big-endian); an intermediate entry carries
+// the last entry of its child's subtree, and the "tail" page is one more child after the last
+// entry. A bitmask marks where each entry ends; every entry after the first omits the prefix that
+// all entries of the page share. Pages of one level are linked through prev/next.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "jet/pager.h"
+#include "jet/status.h"
+
+namespace jet {
+
+struct IndexEntry {
+  std::string key;          // the key bytes, without the row pointer
+  uint32_t data_page = 0;
+  uint8_t data_row = 0;
+  uint32_t child_page = 0;  // intermediate pages only
+
+  // Entries order by key bytes, then by row pointer (which is why the pointer is big-endian).
+  int Compare(const std::string& other_key, uint32_t other_page, uint8_t other_row) const;
+  int Compare(const IndexEntry& other) const { return Compare(other.key, other.data_page, other.data_row); }
+};
+
+struct IndexPage {
+  uint32_t number = 0;
+  uint8_t type = 0;
+  uint32_t owner = 0;  // the table definition's page
+  uint32_t prev = 0;
+  uint32_t next = 0;
+  uint32_t tail = 0;
+  uint16_t prefix_length = 0;
+  std::vector<IndexEntry> entries;
+
+  bool leaf() const { return type == kPageIndexLeaf; }
+};
+
+// Reads and decodes an index page; fails when the page is not an index page or its entries do
+// not fit it.
+Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page);
+
+// Unsigned lexicographic comparison of key bytes: <0, 0, >0.
+int CompareKeys(const std::string& a, const std::string& b);
+
+}  // namespace jet
