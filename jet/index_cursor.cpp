@@ -1,5 +1,7 @@
 #include "jet/index_cursor.h"
 
+#include <algorithm>
+
 namespace jet {
 
 namespace {
@@ -9,20 +11,25 @@ constexpr int kMaxDepth = 32;
 
 }  // namespace
 
-Result<IndexPage> IndexCursor::ReadOwnedPage(uint32_t page) {
+Result<IndexCursor::PageRef> IndexCursor::ReadOwnedPage(uint32_t page) {
+  auto found = decoded_.find(page);
+  if (found != decoded_.end()) return found->second;
   JET_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(pager_, page));
   if (p.owner != owner_) {
     return pager_.Corrupt(page, "the index page belongs to table definition " + std::to_string(p.owner) +
                                     ", not " + std::to_string(owner_));
   }
-  return p;
+  PageRef ref = std::make_shared<const IndexPage>(std::move(p));
+  decoded_.emplace(page, ref);
+  return ref;
 }
 
-Result<IndexPage> IndexCursor::EdgeLeaf(bool leftmost) {
+Result<IndexCursor::PageRef> IndexCursor::EdgeLeaf(bool leftmost) {
   uint32_t page = root_;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
-    JET_ASSIGN_OR_RETURN(IndexPage p, ReadOwnedPage(page));
-    if (p.leaf()) return p;
+    JET_ASSIGN_OR_RETURN(PageRef ref, ReadOwnedPage(page));
+    const IndexPage& p = *ref;
+    if (p.leaf()) return ref;
     if (leftmost) {
       page = p.entries.empty() ? p.tail : p.entries.front().child_page;
     } else {
@@ -36,28 +43,28 @@ Result<IndexPage> IndexCursor::EdgeLeaf(bool leftmost) {
 Result<bool> IndexCursor::StepLeaf(bool forward) {
   // A chain longer than the file has pages can only be a cycle.
   for (uint32_t steps = 0; steps <= pager_.page_count(); ++steps) {
-    uint32_t page = forward ? leaf_.next : leaf_.prev;
+    uint32_t page = forward ? leaf_->next : leaf_->prev;
     if (page == 0) return false;
     JET_ASSIGN_OR_RETURN(leaf_, ReadOwnedPage(page));
-    if (!leaf_.leaf()) return pager_.Corrupt(page, "a leaf page's neighbour is not a leaf page");
-    if (!leaf_.entries.empty()) {
-      position_ = forward ? 0 : leaf_.entries.size() - 1;
+    if (!leaf_->leaf()) return pager_.Corrupt(page, "a leaf page's neighbour is not a leaf page");
+    if (!leaf_->entries.empty()) {
+      position_ = forward ? 0 : leaf_->entries.size() - 1;
       return true;
     }
   }
-  return pager_.Corrupt(leaf_.number, "the index's leaf pages link in a cycle");
+  return pager_.Corrupt(leaf_->number, "the index's leaf pages link in a cycle");
 }
 
 Result<bool> IndexCursor::Next() {
   if (state_ == State::kAfterLast) return false;
   if (state_ == State::kBeforeFirst) {
     JET_ASSIGN_OR_RETURN(leaf_, EdgeLeaf(true));
-    if (!leaf_.entries.empty()) {
+    if (!leaf_->entries.empty()) {
       position_ = 0;
       state_ = State::kOnEntry;
       return true;
     }
-  } else if (position_ + 1 < leaf_.entries.size()) {
+  } else if (position_ + 1 < leaf_->entries.size()) {
     ++position_;
     return true;
   }
@@ -70,8 +77,8 @@ Result<bool> IndexCursor::Prev() {
   if (state_ == State::kBeforeFirst) return false;
   if (state_ == State::kAfterLast) {
     JET_ASSIGN_OR_RETURN(leaf_, EdgeLeaf(false));
-    if (!leaf_.entries.empty()) {
-      position_ = leaf_.entries.size() - 1;
+    if (!leaf_->entries.empty()) {
+      position_ = leaf_->entries.size() - 1;
       state_ = State::kOnEntry;
       return true;
     }
@@ -87,14 +94,16 @@ Result<bool> IndexCursor::Prev() {
 Result<bool> IndexCursor::SeekAtOrAfter(const std::string& key) {
   uint32_t page = root_;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
-    JET_ASSIGN_OR_RETURN(IndexPage p, ReadOwnedPage(page));
+    JET_ASSIGN_OR_RETURN(PageRef ref, ReadOwnedPage(page));
+    const IndexPage& p = *ref;
     // The first entry whose key is not below `key`: on a leaf the answer, on an intermediate page
     // the child whose subtree ends at or after `key`.
-    size_t i = 0;
-    while (i < p.entries.size() && CompareKeys(p.entries[i].key, key) < 0) ++i;
+    auto at_or_after = std::partition_point(p.entries.begin(), p.entries.end(),
+                                            [&](const IndexEntry& e) { return CompareKeys(e.key, key) < 0; });
+    size_t i = static_cast<size_t>(at_or_after - p.entries.begin());
     if (p.leaf()) {
-      leaf_ = std::move(p);
-      if (i < leaf_.entries.size()) {
+      leaf_ = ref;
+      if (i < leaf_->entries.size()) {
         position_ = i;
         state_ = State::kOnEntry;
         return true;

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "jet/index_page.h"
 #include "jet/pager.h"
@@ -34,15 +36,18 @@ class IndexCursor {
   Result<bool> SeekEqual(const std::string& key);
 
   // The current entry; only valid after a call that returned true.
-  const IndexEntry& entry() const { return leaf_.entries[position_]; }
+  const IndexEntry& entry() const { return leaf_->entries[position_]; }
   RowId row() const { return {entry().data_page, entry().data_row}; }
 
  private:
   enum class State { kBeforeFirst, kOnEntry, kAfterLast };
 
-  Result<IndexPage> ReadOwnedPage(uint32_t page);
+  using PageRef = std::shared_ptr<const IndexPage>;
+
+  // Decoded pages are kept for the cursor's life: seeks descend through the same upper pages.
+  Result<PageRef> ReadOwnedPage(uint32_t page);
   // Descends from the root to the leftmost (or rightmost) leaf.
-  Result<IndexPage> EdgeLeaf(bool leftmost);
+  Result<PageRef> EdgeLeaf(bool leftmost);
   // Steps to the neighbouring non-empty leaf; false when there is none.
   Result<bool> StepLeaf(bool forward);
 
@@ -50,8 +55,9 @@ class IndexCursor {
   uint32_t owner_;
   uint32_t root_;
   State state_ = State::kBeforeFirst;
-  IndexPage leaf_;
+  PageRef leaf_;
   size_t position_ = 0;
+  std::unordered_map<uint32_t, PageRef> decoded_;
 };
 
 }  // namespace jet
