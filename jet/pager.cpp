@@ -1,5 +1,8 @@
 #include "jet/pager.h"
 
+#include "jet/file_lock.h"
+#include "jet/journal.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,38 +33,117 @@ Status ReadFully(int fd, const std::string& path, uint8_t* out, size_t length, o
   return Status::Ok();
 }
 
+int64_t ModificationStamp(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec + st.st_size;
+}
+
 }  // namespace
 
 Pager::~Pager() {
   if (fd_ >= 0) close(fd_);
 }
 
-Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return IoError(path, "cannot open the file");
+Status Pager::LoadHeader(uint64_t file_size) {
+  if (file_size < 2048) {
+    return Error(ErrorCode::kNotDatabase, path_ + ": not an Access database (the file is only " +
+                                              std::to_string(file_size) + " bytes long)");
+  }
+  uint8_t first[4096];
+  size_t first_length = file_size < 4096 ? static_cast<size_t>(file_size) : 4096;
+  JET_RETURN_IF_ERROR(ReadFully(fd_, path_, first, first_length, 0));
+  JET_ASSIGN_OR_RETURN(header_, DecodeHeader(first, first_length, path_));
+  format_ = &Format::For(header_.version);
+  uint64_t pages = file_size / format_->page_size;
+  if (pages > 0xFFFFFF) {
+    return Error(ErrorCode::kUnsupported, path_ + ": the file is larger than an Access database can be");
+  }
+  page_count_ = static_cast<uint32_t>(pages);
+  committed_page_count_ = page_count_;
+  cache_.clear();
+  cache_.resize(page_count_);
+  ++generation_;
+  return Status::Ok();
+}
+
+// A journal beside the database whose writer is gone holds the undo of a change cut short.
+Status Pager::RecoverIfHot() {
+  if (access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
+  if (!writable_) {
+    JET_ASSIGN_OR_RETURN(bool live, WriterLockHeldElsewhere(fd_, path_));
+    if (live) return Status::Ok();  // its writer is at work; the data lock keeps us off its pages
+  }
+  int fd = writable_ ? fd_ : ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    return Error(ErrorCode::kReadOnly, path_ + ": a change to the database was cut short and must be undone, "
+                                              "which needs write access to the file and its folder; open it once with write access");
+  }
+  Status status = writable_ ? Status::Ok() : AcquireWriterLock(fd, path_);
+  bool recovered = false;
+  if (status.ok()) status = RecoverJournal(path_, fd, Format::For(header_.version).page_size, &recovered);
+  if (!writable_) close(fd);  // closing drops its locks
+  return status;
+}
+
+Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode) {
+  bool writable = mode == Mode::kReadWrite;
+  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) {
+    if (writable && (errno == EACCES || errno == EROFS)) {
+      return Error(ErrorCode::kReadOnly, path + ": the file cannot be changed (it is read-only or on a read-only disk)");
+    }
+    return IoError(path, "cannot open the file");
+  }
   std::unique_ptr<Pager> pager(new Pager(path, fd));
+  pager->writable_ = writable;
   struct stat st;
   if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's size");
   if (!S_ISREG(st.st_mode)) return Error(ErrorCode::kNotDatabase, path + ": not a regular file");
-  if (st.st_size < 2048) {
-    return Error(ErrorCode::kNotDatabase, path + ": not an Access database (the file is only " +
-                                              std::to_string(st.st_size) + " bytes long)");
+  if (writable) {
+    JET_RETURN_IF_ERROR(CheckAccessLockFile(path));
+    JET_RETURN_IF_ERROR(AcquireWriterLock(fd, path));
   }
-  uint8_t first[4096];
-  size_t first_length = st.st_size < 4096 ? static_cast<size_t>(st.st_size) : 4096;
-  JET_RETURN_IF_ERROR(ReadFully(fd, path, first, first_length, 0));
-  JET_ASSIGN_OR_RETURN(pager->header_, DecodeHeader(first, first_length, path));
-  pager->format_ = &Format::For(pager->header_.version);
-  uint64_t pages = static_cast<uint64_t>(st.st_size) / pager->format_->page_size;
-  if (pages > 0xFFFFFF) {
-    return Error(ErrorCode::kUnsupported, path + ": the file is larger than an Access database can be");
+  JET_RETURN_IF_ERROR(pager->LoadHeader(static_cast<uint64_t>(st.st_size)));
+  if (writable && !pager->format().jet4()) {
+    return Error(ErrorCode::kReadOnly, path + ": Access 97 databases can be read but not changed; convert it to "
+                                              "Access 2000 format in Access to change it here");
   }
-  pager->page_count_ = static_cast<uint32_t>(pages);
-  pager->cache_.resize(pager->page_count_);
+  JET_RETURN_IF_ERROR(pager->RecoverIfHot());
+  if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's size");
+  JET_RETURN_IF_ERROR(pager->LoadHeader(static_cast<uint64_t>(st.st_size)));
+  pager->file_stamp_ = ModificationStamp(st);
   return pager;
 }
 
+Status Pager::BeginRead() {
+  if (writable_) return Status::Ok();  // the writer lock already keeps every other writer out
+  if (read_depth_++ > 0) return Status::Ok();
+  Status locked = AcquireDataLock(fd_, path_, LockKind::kShared, 10000);
+  if (!locked.ok()) {
+    --read_depth_;
+    return locked;
+  }
+  struct stat st;
+  Status status = fstat(fd_, &st) == 0 ? Status::Ok() : IoError(path_, "cannot read the file's size");
+  if (status.ok() && ModificationStamp(st) != file_stamp_) {
+    status = RecoverIfHot();
+    if (status.ok() && fstat(fd_, &st) != 0) status = IoError(path_, "cannot read the file's size");
+    if (status.ok()) status = LoadHeader(static_cast<uint64_t>(st.st_size));
+    if (status.ok()) file_stamp_ = ModificationStamp(st);
+  }
+  if (!status.ok()) EndRead();
+  return status;
+}
+
+void Pager::EndRead() {
+  if (writable_ || read_depth_ == 0) return;
+  if (--read_depth_ == 0) ReleaseDataLock(fd_);
+}
+
 Result<const uint8_t*> Pager::ReadPage(uint32_t page) {
+  if (in_write_) {
+    auto found = dirty_.find(page);
+    if (found != dirty_.end()) return static_cast<const uint8_t*>(found->second.get());
+  }
   if (page >= page_count_) {
     return Corrupt(page, "the page lies past the end of the file (" + std::to_string(page_count_) + " pages)");
   }
@@ -85,6 +167,112 @@ Result<const uint8_t*> Pager::ReadPageOfType(uint32_t page, uint8_t type, const 
 
 Error Pager::Corrupt(uint32_t page, const std::string& what) const {
   return Error(ErrorCode::kCorrupt, path_ + ", page " + std::to_string(page) + ": " + what);
+}
+
+}  // namespace jet
+
+namespace jet {
+
+namespace {
+Pager::CommitHook commit_hook = nullptr;
+void AtCommitStep(const char* step) {
+  if (commit_hook != nullptr) commit_hook(step);
+}
+}  // namespace
+
+void Pager::SetCommitHookForTesting(CommitHook hook) { commit_hook = hook; }
+
+Status Pager::BeginWrite() {
+  if (!writable_) return Error(ErrorCode::kReadOnly, path_ + ": the database was opened read-only");
+  if (in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a write is already in progress");
+  in_write_ = true;
+  committed_page_count_ = page_count_;
+  return Status::Ok();
+}
+
+Result<uint8_t*> Pager::MutablePage(uint32_t page) {
+  if (!in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a page was changed outside a write");
+  auto found = dirty_.find(page);
+  if (found != dirty_.end()) return found->second.get();
+  JET_ASSIGN_OR_RETURN(const uint8_t* current, ReadPage(page));
+  auto copy = std::make_unique<uint8_t[]>(page_size());
+  std::memcpy(copy.get(), current, page_size());
+  uint8_t* bytes = copy.get();
+  dirty_.emplace(page, std::move(copy));
+  ++generation_;
+  return bytes;
+}
+
+Result<uint32_t> Pager::AppendPage() {
+  if (!in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a page was added outside a write");
+  if (page_count_ >= 0xFFFFFF) return Error(ErrorCode::kUnsupported, path_ + ": the database is full");
+  uint32_t page = page_count_++;
+  auto bytes = std::make_unique<uint8_t[]>(page_size());
+  std::memset(bytes.get(), 0, page_size());
+  dirty_.emplace(page, std::move(bytes));
+  ++generation_;
+  return page;
+}
+
+Status Pager::WriteDirtyPages() {
+  for (const auto& [page, bytes] : dirty_) {
+    const uint8_t* p = bytes.get();
+    size_t done = 0;
+    off_t offset = static_cast<off_t>(page) * page_size();
+    while (done < page_size()) {
+      ssize_t n = pwrite(fd_, p + done, page_size() - done, offset + static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return IoError(path_, "cannot write page " + std::to_string(page));
+      done += static_cast<size_t>(n);
+    }
+    AtCommitStep("page written");
+  }
+  if (fdatasync(fd_) != 0) return IoError(path_, "cannot make the change durable");
+  AtCommitStep("pages synced");
+  return Status::Ok();
+}
+
+Status Pager::Commit() {
+  if (!in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": commit without a write");
+  if (dirty_.empty()) {
+    in_write_ = false;
+    return Status::Ok();
+  }
+  // 1. The undo of every page this write overwrites, durable before the file changes.
+  JET_ASSIGN_OR_RETURN(auto journal, JournalWriter::Create(path_, page_size(), committed_page_count_));
+  for (const auto& [page, bytes] : dirty_) {
+    if (page >= committed_page_count_) continue;  // added pages are undone by cutting the file
+    bool loaded = page < cache_.size() && cache_[page] != nullptr;
+    if (!loaded) {
+      auto buffer = std::make_unique<uint8_t[]>(page_size());
+      JET_RETURN_IF_ERROR(ReadFully(fd_, path_, buffer.get(), page_size(), static_cast<off_t>(page) * page_size()));
+      cache_[page] = std::move(buffer);
+    }
+    JET_RETURN_IF_ERROR(journal->Append(page, cache_[page].get()));
+  }
+  JET_RETURN_IF_ERROR(journal->Sync());
+  AtCommitStep("journal synced");
+  // 2. The new pages, with readers kept out while they land.
+  JET_RETURN_IF_ERROR(AcquireDataLock(fd_, path_, LockKind::kExclusive, 10000));
+  Status written = WriteDirtyPages();
+  // 3. Removing the journal is the commit point.
+  if (written.ok()) written = RemoveJournal(path_);
+  ReleaseDataLock(fd_);
+  if (!written.ok()) return written;  // the journal stays and undoes the write at the next open
+  cache_.resize(page_count_);
+  for (auto& [page, bytes] : dirty_) cache_[page] = std::move(bytes);
+  dirty_.clear();
+  in_write_ = false;
+  committed_page_count_ = page_count_;
+  ++generation_;
+  return Status::Ok();
+}
+
+void Pager::Rollback() {
+  dirty_.clear();
+  page_count_ = committed_page_count_;
+  in_write_ = false;
+  ++generation_;
 }
 
 }  // namespace jet

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/format.h"
@@ -20,8 +21,15 @@ class Pager {
   Pager(const Pager&) = delete;
   Pager& operator=(const Pager&) = delete;
 
-  // Opens `path` for reading and decodes its header.
-  static Result<std::unique_ptr<Pager>> Open(const std::string& path);
+  enum class Mode { kReadOnly, kReadWrite };
+
+  // Opens `path` and decodes its header. A writable open takes the writer lock (kLocked when
+  // another handle writes the database or Access has it open). Either kind of open first undoes
+  // an unfinished change left by a crashed writer; a read-only open that cannot (the file is not
+  // writable) fails with a message that says so.
+  static Result<std::unique_ptr<Pager>> Open(const std::string& path, Mode mode = Mode::kReadOnly);
+
+  bool writable() const { return writable_; }
 
   const std::string& path() const { return path_; }
   const Format& format() const { return *format_; }
@@ -29,7 +37,8 @@ class Pager {
   uint32_t page_size() const { return format_->page_size; }
   uint32_t page_count() const { return page_count_; }
 
-  // The bytes of `page` (page_size of them), valid for the pager's lifetime.
+  // The bytes of `page` (page_size of them): inside a write, as the write has made them. Valid
+  // until the next MutablePage, AppendPage, Commit or Rollback.
   Result<const uint8_t*> ReadPage(uint32_t page);
   // ReadPage plus a check of the page's type byte.
   Result<const uint8_t*> ReadPageOfType(uint32_t page, uint8_t type, const char* what);
@@ -37,15 +46,64 @@ class Pager {
   // An error that names this file and `page`.
   Error Corrupt(uint32_t page, const std::string& what) const;
 
+  // Writing. Every page a write changes (MutablePage) or adds (AppendPage) stays in memory, and is
+  // what ReadPage returns, until Commit makes all of them durable at once or Rollback forgets
+  // them. One write at a time.
+  Status BeginWrite();
+  bool in_write() const { return in_write_; }
+  Result<uint8_t*> MutablePage(uint32_t page);
+  // A zero-filled page added at the end of the file; returns its number.
+  Result<uint32_t> AppendPage();
+  Status Commit();
+  void Rollback();
+
+  // Testing aid: called at each step of a commit ("journal synced", "page written", "pages
+  // synced") so that a test can end the process there and prove the next open undoes the write.
+  using CommitHook = void (*)(const char* step);
+  static void SetCommitHookForTesting(CommitHook hook);
+
+  // Changes whenever pages may have changed (a write, a commit, a rollback, a refresh), so that
+  // callers holding decoded pages know to drop them.
+  uint64_t generation() const { return generation_; }
+
+  // For readers: takes the shared data lock (so no commit is copied into the file meanwhile) and
+  // drops cached pages when another handle has changed the file since they were read.
+  Status BeginRead();
+  void EndRead();
+
  private:
   Pager(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  Status LoadHeader(uint64_t file_size);
+  Status RecoverIfHot();
+  Status WriteDirtyPages();
 
   std::string path_;
   int fd_ = -1;
   const Format* format_ = nullptr;
   DatabaseHeader header_;
   uint32_t page_count_ = 0;
-  std::vector<std::unique_ptr<uint8_t[]>> cache_;  // by page number, loaded on first use
+  std::vector<std::unique_ptr<uint8_t[]>> cache_;  // committed pages by number, loaded on first use
+  bool writable_ = false;
+  bool in_write_ = false;
+  uint32_t committed_page_count_ = 0;
+  std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> dirty_;  // pages the current write changed
+  uint64_t generation_ = 0;
+  int64_t file_stamp_ = 0;  // the file's modification time when the cache was filled
+  int read_depth_ = 0;
+};
+
+// Holds a pager's read lock for a scope.
+class ReadScope {
+ public:
+  explicit ReadScope(Pager& pager) : pager_(pager), status_(pager.BeginRead()) {}
+  ~ReadScope() {
+    if (status_.ok()) pager_.EndRead();
+  }
+  const Status& status() const { return status_; }
+
+ private:
+  Pager& pager_;
+  Status status_;
 };
 
 }  // namespace jet

@@ -1,0 +1,89 @@
+#include "jet/file_lock.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace jet {
+
+namespace {
+
+// Past the 2 GiB an Access file can reach.
+constexpr off_t kWriterLockByte = 0x80000000LL;
+constexpr off_t kDataLockByte = 0x80000001LL;
+
+struct flock LockRange(short type, off_t start, off_t length) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = length;
+  return fl;
+}
+
+Error InUse(const std::string& path) {
+  return Error(ErrorCode::kLocked, path + ": the database is in use by another program that is changing it; try again when it has finished");
+}
+
+}  // namespace
+
+Status AcquireWriterLock(int fd, const std::string& path) {
+  struct flock fl = LockRange(F_WRLCK, kWriterLockByte, 1);
+  if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return Status::Ok();
+  if (errno == EAGAIN || errno == EACCES) return InUse(path);
+  return Error(ErrorCode::kIo, path + ": cannot lock the database (" + std::strerror(errno) + ")");
+}
+
+Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path) {
+  struct flock fl = LockRange(F_WRLCK, kWriterLockByte, 1);
+  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) {
+    return Error(ErrorCode::kIo, path + ": cannot test the database's lock (" + std::strerror(errno) + ")");
+  }
+  return fl.l_type != F_UNLCK;
+}
+
+Status AcquireDataLock(int fd, const std::string& path, LockKind kind, int timeout_ms) {
+  struct flock fl = LockRange(kind == LockKind::kShared ? F_RDLCK : F_WRLCK, kDataLockByte, 1);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (true) {
+    if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return Status::Ok();
+    if (errno != EAGAIN && errno != EACCES) {
+      return Error(ErrorCode::kIo, path + ": cannot lock the database (" + std::strerror(errno) + ")");
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return InUse(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+void ReleaseDataLock(int fd) {
+  struct flock fl = LockRange(F_UNLCK, kDataLockByte, 1);
+  fcntl(fd, F_OFD_SETLK, &fl);
+}
+
+Status CheckAccessLockFile(const std::string& database_path) {
+  std::string stem = database_path;
+  size_t dot = stem.find_last_of('.');
+  size_t slash = stem.find_last_of('/');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) stem.resize(dot);
+  for (const char* extension : {".ldb", ".laccdb"}) {
+    std::string lock_path = stem + extension;
+    int fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    // A lock file left behind by a program that ended holds no locks: it is ignored.
+    struct flock fl = LockRange(F_WRLCK, 0, 0);
+    bool held = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    close(fd);
+    if (held) {
+      return Error(ErrorCode::kLocked, database_path + ": the database is open in Access or another program (" + lock_path +
+                                           " is in use); close it there and try again");
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace jet

@@ -1,0 +1,32 @@
+// Locks that keep writers of one database apart and keep readers from seeing a change half made.
+//
+// The locks are open-file-description byte-range locks on the database file itself, on bytes past
+// anything an Access file can hold, so they need no extra file, vanish with a crashed process and
+// are per open file (two handles in one process exclude each other like two processes do):
+//   writer byte  held exclusively by the one handle that may write, for as long as it is open;
+//   data byte    held shared by a reader while it reads, and exclusively by the writer while it
+//                copies a committed change into the file.
+#pragma once
+
+#include <string>
+
+#include "jet/status.h"
+
+namespace jet {
+
+enum class LockKind { kShared, kExclusive };
+
+// Tries to take the writer lock on `fd`; kLocked names the file when another handle holds it.
+Status AcquireWriterLock(int fd, const std::string& path);
+// True when some other handle holds the writer lock (used to tell a live journal from a hot one).
+Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path);
+
+// Takes the data lock, waiting up to `timeout_ms` for the other side; kLocked on time-out.
+Status AcquireDataLock(int fd, const std::string& path, LockKind kind, int timeout_ms);
+void ReleaseDataLock(int fd);
+
+// An Access lock file (.ldb/.laccdb) beside `database_path` in which some program holds a lock
+// means Access (or a program acting like it) has the database open. Returns kLocked then.
+Status CheckAccessLockFile(const std::string& database_path);
+
+}  // namespace jet

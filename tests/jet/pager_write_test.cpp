@@ -1,0 +1,179 @@
+// Writes through the pager: a committed write is durable, a rolled-back one leaves no trace, a
+// crash at any step of a commit leaves the file exactly as before it (the next open undoes it),
+// and only one handle may write a database at a time.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "jet/journal.h"
+#include "jet/pager.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using jet::Pager;
+using velloran_test::ScratchDir;
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Changes a few existing pages and adds two; returns the number of the first added page.
+uint32_t ScribbleOnPages(Pager& pager) {
+  EXPECT_TRUE(pager.BeginWrite().ok());
+  for (uint32_t page : {3u, 7u, 11u}) {
+    uint8_t* bytes = pager.MutablePage(page).value();
+    std::memset(bytes + 100, static_cast<int>(page), 200);
+  }
+  uint32_t first = pager.AppendPage().value();
+  pager.MutablePage(first).value()[0] = 0x01;
+  pager.AppendPage().value();
+  return first;
+}
+
+TEST(PagerWrite, CommittedPagesAreDurableAndRolledBackOnesLeaveNoTrace) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  std::string original = FileBytes(path);
+  uint32_t pages_before = 0;
+  {
+    auto pager = Pager::Open(path, Pager::Mode::kReadWrite);
+    ASSERT_TRUE(pager.ok()) << pager.error().message();
+    pages_before = pager.value()->page_count();
+    ScribbleOnPages(*pager.value());
+    // Inside the write, readers of this handle see the new pages; the file does not yet.
+    EXPECT_EQ(pager.value()->ReadPage(7).value()[150], 7);
+    EXPECT_EQ(FileBytes(path), original);
+    pager.value()->Rollback();
+    EXPECT_EQ(pager.value()->page_count(), pages_before);
+    EXPECT_EQ(pager.value()->ReadPage(7).value()[150], static_cast<uint8_t>(original[7 * 4096 + 150]));
+    EXPECT_EQ(FileBytes(path), original);
+
+    uint32_t added = ScribbleOnPages(*pager.value());
+    ASSERT_TRUE(pager.value()->Commit().ok());
+    EXPECT_EQ(added, pages_before);
+    EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
+  }
+  auto reread = Pager::Open(path);
+  ASSERT_TRUE(reread.ok());
+  EXPECT_EQ(reread.value()->page_count(), pages_before + 2);
+  EXPECT_EQ(reread.value()->ReadPage(11).value()[299], 11);
+  EXPECT_EQ(reread.value()->ReadPage(pages_before).value()[0], 0x01);
+  EXPECT_FALSE(reread.value()->BeginWrite().ok()) << "a read-only handle must refuse to write";
+}
+
+int crash_countdown = 0;
+void CrashAtStep(const char*) {
+  if (--crash_countdown == 0) _exit(0);  // like a power cut: no destructors, no cleanup
+}
+
+// Runs a write in a child process that dies at the `step`-th commit step.
+void WriteAndDieAtStep(const std::string& path, int step) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    crash_countdown = step;
+    Pager::SetCommitHookForTesting(&CrashAtStep);
+    auto pager = Pager::Open(path, Pager::Mode::kReadWrite);
+    if (!pager.ok()) _exit(2);
+    ScribbleOnPages(*pager.value());
+    _exit(pager.value()->Commit().ok() ? 0 : 3);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(PagerWrite, ACrashAtAnyStepOfACommitIsUndoneByTheNextOpen) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  const std::string original = FileBytes(path);
+  // Steps: journal synced, five pages written one by one, pages synced. Dying after the pages are
+  // synced but before the journal is gone is still before the commit point.
+  for (int step = 1; step <= 7; ++step) {
+    SCOPED_TRACE("crash at commit step " + std::to_string(step));
+    WriteAndDieAtStep(path, step);
+    EXPECT_TRUE(std::filesystem::exists(jet::JournalPath(path))) << "the crash must leave the journal behind";
+    // Even a read-only open undoes the cut-short write before reading.
+    auto reader = Pager::Open(path);
+    ASSERT_TRUE(reader.ok()) << reader.error().message();
+    EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
+    EXPECT_EQ(FileBytes(path), original);
+  }
+  // With no crash, the same write lands whole.
+  WriteAndDieAtStep(path, 1000);
+  auto reader = Pager::Open(path);
+  ASSERT_TRUE(reader.ok());
+  EXPECT_EQ(reader.value()->page_count(), original.size() / 4096 + 2);
+  EXPECT_EQ(reader.value()->ReadPage(3).value()[100], 3);
+}
+
+TEST(PagerWrite, OneWriterAtATimeAndAccessLockFilesAreRespected) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  {
+    auto writer = Pager::Open(path, Pager::Mode::kReadWrite);
+    ASSERT_TRUE(writer.ok());
+    auto second = Pager::Open(path, Pager::Mode::kReadWrite);
+    ASSERT_FALSE(second.ok());
+    EXPECT_EQ(second.error().code(), jet::ErrorCode::kLocked);
+    EXPECT_NE(second.error().message().find("in use"), std::string::npos);
+    EXPECT_TRUE(Pager::Open(path).ok()) << "readers are not kept out by a writer";
+  }
+  EXPECT_TRUE(Pager::Open(path, Pager::Mode::kReadWrite).ok()) << "closing the writer frees the lock";
+
+  // A stale Access lock file is ignored; one that a live program holds a lock in keeps us out.
+  std::string ldb = scratch.path() + "/songsV2000.ldb";
+  { std::ofstream(ldb) << "HOST"; }
+  EXPECT_TRUE(Pager::Open(path, Pager::Mode::kReadWrite).ok());
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    int fd = ::open(ldb.c_str(), O_RDWR);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 1;
+    fcntl(fd, F_SETLK, &fl);
+    (void)!write(ready[1], "x", 1);
+    pause();
+    _exit(0);
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  auto refused = Pager::Open(path, Pager::Mode::kReadWrite);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().code(), jet::ErrorCode::kLocked);
+  EXPECT_NE(refused.error().message().find("songsV2000.ldb"), std::string::npos);
+}
+
+TEST(PagerWrite, Access97FilesAreReadOnlyWithAMessageThatSaysSo) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("access/testV1997.mdb");
+  auto pager = Pager::Open(path, Pager::Mode::kReadWrite);
+  ASSERT_FALSE(pager.ok());
+  EXPECT_EQ(pager.error().code(), jet::ErrorCode::kReadOnly);
+  EXPECT_NE(pager.error().message().find("Access 97"), std::string::npos);
+}
+
+}  // namespace
