@@ -12,6 +12,10 @@ constexpr int kMaxDepth = 32;
 }  // namespace
 
 Result<IndexCursor::PageRef> IndexCursor::ReadOwnedPage(uint32_t page) {
+  if (pager_.generation() != generation_) {  // pages may have changed: decode them afresh
+    decoded_.clear();
+    generation_ = pager_.generation();
+  }
   auto found = decoded_.find(page);
   if (found != decoded_.end()) return found->second;
   JET_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(pager_, page));

@@ -44,7 +44,8 @@ class IndexCursor {
 
   using PageRef = std::shared_ptr<const IndexPage>;
 
-  // Decoded pages are kept for the cursor's life: seeks descend through the same upper pages.
+  // Decoded pages are kept while the pager's pages stay as they were: seeks descend through the
+  // same upper pages.
   Result<PageRef> ReadOwnedPage(uint32_t page);
   // Descends from the root to the leftmost (or rightmost) leaf.
   Result<PageRef> EdgeLeaf(bool leftmost);
@@ -58,6 +59,7 @@ class IndexCursor {
   PageRef leaf_;
   size_t position_ = 0;
   std::unordered_map<uint32_t, PageRef> decoded_;
+  uint64_t generation_ = 0;  // the pager's generation when decoded_ was filled
 };
 
 }  // namespace jet

@@ -1,5 +1,7 @@
 #include "jet/integrity_check.h"
 
+#include "jet/index_check.h"
+
 namespace jet {
 
 namespace {
@@ -25,9 +27,11 @@ void CheckTableRows(Database& db, const CatalogEntry& entry, std::vector<std::st
     if (!more.value()) break;
     ++rows;
   }
+  CheckTableIndexes(db.pager(), def.value(), problems);
   if (rows != def->row_count) {
-    problems->push_back("table \"" + entry.name + "\": its definition counts " + std::to_string(def->row_count) +
-                        " rows but " + std::to_string(rows) + " were found");
+    problems->push_back(db.path() + ", page " + std::to_string(def->page) + ": table \"" + entry.name +
+                        "\": its definition counts " + std::to_string(def->row_count) + " rows but " +
+                        std::to_string(rows) + " were found");
   }
 }
 

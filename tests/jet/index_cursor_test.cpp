@@ -1,0 +1,184 @@
+// Index walks and seeks against the truth of a full table scan: for every index of every fixture,
+// walking the index yields every row once in key order (and the reverse walk the same backwards),
+// a seek for each present key finds exactly the rows a filtered scan finds, and seeks for absent
+// keys report no match while positioning at the next larger key.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/index_cursor.h"
+#include "jet/index_key.h"
+#include "jet/row_decoder.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using velloran_test::FixturePath;
+
+uint32_t Pack(uint32_t page, uint32_t row) { return (page << 8) | row; }
+
+// Where the row an index entry points to lives (entries keep pointing at a moved row's old slot).
+uint32_t HomeOf(jet::Pager& pager, jet::RowId id) {
+  uint32_t page = id.page, row = id.row;
+  for (int hops = 0; hops < 16; ++hops) {
+    auto slot = jet::ReadRowSlot(pager, page, row);
+    EXPECT_TRUE(slot.ok());
+    if (!slot.ok() || !slot->forwarding()) break;
+    uint32_t pointer = jet::ForwardingPointer(pager, page, slot.value()).value();
+    page = pointer >> 8;
+    row = pointer & 0xFF;
+  }
+  return Pack(page, row);
+}
+
+// key -> homes of the rows with that key, from a full scan.
+std::map<std::string, std::multiset<uint32_t>> ScanKeys(jet::Pager& pager, const jet::TableDef& def,
+                                                         const jet::PhysicalIndex& index) {
+  std::vector<jet::KeyColumn> columns;
+  std::vector<size_t> positions;
+  for (const jet::IndexColumn& ic : index.columns) {
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (def.columns[i].number != ic.column_number) continue;
+      columns.push_back({def.columns[i].type, ic.ascending});
+      positions.push_back(i);
+    }
+  }
+  std::map<std::string, std::multiset<uint32_t>> keys;
+  auto cursor = jet::TableCursor::Open(pager, def);
+  EXPECT_TRUE(cursor.ok());
+  while (cursor.ok() && cursor.value()->Next().value()) {
+    std::vector<jet::Value> values;
+    bool all_null = true;
+    for (size_t p : positions) {
+      values.push_back(cursor.value()->values()[p]);
+      all_null = all_null && jet::IsNull(values.back());
+    }
+    if (all_null && index.ignore_nulls()) continue;
+    auto key = jet::EncodeIndexKey(pager.format().version, columns, values);
+    EXPECT_TRUE(key.ok());
+    keys[key.value()].insert(Pack(cursor.value()->row_id().page, cursor.value()->row_id().row));
+  }
+  return keys;
+}
+
+void ExpectWalksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
+                          const std::map<std::string, std::multiset<uint32_t>>& scan) {
+  std::vector<std::pair<std::string, uint32_t>> forward, backward;
+  cursor.BeforeFirst();
+  while (cursor.Next().value()) forward.emplace_back(cursor.entry().key, HomeOf(pager, cursor.row()));
+  cursor.AfterLast();
+  while (cursor.Prev().value()) backward.emplace_back(cursor.entry().key, HomeOf(pager, cursor.row()));
+  std::reverse(backward.begin(), backward.end());
+  EXPECT_EQ(forward, backward);
+  std::map<std::string, std::multiset<uint32_t>> walked;
+  for (size_t i = 0; i < forward.size(); ++i) {
+    if (i > 0) EXPECT_LE(jet::CompareKeys(forward[i - 1].first, forward[i].first), 0) << "entry " << i;
+    walked[forward[i].first].insert(forward[i].second);
+  }
+  EXPECT_EQ(walked, scan);
+}
+
+void ExpectSeeksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
+                          const std::map<std::string, std::multiset<uint32_t>>& scan) {
+  for (const auto& [key, homes] : scan) {
+    ASSERT_TRUE(cursor.SeekEqual(key).value());
+    std::multiset<uint32_t> found;
+    do {
+      if (cursor.entry().key != key) break;
+      found.insert(HomeOf(pager, cursor.row()));
+    } while (cursor.Next().value());
+    EXPECT_EQ(found, homes);
+    // Absent keys just after this one: no match, and positioned at the next larger present key.
+    std::string absent = key + '\x01';
+    if (scan.count(absent)) continue;
+    EXPECT_FALSE(cursor.SeekEqual(absent).value());
+    auto next = scan.upper_bound(absent);
+    bool positioned = cursor.SeekAtOrAfter(absent).value();
+    EXPECT_EQ(positioned, next != scan.end());
+    if (positioned && next != scan.end()) EXPECT_EQ(cursor.entry().key, next->first);
+  }
+  // Below every key and above every key.
+  if (!scan.empty()) {
+    EXPECT_TRUE(cursor.SeekAtOrAfter(std::string()).value());
+    EXPECT_EQ(cursor.entry().key, scan.begin()->first);
+    EXPECT_FALSE(cursor.SeekAtOrAfter(std::string(300, '\xFF')).value());
+    EXPECT_FALSE(cursor.Next().value());
+  }
+}
+
+TEST(IndexCursor, WalksAndSeeksAgreeWithATableScanOnEveryFixtureIndex) {
+  REQUIRE_SHARED_FIXTURES();
+  size_t indexes_checked = 0;
+  for (const std::string& fixture : velloran_test::AllFixtures()) {
+    auto db = jet::Database::Open(FixturePath(fixture));
+    ASSERT_TRUE(db.ok()) << db.error().message();
+    for (const jet::CatalogEntry& table : db.value()->objects()) {
+      if (!table.IsTable()) continue;
+      auto def = db.value()->ReadTable(table.name);
+      ASSERT_TRUE(def.ok()) << def.error().message();
+      for (const jet::PhysicalIndex& index : def->physical_indexes) {
+        SCOPED_TRACE(fixture + " " + table.name + " index " + std::to_string(index.number));
+        auto scan = ScanKeys(db.value()->pager(), def.value(), index);
+        jet::IndexCursor cursor(db.value()->pager(), def->page, index);
+        ExpectWalksMatchScan(db.value()->pager(), cursor, scan);
+        ExpectSeeksMatchScan(db.value()->pager(), cursor, scan);
+        ++indexes_checked;
+      }
+    }
+  }
+  EXPECT_GT(indexes_checked, 100u);
+}
+
+TEST(IndexCursor, SeeksOnTheSongTableFindSongsByNumberAndTitle) {
+  REQUIRE_SHARED_FIXTURES();
+  auto db = jet::Database::Open(FixturePath("generated/songsV2000.mdb"));
+  ASSERT_TRUE(db.ok());
+  auto def = db.value()->ReadTable("MyList");
+  ASSERT_TRUE(def.ok());
+  jet::Pager& pager = db.value()->pager();
+  const jet::PhysicalIndex& numbers = def->physical_indexes[def->FindIndex("SongNumber")->physical_index];
+  jet::IndexCursor cursor(pager, def->page, numbers);
+
+  // Song 1003 is found by number.
+  auto number_key = [&](int64_t n) {
+    return jet::EncodeIndexKey(pager.format().version, {{jet::ColumnType::kLong, true}}, {jet::Value(n)}).value();
+  };
+  ASSERT_TRUE(cursor.SeekEqual(number_key(1003)).value());
+  auto row = jet::ReadRowFollowingOverflow(pager, cursor.row().page, cursor.row().row);
+  ASSERT_TRUE(row.ok());
+  std::vector<jet::Value> values;
+  ASSERT_TRUE(jet::DecodeRow(pager, def.value(), row->bytes, row->size, "test", &values).ok());
+  EXPECT_EQ(jet::ToUtf8(std::get<jet::Text>(values[def->FindColumn("Song") - def->columns.data()])), "Happy");
+
+  // Titles are found regardless of letter case, as Access compares them.
+  const jet::PhysicalIndex& titles = def->physical_indexes[def->FindIndex("Song")->physical_index];
+  jet::IndexCursor by_title(pager, def->page, titles);
+  std::string lower = jet::EncodeIndexKey(pager.format().version, {{jet::ColumnType::kText, true}},
+                                          {jet::Value(jet::FromUtf8("happy"))}).value();
+  EXPECT_TRUE(by_title.SeekEqual(lower).value());
+  std::string missing = jet::EncodeIndexKey(pager.format().version, {{jet::ColumnType::kText, true}},
+                                            {jet::Value(jet::FromUtf8("zzqx no such song"))}).value();
+  EXPECT_FALSE(by_title.SeekEqual(missing).value());
+
+  // A number search starts at the first song at or after the number typed, and runs in order.
+  ASSERT_TRUE(cursor.SeekAtOrAfter(number_key(1250)).value());
+  int64_t previous = 0;
+  int seen = 0;
+  do {
+    auto slot = jet::ReadRowFollowingOverflow(pager, cursor.row().page, cursor.row().row);
+    ASSERT_TRUE(slot.ok());
+    ASSERT_TRUE(jet::DecodeRow(pager, def.value(), slot->bytes, slot->size, "test", &values).ok());
+    int64_t number = std::get<int64_t>(values[1]);
+    EXPECT_GE(number, 1250);
+    EXPECT_GT(number, previous);
+    previous = number;
+    ++seen;
+  } while (cursor.Next().value());
+  EXPECT_GT(seen, 0);
+}
+
+}  // namespace
