@@ -11,6 +11,7 @@
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/index_cursor.h"
+#include "jet/collation.h"
 #include "jet/index_key.h"
 #include "jet/row_decoder.h"
 #include "tests/jet/test_support.h"
@@ -179,6 +180,47 @@ TEST(IndexCursor, SeeksOnTheSongTableFindSongsByNumberAndTitle) {
     ++seen;
   } while (cursor.Next().value());
   EXPECT_GT(seen, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IndexCursor, SortingTextsWithTheGeneralSortOrderGivesTheTextIndexOrder) {
+  REQUIRE_SHARED_FIXTURES();
+  auto db = jet::Database::Open(FixturePath("generated/keysV2000.mdb"));
+  ASSERT_TRUE(db.ok());
+  auto def = db.value()->ReadTable("Keys");
+  ASSERT_TRUE(def.ok());
+  jet::Pager& pager = db.value()->pager();
+  const size_t txt = static_cast<size_t>(def->FindColumn("Txt") - def->columns.data());
+
+  // Every non-NULL text, sorted by the comparison function alone.
+  std::vector<jet::Text> sorted;
+  auto scan = jet::TableCursor::Open(pager, def.value()).value();
+  while (scan->Next().value())
+    if (const auto* t = std::get_if<jet::Text>(&scan->values()[txt])) sorted.push_back(*t);
+  std::stable_sort(sorted.begin(), sorted.end(), [](const jet::Text& a, const jet::Text& b) {
+    return jet::CompareText(jet::JetVersion::kJet4, a, b) < 0;
+  });
+
+  // The texts in the order the Txt index holds them.
+  const jet::PhysicalIndex& index = def->physical_indexes[def->FindIndex("Txt")->physical_index];
+  jet::IndexCursor cursor(pager, def->page, index);
+  std::vector<jet::Text> walked;
+  std::vector<jet::Value> values;
+  while (cursor.Next().value()) {
+    auto slot = jet::ReadRowFollowingOverflow(pager, cursor.row().page, cursor.row().row).value();
+    ASSERT_TRUE(jet::DecodeRow(pager, def.value(), slot.bytes, slot.size, "test", &values).ok());
+    if (const auto* t = std::get_if<jet::Text>(&values[txt])) walked.push_back(*t);
+  }
+  ASSERT_EQ(walked.size(), sorted.size());
+  ASSERT_GT(walked.size(), 2500u);
+  // Texts that compare equal (case, trailing blanks) may stand in either order; nothing else may.
+  for (size_t i = 0; i < walked.size(); ++i) {
+    ASSERT_EQ(jet::CompareText(jet::JetVersion::kJet4, walked[i], sorted[i]), 0)
+        << "position " << i << ": index has \"" << jet::ToUtf8(walked[i]) << "\", sorting gives \"" << jet::ToUtf8(sorted[i]) << "\"";
+  }
 }
 
 }  // namespace
