@@ -30,13 +30,28 @@ Error InUse(const std::string& path) {
   return Error(ErrorCode::kLocked, path + ": the database is in use by another program that is changing it; try again when it has finished");
 }
 
+Status AcquireByte(int fd, const std::string& path, short type, off_t byte, int timeout_ms) {
+  struct flock fl = LockRange(type, byte, 1);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (true) {
+    if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return Status::Ok();
+    if (errno != EAGAIN && errno != EACCES) {
+      return Error(ErrorCode::kIo, path + ": cannot lock the database (" + std::strerror(errno) + ")");
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return InUse(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
 }  // namespace
 
-Status AcquireWriterLock(int fd, const std::string& path) {
-  struct flock fl = LockRange(F_WRLCK, kWriterLockByte, 1);
-  if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return Status::Ok();
-  if (errno == EAGAIN || errno == EACCES) return InUse(path);
-  return Error(ErrorCode::kIo, path + ": cannot lock the database (" + std::strerror(errno) + ")");
+Status AcquireWriterLock(int fd, const std::string& path, int timeout_ms) {
+  return AcquireByte(fd, path, F_WRLCK, kWriterLockByte, timeout_ms);
+}
+
+void ReleaseWriterLock(int fd) {
+  struct flock fl = LockRange(F_UNLCK, kWriterLockByte, 1);
+  fcntl(fd, F_OFD_SETLK, &fl);
 }
 
 Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path) {
@@ -48,16 +63,7 @@ Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path) {
 }
 
 Status AcquireDataLock(int fd, const std::string& path, LockKind kind, int timeout_ms) {
-  struct flock fl = LockRange(kind == LockKind::kShared ? F_RDLCK : F_WRLCK, kDataLockByte, 1);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (true) {
-    if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return Status::Ok();
-    if (errno != EAGAIN && errno != EACCES) {
-      return Error(ErrorCode::kIo, path + ": cannot lock the database (" + std::strerror(errno) + ")");
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return InUse(path);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  return AcquireByte(fd, path, kind == LockKind::kShared ? F_RDLCK : F_WRLCK, kDataLockByte, timeout_ms);
 }
 
 void ReleaseDataLock(int fd) {

@@ -3,7 +3,8 @@
 // The locks are open-file-description byte-range locks on the database file itself, on bytes past
 // anything an Access file can hold, so they need no extra file, vanish with a crashed process and
 // are per open file (two handles in one process exclude each other like two processes do):
-//   writer byte  held exclusively by the one handle that may write, for as long as it is open;
+//   writer byte  held exclusively by the handle that is writing, from the start of a write to its
+//                commit or rollback (so one write at a time, whichever handle or process);
 //   data byte    held shared by a reader while it reads, and exclusively by the writer while it
 //                copies a committed change into the file.
 #pragma once
@@ -16,8 +17,10 @@ namespace jet {
 
 enum class LockKind { kShared, kExclusive };
 
-// Tries to take the writer lock on `fd`; kLocked names the file when another handle holds it.
-Status AcquireWriterLock(int fd, const std::string& path);
+// Takes the writer lock on `fd`, waiting up to `timeout_ms` for another writer to finish; kLocked
+// (naming the file) when it does not.
+Status AcquireWriterLock(int fd, const std::string& path, int timeout_ms);
+void ReleaseWriterLock(int fd);
 // True when some other handle holds the writer lock (used to tell a live journal from a hot one).
 Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path);
 

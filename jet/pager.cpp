@@ -66,9 +66,9 @@ Status Pager::LoadHeader(uint64_t file_size) {
 }
 
 // A journal beside the database whose writer is gone holds the undo of a change cut short.
-Status Pager::RecoverIfHot() {
+Status Pager::RecoverIfHot(bool holding_writer_lock) {
   if (access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
-  if (!writable_) {
+  if (!holding_writer_lock) {
     JET_ASSIGN_OR_RETURN(bool live, WriterLockHeldElsewhere(fd_, path_));
     if (live) return Status::Ok();  // its writer is at work; the data lock keeps us off its pages
   }
@@ -77,11 +77,26 @@ Status Pager::RecoverIfHot() {
     return Error(ErrorCode::kReadOnly, path_ + ": a change to the database was cut short and must be undone, "
                                               "which needs write access to the file and its folder; open it once with write access");
   }
-  Status status = writable_ ? Status::Ok() : AcquireWriterLock(fd, path_);
+  Status status = holding_writer_lock ? Status::Ok() : AcquireWriterLock(fd, path_, lock_wait_ms_);
   bool recovered = false;
   if (status.ok()) status = RecoverJournal(path_, fd, Format::For(header_.version).page_size, &recovered);
-  if (!writable_) close(fd);  // closing drops its locks
+  if (!holding_writer_lock) {
+    if (fd == fd_) ReleaseWriterLock(fd);
+    else close(fd);  // closing drops its locks
+  }
   return status;
+}
+
+// Reloads the header and drops every cached page when the file changed since they were read.
+Status Pager::Refresh(bool holding_writer_lock) {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
+  if (ModificationStamp(st) == file_stamp_ && access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
+  JET_RETURN_IF_ERROR(RecoverIfHot(holding_writer_lock));
+  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
+  JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size)));
+  file_stamp_ = ModificationStamp(st);
+  return Status::Ok();
 }
 
 Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode) {
@@ -98,44 +113,31 @@ Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode) {
   struct stat st;
   if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's size");
   if (!S_ISREG(st.st_mode)) return Error(ErrorCode::kNotDatabase, path + ": not a regular file");
-  if (writable) {
-    JET_RETURN_IF_ERROR(CheckAccessLockFile(path));
-    JET_RETURN_IF_ERROR(AcquireWriterLock(fd, path));
-  }
   JET_RETURN_IF_ERROR(pager->LoadHeader(static_cast<uint64_t>(st.st_size)));
   if (writable && !pager->format().jet4()) {
     return Error(ErrorCode::kReadOnly, path + ": Access 97 databases can be read but not changed; convert it to "
                                               "Access 2000 format in Access to change it here");
   }
-  JET_RETURN_IF_ERROR(pager->RecoverIfHot());
-  if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's size");
-  JET_RETURN_IF_ERROR(pager->LoadHeader(static_cast<uint64_t>(st.st_size)));
-  pager->file_stamp_ = ModificationStamp(st);
+  pager->file_stamp_ = -1;  // forces the first refresh, which also undoes a cut-short change
+  JET_RETURN_IF_ERROR(pager->BeginRead());
+  pager->EndRead();
   return pager;
 }
 
 Status Pager::BeginRead() {
-  if (writable_) return Status::Ok();  // the writer lock already keeps every other writer out
+  if (in_write_) return Status::Ok();  // the writer sees its own pages
   if (read_depth_++ > 0) return Status::Ok();
-  Status locked = AcquireDataLock(fd_, path_, LockKind::kShared, 10000);
-  if (!locked.ok()) {
-    --read_depth_;
-    return locked;
+  Status status = AcquireDataLock(fd_, path_, LockKind::kShared, lock_wait_ms_);
+  if (status.ok()) {
+    status = Refresh(false);
+    if (!status.ok()) ReleaseDataLock(fd_);
   }
-  struct stat st;
-  Status status = fstat(fd_, &st) == 0 ? Status::Ok() : IoError(path_, "cannot read the file's size");
-  if (status.ok() && ModificationStamp(st) != file_stamp_) {
-    status = RecoverIfHot();
-    if (status.ok() && fstat(fd_, &st) != 0) status = IoError(path_, "cannot read the file's size");
-    if (status.ok()) status = LoadHeader(static_cast<uint64_t>(st.st_size));
-    if (status.ok()) file_stamp_ = ModificationStamp(st);
-  }
-  if (!status.ok()) EndRead();
+  if (!status.ok()) --read_depth_;
   return status;
 }
 
 void Pager::EndRead() {
-  if (writable_ || read_depth_ == 0) return;
+  if (in_write_ || read_depth_ == 0) return;
   if (--read_depth_ == 0) ReleaseDataLock(fd_);
 }
 
@@ -185,6 +187,14 @@ void Pager::SetCommitHookForTesting(CommitHook hook) { commit_hook = hook; }
 Status Pager::BeginWrite() {
   if (!writable_) return Error(ErrorCode::kReadOnly, path_ + ": the database was opened read-only");
   if (in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a write is already in progress");
+  JET_RETURN_IF_ERROR(CheckAccessLockFile(path_));
+  JET_RETURN_IF_ERROR(AcquireWriterLock(fd_, path_, lock_wait_ms_));
+  // Another handle may have committed since this one last read: start from the file as it is.
+  Status fresh = Refresh(true);
+  if (!fresh.ok()) {
+    ReleaseWriterLock(fd_);
+    return fresh;
+  }
   in_write_ = true;
   committed_page_count_ = page_count_;
   return Status::Ok();
@@ -234,16 +244,27 @@ Status Pager::WriteDirtyPages() {
 
 Status Pager::Commit() {
   if (!in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": commit without a write");
-  if (dirty_.empty()) {
-    in_write_ = false;
-    return Status::Ok();
+  Status status = dirty_.empty() ? Status::Ok() : CommitDirtyPages();
+  if (!status.ok()) {
+    Rollback();  // a journal left behind undoes whatever reached the file, at the next open
+    return status;
   }
+  cache_.resize(page_count_);
+  for (auto& [page, bytes] : dirty_) cache_[page] = std::move(bytes);
+  dirty_.clear();
+  in_write_ = false;
+  committed_page_count_ = page_count_;
+  ReleaseWriterLock(fd_);
+  ++generation_;
+  return Status::Ok();
+}
+
+Status Pager::CommitDirtyPages() {
   // 1. The undo of every page this write overwrites, durable before the file changes.
   JET_ASSIGN_OR_RETURN(auto journal, JournalWriter::Create(path_, page_size(), committed_page_count_));
   for (const auto& [page, bytes] : dirty_) {
     if (page >= committed_page_count_) continue;  // added pages are undone by cutting the file
-    bool loaded = page < cache_.size() && cache_[page] != nullptr;
-    if (!loaded) {
+    if (cache_[page] == nullptr) {
       auto buffer = std::make_unique<uint8_t[]>(page_size());
       JET_RETURN_IF_ERROR(ReadFully(fd_, path_, buffer.get(), page_size(), static_cast<off_t>(page) * page_size()));
       cache_[page] = std::move(buffer);
@@ -253,24 +274,40 @@ Status Pager::Commit() {
   JET_RETURN_IF_ERROR(journal->Sync());
   AtCommitStep("journal synced");
   // 2. The new pages, with readers kept out while they land.
-  JET_RETURN_IF_ERROR(AcquireDataLock(fd_, path_, LockKind::kExclusive, 10000));
+  JET_RETURN_IF_ERROR(AcquireDataLock(fd_, path_, LockKind::kExclusive, lock_wait_ms_));
   Status written = WriteDirtyPages();
   // 3. Removing the journal is the commit point.
   if (written.ok()) written = RemoveJournal(path_);
+  if (written.ok()) written = StampCommit();
   ReleaseDataLock(fd_);
-  if (!written.ok()) return written;  // the journal stays and undoes the write at the next open
-  cache_.resize(page_count_);
-  for (auto& [page, bytes] : dirty_) cache_[page] = std::move(bytes);
-  dirty_.clear();
-  in_write_ = false;
-  committed_page_count_ = page_count_;
-  ++generation_;
+  return written;
+}
+
+// File times on disk are only as fine as the kernel's clock tick, so two commits could leave the
+// same time behind; each commit therefore sets a modification time strictly after the previous
+// one, which every other handle compares to know that its cached pages are stale.
+Status Pager::StampCommit() {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  int64_t previous = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  int64_t wanted = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+  if (wanted <= previous) wanted = previous + 1000;
+  struct timespec times[2];
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = wanted / 1000000000;
+  times[1].tv_nsec = wanted % 1000000000;
+  if (futimens(fd_, times) != 0) return IoError(path_, "cannot record the change's time");
+  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
+  file_stamp_ = ModificationStamp(st);
   return Status::Ok();
 }
 
 void Pager::Rollback() {
   dirty_.clear();
   page_count_ = committed_page_count_;
+  if (in_write_) ReleaseWriterLock(fd_);
   in_write_ = false;
   ++generation_;
 }

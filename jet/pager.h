@@ -23,10 +23,10 @@ class Pager {
 
   enum class Mode { kReadOnly, kReadWrite };
 
-  // Opens `path` and decodes its header. A writable open takes the writer lock (kLocked when
-  // another handle writes the database or Access has it open). Either kind of open first undoes
-  // an unfinished change left by a crashed writer; a read-only open that cannot (the file is not
-  // writable) fails with a message that says so.
+  // Opens `path` and decodes its header. Any number of handles, writable or not, may be open on
+  // a database at once; writes take turns (see BeginWrite). An open first undoes an unfinished
+  // change left by a crashed writer; a read-only open that cannot (the file is not writable)
+  // fails with a message that says so.
   static Result<std::unique_ptr<Pager>> Open(const std::string& path, Mode mode = Mode::kReadOnly);
 
   bool writable() const { return writable_; }
@@ -46,9 +46,11 @@ class Pager {
   // An error that names this file and `page`.
   Error Corrupt(uint32_t page, const std::string& what) const;
 
-  // Writing. Every page a write changes (MutablePage) or adds (AppendPage) stays in memory, and is
-  // what ReadPage returns, until Commit makes all of them durable at once or Rollback forgets
-  // them. One write at a time.
+  // Writing. BeginWrite takes the writer lock (waiting a few seconds for another write to finish,
+  // then kLocked; also kLocked while Access has the database open) and refreshes the cache if
+  // another handle committed meanwhile. Every page the write changes (MutablePage) or adds
+  // (AppendPage) stays in memory, and is what ReadPage returns, until Commit makes all of them
+  // durable at once or Rollback forgets them; both release the lock. A failed Commit rolls back.
   Status BeginWrite();
   bool in_write() const { return in_write_; }
   Result<uint8_t*> MutablePage(uint32_t page);
@@ -56,6 +58,9 @@ class Pager {
   Result<uint32_t> AppendPage();
   Status Commit();
   void Rollback();
+
+  // How long BeginRead and BeginWrite wait for a lock before answering kLocked (default 5 s).
+  void set_lock_wait_ms(int milliseconds) { lock_wait_ms_ = milliseconds; }
 
   // Testing aid: called at each step of a commit ("journal synced", "page written", "pages
   // synced") so that a test can end the process there and prove the next open undoes the write.
@@ -74,8 +79,11 @@ class Pager {
  private:
   Pager(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
   Status LoadHeader(uint64_t file_size);
-  Status RecoverIfHot();
+  Status RecoverIfHot(bool holding_writer_lock);
+  Status Refresh(bool holding_writer_lock);
+  Status CommitDirtyPages();
   Status WriteDirtyPages();
+  Status StampCommit();
 
   std::string path_;
   int fd_ = -1;
@@ -90,6 +98,7 @@ class Pager {
   uint64_t generation_ = 0;
   int64_t file_stamp_ = 0;  // the file's modification time when the cache was filled
   int read_depth_ = 0;
+  int lock_wait_ms_ = 5000;
 };
 
 // Holds a pager's read lock for a scope.

@@ -19,6 +19,7 @@
 namespace {
 
 using jet::Pager;
+using jet::Status;
 using velloran_test::ScratchDir;
 
 std::string FileBytes(const std::string& path) {
@@ -119,25 +120,49 @@ TEST(PagerWrite, ACrashAtAnyStepOfACommitIsUndoneByTheNextOpen) {
   EXPECT_EQ(reader.value()->ReadPage(3).value()[100], 3);
 }
 
-TEST(PagerWrite, OneWriterAtATimeAndAccessLockFilesAreRespected) {
+TEST(PagerWrite, OneWriteAtATimeAndAccessLockFilesAreRespected) {
   REQUIRE_SHARED_FIXTURES();
   ScratchDir scratch;
   std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
   {
-    auto writer = Pager::Open(path, Pager::Mode::kReadWrite);
-    ASSERT_TRUE(writer.ok());
+    auto first = Pager::Open(path, Pager::Mode::kReadWrite);
     auto second = Pager::Open(path, Pager::Mode::kReadWrite);
-    ASSERT_FALSE(second.ok());
-    EXPECT_EQ(second.error().code(), jet::ErrorCode::kLocked);
-    EXPECT_NE(second.error().message().find("in use"), std::string::npos);
-    EXPECT_TRUE(Pager::Open(path).ok()) << "readers are not kept out by a writer";
+    ASSERT_TRUE(first.ok() && second.ok()) << "handles may be open side by side";
+    second.value()->set_lock_wait_ms(50);
+    ASSERT_TRUE(first.value()->BeginWrite().ok());
+    first.value()->MutablePage(5).value()[200] = 0xAB;
+    Status refused = second.value()->BeginWrite();
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().code(), jet::ErrorCode::kLocked);
+    EXPECT_NE(refused.error().message().find("in use"), std::string::npos);
+    ASSERT_TRUE(first.value()->Commit().ok());
+    // The second handle's turn: it starts from the first one's committed change, not its old cache.
+    ASSERT_TRUE(second.value()->BeginWrite().ok());
+    EXPECT_EQ(second.value()->ReadPage(5).value()[200], 0xAB);
+    second.value()->Rollback();
+    // A reader that read before the commit sees it at its next read.
+    auto reader = Pager::Open(path);
+    ASSERT_TRUE(reader.ok());
+    ASSERT_TRUE(reader.value()->BeginRead().ok());
+    uint8_t before = reader.value()->ReadPage(5).value()[201];
+    reader.value()->EndRead();
+    ASSERT_TRUE(first.value()->BeginWrite().ok());
+    first.value()->MutablePage(5).value()[201] = static_cast<uint8_t>(before + 1);
+    ASSERT_TRUE(first.value()->Commit().ok());
+    ASSERT_TRUE(reader.value()->BeginRead().ok());
+    EXPECT_EQ(reader.value()->ReadPage(5).value()[201], static_cast<uint8_t>(before + 1));
+    reader.value()->EndRead();
   }
-  EXPECT_TRUE(Pager::Open(path, Pager::Mode::kReadWrite).ok()) << "closing the writer frees the lock";
 
   // A stale Access lock file is ignored; one that a live program holds a lock in keeps us out.
   std::string ldb = scratch.path() + "/songsV2000.ldb";
   { std::ofstream(ldb) << "HOST"; }
-  EXPECT_TRUE(Pager::Open(path, Pager::Mode::kReadWrite).ok());
+  {
+    auto writer = Pager::Open(path, Pager::Mode::kReadWrite);
+    ASSERT_TRUE(writer.ok());
+    ASSERT_TRUE(writer.value()->BeginWrite().ok());
+    writer.value()->Rollback();
+  }
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t holder = fork();
@@ -156,7 +181,9 @@ TEST(PagerWrite, OneWriterAtATimeAndAccessLockFilesAreRespected) {
   }
   char c;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
-  auto refused = Pager::Open(path, Pager::Mode::kReadWrite);
+  auto writer = Pager::Open(path, Pager::Mode::kReadWrite);
+  ASSERT_TRUE(writer.ok());
+  Status refused = writer.value()->BeginWrite();
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
   close(ready[0]);
