@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
 velloran_ensure_packages $VELLORAN_BUILD_PACKAGES $VELLORAN_TEST_PACKAGES
+velloran_ensure_npm
 
 velloran_build build -DCMAKE_BUILD_TYPE=Release
 velloran_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLORAN_SANITIZE=ON

@@ -1,8 +1,9 @@
 # Sourced by run.sh and test.sh: makes sure the Debian packages the build needs are installed.
 # As root it installs what is missing; otherwise it prints the exact command to run and fails.
 
-VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev"
-VELLORAN_TEST_PACKAGES="mdbtools"
+VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libsqlite3-dev"
+# The independent readers the tests compare against: mdbtools, and Node.js for the mdb-reader package.
+VELLORAN_TEST_PACKAGES="mdbtools nodejs"
 
 velloran_ensure_packages() {
   local missing=()
@@ -34,4 +35,9 @@ velloran_build() {
     cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
   fi
   cmake --build "$dir"
+}
+
+# npm comes with some Node.js packages and separately with Debian's.
+velloran_ensure_npm() {
+  command -v npm >/dev/null 2>&1 || velloran_ensure_packages npm
 }
