@@ -51,6 +51,15 @@ Result<std::vector<CatalogEntry>> ReadCatalogue(Pager& pager) {
     if (foreign >= 0) e.foreign_name = TextOr(v[foreign]);
     entries.push_back(std::move(e));
   }
+  // The catalogue always lists itself. When it does not, its pages are missing (a file cut short)
+  // or damaged, and every table it should name would silently vanish.
+  bool lists_itself = false;
+  for (const CatalogEntry& e : entries) lists_itself = lists_itself || (e.IsTable() && e.DefinitionPage() == kCatalogueTablePage);
+  if (!lists_itself) {
+    return pager.Corrupt(kCatalogueTablePage, "the catalogue (MSysObjects) does not list itself: " +
+                                                  std::to_string(entries.size()) + " of its " + std::to_string(def->row_count) +
+                                                  " rows were found, so the file is cut short or damaged");
+  }
   return entries;
 }
 

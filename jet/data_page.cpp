@@ -26,7 +26,7 @@ Result<RowSlot> ReadRowSlot(Pager& pager, uint32_t page, uint32_t row) {
   uint32_t end = format.page_size;
   // Earlier slots always lie higher on the page, so the previous slot's start ends this row.
   if (row > 0) end = Get16(data + format.data_row_offsets + 2 * (row - 1)) & kRowOffsetMask;
-  if (start < table_end || start > end) {
+  if (start < table_end || start > end || end > format.page_size) {
     return pager.Corrupt(page, "row " + std::to_string(row) + " has offsets " + std::to_string(start) + ".." +
                                    std::to_string(end) + " outside the page's row area");
   }

@@ -1,5 +1,6 @@
 #include "jet/header.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "jet/bytes.h"
@@ -27,8 +28,13 @@ bool PasswordPresent(const DatabaseHeader& header) {
       if (pwd[i] != 0) return true;
     return false;
   }
+  // A damaged date that is no number of days at all (NaN, infinite, beyond 64 bits) would make the
+  // conversion undefined; such a header scrambles nothing.
+  double date = header.creation_date;
+  uint32_t date_bits = 0;
+  if (std::isfinite(date) && std::fabs(date) < 9.0e18) date_bits = static_cast<uint32_t>(static_cast<int64_t>(date));
   uint8_t date_mask[4];
-  Put32(date_mask, static_cast<uint32_t>(static_cast<int64_t>(header.creation_date)));
+  Put32(date_mask, date_bits);
   for (size_t i = 0; i < 40; ++i) {
     if ((pwd[i] ^ date_mask[i % 4]) != 0) return true;
   }

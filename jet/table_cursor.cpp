@@ -28,8 +28,10 @@ Result<bool> TableCursor::IsLiveMovedHome(uint32_t page, uint32_t row) {
         JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, p, r));
         if (!slot.forwarding()) continue;
         // Follow the chain to its end: only the final home holds the row.
+        // A moved row may move again; a longer chain than this can only be a cycle.
         JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager_, p, slot));
-        for (int hops = 0; hops < 16; ++hops) {
+        for (int hops = 0;; ++hops) {
+          if (hops == 16) return pager_.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
           JET_ASSIGN_OR_RETURN(RowSlot next, ReadRowSlot(pager_, pointer >> 8, pointer & 0xFF));
           if (!next.forwarding()) break;
           JET_ASSIGN_OR_RETURN(pointer, ForwardingPointer(pager_, pointer >> 8, next));

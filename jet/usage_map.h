@@ -19,7 +19,9 @@ constexpr uint8_t kUsageMapReference = 1;
 Result<std::vector<uint32_t>> ReadUsageMap(Pager& pager, uint32_t row_pointer);
 
 // Decodes the page numbers of a map's bytes (without following reference pages for inline maps).
-// `first_page` is the page the map's bit 0 stands for.
-void AppendSetBits(const uint8_t* bitmap, size_t length, uint32_t first_page, std::vector<uint32_t>* pages);
+// `first_page` is the page the map's bit 0 stands for; bits for `end_page` and beyond are dropped,
+// so that a damaged map cannot name pages past the file or wrap around to low page numbers.
+void AppendSetBits(const uint8_t* bitmap, size_t length, uint32_t first_page, std::vector<uint32_t>* pages,
+                   uint32_t end_page = UINT32_MAX);
 
 }  // namespace jet

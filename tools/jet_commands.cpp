@@ -3,6 +3,8 @@
 #include "jet/csv_export.h"
 #include "jet/database.h"
 #include "jet/integrity_check.h"
+#include "tools/jet_design_commands.h"
+#include "tools/jet_sql_command.h"
 
 namespace velloran {
 
@@ -48,6 +50,14 @@ int Fail(std::ostream& err, const jet::Error& e) {
 int RunJetCommand(const std::string& command, const std::vector<std::string>& args, std::ostream& out,
                   std::ostream& err) {
   if (args.empty()) return 2;
+  if (IsDesignCommand(command)) return RunDesignCommand(command, args, out, err);
+  if (command == "sql") {
+    if (args.size() != 2) {
+      err << "usage: velloran-jet sql FILE \"STATEMENT\"\n";
+      return 2;
+    }
+    return RunSqlCommand(args[0], args[1], out, err);
+  }
   auto db = Database::Open(args[0]);
   if (!db.ok()) return Fail(err, db.error());
   if (command == "tables") {

@@ -7,6 +7,7 @@
 
 #include "jet/database.h"
 #include "tools/jet_commands.h"
+#include "tools/jet_design_commands.h"
 
 namespace {
 
@@ -16,7 +17,9 @@ void PrintUsage() {
                "  tables FILE            list the user tables, one per line\n"
                "  schema FILE [TABLE]    print the columns and indexes of one or every user table\n"
                "  export FILE TABLE      write the table as CSV (header line, quoted text)\n"
-               "  check FILE             read every row of every table; exit 1 with a list of problems\n");
+               "  check FILE             read every row and index of every table; exit 1 with a list of problems\n"
+               "  sql FILE \"STATEMENT\"   run one SQL statement; a SELECT prints its rows as CSV\n");
+  velloran::PrintDesignUsage(std::cerr);
 }
 
 }  // namespace

@@ -1,0 +1,110 @@
+#include "jet/index_page_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "jet/bytes.h"
+
+namespace jet {
+
+namespace {
+
+constexpr uint32_t kRowPointerSize = 4;
+constexpr uint32_t kChildPointerSize = 4;
+constexpr uint32_t kJet4PrevOffset = 12;
+constexpr uint32_t kJet4NextOffset = 16;
+constexpr uint32_t kJet4TailOffset = 20;
+constexpr uint32_t kJet4PrefixOffset = 24;
+
+// The entry as stored, without dropping any prefix.
+void AppendEntryBytes(const IndexEntry& entry, bool leaf, std::string* out) {
+  uint8_t pointers[kRowPointerSize + kChildPointerSize];
+  Put24BigEndian(pointers, entry.data_page);
+  pointers[3] = entry.data_row;
+  if (!leaf) Put32BigEndian(pointers + kRowPointerSize, entry.child_page);
+  out->append(entry.key);
+  out->append(reinterpret_cast<const char*>(pointers), leaf ? kRowPointerSize : kRowPointerSize + kChildPointerSize);
+}
+
+Status CheckImage(Pager& pager, uint32_t page, const IndexPageImage& image) {
+  for (size_t i = 0; i < image.entries.size(); ++i) {
+    const IndexEntry& e = image.entries[i];
+    if (e.data_page > 0xFFFFFF) {
+      return Error(ErrorCode::kInvalidArgument, pager.path() + ": page " + std::to_string(page) +
+                                                    ": an index entry names a data page beyond 24 bits");
+    }
+    if (i > 0 && image.entries[i - 1].Compare(e) >= 0) {
+      return Error(ErrorCode::kInvalidArgument, pager.path() + ": page " + std::to_string(page) +
+                                                    ": index entries to write are out of order");
+    }
+  }
+  uint32_t size = EncodedEntriesSize(image.entries, 0, image.entries.size(), image.leaf);
+  if (size > IndexPageCapacity(pager.format())) {
+    return Error(ErrorCode::kInvalidArgument, pager.path() + ": page " + std::to_string(page) + ": " +
+                                                  std::to_string(size) + " bytes of index entries do not fit a page");
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+uint32_t IndexPageCapacity(const Format& format) {
+  uint32_t room = format.page_size - format.index_entries_start;
+  uint32_t markable = (format.index_entries_start - format.index_entry_mask) * 8 - 1;
+  return std::min(room, markable);
+}
+
+uint32_t IndexEntrySize(const IndexEntry& entry, bool leaf) {
+  return static_cast<uint32_t>(entry.key.size()) + kRowPointerSize + (leaf ? 0 : kChildPointerSize);
+}
+
+uint32_t SharedKeyPrefix(const std::vector<IndexEntry>& entries, size_t begin, size_t end) {
+  if (end - begin < 2) return 0;
+  const std::string& a = entries[begin].key;
+  const std::string& b = entries[end - 1].key;
+  size_t n = std::min(a.size(), b.size());
+  size_t shared = 0;
+  while (shared < n && a[shared] == b[shared]) ++shared;
+  return static_cast<uint32_t>(shared);
+}
+
+uint32_t EncodedEntriesSize(const std::vector<IndexEntry>& entries, size_t begin, size_t end, bool leaf) {
+  if (begin >= end) return 0;
+  uint32_t total = 0;
+  for (size_t i = begin; i < end; ++i) total += IndexEntrySize(entries[i], leaf);
+  return total - static_cast<uint32_t>(end - begin - 1) * SharedKeyPrefix(entries, begin, end);
+}
+
+Status WriteIndexPage(Pager& pager, uint32_t page, const IndexPageImage& image) {
+  const Format& format = pager.format();
+  if (!format.jet4()) {
+    return Error(ErrorCode::kUnsupported, pager.path() + ": index pages of Access 97 files are read-only");
+  }
+  JET_RETURN_IF_ERROR(CheckImage(pager, page, image));
+  const uint32_t prefix = SharedKeyPrefix(image.entries, 0, image.entries.size());
+  std::string stored;
+  std::vector<uint32_t> ends;
+  for (size_t i = 0; i < image.entries.size(); ++i) {
+    std::string bytes;
+    AppendEntryBytes(image.entries[i], image.leaf, &bytes);
+    stored.append(bytes, i == 0 ? 0 : prefix, std::string::npos);
+    ends.push_back(static_cast<uint32_t>(stored.size()));
+  }
+  if (prefix > 0xFFFF) return Error(ErrorCode::kInvalidArgument, pager.path() + ": an index key prefix is too long");
+
+  JET_ASSIGN_OR_RETURN(uint8_t* data, pager.MutablePage(page));
+  std::memset(data, 0, format.page_size);
+  data[0] = image.leaf ? kPageIndexLeaf : kPageIndexIntermediate;
+  data[1] = 0x01;
+  Put16(data + 2, static_cast<uint16_t>(format.page_size - format.index_entries_start - stored.size()));
+  Put32(data + 4, image.owner);
+  Put32(data + kJet4PrevOffset, image.prev);
+  Put32(data + kJet4NextOffset, image.next);
+  Put32(data + kJet4TailOffset, image.leaf ? 0 : image.tail);
+  Put16(data + kJet4PrefixOffset, static_cast<uint16_t>(prefix));
+  for (uint32_t end : ends) data[format.index_entry_mask + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+  std::memcpy(data + format.index_entries_start, stored.data(), stored.size());
+  return Status::Ok();
+}
+
+}  // namespace jet

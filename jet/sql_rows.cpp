@@ -1,0 +1,293 @@
+#include "jet/sql_rows.h"
+
+#include <algorithm>
+#include <set>
+
+#include "jet/bytes.h"
+#include "jet/index_cursor.h"
+#include "jet/index_key.h"
+#include "jet/usage_map.h"
+
+namespace jet {
+
+// ---- LazyRow ---------------------------------------------------------------------------------
+
+LazyRow::LazyRow(Pager& pager, const TableDef& def)
+    : pager_(pager), def_(def), values_(def.columns.size()), decoded_(def.columns.size(), 0) {}
+
+// Errors are rare, so rows are parsed and decoded without naming their place; only a failure
+// repeats the step with the place spelled out, for its message.
+const std::string LazyRow::kUnnamed;
+
+std::string LazyRow::Where() const {
+  return "page " + std::to_string(id_.page) + ", row " + std::to_string(id_.row);
+}
+
+Status LazyRow::Load(RowId id, const RowSlot& slot) {
+  id_ = id;
+  auto layout = ParseRowLayout(pager_.format(), def_, slot.bytes, slot.size, kUnnamed);
+  if (!layout.ok()) {
+    auto named = ParseRowLayout(pager_.format(), def_, slot.bytes, slot.size, pager_.path() + ", " + Where());
+    return named.ok() ? layout.error() : named.error();
+  }
+  layout_ = std::move(layout).value();
+  std::fill(decoded_.begin(), decoded_.end(), 0);
+  return Status::Ok();
+}
+
+Result<const Value*> LazyRow::Get(size_t column_index) {
+  if (column_index >= values_.size()) {
+    return Error(ErrorCode::kInvalidArgument, "table \"" + def_.name + "\" has no column " + std::to_string(column_index));
+  }
+  if (!decoded_[column_index]) {
+    const ColumnDef& column = def_.columns[column_index];
+    auto value = DecodeColumn(pager_, def_, column, layout_, kUnnamed);
+    if (!value.ok()) {
+      auto named = DecodeColumn(pager_, def_, column, layout_, Where());
+      return named.ok() ? value.error() : named.error();
+    }
+    values_[column_index] = std::move(value).value();
+    decoded_[column_index] = 1;
+  }
+  return &values_[column_index];
+}
+
+Result<Value> LazyRow::Take(size_t column_index) {
+  JET_ASSIGN_OR_RETURN(const Value* v, Get(column_index));
+  (void)v;
+  decoded_[column_index] = 0;  // a second Take decodes afresh
+  return std::move(values_[column_index]);
+}
+
+namespace {
+
+// ---- Scan ------------------------------------------------------------------------------------
+
+class ScanSource final : public RowSource {
+ public:
+  ScanSource(Pager& pager, const TableDef& def, std::vector<uint32_t> pages)
+      : pager_(pager), def_(def), pages_(std::move(pages)) {}
+
+  Result<bool> Next(LazyRow* row) override;
+
+ private:
+  Result<bool> IsLiveMovedHome(uint32_t page, uint32_t row);
+
+  Pager& pager_;
+  const TableDef& def_;
+  std::vector<uint32_t> pages_;
+  size_t page_index_ = 0;
+  int row_ = -1;
+  std::set<uint32_t> moved_homes_;  // row pointers; filled on first need
+  bool moved_homes_known_ = false;
+};
+
+Result<bool> ScanSource::Next(LazyRow* row) {
+  while (page_index_ < pages_.size()) {
+    const uint32_t page = pages_[page_index_];
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
+    const uint16_t count = DataPageRowCount(pager_.format(), data);
+    while (++row_ < count) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, page, static_cast<uint32_t>(row_)));
+      if (slot.deleted() || slot.forwarding()) continue;
+      if (slot.moved_home()) {
+        JET_ASSIGN_OR_RETURN(bool live, IsLiveMovedHome(page, static_cast<uint32_t>(row_)));
+        if (!live) continue;
+      }
+      ++rows_read_;
+      JET_RETURN_IF_ERROR(row->Load(RowId{page, static_cast<uint8_t>(row_)}, slot));
+      return true;
+    }
+    ++page_index_;
+    row_ = -1;
+  }
+  return false;
+}
+
+// A slot flagged as a moved row's home holds a row only when a forwarding chain of this table
+// ends there (the rule TableCursor follows), so that a stray flag never brings back a row.
+Result<bool> ScanSource::IsLiveMovedHome(uint32_t page, uint32_t row) {
+  if (!moved_homes_known_) {
+    for (uint32_t p : pages_) {
+      JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(p));
+      const uint16_t count = DataPageRowCount(pager_.format(), data);
+      for (uint32_t r = 0; r < count; ++r) {
+        JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, p, r));
+        if (!slot.forwarding()) continue;
+        JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager_, p, slot));
+        for (int hops = 0;; ++hops) {
+          if (hops == 16) return pager_.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
+          JET_ASSIGN_OR_RETURN(RowSlot next, ReadRowSlot(pager_, RowPointerPage(pointer), RowPointerRow(pointer)));
+          if (!next.forwarding()) break;
+          JET_ASSIGN_OR_RETURN(pointer, ForwardingPointer(pager_, RowPointerPage(pointer), next));
+        }
+        moved_homes_.insert(pointer);
+      }
+    }
+    moved_homes_known_ = true;
+  }
+  return moved_homes_.count((page << 8) | row) != 0;
+}
+
+// ---- Index walk ------------------------------------------------------------------------------
+
+class IndexSource final : public RowSource {
+ public:
+  IndexSource(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& name,
+              size_t lead_column, const IndexWalk& walk)
+      : pager_(pager), def_(def), name_(name), cursor_(pager, def.page, index), lead_column_(lead_column),
+        lead_ascending_(index.columns[0].ascending), walk_(walk),
+        value_ascending_(lead_ascending_ != walk.backward) {}
+
+  Status Position();
+  Result<bool> Next(LazyRow* row) override;
+
+ private:
+  const std::optional<IndexWalk::Bound>& StartBound() const { return value_ascending_ ? walk_.low : walk_.high; }
+  const std::optional<IndexWalk::Bound>& EndBound() const { return value_ascending_ ? walk_.high : walk_.low; }
+  bool Bounded() const { return walk_.low.has_value() || walk_.high.has_value(); }
+  std::optional<std::string> SeekKey() const;
+  Result<bool> NextEntry(RowId* id);
+  bool Beyond(const Value& v) const;
+
+  Pager& pager_;
+  const TableDef& def_;
+  std::string name_;
+  IndexCursor cursor_;
+  size_t lead_column_;
+  bool lead_ascending_;
+  IndexWalk walk_;
+  bool value_ascending_;  // whether the walk meets the first column's values in ascending order
+  bool on_entry_ = false;  // the cursor sits on an entry not yet yielded
+  bool done_ = false;
+  std::vector<RowId> group_;  // backward walks: rows with one key, yielded from the back
+};
+
+// The key part of the bound the walk starts from, when the bound is exactly a value of the column.
+std::optional<std::string> IndexSource::SeekKey() const {
+  if (!StartBound()) return std::nullopt;
+  const ColumnDef& column = def_.columns[lead_column_];
+  auto value = ConvertToColumn(StartBound()->literal, column, true);
+  if (!value.ok()) return std::nullopt;
+  std::string key;
+  if (!AppendKeyColumn(pager_.format().version, KeyColumn{column.type, lead_ascending_}, value.value(), &key).ok()) {
+    return std::nullopt;
+  }
+  return key;
+}
+
+// Keys of NULLs are a lone 0x00 in an ascending column and 0xFF in a descending one; values
+// start with 0x7F and 0x80. A bounded walk skips the NULLs where they come first.
+Status IndexSource::Position() {
+  const std::optional<std::string> seek = SeekKey();
+  if (!walk_.backward) {
+    if (seek) {
+      JET_ASSIGN_OR_RETURN(on_entry_, cursor_.SeekAtOrAfter(*seek));
+    } else if (Bounded() && lead_ascending_) {
+      JET_ASSIGN_OR_RETURN(on_entry_, cursor_.SeekAtOrAfter(std::string(1, '\x7F')));
+    } else {
+      cursor_.BeforeFirst();
+      JET_ASSIGN_OR_RETURN(on_entry_, cursor_.Next());
+    }
+    return Status::Ok();
+  }
+  // Backward: place the cursor after every entry of the start value, then step back once.
+  if (seek) {
+    JET_ASSIGN_OR_RETURN(bool found, cursor_.SeekAtOrAfter(*seek));
+    while (found && cursor_.entry().key.compare(0, seek->size(), *seek) == 0) {
+      JET_ASSIGN_OR_RETURN(found, cursor_.Next());
+    }
+  } else if (Bounded() && !lead_ascending_) {
+    JET_RETURN_IF_ERROR(cursor_.SeekAtOrAfter(std::string(1, '\xFF')).status());
+  } else {
+    cursor_.AfterLast();
+  }
+  JET_ASSIGN_OR_RETURN(on_entry_, cursor_.Prev());
+  return Status::Ok();
+}
+
+Result<bool> IndexSource::NextEntry(RowId* id) {
+  if (!walk_.backward) {
+    if (!on_entry_) return false;
+    *id = cursor_.row();
+    JET_ASSIGN_OR_RETURN(on_entry_, cursor_.Next());
+    return true;
+  }
+  if (group_.empty()) {
+    // Entries with one key lie in row-pointer order; gather them so that they come out that way.
+    if (!on_entry_) return false;
+    const std::string key = cursor_.entry().key;
+    do {
+      group_.push_back(cursor_.row());
+      JET_ASSIGN_OR_RETURN(on_entry_, cursor_.Prev());
+    } while (on_entry_ && cursor_.entry().key == key);
+  }
+  *id = group_.back();
+  group_.pop_back();
+  return true;
+}
+
+bool IndexSource::Beyond(const Value& v) const {
+  const IndexWalk::Bound& end = *EndBound();
+  const int c = CompareValues(pager_.format().version, v, end.literal);
+  if (c == 0) return !end.inclusive;
+  return value_ascending_ ? c > 0 : c < 0;
+}
+
+Result<bool> IndexSource::Next(LazyRow* row) {
+  while (!done_) {
+    RowId id;
+    JET_ASSIGN_OR_RETURN(bool more, NextEntry(&id));
+    if (!more) break;
+    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
+    if (slot.deleted()) {
+      return pager_.Corrupt(id.page, "index \"" + name_ + "\" of table \"" + def_.name + "\" names row " +
+                                         std::to_string(id.row) + ", which is deleted");
+    }
+    ++rows_read_;
+    JET_RETURN_IF_ERROR(row->Load(id, slot));
+    if (!Bounded()) return true;
+    JET_ASSIGN_OR_RETURN(const Value* v, row->Get(lead_column_));
+    if (IsNull(*v)) {
+      if (value_ascending_) continue;  // NULLs come first: the range is still ahead
+      break;                           // NULLs come last: the range is behind
+    }
+    if (EndBound() && Beyond(*v)) break;
+    return true;
+  }
+  done_ = true;
+  return false;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def) {
+  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
+  // Only data pages that name this definition as their owner hold its rows.
+  std::vector<uint32_t> pages;
+  for (uint32_t page : owned) {
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(page));
+    if (data[0] == kPageData && Get32(data + 4) == def.page) pages.push_back(page);
+  }
+  return std::unique_ptr<RowSource>(new ScanSource(pager, def, std::move(pages)));
+}
+
+Result<std::unique_ptr<RowSource>> OpenIndexWalk(Pager& pager, const TableDef& def, const IndexWalk& walk) {
+  const auto invalid = [&](const std::string& what) {
+    return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\": " + what);
+  };
+  if (walk.logical_index >= def.logical_indexes.size()) return invalid("no index " + std::to_string(walk.logical_index));
+  const LogicalIndex& logical = def.logical_indexes[walk.logical_index];
+  if (logical.physical_index >= def.physical_indexes.size()) return invalid("index \"" + logical.name + "\" has no B-tree");
+  const PhysicalIndex& index = def.physical_indexes[logical.physical_index];
+  if (index.columns.empty()) return invalid("index \"" + logical.name + "\" has no columns");
+  size_t lead = def.columns.size();
+  for (size_t i = 0; i < def.columns.size(); ++i)
+    if (def.columns[i].number == index.columns[0].column_number) lead = i;
+  if (lead == def.columns.size()) return invalid("index \"" + logical.name + "\" names a column the table lacks");
+  auto source = std::make_unique<IndexSource>(pager, def, index, logical.name, lead, walk);
+  JET_RETURN_IF_ERROR(source->Position());
+  return std::unique_ptr<RowSource>(std::move(source));
+}
+
+}  // namespace jet

@@ -1,0 +1,186 @@
+#include "jet/table_design.h"
+
+#include <set>
+
+namespace jet {
+
+namespace {
+
+constexpr size_t kMaxNameLength = 64;
+constexpr size_t kMaxIndexColumns = 10;
+constexpr uint8_t kIndexAlwaysSet = 0x80;
+
+// Lower case for the letters whose case pairs are a fixed distance apart: ASCII, Latin-1,
+// Latin Extended-A (even/odd pairs), Greek and Cyrillic.
+char16_t FoldCase(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
+  if (c == 0x178) return 0xFF;
+  if (c >= 0x100 && c <= 0x17E && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
+    bool odd_pairs = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    bool upper = odd_pairs ? (c % 2 == 1) : (c % 2 == 0);
+    return upper ? static_cast<char16_t>(c + 1) : c;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
+  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
+  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+  return c;
+}
+
+Error Invalid(const std::string& message) { return Error(ErrorCode::kInvalidArgument, message); }
+
+bool Keyable(ColumnType type) {
+  switch (type) {
+    case ColumnType::kMemo:
+    case ColumnType::kOle:
+    case ColumnType::kDecimal:
+    case ColumnType::kComplex:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11:
+    case ColumnType::kBinary:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+Status CheckObjectName(const std::string& name, const std::string& what) {
+  Text text = FromUtf8(name);
+  if (text.empty()) return Invalid("a " + what + " needs a name");
+  if (text.size() > kMaxNameLength) {
+    return Invalid("the " + what + " name \"" + name + "\" is longer than " + std::to_string(kMaxNameLength) + " characters");
+  }
+  if (text[0] == u' ') return Invalid("the " + what + " name \"" + name + "\" starts with a blank");
+  for (char16_t c : text) {
+    if (c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') {
+      return Invalid("the " + what + " name \"" + name + "\" contains '" + std::string(1, static_cast<char>(c)) +
+                     "', which Access does not allow in names");
+    }
+    if (c < 0x20) return Invalid("the " + what + " name \"" + name + "\" contains a control character");
+  }
+  return Status::Ok();
+}
+
+bool SameObjectName(const std::string& a, const std::string& b) {
+  Text x = FromUtf8(a), y = FromUtf8(b);
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (FoldCase(x[i]) != FoldCase(y[i])) return false;
+  return true;
+}
+
+bool IsVariableType(ColumnType type) {
+  return type == ColumnType::kText || type == ColumnType::kBinary || IsLongValue(type);
+}
+
+Status CheckColumnSpec(const ColumnSpec& spec) {
+  JET_RETURN_IF_ERROR(CheckObjectName(spec.name, "column"));
+  switch (spec.type) {
+    case ColumnType::kBoolean: case ColumnType::kByte: case ColumnType::kInteger: case ColumnType::kLong:
+    case ColumnType::kCurrency: case ColumnType::kSingle: case ColumnType::kDouble: case ColumnType::kDateTime:
+    case ColumnType::kMemo: case ColumnType::kOle: case ColumnType::kGuid:
+      break;
+    case ColumnType::kText:
+    case ColumnType::kBinary:
+      if (spec.size < 1 || spec.size > 255) {
+        return Invalid("column \"" + spec.name + "\": a " + ColumnTypeName(spec.type) + " column holds 1 to 255 " +
+                       (spec.type == ColumnType::kText ? "characters" : "bytes"));
+      }
+      break;
+    case ColumnType::kDecimal:
+      if (spec.precision < 1 || spec.precision > 28 || spec.scale > spec.precision) {
+        return Invalid("column \"" + spec.name + "\": a Decimal needs a precision of 1 to 28 and a scale no larger");
+      }
+      break;
+    default:
+      return Error(ErrorCode::kUnsupported, "column \"" + spec.name + "\": columns of type " +
+                                                ColumnTypeName(spec.type) + " cannot be created");
+  }
+  if (spec.autonumber && spec.type != ColumnType::kLong) {
+    return Invalid("column \"" + spec.name + "\": only a Long column can be an autonumber");
+  }
+  return Status::Ok();
+}
+
+ColumnDef MakeColumnDef(const ColumnSpec& spec, uint16_t number, uint16_t var_index, uint16_t fixed_offset,
+                        uint16_t sort_order) {
+  ColumnDef c;
+  c.name = spec.name;
+  c.type = spec.type;
+  c.number = number;
+  c.flags = kColumnNullable;
+  if (!IsVariableType(spec.type)) c.flags |= kColumnFixed;
+  if (spec.autonumber) c.flags |= kColumnAutoNumber;
+  c.var_index = IsVariableType(spec.type) ? var_index : 0;
+  // A Boolean lives in the null mask and takes no place in the fixed area.
+  c.fixed_offset = IsVariableType(spec.type) || spec.type == ColumnType::kBoolean ? 0 : fixed_offset;
+  if (spec.type == ColumnType::kDecimal) {
+    c.precision = spec.precision;
+    c.scale = spec.scale;
+    c.sort_order = static_cast<uint16_t>(spec.precision | (spec.scale << 8));
+  } else {
+    // Access writes the sort order into every column, not only text ones; the reader sees the
+    // same two bytes as precision and scale.
+    c.sort_order = sort_order;
+    c.precision = static_cast<uint8_t>(sort_order & 0xFF);
+    c.scale = static_cast<uint8_t>(sort_order >> 8);
+  }
+  if (spec.type == ColumnType::kText) c.length = static_cast<uint16_t>(spec.size * 2);
+  else if (spec.type == ColumnType::kBinary) c.length = spec.size;
+  else if (spec.type == ColumnType::kBoolean) c.length = 1;
+  else if (!IsLongValue(spec.type)) c.length = static_cast<uint16_t>(FixedSizeOf(spec.type));
+  bool textual = spec.type == ColumnType::kText || spec.type == ColumnType::kMemo;
+  if (textual && spec.compressed_unicode) c.extra_flags |= kColumnCompressedUnicode;
+  return c;
+}
+
+uint16_t FixedAreaSize(const ColumnDef& column) {
+  if (column.type == ColumnType::kBoolean || !column.fixed()) return 0;
+  int size = FixedSizeOf(column.type);
+  return static_cast<uint16_t>(size > 0 ? size : column.length);
+}
+
+Status CheckIndexSpec(const TableDef& def, const IndexSpec& spec) {
+  JET_RETURN_IF_ERROR(CheckObjectName(spec.name, "index"));
+  std::string where = "index \"" + spec.name + "\" of table \"" + def.name + "\"";
+  for (const LogicalIndex& existing : def.logical_indexes) {
+    if (SameObjectName(existing.name, spec.name)) return Invalid(where + ": the table already has an index of that name");
+    if (spec.primary && existing.primary()) return Invalid(where + ": the table already has a primary key (\"" + existing.name + "\")");
+  }
+  if (spec.columns.empty() || spec.columns.size() > kMaxIndexColumns) {
+    return Invalid(where + ": an index has 1 to " + std::to_string(kMaxIndexColumns) + " columns");
+  }
+  std::set<uint16_t> seen;
+  for (const IndexColumnSpec& ic : spec.columns) {
+    const ColumnDef* column = nullptr;
+    for (const ColumnDef& c : def.columns)
+      if (SameObjectName(c.name, ic.column)) column = &c;
+    if (column == nullptr) return Error(ErrorCode::kNotFound, where + ": there is no column \"" + ic.column + "\"");
+    if (!Keyable(column->type)) {
+      return Invalid(where + ": a " + std::string(ColumnTypeName(column->type)) + " column (\"" + column->name + "\") cannot be indexed");
+    }
+    if (!seen.insert(column->number).second) return Invalid(where + ": names column \"" + column->name + "\" twice");
+  }
+  return Status::Ok();
+}
+
+uint8_t PhysicalIndexFlags(const IndexSpec& spec) {
+  uint8_t flags = kIndexAlwaysSet;
+  if (spec.primary || spec.unique) flags |= kIndexUnique;
+  if (spec.primary || spec.required) flags |= kIndexRequired;
+  if (spec.ignore_nulls && !spec.primary) flags |= kIndexIgnoreNulls;
+  return flags;
+}
+
+std::vector<IndexColumn> IndexColumnsOf(const TableDef& def, const IndexSpec& spec) {
+  std::vector<IndexColumn> columns;
+  for (const IndexColumnSpec& ic : spec.columns) {
+    for (const ColumnDef& c : def.columns)
+      if (SameObjectName(c.name, ic.column)) columns.push_back(IndexColumn{c.number, ic.ascending});
+  }
+  return columns;
+}
+
+}  // namespace jet

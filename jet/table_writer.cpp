@@ -1,0 +1,501 @@
+#include "jet/table_writer.h"
+
+#include <random>
+
+#include "jet/bytes.h"
+#include "jet/data_page.h"
+#include "jet/data_page_writer.h"
+#include "jet/index_cursor.h"
+#include "jet/index_key.h"
+#include "jet/index_writer.h"
+#include "jet/long_value.h"
+#include "jet/row_decoder.h"
+#include "jet/text_codec.h"
+#include "jet/usage_map.h"
+#include "jet/usage_map_writer.h"
+
+namespace jet {
+
+namespace {
+
+uint32_t Pointer(RowId id) { return (id.page << 8) | id.row; }
+RowId FromPointer(uint32_t pointer) { return RowId{RowPointerPage(pointer), RowPointerRow(pointer)}; }
+
+std::string Where(RowId id) { return "page " + std::to_string(id.page) + ", row " + std::to_string(id.row); }
+
+std::string ForwardingBytes(RowId home) {
+  std::string bytes(4, '\0');
+  Put32(reinterpret_cast<uint8_t*>(bytes.data()), Pointer(home));
+  return bytes;
+}
+
+// Writes one byte of the definition that starts at `first`, by its offset in the definition's
+// bytes (the first page whole, each continuation page past its 8-byte header).
+Status PutDefinitionByte(Pager& pager, uint32_t first, uint32_t offset, uint8_t value) {
+  uint32_t page = first, from = 0;
+  for (int hops = 0; hops < 64; ++hops) {
+    uint32_t span = pager.page_size() - from;
+    if (offset < span) {
+      JET_ASSIGN_OR_RETURN(uint8_t* data, pager.MutablePage(page));
+      data[from + offset] = value;
+      return Status::Ok();
+    }
+    offset -= span;
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPageOfType(page, kPageTableDefinition, "table definition"));
+    page = Get32(data + 4);
+    from = 8;
+    if (page == 0) break;
+  }
+  return pager.Corrupt(first, "the table definition is shorter than its own counters");
+}
+
+Status PutDefinitionU32(Pager& pager, uint32_t first, uint32_t offset, uint32_t value) {
+  for (uint32_t i = 0; i < 4; ++i)
+    JET_RETURN_IF_ERROR(PutDefinitionByte(pager, first, offset + i, static_cast<uint8_t>(value >> (8 * i))));
+  return Status::Ok();
+}
+
+Guid RandomGuid() {
+  static std::mt19937_64 generator{std::random_device{}()};
+  Guid g;
+  for (int i = 0; i < 16; i += 8) {
+    uint64_t r = generator();
+    for (int k = 0; k < 8; ++k) g.bytes[i + k] = static_cast<uint8_t>(r >> (8 * k));
+  }
+  g.bytes[7] = static_cast<uint8_t>((g.bytes[7] & 0x0F) | 0x40);  // version 4, stored little-endian
+  g.bytes[8] = static_cast<uint8_t>((g.bytes[8] & 0x3F) | 0x80);
+  return g;
+}
+
+Error Invalid(const TableDef& def, const std::string& what) {
+  return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\": " + what);
+}
+
+}  // namespace
+
+struct TableWriter::Located {
+  RowId header;             // the slot index entries name
+  RowId home;               // where the row's bytes are
+  std::vector<RowId> hops;  // forwarding slots between the two (older files only)
+  bool moved() const { return !(header == home); }
+};
+
+struct TableWriter::PreparedRow {
+  std::vector<Value> values;                     // as they will read back
+  std::vector<StoredColumn> stored;              // long-value columns hold their payload
+  std::vector<std::optional<std::string>> keys;  // per index; none when the row has no entry
+  std::vector<bool> reuse_long;                  // keep the stored long value as it is
+  uint32_t next_autonumber = 0;
+};
+
+TableWriter::TableWriter(Pager& pager, TableDef def) : pager_(pager), def_(std::move(def)) {}
+TableWriter::~TableWriter() = default;
+
+Result<std::unique_ptr<TableWriter>> TableWriter::Open(Pager& pager, const TableDef& def) {
+  if (!pager.format().jet4()) {
+    return Error(ErrorCode::kReadOnly, pager.path() + ": Access 97 databases can be read but not changed");
+  }
+  JET_ASSIGN_OR_RETURN(TableDef current, ReadTableDef(pager, def.page));
+  current.name = def.name;
+  std::unique_ptr<TableWriter> writer(new TableWriter(pager, std::move(current)));
+  JET_RETURN_IF_ERROR(writer->RequireWrite());
+  Status loaded = writer->Load();
+  if (!loaded.ok()) return loaded.error().WithContext("table \"" + def.name + "\"");
+  return writer;
+}
+
+Status TableWriter::RequireWrite() const {
+  if (!pager_.writable() || !pager_.in_write()) {
+    return Error(ErrorCode::kInvalidArgument, pager_.path() + ": rows can only change inside a write");
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::Load() {
+  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager_, def_.owned_pages_map));
+  for (uint32_t page : owned) {
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
+    if (data[0] == kPageData && Get32(data + 4) == def_.page) data_pages_.insert(page);
+  }
+  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> free, ReadUsageMap(pager_, def_.free_space_map));
+  free_pages_.insert(free.begin(), free.end());
+  for (uint32_t page : data_pages_) {
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
+    uint16_t count = DataPageRowCount(pager_.format(), data);
+    for (uint32_t r = 0; r < count; ++r) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, page, r));
+      if (!slot.forwarding()) continue;
+      JET_ASSIGN_OR_RETURN(uint32_t target, ForwardingPointer(pager_, page, slot));
+      forwarded_[target] = (page << 8) | r;
+    }
+  }
+  JET_ASSIGN_OR_RETURN(long_value_maps_, ReadLongValueMaps(pager_, def_));
+  for (size_t i = 0; i < def_.physical_indexes.size(); ++i) {
+    const PhysicalIndex& index = def_.physical_indexes[i];
+    IndexPlan plan;
+    plan.physical = i;
+    plan.no_nulls = index.required();
+    for (const LogicalIndex& li : def_.logical_indexes) {
+      if (li.physical_index != i) continue;
+      plan.no_nulls = plan.no_nulls || li.primary();
+      plan.name += (plan.name.empty() ? "" : "/") + li.name;
+    }
+    for (const IndexColumn& ic : index.columns) {
+      for (size_t c = 0; c < def_.columns.size(); ++c) {
+        if (def_.columns[c].number != ic.column_number) continue;
+        plan.columns.push_back(KeyColumn{def_.columns[c].type, ic.ascending});
+        plan.positions.push_back(c);
+      }
+    }
+    indexes_.push_back(std::move(plan));
+  }
+  min_row_size_ = AssembledRowSize(def_, std::vector<StoredColumn>(def_.columns.size()));
+  return Status::Ok();
+}
+
+Result<TableWriter::Located> TableWriter::Locate(RowId row) {
+  if (data_pages_.count(row.page) == 0) return Invalid(def_, "there is no row at " + Where(row) + " in this table");
+  JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, row.page, row.row));
+  if (slot.deleted()) return Invalid(def_, "the row at " + Where(row) + " is deleted");
+  Located at{row, row, {}};
+  if (slot.moved_home()) {
+    // Only the forwarding slot leading here makes this a row; follow such slots back to the first.
+    auto from = forwarded_.find(Pointer(row));
+    if (from == forwarded_.end()) return Invalid(def_, "there is no row at " + Where(row) + " (a stray moved-row slot)");
+    for (int hops = 0; hops < 16 && from != forwarded_.end(); ++hops) {
+      at.header = FromPointer(from->second);
+      from = forwarded_.find(from->second);
+    }
+    return Locate(at.header);
+  }
+  for (int hops = 0; slot.forwarding(); ++hops) {
+    if (hops == 16) return pager_.Corrupt(row.page, "forwarding pointers form a cycle");
+    if (hops > 0) at.hops.push_back(at.home);
+    JET_ASSIGN_OR_RETURN(uint32_t target, ForwardingPointer(pager_, at.home.page, slot));
+    at.home = FromPointer(target);
+    if (data_pages_.count(at.home.page) == 0) return pager_.Corrupt(row.page, "a forwarding pointer leaves the table");
+    JET_ASSIGN_OR_RETURN(slot, ReadRowSlot(pager_, at.home.page, at.home.row));
+    if (slot.deleted()) return pager_.Corrupt(at.home.page, "a forwarding pointer leads to a deleted row");
+  }
+  return at;
+}
+
+Result<std::vector<Value>> TableWriter::DecodeHome(const Located& at, std::vector<std::string>* long_fields) {
+  JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, at.home.page, at.home.row));
+  std::string where = pager_.path() + ", " + Where(at.home);
+  JET_ASSIGN_OR_RETURN(RowLayout layout, ParseRowLayout(pager_.format(), def_, slot.bytes, slot.size, where));
+  std::vector<Value> values;
+  long_fields->assign(def_.columns.size(), std::string());
+  for (size_t i = 0; i < def_.columns.size(); ++i) {
+    const ColumnDef& c = def_.columns[i];
+    JET_ASSIGN_OR_RETURN(Value v, DecodeColumn(pager_, def_, c, layout, Where(at.home)));
+    values.push_back(std::move(v));
+    if (!IsLongValue(c.type) || IsNull(values.back()) || c.var_index + 1u >= layout.var_offsets.size()) continue;
+    uint32_t start = layout.var_offsets[c.var_index], end = layout.var_offsets[c.var_index + 1];
+    (*long_fields)[i].assign(reinterpret_cast<const char*>(slot.bytes) + start, end - start);
+  }
+  return values;
+}
+
+Result<std::vector<Value>> TableWriter::Read(RowId row) {
+  JET_ASSIGN_OR_RETURN(Located at, Locate(row));
+  std::vector<std::string> fields;
+  return DecodeHome(at, &fields);
+}
+
+Result<RowId> TableWriter::HeaderOf(RowId row) {
+  JET_ASSIGN_OR_RETURN(Located at, Locate(row));
+  return at.header;
+}
+
+// The key of the row in each index; none where an ignore-nulls index leaves the row out.
+// `enforce` refuses NULLs in primary-key and required indexes (new values only: stored rows are
+// keyed as they are).
+Result<std::vector<std::optional<std::string>>> TableWriter::KeysFor(const std::vector<Value>& values, bool enforce) {
+  std::vector<std::optional<std::string>> keys;
+  for (const IndexPlan& plan : indexes_) {
+    const PhysicalIndex& index = def_.physical_indexes[plan.physical];
+    std::vector<Value> key_values;
+    size_t nulls = 0;
+    for (size_t p : plan.positions) {
+      key_values.push_back(values[p]);
+      nulls += IsNull(key_values.back()) ? 1 : 0;
+    }
+    if (nulls == key_values.size() && index.ignore_nulls()) {
+      keys.emplace_back();
+      continue;
+    }
+    if (enforce && nulls > 0 && plan.no_nulls) {
+      return Error(ErrorCode::kConstraint, "table \"" + def_.name + "\", index \"" + plan.name + "\": its columns cannot be NULL");
+    }
+    auto key = EncodeIndexKey(JetVersion::kJet4, plan.columns, key_values);
+    if (!key.ok()) return key.error().WithContext("table \"" + def_.name + "\", index \"" + plan.name + "\"");
+    if (key->size() > kMaxIndexKeySize) return Invalid(def_, "the key of index \"" + plan.name + "\" is too long");
+    keys.push_back(std::move(key).value());
+  }
+  return keys;
+}
+
+// Autonumbers, Booleans and fixed-width text as they will be stored and read back.
+Result<TableWriter::PreparedRow> TableWriter::Prepare(std::vector<Value> values, const std::vector<Value>* old_values,
+                                                      const std::vector<std::string>* old_long_fields) {
+  if (values.size() != def_.columns.size()) {
+    return Invalid(def_, "a row has " + std::to_string(def_.columns.size()) + " values, not " + std::to_string(values.size()));
+  }
+  PreparedRow row;
+  row.next_autonumber = def_.next_autonumber;
+  row.reuse_long.assign(values.size(), false);
+  for (size_t i = 0; i < values.size(); ++i) {
+    const ColumnDef& c = def_.columns[i];
+    Value& v = values[i];
+    bool auto_long = c.autonumber() && c.type == ColumnType::kLong;
+    bool auto_guid = (c.flags & kColumnAutoGuid) != 0 && c.type == ColumnType::kGuid;
+    if (old_values != nullptr && (auto_long || auto_guid)) {
+      if (IsNull(v)) v = (*old_values)[i];
+      if (!(v == (*old_values)[i])) return Invalid(def_, "the autonumber column \"" + c.name + "\" cannot change");
+    } else if (auto_long && IsNull(v)) {
+      v = static_cast<int64_t>(++row.next_autonumber);
+    } else if (auto_long && std::holds_alternative<int64_t>(v)) {
+      int64_t given = std::get<int64_t>(v);
+      if (given > static_cast<int64_t>(row.next_autonumber) && given <= INT32_MAX) row.next_autonumber = static_cast<uint32_t>(given);
+    } else if (auto_guid && IsNull(v)) {
+      v = RandomGuid();
+    }
+    if (c.type == ColumnType::kBoolean && IsNull(v)) v = false;
+    auto stored = EncodeColumn(c, v);
+    if (!stored.ok()) return stored.error().WithContext("table \"" + def_.name + "\"");
+    if (c.fixed() && c.type == ColumnType::kText && stored->present) {
+      v = DecodeStoredText(JetVersion::kJet4, reinterpret_cast<const uint8_t*>(stored->bytes.data()), stored->bytes.size());
+    }
+    if (old_values != nullptr && IsLongValue(c.type) && v == (*old_values)[i] && !(*old_long_fields)[i].empty()) {
+      uint32_t header = Get32(reinterpret_cast<const uint8_t*>((*old_long_fields)[i].data()));
+      row.reuse_long[i] = (header & kLongValueInline) == 0;
+    }
+    row.stored.push_back(std::move(stored).value());
+  }
+  row.values = std::move(values);
+  JET_ASSIGN_OR_RETURN(row.keys, KeysFor(row.values, true));
+  return row;
+}
+
+// Refuses a key that a unique index already holds for another row.
+Status TableWriter::CheckKeys(const PreparedRow& row, const std::vector<std::optional<std::string>>* old_keys,
+                              std::optional<RowId> self) {
+  for (size_t i = 0; i < indexes_.size(); ++i) {
+    const IndexPlan& plan = indexes_[i];
+    const PhysicalIndex& index = def_.physical_indexes[plan.physical];
+    const std::optional<std::string>& key = row.keys[i];
+    if (!index.unique() || !key) continue;
+    if (old_keys != nullptr && (*old_keys)[i] == key) continue;
+    bool all_null = true;
+    for (size_t p : plan.positions) all_null = all_null && IsNull(row.values[p]);
+    if (all_null) continue;  // NULLs never collide
+    IndexCursor cursor(pager_, def_.page, index);
+    JET_ASSIGN_OR_RETURN(bool found, cursor.SeekEqual(*key));
+    while (found && cursor.entry().key == *key) {
+      if (!self || !(cursor.row() == *self)) {
+        return Error(ErrorCode::kConstraint, "table \"" + def_.name + "\", index \"" + plan.name +
+                                                 "\": another row already has this key");
+      }
+      JET_ASSIGN_OR_RETURN(found, cursor.Next());
+    }
+  }
+  return Status::Ok();
+}
+
+LongValueWriter& TableWriter::LongValues(uint16_t column_number) {
+  auto& writer = long_value_writers_[column_number];
+  if (!writer) {
+    auto maps = long_value_maps_.find(column_number);
+    writer = std::make_unique<LongValueWriter>(pager_, maps == long_value_maps_.end() ? LongValueMaps{} : maps->second);
+  }
+  return *writer;
+}
+
+Status TableWriter::FreeLongValues(const std::vector<std::string>& fields, const std::vector<bool>* keep) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (fields[i].empty() || (keep != nullptr && (*keep)[i])) continue;
+    Status s = LongValues(def_.columns[i].number).Free(reinterpret_cast<const uint8_t*>(fields[i].data()),
+                                                       static_cast<uint32_t>(fields[i].size()));
+    if (!s.ok()) return s.error().WithContext("column \"" + def_.columns[i].name + "\"");
+  }
+  return Status::Ok();
+}
+
+// Decides where each long value goes (kept as stored, in the row while small values fit, or in
+// LVAL rows), frees the old values that are replaced, stores the new ones and builds the row.
+Result<std::string> TableWriter::StoreLongValuesAndAssemble(PreparedRow* row,
+                                                            const std::vector<std::string>* old_long_fields) {
+  std::vector<StoredColumn> fields = row->stored;
+  std::vector<bool> external(fields.size(), false);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (!IsLongValue(def_.columns[i].type) || !fields[i].present) continue;
+    fields[i].bytes = row->reuse_long[i] ? (*old_long_fields)[i] : std::string(kLongValueFieldSize, '\0');
+    external[i] = !row->reuse_long[i];
+  }
+  uint32_t size = AssembledRowSize(def_, fields);
+  if (size > kMaxRowSize) {
+    return Invalid(def_, "the row needs " + std::to_string(size) + " bytes; a row holds at most " + std::to_string(kMaxRowSize));
+  }
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const std::string& payload = row->stored[i].bytes;
+    if (external[i] && payload.size() <= kMaxInlineLongValue && size + payload.size() <= kMaxRowSize) {
+      fields[i].bytes = InlineLongValueField(payload);
+      size += static_cast<uint32_t>(payload.size());
+      external[i] = false;
+    }
+  }
+  if (old_long_fields != nullptr) JET_RETURN_IF_ERROR(FreeLongValues(*old_long_fields, &row->reuse_long));
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (!external[i]) continue;
+    auto field = LongValues(def_.columns[i].number).Store(row->stored[i].bytes);
+    if (!field.ok()) return field.error().WithContext("column \"" + def_.columns[i].name + "\"");
+    fields[i].bytes = std::move(field).value();
+  }
+  return AssembleRow(def_, fields);
+}
+
+Status TableWriter::UpdateFreeSpace(uint32_t page) {
+  JET_ASSIGN_OR_RETURN(bool room, NewRowFits(pager_, page, min_row_size_));
+  bool listed = free_pages_.count(page) != 0;
+  if (room == listed) return Status::Ok();
+  JET_RETURN_IF_ERROR(SetPageInUsageMap(pager_, def_.free_space_map, page, room));
+  if (room) free_pages_.insert(page);
+  else free_pages_.erase(page);
+  return Status::Ok();
+}
+
+Result<uint32_t> TableWriter::PageWithRoom(uint32_t row_size) {
+  // The newest pages first, as Access fills a table from its end.
+  for (auto it = free_pages_.rbegin(); it != free_pages_.rend(); ++it) {
+    if (data_pages_.count(*it) == 0) continue;
+    JET_ASSIGN_OR_RETURN(bool fits, NewRowFits(pager_, *it, row_size));
+    if (fits) return *it;
+  }
+  JET_ASSIGN_OR_RETURN(uint32_t page, AllocatePage(pager_));
+  JET_RETURN_IF_ERROR(InitDataPage(pager_, page, def_.page));
+  JET_RETURN_IF_ERROR(SetPageInUsageMap(pager_, def_.owned_pages_map, page, true));
+  data_pages_.insert(page);
+  return page;
+}
+
+Status TableWriter::PlaceUpdatedRow(const Located& at, const std::string& bytes) {
+  JET_ASSIGN_OR_RETURN(RowSlot home, ReadRowSlot(pager_, at.home.page, at.home.row));
+  JET_ASSIGN_OR_RETURN(uint32_t room, RoomToGrow(pager_, at.home.page, at.home.row));
+  uint16_t home_flags = at.moved() ? kRowDeleted : 0;
+  if (bytes.size() <= home.size + room) {
+    JET_RETURN_IF_ERROR(ReplaceRow(pager_, at.home.page, at.home.row, bytes, home_flags));
+    return UpdateFreeSpace(at.home.page);
+  }
+  std::vector<uint32_t> touched{at.home.page, at.header.page};
+  if (at.moved()) {
+    // The row may come back to its own slot.
+    JET_ASSIGN_OR_RETURN(RowSlot header, ReadRowSlot(pager_, at.header.page, at.header.row));
+    JET_ASSIGN_OR_RETURN(uint32_t header_room, RoomToGrow(pager_, at.header.page, at.header.row));
+    bool back = bytes.size() <= header.size + header_room;
+    if (back) JET_RETURN_IF_ERROR(ReplaceRow(pager_, at.header.page, at.header.row, bytes, 0));
+    JET_RETURN_IF_ERROR(DeleteRow(pager_, at.home.page, at.home.row));
+    forwarded_.erase(Pointer(at.home));
+    for (RowId hop : at.hops) {
+      JET_RETURN_IF_ERROR(DeleteRow(pager_, hop.page, hop.row));
+      forwarded_.erase(Pointer(hop));
+      touched.push_back(hop.page);
+    }
+    if (back) {
+      for (uint32_t page : touched) JET_RETURN_IF_ERROR(UpdateFreeSpace(page));
+      return Status::Ok();
+    }
+  }
+  JET_ASSIGN_OR_RETURN(uint32_t page, PageWithRoom(static_cast<uint32_t>(bytes.size())));
+  JET_ASSIGN_OR_RETURN(uint8_t slot, AppendRow(pager_, page, bytes, kRowDeleted));
+  RowId new_home{page, slot};
+  JET_RETURN_IF_ERROR(ReplaceRow(pager_, at.header.page, at.header.row, ForwardingBytes(new_home), kRowOverflow));
+  forwarded_[Pointer(new_home)] = Pointer(at.header);
+  touched.push_back(page);
+  for (uint32_t p : touched) JET_RETURN_IF_ERROR(UpdateFreeSpace(p));
+  return Status::Ok();
+}
+
+Status TableWriter::ApplyIndexChanges(RowId header, const std::vector<std::optional<std::string>>& old_keys,
+                                      const std::vector<std::optional<std::string>>& new_keys) {
+  for (size_t i = 0; i < indexes_.size(); ++i) {
+    if (old_keys[i] == new_keys[i]) continue;
+    PhysicalIndex& index = def_.physical_indexes[indexes_[i].physical];
+    Status s;
+    if (old_keys[i]) {
+      auto gone = DeleteIndexEntry(pager_, def_, index, *old_keys[i], header);
+      if (gone.ok() && gone.value() && index.unique_entry_count > 0) --index.unique_entry_count;
+      s = gone.status();
+    }
+    if (s.ok() && new_keys[i]) {
+      auto fresh = InsertIndexEntry(pager_, def_, index, *new_keys[i], header);
+      if (fresh.ok() && fresh.value()) ++index.unique_entry_count;
+      s = fresh.status();
+    }
+    if (!s.ok()) return s.error().WithContext("table \"" + def_.name + "\", index \"" + indexes_[i].name + "\"");
+  }
+  return Status::Ok();
+}
+
+Status TableWriter::WriteCounters() {
+  const Format& f = pager_.format();
+  JET_RETURN_IF_ERROR(PutDefinitionU32(pager_, def_.page, f.tdef_row_count, def_.row_count));
+  JET_RETURN_IF_ERROR(PutDefinitionU32(pager_, def_.page, f.tdef_next_autonumber, def_.next_autonumber));
+  for (size_t i = 0; i < def_.physical_indexes.size(); ++i) {
+    uint32_t at = f.tdef_header_end + static_cast<uint32_t>(i) * f.tdef_physical_index_count_entry + 4;
+    JET_RETURN_IF_ERROR(PutDefinitionU32(pager_, def_.page, at, def_.physical_indexes[i].unique_entry_count));
+  }
+  return Status::Ok();
+}
+
+Result<RowId> TableWriter::Insert(std::vector<Value> values) {
+  JET_RETURN_IF_ERROR(RequireWrite());
+  JET_ASSIGN_OR_RETURN(PreparedRow row, Prepare(std::move(values), nullptr, nullptr));
+  JET_RETURN_IF_ERROR(CheckKeys(row, nullptr, std::nullopt));
+  JET_ASSIGN_OR_RETURN(std::string bytes, StoreLongValuesAndAssemble(&row, nullptr));
+  JET_ASSIGN_OR_RETURN(uint32_t page, PageWithRoom(static_cast<uint32_t>(bytes.size())));
+  JET_ASSIGN_OR_RETURN(uint8_t slot, AppendRow(pager_, page, bytes, 0));
+  JET_RETURN_IF_ERROR(UpdateFreeSpace(page));
+  RowId id{page, slot};
+  JET_RETURN_IF_ERROR(ApplyIndexChanges(id, std::vector<std::optional<std::string>>(indexes_.size()), row.keys));
+  ++def_.row_count;
+  def_.next_autonumber = row.next_autonumber;
+  JET_RETURN_IF_ERROR(WriteCounters());
+  return id;
+}
+
+Status TableWriter::Update(RowId target, std::vector<Value> values) {
+  JET_RETURN_IF_ERROR(RequireWrite());
+  JET_ASSIGN_OR_RETURN(Located at, Locate(target));
+  std::vector<std::string> old_fields;
+  JET_ASSIGN_OR_RETURN(std::vector<Value> old_values, DecodeHome(at, &old_fields));
+  JET_ASSIGN_OR_RETURN(auto old_keys, KeysFor(old_values, false));
+  JET_ASSIGN_OR_RETURN(PreparedRow row, Prepare(std::move(values), &old_values, &old_fields));
+  JET_RETURN_IF_ERROR(CheckKeys(row, &old_keys, at.header));
+  JET_ASSIGN_OR_RETURN(std::string bytes, StoreLongValuesAndAssemble(&row, &old_fields));
+  JET_RETURN_IF_ERROR(PlaceUpdatedRow(at, bytes));
+  JET_RETURN_IF_ERROR(ApplyIndexChanges(at.header, old_keys, row.keys));
+  return WriteCounters();
+}
+
+Status TableWriter::Delete(RowId target) {
+  JET_RETURN_IF_ERROR(RequireWrite());
+  JET_ASSIGN_OR_RETURN(Located at, Locate(target));
+  std::vector<std::string> old_fields;
+  JET_ASSIGN_OR_RETURN(std::vector<Value> old_values, DecodeHome(at, &old_fields));
+  JET_ASSIGN_OR_RETURN(auto old_keys, KeysFor(old_values, false));
+  JET_RETURN_IF_ERROR(FreeLongValues(old_fields, nullptr));
+  std::vector<RowId> slots = at.hops;
+  slots.push_back(at.header);
+  if (at.moved()) slots.push_back(at.home);
+  for (RowId slot : slots) {
+    JET_RETURN_IF_ERROR(DeleteRow(pager_, slot.page, slot.row));
+    forwarded_.erase(Pointer(slot));
+  }
+  for (RowId slot : slots) JET_RETURN_IF_ERROR(UpdateFreeSpace(slot.page));
+  JET_RETURN_IF_ERROR(ApplyIndexChanges(at.header, old_keys, std::vector<std::optional<std::string>>(indexes_.size())));
+  if (def_.row_count > 0) --def_.row_count;
+  return WriteCounters();
+}
+
+}  // namespace jet

@@ -1,0 +1,118 @@
+// Inserting, updating and deleting the rows of an existing table (Jet 4 files).
+//
+// A TableWriter works inside one pager write (Pager::BeginWrite .. Commit) and must not outlive
+// it: it caches what it learns of the table's pages for the life of the write. Every call leaves
+// the table whole, as Access and other readers expect it:
+//   - new rows go to a page of the table's free-space map with room, or to a new data page that
+//     joins the owned-pages map; the free-space map follows the room of every page touched;
+//   - a row updated in place stays in its slot (the rows below it on the page shift); a row that
+//     no longer fits its page moves to a new home (slot flagged 0x8000) and its slot becomes a
+//     4-byte forwarding pointer (flagged 0x4000), where its index entries keep pointing; a row
+//     that has moved is updated at its home, moves on (its old home deleted) or comes back;
+//   - a deleted row's slot is flagged 0xC000 and loses its bytes, and its long values are freed;
+//   - every index gets the change through the index writer, and the definition's row count,
+//     next autonumber and each index's unique-entry count follow it.
+// Values come one per column of the definition, in definition order, as the reader returns
+// them (row_decoder.h). A NULL Boolean is stored as No. A NULL Long autonumber on insert takes
+// the next number; a GUID autonumber a random GUID.
+//
+// Errors. Before anything changes: kInvalidArgument (a value that does not fit its column, a row
+// too large for a page, an autonumber changed, a row that does not exist), kConstraint (a
+// duplicate key in a unique index, or a NULL in a primary-key or required index). Any other
+// error (kCorrupt, kIo, ...) may leave the write half done: roll it back.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "jet/index_key.h"
+#include "jet/long_value_writer.h"
+#include "jet/pager.h"
+#include "jet/row_encoder.h"
+#include "jet/status.h"
+#include "jet/table_cursor.h"
+#include "jet/table_def.h"
+#include "jet/value.h"
+
+namespace jet {
+
+class TableWriter {
+ public:
+  // Reads the current definition of `def` (by its page) through the write, so that counters
+  // changed earlier in the same write are seen. `pager` must be writable and in a write.
+  static Result<std::unique_ptr<TableWriter>> Open(Pager& pager, const TableDef& def);
+  ~TableWriter();
+
+  // The definition with its counters as this writer has changed them.
+  const TableDef& def() const { return def_; }
+
+  // Adds a row; returns its id (the slot its index entries name).
+  Result<RowId> Insert(std::vector<Value> values);
+
+  // Replaces every value of the row `row` (its slot, or its home if it has moved).
+  Status Update(RowId row, std::vector<Value> values);
+
+  // Deletes the row `row` (its slot, or its home if it has moved).
+  Status Delete(RowId row);
+
+  // The values of the row `row`, as the reader would return them.
+  Result<std::vector<Value>> Read(RowId row);
+
+  // The slot that stands for `row` in the indexes: `row` itself unless it is a moved row's home.
+  Result<RowId> HeaderOf(RowId row);
+
+ private:
+  struct Located;
+  struct PreparedRow;
+  struct IndexPlan {
+    size_t physical = 0;            // position in def_.physical_indexes
+    std::vector<KeyColumn> columns;
+    std::vector<size_t> positions;  // of the key columns in def_.columns
+    bool no_nulls = false;          // primary key or required
+    std::string name;
+  };
+
+  TableWriter(Pager& pager, TableDef def);
+
+  Status Load();
+  Status RequireWrite() const;
+  Result<Located> Locate(RowId row);
+  Result<std::vector<Value>> DecodeHome(const Located& at, std::vector<std::string>* long_fields);
+
+  // Values, keys and stored columns of a row about to be written.
+  Result<PreparedRow> Prepare(std::vector<Value> values, const std::vector<Value>* old_values,
+                              const std::vector<std::string>* old_long_fields);
+  Result<std::vector<std::optional<std::string>>> KeysFor(const std::vector<Value>& values, bool enforce);
+  Status CheckKeys(const PreparedRow& row, const std::vector<std::optional<std::string>>* old_keys,
+                   std::optional<RowId> self);
+  Result<std::string> StoreLongValuesAndAssemble(PreparedRow* row, const std::vector<std::string>* old_long_fields);
+  Status FreeLongValues(const std::vector<std::string>& fields, const std::vector<bool>* keep);
+  LongValueWriter& LongValues(uint16_t column_number);
+
+  // Pages.
+  Result<uint32_t> PageWithRoom(uint32_t row_size);
+  Status UpdateFreeSpace(uint32_t page);
+  Status PlaceUpdatedRow(const Located& at, const std::string& bytes);
+
+  // Indexes and the definition's counters.
+  Status ApplyIndexChanges(RowId header, const std::vector<std::optional<std::string>>& old_keys,
+                           const std::vector<std::optional<std::string>>& new_keys);
+  Status WriteCounters();
+
+  Pager& pager_;
+  TableDef def_;
+  std::vector<IndexPlan> indexes_;
+  std::set<uint32_t> data_pages_;  // owned data pages of this table
+  std::set<uint32_t> free_pages_;  // as the free-space map lists them
+  std::map<uint32_t, uint32_t> forwarded_;  // a moved row's home -> its header slot (row pointers)
+  std::map<uint16_t, LongValueMaps> long_value_maps_;
+  std::map<uint16_t, std::unique_ptr<LongValueWriter>> long_value_writers_;
+  uint32_t min_row_size_ = 0;
+};
+
+}  // namespace jet

@@ -1,0 +1,449 @@
+// Table definitions as the engine reads them: column types, numbers, sizes, storage places and
+// flags; logical indexes with their columns, order and flags, and the physical indexes they share.
+// Expected values come from the definition bytes of each fixture (read by hand, offsets as in the
+// engine's format notes) and, where mdbtools shows them, agree with mdb-schema.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <set>
+#include <sys/wait.h>
+
+#include "jet/database.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using velloran_test::AllFixtures;
+using velloran_test::FixturePath;
+
+struct Loaded {
+  std::unique_ptr<jet::Database> db;
+  jet::TableDef def;
+};
+
+Loaded Load(const std::string& fixture, const std::string& table) {
+  Loaded out;
+  auto db = jet::Database::Open(FixturePath(fixture));
+  if (!db.ok()) {
+    ADD_FAILURE() << db.error().message();
+    return out;
+  }
+  out.db = std::move(db).value();
+  auto def = out.db->ReadTable(table);
+  if (!def.ok()) {
+    ADD_FAILURE() << def.error().message();
+    return out;
+  }
+  out.def = std::move(def).value();
+  return out;
+}
+
+// "Name Type #number fixed@offset|var#slot len N [flags]"
+std::string DescribeColumn(const jet::ColumnDef& c) {
+  std::string s = c.name + " " + jet::ColumnTypeName(c.type) + " #" + std::to_string(c.number);
+  if (c.type != jet::ColumnType::kBoolean)
+    s += c.fixed() ? " fixed@" + std::to_string(c.fixed_offset) : " var#" + std::to_string(c.var_index);
+  s += " len " + std::to_string(c.length);
+  if (c.autonumber()) s += " autonumber";
+  if (c.flags & jet::kColumnAutoGuid) s += " auto-guid";
+  if (c.compressed_unicode()) s += " compressed";
+  return s;
+}
+
+std::vector<std::string> DescribeColumns(const jet::TableDef& def) {
+  std::vector<std::string> out;
+  for (const jet::ColumnDef& c : def.columns) out.push_back(DescribeColumn(c));
+  return out;
+}
+
+// "Name (Col, Col DESC) -> physical N [primary] [foreign-key] [unique] [ignore-nulls] [required]"
+std::string DescribeIndex(const jet::TableDef& def, const jet::LogicalIndex& li) {
+  std::string s = li.name + " (";
+  if (li.physical_index >= def.physical_indexes.size()) return s + "missing physical index)";
+  const jet::PhysicalIndex& pi = def.physical_indexes[li.physical_index];
+  for (size_t i = 0; i < pi.columns.size(); ++i) {
+    const jet::ColumnDef* c = def.ColumnByNumber(pi.columns[i].column_number);
+    if (i > 0) s += ", ";
+    if (c != nullptr) {
+      s += c->name;
+    } else {
+      s += '#';
+      s += std::to_string(pi.columns[i].column_number);
+    }
+    if (!pi.columns[i].ascending) s += " DESC";
+  }
+  s += ") -> physical " + std::to_string(li.physical_index);
+  if (li.primary()) s += " primary";
+  if (li.foreign_key()) s += " foreign-key";
+  if (pi.unique()) s += " unique";
+  if (pi.ignore_nulls()) s += " ignore-nulls";
+  if (pi.required()) s += " required";
+  return s;
+}
+
+std::vector<std::string> DescribeIndexes(const jet::TableDef& def) {
+  std::vector<std::string> out;
+  for (const jet::LogicalIndex& li : def.logical_indexes) out.push_back(DescribeIndex(def, li));
+  return out;
+}
+
+std::vector<std::vector<jet::Value>> ReadRows(jet::Database& db, const jet::TableDef& def) {
+  std::vector<std::vector<jet::Value>> rows;
+  auto cursor = jet::TableCursor::Open(db.pager(), def);
+  EXPECT_TRUE(cursor.ok());
+  while (cursor.ok()) {
+    auto more = cursor.value()->Next();
+    EXPECT_TRUE(more.ok()) << more.error().message();
+    if (!more.ok() || !more.value()) break;
+    rows.push_back(cursor.value()->values());
+  }
+  return rows;
+}
+
+TEST(Definitions, KeysTableColumnsIndexesAndUniqueCounts) {
+  REQUIRE_SHARED_FIXTURES();
+  Loaded t = Load("generated/keysV2000.mdb", "Keys");
+  ASSERT_NE(t.db, nullptr);
+  EXPECT_EQ(t.def.table_type, jet::kTableTypeUser);
+  EXPECT_EQ(t.def.row_count, 3000u);
+  EXPECT_EQ(t.def.max_columns, 5);
+  EXPECT_EQ(t.def.var_column_count, 2);
+  EXPECT_EQ(DescribeColumns(t.def), (std::vector<std::string>{
+                                        "ID Long #0 fixed@0 len 4",
+                                        "Txt Text #1 var#0 len 510",
+                                        "Num Long #2 fixed@4 len 4",
+                                        "Flag Boolean #3 len 1",
+                                        "Memo Memo #4 var#1 len 0",
+                                    }));
+  EXPECT_EQ(t.def.FindColumn("txt")->sort_order, 0x0409);  // General
+  EXPECT_EQ(DescribeIndexes(t.def), (std::vector<std::string>{
+                                        "PrimaryKey (ID) -> physical 0 primary unique required",
+                                        "Txt (Txt) -> physical 1",
+                                        "Num (Num) -> physical 2",
+                                        "NumDesc (Num DESC) -> physical 3",
+                                        "Flag (Flag) -> physical 4",
+                                        "TxtNum (Txt, Num) -> physical 5",
+                                    }));
+  ASSERT_EQ(t.def.physical_indexes.size(), 6u);
+
+  // Each physical index records how many distinct keys it holds (NULL counts as one key).
+  std::set<int64_t> ids, flags;
+  std::set<std::string> nums;
+  for (const auto& row : ReadRows(*t.db, t.def)) {
+    ids.insert(std::get<int64_t>(row[0]));
+    nums.insert(jet::IsNull(row[2]) ? "null" : std::to_string(std::get<int64_t>(row[2])));
+    flags.insert(std::get<bool>(row[3]));
+  }
+  EXPECT_EQ(t.def.physical_indexes[0].unique_entry_count, ids.size());
+  EXPECT_EQ(ids.size(), 3000u);
+  EXPECT_EQ(t.def.physical_indexes[2].unique_entry_count, nums.size());
+  EXPECT_EQ(t.def.physical_indexes[3].unique_entry_count, nums.size());
+  EXPECT_EQ(t.def.physical_indexes[4].unique_entry_count, flags.size());
+  EXPECT_EQ(nums.size(), 2375u);
+}
+
+TEST(Definitions, SongsTableOfTheProgram) {
+  REQUIRE_SHARED_FIXTURES();
+  Loaded t = Load("generated/songsV2000.mdb", "MyList");
+  ASSERT_NE(t.db, nullptr);
+  EXPECT_EQ(t.def.row_count, 500u);
+  EXPECT_EQ(DescribeColumns(t.def), (std::vector<std::string>{
+                                        "ID Long #0 fixed@0 len 4",
+                                        "SongNumber Long #1 fixed@4 len 4",
+                                        "DiskID Text #2 var#0 len 510",
+                                        "Song Text #3 var#1 len 510",
+                                        "Artist Text #4 var#2 len 510",
+                                        "PrintYN Boolean #5 len 1",
+                                        "HotlistA Text #6 var#3 len 20",
+                                    }));
+  // The index named PrimaryKey is an ordinary index in this file: its logical entry has type 0
+  // and its physical flags are 0x80 (neither unique nor required); mdb-schema agrees, listing it
+  // as CREATE INDEX rather than as a primary key.
+  EXPECT_EQ(DescribeIndexes(t.def), (std::vector<std::string>{
+                                        "PrimaryKey (ID) -> physical 0",
+                                        "SongNumber (SongNumber) -> physical 1",
+                                        "Song (Song) -> physical 2",
+                                        "Artist (Artist) -> physical 3",
+                                        "HotlistA (HotlistA) -> physical 4",
+                                    }));
+}
+
+TEST(Definitions, ColumnFlagsAndFixedPlaces) {
+  REQUIRE_SHARED_FIXTURES();
+  // Autonumber and compressed-unicode Text (Jet 4, Access 2003).
+  Loaded unicode = Load("access/testUnicodeCompV2003.mdb", "Table");
+  EXPECT_EQ(DescribeColumns(unicode.def), (std::vector<std::string>{
+                                              "ID Long #0 fixed@0 len 4 autonumber",
+                                              "Unicode Text #1 var#0 len 510 compressed",
+                                          }));
+  EXPECT_EQ(unicode.def.next_autonumber, 8u);  // rows 1..8 were numbered
+  // A fixed-length Text(1) between fixed numbers; the fixed area packs them without gaps.
+  Loaded users = Load("access/fixedTextTestV2000.mdb", "users");
+  EXPECT_EQ(DescribeColumns(users.def), (std::vector<std::string>{
+                                            "i_user_id Long #0 fixed@0 len 4",
+                                            "c_user_login Text #1 var#0 len 64",
+                                            "c_user_pwd Text #2 var#1 len 64",
+                                            "c_user_session Text #3 var#2 len 80",
+                                            "c_user_name Text #4 var#3 len 400",
+                                            "i_user_flags Long #5 fixed@4 len 4",
+                                            "i_user_type Long #6 fixed@8 len 4",
+                                            "i_user_merch Long #7 fixed@12 len 4",
+                                            "c_flag_ Text #8 fixed@16 len 2",
+                                            "d_stamp_ DateTime #9 fixed@18 len 8",
+                                        }));
+  // Decimal columns carry precision and scale (mdb-schema: Numeric (18, 0)).
+  Loaded numeric = Load("access/fixedNumericTestV2000.mdb", "test");
+  ASSERT_EQ(numeric.def.columns.size(), 7u);
+  EXPECT_EQ(DescribeColumn(numeric.def.columns[0]), "col1 Memo #0 var#0 len 0");
+  for (size_t i = 1; i < 7; ++i) {
+    const jet::ColumnDef& c = numeric.def.columns[i];
+    EXPECT_EQ(DescribeColumn(c), "col" + std::to_string(i + 1) + " Decimal #" + std::to_string(i) + " fixed@" +
+                                     std::to_string(17 * (i - 1)) + " len 17");
+    EXPECT_EQ(c.precision, 18);
+    EXPECT_EQ(c.scale, 0);
+  }
+  // Jet 3: autonumber Long and a replication ID generated on insert (flags 0x43).
+  Loaded auto3 = Load("access/testV1997.mdb", "Table3");
+  EXPECT_EQ(DescribeColumns(auto3.def), (std::vector<std::string>{"a Long #0 fixed@0 len 4 autonumber", "b Text #1 var#0 len 50"}));
+  Loaded guid3 = Load("access/testV1997.mdb", "Table4");
+  EXPECT_EQ(DescribeColumns(guid3.def), (std::vector<std::string>{"name Text #0 var#0 len 50", "data GUID #1 fixed@0 len 16 auto-guid"}));
+}
+
+TEST(Definitions, Jet3TableOfEveryFixedType) {
+  REQUIRE_SHARED_FIXTURES();
+  Loaded t = Load("access/testV1997.mdb", "Table1");
+  ASSERT_NE(t.db, nullptr);
+  EXPECT_EQ(t.db->version(), jet::JetVersion::kJet3);
+  // Jet 3 Text lengths count bytes of the code page: one a character (mdb-schema: Text (50), Text (100)).
+  EXPECT_EQ(DescribeColumns(t.def), (std::vector<std::string>{
+                                        "A Text #0 var#0 len 50",
+                                        "B Text #1 var#1 len 100",
+                                        "C Byte #2 fixed@0 len 1",
+                                        "D Integer #3 fixed@1 len 2",
+                                        "E Long #4 fixed@3 len 4",
+                                        "F Double #5 fixed@7 len 8",
+                                        "G DateTime #6 fixed@15 len 8",
+                                        "H Currency #7 fixed@23 len 8",
+                                        "I Boolean #8 len 1",
+                                    }));
+  EXPECT_EQ(DescribeIndexes(t.def), (std::vector<std::string>{
+                                        "B (B) -> physical 0",
+                                        "PrimaryKey (A) -> physical 1 primary unique required",
+                                    }));
+  // Each Jet 3 Text column names its sort order (0x0409 General, bytes 9-10 of the column entry)
+  // and its code page (1252, bytes 11-12), like the database header.
+  EXPECT_EQ(t.db->pager().header().code_page, 1252);
+  for (const char* name : {"A", "B"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(t.def.FindColumn(name)->sort_order, 0x0409);
+    EXPECT_EQ(t.def.FindColumn(name)->code_page, 1252);
+  }
+}
+
+TEST(Definitions, DeletedColumnsLeaveGapsThatRowsRespect) {
+  REQUIRE_SHARED_FIXTURES();
+  // Columns 1 and 4 of delColTestV2000 were deleted: numbers 1 and 4, fixed bytes 4..7 and
+  // variable slot 1 stay unused, and the rows still carry the deleted column's old text.
+  Loaded del = Load("access/delColTestV2000.mdb", "Table1");
+  ASSERT_NE(del.db, nullptr);
+  EXPECT_EQ(del.def.max_columns, 6);
+  EXPECT_EQ(del.def.var_column_count, 3);
+  EXPECT_EQ(DescribeColumns(del.def), (std::vector<std::string>{
+                                          "id Long #0 fixed@0 len 4",
+                                          "id2 Long #2 fixed@8 len 4",
+                                          "data Text #3 var#0 len 100 compressed",
+                                          "data2 Text #5 var#2 len 100 compressed",
+                                      }));
+  EXPECT_EQ(DescribeIndexes(del.def), (std::vector<std::string>{"id (id) -> physical 0", "id2 (id2) -> physical 1"}));
+  auto rows = ReadRows(*del.db, del.def);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (std::vector<jet::Value>{int64_t{0}, int64_t{2}, jet::Text(u"foo"), jet::Text(u"foo2")}));
+  EXPECT_EQ(rows[1], (std::vector<jet::Value>{int64_t{3}, int64_t{5}, jet::Text(u"bar"), jet::Text(u"bar2")}));
+
+  // The Access 97 file of the same history was compacted: numbers and slots are contiguous again.
+  Loaded del3 = Load("access/delColTestV1997.mdb", "Table1");
+  EXPECT_EQ(del3.def.max_columns, 4);
+  EXPECT_EQ(DescribeColumns(del3.def), (std::vector<std::string>{
+                                           "id Long #0 fixed@0 len 4",
+                                           "id2 Long #1 fixed@4 len 4",
+                                           "data Text #2 var#0 len 50",
+                                           "data2 Text #3 var#1 len 50",
+                                       }));
+
+  // Column 0 of indexTestV2000's Table1 is gone with its fixed bytes 0..3; its indexes name
+  // columns by number from 1.
+  Loaded idx = Load("access/indexTestV2000.mdb", "Table1");
+  EXPECT_EQ(idx.def.max_columns, 6);
+  EXPECT_EQ(DescribeColumns(idx.def), (std::vector<std::string>{
+                                          "id Long #1 fixed@4 len 4",
+                                          "otherfk1 Long #2 fixed@8 len 4",
+                                          "otherfk2 Long #3 fixed@12 len 4",
+                                          "data Text #4 var#0 len 100 compressed",
+                                          "otherfk3 Long #5 fixed@16 len 4",
+                                      }));
+  EXPECT_EQ(DescribeIndexes(idx.def), (std::vector<std::string>{
+                                          "id (id) -> physical 0",
+                                          "PrimaryKey (id) -> physical 1 primary unique required",
+                                          "Table2Table1 (otherfk1) -> physical 2 foreign-key",
+                                          "Table3Table1 (otherfk2) -> physical 3 foreign-key",
+                                      }));
+}
+
+TEST(Definitions, LogicalIndexesShareAndFlagPhysicalIndexes) {
+  REQUIRE_SHARED_FIXTURES();
+  // The relationship index ".rC" and PrimaryKey are one B-tree; "id" has its own.
+  for (const char* fixture : {"access/indexTestV1997.mdb", "access/indexTestV2000.mdb", "access/indexTestV2003.mdb"}) {
+    for (const char* table : {"Table2", "Table3"}) {
+      SCOPED_TRACE(std::string(fixture) + " " + table);
+      Loaded t = Load(fixture, table);
+      EXPECT_EQ(t.def.physical_indexes.size(), 2u);
+      EXPECT_EQ(DescribeIndexes(t.def), (std::vector<std::string>{
+                                            ".rC (id) -> physical 1 foreign-key unique required",
+                                            "id (id) -> physical 0",
+                                            "PrimaryKey (id) -> physical 1 primary unique required",
+                                        }));
+    }
+  }
+  // Unique and ignore-nulls set independently (physical flags 0x81, 0x82, 0x89).
+  const std::map<std::string, std::vector<std::string>> expected = {
+      {"TableIgnoreNulls1", {"DataIndex (data) -> physical 1 ignore-nulls",
+                             "PrimaryKey (row) -> physical 0 primary unique required"}},
+      {"TableIgnoreNulls2", {"DataIndex (data1, data2) -> physical 1 ignore-nulls",
+                             "PrimaryKey (row) -> physical 0 primary unique required"}},
+      {"TableUnique1_temp", {"DataIndex (data) -> physical 1 unique",
+                             "PrimaryKey (row) -> physical 0 primary unique required"}},
+      {"TableUnique2_temp", {"DataIndex (data1, data2) -> physical 1 unique",
+                             "PrimaryKey (row) -> physical 0 primary unique required"}},
+  };
+  for (const auto& [table, indexes] : expected) {
+    SCOPED_TRACE(table);
+    EXPECT_EQ(DescribeIndexes(Load("access/testIndexPropertiesV2000.mdb", table).def), indexes);
+  }
+  // A descending single-column index of a Jet 3 file.
+  EXPECT_EQ(DescribeIndexes(Load("access/compIndexTestV1997.mdb", "Table1").def),
+            (std::vector<std::string>{"CD_AGENTE (CD_AGENTE DESC) -> physical 0"}));
+}
+
+// ---- Every column of every fixture against mdb-schema ----
+
+std::string RunPinned(const std::string& command, int* exit_code) {
+  std::string out;
+  FILE* pipe = popen(("env LC_ALL=C.UTF-8 " + command).c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  int status = pclose(pipe);
+  *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+// Column name -> type as mdb-schema's Access dialect writes it ("Long Integer", "Text (50)", ...).
+std::map<std::string, std::string> MdbSchemaColumns(const std::string& file, const std::string& table) {
+  std::map<std::string, std::string> columns;
+  int code = -1;
+  std::string out = RunPinned("mdb-schema -T '" + table + "' '" + file + "'", &code);
+  EXPECT_EQ(code, 0);
+  size_t pos = 0;
+  while ((pos = out.find("\n\t[", pos)) != std::string::npos) {
+    size_t name_end = out.find(']', pos);
+    size_t line_end = out.find('\n', name_end);
+    std::string name = out.substr(pos + 3, name_end - pos - 3);
+    std::string type = out.substr(name_end + 1, line_end - name_end - 1);
+    type.erase(0, type.find_first_not_of('\t'));
+    while (!type.empty() && (type.back() == ' ' || type.back() == ',')) type.pop_back();
+    if (type.size() > 9 && type.compare(type.size() - 9, 9, " NOT NULL") == 0) type.resize(type.size() - 9);
+    columns[name] = type;
+    pos = line_end;
+  }
+  return columns;
+}
+
+// The same column in mdb-schema's words, from the engine's definition.
+std::string AsMdbSchemaType(const jet::ColumnDef& c, jet::JetVersion version) {
+  int bytes_per_char = version == jet::JetVersion::kJet4 ? 2 : 1;
+  switch (c.type) {
+    case jet::ColumnType::kBoolean: return "Boolean";
+    case jet::ColumnType::kByte: return "Byte";
+    case jet::ColumnType::kInteger: return "Integer";
+    case jet::ColumnType::kLong: return "Long Integer";
+    case jet::ColumnType::kCurrency: return "Currency";
+    case jet::ColumnType::kSingle: return "Single";
+    case jet::ColumnType::kDouble: return "Double";
+    case jet::ColumnType::kDateTime: return "DateTime";
+    case jet::ColumnType::kText: return "Text (" + std::to_string(c.length / bytes_per_char) + ")";
+    case jet::ColumnType::kMemo: return "Memo/Hyperlink (255)";
+    case jet::ColumnType::kGuid: return "Replication ID";
+    case jet::ColumnType::kDecimal:
+      return "Numeric (" + std::to_string(c.precision) + ", " + std::to_string(c.scale) + ")";
+    default: return jet::ColumnTypeName(c.type);
+  }
+}
+
+// The "column NAME TYPE..." lines of `velloran-jet schema FILE TABLE`, by column name.
+std::map<std::string, std::string> ToolSchemaColumns(const std::string& file, const std::string& table) {
+  std::map<std::string, std::string> columns;
+  int code = -1;
+  std::string out = RunPinned(std::string(VELLORAN_JET_TOOL) + " schema '" + file + "' '" + table + "'", &code);
+  EXPECT_EQ(code, 0);
+  const std::string marker = "\n  column ";
+  for (size_t pos = 0; (pos = out.find(marker, pos)) != std::string::npos;) {
+    size_t start = pos + marker.size();
+    size_t space = out.find(' ', start), end = out.find('\n', start);
+    columns[out.substr(start, space - start)] = out.substr(space + 1, end - space - 1);
+    pos = end;
+  }
+  return columns;
+}
+
+// Compares the columns of one table; appends one line per disagreement.
+int CompareWithMdbSchema(const std::string& file, jet::Database& db, const std::string& table,
+                         std::vector<std::string>* engine_problems, std::vector<std::string>* tool_problems) {
+  auto def = db.ReadTable(table);
+  if (!def.ok()) {
+    engine_problems->push_back(def.error().message());
+    return 0;
+  }
+  std::map<std::string, std::string> theirs = MdbSchemaColumns(file, table);
+  std::map<std::string, std::string> tool = ToolSchemaColumns(file, table);
+  if (theirs.size() != def->columns.size()) engine_problems->push_back(table + ": column count differs");
+  for (const jet::ColumnDef& c : def->columns) {
+    std::string where = file.substr(file.rfind('/') + 1) + " " + table + "." + c.name + ": ";
+    std::string ours = AsMdbSchemaType(c, db.version());
+    if (ours != theirs[c.name]) engine_problems->push_back(where + ours + " vs mdb-schema " + theirs[c.name]);
+    // The tool writes Text sizes the same way, without the blank: "Text(50)".
+    std::string printed = tool[c.name].substr(0, tool[c.name].find(')') + 1);
+    if (c.type == jet::ColumnType::kText && printed != "Text" + ours.substr(5)) {
+      tool_problems->push_back(where + "velloran-jet schema prints " + printed + ", mdb-schema " + theirs[c.name]);
+    }
+  }
+  return static_cast<int>(def->columns.size());
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) out += "\n  " + line;
+  return out;
+}
+
+TEST(Definitions, EveryColumnOfEveryFixtureAgreesWithMdbSchema) {
+  REQUIRE_SHARED_FIXTURES();
+  if (std::system("command -v mdb-schema >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "mdb-schema is not on PATH (./test.sh installs mdbtools)";
+  int checked = 0;
+  std::vector<std::string> engine_problems, tool_problems;
+  for (const std::string& fixture : AllFixtures()) {
+    auto db = jet::Database::Open(FixturePath(fixture));
+    ASSERT_TRUE(db.ok()) << db.error().message();
+    for (const std::string& table : db.value()->UserTableNames())
+      checked += CompareWithMdbSchema(FixturePath(fixture), *db.value(), table, &engine_problems, &tool_problems);
+  }
+  EXPECT_EQ(checked, 216);
+  EXPECT_TRUE(engine_problems.empty()) << engine_problems.size() << " columns differ:" << Join(engine_problems);
+  EXPECT_TRUE(tool_problems.empty()) << tool_problems.size() << " Text sizes differ:" << Join(tool_problems);
+}
+
+}  // namespace

@@ -1,0 +1,506 @@
+// Index maintenance against an in-memory model. Every batch of random inserts and deletes is
+// committed, the file reopened, and then: the index walked both ways must equal the model; every
+// page must be encoded as Access encodes it (header bytes, free space, shared prefix, mask); the
+// tree must be balanced with intermediate entries equal to their child's last entry, a tail on
+// every intermediate page with two or more children, leaves linked end to end and intermediate
+// pages linked within their parent; the index's usage map must list exactly its pages, and pages
+// it gave up must be free and cleared. Where entries and rows agree, the whole-file check runs.
+// Seeds are printed; set VELLORAN_SEED to replay one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "jet/bytes.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/index_cursor.h"
+#include "jet/index_key.h"
+#include "jet/index_page_writer.h"
+#include "jet/index_writer.h"
+#include "jet/integrity_check.h"
+#include "jet/usage_map.h"
+#include "jet/usage_map_writer.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using velloran_test::ScratchDir;
+using Entry = std::tuple<std::string, uint32_t, uint32_t>;  // key, data page, row: index order
+using Model = std::set<Entry>;
+
+uint32_t Seed() {
+  const char* fixed = std::getenv("VELLORAN_SEED");
+  uint32_t seed = fixed ? static_cast<uint32_t>(std::strtoul(fixed, nullptr, 10)) : std::random_device{}();
+  std::cout << "[ seed     ] VELLORAN_SEED=" << seed << std::endl;
+  return seed;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A writable pager on `path` and the definition of `table`.
+struct Handle {
+  std::unique_ptr<jet::Pager> pager;
+  jet::TableDef def;
+  const jet::PhysicalIndex& Index(const std::string& name) const {
+    return def.physical_indexes[def.FindIndex(name)->physical_index];
+  }
+};
+
+Handle OpenForWrite(const std::string& path, const std::string& table) {
+  uint32_t tdef = 0;
+  {
+    auto db = jet::Database::Open(path);
+    EXPECT_TRUE(db.ok());
+    tdef = db.value()->FindTable(table)->DefinitionPage();
+  }
+  auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite);
+  EXPECT_TRUE(pager.ok()) << pager.error().message();
+  auto def = jet::ReadTableDef(*pager.value(), tdef);
+  EXPECT_TRUE(def.ok());
+  def->name = table;
+  return Handle{std::move(pager).value(), std::move(def).value()};
+}
+
+// Closes the handle's pager (releasing the writer lock) and opens the file again.
+void Reopen(Handle& h, const std::string& path, const std::string& table) {
+  h.pager.reset();
+  h = OpenForWrite(path, table);
+}
+
+// The entries in index order, walking forward; the backward walk must agree.
+std::vector<Entry> Walk(jet::Pager& pager, const jet::TableDef& def, const jet::PhysicalIndex& index) {
+  std::vector<Entry> forward, backward;
+  jet::IndexCursor cursor(pager, def.page, index);
+  while (true) {
+    auto more = cursor.Next();
+    EXPECT_TRUE(more.ok()) << more.error().message();
+    if (!more.ok() || !more.value()) break;
+    forward.emplace_back(cursor.entry().key, cursor.row().page, cursor.row().row);
+  }
+  cursor.AfterLast();
+  while (cursor.Prev().value()) backward.emplace_back(cursor.entry().key, cursor.row().page, cursor.row().row);
+  std::reverse(backward.begin(), backward.end());
+  EXPECT_EQ(forward, backward);
+  return forward;
+}
+
+// What the shape check learns of a subtree.
+struct Visited {
+  std::optional<Entry> last;
+  bool leaf = true;
+  uint32_t prev = 0, next = 0;
+};
+
+struct ShapeCheck {
+  jet::Pager& pager;
+  uint32_t owner;
+  bool written_here;  // every page encoded by the writer (zero padding, largest prefix)
+  int leaf_depth = -1;
+  std::set<uint32_t> pages;
+  std::vector<std::tuple<uint32_t, uint32_t, uint32_t>> leaves;  // page, prev, next in key order
+
+  void Header(uint32_t number, const jet::IndexPage& p) {
+    const uint8_t* d = pager.ReadPage(number).value();
+    EXPECT_EQ(d[1], 0x01) << number;
+    EXPECT_EQ(jet::Get32(d + 8), 0u) << number;
+    EXPECT_EQ(d[26], 0) << number;
+    uint32_t used = 0;
+    for (uint32_t bit = 0; bit < (0x1E0 - 0x1B) * 8; ++bit)
+      if ((d[0x1B + bit / 8] >> (bit % 8)) & 1) used = bit;
+    EXPECT_EQ(jet::Get16(d + 2), 4096 - 0x1E0 - used) << "free space of page " << number;
+    uint32_t shared = 0;
+    if (p.entries.size() >= 2) {
+      const std::string &a = p.entries.front().key, &b = p.entries.back().key;
+      while (shared < std::min(a.size(), b.size()) && a[shared] == b[shared]) ++shared;
+    }
+    if (written_here) {
+      EXPECT_EQ(p.prefix_length, shared) << "prefix of page " << number;
+      EXPECT_TRUE(std::all_of(d + 0x1E0 + used, d + 4096, [](uint8_t b) { return b == 0; })) << number;
+    } else {
+      EXPECT_LE(p.prefix_length, shared) << number;
+    }
+  }
+
+  Visited Visit(uint32_t number, int depth) {
+    auto read = jet::ReadIndexPage(pager, number);
+    if (!read.ok() || depth > 8 || !pages.insert(number).second) {
+      ADD_FAILURE() << "page " << number << " unreadable or reached twice";
+      return {};
+    }
+    const jet::IndexPage& p = read.value();
+    EXPECT_EQ(p.owner, owner);
+    Header(number, p);
+    Visited out{std::nullopt, p.leaf(), p.prev, p.next};
+    auto as_entry = [](const jet::IndexEntry& e) { return Entry{e.key, e.data_page, e.data_row}; };
+    if (p.leaf()) {
+      if (leaf_depth < 0) leaf_depth = depth;
+      EXPECT_EQ(depth, leaf_depth) << "leaves at different depths";
+      leaves.emplace_back(number, p.prev, p.next);
+      if (!p.entries.empty()) out.last = as_entry(p.entries.back());
+      return out;
+    }
+    EXPECT_FALSE(p.entries.empty()) << number;
+    EXPECT_TRUE(p.tail != 0 || p.entries.size() == 1) << "page " << number << ": several children but no tail";
+    std::vector<uint32_t> children;
+    std::vector<Visited> seen;
+    for (const jet::IndexEntry& e : p.entries) {
+      children.push_back(e.child_page);
+      seen.push_back(Visit(e.child_page, depth + 1));
+      EXPECT_EQ(seen.back().last, as_entry(e)) << "entry for child " << e.child_page << " on page " << number;
+    }
+    if (p.tail != 0) {
+      children.push_back(p.tail);
+      seen.push_back(Visit(p.tail, depth + 1));
+    }
+    out.last = seen.back().last;
+    for (size_t i = 0; i < seen.size() && !seen[i].leaf; ++i) {
+      EXPECT_EQ(seen[i].prev, i == 0 ? 0 : children[i - 1]) << "prev of intermediate page " << children[i];
+      EXPECT_EQ(seen[i].next, i + 1 == seen.size() ? 0 : children[i + 1]) << "next of intermediate page " << children[i];
+    }
+    return out;
+  }
+};
+
+// Checks the shape of the index and its usage maps; returns the tree's depth (1 = a lone leaf).
+int ExpectWellFormed(jet::Pager& pager, const jet::TableDef& def, const jet::PhysicalIndex& index, bool written_here,
+                     const std::set<uint32_t>& given_up = {}) {
+  ShapeCheck check{pager, def.page, written_here, -1, {}, {}};
+  check.Visit(index.root_page, 0);
+  for (size_t i = 0; i < check.leaves.size(); ++i) {
+    EXPECT_EQ(std::get<1>(check.leaves[i]), i == 0 ? 0 : std::get<0>(check.leaves[i - 1]));
+    EXPECT_EQ(std::get<2>(check.leaves[i]), i + 1 == check.leaves.size() ? 0 : std::get<0>(check.leaves[i + 1]));
+  }
+  auto owned = jet::ReadUsageMap(pager, index.usage_map).value();
+  EXPECT_EQ(std::set<uint32_t>(owned.begin(), owned.end()), check.pages) << "the index's usage map";
+  auto free = jet::ReadUsageMap(pager, jet::kGlobalUsageMapPointer).value();
+  std::set<uint32_t> free_set(free.begin(), free.end());
+  for (uint32_t page : check.pages) EXPECT_FALSE(free_set.count(page)) << "index page " << page << " marked free";
+  // The global map covers a window of pages (it slides forward as the file grows); a released
+  // page inside it must be marked free.
+  jet::RowSlot global = jet::ReadRowSlot(pager, 1, 0).value();
+  const uint32_t window_start = jet::Get32(global.bytes + 1), window_end = window_start + (global.size - 5) * 8;
+  for (uint32_t page : given_up) {
+    if (check.pages.count(page)) continue;
+    if (page >= window_start && page < window_end) {
+      EXPECT_TRUE(free_set.count(page)) << "released page " << page;
+    }
+    const uint8_t* d = pager.ReadPage(page).value();
+    EXPECT_TRUE(std::all_of(d, d + 4096, [](uint8_t b) { return b == 0; })) << "released page " << page;
+  }
+  return check.leaf_depth + 1;
+}
+
+// Every page of the index, for telling later which were given up.
+std::set<uint32_t> IndexPages(jet::Pager& pager, const jet::PhysicalIndex& index) {
+  auto owned = jet::ReadUsageMap(pager, index.usage_map).value();
+  return {owned.begin(), owned.end()};
+}
+
+// Applies one change to the index and the model, checking the reported key uniqueness.
+void Insert(Handle& h, const jet::PhysicalIndex& index, Model& model, const Entry& e) {
+  auto [key, page, row] = e;
+  bool fresh = model.lower_bound({key, 0, 0}) == model.upper_bound({key, UINT32_MAX, UINT32_MAX});
+  auto added = jet::InsertIndexEntry(*h.pager, h.def, index, key, {page, static_cast<uint8_t>(row)});
+  ASSERT_TRUE(added.ok()) << added.error().message();
+  EXPECT_EQ(added.value(), fresh);
+  model.insert(e);
+}
+
+void Delete(Handle& h, const jet::PhysicalIndex& index, Model& model, Entry e) {
+  auto [key, page, row] = e;
+  auto removed = jet::DeleteIndexEntry(*h.pager, h.def, index, key, {page, static_cast<uint8_t>(row)});
+  ASSERT_TRUE(removed.ok()) << removed.error().message();
+  model.erase(e);
+  EXPECT_EQ(removed.value(), model.lower_bound({key, 0, 0}) == model.upper_bound({key, UINT32_MAX, UINT32_MAX}));
+}
+
+std::vector<std::string> CheckWholeFile(const std::string& path) {
+  auto db = jet::Database::Open(path);
+  EXPECT_TRUE(db.ok());
+  return jet::CheckDatabase(*db.value());
+}
+
+// Empties an index in random order and rebuilds it in another, in committed batches: the tree
+// shrinks to an empty root leaf and grows back from one leaf. Returns the depths seen.
+std::vector<int> EmptyAndRebuild(const std::string& path, const std::string& table, const std::string& index_name,
+                                 std::mt19937& rng, size_t batches) {
+  Handle h = OpenForWrite(path, table);
+  const jet::PhysicalIndex* index = &h.Index(index_name);
+  std::vector<Entry> original = Walk(*h.pager, h.def, *index);
+  std::set<uint32_t> given_up = IndexPages(*h.pager, *index);
+  Model model(original.begin(), original.end());
+  std::vector<int> depths{ExpectWellFormed(*h.pager, h.def, *index, false)};
+  std::vector<Entry> order = original;
+  for (int phase = 0; phase < 2; ++phase) {
+    std::shuffle(order.begin(), order.end(), rng);
+    for (size_t b = 0; b < batches; ++b) {
+      EXPECT_TRUE(h.pager->BeginWrite().ok());
+      for (size_t i = b * order.size() / batches; i < (b + 1) * order.size() / batches; ++i) {
+        if (phase == 0) Delete(h, *index, model, order[i]);
+        else Insert(h, *index, model, order[i]);
+        if (::testing::Test::HasFatalFailure()) return depths;
+      }
+      EXPECT_TRUE(h.pager->Commit().ok());
+      Reopen(h, path, table);
+      index = &h.Index(index_name);
+      EXPECT_EQ(Walk(*h.pager, h.def, *index), std::vector<Entry>(model.begin(), model.end()));
+      depths.push_back(ExpectWellFormed(*h.pager, h.def, *index, phase == 1, given_up));
+      for (uint32_t page : IndexPages(*h.pager, *index)) given_up.insert(page);
+    }
+    if (phase == 0) {
+      EXPECT_EQ(IndexPages(*h.pager, *index), std::set<uint32_t>{index->root_page}) << index_name;
+      const uint8_t* root = h.pager->ReadPage(index->root_page).value();
+      EXPECT_EQ(root[0], jet::kPageIndexLeaf);
+      EXPECT_EQ(jet::Get16(root + 2), 4096 - 0x1E0);
+    }
+  }
+  EXPECT_EQ(std::vector<Entry>(model.begin(), model.end()), original);
+  return depths;
+}
+
+TEST(IndexPageWriter, ReencodesRealPagesAsTheyWereWritten) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  size_t pages = 0, identical = 0;
+  for (const std::string& fixture : velloran_test::AllFixtures()) {
+    if (fixture.find("V1997") != std::string::npos) continue;
+    std::string path = scratch.CopyFixture(fixture);
+    auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite).value();
+    ASSERT_TRUE(pager->BeginWrite().ok());
+    for (uint32_t n = 0; n < pager->page_count(); ++n) {
+      std::vector<uint8_t> before(pager->ReadPage(n).value(), pager->ReadPage(n).value() + 4096);
+      if (before[0] != jet::kPageIndexLeaf && before[0] != jet::kPageIndexIntermediate) continue;
+      jet::IndexPage p = jet::ReadIndexPage(*pager, n).value();
+      jet::IndexPageImage image{p.leaf(), p.owner, p.prev, p.next, p.tail, p.entries};
+      ASSERT_TRUE(jet::WriteIndexPage(*pager, n, image).ok()) << fixture << " page " << n;
+      jet::IndexPage again = jet::ReadIndexPage(*pager, n).value();
+      ++pages;
+      EXPECT_EQ(again.entries.size(), p.entries.size());
+      for (size_t i = 0; i < p.entries.size(); ++i) {
+        EXPECT_EQ(again.entries[i].Compare(p.entries[i]), 0) << fixture << " page " << n << " entry " << i;
+        EXPECT_EQ(again.entries[i].child_page, p.entries[i].child_page);
+      }
+      EXPECT_EQ(std::tie(again.type, again.owner, again.prev, again.next, again.tail),
+                std::tie(p.type, p.owner, p.prev, p.next, p.tail));
+      // Where the original used the same prefix, everything up to the end of the entries matches,
+      // but for byte 26: always 0 here (as in the generated fixtures); Access sets it on some
+      // intermediate pages for a reason not known.
+      if (again.prefix_length != p.prefix_length) continue;
+      const uint8_t* after = pager->ReadPage(n).value();
+      size_t end = 4096 - jet::Get16(after + 2);
+      EXPECT_EQ(jet::Get16(before.data() + 2), jet::Get16(after + 2)) << fixture << " page " << n;
+      EXPECT_EQ(after[26], 0);
+      if (before[26] != 0) {
+        EXPECT_EQ(before[0], jet::kPageIndexIntermediate) << fixture << " page " << n;
+        before[26] = 0;
+      }
+      EXPECT_TRUE(std::equal(after, after + end, before.begin())) << fixture << " page " << n;
+      ++identical;
+    }
+    pager->Rollback();
+  }
+  std::cout << pages << " index pages re-encoded, " << identical << " byte for byte" << std::endl;
+  EXPECT_GT(pages, 200u);
+  EXPECT_GT(identical, 100u);
+}
+
+// Every index of the 3000-row table, emptied and rebuilt with real keys; the two-column index
+// regrows from one leaf to three levels. The file must then pass the whole-file check.
+TEST(IndexWriter, EmptiesAndRebuildsEveryIndexOfARealTable) {
+  REQUIRE_SHARED_FIXTURES();
+  uint32_t seed = Seed();
+  SCOPED_TRACE("VELLORAN_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  for (const char* name : {"Txt", "PrimaryKey", "Num", "NumDesc", "Flag", "TxtNum"}) {
+    SCOPED_TRACE(name);
+    std::vector<int> depths = EmptyAndRebuild(path, "Keys", name, rng, 6);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(depths[6], 1) << "emptied to a lone root leaf";
+    EXPECT_EQ(depths.back(), *std::max_element(depths.begin() + 7, depths.end()));
+    if (std::string(name) == "TxtNum") {
+      EXPECT_EQ(depths.back(), 3);
+      EXPECT_EQ(std::set<int>(depths.begin() + 6, depths.end()), (std::set<int>{1, 2, 3})) << "grew level by level";
+    }
+  }
+  EXPECT_EQ(CheckWholeFile(path), std::vector<std::string>{});
+}
+
+// Random deletes and re-inserts on every index of the program's own table design.
+TEST(IndexWriter, SongIndexesSurviveRandomDeletesAndReinserts) {
+  REQUIRE_SHARED_FIXTURES();
+  uint32_t seed = Seed();
+  SCOPED_TRACE("VELLORAN_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  for (const char* name : {"PrimaryKey", "SongNumber", "Song", "Artist", "HotlistA"}) {
+    SCOPED_TRACE(name);
+    Handle h = OpenForWrite(path, "MyList");
+    std::vector<Entry> original = Walk(*h.pager, h.def, h.Index(name));
+    Model model(original.begin(), original.end());
+    std::vector<Entry> out;  // deleted, waiting to come back
+    for (int batch = 0; batch < 8; ++batch) {
+      ASSERT_TRUE(h.pager->BeginWrite().ok());
+      for (int op = 0; op < 300; ++op) {
+        bool remove = out.empty() || (!model.empty() && batch < 7 && rng() % 2 == 0);
+        if (remove) {
+          auto it = std::next(model.begin(), static_cast<long>(rng() % model.size()));
+          Entry e = *it;
+          Delete(h, h.Index(name), model, e);
+          out.push_back(e);
+        } else {
+          size_t pick = rng() % out.size();
+          Insert(h, h.Index(name), model, out[pick]);
+          out.erase(out.begin() + static_cast<long>(pick));
+        }
+        ASSERT_FALSE(HasFatalFailure());
+      }
+      ASSERT_TRUE(h.pager->Commit().ok());
+      Reopen(h, path, "MyList");
+      EXPECT_EQ(Walk(*h.pager, h.def, h.Index(name)), std::vector<Entry>(model.begin(), model.end()));
+      ExpectWellFormed(*h.pager, h.def, h.Index(name), false);
+    }
+    ASSERT_TRUE(h.pager->BeginWrite().ok());
+    for (const Entry& e : out) Insert(h, h.Index(name), model, e);
+    ASSERT_TRUE(h.pager->Commit().ok());
+    EXPECT_EQ(std::vector<Entry>(model.begin(), model.end()), original);
+  }
+  EXPECT_EQ(CheckWholeFile(path), std::vector<std::string>{});
+}
+
+std::string TextKey(const std::u16string& text) {
+  return jet::EncodeIndexKey(jet::JetVersion::kJet4, {{jet::ColumnType::kText, true}}, {jet::Value(text)}).value();
+}
+
+// Random text (long, sharing prefixes) keyed with the real encoder, pointing at made-up rows, in
+// an index that starts empty: mixed inserts and deletes grow it to four levels, then deleting
+// everything must restore the root page byte for byte and leave the file as sound as before.
+TEST(IndexWriter, RandomChurnOnAnEmptyIndexAndBackToNothing) {
+  REQUIRE_SHARED_FIXTURES();
+  uint32_t seed = Seed();
+  SCOPED_TRACE("VELLORAN_SEED=" + std::to_string(seed));
+  std::mt19937 rng(seed);
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("access/bigIndexTestV2000.mdb");
+  Handle h = OpenForWrite(path, "Table1");
+  const uint32_t root = h.Index("col1").root_page;
+  const std::vector<uint8_t> empty_root(h.pager->ReadPage(root).value(), h.pager->ReadPage(root).value() + 4096);
+  const char16_t* stems[] = {u"The ", u"The Beatles - ", u"Queen", u"Zoë ", u"ABBA", u""};
+  Model model;
+  std::set<uint32_t> given_up;
+  int max_depth = 0;
+  for (int batch = 0; batch < 12; ++batch) {
+    ASSERT_TRUE(h.pager->BeginWrite().ok());
+    for (int op = 0; op < 600; ++op) {
+      bool remove = !model.empty() && (batch >= 9 || rng() % 10 < 3);
+      if (remove) {
+        Delete(h, h.Index("col1"), model, *std::next(model.begin(), static_cast<long>(rng() % model.size())));
+      } else {
+        std::u16string text = stems[rng() % 6];
+        // Accented and Greek letters take two key bytes each: long keys make a deep tree.
+        for (size_t n = rng() % 250; n > 0; --n) text += u"ab\u00e9\u03a9"[rng() % 4];
+        Entry e{TextKey(text), 1 + rng() % 5000, rng() % 256};
+        if (!model.count(e)) Insert(h, h.Index("col1"), model, e);
+      }
+      ASSERT_FALSE(HasFatalFailure());
+    }
+    if (batch == 11) {  // the rest goes, in random order
+      std::vector<Entry> rest(model.begin(), model.end());
+      std::shuffle(rest.begin(), rest.end(), rng);
+      for (const Entry& e : rest) Delete(h, h.Index("col1"), model, e);
+    }
+    ASSERT_TRUE(h.pager->Commit().ok());
+    Reopen(h, path, "Table1");
+    EXPECT_EQ(h.Index("col1").root_page, root);
+    EXPECT_EQ(Walk(*h.pager, h.def, h.Index("col1")), std::vector<Entry>(model.begin(), model.end()));
+    max_depth = std::max(max_depth, ExpectWellFormed(*h.pager, h.def, h.Index("col1"), true, given_up));
+    for (uint32_t page : IndexPages(*h.pager, h.Index("col1"))) given_up.insert(page);
+  }
+  std::cout << "deepest tree: " << max_depth << " levels over " << given_up.size() << " pages" << std::endl;
+  EXPECT_GE(max_depth, 4);
+  EXPECT_TRUE(std::equal(empty_root.begin(), empty_root.end(), h.pager->ReadPage(root).value()));
+  h.pager.reset();
+  EXPECT_EQ(CheckWholeFile(path), std::vector<std::string>{});
+}
+
+// Keys appended in ascending order leave every leaf but the last full.
+TEST(IndexWriter, AscendingKeysFillPages) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("access/bigIndexTestV2000.mdb");
+  Handle h = OpenForWrite(path, "Table1");
+  ASSERT_TRUE(h.pager->BeginWrite().ok());
+  Model model;
+  for (uint32_t i = 0; i < 4000; ++i) {
+    std::string digits = std::to_string(100000 + i);
+    Insert(h, h.Index("col1"), model, Entry{TextKey(std::u16string(digits.begin(), digits.end())), 7, i % 256});
+    ASSERT_FALSE(HasFatalFailure());
+  }
+  ASSERT_TRUE(h.pager->Commit().ok());
+  EXPECT_EQ(ExpectWellFormed(*h.pager, h.def, h.Index("col1"), true), 2);
+  size_t leaves = 0;
+  for (uint32_t page : IndexPages(*h.pager, h.Index("col1"))) {
+    jet::IndexPage p = jet::ReadIndexPage(*h.pager, page).value();
+    if (!p.leaf() || p.next == 0) continue;
+    ++leaves;
+    EXPECT_LT(jet::Get16(h.pager->ReadPage(page).value() + 2), 20) << "leaf " << page << " left half empty";
+  }
+  EXPECT_GE(leaves, 10u);
+}
+
+// Refused changes leave the file byte for byte as it was.
+TEST(IndexWriter, RefusedChangesChangeNothing) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  const std::string before = ReadFile(path);
+  Handle h = OpenForWrite(path, "Keys");
+  const jet::PhysicalIndex& pk = h.Index("PrimaryKey");
+  ASSERT_TRUE(pk.unique());
+  std::vector<Entry> entries = Walk(*h.pager, h.def, pk);
+  ASSERT_EQ(entries.size(), 3000u);
+  auto [key, page, row] = entries[1234];
+  auto outside = jet::InsertIndexEntry(*h.pager, h.def, pk, key + "x", {page, 9});
+  EXPECT_EQ(outside.error().code(), jet::ErrorCode::kInvalidArgument) << "outside a write";
+
+  ASSERT_TRUE(h.pager->BeginWrite().ok());
+  auto duplicate = jet::InsertIndexEntry(*h.pager, h.def, pk, key, {page + 1, static_cast<uint8_t>(row)});
+  ASSERT_FALSE(duplicate.ok());
+  EXPECT_EQ(duplicate.error().code(), jet::ErrorCode::kConstraint);
+  auto [num_key, num_page, num_row] = Walk(*h.pager, h.def, h.Index("Num"))[5];
+  auto again = jet::InsertIndexEntry(*h.pager, h.def, h.Index("Num"), num_key, {num_page, static_cast<uint8_t>(num_row)});
+  EXPECT_EQ(again.error().code(), jet::ErrorCode::kInvalidArgument) << "the very same entry";
+  auto missing = jet::DeleteIndexEntry(*h.pager, h.def, pk, key, {page, static_cast<uint8_t>(row + 1)});
+  EXPECT_EQ(missing.error().code(), jet::ErrorCode::kCorrupt);
+  auto huge = jet::InsertIndexEntry(*h.pager, h.def, h.Index("Txt"), std::string(jet::kMaxIndexKeySize + 1, 'a'), {1, 1});
+  EXPECT_EQ(huge.error().code(), jet::ErrorCode::kInvalidArgument);
+  ASSERT_TRUE(h.pager->Commit().ok());
+  h.pager.reset();
+  EXPECT_TRUE(ReadFile(path) == before) << "a refused change altered the file";
+
+  // A key whose columns are all NULL never conflicts, even in a unique index.
+  Reopen(h, path, "Keys");
+  ASSERT_TRUE(h.pager->BeginWrite().ok());
+  const std::string null_key(1, '\0');
+  EXPECT_TRUE(jet::InsertIndexEntry(*h.pager, h.def, h.Index("PrimaryKey"), null_key, {900, 1}).value());
+  EXPECT_FALSE(jet::InsertIndexEntry(*h.pager, h.def, h.Index("PrimaryKey"), null_key, {900, 2}).value());
+  EXPECT_FALSE(jet::DeleteIndexEntry(*h.pager, h.def, h.Index("PrimaryKey"), null_key, {900, 1}).value());
+  EXPECT_TRUE(jet::DeleteIndexEntry(*h.pager, h.def, h.Index("PrimaryKey"), null_key, {900, 2}).value());
+  h.pager->Rollback();
+}
+
+}  // namespace

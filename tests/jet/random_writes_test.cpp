@@ -1,0 +1,820 @@
+// Randomized row writes against an in-memory model.
+//
+// On scratch copies of the generated and Access fixtures, batches of random inserts, updates
+// (texts and memos growing and shrinking, values turning NULL and back) and deletes run, each batch
+// one committed write; now and then a batch is abandoned and must leave no trace, and now and then
+// an operation breaks a unique or required index and must be refused without changing anything.
+// After every batch:
+//   - our reader returns exactly the model's rows, and the definition's row count, autonumber and
+//     unique-entry counts follow the model;
+//   - the integrity check passes (every row of every table, every index entry against its row);
+//   - mdb-export (mdbtools) prints the table as our CSV export does;
+//   - mdb-reader (an independent JavaScript reader) reads the same rows (compared by fingerprint at
+//     the end of the run, on a copy of the file kept from each batch).
+// VELLORAN_RANDOM_WRITES_SEED replays a run (the seed is printed); VELLORAN_RANDOM_WRITES_SCALE
+// multiplies the amount of work (sanitizer builds default to a quarter of it).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <sstream>
+#include <sys/wait.h>
+
+#include "jet/bytes.h"
+#include "jet/csv_export.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/index_key.h"
+#include "jet/index_writer.h"
+#include "jet/integrity_check.h"
+#include "jet/row_decoder.h"
+#include "jet/table_writer.h"
+#include "jet/text_codec.h"
+#include "jet/writable_database.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using jet::ColumnDef;
+using jet::ColumnType;
+using jet::RowId;
+using jet::Text;
+using jet::Value;
+using Rows = std::map<uint32_t, std::vector<Value>>;  // by header slot (page << 8 | row)
+
+uint32_t Pointer(RowId id) { return (id.page << 8) | id.row; }
+
+// ---------------------------------------------------------------------------------------------
+// Running the other readers.
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+int RunCommand(const std::string& command, std::string* out) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out->append(buffer, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+
+std::filesystem::path ProjectRoot() { return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path(); }
+
+// Installs mdb-reader into the build tree (once); returns the folder or "" with `why`.
+std::string MdbReaderModules(std::string* why) {
+  std::filesystem::path dir = std::filesystem::path(VELLORAN_JET_TOOL).parent_path().parent_path() / "node";
+  std::string out;
+  std::string script = (ProjectRoot() / "tools" / "install-mdb-reader.sh").string();
+  if (RunCommand("sh " + ShellQuote(script) + " " + ShellQuote(dir.string()) + " 2>&1", &out) != 0) {
+    *why = "installing mdb-reader with npm failed: " + out;
+    return "";
+  }
+  return dir.string();
+}
+
+std::vector<std::string> CsvRecords(const std::string& csv) {
+  std::vector<std::string> records;
+  std::string current;
+  bool quoted = false;
+  for (char c : csv) {
+    if (c == '"') quoted = !quoted;
+    if (c == '\n' && !quoted) {
+      records.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) records.push_back(current);
+  return records;
+}
+
+// mdbtools converts UTF-16 one code unit at a time, so a character outside the Basic Multilingual
+// Plane comes out as "??" (see export_compare_test.cpp); ours is made to read the same.
+std::string AsMdbtoolsPrintsIt(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<uint8_t>(utf8[i]) & 0xF8) == 0xF0 && i + 3 < utf8.size()) {
+      out += "??";
+      i += 3;
+    } else {
+      out += utf8[i];
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The fingerprint mdb-reader-export.mjs computes, from our values (see the script for the form).
+
+class Fingerprint {
+ public:
+  void Unit(uint32_t u) {
+    a_ = (a_ ^ (u & 0xFFFF)) * 0x01000193u;
+    b_ = (b_ ^ (u & 0xFFFF)) * 0x01000193u;
+  }
+  void Double(double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    for (int i = 0; i < 4; ++i) Unit(static_cast<uint32_t>(bits >> (16 * i)));
+  }
+  void String(const Text& s) {
+    Unit('s');
+    Unit(static_cast<uint32_t>(s.size()));
+    Unit(static_cast<uint32_t>(s.size() >> 16));
+    for (char16_t c : s) Unit(c);
+  }
+  std::string Hex() const {
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%08x%08x", a_, b_);
+    return buf;
+  }
+
+ private:
+  uint32_t a_ = 0x811c9dc5u;
+  uint32_t b_ = 0x01000193u ^ 0x9e3779b9u;
+};
+
+// Digits of a 128-bit magnitude with `scale` of them after a point, as mdb-reader prints amounts.
+std::string Amount(bool negative, unsigned __int128 magnitude, int scale) {
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  while (digits.size() < static_cast<size_t>(scale) + 1) digits.insert(digits.begin(), '0');
+  std::string out = negative ? "-" : "";
+  out += digits.substr(0, digits.size() - scale);
+  if (scale > 0) out += "." + digits.substr(digits.size() - scale);
+  return out;
+}
+
+void AddValue(const ColumnDef& c, const Value& v, Fingerprint* f) {
+  if (jet::IsNull(v)) return f->Unit('n');
+  if (const bool* b = std::get_if<bool>(&v)) return f->Unit(*b ? 't' : 'f');
+  if (const int64_t* i = std::get_if<int64_t>(&v)) return f->Unit('d'), f->Double(static_cast<double>(*i));
+  if (const float* x = std::get_if<float>(&v)) return f->Unit('d'), f->Double(static_cast<double>(*x));
+  if (const double* x = std::get_if<double>(&v)) return f->Unit('d'), f->Double(*x);
+  if (const Text* t = std::get_if<Text>(&v)) return f->String(*t);
+  if (const jet::DateTime* d = std::get_if<jet::DateTime>(&v)) {
+    f->Unit('D');
+    return f->Double(std::floor((d->days - 25569) * 86400 * 1000 + 0.5));
+  }
+  if (const jet::Currency* m = std::get_if<jet::Currency>(&v)) {
+    bool negative = m->scaled < 0;
+    unsigned __int128 magnitude = negative ? -static_cast<unsigned __int128>(m->scaled) : m->scaled;
+    return f->String(jet::FromUtf8(Amount(negative, magnitude, 4)));
+  }
+  if (const jet::Decimal* d = std::get_if<jet::Decimal>(&v)) {
+    unsigned __int128 magnitude = 0;
+    for (int w = 3; w >= 0; --w) magnitude = (magnitude << 32) | d->magnitude[w];
+    return f->String(jet::FromUtf8(Amount(d->negative, magnitude, c.scale)));
+  }
+  if (const jet::Guid* g = std::get_if<jet::Guid>(&v)) {
+    const auto& b = g->bytes;
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[3], b[2], b[1],
+                  b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+    return f->String(jet::FromUtf8(buf));
+  }
+  const jet::Bytes& bytes = std::get<jet::Bytes>(v);
+  f->Unit('b');
+  f->Unit(static_cast<uint32_t>(bytes.size()));
+  f->Unit(static_cast<uint32_t>(bytes.size() >> 16));
+  for (unsigned char byte : bytes) f->Unit(byte);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values.
+
+class Generator {
+ public:
+  explicit Generator(uint64_t seed) : rng_(seed) {}
+
+  int Int(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
+  bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
+  std::mt19937_64& rng() { return rng_; }
+
+  Text RandomText(size_t length) {
+    static const char16_t* kPools[] = {u"abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,-'\"!?",
+                                       u"äöüßéèêçñåøÄÖÜÉ¿¡«»°±",
+                                       u"αβγδεζηθλμπσωΑΒΓΔ",
+                                       u"абвгдежзиклмнопрстуАБВГ",
+                                       u"漢字仮名交じり文日本語中文",
+                                       u"שלוםمرحبا"};
+    // Mostly one-byte text (compressible where the column allows it), sometimes mixed.
+    int kind = Int(0, 9);
+    Text out;
+    while (out.size() < length) {
+      if (kind == 9 && Chance(0.02) && out.size() + 2 <= length) {
+        out += u"\U0001F600";  // a surrogate pair
+        continue;
+      }
+      int pool = kind < 6 ? 0 : kind < 8 ? Int(0, 1) : Int(0, 5);
+      std::u16string_view chars(kPools[pool]);
+      out.push_back(chars[static_cast<size_t>(Int(0, static_cast<int>(chars.size()) - 1))]);
+    }
+    return out;
+  }
+
+  size_t MemoLength() {
+    switch (Int(0, 9)) {
+      case 0: return 0;
+      case 1: case 2: case 3: return static_cast<size_t>(Int(1, 40));     // inline
+      case 4: case 5: case 6: return static_cast<size_t>(Int(41, 2000));  // one LVAL row
+      case 7: case 8: return static_cast<size_t>(Int(2001, 9000));        // a chain for UTF-16
+      default: return static_cast<size_t>(Int(9001, 30000));
+    }
+  }
+
+  Value For(const ColumnDef& c) {
+    switch (c.type) {
+      case ColumnType::kBoolean: return Chance(0.5);
+      case ColumnType::kByte: return int64_t{Int(0, 255)};
+      case ColumnType::kInteger: return int64_t{Int(-32768, 32767)};
+      case ColumnType::kLong: return int64_t{Int(-2000000, 2000000)};
+      case ColumnType::kCurrency: return jet::Currency{static_cast<int64_t>(Int(-900000000, 900000000)) * 1013};
+      case ColumnType::kSingle: return static_cast<float>(Int(-400000, 400000)) / 4.0f;
+      case ColumnType::kDouble: return static_cast<double>(Int(-400000, 400000)) / 4.0;
+      case ColumnType::kDateTime: return jet::DateTime{25569 + Int(0, 1900000000) / 86400.0};
+      case ColumnType::kText: return RandomText(static_cast<size_t>(Int(0, c.length / 2)));
+      case ColumnType::kMemo: return RandomText(MemoLength());
+      case ColumnType::kGuid: {
+        jet::Guid g;
+        for (auto& b : g.bytes) b = static_cast<uint8_t>(Int(0, 255));
+        return g;
+      }
+      case ColumnType::kDecimal: {
+        jet::Decimal d;
+        d.precision = c.precision;
+        d.scale = c.scale;
+        uint64_t limit = 1;
+        for (int i = 0; i < std::min<int>(c.precision, 18); ++i) limit *= 10;
+        uint64_t m = std::uniform_int_distribution<uint64_t>(0, limit - 1)(rng_);
+        d.magnitude = {static_cast<uint32_t>(m), static_cast<uint32_t>(m >> 32), 0, 0};
+        d.negative = m != 0 && Chance(0.5);
+        return d;
+      }
+      default: {
+        jet::Bytes b(static_cast<size_t>(Int(0, 100)), '\0');
+        for (char& ch : b) ch = static_cast<char>(Int(0, 255));
+        return b;
+      }
+    }
+  }
+
+ private:
+  std::mt19937_64 rng_;
+};
+
+// What a value reads back as: a Boolean is never NULL, fixed-width text is padded with blanks.
+Value Normalized(const ColumnDef& c, Value v) {
+  if (c.type == ColumnType::kBoolean && jet::IsNull(v)) return false;
+  if (c.type == ColumnType::kText && c.fixed() && !jet::IsNull(v)) std::get<Text>(v).resize(c.length / 2, u' ');
+  return v;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The model of one table.
+
+struct IndexModel {
+  size_t physical = 0;
+  std::vector<jet::KeyColumn> columns;
+  std::vector<size_t> positions;
+  bool no_nulls = false;
+};
+
+struct Model {
+  jet::TableDef def;
+  Rows rows;
+  uint32_t next_autonumber = 0;
+  std::vector<IndexModel> indexes;
+  std::map<uint32_t, std::vector<std::optional<std::string>>> keys;  // of each row, per index
+  std::vector<std::map<std::string, int>> entries;  // per index: key -> rows with that entry
+  std::vector<int64_t> unique_counts;  // what the definition must say (a count never drops below 0)
+
+  void Init(const jet::TableDef& d) {
+    def = d;
+    next_autonumber = d.next_autonumber;
+    for (const jet::PhysicalIndex& pi : def.physical_indexes) {
+      IndexModel m;
+      m.physical = pi.number;
+      m.no_nulls = pi.required();
+      for (const jet::LogicalIndex& li : def.logical_indexes)
+        if (li.physical_index == pi.number && li.primary()) m.no_nulls = true;
+      for (const jet::IndexColumn& ic : pi.columns) {
+        for (size_t c = 0; c < def.columns.size(); ++c) {
+          if (def.columns[c].number != ic.column_number) continue;
+          m.columns.push_back({def.columns[c].type, ic.ascending});
+          m.positions.push_back(c);
+        }
+      }
+      indexes.push_back(m);
+      unique_counts.push_back(pi.unique_entry_count);
+    }
+    entries.resize(indexes.size());
+  }
+
+  // The entry key of `values` in index `i`; nullopt when the row has no entry.
+  std::optional<std::string> Key(size_t i, const std::vector<Value>& values, bool* all_null) const {
+    const IndexModel& m = indexes[i];
+    std::vector<Value> kv;
+    *all_null = true;
+    for (size_t p : m.positions) {
+      kv.push_back(values[p]);
+      *all_null = *all_null && jet::IsNull(kv.back());
+    }
+    if (*all_null && def.physical_indexes[m.physical].ignore_nulls()) return std::nullopt;
+    return jet::EncodeIndexKey(jet::JetVersion::kJet4, m.columns, kv).value();
+  }
+
+  std::vector<std::optional<std::string>> KeysOf(const std::vector<Value>& values) const {
+    std::vector<std::optional<std::string>> out;
+    bool all_null;
+    for (size_t i = 0; i < indexes.size(); ++i) out.push_back(Key(i, values, &all_null));
+    return out;
+  }
+
+  // Sets (or, with no values, removes) row `id`, following its index entries and the counts of
+  // distinct keys as an index writer must: a key that appears counts one more, one that goes one
+  // less, an unchanged key nothing.
+  void Put(uint32_t id, const std::vector<Value>* values, bool loading = false) {
+    std::vector<std::optional<std::string>> before(indexes.size()), after(indexes.size());
+    if (auto it = keys.find(id); it != keys.end()) before = it->second;
+    if (values != nullptr) after = KeysOf(*values);
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      if (before[i] == after[i]) continue;
+      if (before[i] && --entries[i][*before[i]] == 0) {
+        entries[i].erase(*before[i]);
+        unique_counts[i] = std::max<int64_t>(0, unique_counts[i] - 1);
+      }
+      if (after[i] && ++entries[i][*after[i]] == 1 && !loading) ++unique_counts[i];
+    }
+    if (values == nullptr) {
+      rows.erase(id);
+      keys.erase(id);
+    } else {
+      rows[id] = *values;
+      keys[id] = std::move(after);
+    }
+  }
+
+  // The error code the writer must give for putting `values` in the row `self` (0 for a new row).
+  std::optional<jet::ErrorCode> Refusal(const std::vector<Value>& values, uint32_t self) const {
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      for (size_t p : indexes[i].positions)
+        if (indexes[i].no_nulls && jet::IsNull(values[p])) return jet::ErrorCode::kConstraint;
+    }
+    for (size_t i = 0; i < indexes.size(); ++i) {
+      bool all_null;
+      std::optional<std::string> key = Key(i, values, &all_null);
+      if (key && key->size() > jet::kMaxIndexKeySize) return jet::ErrorCode::kInvalidArgument;
+      if (!key || all_null || !def.physical_indexes[indexes[i].physical].unique()) continue;
+      auto found = entries[i].find(*key);
+      int others = found == entries[i].end() ? 0 : found->second;
+      if (auto own = keys.find(self); own != keys.end() && own->second[i] == key) --others;
+      if (others > 0) return jet::ErrorCode::kConstraint;
+    }
+    return std::nullopt;
+  }
+};
+
+std::string Describe(const std::vector<Value>& values) {
+  std::string out;
+  for (const Value& v : values) {
+    out += out.empty() ? "" : " | ";
+    if (jet::IsNull(v)) out += "NULL";
+    else if (const Text* t = std::get_if<Text>(&v)) out += "\"" + jet::ToUtf8(t->substr(0, 40)) + "\"(" + std::to_string(t->size()) + ")";
+    else if (const int64_t* i = std::get_if<int64_t>(&v)) out += std::to_string(*i);
+    else if (const bool* b = std::get_if<bool>(&v)) out += *b ? "true" : "false";
+    else out += "<value>";
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The run.
+
+struct Target {
+  const char* fixture;
+  const char* table;
+  int operations;  // at scale 1
+};
+
+struct Snapshot {
+  std::string path;
+  std::string table;
+};
+
+class RandomWrites {
+ public:
+  RandomWrites(const Target& target, uint64_t seed, double scale, const std::string& dir)
+      : target_(target), gen_(seed), dir_(dir) {
+    operations_ = std::max(20, static_cast<int>(target.operations * scale));
+  }
+
+  void Run(bool mdbtools, bool keep_snapshots, std::vector<Snapshot>* snapshots) {
+    velloran_test::ScratchDir unused;  // fixtures are copied into the run's own folder
+    path_ = dir_ + "/" + std::filesystem::path(target_.fixture).stem().string() + ".mdb";
+    std::filesystem::copy_file(velloran_test::FixturePath(target_.fixture), path_,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ASSERT_NO_FATAL_FAILURE(LoadModel());
+    for (int batch = 0; done_ < operations_; ++batch) {
+      SCOPED_TRACE("batch " + std::to_string(batch));
+      ASSERT_NO_FATAL_FAILURE(RunBatch());
+      ASSERT_NO_FATAL_FAILURE(VerifyWithOurReader());
+      if (mdbtools) {
+        ASSERT_NO_FATAL_FAILURE(VerifyWithMdbExport());
+      }
+      if (keep_snapshots) {
+        std::string copy = dir_ + "/snapshot-" + std::to_string(snapshots->size()) + ".mdb";
+        std::filesystem::copy_file(path_, copy);
+        snapshots->push_back(Snapshot{copy, target_.table});
+      }
+      ++batches_;
+    }
+  }
+
+  int batches() const { return batches_; }
+  const std::map<std::string, int>& tally() const { return tally_; }
+
+ private:
+  void LoadModel() {
+    auto db = jet::WritableDatabase::Open(path_);
+    ASSERT_TRUE(db.ok()) << db.error().message();
+    auto def = db.value()->ReadTable(target_.table);
+    ASSERT_TRUE(def.ok()) << def.error().message();
+    model_.Init(def.value());
+    jet::Status s = db.value()->Write([&]() -> jet::Status {
+      JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
+      JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.value()->pager(), def.value()));
+      while (true) {
+        JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
+        if (!more) break;
+        // A moved row is found in its home; the model knows it by the slot its index entries name.
+        JET_ASSIGN_OR_RETURN(RowId header, writer->HeaderOf(cursor->row_id()));
+        model_.Put(Pointer(header), &cursor->values(), true);
+      }
+      return jet::Status::Ok();
+    });
+    ASSERT_TRUE(s.ok()) << s.error().message();
+    ASSERT_EQ(model_.rows.size(), def->row_count);
+  }
+
+  bool InUniqueIndex(size_t column) const {
+    for (const IndexModel& m : model_.indexes)
+      if (model_.def.physical_indexes[m.physical].unique() &&
+          std::find(m.positions.begin(), m.positions.end(), column) != m.positions.end())
+        return true;
+    return false;
+  }
+
+  bool NoNulls(size_t column) const {
+    for (const IndexModel& m : model_.indexes)
+      if (m.no_nulls && std::find(m.positions.begin(), m.positions.end(), column) != m.positions.end()) return true;
+    return false;
+  }
+
+  // A fresh value for column `i`; unique key columns mostly get numbers never used before, and
+  // now and then a copy of another row's value (which the writer must refuse), or a NULL where
+  // the index forbids one.
+  Value NewValue(const Model& m, size_t i) {
+    const ColumnDef& c = m.def.columns[i];
+    if (NoNulls(i) && gen_.Chance(0.03)) return jet::Null{};
+    if (InUniqueIndex(i) && !m.rows.empty() && gen_.Chance(0.08)) {
+      auto it = std::next(m.rows.begin(), gen_.Int(0, static_cast<int>(m.rows.size()) - 1));
+      return it->second[i];
+    }
+    if (InUniqueIndex(i) && c.type == ColumnType::kLong) return int64_t{++unique_counter_};
+    if (!NoNulls(i) && gen_.Chance(0.15)) return jet::Null{};
+    return gen_.For(c);
+  }
+
+  // Checks the writer's answer against the model's prediction; true when it succeeded.
+  bool Expect(const jet::Status& s, std::optional<jet::ErrorCode> refusal, const char* what,
+              const std::vector<Value>& values) {
+    if (refusal) {
+      EXPECT_FALSE(s.ok()) << what << " should have been refused: " << Describe(values);
+      if (!s.ok()) {
+        EXPECT_EQ(s.error().code(), *refusal) << s.error().message();
+      }
+      ++tally_[std::string(what) + " refused"];
+      return false;
+    }
+    EXPECT_TRUE(s.ok()) << what << ": " << s.error().message() << "\n  values: " << Describe(values);
+    if (s.ok()) ++tally_[what];
+    return s.ok();
+  }
+
+  jet::Status Insert(jet::TableWriter& w, Model* m) {
+    std::vector<Value> values(m->def.columns.size());
+    std::vector<Value> expected(values.size());
+    bool numbered = false;
+    for (size_t i = 0; i < values.size(); ++i) {
+      const ColumnDef& c = m->def.columns[i];
+      if (c.autonumber() && c.type == ColumnType::kLong) {
+        expected[i] = int64_t{m->next_autonumber + 1};
+        numbered = true;
+        continue;
+      }
+      values[i] = NewValue(*m, i);
+      expected[i] = Normalized(c, values[i]);
+    }
+    std::optional<jet::ErrorCode> refusal = m->Refusal(expected, 0);
+    auto id = w.Insert(values);
+    if (!Expect(id.status(), refusal, "insert", expected)) return jet::Status::Ok();
+    if (numbered) ++m->next_autonumber;
+    auto back = w.Read(id.value());
+    EXPECT_TRUE(back.ok() && back.value() == expected) << "read back after insert: " << Describe(expected);
+    m->Put(Pointer(id.value()), &expected);
+    return jet::Status::Ok();
+  }
+
+  jet::Status Update(jet::TableWriter& w, Model* m) {
+    auto it = std::next(m->rows.begin(), gen_.Int(0, static_cast<int>(m->rows.size()) - 1));
+    std::vector<Value> values = it->second;
+    for (int changes = gen_.Int(1, 3); changes > 0; --changes) {
+      size_t i = static_cast<size_t>(gen_.Int(0, static_cast<int>(values.size()) - 1));
+      const ColumnDef& c = m->def.columns[i];
+      if (c.autonumber()) continue;
+      values[i] = Normalized(c, NewValue(*m, i));
+    }
+    std::optional<jet::ErrorCode> refusal = m->Refusal(values, it->first);
+    RowId id{it->first >> 8, static_cast<uint8_t>(it->first & 0xFF)};
+    if (!Expect(w.Update(id, values), refusal, "update", values)) return jet::Status::Ok();
+    auto back = w.Read(id);
+    EXPECT_TRUE(back.ok() && back.value() == values) << "read back after update: " << Describe(values);
+    m->Put(it->first, &values);
+    return jet::Status::Ok();
+  }
+
+  jet::Status Delete(jet::TableWriter& w, Model* m) {
+    auto it = std::next(m->rows.begin(), gen_.Int(0, static_cast<int>(m->rows.size()) - 1));
+    RowId id{it->first >> 8, static_cast<uint8_t>(it->first & 0xFF)};
+    if (Expect(w.Delete(id), std::nullopt, "delete", it->second)) m->Put(it->first, nullptr);
+    return jet::Status::Ok();
+  }
+
+  void RunBatch() {
+    auto db = jet::WritableDatabase::Open(path_);
+    ASSERT_TRUE(db.ok()) << db.error().message();
+    auto def = db.value()->ReadTable(target_.table);
+    ASSERT_TRUE(def.ok());
+    Model staged = model_;
+    int operations = gen_.Int(5, 40);
+    bool abandon = gen_.Chance(0.07);
+    jet::Status s = db.value()->Write([&]() -> jet::Status {
+      JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
+      for (int i = 0; i < operations && !::testing::Test::HasFatalFailure(); ++i) {
+        int pick = gen_.Int(0, 99);
+        if (staged.rows.empty() || pick < 35) JET_RETURN_IF_ERROR(Insert(*writer, &staged));
+        else if (pick < 78) JET_RETURN_IF_ERROR(Update(*writer, &staged));
+        else JET_RETURN_IF_ERROR(Delete(*writer, &staged));
+      }
+      if (abandon) return jet::Error(jet::ErrorCode::kInvalidArgument, "abandoned on purpose");
+      return jet::Status::Ok();
+    });
+    done_ += operations;
+    if (abandon) {
+      ASSERT_FALSE(s.ok());
+      ASSERT_EQ(s.error().message(), "abandoned on purpose");
+      ++tally_["abandoned batches"];
+      return;  // the model stays as it was: the file must too
+    }
+    ASSERT_TRUE(s.ok()) << s.error().message();
+    model_ = std::move(staged);
+  }
+
+  void VerifyWithOurReader() {
+    auto db = jet::Database::Open(path_);
+    ASSERT_TRUE(db.ok()) << db.error().message();
+    for (const std::string& problem : jet::CheckDatabase(*db.value())) ADD_FAILURE() << problem;
+    auto def = db.value()->ReadTable(target_.table);
+    ASSERT_TRUE(def.ok());
+    EXPECT_EQ(def->row_count, model_.rows.size());
+    EXPECT_EQ(def->next_autonumber, model_.next_autonumber);
+    for (size_t i = 0; i < model_.indexes.size(); ++i) {
+      // Access's own counts may be stale; ours move with the keys that come and go.
+      EXPECT_EQ(def->physical_indexes[model_.indexes[i].physical].unique_entry_count, model_.unique_counts[i]) << "index " << i;
+    }
+    std::multimap<std::string, std::vector<Value>> expected, actual;
+    for (const auto& [id, values] : model_.rows) expected.emplace(FingerprintOf(model_.def, values), values);
+    auto cursor = jet::TableCursor::Open(db.value()->pager(), def.value());
+    ASSERT_TRUE(cursor.ok());
+    while (true) {
+      auto more = cursor.value()->Next();
+      ASSERT_TRUE(more.ok()) << more.error().message();
+      if (!more.value()) break;
+      actual.emplace(FingerprintOf(model_.def, cursor.value()->values()), cursor.value()->values());
+    }
+    ASSERT_EQ(actual.size(), expected.size());
+    auto a = actual.begin();
+    for (auto e = expected.begin(); e != expected.end(); ++e, ++a) {
+      ASSERT_EQ(a->second, e->second) << "read: " << Describe(a->second) << "\n model: " << Describe(e->second);
+    }
+  }
+
+  void VerifyWithMdbExport() {
+    auto db = jet::Database::Open(path_);
+    ASSERT_TRUE(db.ok());
+    std::ostringstream ours;
+    ASSERT_TRUE(jet::ExportTableCsv(*db.value(), target_.table, ours).ok());
+    std::string theirs;
+    ASSERT_EQ(RunCommand("env LC_ALL=C.UTF-8 mdb-export " + ShellQuote(path_) + " " + ShellQuote(target_.table), &theirs), 0);
+    std::vector<std::string> a = CsvRecords(ours.str()), b = CsvRecords(theirs);
+    ASSERT_EQ(a.size(), b.size()) << "records: ours vs mdb-export";
+    for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(AsMdbtoolsPrintsIt(a[i]), b[i]) << "record " << i;
+  }
+
+  const Target& target_;
+  Generator gen_;
+  std::string dir_;
+  std::string path_;
+  Model model_;
+  int operations_ = 0, done_ = 0, batches_ = 0;
+  int64_t unique_counter_ = 3000000;
+  std::map<std::string, int> tally_;
+
+ public:
+  static std::string FingerprintOf(const jet::TableDef& def, const std::vector<Value>& values) {
+    std::vector<size_t> order(def.columns.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return def.columns[x].number < def.columns[y].number; });
+    Fingerprint f;
+    for (size_t i : order) AddValue(def.columns[i], values[i], &f);
+    return f.Hex();
+  }
+};
+
+// mdb-reader 3.2 finds a row's end from the previous slot's offset without masking its flag bits
+// (Database.findRow), so a long-value row that follows a deleted slot (flags 0xC000, as Access
+// and we leave freed long values) seems to run to the end of the page, and a memo chain through
+// such a row comes out cut short (data/memo.js stops when a piece looks too long). This reads a
+// Memo field the way mdb-reader does, so that a difference can be shown to be that fault and
+// nothing else.
+Text AsMdbReaderReadsMemo(jet::Pager& pager, const std::string& field) {
+  auto find_row = [&](uint32_t pointer) {
+    const uint8_t* page = pager.ReadPage(pointer >> 8).value();
+    uint32_t row = pointer & 0xFF;
+    uint32_t start = jet::Get16(page + 14 + 2 * row);
+    uint32_t end = row == 0 ? 4096 : jet::Get16(page + 14 + 2 * (row - 1));
+    end = std::min<uint32_t>(end, 4096);
+    return start >= end ? std::string() : std::string(reinterpret_cast<const char*>(page) + start, end - start);
+  };
+  const uint8_t* f = reinterpret_cast<const uint8_t*>(field.data());
+  uint32_t length = jet::Get24(f);
+  std::string data;
+  if (f[3] == 0x80) {
+    data = field.substr(12, length);
+  } else if (f[3] == 0x40) {
+    data = find_row(jet::Get32(f + 4)).substr(0, length);
+  } else {
+    uint32_t pointer = jet::Get32(f + 4);
+    do {
+      std::string row = find_row(pointer);
+      if (data.size() + row.size() - 4 > length || row.empty()) break;
+      data += row.substr(4);
+      pointer = jet::Get32(reinterpret_cast<const uint8_t*>(row.data()));
+    } while (pointer != 0);
+    data.resize(std::min<size_t>(data.size(), length));
+  }
+  return jet::DecodeStoredText(jet::JetVersion::kJet4, reinterpret_cast<const uint8_t*>(data.data()), data.size());
+}
+
+// The values of the cursor's row with each Memo read as mdb-reader reads it.
+std::vector<Value> AsMdbReaderReadsRow(jet::Pager& pager, const jet::TableDef& def, const jet::TableCursor& cursor) {
+  std::vector<Value> values = cursor.values();
+  jet::RowSlot slot = jet::ReadRowSlot(pager, cursor.row_id().page, cursor.row_id().row).value();
+  jet::RowLayout layout = jet::ParseRowLayout(pager.format(), def, slot.bytes, slot.size, "row").value();
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    if (c.type != ColumnType::kMemo || jet::IsNull(values[i])) continue;
+    std::string field(reinterpret_cast<const char*>(slot.bytes) + layout.var_offsets[c.var_index],
+                      layout.var_offsets[c.var_index + 1] - layout.var_offsets[c.var_index]);
+    values[i] = AsMdbReaderReadsMemo(pager, field);
+  }
+  return values;
+}
+
+// Every kept copy through mdb-reader in one run of node; each row's fingerprint against ours.
+void CompareWithMdbReader(const std::string& modules, const std::vector<Snapshot>& snapshots, int* explained) {
+  std::string command = "node " + ShellQuote((ProjectRoot() / "tools" / "mdb-reader-export.mjs").string()) + " " + ShellQuote(modules);
+  for (const Snapshot& s : snapshots) command += " " + ShellQuote(s.path) + " " + ShellQuote(s.table);
+  std::string out;
+  ASSERT_EQ(RunCommand(command, &out), 0) << out;
+  std::istringstream lines(out);
+  for (const Snapshot& s : snapshots) {
+    SCOPED_TRACE(s.path);
+    std::string header;
+    ASSERT_TRUE(std::getline(lines, header));
+    size_t at = header.find("\"rows\":");
+    ASSERT_NE(at, std::string::npos) << header;
+    size_t count = std::stoul(header.substr(at + 7));
+    auto db = jet::Database::Open(s.path);
+    ASSERT_TRUE(db.ok());
+    auto def = db.value()->ReadTable(s.table);
+    ASSERT_TRUE(def.ok());
+    auto cursor = jet::TableCursor::Open(db.value()->pager(), def.value());
+    ASSERT_TRUE(cursor.ok());
+    size_t rows = 0;
+    for (; cursor.value()->Next().value(); ++rows) {
+      std::string theirs;
+      ASSERT_TRUE(std::getline(lines, theirs));
+      std::string ours = RandomWrites::FingerprintOf(def.value(), cursor.value()->values());
+      if (theirs == ours) continue;
+      std::vector<Value> as_they_read = AsMdbReaderReadsRow(db.value()->pager(), def.value(), *cursor.value());
+      ASSERT_EQ(theirs, RandomWrites::FingerprintOf(def.value(), as_they_read))
+          << "row " << rows << " (" << Describe(cursor.value()->values()) << ") reads differently in mdb-reader, and not "
+          << "only by its row-end fault; see node tools/mdb-reader-export.mjs " << modules << " --full " << s.path << " "
+          << s.table;
+      ++*explained;
+    }
+    EXPECT_EQ(rows, count);
+  }
+}
+
+uint64_t SeedFromEnvironment() {
+  if (const char* s = std::getenv("VELLORAN_RANDOM_WRITES_SEED")) return std::strtoull(s, nullptr, 10);
+  return std::random_device{}();
+}
+
+double ScaleFromEnvironment() {
+  if (const char* s = std::getenv("VELLORAN_RANDOM_WRITES_SCALE")) return std::atof(s);
+#if defined(__SANITIZE_ADDRESS__)
+  return 0.25;
+#else
+  return 1.0;
+#endif
+}
+
+TEST(RandomWrites, ManyBatchesMatchTheModelAndOtherReaders) {
+  REQUIRE_SHARED_FIXTURES();
+  const uint64_t seed = SeedFromEnvironment();
+  const double scale = ScaleFromEnvironment();
+  std::cout << "[ seed     ] " << seed << " (replay with VELLORAN_RANDOM_WRITES_SEED=" << seed << ")\n";
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  bool mdbtools = Have("mdb-export");
+  if (!mdbtools) std::cout << "[ note     ] mdb-export is not on PATH: the mdbtools comparison is left out\n";
+  std::string modules, why;
+  if (!Have("node") || !Have("npm")) {
+    why = "node and npm are not installed";
+  } else {
+    modules = MdbReaderModules(&why);
+  }
+  if (modules.empty()) std::cout << "[ note     ] " << why << ": the mdb-reader comparison is left out\n";
+  ASSERT_TRUE(modules.empty() == !why.empty());
+  if (!why.empty() && why.rfind("installing", 0) == 0) FAIL() << why;
+
+  static const Target kTargets[] = {
+      {"generated/songsV2000.mdb", "MyList", 1400},     {"generated/keysV2000.mdb", "Keys", 700},
+      {"access/testUnicodeCompV2003.mdb", "Table", 500}, {"access/indexTestV2000.mdb", "Table1", 400},
+      {"access/fixedTextTestV2000.mdb", "users", 400},   {"access/fixedNumericTestV2000.mdb", "test", 300},
+      {"access/overflowTestV2000.mdb", "Table1", 400},   {"access/delColTestV2000.mdb", "Table1", 300},
+  };
+  velloran_test::ScratchDir scratch;
+  std::vector<Snapshot> snapshots;
+  std::map<std::string, int> tally;
+  int explained = 0;  // memo rows that only mdb-reader's row-end fault reads differently
+  int batches = 0;
+  const char* only = std::getenv("VELLORAN_RANDOM_WRITES_ONLY");  // a fixture name part, to replay one
+  for (size_t t = 0; t < std::size(kTargets); ++t) {
+    if (only != nullptr && std::string(kTargets[t].fixture).find(only) == std::string::npos) continue;
+    SCOPED_TRACE(std::string(kTargets[t].fixture) + " table " + kTargets[t].table);
+    std::string dir = scratch.path() + "/" + std::to_string(t);
+    std::filesystem::create_directory(dir);
+    RandomWrites run(kTargets[t], seed + t, scale, dir);
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_NO_FATAL_FAILURE(run.Run(mdbtools, !modules.empty(), &snapshots));
+    std::cout << "[ target   ] " << kTargets[t].fixture << ": " << run.batches() << " batches in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()
+              << " ms\n";
+    batches += run.batches();
+    for (const auto& [what, n] : run.tally()) tally[what] += n;
+  }
+  if (!modules.empty()) {
+    ASSERT_NO_FATAL_FAILURE(CompareWithMdbReader(modules, snapshots, &explained));
+  }
+  std::cout << "[ writes   ] " << batches << " committed or abandoned batches;";
+  for (const auto& [what, n] : tally) std::cout << " " << what << " " << n << ";";
+  std::cout << " mdb-reader read " << snapshots.size() << " copies (" << explained
+            << " rows differ only by its row-end fault)\n";
+  EXPECT_GT(tally["insert"], 0);
+  EXPECT_GT(tally["update"], 0);
+  EXPECT_GT(tally["delete"], 0);
+}
+
+}  // namespace

@@ -1,0 +1,278 @@
+// Changing the design of tables that hold rows: columns and indexes added and dropped, tables
+// dropped with everything that points to them. Starts from copies of the fixtures and from new
+// databases; every result passes the check that verifies each index entry against its row.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "jet/bytes.h"
+#include "jet/create_database.h"
+#include "jet/index_key.h"
+#include "jet/index_page.h"
+#include "jet/table_def_writer.h"
+#include "jet/table_writer.h"
+#include "tests/jet/schema_test_support.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using namespace schema_test;
+using velloran_test::ScratchDir;
+
+Value TextValue(const std::string& s) { return Value(jet::FromUtf8(s)); }
+
+// Old rows read a column added after them as NULL (a Boolean as No); new and updated rows hold
+// its values; nothing was rewritten to get there.
+TEST(AlterTable, AddColumnsToATableWithRows) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  std::vector<std::vector<Value>> before;
+  uint32_t data_pages_before = 0;
+  {
+    auto pager = jet::Pager::Open(path);
+    jet::TableDef def = TableNamed(*pager.value(), "MyList");
+    before = Rows(*pager.value(), def);
+    data_pages_before = static_cast<uint32_t>(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size());
+  }
+  auto db = jet::WritableDatabase::Open(path);
+  ASSERT_TRUE(db.ok());
+  for (const jet::ColumnSpec& c : {Column("Genre", ColumnType::kText, 50), Column("Plays", ColumnType::kLong),
+                                   Column("Karaoke", ColumnType::kBoolean), Column("Lyrics", ColumnType::kMemo),
+                                   Column("Added", ColumnType::kDateTime)}) {
+    jet::Status added = jet::AddColumn(*db.value(), "MyList", c);
+    ASSERT_TRUE(added.ok()) << added.error().message();
+  }
+  jet::ColumnSpec counter = Column("Counter", ColumnType::kLong);
+  counter.autonumber = true;
+  EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", counter).error().code(), jet::ErrorCode::kInvalidArgument);
+  jet::ColumnSpec required = Column("Must", ColumnType::kText);
+  required.required = true;
+  EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", required).error().code(), jet::ErrorCode::kConstraint);
+
+  std::vector<Value> fresh = before.front();
+  for (Value v : {TextValue("Pop"), Value(int64_t{12}), Value(true), TextValue(std::string(3000, 'l')), Value(jet::DateTime{45000.5})})
+    fresh.push_back(v);
+  fresh[0] = int64_t{99999};
+  jet::Status written = db.value()->Write([&]() -> jet::Status {
+    jet::TableDef def = TableNamed(db.value()->pager(), "MyList");
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def));
+    JET_RETURN_IF_ERROR(writer->Insert(fresh).status());
+    JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.value()->pager(), def));
+    JET_RETURN_IF_ERROR(cursor->Next().status());
+    std::vector<Value> changed = cursor->values();
+    changed[7] = TextValue("Rock");
+    return writer->Update(cursor->row_id(), changed);
+  });
+  ASSERT_TRUE(written.ok()) << written.error().message();
+  db.value().reset();
+
+  EXPECT_EQ(Problems(path), std::vector<std::string>());
+  auto pager = jet::Pager::Open(path);
+  jet::TableDef def = TableNamed(*pager.value(), "MyList");
+  EXPECT_EQ(def.max_columns, 12);
+  EXPECT_EQ(def.FindColumn("Genre")->number, 7);
+  EXPECT_EQ(def.FindColumn("Added")->number, 11);
+  EXPECT_EQ(def.FindColumn("Plays")->fixed_offset, 8);  // after ID and SongNumber
+  auto rows = Rows(*pager.value(), def);
+  ASSERT_EQ(rows.size(), before.size() + 1);
+  for (size_t i = 0; i < before.size(); ++i) {
+    std::vector<Value> expected = before[i];
+    for (Value v : {Value(jet::Null{}), Value(jet::Null{}), Value(false), Value(jet::Null{}), Value(jet::Null{})}) expected.push_back(v);
+    if (i == 0) expected[7] = TextValue("Rock");
+    EXPECT_EQ(rows[i], expected) << "row " << i;
+  }
+  EXPECT_EQ(rows.back(), fresh);
+  EXPECT_LE(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size(), data_pages_before + 1);
+  if (Have("mdb-export")) {
+    std::string csv;
+    EXPECT_EQ(Shell("mdb-export '" + path + "' MyList | head -1", &csv), 0);
+    EXPECT_NE(csv.find("Genre,Plays,Karaoke,Lyrics,Added"), std::string::npos) << csv;
+  }
+}
+
+// The number of distinct keys the rows give an index.
+uint32_t DistinctKeys(const jet::TableDef& def, const std::vector<std::vector<Value>>& rows, const std::vector<std::string>& columns) {
+  std::set<std::string> keys;
+  for (const auto& row : rows) {
+    std::vector<jet::KeyColumn> key_columns;
+    std::vector<Value> values;
+    for (const std::string& name : columns) {
+      key_columns.push_back({def.FindColumn(name)->type, true});
+      values.push_back(jet::ColumnValue(def, row, def.FindColumn(name)->name));
+    }
+    keys.insert(jet::EncodeIndexKey(jet::JetVersion::kJet4, key_columns, values).value());
+  }
+  return static_cast<uint32_t>(keys.size());
+}
+
+TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  auto db = jet::WritableDatabase::Open(path);
+  ASSERT_TRUE(db.ok());
+  ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("ArtistSong", {{"Artist"}, {"Song", false}})).ok());
+  ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("ByDisk", {{"DiskID"}})).ok());
+  ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("SongNumberToo", {{"SongNumber"}})).ok());
+  db.value().reset();
+  const std::string good = Slurp(path);
+  EXPECT_EQ(Problems(path), std::vector<std::string>());  // every entry checked against its row
+  {
+    auto pager = jet::Pager::Open(path);
+    jet::TableDef def = TableNamed(*pager.value(), "MyList");
+    auto rows = Rows(*pager.value(), def);
+    const jet::LogicalIndex* artist_song = def.FindIndex("ArtistSong");
+    ASSERT_NE(artist_song, nullptr);
+    EXPECT_EQ(def.physical_indexes[artist_song->physical_index].unique_entry_count, DistinctKeys(def, rows, {"Artist", "Song"}));
+    EXPECT_FALSE(def.physical_indexes[artist_song->physical_index].columns[1].ascending);
+    EXPECT_EQ(def.FindIndex("SongNumberToo")->physical_index, def.FindIndex("SongNumber")->physical_index);  // shared
+    EXPECT_EQ(def.physical_indexes.size(), 7u);
+  }
+  db = jet::WritableDatabase::Open(path);
+  jet::Status duplicate = jet::AddIndex(*db.value(), "MyList", Index("OneArtist", {{"Artist"}}, false, true));
+  ASSERT_FALSE(duplicate.ok());
+  EXPECT_EQ(duplicate.error().code(), jet::ErrorCode::kConstraint);
+  jet::Status nulls = jet::AddIndex(*db.value(), "MyList", Index("ByHotlist", {{"HotlistA"}}, true));  // some are NULL
+  ASSERT_FALSE(nulls.ok());
+  EXPECT_EQ(nulls.error().code(), jet::ErrorCode::kConstraint);
+  db.value().reset();
+  EXPECT_EQ(Slurp(path), good);
+}
+
+TEST(AlterTable, DropColumnsAndIndexes) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  std::vector<std::vector<Value>> before;
+  uint32_t song_root = 0;
+  std::vector<uint32_t> song_pages;
+  {
+    auto pager = jet::Pager::Open(path);
+    jet::TableDef def = TableNamed(*pager.value(), "MyList");
+    before = Rows(*pager.value(), def);
+    const jet::PhysicalIndex& song = def.physical_indexes[def.FindIndex("Song")->physical_index];
+    song_root = song.root_page;
+    song_pages = jet::ReadUsageMap(*pager.value(), song.usage_map).value();
+  }
+  auto db = jet::WritableDatabase::Open(path);
+  ASSERT_TRUE(db.ok());
+  EXPECT_EQ(jet::DropColumn(*db.value(), "MyList", "Song").error().code(), jet::ErrorCode::kInvalidArgument);
+  ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("SongNumberToo", {{"SongNumber"}})).ok());
+  ASSERT_TRUE(jet::DropIndex(*db.value(), "MyList", "Song").ok());
+  ASSERT_TRUE(jet::DropColumn(*db.value(), "MyList", "song").ok());
+  ASSERT_TRUE(jet::DropIndex(*db.value(), "MyList", "SongNumber").ok());  // its twin keeps the tree
+  ASSERT_TRUE(InsertAll(*db.value(), "MyList", {{int64_t{7000}, int64_t{1}, TextValue("SC1"), TextValue("Someone"), Value(true), TextValue("x")}}).ok());
+  db.value().reset();
+
+  EXPECT_EQ(Problems(path), std::vector<std::string>());
+  auto pager = jet::Pager::Open(path);
+  jet::TableDef def = TableNamed(*pager.value(), "MyList");
+  EXPECT_EQ(def.max_columns, 7);  // column numbers are never reused
+  EXPECT_EQ(def.FindColumn("Song"), nullptr);
+  EXPECT_EQ(def.FindColumn("Artist")->number, 4);
+  std::vector<std::string> names;
+  for (const jet::LogicalIndex& li : def.logical_indexes) names.push_back(li.name + "#" + std::to_string(li.number));
+  EXPECT_EQ(names, (std::vector<std::string>{"PrimaryKey#0", "Artist#1", "HotlistA#2", "SongNumberToo#3"}));
+  EXPECT_EQ(def.physical_indexes.size(), 4u);
+  std::set<uint32_t> free = FreePages(*pager.value());
+  for (uint32_t page : song_pages) EXPECT_EQ(free.count(page), 1u) << "page " << page << " of the dropped index";
+  EXPECT_EQ(free.count(song_root), 1u);
+  auto rows = Rows(*pager.value(), def);
+  ASSERT_EQ(rows.size(), before.size() + 1);
+  for (size_t i = 0; i < before.size(); ++i) {
+    std::vector<Value> expected = before[i];
+    expected.erase(expected.begin() + 3);
+    EXPECT_EQ(rows[i], expected);
+  }
+}
+
+TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
+  ScratchDir scratch;
+  std::string path = scratch.path() + "/drop.mdb";
+  ASSERT_TRUE(jet::CreateDatabase(path).ok());
+  jet::TableSpec spec{"Gone", {Column("ID", ColumnType::kLong), Column("Name", ColumnType::kText), Column("Notes", ColumnType::kMemo)},
+                      {Index("PrimaryKey", {{"ID"}}, true), Index("Name", {{"Name"}})}};
+  std::vector<std::vector<Value>> rows;
+  for (int i = 0; i < 400; ++i) rows.push_back({int64_t{i}, TextValue("name " + std::to_string(i)), TextValue(std::string(200 + i, 'm'))});
+  {
+    auto db = jet::WritableDatabase::Open(path);
+    ASSERT_TRUE(jet::CreateTable(*db.value(), spec).ok());
+    ASSERT_TRUE(jet::CreateTable(*db.value(), {"Kept", {Column("A", ColumnType::kLong)}, {Index("A", {{"A"}})}}).ok());
+    ASSERT_TRUE(InsertAll(*db.value(), "Gone", rows).ok());
+    ASSERT_TRUE(InsertAll(*db.value(), "Kept", {{int64_t{1}}, {int64_t{2}}}).ok());
+  }
+  // Every page the table owns: its definition, its page of usage maps, and what each map lists.
+  std::set<uint32_t> owned;
+  uint32_t gone_page = 0;
+  {
+    auto pager = jet::Pager::Open(path);
+    ASSERT_TRUE(pager.ok());
+    jet::TableDef gone = TableNamed(*pager.value(), "Gone");
+    gone_page = gone.page;
+    auto stored = jet::ReadStoredTableDef(*pager.value(), gone.page);
+    ASSERT_TRUE(stored.ok());
+    owned.insert(gone.page);
+    owned.insert(jet::RowPointerPage(gone.owned_pages_map));
+    std::vector<uint32_t> maps = {gone.owned_pages_map};
+    for (const jet::PhysicalIndex& index : gone.physical_indexes) maps.push_back(index.usage_map);
+    for (const jet::LongValueMapRef& ref : stored->extras.long_value_maps) maps.push_back(ref.owned);
+    for (uint32_t map : maps)
+      for (uint32_t p : jet::ReadUsageMap(*pager.value(), map).value()) owned.insert(p);
+  }
+  ASSERT_GT(owned.size(), 30u);  // 400 rows with memos: data, long-value and index pages
+  {
+    auto db = jet::WritableDatabase::Open(path);
+    jet::Status dropped = jet::DropTable(*db.value(), "gone");
+    ASSERT_TRUE(dropped.ok()) << dropped.error().message();
+  }
+  EXPECT_EQ(Problems(path), std::vector<std::string>());
+  auto pager = jet::Pager::Open(path);
+  std::set<uint32_t> free = FreePages(*pager.value());
+  for (uint32_t p : owned) {
+    EXPECT_EQ(free.count(p), 1u) << "page " << p << " was not released";
+    EXPECT_EQ(pager.value()->ReadPage(p).value()[0], 0) << "page " << p << " was not cleared";
+  }
+  jet::TableDef objects = TableNamed(*pager.value(), "MSysObjects"), aces = TableNamed(*pager.value(), "MSysACEs");
+  for (const auto& row : Rows(*pager.value(), objects)) EXPECT_NE(IntOf(jet::ColumnValue(objects, row, "Id")), gone_page);
+  for (const auto& row : Rows(*pager.value(), aces)) EXPECT_NE(IntOf(jet::ColumnValue(aces, row, "ObjectId")), gone_page);
+  EXPECT_EQ(Rows(*pager.value(), TableNamed(*pager.value(), "Kept")).size(), 2u);
+  pager.value().reset();
+  auto db = jet::WritableDatabase::Open(path);
+  EXPECT_TRUE(jet::CreateTable(*db.value(), spec).ok());  // the name is free again
+  db.value().reset();
+  EXPECT_EQ(Problems(path), std::vector<std::string>());
+}
+
+// Relationships: dropping either side removes the relationship rows and the other side's entries.
+TEST(DropTable, TakesItsRelationshipsAlong) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("access/indexTestV2003.mdb");
+  auto db = jet::WritableDatabase::Open(path);
+  ASSERT_TRUE(db.ok());
+  EXPECT_EQ(jet::DropIndex(*db.value(), "Table1", "id").error().code(), jet::ErrorCode::kUnsupported);
+  ASSERT_TRUE(jet::DropTable(*db.value(), "Table2").ok());
+  {
+    jet::TableDef table1 = TableNamed(db.value()->pager(), "Table1");
+    EXPECT_EQ(table1.FindIndex("Table2Table1"), nullptr);
+    EXPECT_NE(table1.FindIndex("Table3Table1"), nullptr);
+  }
+  ASSERT_TRUE(jet::DropTable(*db.value(), "Table1").ok());
+  {
+    jet::TableDef table3 = TableNamed(db.value()->pager(), "Table3");
+    for (const jet::LogicalIndex& li : table3.logical_indexes) EXPECT_FALSE(li.foreign_key()) << li.name;
+    EXPECT_EQ(Rows(db.value()->pager(), TableNamed(db.value()->pager(), "MSysRelationships")).size(), 0u);
+  }
+  ASSERT_TRUE(jet::DropIndex(*db.value(), "Table3", "id").ok());  // no relationship left
+  db.value().reset();
+  EXPECT_EQ(Problems(path), std::vector<std::string>());
+  if (Have("mdb-tables")) {
+    std::string tables;
+    EXPECT_EQ(Shell("mdb-tables -1 '" + path + "'", &tables), 0);
+    EXPECT_EQ(tables, "Table3\n");
+  }
+}
+
+}  // namespace

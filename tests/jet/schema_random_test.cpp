@@ -1,0 +1,438 @@
+// A randomized mix of design changes and row writes, each an all-or-nothing write, on new
+// databases and on copies of fixtures, against a model of what every table must hold. The model
+// predicts which changes the engine refuses (duplicate names, keys a unique index already holds,
+// NULLs where an index requires values, indexed columns dropped); a refused change must leave the
+// database as it was. Every table reads back as the model says through our reader and mdbtools,
+// and the check passes on every table, system tables included.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "jet/create_database.h"
+#include "jet/table_writer.h"
+#include "tests/jet/schema_test_support.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using namespace schema_test;
+using velloran_test::ScratchDir;
+
+struct ModelIndex {
+  std::string name;
+  std::vector<std::string> columns;  // as the model spells them
+  bool unique = false;
+  bool no_nulls = false;
+};
+
+struct ModelRow {
+  jet::RowId id;
+  std::vector<Value> values;  // one per column, in definition order
+};
+
+struct ModelTable {
+  std::string name;
+  std::vector<std::pair<std::string, ColumnType>> columns;
+  std::vector<ModelIndex> indexes;
+  std::vector<ModelRow> rows;
+  bool frozen = false;  // a fixture table whose design the mix leaves alone
+  // False when some stored text has characters beyond the Basic Multilingual Plane, which
+  // mdbtools prints as "??": then only the row count is compared.
+  bool exportable = true;
+};
+
+std::string Canonical(const Value& v) {
+  std::ostringstream out;
+  std::visit([&](const auto& x) {
+    using T = std::decay_t<decltype(x)>;
+    if constexpr (std::is_same_v<T, jet::Null>) out << "NULL";
+    else if constexpr (std::is_same_v<T, bool>) out << (x ? "true" : "false");
+    else if constexpr (std::is_same_v<T, int64_t>) out << x;
+    else if constexpr (std::is_same_v<T, double>) out << x;
+    else if constexpr (std::is_same_v<T, jet::DateTime>) out << "D" << x.days;
+    else if constexpr (std::is_same_v<T, jet::Text>) out << '"' << jet::ToUtf8(x) << '"';
+    else out << "?";
+  }, v);
+  return out.str();
+}
+
+std::string Canonical(const std::vector<Value>& row) {
+  std::string s;
+  for (const Value& v : row) s += Canonical(v) + "|";
+  return s;
+}
+
+int Find(const std::vector<std::pair<std::string, ColumnType>>& columns, const std::string& name) {
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (jet::SameObjectName(columns[i].first, name)) return static_cast<int>(i);
+  return -1;
+}
+
+class Mix {
+ public:
+  Mix(const std::string& path, uint32_t seed) : path_(path), random_(seed) {}
+
+  // Builds the model from what the database holds now.
+  void Load(const std::set<std::string>& frozen) {
+    auto pager = jet::Pager::Open(path_);
+    ASSERT_TRUE(pager.ok());
+    for (const jet::CatalogEntry& e : jet::ReadCatalogue(*pager.value()).value()) {
+      if (!e.IsUserTable()) continue;
+      jet::TableDef def = TableNamed(*pager.value(), e.name);
+      ModelTable t{e.name, {}, {}, {}, frozen.count(e.name) != 0, true};
+      for (const jet::ColumnDef& c : def.columns) t.columns.emplace_back(c.name, c.type);
+      for (const jet::LogicalIndex& li : def.logical_indexes) {
+        const jet::PhysicalIndex& pi = def.physical_indexes[li.physical_index];
+        ModelIndex index{li.name, {}, pi.unique(), pi.required() || li.primary()};
+        for (const jet::IndexColumn& ic : pi.columns) index.columns.push_back(def.ColumnByNumber(ic.column_number)->name);
+        t.indexes.push_back(index);
+      }
+      auto cursor = jet::TableCursor::Open(*pager.value(), def);
+      while (cursor.value()->Next().value()) {
+        t.rows.push_back({cursor.value()->row_id(), cursor.value()->values()});
+        for (const Value& v : t.rows.back().values) {
+          if (!std::holds_alternative<jet::Text>(v)) continue;
+          for (char16_t c : std::get<jet::Text>(v)) t.exportable = t.exportable && (c < 0xD800 || c > 0xDFFF);
+        }
+      }
+      tables_.push_back(std::move(t));
+    }
+  }
+
+  void Step();
+  void Verify();
+  int refused() const { return refused_; }
+  int done() const { return done_; }
+
+ private:
+  int Pick(size_t n) { return static_cast<int>(std::uniform_int_distribution<size_t>(0, n - 1)(random_)); }
+  bool Chance(int percent) { return Pick(100) < percent; }
+  Value RandomValue(ColumnType type);
+  std::string RandomName(const char* prefix) { return std::string(Chance(15) ? "x" : "X") + prefix + std::to_string(Pick(12)); }
+  bool Breaks(const ModelTable& t, const std::vector<std::vector<Value>>& rows) const;
+  void Expect(const jet::Status& status, bool should_succeed, const std::string& what);
+
+  void InsertRows(ModelTable& t);
+  void UpdateRow(ModelTable& t);
+  void DeleteRows(ModelTable& t);
+  void AddColumn(ModelTable& t);
+  void DropColumn(ModelTable& t);
+  void AddIndex(ModelTable& t);
+  void DropIndex(ModelTable& t);
+  void CreateTable();
+  void DropTable(size_t which);
+
+  std::string path_;
+  std::mt19937 random_;
+  std::vector<ModelTable> tables_;
+  std::unique_ptr<jet::WritableDatabase> db_;
+  int refused_ = 0;
+  int done_ = 0;
+};
+
+Value Mix::RandomValue(ColumnType type) {
+  static const char* words[] = {"alpha", "beta", "gamma", "delta", "Ölmühle", "Straße", "Żółw", "song", "tune", "ballad"};
+  if (Chance(15)) return type == ColumnType::kBoolean ? Value(false) : Value(jet::Null{});
+  switch (type) {
+    case ColumnType::kLong: return int64_t{Pick(40) - 5};
+    case ColumnType::kBoolean: return Chance(50);
+    case ColumnType::kDateTime: return jet::DateTime{36000.0 + Pick(5000)};
+    case ColumnType::kMemo: return jet::FromUtf8(std::string(Chance(30) ? 5000 : Pick(300), 'm') + words[Pick(10)]);
+    case ColumnType::kText: return jet::FromUtf8(std::string(words[Pick(10)]) + (Chance(50) ? "" : " " + std::to_string(Pick(9))));
+    default: return jet::Null{};
+  }
+}
+
+// Whether `rows` break an index of `t`: a NULL where it requires values, or two rows with the
+// same key (not all NULL) in a unique one.
+bool Mix::Breaks(const ModelTable& t, const std::vector<std::vector<Value>>& rows) const {
+  for (const ModelIndex& index : t.indexes) {
+    std::set<std::string> keys;
+    for (const auto& row : rows) {
+      std::string key;
+      size_t nulls = 0;
+      for (const std::string& c : index.columns) {
+        const Value& v = row[Find(t.columns, c)];
+        nulls += jet::IsNull(v) ? 1 : 0;
+        key += Canonical(v) + "|";
+      }
+      if (nulls > 0 && index.no_nulls) return true;
+      if (index.unique && nulls < index.columns.size() && !keys.insert(key).second) return true;
+    }
+  }
+  return false;
+}
+
+void Mix::Expect(const jet::Status& status, bool should_succeed, const std::string& what) {
+  if (should_succeed) {
+    EXPECT_TRUE(status.ok()) << what << ": " << status.error().message();
+    ++done_;
+  } else {
+    EXPECT_FALSE(status.ok()) << what << " was accepted";
+    ++refused_;
+  }
+}
+
+void Mix::InsertRows(ModelTable& t) {
+  std::vector<std::vector<Value>> fresh;
+  for (int n = 1 + Pick(8); n > 0; --n) {
+    std::vector<Value> row;
+    for (const auto& [name, type] : t.columns) row.push_back(RandomValue(type));
+    fresh.push_back(row);
+  }
+  std::vector<std::vector<Value>> all;
+  for (const ModelRow& r : t.rows) all.push_back(r.values);
+  all.insert(all.end(), fresh.begin(), fresh.end());
+  std::vector<jet::RowId> ids;
+  jet::Status s = db_->Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db_->pager(), TableNamed(db_->pager(), t.name)));
+    for (const auto& row : fresh) {
+      JET_ASSIGN_OR_RETURN(jet::RowId id, writer->Insert(row));
+      ids.push_back(id);
+    }
+    return jet::Status::Ok();
+  });
+  bool ok = !Breaks(t, all);
+  Expect(s, ok, "inserting " + std::to_string(fresh.size()) + " rows into " + t.name);
+  if (ok && s.ok())
+    for (size_t i = 0; i < fresh.size(); ++i) t.rows.push_back({ids[i], fresh[i]});
+}
+
+void Mix::UpdateRow(ModelTable& t) {
+  if (t.rows.empty()) return InsertRows(t);
+  ModelRow& target = t.rows[Pick(t.rows.size())];
+  std::vector<Value> values;
+  for (const auto& [name, type] : t.columns) values.push_back(RandomValue(type));
+  std::vector<std::vector<Value>> all;
+  for (const ModelRow& r : t.rows) all.push_back(&r == &target ? values : r.values);
+  jet::Status s = db_->Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db_->pager(), TableNamed(db_->pager(), t.name)));
+    return writer->Update(target.id, values);
+  });
+  bool ok = !Breaks(t, all);
+  Expect(s, ok, "updating a row of " + t.name);
+  if (ok && s.ok()) target.values = values;
+}
+
+void Mix::DeleteRows(ModelTable& t) {
+  std::vector<size_t> chosen;
+  for (int n = std::min<int>(1 + Pick(3), static_cast<int>(t.rows.size())); n > 0; --n) {
+    size_t i = Pick(t.rows.size());
+    if (std::find(chosen.begin(), chosen.end(), i) == chosen.end()) chosen.push_back(i);
+  }
+  jet::Status s = db_->Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db_->pager(), TableNamed(db_->pager(), t.name)));
+    for (size_t i : chosen) JET_RETURN_IF_ERROR(writer->Delete(t.rows[i].id));
+    return jet::Status::Ok();
+  });
+  Expect(s, true, "deleting rows of " + t.name);
+  std::sort(chosen.rbegin(), chosen.rend());
+  if (s.ok())
+    for (size_t i : chosen) t.rows.erase(t.rows.begin() + static_cast<long>(i));
+}
+
+void Mix::AddColumn(ModelTable& t) {
+  static const ColumnType types[] = {ColumnType::kLong, ColumnType::kText, ColumnType::kBoolean, ColumnType::kMemo, ColumnType::kDateTime};
+  jet::ColumnSpec spec = Column(RandomName("C"), types[Pick(5)], static_cast<uint16_t>(20 + Pick(200)));
+  bool ok = Find(t.columns, spec.name) < 0;
+  Expect(jet::AddColumn(*db_, t.name, spec), ok, "adding column " + spec.name + " to " + t.name);
+  if (!ok) return;
+  t.columns.emplace_back(spec.name, spec.type);
+  for (ModelRow& r : t.rows) r.values.push_back(spec.type == ColumnType::kBoolean ? Value(false) : Value(jet::Null{}));
+}
+
+void Mix::DropColumn(ModelTable& t) {
+  size_t at = Pick(t.columns.size());
+  std::string name = t.columns[at].first;
+  bool indexed = false;
+  for (const ModelIndex& index : t.indexes)
+    for (const std::string& c : index.columns) indexed = indexed || jet::SameObjectName(c, name);
+  bool ok = !indexed && t.columns.size() > 1;
+  Expect(jet::DropColumn(*db_, t.name, name), ok, "dropping column " + name + " of " + t.name);
+  if (!ok) return;
+  t.columns.erase(t.columns.begin() + static_cast<long>(at));
+  for (ModelRow& r : t.rows) r.values.erase(r.values.begin() + static_cast<long>(at));
+}
+
+void Mix::AddIndex(ModelTable& t) {
+  std::vector<std::string> keyable;
+  for (const auto& [name, type] : t.columns)
+    if (type == ColumnType::kLong || type == ColumnType::kText) keyable.push_back(name);
+  if (keyable.empty()) return AddColumn(t);
+  std::shuffle(keyable.begin(), keyable.end(), random_);
+  keyable.resize(std::min<size_t>(keyable.size(), 1 + Pick(2)));
+  ModelIndex index{RandomName("I"), keyable, Chance(30), false};
+  jet::IndexSpec spec = Index(index.name, {});
+  for (const std::string& c : keyable) spec.columns.push_back({c, Chance(70)});
+  spec.unique = index.unique;
+  bool ok = true;
+  for (const ModelIndex& existing : t.indexes) ok = ok && !jet::SameObjectName(existing.name, index.name);
+  ModelTable with = t;
+  with.indexes = {index};
+  std::vector<std::vector<Value>> rows;
+  for (const ModelRow& r : t.rows) rows.push_back(r.values);
+  ok = ok && !Breaks(with, rows);
+  Expect(jet::AddIndex(*db_, t.name, spec), ok, "adding index " + index.name + " to " + t.name);
+  if (ok) t.indexes.push_back(index);
+}
+
+void Mix::DropIndex(ModelTable& t) {
+  if (t.indexes.empty()) return AddIndex(t);
+  size_t at = Pick(t.indexes.size());
+  Expect(jet::DropIndex(*db_, t.name, t.indexes[at].name), true, "dropping index " + t.indexes[at].name + " of " + t.name);
+  t.indexes.erase(t.indexes.begin() + static_cast<long>(at));
+}
+
+void Mix::CreateTable() {
+  jet::TableSpec spec{RandomName("T"), {Column("C0", ColumnType::kLong), Column("C1", ColumnType::kText, 100)}, {}};
+  if (Chance(50)) spec.columns.push_back(Column("C2", ColumnType::kMemo));
+  if (Chance(70)) spec.indexes.push_back(Index("I0", {{Chance(50) ? "C0" : "C1"}}, false, Chance(30)));
+  bool ok = true;
+  for (const ModelTable& t : tables_) ok = ok && !jet::SameObjectName(t.name, spec.name);
+  Expect(jet::CreateTable(*db_, spec), ok, "creating table " + spec.name);
+  if (!ok) return;
+  ModelTable t{spec.name, {}, {}, {}, false, true};
+  for (const jet::ColumnSpec& c : spec.columns) t.columns.emplace_back(c.name, c.type);
+  for (const jet::IndexSpec& i : spec.indexes) t.indexes.push_back({i.name, {i.columns[0].column}, i.unique, false});
+  tables_.push_back(t);
+}
+
+void Mix::DropTable(size_t which) {
+  Expect(jet::DropTable(*db_, tables_[which].name), true, "dropping table " + tables_[which].name);
+  tables_.erase(tables_.begin() + static_cast<long>(which));
+}
+
+void Mix::Step() {
+  if (!db_) {
+    auto db = jet::WritableDatabase::Open(path_);
+    ASSERT_TRUE(db.ok()) << db.error().message();
+    db_ = std::move(db).value();
+  }
+  if (tables_.empty()) return CreateTable();
+  size_t which = Pick(tables_.size());
+  ModelTable& t = tables_[which];
+  int roll = Pick(100);
+  if (roll < 30) InsertRows(t);
+  else if (roll < 40) UpdateRow(t);
+  else if (roll < 48) DeleteRows(t);
+  else if (t.frozen || roll < 58) InsertRows(t);
+  else if (roll < 68) AddColumn(t);
+  else if (roll < 75) DropColumn(t);
+  else if (roll < 85) AddIndex(t);
+  else if (roll < 91) DropIndex(t);
+  else if (roll < 97) CreateTable();
+  else DropTable(which);
+}
+
+// mdb-export's rows of `table` as canonical lines over the Long and Text columns. Fields and rows
+// are cut at separators no stored text holds, and text is not quoted, so nothing needs unescaping.
+std::multiset<std::string> ExportedLines(const std::string& path, const ModelTable& t) {
+  const std::string field = "<#F#>", record = "<#R#>";
+  std::string csv;
+  EXPECT_EQ(Shell("mdb-export -Q -d '" + field + "' -R '" + record + "' '" + path + "' '" + t.name + "'", &csv), 0);
+  auto split = [](const std::string& text, const std::string& by) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (size_t at; (at = text.find(by, from)) != std::string::npos; from = at + by.size()) parts.push_back(text.substr(from, at - from));
+    parts.push_back(text.substr(from));
+    return parts;
+  };
+  std::vector<std::string> rows = split(csv, record);
+  if (!rows.empty() && rows.back().empty()) rows.pop_back();
+  std::multiset<std::string> lines;
+  if (rows.empty()) return lines;
+  std::vector<std::string> header = split(rows[0], field);
+  for (size_t r = 1; r < rows.size(); ++r) {
+    std::vector<std::string> values = split(rows[r], field);
+    std::string line;
+    for (const auto& [name, type] : t.columns) {
+      if (type != ColumnType::kLong && type != ColumnType::kText) continue;
+      auto at = std::find(header.begin(), header.end(), name);
+      size_t i = static_cast<size_t>(at - header.begin());
+      line += (at == header.end() || i >= values.size()) ? "?" : values[i];
+      line += "|";
+    }
+    lines.insert(line);
+  }
+  return lines;
+}
+
+std::multiset<std::string> ModelLines(const ModelTable& t) {
+  std::multiset<std::string> lines;
+  for (const ModelRow& r : t.rows) {
+    std::string line;
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+      const Value& v = r.values[i];
+      if (t.columns[i].second == ColumnType::kLong) line += jet::IsNull(v) ? "" : std::to_string(std::get<int64_t>(v));
+      else if (t.columns[i].second == ColumnType::kText) line += jet::IsNull(v) ? "" : jet::ToUtf8(std::get<jet::Text>(v));
+      else continue;
+      line += "|";
+    }
+    lines.insert(line);
+  }
+  return lines;
+}
+
+void Mix::Verify() {
+  db_.reset();  // the reader below must not share the writer's file locks
+  EXPECT_EQ(Problems(path_), std::vector<std::string>());
+  auto pager = jet::Pager::Open(path_);
+  ASSERT_TRUE(pager.ok());
+  std::set<std::string> names, expected_names;
+  for (const jet::CatalogEntry& e : jet::ReadCatalogue(*pager.value()).value())
+    if (e.IsUserTable()) names.insert(e.name);
+  for (const ModelTable& t : tables_) {
+    expected_names.insert(t.name);
+    jet::TableDef def = TableNamed(*pager.value(), t.name);
+    std::vector<std::string> columns, expected_columns;
+    for (const jet::ColumnDef& c : def.columns) columns.push_back(c.name);
+    for (const auto& [name, type] : t.columns) expected_columns.push_back(name);
+    EXPECT_EQ(columns, expected_columns) << t.name;
+    std::multiset<std::string> stored, expected;
+    for (const auto& row : Rows(*pager.value(), def)) stored.insert(Canonical(row));
+    for (const ModelRow& r : t.rows) expected.insert(Canonical(r.values));
+    EXPECT_EQ(stored, expected) << t.name;
+    if (Have("mdb-export")) {
+      std::multiset<std::string> exported = ExportedLines(path_, t);
+      if (t.exportable) EXPECT_EQ(exported, ModelLines(t)) << t.name << " through mdb-export";
+      else EXPECT_EQ(exported.size(), t.rows.size()) << t.name << " through mdb-export";
+    }
+  }
+  EXPECT_EQ(names, expected_names);
+}
+
+void RunMix(const std::string& path, uint32_t seed, int steps) {
+  Mix mix(path, seed);
+  mix.Load({});
+  for (int i = 0; i < steps && !::testing::Test::HasFailure(); ++i) {
+    mix.Step();
+    if (i % 40 == 39) mix.Verify();
+  }
+  mix.Verify();
+  EXPECT_GT(mix.done(), steps / 2);
+  EXPECT_GT(mix.refused(), 0);
+}
+
+TEST(SchemaRandom, NewDatabase) {
+  ScratchDir scratch;
+  std::string path = scratch.path() + "/random.mdb";
+  ASSERT_TRUE(jet::CreateDatabase(path).ok());
+  RunMix(path, 20240601, 160);
+}
+
+TEST(SchemaRandom, CopyOfTheSongsFixture) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  RunMix(scratch.CopyFixture("generated/songsV2000.mdb"), 7, 120);
+}
+
+TEST(SchemaRandom, CopyOfTheKeysFixture) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  RunMix(scratch.CopyFixture("generated/keysV2000.mdb"), 99, 80);
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// Helpers shared by the design-operation tests: reading tables back, running the mdbtools
+// commands, and short ways to write column and index specs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "jet/catalogue_writer.h"
+#include "jet/database.h"
+#include "jet/integrity_check.h"
+#include "jet/schema_editor.h"
+#include "jet/usage_map.h"
+#include "jet/usage_map_writer.h"
+#include "jet/writable_database.h"
+
+namespace schema_test {
+
+using jet::ColumnType;
+using jet::Value;
+
+inline std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline int Shell(const std::string& command, std::string* out) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out->append(buffer, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+
+inline std::vector<std::string> Problems(const std::string& path) {
+  auto db = jet::Database::Open(path);
+  if (!db.ok()) return {db.error().message()};
+  return jet::CheckDatabase(*db.value());
+}
+
+inline std::vector<std::vector<Value>> Rows(jet::Pager& pager, const jet::TableDef& def) {
+  std::vector<std::vector<Value>> rows;
+  auto cursor = jet::TableCursor::Open(pager, def);
+  EXPECT_TRUE(cursor.ok());
+  while (cursor.ok()) {
+    auto more = cursor.value()->Next();
+    EXPECT_TRUE(more.ok()) << more.error().message();
+    if (!more.ok() || !more.value()) break;
+    rows.push_back(cursor.value()->values());
+  }
+  return rows;
+}
+
+inline jet::TableDef TableNamed(jet::Pager& pager, const std::string& name) {
+  auto entries = jet::ReadCatalogue(pager);
+  EXPECT_TRUE(entries.ok());
+  for (const jet::CatalogEntry& e : entries.value()) {
+    if (e.IsTable() && e.name == name) {
+      auto def = jet::ReadTableDef(pager, e.DefinitionPage());
+      EXPECT_TRUE(def.ok()) << def.error().message();
+      def->name = name;
+      return def.value();
+    }
+  }
+  ADD_FAILURE() << "no table " << name;
+  return {};
+}
+
+// "Name Type #n" per column and "Name (cols) flags" per index: what a design says, not where.
+inline std::string Design(const jet::TableDef& d) {
+  std::string s;
+  for (const jet::ColumnDef& c : d.columns) {
+    s += c.name + " " + jet::ColumnTypeName(c.type) + " #" + std::to_string(c.number) + " len " + std::to_string(c.length) +
+         " flags " + std::to_string(c.flags) + "/" + std::to_string(c.extra_flags) + "; ";
+  }
+  for (const jet::LogicalIndex& li : d.logical_indexes) {
+    const jet::PhysicalIndex& pi = d.physical_indexes[li.physical_index];
+    s += li.name + " #" + std::to_string(li.number) + " -> " + std::to_string(li.physical_index) + " (";
+    for (const jet::IndexColumn& c : pi.columns) s += std::to_string(c.column_number) + (c.ascending ? "+" : "-");
+    s += ") t" + std::to_string(li.type) + " f" + std::to_string(pi.flags) + "; ";
+  }
+  return s;
+}
+
+inline std::string Hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) out += std::string{digits[c >> 4], digits[c & 15]};
+  return out;
+}
+
+inline std::string TextOf(const Value& v) { return std::holds_alternative<jet::Text>(v) ? jet::ToUtf8(std::get<jet::Text>(v)) : ""; }
+inline int64_t IntOf(const Value& v) { return std::holds_alternative<int64_t>(v) ? std::get<int64_t>(v) : -1; }
+inline std::string BytesOf(const Value& v) { return std::holds_alternative<jet::Bytes>(v) ? std::get<jet::Bytes>(v) : ""; }
+
+inline jet::ColumnSpec Column(const std::string& name, ColumnType type, uint16_t size = 255) {
+  jet::ColumnSpec c;
+  c.name = name;
+  c.type = type;
+  c.size = size;
+  return c;
+}
+
+inline jet::IndexSpec Index(const std::string& name, std::vector<jet::IndexColumnSpec> columns, bool primary = false, bool unique = false) {
+  jet::IndexSpec i;
+  i.name = name;
+  i.columns = std::move(columns);
+  i.primary = primary;
+  i.unique = unique;
+  return i;
+}
+
+inline jet::Status InsertAll(jet::WritableDatabase& db, const std::string& table, const std::vector<std::vector<Value>>& rows) {
+  return db.Write([&]() -> jet::Status {
+    jet::TableDef def = TableNamed(db.pager(), table);
+    return jet::InsertRows(db.pager(), def, rows);
+  });
+}
+
+// Pages the global usage map lists as free.
+inline std::set<uint32_t> FreePages(jet::Pager& pager) {
+  auto free = jet::ReadUsageMap(pager, jet::kGlobalUsageMapPointer);
+  EXPECT_TRUE(free.ok());
+  return free.ok() ? std::set<uint32_t>(free->begin(), free->end()) : std::set<uint32_t>();
+}
+
+}  // namespace schema_test

@@ -1,0 +1,397 @@
+// SELECT and UPDATE against the generated fixtures. Every query's rows are checked against a
+// reference written here the simple way: read the whole table with TableCursor, keep the rows a
+// C++ predicate accepts, std::stable_sort them with Access's ordering (NULLs first, texts by
+// CompareText, numbers numerically). Each query also runs with indexes turned off, and both
+// runs must return the reference rows in the reference order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "jet/collation.h"
+#include "jet/database.h"
+#include "jet/sql_select.h"
+#include "jet/sql_update.h"
+#include "jet/table_cursor.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using jet::Text;
+using jet::Value;
+using Row = std::vector<Value>;
+
+struct Table {
+  std::unique_ptr<jet::Database> db;
+  jet::TableDef def;
+  std::vector<Row> rows;             // in storage order
+  std::vector<jet::RowId> row_ids;
+
+  size_t Col(const std::string& name) const {
+    for (size_t i = 0; i < def.columns.size(); ++i)
+      if (def.columns[i].name == name) return i;
+    ADD_FAILURE() << "no column " << name;
+    return 0;
+  }
+};
+
+Table Load(const std::string& fixture, const std::string& table) {
+  Table t;
+  auto db = jet::Database::Open(velloran_test::FixturePath(fixture));
+  EXPECT_TRUE(db.ok()) << db.error().message();
+  t.db = std::move(db).value();
+  t.def = t.db->ReadTable(table).value();
+  auto cursor = jet::TableCursor::Open(t.db->pager(), t.def);
+  while (cursor.value()->Next().value()) {
+    t.rows.push_back(cursor.value()->values());
+    t.row_ids.push_back(cursor.value()->row_id());
+  }
+  return t;
+}
+
+// Access's order of two values of one column.
+int Order(const Value& a, const Value& b) {
+  if (jet::IsNull(a) || jet::IsNull(b)) return jet::IsNull(b) - jet::IsNull(a);
+  if (std::holds_alternative<Text>(a)) return jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(a), std::get<Text>(b));
+  auto number = [](const Value& v) -> int64_t {
+    if (const bool* b = std::get_if<bool>(&v)) return *b ? -1 : 0;
+    return std::get<int64_t>(v);
+  };
+  return (number(a) > number(b)) - (number(a) < number(b));
+}
+
+struct Query {
+  std::string sql;
+  std::function<bool(const Table&, const Row&)> keep;
+  std::vector<std::pair<std::string, bool>> order;  // column, ascending
+  std::vector<std::string> columns;                 // empty: all
+  std::string plan;                                 // expected plan with indexes
+};
+
+std::vector<Row> Reference(const Table& t, const Query& q) {
+  std::vector<Row> kept;
+  for (const Row& r : t.rows)
+    if (!q.keep || q.keep(t, r)) kept.push_back(r);
+  std::stable_sort(kept.begin(), kept.end(), [&](const Row& a, const Row& b) {
+    for (const auto& [name, ascending] : q.order) {
+      const int c = Order(a[t.Col(name)], b[t.Col(name)]);
+      if (c != 0) return ascending ? c < 0 : c > 0;
+    }
+    return false;
+  });
+  if (q.columns.empty()) return kept;
+  std::vector<Row> projected;
+  for (const Row& r : kept) {
+    Row p;
+    for (const std::string& c : q.columns) p.push_back(r[t.Col(c)]);
+    projected.push_back(p);
+  }
+  return projected;
+}
+
+std::vector<Row> Fetch(Table& t, const std::string& sql, bool use_indexes, std::string* plan = nullptr) {
+  auto cursor = jet::ExecuteSelect(*t.db, sql, jet::SelectOptions{use_indexes});
+  EXPECT_TRUE(cursor.ok()) << cursor.error().message();
+  std::vector<Row> rows;
+  if (!cursor.ok()) return rows;
+  if (plan != nullptr) *plan = cursor.value()->plan();
+  while (true) {
+    auto more = cursor.value()->Next();
+    EXPECT_TRUE(more.ok()) << more.error().message();
+    if (!more.ok() || !more.value()) break;
+    rows.push_back(cursor.value()->values());
+  }
+  return rows;
+}
+
+// A row as text, to put rows in some fixed order (the fixtures hold Long, Text, Memo, Boolean).
+std::string Render(const Row& row) {
+  std::string s;
+  for (const Value& v : row) {
+    s += std::to_string(v.index()) + ":";
+    if (const int64_t* i = std::get_if<int64_t>(&v)) s += std::to_string(*i);
+    if (const bool* b = std::get_if<bool>(&v)) s += *b ? "1" : "0";
+    if (const Text* t = std::get_if<Text>(&v)) s += jet::ToUtf8(*t);
+    s += '\x1F';
+  }
+  return s;
+}
+
+void Check(Table& t, const Query& q) {
+  SCOPED_TRACE(q.sql);
+  const std::vector<Row> expected = Reference(t, q);
+  std::string plan;
+  std::vector<Row> indexed = Fetch(t, q.sql, true, &plan);
+  EXPECT_EQ(plan, q.plan);
+  EXPECT_EQ(Fetch(t, q.sql, false), expected);  // a scan keeps the table's order
+  if (q.order.empty()) {
+    // Without ORDER BY an index walk may return the rows in its own order.
+    auto by_content = [](const Row& a, const Row& b) { return Render(a) < Render(b); };
+    std::vector<Row> sorted_expected = expected;
+    std::sort(indexed.begin(), indexed.end(), by_content);
+    std::sort(sorted_expected.begin(), sorted_expected.end(), by_content);
+    EXPECT_EQ(indexed, sorted_expected);
+  } else {
+    EXPECT_EQ(indexed, expected);
+  }
+}
+
+bool HasText(const Value& v) { return std::holds_alternative<Text>(v); }
+std::string Utf8(const Value& v) { return HasText(v) ? jet::ToUtf8(std::get<Text>(v)) : std::string(); }
+
+bool ContainsAsciiIgnoringCase(const Value& v, const std::string& needle) {
+  std::string s = Utf8(v);
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return HasText(v) && s.find(needle) != std::string::npos;
+}
+
+int64_t Long(const Value& v) { return std::get<int64_t>(v); }
+
+class SqlSongs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_SHARED_FIXTURES();
+    t_ = Load("generated/songsV2000.mdb", "MyList");
+    ASSERT_EQ(t_.rows.size(), 500u);
+  }
+  Table t_;
+};
+
+TEST_F(SqlSongs, TheMainSearch) {
+  auto love = [](const Table& t, const Row& r) {
+    return ContainsAsciiIgnoringCase(r[t.Col("Song")], "love") || ContainsAsciiIgnoringCase(r[t.Col("Artist")], "love");
+  };
+  Check(t_, {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*LOVE*' ORDER BY [Artist], [Song]", love,
+             {{"Artist", true}, {"Song", true}}, {}, "scan, then sort"});
+  Check(t_, {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*love*' ORDER BY [Song]", love,
+             {{"Song", true}}, {}, "index \"Song\""});
+  Check(t_, {"select song, [ARTIST], id from mylist where song like '*love*' or artist like '*love*' order by song desc", love,
+             {{"Song", false}}, {"Song", "Artist", "ID"}, "index \"Song\" backward"});
+  EXPECT_GT(Reference(t_, {"", love, {}, {}, ""}).size(), 10u);
+}
+
+TEST_F(SqlSongs, NumberRangesWalkTheIndex) {
+  auto number = [](int64_t low, int64_t high) {
+    return [=](const Table& t, const Row& r) {
+      const Value& v = r[t.Col("SongNumber")];
+      return !jet::IsNull(v) && Long(v) >= low && Long(v) <= high;
+    };
+  };
+  Check(t_, {"SELECT * FROM [MyList] WHERE [SongNumber] >= 1480 ORDER BY [SongNumber]", number(1480, 1 << 30),
+             {{"SongNumber", true}}, {}, "index \"SongNumber\" over a range"});
+  Check(t_, {"SELECT * FROM MyList WHERE SongNumber >= 1250 AND SongNumber < 1300 ORDER BY SongNumber DESC",
+             number(1250, 1299), {{"SongNumber", false}}, {}, "index \"SongNumber\" backward over a range"});
+  Check(t_, {"SELECT * FROM MyList WHERE 1020 >= SongNumber AND SongNumber > 1010.5", number(1011, 1020), {}, {},
+             "index \"SongNumber\" over a range"});
+  Check(t_, {"SELECT * FROM MyList WHERE SongNumber = 1007 ORDER BY Song", number(1007, 1007), {{"Song", true}}, {},
+             "index \"SongNumber\" over a range, then sort"});
+  Check(t_, {"SELECT * FROM MyList WHERE SongNumber > 2000 ORDER BY SongNumber", number(2001, 0), {{"SongNumber", true}},
+             {}, "index \"SongNumber\" over a range"});
+  Check(t_, {"SELECT * FROM MyList ORDER BY SongNumber DESC, ID", nullptr, {{"SongNumber", false}, {"ID", true}}, {},
+             "scan, then sort"});
+}
+
+TEST_F(SqlSongs, NullsFlagsPatternsAndNumbersAsText) {
+  const size_t id = t_.Col("ID"), song = t_.Col("Song"), print = t_.Col("PrintYN"), disk = t_.Col("DiskID");
+  Check(t_, {"SELECT * FROM MyList WHERE [ID] Is Null ORDER BY SongNumber",
+             [&](const Table&, const Row& r) { return jet::IsNull(r[id]); }, {{"SongNumber", true}}, {},
+             "index \"SongNumber\""});
+  Check(t_, {"SELECT * FROM MyList WHERE Song Is Not Null AND PrintYN = True ORDER BY ID DESC",
+             [&](const Table&, const Row& r) { return !jet::IsNull(r[song]) && std::get<bool>(r[print]); }, {{"ID", false}},
+             {}, "index \"PrimaryKey\" backward"});
+  Check(t_, {"SELECT * FROM MyList WHERE NOT PrintYN AND NOT (Song LIKE '*a*')",
+             [&](const Table&, const Row& r) {
+               return !std::get<bool>(r[print]) && HasText(r[song]) && !ContainsAsciiIgnoringCase(r[song], "a");
+             },
+             {}, {}, "scan"});
+  auto sf = [&](const Table&, const Row& r) {
+    const std::string s = Utf8(r[disk]);
+    if (s.size() != 9 || s.compare(0, 2, "SF") != 0 || s.compare(6, 2, "-0") != 0 || s[8] < '1' || s[8] > '5') return false;
+    return std::all_of(s.begin() + 2, s.begin() + 6, [](char c) { return c >= '0' && c <= '9'; });
+  };
+  Check(t_, {"SELECT * FROM MyList WHERE DiskID LIKE 'sf####-0[1-5]' ORDER BY DiskID", sf, {{"DiskID", true}}, {},
+             "scan, then sort"});
+  Check(t_, {"SELECT ID FROM MyList WHERE SongNumber LIKE '10?7'",
+             [&](const Table& t, const Row& r) {
+               const Value& n = r[t.Col("SongNumber")];
+               return !jet::IsNull(n) && Long(n) >= 1000 && Long(n) < 1100 && Long(n) % 10 == 7;
+             },
+             {}, {"ID"}, "scan"});
+  // Text comparisons ignore case: the Song index serves a point lookup.
+  Check(t_, {"SELECT * FROM MyList WHERE Song = 'LOVE'",
+             [&](const Table&, const Row& r) {
+               return HasText(r[song]) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(r[song]), u"love") == 0;
+             },
+             {}, {}, "index \"Song\" over a range"});
+}
+
+TEST_F(SqlSongs, IndexWalksStopWhenTheCallerStops) {
+  for (const char* sql : {"SELECT * FROM [MyList] WHERE [SongNumber] >= 1100 ORDER BY [SongNumber]",
+                          "SELECT * FROM [MyList] ORDER BY [Song]", "SELECT * FROM [MyList] ORDER BY [ID] DESC"}) {
+    SCOPED_TRACE(sql);
+    auto cursor = jet::ExecuteSelect(*t_.db, sql);
+    ASSERT_TRUE(cursor.ok()) << cursor.error().message();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(cursor.value()->Next().value());
+    EXPECT_EQ(cursor.value()->rows_read(), 3u);
+  }
+  // The seek lands on the first row in range; rows before it are never read.
+  auto cursor = jet::ExecuteSelect(*t_.db, "SELECT SongNumber FROM MyList WHERE SongNumber >= 1100 ORDER BY SongNumber");
+  ASSERT_TRUE(cursor.value()->Next().value());
+  EXPECT_EQ(cursor.value()->values()[0], Value(int64_t{1100}));
+  EXPECT_EQ(cursor.value()->rows_read(), 1u);
+}
+
+TEST_F(SqlSongs, RowIdsNameTheRows) {
+  for (bool use_indexes : {true, false}) {
+    auto cursor = jet::ExecuteSelect(*t_.db, "SELECT Song FROM MyList WHERE SongNumber >= 1490", jet::SelectOptions{use_indexes});
+    ASSERT_TRUE(cursor.ok());
+    int seen = 0;
+    while (cursor.value()->Next().value()) {
+      const jet::RowId id = cursor.value()->row_id();
+      const auto at = std::find(t_.row_ids.begin(), t_.row_ids.end(), id);
+      ASSERT_NE(at, t_.row_ids.end());
+      EXPECT_EQ(cursor.value()->values()[0], t_.rows[at - t_.row_ids.begin()][t_.Col("Song")]);
+      ++seen;
+    }
+    EXPECT_EQ(seen, 11);
+  }
+}
+
+TEST_F(SqlSongs, ExecutionErrorsNameTheStatement) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"SELECT * FROM [Songs]", "unknown table \"Songs\" at position 14 near \"[Songs]\""},
+      {"SELECT Title FROM MyList", "unknown column \"Title\" in table \"MyList\" at position 7 near \"Title\""},
+      {"SELECT * FROM MyList ORDER BY Title", "unknown column \"Title\" in table \"MyList\" at position 30"},
+      {"SELECT * FROM MyList WHERE [Song] = 1", "type mismatch (column \"Song\" is Text, 1 is a number) at position 36"},
+      {"SELECT * FROM MyList WHERE [SongNumber] = 'a'", "type mismatch (column \"SongNumber\" is Long, 'a' is a text)"},
+  };
+  for (const auto& [sql, expected] : cases) {
+    auto cursor = jet::ExecuteSelect(*t_.db, sql);
+    ASSERT_FALSE(cursor.ok()) << sql;
+    EXPECT_EQ(cursor.error().message().find(expected), 0u) << cursor.error().message();
+    EXPECT_NE(cursor.error().message().find(std::string("in: ") + sql), std::string::npos);
+  }
+  EXPECT_EQ(jet::ExecuteSelect(*t_.db, "SELECT * FROM Nope").error().code(), jet::ErrorCode::kNotFound);
+}
+
+TEST_F(SqlSongs, UpdatesArePreparedForTheWriter) {
+  const std::string sql = "UPDATE [mylist] SET [PrintYN] = True, HotlistA = '0000000001', [DiskID] = Null, SongNumber = 1005.5 "
+                          "WHERE [SongNumber] = 1005 OR [Song] = 'Crazy'";
+  auto statement = jet::ParseStatement(sql);
+  ASSERT_TRUE(statement.ok());
+  const auto& update = std::get<jet::UpdateStatement>(statement.value());
+  auto prepared = jet::PrepareUpdate(*t_.db, update, sql);
+  ASSERT_TRUE(prepared.ok()) << prepared.error().message();
+  ASSERT_EQ(prepared->assignments.size(), 4u);
+  EXPECT_EQ(prepared->assignments[0], std::make_pair(t_.Col("PrintYN"), Value(true)));
+  EXPECT_EQ(prepared->assignments[1], std::make_pair(t_.Col("HotlistA"), Value(Text(u"0000000001"))));
+  EXPECT_TRUE(jet::IsNull(prepared->assignments[2].second));
+  EXPECT_EQ(prepared->assignments[3].second, Value(int64_t{1006}));  // rounds to even
+
+  auto rows = jet::RowsToUpdate(*t_.db, update, sql);
+  ASSERT_TRUE(rows.ok()) << rows.error().message();
+  std::vector<jet::RowId> expected;
+  for (size_t i = 0; i < t_.rows.size(); ++i) {
+    const Row& r = t_.rows[i];
+    const Value& n = r[t_.Col("SongNumber")];
+    const Value& song = r[t_.Col("Song")];
+    const bool crazy = HasText(song) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(song), u"crazy") == 0;
+    EXPECT_EQ(prepared->Selects(r).value(), (!jet::IsNull(n) && Long(n) == 1005) || crazy);
+    if ((!jet::IsNull(n) && Long(n) == 1005) || crazy) expected.push_back(t_.row_ids[i]);
+  }
+  ASSERT_GE(expected.size(), 2u);
+  EXPECT_EQ(rows.value(), expected);
+
+  Row row = t_.rows[4];
+  prepared->Apply(&row);
+  EXPECT_EQ(row[t_.Col("PrintYN")], Value(true));
+  EXPECT_TRUE(jet::IsNull(row[t_.Col("DiskID")]));
+  EXPECT_EQ(row[t_.Col("Song")], t_.rows[4][t_.Col("Song")]);
+
+  const std::pair<const char*, const char*> errors[] = {
+      {"UPDATE MyList SET Song = 'a', [song] = 'b'", "column \"Song\" is assigned twice at position 30"},
+      {"UPDATE MyList SET Title = 'a'", "unknown column \"Title\""},
+      {"UPDATE MyList SET SongNumber = 99999999999", "99999999999 is out of range for column \"SongNumber\" (Long) at position 31"},
+      {"UPDATE MyList SET SongNumber = 'abc'", "type mismatch: column \"SongNumber\" is Long, the value is a text"},
+      {"UPDATE MyList SET SongNumber = ID", "only constant values can be assigned at position 31"},
+      {"UPDATE MyList SET Song = 'a' WHERE Song = 1", "type mismatch"},
+  };
+  for (const auto& [bad, expected_error] : errors) {
+    auto s = jet::ParseStatement(bad);
+    ASSERT_TRUE(s.ok()) << bad;
+    auto p = jet::PrepareUpdate(*t_.db, std::get<jet::UpdateStatement>(s.value()), bad);
+    ASSERT_FALSE(p.ok()) << bad;
+    EXPECT_EQ(p.error().message().find(expected_error), 0u) << p.error().message();
+  }
+}
+
+class SqlKeys : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_SHARED_FIXTURES();
+    t_ = Load("generated/keysV2000.mdb", "Keys");
+    ASSERT_EQ(t_.rows.size(), 3000u);
+  }
+  Table t_;
+};
+
+TEST_F(SqlKeys, OrdersMatchAccessWhicheverPathIsTaken) {
+  const size_t num = t_.Col("Num"), txt = t_.Col("Txt"), flag = t_.Col("Flag");
+  auto positive = [&](const Table&, const Row& r) { return !jet::IsNull(r[num]) && Long(r[num]) > 0; };
+  Check(t_, {"SELECT ID, Txt, Num FROM Keys WHERE Num > 0 ORDER BY Txt, Num", positive, {{"Txt", true}, {"Num", true}},
+             {"ID", "Txt", "Num"}, "index \"TxtNum\""});
+  Check(t_, {"SELECT * FROM Keys ORDER BY Txt DESC, Num DESC", nullptr, {{"Txt", false}, {"Num", false}}, {},
+             "index \"TxtNum\" backward"});
+  Check(t_, {"SELECT * FROM Keys ORDER BY Num", nullptr, {{"Num", true}}, {}, "index \"Num\""});
+  Check(t_, {"SELECT * FROM Keys ORDER BY Num DESC", nullptr, {{"Num", false}}, {}, "index \"NumDesc\""});
+  Check(t_, {"SELECT * FROM Keys WHERE Num <= 100 AND Num >= -100 ORDER BY Num DESC",
+             [&](const Table&, const Row& r) { return !jet::IsNull(r[num]) && Long(r[num]) <= 100 && Long(r[num]) >= -100; },
+             {{"Num", false}}, {}, "index \"NumDesc\" over a range"});
+  Check(t_, {"SELECT * FROM Keys WHERE Num <= 100 AND Num >= -100 ORDER BY Num",
+             [&](const Table&, const Row& r) { return !jet::IsNull(r[num]) && Long(r[num]) <= 100 && Long(r[num]) >= -100; },
+             {{"Num", true}}, {}, "index \"Num\" over a range"});
+  Check(t_, {"SELECT * FROM Keys WHERE Flag = False ORDER BY Flag, ID", [&](const Table&, const Row& r) { return !std::get<bool>(r[flag]); },
+             {{"Flag", true}, {"ID", true}}, {}, "index \"Flag\" over a range, then sort"});
+  Check(t_, {"SELECT * FROM Keys ORDER BY Flag", nullptr, {{"Flag", true}}, {}, "index \"Flag\""});
+  auto text_range = [&](const char16_t* low, const char16_t* high) {
+    return [=](const Table&, const Row& r) {
+      return HasText(r[txt]) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(r[txt]), low) >= 0 &&
+             jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(r[txt]), high) < 0;
+    };
+  };
+  Check(t_, {"SELECT * FROM Keys WHERE Txt >= 'a' AND Txt < 'b' ORDER BY Txt DESC", text_range(u"a", u"b"),
+             {{"Txt", false}}, {}, "index \"Txt\" backward over a range"});
+  Check(t_, {"SELECT * FROM Keys WHERE Txt >= 'ç' AND Txt < 'd'", text_range(u"ç", u"d"), {}, {},
+             "index \"Txt\" over a range"});
+  Check(t_, {"SELECT * FROM Keys WHERE Txt = 'a' ORDER BY ID",
+             [&](const Table&, const Row& r) {
+               return HasText(r[txt]) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(r[txt]), u"a") == 0;
+             },
+             {{"ID", true}}, {}, "index \"Txt\" over a range, then sort"});
+  // The Memo column cannot be indexed: sorting by it sorts in memory by its first 255 characters.
+  Check(t_, {"SELECT ID, Memo FROM Keys WHERE Memo LIKE '*love*' ORDER BY Memo DESC, ID",
+             [&](const Table& t, const Row& r) { return ContainsAsciiIgnoringCase(r[t.Col("Memo")], "love"); },
+             {{"Memo", false}, {"ID", true}}, {"ID", "Memo"}, "scan, then sort"});
+}
+
+TEST_F(SqlKeys, NullsSortFirstAscendingAndLastDescending) {
+  const size_t num = t_.Col("Num");
+  const auto nulls = std::count_if(t_.rows.begin(), t_.rows.end(), [&](const Row& r) { return jet::IsNull(r[num]); });
+  ASSERT_GT(nulls, 0);
+  for (bool use_indexes : {true, false}) {
+    const std::vector<Row> up = Fetch(t_, "SELECT Num FROM Keys ORDER BY Num", use_indexes);
+    const std::vector<Row> down = Fetch(t_, "SELECT Num FROM Keys ORDER BY Num DESC", use_indexes);
+    ASSERT_EQ(up.size(), 3000u);
+    ASSERT_EQ(down.size(), 3000u);
+    for (long i = 0; i < 3000; ++i) {
+      EXPECT_EQ(jet::IsNull(up[i][0]), i < nulls) << i;
+      EXPECT_EQ(jet::IsNull(down[i][0]), i >= 3000 - nulls) << i;
+    }
+  }
+  // A comparison with NULL is never true, so no range returns the NULL rows.
+  EXPECT_EQ(Fetch(t_, "SELECT * FROM Keys WHERE Num <= 0 OR Num > 0", true).size(), 3000u - nulls);
+  EXPECT_EQ(Fetch(t_, "SELECT * FROM Keys WHERE NOT (Num <= 0 OR Num > 0)", true).size(), 0u);
+  EXPECT_EQ(Fetch(t_, "SELECT * FROM Keys WHERE Num Is Null", true).size(), static_cast<size_t>(nulls));
+}
+
+}  // namespace

@@ -1,0 +1,425 @@
+// The SQL dialect without a database: how statements parse (and where errors point), how LIKE
+// patterns match (against a plain backtracking matcher built on CompareText), and how conditions
+// evaluate over rows given as values (three-valued logic, type rules).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <variant>
+
+#include "jet/collation.h"
+#include "jet/sql_expression.h"
+#include "jet/sql_like.h"
+#include "jet/sql_parser.h"
+#include "jet/table_def.h"
+
+namespace {
+
+using jet::CompareOp;
+using jet::Expr;
+using jet::FromUtf8;
+using jet::JetVersion;
+using jet::Text;
+using jet::Value;
+
+// A compact rendering of a condition tree, so that tests state the expected shape in one line.
+std::string Show(const Expr& e) {
+  switch (e.kind) {
+    case Expr::Kind::kLiteral:
+      if (jet::IsNull(e.literal)) return "Null";
+      if (const bool* b = std::get_if<bool>(&e.literal)) return *b ? "True" : "False";
+      if (const int64_t* i = std::get_if<int64_t>(&e.literal)) return std::to_string(*i);
+      if (const double* d = std::get_if<double>(&e.literal)) return "d" + std::to_string(*d);
+      return "'" + jet::ToUtf8(std::get<Text>(e.literal)) + "'";
+    case Expr::Kind::kColumn: return (e.qualifier.empty() ? "" : e.qualifier + ".") + "[" + e.column + "]";
+    case Expr::Kind::kAnd: return "(" + Show(*e.left) + " AND " + Show(*e.right) + ")";
+    case Expr::Kind::kOr: return "(" + Show(*e.left) + " OR " + Show(*e.right) + ")";
+    case Expr::Kind::kNot: return "NOT " + Show(*e.left);
+    case Expr::Kind::kCompare: return Show(*e.left) + jet::CompareOpText(e.op) + Show(*e.right);
+    case Expr::Kind::kLike: return Show(*e.left) + (e.negated ? " NOT LIKE " : " LIKE ") + Show(*e.right);
+    case Expr::Kind::kIsNull: return Show(*e.left) + (e.negated ? " IS NOT NULL" : " IS NULL");
+  }
+  return "?";
+}
+
+std::string Condition(const std::string& sql) {
+  auto e = jet::ParseCondition(sql);
+  if (!e.ok()) return "error: " + e.error().message();
+  return Show(*e.value());
+}
+
+std::string ParseError(const std::string& sql) {
+  auto s = jet::ParseStatement(sql);
+  return s.ok() ? "parsed" : s.error().message();
+}
+
+// ---- Parsing ---------------------------------------------------------------------------------
+
+TEST(SqlParse, SelectWithEveryClause) {
+  auto s = jet::ParseSelect(
+      "select * from [MyList] WHERE [Song] Like '*love*' Or [Artist] LIKE \"*love*\" ORDER BY [Artist] DESC, song ASC, ID;");
+  ASSERT_TRUE(s.ok()) << s.error().message();
+  EXPECT_EQ(s->table.name, "MyList");
+  EXPECT_TRUE(s->columns.empty());
+  ASSERT_NE(s->where, nullptr);
+  EXPECT_EQ(Show(*s->where), "([Song] LIKE '*love*' OR [Artist] LIKE '*love*')");
+  ASSERT_EQ(s->order_by.size(), 3u);
+  EXPECT_EQ(s->order_by[0].column.name, "Artist");
+  EXPECT_FALSE(s->order_by[0].ascending);
+  EXPECT_EQ(s->order_by[1].column.name, "song");
+  EXPECT_TRUE(s->order_by[1].ascending);
+  EXPECT_TRUE(s->order_by[2].ascending);
+  // Positions point at the names as written, brackets included.
+  EXPECT_EQ(s->table.offset, 14u);
+  EXPECT_EQ(s->table.token, "[MyList]");
+}
+
+TEST(SqlParse, ColumnListsAndNames) {
+  auto s = jet::ParseSelect("SELECT ID, [col 2], [MyList].[Song], MyList.Artist FROM T");
+  ASSERT_TRUE(s.ok()) << s.error().message();
+  ASSERT_EQ(s->columns.size(), 4u);
+  EXPECT_EQ(s->columns[0].name, "ID");
+  EXPECT_EQ(s->columns[1].name, "col 2");
+  EXPECT_EQ(s->columns[2].qualifier, "MyList");
+  EXPECT_EQ(s->columns[2].name, "Song");
+  EXPECT_EQ(s->columns[3].qualifier, "MyList");
+  EXPECT_EQ(s->where, nullptr);
+  // A keyword can be a name only in brackets.
+  EXPECT_TRUE(jet::ParseSelect("SELECT [Order], [Select] FROM [From]").ok());
+  EXPECT_NE(ParseError("SELECT Order FROM T"), "parsed");
+}
+
+TEST(SqlParse, ConditionPrecedenceAndOperators) {
+  EXPECT_EQ(Condition("a = 1 OR b <> 2 AND NOT c < 3"), "([a]=1 OR ([b]<>2 AND NOT [c]<3))");
+  EXPECT_EQ(Condition("(a = 1 OR b = 2) AND c >= 3"), "(([a]=1 OR [b]=2) AND [c]>=3)");
+  EXPECT_EQ(Condition("a <= 1 AND b > 2 AND c >= -3"), "(([a]<=1 AND [b]>2) AND [c]>=-3)");
+  EXPECT_EQ(Condition("NOT NOT x"), "NOT NOT [x]");
+  EXPECT_EQ(Condition("5 < [SongNumber]"), "5<[SongNumber]");
+  EXPECT_EQ(Condition("[a] Is Null OR [b] IS NOT NULL"), "([a] IS NULL OR [b] IS NOT NULL)");
+  EXPECT_EQ(Condition("[a] Not Like 'x*' AND NOT [b] like 'y'"), "([a] NOT LIKE 'x*' AND NOT [b] LIKE 'y')");
+  EXPECT_EQ(Condition("[PrintYN]"), "[PrintYN]");
+  EXPECT_EQ(Condition("[PrintYN] = True AND [x] <> false AND [y] = Null"), "(([PrintYN]=True AND [x]<>False) AND [y]=Null)");
+}
+
+TEST(SqlParse, Literals) {
+  EXPECT_EQ(Condition("a = 'it''s'"), "[a]='it's'");
+  EXPECT_EQ(Condition("a = \"say \"\"hi\"\"\""), "[a]='say \"hi\"'");
+  EXPECT_EQ(Condition("a = 'Señor'"), "[a]='Señor'");
+  EXPECT_EQ(Condition("a = ''"), "[a]=''");
+  EXPECT_EQ(Condition("a = -42"), "[a]=-42");
+  EXPECT_EQ(Condition("a = 2.5"), "[a]=d2.500000");
+  EXPECT_EQ(Condition("a = -0.25"), "[a]=d-0.250000");
+  EXPECT_EQ(Condition("a = .5"), "[a]=d0.500000");
+  EXPECT_EQ(Condition("a = 1e3"), "[a]=d1000.000000");
+  EXPECT_EQ(Condition("a = -9223372036854775808"), "[a]=-9223372036854775808");
+  EXPECT_EQ(Condition("a = 9223372036854775808"), "[a]=d9223372036854775808.000000");
+}
+
+TEST(SqlParse, UpdateAndDrop) {
+  auto update = jet::ParseStatement("UPDATE [MyList] SET [PrintYN]=True, HotlistA = '0010000000', [DiskID] = Null "
+                                    "WHERE [SongNumber] = 1005");
+  ASSERT_TRUE(update.ok()) << update.error().message();
+  const auto* u = std::get_if<jet::UpdateStatement>(&update.value());
+  ASSERT_NE(u, nullptr);
+  EXPECT_EQ(u->table.name, "MyList");
+  ASSERT_EQ(u->assignments.size(), 3u);
+  EXPECT_EQ(u->assignments[0].column.name, "PrintYN");
+  EXPECT_EQ(Show(*u->assignments[0].value), "True");
+  EXPECT_EQ(Show(*u->assignments[1].value), "'0010000000'");
+  EXPECT_EQ(Show(*u->assignments[2].value), "Null");
+  EXPECT_EQ(Show(*u->where), "[SongNumber]=1005");
+
+  auto no_where = jet::ParseStatement("update T set a = -1");
+  ASSERT_TRUE(no_where.ok());
+  EXPECT_EQ(std::get<jet::UpdateStatement>(no_where.value()).where, nullptr);
+
+  auto drop_index = jet::ParseStatement("DROP INDEX [HotlistA] ON [MyList]");
+  ASSERT_TRUE(drop_index.ok());
+  const auto& di = std::get<jet::DropIndexStatement>(drop_index.value());
+  EXPECT_EQ(di.index.name, "HotlistA");
+  EXPECT_EQ(di.table.name, "MyList");
+
+  auto drop_table = jet::ParseStatement("drop table Old_Songs;");
+  ASSERT_TRUE(drop_table.ok());
+  EXPECT_EQ(std::get<jet::DropTableStatement>(drop_table.value()).table.name, "Old_Songs");
+}
+
+TEST(SqlParse, ErrorsNameThePositionAndToken) {
+  EXPECT_EQ(ParseError("SELECT * FROM [MyList] ORDR BY [Song]"),
+            "syntax error (expected WHERE, ORDER BY or the end) at position 23 near \"ORDR\" in: "
+            "SELECT * FROM [MyList] ORDR BY [Song]");
+  // Positions count characters, not bytes.
+  EXPECT_EQ(ParseError("SELECT * FROM T WHERE a = 'Señor' ORDR BY a"),
+            "syntax error (expected AND, OR, ORDER BY or the end) at position 34 near \"ORDR\" in: "
+            "SELECT * FROM T WHERE a = 'Señor' ORDR BY a");
+  EXPECT_EQ(ParseError("SELECT * FROM T WHERE"),
+            "syntax error (expected a value or a column) at position 21 (end of statement) in: SELECT * FROM T WHERE");
+  const std::pair<const char*, const char*> cases[] = {
+      {"SELECT * FORM T", "syntax error (expected FROM) at position 9 near \"FORM\""},
+      {"SELECT a b FROM T", "syntax error (expected FROM) at position 9 near \"b\""},
+      {"SELECT * FROM T WHERE a = 'open", "unterminated string at position 26 near \"'open\""},
+      {"SELECT * FROM [T WHERE", "unterminated [name] at position 14 near \"[T WHERE\""},
+      {"SELECT * FROM []", "empty name at position 14 near \"[]\""},
+      {"SELECT * FROM T WHERE a != 1", "unexpected character at position 24 near \"!\""},
+      {"SELECT * FROM T WHERE (a = 1", "syntax error (expected )) at position 28 (end of statement)"},
+      {"SELECT * FROM T WHERE a = - 'x'", "syntax error (expected a number after '-') at position 28 near \"'x'\""},
+      {"SELECT * FROM T WHERE a IS 5", "syntax error (expected NULL) at position 27 near \"5\""},
+      {"SELECT * FROM T ORDER [a]", "syntax error (expected BY) at position 22 near \"[a]\""},
+      {"SELECT * FROM T ORDER BY a DESC b", "syntax error (expected a comma or the end) at position 32 near \"b\""},
+      {"UPDATE T SET a 1", "syntax error (expected =) at position 15 near \"1\""},
+      {"UPDATE T a = 1", "syntax error (expected SET) at position 9 near \"a\""},
+      {"DROP INDEX i T", "syntax error (expected ON) at position 13 near \"T\""},
+      {"DROP VIEW v", "syntax error (expected TABLE or INDEX) at position 5 near \"VIEW\""},
+      {"DELETE FROM T", "syntax error (expected SELECT, UPDATE or DROP) at position 0 near \"DELETE\""},
+  };
+  for (const auto& [sql, expected] : cases) {
+    EXPECT_EQ(ParseError(sql), std::string(expected) + " in: " + sql) << sql;
+  }
+  EXPECT_NE(jet::ParseSelect("DROP TABLE T").status().error().message().find("expected SELECT"), std::string::npos);
+}
+
+// ---- LIKE ------------------------------------------------------------------------------------
+
+bool Like(const std::string& text, const std::string& pattern, JetVersion version = JetVersion::kJet4) {
+  auto p = jet::LikePattern::Compile(version, FromUtf8(pattern));
+  EXPECT_TRUE(p.ok()) << pattern << ": " << p.error().message();
+  return p.ok() && p->Matches(FromUtf8(text));
+}
+
+TEST(SqlLike, WildcardsGroupsAndCase) {
+  struct Case {
+    const char* text;
+    const char* pattern;
+    bool match;
+  };
+  const Case cases[] = {
+      {"Love Song", "*love*", true},       {"Glove", "*love*", true},          {"Lov", "*love*", false},
+      {"", "*", true},                     {"", "?", false},                   {"", "", true},
+      {"a", "", false},                    {"abc", "a?c", true},               {"abbc", "a?c", false},
+      {"abc", "a*c", true},                {"ac", "a*c", true},                {"ab", "a*c", false},
+      {"a", "a*a", false},                 {"aa", "a*a", true},                {"aXbXc", "*a*b*c", true},
+      {"acb", "*a*b*c", false},            {"abcabd", "*ab?", true},           {"abcabd", "ab*ab?", true},
+      {"1001", "10##", true},              {"10A1", "10##", false},            {"#1", "[#]#", true},
+      {"b", "[abc]", true},                {"B", "[abc]", true},               {"d", "[abc]", false},
+      {"d", "[!abc]", true},               {"A", "[!abc]", false},             {"", "[!abc]", false},
+      {"q", "[a-z]", true},                {"Q", "[a-z]", true},               {"5", "[a-z]", false},
+      {"5", "[!a-z]", true},               {"-", "[a-]", true},                {"-", "[-a]", true},
+      {"b", "[a-]", false},                {"*", "[*]", true},                 {"x", "[*]", false},
+      {"?", "[?]", true},                  {"[", "[[]", true},                 {"a]", "a]", true},
+      {"ab", "a[]b", true},                {"!", "[!]", true},                 {"SF4694-04", "SF####-0[1-5]", true},
+      {"SF4694-07", "SF####-0[1-5]", false}, {"MADONNA", "madonna", true},     {"Madonna", "MADONNA*", true},
+      {"Café", "CAFÉ", true},              {"Café", "Cafe", false},            {"Cafe", "Caf[é]", false},
+      {"Ångström", "å*", true},            {"Ødegaard", "*ødeg*", true},       {"Ελληνικά", "ελλ*", true},
+      {"Русский", "РУС*", true},           {"é", "[a-e]", false},              {"é", "[a-f]", true},
+      {"É", "[a-f]", true},                {"trail ", "trail", false},         {"trail ", "trail?", true},
+      {"😀 smile", "?? smile", true},      {"😀 smile", "? smile", false},     {"a-b", "a?b", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Like(c.text, c.pattern), c.match) << c.text << " LIKE " << c.pattern;
+  // Access 97 files fold with their own table: case still does not matter, accents still do.
+  EXPECT_TRUE(Like("Señor", "SEÑOR", JetVersion::kJet3));
+  EXPECT_FALSE(Like("Señor", "Senor", JetVersion::kJet3));
+}
+
+TEST(SqlLike, InvalidPatterns) {
+  for (const char* pattern : {"[abc", "a[", "[z-a]"}) {
+    auto p = jet::LikePattern::Compile(JetVersion::kJet4, FromUtf8(pattern));
+    ASSERT_FALSE(p.ok()) << pattern;
+    EXPECT_EQ(p.error().code(), jet::ErrorCode::kInvalidArgument);
+    EXPECT_NE(p.error().message().find(pattern), std::string::npos) << p.error().message();
+  }
+}
+
+TEST(SqlLike, FoldingAgreesWithTheSortOrder) {
+  // Every character folds to one the sort order weighs the same.
+  for (uint32_t u = 0; u < 0x10000; ++u) {
+    const char16_t unit = static_cast<char16_t>(u);
+    const char16_t folded = jet::FoldUnit(JetVersion::kJet4, unit);
+    if (folded == unit) continue;
+    // A following letter keeps a blank from being dropped as trailing.
+    ASSERT_EQ(jet::CompareText(JetVersion::kJet4, Text{unit, u'x'}, Text{folded, u'x'}), 0) << "unit " << u;
+  }
+  for (char c = 'a'; c <= 'z'; ++c) EXPECT_EQ(jet::FoldUnit(JetVersion::kJet4, c), jet::FoldUnit(JetVersion::kJet4, c - 32));
+  EXPECT_NE(jet::FoldUnit(JetVersion::kJet4, u'e'), jet::FoldUnit(JetVersion::kJet4, u'é'));
+  EXPECT_TRUE(jet::SameName("SongNumber", "songnumber"));
+  EXPECT_TRUE(jet::SameName("Señor", "SEÑOR"));
+  EXPECT_FALSE(jet::SameName("Señor", "Senor"));
+}
+
+// A pattern element for the reference matcher, with its text form.
+struct RefToken {
+  enum Kind { kChar, kStar, kAny, kDigit, kSet } kind;
+  Text chars;         // kChar: one character; kSet: the listed characters
+  Text range;         // kSet: two characters, or empty
+  bool negated = false;
+  std::string text;   // as written in the pattern
+};
+
+bool SameChar(char16_t a, char16_t b) { return jet::CompareText(JetVersion::kJet4, Text(1, a), Text(1, b)) == 0; }
+
+bool TokenMatches(const RefToken& t, char16_t c) {
+  switch (t.kind) {
+    case RefToken::kChar: return SameChar(t.chars[0], c);
+    case RefToken::kAny: return true;
+    case RefToken::kDigit: return c >= u'0' && c <= u'9';
+    case RefToken::kSet: {
+      bool in = false;
+      for (char16_t m : t.chars) in = in || SameChar(m, c);
+      if (!t.range.empty()) {
+        in = in || (jet::CompareText(JetVersion::kJet4, Text(1, t.range[0]), Text(1, c)) <= 0 &&
+                    jet::CompareText(JetVersion::kJet4, Text(1, c), Text(1, t.range[1])) <= 0);
+      }
+      return in != t.negated;
+    }
+    default: return false;
+  }
+}
+
+// Plain backtracking: try every length for every star.
+bool RefLike(const Text& text, size_t i, const std::vector<RefToken>& p, size_t j) {
+  if (j == p.size()) return i == text.size();
+  if (p[j].kind == RefToken::kStar) {
+    for (size_t k = i; k <= text.size(); ++k)
+      if (RefLike(text, k, p, j + 1)) return true;
+    return false;
+  }
+  return i < text.size() && TokenMatches(p[j], text[i]) && RefLike(text, i + 1, p, j + 1);
+}
+
+TEST(SqlLike, AgreesWithBacktrackingOnRandomPatterns) {
+  const std::vector<RefToken> tokens = {
+      {RefToken::kStar, u"", u"", false, "*"},    {RefToken::kAny, u"", u"", false, "?"},
+      {RefToken::kDigit, u"", u"", false, "#"},   {RefToken::kChar, u"a", u"", false, "a"},
+      {RefToken::kChar, u"B", u"", false, "B"},   {RefToken::kChar, u"é", u"", false, "é"},
+      {RefToken::kChar, u"-", u"", false, "-"},   {RefToken::kSet, u"", u"ab", false, "[a-b]"},
+      {RefToken::kSet, u"a", u"", true, "[!a]"},  {RefToken::kSet, u"É1", u"", false, "[É1]"},
+      {RefToken::kSet, u"", u"1e", true, "[!1-e]"},
+  };
+  const Text alphabet = u"aAbBeéÉ1-";
+  std::mt19937 random(20240611);
+  int matches = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<RefToken> pattern;
+    std::string pattern_text;
+    for (int n = random() % 6; n > 0; --n) {
+      pattern.push_back(tokens[random() % tokens.size()]);
+      pattern_text += pattern.back().text;
+    }
+    Text text;
+    for (int n = random() % 7; n > 0; --n) text.push_back(alphabet[random() % alphabet.size()]);
+    const bool expected = RefLike(text, 0, pattern, 0);
+    matches += expected;
+    ASSERT_EQ(Like(jet::ToUtf8(text), pattern_text), expected) << "'" << jet::ToUtf8(text) << "' LIKE '" << pattern_text << "'";
+  }
+  EXPECT_GT(matches, 1000);  // the rounds exercised matches as well as misses
+}
+
+// ---- Conditions over values ------------------------------------------------------------------
+
+jet::TableDef SongTable() {
+  jet::TableDef def;
+  def.name = "MyList";
+  const std::pair<const char*, jet::ColumnType> columns[] = {
+      {"ID", jet::ColumnType::kLong},      {"Song", jet::ColumnType::kText},  {"PrintYN", jet::ColumnType::kBoolean},
+      {"Price", jet::ColumnType::kDouble}, {"Notes", jet::ColumnType::kMemo}, {"Cover", jet::ColumnType::kOle}};
+  for (const auto& [name, type] : columns) {
+    jet::ColumnDef c;
+    c.name = name;
+    c.type = type;
+    def.columns.push_back(c);
+  }
+  return def;
+}
+
+// Evaluates `where` over one row of SongTable: "true", "false", "unknown" or the error.
+std::string Eval(const std::string& where, const std::vector<Value>& row) {
+  const jet::TableDef def = SongTable();
+  const std::string sql = "SELECT * FROM MyList WHERE " + where;
+  auto parsed = jet::ParseSelect(sql);
+  if (!parsed.ok()) return parsed.error().message();
+  jet::Status bound = jet::BindColumns(def, sql, parsed->where.get());
+  if (!bound.ok()) return bound.error().message();
+  auto condition = jet::Condition::Compile(*parsed->where, def, JetVersion::kJet4, sql);
+  if (!condition.ok()) return condition.error().message();
+  jet::DecodedRow values(row);
+  auto t = condition.value()->Evaluate(values);
+  if (!t.ok()) return t.error().message();
+  return t.value() == jet::Truth::kTrue ? "true" : (t.value() == jet::Truth::kFalse ? "false" : "unknown");
+}
+
+TEST(SqlCondition, ComparisonsFollowAccess) {
+  const std::vector<Value> row = {int64_t{7}, Text(u"Love Me "), true, 2.5, Text(u"memo"), jet::Bytes("x")};
+  EXPECT_EQ(Eval("ID = 7 AND ID >= 7 AND ID < 7.5 AND ID > -1 AND ID <> 8", row), "true");
+  EXPECT_EQ(Eval("ID <= 6.9", row), "false");
+  EXPECT_EQ(Eval("Song = 'love me'", row), "true");     // case and trailing blanks do not count
+  EXPECT_EQ(Eval("Song > 'LOVE' AND Song < 'lovf'", row), "true");
+  EXPECT_EQ(Eval("Song = 'Lóve Me'", row), "false");     // accents do
+  EXPECT_EQ(Eval("PrintYN = True AND PrintYN = -1 AND PrintYN < 0 AND PrintYN", row), "true");
+  EXPECT_EQ(Eval("NOT PrintYN OR PrintYN = False", row), "false");
+  EXPECT_EQ(Eval("Price > 2 AND Price < 3 AND Price = 2.5", row), "true");
+  EXPECT_EQ(Eval("Notes LIKE 'M*' AND Song NOT LIKE '*you*' AND ID LIKE '7'", row), "true");
+  EXPECT_EQ(Eval("1 < ID AND 'love me' = Song", row), "true");
+  EXPECT_EQ(Eval("ID = ID AND Song >= Song", row), "true");
+}
+
+TEST(SqlCondition, NullsAreNeverEqual) {
+  const std::vector<Value> row = {jet::Null{}, jet::Null{}, false, jet::Null{}, jet::Null{}, jet::Null{}};
+  EXPECT_EQ(Eval("ID = 7", row), "unknown");
+  EXPECT_EQ(Eval("ID <> 7", row), "unknown");
+  EXPECT_EQ(Eval("NOT (ID = 7)", row), "unknown");
+  EXPECT_EQ(Eval("Song LIKE '*'", row), "unknown");
+  EXPECT_EQ(Eval("ID = Null", row), "unknown");
+  EXPECT_EQ(Eval("ID Is Null AND Song IS NULL AND NOT PrintYN", row), "true");
+  EXPECT_EQ(Eval("ID Is Not Null", row), "false");
+  EXPECT_EQ(Eval("ID = 7 AND PrintYN", row), "false");      // unknown AND false
+  EXPECT_EQ(Eval("ID = 7 OR NOT PrintYN", row), "true");    // unknown OR true
+  EXPECT_EQ(Eval("ID = 7 OR PrintYN", row), "unknown");
+  const std::vector<Value> filled = {int64_t{7}, Text(u"x"), false, 1.0, Text(u"m"), jet::Bytes("x")};
+  EXPECT_EQ(Eval("ID = Null OR ID = 7", filled), "true");
+}
+
+TEST(SqlCondition, TypeErrorsNameTheStatement) {
+  const std::vector<Value> row = {int64_t{7}, Text(u"x"), false, 1.0, Text(u"m"), jet::Bytes("x")};
+  EXPECT_EQ(Eval("Song = 5", row),
+            "type mismatch (column \"Song\" is Text, 5 is a number) at position 34 near \"5\" in: "
+            "SELECT * FROM MyList WHERE Song = 5");
+  EXPECT_EQ(Eval("ID = '5'", row).substr(0, 69),
+            "type mismatch (column \"ID\" is Long, '5' is a text) at position 32 nea");
+  EXPECT_EQ(Eval("Sng = 'x'", row),
+            "unknown column \"Sng\" in table \"MyList\" at position 27 near \"Sng\" in: SELECT * FROM MyList WHERE Sng = 'x'");
+  EXPECT_EQ(Eval("Other.Song = 'x'", row).substr(0, 55), "unknown table \"Other\" (the statement reads \"MyList\") at");
+  EXPECT_NE(Eval("Song", row).find("not a condition"), std::string::npos);
+  EXPECT_NE(Eval("PrintYN LIKE 'x'", row).find("LIKE applies to texts and whole numbers"), std::string::npos);
+  EXPECT_NE(Eval("Song LIKE Song", row).find("LIKE needs a quoted pattern"), std::string::npos);
+  EXPECT_NE(Eval("Song LIKE '[b-a]'", row).find("the range b-a is reversed at position 37"), std::string::npos);
+  EXPECT_NE(Eval("Cover = 'x'", row).find("cannot compare"), std::string::npos);
+  EXPECT_NE(Eval("(ID = 1) = 2", row).find("expected a value, not a condition"), std::string::npos);
+}
+
+TEST(SqlCondition, ConvertingConstantsForColumns) {
+  jet::ColumnDef whole;
+  whole.name = "N";
+  whole.type = jet::ColumnType::kInteger;
+  EXPECT_EQ(jet::ConvertToColumn(int64_t{-5}, whole, true).value(), Value(int64_t{-5}));
+  EXPECT_EQ(jet::ConvertToColumn(2.5, whole, false).value(), Value(int64_t{2}));  // to even, as Access
+  EXPECT_EQ(jet::ConvertToColumn(3.5, whole, false).value(), Value(int64_t{4}));
+  EXPECT_FALSE(jet::ConvertToColumn(2.5, whole, true).ok());
+  EXPECT_FALSE(jet::ConvertToColumn(int64_t{40000}, whole, false).ok());
+  EXPECT_EQ(jet::ConvertToColumn(Text(u"12"), whole, false).value(), Value(int64_t{12}));
+  EXPECT_FALSE(jet::ConvertToColumn(Text(u"12a"), whole, false).ok());
+  jet::ColumnDef text;
+  text.name = "T";
+  text.type = jet::ColumnType::kText;
+  EXPECT_EQ(jet::ConvertToColumn(int64_t{1005}, text, false).value(), Value(Text(u"1005")));
+  EXPECT_FALSE(jet::ConvertToColumn(int64_t{1005}, text, true).ok());
+  jet::ColumnDef money;
+  money.name = "M";
+  money.type = jet::ColumnType::kCurrency;
+  EXPECT_EQ(jet::ConvertToColumn(1.25, money, true).value(), Value(jet::Currency{12500}));
+  jet::ColumnDef flag;
+  flag.name = "F";
+  flag.type = jet::ColumnType::kBoolean;
+  EXPECT_EQ(jet::ConvertToColumn(int64_t{-1}, flag, true).value(), Value(true));
+  EXPECT_FALSE(jet::ConvertToColumn(int64_t{1}, flag, true).ok());
+  EXPECT_TRUE(jet::IsNull(jet::ConvertToColumn(jet::Null{}, flag, true).value()));
+}
+
+}  // namespace

@@ -1,0 +1,472 @@
+// Row writes on existing tables, scenario by scenario, checked on the bytes Access reads: slot
+// flags, long-value storage kinds, compressed text, definition counters, usage maps, and the
+// whole file through the integrity check (rows and every index) after each committed write.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "jet/bytes.h"
+#include "jet/data_page.h"
+#include "jet/database.h"
+#include "jet/integrity_check.h"
+#include "jet/long_value.h"
+#include "jet/long_value_writer.h"
+#include "jet/row_decoder.h"
+#include "jet/table_writer.h"
+#include "jet/usage_map.h"
+#include "jet/writable_database.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using jet::ErrorCode;
+using jet::RowId;
+using jet::Text;
+using jet::Value;
+using velloran_test::ScratchDir;
+
+struct Row {
+  RowId id;
+  std::vector<Value> values;
+};
+
+// Every row of `table` read through a fresh read-only handle, after checking the whole file.
+std::vector<Row> CheckedRows(const std::string& path, const std::string& table) {
+  std::vector<Row> rows;
+  auto db = jet::Database::Open(path);
+  EXPECT_TRUE(db.ok()) << db.error().message();
+  if (!db.ok()) return rows;
+  std::vector<std::string> problems = jet::CheckDatabase(*db.value());
+  for (const std::string& p : problems) ADD_FAILURE() << p;
+  auto def = db.value()->ReadTable(table);
+  EXPECT_TRUE(def.ok());
+  auto cursor = jet::TableCursor::Open(db.value()->pager(), def.value());
+  while (cursor.ok()) {
+    auto more = cursor.value()->Next();
+    EXPECT_TRUE(more.ok()) << more.error().message();
+    if (!more.ok() || !more.value()) break;
+    rows.push_back(Row{cursor.value()->row_id(), cursor.value()->values()});
+  }
+  return rows;
+}
+
+jet::TableDef ReadDef(const std::string& path, const std::string& table) {
+  auto db = jet::Database::Open(path);
+  return db.value()->ReadTable(table).value();
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The raw slot word and bytes of (page, row) in a committed file.
+struct RawSlot {
+  uint16_t word = 0;
+  std::string bytes;
+};
+
+RawSlot ReadRawSlot(const std::string& path, RowId id) {
+  std::string file = FileBytes(path);
+  const uint8_t* page = reinterpret_cast<const uint8_t*>(file.data()) + size_t{id.page} * 4096;
+  RawSlot slot;
+  slot.word = jet::Get16(page + 14 + 2 * id.row);
+  uint32_t start = slot.word & 0x1FFF;
+  uint32_t end = id.row == 0 ? 4096 : jet::Get16(page + 14 + 2 * (id.row - 1)) & 0x1FFF;
+  slot.bytes.assign(reinterpret_cast<const char*>(page) + start, end - start);
+  return slot;
+}
+
+// Runs `body` with a TableWriter on `table` inside one committed write.
+template <typename Body>
+jet::Status WithWriter(const std::string& path, const std::string& table, Body body) {
+  auto db = jet::WritableDatabase::Open(path);
+  if (!db.ok()) return db.error();
+  auto def = db.value()->ReadTable(table);
+  if (!def.ok()) return def.error();
+  return db.value()->Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
+    return body(*writer);
+  });
+}
+
+Text T(const char* utf8) { return jet::FromUtf8(utf8); }
+
+const Row* FindBy(const std::vector<Row>& rows, size_t column, const Value& v) {
+  for (const Row& r : rows)
+    if (r.values[column] == v) return &r;
+  return nullptr;
+}
+
+TEST(TableWriter, SongsInsertGrowMoveShrinkAndDelete) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  std::vector<Row> before = CheckedRows(path, "MyList");
+  ASSERT_EQ(before.size(), 500u);
+  jet::TableDef def = ReadDef(path, "MyList");
+
+  // Insert: ID, SongNumber, DiskID, Song, Artist, PrintYN, HotlistA.
+  std::vector<Value> song = {int64_t{90001}, int64_t{777}, T("SC8001-01"), T("Über den Wolken"), T("Reinhard Mey"), true,
+                             T("0000000001")};
+  RowId inserted;
+  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) -> jet::Status {
+                JET_ASSIGN_OR_RETURN(inserted, w.Insert(song));
+                return jet::Status::Ok();
+              }).ok());
+  std::vector<Row> after = CheckedRows(path, "MyList");
+  ASSERT_EQ(after.size(), 501u);
+  const Row* found = FindBy(after, 0, int64_t{90001});
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->values, song);
+  EXPECT_EQ(found->id, inserted);
+  jet::TableDef def_after = ReadDef(path, "MyList");
+  EXPECT_EQ(def_after.row_count, 501u);
+  // A new ID, a new song number and so on: each index that had no such key counts one more.
+  EXPECT_EQ(def_after.physical_indexes[0].unique_entry_count, def.physical_indexes[0].unique_entry_count + 1);
+
+  // Grow an old row on a full page until it has to move: its slot becomes a forwarding pointer.
+  const Row& victim = before[3];
+  std::vector<Value> grown = victim.values;
+  grown[3] = Text(255, u'x');
+  grown[4] = Text(255, u'y');
+  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) { return w.Update(victim.id, grown); }).ok());
+  RawSlot header = ReadRawSlot(path, victim.id);
+  ASSERT_EQ(header.word & 0xC000, 0x4000) << "the row moved";
+  ASSERT_EQ(header.bytes.size(), 4u);
+  RowId home{jet::Get32(reinterpret_cast<const uint8_t*>(header.bytes.data())) >> 8,
+             static_cast<uint8_t>(header.bytes[0])};
+  EXPECT_EQ(ReadRawSlot(path, home).word & 0xC000, 0x8000) << "its new home";
+  after = CheckedRows(path, "MyList");
+  ASSERT_EQ(after.size(), 501u);
+  found = FindBy(after, 3, grown[3]);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->values, grown);
+  EXPECT_EQ(found->id, home) << "a scan finds the row in its home";
+
+  // Shrink it through its home id: a moved row is updated where it lives.
+  std::vector<Value> shrunk = victim.values;
+  shrunk[3] = T("Short");
+  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) { return w.Update(home, shrunk); }).ok());
+  EXPECT_EQ(ReadRawSlot(path, victim.id).word & 0xC000, 0x4000) << "still forwarding";
+  EXPECT_EQ(ReadRawSlot(path, home).word & 0xC000, 0x8000) << "updated at its home";
+  after = CheckedRows(path, "MyList");
+  found = FindBy(after, 3, T("Short"));
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->values, shrunk);
+
+  // Move it again, then delete it: the forwarding slot and the home both go.
+  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) { return w.Update(victim.id, grown); }).ok());
+  header = ReadRawSlot(path, victim.id);
+  home = RowId{jet::Get32(reinterpret_cast<const uint8_t*>(header.bytes.data())) >> 8, static_cast<uint8_t>(header.bytes[0])};
+  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) { return w.Delete(victim.id); }).ok());
+  EXPECT_EQ(ReadRawSlot(path, victim.id).word & 0xC000, 0xC000);
+  EXPECT_EQ(ReadRawSlot(path, home).word & 0xC000, 0xC000);
+  EXPECT_TRUE(ReadRawSlot(path, home).bytes.empty()) << "a deleted row gives its bytes back to the page";
+  after = CheckedRows(path, "MyList");
+  EXPECT_EQ(after.size(), 500u);
+  EXPECT_EQ(FindBy(after, 3, grown[3]), nullptr);
+  EXPECT_EQ(ReadDef(path, "MyList").row_count, 500u);
+}
+
+// The bytes of the stored row at `id` (read-only handle).
+std::string StoredRow(jet::Database& db, RowId id) {
+  jet::RowSlot slot = jet::ReadRowSlot(db.pager(), id.page, id.row).value();
+  return std::string(reinterpret_cast<const char*>(slot.bytes), slot.size);
+}
+
+// The variable-area bytes of column `name` in a stored row.
+std::string StoredField(jet::Database& db, const jet::TableDef& def, RowId id, const std::string& name) {
+  std::string row = StoredRow(db, id);
+  auto layout = jet::ParseRowLayout(db.pager().format(), def, reinterpret_cast<const uint8_t*>(row.data()),
+                                    static_cast<uint32_t>(row.size()), "row").value();
+  const jet::ColumnDef* c = def.FindColumn(name);
+  return row.substr(layout.var_offsets[c->var_index], layout.var_offsets[c->var_index + 1] - layout.var_offsets[c->var_index]);
+}
+
+TEST(RowEncoder, ReproducesEveryStoredRowOfTheGeneratedSongs) {
+  REQUIRE_SHARED_FIXTURES();
+  auto db = jet::Database::Open(velloran_test::FixturePath("generated/songsV2000.mdb"));
+  ASSERT_TRUE(db.ok());
+  jet::TableDef def = db.value()->ReadTable("MyList").value();
+  auto cursor = jet::TableCursor::Open(db.value()->pager(), def).value();
+  int rows = 0;
+  while (cursor->Next().value()) {
+    std::vector<jet::StoredColumn> stored;
+    for (size_t i = 0; i < def.columns.size(); ++i) stored.push_back(jet::EncodeColumn(def.columns[i], cursor->values()[i]).value());
+    auto row = jet::AssembleRow(def, stored);
+    ASSERT_TRUE(row.ok()) << row.error().message();
+    ASSERT_EQ(row.value(), StoredRow(*db.value(), cursor->row_id())) << "row " << rows;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 500);
+}
+
+TEST(RowEncoder, RoundTripsTheRowsOfEveryAccessTableWithoutLongValues) {
+  REQUIRE_SHARED_FIXTURES();
+  int tables = 0, rows = 0;
+  for (const std::string& fixture : velloran_test::AllFixtures()) {
+    auto db = jet::Database::Open(velloran_test::FixturePath(fixture));
+    ASSERT_TRUE(db.ok());
+    if (db.value()->version() != jet::JetVersion::kJet4) continue;
+    for (const std::string& name : db.value()->UserTableNames()) {
+      jet::TableDef def = db.value()->ReadTable(name).value();
+      bool long_values = false;
+      for (const auto& c : def.columns) long_values = long_values || jet::IsLongValue(c.type);
+      if (long_values) continue;
+      ++tables;
+      auto cursor = jet::TableCursor::Open(db.value()->pager(), def).value();
+      while (cursor->Next().value()) {
+        std::vector<jet::StoredColumn> stored;
+        for (size_t i = 0; i < def.columns.size(); ++i) stored.push_back(jet::EncodeColumn(def.columns[i], cursor->values()[i]).value());
+        std::string row = jet::AssembleRow(def, stored).value();
+        std::vector<Value> back;
+        ASSERT_TRUE(jet::DecodeRow(db.value()->pager(), def, reinterpret_cast<const uint8_t*>(row.data()),
+                                   static_cast<uint32_t>(row.size()), "re-encoded row", &back).ok());
+        EXPECT_EQ(back, cursor->values()) << fixture << " " << name;
+        // Rows always carry every column slot, deleted ones included.
+        EXPECT_EQ(jet::Get16(reinterpret_cast<const uint8_t*>(row.data())), def.max_columns);
+        ++rows;
+      }
+    }
+  }
+  EXPECT_GE(tables, 15);
+  EXPECT_GT(rows, 1000);
+}
+
+TEST(RowEncoder, CompressesTextOnlyWhereItIsAllowedAndPays) {
+  jet::ColumnDef text;
+  text.type = jet::ColumnType::kText;
+  text.length = 510;
+  text.extra_flags = jet::kColumnCompressedUnicode;
+  EXPECT_EQ(jet::EncodeText(text, T("Abba")), std::string("\xFF\xFE" "Abba", 6));
+  EXPECT_EQ(jet::EncodeText(text, T("Café")), std::string("\xFF\xFE" "Caf\xE9", 6));
+  EXPECT_EQ(jet::EncodeText(text, T("ab")), std::string("a\0b\0", 4)) << "two characters gain nothing";
+  EXPECT_EQ(jet::EncodeText(text, T("Мир")), std::string("\x1C\x04\x38\x04\x40\x04", 6));
+  EXPECT_EQ(jet::EncodeText(text, Text(u"a\u0000b")).size(), 6u) << "NUL cannot be compressed";
+  text.extra_flags = 0;
+  EXPECT_EQ(jet::EncodeText(text, T("Abba")).size(), 8u) << "the column does not allow it";
+  jet::ColumnDef memo = text;
+  memo.type = jet::ColumnType::kMemo;
+  memo.extra_flags = jet::kColumnCompressedUnicode;
+  EXPECT_EQ(jet::EncodeText(memo, Text(1024, u'x')).size(), 1026u);
+  EXPECT_EQ(jet::EncodeText(memo, Text(1025, u'x')).size(), 2050u) << "long memos stay UTF-16";
+  // Values that do not belong to the column are refused.
+  EXPECT_EQ(jet::EncodeColumn(text, Text(256, u'x')).status().error().code(), ErrorCode::kInvalidArgument);
+  jet::ColumnDef byte;
+  byte.type = jet::ColumnType::kByte;
+  byte.flags = jet::kColumnFixed;
+  EXPECT_EQ(jet::EncodeColumn(byte, int64_t{256}).status().error().code(), ErrorCode::kInvalidArgument);
+  EXPECT_EQ(jet::EncodeColumn(byte, T("1")).status().error().code(), ErrorCode::kInvalidArgument);
+}
+
+uint32_t MemoKind(const std::string& field) { return jet::Get32(reinterpret_cast<const uint8_t*>(field.data())) & 0xC0000000; }
+uint32_t MemoPointer(const std::string& field) { return jet::Get32(reinterpret_cast<const uint8_t*>(field.data()) + 4); }
+
+TEST(TableWriter, MemosGoInlineToOneLongValueRowOrToAChainAndAreFreed) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  // ID, Txt, Num, Flag, Memo.
+  auto row = [](int64_t id, size_t memo_chars) {
+    return std::vector<Value>{id, T("memo test"), int64_t{1}, false, Text(memo_chars, u'm')};
+  };
+  RowId small, single, chain;
+  ASSERT_TRUE(WithWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
+                JET_ASSIGN_OR_RETURN(small, w.Insert(row(900001, 20)));     // 40 bytes
+                JET_ASSIGN_OR_RETURN(single, w.Insert(row(900002, 1500)));  // 3000 bytes
+                JET_ASSIGN_OR_RETURN(chain, w.Insert(row(900003, 10000)));  // 20000 bytes
+                return jet::Status::Ok();
+              }).ok());
+  std::vector<Row> rows = CheckedRows(path, "Keys");
+  EXPECT_EQ(rows.size(), 3003u);
+  auto db = jet::Database::Open(path);
+  jet::TableDef def = db.value()->ReadTable("Keys").value();
+  std::string f_small = StoredField(*db.value(), def, small, "Memo");
+  std::string f_single = StoredField(*db.value(), def, single, "Memo");
+  std::string f_chain = StoredField(*db.value(), def, chain, "Memo");
+  EXPECT_EQ(MemoKind(f_small), jet::kLongValueInline);
+  EXPECT_EQ(f_small.size(), 12u + 40u);
+  EXPECT_EQ(MemoKind(f_single), jet::kLongValueSingleRow);
+  EXPECT_EQ(MemoKind(f_chain), 0u);
+  // Each LVAL row written is on a page the column's own usage map lists.
+  auto maps = jet::ReadLongValueMaps(db.value()->pager(), def).value();
+  ASSERT_EQ(maps.count(def.FindColumn("Memo")->number), 1u);
+  std::vector<uint32_t> owned = jet::ReadUsageMap(db.value()->pager(), maps[def.FindColumn("Memo")->number].owned).value();
+  std::set<uint32_t> lval_pages(owned.begin(), owned.end());
+  std::vector<uint32_t> chain_rows;
+  for (uint32_t p = MemoPointer(f_chain); p != 0;) {
+    chain_rows.push_back(p);
+    EXPECT_EQ(lval_pages.count(p >> 8), 1u) << "chain page " << (p >> 8);
+    jet::RowSlot slot = jet::ReadRowSlot(db.value()->pager(), p >> 8, p & 0xFF).value();
+    p = jet::Get32(slot.bytes);
+  }
+  EXPECT_EQ(chain_rows.size(), 5u) << "20000 bytes in rows of at most 4072";
+  EXPECT_EQ(lval_pages.count(MemoPointer(f_single) >> 8), 1u);
+  db.value().reset();
+
+  // Shrinking the chain to a short memo frees its rows; deleting the other row frees its one.
+  ASSERT_TRUE(WithWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
+                JET_RETURN_IF_ERROR(w.Update(chain, row(900003, 3)));
+                return w.Delete(single);
+              }).ok());
+  rows = CheckedRows(path, "Keys");
+  EXPECT_EQ(rows.size(), 3002u);
+  for (uint32_t p : chain_rows) EXPECT_EQ(ReadRawSlot(path, RowId{p >> 8, static_cast<uint8_t>(p & 0xFF)}).word & 0xC000, 0xC000);
+  EXPECT_EQ(ReadRawSlot(path, RowId{MemoPointer(f_single) >> 8, static_cast<uint8_t>(MemoPointer(f_single) & 0xFF)}).word & 0xC000,
+            0xC000);
+  const Row* shrunk = FindBy(rows, 0, int64_t{900003});
+  ASSERT_NE(shrunk, nullptr);
+  EXPECT_EQ(shrunk->values[4], Value(Text(3, u'm')));
+}
+
+TEST(TableWriter, MemoTextIsCompressedWhenTheColumnAllowsIt) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  {
+    // Give the Memo column the compression flag its definition lacks (byte 16 of its block).
+    jet::TableDef def = ReadDef(path, "Keys");
+    size_t memo = static_cast<size_t>(def.FindColumn("Memo") - def.columns.data());
+    size_t at = size_t{def.page} * 4096 + 63 + 12 * def.physical_indexes.size() + 25 * memo + 16;
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(at));
+    file.put(static_cast<char>(jet::kColumnCompressedUnicode));
+  }
+  RowId short_id, long_id;
+  ASSERT_TRUE(WithWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
+                JET_ASSIGN_OR_RETURN(short_id, w.Insert({int64_t{1}, Value(), int64_t{1}, true, Text(600, u'q')}));
+                JET_ASSIGN_OR_RETURN(long_id, w.Insert({int64_t{2}, Value(), int64_t{1}, true, Text(1100, u'q')}));
+                return jet::Status::Ok();
+              }).ok());
+  EXPECT_EQ(CheckedRows(path, "Keys").size(), 3002u);
+  auto db = jet::Database::Open(path);
+  jet::TableDef def = db.value()->ReadTable("Keys").value();
+  EXPECT_EQ(jet::Get32(reinterpret_cast<const uint8_t*>(StoredField(*db.value(), def, short_id, "Memo").data())) & 0x3FFFFFFF,
+            602u);
+  EXPECT_EQ(jet::Get32(reinterpret_cast<const uint8_t*>(StoredField(*db.value(), def, long_id, "Memo").data())) & 0x3FFFFFFF,
+            2200u);
+}
+
+TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  // Table: ID (autonumber, primary key), Unicode (compressible text).
+  std::string path = scratch.CopyFixture("access/testUnicodeCompV2003.mdb");
+  std::vector<Row> rows = CheckedRows(path, "Table");
+  ASSERT_EQ(rows.size(), 8u);
+  std::string before = FileBytes(path);
+  auto refused = [&](const char* what, ErrorCode code, auto body) {
+    SCOPED_TRACE(what);
+    jet::Status s = WithWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
+      jet::Status inner = body(w);
+      EXPECT_FALSE(inner.ok());
+      if (!inner.ok()) EXPECT_EQ(inner.error().code(), code) << inner.error().message();
+      return jet::Status::Ok();  // commit whatever the refused call changed: it must be nothing
+    });
+    EXPECT_TRUE(s.ok());
+    EXPECT_TRUE(FileBytes(path) == before) << "the file changed";
+  };
+  refused("duplicate primary key", ErrorCode::kConstraint,
+          [&](jet::TableWriter& w) { return w.Insert({int64_t{3}, T("again")}).status(); });
+  refused("autonumber changed", ErrorCode::kInvalidArgument,
+          [&](jet::TableWriter& w) { return w.Update(rows[0].id, {int64_t{4711}, T("x")}); });
+  refused("text longer than its column", ErrorCode::kInvalidArgument,
+          [&](jet::TableWriter& w) { return w.Insert({Value(), Text(256, u'x')}).status(); });
+  refused("a value of another type", ErrorCode::kInvalidArgument,
+          [&](jet::TableWriter& w) { return w.Insert({Value(), int64_t{1}}).status(); });
+  ASSERT_TRUE(WithWriter(path, "Table", [&](jet::TableWriter& w) { return w.Delete(rows[1].id); }).ok());
+  before = FileBytes(path);
+  refused("a deleted row", ErrorCode::kInvalidArgument, [&](jet::TableWriter& w) { return w.Delete(rows[1].id); });
+
+  // The next autonumber is the stored one plus one; compressible text is stored compressed.
+  RowId added;
+  ASSERT_TRUE(WithWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
+                JET_ASSIGN_OR_RETURN(added, w.Insert({Value(), T("plain ascii text")}));
+                return jet::Status::Ok();
+              }).ok());
+  rows = CheckedRows(path, "Table");
+  const Row* found = FindBy(rows, 0, int64_t{9});
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->values[1], Value(T("plain ascii text")));
+  EXPECT_EQ(ReadDef(path, "Table").next_autonumber, 9u);
+  auto db = jet::Database::Open(path);
+  std::string field = StoredField(*db.value(), db.value()->ReadTable("Table").value(), added, "Unicode");
+  EXPECT_EQ(field, std::string("\xFF\xFE" "plain ascii text"));
+
+  // Table1: id (primary key), otherfk1, otherfk2, data, otherfk3. A primary key is never NULL
+  // and never repeats.
+  path = scratch.CopyFixture("access/indexTestV2000.mdb");
+  rows = CheckedRows(path, "Table1");
+  ASSERT_EQ(rows.size(), 4u);
+  before = FileBytes(path);
+  for (int variant = 0; variant < 2; ++variant) {
+    jet::Status s = WithWriter(path, "Table1", [&](jet::TableWriter& w) {
+      if (variant == 0) return w.Insert({Value(), int64_t{1}, int64_t{1}, T("no id"), int64_t{1}}).status();
+      std::vector<Value> changed = rows[0].values;
+      changed[0] = rows[1].values[0];
+      return w.Update(rows[0].id, changed);
+    });
+    ASSERT_FALSE(s.ok());
+    EXPECT_EQ(s.error().code(), ErrorCode::kConstraint) << s.error().message();
+    EXPECT_TRUE(FileBytes(path) == before);
+  }
+}
+
+TEST(WritableDatabase, AbandonedWritesLeaveNoTraceAndAccess97IsRefused) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  std::string before = FileBytes(path);
+  jet::Status s = WithWriter(path, "MyList", [&](jet::TableWriter& w) -> jet::Status {
+    for (int i = 0; i < 300; ++i) JET_RETURN_IF_ERROR(w.Insert({int64_t{i}, Value(), T("x"), T("y"), T("z"), false, Value()}).status());
+    return jet::Error(ErrorCode::kInvalidArgument, "changed my mind");
+  });
+  EXPECT_EQ(s.error().message(), "changed my mind");
+  EXPECT_TRUE(FileBytes(path) == before);
+  EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+
+  std::string old = scratch.CopyFixture("access/testV1997.mdb");
+  auto db = jet::WritableDatabase::Open(old);
+  ASSERT_FALSE(db.ok());
+  EXPECT_EQ(db.error().code(), ErrorCode::kReadOnly);
+  EXPECT_NE(db.error().message().find("Access 97"), std::string::npos) << db.error().message();
+}
+
+TEST(TableWriter, NewPagesJoinTheOwnedMapAndTheFreeSpaceMapFollowsTheRoom) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  jet::TableDef def = ReadDef(path, "MyList");
+  uint32_t pages_before = static_cast<uint32_t>(std::filesystem::file_size(path) / 4096);
+  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) -> jet::Status {
+                for (int i = 0; i < 400; ++i) {
+                  JET_RETURN_IF_ERROR(w.Insert({int64_t{100000 + i}, int64_t{i}, T("DISC"), Text(100, u's'), T("artist"), true,
+                                                T("0000000000")}).status());
+                }
+                return jet::Status::Ok();
+              }).ok());
+  EXPECT_EQ(CheckedRows(path, "MyList").size(), 900u);
+  auto db = jet::Database::Open(path);
+  jet::Pager& pager = db.value()->pager();
+  std::vector<uint32_t> owned = jet::ReadUsageMap(pager, def.owned_pages_map).value();
+  std::vector<uint32_t> free = jet::ReadUsageMap(pager, def.free_space_map).value();
+  std::set<uint32_t> owned_set(owned.begin(), owned.end()), free_set(free.begin(), free.end());
+  int new_pages = 0;
+  for (uint32_t p = pages_before; p < pager.page_count(); ++p) {
+    const uint8_t* data = pager.ReadPage(p).value();
+    if (data[0] != jet::kPageData || jet::Get32(data + 4) != def.page) continue;
+    ++new_pages;
+    EXPECT_EQ(owned_set.count(p), 1u) << "page " << p;
+    // Full pages leave the free-space map; the last one, with room, stays in it.
+    uint16_t room = jet::Get16(data + 2);
+    uint32_t smallest_row = jet::AssembledRowSize(def, std::vector<jet::StoredColumn>(def.columns.size()));
+    EXPECT_EQ(free_set.count(p), room >= smallest_row + 2 ? 1u : 0u) << "page " << p << " with " << room << " bytes free";
+  }
+  EXPECT_GE(new_pages, 10);
+  for (uint32_t p : free_set) EXPECT_EQ(owned_set.count(p), 1u) << "a free page the table does not own";
+}
+
+}  // namespace

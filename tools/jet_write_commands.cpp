@@ -1,0 +1,298 @@
+#include "tools/jet_write_commands.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+#include "jet/index_key.h"
+#include "jet/table_writer.h"
+#include "jet/writable_database.h"
+
+namespace velloran {
+
+namespace {
+
+using jet::ColumnDef;
+using jet::ColumnType;
+using jet::Error;
+using jet::ErrorCode;
+using jet::Result;
+using jet::Value;
+
+Error Bad(const ColumnDef& column, const std::string& text, const std::string& expected) {
+  return Error(ErrorCode::kInvalidArgument, "column \"" + column.name + "\": \"" + text + "\" is not " + expected);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
+// "-12.345" as a magnitude scaled by 10^scale; false when it has more decimals or is no number.
+bool ParseScaled(const std::string& text, int scale, bool* negative, unsigned __int128* magnitude) {
+  size_t i = 0;
+  *negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) *negative = text[i++] == '-';
+  *magnitude = 0;
+  int decimals = -1, digits = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] == '.' && decimals < 0) {
+      decimals = 0;
+      continue;
+    }
+    if (text[i] < '0' || text[i] > '9' || digits > 36) return false;
+    *magnitude = *magnitude * 10 + static_cast<unsigned>(text[i] - '0');
+    ++digits;
+    if (decimals >= 0 && ++decimals > scale) return false;
+  }
+  for (int d = decimals < 0 ? 0 : decimals; d < scale; ++d) *magnitude *= 10;
+  return digits > 0;
+}
+
+// Days from 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+Result<Value> ParseDate(const ColumnDef& column, const std::string& text) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char sep = ' ';
+  int n = std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s);
+  bool shape = n == 3 || ((n == 6 || n == 7) && (sep == ' ' || sep == 'T'));
+  if (!shape || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0) {
+    return Bad(column, text, "a date (YYYY-MM-DD [HH:MM[:SS]])");
+  }
+  double day = static_cast<double>(DaysFromCivil(y, mo, d) - DaysFromCivil(1899, 12, 30));
+  double time = (h * 3600 + mi * 60 + s) / 86400.0;
+  // Before 1899-12-30 Access counts the day down and the time of day up: -1.25 is 1899-12-29 06:00.
+  return Value(jet::DateTime{day < 0 ? day - time : day + time});
+}
+
+Result<Value> ParseGuid(const ColumnDef& column, const std::string& text) {
+  std::string hex;
+  for (char c : text)
+    if (c != '{' && c != '}' && c != '-') hex += c;
+  if (hex.size() != 32) return Bad(column, text, "a GUID");
+  jet::Guid g;
+  static constexpr int kStoredOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  for (int i = 0; i < 16; ++i) {
+    char* end = nullptr;
+    std::string pair = hex.substr(2 * i, 2);
+    long v = std::strtol(pair.c_str(), &end, 16);
+    if (*end != '\0') return Bad(column, text, "a GUID");
+    g.bytes[kStoredOrder[i]] = static_cast<uint8_t>(v);
+  }
+  return Value(g);
+}
+
+Result<Value> ParseBytes(const ColumnDef& column, const std::string& text) {
+  std::string hex = text.rfind("0x", 0) == 0 ? text.substr(2) : text;
+  if (hex.size() % 2 != 0) return Bad(column, text, "hex bytes");
+  jet::Bytes out;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    char* end = nullptr;
+    std::string pair = hex.substr(i, 2);
+    long v = std::strtol(pair.c_str(), &end, 16);
+    if (*end != '\0') return Bad(column, text, "hex bytes");
+    out.push_back(static_cast<char>(v));
+  }
+  return Value(out);
+}
+
+Result<Value> ParseValue(const ColumnDef& column, const std::string& text) {
+  if (text.empty()) return Value(jet::Null{});
+  switch (column.type) {
+    case ColumnType::kBoolean: {
+      std::string t = Lower(text);
+      if (t == "true" || t == "yes" || t == "on" || t == "1" || t == "-1") return Value(true);
+      if (t == "false" || t == "no" || t == "off" || t == "0") return Value(false);
+      return Bad(column, text, "Yes or No");
+    }
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kComplex: {
+      char* end = nullptr;
+      errno = 0;
+      long long v = std::strtoll(text.c_str(), &end, 10);
+      if (*end != '\0' || errno != 0) return Bad(column, text, "a whole number");
+      return Value(static_cast<int64_t>(v));
+    }
+    case ColumnType::kSingle:
+    case ColumnType::kDouble: {
+      char* end = nullptr;
+      double v = std::strtod(text.c_str(), &end);
+      if (*end != '\0' || !std::isfinite(v)) return Bad(column, text, "a number");
+      return column.type == ColumnType::kSingle ? Value(static_cast<float>(v)) : Value(v);
+    }
+    case ColumnType::kCurrency: {
+      bool negative;
+      unsigned __int128 m;
+      if (!ParseScaled(text, 4, &negative, &m) || m > static_cast<unsigned __int128>(INT64_MAX)) {
+        return Bad(column, text, "an amount with at most 4 decimals");
+      }
+      int64_t scaled = static_cast<int64_t>(m);
+      return Value(jet::Currency{negative ? -scaled : scaled});
+    }
+    case ColumnType::kDecimal: {
+      bool negative;
+      unsigned __int128 m;
+      if (!ParseScaled(text, column.scale, &negative, &m)) {
+        return Bad(column, text, "a number with at most " + std::to_string(column.scale) + " decimals");
+      }
+      jet::Decimal d;
+      d.negative = negative && m != 0;
+      d.precision = column.precision;
+      d.scale = column.scale;
+      for (int w = 0; w < 4; ++w) d.magnitude[w] = static_cast<uint32_t>(m >> (32 * w));
+      return Value(d);
+    }
+    case ColumnType::kDateTime: return ParseDate(column, text);
+    case ColumnType::kText:
+    case ColumnType::kMemo: return Value(jet::FromUtf8(text));
+    case ColumnType::kGuid: return ParseGuid(column, text);
+    default: return ParseBytes(column, text);
+  }
+}
+
+struct Assignment {
+  size_t column = 0;
+  Value value;
+};
+
+// Reads COLUMN=VALUE arguments against the table's columns.
+Result<std::vector<Assignment>> ParseAssignments(const jet::TableDef& def, const std::vector<std::string>& args,
+                                                 size_t first) {
+  std::vector<Assignment> out;
+  std::set<size_t> seen;
+  for (size_t i = first; i < args.size(); ++i) {
+    size_t eq = args[i].find('=');
+    if (eq == std::string::npos) return Error(ErrorCode::kInvalidArgument, "expected COLUMN=VALUE, not \"" + args[i] + "\"");
+    const ColumnDef* column = def.FindColumn(args[i].substr(0, eq));
+    if (column == nullptr) {
+      return Error(ErrorCode::kNotFound, "table \"" + def.name + "\" has no column \"" + args[i].substr(0, eq) + "\"");
+    }
+    size_t position = static_cast<size_t>(column - def.columns.data());
+    if (!seen.insert(position).second) return Error(ErrorCode::kInvalidArgument, "column \"" + column->name + "\" is named twice");
+    JET_ASSIGN_OR_RETURN(Value v, ParseValue(*column, args[i].substr(eq + 1)));
+    out.push_back(Assignment{position, std::move(v)});
+  }
+  return out;
+}
+
+// Whether `stored` matches `wanted` the way Access compares: text by its collation (letter case
+// and trailing blanks do not count), everything else exactly.
+bool Matches(const ColumnDef& column, const Value& stored, const Value& wanted) {
+  if (jet::IsNull(stored) || jet::IsNull(wanted)) return jet::IsNull(stored) && jet::IsNull(wanted);
+  if (column.type == ColumnType::kText) {
+    std::vector<jet::KeyColumn> key{{ColumnType::kText, true}};
+    auto a = jet::EncodeIndexKey(jet::JetVersion::kJet4, key, {stored});
+    auto b = jet::EncodeIndexKey(jet::JetVersion::kJet4, key, {wanted});
+    if (a.ok() && b.ok()) return a.value() == b.value();
+  }
+  return stored == wanted;
+}
+
+// The rows whose key column matches, by the slot their index entries name.
+Result<std::vector<jet::RowId>> MatchingRows(jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
+                                             const Assignment& key) {
+  std::vector<jet::RowId> rows;
+  JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(pager, def));
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
+    if (!more) break;
+    if (!Matches(def.columns[key.column], cursor->values()[key.column], key.value)) continue;
+    JET_ASSIGN_OR_RETURN(jet::RowId header, writer.HeaderOf(cursor->row_id()));
+    rows.push_back(header);
+  }
+  return rows;
+}
+
+int Fail(std::ostream& err, const Error& e) {
+  err << "velloran-jet: " << e.message() << "\n";
+  return 2;
+}
+
+int Usage(std::ostream& err, const char* usage) {
+  err << "usage: velloran-jet " << usage << "\n";
+  return 2;
+}
+
+// Opens the file and the table, then runs `body` in one write; `body` returns rows matched.
+template <typename Body>
+int RunWrite(const std::vector<std::string>& args, size_t first_assignment, std::ostream& err, Body body) {
+  auto db = jet::WritableDatabase::Open(args[0]);
+  if (!db.ok()) return Fail(err, db.error());
+  auto def = db.value()->ReadTable(args[1]);
+  if (!def.ok()) return Fail(err, def.error());
+  auto assignments = ParseAssignments(def.value(), args, first_assignment);
+  if (!assignments.ok()) return Fail(err, assignments.error());
+  jet::Status status = db.value()->Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
+    return body(db.value()->pager(), def.value(), *writer, assignments.value());
+  });
+  return status.ok() ? 0 : Fail(err, status.error());
+}
+
+}  // namespace
+
+int RunInsertCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() < 2) return Usage(err, "insert FILE TABLE COLUMN=VALUE ...");
+  return RunWrite(args, 2, err, [&](jet::Pager&, const jet::TableDef& def, jet::TableWriter& writer,
+                                    const std::vector<Assignment>& assignments) -> jet::Status {
+    std::vector<Value> values(def.columns.size(), Value(jet::Null{}));
+    for (const Assignment& a : assignments) values[a.column] = a.value;
+    JET_ASSIGN_OR_RETURN(jet::RowId id, writer.Insert(values));
+    JET_ASSIGN_OR_RETURN(std::vector<Value> stored, writer.Read(id));
+    out << "inserted 1 row";
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      const int64_t* number = std::get_if<int64_t>(&stored[i]);
+      if (def.columns[i].autonumber() && number != nullptr) out << ", " << def.columns[i].name << "=" << *number;
+    }
+    out << "\n";
+    return jet::Status::Ok();
+  });
+}
+
+int RunUpdateCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() < 4) return Usage(err, "update FILE TABLE KEYCOLUMN=VALUE COLUMN=VALUE ...");
+  size_t matched = 0;
+  int code = RunWrite(args, 2, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
+                                        const std::vector<Assignment>& assignments) -> jet::Status {
+    JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, MatchingRows(pager, def, writer, assignments[0]));
+    for (jet::RowId row : rows) {
+      JET_ASSIGN_OR_RETURN(std::vector<Value> values, writer.Read(row));
+      for (size_t i = 1; i < assignments.size(); ++i) values[assignments[i].column] = assignments[i].value;
+      JET_RETURN_IF_ERROR(writer.Update(row, values));
+    }
+    matched = rows.size();
+    return jet::Status::Ok();
+  });
+  if (code != 0) return code;
+  out << "updated " << matched << (matched == 1 ? " row\n" : " rows\n");
+  return matched == 0 ? 1 : 0;
+}
+
+int RunDeleteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() != 3) return Usage(err, "delete FILE TABLE KEYCOLUMN=VALUE");
+  size_t matched = 0;
+  int code = RunWrite(args, 2, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
+                                        const std::vector<Assignment>& assignments) -> jet::Status {
+    JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, MatchingRows(pager, def, writer, assignments[0]));
+    for (jet::RowId row : rows) JET_RETURN_IF_ERROR(writer.Delete(row));
+    matched = rows.size();
+    return jet::Status::Ok();
+  });
+  if (code != 0) return code;
+  out << "deleted " << matched << (matched == 1 ? " row\n" : " rows\n");
+  return matched == 0 ? 1 : 0;
+}
+
+}  // namespace velloran
