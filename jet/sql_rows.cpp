@@ -53,8 +53,7 @@ Result<const Value*> LazyRow::Get(size_t column_index) {
 }
 
 Result<Value> LazyRow::Take(size_t column_index) {
-  JET_ASSIGN_OR_RETURN(const Value* v, Get(column_index));
-  (void)v;
+  JET_RETURN_IF_ERROR(Get(column_index).status());
   decoded_[column_index] = 0;  // a second Take decodes afresh
   return std::move(values_[column_index]);
 }
@@ -65,8 +64,7 @@ namespace {
 
 class ScanSource final : public RowSource {
  public:
-  ScanSource(Pager& pager, const TableDef& def, std::vector<uint32_t> pages)
-      : pager_(pager), def_(def), pages_(std::move(pages)) {}
+  ScanSource(Pager& pager, std::vector<uint32_t> pages) : pager_(pager), pages_(std::move(pages)) {}
 
   Result<bool> Next(LazyRow* row) override;
 
@@ -74,8 +72,7 @@ class ScanSource final : public RowSource {
   Result<bool> IsLiveMovedHome(uint32_t page, uint32_t row);
 
   Pager& pager_;
-  const TableDef& def_;
-  std::vector<uint32_t> pages_;
+  std::vector<uint32_t> pages_;  // the table's data pages
   size_t page_index_ = 0;
   int row_ = -1;
   std::set<uint32_t> moved_homes_;  // row pointers; filled on first need
@@ -269,7 +266,7 @@ Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def) {
     JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(page));
     if (data[0] == kPageData && Get32(data + 4) == def.page) pages.push_back(page);
   }
-  return std::unique_ptr<RowSource>(new ScanSource(pager, def, std::move(pages)));
+  return std::unique_ptr<RowSource>(new ScanSource(pager, std::move(pages)));
 }
 
 Result<std::unique_ptr<RowSource>> OpenIndexWalk(Pager& pager, const TableDef& def, const IndexWalk& walk) {

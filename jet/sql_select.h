@@ -44,7 +44,8 @@ class SelectCursor {
   // The selected columns: their names as the table spells them, and their definitions.
   const std::vector<std::string>& column_names() const { return names_; }
   const std::vector<ColumnDef>& columns() const { return columns_; }
-  // Where the current row lives, for TableWriter::Update and Delete.
+  // The current row, for TableWriter::Update and Delete: its slot as the index walked names it
+  // or, from a scan, the place it was read (a moved row's home), which the writer also takes.
   RowId row_id() const { return row_id_; }
 
   const TableDef& table() const { return def_; }

@@ -207,9 +207,11 @@ TEST(Definitions, ColumnFlagsAndFixedPlaces) {
   }
   // Jet 3: autonumber Long and a replication ID generated on insert (flags 0x43).
   Loaded auto3 = Load("access/testV1997.mdb", "Table3");
-  EXPECT_EQ(DescribeColumns(auto3.def), (std::vector<std::string>{"a Long #0 fixed@0 len 4 autonumber", "b Text #1 var#0 len 50"}));
+  EXPECT_EQ(DescribeColumns(auto3.def),
+            (std::vector<std::string>{"a Long #0 fixed@0 len 4 autonumber", "b Text #1 var#0 len 50"}));
   Loaded guid3 = Load("access/testV1997.mdb", "Table4");
-  EXPECT_EQ(DescribeColumns(guid3.def), (std::vector<std::string>{"name Text #0 var#0 len 50", "data GUID #1 fixed@0 len 16 auto-guid"}));
+  EXPECT_EQ(DescribeColumns(guid3.def),
+            (std::vector<std::string>{"name Text #0 var#0 len 50", "data GUID #1 fixed@0 len 16 auto-guid"}));
 }
 
 TEST(Definitions, Jet3TableOfEveryFixedType) {

@@ -266,9 +266,10 @@ TEST(Memo, DamagedStorageIsReportedNeverTruncated) {
   ASSERT_TRUE(chain && single && inline_memo);
   auto links = LvalRows(pager, *chain);
   ASSERT_EQ(links.size(), 9u);
-  jet::RowSlot second = jet::ReadRowSlot(pager, jet::RowPointerPage(links[1].first), jet::RowPointerRow(links[1].first)).value();
-  size_t second_link = size_t{jet::RowPointerPage(links[1].first)} * pager.page_size() +
-                       static_cast<size_t>(second.bytes - pager.ReadPage(jet::RowPointerPage(links[1].first)).value());
+  uint32_t second_page = jet::RowPointerPage(links[1].first);
+  jet::RowSlot second = jet::ReadRowSlot(pager, second_page, jet::RowPointerRow(links[1].first)).value();
+  size_t second_link = size_t{second_page} * pager.page_size() +
+                       static_cast<size_t>(second.bytes - pager.ReadPage(second_page).value());
 
   struct Damage {
     const char* what;
@@ -279,7 +280,8 @@ TEST(Memo, DamagedStorageIsReportedNeverTruncated) {
       {"a chain claims two bytes more than its rows hold", chain->field_offset, chain->length + 2},
       {"a chain's second row points back to its first", second_link, links[0].first},
       {"a single-row memo claims more than its row", single->field_offset, jet::kLongValueSingleRow | 5000},
-      {"an inline memo claims more than its field", inline_memo->field_offset, jet::kLongValueInline | (inline_memo->length + 2)},
+      {"an inline memo claims more than its field", inline_memo->field_offset,
+       jet::kLongValueInline | (inline_memo->length + 2)},
   };
   ScratchDir scratch;
   EXPECT_EQ(ScanError(scratch.CopyFixture(kKeys)), "") << "the undamaged copy reads";

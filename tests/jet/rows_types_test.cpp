@@ -335,7 +335,9 @@ TEST(RowsAndTypes, CompressedTextAndModeToggles) {
   std::string path = scratch.CopyFixture("access/testUnicodeCompV2003.mdb");
   std::vector<uint8_t> ascii = {0xFF, 0xFE};
   for (char c : std::string("only ascii chars")) ascii.push_back(static_cast<uint8_t>(c));
-  ReplaceOnce(path, ascii, {0xFF, 0xFE, 'O', 'K', 0x00, 0x1F, 0x04, 0x40, 0x04, 0x38, 0x04, 0x32, 0x04, 0x00, ' ', '!', '!', '!'});
+  // "OK", toggle, "Прив" in two bytes a character, toggle, " !!!".
+  ReplaceOnce(path, ascii,
+              {0xFF, 0xFE, 'O', 'K', 0x00, 0x1F, 0x04, 0x40, 0x04, 0x38, 0x04, 0x32, 0x04, 0x00, ' ', '!', '!', '!'});
   // Ends in two-byte mode.
   ReplaceOnce(path, {0xFF, 0xFE, 0xFC, 'm', 'l', 'a', 'u', 't'}, {0xFF, 0xFE, 'A', 0x00, 0x1C, 0x04, 0x1D, 0x04});
   Table edited = ReadTable(path, "Table");

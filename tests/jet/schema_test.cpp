@@ -17,6 +17,7 @@
 #include "jet/catalogue_writer.h"
 #include "jet/create_database.h"
 #include "jet/database.h"
+#include "jet/index_page.h"
 #include "jet/integrity_check.h"
 #include "jet/property_map.h"
 #include "jet/schema_editor.h"
