@@ -22,6 +22,10 @@ char16_t FoldCase(char16_t c) {
     return upper ? static_cast<char16_t>(c + 1) : c;
   }
   if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
+  if (c == 0x386) return 0x3AC;  // Greek capitals with tonos
+  if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 37);
+  if (c == 0x38C) return 0x3CC;
+  if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 63);
   if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
   if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
   return c;

@@ -128,6 +128,20 @@ inline jet::Status InsertAll(jet::WritableDatabase& db, const std::string& table
   });
 }
 
+// The catalogue and a usage map's pages, by value (a range-for over a temporary Result's value
+// would outlive the Result).
+inline std::vector<jet::CatalogEntry> Catalogue(jet::Pager& pager) {
+  auto entries = jet::ReadCatalogue(pager);
+  EXPECT_TRUE(entries.ok());
+  return entries.ok() ? entries.value() : std::vector<jet::CatalogEntry>();
+}
+
+inline std::vector<uint32_t> UsagePages(jet::Pager& pager, uint32_t map) {
+  auto pages = jet::ReadUsageMap(pager, map);
+  EXPECT_TRUE(pages.ok());
+  return pages.ok() ? pages.value() : std::vector<uint32_t>();
+}
+
 // Pages the global usage map lists as free.
 inline std::set<uint32_t> FreePages(jet::Pager& pager) {
   auto free = jet::ReadUsageMap(pager, jet::kGlobalUsageMapPointer);

@@ -107,7 +107,7 @@ TEST(NewDatabase, MatchesAnEmptyAccess2000Database) {
 
   std::map<int64_t, int64_t> theirs_to_ours;
   uint32_t our_access_objects = 0;
-  for (const jet::CatalogEntry& e : jet::ReadCatalogue(o).value())
+  for (const jet::CatalogEntry& e : Catalogue(o))
     if (e.name == "MSysAccessObjects") our_access_objects = e.DefinitionPage();
   theirs_to_ours[15] = our_access_objects;
   auto access_objects = jet::ReadStoredTableDef(o, our_access_objects);
@@ -357,7 +357,7 @@ TEST(CreateTable, NamesFollowAccessRulesAndRefusalsChangeNothing) {
   EXPECT_TRUE(refused(jet::DropIndex(*db.value(), "Everything", "Nowhere"), jet::ErrorCode::kNotFound, "no index"));
   EXPECT_TRUE(refused(jet::DropColumn(*db.value(), "Everything", "code"), invalid, "part of index"));
   db.value().reset();
-  EXPECT_EQ(Slurp(path), before);  // every refusal left the file as it was
+  EXPECT_TRUE(Slurp(path) == before) << "a refused change altered the file";  // every refusal left the file as it was
 
   auto again = jet::WritableDatabase::Open(path);
   std::string longest(64, 'L');

@@ -138,7 +138,7 @@ TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
   ASSERT_FALSE(nulls.ok());
   EXPECT_EQ(nulls.error().code(), jet::ErrorCode::kConstraint);
   db.value().reset();
-  EXPECT_EQ(Slurp(path), good);
+  EXPECT_TRUE(Slurp(path) == good) << "a refused change altered the file";
 }
 
 TEST(AlterTable, DropColumnsAndIndexes) {
@@ -219,7 +219,7 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
     for (const jet::PhysicalIndex& index : gone.physical_indexes) maps.push_back(index.usage_map);
     for (const jet::LongValueMapRef& ref : stored->extras.long_value_maps) maps.push_back(ref.owned);
     for (uint32_t map : maps)
-      for (uint32_t p : jet::ReadUsageMap(*pager.value(), map).value()) owned.insert(p);
+      for (uint32_t p : UsagePages(*pager.value(), map)) owned.insert(p);
   }
   ASSERT_GT(owned.size(), 30u);  // 400 rows with memos: data, long-value and index pages
   {

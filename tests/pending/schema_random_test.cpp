@@ -79,7 +79,7 @@ class Mix {
   void Load(const std::set<std::string>& frozen) {
     auto pager = jet::Pager::Open(path_);
     ASSERT_TRUE(pager.ok());
-    for (const jet::CatalogEntry& e : jet::ReadCatalogue(*pager.value()).value()) {
+    for (const jet::CatalogEntry& e : Catalogue(*pager.value())) {
       if (!e.IsUserTable()) continue;
       jet::TableDef def = TableNamed(*pager.value(), e.name);
       ModelTable t{e.name, {}, {}, {}, frozen.count(e.name) != 0, true};
@@ -382,7 +382,7 @@ void Mix::Verify() {
   auto pager = jet::Pager::Open(path_);
   ASSERT_TRUE(pager.ok());
   std::set<std::string> names, expected_names;
-  for (const jet::CatalogEntry& e : jet::ReadCatalogue(*pager.value()).value())
+  for (const jet::CatalogEntry& e : Catalogue(*pager.value()))
     if (e.IsUserTable()) names.insert(e.name);
   for (const ModelTable& t : tables_) {
     expected_names.insert(t.name);
