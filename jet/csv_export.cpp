@@ -68,11 +68,15 @@ std::string FormatExportField(const ColumnDef& column, const Value& value) {
     case ColumnType::kLong:
     case ColumnType::kComplex: return std::to_string(std::get<int64_t>(value));
     case ColumnType::kCurrency: {
-      std::snprintf(buf, sizeof buf, "%.4f", static_cast<double>(std::get<Currency>(value).scaled) / 10000.0);
+      // Exact, from the scaled integer: a double would lose the last digits of large amounts.
+      int64_t scaled = std::get<Currency>(value).scaled;
+      uint64_t magnitude = scaled < 0 ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+      std::snprintf(buf, sizeof buf, "%s%llu.%04llu", scaled < 0 ? "-" : "",
+                    static_cast<unsigned long long>(magnitude / 10000), static_cast<unsigned long long>(magnitude % 10000));
       return buf;
     }
-    case ColumnType::kSingle: std::snprintf(buf, sizeof buf, "%g", static_cast<double>(std::get<float>(value))); return buf;
-    case ColumnType::kDouble: std::snprintf(buf, sizeof buf, "%g", std::get<double>(value)); return buf;
+    case ColumnType::kSingle: std::snprintf(buf, sizeof buf, "%.8g", static_cast<double>(std::get<float>(value))); return buf;
+    case ColumnType::kDouble: std::snprintf(buf, sizeof buf, "%.16g", std::get<double>(value)); return buf;
     case ColumnType::kDateTime: return Quote(FormatDateTime(std::get<DateTime>(value).days));
     case ColumnType::kDecimal: return FormatDecimal(std::get<Decimal>(value));
     case ColumnType::kText:

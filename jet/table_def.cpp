@@ -73,8 +73,8 @@ ColumnDef ParseColumn(const Format& f, const uint8_t* p) {
   } else {
     c.number = Get16(p + 1);
     c.var_index = Get16(p + 3);
-    c.sort_order = Get16(p + 7);
-    c.code_page = Get16(p + 9);
+    c.sort_order = Get16(p + 9);
+    c.code_page = Get16(p + 11);
     c.precision = p[9];
     c.scale = p[10];
     c.flags = p[13];

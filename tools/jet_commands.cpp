@@ -12,17 +12,19 @@ namespace {
 
 using jet::Database;
 
-std::string ColumnDescription(const jet::ColumnDef& c) {
+std::string ColumnDescription(const jet::ColumnDef& c, jet::JetVersion version) {
   std::string s = std::string(jet::ColumnTypeName(c.type));
-  if (c.type == jet::ColumnType::kText) s += "(" + std::to_string(c.length / 2) + ")";
+  // Jet 4 stores two bytes a character, Jet 3 one.
+  int bytes_per_char = version == jet::JetVersion::kJet4 ? 2 : 1;
+  if (c.type == jet::ColumnType::kText) s += "(" + std::to_string(c.length / bytes_per_char) + ")";
   if (c.autonumber()) s += " autonumber";
   if (!c.fixed() && c.type != jet::ColumnType::kText && !jet::IsLongValue(c.type)) s += " variable";
   return s;
 }
 
-void PrintSchema(const jet::TableDef& def, std::ostream& out) {
+void PrintSchema(const jet::TableDef& def, jet::JetVersion version, std::ostream& out) {
   out << "table " << def.name << " (" << def.row_count << " rows)\n";
-  for (const auto& c : def.columns) out << "  column " << c.name << " " << ColumnDescription(c) << "\n";
+  for (const auto& c : def.columns) out << "  column " << c.name << " " << ColumnDescription(c, version) << "\n";
   for (const auto& li : def.logical_indexes) {
     const jet::PhysicalIndex& pi = def.physical_indexes[li.physical_index];
     out << "  index " << li.name << " (";
@@ -69,7 +71,7 @@ int RunJetCommand(const std::string& command, const std::vector<std::string>& ar
     for (const std::string& name : names) {
       auto def = db.value()->ReadTable(name);
       if (!def.ok()) return Fail(err, def.error());
-      PrintSchema(def.value(), out);
+      PrintSchema(def.value(), db.value()->version(), out);
     }
     return 0;
   }
