@@ -39,31 +39,31 @@ Result<bool> InRelationship(Pager& pager, const DesignTarget& target) {
 
 }  // namespace
 
-Status AddColumn(Pager& pager, const std::string& table, const ColumnSpec& spec) {
+Status AddColumn(Pager& pager, const std::string& table, const ColumnDesign& design) {
   JET_ASSIGN_OR_RETURN(DesignTarget target, LoadDesignTarget(pager, table));
   TableDef& def = target.stored.def;
-  JET_RETURN_IF_ERROR(CheckColumnSpec(spec));
+  JET_RETURN_IF_ERROR(CheckColumnDesign(design));
   for (const ColumnDef& c : def.columns) {
-    if (SameObjectName(c.name, spec.name)) return Invalid(Where(target) + " already has a column named \"" + c.name + "\"");
+    if (SameObjectName(c.name, design.name)) return Invalid(Where(target) + " already has a column named \"" + c.name + "\"");
   }
   if (def.max_columns >= kMaxColumnNumber) {
     return Invalid(Where(target) + " has used all 255 column numbers; compact the database in Access first");
   }
-  if (spec.autonumber && def.row_count > 0) {
+  if (design.autonumber && def.row_count > 0) {
     return Invalid(Where(target) + ": an autonumber column can only be added while the table is empty");
   }
-  if (spec.required && def.row_count > 0) {
-    return Error(ErrorCode::kConstraint, Where(target) + ": its rows have no value for the new required column \"" + spec.name + "\"");
+  if (design.required && def.row_count > 0) {
+    return Error(ErrorCode::kConstraint, Where(target) + ": its rows have no value for the new required column \"" + design.name + "\"");
   }
   uint16_t sort_order = pager.header().sort_order != 0 ? pager.header().sort_order : kGeneralSortOrder;
-  ColumnDef column = MakeColumnDef(spec, def.max_columns, def.var_column_count, EndOfFixedArea(def), sort_order);
+  ColumnDef column = MakeColumnDef(design, def.max_columns, def.var_column_count, EndOfFixedArea(def), sort_order);
   def.columns.push_back(column);
   ++def.max_columns;
-  if (IsVariableType(spec.type)) ++def.var_column_count;
+  if (IsVariableType(design.type)) ++def.var_column_count;
   target.stored.extras.columns.push_back({kDefinitionMagic, column.number, 0});
-  if (IsLongValue(spec.type)) JET_RETURN_IF_ERROR(AllocateLongValueStorage(pager, &target.stored, column.number));
+  if (IsLongValue(design.type)) JET_RETURN_IF_ERROR(AllocateLongValueStorage(pager, &target.stored, column.number));
   JET_RETURN_IF_ERROR(WriteTableDef(pager, def, target.stored.extras));
-  return EditProperties(pager, &target, [&](std::vector<PropertySet>* sets) { sets->push_back(ColumnProperties(spec)); });
+  return EditProperties(pager, &target, [&](std::vector<PropertySet>* sets) { sets->push_back(ColumnProperties(design)); });
 }
 
 Status DropColumn(Pager& pager, const std::string& table, const std::string& column) {
@@ -98,16 +98,16 @@ Status DropColumn(Pager& pager, const std::string& table, const std::string& col
   });
 }
 
-Status AddIndex(Pager& pager, const std::string& table, const IndexSpec& spec) {
+Status AddIndex(Pager& pager, const std::string& table, const IndexDesign& design) {
   JET_ASSIGN_OR_RETURN(DesignTarget target, LoadDesignTarget(pager, table));
   TableDef& def = target.stored.def;
-  JET_RETURN_IF_ERROR(CheckIndexSpec(def, spec));
-  std::optional<size_t> added = AddIndexEntries(&target.stored, spec);
+  JET_RETURN_IF_ERROR(CheckIndexDesign(def, design));
+  std::optional<size_t> added = AddIndexEntries(&target.stored, design);
   if (!added) return WriteTableDef(pager, def, target.stored.extras);
   PhysicalIndex& index = def.physical_indexes[*added];
   JET_RETURN_IF_ERROR(AllocateIndexStorage(pager, &target.stored, &index));
   JET_RETURN_IF_ERROR(WriteTableDef(pager, def, target.stored.extras));
-  JET_ASSIGN_OR_RETURN(uint32_t unique, FillIndex(pager, def, index, spec.name, spec.primary || spec.required));
+  JET_ASSIGN_OR_RETURN(uint32_t unique, FillIndex(pager, def, index, design.name, design.primary || design.required));
   // Filling may have split the root's pages, but the root keeps its number; only the count changes.
   index.unique_entry_count = unique;
   return WriteTableDef(pager, def, target.stored.extras);
@@ -128,7 +128,7 @@ Status DropIndex(Pager& pager, const std::string& table, const std::string& inde
   return WriteTableDef(pager, def, target.stored.extras);
 }
 
-Status AddColumn(WritableDatabase& db, const std::string& table, const ColumnSpec& column) {
+Status AddColumn(WritableDatabase& db, const std::string& table, const ColumnDesign& column) {
   return db.Write([&] { return AddColumn(db.pager(), table, column); });
 }
 
@@ -136,7 +136,7 @@ Status DropColumn(WritableDatabase& db, const std::string& table, const std::str
   return db.Write([&] { return DropColumn(db.pager(), table, column); });
 }
 
-Status AddIndex(WritableDatabase& db, const std::string& table, const IndexSpec& index) {
+Status AddIndex(WritableDatabase& db, const std::string& table, const IndexDesign& index) {
   return db.Write([&] { return AddIndex(db.pager(), table, index); });
 }
 

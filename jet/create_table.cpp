@@ -17,20 +17,20 @@ constexpr uint16_t kGeneralSortOrder = 0x0409;
 
 Error Invalid(const std::string& message) { return Error(ErrorCode::kInvalidArgument, message); }
 
-Result<StoredTableDef> DefinitionFor(Pager& pager, const TableSpec& spec) {
-  JET_RETURN_IF_ERROR(CheckObjectName(spec.name, "table"));
-  if (spec.columns.empty()) return Invalid("table \"" + spec.name + "\" needs at least one column");
-  if (spec.columns.size() > kMaxColumns) return Invalid("table \"" + spec.name + "\" has more than 255 columns");
+Result<StoredTableDef> DefinitionFor(Pager& pager, const TableDesign& design) {
+  JET_RETURN_IF_ERROR(CheckObjectName(design.name, "table"));
+  if (design.columns.empty()) return Invalid("table \"" + design.name + "\" needs at least one column");
+  if (design.columns.size() > kMaxColumns) return Invalid("table \"" + design.name + "\" has more than 255 columns");
   uint16_t sort_order = pager.header().sort_order != 0 ? pager.header().sort_order : kGeneralSortOrder;
   StoredTableDef stored;
   TableDef& def = stored.def;
-  def.name = spec.name;
+  def.name = design.name;
   def.table_type = kTableTypeUser;
   uint16_t fixed_offset = 0;
-  for (const ColumnSpec& cs : spec.columns) {
-    JET_RETURN_IF_ERROR(CheckColumnSpec(cs));
+  for (const ColumnDesign& cs : design.columns) {
+    JET_RETURN_IF_ERROR(CheckColumnDesign(cs));
     for (const ColumnDef& existing : def.columns) {
-      if (SameObjectName(existing.name, cs.name)) return Invalid("table \"" + spec.name + "\" names column \"" + cs.name + "\" twice");
+      if (SameObjectName(existing.name, cs.name)) return Invalid("table \"" + design.name + "\" names column \"" + cs.name + "\" twice");
     }
     uint16_t number = static_cast<uint16_t>(def.columns.size());
     ColumnDef c = MakeColumnDef(cs, number, def.var_column_count, fixed_offset, sort_order);
@@ -40,8 +40,8 @@ Result<StoredTableDef> DefinitionFor(Pager& pager, const TableSpec& spec) {
   }
   def.max_columns = static_cast<uint16_t>(def.columns.size());
   stored.extras = NewDefinitionExtras(def);
-  for (const IndexSpec& is : spec.indexes) {
-    JET_RETURN_IF_ERROR(CheckIndexSpec(def, is));
+  for (const IndexDesign& is : design.indexes) {
+    JET_RETURN_IF_ERROR(CheckIndexDesign(def, is));
     AddIndexEntries(&stored, is);
   }
   return stored;
@@ -100,10 +100,10 @@ Status GrantAccess(Pager& pager, uint32_t object, const std::string& owner) {
 
 }  // namespace
 
-std::optional<size_t> AddIndexEntries(StoredTableDef* stored, const IndexSpec& spec) {
+std::optional<size_t> AddIndexEntries(StoredTableDef* stored, const IndexDesign& design) {
   TableDef& def = stored->def;
-  std::vector<IndexColumn> columns = IndexColumnsOf(def, spec);
-  const uint8_t flags = PhysicalIndexFlags(spec);
+  std::vector<IndexColumn> columns = IndexColumnsOf(def, design);
+  const uint8_t flags = PhysicalIndexFlags(design);
   std::optional<size_t> added;
   size_t physical = def.physical_indexes.size();
   for (size_t i = 0; i < def.physical_indexes.size(); ++i) {
@@ -125,30 +125,30 @@ std::optional<size_t> AddIndexEntries(StoredTableDef* stored, const IndexSpec& s
     added = physical;
   }
   LogicalIndex li;
-  li.name = spec.name;
+  li.name = design.name;
   li.number = static_cast<uint32_t>(def.logical_indexes.size());
   li.physical_index = static_cast<uint32_t>(physical);
-  li.type = spec.primary ? kIndexTypePrimary : 0;
+  li.type = design.primary ? kIndexTypePrimary : 0;
   def.logical_indexes.push_back(li);
   stored->extras.logical.emplace_back();
   return added;
 }
 
-Status CreateTable(Pager& pager, const TableSpec& spec) {
+Status CreateTable(Pager& pager, const TableDesign& design) {
   JET_RETURN_IF_ERROR(RequireDesignWrite(pager));
-  JET_ASSIGN_OR_RETURN(StoredTableDef stored, DefinitionFor(pager, spec));
+  JET_ASSIGN_OR_RETURN(StoredTableDef stored, DefinitionFor(pager, design));
   JET_ASSIGN_OR_RETURN(TableDef catalogue, ReadSystemTable(pager, "MSysObjects"));
-  JET_RETURN_IF_ERROR(CheckTableNameFree(pager, catalogue, spec.name));
+  JET_RETURN_IF_ERROR(CheckTableNameFree(pager, catalogue, design.name));
   JET_ASSIGN_OR_RETURN(stored.def.page, AllocatePage(pager));
   JET_RETURN_IF_ERROR(AllocateTableStorage(pager, &stored, 0));
   JET_RETURN_IF_ERROR(WriteTableDef(pager, stored.def, stored.extras));
   JET_ASSIGN_OR_RETURN(std::string owner, NewObjectOwner(pager, catalogue));
   std::vector<PropertySet> properties;
-  for (const ColumnSpec& cs : spec.columns) properties.push_back(ColumnProperties(cs));
+  for (const ColumnDesign& cs : design.columns) properties.push_back(ColumnProperties(cs));
   const double now = CurrentOleDate();
   JET_ASSIGN_OR_RETURN(auto row, MakeRow(catalogue, {{"Id", int64_t{stored.def.page}},
                                                      {"ParentId", int64_t{kTablesContainerId}},
-                                                     {"Name", FromUtf8(spec.name)},
+                                                     {"Name", FromUtf8(design.name)},
                                                      {"Type", int64_t{static_cast<int>(ObjectType::kTable)}},
                                                      {"Flags", int64_t{0}},
                                                      {"DateCreate", DateTime{now}},
@@ -159,8 +159,8 @@ Status CreateTable(Pager& pager, const TableSpec& spec) {
   return GrantAccess(pager, stored.def.page, owner);
 }
 
-Status CreateTable(WritableDatabase& db, const TableSpec& spec) {
-  return db.Write([&] { return CreateTable(db.pager(), spec); });
+Status CreateTable(WritableDatabase& db, const TableDesign& design) {
+  return db.Write([&] { return CreateTable(db.pager(), design); });
 }
 
 }  // namespace jet

@@ -38,18 +38,18 @@
 namespace jet {
 
 // Inside the caller's write.
-Status CreateTable(Pager& pager, const TableSpec& spec);
-Status AddColumn(Pager& pager, const std::string& table, const ColumnSpec& column);
+Status CreateTable(Pager& pager, const TableDesign& design);
+Status AddColumn(Pager& pager, const std::string& table, const ColumnDesign& column);
 Status DropColumn(Pager& pager, const std::string& table, const std::string& column);
-Status AddIndex(Pager& pager, const std::string& table, const IndexSpec& index);
+Status AddIndex(Pager& pager, const std::string& table, const IndexDesign& index);
 Status DropIndex(Pager& pager, const std::string& table, const std::string& index);
 Status DropTable(Pager& pager, const std::string& table);
 
 // Each as one all-or-nothing write.
-Status CreateTable(WritableDatabase& db, const TableSpec& spec);
-Status AddColumn(WritableDatabase& db, const std::string& table, const ColumnSpec& column);
+Status CreateTable(WritableDatabase& db, const TableDesign& design);
+Status AddColumn(WritableDatabase& db, const std::string& table, const ColumnDesign& column);
 Status DropColumn(WritableDatabase& db, const std::string& table, const std::string& column);
-Status AddIndex(WritableDatabase& db, const std::string& table, const IndexSpec& index);
+Status AddIndex(WritableDatabase& db, const std::string& table, const IndexDesign& index);
 Status DropIndex(WritableDatabase& db, const std::string& table, const std::string& index);
 Status DropTable(WritableDatabase& db, const std::string& table);
 

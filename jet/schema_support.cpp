@@ -47,10 +47,10 @@ Result<DesignTarget> LoadDesignTarget(Pager& pager, const std::string& name) {
   return target;
 }
 
-PropertySet ColumnProperties(const ColumnSpec& spec) {
-  PropertySet set{spec.name, {BooleanProperty("Required", spec.required, true)}};
-  if (spec.type == ColumnType::kText || spec.type == ColumnType::kMemo) {
-    set.properties.push_back(BooleanProperty("AllowZeroLength", spec.allow_zero_length, true));
+PropertySet ColumnProperties(const ColumnDesign& design) {
+  PropertySet set{design.name, {BooleanProperty("Required", design.required, true)}};
+  if (design.type == ColumnType::kText || design.type == ColumnType::kMemo) {
+    set.properties.push_back(BooleanProperty("AllowZeroLength", design.allow_zero_length, true));
   }
   return set;
 }

@@ -31,7 +31,7 @@ struct DesignTarget {
 Result<DesignTarget> LoadDesignTarget(Pager& pager, const std::string& name);
 
 // The properties a new column gets: Required, and for Text and Memo AllowZeroLength.
-PropertySet ColumnProperties(const ColumnSpec& spec);
+PropertySet ColumnProperties(const ColumnDesign& design);
 
 // Rewrites the LvProp blob of the target's catalogue row with `edit` applied to its property
 // sets (none when it has no blob), and sets DateUpdate to now.
@@ -50,10 +50,10 @@ uint32_t RelatedTablePage(const DefinitionExtras::Logical& logical);
 Result<std::vector<FoundRow>> UserTableRows(Pager& pager, const TableDef& catalogue);
 uint32_t DefinitionPageOf(const TableDef& catalogue, const FoundRow& row);
 
-// Adds the logical index `spec` (already checked) to `stored`, sharing the physical index of an
+// Adds the logical index `design` (already checked) to `stored`, sharing the physical index of an
 // existing one with the same columns, order and flags; returns the position of the physical
 // index it added, if it added one (whose storage the caller then allocates).
-std::optional<size_t> AddIndexEntries(StoredTableDef* stored, const IndexSpec& spec);
+std::optional<size_t> AddIndexEntries(StoredTableDef* stored, const IndexDesign& design);
 
 // Removes logical index `position` of `stored` and its physical index when no other logical index
 // shares it (releasing its pages); closes up the numbers after it.

@@ -79,51 +79,51 @@ bool IsVariableType(ColumnType type) {
   return type == ColumnType::kText || type == ColumnType::kBinary || IsLongValue(type);
 }
 
-Status CheckColumnSpec(const ColumnSpec& spec) {
-  JET_RETURN_IF_ERROR(CheckObjectName(spec.name, "column"));
-  switch (spec.type) {
+Status CheckColumnDesign(const ColumnDesign& design) {
+  JET_RETURN_IF_ERROR(CheckObjectName(design.name, "column"));
+  switch (design.type) {
     case ColumnType::kBoolean: case ColumnType::kByte: case ColumnType::kInteger: case ColumnType::kLong:
     case ColumnType::kCurrency: case ColumnType::kSingle: case ColumnType::kDouble: case ColumnType::kDateTime:
     case ColumnType::kMemo: case ColumnType::kOle: case ColumnType::kGuid:
       break;
     case ColumnType::kText:
     case ColumnType::kBinary:
-      if (spec.size < 1 || spec.size > 255) {
-        return Invalid("column \"" + spec.name + "\": a " + ColumnTypeName(spec.type) + " column holds 1 to 255 " +
-                       (spec.type == ColumnType::kText ? "characters" : "bytes"));
+      if (design.size < 1 || design.size > 255) {
+        return Invalid("column \"" + design.name + "\": a " + ColumnTypeName(design.type) + " column holds 1 to 255 " +
+                       (design.type == ColumnType::kText ? "characters" : "bytes"));
       }
       break;
     case ColumnType::kDecimal:
-      if (spec.precision < 1 || spec.precision > 28 || spec.scale > spec.precision) {
-        return Invalid("column \"" + spec.name + "\": a Decimal needs a precision of 1 to 28 and a scale no larger");
+      if (design.precision < 1 || design.precision > 28 || design.scale > design.precision) {
+        return Invalid("column \"" + design.name + "\": a Decimal needs a precision of 1 to 28 and a scale no larger");
       }
       break;
     default:
-      return Error(ErrorCode::kUnsupported, "column \"" + spec.name + "\": columns of type " +
-                                                ColumnTypeName(spec.type) + " cannot be created");
+      return Error(ErrorCode::kUnsupported, "column \"" + design.name + "\": columns of type " +
+                                                ColumnTypeName(design.type) + " cannot be created");
   }
-  if (spec.autonumber && spec.type != ColumnType::kLong) {
-    return Invalid("column \"" + spec.name + "\": only a Long column can be an autonumber");
+  if (design.autonumber && design.type != ColumnType::kLong) {
+    return Invalid("column \"" + design.name + "\": only a Long column can be an autonumber");
   }
   return Status::Ok();
 }
 
-ColumnDef MakeColumnDef(const ColumnSpec& spec, uint16_t number, uint16_t var_index, uint16_t fixed_offset,
+ColumnDef MakeColumnDef(const ColumnDesign& design, uint16_t number, uint16_t var_index, uint16_t fixed_offset,
                         uint16_t sort_order) {
   ColumnDef c;
-  c.name = spec.name;
-  c.type = spec.type;
+  c.name = design.name;
+  c.type = design.type;
   c.number = number;
   c.flags = kColumnNullable;
-  if (!IsVariableType(spec.type)) c.flags |= kColumnFixed;
-  if (spec.autonumber) c.flags |= kColumnAutoNumber;
-  c.var_index = IsVariableType(spec.type) ? var_index : 0;
+  if (!IsVariableType(design.type)) c.flags |= kColumnFixed;
+  if (design.autonumber) c.flags |= kColumnAutoNumber;
+  c.var_index = IsVariableType(design.type) ? var_index : 0;
   // A Boolean lives in the null mask and takes no place in the fixed area.
-  c.fixed_offset = IsVariableType(spec.type) || spec.type == ColumnType::kBoolean ? 0 : fixed_offset;
-  if (spec.type == ColumnType::kDecimal) {
-    c.precision = spec.precision;
-    c.scale = spec.scale;
-    c.sort_order = static_cast<uint16_t>(spec.precision | (spec.scale << 8));
+  c.fixed_offset = IsVariableType(design.type) || design.type == ColumnType::kBoolean ? 0 : fixed_offset;
+  if (design.type == ColumnType::kDecimal) {
+    c.precision = design.precision;
+    c.scale = design.scale;
+    c.sort_order = static_cast<uint16_t>(design.precision | (design.scale << 8));
   } else {
     // Access writes the sort order into every column, not only text ones; the reader sees the
     // same two bytes as precision and scale.
@@ -131,12 +131,12 @@ ColumnDef MakeColumnDef(const ColumnSpec& spec, uint16_t number, uint16_t var_in
     c.precision = static_cast<uint8_t>(sort_order & 0xFF);
     c.scale = static_cast<uint8_t>(sort_order >> 8);
   }
-  if (spec.type == ColumnType::kText) c.length = static_cast<uint16_t>(spec.size * 2);
-  else if (spec.type == ColumnType::kBinary) c.length = spec.size;
-  else if (spec.type == ColumnType::kBoolean) c.length = 1;
-  else if (!IsLongValue(spec.type)) c.length = static_cast<uint16_t>(FixedSizeOf(spec.type));
-  bool textual = spec.type == ColumnType::kText || spec.type == ColumnType::kMemo;
-  if (textual && spec.compressed_unicode) c.extra_flags |= kColumnCompressedUnicode;
+  if (design.type == ColumnType::kText) c.length = static_cast<uint16_t>(design.size * 2);
+  else if (design.type == ColumnType::kBinary) c.length = design.size;
+  else if (design.type == ColumnType::kBoolean) c.length = 1;
+  else if (!IsLongValue(design.type)) c.length = static_cast<uint16_t>(FixedSizeOf(design.type));
+  bool textual = design.type == ColumnType::kText || design.type == ColumnType::kMemo;
+  if (textual && design.compressed_unicode) c.extra_flags |= kColumnCompressedUnicode;
   return c;
 }
 
@@ -146,18 +146,18 @@ uint16_t FixedAreaSize(const ColumnDef& column) {
   return static_cast<uint16_t>(size > 0 ? size : column.length);
 }
 
-Status CheckIndexSpec(const TableDef& def, const IndexSpec& spec) {
-  JET_RETURN_IF_ERROR(CheckObjectName(spec.name, "index"));
-  std::string where = "index \"" + spec.name + "\" of table \"" + def.name + "\"";
+Status CheckIndexDesign(const TableDef& def, const IndexDesign& design) {
+  JET_RETURN_IF_ERROR(CheckObjectName(design.name, "index"));
+  std::string where = "index \"" + design.name + "\" of table \"" + def.name + "\"";
   for (const LogicalIndex& existing : def.logical_indexes) {
-    if (SameObjectName(existing.name, spec.name)) return Invalid(where + ": the table already has an index of that name");
-    if (spec.primary && existing.primary()) return Invalid(where + ": the table already has a primary key (\"" + existing.name + "\")");
+    if (SameObjectName(existing.name, design.name)) return Invalid(where + ": the table already has an index of that name");
+    if (design.primary && existing.primary()) return Invalid(where + ": the table already has a primary key (\"" + existing.name + "\")");
   }
-  if (spec.columns.empty() || spec.columns.size() > kMaxIndexColumns) {
+  if (design.columns.empty() || design.columns.size() > kMaxIndexColumns) {
     return Invalid(where + ": an index has 1 to " + std::to_string(kMaxIndexColumns) + " columns");
   }
   std::set<uint16_t> seen;
-  for (const IndexColumnSpec& ic : spec.columns) {
+  for (const IndexColumnDesign& ic : design.columns) {
     const ColumnDef* column = nullptr;
     for (const ColumnDef& c : def.columns)
       if (SameObjectName(c.name, ic.column)) column = &c;
@@ -170,17 +170,17 @@ Status CheckIndexSpec(const TableDef& def, const IndexSpec& spec) {
   return Status::Ok();
 }
 
-uint8_t PhysicalIndexFlags(const IndexSpec& spec) {
+uint8_t PhysicalIndexFlags(const IndexDesign& design) {
   uint8_t flags = kIndexAlwaysSet;
-  if (spec.primary || spec.unique) flags |= kIndexUnique;
-  if (spec.primary || spec.required) flags |= kIndexRequired;
-  if (spec.ignore_nulls && !spec.primary) flags |= kIndexIgnoreNulls;
+  if (design.primary || design.unique) flags |= kIndexUnique;
+  if (design.primary || design.required) flags |= kIndexRequired;
+  if (design.ignore_nulls && !design.primary) flags |= kIndexIgnoreNulls;
   return flags;
 }
 
-std::vector<IndexColumn> IndexColumnsOf(const TableDef& def, const IndexSpec& spec) {
+std::vector<IndexColumn> IndexColumnsOf(const TableDef& def, const IndexDesign& design) {
   std::vector<IndexColumn> columns;
-  for (const IndexColumnSpec& ic : spec.columns) {
+  for (const IndexColumnDesign& ic : design.columns) {
     for (const ColumnDef& c : def.columns)
       if (SameObjectName(c.name, ic.column)) columns.push_back(IndexColumn{c.number, ic.ascending});
   }

@@ -12,7 +12,7 @@
 
 namespace jet {
 
-struct ColumnSpec {
+struct ColumnDesign {
   std::string name;
   ColumnType type = ColumnType::kText;
   // Text: characters (1..255). Binary: bytes (1..255). Ignored for other types.
@@ -25,24 +25,24 @@ struct ColumnSpec {
   uint8_t scale = 0;                // Decimal
 };
 
-struct IndexColumnSpec {
+struct IndexColumnDesign {
   std::string column;
   bool ascending = true;
 };
 
-struct IndexSpec {
+struct IndexDesign {
   std::string name;
-  std::vector<IndexColumnSpec> columns;  // 1..10
+  std::vector<IndexColumnDesign> columns;  // 1..10
   bool primary = false;       // implies unique and required
   bool unique = false;
   bool ignore_nulls = false;  // rows whose key columns are all NULL stay out of the index
   bool required = false;      // key columns may not be NULL
 };
 
-struct TableSpec {
+struct TableDesign {
   std::string name;
-  std::vector<ColumnSpec> columns;
-  std::vector<IndexSpec> indexes;
+  std::vector<ColumnDesign> columns;
+  std::vector<IndexDesign> indexes;
 };
 
 // Access's rules for the name of a table, column or index: 1..64 characters, none of . ! ` [ ]
@@ -53,13 +53,13 @@ Status CheckObjectName(const std::string& name, const std::string& what);
 // Whether two names are the same regardless of letter case (Latin, Greek and Cyrillic letters).
 bool SameObjectName(const std::string& a, const std::string& b);
 
-// Checks a column spec on its own (name, type, size, autonumber). kInvalidArgument or
+// Checks a column design on its own (name, type, size, autonumber). kInvalidArgument or
 // kUnsupported for a type the engine cannot store.
-Status CheckColumnSpec(const ColumnSpec& spec);
+Status CheckColumnDesign(const ColumnDesign& design);
 
 // The definition entry for a new column numbered `number`, placed at `var_index` (variable-length
 // columns) or `fixed_offset` (fixed-length ones). `sort_order` is the database's text sort order.
-ColumnDef MakeColumnDef(const ColumnSpec& spec, uint16_t number, uint16_t var_index, uint16_t fixed_offset,
+ColumnDef MakeColumnDef(const ColumnDesign& design, uint16_t number, uint16_t var_index, uint16_t fixed_offset,
                         uint16_t sort_order);
 
 // Whether a column of this type lives in the variable-length part of a row.
@@ -68,15 +68,15 @@ bool IsVariableType(ColumnType type);
 // The bytes a fixed-length column takes in a row's fixed area (0 for Boolean).
 uint16_t FixedAreaSize(const ColumnDef& column);
 
-// Checks an index spec against the definition it is for: name, columns present and keyable
+// Checks an index design against the definition it is for: name, columns present and keyable
 // (no Memo, OLE or long binary), at most 10, no column twice, at most one primary key, and its
 // name unique among the definition's indexes.
-Status CheckIndexSpec(const TableDef& def, const IndexSpec& spec);
+Status CheckIndexDesign(const TableDef& def, const IndexDesign& design);
 
-// The physical index flags of a spec (Access also always sets 0x80).
-uint8_t PhysicalIndexFlags(const IndexSpec& spec);
+// The physical index flags of a design (Access also always sets 0x80).
+uint8_t PhysicalIndexFlags(const IndexDesign& design);
 
-// The index columns of a spec, by column number.
-std::vector<IndexColumn> IndexColumnsOf(const TableDef& def, const IndexSpec& spec);
+// The index columns of a design, by column number.
+std::vector<IndexColumn> IndexColumnsOf(const TableDef& def, const IndexDesign& design);
 
 }  // namespace jet

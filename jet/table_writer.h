@@ -11,7 +11,8 @@
 //     that has moved is updated at its home, moves on (its old home deleted) or comes back;
 //   - a deleted row's slot is flagged 0xC000 and loses its bytes, and its long values are freed;
 //   - every index gets the change through the index writer, and the definition's row count,
-//     next autonumber and each index's unique-entry count follow it.
+//     next autonumber and each index's unique-entry count follow it (a key that appears counts
+//     one more, a key that goes one less; a count Access left too low stops at 0).
 // Values come one per column of the definition, in definition order, as the reader returns
 // them (row_decoder.h). A NULL Boolean is stored as No. A NULL Long autonumber on insert takes
 // the next number; a GUID autonumber a random GUID.

@@ -21,10 +21,15 @@ Result<std::unique_ptr<WritableDatabase>> WritableDatabase::Open(const std::stri
   JET_ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::Open(path, Pager::Mode::kReadWrite));
   std::unique_ptr<WritableDatabase> db(new WritableDatabase(std::move(pager)));
   JET_ASSIGN_OR_RETURN(db->objects_, ReadCatalogue(*db->pager_));
+  db->objects_generation_ = db->pager_->generation();
   return db;
 }
 
 Result<TableDef> WritableDatabase::ReadTable(const std::string& name) {
+  if (objects_generation_ != pager_->generation()) {
+    JET_ASSIGN_OR_RETURN(objects_, ReadCatalogue(*pager_));
+    objects_generation_ = pager_->generation();
+  }
   for (const CatalogEntry& entry : objects_) {
     if (!entry.IsTable() || !SameNameIgnoringCase(entry.name, name)) continue;
     auto def = ReadTableDef(*pager_, entry.DefinitionPage());

@@ -25,8 +25,9 @@ class WritableDatabase {
   Pager& pager() { return *pager_; }
   const std::string& path() const { return pager_->path(); }
 
-  // The definition of a local table (user or system), matched regardless of letter case; read
-  // through the current write, when there is one.
+  // The definition of a local table (user or system), matched regardless of letter case; the
+  // catalogue and the definition are read as they are now (inside a write: as it has made them),
+  // so tables created or dropped through this handle are seen at once.
   Result<TableDef> ReadTable(const std::string& name);
 
   // Runs `operation` inside a write: commits what it changed when it returns OK, rolls all of
@@ -37,7 +38,8 @@ class WritableDatabase {
   explicit WritableDatabase(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
 
   std::unique_ptr<Pager> pager_;
-  std::vector<CatalogEntry> objects_;
+  std::vector<CatalogEntry> objects_;  // the catalogue as of pager generation objects_generation_
+  uint64_t objects_generation_ = 0;
 };
 
 }  // namespace jet

@@ -5,6 +5,7 @@
 #include "jet/integrity_check.h"
 #include "tools/jet_design_commands.h"
 #include "tools/jet_sql_command.h"
+#include "tools/jet_write_commands.h"
 
 namespace velloran {
 
@@ -53,6 +54,9 @@ int RunJetCommand(const std::string& command, const std::vector<std::string>& ar
                   std::ostream& err) {
   if (args.empty()) return 2;
   if (IsDesignCommand(command)) return RunDesignCommand(command, args, out, err);
+  if (command == "insert") return RunInsertCommand(args, out, err);
+  if (command == "update") return RunUpdateCommand(args, out, err);
+  if (command == "delete") return RunDeleteCommand(args, out, err);
   if (command == "sql") {
     if (args.size() != 2) {
       err << "usage: velloran-jet sql FILE \"STATEMENT\"\n";

@@ -46,47 +46,47 @@ std::string Lower(std::string s) {
 }
 
 // name:type[:size][:option...]; nullopt with a message on `err`.
-std::optional<jet::ColumnSpec> ParseColumn(const std::string& text, std::ostream& err) {
+std::optional<jet::ColumnDesign> ParseColumn(const std::string& text, std::ostream& err) {
   std::vector<std::string> parts = Split(text, ':');
   auto type = parts.size() >= 2 ? TypeNames().find(Lower(parts[1])) : TypeNames().end();
   if (parts.size() < 2 || type == TypeNames().end()) {
     err << "velloran-jet: \"" << text << "\" is not name:type[:size][:option...] with a known type\n";
     return std::nullopt;
   }
-  jet::ColumnSpec spec;
-  spec.name = parts[0];
-  spec.type = type->second.type;
-  spec.autonumber = type->second.autonumber;
+  jet::ColumnDesign design;
+  design.name = parts[0];
+  design.type = type->second.type;
+  design.autonumber = type->second.autonumber;
   for (size_t i = 2; i < parts.size(); ++i) {
     std::string option = Lower(parts[i]);
     if (!option.empty() && option.find_first_not_of("0123456789") == std::string::npos && option.size() <= 3) {
       int size = std::stoi(option);
-      if (spec.type == jet::ColumnType::kDecimal) spec.precision = static_cast<uint8_t>(size);
-      else spec.size = static_cast<uint16_t>(size);
+      if (design.type == jet::ColumnType::kDecimal) design.precision = static_cast<uint8_t>(size);
+      else design.size = static_cast<uint16_t>(size);
     } else if (option == "required") {
-      spec.required = true;
+      design.required = true;
     } else if (option == "nozerolength") {
-      spec.allow_zero_length = false;
+      design.allow_zero_length = false;
     } else if (option == "nocompression") {
-      spec.compressed_unicode = false;
+      design.compressed_unicode = false;
     } else {
       err << "velloran-jet: unknown column option \"" << parts[i] << "\" in \"" << text << "\"\n";
       return std::nullopt;
     }
   }
-  return spec;
+  return design;
 }
 
 // INDEX COLUMN... [OPTION...]
-std::optional<jet::IndexSpec> ParseIndex(const std::vector<std::string>& words, std::ostream& err) {
-  jet::IndexSpec spec;
-  spec.name = words[0];
+std::optional<jet::IndexDesign> ParseIndex(const std::vector<std::string>& words, std::ostream& err) {
+  jet::IndexDesign design;
+  design.name = words[0];
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& w = words[i];
-    if (w == "--primary") spec.primary = true;
-    else if (w == "--unique") spec.unique = true;
-    else if (w == "--ignore-nulls") spec.ignore_nulls = true;
-    else if (w == "--required") spec.required = true;
+    if (w == "--primary") design.primary = true;
+    else if (w == "--unique") design.unique = true;
+    else if (w == "--ignore-nulls") design.ignore_nulls = true;
+    else if (w == "--required") design.required = true;
     else if (w.rfind("--", 0) == 0) {
       err << "velloran-jet: unknown index option \"" << w << "\"\n";
       return std::nullopt;
@@ -97,10 +97,10 @@ std::optional<jet::IndexSpec> ParseIndex(const std::vector<std::string>& words, 
         err << "velloran-jet: \"" << w << "\" is not column or column:desc\n";
         return std::nullopt;
       }
-      spec.columns.push_back(jet::IndexColumnSpec{parts[0], !descending});
+      design.columns.push_back(jet::IndexColumnDesign{parts[0], !descending});
     }
   }
-  return spec;
+  return design;
 }
 
 int Fail(std::ostream& err, const jet::Status& status) {
@@ -134,14 +134,14 @@ int RunDesignCommand(const std::string& command, const std::vector<std::string>&
   const size_t n = args.size();
   if (command == "create" && n == 1) return Fail(err, jet::CreateDatabase(args[0]));
   if (command == "create-table" && n >= 3) {
-    jet::TableSpec spec;
-    spec.name = args[1];
+    jet::TableDesign design;
+    design.name = args[1];
     for (size_t i = 2; i < n; ++i) {
       auto column = ParseColumn(args[i], err);
       if (!column) return 2;
-      spec.columns.push_back(*column);
+      design.columns.push_back(*column);
     }
-    return Change(args[0], err, [&](jet::WritableDatabase& db) { return jet::CreateTable(db, spec); });
+    return Change(args[0], err, [&](jet::WritableDatabase& db) { return jet::CreateTable(db, design); });
   }
   if (command == "add-column" && n == 3) {
     auto column = ParseColumn(args[2], err);

@@ -66,7 +66,10 @@ Result<Value> ParseDate(const ColumnDef& column, const std::string& text) {
   char sep = ' ';
   int n = std::sscanf(text.c_str(), "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s);
   bool shape = n == 3 || ((n == 6 || n == 7) && (sep == ' ' || sep == 'T'));
-  if (!shape || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0) {
+  static constexpr int kMonthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  bool day_ok = mo >= 1 && mo <= 12 && d >= 1 && d <= kMonthDays[mo - 1] && !(mo == 2 && d == 29 && !leap);
+  if (!shape || !day_ok || y < 100 || y > 9999 || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0) {
     return Bad(column, text, "a date (YYYY-MM-DD [HH:MM[:SS]])");
   }
   double day = static_cast<double>(DaysFromCivil(y, mo, d) - DaysFromCivil(1899, 12, 30));
@@ -225,18 +228,25 @@ int Usage(std::ostream& err, const char* usage) {
   return 2;
 }
 
-// Opens the file and the table, then runs `body` in one write; `body` returns rows matched.
+// Opens the file and the table, reads the arguments from args[2] on (with `keyed`, args[2] is
+// the key and the rest the assignments), then runs `body` in one write.
 template <typename Body>
-int RunWrite(const std::vector<std::string>& args, size_t first_assignment, std::ostream& err, Body body) {
+int RunWrite(const std::vector<std::string>& args, bool keyed, std::ostream& err, Body body) {
   auto db = jet::WritableDatabase::Open(args[0]);
   if (!db.ok()) return Fail(err, db.error());
   auto def = db.value()->ReadTable(args[1]);
   if (!def.ok()) return Fail(err, def.error());
-  auto assignments = ParseAssignments(def.value(), args, first_assignment);
+  auto assignments = ParseAssignments(def.value(), args, keyed ? 3 : 2);
   if (!assignments.ok()) return Fail(err, assignments.error());
+  std::vector<Assignment> key;
+  if (keyed) {
+    auto parsed = ParseAssignments(def.value(), {args[0], args[1], args[2]}, 2);
+    if (!parsed.ok()) return Fail(err, parsed.error());
+    key = std::move(parsed).value();
+  }
   jet::Status status = db.value()->Write([&]() -> jet::Status {
     JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
-    return body(db.value()->pager(), def.value(), *writer, assignments.value());
+    return body(db.value()->pager(), def.value(), *writer, key, assignments.value());
   });
   return status.ok() ? 0 : Fail(err, status.error());
 }
@@ -245,8 +255,8 @@ int RunWrite(const std::vector<std::string>& args, size_t first_assignment, std:
 
 int RunInsertCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() < 2) return Usage(err, "insert FILE TABLE COLUMN=VALUE ...");
-  return RunWrite(args, 2, err, [&](jet::Pager&, const jet::TableDef& def, jet::TableWriter& writer,
-                                    const std::vector<Assignment>& assignments) -> jet::Status {
+  return RunWrite(args, false, err, [&](jet::Pager&, const jet::TableDef& def, jet::TableWriter& writer,
+                                        const std::vector<Assignment>&, const std::vector<Assignment>& assignments) -> jet::Status {
     std::vector<Value> values(def.columns.size(), Value(jet::Null{}));
     for (const Assignment& a : assignments) values[a.column] = a.value;
     JET_ASSIGN_OR_RETURN(jet::RowId id, writer.Insert(values));
@@ -264,12 +274,13 @@ int RunInsertCommand(const std::vector<std::string>& args, std::ostream& out, st
 int RunUpdateCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() < 4) return Usage(err, "update FILE TABLE KEYCOLUMN=VALUE COLUMN=VALUE ...");
   size_t matched = 0;
-  int code = RunWrite(args, 2, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
-                                        const std::vector<Assignment>& assignments) -> jet::Status {
-    JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, MatchingRows(pager, def, writer, assignments[0]));
+  int code = RunWrite(args, true, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
+                                           const std::vector<Assignment>& key,
+                                           const std::vector<Assignment>& assignments) -> jet::Status {
+    JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, MatchingRows(pager, def, writer, key[0]));
     for (jet::RowId row : rows) {
       JET_ASSIGN_OR_RETURN(std::vector<Value> values, writer.Read(row));
-      for (size_t i = 1; i < assignments.size(); ++i) values[assignments[i].column] = assignments[i].value;
+      for (const Assignment& a : assignments) values[a.column] = a.value;
       JET_RETURN_IF_ERROR(writer.Update(row, values));
     }
     matched = rows.size();
@@ -283,9 +294,9 @@ int RunUpdateCommand(const std::vector<std::string>& args, std::ostream& out, st
 int RunDeleteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() != 3) return Usage(err, "delete FILE TABLE KEYCOLUMN=VALUE");
   size_t matched = 0;
-  int code = RunWrite(args, 2, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
-                                        const std::vector<Assignment>& assignments) -> jet::Status {
-    JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, MatchingRows(pager, def, writer, assignments[0]));
+  int code = RunWrite(args, true, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
+                                           const std::vector<Assignment>& key, const std::vector<Assignment>&) -> jet::Status {
+    JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, MatchingRows(pager, def, writer, key[0]));
     for (jet::RowId row : rows) JET_RETURN_IF_ERROR(writer.Delete(row));
     matched = rows.size();
     return jet::Status::Ok();

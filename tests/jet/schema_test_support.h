@@ -1,5 +1,5 @@
 // Helpers shared by the design-operation tests: reading tables back, running the mdbtools
-// commands, and short ways to write column and index specs.
+// commands, and short ways to write column and index designs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +20,7 @@
 #include "jet/usage_map.h"
 #include "jet/usage_map_writer.h"
 #include "jet/writable_database.h"
+#include "tests/jet/other_readers.h"
 
 namespace schema_test {
 
@@ -104,16 +105,16 @@ inline std::string TextOf(const Value& v) { return std::holds_alternative<jet::T
 inline int64_t IntOf(const Value& v) { return std::holds_alternative<int64_t>(v) ? std::get<int64_t>(v) : -1; }
 inline std::string BytesOf(const Value& v) { return std::holds_alternative<jet::Bytes>(v) ? std::get<jet::Bytes>(v) : ""; }
 
-inline jet::ColumnSpec Column(const std::string& name, ColumnType type, uint16_t size = 255) {
-  jet::ColumnSpec c;
+inline jet::ColumnDesign Column(const std::string& name, ColumnType type, uint16_t size = 255) {
+  jet::ColumnDesign c;
   c.name = name;
   c.type = type;
   c.size = size;
   return c;
 }
 
-inline jet::IndexSpec Index(const std::string& name, std::vector<jet::IndexColumnSpec> columns, bool primary = false, bool unique = false) {
-  jet::IndexSpec i;
+inline jet::IndexDesign Index(const std::string& name, std::vector<jet::IndexColumnDesign> columns, bool primary = false, bool unique = false) {
+  jet::IndexDesign i;
   i.name = name;
   i.columns = std::move(columns);
   i.primary = primary;
@@ -140,6 +141,22 @@ inline std::vector<uint32_t> UsagePages(jet::Pager& pager, uint32_t map) {
   auto pages = jet::ReadUsageMap(pager, map);
   EXPECT_TRUE(pages.ok());
   return pages.ok() ? pages.value() : std::vector<uint32_t>();
+}
+
+// Holds every named table of `path` up to mdb-reader, row by row against our reader (see
+// other_readers.h); leaves a note when node is not installed.
+inline void ExpectMdbReaderAgrees(const std::string& path, const std::vector<std::string>& tables) {
+  if (!velloran_test::Have("node") || !velloran_test::Have("npm")) {
+    std::cout << "[ note     ] node and npm are not installed: the mdb-reader comparison is left out\n";
+    return;
+  }
+  std::string why;
+  std::string modules = velloran_test::MdbReaderModules(&why);
+  ASSERT_FALSE(modules.empty()) << why;
+  std::vector<velloran_test::Snapshot> snapshots;
+  for (const std::string& table : tables) snapshots.push_back({path, table});
+  int explained = 0;
+  velloran_test::CompareWithMdbReader(modules, snapshots, &explained);
 }
 
 // Pages the global usage map lists as free.

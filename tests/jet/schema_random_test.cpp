@@ -104,6 +104,11 @@ class Mix {
 
   void Step();
   void Verify();
+  void CompareWithMdbReader() {
+    std::vector<std::string> names{"MSysObjects", "MSysACEs"};
+    for (const ModelTable& t : tables_) names.push_back(t.name);
+    ExpectMdbReaderAgrees(path_, names);
+  }
   int refused() const { return refused_; }
   int done() const { return done_; }
 
@@ -236,12 +241,12 @@ void Mix::DeleteRows(ModelTable& t) {
 
 void Mix::AddColumn(ModelTable& t) {
   static const ColumnType types[] = {ColumnType::kLong, ColumnType::kText, ColumnType::kBoolean, ColumnType::kMemo, ColumnType::kDateTime};
-  jet::ColumnSpec spec = Column(RandomName("C"), types[Pick(5)], static_cast<uint16_t>(20 + Pick(200)));
-  bool ok = Find(t.columns, spec.name) < 0;
-  Expect(jet::AddColumn(*db_, t.name, spec), ok, "adding column " + spec.name + " to " + t.name);
+  jet::ColumnDesign design = Column(RandomName("C"), types[Pick(5)], static_cast<uint16_t>(20 + Pick(200)));
+  bool ok = Find(t.columns, design.name) < 0;
+  Expect(jet::AddColumn(*db_, t.name, design), ok, "adding column " + design.name + " to " + t.name);
   if (!ok) return;
-  t.columns.emplace_back(spec.name, spec.type);
-  for (ModelRow& r : t.rows) r.values.push_back(spec.type == ColumnType::kBoolean ? Value(false) : Value(jet::Null{}));
+  t.columns.emplace_back(design.name, design.type);
+  for (ModelRow& r : t.rows) r.values.push_back(design.type == ColumnType::kBoolean ? Value(false) : Value(jet::Null{}));
 }
 
 void Mix::DropColumn(ModelTable& t) {
@@ -265,9 +270,9 @@ void Mix::AddIndex(ModelTable& t) {
   std::shuffle(keyable.begin(), keyable.end(), random_);
   keyable.resize(std::min<size_t>(keyable.size(), 1 + Pick(2)));
   ModelIndex index{RandomName("I"), keyable, Chance(30), false};
-  jet::IndexSpec spec = Index(index.name, {});
-  for (const std::string& c : keyable) spec.columns.push_back({c, Chance(70)});
-  spec.unique = index.unique;
+  jet::IndexDesign design = Index(index.name, {});
+  for (const std::string& c : keyable) design.columns.push_back({c, Chance(70)});
+  design.unique = index.unique;
   bool ok = true;
   for (const ModelIndex& existing : t.indexes) ok = ok && !jet::SameObjectName(existing.name, index.name);
   ModelTable with = t;
@@ -275,7 +280,7 @@ void Mix::AddIndex(ModelTable& t) {
   std::vector<std::vector<Value>> rows;
   for (const ModelRow& r : t.rows) rows.push_back(r.values);
   ok = ok && !Breaks(with, rows);
-  Expect(jet::AddIndex(*db_, t.name, spec), ok, "adding index " + index.name + " to " + t.name);
+  Expect(jet::AddIndex(*db_, t.name, design), ok, "adding index " + index.name + " to " + t.name);
   if (ok) t.indexes.push_back(index);
 }
 
@@ -287,16 +292,16 @@ void Mix::DropIndex(ModelTable& t) {
 }
 
 void Mix::CreateTable() {
-  jet::TableSpec spec{RandomName("T"), {Column("C0", ColumnType::kLong), Column("C1", ColumnType::kText, 100)}, {}};
-  if (Chance(50)) spec.columns.push_back(Column("C2", ColumnType::kMemo));
-  if (Chance(70)) spec.indexes.push_back(Index("I0", {{Chance(50) ? "C0" : "C1"}}, false, Chance(30)));
+  jet::TableDesign design{RandomName("T"), {Column("C0", ColumnType::kLong), Column("C1", ColumnType::kText, 100)}, {}};
+  if (Chance(50)) design.columns.push_back(Column("C2", ColumnType::kMemo));
+  if (Chance(70)) design.indexes.push_back(Index("I0", {{Chance(50) ? "C0" : "C1"}}, false, Chance(30)));
   bool ok = true;
-  for (const ModelTable& t : tables_) ok = ok && !jet::SameObjectName(t.name, spec.name);
-  Expect(jet::CreateTable(*db_, spec), ok, "creating table " + spec.name);
+  for (const ModelTable& t : tables_) ok = ok && !jet::SameObjectName(t.name, design.name);
+  Expect(jet::CreateTable(*db_, design), ok, "creating table " + design.name);
   if (!ok) return;
-  ModelTable t{spec.name, {}, {}, {}, false, true};
-  for (const jet::ColumnSpec& c : spec.columns) t.columns.emplace_back(c.name, c.type);
-  for (const jet::IndexSpec& i : spec.indexes) t.indexes.push_back({i.name, {i.columns[0].column}, i.unique, false});
+  ModelTable t{design.name, {}, {}, {}, false, true};
+  for (const jet::ColumnDesign& c : design.columns) t.columns.emplace_back(c.name, c.type);
+  for (const jet::IndexDesign& i : design.indexes) t.indexes.push_back({i.name, {i.columns[0].column}, i.unique, false});
   tables_.push_back(t);
 }
 
@@ -404,7 +409,19 @@ void Mix::Verify() {
   EXPECT_EQ(names, expected_names);
 }
 
-void RunMix(const std::string& path, uint32_t seed, int steps) {
+// VELLORAN_RANDOM_WRITES_SCALE multiplies the number of steps, as for the other randomized
+// write tests (sanitizer builds default to a quarter).
+double Scale() {
+  if (const char* s = std::getenv("VELLORAN_RANDOM_WRITES_SCALE")) return std::atof(s);
+#if defined(__SANITIZE_ADDRESS__)
+  return 0.25;
+#else
+  return 1.0;
+#endif
+}
+
+void RunMix(const std::string& path, uint32_t seed, int full_steps) {
+  const int steps = std::max(20, static_cast<int>(full_steps * Scale()));
   Mix mix(path, seed);
   mix.Load({});
   for (int i = 0; i < steps && !::testing::Test::HasFailure(); ++i) {
@@ -412,6 +429,7 @@ void RunMix(const std::string& path, uint32_t seed, int steps) {
     if (i % 40 == 39) mix.Verify();
   }
   mix.Verify();
+  mix.CompareWithMdbReader();
   EXPECT_GT(mix.done(), steps / 2);
   EXPECT_GT(mix.refused(), 0);
 }

@@ -38,16 +38,16 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
   }
   auto db = jet::WritableDatabase::Open(path);
   ASSERT_TRUE(db.ok());
-  for (const jet::ColumnSpec& c : {Column("Genre", ColumnType::kText, 50), Column("Plays", ColumnType::kLong),
+  for (const jet::ColumnDesign& c : {Column("Genre", ColumnType::kText, 50), Column("Plays", ColumnType::kLong),
                                    Column("Karaoke", ColumnType::kBoolean), Column("Lyrics", ColumnType::kMemo),
                                    Column("Added", ColumnType::kDateTime)}) {
     jet::Status added = jet::AddColumn(*db.value(), "MyList", c);
     ASSERT_TRUE(added.ok()) << added.error().message();
   }
-  jet::ColumnSpec counter = Column("Counter", ColumnType::kLong);
+  jet::ColumnDesign counter = Column("Counter", ColumnType::kLong);
   counter.autonumber = true;
   EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", counter).error().code(), jet::ErrorCode::kInvalidArgument);
-  jet::ColumnSpec required = Column("Must", ColumnType::kText);
+  jet::ColumnDesign required = Column("Must", ColumnType::kText);
   required.required = true;
   EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", required).error().code(), jet::ErrorCode::kConstraint);
 
@@ -192,13 +192,13 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
   ScratchDir scratch;
   std::string path = scratch.path() + "/drop.mdb";
   ASSERT_TRUE(jet::CreateDatabase(path).ok());
-  jet::TableSpec spec{"Gone", {Column("ID", ColumnType::kLong), Column("Name", ColumnType::kText), Column("Notes", ColumnType::kMemo)},
+  jet::TableDesign design{"Gone", {Column("ID", ColumnType::kLong), Column("Name", ColumnType::kText), Column("Notes", ColumnType::kMemo)},
                       {Index("PrimaryKey", {{"ID"}}, true), Index("Name", {{"Name"}})}};
   std::vector<std::vector<Value>> rows;
   for (int i = 0; i < 400; ++i) rows.push_back({int64_t{i}, TextValue("name " + std::to_string(i)), TextValue(std::string(200 + i, 'm'))});
   {
     auto db = jet::WritableDatabase::Open(path);
-    ASSERT_TRUE(jet::CreateTable(*db.value(), spec).ok());
+    ASSERT_TRUE(jet::CreateTable(*db.value(), design).ok());
     ASSERT_TRUE(jet::CreateTable(*db.value(), {"Kept", {Column("A", ColumnType::kLong)}, {Index("A", {{"A"}})}}).ok());
     ASSERT_TRUE(InsertAll(*db.value(), "Gone", rows).ok());
     ASSERT_TRUE(InsertAll(*db.value(), "Kept", {{int64_t{1}}, {int64_t{2}}}).ok());
@@ -240,7 +240,7 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
   EXPECT_EQ(Rows(*pager.value(), TableNamed(*pager.value(), "Kept")).size(), 2u);
   pager.value().reset();
   auto db = jet::WritableDatabase::Open(path);
-  EXPECT_TRUE(jet::CreateTable(*db.value(), spec).ok());  // the name is free again
+  EXPECT_TRUE(jet::CreateTable(*db.value(), design).ok());  // the name is free again
   db.value().reset();
   EXPECT_EQ(Problems(path), std::vector<std::string>());
 }
