@@ -1,5 +1,16 @@
 #include "jet/database.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "jet/file_lock.h"
+
 namespace jet {
 
 namespace {
@@ -15,13 +26,59 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
   return true;
 }
 
+bool SameEntries(const std::vector<CatalogEntry>& a, const std::vector<CatalogEntry>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const CatalogEntry& x = a[i];
+    const CatalogEntry& y = b[i];
+    if (x.id != y.id || x.parent_id != y.parent_id || x.name != y.name || x.type != y.type || x.flags != y.flags ||
+        x.linked_database != y.linked_database || x.foreign_name != y.foreign_name) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-Result<std::unique_ptr<Database>> Database::Open(const std::string& path) {
-  JET_ASSIGN_OR_RETURN(std::unique_ptr<Pager> pager, Pager::Open(path));
-  std::unique_ptr<Database> db(new Database(std::move(pager)));
-  JET_ASSIGN_OR_RETURN(db->objects_, ReadCatalogue(*db->pager_));
+Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Pager::Mode mode) {
+  Result<std::unique_ptr<Pager>> pager = Pager::Open(path, mode);
+  std::string read_only_reason;
+  if (!pager.ok() && mode == Pager::Mode::kReadWrite && pager.error().code() == ErrorCode::kReadOnly) {
+    read_only_reason = pager.error().message();
+    pager = Pager::Open(path, Pager::Mode::kReadOnly);
+  }
+  if (!pager.ok()) return pager.error();
+  std::unique_ptr<Database> db(new Database(std::move(pager).value()));
+  db->read_only_reason_ = std::move(read_only_reason);
+  JET_RETURN_IF_ERROR(db->LoadCatalogue());
   return db;
+}
+
+Database::~Database() {
+  RollbackTransaction();  // an unfinished transaction never reaches the file
+  if (stamp_fd_ >= 0) close(stamp_fd_);
+}
+
+Status Database::LoadCatalogue() {
+  // Only byte-range locks of the OFD kind guard the file, so this descriptor closing later
+  // releases none of them.
+  stamp_fd_ = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
+  if (stamp_fd_ < 0) return Error(ErrorCode::kIo, path() + ": cannot open the file (" + std::strerror(errno) + ")");
+  ReadScope scope(*pager_);
+  JET_RETURN_IF_ERROR(scope.status());
+  JET_ASSIGN_OR_RETURN(objects_, ReadCatalogue(*pager_));
+  objects_generation_ = pager_->generation();
+  return Status::Ok();
+}
+
+Status Database::RefreshCatalogue() {
+  if (objects_generation_ == pager_->generation()) return Status::Ok();
+  JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> objects, ReadCatalogue(*pager_));
+  // Callers may be walking objects() while they read tables: keep the vector when nothing changed.
+  if (!SameEntries(objects, objects_)) objects_ = std::move(objects);
+  objects_generation_ = pager_->generation();
+  return Status::Ok();
 }
 
 std::vector<std::string> Database::UserTableNames() const {
@@ -38,12 +95,87 @@ const CatalogEntry* Database::FindTable(const std::string& name) const {
 }
 
 Result<TableDef> Database::ReadTable(const std::string& name) {
+  ReadScope scope(*pager_);
+  JET_RETURN_IF_ERROR(scope.status());
+  JET_RETURN_IF_ERROR(RefreshCatalogue());
   const CatalogEntry* entry = FindTable(name);
   if (entry == nullptr) return Error(ErrorCode::kNotFound, path() + ": there is no table named \"" + name + "\"");
   auto def = ReadTableDef(*pager_, entry->DefinitionPage());
-  if (!def.ok()) return def.error().WithContext("reading table \"" + name + "\"");
+  if (!def.ok()) return def.error().WithContext("reading table \"" + entry->name + "\"");
   def->name = entry->name;
   return def;
+}
+
+Status Database::Write(const std::function<Status()>& operation) {
+  if (!pager_->writable() && !read_only_reason_.empty()) return Error(ErrorCode::kReadOnly, read_only_reason_);
+  if (in_transaction_) {
+    Status status = RefreshCatalogue();
+    if (status.ok()) status = operation();
+    if (!status.ok()) RollbackTransaction();
+    return status;
+  }
+  JET_RETURN_IF_ERROR(pager_->BeginWrite());
+  Status status = RefreshCatalogue();
+  if (status.ok()) status = operation();
+  if (status.ok()) status = pager_->Commit();
+  // A failed commit leaves its journal behind, which the next open replays; dropping the
+  // in-memory pages here keeps this handle consistent with the file meanwhile.
+  if (!status.ok() && pager_->in_write()) pager_->Rollback();
+  return status;
+}
+
+Status Database::BeginTransaction() {
+  if (in_transaction_) return Error(ErrorCode::kInvalidArgument, path() + ": a transaction is already open");
+  if (!pager_->writable() && !read_only_reason_.empty()) return Error(ErrorCode::kReadOnly, read_only_reason_);
+  JET_RETURN_IF_ERROR(pager_->BeginWrite());
+  in_transaction_ = true;
+  return Status::Ok();
+}
+
+Status Database::CommitTransaction() {
+  if (!in_transaction_) return Error(ErrorCode::kInvalidArgument, path() + ": no transaction is open to commit");
+  in_transaction_ = false;
+  Status status = pager_->Commit();
+  if (!status.ok() && pager_->in_write()) pager_->Rollback();
+  return status;
+}
+
+void Database::RollbackTransaction() {
+  if (!in_transaction_) return;
+  in_transaction_ = false;
+  if (pager_->in_write()) pager_->Rollback();
+}
+
+Result<int64_t> Database::ChangeStamp() const {
+  struct stat st;
+  if (fstat(stamp_fd_, &st) != 0) {
+    return Error(ErrorCode::kIo, path() + ": cannot read the file's times (" + std::strerror(errno) + ")");
+  }
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec + st.st_size;
+}
+
+Status Database::CheckNoOtherWriter(int wait_ms) const {
+  JET_RETURN_IF_ERROR(CheckAccessLockFile(path()));
+  // A descriptor of our own sees the writer lock of every other handle, this process's included.
+  int fd = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Error(ErrorCode::kIo, path() + ": cannot open the file (" + std::strerror(errno) + ")");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  Status status;
+  while (true) {
+    Result<bool> held = WriterLockHeldElsewhere(fd, path());
+    if (!held.ok()) {
+      status = held.error();
+      break;
+    }
+    if (!held.value()) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      status = Error(ErrorCode::kLocked, path() + ": another program is changing the database; try again when it has finished");
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  close(fd);
+  return status;
 }
 
 }  // namespace jet

@@ -1,6 +1,12 @@
 // An open Access database: the entry point of the engine for callers above it.
+//
+// A handle opened for reading and writing runs queries and changes through one pager: reads see
+// the file as the last finished write left it (theirs or another handle's), and each Write is one
+// all-or-nothing, durable change. A file that cannot be changed (an Access 97 file, a read-only
+// file) opens for reading only, and its writes fail with kReadOnly saying why.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,28 +21,74 @@ namespace jet {
 
 class Database {
  public:
-  // Opens `path` read-only: decodes the header and reads the catalogue.
-  static Result<std::unique_ptr<Database>> Open(const std::string& path);
+  // Opens `path` and reads its catalogue. kReadWrite falls back to reading only when the file
+  // cannot be written; writable() then says false and Write reports why.
+  static Result<std::unique_ptr<Database>> Open(const std::string& path, Pager::Mode mode = Pager::Mode::kReadOnly);
 
   Pager& pager() { return *pager_; }
   JetVersion version() const { return pager_->format().version; }
   const std::string& path() const { return pager_->path(); }
+  bool writable() const { return pager_->writable(); }
 
-  // Every catalogue row, in storage order.
+  // Every catalogue row, in storage order, as of the last refresh (opening, ReadTable,
+  // RefreshCatalogue, Write).
   const std::vector<CatalogEntry>& objects() const { return objects_; }
   // Names of the user tables (not system, not linked), in catalogue order.
   std::vector<std::string> UserTableNames() const;
   // The catalogue row of a local table (user or system), matched regardless of letter case.
   const CatalogEntry* FindTable(const std::string& name) const;
 
-  // Reads the definition of the named table.
+  // Re-reads the catalogue when the pager's pages changed since it was read (a write of this
+  // handle, or another handle's commit seen by BeginRead). The caller holds a ReadScope or is
+  // inside a write, so that the catalogue is read whole. The vector objects() returns is only
+  // replaced when the catalogue really differs.
+  Status RefreshCatalogue();
+
+  // The definition of a local table (user or system), matched regardless of letter case, read
+  // as the file is now (inside a write: as the write has made it).
   Result<TableDef> ReadTable(const std::string& name);
 
- private:
-  explicit Database(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
+  // Runs `operation` inside a write: commits what it changed when it returns OK, rolls all of it
+  // back when it (or the commit) fails, and returns its status. The catalogue is refreshed before
+  // `operation` runs. kReadOnly when the handle cannot write; kLocked when another writer keeps
+  // the file for longer than the pager's lock wait, or Access holds it open.
+  Status Write(const std::function<Status()>& operation);
 
+  // A transaction makes the Writes that follow, up to CommitTransaction, one all-or-nothing
+  // change: the writer lock is held from BeginTransaction on, and nothing reaches the file until
+  // the commit. A Write that fails inside it rolls the whole transaction back (and ends it), so
+  // the file is never left with part of it. Used where a walk changes many rows one by one.
+  Status BeginTransaction();
+  Status CommitTransaction();
+  void RollbackTransaction();
+  bool in_transaction() const { return in_transaction_; }
+
+  // kLocked when another program holds the database for writing: Access (a lock file with live
+  // locks beside it), or another writer whose lock does not come free within `wait_ms`. Takes no
+  // lock itself; a caller about to work with a table uses it to report early that it is busy.
+  Status CheckNoOtherWriter(int wait_ms) const;
+
+  // A number that changes whenever a write reaches the file (every commit stamps the file's
+  // modification time anew; a cut-short write changes it too). Taken under a ReadScope it
+  // describes what the scope read, so a caller holding values read then may keep using them, with
+  // no lock, for as long as the stamp stays the same. One fstat, much cheaper than a ReadScope.
+  Result<int64_t> ChangeStamp() const;
+
+  virtual ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+ protected:
+  explicit Database(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
+  Status LoadCatalogue();
+
+ private:
   std::unique_ptr<Pager> pager_;
-  std::vector<CatalogEntry> objects_;
+  int stamp_fd_ = -1;  // a descriptor of the file for ChangeStamp
+  std::vector<CatalogEntry> objects_;  // the catalogue as of pager generation objects_generation_
+  uint64_t objects_generation_ = 0;
+  bool in_transaction_ = false;
+  std::string read_only_reason_;  // why a read-write open fell back to reading only
 };
 
 }  // namespace jet

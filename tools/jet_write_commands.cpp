@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "jet/calendar.h"
 #include "jet/index_key.h"
 #include "jet/table_writer.h"
 #include "jet/writable_database.h"
@@ -51,16 +52,6 @@ bool ParseScaled(const std::string& text, int scale, bool* negative, unsigned __
   return digits > 0;
 }
 
-// Days from 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 Result<Value> ParseDate(const ColumnDef& column, const std::string& text) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
   char sep = ' ';
@@ -72,7 +63,7 @@ Result<Value> ParseDate(const ColumnDef& column, const std::string& text) {
   if (!shape || !day_ok || y < 100 || y > 9999 || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0) {
     return Bad(column, text, "a date (YYYY-MM-DD [HH:MM[:SS]])");
   }
-  double day = static_cast<double>(DaysFromCivil(y, mo, d) - DaysFromCivil(1899, 12, 30));
+  double day = static_cast<double>(jet::DaysFromCivil(y, mo, d) - jet::kDateTimeEpochDays);
   double time = (h * 3600 + mi * 60 + s) / 86400.0;
   // Before 1899-12-30 Access counts the day down and the time of day up: -1.25 is 1899-12-29 06:00.
   return Value(jet::DateTime{day < 0 ? day - time : day + time});

@@ -1,0 +1,163 @@
+#include "catalogue/catalogue_design.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <vector>
+
+namespace velloran {
+
+namespace {
+
+std::string UpperCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+  return text;
+}
+
+std::vector<std::string> SplitAtCommas(const std::string& list) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    size_t comma = list.find(',', start);
+    parts.push_back(list.substr(start, comma - start));
+    if (comma == std::string::npos) return parts;
+    start = comma + 1;
+  }
+}
+
+}  // namespace
+
+bool CatalogueDesign::TableExists(const std::string& table) {
+  db_.RefreshTableDefs();
+  std::string wanted = UpperCase(table);
+  for (const TableInfo& t : db_.TableDefs()) {
+    if (UpperCase(t.name) == wanted) return true;
+  }
+  return false;
+}
+
+bool CatalogueDesign::FieldExists(const std::string& table, const std::string& field) {
+  if (!TableExists(table)) return false;
+  std::unique_ptr<Recordset> rows;
+  while (rows == nullptr) {
+    try {
+      rows = db_.OpenRecordset(table);
+    } catch (const EngineError&) {
+      MessageAnswer answer = host_.ShowMessage(
+          "Unable to modify database design, close all access to the database and try again.",
+          MessageButtons::kRetryCancel);
+      if (answer != MessageAnswer::kRetry) {
+        host_.EndProgramAtOnce();
+        return false;
+      }
+    }
+  }
+  std::string wanted = UpperCase(field);
+  bool found = false;
+  for (const FieldInfo& f : rows->Fields()) {
+    if (UpperCase(f.name) == wanted) {
+      found = true;
+      break;
+    }
+  }
+  rows->Close();
+  return found;
+}
+
+bool CatalogueDesign::IndexExists(const std::string& table, const std::string& index) {
+  if (!TableExists(table)) return false;
+  for (const IndexInfo& i : db_.TableDef(table).indexes) {
+    if (i.name == index) return true;
+  }
+  return false;
+}
+
+void CatalogueDesign::CreateField(const std::string& table, const std::string& field, int16_t type, int16_t size) {
+  if (!TableExists(table)) db_.CreateTable(table, {NewField{"ID", FieldType::kLong, 0, false}});
+  if (FieldExists(table, field)) return;
+  NewField created{field, static_cast<FieldType>(type), size > 0 ? size : 0, size > 0};
+  if (type == kTypeText || type == kTypeMemo) created.allow_zero_length = true;
+  db_.AppendField(table, created);
+}
+
+void CatalogueDesign::CreateIndex(const std::string& table, const std::string& index, const std::string& fields) {
+  if (!TableExists(table)) {
+    host_.ShowMessage("ERROR! Table not found in database, cannot create index.", MessageButtons::kOk);
+    return;
+  }
+  std::unique_ptr<Recordset> rows = db_.OpenRecordset(table);
+  std::vector<std::string> names = SplitAtCommas(fields);
+  for (const std::string& name : names) {
+    if (!FieldExists(table, name)) return;  // a missing field: no index, and nothing to say
+  }
+  rows->Close();
+  if (IndexExists(table, index)) return;
+  db_.AppendIndex(table, NewIndex{index, names, false, false});
+}
+
+void CatalogueDesign::DeleteField(const std::string& table, const std::string& field) {
+  if (FieldExists(table, field)) db_.DeleteField(table, field);
+}
+
+void CatalogueDesign::DropIndex(const std::string& table, const std::string& index) {
+  if (IndexExists(table, index)) db_.Execute("DROP INDEX " + index + " ON [" + table + "]");
+}
+
+bool CatalogueDesign::CheckFieldMapping(DatabaseEntry& entry) {
+  if (entry.SongNumberField.empty()) entry.SongNumberField = "SongNumber";
+  if (entry.DiskIDField.empty()) entry.DiskIDField = "DiskID";
+  if (entry.SongField.empty()) entry.SongField = "Song";
+  if (entry.ArtistField.empty()) entry.ArtistField = "Artist";
+  if (entry.Table.empty()) entry.Table = "MyList";
+  if (!TableExists(entry.Table)) return false;
+  // All four are asked even after one is missing.
+  bool all = true;
+  for (const std::string* field : {&entry.SongNumberField, &entry.DiskIDField, &entry.SongField, &entry.ArtistField}) {
+    all = FieldExists(entry.Table, *field) && all;
+  }
+  return all;
+}
+
+bool CatalogueDesign::PrepareTable(const std::string& table) {
+  // The favourites once lived in a field "Hotlist"; its successor holds one flag per list.
+  DropIndex(table, "Hotlist");
+  DeleteField(table, "Hotlist");
+  CreateField(table, "HotlistA", kTypeText, 10);
+  CreateIndex(table, "HotlistA", "HotlistA");
+  CreateField(table, "PrintYN", kTypeBoolean, 0);
+  CreateIndex(table, "Song", "Song");
+  CreateIndex(table, "Artist", "Artist");
+  CreateIndex(table, "SongNumber", "SongNumber");
+  CreateField(table, "ID", kTypeLong, 0);
+  CreateIndex(table, "PrimaryKey", "ID");
+
+  // Rows without an ID come first in PrimaryKey order, so on a table already numbered the walk
+  // stops at its first row.
+  std::unique_ptr<Recordset> rows = db_.OpenRecordset(table);
+  rows->SelectIndex("PrimaryKey");
+  if (rows->RecordCount() > 0) {
+    rows->MoveLast();
+    FieldValue last = rows->Field("ID");
+    int64_t highest = last.is_null() ? 0 : last.ToInteger();
+    rows->MoveFirst();
+    // One write for the whole walk: a table imported without numbers may have many thousands.
+    db_.BeginTrans();
+    try {
+      while (!rows->AtEnd() && rows->Field("ID").is_null()) {
+        ++highest;
+        rows->Edit();
+        rows->SetField("ID", FieldValue(static_cast<int32_t>(highest)));
+        rows->Update();
+        rows->MoveNext();
+      }
+    } catch (...) {
+      db_.Rollback();
+      throw;
+    }
+    db_.CommitTrans();
+  }
+  rows->Close();
+  return true;
+}
+
+}  // namespace velloran

@@ -1,0 +1,248 @@
+// The program's interface to its song databases: open and create Access files, record sets over
+// a query or a whole table, field values by name, adding and editing rows, action statements and
+// the table designs. Everything above catalogue/ reaches the database through this file only.
+//
+// Errors. Every operation that can fail throws EngineError; the message says what happened and
+// what to do (it names the file, the table or the statement). Callers that do not catch let the
+// error end the operation in hand; the window layer catches it at the command boundary and shows
+// it. Nothing is left half-done: each Update, Execute and design change is one all-or-nothing,
+// durable write, and a failed one changes nothing.
+//
+// Sharing. Any number of connections, in this process or others, may be open on one file. Writes
+// take turns: a write waits a few seconds for another writer and then fails with kind kInUse; a
+// file Access holds open (a lock file with live locks beside it) is in use too. Reads always see
+// the file as the last finished write left it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace velloran {
+
+class EngineError : public std::runtime_error {
+ public:
+  enum class Kind {
+    kInUse,      // another program is writing the file or holds it open; retrying may help
+    kNotFound,   // no such file, table, field or index
+    kInvalid,    // a statement, name, value or call the engine refuses
+    kReadOnly,   // the file cannot be changed (Access 97 format, read-only file)
+    kDamaged,    // the file is not a sound Access database
+    kFailed,     // anything else (the system refused a read or write, ...)
+  };
+  EngineError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+  Kind kind() const { return kind_; }
+
+ private:
+  Kind kind_;
+};
+
+// Field type codes, as the program names types when it creates fields.
+enum class FieldType : int16_t {
+  kBoolean = 1,
+  kByte = 2,
+  kInteger = 3,
+  kLong = 4,
+  kCurrency = 5,
+  kSingle = 6,
+  kDouble = 7,
+  kDate = 8,
+  kBinary = 9,
+  kText = 10,
+  kLongBinary = 11,
+  kMemo = 12,
+  kGuid = 15,
+  kDecimal = 20,
+};
+
+// One field's value. Null (an empty field) is distinct from the empty text.
+//
+// As read from a database: Yes/No fields give a bool; Byte, Integer and Long a whole number;
+// Single, Double, Currency and Decimal a number; Text and Memo a text; Date/Time a text
+// "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS" (the time only when it is not midnight); Binary and long
+// binary fields their bytes as upper-case hex; a GUID "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+// SetField takes those forms back and converts between numbers, texts and Yes/No as Access
+// assigns them (a text that spells a number fills a number field; kInvalid when it does not).
+class FieldValue {
+ public:
+  FieldValue() = default;  // null
+  FieldValue(bool v) : value_(v) {}
+  FieldValue(int32_t v) : value_(static_cast<int64_t>(v)) {}
+  FieldValue(int64_t v) : value_(v) {}
+  FieldValue(double v) : value_(v) {}
+  FieldValue(std::string v) : value_(std::move(v)) {}
+  FieldValue(const char* v) : value_(std::string(v)) {}
+
+  bool is_null() const { return std::holds_alternative<std::monostate>(value_); }
+  bool is_bool() const { return std::holds_alternative<bool>(value_); }
+  bool is_integer() const { return std::holds_alternative<int64_t>(value_); }
+  bool is_number() const { return std::holds_alternative<double>(value_); }
+  bool is_text() const { return std::holds_alternative<std::string>(value_); }
+
+  // The value as text, as a list shows it: null as "", Yes/No as "True"/"False", numbers in their
+  // shortest decimal form (5, 2.5), dates as YYYY-MM-DD[ HH:MM:SS], binary values as hex.
+  std::string ToText() const;
+  // Numbers and Booleans (True is -1); a text that spells a number is read as one; else 0.
+  int64_t ToInteger() const;
+  double ToNumber() const;
+  // Yes/No: non-zero numbers and the texts "True"/"Yes"/"-1"/"1" (any case) are true.
+  bool ToBool() const;
+
+  bool operator==(const FieldValue&) const = default;
+
+ private:
+  std::variant<std::monostate, bool, int64_t, double, std::string> value_;
+};
+
+// Table attribute flags, as the table list reports them: 0 is an ordinary local table.
+constexpr uint32_t kTableHidden = 0x00000001;
+constexpr uint32_t kTableSystem = 0x80000002;
+constexpr uint32_t kTableLinked = 0x40000000;
+
+struct FieldInfo {
+  std::string name;
+  FieldType type = FieldType::kText;
+  int size = 0;  // Text: characters; other types: their storage size in bytes
+  bool allow_zero_length = false;
+  bool required = false;
+  bool autonumber = false;
+};
+
+struct IndexInfo {
+  std::string name;
+  std::vector<std::string> fields;
+  std::vector<bool> descending;  // one per field
+  bool primary = false;
+  bool unique = false;
+  bool ignore_nulls = false;
+};
+
+struct TableInfo {
+  std::string name;
+  uint32_t attributes = 0;
+  std::vector<FieldInfo> fields;    // in field order
+  std::vector<IndexInfo> indexes;   // in the table's index order
+};
+
+// A field to create. Size 0 takes the type's default (Text: 255 characters).
+struct NewField {
+  std::string name;
+  FieldType type = FieldType::kText;
+  int size = 0;
+  bool allow_zero_length = false;
+};
+
+// An index to create: plain (ascending, not unique) unless said otherwise.
+struct NewIndex {
+  std::string name;
+  std::vector<std::string> fields;
+  bool primary = false;
+  bool unique = false;
+};
+
+// A set of rows with a current position.
+//
+// A query set (from a SELECT) yields the rows the statement finds, in its order; rows are read as
+// the caller moves, so a walk that stops early costs only what it read. A table set (from a table
+// name) yields the table's rows, in storage order or, after SelectIndex, in that index's order
+// (in an ascending index rows whose key is empty come first), and can Seek on the selected index.
+// Which rows a set holds is settled as it reaches them; a row's values are read when the set
+// moves onto it, so they show the last finished write. A row deleted meanwhile drops out when
+// the set reaches it.
+//
+// Position: after opening, the first row is current (or the set is at its end when it has none).
+// Moving past the last row makes AtEnd() true (MoveNext there stays there); MoveFirst/MoveLast go
+// back into the set.
+// RecordCount() is above 0 exactly when the set has a row; it is the full number of rows only
+// after the last row was visited (MoveLast), before that the rows visited so far.
+//
+// Editing: Edit() starts a change of the current row, AddNew() a new row whose fields start
+// null (an autonumber field is filled in); SetField changes the pending row; Update() writes it
+// as one durable write and leaves the position where it was (after AddNew: on the row that was
+// current before). A walk goes on from where it was: after an edit that changes the key of the
+// selected index, MoveNext goes to the row that followed the edited one before the change (so a
+// walk that numbers rows with empty keys visits each of them once). Rows of query sets can be
+// edited as well when the query reads one table (every query the engine runs does); their fields
+// are the ones the query selects. A failed Update leaves the pending row as it was; a move
+// abandons it; Update after Edit with no SetField writes nothing.
+class Recordset {
+ public:
+  virtual ~Recordset() = default;
+
+  virtual int64_t RecordCount() = 0;
+  virtual bool AtEnd() const = 0;
+  virtual void MoveFirst() = 0;
+  virtual void MoveNext() = 0;
+  virtual void MoveLast() = 0;
+
+  // The fields of the set, in order.
+  virtual const std::vector<FieldInfo>& Fields() const = 0;
+  // The current (or pending) row's value of the named field (letter case ignored); kNotFound
+  // for a name the set does not have, kInvalid when there is no current row.
+  virtual FieldValue Field(const std::string& name) const = 0;
+  virtual void SetField(const std::string& name, const FieldValue& value) = 0;
+
+  virtual void AddNew() = 0;
+  virtual void Edit() = 0;
+  virtual void Update() = 0;
+
+  // Table sets only (kInvalid on a query set).
+  virtual void SelectIndex(const std::string& index_name) = 0;
+  // Positions on the first row whose key (on the selected index's first field) equals `key`
+  // (texts compare regardless of letter case, as Access compares them); the row is current when
+  // found, else NoMatch() is true and the position is undefined (AtEnd() is true). kInvalid when
+  // no index is selected.
+  virtual void SeekEqual(const FieldValue& key) = 0;
+  virtual bool NoMatch() const = 0;
+
+  virtual void Close() = 0;
+};
+
+class Connection {
+ public:
+  // Opens an existing database for reading and writing (an Access 97 file opens for reading
+  // only; writes to it fail with kReadOnly). Recovers an unfinished write left by a crash.
+  static std::unique_ptr<Connection> Open(const std::string& path);
+  // Creates a new, empty Access 2000 database; kInvalid when a file is already there.
+  static void Create(const std::string& path);
+
+  virtual ~Connection() = default;
+  virtual const std::string& path() const = 0;
+
+  // A query set for a SELECT statement, or a table set for a table name (letter case ignored;
+  // "[Name]" works too). A table set fails with kInUse while another program holds the file for
+  // writing (after waiting up to a second for a write under way to finish).
+  virtual std::unique_ptr<Recordset> OpenRecordset(const std::string& source) = 0;
+  // Runs UPDATE, DROP INDEX or DROP TABLE as one write.
+  virtual void Execute(const std::string& statement) = 0;
+
+  // The table definitions, as of the last refresh (opening refreshes): every table, system tables
+  // included, in the file's catalogue order, each with its attribute flags.
+  virtual void RefreshTableDefs() = 0;
+  virtual const std::vector<TableInfo>& TableDefs() const = 0;
+  // The current design of one table (letter case ignored); kNotFound when there is none.
+  virtual TableInfo TableDef(const std::string& name) = 0;
+
+  // Design changes, each one write. A new table has the fields given and no rows.
+  virtual void CreateTable(const std::string& table, const std::vector<NewField>& fields) = 0;
+  virtual void AppendField(const std::string& table, const NewField& field) = 0;
+  virtual void DeleteField(const std::string& table, const std::string& field) = 0;
+  virtual void AppendIndex(const std::string& table, const NewIndex& index) = 0;
+
+  // Ends the connection and every set opened through it (their calls fail with kInvalid from
+  // then on); destroying the connection does the same.
+  // Makes the writes that follow, up to CommitTrans, one all-or-nothing change (the file is held
+  // for writing meanwhile). A write that fails inside the transaction rolls all of it back.
+  // Closing the connection with a transaction open rolls it back.
+  virtual void BeginTrans() = 0;
+  virtual void CommitTrans() = 0;
+  virtual void Rollback() = 0;
+
+  virtual void Close() = 0;
+};
+
+}  // namespace velloran

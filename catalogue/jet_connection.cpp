@@ -1,0 +1,237 @@
+#include "catalogue/jet_connection.h"
+
+#include <filesystem>
+#include <variant>
+
+#include "catalogue/jet_design.h"
+#include "catalogue/jet_errors.h"
+#include "catalogue/query_recordset.h"
+#include "catalogue/table_recordset.h"
+#include "jet/create_database.h"
+#include "jet/schema_editor.h"
+#include "jet/sql_parser.h"
+#include "jet/sql_update.h"
+#include "jet/table_writer.h"
+
+namespace velloran {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return std::string();
+  const size_t end = text.find_last_not_of(" \t\r\n;");
+  return end < begin ? std::string() : text.substr(begin, end - begin + 1);
+}
+
+// The statement's first word, upper-cased.
+std::string FirstWord(const std::string& text) {
+  std::string word;
+  for (char c : Trim(text)) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) break;
+    word += static_cast<char>(c >= 'a' ? c - 32 : c);
+  }
+  return word;
+}
+
+// A table name as a caller may write it: bare or in brackets.
+std::string TableName(const std::string& source) {
+  std::string name = Trim(source);
+  if (name.size() >= 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  return name;
+}
+
+jet::Error NamingStatement(const jet::Error& error, const std::string& statement) {
+  if (statement.empty() || error.message().find(statement) != std::string::npos) return error;
+  return jet::Error(error.code(), error.message() + " (running: " + statement + ")");
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> Connection::Open(const std::string& path) {
+  std::error_code ignored;
+  if (!std::filesystem::exists(path, ignored)) {
+    throw EngineError(EngineError::Kind::kNotFound, path + ": there is no such file; check the database's name and folder");
+  }
+  std::unique_ptr<jet::Database> db = ValueOrThrow(jet::Database::Open(path, jet::Pager::Mode::kReadWrite));
+  auto connection = std::make_unique<JetConnection>(std::move(db));
+  connection->RefreshTableDefs();
+  return connection;
+}
+
+void Connection::Create(const std::string& path) { ThrowIfError(jet::CreateDatabase(path)); }
+
+JetConnection::JetConnection(std::unique_ptr<jet::Database> db)
+    : session_(std::make_shared<DatabaseSession>()), path_(db->path()) {
+  session_->db = std::move(db);
+}
+
+JetConnection::~JetConnection() { Close(); }
+
+DatabaseSession& JetConnection::Session() {
+  if (session_ == nullptr) ThrowInvalid(path_ + ": the connection was closed; open the database again");
+  return *session_;
+}
+
+void JetConnection::BeginTrans() { ThrowIfError(Session().Db().BeginTransaction()); }
+
+void JetConnection::CommitTrans() { ThrowIfError(Session().Db().CommitTransaction()); }
+
+void JetConnection::Rollback() { Session().Db().RollbackTransaction(); }
+
+void JetConnection::Close() {
+  if (session_ == nullptr) return;
+  session_->closed = true;  // sets still open fail from now on; the handle goes with the last of them
+  session_.reset();
+}
+
+std::unique_ptr<Recordset> JetConnection::OpenRecordset(const std::string& source) {
+  DatabaseSession& session = Session();
+  jet::Database& db = session.Db();
+  if (FirstWord(source) == "SELECT") {
+    auto statement = jet::ParseSelect(source);
+    if (statement.ok()) return QueryRecordset::Open(session_, source, std::move(statement).value());
+    // A table may be named like a statement; only when there is none is the text a bad query.
+    jet::ReadScope scope(db.pager());
+    ThrowIfError(scope.status());
+    ThrowIfError(db.RefreshCatalogue());
+    if (db.FindTable(TableName(source)) == nullptr) ThrowError(statement.error());
+    return TableRecordset::Open(session_, TableName(source));
+  }
+  const std::string name = TableName(source);
+  {
+    jet::ReadScope scope(db.pager());
+    ThrowIfError(scope.status());
+    ThrowIfError(db.RefreshCatalogue());
+    if (db.FindTable(name) == nullptr) {
+      for (const jet::CatalogEntry& entry : db.objects()) {
+        if (entry.IsLinkedTable() && jet::SameObjectName(entry.name, name)) {
+          ThrowInvalid(path_ + ": \"" + entry.name + "\" is a linked table whose rows are in " + entry.linked_database +
+                       "; open that database to read them");
+        }
+      }
+      const std::string word = FirstWord(source);
+      if (word == "UPDATE" || word == "DROP") {
+        ThrowInvalid("OpenRecordset takes a SELECT statement or a table name; run this statement with Execute: " + source);
+      }
+      throw EngineError(EngineError::Kind::kNotFound, path_ + ": there is no table named \"" + name + "\"");
+    }
+  }
+  return TableRecordset::Open(session_, name);
+}
+
+void JetConnection::Execute(const std::string& statement) {
+  Session();
+  auto parsed = jet::ParseStatement(statement);
+  if (!parsed.ok()) {
+    const std::string word = FirstWord(statement);
+    if (word != "UPDATE" && word != "DROP" && word != "SELECT") {
+      ThrowInvalid("Execute runs UPDATE, DROP INDEX and DROP TABLE statements; it cannot run: " + statement);
+    }
+    ThrowError(parsed.error());
+  }
+  if (std::holds_alternative<jet::SelectStatement>(parsed.value())) {
+    ThrowInvalid("Execute runs UPDATE, DROP INDEX and DROP TABLE statements, not queries; open a query with "
+                 "OpenRecordset: " + statement);
+  }
+  if (const auto* update = std::get_if<jet::UpdateStatement>(&parsed.value())) return RunUpdate(*update, statement);
+  if (const auto* drop = std::get_if<jet::DropIndexStatement>(&parsed.value())) {
+    return Write([&](jet::Pager& pager) { return jet::DropIndex(pager, drop->table.name, drop->index.name); }, statement);
+  }
+  const auto& drop = std::get<jet::DropTableStatement>(parsed.value());
+  Write([&](jet::Pager& pager) { return jet::DropTable(pager, drop.table.name); }, statement);
+}
+
+// Every row the statement selects changes in the one write, or none does.
+void JetConnection::RunUpdate(const jet::UpdateStatement& update, const std::string& sql) {
+  jet::Database& db = Session().Db();
+  Write(
+      [&](jet::Pager& pager) -> jet::Status {
+        JET_ASSIGN_OR_RETURN(jet::PreparedUpdate prepared, jet::PrepareUpdate(db, update, sql));
+        JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, jet::RowsToUpdate(db, update, sql));
+        JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::TableWriter> writer, jet::TableWriter::Open(pager, prepared.table));
+        for (const jet::RowId& row : rows) {
+          JET_ASSIGN_OR_RETURN(std::vector<jet::Value> values, writer->Read(row));
+          prepared.Apply(&values);
+          JET_RETURN_IF_ERROR(writer->Update(row, std::move(values)));
+        }
+        return jet::Status::Ok();
+      },
+      sql);
+}
+
+void JetConnection::Write(const std::function<jet::Status(jet::Pager&)>& operation, const std::string& statement) {
+  jet::Database& db = Session().Db();
+  jet::Status status = db.Write([&] { return operation(db.pager()); });
+  if (!status.ok()) ThrowError(NamingStatement(status.error(), statement));
+}
+
+void JetConnection::RefreshTableDefs() {
+  jet::Database& db = Session().Db();
+  jet::ReadScope scope(db.pager());
+  ThrowIfError(scope.status());
+  ThrowIfError(db.RefreshCatalogue());
+  std::vector<TableInfo> tables;
+  for (const jet::CatalogEntry& entry : db.objects()) {
+    if (entry.IsLinkedTable()) {
+      TableInfo linked;
+      linked.name = entry.name;
+      linked.attributes = AttributesOf(entry);
+      tables.push_back(std::move(linked));
+      continue;
+    }
+    if (!entry.IsTable()) continue;
+    auto def = jet::ReadTableDef(db.pager(), entry.DefinitionPage());
+    if (!def.ok()) ThrowError(def.error().WithContext("reading table \"" + entry.name + "\""));
+    def->name = entry.name;
+    const TableProperties* properties = ValueOrThrow(Session().PropertiesOf(entry.name));
+    tables.push_back(DescribeTable(def.value(), db.version(), properties, AttributesOf(entry)));
+  }
+  table_defs_ = std::move(tables);
+}
+
+TableInfo JetConnection::TableDef(const std::string& name) {
+  jet::Database& db = Session().Db();
+  jet::ReadScope scope(db.pager());
+  ThrowIfError(scope.status());
+  ThrowIfError(db.RefreshCatalogue());
+  for (const jet::CatalogEntry& entry : db.objects()) {
+    if (!entry.IsLinkedTable() || !jet::SameObjectName(entry.name, name)) continue;
+    TableInfo linked;
+    linked.name = entry.name;
+    linked.attributes = AttributesOf(entry);
+    return linked;
+  }
+  const jet::CatalogEntry* entry = db.FindTable(name);
+  for (size_t i = 0; entry == nullptr && i < db.objects().size(); ++i) {
+    if (db.objects()[i].IsTable() && jet::SameObjectName(db.objects()[i].name, name)) entry = &db.objects()[i];
+  }
+  if (entry == nullptr) throw EngineError(EngineError::Kind::kNotFound, path_ + ": there is no table named \"" + name + "\"");
+  const uint32_t attributes = AttributesOf(*entry);
+  jet::TableDef def = ValueOrThrow(db.ReadTable(entry->name));
+  const TableProperties* properties = ValueOrThrow(Session().PropertiesOf(def.name));
+  return DescribeTable(def, db.version(), properties, attributes);
+}
+
+void JetConnection::CreateTable(const std::string& table, const std::vector<NewField>& fields) {
+  jet::TableDesign design;
+  design.name = table;
+  for (const NewField& field : fields) design.columns.push_back(ValueOrThrow(ColumnDesignOf(field)));
+  Write([&](jet::Pager& pager) { return jet::CreateTable(pager, design); });
+}
+
+void JetConnection::AppendField(const std::string& table, const NewField& field) {
+  jet::ColumnDesign design = ValueOrThrow(ColumnDesignOf(field));
+  Write([&](jet::Pager& pager) { return jet::AddColumn(pager, table, design); });
+}
+
+void JetConnection::DeleteField(const std::string& table, const std::string& field) {
+  Write([&](jet::Pager& pager) { return jet::DropColumn(pager, table, field); });
+}
+
+void JetConnection::AppendIndex(const std::string& table, const NewIndex& index) {
+  const jet::IndexDesign design = IndexDesignOf(index);
+  Write([&](jet::Pager& pager) { return jet::AddIndex(pager, table, design); });
+}
+
+}  // namespace velloran

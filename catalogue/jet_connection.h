@@ -1,0 +1,53 @@
+// The Connection the program's interface promises, over the engine's Database opened for reading
+// and writing (Access 97 files for reading only).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/engine.h"
+#include "catalogue/jet_recordset.h"
+#include "jet/database.h"
+#include "jet/sql_parser.h"
+
+namespace velloran {
+
+class JetConnection final : public Connection {
+ public:
+  explicit JetConnection(std::unique_ptr<jet::Database> db);
+  ~JetConnection() override;
+
+  const std::string& path() const override { return path_; }
+
+  std::unique_ptr<Recordset> OpenRecordset(const std::string& source) override;
+  void Execute(const std::string& statement) override;
+
+  void RefreshTableDefs() override;
+  const std::vector<TableInfo>& TableDefs() const override { return table_defs_; }
+  TableInfo TableDef(const std::string& name) override;
+
+  void CreateTable(const std::string& table, const std::vector<NewField>& fields) override;
+  void AppendField(const std::string& table, const NewField& field) override;
+  void DeleteField(const std::string& table, const std::string& field) override;
+  void AppendIndex(const std::string& table, const NewIndex& index) override;
+
+  void BeginTrans() override;
+  void CommitTrans() override;
+  void Rollback() override;
+  void Close() override;
+
+ private:
+  DatabaseSession& Session();  // throws kInvalid once closed
+  // Runs `operation` as one write; a failure is thrown, with `statement` named when the engine's
+  // message does not name it already.
+  void Write(const std::function<jet::Status(jet::Pager&)>& operation, const std::string& statement = "");
+  void RunUpdate(const jet::UpdateStatement& update, const std::string& sql);
+
+  std::shared_ptr<DatabaseSession> session_;
+  std::string path_;
+  std::vector<TableInfo> table_defs_;
+};
+
+}  // namespace velloran

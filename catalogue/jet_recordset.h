@@ -1,0 +1,198 @@
+// What table sets and query sets share: the database session, reading a row by its place, and a
+// set of rows kept as their places (row ids) in the set's order, with a current position, the
+// pending row of Edit/AddNew and Update's write.
+//
+// Rows are read by their place when the set moves onto them, so a row shows the file as the last
+// finished write left it; a row deleted meanwhile drops out of the set when the set reaches it.
+// Which rows belong to the set, and in what order, is the subclass's business (Sync and Reach).
+//
+// Walking forward reads a few rows ahead under the same read lock and then moves onto them
+// without one for as long as the file's change stamp shows that no write has landed since: taking
+// the lock costs several system calls, the stamp one.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalogue/engine.h"
+#include "catalogue/jet_design.h"
+#include "catalogue/jet_errors.h"
+#include "jet/database.h"
+#include "jet/status.h"
+#include "jet/table_cursor.h"
+#include "jet/table_def.h"
+
+namespace velloran {
+
+// The database a connection opened, shared with the sets opened through it; the connection's
+// Close ends it for all of them (the handle itself goes with its last user).
+struct DatabaseSession {
+  std::unique_ptr<jet::Database> db;
+  bool closed = false;
+  // Column properties of every table, as of pager generation properties_generation.
+  std::map<std::string, TableProperties> properties;
+  uint64_t properties_generation = 0;
+  bool properties_known = false;
+
+  jet::Database& Db();  // throws kInvalid once closed
+  // The column properties of `table` (null when it has none). The caller holds a ReadScope.
+  jet::Result<const TableProperties*> PropertiesOf(const std::string& table);
+};
+
+// Reads rows of one table by their place, decoding the given columns. The
+// definition is re-read when the file changed. Callers hold a ReadScope (or are in a write).
+class RowReader {
+ public:
+  RowReader(std::string table, std::vector<jet::ColumnDef> columns)
+      : table_(std::move(table)), columns_(std::move(columns)) {}
+
+  // The row's values, one per column asked for; nullopt when no row of the table is there now.
+  jet::Result<std::optional<std::vector<jet::Value>>> Read(jet::Database& db, jet::RowId id);
+  // The definition as of the file's current state.
+  jet::Result<const jet::TableDef*> Def(jet::Database& db);
+
+ private:
+  std::string table_;
+  std::vector<jet::ColumnDef> columns_;  // found again in each new definition by column number
+  jet::TableDef def_;
+  std::vector<size_t> positions_;  // of columns_ in def_.columns
+  uint64_t generation_ = 0;
+  bool known_ = false;
+};
+
+// A row's place packed into one number, for sets of places.
+inline uint64_t PackRowId(jet::RowId id) { return (static_cast<uint64_t>(id.page) << 8) | id.row; }
+
+// The place a row lives now when `id` is a forwarding slot (a row that grew and moved), else `id`.
+jet::Result<jet::RowId> CurrentHome(jet::Pager& pager, jet::RowId id);
+
+class JetRecordset : public Recordset {
+ public:
+  int64_t RecordCount() override;
+  bool AtEnd() const override { return at_end_; }
+  void MoveFirst() override;
+  void MoveNext() override;
+  void MoveLast() override;
+
+  const std::vector<FieldInfo>& Fields() const override { return fields_; }
+  FieldValue Field(const std::string& name) const override;
+  void SetField(const std::string& name, const FieldValue& value) override;
+
+  void AddNew() override;
+  void Edit() override;
+  void Update() override;
+
+  void Close() override;
+
+ protected:
+  // `columns` are the set's fields as the table defines them, in the set's order.
+  JetRecordset(std::shared_ptr<DatabaseSession> session, std::string table, std::vector<jet::ColumnDef> columns,
+               std::vector<FieldInfo> fields);
+
+  // What one of this set's own writes did, for the subclass to keep its rows in step.
+  struct WriteOutcome {
+    bool added = false;      // AddNew (else Edit)
+    bool external = false;   // another handle had changed the file since this one last read it
+    uint64_t generation_before = 0;  // the pager's generation when the write began
+    jet::RowId header;       // the written row's slot, as indexes name it
+    jet::RowId home;         // where its bytes are now (header unless it moved)
+    std::vector<uint16_t> changed_columns;  // by column number
+  };
+
+  // Brings the set's rows in line with the file before a move. Runs under a ReadScope.
+  virtual jet::Status Sync() = 0;
+  // Makes rows_[index] known when the set has a row there; false when it has fewer rows.
+  virtual jet::Result<bool> Reach(size_t index) = 0;
+  virtual void AfterWrite(const WriteOutcome& outcome) = 0;
+  // Drops what the subclass holds (cursors) when the set closes.
+  virtual void Release() {}
+
+  jet::Database& Db() { return session_->Db(); }
+  // Throws kInvalid when the set was closed.
+  void RequireOpen() const;
+
+  // Puts the position on rows_[index], skipping rows that are gone (towards the end, or towards
+  // the start when `backward`); at the end when none is left. Then reads up to `read_ahead` rows
+  // after it. Runs under a ReadScope.
+  jet::Status Settle(size_t index, bool backward, size_t read_ahead = 0);
+  // Runs a move: takes the read lock, syncs, then `move`. Throws its error.
+  template <typename Move>
+  void Moving(Move move);
+
+  // Values a source handed over with the row it just found (rows_[index]), so that the row is
+  // not read twice.
+  struct HandedOver {
+    size_t index = 0;
+    uint64_t generation = 0;
+    std::vector<jet::Value> values;
+  };
+  // Rows read after the current one: rows_[first + i] has values[i]. Good while the pager's
+  // generation and the file's change stamp are what they were when the rows were read.
+  struct ReadAhead {
+    size_t first = 0;
+    std::vector<std::vector<jet::Value>> values;
+    uint64_t generation = 0;
+    int64_t stamp = 0;
+    bool Holds(size_t index) const { return index >= first && index - first < values.size(); }
+  };
+  static constexpr size_t kWalkReadAhead = 32;
+
+  std::shared_ptr<DatabaseSession> session_;
+  std::string table_;
+  std::vector<jet::ColumnDef> columns_;
+  std::vector<FieldInfo> fields_;
+  RowReader reader_;
+
+  std::vector<jet::RowId> rows_;  // the set's rows found so far, in order
+  size_t pos_ = 0;                // the current row, when !at_end_
+  bool at_end_ = true;
+  size_t visited_ = 0;            // rows_[0..visited_) have been current
+  std::optional<HandedOver> handed_over_;
+  ReadAhead ahead_;
+  std::optional<jet::RowId> current_id_;
+  bool closed_ = false;
+
+  // Where the next MoveNext goes when the set's order changed under the current row (an edit of
+  // this set moved it, or it is gone): the row that followed it before, or the end. Other moves
+  // drop it.
+  struct ResumePoint {
+    bool at_end = false;
+    jet::RowId row;
+  };
+  std::optional<ResumePoint> resume_;
+
+ private:
+  enum class Pending { kNone, kEdit, kAdd };
+
+  size_t FieldIndex(const std::string& name) const;  // throws kNotFound
+  // The values of rows_[index], from what a source handed over or read now; nullopt when gone.
+  jet::Result<std::optional<std::vector<jet::Value>>> ValuesOf(size_t index);
+  void MakeCurrent(std::vector<jet::Value> values);
+  jet::Status ReadAheadFrom(size_t index, size_t count);
+  // MoveNext onto a row read ahead, without a lock; false when that cannot be done.
+  bool MoveNextWithinReadAhead();
+  void DropRow(size_t index);
+  jet::Status WritePending(WriteOutcome* outcome);
+
+  std::vector<FieldValue> current_;  // the current row's values
+  Pending pending_ = Pending::kNone;
+  std::vector<std::optional<jet::Value>> changes_;  // per field, what SetField gave
+  std::vector<FieldValue> added_;  // AddNew: the values a new row starts with
+};
+
+template <typename Move>
+void JetRecordset::Moving(Move move) {
+  RequireOpen();
+  jet::Database& db = Db();
+  pending_ = Pending::kNone;  // moving away abandons an unfinished Edit or AddNew
+  jet::ReadScope scope(db.pager());
+  jet::Status status = scope.status();
+  if (status.ok()) status = Sync();
+  if (status.ok()) status = move();
+  ThrowIfError(status);
+}
+
+}  // namespace velloran

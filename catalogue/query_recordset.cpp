@@ -1,0 +1,80 @@
+#include "catalogue/query_recordset.h"
+
+#include "catalogue/jet_values.h"
+
+namespace velloran {
+
+std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession> session, const std::string& sql,
+                                                jet::SelectStatement statement) {
+  jet::Database& db = session->Db();
+  jet::ReadScope scope(db.pager());
+  ThrowIfError(scope.status());
+  ThrowIfError(db.RefreshCatalogue());
+  std::unique_ptr<jet::SelectCursor> cursor = ValueOrThrow(jet::ExecuteSelect(db, statement, sql));
+  const TableProperties* properties = ValueOrThrow(session->PropertiesOf(cursor->table().name));
+  std::vector<FieldInfo> fields;
+  for (size_t i = 0; i < cursor->columns().size(); ++i) {
+    fields.push_back(DescribeField(cursor->columns()[i], db.version(), properties));
+    fields.back().name = cursor->column_names()[i];
+  }
+  const std::string table = cursor->table().name;
+  std::unique_ptr<QueryRecordset> set(new QueryRecordset(session, table, cursor->columns(), std::move(fields)));
+  set->sql_ = sql;
+  set->statement_ = std::move(statement);
+  set->cursor_ = std::move(cursor);
+  set->cursor_generation_ = db.pager().generation();
+  ThrowIfError(set->Settle(0, false));
+  return set;
+}
+
+jet::Result<bool> QueryRecordset::Reach(size_t index) {
+  jet::Pager& pager = Db().pager();
+  while (rows_.size() <= index && cursor_ != nullptr) {
+    if (cursor_generation_ != pager.generation()) {
+      JET_RETURN_IF_ERROR(RunAgainForTheRest());
+      break;
+    }
+    JET_ASSIGN_OR_RETURN(bool more, cursor_->Next());
+    if (!more) {
+      cursor_.reset();
+      break;
+    }
+    if (!seen_.insert(PackRowId(cursor_->row_id())).second) continue;
+    rows_.push_back(cursor_->row_id());
+    handed_over_ = HandedOver{rows_.size() - 1, pager.generation(), cursor_->values()};
+  }
+  return index < rows_.size();
+}
+
+jet::Status QueryRecordset::RunAgainForTheRest() {
+  jet::Database& db = Db();
+  cursor_.reset();
+  JET_RETURN_IF_ERROR(db.RefreshCatalogue());
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::SelectCursor> cursor, jet::ExecuteSelect(db, statement_, sql_));
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
+    if (!more) break;
+    if (seen_.insert(PackRowId(cursor->row_id())).second) rows_.push_back(cursor->row_id());
+  }
+  return jet::Status::Ok();
+}
+
+void QueryRecordset::AfterWrite(const WriteOutcome& outcome) {
+  // A second run meets an edited row at the slot its index entries name or, scanning, where its
+  // bytes are now; an added row is new to the set and may be found by it.
+  if (outcome.added) return;
+  seen_.insert(PackRowId(outcome.header));
+  seen_.insert(PackRowId(outcome.home));
+}
+
+void QueryRecordset::SelectIndex(const std::string& index_name) {
+  RequireOpen();
+  ThrowInvalid("SelectIndex(\"" + index_name + "\") works on table sets only; this set runs: " + sql_);
+}
+
+void QueryRecordset::SeekEqual(const FieldValue&) {
+  RequireOpen();
+  ThrowInvalid("SeekEqual works on table sets only; this set runs: " + sql_);
+}
+
+}  // namespace velloran

@@ -1,0 +1,51 @@
+// A query set: the rows a SELECT finds, in its order, read as the caller moves.
+//
+// The set remembers the places of the rows it has reached, so MoveFirst and a second walk cost a
+// read per row and no new query. When the file changes while the walk is unfinished (another
+// program's write, or an Update through this set), the running query would read pages that moved
+// under it: the set runs the query once more and takes, after the rows it already has, every row
+// it finds that it did not have, so the rest of the walk no longer depends on the file standing
+// still. Rows an Update of the set changes so that the query would not find them any more stay
+// in the set, as in Access.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+#include "catalogue/jet_recordset.h"
+#include "jet/sql_parser.h"
+#include "jet/sql_select.h"
+
+namespace velloran {
+
+class QueryRecordset final : public JetRecordset {
+ public:
+  // Starts `statement` (whose text is `sql`, for messages) and reaches its first row.
+  static std::unique_ptr<Recordset> Open(std::shared_ptr<DatabaseSession> session, const std::string& sql,
+                                         jet::SelectStatement statement);
+
+  void SelectIndex(const std::string& index_name) override;
+  void SeekEqual(const FieldValue& key) override;
+  bool NoMatch() const override { return false; }
+
+ protected:
+  jet::Status Sync() override { return jet::Status::Ok(); }  // a stale query is noticed in Reach
+  jet::Result<bool> Reach(size_t index) override;
+  void AfterWrite(const WriteOutcome& outcome) override;
+  void Release() override { cursor_.reset(); }
+
+ private:
+  using JetRecordset::JetRecordset;
+
+  // Runs the query again and appends every row it finds that the set does not have yet.
+  jet::Status RunAgainForTheRest();
+
+  std::string sql_;
+  jet::SelectStatement statement_;
+  std::unique_ptr<jet::SelectCursor> cursor_;  // null once every row was found
+  uint64_t cursor_generation_ = 0;  // the pager's generation the cursor has been reading at
+  std::unordered_set<uint64_t> seen_;  // places of the rows found (PackRowId), and where they moved
+};
+
+}  // namespace velloran

@@ -1,0 +1,272 @@
+// The catalogue check a host meets before every search: a missing file, a database not yet set
+// up, a table brought up to the program's design, old favourites fields replaced, rows numbered,
+// and the Retry/Cancel question while another program holds the table.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "catalogue/catalogue_design.h"
+#include "catalogue/engine.h"
+#include "catalogue/frm_karaoke.h"
+#include "tests/catalogue/scripted_host.h"
+
+namespace velloran {
+namespace {
+
+using velloran_test::ProgramEnded;
+using velloran_test::RecordingSurface;
+using velloran_test::ScratchFolder;
+using velloran_test::ScriptedHost;
+
+const char kNotConfigured[] = "This database is not properly configured, launching Table/Field selector.";
+
+std::vector<std::string> FieldNames(Connection& db, const std::string& table) {
+  std::vector<std::string> names;
+  for (const FieldInfo& f : db.TableDef(table).fields) names.push_back(f.name);
+  return names;
+}
+
+std::map<std::string, std::vector<std::string>> Indexes(Connection& db, const std::string& table) {
+  std::map<std::string, std::vector<std::string>> indexes;
+  for (const IndexInfo& i : db.TableDef(table).indexes) {
+    EXPECT_FALSE(i.unique || i.primary) << i.name << ": the program's indexes are plain";
+    indexes[i.name] = i.fields;
+  }
+  return indexes;
+}
+
+// The main window with one configured database.
+struct Window {
+  ScriptedHost host;
+  RecordingSurface surface;
+  Frm_Karaoke form{surface, host};
+  explicit Window(const std::string& path, const std::string& table = "") {
+    form.Databases.entries.push_back(DatabaseEntry{path, table, "", "", "", ""});
+    form.Databases.CurrentDB = 1;
+  }
+};
+
+TEST(CheckDatabase, MissingFileIsReportedAndDisablesTheSelector) {
+  ScratchFolder folder;
+  Window w(folder.File("gone.mdb"));
+  EXPECT_FALSE(w.form.CheckDatabase());
+  EXPECT_EQ(w.host.messages, std::vector<std::string>{"Database not found! Please select another database."});
+  EXPECT_EQ(w.host.select_enabled, 0);
+}
+
+TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
+  ScratchFolder folder;
+  std::string path = folder.File("new.mdb");
+  Connection::Create(path);
+  Window w(path);
+
+  // The host closes the selector without choosing anything: the check goes on with the defaults
+  // and makes the table itself, without the indexes on fields it does not have.
+  EXPECT_TRUE(w.form.CheckDatabase());
+  EXPECT_EQ(w.host.messages, std::vector<std::string>{kNotConfigured});
+  EXPECT_EQ(w.host.selector_shown, 1);
+  EXPECT_EQ(w.host.select_enabled, 1);
+  EXPECT_EQ(w.form.Databases.current(), (DatabaseEntry{path, "MyList", "Artist", "Song", "SongNumber", "DiskID"}));
+  auto db = Connection::Open(path);
+  EXPECT_EQ(FieldNames(*db, "MyList"), (std::vector<std::string>{"ID", "HotlistA", "PrintYN"}));
+  EXPECT_EQ(Indexes(*db, "MyList"), (std::map<std::string, std::vector<std::string>>{
+                                        {"HotlistA", {"HotlistA"}}, {"PrimaryKey", {"ID"}}}));
+  db->Close();
+
+  // Now the host's selector creates the mapped fields, as the real selector does.
+  w.host.messages.clear();
+  w.host.selector = [&] {
+    auto db = Connection::Open(path);
+    CatalogueDesign design(*db, w.host);
+    design.CreateField("MyList", "SongNumber", kTypeLong, 0);
+    for (const char* field : {"DiskID", "Song", "Artist"}) design.CreateField("MyList", field, kTypeText, 255);
+    db->Close();
+  };
+  EXPECT_TRUE(w.form.CheckDatabase());
+  EXPECT_EQ(w.host.messages, std::vector<std::string>{kNotConfigured});
+  db = Connection::Open(path);
+  TableInfo table = db->TableDef("MyList");
+  ASSERT_EQ(table.fields.size(), 7u);
+  for (const FieldInfo& f : table.fields) {
+    if (f.type == FieldType::kText) EXPECT_TRUE(f.allow_zero_length) << f.name;
+  }
+  EXPECT_EQ(Indexes(*db, "MyList").size(), 5u);
+  db->Close();
+
+  // In shape: no message, no selector, nothing changes.
+  w.host.messages.clear();
+  EXPECT_TRUE(w.form.CheckDatabase());
+  EXPECT_TRUE(w.host.messages.empty());
+  EXPECT_EQ(w.host.selector_shown, 2);
+}
+
+TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
+  ScratchFolder folder;
+  std::string path = folder.File("new.mdb");
+  Connection::Create(path);
+  Window w(path);
+  w.host.selector = [&] { w.form.Databases.current().Table = ""; };
+  EXPECT_FALSE(w.form.CheckDatabase());
+  EXPECT_EQ(w.host.messages, (std::vector<std::string>{kNotConfigured, "Database not ready for use!"}));
+}
+
+TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
+  ScratchFolder folder;
+  std::string path = folder.CopyOfSongs();
+  {
+    // The older design: favourites in "Hotlist", no print flag.
+    auto db = Connection::Open(path);
+    ScriptedHost host;
+    CatalogueDesign design(*db, host);
+    design.DropIndex("MyList", "HotlistA");
+    design.DeleteField("MyList", "HotlistA");
+    design.DeleteField("MyList", "PrintYN");
+    design.CreateField("MyList", "Hotlist", kTypeText, 10);
+    design.CreateIndex("MyList", "Hotlist", "Hotlist");
+    EXPECT_TRUE(design.IndexExists("MyList", "Hotlist"));
+    EXPECT_TRUE(host.messages.empty());
+    db->Close();
+  }
+  // Storage order of the rows that have no ID yet.
+  std::vector<std::string> unnumbered;
+  {
+    auto db = Connection::Open(path);
+    auto rows = db->OpenRecordset("SELECT * FROM [MyList] WHERE [ID] Is Null");
+    for (; !rows->AtEnd(); rows->MoveNext()) unnumbered.push_back(rows->Field("SongNumber").ToText());
+    db->Close();
+  }
+  ASSERT_EQ(unnumbered.size(), 13u);
+
+  Window w(path, "MyList");
+  EXPECT_TRUE(w.form.CheckDatabase());
+  EXPECT_TRUE(w.host.messages.empty());
+
+  auto db = Connection::Open(path);
+  std::vector<std::string> fields = FieldNames(*db, "MyList");
+  EXPECT_EQ(std::count(fields.begin(), fields.end(), "Hotlist"), 0);
+  EXPECT_EQ(std::count(fields.begin(), fields.end(), "HotlistA"), 1);
+  EXPECT_EQ(std::count(fields.begin(), fields.end(), "PrintYN"), 1);
+  auto indexes = Indexes(*db, "MyList");
+  EXPECT_EQ(indexes.count("Hotlist"), 0u);
+  EXPECT_EQ(indexes["HotlistA"], std::vector<std::string>{"HotlistA"});
+
+  // 501, 502, ... in the order the PrimaryKey index yields the empty IDs: the table's order.
+  auto rows = db->OpenRecordset("SELECT * FROM [MyList] WHERE [ID] > 500 ORDER BY [ID]");
+  std::vector<std::string> numbered;
+  int expected = 501;
+  for (; !rows->AtEnd(); rows->MoveNext(), ++expected) {
+    EXPECT_EQ(rows->Field("ID").ToInteger(), expected);
+    numbered.push_back(rows->Field("SongNumber").ToText());
+  }
+  EXPECT_EQ(numbered, unnumbered);
+  EXPECT_EQ(db->OpenRecordset("SELECT * FROM [MyList] WHERE [ID] Is Null")->RecordCount(), 0);
+  db->Close();
+}
+
+TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
+  ScratchFolder folder;
+  std::string path = folder.CopyOfSongs();
+  {
+    auto db = Connection::Open(path);
+    db->Execute("UPDATE [MyList] SET [ID] = Null");
+    db->Close();
+  }
+  Window w(path, "MyList");
+  ASSERT_TRUE(w.form.CheckDatabase());
+  auto db = Connection::Open(path);
+  auto rows = db->OpenRecordset("SELECT * FROM [MyList] ORDER BY [ID]");
+  int64_t expected = 1;
+  for (; !rows->AtEnd(); rows->MoveNext()) EXPECT_EQ(rows->Field("ID").ToInteger(), expected++);
+  EXPECT_EQ(expected, 501);
+}
+
+TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {
+  ScratchFolder folder;
+  std::string path = folder.CopyOfSongs();
+  auto db = Connection::Open(path);
+  ScriptedHost host;
+  CatalogueDesign design(*db, host);
+
+  EXPECT_TRUE(design.TableExists("mylist"));
+  EXPECT_FALSE(design.TableExists("MyList2"));
+  EXPECT_TRUE(design.FieldExists("MYLIST", "songnumber"));
+  EXPECT_FALSE(design.FieldExists("MyList", "Genre"));
+  EXPECT_FALSE(design.FieldExists("Nothing", "ID"));
+  EXPECT_TRUE(design.IndexExists("MyList", "PrimaryKey"));
+  EXPECT_FALSE(design.IndexExists("MyList", "primarykey"));  // index names match exactly
+  EXPECT_FALSE(design.IndexExists("Nothing", "PrimaryKey"));
+
+  // An index on a field the table lacks is skipped without a word; so is one that exists.
+  design.CreateIndex("MyList", "Genre", "Song,Genre");
+  EXPECT_FALSE(design.IndexExists("MyList", "Genre"));
+  design.CreateIndex("MyList", "SongArtist", "Song,Artist");
+  EXPECT_EQ(Indexes(*db, "MyList")["SongArtist"], (std::vector<std::string>{"Song", "Artist"}));
+  design.CreateIndex("Nothing", "X", "ID");
+  EXPECT_EQ(host.messages, std::vector<std::string>{"ERROR! Table not found in database, cannot create index."});
+
+  // A field for a missing table makes the table, with its ID first.
+  design.CreateField("Extra", "Notes", kTypeMemo);
+  EXPECT_EQ(FieldNames(*db, "Extra"), (std::vector<std::string>{"ID", "Notes"}));
+  EXPECT_TRUE(db->TableDef("Extra").fields[1].allow_zero_length);
+  design.CreateField("Extra", "notes", kTypeText, 20);  // already there, in another letter case
+  EXPECT_EQ(FieldNames(*db, "Extra").size(), 2u);
+  design.DropIndex("MyList", "SongArtist");
+  design.DropIndex("MyList", "SongArtist");  // gone: nothing to do
+  EXPECT_FALSE(design.IndexExists("MyList", "SongArtist"));
+  design.DeleteField("Extra", "Notes");
+  EXPECT_EQ(FieldNames(*db, "Extra"), std::vector<std::string>{"ID"});
+  db->Close();
+}
+
+// Another program holds the table for a while: the host is asked until it lets go, or cancels.
+class BusyConnection : public Connection {
+ public:
+  BusyConnection(std::unique_ptr<Connection> inner, int busy_opens) : inner_(std::move(inner)), busy_(busy_opens) {}
+  const std::string& path() const override { return inner_->path(); }
+  std::unique_ptr<Recordset> OpenRecordset(const std::string& source) override {
+    if (busy_ > 0) {
+      --busy_;
+      throw EngineError(EngineError::Kind::kInUse, "the database is in use");
+    }
+    return inner_->OpenRecordset(source);
+  }
+  void Execute(const std::string& s) override { inner_->Execute(s); }
+  void RefreshTableDefs() override { inner_->RefreshTableDefs(); }
+  const std::vector<TableInfo>& TableDefs() const override { return inner_->TableDefs(); }
+  TableInfo TableDef(const std::string& name) override { return inner_->TableDef(name); }
+  void CreateTable(const std::string& t, const std::vector<NewField>& f) override { inner_->CreateTable(t, f); }
+  void AppendField(const std::string& t, const NewField& f) override { inner_->AppendField(t, f); }
+  void DeleteField(const std::string& t, const std::string& f) override { inner_->DeleteField(t, f); }
+  void AppendIndex(const std::string& t, const NewIndex& i) override { inner_->AppendIndex(t, i); }
+  void BeginTrans() override { inner_->BeginTrans(); }
+  void CommitTrans() override { inner_->CommitTrans(); }
+  void Rollback() override { inner_->Rollback(); }
+  void Close() override { inner_->Close(); }
+
+ private:
+  std::unique_ptr<Connection> inner_;
+  int busy_;
+};
+
+TEST(CatalogueDesign, HeldTableAsksRetryUntilFreeAndCancelEndsTheProgram) {
+  ScratchFolder folder;
+  std::string path = folder.CopyOfSongs();
+  const std::string question = "Unable to modify database design, close all access to the database and try again.";
+
+  BusyConnection twice(Connection::Open(path), 2);
+  ScriptedHost host;
+  host.answers = {MessageAnswer::kRetry, MessageAnswer::kRetry};
+  EXPECT_TRUE(CatalogueDesign(twice, host).FieldExists("MyList", "Song"));
+  EXPECT_EQ(host.messages, (std::vector<std::string>{question, question}));
+  EXPECT_TRUE(host.answers.empty());
+
+  BusyConnection held(Connection::Open(path), 5);
+  ScriptedHost cancelling;
+  cancelling.answers = {MessageAnswer::kRetry, MessageAnswer::kCancel};
+  EXPECT_THROW(CatalogueDesign(held, cancelling).FieldExists("MyList", "Song"), ProgramEnded);
+  EXPECT_EQ(cancelling.messages.size(), 2u);
+}
+
+}  // namespace
+}  // namespace velloran

@@ -1,0 +1,663 @@
+// The program's database interface over real Access files: query walks, table sets with seek and
+// edit, adding rows, action statements, design changes, Access 97 files, sharing one file between
+// connections and processes. Every test works on copies in a scratch folder.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+
+#include "catalogue/engine.h"
+#include "jet/pager.h"
+#include "jet/sql_select.h"
+#include "jet/table_writer.h"
+#include "jet/writable_database.h"
+#include "tests/jet/test_support.h"
+
+namespace velloran {
+namespace {
+
+using velloran_test::ScratchDir;
+using Kind = EngineError::Kind;
+
+constexpr char kSongs[] = "generated/songsV2000.mdb";
+
+// The error `action` throws; fails the test when it throws none.
+EngineError ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EngineError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "expected an EngineError";
+  return EngineError(Kind::kFailed, "(none thrown)");
+}
+
+// Walks a set from its first row, calling `visit` on each.
+int64_t Walk(Recordset& set, const std::function<void(Recordset&)>& visit = nullptr) {
+  int64_t rows = 0;
+  for (set.MoveFirst(); !set.AtEnd(); set.MoveNext(), ++rows)
+    if (visit) visit(set);
+  return rows;
+}
+
+int64_t CountWhere(Connection& db, const std::string& condition) {
+  auto set = db.OpenRecordset("SELECT ID FROM MyList WHERE " + condition);
+  set->MoveLast();
+  return set->RecordCount();
+}
+
+// Deletes the rows of MyList a SELECT finds, through a database handle of its own (the program
+// has no way to delete rows).
+void DeleteSongs(const std::string& path, const std::string& select) {
+  auto db = jet::WritableDatabase::Open(path);
+  ASSERT_TRUE(db.ok()) << db.error().message();
+  jet::Status status = db.value()->Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(auto cursor, jet::ExecuteSelect(*db.value(), select));
+    std::vector<jet::RowId> rows;
+    while (true) {
+      JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
+      if (!more) break;
+      rows.push_back(cursor->row_id());
+    }
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), cursor->table()));
+    for (const jet::RowId& row : rows) JET_RETURN_IF_ERROR(writer->Delete(row));
+    return jet::Status::Ok();
+  });
+  ASSERT_TRUE(status.ok()) << status.error().message();
+}
+
+TEST(EngineQuery, WalksInOrderAndCountsWhatItVisited) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  auto db = Connection::Open(scratch.CopyFixture(kSongs));
+
+  // The rows the query must find, counted through a table set and the test's own filter.
+  auto table = db->OpenRecordset("MyList");
+  int64_t elvis = 0;
+  Walk(*table, [&](Recordset& s) { elvis += s.Field("Artist").ToText().rfind("Elvis", 0) == 0; });
+  ASSERT_GT(elvis, 5);
+
+  auto q = db->OpenRecordset("SELECT SongNumber, Song, Artist FROM MyList WHERE Artist LIKE 'Elvis*' ORDER BY SongNumber DESC");
+  ASSERT_EQ(q->Fields().size(), 3u);
+  EXPECT_EQ(q->Fields()[0].name, "SongNumber");
+  EXPECT_EQ(q->Fields()[0].type, FieldType::kLong);
+  EXPECT_EQ(q->Fields()[2].type, FieldType::kText);
+  EXPECT_EQ(q->Fields()[2].size, 255);
+  ASSERT_FALSE(q->AtEnd());
+  EXPECT_EQ(q->RecordCount(), 1) << "only the first row has been visited";
+  const int64_t first = q->Field("songnumber").ToInteger();  // names ignore letter case
+
+  std::vector<int64_t> numbers;
+  for (int i = 0; i < 5; ++i, q->MoveNext()) numbers.push_back(q->Field("SongNumber").ToInteger());
+  EXPECT_EQ(q->RecordCount(), 6) << "five moves from the first row visit six rows";
+  while (!q->AtEnd()) {
+    EXPECT_EQ(q->Field("Artist").ToText().rfind("Elvis", 0), 0u);
+    numbers.push_back(q->Field("SongNumber").ToInteger());
+    q->MoveNext();
+  }
+  EXPECT_EQ(static_cast<int64_t>(numbers.size()), elvis);
+  EXPECT_TRUE(std::is_sorted(numbers.rbegin(), numbers.rend()));
+  EXPECT_EQ(q->RecordCount(), elvis);
+  EXPECT_EQ(ErrorOf([&] { q->Field("Song"); }).kind(), Kind::kInvalid) << "no current row at the end";
+
+  q->MoveFirst();
+  EXPECT_EQ(q->Field("SongNumber").ToInteger(), first);
+  q->MoveLast();
+  EXPECT_EQ(q->Field("SongNumber").ToInteger(), numbers.back());
+  EXPECT_EQ(q->RecordCount(), elvis);
+  EXPECT_EQ(ErrorOf([&] { q->Field("Rating"); }).kind(), Kind::kNotFound);
+  EXPECT_EQ(ErrorOf([&] { q->SeekEqual(FieldValue(int64_t{1})); }).kind(), Kind::kInvalid);
+
+  // MoveLast straight after opening reaches the full count; NULL titles sort first.
+  auto by_title = db->OpenRecordset("SELECT Song FROM MyList ORDER BY Song");
+  EXPECT_TRUE(by_title->Field("Song").is_null());
+  by_title->MoveLast();
+  EXPECT_EQ(by_title->RecordCount(), 500);
+
+  auto none = db->OpenRecordset("SELECT * FROM MyList WHERE SongNumber > 99999");
+  EXPECT_TRUE(none->AtEnd());
+  EXPECT_EQ(none->RecordCount(), 0);
+  none->MoveLast();
+  EXPECT_TRUE(none->AtEnd());
+}
+
+TEST(EngineQuery, ErrorsNameTheStatement) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  auto db = Connection::Open(scratch.CopyFixture(kSongs));
+  EngineError syntax = ErrorOf([&] { db->OpenRecordset("SELECT * FROM MyList WHERE"); });
+  EXPECT_EQ(syntax.kind(), Kind::kInvalid);
+  EXPECT_NE(std::string(syntax.what()).find("SELECT * FROM MyList WHERE"), std::string::npos) << syntax.what();
+  EngineError table = ErrorOf([&] { db->OpenRecordset("SELECT * FROM Karaoke"); });
+  EXPECT_EQ(table.kind(), Kind::kNotFound);
+  EXPECT_NE(std::string(table.what()).find("Karaoke"), std::string::npos) << table.what();
+  EngineError column = ErrorOf([&] { db->Execute("UPDATE MyList SET Rating = 5"); });
+  EXPECT_EQ(column.kind(), Kind::kNotFound);
+  EXPECT_NE(std::string(column.what()).find("UPDATE MyList SET Rating = 5"), std::string::npos) << column.what();
+  EngineError insert = ErrorOf([&] { db->Execute("DELETE FROM MyList"); });
+  EXPECT_EQ(insert.kind(), Kind::kInvalid);
+  EXPECT_NE(std::string(insert.what()).find("DELETE FROM MyList"), std::string::npos) << insert.what();
+  EXPECT_EQ(ErrorOf([&] { db->Execute("SELECT * FROM MyList"); }).kind(), Kind::kInvalid);
+  EXPECT_EQ(ErrorOf([&] { db->OpenRecordset("NoSuchTable"); }).kind(), Kind::kNotFound);
+  EXPECT_EQ(ErrorOf([&] { Connection::Open(scratch.path() + "/missing.mdb"); }).kind(), Kind::kNotFound);
+  std::ofstream(scratch.path() + "/notes.mdb") << std::string(4096, 'x');
+  EXPECT_EQ(ErrorOf([&] { Connection::Open(scratch.path() + "/notes.mdb"); }).kind(), Kind::kDamaged);
+}
+
+TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  const int64_t printed_before = [&] {
+    auto db = Connection::Open(path);
+    return CountWhere(*db, "PrintYN = True");
+  }();
+  {
+    auto db = Connection::Open(path);
+    auto songs = db->OpenRecordset("MyList");
+    EXPECT_EQ(ErrorOf([&] { songs->SeekEqual(FieldValue(int64_t{42})); }).kind(), Kind::kInvalid) << "no index selected";
+    songs->SelectIndex("PrimaryKey");
+    EXPECT_TRUE(songs->Field("ID").is_null()) << "rows whose key is empty come first in index order";
+    songs->SeekEqual(FieldValue(int64_t{42}));
+    ASSERT_FALSE(songs->NoMatch());
+    EXPECT_EQ(songs->Field("Song").ToText(), "World Star Girl");
+    EXPECT_FALSE(songs->Field("PrintYN").ToBool());
+    EXPECT_EQ(ErrorOf([&] { songs->SetField("PrintYN", FieldValue(true)); }).kind(), Kind::kInvalid) << "Edit first";
+    songs->Edit();
+    songs->SetField("PrintYN", FieldValue(true));
+    EXPECT_TRUE(songs->Field("PrintYN").ToBool()) << "the pending row shows the change";
+    EXPECT_EQ(ErrorOf([&] { songs->SetField("SongNumber", FieldValue("forty")); }).kind(), Kind::kInvalid);
+    songs->Update();
+    EXPECT_EQ(songs->Field("ID").ToInteger(), 42) << "Update keeps the position";
+    EXPECT_TRUE(songs->Field("PrintYN").ToBool());
+    songs->MoveNext();
+    EXPECT_EQ(songs->Field("ID").ToInteger(), 43) << "the walk goes on in index order";
+
+    // A value too long for its field fails the Update and changes nothing.
+    songs->Edit();
+    songs->SetField("HotlistA", FieldValue("12345678901"));
+    EXPECT_EQ(ErrorOf([&] { songs->Update(); }).kind(), Kind::kInvalid);
+
+    songs->SeekEqual(FieldValue(int64_t{9999}));
+    EXPECT_TRUE(songs->NoMatch());
+    songs->SelectIndex("Song");
+    songs->SeekEqual(FieldValue("world star girl"));  // text keys compare regardless of letter case
+    ASSERT_FALSE(songs->NoMatch());
+    EXPECT_EQ(songs->Field("ID").ToInteger(), 42);
+    songs->MoveNext();
+    const FieldValue follower = songs->Field("ID");
+    songs->SeekEqual(FieldValue("World Star Girl"));
+    // Changing the key moves the row within the index order; it stays the current row, and the
+    // walk goes on with the row that followed it before.
+    songs->Edit();
+    songs->SetField("Song", FieldValue("Zzz Last Song"));
+    songs->Update();
+    EXPECT_EQ(songs->Field("ID").ToInteger(), 42);
+    songs->MoveNext();
+    EXPECT_EQ(songs->Field("ID"), follower);
+    songs->MoveLast();
+    EXPECT_EQ(songs->Field("ID").ToInteger(), 42) << "the renamed song sorts last";
+    EXPECT_EQ(ErrorOf([&] { songs->SelectIndex("Rating"); }).kind(), Kind::kNotFound);
+
+    auto storage = db->OpenRecordset("[MyList]");
+    storage->MoveLast();
+    EXPECT_EQ(storage->RecordCount(), 500);
+  }
+  auto fresh = Connection::Open(path);
+  auto row = fresh->OpenRecordset("SELECT * FROM MyList WHERE ID = 42");
+  EXPECT_TRUE(row->Field("PrintYN").ToBool());
+  EXPECT_EQ(row->Field("HotlistA").ToText(), "0000000000");
+  EXPECT_EQ(row->Field("Song").ToText(), "Zzz Last Song");
+  auto next = fresh->OpenRecordset("SELECT * FROM MyList WHERE ID = 43");
+  EXPECT_EQ(next->Field("HotlistA").ToText(), "0100000000") << "the failed Update wrote nothing";
+  EXPECT_EQ(CountWhere(*fresh, "PrintYN = True"), printed_before + 1);
+}
+
+TEST(EngineTableSet, NumbersTheRowsWithEmptyKeysInOneWalk) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  auto db = Connection::Open(scratch.CopyFixture(kSongs));
+  const int64_t empty = CountWhere(*db, "ID IS NULL");
+  ASSERT_GT(empty, 1);
+  auto songs = db->OpenRecordset("MyList");
+  songs->SelectIndex("PrimaryKey");
+  int64_t next = 1001;
+  // Each numbered row moves to the end of the index; the walk goes on with the next empty one.
+  for (; !songs->AtEnd() && songs->Field("ID").is_null(); songs->MoveNext()) {
+    songs->Edit();
+    songs->SetField("ID", FieldValue(next++));
+    songs->Update();
+  }
+  EXPECT_EQ(next - 1001, empty);
+  ASSERT_FALSE(songs->AtEnd());
+  EXPECT_EQ(songs->Field("ID").ToInteger(), 1) << "after the empty keys comes the smallest";
+  EXPECT_EQ(CountWhere(*db, "ID IS NULL"), 0);
+  EXPECT_EQ(CountWhere(*db, "ID > 1000"), empty);
+}
+
+TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  const std::string notes(5000, 'n');
+  {
+    auto db = Connection::Open(path);
+    db->AppendField("MyList", NewField{"Notes", FieldType::kMemo, 0, true});
+    auto songs = db->OpenRecordset("MyList");
+    const FieldValue first_id = songs->Field("ID");
+    songs->AddNew();
+    EXPECT_TRUE(songs->Field("Song").is_null()) << "a new row starts empty";
+    songs->SetField("SongNumber", FieldValue(int64_t{2001}));
+    songs->SetField("Song", FieldValue("Brand New Song"));
+    songs->SetField("Notes", FieldValue(notes));
+    songs->SetField("DiskID", FieldValue(""));
+    songs->Update();
+    EXPECT_EQ(songs->Field("ID"), first_id) << "after AddNew the position stays where it was";
+    songs->MoveLast();
+    EXPECT_EQ(songs->RecordCount(), 501);
+  }
+  auto db = Connection::Open(path);
+  auto added = db->OpenRecordset("SELECT * FROM MyList WHERE SongNumber = 2001");
+  ASSERT_FALSE(added->AtEnd());
+  EXPECT_EQ(added->Field("Song").ToText(), "Brand New Song");
+  EXPECT_EQ(added->Field("Notes").ToText(), notes);
+  EXPECT_TRUE(added->Field("Artist").is_null());
+  EXPECT_TRUE(added->Field("ID").is_null());
+  EXPECT_FALSE(added->Field("DiskID").is_null()) << "the empty text is not null";
+  EXPECT_EQ(added->Field("DiskID").ToText(), "");
+  EXPECT_EQ(added->Field("PrintYN"), FieldValue(false)) << "an unset Yes/No field is No";
+
+  // An autonumber field is filled in when the row is started, and the row gets that number.
+  auto unicode = Connection::Open(scratch.CopyFixture("access/testUnicodeCompV2003.mdb"));
+  auto table = unicode->OpenRecordset("Table");
+  table->AddNew();
+  const int64_t number = table->Field("ID").ToInteger();
+  EXPECT_GT(number, 8);
+  table->SetField("Unicode", FieldValue("Привет, мир"));
+  table->Update();
+  auto check = unicode->OpenRecordset("SELECT * FROM [Table] WHERE ID = " + std::to_string(number));
+  ASSERT_FALSE(check->AtEnd());
+  EXPECT_EQ(check->Field("Unicode").ToText(), "Привет, мир");
+}
+
+TEST(EngineQuery, EditsRowsWhileWalking) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  auto db = Connection::Open(path);
+  auto other = Connection::Open(path);
+  const int64_t printed = CountWhere(*db, "PrintYN = True");
+  ASSERT_GT(printed, 10);
+
+  // Clearing the flag takes every row out of the query's result; the walk still meets each once.
+  auto flagged = db->OpenRecordset("SELECT ID, PrintYN FROM MyList WHERE PrintYN = True");
+  std::set<int64_t> seen;
+  int64_t visited = 0;
+  for (; !flagged->AtEnd(); flagged->MoveNext()) {
+    ++visited;
+    seen.insert(flagged->Field("ID").is_null() ? -visited : flagged->Field("ID").ToInteger());
+    flagged->Edit();
+    flagged->SetField("PrintYN", FieldValue(false));
+    flagged->Update();
+    EXPECT_FALSE(flagged->Field("PrintYN").ToBool());
+  }
+  EXPECT_EQ(visited, printed);
+  EXPECT_EQ(static_cast<int64_t>(seen.size()), printed);
+  EXPECT_EQ(CountWhere(*other, "PrintYN = True"), 0) << "another connection sees the committed changes";
+
+  // The query walks the SongNumber index; each Update moves the row to the end of that index,
+  // where a walk that went on reading the changed pages would meet it again.
+  auto high = db->OpenRecordset("SELECT SongNumber FROM MyList WHERE SongNumber >= 1400 ORDER BY SongNumber");
+  std::vector<int64_t> renumbered;
+  for (; !high->AtEnd(); high->MoveNext()) {
+    renumbered.push_back(high->Field("SongNumber").ToInteger());
+    high->Edit();
+    high->SetField("SongNumber", FieldValue(renumbered.back() + 1000));
+    high->Update();
+  }
+  EXPECT_EQ(renumbered.size(), 101u);
+  EXPECT_TRUE(std::is_sorted(renumbered.begin(), renumbered.end()));
+  EXPECT_EQ(high->RecordCount(), 101);
+  EXPECT_EQ(CountWhere(*other, "SongNumber >= 2400"), 101);
+}
+
+TEST(EngineExecute, UpdatesDropsAndChangesNothingOnFailure) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  auto db = Connection::Open(path);
+  const int64_t printed_low = CountWhere(*db, "PrintYN = True AND SongNumber < 1100");
+
+  db->Execute("UPDATE MyList SET PrintYN = True, HotlistA = '1111111111' WHERE SongNumber >= 1100");
+  EXPECT_EQ(CountWhere(*db, "PrintYN = True"), 401 + printed_low);  // song numbers run 1001..1500
+  EXPECT_EQ(CountWhere(*db, "HotlistA = '1111111111'"), 401);
+
+  // A duplicate key in a unique index stops the statement after it changed many rows: none of
+  // them is written.
+  db->AppendIndex("MyList", NewIndex{"UniqueNumber", {"SongNumber"}, false, true});
+  EngineError duplicate = ErrorOf([&] { db->Execute("UPDATE MyList SET SongNumber = 1001 WHERE SongNumber > 1400"); });
+  EXPECT_EQ(duplicate.kind(), Kind::kInvalid);
+  EXPECT_NE(std::string(duplicate.what()).find("UPDATE MyList SET SongNumber = 1001"), std::string::npos) << duplicate.what();
+  EXPECT_EQ(CountWhere(*db, "SongNumber = 1001"), 1);
+  EXPECT_EQ(CountWhere(*db, "SongNumber > 1400"), 100);
+
+  db->Execute("DROP INDEX Artist ON [MyList]");
+  TableInfo songs = db->TableDef("mylist");
+  EXPECT_EQ(songs.name, "MyList");
+  EXPECT_EQ(std::count_if(songs.indexes.begin(), songs.indexes.end(), [](const IndexInfo& i) { return i.name == "Artist"; }), 0);
+  EXPECT_EQ(songs.indexes.size(), 5u);
+  auto by_artist = db->OpenRecordset("SELECT Artist FROM MyList ORDER BY Artist DESC");
+  by_artist->MoveLast();
+  EXPECT_EQ(by_artist->RecordCount(), 500) << "sorting works without the index";
+  EXPECT_EQ(ErrorOf([&] { db->Execute("DROP INDEX Artist ON MyList"); }).kind(), Kind::kNotFound);
+
+  db->Execute("DROP TABLE [MyList]");
+  EXPECT_EQ(ErrorOf([&] { db->TableDef("MyList"); }).kind(), Kind::kNotFound);
+  db->RefreshTableDefs();
+  for (const TableInfo& t : db->TableDefs()) EXPECT_NE(t.name, "MyList");
+}
+
+TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
+  ScratchDir scratch;
+  const std::string path = scratch.path() + "/new songs.mdb";
+  Connection::Create(path);
+  EXPECT_EQ(ErrorOf([&] { Connection::Create(path); }).kind(), Kind::kInvalid) << "never over an existing file";
+
+  auto db = Connection::Open(path);
+  db->CreateTable("Songs", {NewField{"ID", FieldType::kLong},
+                            NewField{"SongNumber", FieldType::kLong},
+                            NewField{"Song", FieldType::kText},
+                            NewField{"Artist", FieldType::kText, 100, true},
+                            NewField{"PrintYN", FieldType::kBoolean},
+                            NewField{"Added", FieldType::kDate},
+                            NewField{"Price", FieldType::kCurrency}});
+  db->AppendIndex("Songs", NewIndex{"PrimaryKey", {"ID"}, true, true});
+  db->AppendIndex("Songs", NewIndex{"SongArtist", {"Song", "Artist"}});
+  EXPECT_EQ(ErrorOf([&] { db->CreateTable("Bad.Name", {NewField{"A"}}); }).kind(), Kind::kInvalid);
+  EXPECT_EQ(ErrorOf([&] { db->CreateTable("songs", {NewField{"A"}}); }).kind(), Kind::kInvalid) << "names ignore case";
+
+  TableInfo songs = db->TableDef("Songs");
+  ASSERT_EQ(songs.fields.size(), 7u);
+  EXPECT_EQ(songs.attributes, 0u);
+  EXPECT_EQ(songs.fields[2].size, 255) << "a Text field of size 0 gets 255 characters";
+  EXPECT_FALSE(songs.fields[2].allow_zero_length);
+  EXPECT_EQ(songs.fields[3].size, 100);
+  EXPECT_TRUE(songs.fields[3].allow_zero_length);
+  EXPECT_EQ(songs.fields[4].type, FieldType::kBoolean);
+  EXPECT_EQ(songs.fields[5].type, FieldType::kDate);
+  ASSERT_EQ(songs.indexes.size(), 2u);
+  EXPECT_TRUE(songs.indexes[0].primary);
+  EXPECT_TRUE(songs.indexes[0].unique);
+  EXPECT_EQ(songs.indexes[1].fields, (std::vector<std::string>{"Song", "Artist"}));
+  EXPECT_EQ(songs.indexes[1].descending, (std::vector<bool>{false, false}));
+
+  db->AppendField("Songs", NewField{"Notes", FieldType::kMemo, 0, true});
+  db->DeleteField("Songs", "PrintYN");
+  EXPECT_EQ(ErrorOf([&] { db->DeleteField("Songs", "Song"); }).kind(), Kind::kInvalid) << "an index uses it";
+  songs = db->TableDef("Songs");
+  std::vector<std::string> names;
+  for (const FieldInfo& f : songs.fields) names.push_back(f.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"ID", "SongNumber", "Song", "Artist", "Added", "Price", "Notes"}));
+
+  auto set = db->OpenRecordset("Songs");
+  EXPECT_TRUE(set->AtEnd());
+  EXPECT_EQ(set->RecordCount(), 0);
+  for (int i = 3; i >= 1; --i) {
+    set->AddNew();
+    set->SetField("ID", FieldValue(int64_t{i}));
+    set->SetField("Song", FieldValue("Song " + std::to_string(i)));
+    set->SetField("Added", FieldValue("2024-02-29 21:30:05"));
+    set->SetField("Price", FieldValue(2.5));
+    set->Update();
+  }
+  set->AddNew();
+  set->SetField("ID", FieldValue(int64_t{2}));
+  EXPECT_EQ(ErrorOf([&] { set->Update(); }).kind(), Kind::kInvalid) << "a duplicate primary key";
+  set->SelectIndex("PrimaryKey");
+  std::vector<int64_t> ids;
+  Walk(*set, [&](Recordset& s) { ids.push_back(s.Field("ID").ToInteger()); });
+  EXPECT_EQ(ids, (std::vector<int64_t>{1, 2, 3}));
+  set->SeekEqual(FieldValue("2"));  // a text that spells the number
+  ASSERT_FALSE(set->NoMatch());
+  EXPECT_EQ(set->Field("Added").ToText(), "2024-02-29 21:30:05");
+  EXPECT_EQ(set->Field("Price").ToText(), "2.5");
+  EXPECT_TRUE(set->Field("Notes").is_null());
+
+  db->RefreshTableDefs();
+  bool found_songs = false, found_catalogue = false;
+  for (const TableInfo& t : db->TableDefs()) {
+    if (t.name == "Songs") found_songs = t.attributes == 0;
+    if (t.name == "MSysObjects") found_catalogue = (t.attributes & kTableSystem) == kTableSystem && !t.fields.empty();
+  }
+  EXPECT_TRUE(found_songs);
+  EXPECT_TRUE(found_catalogue);
+}
+
+TEST(EngineAccess97, ReadsButRefusesWrites) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  auto db = Connection::Open(scratch.CopyFixture("access/testV1997.mdb"));
+  TableInfo table1 = db->TableDef("Table1");
+  ASSERT_EQ(table1.fields.size(), 9u);
+  EXPECT_EQ(table1.fields[0].size, 50);
+  auto rows = db->OpenRecordset("SELECT * FROM Table1 ORDER BY A DESC");
+  EXPECT_EQ(rows->Field("A").ToText(), "abcdefg");
+  EXPECT_EQ(rows->Field("G").ToText(), "1974-09-21");
+  EXPECT_EQ(rows->Field("H").ToNumber(), 3.5);
+  EXPECT_TRUE(rows->Field("I").ToBool());
+  EXPECT_EQ(rows->Field("E").ToInteger(), 333333333);
+
+  EngineError update = ErrorOf([&] { db->Execute("UPDATE Table1 SET C = 1"); });
+  EXPECT_EQ(update.kind(), Kind::kReadOnly);
+  EXPECT_NE(std::string(update.what()).find("Access 97"), std::string::npos) << update.what();
+  auto set = db->OpenRecordset("Table1");
+  set->Edit();
+  set->SetField("C", FieldValue(int64_t{7}));
+  EXPECT_EQ(ErrorOf([&] { set->Update(); }).kind(), Kind::kReadOnly);
+  EXPECT_EQ(ErrorOf([&] { db->CreateTable("New", {NewField{"A"}}); }).kind(), Kind::kReadOnly);
+  set->MoveFirst();
+  EXPECT_EQ(set->Field("C").ToInteger(), 0) << "nothing was written";
+}
+
+TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  auto db = Connection::Open(path);
+  auto other = Connection::Open(path);
+
+  // Another connection's change shows in a set that is already open, and a walk that was under
+  // way when it happened still meets every row once.
+  auto walk = db->OpenRecordset("SELECT SongNumber, Artist FROM MyList ORDER BY SongNumber");
+  for (int i = 0; i < 10; ++i) walk->MoveNext();
+  other->Execute("UPDATE MyList SET Artist = 'Changed' WHERE SongNumber <= 1020");
+  walk->MoveFirst();
+  EXPECT_EQ(walk->Field("Artist").ToText(), "Changed");
+  int64_t last = 0, rows = 0;
+  for (; !walk->AtEnd(); walk->MoveNext(), ++rows) {
+    EXPECT_GT(walk->Field("SongNumber").ToInteger(), last);
+    last = walk->Field("SongNumber").ToInteger();
+  }
+  EXPECT_EQ(rows, 500);
+
+  // Rows deleted behind a sorted walk's back: it goes on with the rows that are still there.
+  auto sorted = db->OpenRecordset("SELECT SongNumber FROM MyList ORDER BY DiskID");
+  std::set<int64_t> met;
+  for (int i = 0; i < 5; ++i, sorted->MoveNext()) met.insert(sorted->Field("SongNumber").ToInteger());
+  DeleteSongs(path, "SELECT * FROM MyList WHERE SongNumber <= 1050");
+  for (; !sorted->AtEnd(); sorted->MoveNext()) {
+    const int64_t number = sorted->Field("SongNumber").ToInteger();
+    EXPECT_TRUE(met.insert(number).second) << number << " came twice";
+  }
+  const int64_t met_deleted = std::count_if(met.begin(), met.end(), [](int64_t n) { return n <= 1050; });
+  EXPECT_LE(met_deleted, 5) << "only rows met before the delete may be deleted ones";
+  EXPECT_EQ(static_cast<int64_t>(met.size()), 450 + met_deleted);
+  EXPECT_EQ(sorted->RecordCount(), static_cast<int64_t>(met.size()));
+
+  // A table set whose current row, and a row ahead of it, go: the walk goes on with the next
+  // row that is still there, skipping none.
+  std::vector<int64_t> order;
+  auto table = db->OpenRecordset("MyList");
+  Walk(*table, [&](Recordset& s) { order.push_back(s.Field("SongNumber").ToInteger()); });
+  ASSERT_GT(order.size(), 20u);
+  table->MoveFirst();
+  for (int i = 0; i < 10; ++i) table->MoveNext();
+  ASSERT_EQ(table->Field("SongNumber").ToInteger(), order[10]);
+  DeleteSongs(path, "SELECT * FROM MyList WHERE SongNumber = " + std::to_string(order[10]) +
+                        " OR SongNumber = " + std::to_string(order[12]));
+  std::vector<int64_t> rest;
+  for (table->MoveNext(); !table->AtEnd(); table->MoveNext()) rest.push_back(table->Field("SongNumber").ToInteger());
+  std::vector<int64_t> expected(order.begin() + 11, order.end());
+  expected.erase(expected.begin() + 1);
+  EXPECT_EQ(rest, expected);
+}
+
+// Another process that takes a lock (`take` returns whether it got it) and keeps it until the
+// object goes away.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::function<bool()>& take) {
+    int ready[2], hold[2];
+    if (pipe(ready) != 0 || pipe(hold) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(ready[0]);
+      close(hold[1]);
+      char c = take() ? 'y' : 'n';
+      if (write(ready[1], &c, 1) != 1) _exit(2);
+      while (read(hold[0], &c, 1) > 0) {
+      }
+      _exit(0);  // ending the process drops its locks
+    }
+    close(ready[1]);
+    close(hold[0]);
+    char c = 'n';
+    holding_ = read(ready[0], &c, 1) == 1 && c == 'y';
+    close(ready[0]);
+    release_ = hold[1];
+  }
+  ~LockHolder() {
+    if (release_ >= 0) close(release_);
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+  }
+  bool holding() const { return holding_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;
+  bool holding_ = false;
+};
+
+TEST(EngineSharing, TableSetsRefuseAFileAnotherProgramIsWriting) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  auto db = Connection::Open(path);
+  {
+    LockHolder writer([&] {
+      auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite);
+      // The pager stays open (the child never frees it), and so does its write.
+      return pager.ok() && std::move(pager).value().release()->BeginWrite().ok();
+    });
+    ASSERT_TRUE(writer.holding());
+    EngineError busy = ErrorOf([&] { db->OpenRecordset("MyList"); });
+    EXPECT_EQ(busy.kind(), Kind::kInUse);
+    EXPECT_NE(std::string(busy.what()).find(path), std::string::npos) << busy.what();
+    auto query = db->OpenRecordset("SELECT * FROM MyList WHERE ID = 42");  // reading goes on meanwhile
+    EXPECT_EQ(query->Field("Song").ToText(), "World Star Girl");
+  }
+  EXPECT_NO_THROW(db->OpenRecordset("MyList"));
+
+  // Access holding the file open: a lock file beside it in which another process holds a lock.
+  const std::string lock_file = scratch.path() + "/songsV2000.ldb";
+  std::ofstream(lock_file) << "HOST";
+  {
+    LockHolder access([&] {
+      int fd = ::open(lock_file.c_str(), O_RDWR);
+      struct flock fl {};
+      fl.l_type = F_WRLCK;
+      fl.l_whence = SEEK_SET;
+      fl.l_len = 1;
+      return fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
+    });
+    ASSERT_TRUE(access.holding());
+    EXPECT_EQ(ErrorOf([&] { db->OpenRecordset("MyList"); }).kind(), Kind::kInUse);
+    EngineError held = ErrorOf([&] { db->Execute("UPDATE MyList SET PrintYN = False"); });
+    EXPECT_EQ(held.kind(), Kind::kInUse);
+    EXPECT_NE(std::string(held.what()).find("songsV2000.ldb"), std::string::npos) << held.what();
+  }
+  EXPECT_NO_THROW(db->Execute("UPDATE MyList SET PrintYN = False")) << "a lock file nobody holds is ignored";
+}
+
+// Every fixture opens; each local user table reads the same rows as a table set and as a query.
+TEST(EngineConnection, OpensEveryFixtureAndReadsEachTableBothWays) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  for (const std::string& fixture : velloran_test::AllFixtures()) {
+    SCOPED_TRACE(fixture);
+    auto db = Connection::Open(scratch.CopyFixture(fixture));
+    int user_tables = 0;
+    for (const TableInfo& table : db->TableDefs()) {
+      if (table.attributes != 0) continue;
+      ++user_tables;
+      SCOPED_TRACE(table.name);
+      auto rows = db->OpenRecordset(table.name);
+      auto query = db->OpenRecordset("SELECT * FROM [" + table.name + "]");
+      ASSERT_EQ(rows->Fields().size(), table.fields.size());
+      ASSERT_EQ(query->Fields().size(), table.fields.size());
+      int64_t walked = 0;
+      for (; !rows->AtEnd(); rows->MoveNext(), query->MoveNext(), ++walked) {
+        ASSERT_FALSE(query->AtEnd());
+        for (const FieldInfo& field : table.fields) ASSERT_EQ(rows->Field(field.name), query->Field(field.name)) << field.name;
+      }
+      EXPECT_TRUE(query->AtEnd());
+      EXPECT_EQ(rows->RecordCount(), walked);
+      EXPECT_EQ(query->RecordCount(), walked);
+    }
+    if (fixture.find("empty") == std::string::npos) {
+      EXPECT_GT(user_tables, 0);
+    }
+  }
+}
+
+TEST(EngineConnection, ClosingEndsItsSets) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  auto db = Connection::Open(scratch.CopyFixture(kSongs));
+  auto set = db->OpenRecordset("MyList");
+  db->Close();
+  EXPECT_EQ(ErrorOf([&] { set->MoveNext(); }).kind(), Kind::kInvalid);
+  EXPECT_EQ(ErrorOf([&] { db->OpenRecordset("MyList"); }).kind(), Kind::kInvalid);
+  set->Close();
+  EXPECT_EQ(ErrorOf([&] { set->Field("ID"); }).kind(), Kind::kInvalid);
+}
+
+TEST(EngineFieldValue, ConvertsAsTheListShowsValues) {
+  EXPECT_EQ(FieldValue().ToText(), "");
+  EXPECT_NE(FieldValue(), FieldValue(""));
+  EXPECT_EQ(FieldValue(true).ToText(), "True");
+  EXPECT_EQ(FieldValue(true).ToInteger(), -1);
+  EXPECT_EQ(FieldValue(2.5).ToText(), "2.5");
+  EXPECT_EQ(FieldValue(5.0).ToText(), "5");
+  EXPECT_EQ(FieldValue(int64_t{-12}).ToText(), "-12");
+  EXPECT_EQ(FieldValue(" 42 ").ToInteger(), 42);
+  EXPECT_EQ(FieldValue("2.5").ToInteger(), 2) << "ties round to even";
+  EXPECT_EQ(FieldValue("3.5").ToInteger(), 4);
+  EXPECT_EQ(FieldValue("1e3").ToNumber(), 1000.0);
+  EXPECT_EQ(FieldValue("forty").ToInteger(), 0);
+  EXPECT_TRUE(FieldValue("YES").ToBool());
+  EXPECT_TRUE(FieldValue("-1").ToBool());
+  EXPECT_FALSE(FieldValue("no").ToBool());
+  EXPECT_FALSE(FieldValue("2").ToBool());
+  EXPECT_TRUE(FieldValue(0.5).ToBool());
+}
+
+}  // namespace
+}  // namespace velloran

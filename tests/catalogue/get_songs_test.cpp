@@ -1,0 +1,147 @@
+// A host's searches from the search box to the result set: number and text searches on the
+// generated song catalogue, the row limit, the messages in the title, and what a search that
+// finds nothing leaves behind.
+#include <gtest/gtest.h>
+
+#include "catalogue/engine.h"
+#include "catalogue/frm_karaoke.h"
+#include "jet/collation.h"
+#include "jet/value.h"
+#include "tests/catalogue/scripted_host.h"
+
+namespace velloran {
+namespace {
+
+using velloran_test::RecordingSurface;
+using velloran_test::ScratchFolder;
+using velloran_test::ScriptedHost;
+
+// Access's General sort order, which the engine's ORDER BY follows.
+int Collate(const std::string& a, const std::string& b) {
+  return jet::CompareText(jet::JetVersion::kJet4, jet::FromUtf8(a), jet::FromUtf8(b));
+}
+
+struct Window {
+  ScratchFolder folder;
+  ScriptedHost host;
+  RecordingSurface surface;
+  Frm_Karaoke form{surface, host};
+  Window() {
+    form.Databases.entries.push_back(DatabaseEntry{folder.CopyOfSongs(), "MyList", "", "", "", ""});
+    form.Databases.CurrentDB = 1;
+  }
+  void Search(const std::string& text) {
+    form.SearchText = text;
+    form.SearchVisible = true;
+    form.BuildWhereClause();
+  }
+};
+
+TEST(GetSongs, NumberSearchListsFromThatSongNumberUp) {
+  Window w;
+  w.Search("1 2 5 0");  // typed with blanks: song 1250 and up
+  ASSERT_EQ(w.form.Results.count(), 251);
+  EXPECT_EQ(w.form.Results[1].SongNumber, "1250");
+  EXPECT_EQ(w.form.Results[251].SongNumber, "1500");
+  EXPECT_EQ(w.form.StoredQuery, "SELECT * FROM [MyList] WHERE [SongNumber] >= 1250");
+  EXPECT_EQ(w.form.TitleText, "");
+  EXPECT_FALSE(w.form.SearchVisible);
+  EXPECT_EQ(w.surface.printed, std::vector<std::string>{"Searching..."});
+  EXPECT_EQ(w.surface.shown, 1);
+  // Every field of a row comes across; an empty disc ID as "".
+  w.Search("1021");
+  const ResultRow& r = w.form.Results[1];
+  EXPECT_EQ(r, (ResultRow{21, "", "1021", "Angel Dream Again Roll", "John Brooks", false}));
+  w.Search("1005");
+  EXPECT_EQ(w.form.Results[1], (ResultRow{5, "DK7457-08", "1005", "Night Gold Tonight Day's", "Celine Sinatra", true}));
+}
+
+TEST(GetSongs, TextSearchFindsTitlesAndArtistsSortedBySongThenArtist) {
+  Window w;
+  w.Search("O'Brien");
+  ASSERT_GT(w.form.Results.count(), 0);
+  for (int i = 1; i <= w.form.Results.count(); ++i) {
+    const ResultRow& r = w.form.Results[i];
+    EXPECT_TRUE(r.Song.find("O'Brien") != std::string::npos || r.Artist.find("O'Brien") != std::string::npos)
+        << r.Song << " / " << r.Artist;
+    if (i > 1) {
+      const ResultRow& p = w.form.Results[i - 1];
+      int by_song = Collate(p.Song, r.Song);
+      EXPECT_TRUE(by_song < 0 || (by_song == 0 && Collate(p.Artist, r.Artist) <= 0))
+          << p.Song << " before " << r.Song;
+    }
+  }
+  // The CheckDatabase before the query numbered the rows that had no ID.
+  for (int i = 1; i <= w.form.Results.count(); ++i) EXPECT_GT(w.form.Results[i].ID, 0);
+}
+
+TEST(GetSongs, LimitKeepsOneRowMoreThanMaxResults) {
+  Window w;
+  w.Search("");  // every song that has a title or an artist
+  EXPECT_EQ(w.form.Results.count(), 500);
+  w.form.MaxResults = 100;
+  w.Search("");
+  EXPECT_EQ(w.form.Results.count(), 101);
+  w.form.MaxResults = 0;
+  w.Search("1");
+  EXPECT_EQ(w.form.Results.count(), 1);
+}
+
+TEST(GetSongs, NothingFoundSaysSoAndAResortKeepsTheEarlierRows) {
+  Window w;
+  w.Search("love");
+  int found = w.form.Results.count();
+  ASSERT_GT(found, 1);
+
+  w.Search("zzqx");
+  EXPECT_EQ(w.form.TitleText, "Search text not found!");
+  EXPECT_EQ(w.form.Results.count(), 0);  // the search emptied the list first
+  EXPECT_TRUE(w.form.SearchVisible);
+  EXPECT_EQ(w.form.StoredQuery, "SELECT * FROM [MyList] WHERE [Song] LIKE '*zzqx*' OR [Artist] LIKE '*zzqx*'");
+
+  // A re-run of a query that now finds nothing leaves the list as it was.
+  w.Search("love");
+  w.form.GetSongs("SELECT * FROM [MyList] WHERE [SongNumber] > 99999", "[SongNumber]");
+  EXPECT_EQ(w.form.Results.count(), found);
+  EXPECT_EQ(w.form.TitleText, "Search text not found!");
+
+  // Re-sorting the stored query by artist: same rows, the shorter result replaces a longer one.
+  w.form.GetSongs("SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*love*'", "[Artist],[Song]");
+  ASSERT_EQ(w.form.Results.count(), found);
+  for (int i = 2; i <= found; ++i) EXPECT_LE(Collate(w.form.Results[i - 1].Artist, w.form.Results[i].Artist), 0);
+  w.form.GetSongs("SELECT * FROM [MyList] WHERE [SongNumber] >= 1499", "[SongNumber]");
+  EXPECT_EQ(w.form.Results.count(), 2);
+  w.form.GetSongs("", "[SongNumber] DESC");  // an empty query re-runs the stored one
+  ASSERT_EQ(w.form.Results.count(), 2);
+  EXPECT_EQ(w.form.Results[1].SongNumber, "1500");
+}
+
+TEST(GetSongs, NoDatabaseAndMissingDatabase) {
+  ScriptedHost host;
+  RecordingSurface surface;
+  Frm_Karaoke form(surface, host);
+  form.SearchText = "love";
+  form.BuildWhereClause();
+  EXPECT_EQ(form.TitleText, "No database loaded!");
+  EXPECT_EQ(surface.shown, 0);
+  EXPECT_TRUE(surface.printed.empty());
+
+  form.Databases.entries.push_back(DatabaseEntry{"/nonexistent/songs.mdb", "MyList", "", "", "", ""});
+  form.Databases.CurrentDB = 1;
+  form.BuildWhereClause();
+  EXPECT_EQ(host.messages, std::vector<std::string>{"Database not found! Please select another database."});
+  EXPECT_EQ(surface.printed, std::vector<std::string>{"Searching..."});
+  EXPECT_EQ(surface.shown, 1);
+  EXPECT_EQ(form.Results.count(), 0);
+}
+
+TEST(GetSongs, StayOnTopIsRenewedForEachSearch) {
+  Window w;
+  w.form.OnTop = true;
+  w.Search("love");
+  w.Search("1200");
+  EXPECT_EQ(w.surface.top_most, 2);
+}
+
+}  // namespace
+}  // namespace velloran

@@ -1,0 +1,81 @@
+// A CatalogueHost whose user is a script: it records every message and answers from a queue.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue_host.h"
+#include "catalogue/frm_karaoke.h"
+
+namespace velloran_test {
+
+// Thrown where the program would end at once.
+struct ProgramEnded : std::runtime_error {
+  ProgramEnded() : std::runtime_error("the program ended") {}
+};
+
+class ScriptedHost : public velloran::CatalogueHost {
+ public:
+  std::vector<std::string> messages;
+  std::deque<velloran::MessageAnswer> answers;  // for Retry/Cancel questions; OK boxes need none
+  std::function<void()> selector;               // what the user does in the selector
+  int selector_shown = 0;
+  int select_enabled = -1;                      // -1 until set
+
+  velloran::MessageAnswer ShowMessage(const std::string& text, velloran::MessageButtons buttons) override {
+    messages.push_back(text);
+    if (buttons == velloran::MessageButtons::kOk) return velloran::MessageAnswer::kOk;
+    if (answers.empty()) throw std::logic_error("unexpected question: " + text);
+    velloran::MessageAnswer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void ShowTableSelector() override {
+    ++selector_shown;
+    if (selector) selector();
+  }
+  void SetSelectTableEnabled(bool enabled) override { select_enabled = enabled ? 1 : 0; }
+  void EndProgramAtOnce() override { throw ProgramEnded(); }
+};
+
+class RecordingSurface : public velloran::KaraokeSurface {
+ public:
+  std::vector<std::string> printed;
+  int top_most = 0;
+  int shown = 0;
+  void ClearAndPrint(const std::string& text) override { printed.push_back(text); }
+  void MakeTopMost() override { ++top_most; }
+  void ShowSongs() override { ++shown; }
+};
+
+inline std::filesystem::path SharedDir() { return std::filesystem::path(VELLORAN_SHARED_DIR); }
+
+// A fresh folder under the system's temporary folder, removed with the object.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    static int counter = 0;
+    path_ = std::filesystem::temp_directory_path() /
+            ("velloran-catalogue-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchFolder() { std::filesystem::remove_all(path_); }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  // A copy of the generated song database with 500 songs (13 of them without an ID).
+  std::string CopyOfSongs(const std::string& name = "songs.mdb") const {
+    std::string to = File(name);
+    std::filesystem::copy_file(SharedDir() / "fixtures" / "generated" / "songsV2000.mdb", to);
+    return to;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace velloran_test
