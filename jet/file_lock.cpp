@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,6 +16,7 @@ namespace {
 // Past the 2 GiB an Access file can reach.
 constexpr off_t kWriterLockByte = 0x80000000LL;
 constexpr off_t kDataLockByte = 0x80000001LL;
+constexpr off_t kPendingLockByte = 0x80000002LL;
 
 struct flock LockRange(short type, off_t start, off_t length) {
   struct flock fl;
@@ -43,6 +45,11 @@ Status AcquireByte(int fd, const std::string& path, short type, off_t byte, int 
   }
 }
 
+void ReleaseByte(int fd, off_t byte) {
+  struct flock fl = LockRange(F_UNLCK, byte, 1);
+  fcntl(fd, F_OFD_SETLK, &fl);
+}
+
 }  // namespace
 
 Status AcquireWriterLock(int fd, const std::string& path, int timeout_ms) {
@@ -62,14 +69,22 @@ Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path) {
   return fl.l_type != F_UNLCK;
 }
 
+// The pending byte is held by both sides only on the way in: by a writer (exclusively) while it
+// waits for the data byte, and by a reader (shared) while it takes the data byte. So while a writer
+// waits, new readers queue behind it instead of overlapping the ones already reading, and the writer
+// gets in as soon as those finish; without it a steady stream of readers could hold the data byte
+// for as long as they liked and time the writer out.
 Status AcquireDataLock(int fd, const std::string& path, LockKind kind, int timeout_ms) {
-  return AcquireByte(fd, path, kind == LockKind::kShared ? F_RDLCK : F_WRLCK, kDataLockByte, timeout_ms);
+  short type = kind == LockKind::kShared ? F_RDLCK : F_WRLCK;
+  auto started = std::chrono::steady_clock::now();
+  JET_RETURN_IF_ERROR(AcquireByte(fd, path, type, kPendingLockByte, timeout_ms));
+  auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  Status status = AcquireByte(fd, path, type, kDataLockByte, std::max<int>(0, timeout_ms - static_cast<int>(waited)));
+  ReleaseByte(fd, kPendingLockByte);
+  return status;
 }
 
-void ReleaseDataLock(int fd) {
-  struct flock fl = LockRange(F_UNLCK, kDataLockByte, 1);
-  fcntl(fd, F_OFD_SETLK, &fl);
-}
+void ReleaseDataLock(int fd) { ReleaseByte(fd, kDataLockByte); }
 
 Status CheckAccessLockFile(const std::string& database_path) {
   std::string stem = database_path;

@@ -7,6 +7,8 @@
 //                commit or rollback (so one write at a time, whichever handle or process);
 //   data byte    held shared by a reader while it reads, and exclusively by the writer while it
 //                copies a committed change into the file.
+//   pending byte taken on the way to the data byte (see AcquireDataLock), so that readers coming
+//                and going cannot keep a waiting writer out.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "jet/index_page.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "jet/bytes.h"
 
@@ -20,12 +21,22 @@ IndexPageHeader HeaderLayout(const Format& format) {
   return {8, 12, 16, 20};
 }
 
-// Splits the stored bytes of one entry into its parts. `bytes` is the full entry (prefix restored).
-Status SplitEntry(Pager& pager, uint32_t page, bool leaf, const std::string& bytes, IndexEntry* entry) {
+// Builds one entry from its stored bytes: the page's shared prefix (`prefix`, empty for the first
+// entry) followed by `stored` (`length` bytes), whose last bytes are the pointers.
+Status SplitEntry(Pager& pager, uint32_t page, bool leaf, std::string_view prefix, const uint8_t* stored, size_t length,
+                  IndexEntry* entry) {
   uint32_t tail = kRowPointerSize + (leaf ? 0 : kChildPointerSize);
-  if (bytes.size() < tail) return pager.Corrupt(page, "an index entry is too short to hold its pointers");
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size() - tail;
-  entry->key.assign(bytes, 0, bytes.size() - tail);
+  if (prefix.size() + length < tail) return pager.Corrupt(page, "an index entry is too short to hold its pointers");
+  const uint8_t* p = stored + length - tail;
+  if (length >= tail) {
+    entry->key.reserve(prefix.size() + length - tail);
+    entry->key.assign(prefix);
+    entry->key.append(reinterpret_cast<const char*>(stored), length - tail);
+  } else {
+    // The pointers reach back into the shared prefix (only in damaged or odd pages).
+    std::string whole = std::string(prefix) + std::string(reinterpret_cast<const char*>(stored), length);
+    return SplitEntry(pager, page, leaf, std::string_view(), reinterpret_cast<const uint8_t*>(whole.data()), whole.size(), entry);
+  }
   entry->data_page = Get24BigEndian(p);
   entry->data_row = p[3];
   if (!leaf) entry->child_page = Get32BigEndian(p + kRowPointerSize);
@@ -67,25 +78,26 @@ Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page) {
   result.prefix_length = format.jet4() ? Get16(data + layout.prefix_offset) : data[layout.prefix_offset];
   const uint32_t start = format.index_entries_start;
   const uint32_t mask_length = start - format.index_entry_mask;
-  std::string first;
+  std::string_view prefix;  // of the first entry's bytes, which every later entry omits
   uint32_t entry_start = 0;
-  for (uint32_t bit = 0; bit < mask_length * 8; ++bit) {
-    if (!((data[format.index_entry_mask + bit / 8] >> (bit % 8)) & 1)) continue;
-    uint32_t entry_end = bit;  // a set bit marks the offset just past an entry
-    if (start + entry_end > format.page_size) return pager.Corrupt(page, "an index entry runs past the end of the page");
-    std::string bytes(reinterpret_cast<const char*>(data + start + entry_start), entry_end - entry_start);
-    if (result.entries.empty()) {
-      if (result.prefix_length > bytes.size()) {
-        return pager.Corrupt(page, "the shared key prefix is longer than the page's first entry");
+  for (uint32_t byte = 0; byte < mask_length; ++byte) {
+    uint8_t bits = data[format.index_entry_mask + byte];
+    for (; bits != 0; bits &= static_cast<uint8_t>(bits - 1)) {
+      uint32_t entry_end = byte * 8 + static_cast<uint32_t>(__builtin_ctz(bits));  // a set bit marks the offset just past an entry
+      if (start + entry_end > format.page_size) return pager.Corrupt(page, "an index entry runs past the end of the page");
+      const uint8_t* stored = data + start + entry_start;
+      size_t length = entry_end - entry_start;
+      IndexEntry entry;
+      if (result.entries.empty()) {
+        if (result.prefix_length > length) return pager.Corrupt(page, "the shared key prefix is longer than the page's first entry");
+        JET_RETURN_IF_ERROR(SplitEntry(pager, page, result.leaf(), std::string_view(), stored, length, &entry));
+        prefix = std::string_view(reinterpret_cast<const char*>(stored), result.prefix_length);
+      } else {
+        JET_RETURN_IF_ERROR(SplitEntry(pager, page, result.leaf(), prefix, stored, length, &entry));
       }
-      first = bytes;
-    } else {
-      bytes.insert(0, first, 0, result.prefix_length);
+      result.entries.push_back(std::move(entry));
+      entry_start = entry_end;
     }
-    IndexEntry entry;
-    JET_RETURN_IF_ERROR(SplitEntry(pager, page, result.leaf(), bytes, &entry));
-    result.entries.push_back(std::move(entry));
-    entry_start = entry_end;
   }
   return result;
 }

@@ -16,14 +16,15 @@ constexpr uint32_t kJet4NextOffset = 16;
 constexpr uint32_t kJet4TailOffset = 20;
 constexpr uint32_t kJet4PrefixOffset = 24;
 
-// The entry as stored, without dropping any prefix.
-void AppendEntryBytes(const IndexEntry& entry, bool leaf, std::string* out) {
-  uint8_t pointers[kRowPointerSize + kChildPointerSize];
-  Put24BigEndian(pointers, entry.data_page);
-  pointers[3] = entry.data_row;
-  if (!leaf) Put32BigEndian(pointers + kRowPointerSize, entry.child_page);
-  out->append(entry.key);
-  out->append(reinterpret_cast<const char*>(pointers), leaf ? kRowPointerSize : kRowPointerSize + kChildPointerSize);
+// Stores the entry at `out` without its first `skip` key bytes; returns the bytes written.
+uint32_t PutEntry(const IndexEntry& entry, bool leaf, uint32_t skip, uint8_t* out) {
+  size_t key = entry.key.size() - skip;
+  std::memcpy(out, entry.key.data() + skip, key);
+  uint8_t* p = out + key;
+  Put24BigEndian(p, entry.data_page);
+  p[3] = entry.data_row;
+  if (!leaf) Put32BigEndian(p + kRowPointerSize, entry.child_page);
+  return static_cast<uint32_t>(key) + kRowPointerSize + (leaf ? 0 : kChildPointerSize);
 }
 
 Status CheckImage(Pager& pager, uint32_t page, const IndexPageImage& image) {
@@ -82,28 +83,24 @@ Status WriteIndexPage(Pager& pager, uint32_t page, const IndexPageImage& image) 
   }
   JET_RETURN_IF_ERROR(CheckImage(pager, page, image));
   const uint32_t prefix = SharedKeyPrefix(image.entries, 0, image.entries.size());
-  std::string stored;
-  std::vector<uint32_t> ends;
-  for (size_t i = 0; i < image.entries.size(); ++i) {
-    std::string bytes;
-    AppendEntryBytes(image.entries[i], image.leaf, &bytes);
-    stored.append(bytes, i == 0 ? 0 : prefix, std::string::npos);
-    ends.push_back(static_cast<uint32_t>(stored.size()));
-  }
   if (prefix > 0xFFFF) return Error(ErrorCode::kInvalidArgument, pager.path() + ": an index key prefix is too long");
 
+  // CheckImage made sure the entries fit, so they are written straight into the page.
   JET_ASSIGN_OR_RETURN(uint8_t* data, pager.MutablePage(page));
   std::memset(data, 0, format.page_size);
+  uint32_t stored = 0;
+  for (size_t i = 0; i < image.entries.size(); ++i) {
+    stored += PutEntry(image.entries[i], image.leaf, i == 0 ? 0 : prefix, data + format.index_entries_start + stored);
+    data[format.index_entry_mask + stored / 8] |= static_cast<uint8_t>(1u << (stored % 8));
+  }
   data[0] = image.leaf ? kPageIndexLeaf : kPageIndexIntermediate;
   data[1] = 0x01;
-  Put16(data + 2, static_cast<uint16_t>(format.page_size - format.index_entries_start - stored.size()));
+  Put16(data + 2, static_cast<uint16_t>(format.page_size - format.index_entries_start - stored));
   Put32(data + 4, image.owner);
   Put32(data + kJet4PrevOffset, image.prev);
   Put32(data + kJet4NextOffset, image.next);
   Put32(data + kJet4TailOffset, image.leaf ? 0 : image.tail);
   Put16(data + kJet4PrefixOffset, static_cast<uint16_t>(prefix));
-  for (uint32_t end : ends) data[format.index_entry_mask + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
-  std::memcpy(data + format.index_entries_start, stored.data(), stored.size());
   return Status::Ok();
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "jet/index_page_writer.h"
@@ -16,11 +17,59 @@ constexpr int kMaxDepth = 32;
 
 }  // namespace
 
+std::unique_ptr<IndexNode> IndexNodeCache::Take(Pager& pager, uint32_t page) {
+  auto found = kept_.find(page);
+  if (found == kept_.end() || !found->second.node) return nullptr;
+  auto data = pager.ReadPage(page);
+  if (!data.ok() || std::memcmp(data.value(), found->second.bytes.data(), pager.page_size()) != 0) {
+    kept_.erase(found);
+    return nullptr;
+  }
+  found->second.node->as_kept = true;
+  return std::move(found->second.node);
+}
+
+void IndexNodeCache::Keep(Pager& pager, std::unique_ptr<IndexNode> node) {
+  Kept& kept = kept_[node->number];
+  if (!node->as_kept || kept.bytes.empty()) {
+    auto data = pager.ReadPage(node->number);
+    if (!data.ok()) {
+      kept_.erase(node->number);
+      return;
+    }
+    kept.bytes.assign(data.value(), data.value() + pager.page_size());
+  }
+  // Exactly what decoding the page gives: the tail child's last entry is not on the page.
+  if (!node->leaf && node->tail_on_page && !node->entries.empty()) {
+    IndexEntry& tail = node->entries.back();
+    tail.key.clear();
+    tail.data_page = 0;
+    tail.data_row = 0;
+    node->last_known = false;
+  }
+  node->as_kept = false;
+  kept.node = std::move(node);
+}
+
+IndexTree::~IndexTree() {
+  if (cache_ == nullptr) return;
+  // A node still dirty was never written (the change failed): its page does not hold it.
+  for (auto& [page, node] : nodes_)
+    if (!node->dirty) cache_->Keep(pager_, std::move(node));
+}
+
 Result<IndexNode*> IndexTree::Load(uint32_t page) {
   auto found = nodes_.find(page);
   if (found != nodes_.end()) return found->second.get();
   for (const auto& gone : released_) {
     if (gone->number == page) return pager_.Corrupt(page, "the index still links to a page it gave up");
+  }
+  if (cache_ != nullptr) {
+    if (std::unique_ptr<IndexNode> kept = cache_->Take(pager_, page)) {
+      IndexNode* result = kept.get();
+      nodes_.emplace(page, std::move(kept));
+      return result;
+    }
   }
   JET_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(pager_, page));
   if (p.owner != def_.page) {
@@ -34,6 +83,7 @@ Result<IndexNode*> IndexTree::Load(uint32_t page) {
   node->next = p.next;
   node->entries = std::move(p.entries);
   if (!node->leaf && p.tail != 0) {
+    node->tail_on_page = true;
     IndexEntry tail;
     tail.child_page = p.tail;
     node->entries.push_back(std::move(tail));
@@ -147,20 +197,27 @@ Status IndexTree::Flush() {
     image.owner = def_.page;
     image.prev = node->prev;
     image.next = node->next;
-    if (node->leaf) {
-      image.entries = node->entries;
-    } else if (node->entries.size() >= 2) {
-      // The last child goes to the tail field and its entry is not stored.
-      image.entries.assign(node->entries.begin(), node->entries.end() - 1);
-      image.tail = node->entries.back().child_page;
-    } else if (node->entries.size() == 1) {
-      JET_RETURN_IF_ERROR(ResolveLast(node));
-      image.entries = node->entries;
-    } else {
+    if (!node->leaf && node->entries.empty()) {
       return pager_.Corrupt(node->number, "an intermediate index page was left without children");
     }
-    JET_RETURN_IF_ERROR(WriteIndexPage(pager_, node->number, image));
+    if (!node->leaf && node->entries.size() == 1) JET_RETURN_IF_ERROR(ResolveLast(node));
+    // The entries are lent to the image rather than copied (encoding is the writer's hot path),
+    // and given back whatever the outcome.
+    image.entries.swap(node->entries);
+    std::optional<IndexEntry> tail_child;
+    if (!node->leaf && image.entries.size() >= 2) {
+      // The last child goes to the tail field and its entry is not stored.
+      tail_child = std::move(image.entries.back());
+      image.entries.pop_back();
+      image.tail = tail_child->child_page;
+    }
+    Status written = WriteIndexPage(pager_, node->number, image);
+    if (tail_child) image.entries.push_back(std::move(*tail_child));
+    image.entries.swap(node->entries);
+    JET_RETURN_IF_ERROR(written);
     node->dirty = false;
+    node->tail_on_page = image.tail != 0;
+    node->as_kept = false;
   }
   return Status::Ok();
 }

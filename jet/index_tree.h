@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/index_page.h"
@@ -27,6 +28,10 @@ struct IndexNode {
   // page does not store) has not been looked up.
   bool last_known = true;
   bool dirty = false;
+  // The page keeps the last child in its tail field (so that child's entry is not on the page).
+  bool tail_on_page = false;
+  // Taken from an IndexNodeCache and not written since: the page still has the bytes kept with it.
+  bool as_kept = false;
 };
 
 // One page of a root-to-leaf path and where the path leaves it: the child taken, or on the
@@ -36,10 +41,34 @@ struct PathStep {
   size_t index = 0;
 };
 
+// Decoded pages kept from one change of a table's indexes to the next, so that a run of changes
+// (rows inserted one after another in a write) does not decode the same pages again and again.
+// A node is kept with the bytes of its page as it was decoded or written, and is used again only
+// while the page holds exactly those bytes: whatever else changes the page (another writer of the
+// table in the same write, a design change, a rolled-back write) makes it decoded afresh.
+class IndexNodeCache {
+ public:
+  // The kept node of `page` when the page still matches it; null otherwise.
+  std::unique_ptr<IndexNode> Take(Pager& pager, uint32_t page);
+  // Keeps a node that matches its page as the page is now (unchanged since Take, or written).
+  void Keep(Pager& pager, std::unique_ptr<IndexNode> node);
+
+ private:
+  struct Kept {
+    std::unique_ptr<IndexNode> node;  // null while a tree has it
+    std::vector<uint8_t> bytes;       // the page the node was decoded from or written to
+  };
+  std::unordered_map<uint32_t, Kept> kept_;
+};
+
 class IndexTree {
  public:
-  IndexTree(Pager& pager, const TableDef& def, const PhysicalIndex& index)
-      : pager_(pager), def_(def), index_(index) {}
+  // With a cache, pages come from it when they still match, and go back to it when the tree goes.
+  IndexTree(Pager& pager, const TableDef& def, const PhysicalIndex& index, IndexNodeCache* cache = nullptr)
+      : pager_(pager), def_(def), index_(index), cache_(cache) {}
+  ~IndexTree();
+  IndexTree(const IndexTree&) = delete;
+  IndexTree& operator=(const IndexTree&) = delete;
 
   Pager& pager() { return pager_; }
 
@@ -71,6 +100,7 @@ class IndexTree {
   Pager& pager_;
   const TableDef& def_;
   const PhysicalIndex& index_;
+  IndexNodeCache* cache_;
   std::map<uint32_t, std::unique_ptr<IndexNode>> nodes_;
   std::vector<std::unique_ptr<IndexNode>> released_;
 };

@@ -214,9 +214,9 @@ Result<size_t> AfterRemoval(IndexTree& tree, std::vector<PathStep>& path, size_t
 }  // namespace
 
 Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& key,
-                              RowId row) {
+                              RowId row, IndexNodeCache* cache) {
   JET_RETURN_IF_ERROR(CheckCall(pager, index, key, row));
-  IndexTree tree(pager, def, index);
+  IndexTree tree(pager, def, index, cache);
   IndexEntry entry;
   entry.key = key;
   entry.data_page = row.page;
@@ -249,9 +249,9 @@ Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalI
 }
 
 Result<bool> DeleteIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& key,
-                              RowId row) {
+                              RowId row, IndexNodeCache* cache) {
   JET_RETURN_IF_ERROR(CheckCall(pager, index, key, row));
-  IndexTree tree(pager, def, index);
+  IndexTree tree(pager, def, index, cache);
   IndexEntry entry;
   entry.key = key;
   entry.data_page = row.page;

@@ -33,6 +33,8 @@
 
 namespace jet {
 
+class IndexNodeCache;  // index_tree.h
+
 // The longest key an entry may have: one that still lets any full page split into two.
 constexpr size_t kMaxIndexKeySize = 1800;
 
@@ -42,12 +44,13 @@ constexpr size_t kMaxIndexKeySize = 1800;
 // all NULL never conflicts); kInvalidArgument when (key, row) is already there, the key is empty
 // or longer than kMaxIndexKeySize, or no write is open; kUnsupported for Jet 3 files; kCorrupt
 // for a damaged tree.
+// `cache`, when given, keeps decoded pages for the next call (see IndexNodeCache).
 Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& key,
-                              RowId row);
+                              RowId row, IndexNodeCache* cache = nullptr);
 
 // Removes the entry (key, row). Returns true when no entry with this key remains.
 // Errors: kCorrupt when the entry is not there (or the tree is damaged); otherwise as above.
 Result<bool> DeleteIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& key,
-                              RowId row);
+                              RowId row, IndexNodeCache* cache = nullptr);
 
 }  // namespace jet

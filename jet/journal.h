@@ -37,7 +37,7 @@ class JournalWriter {
   std::string path_;
   int fd_;
   uint32_t page_size_;
-  std::string buffer_;
+  long long offset_ = 0;  // where the next record goes
 };
 
 // Deletes the journal of a committed write (the commit point) and syncs the directory.

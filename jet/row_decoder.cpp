@@ -83,27 +83,32 @@ uint32_t StoredFixedSize(const ColumnDef& column) {
 Result<RowLayout> ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* bytes, uint32_t size,
                                  const std::string& where) {
   RowLayout row;
-  row.bytes = bytes;
-  row.size = size;
+  JET_RETURN_IF_ERROR(ParseRowLayout(format, def, bytes, size, where, &row));
+  return row;
+}
+
+Status ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* bytes, uint32_t size,
+                      const std::string& where, RowLayout* row) {
+  row->bytes = bytes;
+  row->size = size;
+  row->var_offsets.clear();
   const uint32_t count_size = format.jet4() ? 2 : 1;
   if (size < count_size + 1) return LayoutCorrupt(where, "the row is too short to hold its column count");
-  row.column_count = format.jet4() ? Get16(bytes) : bytes[0];
-  row.fixed_start = count_size;
-  uint32_t mask_size = (row.column_count + 7u) / 8u;
+  row->column_count = format.jet4() ? Get16(bytes) : bytes[0];
+  row->fixed_start = count_size;
+  uint32_t mask_size = (row->column_count + 7u) / 8u;
   if (mask_size + count_size > size) return LayoutCorrupt(where, "the row's null mask does not fit the row");
-  row.null_mask = bytes + size - mask_size;
+  row->null_mask = bytes + size - mask_size;
   if (def.var_column_count == 0) {
     // Rows of tables without variable columns carry no offset table.
-    row.var_offsets.push_back(static_cast<uint16_t>(size - mask_size));
-    return row;
+    row->var_offsets.push_back(static_cast<uint16_t>(size - mask_size));
+    return Status::Ok();
   }
   uint32_t count_at = size - mask_size - count_size;
   if (count_at < count_size) return LayoutCorrupt(where, "the row is too short for its variable-column count");
   uint16_t var_count = format.jet4() ? Get16(bytes + count_at) : bytes[count_at];
-  Status status = format.jet4() ? ReadJet4VarOffsets(bytes, size, mask_size, var_count, where, &row.var_offsets)
-                                : ReadJet3VarOffsets(bytes, size, mask_size, var_count, where, &row.var_offsets);
-  JET_RETURN_IF_ERROR(status);
-  return row;
+  return format.jet4() ? ReadJet4VarOffsets(bytes, size, mask_size, var_count, where, &row->var_offsets)
+                       : ReadJet3VarOffsets(bytes, size, mask_size, var_count, where, &row->var_offsets);
 }
 
 Result<Value> DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, const RowLayout& row,
@@ -140,6 +145,25 @@ Result<Value> DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& c
   // A fixed-size type stored as a variable column: decode when the bytes are all there.
   if (length < StoredFixedSize(column)) return RowCorrupt(pager, where, "column \"" + column.name + "\" is truncated");
   return DecodeFixed(version, column, data);
+}
+
+Status DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, const RowLayout& row,
+                    const std::string& where, Value* value) {
+  // Variable-length text, the column type searches read most, decodes into the buffer the value
+  // already has; everything else (and every error) takes the general path.
+  if (column.type == ColumnType::kText && !column.fixed() && row.Present(column.number) &&
+      column.var_index + 1u < row.var_offsets.size()) {
+    const uint32_t start = row.var_offsets[column.var_index];
+    const uint32_t end = row.var_offsets[column.var_index + 1];
+    if (start <= end && end <= row.size) {
+      Text* text = std::get_if<Text>(value);
+      if (text == nullptr) text = &value->emplace<Text>();
+      DecodeStoredText(pager.format().version, row.bytes + start, end - start, text);
+      return Status::Ok();
+    }
+  }
+  JET_ASSIGN_OR_RETURN(*value, DecodeColumn(pager, def, column, row, where));
+  return Status::Ok();
 }
 
 Status DecodeRow(Pager& pager, const TableDef& def, const uint8_t* bytes, uint32_t size, const std::string& where,

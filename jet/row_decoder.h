@@ -35,10 +35,17 @@ struct RowLayout {
 // Locates the parts of a row; `where` names the row in errors.
 Result<RowLayout> ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* bytes, uint32_t size,
                                  const std::string& where);
+// The same into *row, whose offset buffer is reused: for readers that parse row after row.
+Status ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* bytes, uint32_t size,
+                      const std::string& where, RowLayout* row);
 
 // Decodes one column of a parsed row. Long values are read through `pager`.
 Result<Value> DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, const RowLayout& row,
                            const std::string& where);
+
+// The same into *value; a text reuses the buffer of the text *value holds.
+Status DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, const RowLayout& row,
+                    const std::string& where, Value* value);
 
 // Decodes every column, in the order of def.columns.
 Status DecodeRow(Pager& pager, const TableDef& def, const uint8_t* bytes, uint32_t size, const std::string& where,

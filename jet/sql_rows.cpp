@@ -25,13 +25,14 @@ std::string LazyRow::Where() const {
 
 Status LazyRow::Load(RowId id, const RowSlot& slot) {
   id_ = id;
-  auto layout = ParseRowLayout(pager_.format(), def_, slot.bytes, slot.size, kUnnamed);
-  if (!layout.ok()) {
-    auto named = ParseRowLayout(pager_.format(), def_, slot.bytes, slot.size, pager_.path() + ", " + Where());
-    return named.ok() ? layout.error() : named.error();
-  }
-  layout_ = std::move(layout).value();
   std::fill(decoded_.begin(), decoded_.end(), 0);
+  Status parsed = ParseRowLayout(pager_.format(), def_, slot.bytes, slot.size, kUnnamed, &layout_);
+  if (!parsed.ok()) {
+    layout_ = RowLayout{};  // a row that failed to parse reads as having no columns
+    RowLayout unused;
+    Status named = ParseRowLayout(pager_.format(), def_, slot.bytes, slot.size, pager_.path() + ", " + Where(), &unused);
+    return named.ok() ? parsed : named;
+  }
   return Status::Ok();
 }
 
@@ -41,12 +42,11 @@ Result<const Value*> LazyRow::Get(size_t column_index) {
   }
   if (!decoded_[column_index]) {
     const ColumnDef& column = def_.columns[column_index];
-    auto value = DecodeColumn(pager_, def_, column, layout_, kUnnamed);
-    if (!value.ok()) {
+    Status decoded = DecodeColumn(pager_, def_, column, layout_, kUnnamed, &values_[column_index]);
+    if (!decoded.ok()) {
       auto named = DecodeColumn(pager_, def_, column, layout_, Where());
-      return named.ok() ? value.error() : named.error();
+      return named.ok() ? decoded.error() : named.error();
     }
-    values_[column_index] = std::move(value).value();
     decoded_[column_index] = 1;
   }
   return &values_[column_index];

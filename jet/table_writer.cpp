@@ -7,6 +7,7 @@
 #include "jet/data_page_writer.h"
 #include "jet/index_cursor.h"
 #include "jet/index_key.h"
+#include "jet/index_tree.h"
 #include "jet/index_writer.h"
 #include "jet/long_value.h"
 #include "jet/row_decoder.h"
@@ -88,7 +89,8 @@ struct TableWriter::PreparedRow {
   uint32_t next_autonumber = 0;
 };
 
-TableWriter::TableWriter(Pager& pager, TableDef def) : pager_(pager), def_(std::move(def)) {}
+TableWriter::TableWriter(Pager& pager, TableDef def)
+    : pager_(pager), def_(std::move(def)), index_nodes_(std::make_unique<IndexNodeCache>()) {}
 TableWriter::~TableWriter() = default;
 
 Result<std::unique_ptr<TableWriter>> TableWriter::Open(Pager& pager, const TableDef& def) {
@@ -119,16 +121,6 @@ Status TableWriter::Load() {
   }
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> free, ReadUsageMap(pager_, def_.free_space_map));
   free_pages_.insert(free.begin(), free.end());
-  for (uint32_t page : data_pages_) {
-    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
-    uint16_t count = DataPageRowCount(pager_.format(), data);
-    for (uint32_t r = 0; r < count; ++r) {
-      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, page, r));
-      if (!slot.forwarding()) continue;
-      JET_ASSIGN_OR_RETURN(uint32_t target, ForwardingPointer(pager_, page, slot));
-      forwarded_[target] = (page << 8) | r;
-    }
-  }
   JET_ASSIGN_OR_RETURN(long_value_maps_, ReadLongValueMaps(pager_, def_));
   for (size_t i = 0; i < def_.physical_indexes.size(); ++i) {
     const PhysicalIndex& index = def_.physical_indexes[i];
@@ -153,6 +145,27 @@ Status TableWriter::Load() {
   return Status::Ok();
 }
 
+// Reading every row slot of the table costs time in proportion to its rows, which a write that
+// changes one row should not pay; so the forwarding slots are only collected the first time a row
+// is named by its moved home. Until then forwarded_ is left alone; from then on it follows every
+// change, as the pages do.
+Status TableWriter::FindForwardingSlots() {
+  if (forwarded_known_) return Status::Ok();
+  forwarded_.clear();
+  for (uint32_t page : data_pages_) {
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
+    uint16_t count = DataPageRowCount(pager_.format(), data);
+    for (uint32_t r = 0; r < count; ++r) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, page, r));
+      if (!slot.forwarding()) continue;
+      JET_ASSIGN_OR_RETURN(uint32_t target, ForwardingPointer(pager_, page, slot));
+      forwarded_[target] = (page << 8) | r;
+    }
+  }
+  forwarded_known_ = true;
+  return Status::Ok();
+}
+
 Result<TableWriter::Located> TableWriter::Locate(RowId row) {
   if (data_pages_.count(row.page) == 0) return Invalid(def_, "there is no row at " + Where(row) + " in this table");
   JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, row.page, row.row));
@@ -160,6 +173,7 @@ Result<TableWriter::Located> TableWriter::Locate(RowId row) {
   Located at{row, row, {}};
   if (slot.moved_home()) {
     // Only the forwarding slot leading here makes this a row; follow such slots back to the first.
+    JET_RETURN_IF_ERROR(FindForwardingSlots());
     auto from = forwarded_.find(Pointer(row));
     if (from == forwarded_.end()) return Invalid(def_, "there is no row at " + Where(row) + " (a stray moved-row slot)");
     for (int hops = 0; hops < 16 && from != forwarded_.end(); ++hops) {
@@ -423,12 +437,12 @@ Status TableWriter::ApplyIndexChanges(RowId header, const std::vector<std::optio
     PhysicalIndex& index = def_.physical_indexes[indexes_[i].physical];
     Status s;
     if (old_keys[i]) {
-      auto gone = DeleteIndexEntry(pager_, def_, index, *old_keys[i], header);
+      auto gone = DeleteIndexEntry(pager_, def_, index, *old_keys[i], header, index_nodes_.get());
       if (gone.ok() && gone.value() && index.unique_entry_count > 0) --index.unique_entry_count;
       s = gone.status();
     }
     if (s.ok() && new_keys[i]) {
-      auto fresh = InsertIndexEntry(pager_, def_, index, *new_keys[i], header);
+      auto fresh = InsertIndexEntry(pager_, def_, index, *new_keys[i], header, index_nodes_.get());
       if (fresh.ok() && fresh.value()) ++index.unique_entry_count;
       s = fresh.status();
     }

@@ -42,6 +42,8 @@
 
 namespace jet {
 
+class IndexNodeCache;
+
 class TableWriter {
  public:
   // Reads the current definition of `def` (by its page) through the write, so that counters
@@ -82,6 +84,7 @@ class TableWriter {
 
   Status Load();
   Status RequireWrite() const;
+  Status FindForwardingSlots();
   Result<Located> Locate(RowId row);
   Result<std::vector<Value>> DecodeHome(const Located& at, std::vector<std::string>* long_fields);
 
@@ -111,8 +114,10 @@ class TableWriter {
   std::set<uint32_t> data_pages_;  // owned data pages of this table
   std::set<uint32_t> free_pages_;  // as the free-space map lists them
   std::map<uint32_t, uint32_t> forwarded_;  // a moved row's home -> its header slot (row pointers)
+  bool forwarded_known_ = false;             // forwarded_ is filled (FindForwardingSlots)
   std::map<uint16_t, LongValueMaps> long_value_maps_;
   std::map<uint16_t, std::unique_ptr<LongValueWriter>> long_value_writers_;
+  std::unique_ptr<IndexNodeCache> index_nodes_;  // decoded index pages, from one row change to the next
   uint32_t min_row_size_ = 0;
 };
 

@@ -10,9 +10,9 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-Text DecodeCompressed(const uint8_t* data, size_t length) {
-  Text out;
-  out.reserve(length);
+void DecodeCompressed(const uint8_t* data, size_t length, Text* out) {
+  out->clear();
+  out->reserve(length);
   bool compressed = true;
   size_t i = 2;  // past the FF FE marker
   while (i < length) {
@@ -20,15 +20,14 @@ Text DecodeCompressed(const uint8_t* data, size_t length) {
       compressed = !compressed;
       ++i;
     } else if (compressed) {
-      out.push_back(static_cast<char16_t>(data[i]));
+      out->push_back(static_cast<char16_t>(data[i]));
       ++i;
     } else {
       if (i + 1 >= length) break;
-      out.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+      out->push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
       i += 2;
     }
   }
-  return out;
 }
 
 }  // namespace
@@ -53,17 +52,20 @@ bool UnicodeToCp1252(char16_t unit, uint8_t* byte) {
 }
 
 Text DecodeStoredText(JetVersion version, const uint8_t* data, size_t length) {
-  if (version == JetVersion::kJet3) {
-    Text out;
-    out.reserve(length);
-    for (size_t i = 0; i < length; ++i) out.push_back(Cp1252ToUnicode(data[i]));
-    return out;
-  }
-  if (length >= 2 && data[0] == 0xFF && data[1] == 0xFE) return DecodeCompressed(data, length);
   Text out;
-  out.reserve(length / 2);
-  for (size_t i = 0; i + 1 < length; i += 2) out.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+  DecodeStoredText(version, data, length, &out);
   return out;
+}
+
+void DecodeStoredText(JetVersion version, const uint8_t* data, size_t length, Text* out) {
+  if (version == JetVersion::kJet3) {
+    out->resize(length);
+    for (size_t i = 0; i < length; ++i) (*out)[i] = Cp1252ToUnicode(data[i]);
+    return;
+  }
+  if (length >= 2 && data[0] == 0xFF && data[1] == 0xFE) return DecodeCompressed(data, length, out);
+  out->resize(length / 2);
+  for (size_t i = 0; i + 1 < length; i += 2) (*out)[i / 2] = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
 }
 
 std::string ToUtf8(const Text& text) {

@@ -13,6 +13,8 @@ namespace jet {
 
 // Decodes a stored text value. Never fails: an odd trailing byte of UTF-16 is dropped.
 Text DecodeStoredText(JetVersion version, const uint8_t* data, size_t length);
+// The same into *out, whose capacity is reused: for readers that decode row after row.
+void DecodeStoredText(JetVersion version, const uint8_t* data, size_t length, Text* out);
 
 // Windows-1252 <-> UTF-16 for Jet 3 text. The five bytes 1252 leaves undefined map to the C1
 // control of the same value, as Windows does, so every stored byte round-trips.

@@ -87,6 +87,36 @@ TEST(GetSongs, LimitKeepsOneRowMoreThanMaxResults) {
   EXPECT_EQ(w.form.Results.count(), 1);
 }
 
+TEST(GetSongs, DefaultLimitKeeps1001Of1700MatchingSongs) {
+  Window w;
+  {
+    // 1,200 more songs by one artist, added as the add-records window adds them.
+    auto db = Connection::Open(w.form.Databases.current().Database);
+    db->BeginTrans();
+    auto rows = db->OpenRecordset("MyList");
+    for (int i = 0; i < 1200; ++i) {
+      rows->AddNew();
+      rows->SetField("ID", FieldValue(10000 + i));
+      rows->SetField("SongNumber", FieldValue(5000 + i));
+      rows->SetField("Song", FieldValue("Track " + std::to_string(i)));
+      rows->SetField("Artist", FieldValue("The Repeaters"));
+      rows->Update();
+    }
+    rows->Close();
+    db->CommitTrans();
+  }
+  w.Search("");
+  ASSERT_EQ(w.form.Results.count(), 1001);
+  w.Search("Repeaters");
+  ASSERT_EQ(w.form.Results.count(), 1001);
+  EXPECT_EQ(w.form.Results[1].Song, "Track 0");
+  EXPECT_EQ(w.form.Results[2].Song, "Track 1");  // "Track 1" sorts before "Track 10"
+  EXPECT_EQ(w.form.Results[3].Song, "Track 10");
+  w.Search("5000");
+  ASSERT_EQ(w.form.Results.count(), 1001);
+  EXPECT_EQ(w.form.Results[1001].SongNumber, "6000");
+}
+
 TEST(GetSongs, NothingFoundSaysSoAndAResortKeepsTheEarlierRows) {
   Window w;
   w.Search("love");
