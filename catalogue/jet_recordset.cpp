@@ -150,7 +150,7 @@ bool JetRecordset::MoveNextWithinReadAhead() {
   jet::Result<int64_t> stamp = db.ChangeStamp();
   if (!stamp.ok() || stamp.value() != ahead_.stamp) return false;  // the locked path reports errors
   ++pos_;
-  MakeCurrent(std::move(ahead_.values[pos_ - ahead_.first]));
+  MakeCurrent(rows_[pos_], std::move(ahead_.values[pos_ - ahead_.first]));
   visited_ = std::max(visited_, pos_ + 1);
   return true;
 }
@@ -167,7 +167,7 @@ jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead)
     JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, ValuesOf(index));
     if (values) {
       pos_ = index;
-      MakeCurrent(std::move(*values));
+      MakeCurrent(rows_[index], std::move(*values));
       at_end_ = false;
       visited_ = std::max(visited_, pos_ + 1);
       return read_ahead == 0 ? jet::Status::Ok() : ReadAheadFrom(pos_ + 1, read_ahead);
@@ -194,10 +194,10 @@ jet::Result<std::optional<std::vector<jet::Value>>> JetRecordset::ValuesOf(size_
   return reader_.Read(db, rows_[index]);
 }
 
-void JetRecordset::MakeCurrent(std::vector<jet::Value> values) {
+void JetRecordset::MakeCurrent(jet::RowId id, std::vector<jet::Value> values) {
   current_.clear();
   for (const jet::Value& value : values) current_.push_back(FromJetValue(value));
-  current_id_ = rows_[pos_];
+  current_id_ = id;
 }
 
 // Stops at the first row that is gone: the locked path drops it when the walk gets there.
@@ -291,11 +291,12 @@ void JetRecordset::Update() {
   ThrowIfError(WritePending(&outcome));  // a failed write leaves the pending row as it was
   pending_ = Pending::kNone;
   if (!outcome.added && !at_end_) {
-    rows_[pos_] = outcome.header;  // the slot that keeps standing for the row wherever it moves
+    // The slot that keeps standing for the row wherever it moves.
+    if (pos_ < rows_.size()) rows_[pos_] = outcome.header;
     current_id_ = outcome.header;
   }
   AfterWrite(outcome);
-  Moving([&]() -> jet::Status { return at_end_ ? jet::Status::Ok() : Settle(pos_, false); });
+  Moving([&] { return Reread(); });
 }
 
 jet::Status JetRecordset::WritePending(WriteOutcome* outcome) {
@@ -324,7 +325,7 @@ jet::Status JetRecordset::WritePending(WriteOutcome* outcome) {
         if (changes_[i]) values[positions[i]] = *changes_[i];
       JET_ASSIGN_OR_RETURN(outcome->header, writer->Insert(std::move(values)));
     } else {
-      JET_ASSIGN_OR_RETURN(outcome->header, writer->HeaderOf(rows_[pos_]));
+      JET_ASSIGN_OR_RETURN(outcome->header, writer->HeaderOf(*current_id_));
       JET_ASSIGN_OR_RETURN(std::vector<jet::Value> values, writer->Read(outcome->header));
       for (size_t i = 0; i < positions.size(); ++i)
         if (changes_[i]) values[positions[i]] = *changes_[i];

@@ -104,9 +104,12 @@ class JetRecordset : public Recordset {
 
   // Brings the set's rows in line with the file before a move. Runs under a ReadScope.
   virtual jet::Status Sync() = 0;
-  // Makes rows_[index] known when the set has a row there; false when it has fewer rows.
+  // Makes rows_[index] known when the set has a row there; false when it has fewer rows. Only
+  // the moves of this class use it; a set that overrides them keeps no list.
   virtual jet::Result<bool> Reach(size_t index) = 0;
   virtual void AfterWrite(const WriteOutcome& outcome) = 0;
+  // Reads the current row again after an Update (the position stays). Runs under a ReadScope.
+  virtual jet::Status Reread() { return at_end_ ? jet::Status::Ok() : Settle(pos_, false); }
   // Drops what the subclass holds (cursors) when the set closes.
   virtual void Release() {}
 
@@ -152,7 +155,7 @@ class JetRecordset : public Recordset {
   size_t visited_ = 0;            // rows_[0..visited_) have been current
   std::optional<HandedOver> handed_over_;
   ReadAhead ahead_;
-  std::optional<jet::RowId> current_id_;
+  std::optional<jet::RowId> current_id_;  // the current row's place (what an edit writes to)
   bool closed_ = false;
 
   // Where the next MoveNext goes when the set's order changed under the current row (an edit of
@@ -164,13 +167,15 @@ class JetRecordset : public Recordset {
   };
   std::optional<ResumePoint> resume_;
 
+  // Makes `values` (one per field) the current row's, which lives at `id`.
+  void MakeCurrent(jet::RowId id, std::vector<jet::Value> values);
+
  private:
   enum class Pending { kNone, kEdit, kAdd };
 
   size_t FieldIndex(const std::string& name) const;  // throws kNotFound
   // The values of rows_[index], from what a source handed over or read now; nullopt when gone.
   jet::Result<std::optional<std::vector<jet::Value>>> ValuesOf(size_t index);
-  void MakeCurrent(std::vector<jet::Value> values);
   jet::Status ReadAheadFrom(size_t index, size_t count);
   // MoveNext onto a row read ahead, without a lock; false when that cannot be done.
   bool MoveNextWithinReadAhead();

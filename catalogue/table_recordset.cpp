@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "catalogue/jet_values.h"
-#include "jet/index_cursor.h"
+#include "jet/index_key.h"
 #include "jet/sql_rows.h"
 #include "jet/table_design.h"
 
@@ -20,113 +20,171 @@ std::unique_ptr<Recordset> TableRecordset::Open(std::shared_ptr<DatabaseSession>
   std::vector<FieldInfo> fields;
   for (const jet::ColumnDef& column : def.columns) fields.push_back(DescribeField(column, db.version(), properties));
   std::unique_ptr<TableRecordset> set(new TableRecordset(session, def.name, def.columns, std::move(fields)));
-  // Only the first row for now: the first move finds the rest, in whatever order SelectIndex
-  // has chosen by then (rows_known_ stays false until it does).
-  std::unique_ptr<jet::RowSource> scan = ValueOrThrow(jet::OpenScan(db.pager(), def));
-  jet::LazyRow row(db.pager(), def);
-  if (ValueOrThrow(scan->Next(&row))) set->rows_.push_back(row.id());
-  ThrowIfError(set->Settle(0, false));
+  ThrowIfError(set->Sync());
+  ThrowIfError(set->GoFirst());
   return set;
 }
 
-jet::Result<size_t> TableRecordset::FindIndex(const jet::TableDef& def, const std::string& name,
-                                              std::vector<uint16_t>* key_columns) {
+jet::Result<size_t> TableRecordset::FindIndex(const jet::TableDef& def, const std::string& name) {
   for (size_t i = 0; i < def.logical_indexes.size(); ++i) {
     const jet::LogicalIndex& logical = def.logical_indexes[i];
     if (!jet::SameObjectName(logical.name, name)) continue;
     if (logical.physical_index >= def.physical_indexes.size()) {
       return jet::Error(jet::ErrorCode::kCorrupt, "table \"" + def.name + "\": index \"" + logical.name + "\" has no B-tree");
     }
-    if (key_columns != nullptr) {
-      key_columns->clear();
-      for (const jet::IndexColumn& c : def.physical_indexes[logical.physical_index].columns) key_columns->push_back(c.column_number);
-    }
     return i;
   }
   return jet::Error(jet::ErrorCode::kNotFound, "table \"" + def.name + "\" has no index \"" + name + "\"");
 }
 
-// The places of every row in the set's order: a scan of the table's pages, or the entries of the
-// index in key order (each names the slot that stands for its row), without reading the rows.
-jet::Result<std::vector<jet::RowId>> TableRecordset::FindRows(const jet::TableDef& def) {
-  jet::Pager& pager = Db().pager();
-  std::vector<jet::RowId> rows;
-  rows.reserve(rows_.size());
-  if (index_name_.empty()) {
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::RowSource> scan, jet::OpenScan(pager, def));
-    jet::LazyRow row(pager, def);
-    while (true) {
-      JET_ASSIGN_OR_RETURN(bool more, scan->Next(&row));
-      if (!more) break;
-      rows.push_back(row.id());
-    }
-    return rows;
-  }
-  JET_ASSIGN_OR_RETURN(size_t index, FindIndex(def, index_name_, &index_columns_));
-  jet::IndexCursor cursor(pager, def.page, def.physical_indexes[def.logical_indexes[index].physical_index]);
-  cursor.BeforeFirst();
-  while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, cursor.Next());
-    if (!more) break;
-    rows.push_back(cursor.row());
-  }
-  return rows;
-}
-
-jet::Status TableRecordset::Rebuild() {
+jet::Status TableRecordset::Sync() {
   jet::Database& db = Db();
-  jet::Pager& pager = db.pager();
+  if (order_ != nullptr && order_generation_ == db.pager().generation()) return jet::Status::Ok();
+  // Read the definition as the file is now: inside a transaction a write to pages the
+  // transaction already changed leaves the pager's generation as it was, so a definition kept by
+  // generation could name an index root the write has replaced.
   JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable(table_));
-  JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, FindRows(def));
-  // Keep the current row current: a scan meets a row that moved at its new home, an index at the
-  // slot that forwards there, so look for both.
-  std::optional<size_t> position;
-  if (!at_end_ && current_id_) {
-    JET_ASSIGN_OR_RETURN(jet::RowId home, CurrentHome(pager, *current_id_));
-    for (size_t i = 0; i < rows.size() && !position; ++i)
-      if (rows[i] == *current_id_ || rows[i] == home) position = i;
+  std::unique_ptr<RowOrder> order;
+  if (index_name_.empty()) {
+    JET_ASSIGN_OR_RETURN(order, OpenStorageOrder(db.pager(), def));
+  } else {
+    JET_ASSIGN_OR_RETURN(size_t index, FindIndex(def, index_name_));
+    JET_ASSIGN_OR_RETURN(order, OpenIndexOrder(db.pager(), def, def.logical_indexes[index].physical_index));
   }
-  rows_ = std::move(rows);
-  handed_over_.reset();
-  ahead_.values.clear();
-  if (!at_end_ && !position) {
-    // The current row is gone: the row that took its place shows meanwhile, and is also where
-    // the walk goes on.
-    pos_ = std::min(pos_, rows_.size());
-    if (!resume_) resume_ = pos_ < rows_.size() ? ResumePoint{false, rows_[pos_]} : ResumePoint{true, jet::RowId{}};
-    if (pos_ >= rows_.size()) at_end_ = true;
-  } else if (!at_end_) {
-    pos_ = *position;
-  }
-  visited_ = std::min(std::max(visited_, at_end_ ? size_t{0} : pos_ + 1), rows_.size());
-  rows_generation_ = pager.generation();
-  rows_known_ = true;
+  order_ = std::move(order);
+  order_generation_ = db.pager().generation();
+  order_at_place_ = false;
   return jet::Status::Ok();
 }
 
-jet::Status TableRecordset::Sync() {
-  if (rows_known_ && rows_generation_ == Db().pager().generation()) return jet::Status::Ok();
-  JET_RETURN_IF_ERROR(Rebuild());
-  // The current row may have changed or gone: read it again.
-  return at_end_ ? jet::Status::Ok() : Settle(pos_, false);
+void TableRecordset::LeaveAtEnd() {
+  at_end_ = true;
+  current_id_.reset();
+  order_at_place_ = false;
+  ordinal_.reset();
+}
+
+jet::Status TableRecordset::SettleFrom(bool on_row, bool forward, std::optional<jet::RowId> skip) {
+  jet::Database& db = Db();
+  while (on_row) {
+    OrderPlace place = order_->place();
+    const bool pass = (skip && place.row == *skip) ||
+                      (index_name_.empty() && moved_by_edits_.count(PackRowId(place.row)) != 0);
+    if (!pass) {
+      // An order opened on the file as it is names live rows; a row that cannot be read is
+      // passed over like one that is gone.
+      JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, reader_.Read(db, place.row));
+      if (values) {
+        MakeCurrent(place.row, std::move(*values));
+        place_ = std::move(place);
+        order_at_place_ = true;
+        at_end_ = false;
+        return jet::Status::Ok();
+      }
+    }
+    JET_ASSIGN_OR_RETURN(on_row, forward ? order_->Next() : order_->Prev());
+  }
+  LeaveAtEnd();
+  return jet::Status::Ok();
+}
+
+jet::Status TableRecordset::GoFirst() {
+  resume_.reset();
+  moved_by_edits_.clear();  // a new walk meets moved rows where they are now
+  JET_ASSIGN_OR_RETURN(bool on, order_->First());
+  JET_RETURN_IF_ERROR(SettleFrom(on, true));
+  if (!at_end_) {
+    ordinal_ = 1;
+    visited_ = std::max<size_t>(visited_, 1);
+  }
+  return jet::Status::Ok();
+}
+
+void TableRecordset::MoveFirst() {
+  Moving([&] { return GoFirst(); });
+}
+
+void TableRecordset::MoveNext() {
+  Moving([&]() -> jet::Status {
+    if (at_end_) return jet::Status::Ok();
+    bool on = false;
+    if (order_at_place_) {
+      JET_ASSIGN_OR_RETURN(on, order_->Next());
+    } else {
+      // The file changed: find the place again. A row placed there now is the current row (its
+      // key unchanged); otherwise the current row is gone or moved, and what follows is next.
+      JET_ASSIGN_OR_RETURN(on, order_->SeekAtOrAfter(place_));
+      if (on && order_->place() == place_) {
+        JET_ASSIGN_OR_RETURN(on, order_->Next());
+      }
+    }
+    const std::optional<size_t> ordinal = ordinal_;
+    // The current row may have moved ahead of its old place (an edit of its key): it is not met
+    // again now.
+    JET_RETURN_IF_ERROR(SettleFrom(on, true, current_id_));
+    if (!at_end_ && ordinal) {
+      ordinal_ = *ordinal + 1;
+      visited_ = std::max(visited_, *ordinal_);
+    }
+    return jet::Status::Ok();
+  });
+}
+
+void TableRecordset::MoveLast() {
+  Moving([&]() -> jet::Status {
+    resume_.reset();
+    moved_by_edits_.clear();
+    JET_ASSIGN_OR_RETURN(bool on, order_->Last());
+    JET_RETURN_IF_ERROR(SettleFrom(on, false));
+    if (at_end_) return jet::Status::Ok();
+    // Every write keeps the definition's row count, so the last row's number is known without
+    // counting the rows before it.
+    JET_ASSIGN_OR_RETURN(jet::TableDef def, Db().ReadTable(table_));
+    ordinal_ = std::max<size_t>(def.row_count, 1);
+    visited_ = *ordinal_;
+    return jet::Status::Ok();
+  });
+}
+
+int64_t TableRecordset::RecordCount() {
+  RequireOpen();
+  if (visited_ > 0) return static_cast<int64_t>(visited_);
+  // None visited (the set was empty until an AddNew, say): whether it has a row now. Reading
+  // leaves the position and a pending Edit or AddNew as they are.
+  jet::Database& db = Db();
+  jet::ReadScope scope(db.pager());
+  ThrowIfError(scope.status());
+  ThrowIfError(Sync());
+  order_at_place_ = false;
+  return ValueOrThrow(order_->First()) ? 1 : 0;
 }
 
 void TableRecordset::AfterWrite(const WriteOutcome& outcome) {
-  bool key_changed = false;
-  if (!outcome.added && !index_name_.empty()) {
-    for (uint16_t column : outcome.changed_columns)
-      if (std::find(index_columns_.begin(), index_columns_.end(), column) != index_columns_.end()) key_changed = true;
+  // The order's cursor read pages this write changed. The pager's generation does not always
+  // say so (see Sync), so the next move opens a new cursor and finds its place again.
+  order_.reset();
+  order_at_place_ = false;
+  // In storage order an edit that grew the row may have moved its bytes further on, where the
+  // walk would meet it a second time.
+  if (!outcome.added && index_name_.empty() && !at_end_ && !(outcome.home == place_.row)) {
+    moved_by_edits_.insert(PackRowId(outcome.home));
   }
-  // The walk goes on with the row that followed the edited one before its key moved it (the
-  // first of several edits without a move counts).
-  if (key_changed && !resume_ && !at_end_) {
-    resume_ = pos_ + 1 < rows_.size() ? ResumePoint{false, rows_[pos_ + 1]} : ResumePoint{true, jet::RowId{}};
+}
+
+jet::Status TableRecordset::Reread() {
+  if (at_end_) return jet::Status::Ok();
+  JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, reader_.Read(Db(), *current_id_));
+  if (values) {
+    MakeCurrent(*current_id_, std::move(*values));
+    return jet::Status::Ok();
   }
-  // An edit that moved no row within the order leaves every place valid: the edited row is found
-  // through the slot that forwards to it.
-  const bool order_kept = !outcome.added && !outcome.external && !key_changed && rows_known_ &&
-                          rows_generation_ == outcome.generation_before;
-  if (order_kept) rows_generation_ = Db().pager().generation();
+  // The row went with the write (another program's, which this one waited for): show the row
+  // that took its place.
+  JET_ASSIGN_OR_RETURN(bool on, order_->SeekAtOrAfter(place_));
+  const std::optional<size_t> ordinal = ordinal_;
+  JET_RETURN_IF_ERROR(SettleFrom(on, true));
+  if (!at_end_) ordinal_ = ordinal;
+  return jet::Status::Ok();
 }
 
 void TableRecordset::SelectIndex(const std::string& index_name) {
@@ -136,18 +194,40 @@ void TableRecordset::SelectIndex(const std::string& index_name) {
     // A name the table does not have leaves the set as it was.
     jet::ReadScope scope(db.pager());
     ThrowIfError(scope.status());
-    ThrowIfError(FindIndex(*ValueOrThrow(reader_.Def(db)), index_name, nullptr).status());
+    ThrowIfError(FindIndex(*ValueOrThrow(reader_.Def(db)), index_name).status());
   }
   index_name_ = index_name;
   no_match_ = false;
-  rows_known_ = false;  // the move's Sync finds the rows in the new order
-  at_end_ = true;
-  current_id_.reset();
+  order_.reset();  // the move's Sync opens the new order
+  LeaveAtEnd();
   visited_ = 0;
-  Moving([&]() -> jet::Status {
-    resume_.reset();
-    return Settle(0, false);
-  });
+  Moving([&] { return GoFirst(); });
+}
+
+jet::Result<std::optional<jet::RowId>> TableRecordset::FirstEqual(const FieldValue& key, std::string* key_prefix) {
+  using Found = std::optional<jet::RowId>;
+  jet::Database& db = Db();
+  JET_ASSIGN_OR_RETURN(const jet::TableDef def, db.ReadTable(table_));  // as Sync reads it
+  JET_ASSIGN_OR_RETURN(size_t index, FindIndex(def, index_name_));
+  const jet::PhysicalIndex& physical = def.physical_indexes[def.logical_indexes[index].physical_index];
+  if (physical.columns.empty()) return Found();
+  const jet::ColumnDef* column = def.ColumnByNumber(physical.columns.front().column_number);
+  if (column == nullptr || key.is_null()) return Found();  // an empty key equals nothing
+  JET_ASSIGN_OR_RETURN(jet::Value stored, ToColumnValue(key, *column));
+  JET_ASSIGN_OR_RETURN(jet::Value literal, AsLiteral(stored, *column));
+  // The walk decides which rows equal the key (texts regardless of letter case).
+  jet::IndexWalk walk;
+  walk.logical_index = index;
+  walk.low = jet::IndexWalk::Bound{literal, true};
+  walk.high = jet::IndexWalk::Bound{literal, true};
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::RowSource> source, jet::OpenIndexWalk(db.pager(), def, walk));
+  jet::LazyRow row(db.pager(), def);
+  JET_ASSIGN_OR_RETURN(bool found, source->Next(&row));
+  if (!found) return Found();
+  key_prefix->clear();
+  const jet::KeyColumn key_column{column->type, physical.columns.front().ascending};
+  if (!jet::AppendKeyColumn(db.version(), key_column, stored, key_prefix).ok()) key_prefix->clear();
+  return Found(row.id());
 }
 
 void TableRecordset::SeekEqual(const FieldValue& key) {
@@ -155,29 +235,22 @@ void TableRecordset::SeekEqual(const FieldValue& key) {
   if (index_name_.empty()) ThrowInvalid("SeekEqual on \"" + table_ + "\" needs an index: call SelectIndex first");
   Moving([&]() -> jet::Status {
     resume_.reset();
-    jet::Database& db = Db();
-    JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable(table_));
-    JET_ASSIGN_OR_RETURN(size_t index, FindIndex(def, index_name_, nullptr));
-    const jet::PhysicalIndex& physical = def.physical_indexes[def.logical_indexes[index].physical_index];
-    const jet::ColumnDef* column = def.ColumnByNumber(physical.columns.front().column_number);
+    moved_by_edits_.clear();
     no_match_ = true;
-    at_end_ = true;
-    current_id_.reset();
-    if (column == nullptr || key.is_null()) return jet::Status::Ok();  // an empty key equals nothing
-    JET_ASSIGN_OR_RETURN(jet::Value stored, ToColumnValue(key, *column));
-    JET_ASSIGN_OR_RETURN(jet::Value literal, AsLiteral(stored, *column));
-    jet::IndexWalk walk;
-    walk.logical_index = index;
-    walk.low = jet::IndexWalk::Bound{literal, true};
-    walk.high = jet::IndexWalk::Bound{literal, true};
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::RowSource> source, jet::OpenIndexWalk(db.pager(), def, walk));
-    jet::LazyRow row(db.pager(), def);
-    JET_ASSIGN_OR_RETURN(bool found, source->Next(&row));
-    if (!found) return jet::Status::Ok();
-    auto place = std::find(rows_.begin(), rows_.end(), row.id());
-    if (place == rows_.end()) return jet::Status::Ok();
-    JET_RETURN_IF_ERROR(Settle(static_cast<size_t>(place - rows_.begin()), false));
+    LeaveAtEnd();
+    std::string prefix;
+    JET_ASSIGN_OR_RETURN(std::optional<jet::RowId> target, FirstEqual(key, &prefix));
+    if (!target) return jet::Status::Ok();
+    // The walk began at the first entry whose key starts with the value's key part: put the
+    // order there, and step on to the row the walk found should they differ.
+    JET_ASSIGN_OR_RETURN(bool on, order_->SeekAtOrAfter(OrderPlace{prefix, jet::RowId{}}));
+    while (on && !(order_->place().row == *target)) {
+      JET_ASSIGN_OR_RETURN(on, order_->Next());
+    }
+    if (!on) return jet::Status::Ok();
+    JET_RETURN_IF_ERROR(SettleFrom(true, true));
     no_match_ = at_end_;
+    if (!at_end_) visited_ = std::max<size_t>(visited_, 1);
     return jet::Status::Ok();
   });
 }

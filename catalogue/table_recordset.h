@@ -2,17 +2,24 @@
 // one of its indexes (as its B-tree keeps them: in an ascending index, rows whose key is empty
 // come first), with SeekEqual on the selected index.
 //
-// The set keeps the places of all its rows, found by its first move (opening finds only the first
-// row), when an index is selected, and again whenever the file changed since (another program's
-// write, or an AddNew or key change of its own); finding them reads the table's pages or the
-// index's leaves, not the rows themselves. The current row stays current across such a refresh
-// as long as it exists; when it has gone, the walk goes on with the row that took its place.
+// The set keeps no list of its rows: it walks a cursor over the order (see row_order.h) and
+// remembers the place of its current row. When the file changed since the cursor was opened
+// (another program's write, or one of the set's own), the next move opens a cursor on the file as
+// it is now and seeks back to that place, so every move reads a root-to-leaf path of the index
+// at most, whatever the size of the table. Going on from a place gives the walk its rules: the
+// row after the current one is the first one placed after it; a row that is gone has no place,
+// so the walk goes on with the row that took its place; and an Update that changes the current
+// row's key leaves the walk's place where the row was, so MoveNext goes to the row that
+// followed it before the change (the edited row itself, wherever it went, is not met again then).
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "catalogue/jet_recordset.h"
+#include "catalogue/row_order.h"
 
 namespace velloran {
 
@@ -25,29 +32,50 @@ class TableRecordset final : public JetRecordset {
   // file for writing; kNotFound when there is no such table.
   static std::unique_ptr<Recordset> Open(std::shared_ptr<DatabaseSession> session, const std::string& table);
 
+  int64_t RecordCount() override;
+  void MoveFirst() override;
+  void MoveNext() override;
+  void MoveLast() override;
+
   void SelectIndex(const std::string& index_name) override;
   void SeekEqual(const FieldValue& key) override;
   bool NoMatch() const override { return no_match_; }
 
  protected:
+  // Opens the order's cursor afresh when the file changed since it was opened.
   jet::Status Sync() override;
-  jet::Result<bool> Reach(size_t index) override { return index < rows_.size(); }
+  jet::Result<bool> Reach(size_t) override { return false; }  // no list: the moves are the set's own
   void AfterWrite(const WriteOutcome& outcome) override;
+  jet::Status Reread() override;
+  void Release() override { order_.reset(); }
 
  private:
   using JetRecordset::JetRecordset;
 
-  // Finds the places of every row anew, in the set's order, and keeps the current row current.
-  jet::Status Rebuild();
-  jet::Result<std::vector<jet::RowId>> FindRows(const jet::TableDef& def);
-  // The position in `def` of the index `name` and, when asked, the column numbers of its keys.
-  static jet::Result<size_t> FindIndex(const jet::TableDef& def, const std::string& name,
-                                       std::vector<uint16_t>* key_columns);
+  // Where the walk goes from the order's current row: settles on it or, when it cannot be read,
+  // on the next one in `forward` direction. `skip` is a row not to stop on.
+  jet::Status SettleFrom(bool on_row, bool forward, std::optional<jet::RowId> skip = std::nullopt);
+  void LeaveAtEnd();
+  // The first row of the order (the set's first move, MoveFirst and SelectIndex).
+  jet::Status GoFirst();
+  // The first row of the selected index whose key equals `key`, as an index walk finds it, and
+  // the key bytes that value's entries start with (empty when the value cannot be keyed).
+  jet::Result<std::optional<jet::RowId>> FirstEqual(const FieldValue& key, std::string* key_prefix);
+  // The position in `def` of the logical index `name` (kNotFound when there is none).
+  static jet::Result<size_t> FindIndex(const jet::TableDef& def, const std::string& name);
 
   std::string index_name_;  // empty: storage order
-  std::vector<uint16_t> index_columns_;  // the selected index's key columns, by number
-  uint64_t rows_generation_ = 0;  // the pager's generation rows_ was found at
-  bool rows_known_ = false;
+  std::unique_ptr<RowOrder> order_;
+  uint64_t order_generation_ = 0;  // the pager's generation order_ was opened at
+  // The current row's place in the order as the walk last saw it (kept through the set's own
+  // Update, which may move the row elsewhere).
+  OrderPlace place_;
+  bool order_at_place_ = false;  // order_ stands on place_, so MoveNext can step on
+  // How many rows from the first the current one is, while a walk from the first row knows it.
+  std::optional<size_t> ordinal_;
+  // Storage order: where rows this set's edits moved now live (met again later in the walk, they
+  // are passed over so that a walk meets each row once).
+  std::unordered_set<uint64_t> moved_by_edits_;
   bool no_match_ = false;
 };
 

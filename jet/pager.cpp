@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace jet {
 
@@ -69,8 +72,13 @@ Status Pager::LoadHeader(uint64_t file_size) {
 Status Pager::RecoverIfHot(bool holding_writer_lock) {
   if (access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
   if (!holding_writer_lock) {
+    // A journal with a live writer: it is committing, or another handle is undoing a crashed
+    // write. Either way the pages may be changing, so a reader must not go on (see BeginRead).
     JET_ASSIGN_OR_RETURN(bool live, WriterLockHeldElsewhere(fd_, path_));
-    if (live) return Status::Ok();  // its writer is at work; the data lock keeps us off its pages
+    if (live) {
+      journal_busy_ = true;
+      return Status::Ok();
+    }
   }
   int fd = writable_ ? fd_ : ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
@@ -93,6 +101,7 @@ Status Pager::Refresh(bool holding_writer_lock) {
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
   if (ModificationStamp(st) == file_stamp_ && access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
   JET_RETURN_IF_ERROR(RecoverIfHot(holding_writer_lock));
+  if (journal_busy_) return Status::Ok();  // BeginRead waits and comes back
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
   JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size)));
   file_stamp_ = ModificationStamp(st);
@@ -127,13 +136,30 @@ Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode) {
 Status Pager::BeginRead() {
   if (in_write_) return Status::Ok();  // the writer sees its own pages
   if (read_depth_++ > 0) return Status::Ok();
-  Status status = AcquireDataLock(fd_, path_, LockKind::kShared, lock_wait_ms_);
-  if (status.ok()) {
-    status = Refresh(false);
-    if (!status.ok()) ReleaseDataLock(fd_);
+  // Reads never overlap a journal that someone is working on: the file's pages may be half
+  // copied (a commit) or half restored (another handle undoing a crashed write). Such a reader
+  // lets go of its lock, so that the work can finish, and tries again.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(lock_wait_ms_);
+  while (true) {
+    int wait_ms = static_cast<int>(std::max<int64_t>(
+        0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count()));
+    Status status = AcquireDataLock(fd_, path_, LockKind::kShared, wait_ms);
+    journal_busy_ = false;
+    if (status.ok()) {
+      status = Refresh(false);
+      if (!status.ok() || journal_busy_) ReleaseDataLock(fd_);
+    }
+    if (status.ok() && journal_busy_) {
+      if (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      status = Error(ErrorCode::kLocked, path_ + ": the database is in use by another program that is changing it; "
+                                                 "try again when it has finished");
+    }
+    if (!status.ok()) --read_depth_;
+    return status;
   }
-  if (!status.ok()) --read_depth_;
-  return status;
 }
 
 void Pager::EndRead() {
@@ -202,6 +228,7 @@ Status Pager::BeginWrite() {
 
 Result<uint8_t*> Pager::MutablePage(uint32_t page) {
   if (!in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a page was changed outside a write");
+  ++generation_;  // the caller is about to change the page, even one this write changed before
   auto found = dirty_.find(page);
   if (found != dirty_.end()) return found->second.get();
   JET_ASSIGN_OR_RETURN(const uint8_t* current, ReadPage(page));
@@ -209,7 +236,6 @@ Result<uint8_t*> Pager::MutablePage(uint32_t page) {
   std::memcpy(copy.get(), current, page_size());
   uint8_t* bytes = copy.get();
   dirty_.emplace(page, std::move(copy));
-  ++generation_;
   return bytes;
 }
 

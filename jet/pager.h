@@ -98,6 +98,7 @@ class Pager {
   uint64_t generation_ = 0;
   int64_t file_stamp_ = 0;  // the file's modification time when the cache was filled
   int read_depth_ = 0;
+  bool journal_busy_ = false;  // the last refresh met a journal another handle is working on
   int lock_wait_ms_ = 5000;
 };
 

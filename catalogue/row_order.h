@@ -1,0 +1,52 @@
+// The order a table set walks its rows in, as a cursor that can find its place again.
+//
+// A place is where a row stands in the order: in an index's order its entry (key bytes and the row
+// pointer the entry names), in storage order the slot that holds the row's bytes (key empty).
+// Places are totally ordered, so a walk that remembers the place of its current row can, after
+// the file changed under it, seek to that place and go on from there, without having listed the
+// rows it has not reached yet. An order object is good for one state of the file: the table set
+// opens a new one when the pager's pages changed.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "jet/pager.h"
+#include "jet/status.h"
+#include "jet/table_cursor.h"
+#include "jet/table_def.h"
+
+namespace velloran {
+
+struct OrderPlace {
+  std::string key;  // the index entry's key bytes; empty in storage order
+  jet::RowId row;
+
+  bool operator==(const OrderPlace&) const = default;
+};
+
+class RowOrder {
+ public:
+  virtual ~RowOrder() = default;
+
+  // Each returns whether the order is on a row; when not, it is before the first or after the
+  // last, and Next (Prev) from there reaches the first (last) row.
+  virtual jet::Result<bool> First() = 0;
+  virtual jet::Result<bool> Last() = 0;
+  virtual jet::Result<bool> Next() = 0;
+  virtual jet::Result<bool> Prev() = 0;
+  // The first row whose place is at or after `place`.
+  virtual jet::Result<bool> SeekAtOrAfter(const OrderPlace& place) = 0;
+  // The current row's place; only valid while the last move returned true. Its row is the slot
+  // to read the row from (an index names the row's first slot, which may forward to its bytes).
+  virtual OrderPlace place() const = 0;
+};
+
+// Storage order: the table's data pages in ascending order, each page's live rows in slot order.
+// Needs `def` only while opening.
+jet::Result<std::unique_ptr<RowOrder>> OpenStorageOrder(jet::Pager& pager, const jet::TableDef& def);
+
+// The order of one of the table's indexes (`physical_index` indexes def.physical_indexes).
+jet::Result<std::unique_ptr<RowOrder>> OpenIndexOrder(jet::Pager& pager, const jet::TableDef& def, size_t physical_index);
+
+}  // namespace velloran
