@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "jet/index_entry_cursor.h"
+#include "jet/index_cursor.h"
 #include "jet/bytes.h"
 #include "jet/data_page.h"
 #include "jet/usage_map.h"
@@ -26,7 +26,7 @@ class IndexOrder final : public RowOrder {
   OrderPlace place() const override { return {cursor_.entry().key, cursor_.row()}; }
 
  private:
-  jet::IndexEntryCursor cursor_;
+  jet::IndexCursor cursor_;
 };
 
 // The pages come from the owned-pages map, which is small beside the pages it lists; each page

@@ -1,6 +1,7 @@
 #include "jet/index_cursor.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace jet {
 
@@ -8,22 +9,39 @@ namespace {
 
 // Deeper trees than this cannot occur in a file of at most 2^24 pages; deeper means a cycle.
 constexpr int kMaxDepth = 32;
+constexpr size_t kKeptLeaves = 256;
+
+std::atomic<uint64_t> entries_visited{0};
+std::atomic<uint64_t> pages_decoded{0};
 
 }  // namespace
+
+IndexCursor::Counters IndexCursor::Totals() { return {entries_visited.load(), pages_decoded.load()}; }
+
+bool IndexCursor::Land(bool on) {
+  if (on) ++entries_visited;
+  return on;
+}
 
 Result<IndexCursor::PageRef> IndexCursor::ReadOwnedPage(uint32_t page) {
   if (pager_.generation() != generation_) {  // pages may have changed: decode them afresh
     decoded_.clear();
+    kept_leaves_ = 0;
     generation_ = pager_.generation();
   }
   auto found = decoded_.find(page);
   if (found != decoded_.end()) return found->second;
+  ++pages_decoded;
   JET_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(pager_, page));
   if (p.owner != owner_) {
     return pager_.Corrupt(page, "the index page belongs to table definition " + std::to_string(p.owner) +
                                     ", not " + std::to_string(owner_));
   }
   PageRef ref = std::make_shared<const IndexPage>(std::move(p));
+  if (ref->leaf() && ++kept_leaves_ > kKeptLeaves) {
+    std::erase_if(decoded_, [](const auto& kept) { return kept.second->leaf(); });
+    kept_leaves_ = 1;
+  }
   decoded_.emplace(page, ref);
   return ref;
 }
@@ -66,15 +84,15 @@ Result<bool> IndexCursor::Next() {
     if (!leaf_->entries.empty()) {
       position_ = 0;
       state_ = State::kOnEntry;
-      return true;
+      return Land(true);
     }
   } else if (position_ + 1 < leaf_->entries.size()) {
     ++position_;
-    return true;
+    return Land(true);
   }
   JET_ASSIGN_OR_RETURN(bool more, StepLeaf(true));
   state_ = more ? State::kOnEntry : State::kAfterLast;
-  return more;
+  return Land(more);
 }
 
 Result<bool> IndexCursor::Prev() {
@@ -84,37 +102,37 @@ Result<bool> IndexCursor::Prev() {
     if (!leaf_->entries.empty()) {
       position_ = leaf_->entries.size() - 1;
       state_ = State::kOnEntry;
-      return true;
+      return Land(true);
     }
   } else if (position_ > 0) {
     --position_;
-    return true;
+    return Land(true);
   }
   JET_ASSIGN_OR_RETURN(bool more, StepLeaf(false));
   state_ = more ? State::kOnEntry : State::kBeforeFirst;
-  return more;
+  return Land(more);
 }
 
-Result<bool> IndexCursor::SeekAtOrAfter(const std::string& key) {
+template <typename Below>
+Result<bool> IndexCursor::SeekFirstNotBelow(const Below& below) {
   uint32_t page = root_;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
     JET_ASSIGN_OR_RETURN(PageRef ref, ReadOwnedPage(page));
     const IndexPage& p = *ref;
-    // The first entry whose key is not below `key`: on a leaf the answer, on an intermediate page
-    // the child whose subtree ends at or after `key`.
-    auto at_or_after = std::partition_point(p.entries.begin(), p.entries.end(),
-                                            [&](const IndexEntry& e) { return CompareKeys(e.key, key) < 0; });
+    // The first entry not below the target: on a leaf the answer, on an intermediate page the
+    // child whose subtree ends at or after it.
+    auto at_or_after = std::partition_point(p.entries.begin(), p.entries.end(), below);
     size_t i = static_cast<size_t>(at_or_after - p.entries.begin());
     if (p.leaf()) {
       leaf_ = ref;
       if (i < leaf_->entries.size()) {
         position_ = i;
         state_ = State::kOnEntry;
-        return true;
+        return Land(true);
       }
       JET_ASSIGN_OR_RETURN(bool more, StepLeaf(true));
       state_ = more ? State::kOnEntry : State::kAfterLast;
-      return more;
+      return Land(more);
     }
     page = i < p.entries.size() ? p.entries[i].child_page : p.tail;
     if (page == 0) {
@@ -123,6 +141,18 @@ Result<bool> IndexCursor::SeekAtOrAfter(const std::string& key) {
     }
   }
   return pager_.Corrupt(root_, "the index tree is deeper than any real index (a cycle?)");
+}
+
+Result<bool> IndexCursor::SeekAtOrAfter(const std::string& key) {
+  return SeekFirstNotBelow([&](const IndexEntry& e) { return CompareKeys(e.key, key) < 0; });
+}
+
+Result<bool> IndexCursor::SeekAtOrAfter(const std::string& key, RowId row) {
+  IndexEntry target;
+  target.key = key;
+  target.data_page = row.page;
+  target.data_row = row.row;
+  return SeekFirstNotBelow([&](const IndexEntry& e) { return e.Compare(target) < 0; });
 }
 
 Result<bool> IndexCursor::SeekEqual(const std::string& key) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "catalogue/engine.h"
-#include "jet/index_entry_cursor.h"
+#include "jet/index_cursor.h"
 #include "jet/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/catalogue/scripted_host.h"
@@ -64,9 +64,9 @@ struct Cost {
 
 template <typename Work>
 Cost CostOf(Work work) {
-  const jet::IndexEntryCursor::Counters before = jet::IndexEntryCursor::Totals();
+  const jet::IndexCursor::Counters before = jet::IndexCursor::Totals();
   work();
-  const jet::IndexEntryCursor::Counters after = jet::IndexEntryCursor::Totals();
+  const jet::IndexCursor::Counters after = jet::IndexCursor::Totals();
   return {after.entries - before.entries, after.pages - before.pages};
 }
 
