@@ -40,7 +40,9 @@ Status ReadJet4VarOffsets(const uint8_t* row, uint32_t size, uint32_t mask_size,
                           const std::string& where, std::vector<uint16_t>* offsets) {
   uint64_t needed = static_cast<uint64_t>(mask_size) + 2 + 2 * (static_cast<uint64_t>(var_count) + 1);
   if (needed > size) return LayoutCorrupt(where, "the row is too short for its " + std::to_string(var_count) + " variable offsets");
-  for (uint32_t i = 0; i <= var_count; ++i) offsets->push_back(Get16(row + size - mask_size - 4 - 2 * i));
+  offsets->resize(static_cast<size_t>(var_count) + 1);
+  const uint8_t* last_first = row + size - mask_size - 4;  // offset 0; the later ones lie below it
+  for (uint32_t i = 0; i <= var_count; ++i) (*offsets)[i] = Get16(last_first - 2 * i);
   return Status::Ok();
 }
 

@@ -499,6 +499,13 @@ Result<Truth> Condition::EvalCompare(const Node& node, RowValues& row) const {
 }
 
 Result<Truth> Condition::EvalLike(const Node& node, RowValues& row) const {
+  if (node.a.column >= 0) {
+    // Texts are matched where the row keeps them, without decoding them first.
+    StoredText stored;
+    JET_ASSIGN_OR_RETURN(Stored kind, row.GetStored(static_cast<size_t>(node.a.column), &stored));
+    if (kind == Stored::kNull) return Truth::kUnknown;
+    if (kind == Stored::kText) return FromBool(node.like->MatchesStored(stored.bytes, stored.size) != node.negated);
+  }
   const Value* v = &node.a.literal;
   if (node.a.column >= 0) {
     JET_ASSIGN_OR_RETURN(v, row.Get(static_cast<size_t>(node.a.column)));

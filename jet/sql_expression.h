@@ -30,12 +30,27 @@ Result<size_t> ResolveColumn(const TableDef& def, const NameRef& name, const std
 
 enum class Truth : uint8_t { kFalse, kTrue, kUnknown };
 
+// The bytes a Text value is kept as in its row (row_decoder.h), valid until the row changes.
+struct StoredText {
+  const uint8_t* bytes = nullptr;
+  size_t size = 0;
+};
+
+// What a row can say of a Text column without decoding it.
+enum class Stored : uint8_t {
+  kText,         // the value is not NULL and its stored bytes were given
+  kNull,         // the value is NULL
+  kUnavailable,  // ask Get instead
+};
+
 // The values of one row, fetched on demand so that a condition decodes only what it reads.
 class RowValues {
  public:
   virtual ~RowValues() = default;
   // The value of def.columns[column_index]; valid until the row changes.
   virtual Result<const Value*> Get(size_t column_index) = 0;
+  // For a Text column: its stored bytes, so that a test like LIKE can read them in place.
+  virtual Result<Stored> GetStored(size_t column_index, StoredText* text) { return Stored::kUnavailable; }
 };
 
 // A row already decoded, one value per column of the definition (as TableCursor gives them).

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cctype>
+#include <cstring>
 #include <unordered_map>
 
 #include "jet/collation.h"
@@ -193,23 +194,47 @@ bool LikePattern::ElementMatches(const Element& e, char16_t folded) const {
   return false;
 }
 
-bool LikePattern::SegmentAt(const Segment& s, std::u16string_view text, size_t at) const {
-  const char16_t* units = text.data() + at;
+namespace {
+
+// The kinds of text matched, each a run of code units read by index.
+struct Utf16Units {  // a decoded text
+  std::u16string_view text;
+  size_t size() const { return text.size(); }
+  char16_t operator[](size_t i) const { return text[i]; }
+};
+struct ByteUnits {  // Jet 4 compressed text without two-byte runs: a unit per byte
+  const uint8_t* bytes;
+  size_t count;
+  size_t size() const { return count; }
+  char16_t operator[](size_t i) const { return bytes[i]; }
+};
+struct LittleEndianUnits {  // Jet 4 text kept as UTF-16
+  const uint8_t* bytes;
+  size_t count;
+  size_t size() const { return count; }
+  char16_t operator[](size_t i) const { return static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8); }
+};
+
+}  // namespace
+
+template <typename Units>
+bool LikePattern::SegmentAt(const Segment& s, const Units& text, size_t at) const {
   if (s.plain) {
     for (size_t i = 0; i < s.literal.size(); ++i)
-      if (fold_[units[i]] != s.literal[i]) return false;
+      if (fold_[text[at + i]] != s.literal[i]) return false;
     return true;
   }
   for (size_t i = 0; i < s.elements.size(); ++i)
-    if (!ElementMatches(s.elements[i], fold_[units[i]])) return false;
+    if (!ElementMatches(s.elements[i], fold_[text[at + i]])) return false;
   return true;
 }
 
-// The leftmost place at or after `from` where `s` matches inside `text`; npos when none.
-size_t LikePattern::Find(const Segment& s, std::u16string_view text, size_t from) const {
+// The leftmost place in [from, end) where `s` matches inside text[0, end); npos when none.
+template <typename Units>
+size_t LikePattern::Find(const Segment& s, const Units& text, size_t from, size_t end) const {
   const size_t length = s.elements.size();
-  if (length > text.size()) return std::u16string_view::npos;
-  const size_t last = text.size() - length;
+  if (length > end) return std::u16string_view::npos;
+  const size_t last = end - length;
   if (s.plain) {
     // Most texts hold few places where the first character matches: test that one alone first.
     const char16_t first = s.literal[0];
@@ -225,23 +250,36 @@ size_t LikePattern::Find(const Segment& s, std::u16string_view text, size_t from
 // Each segment matches a fixed number of characters, so the first segment must sit at the start,
 // the last at the end, and the ones between may each take their leftmost place: any later
 // choice leaves less room for the rest.
-bool LikePattern::Matches(std::u16string_view text) const {
+template <typename Units>
+bool LikePattern::MatchesUnits(const Units& text) const {
   const Segment& first = segments_.front();
   if (segments_.size() == 1) return first.elements.size() == text.size() && SegmentAt(first, text, 0);
   const Segment& last = segments_.back();
   if (first.elements.size() + last.elements.size() > text.size()) return false;
   const size_t end = text.size() - last.elements.size();
   if (!SegmentAt(first, text, 0) || !SegmentAt(last, text, end)) return false;
-  std::u16string_view middle = text.substr(0, end);
   size_t pos = first.elements.size();
   for (size_t i = 1; i + 1 < segments_.size(); ++i) {
     const Segment& s = segments_[i];
     if (s.elements.empty()) continue;
-    const size_t at = Find(s, middle, pos);
+    const size_t at = Find(s, text, pos, end);
     if (at == std::u16string_view::npos) return false;
     pos = at + s.elements.size();
   }
   return true;
+}
+
+bool LikePattern::Matches(std::u16string_view text) const { return MatchesUnits(Utf16Units{text}); }
+
+bool LikePattern::MatchesStored(const uint8_t* bytes, size_t size) const {
+  if (version_ == JetVersion::kJet4) {
+    const bool compressed = size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
+    if (!compressed) return MatchesUnits(LittleEndianUnits{bytes, size / 2});
+    // A zero byte switches between one-byte and two-byte runs; without one, a byte is a unit.
+    if (std::memchr(bytes + 2, 0, size - 2) == nullptr) return MatchesUnits(ByteUnits{bytes + 2, size - 2});
+  }
+  DecodeStoredText(version_, bytes, size, &decoded_);
+  return Matches(decoded_);
 }
 
 }  // namespace jet

@@ -41,8 +41,11 @@ class LikePattern {
 
   // Whether the whole of `text` matches. Characters are folded as they are compared, so a
   // pattern that fails early reads little of the text. Not safe for use by two threads at once:
-  // bracket ranges keep a cache of their decisions.
+  // bracket ranges keep a cache of their decisions, and stored texts a decoding buffer.
   bool Matches(std::u16string_view text) const;
+  // The same for a text as a row stores it (text_codec.h), read in place where its form allows:
+  // one byte a character, or UTF-16.
+  bool MatchesStored(const uint8_t* bytes, size_t size) const;
 
  private:
   struct CharSet;
@@ -62,13 +65,19 @@ class LikePattern {
   Status Parse(std::u16string_view pattern);
   Result<int> ParseSet(std::u16string_view pattern, size_t* pos);
   bool ElementMatches(const Element& e, char16_t folded) const;
-  bool SegmentAt(const Segment& s, std::u16string_view text, size_t at) const;
-  size_t Find(const Segment& s, std::u16string_view text, size_t from) const;
+  // Units: a text's code units, by index (sql_like.cpp has the kinds of text they read).
+  template <typename Units>
+  bool MatchesUnits(const Units& text) const;
+  template <typename Units>
+  bool SegmentAt(const Segment& s, const Units& text, size_t at) const;
+  template <typename Units>
+  size_t Find(const Segment& s, const Units& text, size_t from, size_t end) const;
 
   JetVersion version_;
   const char16_t* fold_;  // the version's folding table: 65,536 units
   std::vector<Segment> segments_;  // pattern = segments_ joined by '*'
   std::vector<std::shared_ptr<CharSet>> sets_;
+  mutable Text decoded_;  // a stored text that had to be decoded first
 };
 
 }  // namespace jet

@@ -127,6 +127,13 @@ std::optional<bool> MatchesOrder(const Candidate& c, const std::vector<SortColum
   return !same;
 }
 
+// Whether the index order is the start of a longer ORDER BY (reversed: walk backward).
+std::optional<bool> MatchesOrderPrefix(const Candidate& c, const std::vector<SortColumn>& order_by) {
+  if (c.columns.size() >= order_by.size()) return std::nullopt;
+  const std::vector<SortColumn> prefix(order_by.begin(), order_by.begin() + static_cast<std::ptrdiff_t>(c.columns.size()));
+  return MatchesOrder(c, prefix);
+}
+
 AccessPlan WalkPlan(const Candidate& c, bool backward, bool sort) {
   AccessPlan plan;
   plan.use_index = true;
@@ -170,6 +177,20 @@ AccessPlan ChoosePlan(const TableDef& def, JetVersion version, const Expr* where
     if (range == nullptr || (two_sided && !(range->range.low && range->range.high))) range = &c;
   }
   if (range != nullptr) return WalkPlan(*range, false, !order_by.empty());
+  // The longest ordered prefix wins; a forward walk before a backward one of the same length.
+  const Candidate* prefix = nullptr;
+  bool prefix_backward = false;
+  for (bool backward : {false, true}) {
+    for (const Candidate& c : candidates) {
+      if (MatchesOrderPrefix(c, order_by) != backward) continue;
+      if (prefix == nullptr || c.columns.size() > prefix->columns.size()) prefix = &c, prefix_backward = backward;
+    }
+  }
+  if (prefix != nullptr) {
+    AccessPlan plan = WalkPlan(*prefix, prefix_backward, true);
+    plan.ordered_prefix = prefix->columns.size();
+    return plan;
+  }
   return scan;
 }
 
@@ -180,7 +201,7 @@ std::string DescribePlan(const TableDef& def, const AccessPlan& plan) {
     if (plan.walk.backward) s += " backward";
     if (plan.walk.low || plan.walk.high) s += " over a range";
   }
-  if (plan.sort) s += ", then sort";
+  if (plan.sort) s += plan.ordered_prefix > 0 ? ", then sort rows with equal keys" : ", then sort";
   return s;
 }
 

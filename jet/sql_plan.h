@@ -7,7 +7,12 @@
 //      first column, and needs no sort: rows come out as the caller fetches them;
 //   3. an index whose first column the condition bounds (column < constant, >= ...) is walked
 //      over that range, sorted afterwards if ORDER BY asks;
-//   4. otherwise every row is scanned, then sorted if ORDER BY asks.
+//   4. an index whose columns are the first ORDER BY columns (ORDER BY Song, Artist with an
+//      index on Song) is walked the same way, and only rows with equal keys on it are sorted by
+//      the remaining columns: the first rows come out after reading little more than themselves.
+//      The executor falls back to a scan when the walk reads many rows and finds few (see
+//      SelectOptions in sql_select.h);
+//   5. otherwise every row is scanned, then sorted if ORDER BY asks.
 // Only conditions that are conjuncts of the WHERE (joined by AND at its top) bound a column.
 // An index that leaves out rows with NULLs is used only where its column is bounded (which
 // rejects NULLs). Columns of types without an index key (Memo, OLE, ...) never use an index.
@@ -32,6 +37,9 @@ struct AccessPlan {
   bool use_index = false;
   IndexWalk walk;     // when use_index
   bool sort = false;  // rows are read first, then sorted
+  // With use_index and sort: how many leading ORDER BY columns the walk already delivers in
+  // order (rule 4); then only runs of rows equal on those are sorted. 0: everything is sorted.
+  size_t ordered_prefix = 0;
 };
 
 // `where` (may be null) must be bound to `def` and compiled without error.

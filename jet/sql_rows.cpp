@@ -52,6 +52,20 @@ Result<const Value*> LazyRow::Get(size_t column_index) {
   return &values_[column_index];
 }
 
+Result<Stored> LazyRow::GetStored(size_t column_index, StoredText* text) {
+  if (column_index >= values_.size()) return Get(column_index).error();
+  const ColumnDef& column = def_.columns[column_index];
+  if (column.type != ColumnType::kText || column.fixed()) return Stored::kUnavailable;
+  // A row written before the column was added has no offsets for it: NULL, as DecodeColumn says.
+  if (!layout_.Present(column.number) || column.var_index + 1u >= layout_.var_offsets.size()) return Stored::kNull;
+  const uint32_t start = layout_.var_offsets[column.var_index];
+  const uint32_t end = layout_.var_offsets[column.var_index + 1];
+  if (start > end || end > layout_.size) return Stored::kUnavailable;  // Get reports the damage
+  text->bytes = layout_.bytes + start;
+  text->size = end - start;
+  return Stored::kText;
+}
+
 Result<Value> LazyRow::Take(size_t column_index) {
   JET_RETURN_IF_ERROR(Get(column_index).status());
   decoded_[column_index] = 0;  // a second Take decodes afresh
@@ -64,27 +78,46 @@ namespace {
 
 class ScanSource final : public RowSource {
  public:
-  ScanSource(Pager& pager, std::vector<uint32_t> pages) : pager_(pager), pages_(std::move(pages)) {}
+  ScanSource(Pager& pager, uint32_t owner, std::vector<uint32_t> pages)
+      : pager_(pager), owner_(owner), pages_(std::move(pages)) {}
 
   Result<bool> Next(LazyRow* row) override;
 
  private:
+  // The page's bytes when it holds rows of this table, else null.
+  Result<const uint8_t*> RowsPage(uint32_t page);
   Result<bool> IsLiveMovedHome(uint32_t page, uint32_t row);
 
   Pager& pager_;
-  std::vector<uint32_t> pages_;  // the table's data pages
+  uint32_t owner_;  // the definition's page, which the table's data pages name
+  // The pages the table's usage map lists; only data pages that name this definition as their
+  // owner hold its rows. They are told apart as the scan reaches them, so that a scan which is
+  // abandoned early never reads the rest.
+  std::vector<uint32_t> pages_;
   size_t page_index_ = 0;
   int row_ = -1;
+  // Rows on pages_[page_index_], known while the pager's pages stay as they were (generation).
+  int page_rows_ = -1;
+  uint64_t page_generation_ = 0;
   std::set<uint32_t> moved_homes_;  // row pointers; filled on first need
   bool moved_homes_known_ = false;
 };
 
+Result<const uint8_t*> ScanSource::RowsPage(uint32_t page) {
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
+  if (data[0] == kPageData && Get32(data + 4) == owner_) return data;
+  return nullptr;
+}
+
 Result<bool> ScanSource::Next(LazyRow* row) {
   while (page_index_ < pages_.size()) {
     const uint32_t page = pages_[page_index_];
-    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
-    const uint16_t count = DataPageRowCount(pager_.format(), data);
-    while (++row_ < count) {
+    if (page_rows_ < 0 || page_generation_ != pager_.generation()) {
+      JET_ASSIGN_OR_RETURN(const uint8_t* data, RowsPage(page));
+      page_rows_ = data == nullptr ? 0 : DataPageRowCount(pager_.format(), data);
+      page_generation_ = pager_.generation();
+    }
+    while (++row_ < page_rows_) {
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, page, static_cast<uint32_t>(row_)));
       if (slot.deleted() || slot.forwarding()) continue;
       if (slot.moved_home()) {
@@ -97,6 +130,7 @@ Result<bool> ScanSource::Next(LazyRow* row) {
     }
     ++page_index_;
     row_ = -1;
+    page_rows_ = -1;
   }
   return false;
 }
@@ -106,7 +140,8 @@ Result<bool> ScanSource::Next(LazyRow* row) {
 Result<bool> ScanSource::IsLiveMovedHome(uint32_t page, uint32_t row) {
   if (!moved_homes_known_) {
     for (uint32_t p : pages_) {
-      JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(p));
+      JET_ASSIGN_OR_RETURN(const uint8_t* data, RowsPage(p));
+      if (data == nullptr) continue;
       const uint16_t count = DataPageRowCount(pager_.format(), data);
       for (uint32_t r = 0; r < count; ++r) {
         JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, p, r));
@@ -260,13 +295,7 @@ Result<bool> IndexSource::Next(LazyRow* row) {
 
 Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def) {
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
-  // Only data pages that name this definition as their owner hold its rows.
-  std::vector<uint32_t> pages;
-  for (uint32_t page : owned) {
-    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(page));
-    if (data[0] == kPageData && Get32(data + 4) == def.page) pages.push_back(page);
-  }
-  return std::unique_ptr<RowSource>(new ScanSource(pager, std::move(pages)));
+  return std::unique_ptr<RowSource>(new ScanSource(pager, def.page, std::move(owned)));
 }
 
 Result<std::unique_ptr<RowSource>> OpenIndexWalk(Pager& pager, const TableDef& def, const IndexWalk& walk) {

@@ -32,6 +32,8 @@ class LazyRow final : public RowValues {
   RowId id() const { return id_; }
 
   Result<const Value*> Get(size_t column_index) override;
+  // Variable-length Text columns only; the rest are kUnavailable.
+  Result<Stored> GetStored(size_t column_index, StoredText* text) override;
   // The value of a column, moved out of the row (decoded now if it was not yet).
   Result<Value> Take(size_t column_index);
 

@@ -80,6 +80,8 @@ Status SelectCursor::Prepare(const SelectStatement& statement, SelectOptions opt
   }
   row_ = std::make_unique<LazyRow>(db_.pager(), def_);
   values_.resize(selected_.size());
+  walk_budget_ = options.walk_budget > 0 ? options.walk_budget
+                                         : std::max<uint64_t>(kDefaultWalkBudget, def_.row_count / 12);
   return Status::Ok();
 }
 
@@ -90,28 +92,107 @@ Result<bool> SelectCursor::Next() {
 }
 
 Result<bool> SelectCursor::Advance() {
-  if (plan_.sort) {
-    if (!sorted_) {
-      JET_RETURN_IF_ERROR(ReadAndSort());
-      sorted_ = true;
-    }
-    if (next_entry_ >= entries_.size()) return false;
-    const RowId id = entries_[next_entry_++].row;
-    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(db_.pager(), id.page, id.row));
-    JET_RETURN_IF_ERROR(row_->Load(id, slot));
-    JET_RETURN_IF_ERROR(Emit());
-    return true;
-  }
+  if (plan_.sort) return plan_.ordered_prefix > 0 && !gave_way_ ? NextRunRow() : NextSortedRow();
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, source_->Next(row_.get()));
     if (!more) return false;
-    if (condition_) {
-      JET_ASSIGN_OR_RETURN(bool match, condition_->Matches(*row_));
-      if (!match) continue;
-    }
+    JET_ASSIGN_OR_RETURN(bool match, Matches());
+    if (!match) continue;
     JET_RETURN_IF_ERROR(Emit());
     return true;
   }
+}
+
+Result<bool> SelectCursor::Matches() {
+  if (!condition_) return true;
+  return condition_->Matches(*row_);
+}
+
+Result<bool> SelectCursor::NextSortedRow() {
+  if (!keys_read_) {
+    JET_RETURN_IF_ERROR(ReadAndSort(last_run_key_ ? &*last_run_key_ : nullptr));
+    keys_read_ = true;
+  }
+  RowId id;
+  if (!sorted_.Next(&id)) return false;
+  JET_RETURN_IF_ERROR(LoadAndEmit(id));
+  return true;
+}
+
+Result<bool> SelectCursor::NextRunRow() {
+  while (true) {
+    RowId id;
+    if (sorted_.Next(&id)) {
+      JET_RETURN_IF_ERROR(LoadAndEmit(id));
+      last_run_key_ = run_key_;
+      return true;
+    }
+    JET_ASSIGN_OR_RETURN(bool more, NextRun());
+    if (gave_way_) return NextSortedRow();
+    if (!more) return false;
+  }
+}
+
+// Rows arrive in the order of the ordered prefix, so a run ends at the first matching row whose
+// prefix key differs; that row is kept for the next run.
+Result<bool> SelectCursor::NextRun() {
+  const size_t prefix = plan_.ordered_prefix;
+  sorted_.Clear();
+  bool have = false;
+  if (carried_) {
+    run_key_ = std::move(carried_->prefix_key);
+    sorted_.Add(carried_->rest_key, carried_->row);
+    carried_.reset();
+    have = true;
+  }
+  while (!walk_done_) {
+    if (WalkShouldGiveWay()) {
+      JET_RETURN_IF_ERROR(GiveWayToScan());
+      return false;
+    }
+    JET_ASSIGN_OR_RETURN(bool more, source_->Next(row_.get()));
+    if (!more) {
+      walk_done_ = true;
+      break;
+    }
+    JET_ASSIGN_OR_RETURN(bool match, Matches());
+    if (!match) continue;
+    ++walk_matches_;
+    key_.clear();
+    rest_key_.clear();
+    JET_RETURN_IF_ERROR(AppendSortKeys(0, prefix, &key_));
+    JET_RETURN_IF_ERROR(AppendSortKeys(prefix, order_.size(), &rest_key_));
+    if (have && key_ != run_key_) {
+      carried_ = Carried{row_->id(), key_, rest_key_};
+      break;
+    }
+    if (!have) run_key_ = key_;
+    have = true;
+    sorted_.Add(rest_key_, row_->id());
+  }
+  return have;
+}
+
+bool SelectCursor::WalkShouldGiveWay() const {
+  const uint64_t read = source_->rows_read();
+  return read >= walk_budget_ || (read >= walk_budget_ / 4 && walk_matches_ * kSparseMatches < read);
+}
+
+// Every row of the runs handed out so far sorts at or before last_run_key_ on the prefix, and
+// every other matching row after it: the scan sorts exactly the rows still owed.
+Status SelectCursor::GiveWayToScan() {
+  sorted_.Clear();
+  carried_.reset();
+  rows_read_before_ += source_->rows_read();
+  JET_ASSIGN_OR_RETURN(source_, OpenScan(db_.pager(), def_));
+  gave_way_ = true;
+  return Status::Ok();
+}
+
+Status SelectCursor::LoadAndEmit(RowId id) {
+  JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(db_.pager(), id.page, id.row));
+  JET_RETURN_IF_ERROR(row_->Load(id, slot));
+  return Emit();
 }
 
 Status SelectCursor::Emit() {
@@ -119,6 +200,11 @@ Status SelectCursor::Emit() {
     JET_ASSIGN_OR_RETURN(values_[j], row_->Take(selected_[j]));
   }
   row_id_ = row_->id();
+  return Status::Ok();
+}
+
+Status SelectCursor::AppendSortKeys(size_t first, size_t last, std::string* key) {
+  for (size_t i = first; i < last; ++i) JET_RETURN_IF_ERROR(AppendSortKey(order_[i], key));
   return Status::Ok();
 }
 
@@ -136,24 +222,21 @@ Status SelectCursor::AppendSortKey(const SortColumn& column, std::string* key) {
   return Status::Ok();
 }
 
-// Reads every matching row's sort key, then orders the rows by key; a stable sort keeps the
-// table's order among ties, as an index does (its entries tie-break on the row's position).
-Status SelectCursor::ReadAndSort() {
+// Reads every matching row's sort key; the order is made as the rows are taken (sql_sort.h),
+// with ties in the order read, as an index keeps them (its entries tie-break on the row's place).
+Status SelectCursor::ReadAndSort(const std::string* after) {
+  const size_t prefix = after != nullptr ? plan_.ordered_prefix : 0;
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, source_->Next(row_.get()));
     if (!more) break;
-    if (condition_) {
-      JET_ASSIGN_OR_RETURN(bool match, condition_->Matches(*row_));
-      if (!match) continue;
-    }
-    const size_t start = keys_.size();
-    for (const SortColumn& column : order_) JET_RETURN_IF_ERROR(AppendSortKey(column, &keys_));
-    entries_.push_back(SortEntry{start, static_cast<uint32_t>(keys_.size() - start), row_->id()});
+    JET_ASSIGN_OR_RETURN(bool match, Matches());
+    if (!match) continue;
+    key_.clear();
+    JET_RETURN_IF_ERROR(AppendSortKeys(0, prefix, &key_));
+    if (after != nullptr && key_ <= *after) continue;
+    JET_RETURN_IF_ERROR(AppendSortKeys(prefix, order_.size(), &key_));
+    sorted_.Add(key_, row_->id());
   }
-  const std::string_view keys(keys_);
-  std::stable_sort(entries_.begin(), entries_.end(), [&](const SortEntry& a, const SortEntry& b) {
-    return keys.substr(a.key_offset, a.key_size) < keys.substr(b.key_offset, b.key_size);
-  });
   return Status::Ok();
 }
 

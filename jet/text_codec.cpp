@@ -1,5 +1,7 @@
 #include "jet/text_codec.h"
 
+#include <cstring>
+
 namespace jet {
 
 namespace {
@@ -11,6 +13,13 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void DecodeCompressed(const uint8_t* data, size_t length, Text* out) {
+  // Most texts are one run of one-byte characters: widen them in one go.
+  if (std::memchr(data + 2, 0, length - 2) == nullptr) {
+    out->resize(length - 2);
+    char16_t* units = out->data();
+    for (size_t i = 2; i < length; ++i) units[i - 2] = data[i];
+    return;
+  }
   out->clear();
   out->reserve(length);
   bool compressed = true;

@@ -167,7 +167,7 @@ TEST_F(SqlSongs, TheMainSearch) {
     return ContainsAsciiIgnoringCase(r[t.Col("Song")], "love") || ContainsAsciiIgnoringCase(r[t.Col("Artist")], "love");
   };
   Check(t_, {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*LOVE*' ORDER BY [Artist], [Song]", love,
-             {{"Artist", true}, {"Song", true}}, {}, "scan, then sort"});
+             {{"Artist", true}, {"Song", true}}, {}, "index \"Artist\", then sort rows with equal keys"});
   Check(t_, {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*love*' ORDER BY [Song]", love,
              {{"Song", true}}, {}, "index \"Song\""});
   Check(t_, {"select song, [ARTIST], id from mylist where song like '*love*' or artist like '*love*' order by song desc", love,
@@ -193,7 +193,7 @@ TEST_F(SqlSongs, NumberRangesWalkTheIndex) {
   Check(t_, {"SELECT * FROM MyList WHERE SongNumber > 2000 ORDER BY SongNumber", number(2001, 0), {{"SongNumber", true}},
              {}, "index \"SongNumber\" over a range"});
   Check(t_, {"SELECT * FROM MyList ORDER BY SongNumber DESC, ID", nullptr, {{"SongNumber", false}, {"ID", true}}, {},
-             "scan, then sort"});
+             "index \"SongNumber\" backward, then sort rows with equal keys"});
 }
 
 TEST_F(SqlSongs, NullsFlagsPatternsAndNumbersAsText) {
@@ -244,6 +244,89 @@ TEST_F(SqlSongs, IndexWalksStopWhenTheCallerStops) {
   ASSERT_TRUE(cursor.value()->Next().value());
   EXPECT_EQ(cursor.value()->values()[0], Value(int64_t{1100}));
   EXPECT_EQ(cursor.value()->rows_read(), 1u);
+}
+
+// ORDER BY Song, Artist walks the Song index and sorts only the rows with equal titles. However
+// early the walk gives way to a scan (a small budget forces it after any number of rows, before
+// or after rows were handed out), the rows and their order stay those of the full sort.
+TEST_F(SqlSongs, RunSortingWalksGiveWayToAScanWithoutLosingOrRepeatingRows) {
+  auto love = [](const Table& t, const Row& r) {
+    return ContainsAsciiIgnoringCase(r[t.Col("Song")], "love") || ContainsAsciiIgnoringCase(r[t.Col("Artist")], "love");
+  };
+  auto rare = [](const Table& t, const Row& r) { return ContainsAsciiIgnoringCase(r[t.Col("Song")], "y's"); };
+  const Query queries[] = {
+      {"SELECT * FROM MyList WHERE Song LIKE '*love*' OR Artist LIKE '*love*' ORDER BY Song, Artist", love,
+       {{"Song", true}, {"Artist", true}}, {}, "index \"Song\", then sort rows with equal keys"},
+      {"SELECT * FROM MyList ORDER BY Artist DESC, Song, ID", nullptr, {{"Artist", false}, {"Song", true}, {"ID", true}},
+       {}, "index \"Artist\" backward, then sort rows with equal keys"},
+      {"SELECT ID, Song FROM MyList WHERE Song LIKE '*y''s*' ORDER BY Song, SongNumber DESC", rare,
+       {{"Song", true}, {"SongNumber", false}}, {"ID", "Song"}, "index \"Song\", then sort rows with equal keys"},
+  };
+  const size_t rare_rows = Reference(t_, queries[2]).size();
+  ASSERT_GT(rare_rows, 0u);
+  ASSERT_LT(rare_rows, 20u);
+  for (const Query& q : queries) {
+    Check(t_, q);
+    const std::vector<Row> expected = Reference(t_, q);
+    for (uint64_t budget : {1, 2, 3, 7, 40, 250, 499, 500, 501, 100000}) {
+      SCOPED_TRACE(q.sql + " with a walk budget of " + std::to_string(budget));
+      auto cursor = jet::ExecuteSelect(*t_.db, q.sql, jet::SelectOptions{true, budget});
+      ASSERT_TRUE(cursor.ok()) << cursor.error().message();
+      std::vector<Row> rows;
+      while (true) {
+        auto more = cursor.value()->Next();
+        ASSERT_TRUE(more.ok()) << more.error().message();
+        if (!more.value()) break;
+        rows.push_back(cursor.value()->values());
+      }
+      EXPECT_EQ(rows, expected);
+      // The walk reads all 500 rows unless it gives way first, which it does on reaching the
+      // budget at the latest; the scan then reads them all.
+      EXPECT_EQ(cursor.value()->walk_gave_way(), budget <= 500);
+      if (budget <= 500) {
+        EXPECT_LE(cursor.value()->rows_read(), budget + 500);
+        EXPECT_GE(cursor.value()->rows_read(), budget / 4 + 500);
+      } else {
+        EXPECT_EQ(cursor.value()->rows_read(), 500u);
+      }
+    }
+  }
+}
+
+// Where the condition matches almost nothing, the walk gives way after a quarter of its budget;
+// where it matches often, only at the budget.
+TEST_F(SqlSongs, RunSortingWalksGiveWayEarlyWhenRowsRarelyMatch) {
+  const std::pair<const char*, uint64_t> cases[] = {
+      {"SELECT * FROM MyList WHERE Song LIKE '*zzqx*' ORDER BY Song, Artist", 100 + 500},
+      {"SELECT * FROM MyList WHERE Song LIKE '*' OR Song Is Null ORDER BY Song, Artist", 400 + 500},
+  };
+  for (const auto& [sql, rows_read] : cases) {
+    SCOPED_TRACE(sql);
+    auto cursor = jet::ExecuteSelect(*t_.db, sql, jet::SelectOptions{true, 400});
+    ASSERT_TRUE(cursor.ok()) << cursor.error().message();
+    size_t rows = 0;
+    while (cursor.value()->Next().value()) ++rows;
+    EXPECT_EQ(rows, std::string(sql).find("zzqx") == std::string::npos ? 500u : 0u);
+    EXPECT_TRUE(cursor.value()->walk_gave_way());
+    EXPECT_EQ(cursor.value()->rows_read(), rows_read);
+  }
+}
+
+// A caller that keeps the first rows of a run-sorting walk reads only the runs they come from
+// and the row that ends the last of them.
+TEST_F(SqlSongs, RunSortingWalksReadLittleMoreThanTheRowsTaken) {
+  const size_t song = t_.Col("Song");
+  const Query q{"SELECT * FROM MyList ORDER BY Song, Artist", nullptr, {{"Song", true}, {"Artist", true}}, {}, ""};
+  const std::vector<Row> expected = Reference(t_, q);
+  auto cursor = jet::ExecuteSelect(*t_.db, q.sql);
+  ASSERT_TRUE(cursor.ok());
+  for (size_t taken = 1; taken <= 40; ++taken) {
+    ASSERT_TRUE(cursor.value()->Next().value());
+    ASSERT_EQ(cursor.value()->values(), expected[taken - 1]);
+    const Value& last = expected[taken - 1][song];
+    const auto in_runs = std::count_if(t_.rows.begin(), t_.rows.end(), [&](const Row& r) { return Order(r[song], last) <= 0; });
+    EXPECT_EQ(cursor.value()->rows_read(), static_cast<uint64_t>(in_runs) + 1) << taken;
+  }
 }
 
 TEST_F(SqlSongs, RowIdsNameTheRows) {

@@ -11,6 +11,7 @@
 #include "jet/sql_like.h"
 #include "jet/sql_parser.h"
 #include "jet/table_def.h"
+#include "jet/text_codec.h"
 
 namespace {
 
@@ -310,6 +311,64 @@ TEST(SqlLike, AgreesWithBacktrackingOnRandomPatterns) {
     ASSERT_EQ(Like(jet::ToUtf8(text), pattern_text), expected) << "'" << jet::ToUtf8(text) << "' LIKE '" << pattern_text << "'";
   }
   EXPECT_GT(matches, 1000);  // the rounds exercised matches as well as misses
+}
+
+// The forms a row keeps a text in (text_codec.h).
+std::string StoredUtf16(const Text& text) {
+  std::string bytes;
+  for (char16_t u : text) bytes += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+  return bytes;
+}
+
+// FF FE, then one byte a character; characters above 0xFF in two-byte runs, each run opened and
+// closed by a zero byte.
+std::string StoredCompressed(const Text& text) {
+  std::string bytes = "\xFF\xFE";
+  bool one_byte = true;
+  for (char16_t u : text) {
+    if ((u <= 0xFF) != one_byte) {
+      bytes += '\0';
+      one_byte = !one_byte;
+    }
+    bytes += one_byte ? std::string(1, static_cast<char>(u)) : std::string{static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+  }
+  return bytes;
+}
+
+// Matching a text where the row keeps it, in any of its forms, agrees with matching it decoded.
+TEST(SqlLike, StoredTextsMatchInPlaceAsWhenDecoded) {
+  const char* patterns[] = {"*love*", "lo?e*", "*[a-m]ove", "*\u03A9*", "*\u00E9#*", "[!l]*", "*", "", "*e", "L*", "*o*e*"};
+  const Text alphabet = u"loveLOVE\u00E9\u00C91 \u03A9-";
+  std::mt19937 random(7);
+  int matches = 0, checked = 0;
+  for (const char* pattern_text : patterns) {
+    SCOPED_TRACE(pattern_text);
+    auto jet4 = jet::LikePattern::Compile(JetVersion::kJet4, FromUtf8(pattern_text));
+    auto jet3 = jet::LikePattern::Compile(JetVersion::kJet3, FromUtf8(pattern_text));
+    ASSERT_TRUE(jet4.ok() && jet3.ok());
+    for (int round = 0; round < 400; ++round) {
+      Text text;
+      for (int n = random() % 11; n > 0; --n) text.push_back(alphabet[random() % alphabet.size()]);
+      SCOPED_TRACE(jet::ToUtf8(text));
+      const bool expected = jet4->Matches(text);
+      matches += expected;
+      auto stored = [](const std::string& b) { return reinterpret_cast<const uint8_t*>(b.data()); };
+      const std::string utf16 = StoredUtf16(text), compressed = StoredCompressed(text);
+      EXPECT_EQ(jet4->MatchesStored(stored(utf16), utf16.size()), expected);
+      EXPECT_EQ(jet4->MatchesStored(stored(compressed), compressed.size()), expected);
+      std::string cp1252;
+      uint8_t byte;
+      bool representable = true;
+      for (char16_t u : text) {
+        representable = representable && jet::UnicodeToCp1252(u, &byte);
+        cp1252 += static_cast<char>(byte);
+      }
+      if (representable) EXPECT_EQ(jet3->MatchesStored(stored(cp1252), cp1252.size()), jet3->Matches(text));
+      ++checked;
+    }
+  }
+  EXPECT_GT(matches, checked / 10);
+  EXPECT_LT(matches, checked * 9 / 10);
 }
 
 // ---- Conditions over values ------------------------------------------------------------------
