@@ -148,11 +148,7 @@ Result<bool> IndexCursor::SeekAtOrAfter(const std::string& key) {
 }
 
 Result<bool> IndexCursor::SeekAtOrAfter(const std::string& key, RowId row) {
-  IndexEntry target;
-  target.key = key;
-  target.data_page = row.page;
-  target.data_row = row.row;
-  return SeekFirstNotBelow([&](const IndexEntry& e) { return e.Compare(target) < 0; });
+  return SeekFirstNotBelow([&](const IndexEntry& e) { return e.Compare(key, row.page, row.row) < 0; });
 }
 
 Result<bool> IndexCursor::SeekEqual(const std::string& key) {

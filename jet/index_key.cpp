@@ -47,23 +47,6 @@ void AppendGuid(const Guid& guid, bool ascending, std::string* key) {
   }
 }
 
-bool IsKeyable(ColumnType type) {
-  switch (type) {
-    case ColumnType::kBoolean:
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong:
-    case ColumnType::kCurrency:
-    case ColumnType::kSingle:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-    case ColumnType::kGuid:
-    case ColumnType::kText:
-      return true;
-    default:
-      return false;
-  }
-}
 
 Status Mismatch(ColumnType type) {
   return Error(ErrorCode::kInvalidArgument,
@@ -122,6 +105,24 @@ Status AppendValue(JetVersion version, const KeyColumn& column, const Value& val
 }
 
 }  // namespace
+
+bool IsKeyable(ColumnType type) {
+  switch (type) {
+    case ColumnType::kBoolean:
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kCurrency:
+    case ColumnType::kSingle:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kGuid:
+    case ColumnType::kText:
+      return true;
+    default:
+      return false;
+  }
+}
 
 Status AppendKeyColumn(JetVersion version, const KeyColumn& column, const Value& value,
                        std::string* key) {

@@ -28,6 +28,9 @@
 
 namespace jet {
 
+// Whether an index can have a column of this type in its key.
+bool IsKeyable(ColumnType type);
+
 // One column of an index, in index order.
 struct KeyColumn {
   ColumnType type;

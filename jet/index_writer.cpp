@@ -211,16 +211,21 @@ Result<size_t> AfterRemoval(IndexTree& tree, std::vector<PathStep>& path, size_t
   }
 }
 
+IndexEntry EntryFor(const std::string& key, RowId row) {
+  IndexEntry entry;
+  entry.key = key;
+  entry.data_page = row.page;
+  entry.data_row = row.row;
+  return entry;
+}
+
 }  // namespace
 
 Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& key,
                               RowId row, IndexNodeCache* cache) {
   JET_RETURN_IF_ERROR(CheckCall(pager, index, key, row));
   IndexTree tree(pager, def, index, cache);
-  IndexEntry entry;
-  entry.key = key;
-  entry.data_page = row.page;
-  entry.data_row = row.row;
+  IndexEntry entry = EntryFor(key, row);
   JET_ASSIGN_OR_RETURN(std::vector<PathStep> path, tree.Descend(entry));
   IndexNode* leaf = path.back().node;
   const size_t pos = path.back().index;
@@ -252,10 +257,7 @@ Result<bool> DeleteIndexEntry(Pager& pager, const TableDef& def, const PhysicalI
                               RowId row, IndexNodeCache* cache) {
   JET_RETURN_IF_ERROR(CheckCall(pager, index, key, row));
   IndexTree tree(pager, def, index, cache);
-  IndexEntry entry;
-  entry.key = key;
-  entry.data_page = row.page;
-  entry.data_row = row.row;
+  IndexEntry entry = EntryFor(key, row);
   JET_ASSIGN_OR_RETURN(std::vector<PathStep> path, tree.Descend(entry));
   IndexNode* leaf = path.back().node;
   const size_t pos = path.back().index;

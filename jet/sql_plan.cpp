@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "jet/index_key.h"
 #include "jet/sql_expression.h"
 
 namespace jet {
@@ -70,21 +71,9 @@ bool IsPoint(JetVersion version, const Range& r) {
          CompareValues(version, r.low->literal, r.high->literal) == 0;
 }
 
-// Types whose index keys order exactly as the condition compares values.
-bool Keyable(ColumnType type) {
-  switch (type) {
-    case ColumnType::kBoolean:
-    case ColumnType::kByte:
-    case ColumnType::kInteger:
-    case ColumnType::kLong:
-    case ColumnType::kCurrency:
-    case ColumnType::kSingle:
-    case ColumnType::kDouble:
-    case ColumnType::kDateTime:
-    case ColumnType::kText: return true;
-    default: return false;
-  }
-}
+// Types whose index keys order exactly as the condition compares values: every keyable type
+// but GUIDs, whose key bytes do not follow the order a comparison gives them.
+bool Keyable(ColumnType type) { return IsKeyable(type) && type != ColumnType::kGuid; }
 
 // An index the planner may walk, with its columns as positions in def.columns.
 struct Candidate {

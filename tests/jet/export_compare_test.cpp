@@ -15,6 +15,7 @@
 #include "jet/bytes.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
+#include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
 
 namespace {
@@ -25,30 +26,19 @@ using velloran_test::ScratchDir;
 
 // mdb-export writes Date/Time values with strftime("%x %X") in the locale of its environment, so
 // its output depends on LANG/LC_*. In the C locale "%x %X" is "%m/%d/%y %H:%M:%S", the format our
-// export writes; every command below runs with the locale pinned to C.UTF-8 (UTF-8 output).
-// PinnedLocaleGivesOurDateFormat checks that this still holds.
-constexpr const char* kPinnedLocale = "env LC_ALL=C.UTF-8 ";
+// export writes; every command below runs with the locale pinned to C.UTF-8 (UTF-8 output) by
+// RunPinned. PinnedLocaleGivesOurDateFormat checks that this still holds.
 
 struct CommandOutput {
   int exit_code = -1;
   std::string out;
 };
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using velloran_test::ShellQuote;
 
 CommandOutput RunPinned(const std::string& command) {
   CommandOutput result;
-  FILE* pipe = popen((kPinnedLocale + command).c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  int status = pclose(pipe);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = velloran_test::RunPinned(command, &result.exit_code);
   return result;
 }
 
@@ -65,24 +55,6 @@ CommandOutput OurExport(const std::string& file, const std::string& table) {
 
 CommandOutput MdbExport(const std::string& file, const std::string& table, const std::string& options = "") {
   return RunPinned("mdb-export " + options + ShellQuote(file) + " " + ShellQuote(table));
-}
-
-// CSV records: a newline inside a quoted field belongs to the record.
-std::vector<std::string> SplitRecords(const std::string& csv) {
-  std::vector<std::string> records;
-  std::string current;
-  bool quoted = false;
-  for (char c : csv) {
-    if (c == '"') quoted = !quoted;
-    if (c == '\n' && !quoted) {
-      records.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  if (!current.empty()) records.push_back(current);
-  return records;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -173,7 +145,7 @@ void CompareTable(const std::string& file, const std::string& table, Tally* tall
   ASSERT_EQ(ours.exit_code, 0);
   ASSERT_EQ(theirs.exit_code, 0);
   ++tally->tables;
-  std::vector<std::string> a = SplitRecords(ours.out), b = SplitRecords(theirs.out);
+  std::vector<std::string> a = velloran_test::CsvRecords(ours.out), b = velloran_test::CsvRecords(theirs.out);
   std::vector<int> pairs = SurrogatePairsPerRow(file, table);
   ASSERT_EQ(a.size(), b.size());
   ASSERT_EQ(a.size(), pairs.size() + 1) << "records vs rows read through the engine";

@@ -18,6 +18,7 @@
 #include "jet/database.h"
 #include "jet/long_value.h"
 #include "jet/row_decoder.h"
+#include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
 
 namespace {
@@ -82,17 +83,7 @@ Keys ReadKeys(const std::string& path) {
   return k;
 }
 
-std::string RunPinned(const std::string& command, int* exit_code) {
-  std::string out;
-  FILE* pipe = popen(("env LC_ALL=C.UTF-8 " + command).c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int status = pclose(pipe);
-  *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
+using velloran_test::RunPinned;
 
 struct CsvField {
   std::string text;

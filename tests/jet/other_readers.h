@@ -48,6 +48,13 @@ inline int RunCommand(const std::string& command, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs `command` with the locale pinned, so that dates print the same everywhere; its output.
+inline std::string RunPinned(const std::string& command, int* exit_code) {
+  std::string out;
+  *exit_code = RunCommand("env LC_ALL=C.UTF-8 " + command, &out);
+  return out;
+}
+
 inline bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 inline std::filesystem::path ProjectRoot() { return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path(); }

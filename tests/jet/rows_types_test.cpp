@@ -17,6 +17,7 @@
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/row_decoder.h"
+#include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
 
 namespace {
@@ -164,17 +165,7 @@ TEST(RowsAndTypes, Jet4TypesOfTheFixtures) {
 
 // ---- Binary, OLE and GUID, held only by system tables ----
 
-std::string RunPinned(const std::string& command, int* exit_code) {
-  std::string out;
-  FILE* pipe = popen(("env LC_ALL=C.UTF-8 " + command).c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int status = pclose(pipe);
-  *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
+using velloran_test::RunPinned;
 
 // The fields of mdb-export's CSV, record by record; quotes removed and doubled quotes undone.
 std::vector<std::vector<std::string>> ParseCsv(const std::string& csv) {

@@ -87,7 +87,7 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
   EXPECT_LE(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size(), data_pages_before + 1);
   if (Have("mdb-export")) {
     std::string csv;
-    EXPECT_EQ(Shell("mdb-export '" + path + "' MyList | head -1", &csv), 0);
+    EXPECT_EQ(RunCommand("mdb-export '" + path + "' MyList | head -1", &csv), 0);
     EXPECT_NE(csv.find("Genre,Plays,Karaoke,Lyrics,Added"), std::string::npos) << csv;
   }
 }
@@ -270,7 +270,7 @@ TEST(DropTable, TakesItsRelationshipsAlong) {
   EXPECT_EQ(Problems(path), std::vector<std::string>());
   if (Have("mdb-tables")) {
     std::string tables;
-    EXPECT_EQ(Shell("mdb-tables -1 '" + path + "'", &tables), 0);
+    EXPECT_EQ(RunCommand("mdb-tables -1 '" + path + "'", &tables), 0);
     EXPECT_EQ(tables, "Table3\n");
   }
 }

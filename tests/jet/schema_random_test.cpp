@@ -337,7 +337,7 @@ void Mix::Step() {
 std::multiset<std::string> ExportedLines(const std::string& path, const ModelTable& t) {
   const std::string field = "<#F#>", record = "<#R#>";
   std::string csv;
-  EXPECT_EQ(Shell("mdb-export -Q -d '" + field + "' -R '" + record + "' '" + path + "' '" + t.name + "'", &csv), 0);
+  EXPECT_EQ(RunCommand("mdb-export -Q -d '" + field + "' -R '" + record + "' '" + path + "' '" + t.name + "'", &csv), 0);
   auto split = [](const std::string& text, const std::string& by) {
     std::vector<std::string> parts;
     size_t from = 0;

@@ -146,9 +146,9 @@ TEST(NewDatabase, MatchesAnEmptyAccess2000Database) {
   ExpectMdbReaderAgrees(path, {"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships"});
   if (Have("mdb-ver")) {
     std::string version, tables;
-    EXPECT_EQ(Shell("mdb-ver '" + path + "'", &version), 0);
+    EXPECT_EQ(RunCommand("mdb-ver '" + path + "'", &version), 0);
     EXPECT_EQ(version, "JET4\n");
-    EXPECT_EQ(Shell("mdb-tables -1 '" + path + "'", &tables), 0);
+    EXPECT_EQ(RunCommand("mdb-tables -1 '" + path + "'", &tables), 0);
     EXPECT_EQ(tables, "");
   }
 }
@@ -303,7 +303,7 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
   }
   if (Have("mdb-export")) {
     std::string csv;
-    EXPECT_EQ(Shell("mdb-export '" + path + "' Everything | wc -l", &csv), 0);
+    EXPECT_EQ(RunCommand("mdb-export '" + path + "' Everything | wc -l", &csv), 0);
     EXPECT_EQ(std::stoi(csv), 61);
   }
   ExpectMdbReaderAgrees(path, {"Everything", "MSysObjects", "MSysACEs"});
@@ -424,7 +424,7 @@ TEST(SongTable, ManySongsThroughTheTableWriterPassCheck) {
   EXPECT_EQ(rows.back(), last);
   if (Have("mdb-export")) {
     std::string count;
-    EXPECT_EQ(Shell("mdb-export '" + path + "' MyList | wc -l", &count), 0);
+    EXPECT_EQ(RunCommand("mdb-export '" + path + "' MyList | wc -l", &count), 0);
     EXPECT_EQ(std::stoi(count), kSongs + 1);
   }
 }
@@ -436,7 +436,7 @@ TEST(DesignCommands, BuildAndChangeATableFromTheCommandLine) {
   const std::string path = scratch.path() + "/cli songs.mdb";
   auto tool = [&](const std::string& args, std::string* out) {
     out->clear();
-    return Shell(std::string(VELLORAN_JET_TOOL) + " " + args + " 2>&1", out);
+    return RunCommand(std::string(VELLORAN_JET_TOOL) + " " + args + " 2>&1", out);
   };
   const std::string file = "'" + path + "'";
   std::string out;
