@@ -148,21 +148,16 @@ Outcomes ReadOutcomes(const std::string& results) {
 // The IDs in MyList (the fixture has rows without one, which are only counted), after the check.
 std::set<int64_t> IdsIn(const std::string& path, int* rows, std::vector<std::string>* problems) {
   std::set<int64_t> ids;
-  *rows = 0;
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok()) << db.error().message();
-  if (!db.ok()) return ids;
-  *problems = jet::CheckDatabase(*db.value());
-  auto def = db.value()->ReadTable("MyList");
-  auto cursor = jet::TableCursor::Open(db.value()->pager(), def.value());
-  EXPECT_TRUE(cursor.ok());
-  while (cursor.ok() && cursor.value()->Next().value()) {
-    ++*rows;
-    if (const int64_t* id = std::get_if<int64_t>(&cursor.value()->values()[0])) {
+  velloran_test::LoadedTable t = velloran_test::LoadTable(path, "MyList");
+  if (!t.db) return ids;
+  *problems = jet::CheckDatabase(*t.db);
+  *rows = static_cast<int>(t.rows.size());
+  for (const auto& row : t.rows) {
+    if (const int64_t* id = std::get_if<int64_t>(&row[0])) {
       EXPECT_TRUE(ids.insert(*id).second) << "ID " << *id << " twice";
     }
   }
-  EXPECT_EQ(def->row_count, static_cast<uint32_t>(*rows)) << "the definition's row count";
+  EXPECT_EQ(t.def.row_count, static_cast<uint32_t>(*rows)) << "the definition's row count";
   return ids;
 }
 

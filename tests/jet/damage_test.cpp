@@ -12,7 +12,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <random>
@@ -178,16 +177,6 @@ void ExpectDamageAt(const Report& report, const std::string& path, uint32_t page
 // ---------------------------------------------------------------------------------------------
 // Damaging a copy
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
 // Where the structures these tests damage live, per format. Stated here from the format's public
 // description rather than taken from the engine, so that a wrong engine constant cannot hide.
 struct Layout {
@@ -212,7 +201,7 @@ struct Layout {
 class Damaged {
  public:
   Damaged(const ScratchDir& scratch, const std::string& fixture)
-      : fixture_(fixture), path_(scratch.CopyFixture(fixture)), original_(ReadFile(path_)), bytes_(original_) {}
+      : fixture_(fixture), path_(scratch.CopyFixture(fixture)), original_(velloran_test::ReadBytes(path_)), bytes_(original_) {}
 
   const std::string& path() const { return path_; }
   const std::string& fixture() const { return fixture_; }
@@ -228,10 +217,18 @@ class Damaged {
 
   // Writes the damaged bytes (the first `length` of them, for a truncation) and reads the file.
   Report Read(size_t length = SIZE_MAX) {
-    WriteFile(path_, bytes_.data(), std::min(length, bytes_.size()));
+    velloran_test::WriteBytes(path_, bytes_.data(), std::min(length, bytes_.size()));
     return ReadEverything(path_);
   }
   void Restore() { bytes_ = original_; }
+  // Applies `change` to the bytes, expects the damage reported at `page`, and undoes it.
+  template <typename Change>
+  void ExpectDamage(const std::string& what, Change&& change, uint32_t page) {
+    SCOPED_TRACE(what);
+    change();
+    ExpectDamageAt(Read(), path_, page);
+    Restore();
+  }
 
   // The bytes of a row slot on a data page of the intact file: [start, end) within the page.
   std::pair<uint32_t, uint32_t> RowSpan(uint32_t page, uint32_t row) const {
@@ -257,25 +254,8 @@ struct TableFacts {
 };
 
 TableFacts FactsOf(const std::string& path, const std::string& table) {
-  TableFacts facts;
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok()) << db.error().message();
-  if (!db.ok()) return facts;
-  auto def = db.value()->ReadTable(table);
-  EXPECT_TRUE(def.ok()) << def.error().message();
-  if (!def.ok()) return facts;
-  facts.def = def.value();
-  facts.definition_page = def->page;
-  auto cursor = jet::TableCursor::Open(db.value()->pager(), facts.def);
-  EXPECT_TRUE(cursor.ok());
-  if (!cursor.ok()) return facts;
-  while (true) {
-    auto more = cursor.value()->Next();
-    EXPECT_TRUE(more.ok()) << more.error().message();
-    if (!more.ok() || !more.value()) break;
-    facts.rows.push_back(cursor.value()->row_id());
-  }
-  return facts;
+  velloran_test::LoadedTable t = velloran_test::LoadTable(path, table);
+  return {t.def.page, t.ids, t.def};
 }
 
 // Every page that holds a live row of any table (system tables included).
@@ -381,7 +361,7 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
   ScratchDir scratch;
   const std::string path = scratch.path() + "/catalogue.mdb";
   auto expect_refused = [&](const std::vector<uint8_t>& bytes, jet::ErrorCode code) {
-    WriteFile(path, bytes.data(), bytes.size());
+    velloran_test::WriteBytes(path, bytes);
     Report report = ReadEverything(path);
     ASSERT_FALSE(report.opened);
     EXPECT_EQ(report.errors[0].code(), code) << report.Describe();
@@ -392,6 +372,8 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
   while (text.size() < 10000) text += text;
   expect_refused(std::vector<uint8_t>(text.begin(), text.end()), jet::ErrorCode::kNotDatabase);
   expect_refused(std::vector<uint8_t>(8192, 0), jet::ErrorCode::kNotDatabase);
+  expect_refused({}, jet::ErrorCode::kNotDatabase);
+  EXPECT_EQ(jet::Database::Open(scratch.path() + "/missing.mdb").error().code(), jet::ErrorCode::kIo);
   std::mt19937 random(7);
   std::vector<uint8_t> noise(16384);
   for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
@@ -419,6 +401,7 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
     Report encrypted = file.Read();
     ASSERT_FALSE(encrypted.opened);
     EXPECT_EQ(encrypted.errors[0].code(), jet::ErrorCode::kEncrypted);
+    EXPECT_NE(encrypted.errors[0].message().find("encrypted"), std::string::npos) << encrypted.Describe();
     ExpectWellFormed(encrypted, file.path());
 
     file.Restore();
@@ -428,6 +411,7 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
     Report password = file.Read();
     ASSERT_FALSE(password.opened);
     EXPECT_EQ(password.errors[0].code(), jet::ErrorCode::kEncrypted);
+    EXPECT_NE(password.errors[0].message().find("password"), std::string::npos) << password.Describe();
     ExpectWellFormed(password, file.path());
   }
 }
@@ -490,10 +474,7 @@ TEST(DamageDefinitions, CountsColumnsAndPageChainsOfADefinition) {
     const uint16_t max_columns = jet::Get16(file.OriginalPage(t) + l.tdef_max_columns);
     const uint16_t columns = jet::Get16(file.OriginalPage(t) + l.tdef_column_count);
     auto damage = [&](const std::string& what, auto&& change, uint32_t expected_page) {
-      SCOPED_TRACE(what);
-      change(file.Page(t));
-      ExpectDamageAt(file.Read(), file.path(), expected_page);
-      file.Restore();
+      file.ExpectDamage(what, [&] { change(file.Page(t)); }, expected_page);
     };
 
     damage("more columns than the maximum", [&](uint8_t* p) { jet::Put16(p + l.tdef_column_count, max_columns + 1); }, t);
@@ -569,43 +550,22 @@ TEST(DamageDefinitions, UsageMapsThatListNothingOrTooMuch) {
     uint8_t* row = file.Page(map_page) + start;
     const bool reference = row[0] == 1;
 
-    {
-      SCOPED_TRACE("an unknown map type");
-      row[0] = 7;
-      ExpectDamageAt(file.Read(), file.path(), map_page);
-      file.Restore();
-    }
-    {
-      SCOPED_TRACE("the owned-pages map points to a missing row");
-      jet::Put32(file.Page(t) + l.tdef_owned_map, (map_page << 8) | 0xF0);
-      ExpectDamageAt(file.Read(), file.path(), map_page);
-      file.Restore();
-    }
-    {
-      SCOPED_TRACE("the owned-pages map points to the header page");
-      jet::Put32(file.Page(t) + l.tdef_owned_map, 0);
-      ExpectDamageAt(file.Read(), file.path(), 0);
-      file.Restore();
-    }
+    file.ExpectDamage("an unknown map type", [&] { row[0] = 7; }, map_page);
+    file.ExpectDamage("the owned-pages map points to a missing row",
+                      [&] { jet::Put32(file.Page(t) + l.tdef_owned_map, (map_page << 8) | 0xF0); }, map_page);
+    file.ExpectDamage("the owned-pages map points to the header page", [&] { jet::Put32(file.Page(t) + l.tdef_owned_map, 0); }, 0);
     if (!reference) {
       // Every bit set, starting just below the largest page number: the pages would wrap around
       // to the start of the file. None of them exists, so the table loses its rows, and says so.
-      SCOPED_TRACE("an inline map beyond every page");
-      jet::Put32(row + 1, 0xFFFFFF00u);
-      std::memset(row + 5, 0xFF, end - start - 5);
-      Report report = file.Read();
-      ExpectDamageAt(report, file.path(), t);
-      file.Restore();
+      file.ExpectDamage("an inline map beyond every page", [&] {
+        jet::Put32(row + 1, 0xFFFFFF00u);
+        std::memset(row + 5, 0xFF, end - start - 5);
+      }, t);
     } else {
       // A reference map whose first bitmap page is a page of another kind.
       uint32_t bitmap_page = jet::Get32(row + 1);
       ASSERT_NE(bitmap_page, 0u);
-      {
-        SCOPED_TRACE("a bitmap page of the wrong type");
-        jet::Put32(row + 1, 1);
-        ExpectDamageAt(file.Read(), file.path(), 1);
-        file.Restore();
-      }
+      file.ExpectDamage("a bitmap page of the wrong type", [&] { jet::Put32(row + 1, 1); }, 1);
       {
         // Every slot of the map names the same bitmap page, and every bit of it is set: the map
         // claims every page of the file, over and over. Only the table's own data pages hold its
@@ -644,12 +604,7 @@ TEST(DamageRowsAndPointers, RowOffsetTablesOutOfRange) {
     ASSERT_GE(table.rows.size(), 2u);
     const uint32_t page = table.rows[0].page;
     ASSERT_EQ(table.rows[1].page, page);
-    auto damage = [&](const std::string& what, auto&& change) {
-      SCOPED_TRACE(what);
-      change(file.Page(page));
-      ExpectDamageAt(file.Read(), file.path(), page);
-      file.Restore();
-    };
+    auto damage = [&](const std::string& what, auto&& change) { file.ExpectDamage(what, [&] { change(file.Page(page)); }, page); };
     damage("a row count larger than the page", [&](uint8_t* p) { jet::Put16(p + l.data_row_count, 0x0FFF); });
     damage("a row starting past the page", [&](uint8_t* p) { jet::Put16(p + l.data_row_offsets, 0x1FFF); });
     damage("a row starting inside the offset table", [&](uint8_t* p) { jet::Put16(p + l.data_row_offsets + 2, 4); });
@@ -723,18 +678,9 @@ TEST(DamageRowsAndPointers, ForwardingPointersThatLoopOrLeadNowhere) {
     EXPECT_NE(direct.error().message().find(file.path()), std::string::npos);
     file.Restore();
   }
-  {
-    SCOPED_TRACE("a forwarding pointer past the end of the file");
-    jet::Put32(file.Page(page) + slot_start, 0xFEDCBA00u | target_row);
-    ExpectDamageAt(file.Read(), file.path(), 0xFEDCBA);
-    file.Restore();
-  }
-  {
-    SCOPED_TRACE("a forwarding pointer to the header page");
-    jet::Put32(file.Page(page) + slot_start, 0);
-    ExpectDamageAt(file.Read(), file.path(), 0);
-    file.Restore();
-  }
+  file.ExpectDamage("a forwarding pointer past the end of the file",
+                    [&] { jet::Put32(file.Page(page) + slot_start, 0xFEDCBA00u | target_row); }, 0xFEDCBA);
+  file.ExpectDamage("a forwarding pointer to the header page", [&] { jet::Put32(file.Page(page) + slot_start, 0); }, 0);
 }
 
 TEST(DamageRowsAndPointers, MemoPointersLengthsAndChains) {
@@ -750,11 +696,10 @@ TEST(DamageRowsAndPointers, MemoPointersLengthsAndChains) {
     ASSERT_TRUE(single.found && chain.found);
     auto damage_field = [&](const LongValueField& field, const std::string& what, uint32_t header, uint32_t pointer,
                             uint32_t expected_page) {
-      SCOPED_TRACE(what);
-      jet::Put32(file.bytes().data() + field.field_offset, header);
-      jet::Put32(file.bytes().data() + field.field_offset + 4, pointer);
-      ExpectDamageAt(file.Read(), file.path(), expected_page);
-      file.Restore();
+      file.ExpectDamage(what, [&] {
+        jet::Put32(file.bytes().data() + field.field_offset, header);
+        jet::Put32(file.bytes().data() + field.field_offset + 4, pointer);
+      }, expected_page);
     };
     const uint32_t lval_page = single.pointer >> 8;
     damage_field(single, "a single-row memo longer than its row", 0x40000000u | 0x3FFFFFFFu, single.pointer, lval_page);

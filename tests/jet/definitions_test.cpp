@@ -1,17 +1,17 @@
-// Table definitions as the engine reads them: column types, numbers, sizes, storage places and
-// flags; logical indexes with their columns, order and flags, and the physical indexes they share.
+// The catalogue and the table definitions as the engine reads them: column types, numbers, sizes,
+// storage places and flags; logical indexes with their columns, order and flags, and the physical
+// indexes they share.
 // Expected values come from the definition bytes of each fixture (read by hand, offsets as in the
 // engine's format notes) and, where mdbtools shows them, agree with mdb-schema.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <map>
-#include <memory>
 #include <set>
-#include <sys/wait.h>
 
 #include "jet/database.h"
+#include "jet/header.h"
+#include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
 
 namespace {
@@ -19,27 +19,8 @@ namespace {
 using velloran_test::AllFixtures;
 using velloran_test::FixturePath;
 
-struct Loaded {
-  std::unique_ptr<jet::Database> db;
-  jet::TableDef def;
-};
-
-Loaded Load(const std::string& fixture, const std::string& table) {
-  Loaded out;
-  auto db = jet::Database::Open(FixturePath(fixture));
-  if (!db.ok()) {
-    ADD_FAILURE() << db.error().message();
-    return out;
-  }
-  out.db = std::move(db).value();
-  auto def = out.db->ReadTable(table);
-  if (!def.ok()) {
-    ADD_FAILURE() << def.error().message();
-    return out;
-  }
-  out.def = std::move(def).value();
-  return out;
-}
+using velloran_test::LoadedTable;
+using velloran_test::LoadTable;
 
 // "Name Type #number fixed@offset|var#slot len N [flags]"
 std::string DescribeColumn(const jet::ColumnDef& c) {
@@ -90,208 +71,161 @@ std::vector<std::string> DescribeIndexes(const jet::TableDef& def) {
   return out;
 }
 
-std::vector<std::vector<jet::Value>> ReadRows(jet::Database& db, const jet::TableDef& def) {
-  std::vector<std::vector<jet::Value>> rows;
-  auto cursor = jet::TableCursor::Open(db.pager(), def);
-  EXPECT_TRUE(cursor.ok());
-  while (cursor.ok()) {
-    auto more = cursor.value()->Next();
-    EXPECT_TRUE(more.ok()) << more.error().message();
-    if (!more.ok() || !more.value()) break;
-    rows.push_back(cursor.value()->values());
+// Formats told apart, and the user tables of each fixture (files that are no database, encrypted
+// or protected: DamageHeader).
+TEST(HeaderAndCatalogue, FormatsAndUserTablesOfTheFixtures) {
+  REQUIRE_SHARED_FIXTURES();
+  struct Case {
+    const char* file;
+    jet::JetVersion version;
+    std::vector<std::string> tables;
+  };
+  const Case cases[] = {
+      {"access/testV1997.mdb", jet::JetVersion::kJet3, {"Table1", "Table2", "Table3", "Table4"}},
+      {"access/emptyV2000.mdb", jet::JetVersion::kJet4, {}},
+      {"access/indexTestV2003.mdb", jet::JetVersion::kJet4, {"Table1", "Table2", "Table3"}},
+      {"generated/songsV2000.mdb", jet::JetVersion::kJet4, {"MyList"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto db = jet::Database::Open(FixturePath(c.file));
+    ASSERT_TRUE(db.ok()) << db.error().message();
+    EXPECT_EQ(db.value()->version(), c.version);
+    std::vector<std::string> tables = db.value()->UserTableNames();
+    std::sort(tables.begin(), tables.end());
+    EXPECT_EQ(tables, c.tables);
+    // The catalogue always describes itself as a system table.
+    const jet::CatalogEntry* self = db.value()->FindTable("msysobjects");
+    ASSERT_NE(self, nullptr);
+    EXPECT_TRUE(self->IsSystem());
+    EXPECT_EQ(self->DefinitionPage(), jet::kCatalogueTablePage);
   }
-  return rows;
 }
 
-TEST(Definitions, KeysTableColumnsIndexesAndUniqueCounts) {
-  REQUIRE_SHARED_FIXTURES();
-  Loaded t = Load("generated/keysV2000.mdb", "Keys");
-  ASSERT_NE(t.db, nullptr);
-  EXPECT_EQ(t.def.table_type, jet::kTableTypeUser);
-  EXPECT_EQ(t.def.row_count, 3000u);
-  EXPECT_EQ(t.def.max_columns, 5);
-  EXPECT_EQ(t.def.var_column_count, 2);
-  EXPECT_EQ(DescribeColumns(t.def), (std::vector<std::string>{
-                                        "ID Long #0 fixed@0 len 4",
-                                        "Txt Text #1 var#0 len 510",
-                                        "Num Long #2 fixed@4 len 4",
-                                        "Flag Boolean #3 len 1",
-                                        "Memo Memo #4 var#1 len 0",
-                                    }));
-  EXPECT_EQ(t.def.FindColumn("txt")->sort_order, 0x0409);  // General
-  EXPECT_EQ(DescribeIndexes(t.def), (std::vector<std::string>{
-                                        "PrimaryKey (ID) -> physical 0 primary unique required",
-                                        "Txt (Txt) -> physical 1",
-                                        "Num (Num) -> physical 2",
-                                        "NumDesc (Num DESC) -> physical 3",
-                                        "Flag (Flag) -> physical 4",
-                                        "TxtNum (Txt, Num) -> physical 5",
-                                    }));
-  ASSERT_EQ(t.def.physical_indexes.size(), 6u);
+struct Described {
+  const char* fixture;
+  const char* table;
+  std::vector<std::string> columns, indexes;
+};
 
+TEST(Definitions, ColumnsAndIndexesOfTheFixtures) {
+  REQUIRE_SHARED_FIXTURES();
+  const std::vector<std::string> decimals = [] {
+    std::vector<std::string> out = {"col1 Memo #0 var#0 len 0"};
+    for (int i = 1; i < 7; ++i)
+      out.push_back("col" + std::to_string(i + 1) + " Decimal #" + std::to_string(i) + " fixed@" + std::to_string(17 * (i - 1)) + " len 17");
+    return out;
+  }();
+  const Described cases[] = {
+      {"generated/keysV2000.mdb", "Keys",
+       {"ID Long #0 fixed@0 len 4", "Txt Text #1 var#0 len 510", "Num Long #2 fixed@4 len 4", "Flag Boolean #3 len 1",
+        "Memo Memo #4 var#1 len 0"},
+       {"PrimaryKey (ID) -> physical 0 primary unique required", "Txt (Txt) -> physical 1", "Num (Num) -> physical 2",
+        "NumDesc (Num DESC) -> physical 3", "Flag (Flag) -> physical 4", "TxtNum (Txt, Num) -> physical 5"}},
+      // The index named PrimaryKey is an ordinary index in this file: its logical entry has type 0
+      // and its physical flags are 0x80 (neither unique nor required); mdb-schema agrees, listing it
+      // as CREATE INDEX rather than as a primary key.
+      {"generated/songsV2000.mdb", "MyList",
+       {"ID Long #0 fixed@0 len 4", "SongNumber Long #1 fixed@4 len 4", "DiskID Text #2 var#0 len 510",
+        "Song Text #3 var#1 len 510", "Artist Text #4 var#2 len 510", "PrintYN Boolean #5 len 1", "HotlistA Text #6 var#3 len 20"},
+       {"PrimaryKey (ID) -> physical 0", "SongNumber (SongNumber) -> physical 1", "Song (Song) -> physical 2",
+        "Artist (Artist) -> physical 3", "HotlistA (HotlistA) -> physical 4"}},
+      // Autonumber and compressed-unicode Text (Jet 4, Access 2003).
+      {"access/testUnicodeCompV2003.mdb", "Table",
+       {"ID Long #0 fixed@0 len 4 autonumber", "Unicode Text #1 var#0 len 510 compressed"}, {}},
+      // A fixed-length Text(1) between fixed numbers; the fixed area packs them without gaps.
+      {"access/fixedTextTestV2000.mdb", "users",
+       {"i_user_id Long #0 fixed@0 len 4", "c_user_login Text #1 var#0 len 64", "c_user_pwd Text #2 var#1 len 64",
+        "c_user_session Text #3 var#2 len 80", "c_user_name Text #4 var#3 len 400", "i_user_flags Long #5 fixed@4 len 4",
+        "i_user_type Long #6 fixed@8 len 4", "i_user_merch Long #7 fixed@12 len 4", "c_flag_ Text #8 fixed@16 len 2",
+        "d_stamp_ DateTime #9 fixed@18 len 8"},
+       {}},
+      {"access/fixedNumericTestV2000.mdb", "test", decimals, {}},
+      // Jet 3: autonumber Long and a replication ID generated on insert (flags 0x43); Text lengths
+      // count bytes of the code page, one a character (mdb-schema: Text (50), Text (100)).
+      {"access/testV1997.mdb", "Table3", {"a Long #0 fixed@0 len 4 autonumber", "b Text #1 var#0 len 50"}, {}},
+      {"access/testV1997.mdb", "Table4", {"name Text #0 var#0 len 50", "data GUID #1 fixed@0 len 16 auto-guid"}, {}},
+      {"access/testV1997.mdb", "Table1",
+       {"A Text #0 var#0 len 50", "B Text #1 var#1 len 100", "C Byte #2 fixed@0 len 1", "D Integer #3 fixed@1 len 2",
+        "E Long #4 fixed@3 len 4", "F Double #5 fixed@7 len 8", "G DateTime #6 fixed@15 len 8", "H Currency #7 fixed@23 len 8",
+        "I Boolean #8 len 1"},
+       {"B (B) -> physical 0", "PrimaryKey (A) -> physical 1 primary unique required"}},
+      // Columns 1 and 4 of delColTestV2000 were deleted: numbers 1 and 4, fixed bytes 4..7 and
+      // variable slot 1 stay unused (the rows that still carry the deleted column's old text read
+      // as mdb-export reads them: ExportCompare).
+      {"access/delColTestV2000.mdb", "Table1",
+       {"id Long #0 fixed@0 len 4", "id2 Long #2 fixed@8 len 4", "data Text #3 var#0 len 100 compressed",
+        "data2 Text #5 var#2 len 100 compressed"},
+       {"id (id) -> physical 0", "id2 (id2) -> physical 1"}},
+      // The Access 97 file of the same history was compacted: numbers and slots are contiguous again.
+      {"access/delColTestV1997.mdb", "Table1",
+       {"id Long #0 fixed@0 len 4", "id2 Long #1 fixed@4 len 4", "data Text #2 var#0 len 50", "data2 Text #3 var#1 len 50"},
+       {"id (id) -> physical 0", "id2 (id2) -> physical 1"}},
+      // Column 0 of indexTestV2000's Table1 is gone with its fixed bytes 0..3; its indexes name
+      // columns by number from 1.
+      {"access/indexTestV2000.mdb", "Table1",
+       {"id Long #1 fixed@4 len 4", "otherfk1 Long #2 fixed@8 len 4", "otherfk2 Long #3 fixed@12 len 4",
+        "data Text #4 var#0 len 100 compressed", "otherfk3 Long #5 fixed@16 len 4"},
+       {"id (id) -> physical 0", "PrimaryKey (id) -> physical 1 primary unique required",
+        "Table2Table1 (otherfk1) -> physical 2 foreign-key", "Table3Table1 (otherfk2) -> physical 3 foreign-key"}},
+      // A descending single-column index of a Jet 3 file.
+      {"access/compIndexTestV1997.mdb", "Table1", {}, {"CD_AGENTE (CD_AGENTE DESC) -> physical 0"}},
+  };
+  for (const Described& c : cases) {
+    SCOPED_TRACE(std::string(c.fixture) + " " + c.table);
+    jet::TableDef def = LoadTable(FixturePath(c.fixture), c.table, false).def;
+    if (!c.columns.empty()) EXPECT_EQ(DescribeColumns(def), c.columns);
+    if (!c.indexes.empty()) EXPECT_EQ(DescribeIndexes(def), c.indexes);
+  }
+}
+
+TEST(Definitions, CountsSizesAndTextSettings) {
+  REQUIRE_SHARED_FIXTURES();
+  LoadedTable keys = LoadTable(FixturePath("generated/keysV2000.mdb"), "Keys");
+  EXPECT_EQ(keys.def.table_type, jet::kTableTypeUser);
+  EXPECT_EQ(keys.def.row_count, 3000u);
+  EXPECT_EQ(keys.def.max_columns, 5);
+  EXPECT_EQ(keys.def.var_column_count, 2);
+  EXPECT_EQ(keys.def.FindColumn("txt")->sort_order, 0x0409);  // General
+  ASSERT_EQ(keys.def.physical_indexes.size(), 6u);
   // Each physical index records how many distinct keys it holds (NULL counts as one key).
   std::set<int64_t> ids, flags;
   std::set<std::string> nums;
-  for (const auto& row : ReadRows(*t.db, t.def)) {
+  for (const auto& row : keys.rows) {
     ids.insert(std::get<int64_t>(row[0]));
     nums.insert(jet::IsNull(row[2]) ? "null" : std::to_string(std::get<int64_t>(row[2])));
     flags.insert(std::get<bool>(row[3]));
   }
-  EXPECT_EQ(t.def.physical_indexes[0].unique_entry_count, ids.size());
+  EXPECT_EQ(keys.def.physical_indexes[0].unique_entry_count, ids.size());
   EXPECT_EQ(ids.size(), 3000u);
-  EXPECT_EQ(t.def.physical_indexes[2].unique_entry_count, nums.size());
-  EXPECT_EQ(t.def.physical_indexes[3].unique_entry_count, nums.size());
-  EXPECT_EQ(t.def.physical_indexes[4].unique_entry_count, flags.size());
+  EXPECT_EQ(keys.def.physical_indexes[2].unique_entry_count, nums.size());
+  EXPECT_EQ(keys.def.physical_indexes[3].unique_entry_count, nums.size());
+  EXPECT_EQ(keys.def.physical_indexes[4].unique_entry_count, flags.size());
   EXPECT_EQ(nums.size(), 2375u);
-}
 
-TEST(Definitions, SongsTableOfTheProgram) {
-  REQUIRE_SHARED_FIXTURES();
-  Loaded t = Load("generated/songsV2000.mdb", "MyList");
-  ASSERT_NE(t.db, nullptr);
-  EXPECT_EQ(t.def.row_count, 500u);
-  EXPECT_EQ(DescribeColumns(t.def), (std::vector<std::string>{
-                                        "ID Long #0 fixed@0 len 4",
-                                        "SongNumber Long #1 fixed@4 len 4",
-                                        "DiskID Text #2 var#0 len 510",
-                                        "Song Text #3 var#1 len 510",
-                                        "Artist Text #4 var#2 len 510",
-                                        "PrintYN Boolean #5 len 1",
-                                        "HotlistA Text #6 var#3 len 20",
-                                    }));
-  // The index named PrimaryKey is an ordinary index in this file: its logical entry has type 0
-  // and its physical flags are 0x80 (neither unique nor required); mdb-schema agrees, listing it
-  // as CREATE INDEX rather than as a primary key.
-  EXPECT_EQ(DescribeIndexes(t.def), (std::vector<std::string>{
-                                        "PrimaryKey (ID) -> physical 0",
-                                        "SongNumber (SongNumber) -> physical 1",
-                                        "Song (Song) -> physical 2",
-                                        "Artist (Artist) -> physical 3",
-                                        "HotlistA (HotlistA) -> physical 4",
-                                    }));
-}
-
-TEST(Definitions, ColumnFlagsAndFixedPlaces) {
-  REQUIRE_SHARED_FIXTURES();
-  // Autonumber and compressed-unicode Text (Jet 4, Access 2003).
-  Loaded unicode = Load("access/testUnicodeCompV2003.mdb", "Table");
-  EXPECT_EQ(DescribeColumns(unicode.def), (std::vector<std::string>{
-                                              "ID Long #0 fixed@0 len 4 autonumber",
-                                              "Unicode Text #1 var#0 len 510 compressed",
-                                          }));
-  EXPECT_EQ(unicode.def.next_autonumber, 8u);  // rows 1..8 were numbered
-  // A fixed-length Text(1) between fixed numbers; the fixed area packs them without gaps.
-  Loaded users = Load("access/fixedTextTestV2000.mdb", "users");
-  EXPECT_EQ(DescribeColumns(users.def), (std::vector<std::string>{
-                                            "i_user_id Long #0 fixed@0 len 4",
-                                            "c_user_login Text #1 var#0 len 64",
-                                            "c_user_pwd Text #2 var#1 len 64",
-                                            "c_user_session Text #3 var#2 len 80",
-                                            "c_user_name Text #4 var#3 len 400",
-                                            "i_user_flags Long #5 fixed@4 len 4",
-                                            "i_user_type Long #6 fixed@8 len 4",
-                                            "i_user_merch Long #7 fixed@12 len 4",
-                                            "c_flag_ Text #8 fixed@16 len 2",
-                                            "d_stamp_ DateTime #9 fixed@18 len 8",
-                                        }));
+  EXPECT_EQ(LoadTable(FixturePath("generated/songsV2000.mdb"), "MyList", false).def.row_count, 500u);
+  EXPECT_EQ(LoadTable(FixturePath("access/testUnicodeCompV2003.mdb"), "Table", false).def.next_autonumber, 8u);  // rows 1..8
   // Decimal columns carry precision and scale (mdb-schema: Numeric (18, 0)).
-  Loaded numeric = Load("access/fixedNumericTestV2000.mdb", "test");
-  ASSERT_EQ(numeric.def.columns.size(), 7u);
-  EXPECT_EQ(DescribeColumn(numeric.def.columns[0]), "col1 Memo #0 var#0 len 0");
-  for (size_t i = 1; i < 7; ++i) {
-    const jet::ColumnDef& c = numeric.def.columns[i];
-    EXPECT_EQ(DescribeColumn(c), "col" + std::to_string(i + 1) + " Decimal #" + std::to_string(i) + " fixed@" +
-                                     std::to_string(17 * (i - 1)) + " len 17");
-    EXPECT_EQ(c.precision, 18);
-    EXPECT_EQ(c.scale, 0);
+  for (const jet::ColumnDef& c : LoadTable(FixturePath("access/fixedNumericTestV2000.mdb"), "test", false).def.columns) {
+    if (c.type != jet::ColumnType::kDecimal) continue;
+    EXPECT_EQ(c.precision, 18) << c.name;
+    EXPECT_EQ(c.scale, 0) << c.name;
   }
-  // Jet 3: autonumber Long and a replication ID generated on insert (flags 0x43).
-  Loaded auto3 = Load("access/testV1997.mdb", "Table3");
-  EXPECT_EQ(DescribeColumns(auto3.def),
-            (std::vector<std::string>{"a Long #0 fixed@0 len 4 autonumber", "b Text #1 var#0 len 50"}));
-  Loaded guid3 = Load("access/testV1997.mdb", "Table4");
-  EXPECT_EQ(DescribeColumns(guid3.def),
-            (std::vector<std::string>{"name Text #0 var#0 len 50", "data GUID #1 fixed@0 len 16 auto-guid"}));
-}
-
-TEST(Definitions, Jet3TableOfEveryFixedType) {
-  REQUIRE_SHARED_FIXTURES();
-  Loaded t = Load("access/testV1997.mdb", "Table1");
-  ASSERT_NE(t.db, nullptr);
-  EXPECT_EQ(t.db->version(), jet::JetVersion::kJet3);
-  // Jet 3 Text lengths count bytes of the code page: one a character (mdb-schema: Text (50), Text (100)).
-  EXPECT_EQ(DescribeColumns(t.def), (std::vector<std::string>{
-                                        "A Text #0 var#0 len 50",
-                                        "B Text #1 var#1 len 100",
-                                        "C Byte #2 fixed@0 len 1",
-                                        "D Integer #3 fixed@1 len 2",
-                                        "E Long #4 fixed@3 len 4",
-                                        "F Double #5 fixed@7 len 8",
-                                        "G DateTime #6 fixed@15 len 8",
-                                        "H Currency #7 fixed@23 len 8",
-                                        "I Boolean #8 len 1",
-                                    }));
-  EXPECT_EQ(DescribeIndexes(t.def), (std::vector<std::string>{
-                                        "B (B) -> physical 0",
-                                        "PrimaryKey (A) -> physical 1 primary unique required",
-                                    }));
-  // Each Jet 3 Text column names its sort order (0x0409 General, bytes 9-10 of the column entry)
-  // and its code page (1252, bytes 11-12), like the database header.
-  EXPECT_EQ(t.db->pager().header().code_page, 1252);
-  for (const char* name : {"A", "B"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(t.def.FindColumn(name)->sort_order, 0x0409);
-    EXPECT_EQ(t.def.FindColumn(name)->code_page, 1252);
-  }
-}
-
-TEST(Definitions, DeletedColumnsLeaveGapsThatRowsRespect) {
-  REQUIRE_SHARED_FIXTURES();
-  // Columns 1 and 4 of delColTestV2000 were deleted: numbers 1 and 4, fixed bytes 4..7 and
-  // variable slot 1 stay unused, and the rows still carry the deleted column's old text.
-  Loaded del = Load("access/delColTestV2000.mdb", "Table1");
-  ASSERT_NE(del.db, nullptr);
+  LoadedTable del = LoadTable(FixturePath("access/delColTestV2000.mdb"), "Table1", false);
   EXPECT_EQ(del.def.max_columns, 6);
   EXPECT_EQ(del.def.var_column_count, 3);
-  EXPECT_EQ(DescribeColumns(del.def), (std::vector<std::string>{
-                                          "id Long #0 fixed@0 len 4",
-                                          "id2 Long #2 fixed@8 len 4",
-                                          "data Text #3 var#0 len 100 compressed",
-                                          "data2 Text #5 var#2 len 100 compressed",
-                                      }));
-  EXPECT_EQ(DescribeIndexes(del.def), (std::vector<std::string>{"id (id) -> physical 0", "id2 (id2) -> physical 1"}));
-  auto rows = ReadRows(*del.db, del.def);
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0], (std::vector<jet::Value>{int64_t{0}, int64_t{2}, jet::Text(u"foo"), jet::Text(u"foo2")}));
-  EXPECT_EQ(rows[1], (std::vector<jet::Value>{int64_t{3}, int64_t{5}, jet::Text(u"bar"), jet::Text(u"bar2")}));
-
-  // The Access 97 file of the same history was compacted: numbers and slots are contiguous again.
-  Loaded del3 = Load("access/delColTestV1997.mdb", "Table1");
-  EXPECT_EQ(del3.def.max_columns, 4);
-  EXPECT_EQ(DescribeColumns(del3.def), (std::vector<std::string>{
-                                           "id Long #0 fixed@0 len 4",
-                                           "id2 Long #1 fixed@4 len 4",
-                                           "data Text #2 var#0 len 50",
-                                           "data2 Text #3 var#1 len 50",
-                                       }));
-
-  // Column 0 of indexTestV2000's Table1 is gone with its fixed bytes 0..3; its indexes name
-  // columns by number from 1.
-  Loaded idx = Load("access/indexTestV2000.mdb", "Table1");
-  EXPECT_EQ(idx.def.max_columns, 6);
-  EXPECT_EQ(DescribeColumns(idx.def), (std::vector<std::string>{
-                                          "id Long #1 fixed@4 len 4",
-                                          "otherfk1 Long #2 fixed@8 len 4",
-                                          "otherfk2 Long #3 fixed@12 len 4",
-                                          "data Text #4 var#0 len 100 compressed",
-                                          "otherfk3 Long #5 fixed@16 len 4",
-                                      }));
-  EXPECT_EQ(DescribeIndexes(idx.def), (std::vector<std::string>{
-                                          "id (id) -> physical 0",
-                                          "PrimaryKey (id) -> physical 1 primary unique required",
-                                          "Table2Table1 (otherfk1) -> physical 2 foreign-key",
-                                          "Table3Table1 (otherfk2) -> physical 3 foreign-key",
-                                      }));
+  EXPECT_EQ(LoadTable(FixturePath("access/delColTestV1997.mdb"), "Table1", false).def.max_columns, 4);
+  EXPECT_EQ(LoadTable(FixturePath("access/indexTestV2000.mdb"), "Table1", false).def.max_columns, 6);
+  // Each Jet 3 Text column names its sort order (0x0409 General, bytes 9-10 of the column entry)
+  // and its code page (1252, bytes 11-12), like the database header.
+  LoadedTable jet3 = LoadTable(FixturePath("access/testV1997.mdb"), "Table1", false);
+  EXPECT_EQ(jet3.db->version(), jet::JetVersion::kJet3);
+  EXPECT_EQ(jet3.db->pager().header().code_page, 1252);
+  for (const char* name : {"A", "B"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(jet3.def.FindColumn(name)->sort_order, 0x0409);
+    EXPECT_EQ(jet3.def.FindColumn(name)->code_page, 1252);
+  }
 }
 
 TEST(Definitions, LogicalIndexesShareAndFlagPhysicalIndexes) {
@@ -300,13 +234,13 @@ TEST(Definitions, LogicalIndexesShareAndFlagPhysicalIndexes) {
   for (const char* fixture : {"access/indexTestV1997.mdb", "access/indexTestV2000.mdb", "access/indexTestV2003.mdb"}) {
     for (const char* table : {"Table2", "Table3"}) {
       SCOPED_TRACE(std::string(fixture) + " " + table);
-      Loaded t = Load(fixture, table);
-      EXPECT_EQ(t.def.physical_indexes.size(), 2u);
-      EXPECT_EQ(DescribeIndexes(t.def), (std::vector<std::string>{
-                                            ".rC (id) -> physical 1 foreign-key unique required",
-                                            "id (id) -> physical 0",
-                                            "PrimaryKey (id) -> physical 1 primary unique required",
-                                        }));
+      jet::TableDef def = LoadTable(FixturePath(fixture), table, false).def;
+      EXPECT_EQ(def.physical_indexes.size(), 2u);
+      EXPECT_EQ(DescribeIndexes(def), (std::vector<std::string>{
+                                          ".rC (id) -> physical 1 foreign-key unique required",
+                                          "id (id) -> physical 0",
+                                          "PrimaryKey (id) -> physical 1 primary unique required",
+                                      }));
     }
   }
   // Unique and ignore-nulls set independently (physical flags 0x81, 0x82, 0x89).
@@ -322,26 +256,13 @@ TEST(Definitions, LogicalIndexesShareAndFlagPhysicalIndexes) {
   };
   for (const auto& [table, indexes] : expected) {
     SCOPED_TRACE(table);
-    EXPECT_EQ(DescribeIndexes(Load("access/testIndexPropertiesV2000.mdb", table).def), indexes);
+    EXPECT_EQ(DescribeIndexes(LoadTable(FixturePath("access/testIndexPropertiesV2000.mdb"), table, false).def), indexes);
   }
-  // A descending single-column index of a Jet 3 file.
-  EXPECT_EQ(DescribeIndexes(Load("access/compIndexTestV1997.mdb", "Table1").def),
-            (std::vector<std::string>{"CD_AGENTE (CD_AGENTE DESC) -> physical 0"}));
 }
 
 // ---- Every column of every fixture against mdb-schema ----
 
-std::string RunPinned(const std::string& command, int* exit_code) {
-  std::string out;
-  FILE* pipe = popen(("env LC_ALL=C.UTF-8 " + command).c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int status = pclose(pipe);
-  *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
+using velloran_test::RunPinned;
 
 // Column name -> type as mdb-schema's Access dialect writes it ("Long Integer", "Text (50)", ...).
 std::map<std::string, std::string> MdbSchemaColumns(const std::string& file, const std::string& table) {
@@ -433,7 +354,7 @@ std::string Join(const std::vector<std::string>& lines) {
 
 TEST(Definitions, EveryColumnOfEveryFixtureAgreesWithMdbSchema) {
   REQUIRE_SHARED_FIXTURES();
-  if (std::system("command -v mdb-schema >/dev/null 2>&1") != 0)
+  if (!velloran_test::Have("mdb-schema"))
     GTEST_SKIP() << "mdb-schema is not on PATH (./test.sh installs mdbtools)";
   int checked = 0;
   std::vector<std::string> engine_problems, tool_problems;

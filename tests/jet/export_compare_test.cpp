@@ -5,12 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
-#include <sys/wait.h>
 
 #include "jet/bytes.h"
 #include "jet/data_page.h"
@@ -42,11 +38,9 @@ CommandOutput RunPinned(const std::string& command) {
   return result;
 }
 
-bool HaveMdbTools() { return std::system("command -v mdb-export >/dev/null 2>&1") == 0; }
-
 #define REQUIRE_MDBTOOLS()                                                                     \
   do {                                                                                         \
-    if (!HaveMdbTools()) GTEST_SKIP() << "mdb-export is not on PATH (./test.sh installs mdbtools)"; \
+    if (!velloran_test::Have("mdb-export")) GTEST_SKIP() << "mdb-export is not on PATH (./test.sh installs mdbtools)"; \
   } while (0)
 
 CommandOutput OurExport(const std::string& file, const std::string& table) {
@@ -66,23 +60,6 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-// Replaces each character outside the Basic Multilingual Plane (a four-byte UTF-8 sequence) by
-// "??"; counts them in `count`.
-std::string ReplaceNonBmp(const std::string& utf8, int* count) {
-  std::string out;
-  *count = 0;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    if ((static_cast<uint8_t>(utf8[i]) & 0xF8) == 0xF0 && i + 3 < utf8.size()) {
-      out += "??";
-      ++*count;
-      i += 3;
-    } else {
-      out += utf8[i];
-    }
-  }
-  return out;
-}
-
 int SurrogatePairs(const std::vector<jet::Value>& row) {
   int pairs = 0;
   for (const jet::Value& v : row) {
@@ -98,20 +75,7 @@ int SurrogatePairs(const std::vector<jet::Value>& row) {
 // exports).
 std::vector<int> SurrogatePairsPerRow(const std::string& file, const std::string& table) {
   std::vector<int> pairs;
-  auto db = jet::Database::Open(file);
-  EXPECT_TRUE(db.ok()) << db.error().message();
-  if (!db.ok()) return pairs;
-  auto def = db.value()->ReadTable(table);
-  EXPECT_TRUE(def.ok()) << def.error().message();
-  if (!def.ok()) return pairs;
-  auto cursor = jet::TableCursor::Open(db.value()->pager(), def.value());
-  EXPECT_TRUE(cursor.ok());
-  while (cursor.ok()) {
-    auto more = cursor.value()->Next();
-    EXPECT_TRUE(more.ok()) << more.error().message();
-    if (!more.ok() || !more.value()) break;
-    pairs.push_back(SurrogatePairs(cursor.value()->values()));
-  }
+  for (const auto& row : velloran_test::LoadTable(file, table).rows) pairs.push_back(SurrogatePairs(row));
   return pairs;
 }
 
@@ -124,7 +88,7 @@ std::vector<int> SurrogatePairsPerRow(const std::string& file, const std::string
 // surrogate-pair row whose record mdbtools prints unchanged, is a failure.
 bool ExplainedBySurrogateFault(const std::string& ours, const std::string& theirs, int stored_pairs) {
   int replaced = 0;
-  std::string as_mdbtools_prints = ReplaceNonBmp(ours, &replaced);
+  std::string as_mdbtools_prints = velloran_test::AsMdbtoolsPrintsIt(ours, &replaced);
   EXPECT_EQ(replaced, stored_pairs) << "non-BMP characters in our record vs surrogate pairs stored in the row";
   EXPECT_GT(stored_pairs, 0) << "the record differs but its row holds no surrogate pair:\n ours: " << ours
                              << "\n mdb:  " << theirs;
@@ -199,16 +163,6 @@ TEST(ExportCompare, PinnedLocaleGivesOurDateFormat) {
   EXPECT_EQ(OurExport(file, "users").out, by_default.out);
 }
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 // Where the fixed area of each row of `def` starts in the file, in storage order.
 std::vector<size_t> FixedAreaOffsets(jet::Database& db, const jet::TableDef& def) {
   std::vector<size_t> offsets;
@@ -240,7 +194,7 @@ std::string MakeNumbersCopy(const ScratchDir& scratch) {
   auto at = [&](int row, const char* column) { return rows[row] + def.FindColumn(column)->fixed_offset; };
   // Jet 3 definition: 43-byte header, 8 bytes per physical index, then 18 bytes per column.
   size_t column_e = size_t{def.page} * 2048 + 43 + 8 * def.physical_indexes.size() + 18 * 4;
-  std::vector<uint8_t> bytes = ReadBytes(path);
+  std::vector<uint8_t> bytes = velloran_test::ReadBytes(path);
   EXPECT_EQ(bytes[column_e], static_cast<uint8_t>(jet::ColumnType::kLong));
   EXPECT_EQ(jet::Get16(&bytes[column_e + 1]), def.FindColumn("E")->number);
   bytes[column_e] = static_cast<uint8_t>(jet::ColumnType::kSingle);
@@ -256,7 +210,7 @@ std::string MakeNumbersCopy(const ScratchDir& scratch) {
   put_double(at(1, "G"), 27293.75);            // 09/21/74 18:00:00
   jet::Put16(&bytes[at(1, "D")], 0x8000);      // Integer -32768
   bytes[at(1, "C")] = 0xFF;                    // Byte 255
-  WriteBytes(path, bytes);
+  velloran_test::WriteBytes(path, bytes);
   return path;
 }
 

@@ -1,7 +1,9 @@
 // Index walks and seeks against the truth of a full table scan: for every index of every fixture,
 // walking the index yields every row once in key order (and the reverse walk the same backwards),
 // a seek for each present key finds exactly the rows a filtered scan finds, and seeks for absent
-// keys report no match while positioning at the next larger key.
+// keys report no match while positioning at the next larger key. Every key is encoded from its row
+// here, so this also holds the key encoder to every key Access stored. (Seeks through SQL, with
+// their rows: SqlSongs; the Txt index's order against sorting with CompareText: SqlKeys.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,9 +13,7 @@
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/index_cursor.h"
-#include "jet/collation.h"
 #include "jet/index_key.h"
-#include "jet/row_decoder.h"
 #include "tests/jet/test_support.h"
 
 namespace {
@@ -132,95 +132,6 @@ TEST(IndexCursor, WalksAndSeeksAgreeWithATableScanOnEveryFixtureIndex) {
     }
   }
   EXPECT_GT(indexes_checked, 100u);
-}
-
-TEST(IndexCursor, SeeksOnTheSongTableFindSongsByNumberAndTitle) {
-  REQUIRE_SHARED_FIXTURES();
-  auto db = jet::Database::Open(FixturePath("generated/songsV2000.mdb"));
-  ASSERT_TRUE(db.ok());
-  auto def = db.value()->ReadTable("MyList");
-  ASSERT_TRUE(def.ok());
-  jet::Pager& pager = db.value()->pager();
-  const jet::PhysicalIndex& numbers = def->physical_indexes[def->FindIndex("SongNumber")->physical_index];
-  jet::IndexCursor cursor(pager, def->page, numbers);
-
-  // Song 1003 is found by number.
-  auto number_key = [&](int64_t n) {
-    return jet::EncodeIndexKey(pager.format().version, {{jet::ColumnType::kLong, true}}, {jet::Value(n)}).value();
-  };
-  ASSERT_TRUE(cursor.SeekEqual(number_key(1003)).value());
-  auto row = jet::ReadRowFollowingOverflow(pager, cursor.row().page, cursor.row().row);
-  ASSERT_TRUE(row.ok());
-  std::vector<jet::Value> values;
-  ASSERT_TRUE(jet::DecodeRow(pager, def.value(), row->bytes, row->size, "test", &values).ok());
-  EXPECT_EQ(jet::ToUtf8(std::get<jet::Text>(values[def->FindColumn("Song") - def->columns.data()])), "Happy");
-
-  // Titles are found regardless of letter case, as Access compares them.
-  const jet::PhysicalIndex& titles = def->physical_indexes[def->FindIndex("Song")->physical_index];
-  jet::IndexCursor by_title(pager, def->page, titles);
-  std::string lower = jet::EncodeIndexKey(pager.format().version, {{jet::ColumnType::kText, true}},
-                                          {jet::Value(jet::FromUtf8("happy"))}).value();
-  EXPECT_TRUE(by_title.SeekEqual(lower).value());
-  std::string missing = jet::EncodeIndexKey(pager.format().version, {{jet::ColumnType::kText, true}},
-                                            {jet::Value(jet::FromUtf8("zzqx no such song"))}).value();
-  EXPECT_FALSE(by_title.SeekEqual(missing).value());
-
-  // A number search starts at the first song at or after the number typed, and runs in order.
-  ASSERT_TRUE(cursor.SeekAtOrAfter(number_key(1250)).value());
-  int64_t previous = 0;
-  int seen = 0;
-  do {
-    auto slot = jet::ReadRowFollowingOverflow(pager, cursor.row().page, cursor.row().row);
-    ASSERT_TRUE(slot.ok());
-    ASSERT_TRUE(jet::DecodeRow(pager, def.value(), slot->bytes, slot->size, "test", &values).ok());
-    int64_t number = std::get<int64_t>(values[1]);
-    EXPECT_GE(number, 1250);
-    EXPECT_GT(number, previous);
-    previous = number;
-    ++seen;
-  } while (cursor.Next().value());
-  EXPECT_GT(seen, 0);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(IndexCursor, SortingTextsWithTheGeneralSortOrderGivesTheTextIndexOrder) {
-  REQUIRE_SHARED_FIXTURES();
-  auto db = jet::Database::Open(FixturePath("generated/keysV2000.mdb"));
-  ASSERT_TRUE(db.ok());
-  auto def = db.value()->ReadTable("Keys");
-  ASSERT_TRUE(def.ok());
-  jet::Pager& pager = db.value()->pager();
-  const size_t txt = static_cast<size_t>(def->FindColumn("Txt") - def->columns.data());
-
-  // Every non-NULL text, sorted by the comparison function alone.
-  std::vector<jet::Text> sorted;
-  auto scan = jet::TableCursor::Open(pager, def.value()).value();
-  while (scan->Next().value())
-    if (const auto* t = std::get_if<jet::Text>(&scan->values()[txt])) sorted.push_back(*t);
-  std::stable_sort(sorted.begin(), sorted.end(), [](const jet::Text& a, const jet::Text& b) {
-    return jet::CompareText(jet::JetVersion::kJet4, a, b) < 0;
-  });
-
-  // The texts in the order the Txt index holds them.
-  const jet::PhysicalIndex& index = def->physical_indexes[def->FindIndex("Txt")->physical_index];
-  jet::IndexCursor cursor(pager, def->page, index);
-  std::vector<jet::Text> walked;
-  std::vector<jet::Value> values;
-  while (cursor.Next().value()) {
-    auto slot = jet::ReadRowFollowingOverflow(pager, cursor.row().page, cursor.row().row).value();
-    ASSERT_TRUE(jet::DecodeRow(pager, def.value(), slot.bytes, slot.size, "test", &values).ok());
-    if (const auto* t = std::get_if<jet::Text>(&values[txt])) walked.push_back(*t);
-  }
-  ASSERT_EQ(walked.size(), sorted.size());
-  ASSERT_GT(walked.size(), 2500u);
-  // Texts that compare equal (case, trailing blanks) may stand in either order; nothing else may.
-  for (size_t i = 0; i < walked.size(); ++i) {
-    ASSERT_EQ(jet::CompareText(jet::JetVersion::kJet4, walked[i], sorted[i]), 0)
-        << "position " << i << ": index has \"" << jet::ToUtf8(walked[i]) << "\", sorting gives \"" << jet::ToUtf8(sorted[i]) << "\"";
-  }
 }
 
 }  // namespace

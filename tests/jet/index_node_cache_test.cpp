@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <set>
@@ -19,11 +18,6 @@
 namespace {
 
 using jet::RowId;
-
-std::string FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 struct Entry {
   std::string key;
@@ -71,7 +65,7 @@ std::string ChangeTheSongIndex(const std::string& path, uint64_t seed, const std
   }
   EXPECT_TRUE(pager.Commit().ok());
   for (const Entry& e : added) expected->insert({e.key, (e.row.page << 8) | e.row.row});
-  return FileBytes(path);
+  return velloran_test::ReadWholeFile(path);
 }
 
 TEST(IndexNodeCache, ChangesBehindTheCacheAreNeverMissed) {

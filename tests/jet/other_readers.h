@@ -10,17 +10,20 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
 
 #include "jet/bytes.h"
+#include "jet/csv_export.h"
 #include "jet/data_page.h"
 #include "jet/database.h"
 #include "jet/row_decoder.h"
 #include "jet/table_cursor.h"
 #include "jet/text_codec.h"
+#include "tests/jet/test_support.h"
 
 namespace velloran_test {
 
@@ -71,6 +74,19 @@ inline std::string MdbReaderModules(std::string* why) {
   return dir.string();
 }
 
+// The folder of mdb-reader's modules, or "" (with a note) when node and npm are not installed; an
+// install that fails fails the test.
+inline std::string MdbReaderOrNote() {
+  if (!Have("node") || !Have("npm")) {
+    std::cout << "[ note     ] node and npm are not installed: the mdb-reader comparison is left out\n";
+    return "";
+  }
+  std::string why;
+  std::string modules = MdbReaderModules(&why);
+  EXPECT_FALSE(modules.empty()) << why;
+  return modules;
+}
+
 inline std::vector<std::string> CsvRecords(const std::string& csv) {
   std::vector<std::string> records;
   std::string current;
@@ -88,19 +104,64 @@ inline std::vector<std::string> CsvRecords(const std::string& csv) {
   return records;
 }
 
+// The fields of one CSV record: quotes removed, doubled quotes undone; `quoted` tells an empty
+// quoted field from a field with nothing.
+struct CsvField {
+  std::string text;
+  bool quoted = false;
+};
+
+inline std::vector<CsvField> CsvFields(const std::string& record) {
+  std::vector<CsvField> fields(1);
+  bool in_quotes = false;
+  for (size_t i = 0; i < record.size(); ++i) {
+    char c = record[i];
+    if (in_quotes && c == '"' && i + 1 < record.size() && record[i + 1] == '"') {
+      fields.back().text += '"';
+      ++i;
+    } else if (c == '"') {
+      in_quotes = !in_quotes;
+      fields.back().quoted = true;
+    } else if (!in_quotes && c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back().text += c;
+    }
+  }
+  return fields;
+}
+
 // mdbtools converts UTF-16 one code unit at a time, so a character outside the Basic Multilingual
-// Plane comes out as "??" (see export_compare_test.cpp); ours is made to read the same.
-inline std::string AsMdbtoolsPrintsIt(const std::string& utf8) {
+// Plane comes out as "??" (see export_compare_test.cpp); ours is made to read the same, and
+// `replaced` counts the characters so changed.
+inline std::string AsMdbtoolsPrintsIt(const std::string& utf8, int* replaced = nullptr) {
   std::string out;
+  if (replaced != nullptr) *replaced = 0;
   for (size_t i = 0; i < utf8.size(); ++i) {
     if ((static_cast<uint8_t>(utf8[i]) & 0xF8) == 0xF0 && i + 3 < utf8.size()) {
       out += "??";
+      if (replaced != nullptr) ++*replaced;
       i += 3;
     } else {
       out += utf8[i];
     }
   }
   return out;
+}
+
+// Our CSV export of `table` against mdb-export's, record by record (see AsMdbtoolsPrintsIt).
+inline void ExpectMdbExportAgrees(const std::string& path, const std::string& table) {
+  SCOPED_TRACE("mdb-export of " + table);
+  auto db = jet::Database::Open(path);
+  ASSERT_TRUE(db.ok()) << db.error().message();
+  std::ostringstream ours;
+  ASSERT_TRUE(jet::ExportTableCsv(*db.value(), table, ours).ok());
+  int code = -1;
+  std::string theirs = RunPinned("mdb-export " + ShellQuote(path) + " " + ShellQuote(table), &code);
+  ASSERT_EQ(code, 0);
+  std::vector<std::string> a = CsvRecords(ours.str()), b = CsvRecords(theirs);
+  ASSERT_EQ(a.size(), b.size()) << "records: ours vs mdb-export";
+  for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(AsMdbtoolsPrintsIt(a[i]), b[i]) << "record " << i;
 }
 
 // ---------------------------------------------------------------------------------------------

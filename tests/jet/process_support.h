@@ -8,17 +8,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-namespace velloran_test {
+#include "tests/jet/test_support.h"
 
-inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+namespace velloran_test {
 
 // Starts `args[0]` with `args` and its standard output and error going to `output` (appended);
 // returns its process id, or -1.

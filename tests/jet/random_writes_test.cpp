@@ -20,9 +20,7 @@
 #include <filesystem>
 #include <map>
 #include <random>
-#include <sstream>
 
-#include "jet/csv_export.h"
 #include "jet/database.h"
 #include "jet/index_key.h"
 #include "jet/index_writer.h"
@@ -34,15 +32,10 @@
 
 namespace {
 
-using velloran_test::AsMdbtoolsPrintsIt;
 using velloran_test::CompareWithMdbReader;
-using velloran_test::CsvRecords;
 using velloran_test::Describe;
 using velloran_test::FingerprintOf;
 using velloran_test::Have;
-using velloran_test::MdbReaderModules;
-using velloran_test::RunCommand;
-using velloran_test::ShellQuote;
 using velloran_test::Snapshot;
 
 using jet::ColumnDef;
@@ -277,7 +270,7 @@ class RandomWrites {
       ASSERT_NO_FATAL_FAILURE(RunBatch());
       ASSERT_NO_FATAL_FAILURE(VerifyWithOurReader());
       if (mdbtools) {
-        ASSERT_NO_FATAL_FAILURE(VerifyWithMdbExport());
+        ASSERT_NO_FATAL_FAILURE(velloran_test::ExpectMdbExportAgrees(path_, target_.table));
       }
       if (keep_snapshots) {
         std::string copy = dir_ + "/snapshot-" + std::to_string(snapshots->size()) + ".mdb";
@@ -467,18 +460,6 @@ class RandomWrites {
     }
   }
 
-  void VerifyWithMdbExport() {
-    auto db = jet::Database::Open(path_);
-    ASSERT_TRUE(db.ok());
-    std::ostringstream ours;
-    ASSERT_TRUE(jet::ExportTableCsv(*db.value(), target_.table, ours).ok());
-    std::string theirs;
-    ASSERT_EQ(RunCommand("env LC_ALL=C.UTF-8 mdb-export " + ShellQuote(path_) + " " + ShellQuote(target_.table), &theirs), 0);
-    std::vector<std::string> a = CsvRecords(ours.str()), b = CsvRecords(theirs);
-    ASSERT_EQ(a.size(), b.size()) << "records: ours vs mdb-export";
-    for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(AsMdbtoolsPrintsIt(a[i]), b[i]) << "record " << i;
-  }
-
   const Target& target_;
   Generator gen_;
   std::string dir_;
@@ -494,32 +475,16 @@ uint64_t SeedFromEnvironment() {
   return std::random_device{}();
 }
 
-double ScaleFromEnvironment() {
-  if (const char* s = std::getenv("VELLORAN_RANDOM_WRITES_SCALE")) return std::atof(s);
-#if defined(__SANITIZE_ADDRESS__)
-  return 0.25;
-#else
-  return 1.0;
-#endif
-}
-
 TEST(RandomWrites, ManyBatchesMatchTheModelAndOtherReaders) {
   REQUIRE_SHARED_FIXTURES();
   const uint64_t seed = SeedFromEnvironment();
-  const double scale = ScaleFromEnvironment();
+  const double scale = velloran_test::RandomWritesScale();
   std::cout << "[ seed     ] " << seed << " (replay with VELLORAN_RANDOM_WRITES_SEED=" << seed << ")\n";
   SCOPED_TRACE("seed " + std::to_string(seed));
   bool mdbtools = Have("mdb-export");
   if (!mdbtools) std::cout << "[ note     ] mdb-export is not on PATH: the mdbtools comparison is left out\n";
-  std::string modules, why;
-  if (!Have("node") || !Have("npm")) {
-    why = "node and npm are not installed";
-  } else {
-    modules = MdbReaderModules(&why);
-  }
-  if (modules.empty()) std::cout << "[ note     ] " << why << ": the mdb-reader comparison is left out\n";
-  ASSERT_TRUE(modules.empty() == !why.empty());
-  if (!why.empty() && why.rfind("installing", 0) == 0) FAIL() << why;
+  const std::string modules = velloran_test::MdbReaderOrNote();
+  ASSERT_FALSE(HasFailure());
 
   static const Target kTargets[] = {
       {"generated/songsV2000.mdb", "MyList", 1400},     {"generated/keysV2000.mdb", "Keys", 700},

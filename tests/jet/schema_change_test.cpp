@@ -33,7 +33,7 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
   {
     auto pager = jet::Pager::Open(path);
     jet::TableDef def = TableNamed(*pager.value(), "MyList");
-    before = Rows(*pager.value(), def);
+    before = ReadRows(*pager.value(), def);
     data_pages_before = static_cast<uint32_t>(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size());
   }
   auto db = jet::WritableDatabase::Open(path);
@@ -75,7 +75,7 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
   EXPECT_EQ(def.FindColumn("Genre")->number, 7);
   EXPECT_EQ(def.FindColumn("Added")->number, 11);
   EXPECT_EQ(def.FindColumn("Plays")->fixed_offset, 8);  // after ID and SongNumber
-  auto rows = Rows(*pager.value(), def);
+  auto rows = ReadRows(*pager.value(), def);
   ASSERT_EQ(rows.size(), before.size() + 1);
   for (size_t i = 0; i < before.size(); ++i) {
     std::vector<Value> expected = before[i];
@@ -117,12 +117,12 @@ TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
   ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("ByDisk", {{"DiskID"}})).ok());
   ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("SongNumberToo", {{"SongNumber"}})).ok());
   db.value().reset();
-  const std::string good = Slurp(path);
+  const std::string good = ReadWholeFile(path);
   EXPECT_EQ(Problems(path), std::vector<std::string>());  // every entry checked against its row
   {
     auto pager = jet::Pager::Open(path);
     jet::TableDef def = TableNamed(*pager.value(), "MyList");
-    auto rows = Rows(*pager.value(), def);
+    auto rows = ReadRows(*pager.value(), def);
     const jet::LogicalIndex* artist_song = def.FindIndex("ArtistSong");
     ASSERT_NE(artist_song, nullptr);
     EXPECT_EQ(def.physical_indexes[artist_song->physical_index].unique_entry_count, DistinctKeys(def, rows, {"Artist", "Song"}));
@@ -138,7 +138,7 @@ TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
   ASSERT_FALSE(nulls.ok());
   EXPECT_EQ(nulls.error().code(), jet::ErrorCode::kConstraint);
   db.value().reset();
-  EXPECT_TRUE(Slurp(path) == good) << "a refused change altered the file";
+  EXPECT_TRUE(ReadWholeFile(path) == good) << "a refused change altered the file";
 }
 
 TEST(AlterTable, DropColumnsAndIndexes) {
@@ -151,7 +151,7 @@ TEST(AlterTable, DropColumnsAndIndexes) {
   {
     auto pager = jet::Pager::Open(path);
     jet::TableDef def = TableNamed(*pager.value(), "MyList");
-    before = Rows(*pager.value(), def);
+    before = ReadRows(*pager.value(), def);
     const jet::PhysicalIndex& song = def.physical_indexes[def.FindIndex("Song")->physical_index];
     song_root = song.root_page;
     song_pages = jet::ReadUsageMap(*pager.value(), song.usage_map).value();
@@ -179,7 +179,7 @@ TEST(AlterTable, DropColumnsAndIndexes) {
   std::set<uint32_t> free = FreePages(*pager.value());
   for (uint32_t page : song_pages) EXPECT_EQ(free.count(page), 1u) << "page " << page << " of the dropped index";
   EXPECT_EQ(free.count(song_root), 1u);
-  auto rows = Rows(*pager.value(), def);
+  auto rows = ReadRows(*pager.value(), def);
   ASSERT_EQ(rows.size(), before.size() + 1);
   for (size_t i = 0; i < before.size(); ++i) {
     std::vector<Value> expected = before[i];
@@ -235,9 +235,9 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
     EXPECT_EQ(pager.value()->ReadPage(p).value()[0], 0) << "page " << p << " was not cleared";
   }
   jet::TableDef objects = TableNamed(*pager.value(), "MSysObjects"), aces = TableNamed(*pager.value(), "MSysACEs");
-  for (const auto& row : Rows(*pager.value(), objects)) EXPECT_NE(IntOf(jet::ColumnValue(objects, row, "Id")), gone_page);
-  for (const auto& row : Rows(*pager.value(), aces)) EXPECT_NE(IntOf(jet::ColumnValue(aces, row, "ObjectId")), gone_page);
-  EXPECT_EQ(Rows(*pager.value(), TableNamed(*pager.value(), "Kept")).size(), 2u);
+  for (const auto& row : ReadRows(*pager.value(), objects)) EXPECT_NE(IntOf(jet::ColumnValue(objects, row, "Id")), gone_page);
+  for (const auto& row : ReadRows(*pager.value(), aces)) EXPECT_NE(IntOf(jet::ColumnValue(aces, row, "ObjectId")), gone_page);
+  EXPECT_EQ(ReadRows(*pager.value(), TableNamed(*pager.value(), "Kept")).size(), 2u);
   pager.value().reset();
   auto db = jet::WritableDatabase::Open(path);
   EXPECT_TRUE(jet::CreateTable(*db.value(), design).ok());  // the name is free again
@@ -263,7 +263,7 @@ TEST(DropTable, TakesItsRelationshipsAlong) {
   {
     jet::TableDef table3 = TableNamed(db.value()->pager(), "Table3");
     for (const jet::LogicalIndex& li : table3.logical_indexes) EXPECT_FALSE(li.foreign_key()) << li.name;
-    EXPECT_EQ(Rows(db.value()->pager(), TableNamed(db.value()->pager(), "MSysRelationships")).size(), 0u);
+    EXPECT_EQ(ReadRows(db.value()->pager(), TableNamed(db.value()->pager(), "MSysRelationships")).size(), 0u);
   }
   ASSERT_TRUE(jet::DropIndex(*db.value(), "Table3", "id").ok());  // no relationship left
   db.value().reset();

@@ -42,7 +42,7 @@ using velloran_test::ScratchDir;
 std::multiset<std::string> CatalogueLines(jet::Pager& pager, const std::map<int64_t, int64_t>& ids = {}) {
   jet::TableDef objects = TableNamed(pager, "MSysObjects");
   std::multiset<std::string> lines;
-  for (const auto& row : Rows(pager, objects)) {
+  for (const auto& row : ReadRows(pager, objects)) {
     int64_t id = IntOf(jet::ColumnValue(objects, row, "Id"));
     if (ids.count(id)) id = ids.at(id);
     lines.insert(std::to_string(id) + " " + std::to_string(IntOf(jet::ColumnValue(objects, row, "ParentId"))) + " " +
@@ -58,7 +58,7 @@ std::multiset<std::string> AceLines(jet::Pager& pager, const std::map<int64_t, i
                                     const std::function<bool(int64_t, const std::string&)>& skip) {
   jet::TableDef aces = TableNamed(pager, "MSysACEs");
   std::multiset<std::string> lines;
-  for (const auto& row : Rows(pager, aces)) {
+  for (const auto& row : ReadRows(pager, aces)) {
     int64_t id = IntOf(jet::ColumnValue(aces, row, "ObjectId"));
     std::string sid = BytesOf(jet::ColumnValue(aces, row, "SID"));
     if (skip(id, sid)) continue;
@@ -131,7 +131,7 @@ TEST(NewDatabase, MatchesAnEmptyAccess2000Database) {
   // MSysDb's properties, byte for byte.
   jet::TableDef a_objects = TableNamed(a, "MSysObjects"), o_objects = TableNamed(o, "MSysObjects");
   auto props = [](jet::Pager& p, const jet::TableDef& d) {
-    for (const auto& row : Rows(p, d))
+    for (const auto& row : ReadRows(p, d))
       if (TextOf(jet::ColumnValue(d, row, "Name")) == "MSysDb") return BytesOf(jet::ColumnValue(d, row, "LvProp"));
     return std::string();
   };
@@ -161,7 +161,7 @@ TEST(NewDatabase, NeverWritesOverAFileAndLeavesNothingBehind) {
   ASSERT_FALSE(refused.ok());
   EXPECT_EQ(refused.error().code(), jet::ErrorCode::kInvalidArgument);
   EXPECT_NE(refused.error().message().find("already exists"), std::string::npos);
-  EXPECT_EQ(Slurp(path), "precious");
+  EXPECT_EQ(ReadWholeFile(path), "precious");
   jet::Status bad_date = jet::CreateDatabase(scratch.path() + "/b.mdb", {-5});
   EXPECT_FALSE(bad_date.ok());
   ASSERT_TRUE(jet::CreateDatabase(scratch.path() + "/fresh.mdb").ok());
@@ -206,10 +206,14 @@ std::vector<Value> EverythingRow(int i) {
   jet::Decimal amount;
   amount.scale = 2;
   amount.precision = 12;
-  amount.magnitude[0] = static_cast<uint32_t>(i * 12345);
+  amount.magnitude = {static_cast<uint32_t>(i * 12345), static_cast<uint32_t>(i % 3 == 0 ? 200 : 0), 0, 0};
+  amount.negative = i % 2 == 1;
+  // Odd rows take values at the far ends of their types: signs and high bytes must survive.
+  const bool extreme = i % 2 == 1;
   return {Value(jet::Null{}), Value(jet::FromUtf8("Title " + std::to_string(i % 7))), Value(jet::FromUtf8("C" + std::to_string(i))),
-          Value(jet::FromUtf8(std::string(static_cast<size_t>(i * 40), 'n'))), Value(i % 2 == 0), Value(int64_t{i % 250}),
-          Value(int64_t{-i}), Value(jet::Currency{i * 10000LL}), Value(static_cast<float>(i) / 4), Value(i * 1.5),
+          Value(jet::FromUtf8(std::string(static_cast<size_t>(i * 40), 'n'))), Value(i % 2 == 0), Value(int64_t{(i * 17) % 256}),
+          Value(int64_t{extreme ? -32768 + i : -i}), Value(jet::Currency{extreme ? -922337203685477000LL + i : i * 10000LL}),
+          Value(extreme ? -3.0e38f / static_cast<float>(i) : static_cast<float>(i) / 4), Value(extreme ? -1.0e300 * i : i * 1.5),
           Value(jet::DateTime{40000.0 + i}), Value(guid), Value(jet::Bytes("raw" + std::to_string(i))),
           Value(jet::Bytes(std::string(static_cast<size_t>(i * 100), 'o'))), Value(amount)};
 }
@@ -253,7 +257,7 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
 
   jet::TableDef objects = TableNamed(*pager.value(), "MSysObjects");
   int found = 0;
-  for (const auto& row : Rows(*pager.value(), objects)) {
+  for (const auto& row : ReadRows(*pager.value(), objects)) {
     if (TextOf(jet::ColumnValue(objects, row, "Name")) != "Everything") continue;
     ++found;
     EXPECT_EQ(IntOf(jet::ColumnValue(objects, row, "Id")), def.page);
@@ -294,7 +298,7 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
   db.value().reset();
   EXPECT_EQ(Problems(path), std::vector<std::string>());
   auto reader = jet::Pager::Open(path);
-  auto stored = Rows(*reader.value(), TableNamed(*reader.value(), "Everything"));
+  auto stored = ReadRows(*reader.value(), TableNamed(*reader.value(), "Everything"));
   ASSERT_EQ(stored.size(), 60u);
   for (size_t i = 0; i < stored.size(); ++i) {
     std::vector<Value> expected = EverythingRow(static_cast<int>(i + 1));
@@ -317,7 +321,7 @@ TEST(CreateTable, NamesFollowAccessRulesAndRefusalsChangeNothing) {
     auto db = jet::WritableDatabase::Open(path);
     ASSERT_TRUE(jet::CreateTable(*db.value(), EverythingTable()).ok());
   }
-  const std::string before = Slurp(path);
+  const std::string before = ReadWholeFile(path);
   auto db = jet::WritableDatabase::Open(path);
   ASSERT_TRUE(db.ok());
   auto refused = [&](const jet::Status& s, jet::ErrorCode code, const std::string& words) {
@@ -361,7 +365,7 @@ TEST(CreateTable, NamesFollowAccessRulesAndRefusalsChangeNothing) {
   EXPECT_TRUE(refused(jet::DropIndex(*db.value(), "Everything", "Nowhere"), jet::ErrorCode::kNotFound, "no index"));
   EXPECT_TRUE(refused(jet::DropColumn(*db.value(), "Everything", "code"), invalid, "part of index"));
   db.value().reset();
-  EXPECT_TRUE(Slurp(path) == before) << "a refused change altered the file";  // every refusal left the file as it was
+  EXPECT_TRUE(ReadWholeFile(path) == before) << "a refused change altered the file";  // every refusal left the file as it was
 
   auto again = jet::WritableDatabase::Open(path);
   std::string longest(64, 'L');
@@ -417,7 +421,7 @@ TEST(SongTable, ManySongsThroughTheTableWriterPassCheck) {
   auto pager = jet::Pager::Open(path);
   jet::TableDef def = TableNamed(*pager.value(), "MyList");
   EXPECT_EQ(def.row_count, static_cast<uint32_t>(kSongs));
-  auto rows = Rows(*pager.value(), def);
+  auto rows = ReadRows(*pager.value(), def);
   ASSERT_EQ(rows.size(), static_cast<size_t>(kSongs));
   std::vector<Value> last = Song(kSongs - 1);
   last[0] = int64_t{kSongs};
@@ -452,7 +456,7 @@ TEST(DesignCommands, BuildAndChangeATableFromTheCommandLine) {
   ASSERT_EQ(tool("add-column " + file + " MyList Plays:integer", &out), 0) << out;
   ASSERT_EQ(tool("drop-column " + file + " MyList Notes", &out), 0) << out;
   ASSERT_EQ(tool("drop-index " + file + " MyList SongNumber", &out), 0) << out;
-  const std::string before = Slurp(path);
+  const std::string before = ReadWholeFile(path);
   for (const std::string& wrong : {"create-table " + file + " Other A:nosuchtype", "create-table " + file + " Other A:text:999",
                                    "add-index " + file + " MyList X Song --sideways", "add-index " + file + " MyList X Song:up",
                                    "drop-column " + file + " MyList Song", "drop-table " + file + " MSysObjects",
@@ -460,7 +464,7 @@ TEST(DesignCommands, BuildAndChangeATableFromTheCommandLine) {
     EXPECT_EQ(tool(wrong, &out), 2) << wrong;
     EXPECT_NE(out.find("velloran-jet:"), std::string::npos) << wrong << ": " << out;
   }
-  EXPECT_TRUE(Slurp(path) == before) << "a refused command changed the file";
+  EXPECT_TRUE(ReadWholeFile(path) == before) << "a refused command changed the file";
   ASSERT_EQ(tool("schema " + file + " MyList", &out), 0) << out;
   EXPECT_NE(out.find("column ID Long autonumber"), std::string::npos) << out;
   EXPECT_NE(out.find("index ArtistSong (Artist, Song DESC)"), std::string::npos) << out;

@@ -4,11 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,37 +16,23 @@
 #include "jet/usage_map_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/other_readers.h"
+#include "tests/jet/test_support.h"
 
 namespace schema_test {
 
 using jet::ColumnType;
 using jet::Value;
 
-inline std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 using velloran_test::Have;
+using velloran_test::Hex;
+using velloran_test::ReadRows;
+using velloran_test::ReadWholeFile;
 using velloran_test::RunCommand;
 
 inline std::vector<std::string> Problems(const std::string& path) {
   auto db = jet::Database::Open(path);
   if (!db.ok()) return {db.error().message()};
   return jet::CheckDatabase(*db.value());
-}
-
-inline std::vector<std::vector<Value>> Rows(jet::Pager& pager, const jet::TableDef& def) {
-  std::vector<std::vector<Value>> rows;
-  auto cursor = jet::TableCursor::Open(pager, def);
-  EXPECT_TRUE(cursor.ok());
-  while (cursor.ok()) {
-    auto more = cursor.value()->Next();
-    EXPECT_TRUE(more.ok()) << more.error().message();
-    if (!more.ok() || !more.value()) break;
-    rows.push_back(cursor.value()->values());
-  }
-  return rows;
 }
 
 inline jet::TableDef TableNamed(jet::Pager& pager, const std::string& name) {
@@ -83,13 +64,6 @@ inline std::string Design(const jet::TableDef& d) {
     s += ") t" + std::to_string(li.type) + " f" + std::to_string(pi.flags) + "; ";
   }
   return s;
-}
-
-inline std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) out += std::string{digits[c >> 4], digits[c & 15]};
-  return out;
 }
 
 inline std::string TextOf(const Value& v) { return std::holds_alternative<jet::Text>(v) ? jet::ToUtf8(std::get<jet::Text>(v)) : ""; }
@@ -137,13 +111,8 @@ inline std::vector<uint32_t> UsagePages(jet::Pager& pager, uint32_t map) {
 // Holds every named table of `path` up to mdb-reader, row by row against our reader (see
 // other_readers.h); leaves a note when node is not installed.
 inline void ExpectMdbReaderAgrees(const std::string& path, const std::vector<std::string>& tables) {
-  if (!velloran_test::Have("node") || !velloran_test::Have("npm")) {
-    std::cout << "[ note     ] node and npm are not installed: the mdb-reader comparison is left out\n";
-    return;
-  }
-  std::string why;
-  std::string modules = velloran_test::MdbReaderModules(&why);
-  ASSERT_FALSE(modules.empty()) << why;
+  std::string modules = velloran_test::MdbReaderOrNote();
+  if (modules.empty()) return;
   std::vector<velloran_test::Snapshot> snapshots;
   for (const std::string& table : tables) snapshots.push_back({path, table});
   int explained = 0;

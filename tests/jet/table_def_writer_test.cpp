@@ -10,12 +10,12 @@
 #include "jet/bytes.h"
 #include "jet/database.h"
 #include "jet/table_def_writer.h"
-#include "jet/usage_map.h"
-#include "jet/usage_map_writer.h"
+#include "tests/jet/schema_test_support.h"
 #include "tests/jet/test_support.h"
 
 namespace {
 
+using schema_test::FreePages;
 using velloran_test::AllFixtures;
 using velloran_test::FixturePath;
 using velloran_test::ScratchDir;
@@ -159,12 +159,6 @@ jet::ColumnDef TextColumn(const std::string& name, uint16_t number) {
   c.precision = 0x09;  // the reader sees a text column's sort order through these bytes too
   c.scale = 0x04;
   return c;
-}
-
-std::set<uint32_t> FreePages(jet::Pager& pager) {
-  auto free = jet::ReadUsageMap(pager, jet::kGlobalUsageMapPointer);
-  EXPECT_TRUE(free.ok());
-  return free.ok() ? std::set<uint32_t>(free->begin(), free->end()) : std::set<uint32_t>();
 }
 
 // A definition too long for one page continues on new pages and reads back whole, durably; made

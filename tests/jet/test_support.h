@@ -3,9 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "jet/database.h"
+#include "jet/table_cursor.h"
 
 namespace velloran_test {
 
@@ -51,6 +58,91 @@ class ScratchDir {
  private:
   std::string path_;
 };
+
+inline std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) { WriteBytes(path, bytes.data(), bytes.size()); }
+
+inline std::string Hex(const std::string& bytes, bool upper = false) {
+  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) out += std::string{digits[c >> 4], digits[c & 15]};
+  return out;
+}
+
+// VELLORAN_RANDOM_WRITES_SCALE multiplies the work of the randomized write tests; sanitizer builds
+// default to a quarter of it.
+inline double RandomWritesScale() {
+  if (const char* s = std::getenv("VELLORAN_RANDOM_WRITES_SCALE")) return std::atof(s);
+#if defined(__SANITIZE_ADDRESS__)
+  return 0.25;
+#else
+  return 1.0;
+#endif
+}
+
+// Every row of a table in storage order, and their ids in `ids` when asked; a failed read fails the test.
+inline std::vector<std::vector<jet::Value>> ReadRows(jet::Pager& pager, const jet::TableDef& def,
+                                                     std::vector<jet::RowId>* ids = nullptr) {
+  std::vector<std::vector<jet::Value>> rows;
+  auto cursor = jet::TableCursor::Open(pager, def);
+  EXPECT_TRUE(cursor.ok()) << cursor.error().message();
+  while (cursor.ok()) {
+    auto more = cursor.value()->Next();
+    EXPECT_TRUE(more.ok()) << more.error().message();
+    if (!more.ok() || !more.value()) break;
+    rows.push_back(cursor.value()->values());
+    if (ids != nullptr) ids->push_back(cursor.value()->row_id());
+  }
+  return rows;
+}
+
+// A table of an open database: its definition and, unless left out, its rows and their ids.
+struct LoadedTable {
+  std::unique_ptr<jet::Database> db;
+  jet::TableDef def;
+  std::vector<std::vector<jet::Value>> rows;
+  std::vector<jet::RowId> ids;
+
+  size_t Col(const std::string& name) const {
+    for (size_t i = 0; i < def.columns.size(); ++i)
+      if (def.columns[i].name == name) return i;
+    ADD_FAILURE() << "no column " << name;
+    return 0;
+  }
+  const jet::Value& at(size_t row, const std::string& column) const { return rows.at(row).at(Col(column)); }
+};
+
+inline LoadedTable LoadTable(const std::string& path, const std::string& table, bool with_rows = true) {
+  LoadedTable t;
+  auto db = jet::Database::Open(path);
+  if (!db.ok()) {
+    ADD_FAILURE() << db.error().message();
+    return t;
+  }
+  t.db = std::move(db).value();
+  auto def = t.db->ReadTable(table);
+  if (!def.ok()) {
+    ADD_FAILURE() << def.error().message();
+    return t;
+  }
+  t.def = std::move(def).value();
+  if (with_rows) t.rows = ReadRows(t.db->pager(), t.def, &t.ids);
+  return t;
+}
 
 }  // namespace velloran_test
 
