@@ -85,7 +85,8 @@ class FieldValue {
 
   // The value as text, as a list shows it: null as "", Yes/No as "True"/"False", numbers in their
   // shortest decimal form (5, 2.5), dates as YYYY-MM-DD[ HH:MM:SS], binary values as hex.
-  std::string ToText() const;
+  std::string ToText() const&;
+  std::string ToText() &&;  // hands over a text's characters instead of copying them
   // Numbers and Booleans (True is -1); a text that spells a number is read as one; else 0.
   int64_t ToInteger() const;
   double ToNumber() const;

@@ -59,7 +59,12 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
 
 }  // namespace
 
-std::string FieldValue::ToText() const {
+std::string FieldValue::ToText() && {
+  if (std::string* text = std::get_if<std::string>(&value_)) return std::move(*text);
+  return static_cast<const FieldValue&>(*this).ToText();
+}
+
+std::string FieldValue::ToText() const& {
   if (is_null()) return std::string();
   if (const bool* b = std::get_if<bool>(&value_)) return *b ? "True" : "False";
   if (const int64_t* i = std::get_if<int64_t>(&value_)) return std::to_string(*i);

@@ -99,6 +99,7 @@ std::unique_ptr<Recordset> JetConnection::OpenRecordset(const std::string& sourc
     return TableRecordset::Open(session_, TableName(source));
   }
   const std::string name = TableName(source);
+  TableRecordset::CheckNoOtherWriter(db);
   {
     jet::ReadScope scope(db.pager());
     ThrowIfError(scope.status());
@@ -116,8 +117,8 @@ std::unique_ptr<Recordset> JetConnection::OpenRecordset(const std::string& sourc
       }
       throw EngineError(EngineError::Kind::kNotFound, path_ + ": there is no table named \"" + name + "\"");
     }
+    return TableRecordset::OpenChecked(session_, name);
   }
-  return TableRecordset::Open(session_, name);
 }
 
 void JetConnection::Execute(const std::string& statement) {
@@ -168,8 +169,16 @@ void JetConnection::Write(const std::function<jet::Status(jet::Pager&)>& operati
 
 void JetConnection::RefreshTableDefs() {
   jet::Database& db = Session().Db();
+  // The catalogue check asks for the definitions before nearly every step; while the file is as
+  // they describe it, they are still right.
+  if (table_defs_mark_ && db.StillCurrent(*table_defs_mark_)) return;
   jet::ReadScope scope(db.pager());
   ThrowIfError(scope.status());
+  if (auto kept = db.pager().SharedDecoded<std::vector<TableInfo>>("table list")) {
+    table_defs_ = *kept;  // another connection of this program described the file as it is
+    table_defs_mark_ = db.Mark();
+    return;
+  }
   ThrowIfError(db.RefreshCatalogue());
   std::vector<TableInfo> tables;
   for (const jet::CatalogEntry& entry : db.objects()) {
@@ -188,10 +197,17 @@ void JetConnection::RefreshTableDefs() {
     tables.push_back(DescribeTable(def.value(), db.version(), properties, AttributesOf(entry)));
   }
   table_defs_ = std::move(tables);
+  table_defs_mark_ = db.Mark();
+  db.pager().ShareDecoded("table list", std::make_shared<const std::vector<TableInfo>>(table_defs_));
 }
 
 TableInfo JetConnection::TableDef(const std::string& name) {
   jet::Database& db = Session().Db();
+  if (table_defs_mark_ && db.StillCurrent(*table_defs_mark_)) {
+    for (const TableInfo& table : table_defs_) {
+      if (jet::SameObjectName(table.name, name)) return table;
+    }
+  }
   jet::ReadScope scope(db.pager());
   ThrowIfError(scope.status());
   ThrowIfError(db.RefreshCatalogue());

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ class JetConnection final : public Connection {
   std::shared_ptr<DatabaseSession> session_;
   std::string path_;
   std::vector<TableInfo> table_defs_;
+  std::optional<jet::Database::ReadMark> table_defs_mark_;  // the file as table_defs_ describe it
 };
 
 }  // namespace velloran

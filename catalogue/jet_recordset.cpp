@@ -21,11 +21,17 @@ jet::Database& DatabaseSession::Db() {
 jet::Result<const TableProperties*> DatabaseSession::PropertiesOf(const std::string& table) {
   jet::Pager& pager = Db().pager();
   if (!properties_known || properties_generation != pager.generation()) {
-    JET_ASSIGN_OR_RETURN(properties, ReadTableProperties(pager));
+    using Properties = std::map<std::string, TableProperties>;
+    properties = pager.SharedDecoded<Properties>("column properties");
+    if (properties == nullptr) {
+      JET_ASSIGN_OR_RETURN(Properties read, ReadTableProperties(pager));
+      properties = std::make_shared<const Properties>(std::move(read));
+      pager.ShareDecoded("column properties", properties);
+    }
     properties_generation = pager.generation();
     properties_known = true;
   }
-  for (const auto& [name, columns] : properties)
+  for (const auto& [name, columns] : *properties)
     if (jet::SameObjectName(name, table)) return &columns;
   return static_cast<const TableProperties*>(nullptr);
 }
@@ -101,7 +107,8 @@ int64_t JetRecordset::RecordCount() {
 void JetRecordset::MoveFirst() {
   Moving([&] {
     resume_.reset();
-    return Settle(0, false, kWalkReadAhead);
+    read_ahead_ = kWalkReadAhead;
+    return Settle(0, false, GrowingReadAhead());
   });
 }
 
@@ -121,10 +128,10 @@ void JetRecordset::MoveNext() {
     }
     if (resume) {
       auto next = std::find(rows_.begin(), rows_.end(), resume->row);
-      if (next != rows_.end()) return Settle(static_cast<size_t>(next - rows_.begin()), false, kWalkReadAhead);
+      if (next != rows_.end()) return Settle(static_cast<size_t>(next - rows_.begin()), false, GrowingReadAhead());
       // The row that followed is gone: go on from the current row's new place.
     }
-    return Settle(pos_ + 1, false, kWalkReadAhead);
+    return Settle(pos_ + 1, false, GrowingReadAhead());
   });
 }
 
@@ -146,9 +153,13 @@ void JetRecordset::MoveLast() {
 bool JetRecordset::MoveNextWithinReadAhead() {
   if (at_end_ || pending_ != Pending::kNone || !ahead_.Holds(pos_ + 1)) return false;
   jet::Database& db = Db();
-  if (ahead_.generation != db.pager().generation()) return false;
-  jet::Result<int64_t> stamp = db.ChangeStamp();
-  if (!stamp.ok() || stamp.value() != ahead_.stamp) return false;  // the locked path reports errors
+  const jet::Database::ReadMark& mark = ahead_.mark;
+  if (mark.generation != db.pager().generation() || mark.process_commits != db.pager().process_commits()) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - ahead_.stamp_checked >= kStampRecheck) {
+    if (!db.StillCurrent(mark)) return false;  // the locked path reports errors
+    ahead_.stamp_checked = now;
+  }
   ++pos_;
   MakeCurrent(rows_[pos_], std::move(ahead_.values[pos_ - ahead_.first]));
   visited_ = std::max(visited_, pos_ + 1);
@@ -205,8 +216,8 @@ jet::Status JetRecordset::ReadAheadFrom(size_t index, size_t count) {
   jet::Database& db = Db();
   ahead_.values.clear();
   ahead_.first = index;
-  ahead_.generation = db.pager().generation();
-  JET_ASSIGN_OR_RETURN(ahead_.stamp, db.ChangeStamp());
+  ahead_.mark = db.Mark();  // under the read lock: the stamp the pages were read at
+  ahead_.stamp_checked = std::chrono::steady_clock::now();
   for (size_t i = index; i < index + count; ++i) {
     JET_ASSIGN_OR_RETURN(bool there, Reach(i));
     if (!there) break;

@@ -7,10 +7,14 @@
 // Which rows belong to the set, and in what order, is the subclass's business (Sync and Reach).
 //
 // Walking forward reads a few rows ahead under the same read lock and then moves onto them
-// without one for as long as the file's change stamp shows that no write has landed since: taking
-// the lock costs several system calls, the stamp one.
+// without one for as long as no write has landed since: taking the lock costs several system
+// calls. A write of this process is known at once (its commit count); another program's is known
+// by the file's change stamp, one system call, looked at again once kStampRecheck has passed, so a
+// walk shows another program's commit at most that much later than it lands.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,6 +24,7 @@
 #include "catalogue/engine.h"
 #include "catalogue/jet_design.h"
 #include "catalogue/jet_errors.h"
+#include "catalogue/row_order.h"
 #include "jet/database.h"
 #include "jet/status.h"
 #include "jet/table_cursor.h"
@@ -33,9 +38,10 @@ struct DatabaseSession {
   std::unique_ptr<jet::Database> db;
   bool closed = false;
   // Column properties of every table, as of pager generation properties_generation.
-  std::map<std::string, TableProperties> properties;
+  std::shared_ptr<const std::map<std::string, TableProperties>> properties;
   uint64_t properties_generation = 0;
   bool properties_known = false;
+  OwnedPagesCache owned_pages;
 
   jet::Database& Db();  // throws kInvalid once closed
   // The column properties of `table` (null when it has none). The caller holds a ReadScope.
@@ -137,11 +143,22 @@ class JetRecordset : public Recordset {
   struct ReadAhead {
     size_t first = 0;
     std::vector<std::vector<jet::Value>> values;
-    uint64_t generation = 0;
-    int64_t stamp = 0;
+    jet::Database::ReadMark mark;
+    std::chrono::steady_clock::time_point stamp_checked;
     bool Holds(size_t index) const { return index >= first && index - first < values.size(); }
   };
+  // A walk reads ahead kWalkReadAhead rows at first and twice as many each time it comes back
+  // for more, up to kMaxReadAhead: a set read a few rows at a time decodes little it never shows,
+  // and a long walk takes the lock a handful of times.
   static constexpr size_t kWalkReadAhead = 32;
+  static constexpr size_t kMaxReadAhead = 128;
+  size_t read_ahead_ = kWalkReadAhead;
+  size_t GrowingReadAhead() {
+    const size_t now = read_ahead_;
+    read_ahead_ = std::min(read_ahead_ * 2, kMaxReadAhead);
+    return now;
+  }
+  static constexpr std::chrono::microseconds kStampRecheck{1000};
 
   std::shared_ptr<DatabaseSession> session_;
   std::string table_;

@@ -41,7 +41,7 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
     }
     if (!seen_.insert(PackRowId(cursor_->row_id())).second) continue;
     rows_.push_back(cursor_->row_id());
-    handed_over_ = HandedOver{rows_.size() - 1, pager.generation(), cursor_->values()};
+    handed_over_ = HandedOver{rows_.size() - 1, pager.generation(), cursor_->TakeValues()};
   }
   return index < rows_.size();
 }

@@ -33,8 +33,8 @@ class IndexOrder final : public RowOrder {
 // is checked to be a data page of this table only when the walk reaches it.
 class StorageOrder final : public RowOrder {
  public:
-  StorageOrder(jet::Pager& pager, uint32_t owner, std::vector<uint32_t> pages)
-      : pager_(pager), owner_(owner), pages_(std::move(pages)) {}
+  StorageOrder(jet::Pager& pager, uint32_t owner, std::shared_ptr<const std::vector<uint32_t>> pages)
+      : pager_(pager), owner_(owner), owned_(std::move(pages)), pages_(*owned_) {}
 
   jet::Result<bool> First() override { return Find(0, 0, true); }
   jet::Result<bool> Last() override { return Find(pages_.size(), 0, false); }
@@ -63,7 +63,8 @@ class StorageOrder final : public RowOrder {
 
   jet::Pager& pager_;
   uint32_t owner_;
-  std::vector<uint32_t> pages_;  // owned pages, ascending; not every one holds rows of the table
+  std::shared_ptr<const std::vector<uint32_t>> owned_;
+  const std::vector<uint32_t>& pages_;  // owned pages, ascending; not every one holds rows of the table
   size_t page_index_ = 0;
   uint32_t row_ = 0;
   bool before_first_ = true;
@@ -156,9 +157,22 @@ jet::Result<bool> StorageOrder::IsLiveMovedHome(uint32_t page, uint32_t row) {
 
 }  // namespace
 
-jet::Result<std::unique_ptr<RowOrder>> OpenStorageOrder(jet::Pager& pager, const jet::TableDef& def) {
-  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, jet::ReadUsageMap(pager, def.owned_pages_map));
-  std::sort(pages.begin(), pages.end());
+jet::Result<std::shared_ptr<const std::vector<uint32_t>>> OwnedPagesCache::Get(jet::Pager& pager, const jet::TableDef& def) {
+  if (generation_ != pager.generation()) {
+    by_table_.clear();
+    generation_ = pager.generation();
+  }
+  auto& kept = by_table_[def.page];
+  if (kept == nullptr) {
+    JET_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, jet::ReadUsageMap(pager, def.owned_pages_map));
+    if (!std::is_sorted(pages.begin(), pages.end())) std::sort(pages.begin(), pages.end());  // maps list them in order
+    kept = std::make_shared<const std::vector<uint32_t>>(std::move(pages));
+  }
+  return kept;
+}
+
+jet::Result<std::unique_ptr<RowOrder>> OpenStorageOrder(jet::Pager& pager, const jet::TableDef& def, OwnedPagesCache* cache) {
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const std::vector<uint32_t>> pages, cache->Get(pager, def));
   return std::unique_ptr<RowOrder>(new StorageOrder(pager, def.page, std::move(pages)));
 }
 

@@ -8,6 +8,7 @@
 // opens a new one when the pager's pages changed.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -42,9 +43,20 @@ class RowOrder {
   virtual OrderPlace place() const = 0;
 };
 
+// The pages tables own, as their usage maps list them (ascending), kept while the pager's pages
+// stay as they are: a check of the design opens many table sets, each wanting its first row.
+class OwnedPagesCache {
+ public:
+  jet::Result<std::shared_ptr<const std::vector<uint32_t>>> Get(jet::Pager& pager, const jet::TableDef& def);
+
+ private:
+  uint64_t generation_ = 0;
+  std::map<uint32_t, std::shared_ptr<const std::vector<uint32_t>>> by_table_;  // by definition page
+};
+
 // Storage order: the table's data pages in ascending order, each page's live rows in slot order.
 // Needs `def` only while opening.
-jet::Result<std::unique_ptr<RowOrder>> OpenStorageOrder(jet::Pager& pager, const jet::TableDef& def);
+jet::Result<std::unique_ptr<RowOrder>> OpenStorageOrder(jet::Pager& pager, const jet::TableDef& def, OwnedPagesCache* cache);
 
 // The order of one of the table's indexes (`physical_index` indexes def.physical_indexes).
 jet::Result<std::unique_ptr<RowOrder>> OpenIndexOrder(jet::Pager& pager, const jet::TableDef& def, size_t physical_index);

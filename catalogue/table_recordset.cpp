@@ -9,12 +9,21 @@
 
 namespace velloran {
 
-std::unique_ptr<Recordset> TableRecordset::Open(std::shared_ptr<DatabaseSession> session, const std::string& table) {
-  jet::Database& db = session->Db();
+void TableRecordset::CheckNoOtherWriter(jet::Database& db) {
   // Inside this handle's own transaction the writer lock it sees is its own.
   if (!db.in_transaction()) ThrowIfError(db.CheckNoOtherWriter(kWriterWaitMs));
+}
+
+std::unique_ptr<Recordset> TableRecordset::Open(std::shared_ptr<DatabaseSession> session, const std::string& table) {
+  jet::Database& db = session->Db();
+  CheckNoOtherWriter(db);  // before the read lock, which would keep that writer from finishing
   jet::ReadScope scope(db.pager());
   ThrowIfError(scope.status());
+  return OpenChecked(std::move(session), table);
+}
+
+std::unique_ptr<Recordset> TableRecordset::OpenChecked(std::shared_ptr<DatabaseSession> session, const std::string& table) {
+  jet::Database& db = session->Db();
   jet::TableDef def = ValueOrThrow(db.ReadTable(table));
   const TableProperties* properties = ValueOrThrow(session->PropertiesOf(def.name));
   std::vector<FieldInfo> fields;
@@ -46,7 +55,7 @@ jet::Status TableRecordset::Sync() {
   JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable(table_));
   std::unique_ptr<RowOrder> order;
   if (index_name_.empty()) {
-    JET_ASSIGN_OR_RETURN(order, OpenStorageOrder(db.pager(), def));
+    JET_ASSIGN_OR_RETURN(order, OpenStorageOrder(db.pager(), def, &session_->owned_pages));
   } else {
     JET_ASSIGN_OR_RETURN(size_t index, FindIndex(def, index_name_));
     JET_ASSIGN_OR_RETURN(order, OpenIndexOrder(db.pager(), def, def.logical_indexes[index].physical_index));

@@ -31,6 +31,10 @@ class TableRecordset final : public JetRecordset {
   // Opens the local table `table` (letter case ignored). kInUse while another program holds the
   // file for writing; kNotFound when there is no such table.
   static std::unique_ptr<Recordset> Open(std::shared_ptr<DatabaseSession> session, const std::string& table);
+  // Open for a caller that has made the check for another program's write and holds a ReadScope.
+  static std::unique_ptr<Recordset> OpenChecked(std::shared_ptr<DatabaseSession> session, const std::string& table);
+  // The check Open makes first.
+  static void CheckNoOtherWriter(jet::Database& db);
 
   int64_t RecordCount() override;
   void MoveFirst() override;

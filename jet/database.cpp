@@ -67,14 +67,33 @@ Status Database::LoadCatalogue() {
   if (stamp_fd_ < 0) return Error(ErrorCode::kIo, path() + ": cannot open the file (" + std::strerror(errno) + ")");
   ReadScope scope(*pager_);
   JET_RETURN_IF_ERROR(scope.status());
-  JET_ASSIGN_OR_RETURN(objects_, ReadCatalogue(*pager_));
+  JET_ASSIGN_OR_RETURN(objects_, DecodeCatalogue());
   objects_generation_ = pager_->generation();
   return Status::Ok();
 }
 
+// Every search opens the database afresh: what another handle of this process decoded from the
+// same pages serves again.
+Result<std::vector<CatalogEntry>> Database::DecodeCatalogue() {
+  if (auto kept = pager_->SharedDecoded<std::vector<CatalogEntry>>("catalogue")) return *kept;
+  JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> objects, ReadCatalogue(*pager_));
+  pager_->ShareDecoded("catalogue", std::make_shared<const std::vector<CatalogEntry>>(objects));
+  return objects;
+}
+
+Result<TableDef> Database::DecodeTable(const CatalogEntry& entry) {
+  const std::string key = "table " + std::to_string(entry.DefinitionPage());
+  if (auto kept = pager_->SharedDecoded<TableDef>(key); kept != nullptr && kept->name == entry.name) return *kept;
+  auto def = ReadTableDef(*pager_, entry.DefinitionPage());
+  if (!def.ok()) return def.error().WithContext("reading table \"" + entry.name + "\"");
+  def->name = entry.name;
+  pager_->ShareDecoded(key, std::make_shared<const TableDef>(def.value()));
+  return def;
+}
+
 Status Database::RefreshCatalogue() {
   if (objects_generation_ == pager_->generation()) return Status::Ok();
-  JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> objects, ReadCatalogue(*pager_));
+  JET_ASSIGN_OR_RETURN(std::vector<CatalogEntry> objects, DecodeCatalogue());
   // Callers may be walking objects() while they read tables: keep the vector when nothing changed.
   if (!SameEntries(objects, objects_)) objects_ = std::move(objects);
   objects_generation_ = pager_->generation();
@@ -100,9 +119,16 @@ Result<TableDef> Database::ReadTable(const std::string& name) {
   JET_RETURN_IF_ERROR(RefreshCatalogue());
   const CatalogEntry* entry = FindTable(name);
   if (entry == nullptr) return Error(ErrorCode::kNotFound, path() + ": there is no table named \"" + name + "\"");
-  auto def = ReadTableDef(*pager_, entry->DefinitionPage());
-  if (!def.ok()) return def.error().WithContext("reading table \"" + entry->name + "\"");
-  def->name = entry->name;
+  // A search checks the table's design many times over; decoding it once per state of the file
+  // is enough.
+  if (defs_generation_ != pager_->generation()) {
+    defs_.clear();
+    defs_generation_ = pager_->generation();
+  }
+  auto kept = defs_.find(entry->DefinitionPage());
+  if (kept != defs_.end() && kept->second.name == entry->name) return kept->second;
+  JET_ASSIGN_OR_RETURN(TableDef def, DecodeTable(*entry));
+  defs_[entry->DefinitionPage()] = def;
   return def;
 }
 
@@ -154,11 +180,21 @@ Result<int64_t> Database::ChangeStamp() const {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec + st.st_size;
 }
 
+Database::ReadMark Database::Mark() const {
+  return ReadMark{pager_->generation(), pager_->file_stamp(), pager_->process_commits()};
+}
+
+bool Database::StillCurrent(const ReadMark& mark) const {
+  if (mark.generation != pager_->generation() || mark.process_commits != pager_->process_commits()) return false;
+  Result<int64_t> stamp = ChangeStamp();
+  return stamp.ok() && stamp.value() == mark.stamp;
+}
+
 Status Database::CheckNoOtherWriter(int wait_ms) const {
   JET_RETURN_IF_ERROR(CheckAccessLockFile(path()));
-  // A descriptor of our own sees the writer lock of every other handle, this process's included.
-  int fd = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Error(ErrorCode::kIo, path() + ": cannot open the file (" + std::strerror(errno) + ")");
+  // The stamp's descriptor holds no locks, so it sees the writer lock of every other handle,
+  // this process's included.
+  const int fd = stamp_fd_;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   Status status;
   while (true) {
@@ -174,7 +210,6 @@ Status Database::CheckNoOtherWriter(int wait_ms) const {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  close(fd);
   return status;
 }
 

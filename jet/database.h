@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/catalogue.h"
@@ -74,6 +75,19 @@ class Database {
   // no lock, for as long as the stamp stays the same. One fstat, much cheaper than a ReadScope.
   Result<int64_t> ChangeStamp() const;
 
+  // What this handle last read the file as. Values read under a ReadScope (or inside a write)
+  // at mark M still describe the file while StillCurrent(M) holds: no write of this handle, no
+  // commit of another handle seen by this one, and the file's change stamp as it was (one fstat;
+  // false when even that fails, so that the caller takes the locked path, which reports it).
+  struct ReadMark {
+    uint64_t generation = 0;
+    int64_t stamp = -1;
+    uint64_t process_commits = 0;
+    bool operator==(const ReadMark&) const = default;
+  };
+  ReadMark Mark() const;
+  bool StillCurrent(const ReadMark& mark) const;
+
   virtual ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -81,12 +95,17 @@ class Database {
  protected:
   explicit Database(std::unique_ptr<Pager> pager) : pager_(std::move(pager)) {}
   Status LoadCatalogue();
+  Result<std::vector<CatalogEntry>> DecodeCatalogue();
+  Result<TableDef> DecodeTable(const CatalogEntry& entry);
 
  private:
   std::unique_ptr<Pager> pager_;
   int stamp_fd_ = -1;  // a descriptor of the file for ChangeStamp
   std::vector<CatalogEntry> objects_;  // the catalogue as of pager generation objects_generation_
   uint64_t objects_generation_ = 0;
+  // Definitions read since the pages last changed, by definition page (pager generation defs_generation_).
+  std::unordered_map<uint32_t, TableDef> defs_;
+  uint64_t defs_generation_ = 0;
   bool in_transaction_ = false;
   std::string read_only_reason_;  // why a read-write open fell back to reading only
 };

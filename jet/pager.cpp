@@ -40,6 +40,25 @@ int64_t ModificationStamp(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec + st.st_size;
 }
 
+// Sets the file's modification time to now, to the nanosecond, and strictly after the time it
+// has. The kernel stamps a write with the time of its last clock tick, so two changes within a
+// tick could leave the same time behind; a time set here differs from any tick's (see Refresh).
+Status StampAfterNow(int fd, const std::string& path) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's times");
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  int64_t previous = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  int64_t wanted = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+  if (wanted <= previous) wanted = previous + 1000;
+  struct timespec times[2];
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = wanted / 1000000000;
+  times[1].tv_nsec = wanted % 1000000000;
+  if (futimens(fd, times) != 0) return IoError(path, "cannot record the change's time");
+  return Status::Ok();
+}
+
 }  // namespace
 
 Pager::~Pager() {
@@ -88,6 +107,7 @@ Status Pager::RecoverIfHot(bool holding_writer_lock) {
   Status status = holding_writer_lock ? Status::Ok() : AcquireWriterLock(fd, path_, lock_wait_ms_);
   bool recovered = false;
   if (status.ok()) status = RecoverJournal(path_, fd, Format::For(header_.version).page_size, &recovered);
+  if (status.ok() && recovered) status = StampAfterNow(fd, path_);
   if (!holding_writer_lock) {
     if (fd == fd_) ReleaseWriterLock(fd);
     else close(fd);  // closing drops its locks
@@ -99,12 +119,18 @@ Status Pager::RecoverIfHot(bool holding_writer_lock) {
 Status Pager::Refresh(bool holding_writer_lock) {
   struct stat st;
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
-  if (ModificationStamp(st) == file_stamp_ && access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
+  // An unchanged stamp means that no byte of the file changed since the pages were read under
+  // this lock: a commit or an undo changes the time (each ends by stamping a time no clock tick
+  // gives, StampAfterNow), and so does the first page a writer cut short wrote. A journal may
+  // lie beside the file meanwhile, of a writer that has not written a page yet; its pages are
+  // still the file's, and whoever finds the file changed deals with the journal.
+  if (ModificationStamp(st) == file_stamp_) return Status::Ok();
   JET_RETURN_IF_ERROR(RecoverIfHot(holding_writer_lock));
   if (journal_busy_) return Status::Ok();  // BeginRead waits and comes back
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
   JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size)));
   file_stamp_ = ModificationStamp(st);
+  shared_->Validated(file_stamp_);
   return Status::Ok();
 }
 
@@ -123,6 +149,7 @@ Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode) {
   if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's size");
   if (!S_ISREG(st.st_mode)) return Error(ErrorCode::kNotDatabase, path + ": not a regular file");
   JET_RETURN_IF_ERROR(pager->LoadHeader(static_cast<uint64_t>(st.st_size)));
+  pager->shared_ = SharedPages::Of(st.st_dev, st.st_ino, pager->page_size());
   if (writable && !pager->format().jet4()) {
     return Error(ErrorCode::kReadOnly, path + ": Access 97 databases can be read but not changed; convert it to "
                                               "Access 2000 format in Access to change it here");
@@ -175,13 +202,15 @@ Result<const uint8_t*> Pager::ReadPage(uint32_t page) {
   if (page >= page_count_) {
     return Corrupt(page, "the page lies past the end of the file (" + std::to_string(page_count_) + " pages)");
   }
-  auto& slot = cache_[page];
+  SharedPage& slot = cache_[page];
+  if (!slot) slot = shared_->Find(file_stamp_, page);
   if (!slot) {
     auto buffer = std::make_unique<uint8_t[]>(page_size());
     JET_RETURN_IF_ERROR(ReadFully(fd_, path_, buffer.get(), page_size(), static_cast<off_t>(page) * page_size()));
     slot = std::move(buffer);
+    shared_->Offer(file_stamp_, page, slot);
   }
-  return static_cast<const uint8_t*>(slot.get());
+  return slot.get();
 }
 
 Result<const uint8_t*> Pager::ReadPageOfType(uint32_t page, uint8_t type, const char* what) {
@@ -223,6 +252,7 @@ Status Pager::BeginWrite() {
   }
   in_write_ = true;
   committed_page_count_ = page_count_;
+  write_base_stamp_ = file_stamp_;
   return Status::Ok();
 }
 
@@ -275,9 +305,14 @@ Status Pager::Commit() {
     Rollback();  // a journal left behind undoes whatever reached the file, at the next open
     return status;
   }
+  std::vector<uint32_t> written;
   cache_.resize(page_count_);
-  for (auto& [page, bytes] : dirty_) cache_[page] = std::move(bytes);
+  for (auto& [page, bytes] : dirty_) {
+    written.push_back(page);
+    cache_[page] = std::move(bytes);
+  }
   dirty_.clear();
+  if (!written.empty()) ShareCommit(write_base_stamp_, written);
   in_write_ = false;
   committed_page_count_ = page_count_;
   ReleaseWriterLock(fd_);
@@ -328,6 +363,13 @@ Status Pager::StampCommit() {
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
   file_stamp_ = ModificationStamp(st);
   return Status::Ok();
+}
+
+void Pager::ShareCommit(int64_t before, const std::vector<uint32_t>& written) {
+  std::vector<std::pair<uint32_t, SharedPage>> pages;
+  pages.reserve(written.size());
+  for (uint32_t page : written) pages.emplace_back(page, cache_[page]);
+  shared_->Committed(before, file_stamp_, page_count_, pages);
 }
 
 void Pager::Rollback() {

@@ -11,6 +11,7 @@
 
 #include "jet/format.h"
 #include "jet/header.h"
+#include "jet/shared_pages.h"
 #include "jet/status.h"
 
 namespace jet {
@@ -71,6 +72,24 @@ class Pager {
   // callers holding decoded pages know to drop them.
   uint64_t generation() const { return generation_; }
 
+  // The change stamp the cached pages belong to (see Refresh), and the commits this process has
+  // made to the file through any handle; together they tell a caller holding values read under a
+  // ReadScope whether they still describe the file (Database::StillCurrent).
+  int64_t file_stamp() const { return file_stamp_; }
+
+  // What any handle of this process decoded from the committed pages this handle holds (see
+  // SharedPages::FindDecoded); nothing inside a write, whose pages differ.
+  template <typename T>
+  std::shared_ptr<const T> SharedDecoded(const std::string& key) const {
+    if (in_write_) return nullptr;
+    return std::static_pointer_cast<const T>(shared_->FindDecoded(file_stamp_, key));
+  }
+  template <typename T>
+  void ShareDecoded(const std::string& key, std::shared_ptr<const T> value) const {
+    if (!in_write_) shared_->OfferDecoded(file_stamp_, key, std::move(value));
+  }
+  uint64_t process_commits() const { return shared_->commits(); }
+
   // For readers: takes the shared data lock (so no commit is copied into the file meanwhile) and
   // drops cached pages when another handle has changed the file since they were read.
   Status BeginRead();
@@ -82,6 +101,8 @@ class Pager {
   Status RecoverIfHot(bool holding_writer_lock);
   Status Refresh(bool holding_writer_lock);
   Status CommitDirtyPages();
+  // Gives the pages a commit wrote to the other handles of this process.
+  void ShareCommit(int64_t before, const std::vector<uint32_t>& written);
   Status WriteDirtyPages();
   Status StampCommit();
 
@@ -90,13 +111,15 @@ class Pager {
   const Format* format_ = nullptr;
   DatabaseHeader header_;
   uint32_t page_count_ = 0;
-  std::vector<std::unique_ptr<uint8_t[]>> cache_;  // committed pages by number, loaded on first use
+  std::vector<SharedPage> cache_;  // committed pages by number, loaded on first use
+  std::shared_ptr<SharedPages> shared_;  // the same pages, for every handle of this process
   bool writable_ = false;
   bool in_write_ = false;
   uint32_t committed_page_count_ = 0;
   std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> dirty_;  // pages the current write changed
   uint64_t generation_ = 0;
   int64_t file_stamp_ = 0;  // the file's modification time when the cache was filled
+  int64_t write_base_stamp_ = 0;  // file_stamp_ when the current write began
   int read_depth_ = 0;
   bool journal_busy_ = false;  // the last refresh met a journal another handle is working on
   int lock_wait_ms_ = 5000;

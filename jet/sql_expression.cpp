@@ -247,6 +247,7 @@ struct Condition::Node {
   ValueClass cls = ValueClass::kNull;
   bool negated = false;
   std::optional<LikePattern> like;
+  bool row_text = false;  // kLike: the operand is a Text column, which rows hold in themselves
   Truth constant = Truth::kUnknown;
 };
 
@@ -387,6 +388,7 @@ Result<std::unique_ptr<Condition::Node>> Condition::Compiler::Like(const Expr& e
   auto compiled = LikePattern::Compile(version_, std::get<Text>(pattern.literal));
   if (!compiled.ok()) return At(pattern, compiled.error().message());
   node->like.emplace(std::move(compiled).value());
+  node->row_text = e.left->kind == Expr::Kind::kColumn && ColumnOf(*e.left).type == ColumnType::kText;
   return node;
 }
 
@@ -417,6 +419,39 @@ Result<std::unique_ptr<Condition>> Condition::Compile(const Expr& where, const T
   Compiler compiler(def, version, sql, &c->columns_);
   JET_ASSIGN_OR_RETURN(c->root_, compiler.Cond(where));
   return c;
+}
+
+std::optional<std::vector<std::u16string>> Condition::RequiredTexts() const { return RequiredTexts(*root_); }
+
+// A row is only true for OR when one side is, and for AND when both are.
+std::optional<std::vector<std::u16string>> Condition::RequiredTexts(const Node& node) const {
+  using Texts = std::vector<std::u16string>;
+  switch (node.kind) {
+    case Node::Kind::kLike: {
+      if (!node.row_text || node.negated) return std::nullopt;
+      std::u16string text = node.like->RequiredText();
+      if (text.empty()) return std::nullopt;
+      return Texts{std::move(text)};
+    }
+    case Node::Kind::kOr: {
+      Texts all;
+      for (const auto& child : node.children) {
+        std::optional<Texts> texts = RequiredTexts(*child);
+        if (!texts) return std::nullopt;
+        all.insert(all.end(), texts->begin(), texts->end());
+      }
+      return all;
+    }
+    case Node::Kind::kAnd: {
+      std::optional<Texts> best;
+      for (const auto& child : node.children) {
+        std::optional<Texts> texts = RequiredTexts(*child);
+        if (texts && (!best || texts->size() < best->size())) best = std::move(texts);
+      }
+      return best;
+    }
+    default: return std::nullopt;
+  }
 }
 
 Result<bool> Condition::Matches(RowValues& row) const {

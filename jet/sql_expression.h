@@ -11,6 +11,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,10 @@ class Condition {
   // The columns the condition reads, as positions in def.columns, without repeats.
   const std::vector<size_t>& columns() const { return columns_; }
 
+  // Strings (folded, as LikePattern::RequiredText) of which every matching row holds at least
+  // one in a Text column, stored in the row itself; nothing when the condition asks for none.
+  std::optional<std::vector<std::u16string>> RequiredTexts() const;
+
  private:
   struct Node;
   class Compiler;
@@ -88,6 +93,7 @@ class Condition {
   Result<Truth> Eval(const Node& node, RowValues& row) const;
   Result<Truth> EvalCompare(const Node& node, RowValues& row) const;
   Result<Truth> EvalLike(const Node& node, RowValues& row) const;
+  std::optional<std::vector<std::u16string>> RequiredTexts(const Node& node) const;
 
   JetVersion version_ = JetVersion::kJet4;
   std::unique_ptr<Node> root_;

@@ -155,6 +155,14 @@ Status LikePattern::Parse(std::u16string_view pattern) {
   return Status::Ok();
 }
 
+std::u16string LikePattern::RequiredText() const {
+  std::u16string longest;
+  for (const Segment& s : segments_) {
+    if (s.plain && s.literal.size() > longest.size()) longest = s.literal;
+  }
+  return longest;
+}
+
 // Reads the group at *pos ('['), leaves *pos after its ']' and returns its index in sets_, or -1
 // for the empty group.
 Result<int> LikePattern::ParseSet(std::u16string_view pattern, size_t* pos) {

@@ -47,6 +47,10 @@ class LikePattern {
   // one byte a character, or UTF-16.
   bool MatchesStored(const uint8_t* bytes, size_t size) const;
 
+  // The longest string of plain characters (folded) that every matching text contains; empty
+  // when the pattern has none.
+  std::u16string RequiredText() const;
+
  private:
   struct CharSet;
   struct Element {

@@ -78,8 +78,8 @@ namespace {
 
 class ScanSource final : public RowSource {
  public:
-  ScanSource(Pager& pager, uint32_t owner, std::vector<uint32_t> pages)
-      : pager_(pager), owner_(owner), pages_(std::move(pages)) {}
+  ScanSource(Pager& pager, uint32_t owner, std::vector<uint32_t> pages, PageTest page_test)
+      : pager_(pager), owner_(owner), pages_(std::move(pages)), page_test_(std::move(page_test)) {}
 
   Result<bool> Next(LazyRow* row) override;
 
@@ -101,6 +101,7 @@ class ScanSource final : public RowSource {
   uint64_t page_generation_ = 0;
   std::set<uint32_t> moved_homes_;  // row pointers; filled on first need
   bool moved_homes_known_ = false;
+  PageTest page_test_;
 };
 
 Result<const uint8_t*> ScanSource::RowsPage(uint32_t page) {
@@ -114,7 +115,10 @@ Result<bool> ScanSource::Next(LazyRow* row) {
     const uint32_t page = pages_[page_index_];
     if (page_rows_ < 0 || page_generation_ != pager_.generation()) {
       JET_ASSIGN_OR_RETURN(const uint8_t* data, RowsPage(page));
-      page_rows_ = data == nullptr ? 0 : DataPageRowCount(pager_.format(), data);
+      // Rows are read where their bytes are (a moved row at its new home), so a page whose bytes
+      // fail the test holds no row the caller wants.
+      const bool wanted = data != nullptr && (page_test_ == nullptr || page_test_(data));
+      page_rows_ = wanted ? DataPageRowCount(pager_.format(), data) : 0;
       page_generation_ = pager_.generation();
     }
     while (++row_ < page_rows_) {
@@ -293,9 +297,9 @@ Result<bool> IndexSource::Next(LazyRow* row) {
 
 }  // namespace
 
-Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def) {
+Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def, PageTest page_test) {
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
-  return std::unique_ptr<RowSource>(new ScanSource(pager, def.page, std::move(owned)));
+  return std::unique_ptr<RowSource>(new ScanSource(pager, def.page, std::move(owned), std::move(page_test)));
 }
 
 Result<std::unique_ptr<RowSource>> OpenIndexWalk(Pager& pager, const TableDef& def, const IndexWalk& walk) {

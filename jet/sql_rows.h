@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,8 +63,13 @@ class RowSource {
   uint64_t rows_read_ = 0;
 };
 
-// Every live row in storage order (as TableCursor walks them). `pager` and `def` must outlive it.
-Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def);
+// Whether a data page may hold a row the caller wants (its bytes, page_size of them); a scan
+// passes over the rows of a page that may not unread.
+using PageTest = std::function<bool(const uint8_t* page)>;
+
+// Every live row in storage order (as TableCursor walks them), or those on pages that pass
+// `page_test`. `pager` and `def` must outlive it.
+Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def, PageTest page_test = nullptr);
 
 // A walk along one index. The bounds restrict the index's first column; they come from the
 // query's condition, which the caller still applies to every row: the walk only seeks to where

@@ -7,6 +7,7 @@
 #include "jet/index_key.h"
 #include "jet/sql_lexer.h"
 #include "jet/sql_like.h"
+#include "jet/text_presence.h"
 
 namespace jet {
 
@@ -76,7 +77,7 @@ Status SelectCursor::Prepare(const SelectStatement& statement, SelectOptions opt
   if (plan_.use_index) {
     JET_ASSIGN_OR_RETURN(source_, OpenIndexWalk(db_.pager(), def_, plan_.walk));
   } else {
-    JET_ASSIGN_OR_RETURN(source_, OpenScan(db_.pager(), def_));
+    JET_ASSIGN_OR_RETURN(source_, OpenScan(db_.pager(), def_, ScanPageTest()));
   }
   row_ = std::make_unique<LazyRow>(db_.pager(), def_);
   values_.resize(selected_.size());
@@ -184,9 +185,26 @@ Status SelectCursor::GiveWayToScan() {
   sorted_.Clear();
   carried_.reset();
   rows_read_before_ += source_->rows_read();
-  JET_ASSIGN_OR_RETURN(source_, OpenScan(db_.pager(), def_));
+  JET_ASSIGN_OR_RETURN(source_, OpenScan(db_.pager(), def_, ScanPageTest()));
   gave_way_ = true;
   return Status::Ok();
+}
+
+// A search for words in texts skips the pages that cannot hold any of them.
+PageTest SelectCursor::ScanPageTest() {
+  if (!condition_) return nullptr;
+  std::optional<std::vector<std::u16string>> texts = condition_->RequiredTexts();
+  if (!texts) return nullptr;
+  auto tests = std::make_shared<std::vector<TextPresence>>();
+  for (const std::u16string& text : *texts) {
+    std::optional<TextPresence> test = TextPresence::For(db_.version(), text);
+    if (!test) return nullptr;
+    tests->push_back(std::move(*test));
+  }
+  const size_t page_size = db_.pager().page_size();
+  return [tests, page_size](const uint8_t* page) {
+    return std::any_of(tests->begin(), tests->end(), [&](const TextPresence& t) { return t.MayHold(page, page_size); });
+  };
 }
 
 Status SelectCursor::LoadAndEmit(RowId id) {

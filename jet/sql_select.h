@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,8 @@ class SelectCursor {
 
   // The current row's values, one per selected column.
   const std::vector<Value>& values() const { return values_; }
+  // The current row's values, moved out to the caller (values() is then unspecified until Next).
+  std::vector<Value> TakeValues() { return std::vector<Value>(std::make_move_iterator(values_.begin()), std::make_move_iterator(values_.end())); }
   // The selected columns: their names as the table spells them, and their definitions.
   const std::vector<std::string>& column_names() const { return names_; }
   const std::vector<ColumnDef>& columns() const { return columns_; }
@@ -94,6 +97,7 @@ class SelectCursor {
   Status AppendSortKeys(size_t first, size_t last, std::string* key);
   Status AppendSortKey(const SortColumn& column, std::string* key);
   Status LoadAndEmit(RowId id);
+  PageTest ScanPageTest();
   Status Emit();
 
   Database& db_;

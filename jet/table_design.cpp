@@ -1,5 +1,7 @@
 #include "jet/table_design.h"
 
+#include <algorithm>
+
 #include <set>
 
 namespace jet {
@@ -68,6 +70,22 @@ Status CheckObjectName(const std::string& name, const std::string& what) {
 }
 
 bool SameObjectName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) {
+    // Texts of other lengths may still match once decoded, but only with characters past ASCII.
+    const auto ascii = [](const std::string& s) {
+      return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    if (ascii(a) && ascii(b)) return false;
+  } else {
+    // Names are nearly always ASCII: compare those without decoding them.
+    size_t i = 0;
+    for (; i < a.size(); ++i) {
+      const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+      if (x >= 0x80 || y >= 0x80) break;
+      if (FoldCase(x) != FoldCase(y)) return false;
+    }
+    if (i == a.size()) return true;
+  }
   Text x = FromUtf8(a), y = FromUtf8(b);
   if (x.size() != y.size()) return false;
   for (size_t i = 0; i < x.size(); ++i)

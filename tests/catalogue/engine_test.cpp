@@ -519,6 +519,56 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   EXPECT_EQ(rest, expected);
 }
 
+// Runs `change` in another process (a fork, so with its own copy of what this process keeps in
+// memory) and waits for it; true when it succeeded.
+bool InAnotherProcess(const std::function<void()>& change) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    try {
+      change();
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// This process keeps the pages it read for every connection it opens later; another program's
+// change must show all the same: in a connection opened afterwards, in one kept open, and in a
+// walk that read the changed row ahead before the change.
+TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAnotherProgramsChange) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  const auto song_of = [&](Connection& db, int id) {
+    return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = " + std::to_string(id))->Field("Song").ToText();
+  };
+  auto kept = Connection::Open(path);
+  EXPECT_EQ(song_of(*kept, 42), "World Star Girl");
+  // (Some songs of the fixture have no ID yet.)
+  auto walk = kept->OpenRecordset("SELECT ID, Song FROM MyList WHERE ID > 0 ORDER BY ID");
+  walk->MoveNext();  // the rows after the first are read ahead now
+  const int64_t fifth = [&] {
+    auto ids = kept->OpenRecordset("SELECT ID FROM MyList WHERE ID > 0 ORDER BY ID");
+    for (int i = 0; i < 5; ++i) ids->MoveNext();
+    return ids->Field("ID").ToInteger();
+  }();
+
+  ASSERT_TRUE(InAnotherProcess([&] {
+    Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42 OR ID = " +
+                                    std::to_string(fifth));
+  }));
+  usleep(5000);  // longer than a walk trusts what it read ahead without looking at the file
+
+  for (int i = 0; i < 4; ++i) walk->MoveNext();
+  EXPECT_EQ(walk->Field("ID").ToInteger(), fifth);
+  EXPECT_EQ(walk->Field("Song").ToText(), "Changed Elsewhere");
+  EXPECT_EQ(song_of(*Connection::Open(path), 42), "Changed Elsewhere");
+  EXPECT_EQ(song_of(*kept, 42), "Changed Elsewhere");
+}
+
 // Another process that takes a lock (`take` returns whether it got it) and keeps it until the
 // object goes away.
 class LockHolder {

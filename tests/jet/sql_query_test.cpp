@@ -24,32 +24,10 @@ using jet::Text;
 using jet::Value;
 using Row = std::vector<Value>;
 
-struct Table {
-  std::unique_ptr<jet::Database> db;
-  jet::TableDef def;
-  std::vector<Row> rows;             // in storage order
-  std::vector<jet::RowId> row_ids;
-
-  size_t Col(const std::string& name) const {
-    for (size_t i = 0; i < def.columns.size(); ++i)
-      if (def.columns[i].name == name) return i;
-    ADD_FAILURE() << "no column " << name;
-    return 0;
-  }
-};
+using Table = velloran_test::LoadedTable;
 
 Table Load(const std::string& fixture, const std::string& table) {
-  Table t;
-  auto db = jet::Database::Open(velloran_test::FixturePath(fixture));
-  EXPECT_TRUE(db.ok()) << db.error().message();
-  t.db = std::move(db).value();
-  t.def = t.db->ReadTable(table).value();
-  auto cursor = jet::TableCursor::Open(t.db->pager(), t.def);
-  while (cursor.value()->Next().value()) {
-    t.rows.push_back(cursor.value()->values());
-    t.row_ids.push_back(cursor.value()->row_id());
-  }
-  return t;
+  return velloran_test::LoadTable(velloran_test::FixturePath(fixture), table);
 }
 
 // Access's order of two values of one column.
@@ -281,11 +259,13 @@ TEST_F(SqlSongs, RunSortingWalksGiveWayToAScanWithoutLosingOrRepeatingRows) {
       }
       EXPECT_EQ(rows, expected);
       // The walk reads all 500 rows unless it gives way first, which it does on reaching the
-      // budget at the latest; the scan then reads them all.
+      // budget at the latest; the scan then reads every row on the pages that may hold the
+      // words searched for (all of them when the condition searches for none).
       EXPECT_EQ(cursor.value()->walk_gave_way(), budget <= 500);
       if (budget <= 500) {
+        const size_t scanned = q.keep == nullptr ? 500 : expected.size();
         EXPECT_LE(cursor.value()->rows_read(), budget + 500);
-        EXPECT_GE(cursor.value()->rows_read(), budget / 4 + 500);
+        EXPECT_GE(cursor.value()->rows_read(), budget / 4 + scanned);
       } else {
         EXPECT_EQ(cursor.value()->rows_read(), 500u);
       }
@@ -294,10 +274,11 @@ TEST_F(SqlSongs, RunSortingWalksGiveWayToAScanWithoutLosingOrRepeatingRows) {
 }
 
 // Where the condition matches almost nothing, the walk gives way after a quarter of its budget;
-// where it matches often, only at the budget.
+// where it matches often, only at the budget. The scan that follows a search for a word no page
+// holds reads no row at all.
 TEST_F(SqlSongs, RunSortingWalksGiveWayEarlyWhenRowsRarelyMatch) {
   const std::pair<const char*, uint64_t> cases[] = {
-      {"SELECT * FROM MyList WHERE Song LIKE '*zzqx*' ORDER BY Song, Artist", 100 + 500},
+      {"SELECT * FROM MyList WHERE Song LIKE '*zzqx*' ORDER BY Song, Artist", 100},
       {"SELECT * FROM MyList WHERE Song LIKE '*' OR Song Is Null ORDER BY Song, Artist", 400 + 500},
   };
   for (const auto& [sql, rows_read] : cases) {
@@ -336,9 +317,9 @@ TEST_F(SqlSongs, RowIdsNameTheRows) {
     int seen = 0;
     while (cursor.value()->Next().value()) {
       const jet::RowId id = cursor.value()->row_id();
-      const auto at = std::find(t_.row_ids.begin(), t_.row_ids.end(), id);
-      ASSERT_NE(at, t_.row_ids.end());
-      EXPECT_EQ(cursor.value()->values()[0], t_.rows[at - t_.row_ids.begin()][t_.Col("Song")]);
+      const auto at = std::find(t_.ids.begin(), t_.ids.end(), id);
+      ASSERT_NE(at, t_.ids.end());
+      EXPECT_EQ(cursor.value()->values()[0], t_.rows[at - t_.ids.begin()][t_.Col("Song")]);
       ++seen;
     }
     EXPECT_EQ(seen, 11);
@@ -385,7 +366,7 @@ TEST_F(SqlSongs, UpdatesArePreparedForTheWriter) {
     const Value& song = r[t_.Col("Song")];
     const bool crazy = HasText(song) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(song), u"crazy") == 0;
     EXPECT_EQ(prepared->Selects(r).value(), (!jet::IsNull(n) && Long(n) == 1005) || crazy);
-    if ((!jet::IsNull(n) && Long(n) == 1005) || crazy) expected.push_back(t_.row_ids[i]);
+    if ((!jet::IsNull(n) && Long(n) == 1005) || crazy) expected.push_back(t_.ids[i]);
   }
   ASSERT_GE(expected.size(), 2u);
   EXPECT_EQ(rows.value(), expected);
@@ -488,8 +469,7 @@ TEST(SqlDamage, QueriesOverDamagedPagesFailCleanly) {
   REQUIRE_SHARED_FIXTURES();
   velloran_test::ScratchDir scratch;
   const std::string original = velloran_test::FixturePath("generated/songsV2000.mdb");
-  std::ifstream in(original, std::ios::binary);
-  const std::string clean((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string clean = velloran_test::ReadWholeFile(original);
   constexpr size_t kPage = 4096;
   const char* queries[] = {
       "SELECT * FROM MyList WHERE Song LIKE '*love*' OR Artist LIKE '*love*' ORDER BY Artist, Song",

@@ -12,6 +12,7 @@
 #include "jet/sql_parser.h"
 #include "jet/table_def.h"
 #include "jet/text_codec.h"
+#include "jet/text_presence.h"
 
 namespace {
 
@@ -55,24 +56,8 @@ std::string ParseError(const std::string& sql) {
 
 // ---- Parsing ---------------------------------------------------------------------------------
 
-TEST(SqlParse, SelectWithEveryClause) {
-  auto s = jet::ParseSelect(
-      "select * from [MyList] WHERE [Song] Like '*love*' Or [Artist] LIKE \"*love*\" ORDER BY [Artist] DESC, song ASC, ID;");
-  ASSERT_TRUE(s.ok()) << s.error().message();
-  EXPECT_EQ(s->table.name, "MyList");
-  EXPECT_TRUE(s->columns.empty());
-  ASSERT_NE(s->where, nullptr);
-  EXPECT_EQ(Show(*s->where), "([Song] LIKE '*love*' OR [Artist] LIKE '*love*')");
-  ASSERT_EQ(s->order_by.size(), 3u);
-  EXPECT_EQ(s->order_by[0].column.name, "Artist");
-  EXPECT_FALSE(s->order_by[0].ascending);
-  EXPECT_EQ(s->order_by[1].column.name, "song");
-  EXPECT_TRUE(s->order_by[1].ascending);
-  EXPECT_TRUE(s->order_by[2].ascending);
-  // Positions point at the names as written, brackets included.
-  EXPECT_EQ(s->table.offset, 14u);
-  EXPECT_EQ(s->table.token, "[MyList]");
-}
+// Whole SELECT and UPDATE statements, run against the fixtures: sql_query_test.cpp; DROP INDEX
+// and DROP TABLE end to end: EngineExecute.UpdatesDropsAndChangesNothingOnFailure.
 
 TEST(SqlParse, ColumnListsAndNames) {
   auto s = jet::ParseSelect("SELECT ID, [col 2], [MyList].[Song], MyList.Artist FROM T");
@@ -89,59 +74,30 @@ TEST(SqlParse, ColumnListsAndNames) {
   EXPECT_NE(ParseError("SELECT Order FROM T"), "parsed");
 }
 
-TEST(SqlParse, ConditionPrecedenceAndOperators) {
-  EXPECT_EQ(Condition("a = 1 OR b <> 2 AND NOT c < 3"), "([a]=1 OR ([b]<>2 AND NOT [c]<3))");
-  EXPECT_EQ(Condition("(a = 1 OR b = 2) AND c >= 3"), "(([a]=1 OR [b]=2) AND [c]>=3)");
-  EXPECT_EQ(Condition("a <= 1 AND b > 2 AND c >= -3"), "(([a]<=1 AND [b]>2) AND [c]>=-3)");
-  EXPECT_EQ(Condition("NOT NOT x"), "NOT NOT [x]");
-  EXPECT_EQ(Condition("5 < [SongNumber]"), "5<[SongNumber]");
-  EXPECT_EQ(Condition("[a] Is Null OR [b] IS NOT NULL"), "([a] IS NULL OR [b] IS NOT NULL)");
-  EXPECT_EQ(Condition("[a] Not Like 'x*' AND NOT [b] like 'y'"), "([a] NOT LIKE 'x*' AND NOT [b] LIKE 'y')");
-  EXPECT_EQ(Condition("[PrintYN]"), "[PrintYN]");
-  EXPECT_EQ(Condition("[PrintYN] = True AND [x] <> false AND [y] = Null"), "(([PrintYN]=True AND [x]<>False) AND [y]=Null)");
-}
-
-TEST(SqlParse, Literals) {
-  EXPECT_EQ(Condition("a = 'it''s'"), "[a]='it's'");
-  EXPECT_EQ(Condition("a = \"say \"\"hi\"\"\""), "[a]='say \"hi\"'");
-  EXPECT_EQ(Condition("a = 'Señor'"), "[a]='Señor'");
-  EXPECT_EQ(Condition("a = ''"), "[a]=''");
-  EXPECT_EQ(Condition("a = -42"), "[a]=-42");
-  EXPECT_EQ(Condition("a = 2.5"), "[a]=d2.500000");
-  EXPECT_EQ(Condition("a = -0.25"), "[a]=d-0.250000");
-  EXPECT_EQ(Condition("a = .5"), "[a]=d0.500000");
-  EXPECT_EQ(Condition("a = 1e3"), "[a]=d1000.000000");
-  EXPECT_EQ(Condition("a = -9223372036854775808"), "[a]=-9223372036854775808");
-  EXPECT_EQ(Condition("a = 9223372036854775808"), "[a]=d9223372036854775808.000000");
-}
-
-TEST(SqlParse, UpdateAndDrop) {
-  auto update = jet::ParseStatement("UPDATE [MyList] SET [PrintYN]=True, HotlistA = '0010000000', [DiskID] = Null "
-                                    "WHERE [SongNumber] = 1005");
-  ASSERT_TRUE(update.ok()) << update.error().message();
-  const auto* u = std::get_if<jet::UpdateStatement>(&update.value());
-  ASSERT_NE(u, nullptr);
-  EXPECT_EQ(u->table.name, "MyList");
-  ASSERT_EQ(u->assignments.size(), 3u);
-  EXPECT_EQ(u->assignments[0].column.name, "PrintYN");
-  EXPECT_EQ(Show(*u->assignments[0].value), "True");
-  EXPECT_EQ(Show(*u->assignments[1].value), "'0010000000'");
-  EXPECT_EQ(Show(*u->assignments[2].value), "Null");
-  EXPECT_EQ(Show(*u->where), "[SongNumber]=1005");
-
-  auto no_where = jet::ParseStatement("update T set a = -1");
-  ASSERT_TRUE(no_where.ok());
-  EXPECT_EQ(std::get<jet::UpdateStatement>(no_where.value()).where, nullptr);
-
-  auto drop_index = jet::ParseStatement("DROP INDEX [HotlistA] ON [MyList]");
-  ASSERT_TRUE(drop_index.ok());
-  const auto& di = std::get<jet::DropIndexStatement>(drop_index.value());
-  EXPECT_EQ(di.index.name, "HotlistA");
-  EXPECT_EQ(di.table.name, "MyList");
-
-  auto drop_table = jet::ParseStatement("drop table Old_Songs;");
-  ASSERT_TRUE(drop_table.ok());
-  EXPECT_EQ(std::get<jet::DropTableStatement>(drop_table.value()).table.name, "Old_Songs");
+TEST(SqlParse, ConditionsOperatorsAndLiterals) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"a = 1 OR b <> 2 AND NOT c < 3", "([a]=1 OR ([b]<>2 AND NOT [c]<3))"},
+      {"(a = 1 OR b = 2) AND c >= 3", "(([a]=1 OR [b]=2) AND [c]>=3)"},
+      {"a <= 1 AND b > 2 AND c >= -3", "(([a]<=1 AND [b]>2) AND [c]>=-3)"},
+      {"NOT NOT x", "NOT NOT [x]"},
+      {"5 < [SongNumber]", "5<[SongNumber]"},
+      {"[a] Is Null OR [b] IS NOT NULL", "([a] IS NULL OR [b] IS NOT NULL)"},
+      {"[a] Not Like 'x*' AND NOT [b] like 'y'", "([a] NOT LIKE 'x*' AND NOT [b] LIKE 'y')"},
+      {"[PrintYN]", "[PrintYN]"},
+      {"[PrintYN] = True AND [x] <> false AND [y] = Null", "(([PrintYN]=True AND [x]<>False) AND [y]=Null)"},
+      {"a = 'it''s'", "[a]='it's'"},
+      {"a = \"say \"\"hi\"\"\"", "[a]='say \"hi\"'"},
+      {"a = 'Señor'", "[a]='Señor'"},
+      {"a = ''", "[a]=''"},
+      {"a = -42", "[a]=-42"},
+      {"a = 2.5", "[a]=d2.500000"},
+      {"a = -0.25", "[a]=d-0.250000"},
+      {"a = .5", "[a]=d0.500000"},
+      {"a = 1e3", "[a]=d1000.000000"},
+      {"a = -9223372036854775808", "[a]=-9223372036854775808"},
+      {"a = 9223372036854775808", "[a]=d9223372036854775808.000000"},
+  };
+  for (const auto& [sql, shown] : cases) EXPECT_EQ(Condition(sql), shown) << sql;
 }
 
 TEST(SqlParse, ErrorsNameThePositionAndToken) {
@@ -335,10 +291,38 @@ std::string StoredCompressed(const Text& text) {
   return bytes;
 }
 
-// Matching a text where the row keeps it, in any of its forms, agrees with matching it decoded.
+// The page test of a search for "love" finds the word in every form a row may keep it in, and
+// turns away bytes that only come close.
+TEST(SqlLike, PageTestFindsTheWordInEveryStoredForm) {
+  auto pattern = jet::LikePattern::Compile(JetVersion::kJet4, u"*LoVe*");
+  ASSERT_TRUE(pattern.ok());
+  const auto test = jet::TextPresence::For(JetVersion::kJet4, pattern->RequiredText());
+  ASSERT_TRUE(test.has_value());
+  const auto holds = [&](const std::string& bytes) {
+    return test->MayHold(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  };
+  using namespace std::string_literals;
+  EXPECT_TRUE(holds("\xFF\xFEGlove Song"s));
+  EXPECT_TRUE(holds("L\0O\0V\0E\0"s)) << "UTF-16";
+  EXPECT_TRUE(holds("\xFF\xFElo\0v\0e\0"s)) << "switching to UTF-16 inside the word";
+  EXPECT_TRUE(holds("\xFF\xFE\0\xA9\x03l\0\0ove"s)) << "switching back to one byte inside the word";
+  EXPECT_TRUE(holds("\xFF\xFE\0\x2C\xFF\0ove"s)) << "a full-width L";
+  for (const std::string& near : {"\xFF\xFEolve l ove lov ovel"s, "l\0o\0\0\0\0v\0e\0"s, "\xFF\xFEl,ove"s}) {
+    EXPECT_FALSE(holds(near)) << near;
+  }
+  std::string page(4096, '\0');
+  const std::string titles = "\xFF\xFEDancing Queen\xFF\xFEWaterloo\xFF\xFEHeart of Glass";
+  for (size_t at = 0; at + titles.size() < page.size(); at += titles.size() + 3) page.replace(at, titles.size(), titles);
+  EXPECT_FALSE(holds(page));
+  page.replace(1000, 12, "\xFF\xFEI Love You"s);
+  EXPECT_TRUE(holds(page));
+}
+
+// Matching a text where the row keeps it, in any of its forms, agrees with matching it decoded;
+// and the quick test a scan makes of a whole page never turns away bytes holding a match.
 TEST(SqlLike, StoredTextsMatchInPlaceAsWhenDecoded) {
   const char* patterns[] = {"*love*", "lo?e*", "*[a-m]ove", "*\u03A9*", "*\u00E9#*", "[!l]*", "*", "", "*e", "L*", "*o*e*"};
-  const Text alphabet = u"loveLOVE\u00E9\u00C91 \u03A9-";
+  const Text alphabet = u"loveLOVE\u00E9\u00C91 \u03A9-\uFF2C\uFF4F";  // with full-width L and o
   std::mt19937 random(7);
   int matches = 0, checked = 0;
   for (const char* pattern_text : patterns) {
@@ -346,6 +330,8 @@ TEST(SqlLike, StoredTextsMatchInPlaceAsWhenDecoded) {
     auto jet4 = jet::LikePattern::Compile(JetVersion::kJet4, FromUtf8(pattern_text));
     auto jet3 = jet::LikePattern::Compile(JetVersion::kJet3, FromUtf8(pattern_text));
     ASSERT_TRUE(jet4.ok() && jet3.ok());
+    const auto presence4 = jet::TextPresence::For(JetVersion::kJet4, jet4->RequiredText());
+    const auto presence3 = jet::TextPresence::For(JetVersion::kJet3, jet3->RequiredText());
     for (int round = 0; round < 400; ++round) {
       Text text;
       for (int n = random() % 11; n > 0; --n) text.push_back(alphabet[random() % alphabet.size()]);
@@ -356,6 +342,13 @@ TEST(SqlLike, StoredTextsMatchInPlaceAsWhenDecoded) {
       const std::string utf16 = StoredUtf16(text), compressed = StoredCompressed(text);
       EXPECT_EQ(jet4->MatchesStored(stored(utf16), utf16.size()), expected);
       EXPECT_EQ(jet4->MatchesStored(stored(compressed), compressed.size()), expected);
+      if (presence4 && expected) {
+        // Amid other bytes, as on a page.
+        const std::string page = "\x12\x34" + compressed + "\x01" + utf16 + "\x7F";
+        EXPECT_TRUE(presence4->MayHold(stored(compressed), compressed.size()));
+        EXPECT_TRUE(presence4->MayHold(stored(utf16), utf16.size()));
+        EXPECT_TRUE(presence4->MayHold(stored(page), page.size()));
+      }
       std::string cp1252;
       uint8_t byte;
       bool representable = true;
@@ -364,6 +357,7 @@ TEST(SqlLike, StoredTextsMatchInPlaceAsWhenDecoded) {
         cp1252 += static_cast<char>(byte);
       }
       if (representable) EXPECT_EQ(jet3->MatchesStored(stored(cp1252), cp1252.size()), jet3->Matches(text));
+      if (representable && presence3 && jet3->Matches(text)) EXPECT_TRUE(presence3->MayHold(stored(cp1252), cp1252.size()));
       ++checked;
     }
   }
@@ -454,30 +448,43 @@ TEST(SqlCondition, TypeErrorsNameTheStatement) {
 }
 
 TEST(SqlCondition, ConvertingConstantsForColumns) {
-  jet::ColumnDef whole;
-  whole.name = "N";
-  whole.type = jet::ColumnType::kInteger;
-  EXPECT_EQ(jet::ConvertToColumn(int64_t{-5}, whole, true).value(), Value(int64_t{-5}));
-  EXPECT_EQ(jet::ConvertToColumn(2.5, whole, false).value(), Value(int64_t{2}));  // to even, as Access
-  EXPECT_EQ(jet::ConvertToColumn(3.5, whole, false).value(), Value(int64_t{4}));
-  EXPECT_FALSE(jet::ConvertToColumn(2.5, whole, true).ok());
-  EXPECT_FALSE(jet::ConvertToColumn(int64_t{40000}, whole, false).ok());
-  EXPECT_EQ(jet::ConvertToColumn(Text(u"12"), whole, false).value(), Value(int64_t{12}));
-  EXPECT_FALSE(jet::ConvertToColumn(Text(u"12a"), whole, false).ok());
-  jet::ColumnDef text;
-  text.name = "T";
-  text.type = jet::ColumnType::kText;
-  EXPECT_EQ(jet::ConvertToColumn(int64_t{1005}, text, false).value(), Value(Text(u"1005")));
-  EXPECT_FALSE(jet::ConvertToColumn(int64_t{1005}, text, true).ok());
-  jet::ColumnDef money;
-  money.name = "M";
-  money.type = jet::ColumnType::kCurrency;
-  EXPECT_EQ(jet::ConvertToColumn(1.25, money, true).value(), Value(jet::Currency{12500}));
+  struct Case {
+    jet::ColumnType type;
+    Value constant;
+    bool exact;     // a comparison (true) or an assignment, which may round
+    Value expected;  // Null for "refused"
+  };
+  const Case cases[] = {
+      {jet::ColumnType::kInteger, int64_t{-5}, true, int64_t{-5}},
+      {jet::ColumnType::kInteger, 2.5, false, int64_t{2}},  // to even, as Access
+      {jet::ColumnType::kInteger, 3.5, false, int64_t{4}},
+      {jet::ColumnType::kInteger, 2.5, true, jet::Null{}},
+      {jet::ColumnType::kInteger, int64_t{40000}, false, jet::Null{}},
+      {jet::ColumnType::kInteger, Text(u"12"), false, int64_t{12}},
+      {jet::ColumnType::kInteger, Text(u"12a"), false, jet::Null{}},
+      {jet::ColumnType::kText, int64_t{1005}, false, Text(u"1005")},
+      {jet::ColumnType::kText, int64_t{1005}, true, jet::Null{}},
+      {jet::ColumnType::kCurrency, 1.25, true, jet::Currency{12500}},
+      {jet::ColumnType::kBoolean, int64_t{-1}, true, true},
+      {jet::ColumnType::kBoolean, int64_t{1}, true, jet::Null{}},
+  };
+  for (const Case& c : cases) {
+    jet::ColumnDef column;
+    column.name = "C";
+    column.type = c.type;
+    auto converted = jet::ConvertToColumn(c.constant, column, c.exact);
+    SCOPED_TRACE(std::string(jet::ColumnTypeName(c.type)) + (c.exact ? " exact" : " rounded") + ", case " +
+                 std::to_string(&c - cases));
+    if (jet::IsNull(c.expected)) {
+      EXPECT_FALSE(converted.ok());
+    } else {
+      ASSERT_TRUE(converted.ok()) << converted.error().message();
+      EXPECT_EQ(converted.value(), c.expected);
+    }
+  }
   jet::ColumnDef flag;
   flag.name = "F";
   flag.type = jet::ColumnType::kBoolean;
-  EXPECT_EQ(jet::ConvertToColumn(int64_t{-1}, flag, true).value(), Value(true));
-  EXPECT_FALSE(jet::ConvertToColumn(int64_t{1}, flag, true).ok());
   EXPECT_TRUE(jet::IsNull(jet::ConvertToColumn(jet::Null{}, flag, true).value()));
 }
 

@@ -1,0 +1,104 @@
+#include "jet/shared_pages.h"
+
+#include <algorithm>
+#include <list>
+#include <tuple>
+
+namespace jet {
+
+namespace {
+
+// The shares of the files used last, most recent first. A handful: the program works on one
+// catalogue at a time, and a share holds at most kMaxBytes.
+constexpr size_t kFilesKept = 3;
+
+struct KeptShare {
+  uint64_t device, inode;
+  uint32_t page_size;
+  std::shared_ptr<SharedPages> share;
+};
+
+std::mutex registry_mutex;
+std::list<KeptShare> registry;
+
+}  // namespace
+
+std::shared_ptr<SharedPages> SharedPages::Of(uint64_t device, uint64_t inode, uint32_t page_size) {
+  std::lock_guard<std::mutex> lock(registry_mutex);
+  auto found = std::find_if(registry.begin(), registry.end(), [&](const KeptShare& kept) {
+    return std::tie(kept.device, kept.inode, kept.page_size) == std::tie(device, inode, page_size);
+  });
+  if (found != registry.end()) {
+    registry.splice(registry.begin(), registry, found);
+    return registry.front().share;
+  }
+  registry.push_front(KeptShare{device, inode, page_size, std::make_shared<SharedPages>(page_size)});
+  if (registry.size() > kFilesKept) registry.pop_back();  // handles still using it keep it alive
+  return registry.front().share;
+}
+
+void SharedPages::StartOver(int64_t stamp) {
+  stamp_ = stamp;
+  pages_.clear();
+  decoded_.clear();
+  shared_count_ = 0;
+}
+
+std::shared_ptr<const void> SharedPages::FindDecoded(int64_t stamp, const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp != stamp_) return nullptr;
+  auto found = decoded_.find(key);
+  return found == decoded_.end() ? nullptr : found->second;
+}
+
+void SharedPages::OfferDecoded(int64_t stamp, const std::string& key, std::shared_ptr<const void> value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp == stamp_) decoded_[key] = std::move(value);
+}
+
+void SharedPages::Validated(int64_t stamp) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp != stamp_) StartOver(stamp);
+}
+
+SharedPage SharedPages::Find(int64_t stamp, uint32_t page) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp != stamp_ || page >= pages_.size()) return nullptr;
+  return pages_[page];
+}
+
+void SharedPages::Offer(int64_t stamp, uint32_t page, SharedPage bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp != stamp_ || shared_count_ >= max_pages_) return;
+  if (page >= pages_.size()) pages_.resize(page + 1);
+  if (pages_[page] == nullptr) ++shared_count_;
+  pages_[page] = std::move(bytes);
+}
+
+void SharedPages::Committed(int64_t before, int64_t after, uint32_t page_count,
+                            const std::vector<std::pair<uint32_t, SharedPage>>& written) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  commits_.fetch_add(1, std::memory_order_acq_rel);
+  if (stamp_ != before) {
+    StartOver(after);  // what is shared belongs to another state of the file
+  } else {
+    stamp_ = after;
+    decoded_.clear();  // decoded from pages the commit may have changed
+    if (pages_.size() > page_count) {
+      shared_count_ -= static_cast<size_t>(std::count_if(pages_.begin() + page_count, pages_.end(),
+                                                         [](const SharedPage& p) { return p != nullptr; }));
+      pages_.resize(page_count);
+    }
+  }
+  for (const auto& [page, bytes] : written) {
+    if (page >= page_count) continue;
+    if (page >= pages_.size()) pages_.resize(page + 1);
+    if (pages_[page] == nullptr) {
+      if (shared_count_ >= max_pages_) continue;
+      ++shared_count_;
+    }
+    pages_[page] = bytes;
+  }
+}
+
+}  // namespace jet
