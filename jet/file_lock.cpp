@@ -76,6 +76,15 @@ Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path) {
 // for as long as they liked and time the writer out.
 Status AcquireDataLock(int fd, const std::string& path, LockKind kind, int timeout_ms) {
   short type = kind == LockKind::kShared ? F_RDLCK : F_WRLCK;
+  static_assert(kPendingLockByte == kDataLockByte + 1);
+  if (kind == LockKind::kShared) {
+    // Readers come and go often: when no writer holds or waits, both bytes in one call.
+    struct flock both = LockRange(F_RDLCK, kDataLockByte, 2);
+    if (fcntl(fd, F_OFD_SETLK, &both) == 0) {
+      ReleaseByte(fd, kPendingLockByte);
+      return Status::Ok();
+    }
+  }
   auto started = std::chrono::steady_clock::now();
   JET_RETURN_IF_ERROR(AcquireByte(fd, path, type, kPendingLockByte, timeout_ms));
   auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
