@@ -177,7 +177,7 @@ Result<int64_t> Database::ChangeStamp() const {
   if (fstat(stamp_fd_, &st) != 0) {
     return Error(ErrorCode::kIo, path() + ": cannot read the file's times (" + std::strerror(errno) + ")");
   }
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec + st.st_size;
+  return ChangeStampOf(st);
 }
 
 Database::ReadMark Database::Mark() const {

@@ -36,9 +36,6 @@ Status ReadFully(int fd, const std::string& path, uint8_t* out, size_t length, o
   return Status::Ok();
 }
 
-int64_t ModificationStamp(const struct stat& st) {
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec + st.st_size;
-}
 
 // Sets the file's modification time to now, to the nanosecond, and strictly after the time it
 // has. The kernel stamps a write with the time of its last clock tick, so two changes within a
@@ -57,6 +54,32 @@ Status StampAfterNow(int fd, const std::string& path) {
   times[1].tv_nsec = wanted % 1000000000;
   if (futimens(fd, times) != 0) return IoError(path, "cannot record the change's time");
   return Status::Ok();
+}
+
+}  // namespace
+
+int64_t ChangeStampOf(const struct stat& st) {
+  const auto ns = [](const struct timespec& t) { return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec); };
+  // The status-change time moves with every write and with every setting of the modification
+  // time, which a program restoring a backup may set back.
+  const uint64_t mixed = ns(st.st_mtim) * 0x9E3779B97F4A7C15u ^ ns(st.st_ctim) * 0xC2B2AE3D27D4EB4Fu ^ static_cast<uint64_t>(st.st_size);
+  return static_cast<int64_t>(mixed & 0x7FFFFFFFFFFFFFFFu);  // never negative: -1 means no stamp
+}
+
+namespace {
+
+// Another program writing the file (a copy over it, say) leaves the time of the kernel's last
+// clock tick, so a second write within the same tick could leave the same stamp on different
+// bytes. A stamp some ticks old cannot be left again by a later write: only such a stamp is
+// trusted to name the same bytes for handles that open the file later.
+bool StampIsSettled(const struct stat& st) {
+  constexpr int64_t kSettledNs = 50'000'000;
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  const auto age = [&](const struct timespec& t) {
+    return (static_cast<int64_t>(now.tv_sec) - t.tv_sec) * 1000000000 + (now.tv_nsec - t.tv_nsec);
+  };
+  return age(st.st_mtim) > kSettledNs && age(st.st_ctim) > kSettledNs;
 }
 
 }  // namespace
@@ -124,13 +147,13 @@ Status Pager::Refresh(bool holding_writer_lock) {
   // gives, StampAfterNow), and so does the first page a writer cut short wrote. A journal may
   // lie beside the file meanwhile, of a writer that has not written a page yet; its pages are
   // still the file's, and whoever finds the file changed deals with the journal.
-  if (ModificationStamp(st) == file_stamp_) return Status::Ok();
+  if (ChangeStampOf(st) == file_stamp_) return Status::Ok();
   JET_RETURN_IF_ERROR(RecoverIfHot(holding_writer_lock));
   if (journal_busy_) return Status::Ok();  // BeginRead waits and comes back
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
   JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size)));
-  file_stamp_ = ModificationStamp(st);
-  shared_->Validated(file_stamp_);
+  file_stamp_ = ChangeStampOf(st);
+  shared_->Validated(file_stamp_, StampIsSettled(st));
   return Status::Ok();
 }
 
@@ -361,7 +384,7 @@ Status Pager::StampCommit() {
   times[1].tv_nsec = wanted % 1000000000;
   if (futimens(fd_, times) != 0) return IoError(path_, "cannot record the change's time");
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
-  file_stamp_ = ModificationStamp(st);
+  file_stamp_ = ChangeStampOf(st);
   return Status::Ok();
 }
 

@@ -3,6 +3,8 @@
 // end of the file is reported instead of read.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -124,6 +126,10 @@ class Pager {
   bool journal_busy_ = false;  // the last refresh met a journal another handle is working on
   int lock_wait_ms_ = 5000;
 };
+
+// What the pager compares to know whether the file changed: its modification and status-change
+// times and its size, mixed into one number.
+int64_t ChangeStampOf(const struct stat& st);
 
 // Holds a pager's read lock for a scope.
 class ReadScope {

@@ -12,6 +12,8 @@ namespace {
 // catalogue at a time, and a share holds at most kMaxBytes.
 constexpr size_t kFilesKept = 3;
 
+constexpr int64_t kNoStamp = -1;  // no file state has it: nothing is handed out
+
 struct KeptShare {
   uint64_t device, inode;
   uint32_t page_size;
@@ -56,9 +58,10 @@ void SharedPages::OfferDecoded(int64_t stamp, const std::string& key, std::share
   if (stamp == stamp_) decoded_[key] = std::move(value);
 }
 
-void SharedPages::Validated(int64_t stamp) {
+void SharedPages::Validated(int64_t stamp, bool settled) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (stamp != stamp_) StartOver(stamp);
+  if (!settled) StartOver(kNoStamp);
+  else if (stamp != stamp_) StartOver(stamp);
 }
 
 SharedPage SharedPages::Find(int64_t stamp, uint32_t page) {

@@ -32,8 +32,9 @@ class SharedPages {
   explicit SharedPages(uint32_t page_size) : max_pages_(kMaxBytes / page_size) {}
 
   // A handle has checked, holding the data lock, that the file is at `stamp`: from now on pages
-  // are shared for that stamp (those of an earlier stamp are dropped).
-  void Validated(int64_t stamp);
+  // are shared for that stamp (those of an earlier stamp are dropped). A stamp that is not
+  // `settled` may still be left by another write (Pager::Refresh): nothing is shared for it.
+  void Validated(int64_t stamp, bool settled);
   // The page as read at `stamp`; null when nobody shared it.
   SharedPage Find(int64_t stamp, uint32_t page);
   // A page read at `stamp`; kept when that is the stamp the share is at and there is room.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -567,6 +568,32 @@ TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAnotherProgramsChange) 
   EXPECT_EQ(walk->Field("Song").ToText(), "Changed Elsewhere");
   EXPECT_EQ(song_of(*Connection::Open(path), 42), "Changed Elsewhere");
   EXPECT_EQ(song_of(*kept, 42), "Changed Elsewhere");
+}
+
+// A program that puts other bytes in the file and sets its modification time back, as tools
+// restoring a backup do, still has its bytes read by the next connection.
+TEST(EngineSharing, FileRewrittenWithItsOldTimeIsReadAfresh) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  const std::string other = scratch.path() + "/other.mdb";
+  std::filesystem::copy_file(path, other);
+  Connection::Open(other)->Execute("UPDATE MyList SET Song = 'Other Star Girl' WHERE ID = 42");  // same length
+  ASSERT_EQ(std::filesystem::file_size(other), std::filesystem::file_size(path));
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  usleep(100000);  // the file's time is well in the past: its pages are kept for later connections
+  const auto song_42 = [&] {
+    return Connection::Open(path)->OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText();
+  };
+  EXPECT_EQ(song_42(), "World Star Girl");
+
+  std::ifstream in(other, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  EXPECT_EQ(song_42(), "Other Star Girl");
 }
 
 // Another process that takes a lock (`take` returns whether it got it) and keeps it until the
