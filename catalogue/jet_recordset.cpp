@@ -153,13 +153,7 @@ void JetRecordset::MoveLast() {
 bool JetRecordset::MoveNextWithinReadAhead() {
   if (at_end_ || pending_ != Pending::kNone || !ahead_.Holds(pos_ + 1)) return false;
   jet::Database& db = Db();
-  const jet::Database::ReadMark& mark = ahead_.mark;
-  if (mark.generation != db.pager().generation() || mark.process_commits != db.pager().process_commits()) return false;
-  const auto now = std::chrono::steady_clock::now();
-  if (now - ahead_.stamp_checked >= kStampRecheck) {
-    if (!db.StillCurrent(mark)) return false;  // the locked path reports errors
-    ahead_.stamp_checked = now;
-  }
+  if (!db.StillCurrent(ahead_.mark)) return false;  // the locked path reports errors
   ++pos_;
   MakeCurrent(rows_[pos_], std::move(ahead_.values[pos_ - ahead_.first]));
   visited_ = std::max(visited_, pos_ + 1);
@@ -217,7 +211,6 @@ jet::Status JetRecordset::ReadAheadFrom(size_t index, size_t count) {
   ahead_.values.clear();
   ahead_.first = index;
   ahead_.mark = db.Mark();  // under the read lock: the stamp the pages were read at
-  ahead_.stamp_checked = std::chrono::steady_clock::now();
   for (size_t i = index; i < index + count; ++i) {
     JET_ASSIGN_OR_RETURN(bool there, Reach(i));
     if (!there) break;

@@ -7,10 +7,8 @@
 // Which rows belong to the set, and in what order, is the subclass's business (Sync and Reach).
 //
 // Walking forward reads a few rows ahead under the same read lock and then moves onto them
-// without one for as long as no write has landed since: taking the lock costs several system
-// calls. A write of this process is known at once (its commit count); another program's is known
-// by the file's change stamp, one system call, looked at again once kStampRecheck has passed, so a
-// walk shows another program's commit at most that much later than it lands.
+// without one for as long as Database::StillCurrent says that no write has landed since: taking
+// the lock costs several system calls.
 #pragma once
 
 #include <algorithm>
@@ -144,7 +142,6 @@ class JetRecordset : public Recordset {
     size_t first = 0;
     std::vector<std::vector<jet::Value>> values;
     jet::Database::ReadMark mark;
-    std::chrono::steady_clock::time_point stamp_checked;
     bool Holds(size_t index) const { return index >= first && index - first < values.size(); }
   };
   // A walk reads ahead kWalkReadAhead rows at first and twice as many each time it comes back
@@ -158,7 +155,6 @@ class JetRecordset : public Recordset {
     read_ahead_ = std::min(read_ahead_ * 2, kMaxReadAhead);
     return now;
   }
-  static constexpr std::chrono::microseconds kStampRecheck{1000};
 
   std::shared_ptr<DatabaseSession> session_;
   std::string table_;

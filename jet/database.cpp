@@ -186,8 +186,14 @@ Database::ReadMark Database::Mark() const {
 
 bool Database::StillCurrent(const ReadMark& mark) const {
   if (mark.generation != pager_->generation() || mark.process_commits != pager_->process_commits()) return false;
-  Result<int64_t> stamp = ChangeStamp();
-  return stamp.ok() && stamp.value() == mark.stamp;
+  const auto now = std::chrono::steady_clock::now();
+  if (!stamp_seen_ || now - stamp_seen_at_ >= kStampRecheck) {
+    Result<int64_t> stamp = ChangeStamp();
+    if (!stamp.ok()) return false;
+    stamp_seen_ = stamp.value();
+    stamp_seen_at_ = now;
+  }
+  return *stamp_seen_ == mark.stamp;
 }
 
 Status Database::CheckNoOtherWriter(int wait_ms) const {

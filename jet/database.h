@@ -6,8 +6,10 @@
 // file) opens for reading only, and its writes fail with kReadOnly saying why.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -77,8 +79,10 @@ class Database {
 
   // What this handle last read the file as. Values read under a ReadScope (or inside a write)
   // at mark M still describe the file while StillCurrent(M) holds: no write of this handle, no
-  // commit of another handle seen by this one, and the file's change stamp as it was (one fstat;
-  // false when even that fails, so that the caller takes the locked path, which reports it).
+  // commit through any handle of this process, and the file's change stamp as it was. The stamp
+  // costs a system call, so it is looked at again only once kStampRecheck has passed since the
+  // last look: another program's commit shows at most that much later. False when the stamp
+  // cannot be read, so that the caller takes the locked path, which reports it.
   struct ReadMark {
     uint64_t generation = 0;
     int64_t stamp = -1;
@@ -87,6 +91,7 @@ class Database {
   };
   ReadMark Mark() const;
   bool StillCurrent(const ReadMark& mark) const;
+  static constexpr std::chrono::microseconds kStampRecheck{1000};
 
   virtual ~Database();
   Database(const Database&) = delete;
@@ -101,6 +106,9 @@ class Database {
  private:
   std::unique_ptr<Pager> pager_;
   int stamp_fd_ = -1;  // a descriptor of the file for ChangeStamp
+  // The stamp StillCurrent read last, and when.
+  mutable std::optional<int64_t> stamp_seen_;
+  mutable std::chrono::steady_clock::time_point stamp_seen_at_;
   std::vector<CatalogEntry> objects_;  // the catalogue as of pager generation objects_generation_
   uint64_t objects_generation_ = 0;
   // Definitions read since the pages last changed, by definition page (pager generation defs_generation_).
