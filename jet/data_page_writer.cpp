@@ -90,9 +90,14 @@ Result<uint32_t> DataPageFreeSpace(Pager& pager, uint32_t page) {
   return t.Free();
 }
 
-Result<bool> NewRowFits(Pager& pager, uint32_t page, uint32_t row_size) {
+Result<DataPageRoom> ReadDataPageRoom(Pager& pager, uint32_t page) {
   JET_ASSIGN_OR_RETURN(SlotTable t, ReadSlots(pager, page));
-  return t.count < kMaxRowsPerPage && RowSpaceUsage(row_size) <= t.Free();
+  return DataPageRoom{t.Free(), t.count};
+}
+
+Result<bool> NewRowFits(Pager& pager, uint32_t page, uint32_t row_size) {
+  JET_ASSIGN_OR_RETURN(DataPageRoom room, ReadDataPageRoom(pager, page));
+  return room.Fits(row_size);
 }
 
 Result<uint8_t> AppendRow(Pager& pager, uint32_t page, const std::string& bytes, uint16_t flags) {

@@ -34,6 +34,15 @@ Status InitDataPage(Pager& pager, uint32_t page, uint32_t owner);
 // The gap between the slot table and the rows of a data page; checks the packing first.
 Result<uint32_t> DataPageFreeSpace(Pager& pager, uint32_t page);
 
+// The room a data page has for new rows: free bytes and rows already there.
+struct DataPageRoom {
+  uint32_t free = 0;
+  uint32_t rows = 0;
+  // Whether a new row of `row_size` bytes fits (space and slot count).
+  bool Fits(uint32_t row_size) const { return rows < kMaxRowsPerPage && RowSpaceUsage(row_size) <= free; }
+};
+Result<DataPageRoom> ReadDataPageRoom(Pager& pager, uint32_t page);
+
 // Whether a new row of `row_size` bytes fits on `page` (space and slot count).
 Result<bool> NewRowFits(Pager& pager, uint32_t page, uint32_t row_size);
 

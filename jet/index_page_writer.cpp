@@ -34,7 +34,7 @@ Status CheckImage(Pager& pager, uint32_t page, const IndexPageImage& image) {
       return Error(ErrorCode::kInvalidArgument, pager.path() + ": page " + std::to_string(page) +
                                                     ": an index entry names a data page beyond 24 bits");
     }
-    if (i > 0 && image.entries[i - 1].Compare(e) >= 0) {
+    if (!image.ordered && i > 0 && image.entries[i - 1].Compare(e) >= 0) {
       return Error(ErrorCode::kInvalidArgument, pager.path() + ": page " + std::to_string(page) +
                                                     ": index entries to write are out of order");
     }
@@ -74,6 +74,38 @@ uint32_t EncodedEntriesSize(const std::vector<IndexEntry>& entries, size_t begin
   uint32_t total = 0;
   for (size_t i = begin; i < end; ++i) total += IndexEntrySize(entries[i], leaf);
   return total - static_cast<uint32_t>(end - begin - 1) * SharedKeyPrefix(entries, begin, end);
+}
+
+Status InsertIntoLeafPage(Pager& pager, uint32_t page, const std::vector<IndexEntry>& entries, size_t at,
+                          uint32_t prefix, uint32_t stored) {
+  const Format& format = pager.format();
+  const uint32_t added = IndexEntrySize(entries[at], true) - prefix;
+  if (at == 0 || at >= entries.size() || stored + added > IndexPageCapacity(format)) {
+    return Error(ErrorCode::kInvalidArgument, pager.path() + ": page " + std::to_string(page) +
+                                                  ": an index entry cannot be added in place");
+  }
+  uint32_t offset = IndexEntrySize(entries[0], true);  // where entry `at` goes
+  for (size_t i = 1; i < at; ++i) offset += IndexEntrySize(entries[i], true) - prefix;
+  uint32_t total = offset;
+  for (size_t i = at; i < entries.size(); ++i) total += IndexEntrySize(entries[i], true) - prefix;
+  if (total != stored + added) return pager.Corrupt(page, "the index page does not hold the entries it was written with");
+  JET_ASSIGN_OR_RETURN(uint8_t* data, pager.MutablePage(page));
+  uint8_t* area = data + format.index_entries_start;
+  std::memmove(area + offset + added, area + offset, stored - offset);
+  PutEntry(entries[at], true, prefix, area + offset);
+  // The ends of the entries from `at` on all move: clear their bits, then mark them anew.
+  uint8_t* mask = data + format.index_entry_mask;
+  const uint32_t mask_length = format.index_entries_start - format.index_entry_mask;
+  const uint32_t first = offset + 1;
+  mask[first / 8] &= static_cast<uint8_t>((1u << (first % 8)) - 1);
+  if (first / 8 + 1 < mask_length) std::memset(mask + first / 8 + 1, 0, mask_length - first / 8 - 1);
+  uint32_t end = offset;
+  for (size_t i = at; i < entries.size(); ++i) {
+    end += IndexEntrySize(entries[i], true) - prefix;
+    mask[end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+  }
+  Put16(data + 2, static_cast<uint16_t>(format.page_size - format.index_entries_start - (stored + added)));
+  return Status::Ok();
 }
 
 Status WriteIndexPage(Pager& pager, uint32_t page, const IndexPageImage& image) {

@@ -28,6 +28,9 @@ struct IndexPageImage {
   uint32_t tail = 0;   // intermediate pages: the child after the last entry, or 0
   // Strictly increasing (key, row pointer). Intermediate entries carry child_page.
   std::vector<IndexEntry> entries;
+  // The caller already knows the entries to be in order (the index writer keeps track), so they
+  // are not compared again.
+  bool ordered = false;
 };
 
 // Bytes of entry data an index page can hold: the room after 0x1E0, bounded by what the mask
@@ -44,8 +47,17 @@ uint32_t SharedKeyPrefix(const std::vector<IndexEntry>& entries, size_t begin, s
 // Bytes entries [begin, end) take on a page of their own, prefix compression included.
 uint32_t EncodedEntriesSize(const std::vector<IndexEntry>& entries, size_t begin, size_t end, bool leaf);
 
+// Adds entries[at] to a leaf page that holds exactly what WriteIndexPage wrote for the other
+// entries, `stored` bytes of them with `prefix` shared: the entries after it move up and the
+// mask and free space follow, which leaves the page as WriteIndexPage would write all of them.
+// The caller has checked that the entries are in order, that `at` is not the first (whose bytes
+// every other entry's depend on), that the shared prefix stays `prefix` and that all fits.
+Status InsertIntoLeafPage(Pager& pager, uint32_t page, const std::vector<IndexEntry>& entries, size_t at,
+                          uint32_t prefix, uint32_t stored);
+
 // Writes `image` over `page` inside the current write. Fails with kInvalidArgument, changing
-// nothing, when the entries are out of order or do not fit, and with kUnsupported for Jet 3.
+// nothing, when the entries are out of order (unless image.ordered) or do not fit, and with
+// kUnsupported for Jet 3.
 Status WriteIndexPage(Pager& pager, uint32_t page, const IndexPageImage& image);
 
 }  // namespace jet

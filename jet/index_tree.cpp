@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
-#include <set>
 
+#include "jet/bytes.h"
 #include "jet/index_page_writer.h"
 #include "jet/usage_map_writer.h"
 
@@ -17,27 +17,46 @@ constexpr int kMaxDepth = 32;
 
 }  // namespace
 
-std::unique_ptr<IndexNode> IndexNodeCache::Take(Pager& pager, uint32_t page) {
-  auto found = kept_.find(page);
-  if (found == kept_.end() || !found->second.node) return nullptr;
-  auto data = pager.ReadPage(page);
-  if (!data.ok() || std::memcmp(data.value(), found->second.bytes.data(), pager.page_size()) != 0) {
-    kept_.erase(found);
-    return nullptr;
-  }
-  found->second.node->as_kept = true;
-  return std::move(found->second.node);
+void NoteEntryChanged(IndexNode* node, size_t at) {
+  if (!node->ordered) return;
+  const std::vector<IndexEntry>& e = node->entries;
+  // An intermediate node's tail entry is blank until its subtree's end is looked up.
+  auto known = [&](size_t i) { return node->leaf || node->last_known || i + 1 != e.size(); };
+  if (!known(at)) return;
+  bool fine = (at == 0 || !known(at - 1) || e[at - 1].Compare(e[at]) < 0) &&
+              (at + 1 >= e.size() || !known(at + 1) || e[at].Compare(e[at + 1]) < 0);
+  if (!fine) node->ordered = false;
 }
 
-void IndexNodeCache::Keep(Pager& pager, std::unique_ptr<IndexNode> node) {
-  Kept& kept = kept_[node->number];
-  if (!node->as_kept || kept.bytes.empty()) {
-    auto data = pager.ReadPage(node->number);
-    if (!data.ok()) {
-      kept_.erase(node->number);
-      return;
-    }
-    kept.bytes.assign(data.value(), data.value() + pager.page_size());
+std::optional<uint32_t> SizeAfterInsertInPlace(const IndexNode& node) {
+  const size_t at = node.inserted_at;
+  if (!node.leaf || !node.encoded || !node.ordered || at == IndexNode::kNone || at == 0 ||
+      node.entries.size() != node.encoded_count + 1 || node.prev != node.encoded_prev || node.next != node.encoded_next) {
+    return std::nullopt;
+  }
+  if (SharedKeyPrefix(node.entries, 0, node.entries.size()) != node.encoded_prefix) return std::nullopt;
+  return node.encoded_size + IndexEntrySize(node.entries[at], true) - node.encoded_prefix;
+}
+
+void IndexNodeCache::Revalidate(Pager& pager) {
+  if (current_ && generation_ == pager.generation()) return;
+  kept_.clear();
+  generation_ = pager.generation();
+  current_ = true;
+}
+
+std::unique_ptr<IndexNode> IndexNodeCache::Take(uint32_t page) {
+  auto found = kept_.find(page);
+  if (found == kept_.end()) return nullptr;
+  return std::move(found->second);  // the slot stays, empty, for the node to come back to
+}
+
+void IndexNodeCache::Keep(std::unique_ptr<IndexNode> node) {
+  if (!node->leaf && !node->tail_on_page && node->entries.size() >= 2) {
+    // The page stores its last child as an entry, which a change may have rewritten in the node
+    // without writing the page (only a tail's entry goes unstored): decode it afresh next time.
+    kept_.erase(node->number);
+    return;
   }
   // Exactly what decoding the page gives: the tail child's last entry is not on the page.
   if (!node->leaf && node->tail_on_page && !node->entries.empty()) {
@@ -47,27 +66,45 @@ void IndexNodeCache::Keep(Pager& pager, std::unique_ptr<IndexNode> node) {
     tail.data_row = 0;
     node->last_known = false;
   }
-  node->as_kept = false;
-  kept.node = std::move(node);
+  uint32_t page = node->number;
+  kept_[page] = std::move(node);
+}
+
+void IndexNodeCache::Vouch(Pager& pager) {
+  if (!current_) return;  // nothing was ever known to match
+  generation_ = pager.generation();
+}
+
+IndexTree::IndexTree(Pager& pager, const TableDef& def, const PhysicalIndex& index, IndexNodeCache* cache)
+    : pager_(pager), def_(def), index_(index), cache_(cache) {
+  if (cache_ != nullptr) cache_->Revalidate(pager_);
 }
 
 IndexTree::~IndexTree() {
   if (cache_ == nullptr) return;
-  // A node still dirty was never written (the change failed): its page does not hold it.
-  for (auto& [page, node] : nodes_)
-    if (!node->dirty) cache_->Keep(pager_, std::move(node));
+  // A node still dirty was never written (the change failed): its page does not hold it. The
+  // pages this tree wrote or released hold no node kept by anyone else, so the cache, which
+  // matched the file when the tree began, matches it again with the nodes given back.
+  for (auto& node : nodes_)
+    if (!node->dirty) cache_->Keep(std::move(node));
+  cache_->Vouch(pager_);
+}
+
+IndexNode* IndexTree::Find(uint32_t page) {
+  for (const auto& node : nodes_)
+    if (node->number == page) return node.get();
+  return nullptr;
 }
 
 Result<IndexNode*> IndexTree::Load(uint32_t page) {
-  auto found = nodes_.find(page);
-  if (found != nodes_.end()) return found->second.get();
+  if (IndexNode* loaded = Find(page)) return loaded;
   for (const auto& gone : released_) {
     if (gone->number == page) return pager_.Corrupt(page, "the index still links to a page it gave up");
   }
   if (cache_ != nullptr) {
-    if (std::unique_ptr<IndexNode> kept = cache_->Take(pager_, page)) {
+    if (std::unique_ptr<IndexNode> kept = cache_->Take(page)) {
       IndexNode* result = kept.get();
-      nodes_.emplace(page, std::move(kept));
+      nodes_.push_back(std::move(kept));
       return result;
     }
   }
@@ -94,16 +131,17 @@ Result<IndexNode*> IndexTree::Load(uint32_t page) {
     if (!node->leaf && e.child_page == 0) return pager_.Corrupt(page, "an intermediate index entry has no child page");
   }
   IndexNode* result = node.get();
-  nodes_.emplace(page, std::move(node));
+  nodes_.push_back(std::move(node));
   return result;
 }
 
 Result<std::vector<PathStep>> IndexTree::Descend(const IndexEntry& target) {
   std::vector<PathStep> path;
-  std::set<uint32_t> seen;
+  path.reserve(4);
   uint32_t page = index_.root_page;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
-    if (!seen.insert(page).second) return pager_.Corrupt(page, "the index tree leads back to a page (a cycle)");
+    for (const PathStep& step : path)
+      if (step.node->number == page) return pager_.Corrupt(page, "the index tree leads back to a page (a cycle)");
     JET_ASSIGN_OR_RETURN(IndexNode* node, Load(page));
     auto below = [&](const IndexEntry& e) { return e.Compare(target) < 0; };
     if (node->leaf) {
@@ -156,6 +194,7 @@ Status IndexTree::ResolveLast(IndexNode* node, int depth) {
   last.data_page = end.data_page;
   last.data_row = end.data_row;
   node->last_known = true;
+  NoteEntryChanged(node, node->entries.size() - 1);
   return Status::Ok();
 }
 
@@ -167,13 +206,13 @@ Result<IndexNode*> IndexTree::Allocate(bool leaf) {
   node->leaf = leaf;
   node->dirty = true;
   IndexNode* result = node.get();
-  nodes_[page] = std::move(node);
+  nodes_.push_back(std::move(node));
   return result;
 }
 
 Status IndexTree::Release(IndexNode* node) {
-  auto found = nodes_.find(node->number);
-  if (found == nodes_.end() || found->second.get() != node) {
+  auto found = std::find_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.get() == node; });
+  if (found == nodes_.end()) {
     return pager_.Corrupt(node->number, "an index page was given up twice");
   }
   // A cleared page cannot be mistaken for a live index page by anything that scans the file.
@@ -182,43 +221,67 @@ Status IndexTree::Release(IndexNode* node) {
   JET_RETURN_IF_ERROR(SetPageInUsageMap(pager_, index_.usage_map, node->number, false));
   JET_RETURN_IF_ERROR(ReleasePage(pager_, node->number));
   node->dirty = false;
-  released_.push_back(std::move(found->second));
+  released_.push_back(std::move(*found));
   nodes_.erase(found);
   return Status::Ok();
 }
 
 Status IndexTree::Flush() {
   std::vector<IndexNode*> changed;
-  for (const auto& [page, node] : nodes_)
+  for (const auto& node : nodes_)
     if (node->dirty) changed.push_back(node.get());
   for (IndexNode* node : changed) {
-    IndexPageImage image;
-    image.leaf = node->leaf;
-    image.owner = def_.page;
-    image.prev = node->prev;
-    image.next = node->next;
-    if (!node->leaf && node->entries.empty()) {
-      return pager_.Corrupt(node->number, "an intermediate index page was left without children");
+    std::optional<uint32_t> in_place = SizeAfterInsertInPlace(*node);
+    if (in_place && *in_place <= IndexPageCapacity(pager_.format())) {
+      JET_RETURN_IF_ERROR(InsertIntoLeafPage(pager_, node->number, node->entries, node->inserted_at,
+                                             node->encoded_prefix, node->encoded_size));
+      node->encoded_size = *in_place;
+      node->encoded_count = node->entries.size();
+    } else {
+      JET_RETURN_IF_ERROR(Encode(node));
     }
-    if (!node->leaf && node->entries.size() == 1) JET_RETURN_IF_ERROR(ResolveLast(node));
-    // The entries are lent to the image rather than copied (encoding is the writer's hot path),
-    // and given back whatever the outcome.
-    image.entries.swap(node->entries);
-    std::optional<IndexEntry> tail_child;
-    if (!node->leaf && image.entries.size() >= 2) {
-      // The last child goes to the tail field and its entry is not stored.
-      tail_child = std::move(image.entries.back());
-      image.entries.pop_back();
-      image.tail = tail_child->child_page;
-    }
-    Status written = WriteIndexPage(pager_, node->number, image);
-    if (tail_child) image.entries.push_back(std::move(*tail_child));
-    image.entries.swap(node->entries);
-    JET_RETURN_IF_ERROR(written);
     node->dirty = false;
-    node->tail_on_page = image.tail != 0;
-    node->as_kept = false;
+    node->inserted_at = IndexNode::kNone;
   }
+  return Status::Ok();
+}
+
+Status IndexTree::Encode(IndexNode* node) {
+  IndexPageImage image;
+  image.leaf = node->leaf;
+  image.owner = def_.page;
+  image.prev = node->prev;
+  image.next = node->next;
+  image.ordered = node->ordered;
+  if (!node->leaf && node->entries.empty()) {
+    return pager_.Corrupt(node->number, "an intermediate index page was left without children");
+  }
+  if (!node->leaf && node->entries.size() == 1) JET_RETURN_IF_ERROR(ResolveLast(node));
+  // The entries are lent to the image rather than copied (encoding is the writer's hot path),
+  // and given back whatever the outcome.
+  image.entries.swap(node->entries);
+  std::optional<IndexEntry> tail_child;
+  if (!node->leaf && image.entries.size() >= 2) {
+    // The last child goes to the tail field and its entry is not stored.
+    tail_child = std::move(image.entries.back());
+    image.entries.pop_back();
+    image.tail = tail_child->child_page;
+  }
+  Status written = WriteIndexPage(pager_, node->number, image);
+  const size_t stored = image.entries.size();
+  const uint32_t prefix = SharedKeyPrefix(image.entries, 0, stored);
+  if (tail_child) image.entries.push_back(std::move(*tail_child));
+  image.entries.swap(node->entries);
+  JET_RETURN_IF_ERROR(written);
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(node->number));
+  node->tail_on_page = image.tail != 0;
+  node->ordered = true;
+  node->encoded = true;
+  node->encoded_count = stored;
+  node->encoded_size = pager_.page_size() - pager_.format().index_entries_start - Get16(data + 2);
+  node->encoded_prefix = prefix;
+  node->encoded_prev = node->prev;
+  node->encoded_next = node->next;
   return Status::Ok();
 }
 

@@ -4,8 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -30,9 +30,31 @@ struct IndexNode {
   bool dirty = false;
   // The page keeps the last child in its tail field (so that child's entry is not on the page).
   bool tail_on_page = false;
-  // Taken from an IndexNodeCache and not written since: the page still has the bytes kept with it.
-  bool as_kept = false;
+  // The entries are known to be in strictly increasing order: checked when the page was last
+  // written, and kept so by every change since (see NoteEntryChanged). Writing the page then
+  // need not compare every entry with the next again.
+  bool ordered = false;
+  // Set when the page holds exactly what WriteIndexPage wrote for this node: `encoded_count`
+  // entries taking `encoded_size` bytes with `encoded_prefix` shared, between `encoded_prev` and
+  // `encoded_next`. A node read from the file is not known to be encoded that way.
+  bool encoded = false;
+  size_t encoded_count = 0;
+  uint32_t encoded_size = 0, encoded_prefix = 0, encoded_prev = 0, encoded_next = 0;
+  // A leaf's one change since it was encoded, when that is an entry inserted at this position.
+  static constexpr size_t kNone = SIZE_MAX;
+  size_t inserted_at = kNone;
 };
+
+// When `node` is a leaf whose only change since it was encoded is one inserted entry that its
+// page can take in place (InsertIntoLeafPage), the bytes its entries then take; otherwise none.
+// Most inserts are of that kind, and re-encoding the whole page for each cost more than the rest
+// of an insert together.
+std::optional<uint32_t> SizeAfterInsertInPlace(const IndexNode& node);
+
+// Call after entry `at` of `node` arrived or changed: the node stays known to be in order only
+// while that entry still sorts strictly between its neighbours (an intermediate node's tail
+// entry is skipped while its end is unknown).
+void NoteEntryChanged(IndexNode* node, size_t at);
 
 // One page of a root-to-leaf path and where the path leaves it: the child taken, or on the
 // leaf the position of the entry looked for.
@@ -43,29 +65,34 @@ struct PathStep {
 
 // Decoded pages kept from one change of a table's indexes to the next, so that a run of changes
 // (rows inserted one after another in a write) does not decode the same pages again and again.
-// A node is kept with the bytes of its page as it was decoded or written, and is used again only
-// while the page holds exactly those bytes: whatever else changes the page (another writer of the
-// table in the same write, a design change, a rolled-back write) makes it decoded afresh.
+// Kept nodes are used again only while nothing but their owners changed pages since they were
+// kept: the pager's generation moves with every page change, so a change the cache was not told
+// about (another writer of the table in the same write, a design change, a commit or a rolled-back
+// write) drops every kept node. Comparing generations costs nothing, where comparing each page
+// with a copy of its bytes cost as much as decoding it again. A cache serves one pager.
 class IndexNodeCache {
  public:
-  // The kept node of `page` when the page still matches it; null otherwise.
-  std::unique_ptr<IndexNode> Take(Pager& pager, uint32_t page);
-  // Keeps a node that matches its page as the page is now (unchanged since Take, or written).
-  void Keep(Pager& pager, std::unique_ptr<IndexNode> node);
+  // Drops every kept node when a page changed since the cache last matched the file (the last
+  // Keep or Vouch). A tree calls it before using the cache; so must a caller before Vouch.
+  void Revalidate(Pager& pager);
+  // The kept node of `page`, or null. Only after Revalidate, and until pages change.
+  std::unique_ptr<IndexNode> Take(uint32_t page);
+  // Keeps a node that matches its page as the page is now.
+  void Keep(std::unique_ptr<IndexNode> node);
+  // The caller's word that every page change since Revalidate (or the last Keep or Vouch) was its
+  // own and left every kept node's page alone: the kept nodes still match the file.
+  void Vouch(Pager& pager);
 
  private:
-  struct Kept {
-    std::unique_ptr<IndexNode> node;  // null while a tree has it
-    std::vector<uint8_t> bytes;       // the page the node was decoded from or written to
-  };
-  std::unordered_map<uint32_t, Kept> kept_;
+  std::unordered_map<uint32_t, std::unique_ptr<IndexNode>> kept_;  // null while a tree has the node
+  uint64_t generation_ = 0;  // the pager's generation when the kept nodes last matched the file
+  bool current_ = false;     // generation_ is set
 };
 
 class IndexTree {
  public:
   // With a cache, pages come from it when they still match, and go back to it when the tree goes.
-  IndexTree(Pager& pager, const TableDef& def, const PhysicalIndex& index, IndexNodeCache* cache = nullptr)
-      : pager_(pager), def_(def), index_(index), cache_(cache) {}
+  IndexTree(Pager& pager, const TableDef& def, const PhysicalIndex& index, IndexNodeCache* cache = nullptr);
   ~IndexTree();
   IndexTree(const IndexTree&) = delete;
   IndexTree& operator=(const IndexTree&) = delete;
@@ -97,11 +124,16 @@ class IndexTree {
   Status Flush();
 
  private:
+  // Writes the whole page of `node` and records what the page then holds.
+  Status Encode(IndexNode* node);
+  // The node of `page` if this tree has loaded it.
+  IndexNode* Find(uint32_t page);
+
   Pager& pager_;
   const TableDef& def_;
   const PhysicalIndex& index_;
   IndexNodeCache* cache_;
-  std::map<uint32_t, std::unique_ptr<IndexNode>> nodes_;
+  std::vector<std::unique_ptr<IndexNode>> nodes_;  // a change loads a handful: a list is quickest
   std::vector<std::unique_ptr<IndexNode>> released_;
 };
 

@@ -1,6 +1,7 @@
 #include "jet/index_writer.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "jet/index_page_writer.h"
@@ -59,6 +60,7 @@ void PropagateLast(std::vector<PathStep>& path, size_t level) {
     entry.key = last.key;
     entry.data_page = last.data_page;
     entry.data_row = last.data_row;
+    NoteEntryChanged(parent, at);
     bool is_last = at + 1 == parent->entries.size();
     if (is_last) parent->last_known = true;
     // The tail's entry is not stored: only a stored entry (or a lone child's) changes the page.
@@ -73,10 +75,20 @@ void PropagateLast(std::vector<PathStep>& path, size_t level) {
 Result<size_t> ChooseSplit(Pager& pager, const IndexNode& node, bool fill_lower) {
   const uint32_t capacity = IndexPageCapacity(pager.format());
   const size_t n = node.entries.size();
+  // sum[i]: the bytes of entries [0, i) without prefix compression, so that each candidate split
+  // costs only the shared prefixes of its two halves.
+  std::vector<uint32_t> sum(n + 1, 0);
+  for (size_t i = 0; i < n; ++i) sum[i + 1] = sum[i] + IndexEntrySize(node.entries[i], node.leaf);
+  auto size = [&](size_t begin, size_t end) -> uint32_t {
+    size_t stored_end = (!node.leaf && end - begin >= 2) ? end - 1 : end;  // the tail is not stored
+    if (stored_end <= begin) return 0;
+    uint32_t shared = SharedKeyPrefix(node.entries, begin, stored_end);
+    return sum[stored_end] - sum[begin] - static_cast<uint32_t>(stored_end - begin - 1) * shared;
+  };
   size_t best = 0;
   uint32_t best_gap = UINT32_MAX;
   for (size_t k = 1; k < n; ++k) {
-    uint32_t lower = StoredSize(node, 0, k), upper = StoredSize(node, k, n);
+    uint32_t lower = size(0, k), upper = size(k, n);
     if (lower > capacity || upper > capacity) continue;
     uint32_t gap = fill_lower ? static_cast<uint32_t>(n - k) : (lower > upper ? lower - upper : upper - lower);
     if (gap < best_gap) {
@@ -110,6 +122,7 @@ Status SplitNode(IndexTree& tree, std::vector<PathStep>& path, size_t level, boo
   JET_ASSIGN_OR_RETURN(size_t k, ChooseSplit(tree.pager(), *node, fill_lower));
   JET_ASSIGN_OR_RETURN(IndexNode* lower, tree.Allocate(node->leaf));
   lower->entries.assign(node->entries.begin(), node->entries.begin() + static_cast<std::ptrdiff_t>(k));
+  lower->ordered = node->ordered;  // both halves keep the order of the whole
   node->entries.erase(node->entries.begin(), node->entries.begin() + static_cast<std::ptrdiff_t>(k));
   lower->prev = node->prev;
   lower->next = node->number;
@@ -126,6 +139,7 @@ Status SplitNode(IndexTree& tree, std::vector<PathStep>& path, size_t level, boo
   size_t at = path[level - 1].index;
   parent->entries.insert(parent->entries.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
   parent->dirty = true;
+  NoteEntryChanged(parent, at);
   path[level - 1].index = at + 1;
   return Status::Ok();
 }
@@ -137,9 +151,11 @@ Status SplitRoot(IndexTree& tree, std::vector<PathStep>& path, bool fill_lower) 
   JET_ASSIGN_OR_RETURN(IndexNode* child, tree.Allocate(root->leaf));
   child->entries = std::move(root->entries);
   child->last_known = root->last_known;
+  child->ordered = root->ordered;
   IndexEntry entry = child->entries.back();
   entry.child_page = child->number;
   root->entries.assign(1, std::move(entry));
+  root->ordered = true;
   root->leaf = false;
   root->dirty = true;
   path.insert(path.begin() + 1, PathStep{child, path[0].index});
@@ -149,11 +165,14 @@ Status SplitRoot(IndexTree& tree, std::vector<PathStep>& path, bool fill_lower) 
 
 // Splits, from the leaf up, every page on the path that no longer fits. Any level may overflow,
 // not only one whose child split: a rewritten parent entry can be longer than the one it replaced.
+// A page left unchanged still fits, as it did when it was read or written.
 Status SplitOverfull(IndexTree& tree, std::vector<PathStep>& path, bool fill_lower) {
   const uint32_t capacity = IndexPageCapacity(tree.pager().format());
   for (size_t level = path.size(); level-- > 0;) {
     const IndexNode& node = *path[level].node;
-    if (StoredSize(node, 0, node.entries.size()) <= capacity) continue;
+    if (!node.dirty) continue;
+    std::optional<uint32_t> in_place = SizeAfterInsertInPlace(node);
+    if ((in_place ? *in_place : StoredSize(node, 0, node.entries.size())) <= capacity) continue;
     if (level == 0) return SplitRoot(tree, path, fill_lower);
     JET_RETURN_IF_ERROR(SplitNode(tree, path, level, fill_lower));
   }
@@ -245,8 +264,10 @@ Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalI
   }
   const bool at_end = pos == leaf->entries.size();
   const bool fill_lower = at_end && OnRightEdge(path);
+  leaf->inserted_at = leaf->dirty ? IndexNode::kNone : pos;
   leaf->entries.insert(leaf->entries.begin() + static_cast<std::ptrdiff_t>(pos), std::move(entry));
   leaf->dirty = true;
+  NoteEntryChanged(leaf, pos);
   if (at_end) PropagateLast(path, path.size() - 1);
   JET_RETURN_IF_ERROR(SplitOverfull(tree, path, fill_lower));
   JET_RETURN_IF_ERROR(tree.Flush());

@@ -304,18 +304,10 @@ Result<uint32_t> Pager::AppendPage() {
 }
 
 Status Pager::WriteDirtyPages() {
-  for (const auto& [page, bytes] : dirty_) {
-    const uint8_t* p = bytes.get();
-    size_t done = 0;
-    off_t offset = static_cast<off_t>(page) * page_size();
-    while (done < page_size()) {
-      ssize_t n = pwrite(fd_, p + done, page_size() - done, offset + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return IoError(path_, "cannot write page " + std::to_string(page));
-      done += static_cast<size_t>(n);
-    }
-    AtCommitStep("page written");
-  }
+  std::vector<std::pair<uint32_t, const uint8_t*>> pages;
+  pages.reserve(dirty_.size());
+  for (const auto& [page, bytes] : dirty_) pages.emplace_back(page, bytes.get());
+  JET_RETURN_IF_ERROR(WritePages(fd_, path_, std::move(pages), page_size(), [] { AtCommitStep("page written"); }));
   if (fdatasync(fd_) != 0) return IoError(path_, "cannot make the change durable");
   AtCommitStep("pages synced");
   return Status::Ok();
@@ -371,18 +363,8 @@ Status Pager::CommitDirtyPages() {
 // same time behind; each commit therefore sets a modification time strictly after the previous
 // one, which every other handle compares to know that its cached pages are stale.
 Status Pager::StampCommit() {
+  JET_RETURN_IF_ERROR(StampAfterNow(fd_, path_));
   struct stat st;
-  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  int64_t previous = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  int64_t wanted = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-  if (wanted <= previous) wanted = previous + 1000;
-  struct timespec times[2];
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = wanted / 1000000000;
-  times[1].tv_nsec = wanted % 1000000000;
-  if (futimens(fd_, times) != 0) return IoError(path_, "cannot record the change's time");
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
   file_stamp_ = ChangeStampOf(st);
   return Status::Ok();

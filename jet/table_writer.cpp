@@ -369,22 +369,67 @@ Result<std::string> TableWriter::StoreLongValuesAndAssemble(PreparedRow* row,
   return AssembleRow(def_, fields);
 }
 
+Result<DataPageRoom> TableWriter::RoomOf(uint32_t page) {
+  auto known = room_.find(page);
+  if (known != room_.end()) return known->second;
+  JET_ASSIGN_OR_RETURN(DataPageRoom room, ReadDataPageRoom(pager_, page));
+  room_.emplace(page, room);
+  return room;
+}
+
+bool TableWriter::Listed(uint32_t page) const { return free_pages_.count(page) != 0 && data_pages_.count(page) != 0; }
+
+void TableWriter::ForgetRooms() {
+  room_.clear();
+  by_room_.clear();
+  rooms_indexed_ = false;
+}
+
+Status TableWriter::IndexRooms() {
+  if (rooms_indexed_) return Status::Ok();
+  by_room_.clear();
+  for (uint32_t page : free_pages_) {
+    if (data_pages_.count(page) == 0) continue;
+    JET_ASSIGN_OR_RETURN(DataPageRoom room, RoomOf(page));
+    by_room_.insert({room.free, page});
+  }
+  rooms_indexed_ = true;
+  return Status::Ok();
+}
+
 Status TableWriter::UpdateFreeSpace(uint32_t page) {
-  JET_ASSIGN_OR_RETURN(bool room, NewRowFits(pager_, page, min_row_size_));
+  // The page just changed: what it has room for is read again.
+  auto known = room_.find(page);
+  if (known != room_.end()) {
+    by_room_.erase({known->second.free, page});
+    room_.erase(known);
+  }
+  JET_ASSIGN_OR_RETURN(DataPageRoom now, RoomOf(page));
+  bool room = now.Fits(min_row_size_);
   bool listed = free_pages_.count(page) != 0;
-  if (room == listed) return Status::Ok();
-  JET_RETURN_IF_ERROR(SetPageInUsageMap(pager_, def_.free_space_map, page, room));
-  if (room) free_pages_.insert(page);
-  else free_pages_.erase(page);
+  if (room != listed) {
+    JET_RETURN_IF_ERROR(SetPageInUsageMap(pager_, def_.free_space_map, page, room));
+    if (room) free_pages_.insert(page);
+    else free_pages_.erase(page);
+  }
+  if (rooms_indexed_ && Listed(page)) by_room_.insert({now.free, page});
   return Status::Ok();
 }
 
 Result<uint32_t> TableWriter::PageWithRoom(uint32_t row_size) {
-  // The newest pages first, as Access fills a table from its end.
+  // The newest page first, as Access fills a table from its end.
   for (auto it = free_pages_.rbegin(); it != free_pages_.rend(); ++it) {
     if (data_pages_.count(*it) == 0) continue;
-    JET_ASSIGN_OR_RETURN(bool fits, NewRowFits(pager_, *it, row_size));
-    if (fits) return *it;
+    JET_ASSIGN_OR_RETURN(DataPageRoom room, RoomOf(*it));
+    if (room.Fits(row_size)) return *it;
+    break;
+  }
+  // Then the listed page with the most room: looking through every listed page for each row cost
+  // time in proportion to the table's size.
+  JET_RETURN_IF_ERROR(IndexRooms());
+  for (auto it = by_room_.rbegin(); it != by_room_.rend() && RowSpaceUsage(row_size) <= it->first; ++it) {
+    auto room = room_.find(it->second);  // every page indexed by room has its room known
+    if (room != room_.end() && room->second.Fits(row_size)) return it->second;
   }
   JET_ASSIGN_OR_RETURN(uint32_t page, AllocatePage(pager_));
   JET_RETURN_IF_ERROR(InitDataPage(pager_, page, def_.page));
@@ -435,6 +480,8 @@ Status TableWriter::ApplyIndexChanges(RowId header, const std::vector<std::optio
   for (size_t i = 0; i < indexes_.size(); ++i) {
     if (old_keys[i] == new_keys[i]) continue;
     PhysicalIndex& index = def_.physical_indexes[indexes_[i].physical];
+    // Since the call began (BeginChange) only this writer changed pages, and none of an index.
+    index_nodes_->Vouch(pager_);
     Status s;
     if (old_keys[i]) {
       auto gone = DeleteIndexEntry(pager_, def_, index, *old_keys[i], header, index_nodes_.get());
@@ -462,8 +509,24 @@ Status TableWriter::WriteCounters() {
   return Status::Ok();
 }
 
-Result<RowId> TableWriter::Insert(std::vector<Value> values) {
+Status TableWriter::BeginChange() {
   JET_RETURN_IF_ERROR(RequireWrite());
+  // Decoded index pages, and the room of data pages, are kept only while no one else has changed
+  // pages since this writer's last change (EndChange).
+  index_nodes_->Revalidate(pager_);
+  if (pager_.generation() != generation_after_change_) ForgetRooms();
+  return Status::Ok();
+}
+
+Status TableWriter::EndChange() {
+  JET_RETURN_IF_ERROR(WriteCounters());
+  index_nodes_->Vouch(pager_);  // the counters are no index page
+  generation_after_change_ = pager_.generation();
+  return Status::Ok();
+}
+
+Result<RowId> TableWriter::Insert(std::vector<Value> values) {
+  JET_RETURN_IF_ERROR(BeginChange());
   JET_ASSIGN_OR_RETURN(PreparedRow row, Prepare(std::move(values), nullptr, nullptr));
   JET_RETURN_IF_ERROR(CheckKeys(row, nullptr, std::nullopt));
   JET_ASSIGN_OR_RETURN(std::string bytes, StoreLongValuesAndAssemble(&row, nullptr));
@@ -474,12 +537,12 @@ Result<RowId> TableWriter::Insert(std::vector<Value> values) {
   JET_RETURN_IF_ERROR(ApplyIndexChanges(id, std::vector<std::optional<std::string>>(indexes_.size()), row.keys));
   ++def_.row_count;
   def_.next_autonumber = row.next_autonumber;
-  JET_RETURN_IF_ERROR(WriteCounters());
+  JET_RETURN_IF_ERROR(EndChange());
   return id;
 }
 
 Status TableWriter::Update(RowId target, std::vector<Value> values) {
-  JET_RETURN_IF_ERROR(RequireWrite());
+  JET_RETURN_IF_ERROR(BeginChange());
   JET_ASSIGN_OR_RETURN(Located at, Locate(target));
   std::vector<std::string> old_fields;
   JET_ASSIGN_OR_RETURN(std::vector<Value> old_values, DecodeHome(at, &old_fields));
@@ -489,11 +552,11 @@ Status TableWriter::Update(RowId target, std::vector<Value> values) {
   JET_ASSIGN_OR_RETURN(std::string bytes, StoreLongValuesAndAssemble(&row, &old_fields));
   JET_RETURN_IF_ERROR(PlaceUpdatedRow(at, bytes));
   JET_RETURN_IF_ERROR(ApplyIndexChanges(at.header, old_keys, row.keys));
-  return WriteCounters();
+  return EndChange();
 }
 
 Status TableWriter::Delete(RowId target) {
-  JET_RETURN_IF_ERROR(RequireWrite());
+  JET_RETURN_IF_ERROR(BeginChange());
   JET_ASSIGN_OR_RETURN(Located at, Locate(target));
   std::vector<std::string> old_fields;
   JET_ASSIGN_OR_RETURN(std::vector<Value> old_values, DecodeHome(at, &old_fields));
@@ -509,7 +572,7 @@ Status TableWriter::Delete(RowId target) {
   for (RowId slot : slots) JET_RETURN_IF_ERROR(UpdateFreeSpace(slot.page));
   JET_RETURN_IF_ERROR(ApplyIndexChanges(at.header, old_keys, std::vector<std::optional<std::string>>(indexes_.size())));
   if (def_.row_count > 0) --def_.row_count;
-  return WriteCounters();
+  return EndChange();
 }
 
 }  // namespace jet

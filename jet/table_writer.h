@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "jet/data_page_writer.h"
 #include "jet/index_key.h"
 #include "jet/long_value_writer.h"
 #include "jet/pager.h"
@@ -100,6 +101,10 @@ class TableWriter {
 
   // Pages.
   Result<uint32_t> PageWithRoom(uint32_t row_size);
+  Result<DataPageRoom> RoomOf(uint32_t page);
+  bool Listed(uint32_t page) const;  // in the free-space map, and a data page of the table
+  Status IndexRooms();               // fills by_room_
+  void ForgetRooms();
   Status UpdateFreeSpace(uint32_t page);
   Status PlaceUpdatedRow(const Located& at, const std::string& bytes);
 
@@ -107,6 +112,9 @@ class TableWriter {
   Status ApplyIndexChanges(RowId header, const std::vector<std::optional<std::string>>& old_keys,
                            const std::vector<std::optional<std::string>>& new_keys);
   Status WriteCounters();
+  // Around every change of a row: the checks before it, and the counters after it.
+  Status BeginChange();
+  Status EndChange();
 
   Pager& pager_;
   TableDef def_;
@@ -119,6 +127,12 @@ class TableWriter {
   std::map<uint16_t, std::unique_ptr<LongValueWriter>> long_value_writers_;
   std::unique_ptr<IndexNodeCache> index_nodes_;  // decoded index pages, from one row change to the next
   uint32_t min_row_size_ = 0;
+  // The room of data pages as this writer last saw them (every change of a page updates it),
+  // valid while the pager's generation is the one this writer's last change left behind.
+  std::map<uint32_t, DataPageRoom> room_;
+  std::set<std::pair<uint32_t, uint32_t>> by_room_;  // (free bytes, page) of every listed page, once indexed
+  bool rooms_indexed_ = false;
+  uint64_t generation_after_change_ = 0;
 };
 
 }  // namespace jet

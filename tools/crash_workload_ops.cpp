@@ -262,7 +262,8 @@ Op RowOp(Random& r, const Model& m, Target target, const TableModel& t, int roll
     return Insert(r, m, target, t, count);
   }
   if (roll < 65) return Update(r, target, t);
-  if (roll < 80) return Delete(r, target, t);
+  // A table whose value columns were all dropped has nothing for an UPDATE to set.
+  if (roll < 80 || ValueColumns(t).empty()) return Delete(r, target, t);
   return SqlUpdate(r, target, t);
 }
 

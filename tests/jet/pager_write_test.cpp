@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,6 +119,93 @@ TEST(PagerWrite, ACrashAtAnyStepOfACommitIsUndoneByTheNextOpen) {
   ASSERT_TRUE(reader.ok());
   EXPECT_EQ(reader.value()->page_count(), original.size() / 4096 + 2);
   EXPECT_EQ(reader.value()->ReadPage(3).value()[100], 3);
+}
+
+// FNV-1a, as journals of version 1 checksummed their header and records.
+uint32_t Fnv(const uint8_t* data, size_t length, uint32_t h = 2166136261u) {
+  for (size_t i = 0; i < length; ++i) h = (h ^ data[i]) * 16777619u;
+  return h;
+}
+
+void Put32(std::string* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(v >> (8 * i)));
+}
+
+// A version 1 journal, byte by byte as that version wrote it, holding `pages` as they were.
+std::string JournalOfVersionOne(uint32_t page_count, const std::vector<std::pair<uint32_t, std::string>>& pages) {
+  std::string j = "VLRNJRNL";
+  Put32(&j, 1);
+  Put32(&j, 4096);
+  Put32(&j, page_count);
+  Put32(&j, Fnv(reinterpret_cast<const uint8_t*>(j.data()), 20));
+  j.resize(32, '\0');
+  for (const auto& [page, bytes] : pages) {
+    std::string number;
+    Put32(&number, page);
+    j += number + bytes;
+    const uint32_t seed = Fnv(reinterpret_cast<const uint8_t*>(number.data()), 4);
+    Put32(&j, Fnv(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), seed));
+  }
+  return j;
+}
+
+// Scribbles over pages 3 and 7 of the file and adds a page, as a write cut short after the
+// journal was synced would leave it.
+void DamageLikeAnUnfinishedWrite(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  std::string junk(4096, '\x5A');
+  for (off_t page : {3, 7}) ASSERT_EQ(pwrite(fd, junk.data(), junk.size(), page * 4096), 4096);
+  struct stat st;
+  ASSERT_EQ(fstat(fd, &st), 0);
+  ASSERT_EQ(pwrite(fd, junk.data(), junk.size(), st.st_size), 4096);
+  close(fd);
+}
+
+// Recovery reads the journals this version writes and those of the version before it (with a
+// byte-wise checksum), and stops at the first record that does not check out: a torn last record
+// is never copied into the database.
+TEST(PagerWrite, JournalsOfEitherVersionAreUndoneUpToATornRecord) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  const std::string original = FileBytes(path);
+  const uint32_t page_count = static_cast<uint32_t>(original.size() / 4096);
+  auto page_of = [&](uint32_t n) { return original.substr(n * 4096, 4096); };
+  auto write_journal = [&](const std::string& bytes) {
+    std::ofstream(jet::JournalPath(path), std::ios::binary) << bytes;
+  };
+
+  // Written by this version, through the journal writer.
+  {
+    auto journal = jet::JournalWriter::Create(path, 4096, page_count);
+    ASSERT_TRUE(journal.ok());
+    for (uint32_t n : {3u, 7u}) ASSERT_TRUE(journal.value()->Append(n, reinterpret_cast<const uint8_t*>(page_of(n).data())).ok());
+    ASSERT_TRUE(journal.value()->Sync().ok());
+  }
+  const std::string current_journal = FileBytes(jet::JournalPath(path));
+  ASSERT_EQ(current_journal.size(), 32u + 2 * (4 + 4096 + 4));
+  DamageLikeAnUnfinishedWrite(path);
+  ASSERT_TRUE(Pager::Open(path).ok());
+  EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
+  EXPECT_TRUE(FileBytes(path) == original) << "a journal of this version was not undone";
+
+  // The same with one byte of the second record's page torn: only page 3 comes back.
+  std::string torn = current_journal;
+  torn[32 + (4 + 4096 + 4) + 4 + 2000] ^= 0x01;
+  write_journal(torn);
+  DamageLikeAnUnfinishedWrite(path);
+  ASSERT_TRUE(Pager::Open(path).ok());
+  std::string after = FileBytes(path);
+  ASSERT_EQ(after.size(), original.size()) << "the file keeps its old length whatever the records";
+  EXPECT_TRUE(after.substr(3 * 4096, 4096) == page_of(3));
+  EXPECT_EQ(after.substr(7 * 4096, 4096), std::string(4096, '\x5A')) << "a torn record was copied back";
+
+  // A version 1 journal.
+  write_journal(JournalOfVersionOne(page_count, {{3, page_of(3)}, {7, page_of(7)}}));
+  DamageLikeAnUnfinishedWrite(path);
+  ASSERT_TRUE(Pager::Open(path).ok());
+  EXPECT_TRUE(FileBytes(path) == original) << "a journal of version 1 was not undone";
 }
 
 TEST(PagerWrite, OneWriteAtATimeAndAccessLockFilesAreRespected) {
