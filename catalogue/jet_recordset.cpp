@@ -119,6 +119,13 @@ void JetRecordset::MoveNext() {
     const std::optional<ResumePoint> resume = resume_;  // as Sync left it
     resume_.reset();
     if (at_end_) return jet::Status::Ok();
+    if (read_ahead_error_) {
+      // Reading ahead met it on the row after the current one: report it now, when the walk
+      // gets there, with the position where it was.
+      jet::Error error = std::move(*read_ahead_error_);
+      read_ahead_error_.reset();
+      return error;
+    }
     if (resume && resume->at_end) {
       at_end_ = true;
       current_id_.reset();
@@ -162,6 +169,7 @@ bool JetRecordset::MoveNextWithinReadAhead() {
 
 jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead) {
   ahead_.values.clear();
+  read_ahead_error_.reset();
   while (true) {
     JET_ASSIGN_OR_RETURN(bool there, Reach(index));
     if (!there) {
@@ -211,12 +219,21 @@ jet::Status JetRecordset::ReadAheadFrom(size_t index, size_t count) {
   ahead_.values.clear();
   ahead_.first = index;
   ahead_.mark = db.Mark();  // under the read lock: the stamp the pages were read at
+  read_ahead_error_.reset();
   for (size_t i = index; i < index + count; ++i) {
-    JET_ASSIGN_OR_RETURN(bool there, Reach(i));
-    if (!there) break;
-    JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, ValuesOf(i));
-    if (!values) break;
-    ahead_.values.push_back(std::move(*values));
+    jet::Result<bool> there = Reach(i);
+    if (!there.ok()) {
+      read_ahead_error_ = there.error();  // the move that has got there already stands
+      break;
+    }
+    if (!there.value()) break;
+    jet::Result<std::optional<std::vector<jet::Value>>> values = ValuesOf(i);
+    if (!values.ok()) {
+      read_ahead_error_ = values.error();
+      break;
+    }
+    if (!values.value()) break;
+    ahead_.values.push_back(std::move(*values.value()));
   }
   return jet::Status::Ok();
 }

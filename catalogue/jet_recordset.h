@@ -168,6 +168,7 @@ class JetRecordset : public Recordset {
   size_t visited_ = 0;            // rows_[0..visited_) have been current
   std::optional<HandedOver> handed_over_;
   ReadAhead ahead_;
+  std::optional<jet::Error> read_ahead_error_;  // met reading the row after the last one read ahead
   std::optional<jet::RowId> current_id_;  // the current row's place (what an edit writes to)
   bool closed_ = false;
 

@@ -52,8 +52,11 @@ Status StampAfterNow(int fd, const std::string& path) {
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = wanted / 1000000000;
   times[1].tv_nsec = wanted % 1000000000;
-  if (futimens(fd, times) != 0) return IoError(path, "cannot record the change's time");
-  return Status::Ok();
+  if (futimens(fd, times) == 0) return Status::Ok();
+  // Setting a chosen time needs the file's owner; anyone who may write it may set "now".
+  times[1].tv_nsec = UTIME_NOW;
+  if (errno == EPERM && futimens(fd, times) == 0) return Status::Ok();
+  return IoError(path, "cannot record the change's time");
 }
 
 }  // namespace
@@ -142,12 +145,11 @@ Status Pager::RecoverIfHot(bool holding_writer_lock) {
 Status Pager::Refresh(bool holding_writer_lock) {
   struct stat st;
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
-  // An unchanged stamp means that no byte of the file changed since the pages were read under
-  // this lock: a commit or an undo changes the time (each ends by stamping a time no clock tick
-  // gives, StampAfterNow), and so does the first page a writer cut short wrote. A journal may
-  // lie beside the file meanwhile, of a writer that has not written a page yet; its pages are
-  // still the file's, and whoever finds the file changed deals with the journal.
-  if (ChangeStampOf(st) == file_stamp_) return Status::Ok();
+  // An unchanged stamp and no journal: nothing changed since the pages were read. The journal is
+  // looked for even when the stamp is unchanged: on a file system that keeps times to the second
+  // (FAT, some network shares) the pages a writer wrote before it died may leave the stamp as it
+  // was, and only the journal tells.
+  if (ChangeStampOf(st) == file_stamp_ && access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
   JET_RETURN_IF_ERROR(RecoverIfHot(holding_writer_lock));
   if (journal_busy_) return Status::Ok();  // BeginRead waits and comes back
   if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");

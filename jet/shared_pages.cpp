@@ -2,41 +2,44 @@
 
 #include <algorithm>
 #include <list>
+#include <map>
 #include <tuple>
 
 namespace jet {
 
 namespace {
 
-// The shares of the files used last, most recent first. A handful: the program works on one
-// catalogue at a time, and a share holds at most kMaxBytes.
-constexpr size_t kFilesKept = 3;
+// Shares kept while no handle uses them: a handful, as the program works on one catalogue at a
+// time and a share holds at most kMaxBytes.
+constexpr size_t kFilesKept = 2;
 
 constexpr int64_t kNoStamp = -1;  // no file state has it: nothing is handed out
 
-struct KeptShare {
-  uint64_t device, inode;
-  uint32_t page_size;
-  std::shared_ptr<SharedPages> share;
-};
+using ShareKey = std::tuple<uint64_t, uint64_t, uint32_t>;  // device, inode, page size
 
 std::mutex registry_mutex;
-std::list<KeptShare> registry;
+// Every share some handle still uses, so that all handles of a file meet in one (and count each
+// other's commits), and the last few used, kept for handles yet to open.
+std::map<ShareKey, std::weak_ptr<SharedPages>> live_shares;
+std::list<std::shared_ptr<SharedPages>> kept_shares;  // most recent first
 
 }  // namespace
 
 std::shared_ptr<SharedPages> SharedPages::Of(uint64_t device, uint64_t inode, uint32_t page_size) {
   std::lock_guard<std::mutex> lock(registry_mutex);
-  auto found = std::find_if(registry.begin(), registry.end(), [&](const KeptShare& kept) {
-    return std::tie(kept.device, kept.inode, kept.page_size) == std::tie(device, inode, page_size);
-  });
-  if (found != registry.end()) {
-    registry.splice(registry.begin(), registry, found);
-    return registry.front().share;
+  const ShareKey key{device, inode, page_size};
+  std::shared_ptr<SharedPages> share = live_shares[key].lock();
+  if (share == nullptr) {
+    share = std::make_shared<SharedPages>(page_size);
+    live_shares[key] = share;
   }
-  registry.push_front(KeptShare{device, inode, page_size, std::make_shared<SharedPages>(page_size)});
-  if (registry.size() > kFilesKept) registry.pop_back();  // handles still using it keep it alive
-  return registry.front().share;
+  kept_shares.remove(share);
+  kept_shares.push_front(share);
+  if (kept_shares.size() > kFilesKept) kept_shares.pop_back();
+  for (auto it = live_shares.begin(); it != live_shares.end();) {
+    it = it->second.expired() ? live_shares.erase(it) : std::next(it);
+  }
+  return share;
 }
 
 void SharedPages::StartOver(int64_t stamp) {

@@ -54,7 +54,7 @@ class SharedPages {
   uint64_t commits() const { return commits_.load(std::memory_order_acquire); }
 
   // Pages kept per file at most; beyond it pages are read by each handle as before.
-  static constexpr size_t kMaxBytes = size_t{384} << 20;
+  static constexpr size_t kMaxBytes = size_t{256} << 20;
 
  private:
   void StartOver(int64_t stamp);

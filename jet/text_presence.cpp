@@ -32,10 +32,6 @@ const FoldClasses& ClassesFor(JetVersion version) {
   return *classes[i];
 }
 
-// Zero bytes that may stand between two characters of a stored text: the high byte of a UTF-16
-// character below 256, and a switch between one-byte and UTF-16 runs.
-constexpr size_t kMostZerosBetween = 2;
-
 }  // namespace
 
 std::vector<char16_t> UnitsFoldingTo(JetVersion version, char16_t folded) {
@@ -43,27 +39,48 @@ std::vector<char16_t> UnitsFoldingTo(JetVersion version, char16_t folded) {
   return std::vector<char16_t>(classes.units.begin() + classes.starts[folded], classes.units.begin() + classes.starts[folded + 1]);
 }
 
-std::optional<TextPresence> TextPresence::For(JetVersion version, const std::u16string& folded) {
-  if (folded.empty()) return std::nullopt;
-  TextPresence test;
-  for (char16_t f : folded) {
-    Character c;
-    if (version == JetVersion::kJet3) {
-      // One byte a character, in the file's code page.
-      for (int b = 1; b < 256; ++b) {
-        if (FoldUnit(version, Cp1252ToUnicode(static_cast<uint8_t>(b))) == f) c.single.set(static_cast<size_t>(b));
-      }
-    } else {
-      for (char16_t unit : UnitsFoldingTo(version, f)) {
-        const uint8_t low = static_cast<uint8_t>(unit & 0xFF), high = static_cast<uint8_t>(unit >> 8);
-        if (low == 0) return std::nullopt;  // indistinguishable from the zeros between characters
-        if (high == 0) c.single.set(low);
-        else c.pairs.emplace_back(low, high);
-      }
+namespace {
+
+// How a character folding to `f` may be stored; nothing when one of its forms begins with a zero
+// byte, which the test cannot tell from the zeros between characters (the ideographic space,
+// U+3000, which folds with the plain space, is one).
+std::optional<TextPresence::Character> CharacterFor(JetVersion version, char16_t f) {
+  TextPresence::Character c;
+  if (version == JetVersion::kJet3) {
+    // One byte a character, in the file's code page.
+    for (int b = 1; b < 256; ++b) {
+      if (FoldUnit(version, Cp1252ToUnicode(static_cast<uint8_t>(b))) == f) c.single.set(static_cast<size_t>(b));
     }
-    if (c.single.none() && c.pairs.empty()) return std::nullopt;
-    test.characters_.push_back(std::move(c));
+  } else {
+    for (char16_t unit : UnitsFoldingTo(version, f)) {
+      const uint8_t low = static_cast<uint8_t>(unit & 0xFF), high = static_cast<uint8_t>(unit >> 8);
+      if (low == 0) return std::nullopt;
+      if (high == 0) c.single.set(low);
+      else c.pairs.emplace_back(low, high);
+    }
   }
+  if (c.single.none() && c.pairs.empty()) return std::nullopt;
+  return c;
+}
+
+}  // namespace
+
+// A text holding `folded` holds each stretch of it, so the test looks for the longest stretch
+// whose characters it can find ("Baby Summer" without the space, if the space cannot be).
+std::optional<TextPresence> TextPresence::For(JetVersion version, const std::u16string& folded) {
+  std::vector<Character> run, longest;
+  for (char16_t f : folded) {
+    std::optional<Character> c = CharacterFor(version, f);
+    if (c) {
+      run.push_back(std::move(*c));
+      if (run.size() > longest.size()) longest = run;
+    } else {
+      run.clear();
+    }
+  }
+  if (longest.empty()) return std::nullopt;
+  TextPresence test;
+  test.characters_ = std::move(longest);
   const Character& first = test.characters_.front();
   for (int b = 0; b < 256; ++b) {
     const bool starts_pair = std::any_of(first.pairs.begin(), first.pairs.end(), [&](const auto& p) { return p.first == b; });
@@ -75,13 +92,14 @@ std::optional<TextPresence> TextPresence::For(JetVersion version, const std::u16
 bool TextPresence::MatchesAt(const uint8_t* bytes, size_t size, size_t at, size_t character) const {
   if (character == characters_.size()) return true;
   const Character& c = characters_[character];
-  // Whatever follows the character's form: the next character, perhaps after a few zero bytes.
+  // Whatever follows the character's form: the next character, perhaps after zero bytes (the
+  // high byte of a UTF-16 character below 256, and any number of switches between one-byte and
+  // UTF-16 runs).
   const auto rest_from = [&](size_t next) {
-    for (size_t zeros = 0; zeros <= kMostZerosBetween; ++zeros) {
-      if (zeros > 0 && (next + zeros - 1 >= size || bytes[next + zeros - 1] != 0)) break;
-      if (MatchesAt(bytes, size, next + zeros, character + 1)) return true;
+    for (size_t at_next = next;; ++at_next) {
+      if (MatchesAt(bytes, size, at_next, character + 1)) return true;
+      if (at_next >= size || bytes[at_next] != 0) return false;
     }
-    return false;
   };
   if (at >= size) return false;
   if (c.single.test(bytes[at]) && rest_from(at + 1)) return true;

@@ -24,18 +24,19 @@ namespace jet {
 class TextPresence {
  public:
   // A test for texts that contain `folded` (units as FoldUnit gives them). Nothing when no
-  // useful test can be made (an empty string, or a character whose stored form has a zero byte).
+  // useful test can be made (no character of it has stored forms the test can find).
   static std::optional<TextPresence> For(JetVersion version, const std::u16string& folded);
 
   bool MayHold(const uint8_t* bytes, size_t size) const;
 
- private:
   // How one character of the string may appear: one of `single` as one byte (compressed, or the
   // low byte of UTF-16 with a zero high byte), or one of `pairs` as two bytes (UTF-16).
   struct Character {
     std::bitset<256> single;
     std::vector<std::pair<uint8_t, uint8_t>> pairs;
   };
+
+ private:
 
   bool MatchesAt(const uint8_t* bytes, size_t size, size_t at, size_t character) const;
 
