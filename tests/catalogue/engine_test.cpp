@@ -570,6 +570,28 @@ TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAnotherProgramsChange) 
   EXPECT_EQ(song_of(*kept, 42), "Changed Elsewhere");
 }
 
+// Connections of this program see each other's changes at once, however many other files were
+// opened in between.
+TEST(EngineSharing, ConnectionsOfOneProgramSeeEachOthersChangesAtOnce) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  auto reader = Connection::Open(path);
+  std::vector<std::unique_ptr<Connection>> others;
+  for (int i = 0; i < 4; ++i) {
+    const std::string other = scratch.path() + "/other" + std::to_string(i) + ".mdb";
+    std::filesystem::copy_file(path, other);
+    others.push_back(Connection::Open(other));
+  }
+  auto writer = Connection::Open(path);
+  auto walk = reader->OpenRecordset("SELECT ID, Song FROM MyList WHERE ID > 0 ORDER BY ID");
+  walk->MoveNext();  // rows read ahead from here
+  writer->Execute("UPDATE MyList SET Song = 'Changed Here' WHERE ID = 3");
+  walk->MoveNext();
+  ASSERT_EQ(walk->Field("ID").ToInteger(), 3);
+  EXPECT_EQ(walk->Field("Song").ToText(), "Changed Here");
+}
+
 // A program that puts other bytes in the file and sets its modification time back, as tools
 // restoring a backup do, still has its bytes read by the next connection.
 TEST(EngineSharing, FileRewrittenWithItsOldTimeIsReadAfresh) {
