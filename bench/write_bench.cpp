@@ -10,7 +10,13 @@
 // columns), the same batching and the same toggles, with synchronous=FULL and the default
 // rollback journal (DELETE), so each commit of either is durable when it returns.
 //
-// usage: write_bench [ROWS [SINGLE [TOGGLES [FOLDER]]]]   (defaults 100000 2000 1000, a folder under /tmp)
+// On a shared machine the disk is slower at some moments than at others, and whichever side runs
+// first meets different traffic than the other. Each side therefore runs ROUNDS times on fresh
+// copies, in the order engine, sqlite, then sqlite, engine, and so on, so that neither always
+// goes first; every run is printed, and the table compares the medians.
+//
+// usage: write_bench [ROWS [SINGLE [TOGGLES [FOLDER [ROUNDS]]]]]
+//        (defaults 100000 2000 1000, a folder under /tmp, 2 rounds)
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -314,12 +320,29 @@ struct SqliteTarget {
   void Count(Figures* f) { s.Count(f); }
 };
 
+// The median of one figure over the runs of a side.
+double Median(const std::vector<Figures>& runs, double Figures::*field) {
+  std::vector<double> v;
+  for (const Figures& f : runs) v.push_back(f.*field);
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+void PrintRun(const char* name, int round, const Figures& f) {
+  std::printf("  %-7s run %d: bulk %.0f rows/s (%.0f rows/CPU s, %.0f%% in commits), single %.1f rows/s, "
+              "toggle median %.2f ms, 90th %.2f ms\n",
+              name, round + 1, f.bulk_rows_per_s, f.bulk_cpu_rows_per_s, f.bulk_commit_share * 100, f.single_rows_per_s,
+              f.toggle_median_ms, f.toggle_p90_ms);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int singles = argc > 2 ? std::atoi(argv[2]) : 2000;
   const int toggles = argc > 3 ? std::atoi(argv[3]) : 1000;
+  const int rounds = argc > 5 ? std::max(1, std::atoi(argv[5])) : 2;
   std::string folder;
   if (argc > 4) {
     folder = argv[4];
@@ -330,41 +353,65 @@ int main(int argc, char** argv) {
   }
   const std::string fixture = std::string(VELLORAN_SHARED_DIR) + "/fixtures/generated/songsV2000.mdb";
   const std::string mdb = folder + "/songs.mdb", sqlite_path = folder + "/songs.sqlite";
-  std::filesystem::remove(mdb);
-  std::filesystem::remove(sqlite_path);
-  std::filesystem::copy_file(fixture, mdb);
-  std::filesystem::permissions(mdb, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   Work work = MakeWork(rows, singles, toggles);
-  std::printf("write bench: %d rows in writes of 1,000, %d single-row writes, %d toggles (one durable write each), in %s\n",
-              rows, singles, toggles, folder.c_str());
+  std::printf("write bench: %d rows in writes of 1,000, %d single-row writes, %d toggles (one durable write each), "
+              "%d rounds, in %s\n",
+              rows, singles, toggles, rounds, folder.c_str());
 
-  Engine engine(mdb);
-  Figures ours = Measure(engine, work, "engine");
-  SqliteTarget sqlite(sqlite_path);
-  sqlite.s.Load(fixture);
-  Figures theirs = Measure(sqlite, work, "sqlite");
+  // Each run starts from a fresh copy of its side's file.
+  auto run_engine = [&]() {
+    std::filesystem::remove(mdb);
+    std::filesystem::copy_file(fixture, mdb);
+    std::filesystem::permissions(mdb, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    Engine engine(mdb);
+    return Measure(engine, work, "engine");
+  };
+  auto run_sqlite = [&]() {
+    std::filesystem::remove(sqlite_path);
+    SqliteTarget sqlite(sqlite_path);
+    sqlite.s.Load(fixture);
+    return Measure(sqlite, work, "sqlite");
+  };
+  std::vector<Figures> ours, theirs;
+  for (int round = 0; round < rounds; ++round) {
+    if (round % 2 == 0) {
+      ours.push_back(run_engine());
+      theirs.push_back(run_sqlite());
+    } else {
+      theirs.push_back(run_sqlite());
+      ours.push_back(run_engine());
+    }
+  }
+  std::printf("\n");
+  for (int round = 0; round < rounds; ++round) PrintRun("engine", round, ours[static_cast<size_t>(round)]);
+  for (int round = 0; round < rounds; ++round) PrintRun("sqlite", round, theirs[static_cast<size_t>(round)]);
 
-  std::printf("\n%-28s %12s %12s %14s\n", "", "engine", "sqlite", "engine/sqlite");
-  auto line = [](const char* what, double a, double b, const char* format) {
+  std::printf("\n%-28s %12s %12s %14s   (medians of %d runs)\n", "", "engine", "sqlite", "engine/sqlite", rounds);
+  auto line = [&](const char* what, double Figures::*field, const char* format) {
+    double a = Median(ours, field), b = Median(theirs, field);
     char x[32], y[32];
     std::snprintf(x, sizeof x, format, a);
     std::snprintf(y, sizeof y, format, b);
     std::printf("%-28s %12s %12s %13.2fx\n", what, x, y, a / b);
   };
-  line("bulk insert, rows/s", ours.bulk_rows_per_s, theirs.bulk_rows_per_s, "%.0f");
-  line("bulk insert, rows/CPU s", ours.bulk_cpu_rows_per_s, theirs.bulk_cpu_rows_per_s, "%.0f");
-  line("single-row writes, rows/s", ours.single_rows_per_s, theirs.single_rows_per_s, "%.1f");
-  line("toggle, median ms", ours.toggle_median_ms, theirs.toggle_median_ms, "%.2f");
-  line("toggle, 90th percentile ms", ours.toggle_p90_ms, theirs.toggle_p90_ms, "%.2f");
-  std::printf("engine bulk import: %.0f%% of its time in commits\n", ours.bulk_commit_share * 100);
+  line("bulk insert, rows/s", &Figures::bulk_rows_per_s, "%.0f");
+  line("bulk insert, rows/CPU s", &Figures::bulk_cpu_rows_per_s, "%.0f");
+  line("single-row writes, rows/s", &Figures::single_rows_per_s, "%.1f");
+  line("toggle, median ms", &Figures::toggle_median_ms, "%.2f");
+  line("toggle, 90th percentile ms", &Figures::toggle_p90_ms, "%.2f");
+  std::printf("engine bulk import: %.0f%% of its time in commits\n", Median(ours, &Figures::bulk_commit_share) * 100);
   std::printf("file sizes: engine %.1f MB, sqlite %.1f MB\n", std::filesystem::file_size(mdb) / 1e6,
               std::filesystem::file_size(sqlite_path) / 1e6);
-  // Both must have done the same work.
-  if (ours.rows != theirs.rows || ours.printed != theirs.printed) {
-    std::fprintf(stderr, "write_bench: the engine ends with %lu rows (%lu printed), sqlite with %lu (%lu)\n",
-                 static_cast<unsigned long>(ours.rows), static_cast<unsigned long>(ours.printed),
-                 static_cast<unsigned long>(theirs.rows), static_cast<unsigned long>(theirs.printed));
-    return 1;
+  // Both must have done the same work, in every run.
+  for (int round = 0; round < rounds; ++round) {
+    const Figures& a = ours[static_cast<size_t>(round)];
+    const Figures& b = theirs[static_cast<size_t>(round)];
+    if (a.rows != b.rows || a.printed != b.printed) {
+      std::fprintf(stderr, "write_bench: run %d: the engine ends with %lu rows (%lu printed), sqlite with %lu (%lu)\n",
+                   round + 1, static_cast<unsigned long>(a.rows), static_cast<unsigned long>(a.printed),
+                   static_cast<unsigned long>(b.rows), static_cast<unsigned long>(b.printed));
+      return 1;
+    }
   }
   if (argc <= 4) std::filesystem::remove_all(folder);
   return 0;

@@ -38,8 +38,13 @@ std::optional<uint32_t> SizeAfterInsertInPlace(const IndexNode& node) {
   return node.encoded_size + IndexEntrySize(node.entries[at], true) - node.encoded_prefix;
 }
 
+IndexNodeCache& IndexNodeCache::Of(Pager& pager) { return pager.writer_cache<IndexNodeCache>("index nodes"); }
+
 void IndexNodeCache::Revalidate(Pager& pager) {
-  if (current_ && generation_ == pager.generation()) return;
+  if (current_ && pager.PagesUnchangedSince(generation_)) {
+    generation_ = pager.generation();
+    return;
+  }
   kept_.clear();
   generation_ = pager.generation();
   current_ = true;
@@ -48,7 +53,7 @@ void IndexNodeCache::Revalidate(Pager& pager) {
 std::unique_ptr<IndexNode> IndexNodeCache::Take(uint32_t page) {
   auto found = kept_.find(page);
   if (found == kept_.end()) return nullptr;
-  return std::move(found->second);  // the slot stays, empty, for the node to come back to
+  return std::move(found->second.node);  // the slot stays, empty, for the node to come back to
 }
 
 void IndexNodeCache::Keep(std::unique_ptr<IndexNode> node) {
@@ -67,7 +72,19 @@ void IndexNodeCache::Keep(std::unique_ptr<IndexNode> node) {
     node->last_known = false;
   }
   uint32_t page = node->number;
-  kept_[page] = std::move(node);
+  kept_[page] = Kept{std::move(node), ++keeps_};
+  if (kept_.size() > kMaxKept) Shrink();
+}
+
+void IndexNodeCache::Shrink() {
+  std::vector<uint64_t> ages;
+  ages.reserve(kept_.size());
+  for (const auto& [page, kept] : kept_) ages.push_back(kept.kept_at);
+  auto cut = ages.begin() + static_cast<std::ptrdiff_t>(ages.size() / 4);
+  std::nth_element(ages.begin(), cut, ages.end());
+  const uint64_t oldest_kept = *cut;
+  // A slot whose node a tree has may go too: Keep makes it anew when the node comes back.
+  std::erase_if(kept_, [&](const auto& item) { return item.second.kept_at < oldest_kept; });
 }
 
 void IndexNodeCache::Vouch(Pager& pager) {

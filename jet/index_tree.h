@@ -64,16 +64,22 @@ struct PathStep {
 };
 
 // Decoded pages kept from one change of a table's indexes to the next, so that a run of changes
-// (rows inserted one after another in a write) does not decode the same pages again and again.
-// Kept nodes are used again only while nothing but their owners changed pages since they were
-// kept: the pager's generation moves with every page change, so a change the cache was not told
-// about (another writer of the table in the same write, a design change, a commit or a rolled-back
-// write) drops every kept node. Comparing generations costs nothing, where comparing each page
-// with a copy of its bytes cost as much as decoding it again. A cache serves one pager.
-class IndexNodeCache {
+// (rows inserted one after another, in one write or in many) does not decode the same pages again
+// and again. Kept nodes are used again only while nothing but their owners changed pages since
+// they were kept: the pager's generation moves with every page change, so a change the cache was
+// not told about (a change made without the cache, a design change, a rolled-back write, another
+// handle's commit) drops every kept node. The commit of the write that kept them does not: it
+// makes the pages durable as they are (Pager::PagesUnchangedSince). Comparing generations costs
+// nothing, where comparing each page with a copy of its bytes cost as much as decoding it again.
+// A cache serves one pager; the one a pager owns (Of) serves every table writer on it.
+class IndexNodeCache : public Pager::WriterCache {
  public:
+  // The cache `pager` keeps across writes, made on first use.
+  static IndexNodeCache& Of(Pager& pager);
+
   // Drops every kept node when a page changed since the cache last matched the file (the last
-  // Keep or Vouch). A tree calls it before using the cache; so must a caller before Vouch.
+  // Keep or Vouch, or the commit right after it). A tree calls it before using the cache; so must
+  // a caller before Vouch.
   void Revalidate(Pager& pager);
   // The kept node of `page`, or null. Only after Revalidate, and until pages change.
   std::unique_ptr<IndexNode> Take(uint32_t page);
@@ -83,8 +89,21 @@ class IndexNodeCache {
   // own and left every kept node's page alone: the kept nodes still match the file.
   void Vouch(Pager& pager);
 
+  size_t kept_count() const { return kept_.size(); }
+  // Nodes kept at most: past it the least recently kept quarter goes. Decoded, a full page takes
+  // about twice its 4 KB, so this bounds the cache near 16 MB while holding every page a bulk
+  // import of a few hundred thousand rows keeps touching.
+  static constexpr size_t kMaxKept = 2048;
+
  private:
-  std::unordered_map<uint32_t, std::unique_ptr<IndexNode>> kept_;  // null while a tree has the node
+  struct Kept {
+    std::unique_ptr<IndexNode> node;  // null while a tree has it
+    uint64_t kept_at = 0;             // when it was last kept, in Keep calls
+  };
+  void Shrink();
+
+  std::unordered_map<uint32_t, Kept> kept_;
+  uint64_t keeps_ = 0;
   uint64_t generation_ = 0;  // the pager's generation when the kept nodes last matched the file
   bool current_ = false;     // generation_ is set
 };

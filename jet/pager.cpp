@@ -287,7 +287,8 @@ Result<uint8_t*> Pager::MutablePage(uint32_t page) {
   auto found = dirty_.find(page);
   if (found != dirty_.end()) return found->second.get();
   JET_ASSIGN_OR_RETURN(const uint8_t* current, ReadPage(page));
-  auto copy = std::make_unique<uint8_t[]>(page_size());
+  // Not zeroed first: every byte is copied over at once.
+  auto copy = std::make_unique_for_overwrite<uint8_t[]>(page_size());
   std::memcpy(copy.get(), current, page_size());
   uint8_t* bytes = copy.get();
   dirty_.emplace(page, std::move(copy));
@@ -298,8 +299,7 @@ Result<uint32_t> Pager::AppendPage() {
   if (!in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a page was added outside a write");
   if (page_count_ >= 0xFFFFFF) return Error(ErrorCode::kUnsupported, path_ + ": the database is full");
   uint32_t page = page_count_++;
-  auto bytes = std::make_unique<uint8_t[]>(page_size());
-  std::memset(bytes.get(), 0, page_size());
+  auto bytes = std::make_unique<uint8_t[]>(page_size());  // zero-filled
   dirty_.emplace(page, std::move(bytes));
   ++generation_;
   return page;
@@ -317,6 +317,7 @@ Status Pager::WriteDirtyPages() {
 
 Status Pager::Commit() {
   if (!in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": commit without a write");
+  const uint64_t before = generation_;
   Status status = dirty_.empty() ? Status::Ok() : CommitDirtyPages();
   if (!status.ok()) {
     Rollback();  // a journal left behind undoes whatever reached the file, at the next open
@@ -334,6 +335,8 @@ Status Pager::Commit() {
   committed_page_count_ = page_count_;
   ReleaseWriterLock(fd_);
   ++generation_;
+  commit_from_ = before;
+  commit_to_ = generation_;
   return Status::Ok();
 }
 

@@ -74,6 +74,29 @@ class Pager {
   // callers holding decoded pages know to drop them.
   uint64_t generation() const { return generation_; }
 
+  // Whether every page reads now as it did when generation() was `then`: nothing changed since,
+  // or only the commit of the write then under way (a commit makes durable what the write's pages
+  // already were). Lets what was decoded inside one write serve the next.
+  bool PagesUnchangedSince(uint64_t then) const {
+    return then == generation_ || (then == commit_from_ && generation_ == commit_to_);
+  }
+
+  // What a writer keeps on this handle from one write to the next (the index writer's decoded
+  // pages, a table's page lists), under a key of its keeper's choosing: the handle owns it, so
+  // that it lasts as long as the pages it describes may; its keeper checks PagesUnchangedSince
+  // before trusting it. Made on first use.
+  class WriterCache {
+   public:
+    virtual ~WriterCache() = default;
+  };
+  template <typename T>
+  T& writer_cache(const std::string& key) {
+    std::unique_ptr<WriterCache>& slot = writer_caches_[key];
+    if (auto* kept = dynamic_cast<T*>(slot.get())) return *kept;
+    slot = std::make_unique<T>();
+    return static_cast<T&>(*slot);
+  }
+
   // The change stamp the cached pages belong to (see Refresh), and the commits this process has
   // made to the file through any handle; together they tell a caller holding values read under a
   // ReadScope whether they still describe the file (Database::StillCurrent).
@@ -120,6 +143,8 @@ class Pager {
   uint32_t committed_page_count_ = 0;
   std::unordered_map<uint32_t, std::unique_ptr<uint8_t[]>> dirty_;  // pages the current write changed
   uint64_t generation_ = 0;
+  uint64_t commit_from_ = 0, commit_to_ = 0;  // the generations the last successful commit went between
+  std::unordered_map<std::string, std::unique_ptr<WriterCache>> writer_caches_;
   int64_t file_stamp_ = 0;  // the file's modification time when the cache was filled
   int64_t write_base_stamp_ = 0;  // file_stamp_ when the current write began
   int read_depth_ = 0;

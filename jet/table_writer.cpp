@@ -89,9 +89,65 @@ struct TableWriter::PreparedRow {
   uint32_t next_autonumber = 0;
 };
 
+// What the writers of each table learnt of its pages (its data pages, those the free-space map
+// lists, forwarded rows, the room of each page), kept on the pager for the table's next writer:
+// reading them again cost each write time in proportion to the table's size. A table's lists are
+// used again only while the pages are as the writer that kept them left them, and only from a
+// writer that was the table's one writer meanwhile (another would have changed pages behind it)
+// and stored no long values (whose pages it does not follow).
+class TableWriter::KeptPages : public Pager::WriterCache {
+ public:
+  struct Lists {
+    uint64_t generation = 0;  // the pages matched the lists then
+    std::set<uint32_t> data_pages, free_pages;
+    std::map<uint32_t, uint32_t> forwarded;
+    bool forwarded_known = false;
+    std::map<uint32_t, DataPageRoom> room;
+    std::set<std::pair<uint32_t, uint32_t>> by_room;
+    bool rooms_indexed = false;
+  };
+  struct Table {
+    int writers = 0;          // open now
+    bool overlapped = false;  // two were open at once since the count was last zero
+    std::optional<Lists> lists;
+  };
+
+  static KeptPages& Of(Pager& pager) { return pager.writer_cache<KeptPages>("table pages"); }
+  std::unordered_map<uint32_t, Table> tables;  // by definition page
+};
+
 TableWriter::TableWriter(Pager& pager, TableDef def)
-    : pager_(pager), def_(std::move(def)), index_nodes_(std::make_unique<IndexNodeCache>()) {}
-TableWriter::~TableWriter() = default;
+    : pager_(pager), def_(std::move(def)), index_nodes_(&IndexNodeCache::Of(pager)) {}
+
+TableWriter::~TableWriter() {
+  if (!loaded_) return;
+  KeptPages::Table& table = KeptPages::Of(pager_).tables[def_.page];
+  table.lists.reset();
+  if (!table.overlapped && long_value_writers_.empty() && pager_.PagesUnchangedSince(generation_after_change_)) {
+    table.lists = KeptPages::Lists{generation_after_change_, std::move(data_pages_), std::move(free_pages_),
+                                   std::move(forwarded_), forwarded_known_, std::move(room_), std::move(by_room_),
+                                   rooms_indexed_};
+  }
+  if (--table.writers == 0) table.overlapped = false;
+}
+
+// Takes the lists the table's last writer kept, when they still describe the pages.
+bool TableWriter::TakeKeptPages() {
+  KeptPages::Table& table = KeptPages::Of(pager_).tables[def_.page];
+  if (table.writers++ > 0) table.overlapped = true;
+  loaded_ = true;
+  std::optional<KeptPages::Lists> lists = std::move(table.lists);
+  table.lists.reset();
+  if (table.overlapped || !lists || !pager_.PagesUnchangedSince(lists->generation)) return false;
+  data_pages_ = std::move(lists->data_pages);
+  free_pages_ = std::move(lists->free_pages);
+  forwarded_ = std::move(lists->forwarded);
+  forwarded_known_ = lists->forwarded_known;
+  room_ = std::move(lists->room);
+  by_room_ = std::move(lists->by_room);
+  rooms_indexed_ = lists->rooms_indexed;
+  return true;
+}
 
 Result<std::unique_ptr<TableWriter>> TableWriter::Open(Pager& pager, const TableDef& def) {
   if (!pager.format().jet4()) {
@@ -114,13 +170,17 @@ Status TableWriter::RequireWrite() const {
 }
 
 Status TableWriter::Load() {
-  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager_, def_.owned_pages_map));
-  for (uint32_t page : owned) {
-    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
-    if (data[0] == kPageData && Get32(data + 4) == def_.page) data_pages_.insert(page);
+  if (!TakeKeptPages()) {
+    JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager_, def_.owned_pages_map));
+    for (uint32_t page : owned) {
+      JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
+      if (data[0] == kPageData && Get32(data + 4) == def_.page) data_pages_.insert(page);
+    }
+    JET_ASSIGN_OR_RETURN(std::vector<uint32_t> free, ReadUsageMap(pager_, def_.free_space_map));
+    free_pages_.insert(free.begin(), free.end());
   }
-  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> free, ReadUsageMap(pager_, def_.free_space_map));
-  free_pages_.insert(free.begin(), free.end());
+  // The lists describe the pages as they are now (Load changes none).
+  generation_after_change_ = pager_.generation();
   JET_ASSIGN_OR_RETURN(long_value_maps_, ReadLongValueMaps(pager_, def_));
   for (size_t i = 0; i < def_.physical_indexes.size(); ++i) {
     const PhysicalIndex& index = def_.physical_indexes[i];
@@ -484,12 +544,12 @@ Status TableWriter::ApplyIndexChanges(RowId header, const std::vector<std::optio
     index_nodes_->Vouch(pager_);
     Status s;
     if (old_keys[i]) {
-      auto gone = DeleteIndexEntry(pager_, def_, index, *old_keys[i], header, index_nodes_.get());
+      auto gone = DeleteIndexEntry(pager_, def_, index, *old_keys[i], header, index_nodes_);
       if (gone.ok() && gone.value() && index.unique_entry_count > 0) --index.unique_entry_count;
       s = gone.status();
     }
     if (s.ok() && new_keys[i]) {
-      auto fresh = InsertIndexEntry(pager_, def_, index, *new_keys[i], header, index_nodes_.get());
+      auto fresh = InsertIndexEntry(pager_, def_, index, *new_keys[i], header, index_nodes_);
       if (fresh.ok() && fresh.value()) ++index.unique_entry_count;
       s = fresh.status();
     }
@@ -514,7 +574,7 @@ Status TableWriter::BeginChange() {
   // Decoded index pages, and the room of data pages, are kept only while no one else has changed
   // pages since this writer's last change (EndChange).
   index_nodes_->Revalidate(pager_);
-  if (pager_.generation() != generation_after_change_) ForgetRooms();
+  if (!pager_.PagesUnchangedSince(generation_after_change_)) ForgetRooms();
   return Status::Ok();
 }
 

@@ -81,7 +81,9 @@ class TableWriter {
     std::string name;
   };
 
+  class KeptPages;  // the page lists kept across writes
   TableWriter(Pager& pager, TableDef def);
+  bool TakeKeptPages();
 
   Status Load();
   Status RequireWrite() const;
@@ -125,7 +127,8 @@ class TableWriter {
   bool forwarded_known_ = false;             // forwarded_ is filled (FindForwardingSlots)
   std::map<uint16_t, LongValueMaps> long_value_maps_;
   std::map<uint16_t, std::unique_ptr<LongValueWriter>> long_value_writers_;
-  std::unique_ptr<IndexNodeCache> index_nodes_;  // decoded index pages, from one row change to the next
+  // Decoded index pages, from one row change to the next and one write to the next: the pager's.
+  IndexNodeCache* index_nodes_;
   uint32_t min_row_size_ = 0;
   // The room of data pages as this writer last saw them (every change of a page updates it),
   // valid while the pager's generation is the one this writer's last change left behind.
@@ -133,6 +136,7 @@ class TableWriter {
   std::set<std::pair<uint32_t, uint32_t>> by_room_;  // (free bytes, page) of every listed page, once indexed
   bool rooms_indexed_ = false;
   uint64_t generation_after_change_ = 0;
+  bool loaded_ = false;  // counted among the table's open writers (KeptPages)
 };
 
 }  // namespace jet

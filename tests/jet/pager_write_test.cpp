@@ -73,6 +73,50 @@ TEST(PagerWrite, CommittedPagesAreDurableAndRolledBackOnesLeaveNoTrace) {
   EXPECT_FALSE(reread.value()->BeginWrite().ok()) << "a read-only handle must refuse to write";
 }
 
+// What was decoded from the pages may outlive a write only through that write's own commit:
+// anything else that moves the generation (a change, a rollback, another handle's commit seen at
+// the next write) says the pages may differ.
+TEST(PagerWrite, OnlyACommitLeavesThePagesAsTheWriteMadeThem) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  auto pager = Pager::Open(path, Pager::Mode::kReadWrite);
+  ASSERT_TRUE(pager.ok()) << pager.error().message();
+  Pager& p = *pager.value();
+
+  ScribbleOnPages(p);
+  const uint64_t written = p.generation();
+  EXPECT_TRUE(p.PagesUnchangedSince(written));
+  ASSERT_TRUE(p.Commit().ok());
+  EXPECT_NE(p.generation(), written);
+  EXPECT_TRUE(p.PagesUnchangedSince(written)) << "the commit made durable exactly what the write had made";
+  const uint64_t committed = p.generation();
+  // The next write of the same handle starts from those pages; a change in it does not.
+  ASSERT_TRUE(p.BeginWrite().ok());
+  EXPECT_TRUE(p.PagesUnchangedSince(written));
+  p.MutablePage(5).value()[200] ^= 1;
+  EXPECT_FALSE(p.PagesUnchangedSince(written));
+  EXPECT_FALSE(p.PagesUnchangedSince(committed));
+  const uint64_t changed = p.generation();
+  p.Rollback();
+  EXPECT_FALSE(p.PagesUnchangedSince(changed)) << "a rollback undoes what the write made";
+  EXPECT_FALSE(p.PagesUnchangedSince(committed)) << "only the commit right after a generation carries it";
+
+  // A commit of another handle shows when this one next begins a write.
+  const uint64_t before_other = p.generation();
+  {
+    auto other = Pager::Open(path, Pager::Mode::kReadWrite);
+    ASSERT_TRUE(other.ok());
+    ScribbleOnPages(*other.value());
+    ASSERT_TRUE(other.value()->Commit().ok());
+  }
+  ASSERT_TRUE(p.BeginWrite().ok());
+  EXPECT_FALSE(p.PagesUnchangedSince(before_other));
+  const uint64_t refreshed = p.generation();
+  ASSERT_TRUE(p.Commit().ok());  // nothing changed: the pages stay as the refresh found them
+  EXPECT_TRUE(p.PagesUnchangedSince(refreshed));
+}
+
 int crash_countdown = 0;
 void CrashAtStep(const char*) {
   if (--crash_countdown == 0) _exit(0);  // like a power cut: no destructors, no cleanup
