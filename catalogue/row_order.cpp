@@ -133,23 +133,7 @@ jet::Result<bool> StorageOrder::Find(size_t index, uint32_t row, bool forward) {
 // that happens only when the walk meets such a slot, as the table's scans do.
 jet::Result<bool> StorageOrder::IsLiveMovedHome(uint32_t page, uint32_t row) {
   if (!moved_homes_known_) {
-    for (uint32_t p : pages_) {
-      JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(p));
-      if (data[0] != jet::kPageData || jet::Get32(data + 4) != owner_) continue;
-      const uint32_t count = jet::DataPageRowCount(pager_.format(), data);
-      for (uint32_t r = 0; r < count; ++r) {
-        JET_ASSIGN_OR_RETURN(jet::RowSlot slot, jet::ReadRowSlot(pager_, p, r));
-        if (!slot.forwarding()) continue;
-        JET_ASSIGN_OR_RETURN(uint32_t pointer, jet::ForwardingPointer(pager_, p, slot));
-        for (int hops = 0;; ++hops) {
-          if (hops == 16) return pager_.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
-          JET_ASSIGN_OR_RETURN(jet::RowSlot next, jet::ReadRowSlot(pager_, jet::RowPointerPage(pointer), jet::RowPointerRow(pointer)));
-          if (!next.forwarding()) break;
-          JET_ASSIGN_OR_RETURN(pointer, jet::ForwardingPointer(pager_, jet::RowPointerPage(pointer), next));
-        }
-        moved_homes_.insert(pointer);
-      }
-    }
+    JET_ASSIGN_OR_RETURN(moved_homes_, jet::FindMovedHomes(pager_, owner_, pages_));
     moved_homes_known_ = true;
   }
   return moved_homes_.count((page << 8) | row) != 0;

@@ -143,23 +143,7 @@ Result<bool> ScanSource::Next(LazyRow* row) {
 // ends there (the rule TableCursor follows), so that a stray flag never brings back a row.
 Result<bool> ScanSource::IsLiveMovedHome(uint32_t page, uint32_t row) {
   if (!moved_homes_known_) {
-    for (uint32_t p : pages_) {
-      JET_ASSIGN_OR_RETURN(const uint8_t* data, RowsPage(p));
-      if (data == nullptr) continue;
-      const uint16_t count = DataPageRowCount(pager_.format(), data);
-      for (uint32_t r = 0; r < count; ++r) {
-        JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, p, r));
-        if (!slot.forwarding()) continue;
-        JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager_, p, slot));
-        for (int hops = 0;; ++hops) {
-          if (hops == 16) return pager_.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
-          JET_ASSIGN_OR_RETURN(RowSlot next, ReadRowSlot(pager_, RowPointerPage(pointer), RowPointerRow(pointer)));
-          if (!next.forwarding()) break;
-          JET_ASSIGN_OR_RETURN(pointer, ForwardingPointer(pager_, RowPointerPage(pointer), next));
-        }
-        moved_homes_.insert(pointer);
-      }
-    }
+    JET_ASSIGN_OR_RETURN(moved_homes_, FindMovedHomes(pager_, owner_, pages_));
     moved_homes_known_ = true;
   }
   return moved_homes_.count((page << 8) | row) != 0;

@@ -19,26 +19,32 @@ Result<std::unique_ptr<TableCursor>> TableCursor::Open(Pager& pager, const Table
   return std::unique_ptr<TableCursor>(new TableCursor(pager, def, std::move(pages)));
 }
 
+Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages) {
+  std::set<uint32_t> homes;
+  for (uint32_t p : pages) {
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(p));
+    if (data[0] != kPageData || Get32(data + 4) != owner) continue;
+    const uint16_t count = DataPageRowCount(pager.format(), data);
+    for (uint32_t r = 0; r < count; ++r) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, p, r));
+      if (!slot.forwarding()) continue;
+      // Follow the chain to its end: only the final home holds the row.
+      JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager, p, slot));
+      for (int hops = 0;; ++hops) {
+        if (hops == 16) return pager.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
+        JET_ASSIGN_OR_RETURN(RowSlot next, ReadRowSlot(pager, RowPointerPage(pointer), RowPointerRow(pointer)));
+        if (!next.forwarding()) break;
+        JET_ASSIGN_OR_RETURN(pointer, ForwardingPointer(pager, RowPointerPage(pointer), next));
+      }
+      homes.insert(pointer);
+    }
+  }
+  return homes;
+}
+
 Result<bool> TableCursor::IsLiveMovedHome(uint32_t page, uint32_t row) {
   if (!moved_homes_known_) {
-    for (uint32_t p : pages_) {
-      JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(p));
-      uint16_t count = DataPageRowCount(pager_.format(), data);
-      for (uint32_t r = 0; r < count; ++r) {
-        JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, p, r));
-        if (!slot.forwarding()) continue;
-        // Follow the chain to its end: only the final home holds the row.
-        // A moved row may move again; a longer chain than this can only be a cycle.
-        JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager_, p, slot));
-        for (int hops = 0;; ++hops) {
-          if (hops == 16) return pager_.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
-          JET_ASSIGN_OR_RETURN(RowSlot next, ReadRowSlot(pager_, pointer >> 8, pointer & 0xFF));
-          if (!next.forwarding()) break;
-          JET_ASSIGN_OR_RETURN(pointer, ForwardingPointer(pager_, pointer >> 8, next));
-        }
-        moved_homes_.insert(pointer);
-      }
-    }
+    JET_ASSIGN_OR_RETURN(moved_homes_, FindMovedHomes(pager_, def_.page, pages_));
     moved_homes_known_ = true;
   }
   return moved_homes_.count((page << 8) | row) != 0;

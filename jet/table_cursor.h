@@ -24,6 +24,12 @@ struct RowId {
   bool operator==(const RowId&) const = default;
 };
 
+// The homes of the table's moved rows: the row pointers ((page << 8) | row) where forwarding
+// chains starting on `pages` end, pages being read only when they are data pages of the table
+// whose definition is on page `owner`. Reads every such page; a chain of more than 16 hops is
+// reported as a cycle.
+Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages);
+
 class TableCursor {
  public:
   // The cursor keeps references to `pager` and `def`; both must outlive it.
