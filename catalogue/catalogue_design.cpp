@@ -27,6 +27,11 @@ std::vector<std::string> SplitAtCommas(const std::string& list) {
 
 }  // namespace
 
+MessageAnswer CatalogueDesign::Ask(const std::string& text, MessageButtons buttons) {
+  db_.ReleaseReads();
+  return host_.ShowMessage(text, buttons);
+}
+
 bool CatalogueDesign::TableExists(const std::string& table) {
   db_.RefreshTableDefs();
   std::string wanted = UpperCase(table);
@@ -43,7 +48,7 @@ bool CatalogueDesign::FieldExists(const std::string& table, const std::string& f
     try {
       rows = db_.OpenRecordset(table);
     } catch (const EngineError&) {
-      MessageAnswer answer = host_.ShowMessage(
+      MessageAnswer answer = Ask(
           "Unable to modify database design, close all access to the database and try again.",
           MessageButtons::kRetryCancel);
       if (answer != MessageAnswer::kRetry) {
@@ -82,7 +87,7 @@ void CatalogueDesign::CreateField(const std::string& table, const std::string& f
 
 void CatalogueDesign::CreateIndex(const std::string& table, const std::string& index, const std::string& fields) {
   if (!TableExists(table)) {
-    host_.ShowMessage("ERROR! Table not found in database, cannot create index.", MessageButtons::kOk);
+    Ask("ERROR! Table not found in database, cannot create index.", MessageButtons::kOk);
     return;
   }
   std::unique_ptr<Recordset> rows = db_.OpenRecordset(table);
@@ -135,12 +140,14 @@ bool CatalogueDesign::PrepareTable(const std::string& table) {
   // stops at its first row.
   std::unique_ptr<Recordset> rows = db_.OpenRecordset(table);
   rows->SelectIndex("PrimaryKey");
-  if (rows->RecordCount() > 0) {
+  rows->MoveFirst();
+  // A table already numbered needs no write (nor the writer lock); else one write serves the
+  // whole walk, as a table imported without numbers may have many thousands.
+  if (!rows->AtEnd() && rows->Field("ID").is_null()) {
     rows->MoveLast();
     FieldValue last = rows->Field("ID");
     int64_t highest = last.is_null() ? 0 : last.ToInteger();
     rows->MoveFirst();
-    // One write for the whole walk: a table imported without numbers may have many thousands.
     db_.BeginTrans();
     try {
       while (!rows->AtEnd() && rows->Field("ID").is_null()) {

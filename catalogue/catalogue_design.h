@@ -58,6 +58,10 @@ class CatalogueDesign {
   bool PrepareTable(const std::string& table);
 
  private:
+  // The host's question, asked with the connection's hold of the read lock let go: the user may
+  // take long to answer, and another program's write would wait all that time.
+  MessageAnswer Ask(const std::string& text, MessageButtons buttons);
+
   Connection& db_;
   CatalogueHost& host_;
 };

@@ -87,11 +87,17 @@ class FieldValue {
   // shortest decimal form (5, 2.5), dates as YYYY-MM-DD[ HH:MM:SS], binary values as hex.
   std::string ToText() const&;
   std::string ToText() &&;  // hands over a text's characters instead of copying them
+  // ToText into `out`, reusing its room: a list refilled row after row then rarely allocates.
+  void CopyTextTo(std::string& out) const;
   // Numbers and Booleans (True is -1); a text that spells a number is read as one; else 0.
   int64_t ToInteger() const;
   double ToNumber() const;
   // Yes/No: non-zero numbers and the texts "True"/"Yes"/"-1"/"1" (any case) are true.
   bool ToBool() const;
+
+  // Makes the value an empty text and hands that out for filling. The room a text held before
+  // is kept, so that a value refilled row after row does not allocate each time.
+  std::string& ResetToText();
 
   bool operator==(const FieldValue&) const = default;
 
@@ -184,7 +190,8 @@ class Recordset {
   virtual const std::vector<FieldInfo>& Fields() const = 0;
   // The current (or pending) row's value of the named field (letter case ignored); kNotFound
   // for a name the set does not have, kInvalid when there is no current row.
-  virtual FieldValue Field(const std::string& name) const = 0;
+  // The value stays valid until the set moves, changes a field or closes.
+  virtual const FieldValue& Field(const std::string& name) const = 0;
   virtual void SetField(const std::string& name, const FieldValue& value) = 0;
 
   virtual void AddNew() = 0;
@@ -208,6 +215,8 @@ class Connection {
   // Opens an existing database for reading and writing (an Access 97 file opens for reading
   // only; writes to it fail with kReadOnly). Recovers an unfinished write left by a crash.
   static std::unique_ptr<Connection> Open(const std::string& path);
+  // Open and HoldReads in one: opening's own reads and the caller's share one take of the lock.
+  static std::unique_ptr<Connection> OpenHoldingReads(const std::string& path);
   // Creates a new, empty Access 2000 database; kInvalid when a file is already there.
   static void Create(const std::string& path);
 
@@ -234,8 +243,25 @@ class Connection {
   virtual void DeleteField(const std::string& table, const std::string& field) = 0;
   virtual void AppendIndex(const std::string& table, const NewIndex& index) = 0;
 
-  // Ends the connection and every set opened through it (their calls fail with kInvalid from
-  // then on); destroying the connection does the same.
+  // For a burst of reads that runs straight through (a design check, filling a list): until
+  // ReleaseReads, reads through this connection and its sets see the file as it is now, and skip
+  // taking the read lock one by one, which costs several system calls each time. Another
+  // program's write waits for the release, so never hold across a question to the user. A write
+  // through this connection ends the hold, and so does meeting another program's write (a table
+  // set that finds one).
+  virtual void HoldReads() = 0;
+  virtual void ReleaseReads() = 0;
+
+  // Facts a check finds out about the file, kept while the file stays as it is, so that the
+  // check can be skipped the next time. Remember keeps `note` for the file as the hold under way
+  // has seen it, and only when that hold has lasted since the connection's HoldReads (so every
+  // read behind the fact saw the same file); without one it keeps nothing. Remembers is true
+  // while the file is as it was then: any write to it, from any program, forgets every note. The
+  // notes belong to this program; a note on a file changed in the last moments is not kept, as a
+  // later change might then go unnoticed.
+  virtual void Remember(const std::string& note) = 0;
+  virtual bool Remembers(const std::string& note) = 0;
+
   // Makes the writes that follow, up to CommitTrans, one all-or-nothing change (the file is held
   // for writing meanwhile). A write that fails inside the transaction rolls all of it back.
   // Closing the connection with a transaction open rolls it back.
@@ -243,6 +269,8 @@ class Connection {
   virtual void CommitTrans() = 0;
   virtual void Rollback() = 0;
 
+  // Ends the connection and every set opened through it (their calls fail with kInvalid from
+  // then on); destroying the connection does the same.
   virtual void Close() = 0;
 };
 

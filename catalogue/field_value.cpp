@@ -76,6 +76,11 @@ std::string FieldValue::ToText() const& {
   return std::get<std::string>(value_);
 }
 
+void FieldValue::CopyTextTo(std::string& out) const {
+  if (const std::string* text = std::get_if<std::string>(&value_)) out.assign(*text);
+  else out = ToText();
+}
+
 int64_t FieldValue::ToInteger() const {
   if (const bool* b = std::get_if<bool>(&value_)) return *b ? -1 : 0;
   if (const int64_t* i = std::get_if<int64_t>(&value_)) return *i;
@@ -112,6 +117,14 @@ bool FieldValue::ToBool() const {
     return EqualsIgnoringCase(t, "true") || EqualsIgnoringCase(t, "yes") || t == "-1" || t == "1";
   }
   return false;
+}
+
+std::string& FieldValue::ResetToText() {
+  if (auto* text = std::get_if<std::string>(&value_)) {
+    text->clear();
+    return *text;
+  }
+  return value_.emplace<std::string>();
 }
 
 }  // namespace velloran

@@ -9,17 +9,33 @@
 
 namespace velloran {
 
-bool Frm_Karaoke::CheckDatabase() {
+namespace {
+
+// What a check that found the table in shape remembers: the table and its mapped fields.
+std::string InShapeNote(const DatabaseEntry& entry) {
+  return "in shape: " + entry.Table + "|" + entry.SongNumberField + "|" + entry.DiskIDField + "|" + entry.SongField + "|" +
+         entry.ArtistField;
+}
+
+}  // namespace
+
+bool Frm_Karaoke::CheckDatabase() { return OpenCheckedDatabase() != nullptr; }
+
+std::unique_ptr<Connection> Frm_Karaoke::OpenCheckedDatabase() {
   DatabaseEntry& entry = Databases.current();
   if (!FileExists(entry.Database)) {
     host_.ShowMessage("Database not found! Please select another database.", MessageButtons::kOk);
     host_.SetSelectTableEnabled(false);
-    return false;
+    return nullptr;
   }
   host_.SetSelectTableEnabled(true);
-  std::unique_ptr<Connection> db = Connection::Open(entry.Database);
+  // The check asks about the design some twenty times; one hold of the read lock serves them
+  // all. A file unchanged since this program last found the table in shape needs no check.
+  std::unique_ptr<Connection> db = Connection::OpenHoldingReads(entry.Database);
+  if (db->Remembers(InShapeNote(entry))) return db;
   CatalogueDesign design(*db, host_);
   if (!design.CheckFieldMapping(entry)) {
+    db->ReleaseReads();
     host_.ShowMessage("This database is not properly configured, launching Table/Field selector.",
                       MessageButtons::kOk);
     host_.ShowTableSelector();
@@ -28,12 +44,14 @@ bool Frm_Karaoke::CheckDatabase() {
   const DatabaseEntry& checked = Databases.current();
   if (checked.Table.empty() || checked.ArtistField.empty() || checked.DiskIDField.empty() ||
       checked.SongField.empty() || checked.SongNumberField.empty()) {
+    db->ReleaseReads();
     host_.ShowMessage("Database not ready for use!", MessageButtons::kOk);
-    return false;
+    return nullptr;
   }
-  bool ready = design.PrepareTable(checked.Table);
-  db->Close();
-  return ready;
+  if (!design.PrepareTable(checked.Table)) return nullptr;
+  // Kept only when the hold lasted through the whole check: no question, no write, no other writer.
+  db->Remember(InShapeNote(checked));
+  return db;
 }
 
 void Frm_Karaoke::BuildWhereClause() {
@@ -52,9 +70,11 @@ void Frm_Karaoke::GetSongs(const std::string& NewSQL, const std::string& Sortby)
   if (!NewSQL.empty()) StoredQuery = NewSQL;
   if (StoredQuery.empty()) return;
   surface_.ClearAndPrint("Searching...");
-  if (!CheckDatabase()) return;
-
-  std::unique_ptr<Connection> db = Connection::Open(Databases.current().Database);
+  // The connection the check opened serves the search too, its hold of the read lock still on:
+  // the rows are copied in one go.
+  std::unique_ptr<Connection> db = OpenCheckedDatabase();
+  if (db == nullptr) return;
+  db->HoldReads();  // again, if the check had to let go of it
   if (OnTop) surface_.MakeTopMost();
   std::unique_ptr<Recordset> rows = db->OpenRecordset(StoredQuery + " ORDER BY " + Sortby);
   if (rows->RecordCount() < 1) {
@@ -68,10 +88,10 @@ void Frm_Karaoke::GetSongs(const std::string& NewSQL, const std::string& Sortby)
       ResultRow& row = Results.Grow(c);
       row.ID = static_cast<int32_t>(rows->Field("ID").ToInteger());
       row.PrintYN = rows->Field("PrintYN").ToBool();
-      row.SongNumber = rows->Field("SongNumber").ToText();
-      row.DiskID = rows->Field("DiskID").ToText();
-      row.Song = rows->Field("Song").ToText();
-      row.Artist = rows->Field("Artist").ToText();
+      rows->Field("SongNumber").CopyTextTo(row.SongNumber);
+      rows->Field("DiskID").CopyTextTo(row.DiskID);
+      rows->Field("Song").CopyTextTo(row.Song);
+      rows->Field("Artist").CopyTextTo(row.Artist);
       rows->MoveNext();
       if (c > MaxResults) break;  // so at most MaxResults + 1 rows are kept
     }

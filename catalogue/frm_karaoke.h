@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "catalogue/catalogue_host.h"
 #include "catalogue/database_list.h"
+#include "catalogue/engine.h"
 #include "catalogue/result_set.h"
 
 namespace velloran {
@@ -49,6 +51,10 @@ class Frm_Karaoke {
   bool OnTop = false;        // Mnu_OnTop's check mark
 
  private:
+  // CheckDatabase's work: the open database, holding its reads (Connection::HoldReads), when it
+  // is usable; null after telling the user what is wrong.
+  std::unique_ptr<Connection> OpenCheckedDatabase();
+
   KaraokeSurface& surface_;
   CatalogueHost& host_;
 };

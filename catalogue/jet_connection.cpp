@@ -48,16 +48,27 @@ jet::Error NamingStatement(const jet::Error& error, const std::string& statement
 
 }  // namespace
 
-std::unique_ptr<Connection> Connection::Open(const std::string& path) {
+namespace {
+
+std::unique_ptr<Connection> OpenConnection(const std::string& path, bool hold_reads) {
+  auto opened = jet::Database::Open(path, jet::Pager::Mode::kReadWrite, hold_reads);
   std::error_code ignored;
-  if (!std::filesystem::exists(path, ignored)) {
+  if (!opened.ok() && !std::filesystem::exists(path, ignored)) {
     throw EngineError(EngineError::Kind::kNotFound, path + ": there is no such file; check the database's name and folder");
   }
-  std::unique_ptr<jet::Database> db = ValueOrThrow(jet::Database::Open(path, jet::Pager::Mode::kReadWrite));
+  std::unique_ptr<jet::Database> db = ValueOrThrow(std::move(opened));
   auto connection = std::make_unique<JetConnection>(std::move(db));
   connection->RefreshTableDefs();
+  if (!hold_reads) return connection;
+  connection->HoldReads();  // already held: this makes it the connection's first hold
   return connection;
 }
+
+}  // namespace
+
+std::unique_ptr<Connection> Connection::Open(const std::string& path) { return OpenConnection(path, false); }
+
+std::unique_ptr<Connection> Connection::OpenHoldingReads(const std::string& path) { return OpenConnection(path, true); }
 
 void Connection::Create(const std::string& path) { ThrowIfError(jet::CreateDatabase(path)); }
 
@@ -73,6 +84,29 @@ DatabaseSession& JetConnection::Session() {
   return *session_;
 }
 
+void JetConnection::HoldReads() {
+  jet::Pager& pager = Session().Db().pager();
+  ThrowIfError(pager.HoldReads());
+  if (first_hold_ == 0) first_hold_ = pager.hold_serial();
+}
+
+void JetConnection::Remember(const std::string& note) {
+  jet::Pager& pager = Session().Db().pager();
+  if (!pager.holding_reads() || pager.hold_serial() != first_hold_) return;
+  pager.ShareDecoded<bool>("note: " + note, std::make_shared<const bool>(true));
+}
+
+bool JetConnection::Remembers(const std::string& note) {
+  jet::Pager& pager = Session().Db().pager();
+  jet::ReadScope scope(pager);  // looks at the file's stamp, unless a hold did just now
+  ThrowIfError(scope.status());
+  return pager.SharedDecoded<bool>("note: " + note) != nullptr;
+}
+
+void JetConnection::ReleaseReads() {
+  if (session_ != nullptr && session_->db != nullptr) session_->db->pager().ReleaseReads();
+}
+
 void JetConnection::BeginTrans() { ThrowIfError(Session().Db().BeginTransaction()); }
 
 void JetConnection::CommitTrans() { ThrowIfError(Session().Db().CommitTransaction()); }
@@ -81,6 +115,7 @@ void JetConnection::Rollback() { Session().Db().RollbackTransaction(); }
 
 void JetConnection::Close() {
   if (session_ == nullptr) return;
+  ReleaseReads();  // sets left open keep the handle, not the lock
   session_->closed = true;  // sets still open fail from now on; the handle goes with the last of them
   session_.reset();
 }

@@ -34,6 +34,11 @@ class JetConnection final : public Connection {
   void DeleteField(const std::string& table, const std::string& field) override;
   void AppendIndex(const std::string& table, const NewIndex& index) override;
 
+  void HoldReads() override;
+  void ReleaseReads() override;
+  void Remember(const std::string& note) override;
+  bool Remembers(const std::string& note) override;
+
   void BeginTrans() override;
   void CommitTrans() override;
   void Rollback() override;
@@ -50,6 +55,7 @@ class JetConnection final : public Connection {
   std::string path_;
   std::vector<TableInfo> table_defs_;
   std::optional<jet::Database::ReadMark> table_defs_mark_;  // the file as table_defs_ describe it
+  uint64_t first_hold_ = 0;  // the pager's hold_serial of the first HoldReads (0: none yet)
 };
 
 }  // namespace velloran

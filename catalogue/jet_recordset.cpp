@@ -162,7 +162,7 @@ bool JetRecordset::MoveNextWithinReadAhead() {
   jet::Database& db = Db();
   if (!db.StillCurrent(ahead_.mark)) return false;  // the locked path reports errors
   ++pos_;
-  MakeCurrent(rows_[pos_], std::move(ahead_.values[pos_ - ahead_.first]));
+  MakeCurrent(rows_[pos_], ahead_.values[pos_ - ahead_.first]);
   visited_ = std::max(visited_, pos_ + 1);
   return true;
 }
@@ -177,10 +177,10 @@ jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead)
       current_id_.reset();
       return jet::Status::Ok();
     }
-    JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, ValuesOf(index));
-    if (values) {
+    JET_ASSIGN_OR_RETURN(bool found, LoadValues(index));
+    if (found) {
       pos_ = index;
-      MakeCurrent(rows_[index], std::move(*values));
+      MakeCurrent(rows_[index], row_values_);
       at_end_ = false;
       visited_ = std::max(visited_, pos_ + 1);
       return read_ahead == 0 ? jet::Status::Ok() : ReadAheadFrom(pos_ + 1, read_ahead);
@@ -197,19 +197,23 @@ jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead)
   }
 }
 
-jet::Result<std::optional<std::vector<jet::Value>>> JetRecordset::ValuesOf(size_t index) {
+jet::Result<bool> JetRecordset::LoadValues(size_t index) {
   jet::Database& db = Db();
-  if (handed_over_ && handed_over_->index == index && handed_over_->generation == db.pager().generation()) {
-    std::vector<jet::Value> values = std::move(handed_over_->values);
-    handed_over_.reset();
-    return std::optional<std::vector<jet::Value>>(std::move(values));
+  if (handed_over_.live && handed_over_.index == index && handed_over_.generation == db.pager().generation()) {
+    row_values_.swap(handed_over_.values);  // both keep their room for the rows to come
+    handed_over_.live = false;
+    return true;
   }
-  return reader_.Read(db, rows_[index]);
+  JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, reader_.Read(db, rows_[index]));
+  if (!values) return false;
+  row_values_ = std::move(*values);
+  return true;
 }
 
-void JetRecordset::MakeCurrent(jet::RowId id, std::vector<jet::Value> values) {
-  current_.clear();
-  for (const jet::Value& value : values) current_.push_back(FromJetValue(value));
+void JetRecordset::MakeCurrent(jet::RowId id, const std::vector<jet::Value>& values) {
+  asked_since_move_ = 0;
+  current_.resize(values.size());
+  for (size_t i = 0; i < values.size(); ++i) AssignFromJetValue(values[i], &current_[i]);
   current_id_ = id;
 }
 
@@ -227,13 +231,13 @@ jet::Status JetRecordset::ReadAheadFrom(size_t index, size_t count) {
       break;
     }
     if (!there.value()) break;
-    jet::Result<std::optional<std::vector<jet::Value>>> values = ValuesOf(i);
-    if (!values.ok()) {
-      read_ahead_error_ = values.error();
+    jet::Result<bool> found = LoadValues(i);
+    if (!found.ok()) {
+      read_ahead_error_ = found.error();
       break;
     }
-    if (!values.value()) break;
-    ahead_.values.push_back(std::move(*values.value()));
+    if (!found.value()) break;
+    ahead_.values.push_back(std::move(row_values_));
   }
   return jet::Status::Ok();
 }
@@ -241,25 +245,33 @@ jet::Status JetRecordset::ReadAheadFrom(size_t index, size_t count) {
 void JetRecordset::DropRow(size_t index) {
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
   if (visited_ > index) --visited_;
-  if (handed_over_ && handed_over_->index == index) handed_over_.reset();
-  if (handed_over_ && handed_over_->index > index) --handed_over_->index;
+  if (handed_over_.live && handed_over_.index == index) handed_over_.live = false;
+  if (handed_over_.live && handed_over_.index > index) --handed_over_.index;
   ahead_.values.clear();
 }
 
 // ---- Fields and editing ------------------------------------------------------------------------
 
 size_t JetRecordset::FieldIndex(const std::string& name) const {
-  for (size_t i = 0; i < fields_.size(); ++i)
-    if (fields_[i].name == name) return i;
-  for (size_t i = 0; i < fields_.size(); ++i)
-    if (jet::SameObjectName(fields_[i].name, name)) return i;
-  throw EngineError(EngineError::Kind::kNotFound, "the record set of \"" + table_ + "\" has no field \"" + name + "\"");
+  const size_t k = asked_since_move_++;
+  if (k < asked_order_.size() && fields_[asked_order_[k]].name == name) return asked_order_[k];
+  size_t found = fields_.size();
+  for (size_t i = 0; i < fields_.size() && found == fields_.size(); ++i)
+    if (fields_[i].name == name) found = i;
+  for (size_t i = 0; i < fields_.size() && found == fields_.size(); ++i)
+    if (jet::SameObjectName(fields_[i].name, name)) found = i;
+  if (found == fields_.size()) {
+    throw EngineError(EngineError::Kind::kNotFound, "the record set of \"" + table_ + "\" has no field \"" + name + "\"");
+  }
+  if (k < asked_order_.size()) asked_order_[k] = found;
+  else if (k == asked_order_.size() && k < 64) asked_order_.push_back(found);
+  return found;
 }
 
-FieldValue JetRecordset::Field(const std::string& name) const {
+const FieldValue& JetRecordset::Field(const std::string& name) const {
   RequireOpen();
   const size_t i = FieldIndex(name);
-  if (pending_ != Pending::kNone && changes_[i]) return FromJetValue(*changes_[i]);
+  if (pending_ != Pending::kNone && changes_[i]) return changes_shown_[i];
   if (pending_ == Pending::kAdd) return added_[i];
   if (at_end_) {
     ThrowInvalid("field \"" + fields_[i].name + "\" of \"" + table_ + "\" has no value: there is no current row (the set is at its end)");
@@ -274,6 +286,7 @@ void JetRecordset::SetField(const std::string& name, const FieldValue& value) {
     ThrowInvalid("field \"" + fields_[i].name + "\" of \"" + table_ + "\" can only be set after Edit or AddNew");
   }
   changes_[i] = ValueOrThrow(ToColumnValue(value, columns_[i]));
+  changes_shown_[i] = FromJetValue(*changes_[i]);
 }
 
 void JetRecordset::Edit() {
@@ -281,6 +294,7 @@ void JetRecordset::Edit() {
   if (at_end_) ThrowInvalid("Edit needs a current row, and the record set of \"" + table_ + "\" is at its end");
   pending_ = Pending::kEdit;
   changes_.assign(fields_.size(), std::nullopt);
+  changes_shown_.assign(fields_.size(), FieldValue());
 }
 
 void JetRecordset::AddNew() {
@@ -298,6 +312,7 @@ void JetRecordset::AddNew() {
   }
   pending_ = Pending::kAdd;
   changes_.assign(fields_.size(), std::nullopt);
+  changes_shown_.assign(fields_.size(), FieldValue());
 }
 
 void JetRecordset::Update() {
@@ -365,7 +380,7 @@ void JetRecordset::Close() {
   resume_.reset();
   rows_.clear();
   current_.clear();
-  handed_over_.reset();
+  handed_over_ = HandedOver{};
   ahead_.values.clear();
   at_end_ = true;
   session_.reset();

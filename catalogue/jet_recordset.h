@@ -82,7 +82,7 @@ class JetRecordset : public Recordset {
   void MoveLast() override;
 
   const std::vector<FieldInfo>& Fields() const override { return fields_; }
-  FieldValue Field(const std::string& name) const override;
+  const FieldValue& Field(const std::string& name) const override;
   void SetField(const std::string& name, const FieldValue& value) override;
 
   void AddNew() override;
@@ -131,7 +131,9 @@ class JetRecordset : public Recordset {
 
   // Values a source handed over with the row it just found (rows_[index]), so that the row is
   // not read twice.
+  // Kept when empty (live false) so that the room of its texts serves the next row.
   struct HandedOver {
+    bool live = false;
     size_t index = 0;
     uint64_t generation = 0;
     std::vector<jet::Value> values;
@@ -151,6 +153,9 @@ class JetRecordset : public Recordset {
   static constexpr size_t kMaxReadAhead = 128;
   size_t read_ahead_ = kWalkReadAhead;
   size_t GrowingReadAhead() {
+    // Under a hold of the read lock (Connection::HoldReads) taking it is free: rows are read as
+    // the walk reaches them, and no more of them are kept at once than the current one.
+    if (session_->db->pager().holding_reads()) return 0;
     const size_t now = read_ahead_;
     read_ahead_ = std::min(read_ahead_ * 2, kMaxReadAhead);
     return now;
@@ -166,7 +171,7 @@ class JetRecordset : public Recordset {
   size_t pos_ = 0;                // the current row, when !at_end_
   bool at_end_ = true;
   size_t visited_ = 0;            // rows_[0..visited_) have been current
-  std::optional<HandedOver> handed_over_;
+  HandedOver handed_over_;
   ReadAhead ahead_;
   std::optional<jet::Error> read_ahead_error_;  // met reading the row after the last one read ahead
   std::optional<jet::RowId> current_id_;  // the current row's place (what an edit writes to)
@@ -182,14 +187,19 @@ class JetRecordset : public Recordset {
   std::optional<ResumePoint> resume_;
 
   // Makes `values` (one per field) the current row's, which lives at `id`.
-  void MakeCurrent(jet::RowId id, std::vector<jet::Value> values);
+  void MakeCurrent(jet::RowId id, const std::vector<jet::Value>& values);
 
  private:
   enum class Pending { kNone, kEdit, kAdd };
 
   size_t FieldIndex(const std::string& name) const;  // throws kNotFound
-  // The values of rows_[index], from what a source handed over or read now; nullopt when gone.
-  jet::Result<std::optional<std::vector<jet::Value>>> ValuesOf(size_t index);
+  // A caller reading a row asks for the same fields in the same order row after row: the k-th
+  // name asked for since the last move is looked for first where the k-th was found before.
+  mutable std::vector<size_t> asked_order_;
+  mutable size_t asked_since_move_ = 0;
+  // Puts the values of rows_[index] in row_values_, from what a source handed over or read now;
+  // false when the row is gone.
+  jet::Result<bool> LoadValues(size_t index);
   jet::Status ReadAheadFrom(size_t index, size_t count);
   // MoveNext onto a row read ahead, without a lock; false when that cannot be done.
   bool MoveNextWithinReadAhead();
@@ -197,8 +207,10 @@ class JetRecordset : public Recordset {
   jet::Status WritePending(WriteOutcome* outcome);
 
   std::vector<FieldValue> current_;  // the current row's values
+  std::vector<jet::Value> row_values_;  // what LoadValues found last
   Pending pending_ = Pending::kNone;
   std::vector<std::optional<jet::Value>> changes_;  // per field, what SetField gave
+  std::vector<FieldValue> changes_shown_;  // the same, as Field reads them
   std::vector<FieldValue> added_;  // AddNew: the values a new row starts with
 };
 

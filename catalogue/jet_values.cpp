@@ -182,6 +182,14 @@ FieldValue FromJetValue(const Value& value) {
   return std::visit(Visitor{}, value);
 }
 
+void AssignFromJetValue(const Value& value, FieldValue* target) {
+  if (const auto* text = std::get_if<jet::Text>(&value)) {
+    jet::AppendUtf8(*text, &target->ResetToText());
+  } else {
+    *target = FromJetValue(value);
+  }
+}
+
 jet::Result<Value> ToColumnValue(const FieldValue& value, const jet::ColumnDef& column) {
   if (value.is_null()) return Value(jet::Null{});
   switch (column.type) {

@@ -23,6 +23,8 @@ FieldType FieldTypeOf(jet::ColumnType type);
 std::optional<jet::ColumnType> ColumnTypeOf(FieldType type);
 
 FieldValue FromJetValue(const jet::Value& value);
+// FromJetValue into `target`, reusing the room of the text it held.
+void AssignFromJetValue(const jet::Value& value, FieldValue* target);
 
 // The value `column` stores for `value`. kInvalidArgument, naming the field, for a value the
 // field cannot hold (a text that is no number for a number field, a number out of range, ...).

@@ -4,6 +4,26 @@
 
 namespace velloran {
 
+bool PlaceSet::insert(uint64_t place) {
+  if ((size_ + 1) * 2 > slots_.size()) {
+    // Kept at most half full, so that probes stay short.
+    std::vector<uint64_t> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(64, old.size() * 2), kEmpty);
+    size_ = 0;
+    for (uint64_t kept : old)
+      if (kept != kEmpty) insert(kept);
+  }
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = (place * 0x9E3779B97F4A7C15ULL) >> 20 & mask;; i = (i + 1) & mask) {
+    if (slots_[i] == place) return false;
+    if (slots_[i] == kEmpty) {
+      slots_[i] = place;
+      ++size_;
+      return true;
+    }
+  }
+}
+
 std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession> session, const std::string& sql,
                                                 jet::SelectStatement statement) {
   jet::Database& db = session->Db();
@@ -39,9 +59,12 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
       cursor_.reset();
       break;
     }
-    if (!seen_.insert(PackRowId(cursor_->row_id())).second) continue;
+    if (!seen_.insert(PackRowId(cursor_->row_id()))) continue;
     rows_.push_back(cursor_->row_id());
-    handed_over_ = HandedOver{rows_.size() - 1, pager.generation(), cursor_->TakeValues()};
+    handed_over_.live = true;
+    handed_over_.index = rows_.size() - 1;
+    handed_over_.generation = pager.generation();
+    cursor_->SwapValues(&handed_over_.values);  // which gives the cursor the room of earlier rows' values
   }
   return index < rows_.size();
 }
@@ -54,7 +77,7 @@ jet::Status QueryRecordset::RunAgainForTheRest() {
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
     if (!more) break;
-    if (seen_.insert(PackRowId(cursor->row_id())).second) rows_.push_back(cursor->row_id());
+    if (seen_.insert(PackRowId(cursor->row_id()))) rows_.push_back(cursor->row_id());
   }
   return jet::Status::Ok();
 }

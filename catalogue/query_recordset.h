@@ -11,13 +11,26 @@
 
 #include <memory>
 #include <string>
-#include <unordered_set>
+#include <vector>
 
 #include "catalogue/jet_recordset.h"
 #include "jet/sql_parser.h"
 #include "jet/sql_select.h"
 
 namespace velloran {
+
+// A set of packed row places (PackRowId): open addressing in one array, as a walk adds one for
+// every row it finds and a node per row would cost more than finding the row.
+class PlaceSet {
+ public:
+  // False when `place` was in the set already.
+  bool insert(uint64_t place);
+
+ private:
+  static constexpr uint64_t kEmpty = ~uint64_t{0};  // no row has this place
+  std::vector<uint64_t> slots_;
+  size_t size_ = 0;
+};
 
 class QueryRecordset final : public JetRecordset {
  public:
@@ -45,7 +58,7 @@ class QueryRecordset final : public JetRecordset {
   jet::SelectStatement statement_;
   std::unique_ptr<jet::SelectCursor> cursor_;  // null once every row was found
   uint64_t cursor_generation_ = 0;  // the pager's generation the cursor has been reading at
-  std::unordered_set<uint64_t> seen_;  // places of the rows found (PackRowId), and where they moved
+  PlaceSet seen_;  // places of the rows found (PackRowId), and where they moved
 };
 
 }  // namespace velloran

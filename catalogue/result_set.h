@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,24 +20,47 @@ struct ResultRow {
 };
 
 // Rows 1..N of the last search; row 0 never holds a song. N = 0 means no rows.
+//
+// Rows given up by Clear and Truncate are kept, emptied, for the next search to fill: their texts
+// keep their room, so a search that lists a thousand songs again allocates little.
 class ResultSet {
  public:
-  int count() const { return static_cast<int>(rows_.size()) - 1; }
-  bool empty() const { return count() == 0; }
-  ResultRow& operator[](int i) { return rows_.at(static_cast<size_t>(i)); }
-  const ResultRow& operator[](int i) const { return rows_.at(static_cast<size_t>(i)); }
+  int count() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  ResultRow& operator[](int i) { return rows_.at(Checked(i)); }
+  const ResultRow& operator[](int i) const { return rows_.at(Checked(i)); }
 
-  void Clear() { rows_.resize(1); rows_[0] = ResultRow{}; }
+  void Clear() {
+    count_ = 0;
+    Empty(rows_[0]);
+  }
   // Keeps rows 1..n (n <= count()); dropping what lies beyond.
-  void Truncate(int n) { rows_.resize(static_cast<size_t>(n) + 1); }
-  // Row n, grown into when n is one past the end.
+  void Truncate(int n) {
+    if (n >= 0 && n < count_) count_ = n;
+  }
+  // Row n; rows up to n are added (empty) when n is past the end.
   ResultRow& Grow(int n) {
-    if (n > count()) rows_.resize(static_cast<size_t>(n) + 1);
-    return rows_.at(static_cast<size_t>(n));
+    if (n > count_) {
+      if (rows_.size() <= static_cast<size_t>(n)) rows_.resize(static_cast<size_t>(n) + 1);
+      for (int i = count_ + 1; i <= n; ++i) Empty(rows_[static_cast<size_t>(i)]);
+      count_ = n;
+    }
+    return rows_.at(Checked(n));
   }
 
  private:
+  size_t Checked(int i) const {
+    if (i < 0 || i > count_) throw std::out_of_range("result row " + std::to_string(i) + " of " + std::to_string(count_));
+    return static_cast<size_t>(i);
+  }
+  static void Empty(ResultRow& row) {
+    row.ID = 0;
+    row.PrintYN = false;
+    for (std::string* text : {&row.DiskID, &row.SongNumber, &row.Song, &row.Artist}) text->clear();
+  }
+
   std::vector<ResultRow> rows_{ResultRow{}};
+  int count_ = 0;
 };
 
 }  // namespace velloran

@@ -41,12 +41,12 @@ bool SameEntries(const std::vector<CatalogEntry>& a, const std::vector<CatalogEn
 
 }  // namespace
 
-Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Pager::Mode mode) {
-  Result<std::unique_ptr<Pager>> pager = Pager::Open(path, mode);
+Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Pager::Mode mode, bool hold_reads) {
+  Result<std::unique_ptr<Pager>> pager = Pager::Open(path, mode, hold_reads);
   std::string read_only_reason;
   if (!pager.ok() && mode == Pager::Mode::kReadWrite && pager.error().code() == ErrorCode::kReadOnly) {
     read_only_reason = pager.error().message();
-    pager = Pager::Open(path, Pager::Mode::kReadOnly);
+    pager = Pager::Open(path, Pager::Mode::kReadOnly, hold_reads);
   }
   if (!pager.ok()) return pager.error();
   std::unique_ptr<Database> db(new Database(std::move(pager).value()));
@@ -57,14 +57,9 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Pager:
 
 Database::~Database() {
   RollbackTransaction();  // an unfinished transaction never reaches the file
-  if (stamp_fd_ >= 0) close(stamp_fd_);
 }
 
 Status Database::LoadCatalogue() {
-  // Only byte-range locks of the OFD kind guard the file, so this descriptor closing later
-  // releases none of them.
-  stamp_fd_ = ::open(path().c_str(), O_RDONLY | O_CLOEXEC);
-  if (stamp_fd_ < 0) return Error(ErrorCode::kIo, path() + ": cannot open the file (" + std::strerror(errno) + ")");
   ReadScope scope(*pager_);
   JET_RETURN_IF_ERROR(scope.status());
   JET_ASSIGN_OR_RETURN(objects_, DecodeCatalogue());
@@ -172,13 +167,7 @@ void Database::RollbackTransaction() {
   if (pager_->in_write()) pager_->Rollback();
 }
 
-Result<int64_t> Database::ChangeStamp() const {
-  struct stat st;
-  if (fstat(stamp_fd_, &st) != 0) {
-    return Error(ErrorCode::kIo, path() + ": cannot read the file's times (" + std::strerror(errno) + ")");
-  }
-  return ChangeStampOf(st);
-}
+Result<int64_t> Database::ChangeStamp() const { return pager_->StampNow(); }
 
 Database::ReadMark Database::Mark() const {
   return ReadMark{pager_->generation(), pager_->file_stamp(), pager_->process_commits()};
@@ -186,6 +175,9 @@ Database::ReadMark Database::Mark() const {
 
 bool Database::StillCurrent(const ReadMark& mark) const {
   if (mark.generation != pager_->generation() || mark.process_commits != pager_->process_commits()) return false;
+  // While this handle holds the read lock no one can commit, and the hold began with a look at
+  // the file: what was read at the stamp the hold saw is still what the file holds.
+  if (pager_->holding_reads() && mark.stamp == pager_->file_stamp()) return true;
   const auto now = std::chrono::steady_clock::now();
   if (!stamp_seen_ || now - stamp_seen_at_ >= kStampRecheck) {
     Result<int64_t> stamp = ChangeStamp();
@@ -196,26 +188,29 @@ bool Database::StillCurrent(const ReadMark& mark) const {
   return *stamp_seen_ == mark.stamp;
 }
 
-Status Database::CheckNoOtherWriter(int wait_ms) const {
-  JET_RETURN_IF_ERROR(CheckAccessLockFile(path()));
-  // The stamp's descriptor holds no locks, so it sees the writer lock of every other handle,
-  // this process's included.
-  const int fd = stamp_fd_;
+Status Database::CheckNoOtherWriter(int wait_ms) {
+  if (pager_->holding_reads() && no_writer_in_hold_ == pager_->hold_serial()) return Status::Ok();
+  Status status = CheckAccessLockFile(path());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
-  Status status;
-  while (true) {
-    Result<bool> held = WriterLockHeldElsewhere(fd, path());
+  while (status.ok()) {
+    Result<bool> held = pager_->OtherWriterActive();
     if (!held.ok()) {
       status = held.error();
       break;
     }
-    if (!held.value()) break;
+    if (!held.value()) {
+      if (pager_->holding_reads()) no_writer_in_hold_ = pager_->hold_serial();
+      return Status::Ok();
+    }
+    pager_->ReleaseReads();  // that writer cannot commit while this handle holds the read lock
     if (std::chrono::steady_clock::now() >= deadline) {
       status = Error(ErrorCode::kLocked, path() + ": another program is changing the database; try again when it has finished");
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  // The caller will report it and may wait for the user's answer: not while holding the lock.
+  pager_->ReleaseReads();
   return status;
 }
 

@@ -26,7 +26,9 @@ class Database {
  public:
   // Opens `path` and reads its catalogue. kReadWrite falls back to reading only when the file
   // cannot be written; writable() then says false and Write reports why.
-  static Result<std::unique_ptr<Database>> Open(const std::string& path, Pager::Mode mode = Pager::Mode::kReadOnly);
+  // With `hold_reads` the handle comes back holding the read lock (Pager::HoldReads).
+  static Result<std::unique_ptr<Database>> Open(const std::string& path, Pager::Mode mode = Pager::Mode::kReadOnly,
+                                                bool hold_reads = false);
 
   Pager& pager() { return *pager_; }
   JetVersion version() const { return pager_->format().version; }
@@ -69,7 +71,10 @@ class Database {
   // kLocked when another program holds the database for writing: Access (a lock file with live
   // locks beside it), or another writer whose lock does not come free within `wait_ms`. Takes no
   // lock itself; a caller about to work with a table uses it to report early that it is busy.
-  Status CheckNoOtherWriter(int wait_ms) const;
+  // Inside a hold of the read lock (Pager::HoldReads) the answer found first stands for the rest
+  // of the hold, which sees the file as it was then; a writer found while holding ends the hold
+  // before waiting, as that writer could not finish while it lasted.
+  Status CheckNoOtherWriter(int wait_ms);
 
   // A number that changes whenever a write reaches the file (every commit stamps the file's
   // modification time anew; a cut-short write changes it too). Taken under a ReadScope it
@@ -105,7 +110,6 @@ class Database {
 
  private:
   std::unique_ptr<Pager> pager_;
-  int stamp_fd_ = -1;  // a descriptor of the file for ChangeStamp
   // The stamp StillCurrent read last, and when.
   mutable std::optional<int64_t> stamp_seen_;
   mutable std::chrono::steady_clock::time_point stamp_seen_at_;
@@ -115,6 +119,7 @@ class Database {
   std::unordered_map<uint32_t, TableDef> defs_;
   uint64_t defs_generation_ = 0;
   bool in_transaction_ = false;
+  uint64_t no_writer_in_hold_ = 0;  // the hold (Pager::hold_serial) in which no other writer was found
   std::string read_only_reason_;  // why a read-write open fell back to reading only
 };
 

@@ -95,23 +95,30 @@ Status AcquireDataLock(int fd, const std::string& path, LockKind kind, int timeo
 
 void ReleaseDataLock(int fd) { ReleaseByte(fd, kDataLockByte); }
 
-Status CheckAccessLockFile(const std::string& database_path) {
+std::string AccessLockFilePath(const std::string& database_path) {
   std::string stem = database_path;
+  std::string extension;
   size_t dot = stem.find_last_of('.');
   size_t slash = stem.find_last_of('/');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) stem.resize(dot);
-  for (const char* extension : {".ldb", ".laccdb"}) {
-    std::string lock_path = stem + extension;
-    int fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) continue;
-    // A lock file left behind by a program that ended holds no locks: it is ignored.
-    struct flock fl = LockRange(F_WRLCK, 0, 0);
-    bool held = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
-    close(fd);
-    if (held) {
-      return Error(ErrorCode::kLocked, database_path + ": the database is open in Access or another program (" + lock_path +
-                                           " is in use); close it there and try again");
-    }
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+    extension = stem.substr(dot);
+    stem.resize(dot);
+  }
+  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return stem + (extension == ".accdb" ? ".laccdb" : ".ldb");
+}
+
+Status CheckAccessLockFile(const std::string& database_path) {
+  const std::string lock_path = AccessLockFilePath(database_path);
+  int fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Status::Ok();
+  // A lock file left behind by a program that ended holds no locks: it is ignored.
+  struct flock fl = LockRange(F_WRLCK, 0, 0);
+  bool held = fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  close(fd);
+  if (held) {
+    return Error(ErrorCode::kLocked, database_path + ": the database is open in Access or another program (" + lock_path +
+                                         " is in use); close it there and try again");
   }
   return Status::Ok();
 }

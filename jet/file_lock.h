@@ -30,8 +30,11 @@ Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path);
 Status AcquireDataLock(int fd, const std::string& path, LockKind kind, int timeout_ms);
 void ReleaseDataLock(int fd);
 
-// An Access lock file (.ldb/.laccdb) beside `database_path` in which some program holds a lock
-// means Access (or a program acting like it) has the database open. Returns kLocked then.
+// An Access lock file beside `database_path` in which some program holds a lock means Access
+// (or a program acting like it) has the database open. Returns kLocked then.
 Status CheckAccessLockFile(const std::string& database_path);
+// Where Access keeps that lock file: beside the database, named like it, ".laccdb" for an
+// ".accdb" file and ".ldb" for every other (".mdb" in all letter cases).
+std::string AccessLockFilePath(const std::string& database_path);
 
 }  // namespace jet

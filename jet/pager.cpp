@@ -91,16 +91,22 @@ Pager::~Pager() {
   if (fd_ >= 0) close(fd_);
 }
 
-Status Pager::LoadHeader(uint64_t file_size) {
+Status Pager::LoadHeader(uint64_t file_size, int64_t stamp) {
   if (file_size < 2048) {
     return Error(ErrorCode::kNotDatabase, path_ + ": not an Access database (the file is only " +
                                               std::to_string(file_size) + " bytes long)");
   }
-  uint8_t first[4096];
-  size_t first_length = file_size < 4096 ? static_cast<size_t>(file_size) : 4096;
-  JET_RETURN_IF_ERROR(ReadFully(fd_, path_, first, first_length, 0));
-  JET_ASSIGN_OR_RETURN(header_, DecodeHeader(first, first_length, path_));
-  format_ = &Format::For(header_.version);
+  // A stamp seen before the header was read and again now, with no journal between, means no
+  // write touched the file in between (every commit and every undo sets a new one).
+  if (stamp != header_stamp_ || format_ == nullptr) {
+    header_stamp_ = -1;
+    uint8_t first[4096];
+    size_t first_length = file_size < 4096 ? static_cast<size_t>(file_size) : 4096;
+    JET_RETURN_IF_ERROR(ReadFully(fd_, path_, first, first_length, 0));
+    JET_ASSIGN_OR_RETURN(header_, DecodeHeader(first, first_length, path_));
+    format_ = &Format::For(header_.version);
+    header_stamp_ = stamp;
+  }
   uint64_t pages = file_size / format_->page_size;
   if (pages > 0xFFFFFF) {
     return Error(ErrorCode::kUnsupported, path_ + ": the file is larger than an Access database can be");
@@ -114,8 +120,10 @@ Status Pager::LoadHeader(uint64_t file_size) {
 }
 
 // A journal beside the database whose writer is gone holds the undo of a change cut short.
-Status Pager::RecoverIfHot(bool holding_writer_lock) {
+Status Pager::RecoverIfHot(bool holding_writer_lock, bool* found) {
+  *found = false;
   if (access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
+  *found = true;
   if (!holding_writer_lock) {
     // A journal with a live writer: it is committing, or another handle is undoing a crashed
     // write. Either way the pages may be changing, so a reader must not go on (see BeginRead).
@@ -150,16 +158,20 @@ Status Pager::Refresh(bool holding_writer_lock) {
   // (FAT, some network shares) the pages a writer wrote before it died may leave the stamp as it
   // was, and only the journal tells.
   if (ChangeStampOf(st) == file_stamp_ && access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
-  JET_RETURN_IF_ERROR(RecoverIfHot(holding_writer_lock));
+  bool journal = false;
+  JET_RETURN_IF_ERROR(RecoverIfHot(holding_writer_lock, &journal));
   if (journal_busy_) return Status::Ok();  // BeginRead waits and comes back
-  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
-  JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size)));
+  if (journal) {
+    header_stamp_ = -1;  // undone pages may include the header's
+    if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
+  }
+  JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size), ChangeStampOf(st)));
   file_stamp_ = ChangeStampOf(st);
   shared_->Validated(file_stamp_, StampIsSettled(st));
   return Status::Ok();
 }
 
-Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode) {
+Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode, bool hold_reads) {
   bool writable = mode == Mode::kReadWrite;
   int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) {
@@ -173,15 +185,19 @@ Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode) {
   struct stat st;
   if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's size");
   if (!S_ISREG(st.st_mode)) return Error(ErrorCode::kNotDatabase, path + ": not a regular file");
-  JET_RETURN_IF_ERROR(pager->LoadHeader(static_cast<uint64_t>(st.st_size)));
+  JET_RETURN_IF_ERROR(pager->LoadHeader(static_cast<uint64_t>(st.st_size), ChangeStampOf(st)));
   pager->shared_ = SharedPages::Of(st.st_dev, st.st_ino, pager->page_size());
   if (writable && !pager->format().jet4()) {
     return Error(ErrorCode::kReadOnly, path + ": Access 97 databases can be read but not changed; convert it to "
                                               "Access 2000 format in Access to change it here");
   }
   pager->file_stamp_ = -1;  // forces the first refresh, which also undoes a cut-short change
-  JET_RETURN_IF_ERROR(pager->BeginRead());
-  pager->EndRead();
+  if (hold_reads) {
+    JET_RETURN_IF_ERROR(pager->HoldReads());
+  } else {
+    JET_RETURN_IF_ERROR(pager->BeginRead());
+    pager->EndRead();
+  }
   return pager;
 }
 
@@ -217,6 +233,29 @@ Status Pager::BeginRead() {
 void Pager::EndRead() {
   if (in_write_ || read_depth_ == 0) return;
   if (--read_depth_ == 0) ReleaseDataLock(fd_);
+}
+
+Result<int64_t> Pager::StampNow() const {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
+  return ChangeStampOf(st);
+}
+
+// Locks of this handle's own descriptor never conflict with its own test: only others show.
+Result<bool> Pager::OtherWriterActive() const { return WriterLockHeldElsewhere(fd_, path_); }
+
+Status Pager::HoldReads() {
+  if (holding_reads_ || in_write_) return Status::Ok();
+  JET_RETURN_IF_ERROR(BeginRead());
+  holding_reads_ = true;
+  ++hold_serial_;
+  return Status::Ok();
+}
+
+void Pager::ReleaseReads() {
+  if (!holding_reads_) return;
+  holding_reads_ = false;
+  EndRead();
 }
 
 Result<const uint8_t*> Pager::ReadPage(uint32_t page) {
@@ -267,6 +306,9 @@ void Pager::SetCommitHookForTesting(CommitHook hook) { commit_hook = hook; }
 Status Pager::BeginWrite() {
   if (!writable_) return Error(ErrorCode::kReadOnly, path_ + ": the database was opened read-only");
   if (in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a write is already in progress");
+  // The commit turns this handle's shared data lock into an exclusive one and then lets it go:
+  // a hold would not outlive it, so it ends here.
+  ReleaseReads();
   JET_RETURN_IF_ERROR(CheckAccessLockFile(path_));
   JET_RETURN_IF_ERROR(AcquireWriterLock(fd_, path_, lock_wait_ms_));
   // Another handle may have committed since this one last read: start from the file as it is.

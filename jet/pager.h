@@ -13,6 +13,7 @@
 
 #include "jet/format.h"
 #include "jet/header.h"
+#include "jet/page_table.h"
 #include "jet/shared_pages.h"
 #include "jet/status.h"
 
@@ -30,7 +31,10 @@ class Pager {
   // a database at once; writes take turns (see BeginWrite). An open first undoes an unfinished
   // change left by a crashed writer; a read-only open that cannot (the file is not writable)
   // fails with a message that says so.
-  static Result<std::unique_ptr<Pager>> Open(const std::string& path, Mode mode = Mode::kReadOnly);
+  // With `hold_reads` the handle comes back holding the read lock (see HoldReads), taken once
+  // for the open's own look at the file and whatever the caller reads next.
+  static Result<std::unique_ptr<Pager>> Open(const std::string& path, Mode mode = Mode::kReadOnly,
+                                            bool hold_reads = false);
 
   bool writable() const { return writable_; }
 
@@ -120,10 +124,30 @@ class Pager {
   Status BeginRead();
   void EndRead();
 
+  // A caller about to make many short reads (a design check, filling a list) holds the read lock
+  // across all of them instead of taking it for each, which costs several system calls: HoldReads
+  // is a BeginRead that lasts until ReleaseReads, and the reads in between see the file as it was
+  // when the hold began. Another program's commit waits meanwhile, so a hold is for a burst of
+  // work, never for time a user takes. It gives way where keeping it would stall a write: this
+  // handle's BeginWrite ends it first. Holding twice is holding once.
+  Status HoldReads();
+  void ReleaseReads();
+  bool holding_reads() const { return holding_reads_; }
+
+  // The file's change stamp as it is now (one fstat), whatever the cached pages belong to.
+  Result<int64_t> StampNow() const;
+  // Whether a handle other than this one holds the writer lock (this process's others included).
+  Result<bool> OtherWriterActive() const;
+  // Changes each time a hold begins, so that what a caller learned inside one hold (that no other
+  // program was writing) is trusted inside that hold only.
+  uint64_t hold_serial() const { return hold_serial_; }
+
  private:
   Pager(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  Status LoadHeader(uint64_t file_size);
-  Status RecoverIfHot(bool holding_writer_lock);
+  // Decodes the header (unless it was decoded at `stamp` already) and starts the cache over.
+  Status LoadHeader(uint64_t file_size, int64_t stamp);
+  // Sets *found when a journal was there (whether it was undone or is still being worked on).
+  Status RecoverIfHot(bool holding_writer_lock, bool* found);
   Status Refresh(bool holding_writer_lock);
   Status CommitDirtyPages();
   // Gives the pages a commit wrote to the other handles of this process.
@@ -136,7 +160,7 @@ class Pager {
   const Format* format_ = nullptr;
   DatabaseHeader header_;
   uint32_t page_count_ = 0;
-  std::vector<SharedPage> cache_;  // committed pages by number, loaded on first use
+  PageTable cache_;  // committed pages by number, loaded on first use
   std::shared_ptr<SharedPages> shared_;  // the same pages, for every handle of this process
   bool writable_ = false;
   bool in_write_ = false;
@@ -146,8 +170,11 @@ class Pager {
   uint64_t commit_from_ = 0, commit_to_ = 0;  // the generations the last successful commit went between
   std::unordered_map<std::string, std::unique_ptr<WriterCache>> writer_caches_;
   int64_t file_stamp_ = 0;  // the file's modification time when the cache was filled
+  int64_t header_stamp_ = -1;  // the stamp the header was decoded at
   int64_t write_base_stamp_ = 0;  // file_stamp_ when the current write began
   int read_depth_ = 0;
+  bool holding_reads_ = false;
+  uint64_t hold_serial_ = 0;
   bool journal_busy_ = false;  // the last refresh met a journal another handle is working on
   int lock_wait_ms_ = 5000;
 };

@@ -214,8 +214,12 @@ Status SelectCursor::LoadAndEmit(RowId id) {
 }
 
 Status SelectCursor::Emit() {
+  // Copied, not taken: the row's texts and these keep their room from one row to the next, so a
+  // walk does not allocate for every value.
+  values_.resize(selected_.size());  // a caller's vector from SwapValues may be shorter
   for (size_t j = 0; j < selected_.size(); ++j) {
-    JET_ASSIGN_OR_RETURN(values_[j], row_->Take(selected_[j]));
+    JET_ASSIGN_OR_RETURN(const Value* value, row_->Get(selected_[j]));
+    values_[j] = *value;
   }
   row_id_ = row_->id();
   return Status::Ok();

@@ -55,8 +55,10 @@ class SelectCursor {
 
   // The current row's values, one per selected column.
   const std::vector<Value>& values() const { return values_; }
-  // The current row's values, moved out to the caller (values() is then unspecified until Next).
-  std::vector<Value> TakeValues() { return std::vector<Value>(std::make_move_iterator(values_.begin()), std::make_move_iterator(values_.end())); }
+  // Hands the current row's values to the caller in exchange for `*other`, whose room the next
+  // rows' values take over (values() is unspecified until Next). A walk that swaps back the
+  // vector it was given allocates nothing for rows whose texts fit the room of earlier ones.
+  void SwapValues(std::vector<Value>* other) { values_.swap(*other); }
   // The selected columns: their names as the table spells them, and their definitions.
   const std::vector<std::string>& column_names() const { return names_; }
   const std::vector<ColumnDef>& columns() const { return columns_; }

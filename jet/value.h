@@ -77,6 +77,7 @@ inline bool IsNull(const Value& value) { return std::holds_alternative<Null>(val
 // UTF-8 <-> UTF-16 conversions; unpaired surrogates are encoded as their code points (WTF-8 style),
 // so that every stored text round-trips.
 std::string ToUtf8(const Text& text);
+void AppendUtf8(const Text& text, std::string* out);
 Text FromUtf8(const std::string& utf8);
 
 }  // namespace jet

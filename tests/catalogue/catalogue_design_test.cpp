@@ -239,6 +239,10 @@ class BusyConnection : public Connection {
   void AppendField(const std::string& t, const NewField& f) override { inner_->AppendField(t, f); }
   void DeleteField(const std::string& t, const std::string& f) override { inner_->DeleteField(t, f); }
   void AppendIndex(const std::string& t, const NewIndex& i) override { inner_->AppendIndex(t, i); }
+  void HoldReads() override { inner_->HoldReads(); }
+  void ReleaseReads() override { inner_->ReleaseReads(); }
+  void Remember(const std::string& note) override { inner_->Remember(note); }
+  bool Remembers(const std::string& note) override { return inner_->Remembers(note); }
   void BeginTrans() override { inner_->BeginTrans(); }
   void CommitTrans() override { inner_->CommitTrans(); }
   void Rollback() override { inner_->Rollback(); }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,11 +20,14 @@
 #include "jet/sql_select.h"
 #include "jet/table_writer.h"
 #include "jet/writable_database.h"
+#include "tests/catalogue/other_program.h"
 #include "tests/jet/test_support.h"
 
 namespace velloran {
 namespace {
 
+using velloran_test::InAnotherProcess;
+using velloran_test::LockHolder;
 using velloran_test::ScratchDir;
 using Kind = EngineError::Kind;
 
@@ -520,22 +524,6 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   EXPECT_EQ(rest, expected);
 }
 
-// Runs `change` in another process (a fork, so with its own copy of what this process keeps in
-// memory) and waits for it; true when it succeeded.
-bool InAnotherProcess(const std::function<void()>& change) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    try {
-      change();
-    } catch (...) {
-      _exit(1);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // This process keeps the pages it read for every connection it opens later; another program's
 // change must show all the same: in a connection opened afterwards, in one kept open, and in a
 // walk that read the changed row ahead before the change.
@@ -592,6 +580,45 @@ TEST(EngineSharing, ConnectionsOfOneProgramSeeEachOthersChangesAtOnce) {
   EXPECT_EQ(walk->Field("Song").ToText(), "Changed Here");
 }
 
+// A connection holding its reads sees the file as it was when the hold began: another program's
+// write waits for the release; a write through the connection itself ends the hold, so that the
+// others are not kept waiting after it.
+TEST(EngineSharing, HeldReadsSeeOneMomentAndGiveWayToTheirOwnWrites) {
+  REQUIRE_SHARED_FIXTURES();
+  ScratchDir scratch;
+  const std::string path = scratch.CopyFixture(kSongs);
+  const auto song_42 = [](Connection& db) {
+    return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText();
+  };
+  auto db = Connection::OpenHoldingReads(path);
+  EXPECT_EQ(song_42(*db), "World Star Girl");
+  const pid_t writer = fork();
+  if (writer == 0) {
+    try {
+      Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42");
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  ASSERT_GT(writer, 0);
+  usleep(300000);
+  int status = 0;
+  EXPECT_EQ(waitpid(writer, &status, WNOHANG), 0) << "the other program's write went ahead during the hold";
+  EXPECT_EQ(song_42(*db), "World Star Girl");
+  db->ReleaseReads();
+  ASSERT_EQ(waitpid(writer, &status, 0), writer);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(song_42(*db), "Changed Elsewhere");
+
+  db->HoldReads();
+  db->Execute("UPDATE MyList SET Song = 'Changed Here' WHERE ID = 42");
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(InAnotherProcess([&] { Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Third' WHERE ID = 42"); }));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << "the write waited for a hold that should have ended";
+  EXPECT_EQ(song_42(*db), "Third");
+}
+
 // A program that puts other bytes in the file and sets its modification time back, as tools
 // restoring a backup do, still has its bytes read by the next connection.
 TEST(EngineSharing, FileRewrittenWithItsOldTimeIsReadAfresh) {
@@ -618,54 +645,14 @@ TEST(EngineSharing, FileRewrittenWithItsOldTimeIsReadAfresh) {
   EXPECT_EQ(song_42(), "Other Star Girl");
 }
 
-// Another process that takes a lock (`take` returns whether it got it) and keeps it until the
-// object goes away.
-class LockHolder {
- public:
-  explicit LockHolder(const std::function<bool()>& take) {
-    int ready[2], hold[2];
-    if (pipe(ready) != 0 || pipe(hold) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(ready[0]);
-      close(hold[1]);
-      char c = take() ? 'y' : 'n';
-      if (write(ready[1], &c, 1) != 1) _exit(2);
-      while (read(hold[0], &c, 1) > 0) {
-      }
-      _exit(0);  // ending the process drops its locks
-    }
-    close(ready[1]);
-    close(hold[0]);
-    char c = 'n';
-    holding_ = read(ready[0], &c, 1) == 1 && c == 'y';
-    close(ready[0]);
-    release_ = hold[1];
-  }
-  ~LockHolder() {
-    if (release_ >= 0) close(release_);
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
-  }
-  bool holding() const { return holding_; }
-
- private:
-  pid_t pid_ = -1;
-  int release_ = -1;
-  bool holding_ = false;
-};
-
 TEST(EngineSharing, TableSetsRefuseAFileAnotherProgramIsWriting) {
   REQUIRE_SHARED_FIXTURES();
   ScratchDir scratch;
   const std::string path = scratch.CopyFixture(kSongs);
   auto db = Connection::Open(path);
   {
-    LockHolder writer([&] {
-      auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite);
-      // The pager stays open (the child never frees it), and so does its write.
-      return pager.ok() && std::move(pager).value().release()->BeginWrite().ok();
-    });
-    ASSERT_TRUE(writer.holding());
+    auto writer = velloran_test::AnotherProgramWriting(path);
+    ASSERT_NE(writer, nullptr);
     EngineError busy = ErrorOf([&] { db->OpenRecordset("MyList"); });
     EXPECT_EQ(busy.kind(), Kind::kInUse);
     EXPECT_NE(std::string(busy.what()).find(path), std::string::npos) << busy.what();

@@ -3,10 +3,14 @@
 // finds nothing leaves behind.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "catalogue/engine.h"
 #include "catalogue/frm_karaoke.h"
 #include "jet/collation.h"
 #include "jet/value.h"
+#include "catalogue/catalogue_design.h"
+#include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
 
 namespace velloran {
@@ -144,6 +148,31 @@ TEST(GetSongs, NothingFoundSaysSoAndAResortKeepsTheEarlierRows) {
   w.form.GetSongs("", "[SongNumber] DESC");  // an empty query re-runs the stored one
   ASSERT_EQ(w.form.Results.count(), 2);
   EXPECT_EQ(w.form.Results[1].SongNumber, "1500");
+}
+
+// Every search checks the database first. A file unchanged since this program found its table
+// in shape is not checked again (so a search goes on while another program is in the middle of a
+// write); any change to the file, from any program, has the next check look at it again.
+TEST(GetSongs, ATableFoundInShapeIsCheckedAgainOnlyAfterTheFileChanges) {
+  Window w;
+  const std::string path = w.form.Databases.current().Database;
+  ASSERT_TRUE(w.form.CheckDatabase());  // numbers the songs without an ID: the file changes
+  usleep(100000);  // that change lies well in the past now, so what the next check finds is kept
+  ASSERT_TRUE(w.form.CheckDatabase());
+  {
+    auto writer = velloran_test::AnotherProgramWriting(path);
+    ASSERT_NE(writer, nullptr);
+    w.Search("5");
+    EXPECT_TRUE(w.host.messages.empty()) << w.host.messages.front();
+    EXPECT_GT(w.form.Results.count(), 0);
+  }
+  ASSERT_TRUE(velloran_test::InAnotherProcess([&] { Connection::Open(path)->Execute("DROP INDEX Song ON [MyList]"); }));
+  usleep(100000);
+  w.Search("5");
+  auto db = Connection::Open(path);
+  ScriptedHost quiet;
+  EXPECT_TRUE(CatalogueDesign(*db, quiet).IndexExists("MyList", "Song")) << "the next check did not bring the index back";
+  EXPECT_TRUE(w.host.messages.empty());
 }
 
 TEST(GetSongs, NoDatabaseAndMissingDatabase) {

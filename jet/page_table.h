@@ -1,0 +1,46 @@
+// The pages a pager has at hand, by page number, for files of any size.
+//
+// A handle is opened for every search and reads a few hundred pages of files that may have tens
+// of thousands: a table as long as the file would be allocated and cleared each time for nothing.
+// This one allocates a block of slots only when a page in it is kept.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "jet/shared_pages.h"
+
+namespace jet {
+
+class PageTable {
+ public:
+  // The slot of `page` (null until a page is kept there); `page` must be below size().
+  SharedPage& operator[](uint32_t page) {
+    std::unique_ptr<Block>& block = blocks_[page / kBlockPages];
+    if (block == nullptr) block = std::make_unique<Block>();
+    return (*block)[page % kBlockPages];
+  }
+  uint32_t size() const { return size_; }
+  // Makes room for `pages` pages; pages at and beyond it are dropped.
+  void resize(uint32_t pages) {
+    for (uint32_t page = pages; page < size_ && page / kBlockPages < blocks_.size(); ++page) {
+      if (blocks_[page / kBlockPages] != nullptr) (*blocks_[page / kBlockPages])[page % kBlockPages].reset();
+    }
+    blocks_.resize((static_cast<size_t>(pages) + kBlockPages - 1) / kBlockPages);
+    size_ = pages;
+  }
+  void clear() {
+    blocks_.clear();
+    size_ = 0;
+  }
+
+ private:
+  static constexpr uint32_t kBlockPages = 256;
+  using Block = std::array<SharedPage, kBlockPages>;
+  std::vector<std::unique_ptr<Block>> blocks_;
+  uint32_t size_ = 0;
+};
+
+}  // namespace jet
