@@ -32,6 +32,7 @@ Result<SlotTable> ReadSlots(Pager& pager, uint32_t page) {
   t.table_end = f.data_row_offsets + 2u * t.count;
   if (t.count > kMaxRowsPerPage || t.table_end > f.page_size) return pager.Corrupt(page, "the page's row count is impossible");
   uint32_t previous = f.page_size;
+  t.raw.reserve(t.count);
   for (uint32_t i = 0; i < t.count; ++i) {
     uint16_t raw = Get16(data + f.data_row_offsets + 2 * i);
     uint32_t start = raw & kRowOffsetMask;

@@ -144,6 +144,22 @@ Status AppendKeyColumn(JetVersion version, const KeyColumn& column, const Value&
   return Status::Ok();
 }
 
+namespace {
+
+// The key built by `append(i, &key)` for each of `columns` in turn.
+template <typename Append>
+Result<std::string> EncodeKey(const std::vector<KeyColumn>& columns, Append append) {
+  std::string key;
+  key.reserve(16 * columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    Status status = append(i, &key);
+    if (!status.ok()) return status.error().WithContext("column " + std::to_string(i));
+  }
+  return key;
+}
+
+}  // namespace
+
 Result<std::string> EncodeIndexKey(JetVersion version, const std::vector<KeyColumn>& columns,
                                    const std::vector<Value>& values) {
   if (columns.size() != values.size()) {
@@ -151,12 +167,36 @@ Result<std::string> EncodeIndexKey(JetVersion version, const std::vector<KeyColu
                  "index key: " + std::to_string(values.size()) + " values for " +
                      std::to_string(columns.size()) + " columns");
   }
-  std::string key;
-  for (size_t i = 0; i < columns.size(); ++i) {
-    Status status = AppendKeyColumn(version, columns[i], values[i], &key);
-    if (!status.ok()) return status.error().WithContext("column " + std::to_string(i));
+  return EncodeKey(columns, [&](size_t i, std::string* key) { return AppendKeyColumn(version, columns[i], values[i], key); });
+}
+
+IndexKeyBuilder::IndexKeyBuilder(JetVersion version, std::vector<KeyColumn> columns, std::vector<size_t> positions)
+    : version_(version), columns_(std::move(columns)), positions_(std::move(positions)), text_parts_(columns_.size()) {}
+
+Result<std::string> IndexKeyBuilder::Build(const std::vector<Value>& row) {
+  if (columns_.size() != positions_.size()) {
+    return Error(ErrorCode::kInvalidArgument, "index key: " + std::to_string(positions_.size()) + " values for " +
+                                                  std::to_string(columns_.size()) + " columns");
   }
-  return key;
+  for (size_t p : positions_) {
+    if (p >= row.size()) return Error(ErrorCode::kInvalidArgument, "index key: a key column lies past the row's values");
+  }
+  return EncodeKey(columns_, [&](size_t i, std::string* key) -> Status {
+    const Value& value = row[positions_[i]];
+    const Text* text = std::get_if<Text>(&value);
+    if (text == nullptr || columns_[i].type != ColumnType::kText) return AppendKeyColumn(version_, columns_[i], value, key);
+    std::unordered_map<Text, std::string>& kept = text_parts_[i];
+    auto found = kept.find(*text);
+    if (found != kept.end()) {
+      key->append(found->second);
+      return Status::Ok();
+    }
+    const size_t start = key->size();
+    JET_RETURN_IF_ERROR(AppendKeyColumn(version_, columns_[i], value, key));
+    if (kept.size() >= kMaxKeptParts) kept.clear();
+    kept.emplace(*text, key->substr(start));
+    return Status::Ok();
+  });
 }
 
 }  // namespace jet

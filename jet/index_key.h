@@ -19,6 +19,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "jet/collation.h"
@@ -47,5 +48,25 @@ Status AppendKeyColumn(JetVersion version, const KeyColumn& column, const Value&
 // The key of a whole index entry; `values` holds one value per column, in the same order.
 Result<std::string> EncodeIndexKey(JetVersion version, const std::vector<KeyColumn>& columns,
                                    const std::vector<Value>& values);
+// Builds the keys of one index for row after row, as EncodeIndexKey would, from the values at
+// `positions` of each row (one position per column). The part of each text value is kept once
+// built: a text part costs more than all the rest of a row's keys, and the rows of an import
+// repeat their artists (and their other text) row after row.
+class IndexKeyBuilder {
+ public:
+  IndexKeyBuilder(JetVersion version, std::vector<KeyColumn> columns, std::vector<size_t> positions);
+  const std::vector<KeyColumn>& columns() const { return columns_; }
+  const std::vector<size_t>& positions() const { return positions_; }
+  Result<std::string> Build(const std::vector<Value>& row);
+
+  // Text parts kept per column at most; past it the column starts over.
+  static constexpr size_t kMaxKeptParts = 4096;
+
+ private:
+  JetVersion version_;
+  std::vector<KeyColumn> columns_;
+  std::vector<size_t> positions_;
+  std::vector<std::unordered_map<Text, std::string>> text_parts_;  // per column
+};
 
 }  // namespace jet

@@ -1,5 +1,7 @@
 #include "jet/index_page.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string_view>
 
@@ -45,21 +47,6 @@ Status SplitEntry(Pager& pager, uint32_t page, bool leaf, std::string_view prefi
 
 }  // namespace
 
-int CompareKeys(const std::string& a, const std::string& b) {
-  size_t n = a.size() < b.size() ? a.size() : b.size();
-  int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
-  if (c != 0) return c;
-  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
-
-int IndexEntry::Compare(const std::string& other_key, uint32_t other_page, uint8_t other_row) const {
-  int c = CompareKeys(key, other_key);
-  if (c != 0) return c;
-  if (data_page != other_page) return data_page < other_page ? -1 : 1;
-  if (data_row != other_row) return data_row < other_row ? -1 : 1;
-  return 0;
-}
-
 Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page) {
   const Format& format = pager.format();
   JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(page));
@@ -78,6 +65,16 @@ Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page) {
   result.prefix_length = format.jet4() ? Get16(data + layout.prefix_offset) : data[layout.prefix_offset];
   const uint32_t start = format.index_entries_start;
   const uint32_t mask_length = start - format.index_entry_mask;
+  // Room for every entry at once (one per set bit), and for some more that a writer keeping the
+  // decoded page adds before the page splits: growing the list entry by entry moved each entry
+  // several times.
+  size_t marked = 0;
+  for (uint32_t byte = 0; byte < mask_length; byte += 8) {
+    uint8_t word[8] = {};
+    std::memcpy(word, data + format.index_entry_mask + byte, std::min<uint32_t>(8, mask_length - byte));
+    marked += static_cast<size_t>(std::popcount(Get64(word)));
+  }
+  result.entries.reserve(marked + marked / 4 + 4);
   std::string_view prefix;  // of the first entry's bytes, which every later entry omits
   uint32_t entry_start = 0;
   for (uint32_t byte = 0; byte < mask_length; ++byte) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ struct IndexEntry {
   uint32_t child_page = 0;  // intermediate pages only
 
   // Entries order by key bytes, then by row pointer (which is why the pointer is big-endian).
+  // Inline: every step of every descent through a tree compares entries.
   int Compare(const std::string& other_key, uint32_t other_page, uint8_t other_row) const;
   int Compare(const IndexEntry& other) const { return Compare(other.key, other.data_page, other.data_row); }
 };
@@ -45,6 +47,19 @@ struct IndexPage {
 Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page);
 
 // Unsigned lexicographic comparison of key bytes: <0, 0, >0.
-int CompareKeys(const std::string& a, const std::string& b);
+inline int CompareKeys(const std::string& a, const std::string& b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  const int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
+  if (c != 0) return c;
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+inline int IndexEntry::Compare(const std::string& other_key, uint32_t other_page, uint8_t other_row) const {
+  const int c = CompareKeys(key, other_key);
+  if (c != 0) return c;
+  if (data_page != other_page) return data_page < other_page ? -1 : 1;
+  if (data_row != other_row) return data_row < other_row ? -1 : 1;
+  return 0;
+}
 
 }  // namespace jet

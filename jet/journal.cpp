@@ -22,7 +22,6 @@ constexpr char kMagic[8] = {'V', 'L', 'R', 'N', 'J', 'R', 'N', 'L'};
 constexpr uint32_t kByteChecksumVersion = 1;
 constexpr uint32_t kVersion = 2;
 constexpr size_t kHeaderSize = 32;
-constexpr size_t kBufferedRecords = 64;
 
 // FNV-1a over the bytes; enough to tell a torn or stale record from a whole one. Headers, and the
 // records of version 1 journals.
@@ -85,6 +84,31 @@ Status WriteAll(int fd, const std::string& path, const void* data, size_t length
   return Status::Ok();
 }
 
+// Writes every piece of `parts`, one after another from `offset`, in as few calls as the system
+// allows; returns the bytes written.
+Result<size_t> WriteParts(int fd, const std::string& path, const std::vector<struct iovec>& parts, off_t offset) {
+  size_t total = 0;
+  for (const struct iovec& part : parts) total += part.iov_len;
+  ssize_t n;
+  do {
+    n = pwritev(fd, parts.data(), static_cast<int>(parts.size()), offset);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return IoError(path, "cannot write at byte " + std::to_string(offset));
+  // A short write: the rest, piece by piece from where it stopped.
+  size_t done = static_cast<size_t>(n);
+  size_t skipped = 0;
+  for (const struct iovec& part : parts) {
+    if (done < skipped + part.iov_len) {
+      const size_t in_part = done - skipped;
+      JET_RETURN_IF_ERROR(WriteAll(fd, path, static_cast<const uint8_t*>(part.iov_base) + in_part, part.iov_len - in_part,
+                                   offset + static_cast<off_t>(done)));
+      done += part.iov_len - in_part;
+    }
+    skipped += part.iov_len;
+  }
+  return total;
+}
+
 std::string DirectoryOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -115,42 +139,67 @@ Result<std::unique_ptr<JournalWriter>> JournalWriter::Create(const std::string& 
   std::string path = JournalPath(database_path);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return IoError(path, "cannot create the journal that keeps the database safe during a change");
-  std::unique_ptr<JournalWriter> writer(new JournalWriter(path, fd, page_size));
-  uint8_t header[kHeaderSize] = {};
-  std::memcpy(header, kMagic, sizeof kMagic);
-  Put32(header + 8, kVersion);
-  Put32(header + 12, page_size);
-  Put32(header + 16, page_count);
-  Put32(header + 20, Checksum(header, 20));
-  JET_RETURN_IF_ERROR(WriteAll(fd, path, header, kHeaderSize, 0));
-  writer->offset_ = kHeaderSize;
-  return writer;
-}
-
-Status JournalWriter::WriteBuffered() {
-  JET_RETURN_IF_ERROR(WriteAll(fd_, path_, buffer_.data(), buffer_.size(), static_cast<off_t>(offset_)));
-  offset_ += static_cast<long long>(buffer_.size());
-  buffer_.clear();
-  return Status::Ok();
+  return std::unique_ptr<JournalWriter>(new JournalWriter(path, fd, page_size, page_count));
 }
 
 Status JournalWriter::Append(uint32_t page, const uint8_t* original) {
-  const size_t length = 4 + page_size_ + 4;
-  if (buffer_.capacity() < kBufferedRecords * length) buffer_.reserve(kBufferedRecords * length);
-  size_t at = buffer_.size();
-  buffer_.resize(at + length);
-  uint8_t* record = buffer_.data() + at;
-  Put32(record, page);
-  std::memcpy(record + 4, original, page_size_);
-  Put32(record + 4 + page_size_, RecordChecksum(kVersion, record, page_size_));
-  if (buffer_.size() + length > buffer_.capacity()) return WriteBuffered();
+  const size_t at = frames_.size();
+  frames_.resize(at + 8);
+  Put32(frames_.data() + at, page);
+  Put32(frames_.data() + at + 4, LaneChecksum(page, original, page_size_));
+  originals_.push_back(original);
   return Status::Ok();
 }
 
 Status JournalWriter::Sync() {
-  if (!buffer_.empty()) JET_RETURN_IF_ERROR(WriteBuffered());
+  uint8_t header[kHeaderSize] = {};
+  std::memcpy(header, kMagic, sizeof kMagic);
+  Put32(header + 8, kVersion);
+  Put32(header + 12, page_size_);
+  Put32(header + 16, page_count_);
+  Put32(header + 20, Checksum(header, 20));
+  // Three pieces a record (number, page, checksum) and the header in the first call.
+  constexpr size_t kRecordsPerCall = 256;
+  std::vector<struct iovec> parts;
+  parts.reserve(1 + 3 * std::min(kRecordsPerCall, originals_.size()));
+  parts.push_back({header, kHeaderSize});
+  off_t offset = 0;
+  size_t first = 0;
+  do {
+    const size_t end = std::min(originals_.size(), first + kRecordsPerCall);
+    for (size_t i = first; i < end; ++i) {
+      uint8_t* frame = frames_.data() + 8 * i;
+      parts.push_back({frame, 4});
+      parts.push_back({const_cast<uint8_t*>(originals_[i]), page_size_});
+      parts.push_back({frame + 4, 4});
+    }
+    JET_ASSIGN_OR_RETURN(size_t written, WriteParts(fd_, path_, parts, offset));
+    offset += static_cast<off_t>(written);
+    parts.clear();
+    first = end;
+  } while (first < originals_.size());
   if (fdatasync(fd_) != 0) return IoError(path_, "cannot make the journal durable");
   return SyncDirectoryOf(path_);
+}
+
+Status JournalWriter::Void() {
+  // Why no step can lose a finished write or keep half of one, power cut or not:
+  //  - until the zeros are durable, the journal is whole and durable (Sync): a cut undoes the
+  //    write, which has not been reported done;
+  //  - the zeros fit one sector, and a header torn between zeros and the old bytes fails its
+  //    checksum as surely as zeros do: once written, no outcome undoes anything, and every page of
+  //    the write was durable before (the caller synced the database first);
+  //  - after the sync the journal is void on disk, so it does not matter whether its deletion
+  //    (Delete) reaches the disk: a journal brought back by a cut is deleted unused (RecoverJournal).
+  const uint8_t zeros[kHeaderSize] = {};
+  JET_RETURN_IF_ERROR(WriteAll(fd_, path_, zeros, kHeaderSize, 0));
+  if (fdatasync(fd_) != 0) return IoError(path_, "cannot make the change durable");
+  return Status::Ok();
+}
+
+Status JournalWriter::Delete() {
+  if (unlink(path_.c_str()) != 0 && errno != ENOENT) return IoError(path_, "cannot remove the journal of a finished change");
+  return Status::Ok();
 }
 
 Status WritePages(int fd, const std::string& path, std::vector<std::pair<uint32_t, const uint8_t*>> pages,
@@ -164,18 +213,7 @@ Status WritePages(int fd, const std::string& path, std::vector<std::pair<uint32_
     parts.clear();
     for (size_t i = first; i < end; ++i) parts.push_back({const_cast<uint8_t*>(pages[i].second), page_size});
     const off_t offset = static_cast<off_t>(pages[first].first) * page_size;
-    ssize_t n;
-    do {
-      n = pwritev(fd, parts.data(), static_cast<int>(parts.size()), offset);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return IoError(path, "cannot write page " + std::to_string(pages[first].first));
-    // A short write: the rest, page by page from where it stopped.
-    for (size_t done = static_cast<size_t>(n); done < (end - first) * page_size;) {
-      size_t in_page = done % page_size;
-      const uint8_t* from = pages[first + done / page_size].second + in_page;
-      JET_RETURN_IF_ERROR(WriteAll(fd, path, from, page_size - in_page, offset + static_cast<off_t>(done)));
-      done += page_size - in_page;
-    }
+    JET_RETURN_IF_ERROR(WriteParts(fd, path, parts, offset).status());
     for (size_t i = first; i < end; ++i) after_page();
     first = end;
   }

@@ -387,20 +387,31 @@ Status Pager::CommitDirtyPages() {
   JET_ASSIGN_OR_RETURN(auto journal, JournalWriter::Create(path_, page_size(), committed_page_count_));
   for (const auto& [page, bytes] : dirty_) {
     if (page >= committed_page_count_) continue;  // added pages are undone by cutting the file
-    if (cache_[page] == nullptr) {
-      auto buffer = std::make_unique<uint8_t[]>(page_size());
+    // The committed bytes, which MutablePage read before copying, so they are at hand: kept by
+    // this handle or by the process's share (both unchanged since the write began), or else read.
+    SharedPage& original = cache_[page];
+    if (original == nullptr) original = shared_->Find(write_base_stamp_, page);
+    if (original == nullptr) {
+      auto buffer = std::make_unique_for_overwrite<uint8_t[]>(page_size());
       JET_RETURN_IF_ERROR(ReadFully(fd_, path_, buffer.get(), page_size(), static_cast<off_t>(page) * page_size()));
-      cache_[page] = std::move(buffer);
+      original = std::move(buffer);
     }
-    JET_RETURN_IF_ERROR(journal->Append(page, cache_[page].get()));
+    // Committed pages never change in place (a write changes copies), so the journal may write
+    // them from where they are.
+    JET_RETURN_IF_ERROR(journal->Append(page, original.get()));
   }
   JET_RETURN_IF_ERROR(journal->Sync());
   AtCommitStep("journal synced");
   // 2. The new pages, with readers kept out while they land.
   JET_RETURN_IF_ERROR(AcquireDataLock(fd_, path_, LockKind::kExclusive, lock_wait_ms_));
   Status written = WriteDirtyPages();
-  // 3. Removing the journal is the commit point.
-  if (written.ok()) written = RemoveJournal(path_);
+  // 3. The commit point: the journal's header made void, durably; then the journal goes (see
+  // journal.h for why its deletion needs no sync of the folder).
+  if (written.ok()) written = journal->Void();
+  if (written.ok()) {
+    AtCommitStep("journal voided");
+    written = journal->Delete();
+  }
   if (written.ok()) written = StampCommit();
   ReleaseDataLock(fd_);
   return written;

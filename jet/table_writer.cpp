@@ -1,5 +1,7 @@
 #include "jet/table_writer.h"
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "jet/bytes.h"
@@ -30,16 +32,25 @@ std::string ForwardingBytes(RowId home) {
   return bytes;
 }
 
-// Writes one byte of the definition that starts at `first`, by its offset in the definition's
-// bytes (the first page whole, each continuation page past its 8-byte header).
-Status PutDefinitionByte(Pager& pager, uint32_t first, uint32_t offset, uint8_t value) {
+// Writes `length` bytes into the definition that starts at `first`, from `offset` of the
+// definition's bytes (the first page whole, each continuation page past its 8-byte header). Bytes
+// that already hold their value leave their page alone: a write that changes no count (an update
+// in place) then neither journals nor writes the definition.
+Status PutDefinitionBytes(Pager& pager, uint32_t first, uint32_t offset, const uint8_t* bytes, uint32_t length) {
   uint32_t page = first, from = 0;
   for (int hops = 0; hops < 64; ++hops) {
-    uint32_t span = pager.page_size() - from;
+    const uint32_t span = pager.page_size() - from;
     if (offset < span) {
-      JET_ASSIGN_OR_RETURN(uint8_t* data, pager.MutablePage(page));
-      data[from + offset] = value;
-      return Status::Ok();
+      const uint32_t here = std::min(length, span - offset);
+      JET_ASSIGN_OR_RETURN(const uint8_t* now, pager.ReadPage(page));
+      if (std::memcmp(now + from + offset, bytes, here) != 0) {
+        JET_ASSIGN_OR_RETURN(uint8_t* data, pager.MutablePage(page));
+        std::memcpy(data + from + offset, bytes, here);
+      }
+      if (here == length) return Status::Ok();
+      bytes += here;
+      length -= here;
+      offset = span;  // the rest starts the next page
     }
     offset -= span;
     JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPageOfType(page, kPageTableDefinition, "table definition"));
@@ -51,9 +62,9 @@ Status PutDefinitionByte(Pager& pager, uint32_t first, uint32_t offset, uint8_t 
 }
 
 Status PutDefinitionU32(Pager& pager, uint32_t first, uint32_t offset, uint32_t value) {
-  for (uint32_t i = 0; i < 4; ++i)
-    JET_RETURN_IF_ERROR(PutDefinitionByte(pager, first, offset + i, static_cast<uint8_t>(value >> (8 * i))));
-  return Status::Ok();
+  uint8_t bytes[4];
+  Put32(bytes, value);
+  return PutDefinitionBytes(pager, first, offset, bytes, 4);
 }
 
 Guid RandomGuid() {
@@ -192,13 +203,16 @@ Status TableWriter::Load() {
       plan.no_nulls = plan.no_nulls || li.primary();
       plan.name += (plan.name.empty() ? "" : "/") + li.name;
     }
+    std::vector<KeyColumn> columns;
+    std::vector<size_t> positions;
     for (const IndexColumn& ic : index.columns) {
       for (size_t c = 0; c < def_.columns.size(); ++c) {
         if (def_.columns[c].number != ic.column_number) continue;
-        plan.columns.push_back(KeyColumn{def_.columns[c].type, ic.ascending});
-        plan.positions.push_back(c);
+        columns.push_back(KeyColumn{def_.columns[c].type, ic.ascending});
+        positions.push_back(c);
       }
     }
+    plan.keys = std::make_unique<IndexKeyBuilder>(JetVersion::kJet4, std::move(columns), std::move(positions));
     indexes_.push_back(std::move(plan));
   }
   min_row_size_ = AssembledRowSize(def_, std::vector<StoredColumn>(def_.columns.size()));
@@ -289,20 +303,17 @@ Result<std::vector<std::optional<std::string>>> TableWriter::KeysFor(const std::
   std::vector<std::optional<std::string>> keys;
   for (const IndexPlan& plan : indexes_) {
     const PhysicalIndex& index = def_.physical_indexes[plan.physical];
-    std::vector<Value> key_values;
+    const std::vector<size_t>& positions = plan.keys->positions();
     size_t nulls = 0;
-    for (size_t p : plan.positions) {
-      key_values.push_back(values[p]);
-      nulls += IsNull(key_values.back()) ? 1 : 0;
-    }
-    if (nulls == key_values.size() && index.ignore_nulls()) {
+    for (size_t p : positions) nulls += IsNull(values[p]) ? 1 : 0;
+    if (nulls == positions.size() && index.ignore_nulls()) {
       keys.emplace_back();
       continue;
     }
     if (enforce && nulls > 0 && plan.no_nulls) {
       return Error(ErrorCode::kConstraint, "table \"" + def_.name + "\", index \"" + plan.name + "\": its columns cannot be NULL");
     }
-    auto key = EncodeIndexKey(JetVersion::kJet4, plan.columns, key_values);
+    auto key = plan.keys->Build(values);
     if (!key.ok()) return key.error().WithContext("table \"" + def_.name + "\", index \"" + plan.name + "\"");
     if (key->size() > kMaxIndexKeySize) return Invalid(def_, "the key of index \"" + plan.name + "\" is too long");
     keys.push_back(std::move(key).value());
@@ -362,7 +373,7 @@ Status TableWriter::CheckKeys(const PreparedRow& row, const std::vector<std::opt
     if (!index.unique() || !key) continue;
     if (old_keys != nullptr && (*old_keys)[i] == key) continue;
     bool all_null = true;
-    for (size_t p : plan.positions) all_null = all_null && IsNull(row.values[p]);
+    for (size_t p : plan.keys->positions()) all_null = all_null && IsNull(row.values[p]);
     if (all_null) continue;  // NULLs never collide
     IndexCursor cursor(pager_, def_.page, index);
     JET_ASSIGN_OR_RETURN(bool found, cursor.SeekEqual(*key));

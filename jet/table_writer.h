@@ -75,8 +75,8 @@ class TableWriter {
   struct PreparedRow;
   struct IndexPlan {
     size_t physical = 0;            // position in def_.physical_indexes
-    std::vector<KeyColumn> columns;
-    std::vector<size_t> positions;  // of the key columns in def_.columns
+    // Its key columns, by their positions in def_.columns.
+    std::unique_ptr<IndexKeyBuilder> keys;
     bool no_nulls = false;          // primary key or required
     std::string name;
   };

@@ -185,6 +185,36 @@ TEST(IndexKeyMultiColumn, ColumnsConcatenate) {
             "ff7f7fffffff");
 }
 
+// A builder that keeps the text parts it has built gives, row after row, exactly the keys of a
+// fresh encoding: with texts repeated, with more distinct texts than it keeps (so that it starts
+// over), with NULLs and numbers around them, in either direction; and it refuses what the encoder
+// refuses.
+TEST(IndexKeyMultiColumn, ABuilderKeepingTextPartsMatchesAFreshEncoding) {
+  const std::vector<KeyColumn> columns = {{ColumnType::kText, true}, {ColumnType::kLong, false}, {ColumnType::kText, false}};
+  const std::vector<size_t> positions = {2, 0, 3};  // the row: Long, Boolean, Text, Text
+  IndexKeyBuilder builder(kJet4, columns, positions);
+  const std::vector<Text> artists = {u"Elvis Presley", u"ABBA", u"Sin\u00e9ad O'Connor", u"elvis presley", u""};
+  const size_t rows = 2 * IndexKeyBuilder::kMaxKeptParts + 100;
+  for (size_t n = 0; n < rows; ++n) {
+    // Three titles in four distinct, the rest from a few that come back, some NULL.
+    const std::string number = std::to_string(n);
+    Value title = Text(u"Title ") + Text(number.begin(), number.end());
+    if (n % 4 == 0) title = Text(u"Song ") + static_cast<char16_t>(u'A' + n % 26);
+    if (n % 17 == 0) title = Null{};
+    const Value artist = (n % 11 == 0) ? Value(Null{}) : Value(artists[n % artists.size()]);
+    const std::vector<Value> row = {static_cast<int64_t>(n % 7), n % 2 == 0, title, artist};
+    Result<std::string> built = builder.Build(row);
+    Result<std::string> fresh = EncodeIndexKey(kJet4, columns, {row[2], row[0], row[3]});
+    ASSERT_TRUE(built.ok() && fresh.ok()) << "row " << n;
+    ASSERT_EQ(velloran_test::Hex(*built), velloran_test::Hex(*fresh)) << "row " << n;
+  }
+  const std::vector<Value> wrong = {Text(u"not a number"), false, Text(u"x"), Text(u"y")};
+  Result<std::string> refused = builder.Build(wrong);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().code(), EncodeIndexKey(kJet4, columns, {wrong[2], wrong[0], wrong[3]}).error().code());
+  EXPECT_FALSE(builder.Build({Value(int64_t{1})}).ok()) << "a row shorter than the key's positions";
+}
+
 TEST(CompareText, GeneralSortOrder) {
   EXPECT_EQ(CompareText(kJet4, u"abc", u"ABC"), 0);
   EXPECT_EQ(CompareText(kJet4, u"abc  ", u"abc"), 0);
