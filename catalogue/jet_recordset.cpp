@@ -210,10 +210,11 @@ jet::Result<bool> JetRecordset::LoadValues(size_t index) {
   return true;
 }
 
-void JetRecordset::MakeCurrent(jet::RowId id, const std::vector<jet::Value>& values) {
+void JetRecordset::MakeCurrent(jet::RowId id, std::vector<jet::Value>& values) {
   asked_since_move_ = 0;
-  current_.resize(values.size());
-  for (size_t i = 0; i < values.size(); ++i) AssignFromJetValue(values[i], &current_[i]);
+  current_read_.swap(values);
+  current_.resize(current_read_.size());
+  converted_.assign(current_read_.size(), 0);
   current_id_ = id;
 }
 
@@ -252,9 +253,21 @@ void JetRecordset::DropRow(size_t index) {
 
 // ---- Fields and editing ------------------------------------------------------------------------
 
+namespace {
+
+// Field names are short: a loop beats calling memcmp.
+bool SameBytes(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
+}  // namespace
+
 size_t JetRecordset::FieldIndex(const std::string& name) const {
   const size_t k = asked_since_move_++;
-  if (k < asked_order_.size() && fields_[asked_order_[k]].name == name) return asked_order_[k];
+  if (k < asked_order_.size() && SameBytes(fields_[asked_order_[k]].name, name)) return asked_order_[k];
   size_t found = fields_.size();
   for (size_t i = 0; i < fields_.size() && found == fields_.size(); ++i)
     if (fields_[i].name == name) found = i;
@@ -275,6 +288,10 @@ const FieldValue& JetRecordset::Field(const std::string& name) const {
   if (pending_ == Pending::kAdd) return added_[i];
   if (at_end_) {
     ThrowInvalid("field \"" + fields_[i].name + "\" of \"" + table_ + "\" has no value: there is no current row (the set is at its end)");
+  }
+  if (!converted_[i]) {
+    AssignFromJetValue(current_read_[i], &current_[i]);
+    converted_[i] = 1;
   }
   return current_[i];
 }
@@ -380,6 +397,8 @@ void JetRecordset::Close() {
   resume_.reset();
   rows_.clear();
   current_.clear();
+  current_read_.clear();
+  converted_.clear();
   handed_over_ = HandedOver{};
   ahead_.values.clear();
   at_end_ = true;

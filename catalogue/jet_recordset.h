@@ -187,7 +187,9 @@ class JetRecordset : public Recordset {
   std::optional<ResumePoint> resume_;
 
   // Makes `values` (one per field) the current row's, which lives at `id`.
-  void MakeCurrent(jet::RowId id, const std::vector<jet::Value>& values);
+  // `values` are taken over (what the vector holds afterwards is unspecified, but its room is
+  // the room of an earlier row's values, ready for reuse).
+  void MakeCurrent(jet::RowId id, std::vector<jet::Value>& values);
 
  private:
   enum class Pending { kNone, kEdit, kAdd };
@@ -206,7 +208,11 @@ class JetRecordset : public Recordset {
   void DropRow(size_t index);
   jet::Status WritePending(WriteOutcome* outcome);
 
-  std::vector<FieldValue> current_;  // the current row's values
+  // The current row's values as the engine read them, and as Field gives them: each is
+  // converted when first asked for, as a list asks for some fields of a row and not others.
+  std::vector<jet::Value> current_read_;
+  mutable std::vector<FieldValue> current_;
+  mutable std::vector<uint8_t> converted_;
   std::vector<jet::Value> row_values_;  // what LoadValues found last
   Pending pending_ = Pending::kNone;
   std::vector<std::optional<jet::Value>> changes_;  // per field, what SetField gave

@@ -84,7 +84,7 @@ jet::Status TableRecordset::SettleFrom(bool on_row, bool forward, std::optional<
       // passed over like one that is gone.
       JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, reader_.Read(db, place.row));
       if (values) {
-        MakeCurrent(place.row, std::move(*values));
+        MakeCurrent(place.row, *values);
         place_ = std::move(place);
         order_at_place_ = true;
         at_end_ = false;
@@ -184,7 +184,7 @@ jet::Status TableRecordset::Reread() {
   if (at_end_) return jet::Status::Ok();
   JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, reader_.Read(Db(), *current_id_));
   if (values) {
-    MakeCurrent(*current_id_, std::move(*values));
+    MakeCurrent(*current_id_, *values);
     return jet::Status::Ok();
   }
   // The row went with the write (another program's, which this one waited for): show the row

@@ -31,13 +31,20 @@ Result<IndexCursor::PageRef> IndexCursor::ReadOwnedPage(uint32_t page) {
   }
   auto found = decoded_.find(page);
   if (found != decoded_.end()) return found->second;
-  ++pages_decoded;
-  JET_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(pager_, page));
-  if (p.owner != owner_) {
-    return pager_.Corrupt(page, "the index page belongs to table definition " + std::to_string(p.owner) +
+  // Every search opens the database afresh and walks the same few pages of an index: what
+  // another handle of this process decoded from the same file serves again.
+  const std::string key = "index page " + std::to_string(page);
+  PageRef ref = pager_.SharedDecoded<IndexPage>(key);
+  if (ref == nullptr) {
+    ++pages_decoded;
+    JET_ASSIGN_OR_RETURN(IndexPage p, ReadIndexPage(pager_, page));
+    ref = std::make_shared<const IndexPage>(std::move(p));
+    pager_.ShareDecoded(key, ref, /*numerous=*/true);
+  }
+  if (ref->owner != owner_) {
+    return pager_.Corrupt(page, "the index page belongs to table definition " + std::to_string(ref->owner) +
                                     ", not " + std::to_string(owner_));
   }
-  PageRef ref = std::make_shared<const IndexPage>(std::move(p));
   if (ref->leaf() && ++kept_leaves_ > kKeptLeaves) {
     std::erase_if(decoded_, [](const auto& kept) { return kept.second->leaf(); });
     kept_leaves_ = 1;

@@ -70,7 +70,8 @@ class Pager {
   void set_lock_wait_ms(int milliseconds) { lock_wait_ms_ = milliseconds; }
 
   // Testing aid: called at each step of a commit ("journal synced", "page written", "pages
-  // synced") so that a test can end the process there and prove the next open undoes the write.
+  // synced", "journal voided") so that a test can end the process there and prove the next open
+  // leaves the file as before the write or, from "journal voided" on, as after it.
   using CommitHook = void (*)(const char* step);
   static void SetCommitHookForTesting(CommitHook hook);
 
@@ -114,8 +115,8 @@ class Pager {
     return std::static_pointer_cast<const T>(shared_->FindDecoded(file_stamp_, key));
   }
   template <typename T>
-  void ShareDecoded(const std::string& key, std::shared_ptr<const T> value) const {
-    if (!in_write_) shared_->OfferDecoded(file_stamp_, key, std::move(value));
+  void ShareDecoded(const std::string& key, std::shared_ptr<const T> value, bool numerous = false) const {
+    if (!in_write_) shared_->OfferDecoded(file_stamp_, key, std::move(value), numerous);
   }
   uint64_t process_commits() const { return shared_->commits(); }
 

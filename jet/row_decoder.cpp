@@ -151,8 +151,18 @@ Result<Value> DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& c
 
 Status DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, const RowLayout& row,
                     const std::string& where, Value* value) {
-  // Variable-length text, the column type searches read most, decodes into the buffer the value
-  // already has; everything else (and every error) takes the general path.
+  // Yes/No and fixed-size values (numbers, dates), which every row of a list has, are set in
+  // place, as is variable-length text, decoded into the buffer the value already has; everything
+  // else (and every error) takes the general path.
+  if (column.type == ColumnType::kBoolean) {
+    *value = row.Present(column.number);
+    return Status::Ok();
+  }
+  if (column.fixed() && row.Present(column.number) &&
+      row.fixed_start + column.fixed_offset + StoredFixedSize(column) <= row.size) {
+    *value = DecodeFixed(pager.format().version, column, row.bytes + row.fixed_start + column.fixed_offset);
+    return Status::Ok();
+  }
   if (column.type == ColumnType::kText && !column.fixed() && row.Present(column.number) &&
       column.var_index + 1u < row.var_offsets.size()) {
     const uint32_t start = row.var_offsets[column.var_index];

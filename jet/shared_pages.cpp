@@ -46,6 +46,7 @@ void SharedPages::StartOver(int64_t stamp) {
   stamp_ = stamp;
   pages_.clear();
   decoded_.clear();
+  numerous_count_ = 0;
   shared_count_ = 0;
 }
 
@@ -56,9 +57,14 @@ std::shared_ptr<const void> SharedPages::FindDecoded(int64_t stamp, const std::s
   return found == decoded_.end() ? nullptr : found->second;
 }
 
-void SharedPages::OfferDecoded(int64_t stamp, const std::string& key, std::shared_ptr<const void> value) {
+void SharedPages::OfferDecoded(int64_t stamp, const std::string& key, std::shared_ptr<const void> value, bool numerous) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (stamp == stamp_) decoded_[key] = std::move(value);
+  if (stamp != stamp_) return;
+  if (numerous) {
+    if (numerous_count_ >= kMaxNumerous || decoded_.count(key) != 0) return;
+    ++numerous_count_;
+  }
+  decoded_[key] = std::move(value);
 }
 
 void SharedPages::Validated(int64_t stamp, bool settled) {
@@ -90,6 +96,7 @@ void SharedPages::Committed(int64_t before, int64_t after, uint32_t page_count,
   } else {
     stamp_ = after;
     decoded_.clear();  // decoded from pages the commit may have changed
+    numerous_count_ = 0;
     if (pages_.size() > page_count) {
       shared_count_ -= static_cast<size_t>(std::count_if(pages_.begin() + page_count, pages_.end(),
                                                          [](const SharedPage& p) { return p != nullptr; }));

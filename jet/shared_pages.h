@@ -46,8 +46,12 @@ class SharedPages {
 
   // Things decoded from the pages (the catalogue, table definitions), kept for the stamp they
   // were decoded at under a key of their user's choosing; a key names one type of thing.
+  // Things of which a file has many (decoded index pages) are offered as `numerous`: at most
+  // kMaxNumerous of them are kept, the first ones offered, so that a walk over a whole index
+  // does not keep all of it.
   std::shared_ptr<const void> FindDecoded(int64_t stamp, const std::string& key);
-  void OfferDecoded(int64_t stamp, const std::string& key, std::shared_ptr<const void> value);
+  void OfferDecoded(int64_t stamp, const std::string& key, std::shared_ptr<const void> value, bool numerous = false);
+  static constexpr size_t kMaxNumerous = 1024;
 
   // Commits made through this process's handles: a handle holding values read earlier compares
   // it to know, without a system call, that a handle of this process changed the file meanwhile.
@@ -63,6 +67,7 @@ class SharedPages {
   int64_t stamp_ = -1;
   std::vector<SharedPage> pages_;  // by page number; null where not shared
   std::unordered_map<std::string, std::shared_ptr<const void>> decoded_;
+  size_t numerous_count_ = 0;
   size_t shared_count_ = 0;
   const size_t max_pages_;
   std::atomic<uint64_t> commits_{0};
