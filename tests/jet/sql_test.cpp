@@ -148,27 +148,19 @@ TEST(SqlLike, WildcardsGroupsAndCase) {
     const char* pattern;
     bool match;
   };
+  // What the random patterns' alphabet and tokens leave out (AgreesWithBacktrackingOnRandomPatterns):
+  // escaped wildcards, odd brackets, folding beyond Latin-1, blanks, characters beyond 16 bits.
   const Case cases[] = {
       {"Love Song", "*love*", true},       {"Glove", "*love*", true},          {"Lov", "*love*", false},
-      {"", "*", true},                     {"", "?", false},                   {"", "", true},
-      {"a", "", false},                    {"abc", "a?c", true},               {"abbc", "a?c", false},
-      {"abc", "a*c", true},                {"ac", "a*c", true},                {"ab", "a*c", false},
-      {"a", "a*a", false},                 {"aa", "a*a", true},                {"aXbXc", "*a*b*c", true},
-      {"acb", "*a*b*c", false},            {"abcabd", "*ab?", true},           {"abcabd", "ab*ab?", true},
-      {"1001", "10##", true},              {"10A1", "10##", false},            {"#1", "[#]#", true},
-      {"b", "[abc]", true},                {"B", "[abc]", true},               {"d", "[abc]", false},
-      {"d", "[!abc]", true},               {"A", "[!abc]", false},             {"", "[!abc]", false},
-      {"q", "[a-z]", true},                {"Q", "[a-z]", true},               {"5", "[a-z]", false},
-      {"5", "[!a-z]", true},               {"-", "[a-]", true},                {"-", "[-a]", true},
+      {"#1", "[#]#", true},                {"-", "[a-]", true},                {"-", "[-a]", true},
       {"b", "[a-]", false},                {"*", "[*]", true},                 {"x", "[*]", false},
       {"?", "[?]", true},                  {"[", "[[]", true},                 {"a]", "a]", true},
       {"ab", "a[]b", true},                {"!", "[!]", true},                 {"SF4694-04", "SF####-0[1-5]", true},
-      {"SF4694-07", "SF####-0[1-5]", false}, {"MADONNA", "madonna", true},     {"Madonna", "MADONNA*", true},
-      {"Café", "CAFÉ", true},              {"Café", "Cafe", false},            {"Cafe", "Caf[é]", false},
+      {"SF4694-07", "SF####-0[1-5]", false},
       {"Ångström", "å*", true},            {"Ødegaard", "*ødeg*", true},       {"Ελληνικά", "ελλ*", true},
-      {"Русский", "РУС*", true},           {"é", "[a-e]", false},              {"é", "[a-f]", true},
-      {"É", "[a-f]", true},                {"trail ", "trail", false},         {"trail ", "trail?", true},
-      {"😀 smile", "?? smile", true},      {"😀 smile", "? smile", false},     {"a-b", "a?b", true},
+      {"Русский", "РУС*", true},           {"é", "[a-f]", true},               {"É", "[a-f]", true},
+      {"trail ", "trail", false},          {"trail ", "trail?", true},         {"😀 smile", "?? smile", true},
+      {"😀 smile", "? smile", false},
   };
   for (const Case& c : cases) EXPECT_EQ(Like(c.text, c.pattern), c.match) << c.text << " LIKE " << c.pattern;
   // Access 97 files fold with their own table: case still does not matter, accents still do.
