@@ -343,6 +343,7 @@ int main(int argc, char** argv) {
   const int singles = argc > 2 ? std::atoi(argv[2]) : 2000;
   const int toggles = argc > 3 ? std::atoi(argv[3]) : 1000;
   const int rounds = argc > 5 ? std::max(1, std::atoi(argv[5])) : 2;
+  if (rows < 1 || singles < 1 || toggles < 1) return Die("ROWS, SINGLE and TOGGLES must each be at least 1");
   std::string folder;
   if (argc > 4) {
     folder = argv[4];
