@@ -245,17 +245,18 @@ class Connection {
 
   // For a burst of reads that runs straight through (a design check, filling a list): until
   // ReleaseReads, reads through this connection and its sets see the file as it is now, and skip
-  // taking the read lock one by one, which costs several system calls each time. Another
-  // program's write waits for the release, so never hold across a question to the user. A write
-  // through this connection ends the hold, and so does meeting another program's write (a table
-  // set that finds one).
+  // taking the read lock one by one, which costs several system calls each time. Every other
+  // connection's write waits for the release (this program's other connections too, which give up
+  // with kInUse after a few seconds), so never hold across a question to the user, and write
+  // only through the holding connection meanwhile. A write through this connection ends the
+  // hold, and so does meeting another program's write (a table set that finds one).
   virtual void HoldReads() = 0;
   virtual void ReleaseReads() = 0;
 
   // Facts a check finds out about the file, kept while the file stays as it is, so that the
   // check can be skipped the next time. Remember keeps `note` for the file as the hold under way
-  // has seen it, and only when that hold has lasted since the connection's HoldReads (so every
-  // read behind the fact saw the same file); without one it keeps nothing. Remembers is true
+  // has seen it, and only on a connection opened holding its reads (OpenHoldingReads) whose hold
+  // has lasted since (so every read behind the fact saw the same file); else it keeps nothing. Remembers is true
   // while the file is as it was then: any write to it, from any program, forgets every note. The
   // notes belong to this program; a note on a file changed in the last moments is not kept, as a
   // later change might then go unnoticed.

@@ -48,27 +48,23 @@ jet::Error NamingStatement(const jet::Error& error, const std::string& statement
 
 }  // namespace
 
-namespace {
-
-std::unique_ptr<Connection> OpenConnection(const std::string& path, bool hold_reads) {
+std::unique_ptr<Connection> JetConnection::OpenFile(const std::string& path, bool hold_reads) {
   auto opened = jet::Database::Open(path, jet::Pager::Mode::kReadWrite, hold_reads);
   std::error_code ignored;
   if (!opened.ok() && !std::filesystem::exists(path, ignored)) {
     throw EngineError(EngineError::Kind::kNotFound, path + ": there is no such file; check the database's name and folder");
   }
   std::unique_ptr<jet::Database> db = ValueOrThrow(std::move(opened));
+  const uint64_t db_hold_serial = db->pager().hold_serial();
   auto connection = std::make_unique<JetConnection>(std::move(db));
+  if (hold_reads) connection->held_since_open_ = db_hold_serial;
   connection->RefreshTableDefs();
-  if (!hold_reads) return connection;
-  connection->HoldReads();  // already held: this makes it the connection's first hold
   return connection;
 }
 
-}  // namespace
+std::unique_ptr<Connection> Connection::Open(const std::string& path) { return JetConnection::OpenFile(path, false); }
 
-std::unique_ptr<Connection> Connection::Open(const std::string& path) { return OpenConnection(path, false); }
-
-std::unique_ptr<Connection> Connection::OpenHoldingReads(const std::string& path) { return OpenConnection(path, true); }
+std::unique_ptr<Connection> Connection::OpenHoldingReads(const std::string& path) { return JetConnection::OpenFile(path, true); }
 
 void Connection::Create(const std::string& path) { ThrowIfError(jet::CreateDatabase(path)); }
 
@@ -84,15 +80,11 @@ DatabaseSession& JetConnection::Session() {
   return *session_;
 }
 
-void JetConnection::HoldReads() {
-  jet::Pager& pager = Session().Db().pager();
-  ThrowIfError(pager.HoldReads());
-  if (first_hold_ == 0) first_hold_ = pager.hold_serial();
-}
+void JetConnection::HoldReads() { ThrowIfError(Session().Db().pager().HoldReads()); }
 
 void JetConnection::Remember(const std::string& note) {
   jet::Pager& pager = Session().Db().pager();
-  if (!pager.holding_reads() || pager.hold_serial() != first_hold_) return;
+  if (held_since_open_ == 0 || !pager.holding_reads() || pager.hold_serial() != held_since_open_) return;
   pager.ShareDecoded<bool>("note: " + note, std::make_shared<const bool>(true));
 }
 

@@ -18,6 +18,8 @@ namespace velloran {
 class JetConnection final : public Connection {
  public:
   explicit JetConnection(std::unique_ptr<jet::Database> db);
+  // Connection::Open and OpenHoldingReads.
+  static std::unique_ptr<Connection> OpenFile(const std::string& path, bool hold_reads);
   ~JetConnection() override;
 
   const std::string& path() const override { return path_; }
@@ -55,7 +57,8 @@ class JetConnection final : public Connection {
   std::string path_;
   std::vector<TableInfo> table_defs_;
   std::optional<jet::Database::ReadMark> table_defs_mark_;  // the file as table_defs_ describe it
-  uint64_t first_hold_ = 0;  // the pager's hold_serial of the first HoldReads (0: none yet)
+  // The pager's hold_serial of the hold the connection was opened with (0: opened without one).
+  uint64_t held_since_open_ = 0;
 };
 
 }  // namespace velloran

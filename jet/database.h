@@ -73,7 +73,8 @@ class Database {
   // lock itself; a caller about to work with a table uses it to report early that it is busy.
   // Inside a hold of the read lock (Pager::HoldReads) the answer found first stands for the rest
   // of the hold, which sees the file as it was then; a writer found while holding ends the hold
-  // before waiting, as that writer could not finish while it lasted.
+  // before waiting, as that writer could not finish while it lasted, and so does any error (the
+  // caller may ask the user about it).
   Status CheckNoOtherWriter(int wait_ms);
 
   // A number that changes whenever a write reaches the file (every commit stamps the file's

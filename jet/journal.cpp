@@ -226,6 +226,29 @@ Status RemoveJournal(const std::string& database_path) {
   return SyncDirectoryOf(path);
 }
 
+namespace {
+
+// A header written whole by a writer of this page size: what makes a journal worth undoing.
+bool WholeHeader(const uint8_t* data, size_t size, uint32_t page_size) {
+  return size >= kHeaderSize && std::memcmp(data, kMagic, sizeof kMagic) == 0 && Get32(data + 20) == Checksum(data, 20) &&
+         Get32(data + 12) == page_size;
+}
+
+}  // namespace
+
+Result<bool> JournalUndoesAnything(const std::string& database_path, uint32_t page_size) {
+  const std::string path = JournalPath(database_path);
+  int jfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (jfd < 0) {
+    if (errno == ENOENT) return false;
+    return IoError(path, "cannot read the journal of an unfinished change");
+  }
+  uint8_t header[kHeaderSize];
+  const ssize_t n = pread(jfd, header, sizeof header, 0);
+  close(jfd);
+  return n > 0 && WholeHeader(header, static_cast<size_t>(n), page_size);
+}
+
 Status RecoverJournal(const std::string& database_path, int fd, uint32_t page_size, bool* recovered) {
   *recovered = false;
   std::string path = JournalPath(database_path);
@@ -243,8 +266,7 @@ Status RecoverJournal(const std::string& database_path, int fd, uint32_t page_si
   }
   close(jfd);
   // A journal without a whole header was cut short before any database page was touched.
-  bool valid = data.size() >= kHeaderSize && std::memcmp(data.data(), kMagic, sizeof kMagic) == 0 &&
-               Get32(data.data() + 20) == Checksum(data.data(), 20) && Get32(data.data() + 12) == page_size;
+  bool valid = WholeHeader(data.data(), data.size(), page_size);
   const uint32_t version = valid ? Get32(data.data() + 8) : 0;
   if (valid && version != kByteChecksumVersion && version != kVersion) {
     return Error(ErrorCode::kUnsupported, path + ": the journal of an unfinished change was written by a newer version of "

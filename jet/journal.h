@@ -77,6 +77,10 @@ Status WritePages(int fd, const std::string& path, std::vector<std::pair<uint32_
 // Deletes the journal once recovery is done with it, and syncs the directory.
 Status RemoveJournal(const std::string& database_path);
 
+// Whether a journal beside the database would undo anything: false when there is none, or its
+// header is void or was never written whole.
+Result<bool> JournalUndoesAnything(const std::string& database_path, uint32_t page_size);
+
 // If a journal exists beside the database open on `fd` (opened for writing), restores the
 // original pages, truncates the file, syncs and removes the journal. Sets *recovered when it did.
 Status RecoverJournal(const std::string& database_path, int fd, uint32_t page_size, bool* recovered);

@@ -25,10 +25,11 @@ class PageTable {
   uint32_t size() const { return size_; }
   // Makes room for `pages` pages; pages at and beyond it are dropped.
   void resize(uint32_t pages) {
-    for (uint32_t page = pages; page < size_ && page / kBlockPages < blocks_.size(); ++page) {
-      if (blocks_[page / kBlockPages] != nullptr) (*blocks_[page / kBlockPages])[page % kBlockPages].reset();
-    }
+    // Whole blocks past the end go with the vector; only the last kept block is cleared in part.
     blocks_.resize((static_cast<size_t>(pages) + kBlockPages - 1) / kBlockPages);
+    if (pages % kBlockPages != 0 && blocks_.back() != nullptr) {
+      for (uint32_t slot = pages % kBlockPages; slot < kBlockPages; ++slot) (*blocks_.back())[slot].reset();
+    }
     size_ = pages;
   }
   void clear() {

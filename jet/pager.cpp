@@ -135,6 +135,10 @@ Status Pager::RecoverIfHot(bool holding_writer_lock, bool* found) {
   }
   int fd = writable_ ? fd_ : ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
+    // A journal whose header is void (its write finished; the writer died before removing it)
+    // or was never written whole undoes nothing: a reader without write access may go on.
+    JET_ASSIGN_OR_RETURN(bool undoes, JournalUndoesAnything(path_, Format::For(header_.version).page_size));
+    if (!undoes) return Status::Ok();
     return Error(ErrorCode::kReadOnly, path_ + ": a change to the database was cut short and must be undone, "
                                               "which needs write access to the file and its folder; open it once with write access");
   }
@@ -362,7 +366,7 @@ Status Pager::Commit() {
   const uint64_t before = generation_;
   Status status = dirty_.empty() ? Status::Ok() : CommitDirtyPages();
   if (!status.ok()) {
-    Rollback();  // a journal left behind undoes whatever reached the file, at the next open
+    Rollback();  // it failed before its commit point: the journal undoes whatever reached the file
     return status;
   }
   std::vector<uint32_t> written;
@@ -372,7 +376,7 @@ Status Pager::Commit() {
     cache_[page] = std::move(bytes);
   }
   dirty_.clear();
-  if (!written.empty()) ShareCommit(write_base_stamp_, written);
+  if (!written.empty() && file_stamp_ != -1) ShareCommit(write_base_stamp_, written);
   in_write_ = false;
   committed_page_count_ = page_count_;
   ReleaseWriterLock(fd_);
@@ -408,13 +412,19 @@ Status Pager::CommitDirtyPages() {
   // 3. The commit point: the journal's header made void, durably; then the journal goes (see
   // journal.h for why its deletion needs no sync of the folder).
   if (written.ok()) written = journal->Void();
-  if (written.ok()) {
-    AtCommitStep("journal voided");
-    written = journal->Delete();
+  if (!written.ok()) {
+    ReleaseDataLock(fd_);
+    return written;  // before the commit point: the journal undoes what reached the file
   }
-  if (written.ok()) written = StampCommit();
+  AtCommitStep("journal voided");
+  // The write stands from here, whatever fails next. A void journal left behind undoes nothing
+  // (the next open with write access removes it); a stamp not renewed is made up for by this
+  // handle looking at the file afresh, and other handles see the new modification time the
+  // page writes gave the file.
+  (void)journal->Delete();
+  if (!StampCommit().ok()) file_stamp_ = -1;
   ReleaseDataLock(fd_);
-  return written;
+  return Status::Ok();
 }
 
 // File times on disk are only as fine as the kernel's clock tick, so two commits could leave the

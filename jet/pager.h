@@ -128,9 +128,10 @@ class Pager {
   // A caller about to make many short reads (a design check, filling a list) holds the read lock
   // across all of them instead of taking it for each, which costs several system calls: HoldReads
   // is a BeginRead that lasts until ReleaseReads, and the reads in between see the file as it was
-  // when the hold began. Another program's commit waits meanwhile, so a hold is for a burst of
-  // work, never for time a user takes. It gives way where keeping it would stall a write: this
-  // handle's BeginWrite ends it first. Holding twice is holding once.
+  // when the hold began. Every other handle's commit waits meanwhile (this process's other
+  // handles too, which time out like another program's after the lock wait), so a hold is for a
+  // burst of work, never for time a user takes. This handle's BeginWrite ends it first. Holding
+  // twice is holding once.
   Status HoldReads();
   void ReleaseReads();
   bool holding_reads() const { return holding_reads_; }

@@ -151,6 +151,9 @@ TEST(PagerWrite, ACrashAtAnyStepOfACommitLeavesTheFileAsBeforeOrAsAfterIt) {
     SCOPED_TRACE("crash at commit step " + std::to_string(step));
     WriteAndDieAtStep(path, step);
     EXPECT_TRUE(std::filesystem::exists(jet::JournalPath(path))) << "the crash must leave the journal behind";
+    auto undoes = jet::JournalUndoesAnything(path, 4096);
+    ASSERT_TRUE(undoes.ok());
+    EXPECT_TRUE(undoes.value()) << "a journal before the commit point must undo the write";
     // Even a read-only open undoes the cut-short write before reading.
     auto reader = Pager::Open(path);
     ASSERT_TRUE(reader.ok()) << reader.error().message();
@@ -161,6 +164,10 @@ TEST(PagerWrite, ACrashAtAnyStepOfACommitLeavesTheFileAsBeforeOrAsAfterIt) {
   // deletes it and the write stands.
   WriteAndDieAtStep(path, 8);
   EXPECT_TRUE(std::filesystem::exists(jet::JournalPath(path)));
+  // So a reader that may not remove it (no write access) goes on past it.
+  auto void_undoes = jet::JournalUndoesAnything(path, 4096);
+  ASSERT_TRUE(void_undoes.ok());
+  EXPECT_FALSE(void_undoes.value());
   ASSERT_TRUE(Pager::Open(path).ok());
   EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
   const std::string past_commit_point = FileBytes(path);
