@@ -127,7 +127,7 @@ Status Pager::RecoverIfHot(bool holding_writer_lock, bool* found) {
   if (!holding_writer_lock) {
     // A journal with a live writer: it is committing, or another handle is undoing a crashed
     // write. Either way the pages may be changing, so a reader must not go on (see BeginRead).
-    JET_ASSIGN_OR_RETURN(bool live, WriterLockHeldElsewhere(fd_, path_));
+    JET_ASSIGN_OR_RETURN(bool live, OtherWriterActive());
     if (live) {
       journal_busy_ = true;
       return Status::Ok();
@@ -169,8 +169,9 @@ Status Pager::Refresh(bool holding_writer_lock) {
     header_stamp_ = -1;  // undone pages may include the header's
     if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
   }
-  JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size), ChangeStampOf(st)));
-  file_stamp_ = ChangeStampOf(st);
+  const int64_t stamp = ChangeStampOf(st);
+  JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size), stamp));
+  file_stamp_ = stamp;
   shared_->Validated(file_stamp_, StampIsSettled(st));
   return Status::Ok();
 }
@@ -432,9 +433,7 @@ Status Pager::CommitDirtyPages() {
 // one, which every other handle compares to know that its cached pages are stale.
 Status Pager::StampCommit() {
   JET_RETURN_IF_ERROR(StampAfterNow(fd_, path_));
-  struct stat st;
-  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
-  file_stamp_ = ChangeStampOf(st);
+  JET_ASSIGN_OR_RETURN(file_stamp_, StampNow());
   return Status::Ok();
 }
 
