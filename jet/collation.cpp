@@ -1,6 +1,7 @@
 #include "jet/collation.h"
 
 #include <algorithm>
+#include <array>
 
 #include "jet/text_codec.h"
 
@@ -34,7 +35,16 @@ CharCode Resolve(const CharRun* runs, size_t count, char16_t unit) {
 
 }  // namespace
 
-CharCode LookupGeneral(char16_t unit) { return Resolve(kGeneralRuns, kGeneralRunsCount, unit); }
+CharCode LookupGeneral(char16_t unit) {
+  // Most text is Latin: its codes are looked up once, not searched for in every key.
+  static const std::array<CharCode, 256> kLatin1 = [] {
+    std::array<CharCode, 256> codes;
+    for (char16_t u = 0; u < codes.size(); ++u) codes[u] = Resolve(kGeneralRuns, kGeneralRunsCount, u);
+    return codes;
+  }();
+  if (unit < kLatin1.size()) return kLatin1[unit];
+  return Resolve(kGeneralRuns, kGeneralRunsCount, unit);
+}
 
 CharCode LookupGeneral97(uint8_t byte) {
   return Resolve(kGeneral97Runs, kGeneral97RunsCount, byte);

@@ -94,7 +94,10 @@ void IndexNodeCache::Vouch(Pager& pager) {
 
 IndexTree::IndexTree(Pager& pager, const TableDef& def, const PhysicalIndex& index, IndexNodeCache* cache)
     : pager_(pager), def_(def), index_(index), cache_(cache) {
-  if (cache_ != nullptr) cache_->Revalidate(pager_);
+  if (cache_ == nullptr) return;
+  cache_->Revalidate(pager_);
+  nodes_.swap(cache_->spare_nodes);
+  path_.swap(cache_->spare_path);
 }
 
 IndexTree::~IndexTree() {
@@ -105,6 +108,10 @@ IndexTree::~IndexTree() {
   for (auto& node : nodes_)
     if (!node->dirty) cache_->Keep(std::move(node));
   cache_->Vouch(pager_);
+  nodes_.clear();
+  path_.clear();
+  cache_->spare_nodes.swap(nodes_);
+  cache_->spare_path.swap(path_);
 }
 
 IndexNode* IndexTree::Find(uint32_t page) {
@@ -152,9 +159,9 @@ Result<IndexNode*> IndexTree::Load(uint32_t page) {
   return result;
 }
 
-Result<std::vector<PathStep>> IndexTree::Descend(const IndexEntry& target) {
-  std::vector<PathStep> path;
-  path.reserve(4);
+Result<std::vector<PathStep>*> IndexTree::Descend(const IndexEntry& target) {
+  std::vector<PathStep>& path = path_;
+  path.clear();
   uint32_t page = index_.root_page;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
     for (const PathStep& step : path)
@@ -164,7 +171,7 @@ Result<std::vector<PathStep>> IndexTree::Descend(const IndexEntry& target) {
     if (node->leaf) {
       auto at = std::partition_point(node->entries.begin(), node->entries.end(), below);
       path.push_back({node, static_cast<size_t>(at - node->entries.begin())});
-      return path;
+      return &path;
     }
     // The first child whose subtree ends at or after the target; past every known end, the last
     // child (whose end, when it is the tail, the page does not store).
@@ -244,10 +251,10 @@ Status IndexTree::Release(IndexNode* node) {
 }
 
 Status IndexTree::Flush() {
-  std::vector<IndexNode*> changed;
-  for (const auto& node : nodes_)
-    if (node->dirty) changed.push_back(node.get());
-  for (IndexNode* node : changed) {
+  // By position: encoding can load more nodes (ResolveLast), which arrive clean at the end.
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    IndexNode* node = nodes_[i].get();
+    if (!node->dirty) continue;
     std::optional<uint32_t> in_place = SizeAfterInsertInPlace(*node);
     if (in_place && *in_place <= IndexPageCapacity(pager_.format())) {
       JET_RETURN_IF_ERROR(InsertIntoLeafPage(pager_, node->number, node->entries, node->inserted_at,

@@ -90,6 +90,9 @@ class IndexNodeCache : public Pager::WriterCache {
   void Vouch(Pager& pager);
 
   size_t kept_count() const { return kept_.size(); }
+  // The room of the last tree's lists, lent to the next tree so that a change allocates none.
+  std::vector<std::unique_ptr<IndexNode>> spare_nodes;
+  std::vector<PathStep> spare_path;
   // Nodes kept at most: past it the least recently kept quarter goes. Decoded, a full page takes
   // about twice its 4 KB, so this bounds the cache near 16 MB while holding every page a bulk
   // import of a few hundred thousand rows keeps touching.
@@ -122,8 +125,8 @@ class IndexTree {
   Result<IndexNode*> Load(uint32_t page);
 
   // The path from the root to the leaf where `target` is or belongs (the first position whose
-  // entry is not below it).
-  Result<std::vector<PathStep>> Descend(const IndexEntry& target);
+  // entry is not below it). The tree owns the path; the next descent replaces it.
+  Result<std::vector<PathStep>*> Descend(const IndexEntry& target);
 
   // The entry just before position `pos` of `leaf`, or at `pos`, looking into neighbouring
   // leaves when needed; null when there is none. Valid until the tree changes.
@@ -154,6 +157,7 @@ class IndexTree {
   IndexNodeCache* cache_;
   std::vector<std::unique_ptr<IndexNode>> nodes_;  // a change loads a handful: a list is quickest
   std::vector<std::unique_ptr<IndexNode>> released_;
+  std::vector<PathStep> path_;
 };
 
 }  // namespace jet

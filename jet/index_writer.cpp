@@ -240,12 +240,17 @@ IndexEntry EntryFor(const std::string& key, RowId row) {
 
 }  // namespace
 
-Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& key,
+Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, std::string key,
                               RowId row, IndexNodeCache* cache) {
   JET_RETURN_IF_ERROR(CheckCall(pager, index, key, row));
   IndexTree tree(pager, def, index, cache);
-  IndexEntry entry = EntryFor(key, row);
-  JET_ASSIGN_OR_RETURN(std::vector<PathStep> path, tree.Descend(entry));
+  IndexEntry entry;  // takes the key over: the tree keeps it
+  entry.key = std::move(key);
+  entry.data_page = row.page;
+  entry.data_row = row.row;
+  const std::string& key_bytes = entry.key;  // until the entry goes into its leaf
+  JET_ASSIGN_OR_RETURN(std::vector<PathStep>* descent, tree.Descend(entry));
+  std::vector<PathStep>& path = *descent;
   IndexNode* leaf = path.back().node;
   const size_t pos = path.back().index;
   if (pos < leaf->entries.size() && leaf->entries[pos].Compare(entry) == 0) {
@@ -253,12 +258,12 @@ Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalI
   }
   // Equal keys sit next to each other, ordered by row pointer.
   JET_ASSIGN_OR_RETURN(const IndexEntry* before, tree.EntryBefore(leaf, pos));
-  bool shared = before != nullptr && before->key == key;
+  bool shared = before != nullptr && before->key == key_bytes;
   if (!shared) {
     JET_ASSIGN_OR_RETURN(const IndexEntry* after, tree.EntryAt(leaf, pos));
-    shared = after != nullptr && after->key == key;
+    shared = after != nullptr && after->key == key_bytes;
   }
-  if (shared && index.unique() && !AllNullKey(index, key)) {
+  if (shared && index.unique() && !AllNullKey(index, key_bytes)) {
     return Error(ErrorCode::kConstraint, pager.path() + ": the unique index already holds this key (adding " +
                                              RowName(row) + ")");
   }
@@ -279,7 +284,8 @@ Result<bool> DeleteIndexEntry(Pager& pager, const TableDef& def, const PhysicalI
   JET_RETURN_IF_ERROR(CheckCall(pager, index, key, row));
   IndexTree tree(pager, def, index, cache);
   IndexEntry entry = EntryFor(key, row);
-  JET_ASSIGN_OR_RETURN(std::vector<PathStep> path, tree.Descend(entry));
+  JET_ASSIGN_OR_RETURN(std::vector<PathStep>* descent, tree.Descend(entry));
+  std::vector<PathStep>& path = *descent;
   IndexNode* leaf = path.back().node;
   const size_t pos = path.back().index;
   if (pos >= leaf->entries.size() || leaf->entries[pos].Compare(entry) != 0) {

@@ -45,7 +45,7 @@ constexpr size_t kMaxIndexKeySize = 1800;
 // or longer than kMaxIndexKeySize, or no write is open; kUnsupported for Jet 3 files; kCorrupt
 // for a damaged tree.
 // `cache`, when given, keeps decoded pages for the next call (see IndexNodeCache).
-Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& key,
+Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalIndex& index, std::string key,
                               RowId row, IndexNodeCache* cache = nullptr);
 
 // Removes the entry (key, row). Returns true when no entry with this key remains.

@@ -219,22 +219,25 @@ Result<std::string> AssembleRow(const TableDef& def, const std::vector<StoredCol
     return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\" has " + std::to_string(def.columns.size()) +
                                                   " columns, not " + std::to_string(columns.size()));
   }
-  uint32_t size = AssembledRowSize(def, columns);
+  const uint32_t size = AssembledRowSize(def, columns);
   if (size > kMaxRowSize) {
     return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\": the row needs " + std::to_string(size) +
                                                   " bytes; a row holds at most " + std::to_string(kMaxRowSize));
   }
-  std::string row(2 + FixedAreaSize(def), '\0');
-  Put16(reinterpret_cast<uint8_t*>(row.data()), def.max_columns);
-  std::string mask(MaskSize(def), '\0');
+  // Laid out in place in one allocation: column count, fixed area, variable data, then the
+  // variable offsets (last slot first), their count and the null mask.
+  std::string row(size, '\0');
+  uint8_t* out = reinterpret_cast<uint8_t*>(row.data());
+  Put16(out, def.max_columns);
+  uint8_t* mask = out + size - MaskSize(def);
   std::vector<const StoredColumn*> by_slot(def.var_column_count, nullptr);
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
     if (c.number >= def.max_columns) return Error(ErrorCode::kCorrupt, "column \"" + c.name + "\" has a number beyond the table's");
-    if (columns[i].present) mask[c.number / 8] |= static_cast<char>(1 << (c.number % 8));
+    if (columns[i].present) mask[c.number / 8] |= static_cast<uint8_t>(1 << (c.number % 8));
     if (c.type == ColumnType::kBoolean || !columns[i].present) continue;
     if (c.fixed()) {
-      std::memcpy(row.data() + 2 + c.fixed_offset, columns[i].bytes.data(), columns[i].bytes.size());
+      std::memcpy(out + 2 + c.fixed_offset, columns[i].bytes.data(), columns[i].bytes.size());
     } else if (c.var_index < def.var_column_count) {
       by_slot[c.var_index] = &columns[i];
     } else {
@@ -242,19 +245,18 @@ Result<std::string> AssembleRow(const TableDef& def, const std::vector<StoredCol
     }
   }
   if (def.var_column_count > 0) {
-    std::vector<uint16_t> offsets;
-    for (const StoredColumn* column : by_slot) {
-      offsets.push_back(static_cast<uint16_t>(row.size()));
-      if (column != nullptr) row += column->bytes;
+    const size_t slots = by_slot.size();
+    uint32_t at = 2 + FixedAreaSize(def);
+    uint8_t* offsets = mask - 2 - 2 * slots - 2;  // the end of data, then the slots' starts
+    for (size_t i = 0; i < slots; ++i) {
+      Put16(offsets + 2 + 2 * (slots - 1 - i), static_cast<uint16_t>(at));
+      if (by_slot[i] == nullptr) continue;
+      std::memcpy(out + at, by_slot[i]->bytes.data(), by_slot[i]->bytes.size());
+      at += static_cast<uint32_t>(by_slot[i]->bytes.size());
     }
-    std::string tail(2 + 2 * offsets.size() + 2, '\0');
-    uint8_t* t = reinterpret_cast<uint8_t*>(tail.data());
-    Put16(t, static_cast<uint16_t>(row.size()));
-    for (size_t i = 0; i < offsets.size(); ++i) Put16(t + 2 + 2 * (offsets.size() - 1 - i), offsets[i]);
-    Put16(t + 2 + 2 * offsets.size(), static_cast<uint16_t>(offsets.size()));
-    row += tail;
+    Put16(offsets, static_cast<uint16_t>(at));
+    Put16(offsets + 2 + 2 * slots, static_cast<uint16_t>(slots));
   }
-  row += mask;
   return row;
 }
 

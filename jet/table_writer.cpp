@@ -301,6 +301,7 @@ Result<RowId> TableWriter::HeaderOf(RowId row) {
 // keyed as they are).
 Result<std::vector<std::optional<std::string>>> TableWriter::KeysFor(const std::vector<Value>& values, bool enforce) {
   std::vector<std::optional<std::string>> keys;
+  keys.reserve(indexes_.size());
   for (const IndexPlan& plan : indexes_) {
     const PhysicalIndex& index = def_.physical_indexes[plan.physical];
     const std::vector<size_t>& positions = plan.keys->positions();
@@ -330,6 +331,7 @@ Result<TableWriter::PreparedRow> TableWriter::Prepare(std::vector<Value> values,
   PreparedRow row;
   row.next_autonumber = def_.next_autonumber;
   row.reuse_long.assign(values.size(), false);
+  row.stored.reserve(values.size());
   for (size_t i = 0; i < values.size(); ++i) {
     const ColumnDef& c = def_.columns[i];
     Value& v = values[i];
@@ -411,10 +413,13 @@ Status TableWriter::FreeLongValues(const std::vector<std::string>& fields, const
 // LVAL rows), frees the old values that are replaced, stores the new ones and builds the row.
 Result<std::string> TableWriter::StoreLongValuesAndAssemble(PreparedRow* row,
                                                             const std::vector<std::string>* old_long_fields) {
-  std::vector<StoredColumn> fields = row->stored;
+  // The row's own columns move into place; long values leave their payload behind in `row`.
+  std::vector<StoredColumn> fields = std::move(row->stored);
+  row->stored.assign(fields.size(), StoredColumn{});
   std::vector<bool> external(fields.size(), false);
   for (size_t i = 0; i < fields.size(); ++i) {
     if (!IsLongValue(def_.columns[i].type) || !fields[i].present) continue;
+    row->stored[i].bytes = std::move(fields[i].bytes);
     fields[i].bytes = row->reuse_long[i] ? (*old_long_fields)[i] : std::string(kLongValueFieldSize, '\0');
     external[i] = !row->reuse_long[i];
   }
@@ -547,7 +552,7 @@ Status TableWriter::PlaceUpdatedRow(const Located& at, const std::string& bytes)
 }
 
 Status TableWriter::ApplyIndexChanges(RowId header, const std::vector<std::optional<std::string>>& old_keys,
-                                      const std::vector<std::optional<std::string>>& new_keys) {
+                                      std::vector<std::optional<std::string>> new_keys) {
   for (size_t i = 0; i < indexes_.size(); ++i) {
     if (old_keys[i] == new_keys[i]) continue;
     PhysicalIndex& index = def_.physical_indexes[indexes_[i].physical];
@@ -560,7 +565,7 @@ Status TableWriter::ApplyIndexChanges(RowId header, const std::vector<std::optio
       s = gone.status();
     }
     if (s.ok() && new_keys[i]) {
-      auto fresh = InsertIndexEntry(pager_, def_, index, *new_keys[i], header, index_nodes_);
+      auto fresh = InsertIndexEntry(pager_, def_, index, std::move(*new_keys[i]), header, index_nodes_);
       if (fresh.ok() && fresh.value()) ++index.unique_entry_count;
       s = fresh.status();
     }
@@ -605,7 +610,7 @@ Result<RowId> TableWriter::Insert(std::vector<Value> values) {
   JET_ASSIGN_OR_RETURN(uint8_t slot, AppendRow(pager_, page, bytes, 0));
   JET_RETURN_IF_ERROR(UpdateFreeSpace(page));
   RowId id{page, slot};
-  JET_RETURN_IF_ERROR(ApplyIndexChanges(id, std::vector<std::optional<std::string>>(indexes_.size()), row.keys));
+  JET_RETURN_IF_ERROR(ApplyIndexChanges(id, std::vector<std::optional<std::string>>(indexes_.size()), std::move(row.keys)));
   ++def_.row_count;
   def_.next_autonumber = row.next_autonumber;
   JET_RETURN_IF_ERROR(EndChange());
@@ -622,7 +627,7 @@ Status TableWriter::Update(RowId target, std::vector<Value> values) {
   JET_RETURN_IF_ERROR(CheckKeys(row, &old_keys, at.header));
   JET_ASSIGN_OR_RETURN(std::string bytes, StoreLongValuesAndAssemble(&row, &old_fields));
   JET_RETURN_IF_ERROR(PlaceUpdatedRow(at, bytes));
-  JET_RETURN_IF_ERROR(ApplyIndexChanges(at.header, old_keys, row.keys));
+  JET_RETURN_IF_ERROR(ApplyIndexChanges(at.header, old_keys, std::move(row.keys)));
   return EndChange();
 }
 

@@ -111,8 +111,9 @@ class TableWriter {
   Status PlaceUpdatedRow(const Located& at, const std::string& bytes);
 
   // Indexes and the definition's counters.
+  // The new keys go into the indexes' pages (moved, not copied).
   Status ApplyIndexChanges(RowId header, const std::vector<std::optional<std::string>>& old_keys,
-                           const std::vector<std::optional<std::string>>& new_keys);
+                           std::vector<std::optional<std::string>> new_keys);
   Status WriteCounters();
   // Around every change of a row: the checks before it, and the counters after it.
   Status BeginChange();
