@@ -87,6 +87,16 @@ void IndexNodeCache::Shrink() {
   std::erase_if(kept_, [&](const auto& item) { return item.second.kept_at < oldest_kept; });
 }
 
+bool IndexNodeCache::Appending(uint32_t root) const {
+  return std::find(appending_roots_.begin(), appending_roots_.end(), root) != appending_roots_.end();
+}
+
+void IndexNodeCache::SetAppending(uint32_t root, bool appending) {
+  if (appending == Appending(root)) return;
+  if (appending) appending_roots_.push_back(root);
+  else std::erase(appending_roots_, root);
+}
+
 void IndexNodeCache::Vouch(Pager& pager) {
   if (!current_) return;  // nothing was ever known to match
   generation_ = pager.generation();
@@ -159,7 +169,34 @@ Result<IndexNode*> IndexTree::Load(uint32_t page) {
   return result;
 }
 
+Result<bool> IndexTree::DescendRightEdge(const IndexEntry& target) {
+  path_.clear();
+  uint32_t page = index_.root_page;
+  for (int depth = 0; depth < kMaxDepth; ++depth) {  // a cycle ends the try; Descend reports it
+    JET_ASSIGN_OR_RETURN(IndexNode* node, Load(page));
+    if (node->entries.empty()) return false;
+    if (node->leaf) {
+      if (node->next != 0 || node->entries.back().Compare(target) >= 0) return false;
+      path_.push_back({node, node->entries.size()});
+      return true;
+    }
+    path_.push_back({node, node->entries.size() - 1});
+    page = node->entries.back().child_page;
+  }
+  return false;
+}
+
+void IndexTree::NoteAppended(bool at_end) {
+  if (cache_ != nullptr) cache_->SetAppending(index_.root_page, at_end);
+}
+
 Result<std::vector<PathStep>*> IndexTree::Descend(const IndexEntry& target) {
+  // Keys that arrive in order (numbers, equal keys by row) go to the end: two comparisons and the
+  // pages of the right edge, where a descent compares at every level.
+  if (cache_ != nullptr && cache_->Appending(index_.root_page)) {
+    JET_ASSIGN_OR_RETURN(bool at_end, DescendRightEdge(target));
+    if (at_end) return &path_;
+  }
   std::vector<PathStep>& path = path_;
   path.clear();
   uint32_t page = index_.root_page;

@@ -90,6 +90,11 @@ class IndexNodeCache : public Pager::WriterCache {
   void Vouch(Pager& pager);
 
   size_t kept_count() const { return kept_.size(); }
+  // Whether the last entry added to the index with this root went to the end of the tree (a hint:
+  // the next descent tries the right edge first).
+  bool Appending(uint32_t root) const;
+  void SetAppending(uint32_t root, bool appending);
+
   // The room of the last tree's lists, lent to the next tree so that a change allocates none.
   std::vector<std::unique_ptr<IndexNode>> spare_nodes;
   std::vector<PathStep> spare_path;
@@ -106,6 +111,7 @@ class IndexNodeCache : public Pager::WriterCache {
   void Shrink();
 
   std::unordered_map<uint32_t, Kept> kept_;
+  std::vector<uint32_t> appending_roots_;
   uint64_t keeps_ = 0;
   uint64_t generation_ = 0;  // the pager's generation when the kept nodes last matched the file
   bool current_ = false;     // generation_ is set
@@ -133,6 +139,9 @@ class IndexTree {
   Result<const IndexEntry*> EntryBefore(IndexNode* leaf, size_t pos);
   Result<const IndexEntry*> EntryAt(IndexNode* leaf, size_t pos);
 
+  // Records whether the entry just added went to the end of the tree (see IndexNodeCache::Appending).
+  void NoteAppended(bool at_end);
+
   // Makes the last entry of an intermediate node known (a no-op when it is).
   Status ResolveLast(IndexNode* node, int depth = 0);
 
@@ -146,6 +155,9 @@ class IndexTree {
   Status Flush();
 
  private:
+  // The path down the right edge when `target` sorts after every entry of the tree (false
+  // otherwise, or when the edge does not end in a non-empty last leaf).
+  Result<bool> DescendRightEdge(const IndexEntry& target);
   // Writes the whole page of `node` and records what the page then holds.
   Status Encode(IndexNode* node);
   // The node of `page` if this tree has loaded it.

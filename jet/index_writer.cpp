@@ -269,6 +269,7 @@ Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalI
   }
   const bool at_end = pos == leaf->entries.size();
   const bool fill_lower = at_end && OnRightEdge(path);
+  tree.NoteAppended(fill_lower);
   leaf->inserted_at = leaf->dirty ? IndexNode::kNone : pos;
   leaf->entries.insert(leaf->entries.begin() + static_cast<std::ptrdiff_t>(pos), std::move(entry));
   leaf->dirty = true;

@@ -26,6 +26,12 @@ Result<T> As(const ColumnDef& column, const Value& value, const char* expected) 
   return Invalid(column, std::string("expects ") + expected);
 }
 
+// The text of a text value, without copying it.
+Result<const Text*> TextOf(const ColumnDef& column, const Value& value) {
+  if (const Text* text = std::get_if<Text>(&value)) return text;
+  return Invalid(column, "expects text");
+}
+
 Result<std::string> EncodeInteger(const ColumnDef& column, const Value& value, int bytes, int64_t low, int64_t high) {
   JET_ASSIGN_OR_RETURN(int64_t v, As<int64_t>(column, value, "an integer"));
   if (v < low || v > high) {
@@ -130,13 +136,13 @@ bool Compressible(const Text& text, size_t max_chars) {
 Result<std::string> EncodeVariable(const ColumnDef& column, const Value& value) {
   switch (column.type) {
     case ColumnType::kText: {
-      JET_ASSIGN_OR_RETURN(Text text, As<Text>(column, value, "text"));
-      if (text.size() * 2 > column.length) return Invalid(column, "holds at most " + std::to_string(column.length / 2) + " characters");
-      return EncodeText(column, text);
+      JET_ASSIGN_OR_RETURN(const Text* text, TextOf(column, value));
+      if (text->size() * 2 > column.length) return Invalid(column, "holds at most " + std::to_string(column.length / 2) + " characters");
+      return EncodeText(column, *text);
     }
     case ColumnType::kMemo: {
-      JET_ASSIGN_OR_RETURN(Text text, As<Text>(column, value, "text"));
-      return EncodeText(column, text);
+      JET_ASSIGN_OR_RETURN(const Text* text, TextOf(column, value));
+      return EncodeText(column, *text);
     }
     case ColumnType::kOle:
     case ColumnType::kBinary:
