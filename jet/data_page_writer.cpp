@@ -1,5 +1,6 @@
 #include "jet/data_page_writer.h"
 
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace {
 // A data page's slot table, checked to be packed in slot order.
 struct SlotTable {
   uint16_t count = 0;
-  std::vector<uint16_t> raw;  // offsets with their flag bits
+  std::array<uint16_t, kMaxRowsPerPage> raw;  // offsets with their flag bits (`count` of them)
   uint32_t lowest = 0;        // start of the lowest row (the page end when there is none)
   uint32_t table_end = 0;     // first byte after the slot table
 
@@ -32,7 +33,6 @@ Result<SlotTable> ReadSlots(Pager& pager, uint32_t page) {
   t.table_end = f.data_row_offsets + 2u * t.count;
   if (t.count > kMaxRowsPerPage || t.table_end > f.page_size) return pager.Corrupt(page, "the page's row count is impossible");
   uint32_t previous = f.page_size;
-  t.raw.reserve(t.count);
   for (uint32_t i = 0; i < t.count; ++i) {
     uint16_t raw = Get16(data + f.data_row_offsets + 2 * i);
     uint32_t start = raw & kRowOffsetMask;
@@ -40,7 +40,7 @@ Result<SlotTable> ReadSlots(Pager& pager, uint32_t page) {
     if (start > previous || start < t.table_end) {
       return pager.Corrupt(page, "row " + std::to_string(i) + " is not packed below the row before it");
     }
-    t.raw.push_back(raw);
+    t.raw[i] = raw;
     previous = start;
   }
   t.lowest = previous;
@@ -92,8 +92,18 @@ Result<uint32_t> DataPageFreeSpace(Pager& pager, uint32_t page) {
 }
 
 Result<DataPageRoom> ReadDataPageRoom(Pager& pager, uint32_t page) {
-  JET_ASSIGN_OR_RETURN(SlotTable t, ReadSlots(pager, page));
-  return DataPageRoom{t.Free(), t.count};
+  // The room lies between the slot table and the lowest row, which packing puts in the last slot.
+  // Every change checks the packing of the whole page (ReadSlots) before it relies on it; room is
+  // asked for far more often (after every row added), so only the ends are read here.
+  const Format& f = pager.format();
+  if (!f.jet4()) return Error(ErrorCode::kReadOnly, pager.path() + ": only Access 2000 and later databases can be changed");
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPageOfType(page, kPageData, "data"));
+  const uint32_t count = Get16(data + f.data_row_count);
+  const uint32_t table_end = f.data_row_offsets + 2u * count;
+  if (count > kMaxRowsPerPage || table_end > f.page_size) return pager.Corrupt(page, "the page's row count is impossible");
+  const uint32_t lowest = count == 0 ? f.page_size : Get16(data + table_end - 2) & kRowOffsetMask;
+  if (lowest < table_end || lowest > f.page_size) return pager.Corrupt(page, "the page's last row lies outside its rows' area");
+  return DataPageRoom{lowest - table_end, count};
 }
 
 Result<bool> NewRowFits(Pager& pager, uint32_t page, uint32_t row_size) {

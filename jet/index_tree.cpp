@@ -34,7 +34,10 @@ std::optional<uint32_t> SizeAfterInsertInPlace(const IndexNode& node) {
       node.entries.size() != node.encoded_count + 1 || node.prev != node.encoded_prev || node.next != node.encoded_next) {
     return std::nullopt;
   }
-  if (SharedKeyPrefix(node.entries, 0, node.entries.size()) != node.encoded_prefix) return std::nullopt;
+  // The shared prefix is that of the first and last keys: only a new last entry can change it.
+  if (at + 1 == node.entries.size() && SharedKeyPrefix(node.entries, 0, node.entries.size()) != node.encoded_prefix) {
+    return std::nullopt;
+  }
   return node.encoded_size + IndexEntrySize(node.entries[at], true) - node.encoded_prefix;
 }
 

@@ -1,5 +1,6 @@
 #include "jet/index_writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -85,19 +86,35 @@ Result<size_t> ChooseSplit(Pager& pager, const IndexNode& node, bool fill_lower)
     uint32_t shared = SharedKeyPrefix(node.entries, begin, stored_end);
     return sum[stored_end] - sum[begin] - static_cast<uint32_t>(stored_end - begin - 1) * shared;
   };
+  // The lower half only grows with k and the upper half only shrinks (an entry adds more than a
+  // shared prefix can take away), so the splits where both fit are one run [first_fit, last_fit]
+  // and the gap between the halves is smallest where they cross: binary searches find each.
+  auto first_k = [&](size_t lo, size_t hi, auto holds) {  // the first k in [lo, hi) that holds, or hi
+    while (lo < hi) {
+      size_t mid = lo + (hi - lo) / 2;
+      if (holds(mid)) hi = mid;
+      else lo = mid + 1;
+    }
+    return lo;
+  };
+  const size_t first_fit = first_k(1, n, [&](size_t k) { return size(k, n) <= capacity; });
+  const size_t last_fit = first_k(1, n, [&](size_t k) { return size(0, k) > capacity; }) - 1;
+  if (n < 2 || first_fit > last_fit || last_fit == 0) {
+    return Error(ErrorCode::kUnsupported, pager.path() + ": page " + std::to_string(node.number) +
+                                              ": index entries too large to split the page");
+  }
+  if (fill_lower) return last_fit;
+  const size_t crossing = first_k(first_fit, last_fit + 1, [&](size_t k) { return size(0, k) >= size(k, n); });
   size_t best = 0;
   uint32_t best_gap = UINT32_MAX;
-  for (size_t k = 1; k < n; ++k) {
+  for (size_t k = crossing > first_fit ? crossing - 1 : first_fit; k <= std::min(crossing, last_fit); ++k) {
     uint32_t lower = size(0, k), upper = size(k, n);
-    if (lower > capacity || upper > capacity) continue;
-    uint32_t gap = fill_lower ? static_cast<uint32_t>(n - k) : (lower > upper ? lower - upper : upper - lower);
+    uint32_t gap = lower > upper ? lower - upper : upper - lower;
     if (gap < best_gap) {
       best_gap = gap;
       best = k;
     }
   }
-  if (best == 0) return Error(ErrorCode::kUnsupported, pager.path() + ": page " + std::to_string(node.number) +
-                                                           ": index entries too large to split the page");
   return best;
 }
 

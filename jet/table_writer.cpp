@@ -475,12 +475,12 @@ Status TableWriter::IndexRooms() {
 
 Status TableWriter::UpdateFreeSpace(uint32_t page) {
   // The page just changed: what it has room for is read again.
-  auto known = room_.find(page);
-  if (known != room_.end()) {
+  JET_ASSIGN_OR_RETURN(DataPageRoom now, ReadDataPageRoom(pager_, page));
+  auto [known, fresh] = room_.try_emplace(page, now);
+  if (!fresh) {
     by_room_.erase({known->second.free, page});
-    room_.erase(known);
+    known->second = now;
   }
-  JET_ASSIGN_OR_RETURN(DataPageRoom now, RoomOf(page));
   bool room = now.Fits(min_row_size_);
   bool listed = free_pages_.count(page) != 0;
   if (room != listed) {
