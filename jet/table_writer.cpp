@@ -415,10 +415,14 @@ Result<std::string> TableWriter::StoreLongValuesAndAssemble(PreparedRow* row,
                                                             const std::vector<std::string>* old_long_fields) {
   // The row's own columns move into place; long values leave their payload behind in `row`.
   std::vector<StoredColumn> fields = std::move(row->stored);
-  row->stored.assign(fields.size(), StoredColumn{});
-  std::vector<bool> external(fields.size(), false);
+  row->stored.clear();
+  std::vector<bool> external;
   for (size_t i = 0; i < fields.size(); ++i) {
     if (!IsLongValue(def_.columns[i].type) || !fields[i].present) continue;
+    if (external.empty()) {  // most rows have no long value: then neither list is needed
+      row->stored.resize(fields.size());
+      external.assign(fields.size(), false);
+    }
     row->stored[i].bytes = std::move(fields[i].bytes);
     fields[i].bytes = row->reuse_long[i] ? (*old_long_fields)[i] : std::string(kLongValueFieldSize, '\0');
     external[i] = !row->reuse_long[i];
@@ -427,7 +431,7 @@ Result<std::string> TableWriter::StoreLongValuesAndAssemble(PreparedRow* row,
   if (size > kMaxRowSize) {
     return Invalid(def_, "the row needs " + std::to_string(size) + " bytes; a row holds at most " + std::to_string(kMaxRowSize));
   }
-  for (size_t i = 0; i < fields.size(); ++i) {
+  for (size_t i = 0; i < external.size(); ++i) {
     const std::string& payload = row->stored[i].bytes;
     if (external[i] && payload.size() <= kMaxInlineLongValue && size + payload.size() <= kMaxRowSize) {
       fields[i].bytes = InlineLongValueField(payload);
@@ -436,7 +440,7 @@ Result<std::string> TableWriter::StoreLongValuesAndAssemble(PreparedRow* row,
     }
   }
   if (old_long_fields != nullptr) JET_RETURN_IF_ERROR(FreeLongValues(*old_long_fields, &row->reuse_long));
-  for (size_t i = 0; i < fields.size(); ++i) {
+  for (size_t i = 0; i < external.size(); ++i) {
     if (!external[i]) continue;
     auto field = LongValues(def_.columns[i].number).Store(row->stored[i].bytes);
     if (!field.ok()) return field.error().WithContext("column \"" + def_.columns[i].name + "\"");
