@@ -16,7 +16,8 @@
 // goes first; every run is printed, and the table compares the medians.
 //
 // usage: write_bench [ROWS [SINGLE [TOGGLES [FOLDER [ROUNDS]]]]]
-//        (defaults 100000 2000 1000, a folder under /tmp, 2 rounds)
+//        (defaults 100000 2000 1000, a folder under /tmp, 4 rounds: one run of either side can
+//        be a fifth slower or faster than the next on a shared machine, and the median of four holds)
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -342,7 +343,7 @@ int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int singles = argc > 2 ? std::atoi(argv[2]) : 2000;
   const int toggles = argc > 3 ? std::atoi(argv[3]) : 1000;
-  const int rounds = argc > 5 ? std::max(1, std::atoi(argv[5])) : 2;
+  const int rounds = argc > 5 ? std::max(1, std::atoi(argv[5])) : 4;
   if (rows < 1 || singles < 1 || toggles < 1) return Die("ROWS, SINGLE and TOGGLES must each be at least 1");
   std::string folder;
   if (argc > 4) {
