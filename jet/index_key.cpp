@@ -149,8 +149,7 @@ namespace {
 // The key built by `append(i, &key)` for each of `columns` in turn.
 template <typename Append>
 Result<std::string> EncodeKey(const std::vector<KeyColumn>& columns, Append append) {
-  std::string key;
-  key.reserve(16 * columns.size());
+  std::string key;  // no room reserved: a number's key fits the string itself, without allocating
   for (size_t i = 0; i < columns.size(); ++i) {
     Status status = append(i, &key);
     if (!status.ok()) return status.error().WithContext("column " + std::to_string(i));

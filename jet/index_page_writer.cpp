@@ -130,8 +130,16 @@ Status InsertIntoLeafPage(Pager& pager, uint32_t page, const std::vector<IndexEn
     return Error(ErrorCode::kInvalidArgument, pager.path() + ": page " + std::to_string(page) +
                                                   ": an index entry cannot be added in place");
   }
-  uint32_t offset = IndexEntrySize(entries[0], true);  // where entry `at` goes: where entry at-1 ends
-  for (size_t i = 1; i < at; ++i) offset += IndexEntrySize(entries[i], true) - prefix;
+  // Where entry `at` goes: where entry at-1 ends, counted from the nearer end of the entries (an
+  // entry appended in key order goes at the very end, and adding up every size before it cost
+  // more than the rest of the insert).
+  uint32_t offset = stored;
+  if (at <= entries.size() / 2) {
+    offset = IndexEntrySize(entries[0], true);
+    for (size_t i = 1; i < at; ++i) offset += IndexEntrySize(entries[i], true) - prefix;
+  } else {
+    for (size_t i = at + 1; i < entries.size(); ++i) offset -= IndexEntrySize(entries[i], true) - prefix;
+  }
   // The page must agree: `stored` bytes of entries, of which one ends at `offset` and the last at
   // `stored`.
   JET_ASSIGN_OR_RETURN(const uint8_t* current, pager.ReadPage(page));

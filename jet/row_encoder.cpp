@@ -1,6 +1,8 @@
 #include "jet/row_encoder.h"
 
+#include <array>
 #include <cstring>
+#include <span>
 
 #include "jet/bytes.h"
 #include "jet/data_page_writer.h"
@@ -236,7 +238,11 @@ Result<std::string> AssembleRow(const TableDef& def, const std::vector<StoredCol
   uint8_t* out = reinterpret_cast<uint8_t*>(row.data());
   Put16(out, def.max_columns);
   uint8_t* mask = out + size - MaskSize(def);
-  std::vector<const StoredColumn*> by_slot(def.var_column_count, nullptr);
+  // By variable slot; on the stack for any table but the widest.
+  std::array<const StoredColumn*, 64> small_slots{};
+  std::vector<const StoredColumn*> large_slots(def.var_column_count > small_slots.size() ? def.var_column_count : 0, nullptr);
+  std::span<const StoredColumn*> by_slot = large_slots.empty() ? std::span<const StoredColumn*>(small_slots.data(), def.var_column_count)
+                                                               : std::span<const StoredColumn*>(large_slots);
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
     if (c.number >= def.max_columns) return Error(ErrorCode::kCorrupt, "column \"" + c.name + "\" has a number beyond the table's");
