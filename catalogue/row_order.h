@@ -54,8 +54,8 @@ class OwnedPagesCache {
   std::map<uint32_t, std::shared_ptr<const std::vector<uint32_t>>> by_table_;  // by definition page
 };
 
-// Storage order: the table's data pages in ascending order, each page's live rows in slot order.
-// Needs `def` only while opening.
+// Storage order: the table's data pages in ascending order, each page's live rows in slot order
+// (jet::StorageCursor says which rows are live). Needs `def` only while opening.
 jet::Result<std::unique_ptr<RowOrder>> OpenStorageOrder(jet::Pager& pager, const jet::TableDef& def, OwnedPagesCache* cache);
 
 // The order of one of the table's indexes (`physical_index` indexes def.physical_indexes).

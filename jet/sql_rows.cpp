@@ -1,9 +1,7 @@
 #include "jet/sql_rows.h"
 
 #include <algorithm>
-#include <set>
 
-#include "jet/bytes.h"
 #include "jet/index_cursor.h"
 #include "jet/index_key.h"
 #include "jet/usage_map.h"
@@ -76,78 +74,25 @@ namespace {
 
 // ---- Scan ------------------------------------------------------------------------------------
 
+// Rows are read where their bytes are (a moved row at its new home), so a page whose bytes fail
+// the page test holds no row the caller wants. The owned pages are told apart as the scan
+// reaches them, so that a scan which is abandoned early never reads the rest.
 class ScanSource final : public RowSource {
  public:
   ScanSource(Pager& pager, uint32_t owner, std::vector<uint32_t> pages, PageTest page_test)
-      : pager_(pager), owner_(owner), pages_(std::move(pages)), page_test_(std::move(page_test)) {}
+      : cursor_(pager, owner, std::make_shared<const std::vector<uint32_t>>(std::move(pages)), std::move(page_test)) {}
 
-  Result<bool> Next(LazyRow* row) override;
+  Result<bool> Next(LazyRow* row) override {
+    JET_ASSIGN_OR_RETURN(bool on, cursor_.Next());
+    if (!on) return false;
+    ++rows_read_;
+    JET_RETURN_IF_ERROR(row->Load(cursor_.row(), cursor_.slot()));
+    return true;
+  }
 
  private:
-  // The page's bytes when it holds rows of this table, else null.
-  Result<const uint8_t*> RowsPage(uint32_t page);
-  Result<bool> IsLiveMovedHome(uint32_t page, uint32_t row);
-
-  Pager& pager_;
-  uint32_t owner_;  // the definition's page, which the table's data pages name
-  // The pages the table's usage map lists; only data pages that name this definition as their
-  // owner hold its rows. They are told apart as the scan reaches them, so that a scan which is
-  // abandoned early never reads the rest.
-  std::vector<uint32_t> pages_;
-  size_t page_index_ = 0;
-  int row_ = -1;
-  // Rows on pages_[page_index_], known while the pager's pages stay as they were (generation).
-  int page_rows_ = -1;
-  uint64_t page_generation_ = 0;
-  std::set<uint32_t> moved_homes_;  // row pointers; filled on first need
-  bool moved_homes_known_ = false;
-  PageTest page_test_;
+  StorageCursor cursor_;
 };
-
-Result<const uint8_t*> ScanSource::RowsPage(uint32_t page) {
-  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
-  if (data[0] == kPageData && Get32(data + 4) == owner_) return data;
-  return nullptr;
-}
-
-Result<bool> ScanSource::Next(LazyRow* row) {
-  while (page_index_ < pages_.size()) {
-    const uint32_t page = pages_[page_index_];
-    if (page_rows_ < 0 || page_generation_ != pager_.generation()) {
-      JET_ASSIGN_OR_RETURN(const uint8_t* data, RowsPage(page));
-      // Rows are read where their bytes are (a moved row at its new home), so a page whose bytes
-      // fail the test holds no row the caller wants.
-      const bool wanted = data != nullptr && (page_test_ == nullptr || page_test_(data));
-      page_rows_ = wanted ? DataPageRowCount(pager_.format(), data) : 0;
-      page_generation_ = pager_.generation();
-    }
-    while (++row_ < page_rows_) {
-      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, page, static_cast<uint32_t>(row_)));
-      if (slot.deleted() || slot.forwarding()) continue;
-      if (slot.moved_home()) {
-        JET_ASSIGN_OR_RETURN(bool live, IsLiveMovedHome(page, static_cast<uint32_t>(row_)));
-        if (!live) continue;
-      }
-      ++rows_read_;
-      JET_RETURN_IF_ERROR(row->Load(RowId{page, static_cast<uint8_t>(row_)}, slot));
-      return true;
-    }
-    ++page_index_;
-    row_ = -1;
-    page_rows_ = -1;
-  }
-  return false;
-}
-
-// A slot flagged as a moved row's home holds a row only when a forwarding chain of this table
-// ends there (the rule TableCursor follows), so that a stray flag never brings back a row.
-Result<bool> ScanSource::IsLiveMovedHome(uint32_t page, uint32_t row) {
-  if (!moved_homes_known_) {
-    JET_ASSIGN_OR_RETURN(moved_homes_, FindMovedHomes(pager_, owner_, pages_));
-    moved_homes_known_ = true;
-  }
-  return moved_homes_.count((page << 8) | row) != 0;
-}
 
 // ---- Index walk ------------------------------------------------------------------------------
 

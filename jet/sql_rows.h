@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +14,7 @@
 #include "jet/row_decoder.h"
 #include "jet/sql_expression.h"
 #include "jet/status.h"
+#include "jet/storage_cursor.h"
 #include "jet/table_cursor.h"
 #include "jet/table_def.h"
 #include "jet/value.h"
@@ -63,12 +63,9 @@ class RowSource {
   uint64_t rows_read_ = 0;
 };
 
-// Whether a data page may hold a row the caller wants (its bytes, page_size of them); a scan
-// passes over the rows of a page that may not unread.
-using PageTest = std::function<bool(const uint8_t* page)>;
-
-// Every live row in storage order (as TableCursor walks them), or those on pages that pass
-// `page_test`. `pager` and `def` must outlive it.
+// Every live row in storage order (as StorageCursor walks them), or those on pages that pass
+// `page_test` (a scan passes over the rows of a page that fails it unread). `pager` and `def`
+// must outlive it.
 Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def, PageTest page_test = nullptr);
 
 // A walk along one index. The bounds restrict the index's first column; they come from the

@@ -1,0 +1,62 @@
+#include "jet/storage_cursor.h"
+
+#include <algorithm>
+
+#include "jet/bytes.h"
+
+namespace jet {
+
+StorageCursor::StorageCursor(Pager& pager, uint32_t owner, std::shared_ptr<const std::vector<uint32_t>> pages,
+                             PageTest page_test)
+    : pager_(pager), owner_(owner), pages_(std::move(pages)), page_test_(std::move(page_test)) {}
+
+Result<bool> StorageCursor::First() { return Walk(0, 0, 1); }
+
+Result<bool> StorageCursor::Last() { return Walk(pages_->size() - 1, kPageEnd, -1); }
+
+Result<bool> StorageCursor::NextOffRow() {
+  if (at_ == At::kAfterLast) return false;
+  return First();
+}
+
+Result<bool> StorageCursor::Prev() {
+  switch (at_) {
+    case At::kBeforeFirst: return false;
+    case At::kAfterLast: return Last();
+    case At::kRow: break;
+  }
+  return Walk(index_, int64_t{row_} - 1, -1);
+}
+
+Result<bool> StorageCursor::SeekAtOrAfter(RowId place) {
+  const std::vector<uint32_t>& pages = *pages_;
+  const size_t at = static_cast<size_t>(std::lower_bound(pages.begin(), pages.end(), place.page) - pages.begin());
+  return Walk(at, at < pages.size() && pages[at] == place.page ? place.row : 0, 1);
+}
+
+// A slot with a flag set: deleted, forwarding, or a moved row's home.
+Result<bool> StorageCursor::FlaggedLive(uint32_t page, uint32_t row, const RowSlot& slot) {
+  if (slot.deleted() || slot.forwarding()) return false;
+  return IsLiveMovedHome(page, row);
+}
+
+// A walk asks for the same page once for each of its rows; the test of a page's bytes (a search
+// for words in them) is worth doing once.
+Result<uint32_t> StorageCursor::CountSlots(size_t index) {
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage((*pages_)[index]));
+  const bool wanted = data[0] == kPageData && Get32(data + 4) == owner_ && (page_test_ == nullptr || page_test_(data));
+  counted_slots_ = wanted ? DataPageRowCount(pager_.format(), data) : 0;
+  counted_index_ = index;
+  counted_generation_ = pager_.generation();
+  return counted_slots_;
+}
+
+Result<bool> StorageCursor::IsLiveMovedHome(uint32_t page, uint32_t row) {
+  if (!moved_homes_known_) {
+    JET_ASSIGN_OR_RETURN(moved_homes_, FindMovedHomes(pager_, owner_, *pages_));
+    moved_homes_known_ = true;
+  }
+  return moved_homes_.count((page << 8) | row) != 0;
+}
+
+}  // namespace jet

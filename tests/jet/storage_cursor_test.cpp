@@ -1,0 +1,346 @@
+// The storage-order cursor against a plain reading of the pages' slot tables: a table whose rows
+// were deleted (a whole page of them among others), grown out of their full pages, and given a
+// stray moved-home flag, walked both ways, turned at every row and at both ends, sought at every
+// place, with a page test, through the SQL scan, and over a damaged slot.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <set>
+
+#include "jet/bytes.h"
+#include "jet/create_database.h"
+#include "jet/database.h"
+#include "jet/schema_editor.h"
+#include "jet/sql_rows.h"
+#include "jet/storage_cursor.h"
+#include "jet/table_writer.h"
+#include "jet/usage_map.h"
+#include "jet/writable_database.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using jet::RowId;
+using jet::Value;
+using velloran_test::ScratchDir;
+
+bool Before(RowId a, RowId b) { return a.page != b.page ? a.page < b.page : a.row < b.row; }
+
+// Jet 4 data pages as the format describes them, not as the engine's constants say: type 1, the
+// owner at 4, the slot count at 12 and slot words from 14 (0x4000 alone: forwarding, its row's
+// first 4 bytes the pointer; 0x8000 alone: a moved row's home; both: deleted).
+constexpr size_t kPageSize = 4096;
+constexpr uint32_t kSlotCount = 12, kSlots = 14;
+
+struct Plain {
+  std::vector<RowId> rows;        // live rows in storage order
+  std::vector<uint32_t> counts;   // slot count of every owned page (0 unless a data page of the table)
+  std::set<uint32_t> home_pages;  // pages holding live moved rows
+  size_t forwarding = 0, deleted = 0;
+};
+
+Plain PlainReading(const std::vector<uint8_t>& file, uint32_t owner, const std::vector<uint32_t>& pages,
+                   const std::function<bool(uint32_t)>& wanted = nullptr) {
+  Plain plain;
+  std::set<uint32_t> homes;
+  for (int pass = 0; pass < 2; ++pass) {
+    plain.counts.clear();
+    for (uint32_t p : pages) {
+      const uint8_t* page = file.data() + p * kPageSize;
+      const bool ours = page[0] == 1 && jet::Get32(page + 4) == owner;
+      plain.counts.push_back(ours ? jet::Get16(page + kSlotCount) : 0);
+      for (uint32_t r = 0; r < plain.counts.back(); ++r) {
+        const uint16_t word = jet::Get16(page + kSlots + 2 * r);
+        const uint16_t flags = word & 0xC000;
+        if (pass == 0) {
+          if (flags == 0x4000) homes.insert(jet::Get32(page + (word & 0x1FFF)));
+          plain.forwarding += flags == 0x4000;
+          plain.deleted += flags == 0xC000;
+          continue;
+        }
+        const bool home = flags == 0x8000 && homes.count((p << 8) | r) != 0;
+        if (home) plain.home_pages.insert(p);
+        if ((flags == 0 || home) && (!wanted || wanted(p))) plain.rows.push_back(RowId{p, static_cast<uint8_t>(r)});
+      }
+    }
+  }
+  return plain;
+}
+
+// Runs `body` with a writer of `def` inside one committed write.
+template <typename Body>
+void WithWriter(jet::WritableDatabase& db, const jet::TableDef& def, Body body) {
+  jet::Status s = db.Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.pager(), def));
+    return body(*writer);
+  });
+  EXPECT_TRUE(s.ok()) << s.error().message();
+}
+
+struct Survivor {
+  int64_t number;
+  RowId id;  // the slot it was written to
+  bool moved;
+};
+
+// 120 rows of some 170 bytes (about 22 to a page); then rows grown past the room any full page
+// has, which move, and deleted rows: the second, the last, every seventh, and all of one page.
+std::vector<Survivor> MakeTables(const std::string& path) {
+  EXPECT_TRUE(jet::CreateDatabase(path).ok());
+  auto db = jet::WritableDatabase::Open(path);
+  EXPECT_TRUE(db.ok());
+  auto column = [](const char* name, jet::ColumnType type) { return jet::ColumnDesign{.name = name, .type = type}; };
+  EXPECT_TRUE(jet::CreateTable(*db.value(), {"Walk", {column("N", jet::ColumnType::kLong), column("Body", jet::ColumnType::kText)}, {}}).ok());
+  EXPECT_TRUE(jet::CreateTable(*db.value(), {"Empty", {column("N", jet::ColumnType::kLong)}, {}}).ok());
+  jet::TableDef def = db.value()->ReadTable("Walk").value();
+  std::vector<RowId> ids;
+  std::vector<Survivor> survivors;
+  WithWriter(*db.value(), def, [&](jet::TableWriter& w) -> jet::Status {
+    for (int i = 0; i < 120; ++i) {
+      JET_ASSIGN_OR_RETURN(RowId id, w.Insert({Value(int64_t{i}), Value(jet::Text(150, static_cast<char16_t>(u'a' + i % 26)))}));
+      ids.push_back(id);
+    }
+    return jet::Status::Ok();
+  });
+  const uint32_t emptied = ids[70].page;
+  const auto grown = [](int i) { return i == 5 || i == 30 || i == 33; };
+  WithWriter(*db.value(), def, [&](jet::TableWriter& w) -> jet::Status {
+    for (int i = 0; i < 120; ++i) {
+      // Two bytes a character: some 360 bytes more than the row had.
+      if (grown(i)) JET_RETURN_IF_ERROR(w.Update(ids[i], {Value(int64_t{i}), Value(jet::Text(255, u'\u0416'))}));
+    }
+    for (int i = 0; i < 120; ++i) {
+      if (i == 1 || i == 119 || i % 7 == 3 || ids[i].page == emptied) {
+        JET_RETURN_IF_ERROR(w.Delete(ids[i]));
+      } else {
+        survivors.push_back(Survivor{i, ids[i], grown(i)});
+      }
+    }
+    return jet::Status::Ok();
+  });
+  return survivors;
+}
+
+bool Moved(const jet::Result<bool>& moved) {
+  EXPECT_TRUE(moved.ok()) << moved.error().message();
+  return moved.ok() && moved.value();
+}
+
+// A cursor that never stops fails the test rather than hang it.
+constexpr size_t kMostRows = 1000;
+
+std::vector<RowId> Forward(jet::StorageCursor& c) {
+  std::vector<RowId> rows;
+  for (bool on = Moved(c.First()); on && rows.size() < kMostRows; on = Moved(c.Next())) rows.push_back(c.row());
+  EXPECT_FALSE(Moved(c.Next())) << "Next after the last stays there";
+  return rows;
+}
+
+std::vector<RowId> Backward(jet::StorageCursor& c) {
+  std::vector<RowId> rows;
+  for (bool on = Moved(c.Last()); on && rows.size() < kMostRows; on = Moved(c.Prev())) rows.push_back(c.row());
+  EXPECT_FALSE(Moved(c.Prev())) << "Prev before the first stays there";
+  std::reverse(rows.begin(), rows.end());
+  return rows;
+}
+
+struct Opened {
+  std::unique_ptr<jet::Database> db;
+  jet::TableDef def;
+  std::shared_ptr<const std::vector<uint32_t>> pages;
+  jet::StorageCursor Cursor(jet::PageTest test = nullptr) const { return {db->pager(), def.page, pages, std::move(test)}; }
+};
+
+Opened Open(const std::string& path, const std::string& table) {
+  Opened o;
+  o.db = jet::Database::Open(path).value();
+  o.def = o.db->ReadTable(table).value();
+  o.pages = std::make_shared<const std::vector<uint32_t>>(jet::ReadUsageMap(o.db->pager(), o.def.owned_pages_map).value());
+  return o;
+}
+
+TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
+  ScratchDir scratch;
+  const std::string path = scratch.path() + "/walk.mdb";
+  const std::vector<Survivor> survivors = MakeTables(path);
+  ASSERT_FALSE(HasFailure());
+  // A stray moved-home flag on a row no forwarding slot leads to: that row is not met.
+  const Survivor& stray = *std::find_if(survivors.begin() + survivors.size() / 2, survivors.end(),
+                                        [](const Survivor& s) { return !s.moved; });
+  std::vector<uint8_t> file = velloran_test::ReadBytes(path);
+  uint8_t* word = file.data() + stray.id.page * kPageSize + kSlots + 2 * stray.id.row;
+  jet::Put16(word, static_cast<uint16_t>(jet::Get16(word) | 0x8000));
+  velloran_test::WriteBytes(path, file);
+
+  Opened t = Open(path, "Walk");
+  const std::vector<uint32_t>& pages = *t.pages;
+  const Plain plain = PlainReading(file, t.def.page, pages);
+  // The scenario holds what it is meant to: moved rows, deleted slots, a page of deleted rows only.
+  ASSERT_EQ(plain.forwarding, 3u);
+  ASSERT_EQ(plain.home_pages.size(), 1u);
+  ASSERT_GE(plain.deleted, 20u);
+  ASSERT_EQ(plain.rows.size(), survivors.size() - 1);
+  EXPECT_EQ(std::count(plain.rows.begin(), plain.rows.end(), stray.id), 0);
+
+  jet::StorageCursor cursor = t.Cursor();
+  EXPECT_EQ(Forward(cursor), plain.rows);
+  EXPECT_EQ(Backward(cursor), plain.rows);
+  // The bytes the cursor hands out are its row's: the SQL scan reads every survivor but the stray one.
+  auto scan = jet::OpenScan(t.db->pager(), t.def);
+  ASSERT_TRUE(scan.ok());
+  jet::LazyRow row(t.db->pager(), t.def);
+  std::vector<int64_t> numbers, expected;
+  while (Moved(scan.value()->Next(&row))) numbers.push_back(std::get<int64_t>(*row.Get(0).value()));
+  for (const Survivor& s : survivors)
+    if (&s != &stray) expected.push_back(s.number);
+  std::sort(numbers.begin(), numbers.end());
+  EXPECT_EQ(numbers, expected);
+
+  // Turning: Next then Prev comes back to every row; Next from before the first and Prev from
+  // after the last reach the ends.
+  for (size_t i = 0; i < plain.rows.size(); ++i) {
+    ASSERT_TRUE(Moved(cursor.SeekAtOrAfter(plain.rows[i])));
+    ASSERT_EQ(cursor.row(), plain.rows[i]);
+    if (Moved(cursor.Prev())) {
+      EXPECT_EQ(cursor.row(), plain.rows.at(i - 1));
+    } else {
+      EXPECT_EQ(i, 0u);
+      ASSERT_TRUE(Moved(cursor.Next()));
+      EXPECT_EQ(cursor.row(), plain.rows[0]);
+    }
+    ASSERT_TRUE(Moved(cursor.SeekAtOrAfter(plain.rows[i])));
+    if (Moved(cursor.Next())) {
+      EXPECT_EQ(cursor.row(), plain.rows.at(i + 1));
+    } else {
+      EXPECT_EQ(i + 1, plain.rows.size());
+      ASSERT_TRUE(Moved(cursor.Prev()));
+      EXPECT_EQ(cursor.row(), plain.rows.back());
+    }
+  }
+  jet::StorageCursor fresh = t.Cursor();
+  ASSERT_TRUE(Moved(fresh.Next()));
+  EXPECT_EQ(fresh.row(), plain.rows.front());
+
+  // Seeking every place of every page, deleted and past-the-end slots included, and pages the
+  // table does not own: the first live row at or after it.
+  std::vector<std::pair<uint32_t, uint32_t>> places;  // page, slots
+  for (size_t i = 0; i < pages.size(); ++i) places.emplace_back(pages[i], plain.counts[i] + 1);
+  for (uint32_t p = 0; p <= pages.back() + 1; ++p) {
+    if (!std::binary_search(pages.begin(), pages.end(), p)) places.emplace_back(p, 255);
+  }
+  for (auto [page, slots] : places) {
+    for (uint32_t r = 0; r <= slots && r < 256; ++r) {
+      const RowId place{page, static_cast<uint8_t>(r)};
+      auto at = std::find_if(plain.rows.begin(), plain.rows.end(), [&](RowId x) { return !Before(x, place); });
+      ASSERT_EQ(Moved(cursor.SeekAtOrAfter(place)), at != plain.rows.end()) << page << "/" << r;
+      if (at != plain.rows.end()) {
+        EXPECT_EQ(cursor.row(), *at) << page << "/" << r;
+      }
+    }
+  }
+
+  // A page test passes over the page of the moved rows' homes in every direction and by seeks.
+  const uint32_t homes_page = *plain.home_pages.begin();
+  const std::vector<RowId> tested = PlainReading(file, t.def.page, pages, [&](uint32_t p) { return p != homes_page; }).rows;
+  ASSERT_LT(tested.size(), plain.rows.size());
+  const uint8_t* homes_bytes = t.db->pager().ReadPage(homes_page).value();  // the pager keeps a page where it is
+  jet::StorageCursor skipping = t.Cursor([&](const uint8_t* page) { return page != homes_bytes; });
+  EXPECT_EQ(Forward(skipping), tested);
+  EXPECT_EQ(Backward(skipping), tested);
+  auto after_homes = std::find_if(tested.begin(), tested.end(), [&](RowId x) { return x.page > homes_page; });
+  ASSERT_EQ(Moved(skipping.SeekAtOrAfter(RowId{homes_page, 0})), after_homes != tested.end());
+  if (after_homes != tested.end()) {
+    EXPECT_EQ(skipping.row(), *after_homes);
+  }
+
+  // An empty table: no row in any direction.
+  Opened empty = Open(path, "Empty");
+  jet::StorageCursor none = empty.Cursor();
+  EXPECT_FALSE(Moved(none.First()));
+  EXPECT_FALSE(Moved(none.Next()));
+  EXPECT_FALSE(Moved(none.Last()));
+  EXPECT_FALSE(Moved(none.Prev()));
+  EXPECT_FALSE(Moved(none.SeekAtOrAfter(RowId{0, 0})));
+
+  // The file changes under a cursor: a row added to the page it stands on is met next.
+  auto db = jet::WritableDatabase::Open(path);
+  ASSERT_TRUE(db.ok());
+  auto add = [&](int64_t n) {
+    RowId id;
+    WithWriter(*db.value(), t.def, [&](jet::TableWriter& w) -> jet::Status {
+      JET_ASSIGN_OR_RETURN(id, w.Insert({Value(n), Value(jet::Text(10, u'n'))}));
+      return jet::Status::Ok();
+    });
+    return id;
+  };
+  const RowId first = add(1000);
+  jet::StorageCursor going(db.value()->pager(), t.def.page, t.pages);
+  ASSERT_TRUE(Moved(going.SeekAtOrAfter(first)));
+  ASSERT_EQ(going.row(), first);
+  const RowId second = add(1001);
+  ASSERT_EQ(second.page, first.page) << "the page had room for both";
+  ASSERT_TRUE(Moved(going.Next()));
+  EXPECT_EQ(going.row(), second);
+}
+
+// A slot whose offsets leave its page fails the move that meets it, naming the file, the page and
+// the row, and leaves the cursor where it was: trying again meets the damage again, and the walk
+// the other way goes on.
+TEST(StorageCursor, ADamagedSlotFailsTheMoveAndLeavesTheCursorWhereItWas) {
+  ScratchDir scratch;
+  const std::string path = scratch.path() + "/walk.mdb";
+  MakeTables(path);
+  ASSERT_FALSE(HasFailure());
+  std::vector<uint8_t> file = velloran_test::ReadBytes(path);
+  Plain plain;
+  {
+    Opened t = Open(path, "Walk");
+    plain = PlainReading(file, t.def.page, *t.pages);
+  }
+  // The last slot of a page with rows before and after it, so that no other slot ends where it starts.
+  RowId damaged;
+  for (size_t i = 1; i + 1 < plain.rows.size() && damaged.page == 0; ++i) {
+    const RowId at = plain.rows[i];
+    if (at.page != plain.rows[i - 1].page && plain.rows[i - 1].page != plain.rows.front().page) {
+      damaged = plain.rows[i - 1];
+    }
+  }
+  const uint8_t* page = file.data() + damaged.page * kPageSize;
+  ASSERT_NE(damaged.page, 0u);
+  ASSERT_EQ(damaged.row + 1u, jet::Get16(page + kSlotCount)) << "the page's last slot";
+  jet::Put16(file.data() + damaged.page * kPageSize + kSlots + 2 * damaged.row, 4);
+  velloran_test::WriteBytes(path, file);
+  const auto at = std::find(plain.rows.begin(), plain.rows.end(), damaged);
+  const RowId before = *(at - 1), after = *(at + 1);
+  const std::string message = path + ", page " + std::to_string(damaged.page) + ": row " + std::to_string(damaged.row) +
+                              " has offsets 4..";
+
+  Opened t = Open(path, "Walk");
+  jet::StorageCursor cursor = t.Cursor();
+  std::vector<RowId> walked;
+  jet::Result<bool> moved = cursor.First();
+  for (; moved.ok() && moved.value(); moved = cursor.Next()) walked.push_back(cursor.row());
+  ASSERT_FALSE(moved.ok());
+  EXPECT_EQ(moved.error().message().rfind(message, 0), 0u) << moved.error().message();
+  EXPECT_EQ(walked, std::vector<RowId>(plain.rows.begin(), at));
+  for (int again = 0; again < 2; ++again) {
+    ASSERT_TRUE(cursor.on_row());
+    EXPECT_EQ(cursor.row(), before);
+    EXPECT_FALSE(cursor.Next().ok());
+  }
+  ASSERT_TRUE(Moved(cursor.Prev()));
+  EXPECT_EQ(cursor.row(), *(at - 2));
+
+  // Backward onto the damage from the row after it, and a seek past it.
+  ASSERT_TRUE(Moved(cursor.SeekAtOrAfter(RowId{damaged.page, static_cast<uint8_t>(damaged.row + 1)})));
+  EXPECT_EQ(cursor.row(), after);
+  auto back = cursor.Prev();
+  ASSERT_FALSE(back.ok());
+  EXPECT_EQ(back.error().message().rfind(message, 0), 0u) << back.error().message();
+  EXPECT_EQ(cursor.row(), after);
+  ASSERT_TRUE(Moved(cursor.Next()));
+  EXPECT_EQ(cursor.row(), *(at + 2));
+}
+
+}  // namespace
