@@ -3,8 +3,33 @@
 #include <algorithm>
 
 #include "jet/bytes.h"
+#include "jet/data_page.h"
+#include "jet/table_def.h"
 
 namespace jet {
+
+Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages) {
+  std::set<uint32_t> homes;
+  for (uint32_t p : pages) {
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(p));
+    if (data[0] != kPageData || Get32(data + 4) != owner) continue;
+    const uint16_t count = DataPageRowCount(pager.format(), data);
+    for (uint32_t r = 0; r < count; ++r) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, p, r));
+      if (!slot.forwarding()) continue;
+      // Follow the chain to its end: only the final home holds the row.
+      JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager, p, slot));
+      for (int hops = 0;; ++hops) {
+        if (hops == 16) return pager.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
+        JET_ASSIGN_OR_RETURN(RowSlot next, ReadRowSlot(pager, RowPointerPage(pointer), RowPointerRow(pointer)));
+        if (!next.forwarding()) break;
+        JET_ASSIGN_OR_RETURN(pointer, ForwardingPointer(pager, RowPointerPage(pointer), next));
+      }
+      homes.insert(pointer);
+    }
+  }
+  return homes;
+}
 
 StorageCursor::StorageCursor(Pager& pager, uint32_t owner, std::shared_ptr<const std::vector<uint32_t>> pages,
                              PageTest page_test)

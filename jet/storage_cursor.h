@@ -41,9 +41,20 @@
 #include "jet/data_page.h"
 #include "jet/pager.h"
 #include "jet/status.h"
-#include "jet/table_cursor.h"
 
 namespace jet {
+
+struct RowId {
+  uint32_t page = 0;
+  uint8_t row = 0;
+  bool operator==(const RowId&) const = default;
+};
+
+// The homes of the table's moved rows: the row pointers ((page << 8) | row) where forwarding
+// chains starting on `pages` end, pages being read only when they are data pages of the table
+// whose definition is on page `owner`. Reads every such page; a chain of more than 16 hops is
+// reported as a cycle.
+Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages);
 
 // Whether a data page may hold a row the caller wants (its bytes, page_size of them).
 using PageTest = std::function<bool(const uint8_t* page)>;
