@@ -24,14 +24,21 @@ struct SlotTable {
   uint32_t Free() const { return lowest - table_end; }
 };
 
-Result<SlotTable> ReadSlots(Pager& pager, uint32_t page) {
+// A data page to change, with its row count checked; *count and *table_end set.
+Result<const uint8_t*> ReadDataPageToChange(Pager& pager, uint32_t page, uint16_t* count, uint32_t* table_end) {
   const Format& f = pager.format();
   if (!f.jet4()) return Error(ErrorCode::kReadOnly, pager.path() + ": only Access 2000 and later databases can be changed");
   JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPageOfType(page, kPageData, "data"));
+  *count = Get16(data + f.data_row_count);
+  *table_end = f.data_row_offsets + 2u * *count;
+  if (*count > kMaxRowsPerPage || *table_end > f.page_size) return pager.Corrupt(page, "the page's row count is impossible");
+  return data;
+}
+
+Result<SlotTable> ReadSlots(Pager& pager, uint32_t page) {
+  const Format& f = pager.format();
   SlotTable t;
-  t.count = Get16(data + f.data_row_count);
-  t.table_end = f.data_row_offsets + 2u * t.count;
-  if (t.count > kMaxRowsPerPage || t.table_end > f.page_size) return pager.Corrupt(page, "the page's row count is impossible");
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, ReadDataPageToChange(pager, page, &t.count, &t.table_end));
   uint32_t previous = f.page_size;
   for (uint32_t i = 0; i < t.count; ++i) {
     uint16_t raw = Get16(data + f.data_row_offsets + 2 * i);
@@ -96,11 +103,9 @@ Result<DataPageRoom> ReadDataPageRoom(Pager& pager, uint32_t page) {
   // Every change checks the packing of the whole page (ReadSlots) before it relies on it; room is
   // asked for far more often (after every row added), so only the ends are read here.
   const Format& f = pager.format();
-  if (!f.jet4()) return Error(ErrorCode::kReadOnly, pager.path() + ": only Access 2000 and later databases can be changed");
-  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPageOfType(page, kPageData, "data"));
-  const uint32_t count = Get16(data + f.data_row_count);
-  const uint32_t table_end = f.data_row_offsets + 2u * count;
-  if (count > kMaxRowsPerPage || table_end > f.page_size) return pager.Corrupt(page, "the page's row count is impossible");
+  uint16_t count = 0;
+  uint32_t table_end = 0;
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, ReadDataPageToChange(pager, page, &count, &table_end));
   const uint32_t lowest = count == 0 ? f.page_size : Get16(data + table_end - 2) & kRowOffsetMask;
   if (lowest < table_end || lowest > f.page_size) return pager.Corrupt(page, "the page's last row lies outside its rows' area");
   return DataPageRoom{lowest - table_end, count};

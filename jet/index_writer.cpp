@@ -247,9 +247,9 @@ Result<size_t> AfterRemoval(IndexTree& tree, std::vector<PathStep>& path, size_t
   }
 }
 
-IndexEntry EntryFor(const std::string& key, RowId row) {
+IndexEntry EntryFor(std::string key, RowId row) {
   IndexEntry entry;
-  entry.key = key;
+  entry.key = std::move(key);
   entry.data_page = row.page;
   entry.data_row = row.row;
   return entry;
@@ -261,10 +261,7 @@ Result<bool> InsertIndexEntry(Pager& pager, const TableDef& def, const PhysicalI
                               RowId row, IndexNodeCache* cache) {
   JET_RETURN_IF_ERROR(CheckCall(pager, index, key, row));
   IndexTree tree(pager, def, index, cache);
-  IndexEntry entry;  // takes the key over: the tree keeps it
-  entry.key = std::move(key);
-  entry.data_page = row.page;
-  entry.data_row = row.row;
+  IndexEntry entry = EntryFor(std::move(key), row);  // the tree keeps the key
   const std::string& key_bytes = entry.key;  // until the entry goes into its leaf
   JET_ASSIGN_OR_RETURN(std::vector<PathStep>* descent, tree.Descend(entry));
   std::vector<PathStep>& path = *descent;

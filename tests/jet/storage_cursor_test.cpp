@@ -1,11 +1,10 @@
 // The storage-order cursor against a plain reading of the pages' slot tables: a table whose rows
 // were deleted (a whole page of them among others), grown out of their full pages, and given a
 // stray moved-home flag, walked both ways, turned at every row and at both ends, sought at every
-// place, with a page test, through the SQL scan, and over a damaged slot.
+// place, through the SQL scan, and as the file changes under it. (Damaged slots: damage_test.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <set>
 
 #include "jet/bytes.h"
@@ -40,8 +39,7 @@ struct Plain {
   size_t forwarding = 0, deleted = 0;
 };
 
-Plain PlainReading(const std::vector<uint8_t>& file, uint32_t owner, const std::vector<uint32_t>& pages,
-                   const std::function<bool(uint32_t)>& wanted = nullptr) {
+Plain PlainReading(const std::vector<uint8_t>& file, uint32_t owner, const std::vector<uint32_t>& pages) {
   Plain plain;
   std::set<uint32_t> homes;
   for (int pass = 0; pass < 2; ++pass) {
@@ -61,7 +59,7 @@ Plain PlainReading(const std::vector<uint8_t>& file, uint32_t owner, const std::
         }
         const bool home = flags == 0x8000 && homes.count((p << 8) | r) != 0;
         if (home) plain.home_pages.insert(p);
-        if ((flags == 0 || home) && (!wanted || wanted(p))) plain.rows.push_back(RowId{p, static_cast<uint8_t>(r)});
+        if (flags == 0 || home) plain.rows.push_back(RowId{p, static_cast<uint8_t>(r)});
       }
     }
   }
@@ -92,7 +90,6 @@ std::vector<Survivor> MakeTables(const std::string& path) {
   EXPECT_TRUE(db.ok());
   auto column = [](const char* name, jet::ColumnType type) { return jet::ColumnDesign{.name = name, .type = type}; };
   EXPECT_TRUE(jet::CreateTable(*db.value(), {"Walk", {column("N", jet::ColumnType::kLong), column("Body", jet::ColumnType::kText)}, {}}).ok());
-  EXPECT_TRUE(jet::CreateTable(*db.value(), {"Empty", {column("N", jet::ColumnType::kLong)}, {}}).ok());
   jet::TableDef def = db.value()->ReadTable("Walk").value();
   std::vector<RowId> ids;
   std::vector<Survivor> survivors;
@@ -149,7 +146,7 @@ struct Opened {
   std::unique_ptr<jet::Database> db;
   jet::TableDef def;
   std::shared_ptr<const std::vector<uint32_t>> pages;
-  jet::StorageCursor Cursor(jet::PageTest test = nullptr) const { return {db->pager(), def.page, pages, std::move(test)}; }
+  jet::StorageCursor Cursor() const { return {db->pager(), def.page, pages}; }
 };
 
 Opened Open(const std::string& path, const std::string& table) {
@@ -240,29 +237,6 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
     }
   }
 
-  // A page test passes over the page of the moved rows' homes in every direction and by seeks.
-  const uint32_t homes_page = *plain.home_pages.begin();
-  const std::vector<RowId> tested = PlainReading(file, t.def.page, pages, [&](uint32_t p) { return p != homes_page; }).rows;
-  ASSERT_LT(tested.size(), plain.rows.size());
-  const uint8_t* homes_bytes = t.db->pager().ReadPage(homes_page).value();  // the pager keeps a page where it is
-  jet::StorageCursor skipping = t.Cursor([&](const uint8_t* page) { return page != homes_bytes; });
-  EXPECT_EQ(Forward(skipping), tested);
-  EXPECT_EQ(Backward(skipping), tested);
-  auto after_homes = std::find_if(tested.begin(), tested.end(), [&](RowId x) { return x.page > homes_page; });
-  ASSERT_EQ(Moved(skipping.SeekAtOrAfter(RowId{homes_page, 0})), after_homes != tested.end());
-  if (after_homes != tested.end()) {
-    EXPECT_EQ(skipping.row(), *after_homes);
-  }
-
-  // An empty table: no row in any direction.
-  Opened empty = Open(path, "Empty");
-  jet::StorageCursor none = empty.Cursor();
-  EXPECT_FALSE(Moved(none.First()));
-  EXPECT_FALSE(Moved(none.Next()));
-  EXPECT_FALSE(Moved(none.Last()));
-  EXPECT_FALSE(Moved(none.Prev()));
-  EXPECT_FALSE(Moved(none.SeekAtOrAfter(RowId{0, 0})));
-
   // The file changes under a cursor: a row added to the page it stands on is met next.
   auto db = jet::WritableDatabase::Open(path);
   ASSERT_TRUE(db.ok());
@@ -282,65 +256,6 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   ASSERT_EQ(second.page, first.page) << "the page had room for both";
   ASSERT_TRUE(Moved(going.Next()));
   EXPECT_EQ(going.row(), second);
-}
-
-// A slot whose offsets leave its page fails the move that meets it, naming the file, the page and
-// the row, and leaves the cursor where it was: trying again meets the damage again, and the walk
-// the other way goes on.
-TEST(StorageCursor, ADamagedSlotFailsTheMoveAndLeavesTheCursorWhereItWas) {
-  ScratchDir scratch;
-  const std::string path = scratch.path() + "/walk.mdb";
-  MakeTables(path);
-  ASSERT_FALSE(HasFailure());
-  std::vector<uint8_t> file = velloran_test::ReadBytes(path);
-  Plain plain;
-  {
-    Opened t = Open(path, "Walk");
-    plain = PlainReading(file, t.def.page, *t.pages);
-  }
-  // The last slot of a page with rows before and after it, so that no other slot ends where it starts.
-  RowId damaged;
-  for (size_t i = 1; i + 1 < plain.rows.size() && damaged.page == 0; ++i) {
-    const RowId at = plain.rows[i];
-    if (at.page != plain.rows[i - 1].page && plain.rows[i - 1].page != plain.rows.front().page) {
-      damaged = plain.rows[i - 1];
-    }
-  }
-  const uint8_t* page = file.data() + damaged.page * kPageSize;
-  ASSERT_NE(damaged.page, 0u);
-  ASSERT_EQ(damaged.row + 1u, jet::Get16(page + kSlotCount)) << "the page's last slot";
-  jet::Put16(file.data() + damaged.page * kPageSize + kSlots + 2 * damaged.row, 4);
-  velloran_test::WriteBytes(path, file);
-  const auto at = std::find(plain.rows.begin(), plain.rows.end(), damaged);
-  const RowId before = *(at - 1), after = *(at + 1);
-  const std::string message = path + ", page " + std::to_string(damaged.page) + ": row " + std::to_string(damaged.row) +
-                              " has offsets 4..";
-
-  Opened t = Open(path, "Walk");
-  jet::StorageCursor cursor = t.Cursor();
-  std::vector<RowId> walked;
-  jet::Result<bool> moved = cursor.First();
-  for (; moved.ok() && moved.value(); moved = cursor.Next()) walked.push_back(cursor.row());
-  ASSERT_FALSE(moved.ok());
-  EXPECT_EQ(moved.error().message().rfind(message, 0), 0u) << moved.error().message();
-  EXPECT_EQ(walked, std::vector<RowId>(plain.rows.begin(), at));
-  for (int again = 0; again < 2; ++again) {
-    ASSERT_TRUE(cursor.on_row());
-    EXPECT_EQ(cursor.row(), before);
-    EXPECT_FALSE(cursor.Next().ok());
-  }
-  ASSERT_TRUE(Moved(cursor.Prev()));
-  EXPECT_EQ(cursor.row(), *(at - 2));
-
-  // Backward onto the damage from the row after it, and a seek past it.
-  ASSERT_TRUE(Moved(cursor.SeekAtOrAfter(RowId{damaged.page, static_cast<uint8_t>(damaged.row + 1)})));
-  EXPECT_EQ(cursor.row(), after);
-  auto back = cursor.Prev();
-  ASSERT_FALSE(back.ok());
-  EXPECT_EQ(back.error().message().rfind(message, 0), 0u) << back.error().message();
-  EXPECT_EQ(cursor.row(), after);
-  ASSERT_TRUE(Moved(cursor.Next()));
-  EXPECT_EQ(cursor.row(), *(at + 2));
 }
 
 }  // namespace
