@@ -341,49 +341,6 @@ TEST(IndexWriter, EmptiesAndRebuildsEveryIndexOfARealTable) {
   EXPECT_EQ(CheckWholeFile(path), std::vector<std::string>{});
 }
 
-// Random deletes and re-inserts on every index of the program's own table design.
-TEST(IndexWriter, SongIndexesSurviveRandomDeletesAndReinserts) {
-  REQUIRE_SHARED_FIXTURES();
-  uint32_t seed = Seed();
-  SCOPED_TRACE("VELLORAN_SEED=" + std::to_string(seed));
-  std::mt19937 rng(seed);
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
-  for (const char* name : {"PrimaryKey", "SongNumber", "Song", "Artist", "HotlistA"}) {
-    SCOPED_TRACE(name);
-    Handle h = OpenForWrite(path, "MyList");
-    std::vector<Entry> original = Walk(*h.pager, h.def, h.Index(name));
-    Model model(original.begin(), original.end());
-    std::vector<Entry> out;  // deleted, waiting to come back
-    for (int batch = 0; batch < 8; ++batch) {
-      ASSERT_TRUE(h.pager->BeginWrite().ok());
-      for (int op = 0; op < 300; ++op) {
-        bool remove = out.empty() || (!model.empty() && batch < 7 && rng() % 2 == 0);
-        if (remove) {
-          auto it = std::next(model.begin(), static_cast<long>(rng() % model.size()));
-          Entry e = *it;
-          Delete(h, h.Index(name), model, e);
-          out.push_back(e);
-        } else {
-          size_t pick = rng() % out.size();
-          Insert(h, h.Index(name), model, out[pick]);
-          out.erase(out.begin() + static_cast<long>(pick));
-        }
-        ASSERT_FALSE(HasFatalFailure());
-      }
-      ASSERT_TRUE(h.pager->Commit().ok());
-      Reopen(h, path, "MyList");
-      EXPECT_EQ(Walk(*h.pager, h.def, h.Index(name)), std::vector<Entry>(model.begin(), model.end()));
-      ExpectWellFormed(*h.pager, h.def, h.Index(name), false);
-    }
-    ASSERT_TRUE(h.pager->BeginWrite().ok());
-    for (const Entry& e : out) Insert(h, h.Index(name), model, e);
-    ASSERT_TRUE(h.pager->Commit().ok());
-    EXPECT_EQ(std::vector<Entry>(model.begin(), model.end()), original);
-  }
-  EXPECT_EQ(CheckWholeFile(path), std::vector<std::string>{});
-}
-
 std::string TextKey(const std::u16string& text) {
   return jet::EncodeIndexKey(jet::JetVersion::kJet4, {{jet::ColumnType::kText, true}}, {jet::Value(text)}).value();
 }
