@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "jet/database.h"
-#include "jet/index_cursor.h"
+#include "jet/table/index_cursor.h"
 
 int main(int argc, char** argv) {
   std::string file = argc > 1 ? argv[1] : std::string(VELLORAN_SHARED_DIR) + "/fixtures/generated/keysV2000.mdb";

@@ -44,10 +44,10 @@
 #include "catalogue/catalogue_host.h"
 #include "catalogue/frm_karaoke.h"
 #include "catalogue/search_query.h"
-#include "jet/create_database.h"
+#include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
-#include "jet/sql_select.h"
-#include "jet/table_writer.h"
+#include "jet/sql/sql_select.h"
+#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 
 extern char** environ;

@@ -32,9 +32,9 @@
 #include <vector>
 
 #include "jet/database.h"
-#include "jet/index_cursor.h"
-#include "jet/index_key.h"
-#include "jet/table_writer.h"
+#include "jet/table/index_cursor.h"
+#include "jet/pages/index_key.h"
+#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 
 namespace {

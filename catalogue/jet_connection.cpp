@@ -7,11 +7,11 @@
 #include "catalogue/jet_errors.h"
 #include "catalogue/query_recordset.h"
 #include "catalogue/table_recordset.h"
-#include "jet/create_database.h"
+#include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
-#include "jet/sql_parser.h"
-#include "jet/sql_update.h"
-#include "jet/table_writer.h"
+#include "jet/sql/sql_parser.h"
+#include "jet/sql/sql_update.h"
+#include "jet/table/table_writer.h"
 
 namespace velloran {
 

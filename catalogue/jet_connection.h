@@ -11,7 +11,7 @@
 #include "catalogue/engine.h"
 #include "catalogue/jet_recordset.h"
 #include "jet/database.h"
-#include "jet/sql_parser.h"
+#include "jet/sql/sql_parser.h"
 
 namespace velloran {
 

@@ -1,8 +1,8 @@
 #include "catalogue/jet_design.h"
 
 #include "catalogue/jet_values.h"
-#include "jet/catalogue_writer.h"
-#include "jet/property_map.h"
+#include "jet/schema/system_catalogue_writer.h"
+#include "jet/pages/property_map.h"
 
 namespace velloran {
 

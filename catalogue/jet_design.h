@@ -6,11 +6,11 @@
 #include <string>
 
 #include "catalogue/engine.h"
-#include "jet/catalogue.h"
-#include "jet/pager.h"
-#include "jet/status.h"
-#include "jet/table_def.h"
-#include "jet/table_design.h"
+#include "jet/schema/system_catalogue.h"
+#include "jet/file/pager.h"
+#include "jet/base/status.h"
+#include "jet/pages/table_def.h"
+#include "jet/schema/table_design.h"
 
 namespace velloran {
 

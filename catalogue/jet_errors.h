@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "catalogue/engine.h"
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace velloran {
 

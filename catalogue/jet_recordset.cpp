@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "catalogue/jet_values.h"
-#include "jet/bytes.h"
-#include "jet/data_page.h"
-#include "jet/sql_rows.h"
-#include "jet/table_design.h"
-#include "jet/table_writer.h"
+#include "jet/base/bytes.h"
+#include "jet/pages/data_page.h"
+#include "jet/sql/sql_rows.h"
+#include "jet/schema/table_design.h"
+#include "jet/table/table_writer.h"
 
 namespace velloran {
 

@@ -24,9 +24,9 @@
 #include "catalogue/jet_errors.h"
 #include "catalogue/row_order.h"
 #include "jet/database.h"
-#include "jet/status.h"
-#include "jet/table_cursor.h"
-#include "jet/table_def.h"
+#include "jet/base/status.h"
+#include "jet/table/table_cursor.h"
+#include "jet/pages/table_def.h"
 
 namespace velloran {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "jet/calendar.h"
-#include "jet/sql_expression.h"
+#include "jet/base/calendar.h"
+#include "jet/sql/sql_expression.h"
 
 namespace velloran {
 

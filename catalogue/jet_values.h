@@ -12,9 +12,9 @@
 #include <string>
 
 #include "catalogue/engine.h"
-#include "jet/status.h"
-#include "jet/table_def.h"
-#include "jet/value.h"
+#include "jet/base/status.h"
+#include "jet/pages/table_def.h"
+#include "jet/base/value.h"
 
 namespace velloran {
 

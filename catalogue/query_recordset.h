@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "catalogue/jet_recordset.h"
-#include "jet/sql_parser.h"
-#include "jet/sql_select.h"
+#include "jet/sql/sql_parser.h"
+#include "jet/sql/sql_select.h"
 
 namespace velloran {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "jet/index_cursor.h"
-#include "jet/storage_cursor.h"
-#include "jet/usage_map.h"
+#include "jet/table/index_cursor.h"
+#include "jet/table/storage_cursor.h"
+#include "jet/pages/usage_map.h"
 
 namespace velloran {
 

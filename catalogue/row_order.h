@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "jet/pager.h"
-#include "jet/status.h"
-#include "jet/table_cursor.h"
-#include "jet/table_def.h"
+#include "jet/file/pager.h"
+#include "jet/base/status.h"
+#include "jet/table/table_cursor.h"
+#include "jet/pages/table_def.h"
 
 namespace velloran {
 

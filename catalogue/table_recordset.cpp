@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "catalogue/jet_values.h"
-#include "jet/index_key.h"
-#include "jet/sql_rows.h"
-#include "jet/table_design.h"
+#include "jet/pages/index_key.h"
+#include "jet/sql/sql_rows.h"
+#include "jet/schema/table_design.h"
 
 namespace velloran {
 

@@ -1,7 +1,7 @@
 // Changing an existing table's design: columns and indexes added and dropped.
 #include "jet/schema_editor.h"
-#include "jet/schema_support.h"
-#include "jet/table_storage.h"
+#include "jet/schema/schema_support.h"
+#include "jet/table/table_storage.h"
 
 namespace jet {
 

@@ -3,10 +3,10 @@
 #include <set>
 
 #include "jet/schema_editor.h"
-#include "jet/schema_support.h"
-#include "jet/system_tables.h"
-#include "jet/table_storage.h"
-#include "jet/usage_map_writer.h"
+#include "jet/schema/schema_support.h"
+#include "jet/schema/system_tables.h"
+#include "jet/table/table_storage.h"
+#include "jet/pages/usage_map_writer.h"
 
 namespace jet {
 

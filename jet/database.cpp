@@ -9,7 +9,7 @@
 #include <cstring>
 #include <thread>
 
-#include "jet/file_lock.h"
+#include "jet/file/file_lock.h"
 
 namespace jet {
 

@@ -14,11 +14,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "jet/catalogue.h"
-#include "jet/pager.h"
-#include "jet/status.h"
-#include "jet/table_cursor.h"
-#include "jet/table_def.h"
+#include "jet/schema/system_catalogue.h"
+#include "jet/file/pager.h"
+#include "jet/base/status.h"
+#include "jet/table/table_cursor.h"
+#include "jet/pages/table_def.h"
 
 namespace jet {
 

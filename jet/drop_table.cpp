@@ -3,11 +3,11 @@
 #include <map>
 #include <set>
 
-#include "jet/bytes.h"
+#include "jet/base/bytes.h"
 #include "jet/schema_editor.h"
-#include "jet/schema_support.h"
-#include "jet/system_tables.h"
-#include "jet/table_storage.h"
+#include "jet/schema/schema_support.h"
+#include "jet/schema/system_tables.h"
+#include "jet/table/table_storage.h"
 
 namespace jet {
 

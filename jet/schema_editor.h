@@ -30,9 +30,9 @@
 
 #include <string>
 
-#include "jet/pager.h"
-#include "jet/status.h"
-#include "jet/table_design.h"
+#include "jet/file/pager.h"
+#include "jet/base/status.h"
+#include "jet/schema/table_design.h"
 #include "jet/writable_database.h"
 
 namespace jet {

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "jet/database.h"
-#include "jet/status.h"
+#include "jet/base/status.h"
 
 namespace jet {
 

@@ -6,15 +6,15 @@
 #include <set>
 #include <variant>
 
-#include "jet/create_database.h"
+#include "jet/schema/create_database.h"
 #include "jet/database.h"
-#include "jet/index_cursor.h"
-#include "jet/index_key.h"
-#include "jet/integrity_check.h"
+#include "jet/table/index_cursor.h"
+#include "jet/pages/index_key.h"
+#include "jet/check/integrity_check.h"
 #include "jet/schema_editor.h"
-#include "jet/sql_parser.h"
-#include "jet/sql_update.h"
-#include "jet/table_writer.h"
+#include "jet/sql/sql_parser.h"
+#include "jet/sql/sql_update.h"
+#include "jet/table/table_writer.h"
 
 namespace crash_workload {
 

@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "jet/status.h"
-#include "jet/table_design.h"
-#include "jet/value.h"
+#include "jet/base/status.h"
+#include "jet/schema/table_design.h"
+#include "jet/base/value.h"
 #include "jet/writable_database.h"
 
 namespace crash_workload {

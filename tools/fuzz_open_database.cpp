@@ -12,8 +12,8 @@
 #include <string>
 
 #include "jet/database.h"
-#include "jet/integrity_check.h"
-#include "jet/table_cursor.h"
+#include "jet/check/integrity_check.h"
+#include "jet/table/table_cursor.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "tools/jet_commands.h"
 
-#include "jet/csv_export.h"
+#include "jet/check/csv_export.h"
 #include "jet/database.h"
-#include "jet/integrity_check.h"
+#include "jet/check/integrity_check.h"
 #include "tools/jet_design_commands.h"
 #include "tools/jet_sql_command.h"
 #include "tools/jet_write_commands.h"

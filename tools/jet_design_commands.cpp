@@ -4,7 +4,7 @@
 #include <map>
 #include <optional>
 
-#include "jet/create_database.h"
+#include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
 #include "jet/writable_database.h"
 

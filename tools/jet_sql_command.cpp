@@ -2,10 +2,10 @@
 
 #include <variant>
 
-#include "jet/csv_export.h"
+#include "jet/check/csv_export.h"
 #include "jet/database.h"
-#include "jet/sql_parser.h"
-#include "jet/sql_select.h"
+#include "jet/sql/sql_parser.h"
+#include "jet/sql/sql_select.h"
 
 namespace velloran {
 

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <set>
 
-#include "jet/calendar.h"
-#include "jet/index_key.h"
-#include "jet/table_writer.h"
+#include "jet/base/calendar.h"
+#include "jet/pages/index_key.h"
+#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 
 namespace velloran {

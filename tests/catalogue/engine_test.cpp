@@ -16,9 +16,9 @@
 #include <set>
 
 #include "catalogue/engine.h"
-#include "jet/pager.h"
-#include "jet/sql_select.h"
-#include "jet/table_writer.h"
+#include "jet/file/pager.h"
+#include "jet/sql/sql_select.h"
+#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/jet/test_support.h"

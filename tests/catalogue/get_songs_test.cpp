@@ -7,8 +7,8 @@
 
 #include "catalogue/engine.h"
 #include "catalogue/frm_karaoke.h"
-#include "jet/collation.h"
-#include "jet/value.h"
+#include "jet/text/collation.h"
+#include "jet/base/value.h"
 #include "catalogue/catalogue_design.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "jet/pager.h"
+#include "jet/file/pager.h"
 
 namespace velloran_test {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "catalogue/engine.h"
-#include "jet/index_cursor.h"
-#include "jet/table_writer.h"
+#include "jet/table/index_cursor.h"
+#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/catalogue/scripted_host.h"
 

@@ -23,9 +23,9 @@
 #include <thread>
 
 #include "jet/database.h"
-#include "jet/index_cursor.h"
-#include "jet/integrity_check.h"
-#include "jet/table_writer.h"
+#include "jet/table/index_cursor.h"
+#include "jet/check/integrity_check.h"
+#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/process_support.h"
 #include "tests/jet/test_support.h"

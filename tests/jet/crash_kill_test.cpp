@@ -20,8 +20,8 @@
 #include <thread>
 
 #include "jet/database.h"
-#include "jet/integrity_check.h"
-#include "jet/journal.h"
+#include "jet/check/integrity_check.h"
+#include "jet/file/journal.h"
 #include "tests/jet/process_support.h"
 #include "tests/jet/test_support.h"
 

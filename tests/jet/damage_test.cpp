@@ -19,12 +19,12 @@
 #include <set>
 #include <thread>
 
-#include "jet/bytes.h"
-#include "jet/data_page.h"
+#include "jet/base/bytes.h"
+#include "jet/pages/data_page.h"
 #include "jet/database.h"
-#include "jet/header.h"
-#include "jet/integrity_check.h"
-#include "jet/row_decoder.h"
+#include "jet/file/header.h"
+#include "jet/check/integrity_check.h"
+#include "jet/pages/row_decoder.h"
 #include "tests/jet/test_support.h"
 
 namespace {

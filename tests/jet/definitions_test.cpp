@@ -10,7 +10,7 @@
 #include <set>
 
 #include "jet/database.h"
-#include "jet/header.h"
+#include "jet/file/header.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <iostream>
 
-#include "jet/bytes.h"
-#include "jet/data_page.h"
+#include "jet/base/bytes.h"
+#include "jet/pages/data_page.h"
 #include "jet/database.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"

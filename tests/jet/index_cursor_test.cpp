@@ -10,10 +10,10 @@
 #include <map>
 #include <set>
 
-#include "jet/data_page.h"
+#include "jet/pages/data_page.h"
 #include "jet/database.h"
-#include "jet/index_cursor.h"
-#include "jet/index_key.h"
+#include "jet/table/index_cursor.h"
+#include "jet/pages/index_key.h"
 #include "tests/jet/test_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // index leaf pages of the shared fixtures (written by Access and by an independent Jet library).
 // Every key stored in a fixture (the texts of testUnicodeCompV2003 and keysV2000 among them) is
 // also held up to the encoder by IndexCursor.WalksAndSeeksAgreeWithATableScanOnEveryFixtureIndex.
-#include "jet/index_key.h"
+#include "jet/pages/index_key.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <fstream>
 #include <limits>
 
-#include "jet/collation.h"
-#include "jet/text_codec.h"
+#include "jet/text/collation.h"
+#include "jet/text/text_codec.h"
 #include "tests/jet/test_support.h"
 
 namespace jet {

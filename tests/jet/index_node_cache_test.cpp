@@ -8,12 +8,12 @@
 #include <random>
 #include <set>
 
-#include "jet/index_check.h"
-#include "jet/index_cursor.h"
-#include "jet/index_key.h"
-#include "jet/index_tree.h"
-#include "jet/index_writer.h"
-#include "jet/table_writer.h"
+#include "jet/check/index_check.h"
+#include "jet/table/index_cursor.h"
+#include "jet/pages/index_key.h"
+#include "jet/table/index_tree.h"
+#include "jet/table/index_writer.h"
+#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/test_support.h"
 

@@ -19,17 +19,17 @@
 #include <set>
 #include <tuple>
 
-#include "jet/bytes.h"
-#include "jet/data_page.h"
+#include "jet/base/bytes.h"
+#include "jet/pages/data_page.h"
 #include "jet/database.h"
-#include "jet/index_cursor.h"
-#include "jet/index_key.h"
-#include "jet/index_page_writer.h"
-#include "jet/index_tree.h"
-#include "jet/index_writer.h"
-#include "jet/integrity_check.h"
-#include "jet/usage_map.h"
-#include "jet/usage_map_writer.h"
+#include "jet/table/index_cursor.h"
+#include "jet/pages/index_key.h"
+#include "jet/pages/index_page_writer.h"
+#include "jet/table/index_tree.h"
+#include "jet/table/index_writer.h"
+#include "jet/check/integrity_check.h"
+#include "jet/pages/usage_map.h"
+#include "jet/pages/usage_map_writer.h"
 #include "tests/jet/test_support.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <map>
 #include <set>
 
-#include "jet/bytes.h"
-#include "jet/data_page.h"
+#include "jet/base/bytes.h"
+#include "jet/pages/data_page.h"
 #include "jet/database.h"
-#include "jet/long_value.h"
-#include "jet/row_decoder.h"
+#include "jet/pages/long_value.h"
+#include "jet/pages/row_decoder.h"
 #include "tests/jet/test_support.h"
 
 namespace {

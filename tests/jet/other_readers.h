@@ -16,13 +16,13 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "jet/bytes.h"
-#include "jet/csv_export.h"
-#include "jet/data_page.h"
+#include "jet/base/bytes.h"
+#include "jet/check/csv_export.h"
+#include "jet/pages/data_page.h"
 #include "jet/database.h"
-#include "jet/row_decoder.h"
-#include "jet/table_cursor.h"
-#include "jet/text_codec.h"
+#include "jet/pages/row_decoder.h"
+#include "jet/table/table_cursor.h"
+#include "jet/text/text_codec.h"
 #include "tests/jet/test_support.h"
 
 namespace velloran_test {

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "jet/journal.h"
-#include "jet/pager.h"
+#include "jet/file/journal.h"
+#include "jet/file/pager.h"
 #include "tests/jet/test_support.h"
 
 namespace {

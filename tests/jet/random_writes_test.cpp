@@ -22,10 +22,10 @@
 #include <random>
 
 #include "jet/database.h"
-#include "jet/index_key.h"
-#include "jet/index_writer.h"
-#include "jet/integrity_check.h"
-#include "jet/table_writer.h"
+#include "jet/pages/index_key.h"
+#include "jet/table/index_writer.h"
+#include "jet/check/integrity_check.h"
+#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <iostream>
 
-#include "jet/bytes.h"
-#include "jet/csv_export.h"
-#include "jet/data_page.h"
+#include "jet/base/bytes.h"
+#include "jet/check/csv_export.h"
+#include "jet/pages/data_page.h"
 #include "jet/database.h"
-#include "jet/row_decoder.h"
+#include "jet/pages/row_decoder.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
 

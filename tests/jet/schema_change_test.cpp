@@ -6,12 +6,12 @@
 #include <map>
 #include <set>
 
-#include "jet/bytes.h"
-#include "jet/create_database.h"
-#include "jet/index_key.h"
-#include "jet/index_page.h"
-#include "jet/table_def_writer.h"
-#include "jet/table_writer.h"
+#include "jet/base/bytes.h"
+#include "jet/schema/create_database.h"
+#include "jet/pages/index_key.h"
+#include "jet/pages/index_page.h"
+#include "jet/pages/table_def_writer.h"
+#include "jet/table/table_writer.h"
 #include "tests/jet/schema_test_support.h"
 #include "tests/jet/test_support.h"
 

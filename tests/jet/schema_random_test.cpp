@@ -12,8 +12,8 @@
 #include <random>
 #include <sstream>
 
-#include "jet/create_database.h"
-#include "jet/table_writer.h"
+#include "jet/schema/create_database.h"
+#include "jet/table/table_writer.h"
 #include "tests/jet/schema_test_support.h"
 #include "tests/jet/test_support.h"
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "jet/catalogue_writer.h"
+#include "jet/schema/system_catalogue_writer.h"
 #include "jet/database.h"
-#include "jet/integrity_check.h"
+#include "jet/check/integrity_check.h"
 #include "jet/schema_editor.h"
-#include "jet/usage_map.h"
-#include "jet/usage_map_writer.h"
+#include "jet/pages/usage_map.h"
+#include "jet/pages/usage_map_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"

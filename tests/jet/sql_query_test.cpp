@@ -11,11 +11,11 @@
 #include <iterator>
 #include <random>
 
-#include "jet/collation.h"
+#include "jet/text/collation.h"
 #include "jet/database.h"
-#include "jet/sql_select.h"
-#include "jet/sql_update.h"
-#include "jet/table_cursor.h"
+#include "jet/sql/sql_select.h"
+#include "jet/sql/sql_update.h"
+#include "jet/table/table_cursor.h"
 #include "tests/jet/test_support.h"
 
 namespace {

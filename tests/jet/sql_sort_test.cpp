@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "jet/sql_sort.h"
+#include "jet/sql/sql_sort.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <random>
 #include <variant>
 
-#include "jet/collation.h"
-#include "jet/sql_expression.h"
-#include "jet/sql_like.h"
-#include "jet/sql_parser.h"
-#include "jet/table_def.h"
-#include "jet/text_codec.h"
-#include "jet/text_presence.h"
+#include "jet/text/collation.h"
+#include "jet/sql/sql_expression.h"
+#include "jet/sql/sql_like.h"
+#include "jet/sql/sql_parser.h"
+#include "jet/pages/table_def.h"
+#include "jet/text/text_codec.h"
+#include "jet/sql/text_presence.h"
 
 namespace {
 

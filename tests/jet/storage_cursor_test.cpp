@@ -7,14 +7,14 @@
 #include <algorithm>
 #include <set>
 
-#include "jet/bytes.h"
-#include "jet/create_database.h"
+#include "jet/base/bytes.h"
+#include "jet/schema/create_database.h"
 #include "jet/database.h"
 #include "jet/schema_editor.h"
-#include "jet/sql_rows.h"
-#include "jet/storage_cursor.h"
-#include "jet/table_writer.h"
-#include "jet/usage_map.h"
+#include "jet/sql/sql_rows.h"
+#include "jet/table/storage_cursor.h"
+#include "jet/table/table_writer.h"
+#include "jet/pages/usage_map.h"
 #include "jet/writable_database.h"
 #include "tests/jet/test_support.h"
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <set>
 
-#include "jet/bytes.h"
+#include "jet/base/bytes.h"
 #include "jet/database.h"
-#include "jet/table_def_writer.h"
+#include "jet/pages/table_def_writer.h"
 #include "tests/jet/schema_test_support.h"
 #include "tests/jet/test_support.h"
 

@@ -6,15 +6,15 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "jet/bytes.h"
-#include "jet/data_page.h"
+#include "jet/base/bytes.h"
+#include "jet/pages/data_page.h"
 #include "jet/database.h"
-#include "jet/integrity_check.h"
-#include "jet/long_value.h"
-#include "jet/long_value_writer.h"
-#include "jet/row_decoder.h"
-#include "jet/table_writer.h"
-#include "jet/usage_map.h"
+#include "jet/check/integrity_check.h"
+#include "jet/pages/long_value.h"
+#include "jet/pages/long_value_writer.h"
+#include "jet/pages/row_decoder.h"
+#include "jet/table/table_writer.h"
+#include "jet/pages/usage_map.h"
 #include "jet/writable_database.h"
 #include "tests/jet/test_support.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "jet/database.h"
-#include "jet/table_cursor.h"
+#include "jet/table/table_cursor.h"
 
 namespace velloran_test {
 

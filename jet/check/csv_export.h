@@ -1,0 +1,22 @@
+// CSV export of a table in the form the common command-line Jet tools produce with their default
+// options, so that exports can be compared byte for byte: a header line, "," between fields,
+// text-like values in double quotes with quotes doubled, Booleans as 0/1, NULL as an empty field.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "jet/database.h"
+#include "jet/base/status.h"
+#include "jet/pages/table_def.h"
+#include "jet/base/value.h"
+
+namespace jet {
+
+// Formats one value of `column` as it appears in the export (quoted where text-like).
+std::string FormatExportField(const ColumnDef& column, const Value& value);
+
+// Writes the whole table to `out`.
+Status ExportTableCsv(Database& db, const std::string& table, std::ostream& out);
+
+}  // namespace jet

@@ -1,0 +1,117 @@
+#include "jet/file/shared_pages.h"
+
+#include <algorithm>
+#include <list>
+#include <map>
+#include <tuple>
+
+namespace jet {
+
+namespace {
+
+// Shares kept while no handle uses them: a handful, as the program works on one catalogue at a
+// time and a share holds at most kMaxBytes.
+constexpr size_t kFilesKept = 2;
+
+constexpr int64_t kNoStamp = -1;  // no file state has it: nothing is handed out
+
+using ShareKey = std::tuple<uint64_t, uint64_t, uint32_t>;  // device, inode, page size
+
+std::mutex registry_mutex;
+// Every share some handle still uses, so that all handles of a file meet in one (and count each
+// other's commits), and the last few used, kept for handles yet to open.
+std::map<ShareKey, std::weak_ptr<SharedPages>> live_shares;
+std::list<std::shared_ptr<SharedPages>> kept_shares;  // most recent first
+
+}  // namespace
+
+std::shared_ptr<SharedPages> SharedPages::Of(uint64_t device, uint64_t inode, uint32_t page_size) {
+  std::lock_guard<std::mutex> lock(registry_mutex);
+  const ShareKey key{device, inode, page_size};
+  std::shared_ptr<SharedPages> share = live_shares[key].lock();
+  if (share == nullptr) {
+    share = std::make_shared<SharedPages>(page_size);
+    live_shares[key] = share;
+  }
+  kept_shares.remove(share);
+  kept_shares.push_front(share);
+  if (kept_shares.size() > kFilesKept) kept_shares.pop_back();
+  for (auto it = live_shares.begin(); it != live_shares.end();) {
+    it = it->second.expired() ? live_shares.erase(it) : std::next(it);
+  }
+  return share;
+}
+
+void SharedPages::StartOver(int64_t stamp) {
+  stamp_ = stamp;
+  pages_.clear();
+  decoded_.clear();
+  numerous_count_ = 0;
+  shared_count_ = 0;
+}
+
+std::shared_ptr<const void> SharedPages::FindDecoded(int64_t stamp, const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp != stamp_) return nullptr;
+  auto found = decoded_.find(key);
+  return found == decoded_.end() ? nullptr : found->second;
+}
+
+void SharedPages::OfferDecoded(int64_t stamp, const std::string& key, std::shared_ptr<const void> value, bool numerous) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp != stamp_) return;
+  if (numerous) {
+    if (numerous_count_ >= kMaxNumerous || decoded_.count(key) != 0) return;
+    ++numerous_count_;
+  }
+  decoded_[key] = std::move(value);
+}
+
+void SharedPages::Validated(int64_t stamp, bool settled) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!settled) StartOver(kNoStamp);
+  else if (stamp != stamp_) StartOver(stamp);
+}
+
+SharedPage SharedPages::Find(int64_t stamp, uint32_t page) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp != stamp_ || page >= pages_.size()) return nullptr;
+  return pages_[page];
+}
+
+void SharedPages::Offer(int64_t stamp, uint32_t page, SharedPage bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stamp != stamp_ || shared_count_ >= max_pages_) return;
+  if (page >= pages_.size()) pages_.resize(page + 1);
+  if (pages_[page] == nullptr) ++shared_count_;
+  pages_[page] = std::move(bytes);
+}
+
+void SharedPages::Committed(int64_t before, int64_t after, uint32_t page_count,
+                            const std::vector<std::pair<uint32_t, SharedPage>>& written) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  commits_.fetch_add(1, std::memory_order_acq_rel);
+  if (stamp_ != before) {
+    StartOver(after);  // what is shared belongs to another state of the file
+  } else {
+    stamp_ = after;
+    decoded_.clear();  // decoded from pages the commit may have changed
+    numerous_count_ = 0;
+    if (pages_.size() > page_count) {
+      shared_count_ -= static_cast<size_t>(std::count_if(pages_.begin() + page_count, pages_.end(),
+                                                         [](const SharedPage& p) { return p != nullptr; }));
+      pages_.resize(page_count);
+    }
+  }
+  for (const auto& [page, bytes] : written) {
+    if (page >= page_count) continue;
+    if (page >= pages_.size()) pages_.resize(page + 1);
+    if (pages_[page] == nullptr) {
+      if (shared_count_ >= max_pages_) continue;
+      ++shared_count_;
+    }
+    pages_[page] = bytes;
+  }
+}
+
+}  // namespace jet

@@ -1,0 +1,44 @@
+// Rows on data pages: the slot table, its flags, and row bounds.
+//
+// The two flag bits of a slot's offset combine into four states:
+//   neither        a live row;
+//   0x4000 alone   a forwarding slot: the row grew, moved, and the slot holds a 4-byte pointer
+//                  (row byte, 24-bit page) to its new home; indexes keep pointing here;
+//   0x8000 alone   the new home of a moved row: live, but reached by a scan in its own place;
+//   both           a deleted row.
+#pragma once
+
+#include <cstdint>
+
+#include "jet/file/pager.h"
+#include "jet/base/status.h"
+
+namespace jet {
+
+struct RowSlot {
+  const uint8_t* bytes = nullptr;  // the row's bytes on the page; null for a deleted slot
+  uint32_t size = 0;
+  bool deleted_flag = false;
+  bool overflow_flag = false;
+
+  bool deleted() const { return deleted_flag && overflow_flag; }
+  bool forwarding() const { return overflow_flag && !deleted_flag; }
+  bool moved_home() const { return deleted_flag && !overflow_flag; }
+};
+
+// Number of row slots on a data page (already read and type-checked).
+uint16_t DataPageRowCount(const Format& format, const uint8_t* page);
+
+// The slot `row` of data page `page`, with its bounds checked against the page. Rows are packed
+// from the end of the page downwards, so a row ends where the previous slot's row starts.
+Result<RowSlot> ReadRowSlot(Pager& pager, uint32_t page, uint32_t row);
+
+// The 24-bit page and row byte a forwarding slot points to, packed as a row pointer.
+Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowSlot& slot);
+
+// Reads the row that (page, row) stands for, following forwarding slots; fails on a cycle or a
+// pointer that leads to a deleted or missing row. The result is deleted() only when the slot at
+// (page, row) itself is deleted.
+Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row);
+
+}  // namespace jet

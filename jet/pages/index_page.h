@@ -1,0 +1,84 @@
+// Index pages: the nodes of an index's B-tree.
+//
+// Leaf pages (type 4) hold entries = key + row pointer (data page, 3 bytes big-endian; row, 1 byte).
+// Intermediate pages (type 3) add the child page (4 bytes big-endian); an intermediate entry carries
+// the last entry of its child's subtree, and the "tail" page is one more child after the last
+// entry. A bitmask marks where each entry ends; every entry after the first omits the prefix that
+// all entries of the page share. Pages of one level are linked through prev/next.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "jet/file/pager.h"
+#include "jet/base/status.h"
+
+namespace jet {
+
+struct IndexEntry {
+  std::string key;          // the key bytes, without the row pointer
+  uint32_t data_page = 0;
+  uint8_t data_row = 0;
+  uint32_t child_page = 0;  // intermediate pages only
+
+  // Entries order by key bytes, then by row pointer (which is why the pointer is big-endian).
+  // Inline: every step of every descent through a tree compares entries.
+  int Compare(const std::string& other_key, uint32_t other_page, uint8_t other_row) const;
+  int Compare(const IndexEntry& other) const { return Compare(other.key, other.data_page, other.data_row); }
+};
+
+struct IndexPage {
+  uint32_t number = 0;
+  uint8_t type = 0;
+  uint32_t owner = 0;  // the table definition's page
+  uint32_t prev = 0;
+  uint32_t next = 0;
+  uint32_t tail = 0;
+  uint16_t prefix_length = 0;
+  std::vector<IndexEntry> entries;
+
+  bool leaf() const { return type == kPageIndexLeaf; }
+};
+
+// Reads and decodes an index page; fails when the page is not an index page or its entries do
+// not fit it.
+Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page);
+
+// Unsigned lexicographic comparison of key bytes: <0, 0, >0. Eight bytes at a time, inline:
+// keys are short, and calling memcmp cost more than comparing them (every step of every descent
+// through a tree compares keys).
+inline int CompareKeys(const std::string& a, const std::string& b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  const char* x = a.data();
+  const char* y = b.data();
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t u, v;
+    std::memcpy(&u, x + i, 8);
+    std::memcpy(&v, y + i, 8);
+    if (u != v) {
+      if constexpr (std::endian::native == std::endian::little) {
+        u = __builtin_bswap64(u);
+        v = __builtin_bswap64(v);
+      }
+      return u < v ? -1 : 1;
+    }
+  }
+  for (; i < n; ++i) {
+    if (x[i] != y[i]) return static_cast<uint8_t>(x[i]) < static_cast<uint8_t>(y[i]) ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+inline int IndexEntry::Compare(const std::string& other_key, uint32_t other_page, uint8_t other_row) const {
+  const int c = CompareKeys(key, other_key);
+  if (c != 0) return c;
+  if (data_page != other_page) return data_page < other_page ? -1 : 1;
+  if (data_row != other_row) return data_row < other_row ? -1 : 1;
+  return 0;
+}
+
+}  // namespace jet

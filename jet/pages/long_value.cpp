@@ -1,0 +1,65 @@
+#include "jet/pages/long_value.h"
+
+#include <set>
+
+#include "jet/base/bytes.h"
+#include "jet/pages/data_page.h"
+#include "jet/pages/table_def.h"
+
+namespace jet {
+
+namespace {
+
+Result<Bytes> ReadChain(Pager& pager, uint32_t pointer, uint32_t length) {
+  Bytes out;
+  out.reserve(length < (1u << 20) ? length : (1u << 20));  // a damaged length must not allocate wildly
+  std::set<uint32_t> seen;
+  while (out.size() < length) {
+    if (pointer == 0) {
+      return Error(ErrorCode::kCorrupt, pager.path() + ": a memo chain ends after " + std::to_string(out.size()) +
+                                            " of its " + std::to_string(length) + " bytes");
+    }
+    uint32_t page = RowPointerPage(pointer);
+    if (!seen.insert(pointer).second) return pager.Corrupt(page, "a memo chain loops back on itself");
+    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, page, RowPointerRow(pointer)));
+    if (slot.deleted() || slot.size < 4) return pager.Corrupt(page, "a memo chain points to a missing row");
+    uint32_t take = slot.size - 4;
+    if (take > length - out.size()) take = static_cast<uint32_t>(length - out.size());
+    out.append(reinterpret_cast<const char*>(slot.bytes + 4), take);
+    pointer = Get32(slot.bytes);
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<Bytes> ReadLongValue(Pager& pager, const uint8_t* field, uint32_t field_size) {
+  if (field_size < kLongValueFieldSize) {
+    return Error(ErrorCode::kCorrupt, pager.path() + ": a memo field is " + std::to_string(field_size) + " bytes, less than its header");
+  }
+  uint32_t header = Get32(field);
+  uint32_t length = header & kLongValueLengthMask;
+  uint32_t pointer = Get32(field + 4);
+  if (header & kLongValueInline) {
+    if (length > field_size - kLongValueFieldSize) {
+      return Error(ErrorCode::kCorrupt, pager.path() + ": an inline memo claims " + std::to_string(length) +
+                                            " bytes but its row holds " + std::to_string(field_size - kLongValueFieldSize));
+    }
+    return Bytes(reinterpret_cast<const char*>(field + kLongValueFieldSize), length);
+  }
+  if (header & kLongValueSingleRow) {
+    uint32_t page = RowPointerPage(pointer);
+    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, page, RowPointerRow(pointer)));
+    if (slot.deleted() || length > slot.size) {
+      return pager.Corrupt(page, "memo row " + std::to_string(RowPointerRow(pointer)) + " is missing or shorter than its " +
+                                     std::to_string(length) + " bytes");
+    }
+    return Bytes(reinterpret_cast<const char*>(slot.bytes), length);
+  }
+  if (header & ~kLongValueLengthMask) {
+    return Error(ErrorCode::kCorrupt, pager.path() + ": a memo field has an unknown storage kind");
+  }
+  return ReadChain(pager, pointer, length);
+}
+
+}  // namespace jet

@@ -1,0 +1,27 @@
+// Usage maps: bitmaps of page numbers that record which pages a table or index owns and which of
+// them have free space. A map lives in a row; it is either inline (a start page and a bitmap) or a
+// reference map (pointers to bitmap pages that each cover a fixed range of pages).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "jet/file/pager.h"
+#include "jet/base/status.h"
+
+namespace jet {
+
+constexpr uint8_t kUsageMapInline = 0;
+constexpr uint8_t kUsageMapReference = 1;
+
+// The pages set in the map stored at `row_pointer`, in ascending order. Bits for pages past the
+// end of the file are dropped: such pages hold nothing yet.
+Result<std::vector<uint32_t>> ReadUsageMap(Pager& pager, uint32_t row_pointer);
+
+// Decodes the page numbers of a map's bytes (without following reference pages for inline maps).
+// `first_page` is the page the map's bit 0 stands for; bits for `end_page` and beyond are dropped,
+// so that a damaged map cannot name pages past the file or wrap around to low page numbers.
+void AppendSetBits(const uint8_t* bitmap, size_t length, uint32_t first_page, std::vector<uint32_t>* pages,
+                   uint32_t end_page = UINT32_MAX);
+
+}  // namespace jet

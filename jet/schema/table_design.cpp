@@ -1,0 +1,208 @@
+#include "jet/schema/table_design.h"
+
+#include <algorithm>
+
+#include <set>
+
+namespace jet {
+
+namespace {
+
+constexpr size_t kMaxNameLength = 64;
+constexpr size_t kMaxIndexColumns = 10;
+constexpr uint8_t kIndexAlwaysSet = 0x80;
+
+// Lower case for the letters whose case pairs are a fixed distance apart: ASCII, Latin-1,
+// Latin Extended-A (even/odd pairs), Greek and Cyrillic.
+char16_t FoldCase(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
+  if (c == 0x178) return 0xFF;
+  if (c >= 0x100 && c <= 0x17E && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
+    bool odd_pairs = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    bool upper = odd_pairs ? (c % 2 == 1) : (c % 2 == 0);
+    return upper ? static_cast<char16_t>(c + 1) : c;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
+  if (c == 0x386) return 0x3AC;  // Greek capitals with tonos
+  if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 37);
+  if (c == 0x38C) return 0x3CC;
+  if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 63);
+  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
+  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
+  return c;
+}
+
+Error Invalid(const std::string& message) { return Error(ErrorCode::kInvalidArgument, message); }
+
+bool Keyable(ColumnType type) {
+  switch (type) {
+    case ColumnType::kMemo:
+    case ColumnType::kOle:
+    case ColumnType::kDecimal:
+    case ColumnType::kComplex:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11:
+    case ColumnType::kBinary:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+Status CheckObjectName(const std::string& name, const std::string& what) {
+  Text text = FromUtf8(name);
+  if (text.empty()) return Invalid("a " + what + " needs a name");
+  if (text.size() > kMaxNameLength) {
+    return Invalid("the " + what + " name \"" + name + "\" is longer than " + std::to_string(kMaxNameLength) + " characters");
+  }
+  if (text[0] == u' ') return Invalid("the " + what + " name \"" + name + "\" starts with a blank");
+  for (char16_t c : text) {
+    if (c == u'.' || c == u'!' || c == u'`' || c == u'[' || c == u']') {
+      return Invalid("the " + what + " name \"" + name + "\" contains '" + std::string(1, static_cast<char>(c)) +
+                     "', which Access does not allow in names");
+    }
+    if (c < 0x20) return Invalid("the " + what + " name \"" + name + "\" contains a control character");
+  }
+  return Status::Ok();
+}
+
+bool SameObjectName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) {
+    // Texts of other lengths may still match once decoded, but only with characters past ASCII.
+    const auto ascii = [](const std::string& s) {
+      return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    if (ascii(a) && ascii(b)) return false;
+  } else {
+    // Names are nearly always ASCII: compare those without decoding them.
+    size_t i = 0;
+    for (; i < a.size(); ++i) {
+      const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+      if (x >= 0x80 || y >= 0x80) break;
+      if (FoldCase(x) != FoldCase(y)) return false;
+    }
+    if (i == a.size()) return true;
+  }
+  Text x = FromUtf8(a), y = FromUtf8(b);
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (FoldCase(x[i]) != FoldCase(y[i])) return false;
+  return true;
+}
+
+bool IsVariableType(ColumnType type) {
+  return type == ColumnType::kText || type == ColumnType::kBinary || IsLongValue(type);
+}
+
+Status CheckColumnDesign(const ColumnDesign& design) {
+  JET_RETURN_IF_ERROR(CheckObjectName(design.name, "column"));
+  switch (design.type) {
+    case ColumnType::kBoolean: case ColumnType::kByte: case ColumnType::kInteger: case ColumnType::kLong:
+    case ColumnType::kCurrency: case ColumnType::kSingle: case ColumnType::kDouble: case ColumnType::kDateTime:
+    case ColumnType::kMemo: case ColumnType::kOle: case ColumnType::kGuid:
+      break;
+    case ColumnType::kText:
+    case ColumnType::kBinary:
+      if (design.size < 1 || design.size > 255) {
+        return Invalid("column \"" + design.name + "\": a " + ColumnTypeName(design.type) + " column holds 1 to 255 " +
+                       (design.type == ColumnType::kText ? "characters" : "bytes"));
+      }
+      break;
+    case ColumnType::kDecimal:
+      if (design.precision < 1 || design.precision > 28 || design.scale > design.precision) {
+        return Invalid("column \"" + design.name + "\": a Decimal needs a precision of 1 to 28 and a scale no larger");
+      }
+      break;
+    default:
+      return Error(ErrorCode::kUnsupported, "column \"" + design.name + "\": columns of type " +
+                                                ColumnTypeName(design.type) + " cannot be created");
+  }
+  if (design.autonumber && design.type != ColumnType::kLong) {
+    return Invalid("column \"" + design.name + "\": only a Long column can be an autonumber");
+  }
+  return Status::Ok();
+}
+
+ColumnDef MakeColumnDef(const ColumnDesign& design, uint16_t number, uint16_t var_index, uint16_t fixed_offset,
+                        uint16_t sort_order) {
+  ColumnDef c;
+  c.name = design.name;
+  c.type = design.type;
+  c.number = number;
+  c.flags = kColumnNullable;
+  if (!IsVariableType(design.type)) c.flags |= kColumnFixed;
+  if (design.autonumber) c.flags |= kColumnAutoNumber;
+  c.var_index = IsVariableType(design.type) ? var_index : 0;
+  // A Boolean lives in the null mask and takes no place in the fixed area.
+  c.fixed_offset = IsVariableType(design.type) || design.type == ColumnType::kBoolean ? 0 : fixed_offset;
+  if (design.type == ColumnType::kDecimal) {
+    c.precision = design.precision;
+    c.scale = design.scale;
+    c.sort_order = static_cast<uint16_t>(design.precision | (design.scale << 8));
+  } else {
+    // Access writes the sort order into every column, not only text ones; the reader sees the
+    // same two bytes as precision and scale.
+    c.sort_order = sort_order;
+    c.precision = static_cast<uint8_t>(sort_order & 0xFF);
+    c.scale = static_cast<uint8_t>(sort_order >> 8);
+  }
+  if (design.type == ColumnType::kText) c.length = static_cast<uint16_t>(design.size * 2);
+  else if (design.type == ColumnType::kBinary) c.length = design.size;
+  else if (design.type == ColumnType::kBoolean) c.length = 1;
+  else if (!IsLongValue(design.type)) c.length = static_cast<uint16_t>(FixedSizeOf(design.type));
+  bool textual = design.type == ColumnType::kText || design.type == ColumnType::kMemo;
+  if (textual && design.compressed_unicode) c.extra_flags |= kColumnCompressedUnicode;
+  return c;
+}
+
+uint16_t FixedAreaSize(const ColumnDef& column) {
+  if (column.type == ColumnType::kBoolean || !column.fixed()) return 0;
+  int size = FixedSizeOf(column.type);
+  return static_cast<uint16_t>(size > 0 ? size : column.length);
+}
+
+Status CheckIndexDesign(const TableDef& def, const IndexDesign& design) {
+  JET_RETURN_IF_ERROR(CheckObjectName(design.name, "index"));
+  std::string where = "index \"" + design.name + "\" of table \"" + def.name + "\"";
+  for (const LogicalIndex& existing : def.logical_indexes) {
+    if (SameObjectName(existing.name, design.name)) return Invalid(where + ": the table already has an index of that name");
+    if (design.primary && existing.primary()) return Invalid(where + ": the table already has a primary key (\"" + existing.name + "\")");
+  }
+  if (design.columns.empty() || design.columns.size() > kMaxIndexColumns) {
+    return Invalid(where + ": an index has 1 to " + std::to_string(kMaxIndexColumns) + " columns");
+  }
+  std::set<uint16_t> seen;
+  for (const IndexColumnDesign& ic : design.columns) {
+    const ColumnDef* column = nullptr;
+    for (const ColumnDef& c : def.columns)
+      if (SameObjectName(c.name, ic.column)) column = &c;
+    if (column == nullptr) return Error(ErrorCode::kNotFound, where + ": there is no column \"" + ic.column + "\"");
+    if (!Keyable(column->type)) {
+      return Invalid(where + ": a " + std::string(ColumnTypeName(column->type)) + " column (\"" + column->name + "\") cannot be indexed");
+    }
+    if (!seen.insert(column->number).second) return Invalid(where + ": names column \"" + column->name + "\" twice");
+  }
+  return Status::Ok();
+}
+
+uint8_t PhysicalIndexFlags(const IndexDesign& design) {
+  uint8_t flags = kIndexAlwaysSet;
+  if (design.primary || design.unique) flags |= kIndexUnique;
+  if (design.primary || design.required) flags |= kIndexRequired;
+  if (design.ignore_nulls && !design.primary) flags |= kIndexIgnoreNulls;
+  return flags;
+}
+
+std::vector<IndexColumn> IndexColumnsOf(const TableDef& def, const IndexDesign& design) {
+  std::vector<IndexColumn> columns;
+  for (const IndexColumnDesign& ic : design.columns) {
+    for (const ColumnDef& c : def.columns)
+      if (SameObjectName(c.name, ic.column)) columns.push_back(IndexColumn{c.number, ic.ascending});
+  }
+  return columns;
+}
+
+}  // namespace jet

@@ -1,0 +1,88 @@
+// Where the SQL executor gets its rows: a scan of the table in storage order, or a walk along an
+// index, possibly from a seek and stopping where a range ends. Rows are decoded one column at a
+// time, so that a condition reads only the columns it needs.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/pages/data_page.h"
+#include "jet/file/pager.h"
+#include "jet/pages/row_decoder.h"
+#include "jet/sql/sql_expression.h"
+#include "jet/base/status.h"
+#include "jet/table/storage_cursor.h"
+#include "jet/table/table_cursor.h"
+#include "jet/pages/table_def.h"
+#include "jet/base/value.h"
+
+namespace jet {
+
+// One row of a table, located but decoded only as its columns are asked for.
+class LazyRow final : public RowValues {
+ public:
+  // Keeps references to `pager` and `def`; both must outlive it.
+  LazyRow(Pager& pager, const TableDef& def);
+
+  // Points at the row stored in `slot` (whose bytes stay valid until the pager writes) and
+  // forgets the values of the previous row.
+  Status Load(RowId id, const RowSlot& slot);
+  RowId id() const { return id_; }
+
+  Result<const Value*> Get(size_t column_index) override;
+  // Variable-length Text columns only; the rest are kUnavailable.
+  Result<Stored> GetStored(size_t column_index, StoredText* text) override;
+  // The value of a column, moved out of the row (decoded now if it was not yet).
+  Result<Value> Take(size_t column_index);
+
+ private:
+  Pager& pager_;
+  const TableDef& def_;
+  RowId id_;
+  RowLayout layout_;
+  std::vector<Value> values_;
+  std::vector<uint8_t> decoded_;  // per column: whether values_ holds it
+
+  static const std::string kUnnamed;
+  std::string Where() const;  // "page P, row R", for errors
+};
+
+// A stream of rows.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  // Loads the next row into `row`; false after the last (or where a range ends).
+  virtual Result<bool> Next(LazyRow* row) = 0;
+  // Rows loaded so far.
+  uint64_t rows_read() const { return rows_read_; }
+
+ protected:
+  uint64_t rows_read_ = 0;
+};
+
+// Every live row in storage order (as StorageCursor walks them), or those on pages that pass
+// `page_test` (a scan passes over the rows of a page that fails it unread). `pager` and `def`
+// must outlive it.
+Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def, PageTest page_test = nullptr);
+
+// A walk along one index. The bounds restrict the index's first column; they come from the
+// query's condition, which the caller still applies to every row: the walk only seeks to where
+// the range starts and stops where it ends, in the order of the walk. Rows whose first column is
+// NULL never lie inside a range. Walking backward yields rows with equal keys in the same order
+// as walking forward would, so that both directions agree with a stable sort.
+struct IndexWalk {
+  struct Bound {
+    Value literal;  // compared with the column's values as a condition would
+    bool inclusive = true;
+  };
+  size_t logical_index = 0;  // position in def.logical_indexes
+  bool backward = false;
+  std::optional<Bound> low, high;  // in value order, whatever the direction of the index
+};
+
+Result<std::unique_ptr<RowSource>> OpenIndexWalk(Pager& pager, const TableDef& def, const IndexWalk& walk);
+
+}  // namespace jet

@@ -1,0 +1,278 @@
+#include "jet/sql/sql_select.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "jet/pages/data_page.h"
+#include "jet/pages/index_key.h"
+#include "jet/sql/sql_lexer.h"
+#include "jet/sql/sql_like.h"
+#include "jet/sql/text_presence.h"
+
+namespace jet {
+
+namespace {
+
+// The index-key type a sort column's values are keyed as; the keys order exactly as Access
+// sorts. kOle stands for "cannot be sorted".
+ColumnType SortKeyType(ColumnType type) {
+  switch (type) {
+    case ColumnType::kMemo: return ColumnType::kText;  // only the first 255 characters count
+    case ColumnType::kDecimal: return ColumnType::kDouble;
+    case ColumnType::kComplex: return ColumnType::kLong;
+    case ColumnType::kBinary:
+    case ColumnType::kOle:
+    case ColumnType::kUnknown0D:
+    case ColumnType::kUnknown11: return ColumnType::kOle;
+    default: return type;
+  }
+}
+
+}  // namespace
+
+Result<TableDef> ReadStatementTable(Database& db, const NameRef& table, const std::string& sql) {
+  const CatalogEntry* entry = db.FindTable(table.name);
+  for (size_t i = 0; entry == nullptr && i < db.objects().size(); ++i) {
+    const CatalogEntry& e = db.objects()[i];
+    if (e.IsTable() && SameName(e.name, table.name)) entry = &e;
+  }
+  if (entry == nullptr) {
+    return SqlError(ErrorCode::kNotFound, "unknown table \"" + table.name + "\"", sql, table.offset, table.token);
+  }
+  return db.ReadTable(entry->name);
+}
+
+SelectCursor::SelectCursor(Database& db, std::string sql, TableDef def)
+    : db_(db), sql_(std::move(sql)), def_(std::move(def)) {}
+
+SelectCursor::~SelectCursor() = default;
+
+Status SelectCursor::Prepare(const SelectStatement& statement, SelectOptions options) {
+  for (const NameRef& name : statement.columns) {
+    JET_ASSIGN_OR_RETURN(size_t column, ResolveColumn(def_, name, sql_));
+    selected_.push_back(column);
+  }
+  if (statement.columns.empty()) {
+    for (size_t i = 0; i < def_.columns.size(); ++i) selected_.push_back(i);
+  }
+  for (size_t column : selected_) {
+    columns_.push_back(def_.columns[column]);
+    names_.push_back(def_.columns[column].name);
+  }
+  for (const OrderTerm& term : statement.order_by) {
+    JET_ASSIGN_OR_RETURN(size_t column, ResolveColumn(def_, term.column, sql_));
+    if (SortKeyType(def_.columns[column].type) == ColumnType::kOle) {
+      return SqlError(ErrorCode::kInvalidArgument, std::string("cannot sort by a ") + ColumnTypeName(def_.columns[column].type) +
+                      " column", sql_, term.column.offset, term.column.token);
+    }
+    order_.push_back(SortColumn{column, term.ascending});
+  }
+  std::unique_ptr<Expr> where = statement.where ? statement.where->Clone() : nullptr;
+  if (where) {
+    JET_RETURN_IF_ERROR(BindColumns(def_, sql_, where.get()));
+    JET_ASSIGN_OR_RETURN(condition_, Condition::Compile(*where, def_, db_.version(), sql_));
+  }
+  plan_ = ChoosePlan(def_, db_.version(), where.get(), order_, options.use_indexes);
+  plan_text_ = DescribePlan(def_, plan_);
+  if (plan_.use_index) {
+    JET_ASSIGN_OR_RETURN(source_, OpenIndexWalk(db_.pager(), def_, plan_.walk));
+  } else {
+    JET_ASSIGN_OR_RETURN(source_, OpenScan(db_.pager(), def_, ScanPageTest()));
+  }
+  row_ = std::make_unique<LazyRow>(db_.pager(), def_);
+  values_.resize(selected_.size());
+  walk_budget_ = options.walk_budget > 0 ? options.walk_budget
+                                         : std::max<uint64_t>(kDefaultWalkBudget, def_.row_count / 12);
+  return Status::Ok();
+}
+
+Result<bool> SelectCursor::Next() {
+  auto more = Advance();
+  if (!more.ok()) return more.error().WithContext("running " + sql_);
+  return more;
+}
+
+Result<bool> SelectCursor::Advance() {
+  if (plan_.sort) return plan_.ordered_prefix > 0 && !gave_way_ ? NextRunRow() : NextSortedRow();
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, source_->Next(row_.get()));
+    if (!more) return false;
+    JET_ASSIGN_OR_RETURN(bool match, Matches());
+    if (!match) continue;
+    JET_RETURN_IF_ERROR(Emit());
+    return true;
+  }
+}
+
+Result<bool> SelectCursor::Matches() {
+  if (!condition_) return true;
+  return condition_->Matches(*row_);
+}
+
+Result<bool> SelectCursor::NextSortedRow() {
+  if (!keys_read_) {
+    JET_RETURN_IF_ERROR(ReadAndSort(last_run_key_ ? &*last_run_key_ : nullptr));
+    keys_read_ = true;
+  }
+  RowId id;
+  if (!sorted_.Next(&id)) return false;
+  JET_RETURN_IF_ERROR(LoadAndEmit(id));
+  return true;
+}
+
+Result<bool> SelectCursor::NextRunRow() {
+  while (true) {
+    RowId id;
+    if (sorted_.Next(&id)) {
+      JET_RETURN_IF_ERROR(LoadAndEmit(id));
+      last_run_key_ = run_key_;
+      return true;
+    }
+    JET_ASSIGN_OR_RETURN(bool more, NextRun());
+    if (gave_way_) return NextSortedRow();
+    if (!more) return false;
+  }
+}
+
+// Rows arrive in the order of the ordered prefix, so a run ends at the first matching row whose
+// prefix key differs; that row is kept for the next run.
+Result<bool> SelectCursor::NextRun() {
+  const size_t prefix = plan_.ordered_prefix;
+  sorted_.Clear();
+  bool have = false;
+  if (carried_) {
+    run_key_ = std::move(carried_->prefix_key);
+    sorted_.Add(carried_->rest_key, carried_->row);
+    carried_.reset();
+    have = true;
+  }
+  while (!walk_done_) {
+    if (WalkShouldGiveWay()) {
+      JET_RETURN_IF_ERROR(GiveWayToScan());
+      return false;
+    }
+    JET_ASSIGN_OR_RETURN(bool more, source_->Next(row_.get()));
+    if (!more) {
+      walk_done_ = true;
+      break;
+    }
+    JET_ASSIGN_OR_RETURN(bool match, Matches());
+    if (!match) continue;
+    ++walk_matches_;
+    key_.clear();
+    rest_key_.clear();
+    JET_RETURN_IF_ERROR(AppendSortKeys(0, prefix, &key_));
+    JET_RETURN_IF_ERROR(AppendSortKeys(prefix, order_.size(), &rest_key_));
+    if (have && key_ != run_key_) {
+      carried_ = Carried{row_->id(), key_, rest_key_};
+      break;
+    }
+    if (!have) run_key_ = key_;
+    have = true;
+    sorted_.Add(rest_key_, row_->id());
+  }
+  return have;
+}
+
+bool SelectCursor::WalkShouldGiveWay() const {
+  const uint64_t read = source_->rows_read();
+  return read >= walk_budget_ || (read >= walk_budget_ / 4 && walk_matches_ * kSparseMatches < read);
+}
+
+// Every row of the runs handed out so far sorts at or before last_run_key_ on the prefix, and
+// every other matching row after it: the scan sorts exactly the rows still owed.
+Status SelectCursor::GiveWayToScan() {
+  sorted_.Clear();
+  carried_.reset();
+  rows_read_before_ += source_->rows_read();
+  JET_ASSIGN_OR_RETURN(source_, OpenScan(db_.pager(), def_, ScanPageTest()));
+  gave_way_ = true;
+  return Status::Ok();
+}
+
+// A search for words in texts skips the pages that cannot hold any of them.
+PageTest SelectCursor::ScanPageTest() {
+  if (!condition_) return nullptr;
+  std::optional<std::vector<std::u16string>> texts = condition_->RequiredTexts();
+  if (!texts) return nullptr;
+  auto tests = std::make_shared<std::vector<TextPresence>>();
+  for (const std::u16string& text : *texts) {
+    std::optional<TextPresence> test = TextPresence::For(db_.version(), text);
+    if (!test) return nullptr;
+    tests->push_back(std::move(*test));
+  }
+  const size_t page_size = db_.pager().page_size();
+  return [tests, page_size](const uint8_t* page) {
+    return std::any_of(tests->begin(), tests->end(), [&](const TextPresence& t) { return t.MayHold(page, page_size); });
+  };
+}
+
+Status SelectCursor::LoadAndEmit(RowId id) {
+  JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(db_.pager(), id.page, id.row));
+  JET_RETURN_IF_ERROR(row_->Load(id, slot));
+  return Emit();
+}
+
+Status SelectCursor::Emit() {
+  // Copied, not taken: the row's texts and these keep their room from one row to the next, so a
+  // walk does not allocate for every value.
+  values_.resize(selected_.size());  // a caller's vector from SwapValues may be shorter
+  for (size_t j = 0; j < selected_.size(); ++j) {
+    JET_ASSIGN_OR_RETURN(const Value* value, row_->Get(selected_[j]));
+    values_[j] = *value;
+  }
+  row_id_ = row_->id();
+  return Status::Ok();
+}
+
+Status SelectCursor::AppendSortKeys(size_t first, size_t last, std::string* key) {
+  for (size_t i = first; i < last; ++i) JET_RETURN_IF_ERROR(AppendSortKey(order_[i], key));
+  return Status::Ok();
+}
+
+Status SelectCursor::AppendSortKey(const SortColumn& column, std::string* key) {
+  const ColumnDef& def = def_.columns[column.column];
+  JET_ASSIGN_OR_RETURN(const Value* value, row_->Get(column.column));
+  const ColumnType type = SortKeyType(def.type);
+  Value converted;
+  if (def.type == ColumnType::kDecimal && !IsNull(*value)) {
+    converted = static_cast<double>(NumericValue(*value));
+    value = &converted;
+  }
+  Status s = AppendKeyColumn(db_.version(), KeyColumn{type, column.ascending}, *value, key);
+  if (!s.ok()) return s.error().WithContext("sorting by column \"" + def.name + "\"");
+  return Status::Ok();
+}
+
+// Reads every matching row's sort key; the order is made as the rows are taken (sql_sort.h),
+// with ties in the order read, as an index keeps them (its entries tie-break on the row's place).
+Status SelectCursor::ReadAndSort(const std::string* after) {
+  const size_t prefix = after != nullptr ? plan_.ordered_prefix : 0;
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, source_->Next(row_.get()));
+    if (!more) break;
+    JET_ASSIGN_OR_RETURN(bool match, Matches());
+    if (!match) continue;
+    key_.clear();
+    JET_RETURN_IF_ERROR(AppendSortKeys(0, prefix, &key_));
+    if (after != nullptr && key_ <= *after) continue;
+    JET_RETURN_IF_ERROR(AppendSortKeys(prefix, order_.size(), &key_));
+    sorted_.Add(key_, row_->id());
+  }
+  return Status::Ok();
+}
+
+Result<std::unique_ptr<SelectCursor>> ExecuteSelect(Database& db, const SelectStatement& statement,
+                                                    const std::string& sql, SelectOptions options) {
+  JET_ASSIGN_OR_RETURN(TableDef def, ReadStatementTable(db, statement.table, sql));
+  std::unique_ptr<SelectCursor> cursor(new SelectCursor(db, sql, std::move(def)));
+  JET_RETURN_IF_ERROR(cursor->Prepare(statement, options));
+  return cursor;
+}
+
+Result<std::unique_ptr<SelectCursor>> ExecuteSelect(Database& db, const std::string& sql, SelectOptions options) {
+  JET_ASSIGN_OR_RETURN(SelectStatement statement, ParseSelect(sql));
+  return ExecuteSelect(db, statement, sql, options);
+}
+
+}  // namespace jet

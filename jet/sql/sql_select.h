@@ -1,0 +1,146 @@
+// Running a SELECT: a forward cursor over the rows it finds.
+//
+// Rows come out as the caller fetches them, except that an ORDER BY no index provides reads every
+// matching row (its sort columns only) first and sorts, as far as the caller reads (sql_sort.h);
+// the rest of each row is decoded when it is fetched. Where an index provides the first ORDER BY
+// columns, only runs of rows equal on them are read and sorted at a time. Sorting follows Access:
+// numbers numerically, texts in the General sort order (case-insensitive), NULLs first in
+// ascending order and last in descending order; rows that tie keep their order in the table (in
+// an index walk: the order of their index entries). See sql_plan.h for when an index is walked.
+//
+// A cursor reads through the database's pager and must not outlive the Database. It takes no
+// lock of its own: a caller that shares the file with writers holds a ReadScope while fetching.
+#pragma once
+
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jet/database.h"
+#include "jet/sql/sql_expression.h"
+#include "jet/sql/sql_parser.h"
+#include "jet/sql/sql_plan.h"
+#include "jet/sql/sql_rows.h"
+#include "jet/sql/sql_sort.h"
+#include "jet/base/status.h"
+#include "jet/table/table_cursor.h"
+#include "jet/pages/table_def.h"
+
+namespace jet {
+
+struct SelectOptions {
+  bool use_indexes = true;  // false: always scan (and sort), to cross-check the index paths
+  // A walk that sorts runs of equal keys (sql_plan.h, rule 4) is cheap while rows match often;
+  // a condition that rarely matches makes it read the table in index order, which costs more
+  // than a scan. After reading this many rows the walk gives way to a scan that sorts every
+  // matching row not yet handed out; after a quarter of them it already does when fewer than
+  // one row in kSparseMatches matched. 0: a twelfth of the table, at least kDefaultWalkBudget.
+  uint64_t walk_budget = 0;
+};
+
+inline constexpr uint64_t kDefaultWalkBudget = 4096;
+inline constexpr uint64_t kSparseMatches = 256;
+
+class SelectCursor {
+ public:
+  SelectCursor(const SelectCursor&) = delete;
+  SelectCursor& operator=(const SelectCursor&) = delete;
+  ~SelectCursor();
+
+  // Moves to the next row; false after the last. Errors name the statement.
+  Result<bool> Next();
+
+  // The current row's values, one per selected column.
+  const std::vector<Value>& values() const { return values_; }
+  // Hands the current row's values to the caller in exchange for `*other`, whose room the next
+  // rows' values take over (values() is unspecified until Next). A walk that swaps back the
+  // vector it was given allocates nothing for rows whose texts fit the room of earlier ones.
+  void SwapValues(std::vector<Value>* other) { values_.swap(*other); }
+  // The selected columns: their names as the table spells them, and their definitions.
+  const std::vector<std::string>& column_names() const { return names_; }
+  const std::vector<ColumnDef>& columns() const { return columns_; }
+  // The current row, for TableWriter::Update and Delete: its slot as the index walked names it
+  // or, from a scan, the place it was read (a moved row's home), which the writer also takes.
+  RowId row_id() const { return row_id_; }
+
+  const TableDef& table() const { return def_; }
+  const std::string& plan() const { return plan_text_; }
+  // Rows read from the table so far (matching or not).
+  uint64_t rows_read() const { return rows_read_before_ + (source_ ? source_->rows_read() : 0); }
+  // Whether a walk that sorts runs of equal keys gave way to a scan (SelectOptions::walk_budget).
+  bool walk_gave_way() const { return gave_way_; }
+
+ private:
+  friend Result<std::unique_ptr<SelectCursor>> ExecuteSelect(Database&, const SelectStatement&, const std::string&,
+                                                             SelectOptions);
+  // A row the walk read past the end of a run: the first of the next one.
+  struct Carried {
+    RowId row;
+    std::string prefix_key, rest_key;
+  };
+
+  SelectCursor(Database& db, std::string sql, TableDef def);
+  Status Prepare(const SelectStatement& statement, SelectOptions options);
+  Result<bool> Advance();
+  Result<bool> NextSortedRow();
+  Result<bool> NextRunRow();
+  Result<bool> Matches();
+  // Reads every matching row's sort key into sorted_; with `after`, only rows whose ordered
+  // prefix sorts after it (the rows a walk has not handed out).
+  Status ReadAndSort(const std::string* after);
+  // Fills sorted_ with the next run of rows equal on the ordered prefix; false after the last.
+  Result<bool> NextRun();
+  bool WalkShouldGiveWay() const;
+  Status GiveWayToScan();
+  // Appends the keys of ORDER BY columns [first, last) of the current row.
+  Status AppendSortKeys(size_t first, size_t last, std::string* key);
+  Status AppendSortKey(const SortColumn& column, std::string* key);
+  Status LoadAndEmit(RowId id);
+  PageTest ScanPageTest();
+  Status Emit();
+
+  Database& db_;
+  std::string sql_;
+  TableDef def_;
+  std::vector<size_t> selected_;  // positions in def_.columns
+  std::vector<ColumnDef> columns_;
+  std::vector<std::string> names_;
+  std::unique_ptr<Condition> condition_;
+  std::vector<SortColumn> order_;
+  AccessPlan plan_;
+  std::string plan_text_;
+  std::unique_ptr<RowSource> source_;
+  std::unique_ptr<LazyRow> row_;
+  std::vector<Value> values_;
+  RowId row_id_;
+
+  // Sorting: the rows still to hand out, in order (every matching row, or the current run).
+  IncrementalSort sorted_;
+  bool keys_read_ = false;  // the whole-set sort has its keys
+  std::string key_, rest_key_;  // scratch
+  // Runs (plan_.ordered_prefix > 0).
+  uint64_t walk_budget_ = 0;
+  uint64_t walk_matches_ = 0;      // matching rows the walk has read
+  bool walk_done_ = false;
+  bool gave_way_ = false;          // the walk was replaced by a scan
+  std::string run_key_;            // the ordered-prefix key of the run in sorted_
+  std::optional<std::string> last_run_key_;  // of the last run a row was handed out from
+  std::optional<Carried> carried_;
+  uint64_t rows_read_before_ = 0;  // by the walk, once a scan replaced it
+};
+
+// Parses and starts a SELECT. Errors name the statement and the position: syntax errors,
+// unknown tables and columns (kNotFound), type mismatches.
+Result<std::unique_ptr<SelectCursor>> ExecuteSelect(Database& db, const std::string& sql, SelectOptions options = {});
+// Starts an already parsed SELECT; `sql` is its text, for messages.
+Result<std::unique_ptr<SelectCursor>> ExecuteSelect(Database& db, const SelectStatement& statement,
+                                                    const std::string& sql, SelectOptions options = {});
+
+// Reads the definition of the table a statement names (letter case ignored); kNotFound points
+// at the name in the statement.
+Result<TableDef> ReadStatementTable(Database& db, const NameRef& table, const std::string& sql);
+
+}  // namespace jet

@@ -1,0 +1,87 @@
+#include "jet/table/storage_cursor.h"
+
+#include <algorithm>
+
+#include "jet/base/bytes.h"
+#include "jet/pages/data_page.h"
+#include "jet/pages/table_def.h"
+
+namespace jet {
+
+Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages) {
+  std::set<uint32_t> homes;
+  for (uint32_t p : pages) {
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(p));
+    if (data[0] != kPageData || Get32(data + 4) != owner) continue;
+    const uint16_t count = DataPageRowCount(pager.format(), data);
+    for (uint32_t r = 0; r < count; ++r) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, p, r));
+      if (!slot.forwarding()) continue;
+      // Follow the chain to its end: only the final home holds the row.
+      JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager, p, slot));
+      for (int hops = 0;; ++hops) {
+        if (hops == 16) return pager.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
+        JET_ASSIGN_OR_RETURN(RowSlot next, ReadRowSlot(pager, RowPointerPage(pointer), RowPointerRow(pointer)));
+        if (!next.forwarding()) break;
+        JET_ASSIGN_OR_RETURN(pointer, ForwardingPointer(pager, RowPointerPage(pointer), next));
+      }
+      homes.insert(pointer);
+    }
+  }
+  return homes;
+}
+
+StorageCursor::StorageCursor(Pager& pager, uint32_t owner, std::shared_ptr<const std::vector<uint32_t>> pages,
+                             PageTest page_test)
+    : pager_(pager), owner_(owner), pages_(std::move(pages)), page_test_(std::move(page_test)) {}
+
+Result<bool> StorageCursor::First() { return Walk(0, 0, 1); }
+
+Result<bool> StorageCursor::Last() { return Walk(pages_->size() - 1, kPageEnd, -1); }
+
+Result<bool> StorageCursor::NextOffRow() {
+  if (at_ == At::kAfterLast) return false;
+  return First();
+}
+
+Result<bool> StorageCursor::Prev() {
+  switch (at_) {
+    case At::kBeforeFirst: return false;
+    case At::kAfterLast: return Last();
+    case At::kRow: break;
+  }
+  return Walk(index_, int64_t{row_} - 1, -1);
+}
+
+Result<bool> StorageCursor::SeekAtOrAfter(RowId place) {
+  const std::vector<uint32_t>& pages = *pages_;
+  const size_t at = static_cast<size_t>(std::lower_bound(pages.begin(), pages.end(), place.page) - pages.begin());
+  return Walk(at, at < pages.size() && pages[at] == place.page ? place.row : 0, 1);
+}
+
+// A slot with a flag set: deleted, forwarding, or a moved row's home.
+Result<bool> StorageCursor::FlaggedLive(uint32_t page, uint32_t row, const RowSlot& slot) {
+  if (slot.deleted() || slot.forwarding()) return false;
+  return IsLiveMovedHome(page, row);
+}
+
+// A walk asks for the same page once for each of its rows; the test of a page's bytes (a search
+// for words in them) is worth doing once.
+Result<uint32_t> StorageCursor::CountSlots(size_t index) {
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage((*pages_)[index]));
+  const bool wanted = data[0] == kPageData && Get32(data + 4) == owner_ && (page_test_ == nullptr || page_test_(data));
+  counted_slots_ = wanted ? DataPageRowCount(pager_.format(), data) : 0;
+  counted_index_ = index;
+  counted_generation_ = pager_.generation();
+  return counted_slots_;
+}
+
+Result<bool> StorageCursor::IsLiveMovedHome(uint32_t page, uint32_t row) {
+  if (!moved_homes_known_) {
+    JET_ASSIGN_OR_RETURN(moved_homes_, FindMovedHomes(pager_, owner_, *pages_));
+    moved_homes_known_ = true;
+  }
+  return moved_homes_.count((page << 8) | row) != 0;
+}
+
+}  // namespace jet

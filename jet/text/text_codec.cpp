@@ -1,0 +1,165 @@
+#include "jet/text/text_codec.h"
+
+#include <bit>
+#include <cstring>
+
+namespace jet {
+
+namespace {
+
+// 0x80..0x9F of Windows-1252; the undefined bytes keep their C1 value.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void DecodeCompressed(const uint8_t* data, size_t length, Text* out) {
+  // Most texts are one run of one-byte characters: widen them in one go.
+  if (std::memchr(data + 2, 0, length - 2) == nullptr) {
+    out->resize(length - 2);
+    char16_t* units = out->data();
+    for (size_t i = 2; i < length; ++i) units[i - 2] = data[i];
+    return;
+  }
+  out->clear();
+  out->reserve(length);
+  bool compressed = true;
+  size_t i = 2;  // past the FF FE marker
+  while (i < length) {
+    if (data[i] == 0) {  // toggles between one-byte and two-byte runs
+      compressed = !compressed;
+      ++i;
+    } else if (compressed) {
+      out->push_back(static_cast<char16_t>(data[i]));
+      ++i;
+    } else {
+      if (i + 1 >= length) break;
+      out->push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+      i += 2;
+    }
+  }
+}
+
+}  // namespace
+
+char16_t Cp1252ToUnicode(uint8_t byte) {
+  if (byte >= 0x80 && byte < 0xA0) return kCp1252High[byte - 0x80];
+  return byte;
+}
+
+bool UnicodeToCp1252(char16_t unit, uint8_t* byte) {
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+    *byte = static_cast<uint8_t>(unit);
+    return true;
+  }
+  for (int i = 0; i < 32; ++i) {
+    if (kCp1252High[i] == unit) {
+      *byte = static_cast<uint8_t>(0x80 + i);
+      return true;
+    }
+  }
+  return false;
+}
+
+Text DecodeStoredText(JetVersion version, const uint8_t* data, size_t length) {
+  Text out;
+  DecodeStoredText(version, data, length, &out);
+  return out;
+}
+
+void DecodeStoredText(JetVersion version, const uint8_t* data, size_t length, Text* out) {
+  if (version == JetVersion::kJet3) {
+    out->resize(length);
+    for (size_t i = 0; i < length; ++i) (*out)[i] = Cp1252ToUnicode(data[i]);
+    return;
+  }
+  if (length >= 2 && data[0] == 0xFF && data[1] == 0xFE) return DecodeCompressed(data, length, out);
+  out->resize(length / 2);
+  for (size_t i = 0; i + 1 < length; i += 2) (*out)[i / 2] = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+}
+
+void AppendUtf8(const Text& text, std::string* out) {
+  // Most texts are plain ASCII: that run is narrowed four units at a time first.
+  static_assert(std::endian::native == std::endian::little, "the units are read as one little-endian word");
+  const size_t at = out->size();
+  out->resize(at + text.size());
+  char* narrow = out->data() + at;
+  size_t ascii = 0;
+  for (; ascii + 4 <= text.size(); ascii += 4) {
+    uint64_t units;
+    std::memcpy(&units, text.data() + ascii, sizeof units);
+    if ((units & 0xFF80FF80FF80FF80ULL) != 0) break;
+    narrow[ascii] = static_cast<char>(units);
+    narrow[ascii + 1] = static_cast<char>(units >> 16);
+    narrow[ascii + 2] = static_cast<char>(units >> 32);
+    narrow[ascii + 3] = static_cast<char>(units >> 48);
+  }
+  while (ascii < text.size() && text[ascii] < 0x80) {
+    narrow[ascii] = static_cast<char>(text[ascii]);
+    ++ascii;
+  }
+  out->resize(at + ascii);
+  if (ascii == text.size()) return;
+  out->reserve(at + text.size() + 8);
+  for (size_t i = ascii; i < text.size(); ++i) {
+    uint32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (cp < 0x80) {
+      out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+}
+
+std::string ToUtf8(const Text& text) {
+  std::string out;
+  AppendUtf8(text, &out);
+  return out;
+}
+
+Text FromUtf8(const std::string& utf8) {
+  Text out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    uint8_t b = static_cast<uint8_t>(utf8[i]);
+    uint32_t cp;
+    size_t extra;
+    if (b < 0x80) { cp = b; extra = 0; }
+    else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; extra = 1; }
+    else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; extra = 2; }
+    else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; extra = 3; }
+    else { out.push_back(0xFFFD); ++i; continue; }
+    bool valid = true;
+    for (size_t k = 1; k <= extra; ++k) {
+      if (i + k >= utf8.size() || (static_cast<uint8_t>(utf8[i + k]) & 0xC0) != 0x80) { valid = false; break; }
+      cp = (cp << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
+    }
+    if (!valid) { out.push_back(0xFFFD); ++i; continue; }
+    i += extra + 1;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+}  // namespace jet
