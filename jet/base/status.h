@@ -41,7 +41,7 @@ class Error {
 };
 
 // A Status is either OK or an Error.
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(Error error) : error_(std::move(error)) {}  // NOLINT: implicit by design
@@ -56,7 +56,7 @@ class Status {
 
 // Result<T> holds a T or an Error.
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : data_(std::move(value)) {}          // NOLINT: implicit by design
   Result(Error error) : data_(std::move(error)) {}      // NOLINT: implicit by design
