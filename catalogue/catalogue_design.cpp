@@ -1,18 +1,11 @@
 #include "catalogue/catalogue_design.h"
 
-#include <algorithm>
-#include <cctype>
 #include <memory>
 #include <vector>
 
 namespace velloran {
 
 namespace {
-
-std::string UpperCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
-  return text;
-}
 
 std::vector<std::string> SplitAtCommas(const std::string& list) {
   std::vector<std::string> parts;
@@ -34,9 +27,8 @@ MessageAnswer CatalogueDesign::Ask(const std::string& text, MessageButtons butto
 
 bool CatalogueDesign::TableExists(const std::string& table) {
   db_.RefreshTableDefs();
-  std::string wanted = UpperCase(table);
   for (const TableInfo& t : db_.TableDefs()) {
-    if (UpperCase(t.name) == wanted) return true;
+    if (SameName(t.name, table)) return true;
   }
   return false;
 }
@@ -47,7 +39,8 @@ bool CatalogueDesign::FieldExists(const std::string& table, const std::string& f
   while (rows == nullptr) {
     try {
       rows = db_.OpenRecordset(table);
-    } catch (const EngineError&) {
+    } catch (const EngineError& error) {
+      if (error.kind() != EngineError::Kind::kInUse) throw;  // waiting cannot mend the others
       MessageAnswer answer = Ask(
           "Unable to modify database design, close all access to the database and try again.",
           MessageButtons::kRetryCancel);
@@ -57,10 +50,9 @@ bool CatalogueDesign::FieldExists(const std::string& table, const std::string& f
       }
     }
   }
-  std::string wanted = UpperCase(field);
   bool found = false;
   for (const FieldInfo& f : rows->Fields()) {
-    if (UpperCase(f.name) == wanted) {
+    if (SameName(f.name, field)) {
       found = true;
       break;
     }
@@ -109,10 +101,11 @@ void CatalogueDesign::DropIndex(const std::string& table, const std::string& ind
 }
 
 bool CatalogueDesign::CheckFieldMapping(DatabaseEntry& entry) {
-  if (entry.SongNumberField.empty()) entry.SongNumberField = "SongNumber";
-  if (entry.DiskIDField.empty()) entry.DiskIDField = "DiskID";
-  if (entry.SongField.empty()) entry.SongField = "Song";
-  if (entry.ArtistField.empty()) entry.ArtistField = "Artist";
+  const SongFields fields = entry.Fields();
+  entry.SongNumberField = fields.number;
+  entry.DiskIDField = fields.disc;
+  entry.SongField = fields.song;
+  entry.ArtistField = fields.artist;
   if (entry.Table.empty()) entry.Table = "MyList";
   if (!TableExists(entry.Table)) return false;
   // All four are asked even after one is missing.
@@ -123,16 +116,16 @@ bool CatalogueDesign::CheckFieldMapping(DatabaseEntry& entry) {
   return all;
 }
 
-bool CatalogueDesign::PrepareTable(const std::string& table) {
+bool CatalogueDesign::PrepareTable(const std::string& table, const SongFields& fields) {
   // The favourites once lived in a field "Hotlist"; its successor holds one flag per list.
   DropIndex(table, "Hotlist");
   DeleteField(table, "Hotlist");
   CreateField(table, "HotlistA", kTypeText, 10);
   CreateIndex(table, "HotlistA", "HotlistA");
   CreateField(table, "PrintYN", kTypeBoolean, 0);
-  CreateIndex(table, "Song", "Song");
-  CreateIndex(table, "Artist", "Artist");
-  CreateIndex(table, "SongNumber", "SongNumber");
+  CreateIndex(table, "Song", fields.song);
+  CreateIndex(table, "Artist", fields.artist);
+  CreateIndex(table, "SongNumber", fields.number);
   CreateField(table, "ID", kTypeLong, 0);
   CreateIndex(table, "PrimaryKey", "ID");
 

@@ -30,11 +30,11 @@ class CatalogueDesign {
  public:
   CatalogueDesign(Connection& db, CatalogueHost& host) : db_(db), host_(host) {}
 
-  // Whether the table exists; names compared in upper case, after refreshing the table list.
+  // Whether the table exists (names compared by SameName), after refreshing the table list.
   bool TableExists(const std::string& table);
-  // Whether the table has the field (names compared in upper case); false without the table.
-  // While the table cannot be opened the user is asked to retry or cancel; cancel ends the
-  // program.
+  // Whether the table has the field (SameName); false without the table. While another program
+  // holds the table the user is asked to retry or cancel; cancel ends the program. Other errors
+  // (a damaged file) end the operation.
   bool FieldExists(const std::string& table, const std::string& field);
   // Whether the table has an index of exactly this name (letter case counts).
   bool IndexExists(const std::string& table, const std::string& index);
@@ -50,12 +50,12 @@ class CatalogueDesign {
   void DeleteField(const std::string& table, const std::string& field);
   void DropIndex(const std::string& table, const std::string& index);
 
-  // Fills the entry's empty names with their defaults ("MyList", "Artist", "Song", "SongNumber",
-  // "DiskID"), then answers whether the table and all four mapped fields exist.
+  // Fills the entry's empty names with their defaults ("MyList", then SongFields'), then answers whether the table and all four mapped fields exist.
   bool CheckFieldMapping(DatabaseEntry& entry);
   // Brings the table to the program's design (creating it when missing) and numbers the rows that
-  // have no ID, from the highest ID up, in PrimaryKey order. Always true.
-  bool PrepareTable(const std::string& table);
+  // have no ID, from the highest ID up, in PrimaryKey order. The indexes "Song", "Artist" and
+  // "SongNumber" go on the fields `fields` maps to those roles. Always true.
+  bool PrepareTable(const std::string& table, const SongFields& fields = SongFields{});
 
  private:
   // The host's question, asked with the connection's hold of the read lock let go: the user may

@@ -7,6 +7,16 @@
 
 namespace velloran {
 
+// The names of the four fields a song table maps to the program's roles. Everything that reads or
+// writes songs (the search, the list, the song book, adding and importing songs) names these; the
+// fields the program creates itself (ID, PrintYN, HotlistA) keep their fixed names.
+struct SongFields {
+  std::string song = "Song";
+  std::string artist = "Artist";
+  std::string number = "SongNumber";
+  std::string disc = "DiskID";
+};
+
 // One configured database: the file, its song table and the names of the four fields the
 // program maps (the field mapping). Empty texts are filled with their defaults at the first check.
 struct DatabaseEntry {
@@ -16,6 +26,16 @@ struct DatabaseEntry {
   std::string SongField;
   std::string SongNumberField;
   std::string DiskIDField;
+
+  // The mapped names, each one still empty taken as its default.
+  SongFields Fields() const {
+    SongFields f;
+    if (!SongField.empty()) f.song = SongField;
+    if (!ArtistField.empty()) f.artist = ArtistField;
+    if (!SongNumberField.empty()) f.number = SongNumberField;
+    if (!DiskIDField.empty()) f.disc = DiskIDField;
+    return f;
+  }
 
   bool operator==(const DatabaseEntry&) const = default;
 };

@@ -105,6 +105,10 @@ class FieldValue {
   std::variant<std::monostate, bool, int64_t, double, std::string> value_;
 };
 
+// Whether two names of tables, fields or indexes name the same object: letter case does not
+// count, accents do ("Ärger" is "ärger", not "Arger"). The database's own rule.
+bool SameName(const std::string& a, const std::string& b);
+
 // Table attribute flags, as the table list reports them: 0 is an ordinary local table.
 constexpr uint32_t kTableHidden = 0x00000001;
 constexpr uint32_t kTableSystem = 0x80000002;
@@ -230,8 +234,8 @@ class Connection {
   // Runs UPDATE, DROP INDEX or DROP TABLE as one write.
   virtual void Execute(const std::string& statement) = 0;
 
-  // The table definitions, as of the last refresh (opening refreshes): every table, system tables
-  // included, in the file's catalogue order, each with its attribute flags.
+  // The table definitions, as of the last refresh (the first call after opening refreshes): every
+  // table, system tables included, in the file's catalogue order, each with its attribute flags.
   virtual void RefreshTableDefs() = 0;
   virtual const std::vector<TableInfo>& TableDefs() const = 0;
   // The current design of one table (letter case ignored); kNotFound when there is none.

@@ -48,7 +48,7 @@ std::unique_ptr<Connection> Frm_Karaoke::OpenCheckedDatabase() {
     host_.ShowMessage("Database not ready for use!", MessageButtons::kOk);
     return nullptr;
   }
-  if (!design.PrepareTable(checked.Table)) return nullptr;
+  if (!design.PrepareTable(checked.Table, checked.Fields())) return nullptr;
   // Kept only when the hold lasted through the whole check: no question, no write, no other writer.
   db->Remember(InShapeNote(checked));
   return db;
@@ -61,7 +61,7 @@ void Frm_Karaoke::BuildWhereClause() {
     TitleText = "No database loaded!";
     return;
   }
-  SearchQuery query = BuildSearchQuery(entry.Table, SearchText);
+  SearchQuery query = BuildSearchQuery(entry.Table, SearchText, entry.Fields());
   GetSongs(query.sql, query.sort_list);
   surface_.ShowSongs();
 }
@@ -77,6 +77,7 @@ void Frm_Karaoke::GetSongs(const std::string& NewSQL, const std::string& Sortby)
   db->HoldReads();  // again, if the check had to let go of it
   if (OnTop) surface_.MakeTopMost();
   std::unique_ptr<Recordset> rows = db->OpenRecordset(StoredQuery + " ORDER BY " + Sortby);
+  const SongFields fields = Databases.current().Fields();
   if (rows->RecordCount() < 1) {
     TitleText = "Search text not found!";
   } else {
@@ -88,10 +89,10 @@ void Frm_Karaoke::GetSongs(const std::string& NewSQL, const std::string& Sortby)
       ResultRow& row = Results.Grow(c);
       row.ID = static_cast<int32_t>(rows->Field("ID").ToInteger());
       row.PrintYN = rows->Field("PrintYN").ToBool();
-      rows->Field("SongNumber").CopyTextTo(row.SongNumber);
-      rows->Field("DiskID").CopyTextTo(row.DiskID);
-      rows->Field("Song").CopyTextTo(row.Song);
-      rows->Field("Artist").CopyTextTo(row.Artist);
+      rows->Field(fields.number).CopyTextTo(row.SongNumber);
+      rows->Field(fields.disc).CopyTextTo(row.DiskID);
+      rows->Field(fields.song).CopyTextTo(row.Song);
+      rows->Field(fields.artist).CopyTextTo(row.Artist);
       rows->MoveNext();
       if (c > MaxResults) break;  // so at most MaxResults + 1 rows are kept
     }

@@ -7,11 +7,9 @@
 #include "catalogue/jet_errors.h"
 #include "catalogue/query_recordset.h"
 #include "catalogue/table_recordset.h"
-#include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
 #include "jet/sql/sql_parser.h"
-#include "jet/sql/sql_update.h"
-#include "jet/table/table_writer.h"
+#include "jet/sql/update_rows.h"
 
 namespace velloran {
 
@@ -41,6 +39,14 @@ std::string TableName(const std::string& source) {
   return name;
 }
 
+// A linked table's rows and design are in another file: the list only names it.
+TableInfo LinkedTable(const jet::CatalogEntry& entry) {
+  TableInfo linked;
+  linked.name = entry.name;
+  linked.attributes = AttributesOf(entry);
+  return linked;
+}
+
 jet::Error NamingStatement(const jet::Error& error, const std::string& statement) {
   if (statement.empty() || error.message().find(statement) != std::string::npos) return error;
   return jet::Error(error.code(), error.message() + " (running: " + statement + ")");
@@ -55,18 +61,19 @@ std::unique_ptr<Connection> JetConnection::OpenFile(const std::string& path, boo
     throw EngineError(EngineError::Kind::kNotFound, path + ": there is no such file; check the database's name and folder");
   }
   std::unique_ptr<jet::Database> db = ValueOrThrow(std::move(opened));
-  const uint64_t db_hold_serial = db->pager().hold_serial();
+  const uint64_t db_hold_serial = db->hold_serial();
   auto connection = std::make_unique<JetConnection>(std::move(db));
   if (hold_reads) connection->held_since_open_ = db_hold_serial;
-  connection->RefreshTableDefs();
   return connection;
 }
+
+bool SameName(const std::string& a, const std::string& b) { return jet::SameObjectName(a, b); }
 
 std::unique_ptr<Connection> Connection::Open(const std::string& path) { return JetConnection::OpenFile(path, false); }
 
 std::unique_ptr<Connection> Connection::OpenHoldingReads(const std::string& path) { return JetConnection::OpenFile(path, true); }
 
-void Connection::Create(const std::string& path) { ThrowIfError(jet::CreateDatabase(path)); }
+void Connection::Create(const std::string& path) { ThrowIfError(jet::Database::Create(path)); }
 
 JetConnection::JetConnection(std::unique_ptr<jet::Database> db)
     : session_(std::make_shared<DatabaseSession>()), path_(db->path()) {
@@ -80,23 +87,18 @@ DatabaseSession& JetConnection::Session() {
   return *session_;
 }
 
-void JetConnection::HoldReads() { ThrowIfError(Session().Db().pager().HoldReads()); }
+void JetConnection::HoldReads() { ThrowIfError(Session().Db().HoldReads()); }
 
 void JetConnection::Remember(const std::string& note) {
-  jet::Pager& pager = Session().Db().pager();
-  if (held_since_open_ == 0 || !pager.holding_reads() || pager.hold_serial() != held_since_open_) return;
-  pager.ShareDecoded<bool>("note: " + note, std::make_shared<const bool>(true));
+  jet::Database& db = Session().Db();
+  if (held_since_open_ == 0 || !db.holding_reads() || db.hold_serial() != held_since_open_) return;
+  db.Remember(note);
 }
 
-bool JetConnection::Remembers(const std::string& note) {
-  jet::Pager& pager = Session().Db().pager();
-  jet::ReadScope scope(pager);  // looks at the file's stamp, unless a hold did just now
-  ThrowIfError(scope.status());
-  return pager.SharedDecoded<bool>("note: " + note) != nullptr;
-}
+bool JetConnection::Remembers(const std::string& note) { return ValueOrThrow(Session().Db().Remembers(note)); }
 
 void JetConnection::ReleaseReads() {
-  if (session_ != nullptr && session_->db != nullptr) session_->db->pager().ReleaseReads();
+  if (session_ != nullptr && session_->db != nullptr) session_->db->ReleaseReads();
 }
 
 void JetConnection::BeginTrans() { ThrowIfError(Session().Db().BeginTransaction()); }
@@ -116,19 +118,21 @@ std::unique_ptr<Recordset> JetConnection::OpenRecordset(const std::string& sourc
   DatabaseSession& session = Session();
   jet::Database& db = session.Db();
   if (FirstWord(source) == "SELECT") {
-    auto statement = jet::ParseSelect(source);
-    if (statement.ok()) return QueryRecordset::Open(session_, source, std::move(statement).value());
-    // A table may be named like a statement; only when there is none is the text a bad query.
-    jet::ReadScope scope(db.pager());
-    ThrowIfError(scope.status());
-    ThrowIfError(db.RefreshCatalogue());
-    if (db.FindTable(TableName(source)) == nullptr) ThrowError(statement.error());
+    try {
+      return QueryRecordset::Open(session_, source);
+    } catch (const EngineError&) {
+      // A table may be named like a statement; only when there is none is the text a bad query.
+      jet::ReadLock scope(db);
+      ThrowIfError(scope.status());
+      ThrowIfError(db.RefreshCatalogue());
+      if (db.FindTable(TableName(source)) == nullptr) throw;
+    }
     return TableRecordset::Open(session_, TableName(source));
   }
   const std::string name = TableName(source);
   TableRecordset::CheckNoOtherWriter(db);
   {
-    jet::ReadScope scope(db.pager());
+    jet::ReadLock scope(db);
     ThrowIfError(scope.status());
     ThrowIfError(db.RefreshCatalogue());
     if (db.FindTable(name) == nullptr) {
@@ -162,36 +166,26 @@ void JetConnection::Execute(const std::string& statement) {
     ThrowInvalid("Execute runs UPDATE, DROP INDEX and DROP TABLE statements, not queries; open a query with "
                  "OpenRecordset: " + statement);
   }
-  if (const auto* update = std::get_if<jet::UpdateStatement>(&parsed.value())) return RunUpdate(*update, statement);
+  if (const auto* update = std::get_if<jet::UpdateStatement>(&parsed.value())) {
+    // Every row the statement selects changes in the one write, or none does.
+    return Write([&](jet::Database& db) { return jet::UpdateRows(db, *update, statement); }, statement);
+  }
   if (const auto* drop = std::get_if<jet::DropIndexStatement>(&parsed.value())) {
-    return Write([&](jet::Pager& pager) { return jet::DropIndex(pager, drop->table.name, drop->index.name); }, statement);
+    return Write([&](jet::Database& db) { return jet::DropIndex(db.pager(), drop->table.name, drop->index.name); }, statement);
   }
   const auto& drop = std::get<jet::DropTableStatement>(parsed.value());
-  Write([&](jet::Pager& pager) { return jet::DropTable(pager, drop.table.name); }, statement);
+  Write([&](jet::Database& db) { return jet::DropTable(db.pager(), drop.table.name); }, statement);
 }
 
-// Every row the statement selects changes in the one write, or none does.
-void JetConnection::RunUpdate(const jet::UpdateStatement& update, const std::string& sql) {
+void JetConnection::Write(const std::function<jet::Status(jet::Database&)>& operation, const std::string& statement) {
   jet::Database& db = Session().Db();
-  Write(
-      [&](jet::Pager& pager) -> jet::Status {
-        JET_ASSIGN_OR_RETURN(jet::PreparedUpdate prepared, jet::PrepareUpdate(db, update, sql));
-        JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, jet::RowsToUpdate(db, update, sql));
-        JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::TableWriter> writer, jet::TableWriter::Open(pager, prepared.table));
-        for (const jet::RowId& row : rows) {
-          JET_ASSIGN_OR_RETURN(std::vector<jet::Value> values, writer->Read(row));
-          prepared.Apply(&values);
-          JET_RETURN_IF_ERROR(writer->Update(row, std::move(values)));
-        }
-        return jet::Status::Ok();
-      },
-      sql);
-}
-
-void JetConnection::Write(const std::function<jet::Status(jet::Pager&)>& operation, const std::string& statement) {
-  jet::Database& db = Session().Db();
-  jet::Status status = db.Write([&] { return operation(db.pager()); });
+  jet::Status status = db.Write([&] { return operation(db); });
   if (!status.ok()) ThrowError(NamingStatement(status.error(), statement));
+}
+
+const std::vector<TableInfo>& JetConnection::TableDefs() const {
+  if (!table_defs_mark_) const_cast<JetConnection*>(this)->RefreshTableDefs();
+  return table_defs_;
 }
 
 void JetConnection::RefreshTableDefs() {
@@ -199,33 +193,22 @@ void JetConnection::RefreshTableDefs() {
   // The catalogue check asks for the definitions before nearly every step; while the file is as
   // they describe it, they are still right.
   if (table_defs_mark_ && db.StillCurrent(*table_defs_mark_)) return;
-  jet::ReadScope scope(db.pager());
+  jet::ReadLock scope(db);
   ThrowIfError(scope.status());
-  if (auto kept = db.pager().SharedDecoded<std::vector<TableInfo>>("table list")) {
-    table_defs_ = *kept;  // another connection of this program described the file as it is
-    table_defs_mark_ = db.Mark();
-    return;
-  }
   ThrowIfError(db.RefreshCatalogue());
   std::vector<TableInfo> tables;
   for (const jet::CatalogEntry& entry : db.objects()) {
     if (entry.IsLinkedTable()) {
-      TableInfo linked;
-      linked.name = entry.name;
-      linked.attributes = AttributesOf(entry);
-      tables.push_back(std::move(linked));
+      tables.push_back(LinkedTable(entry));
       continue;
     }
     if (!entry.IsTable()) continue;
-    auto def = jet::ReadTableDef(db.pager(), entry.DefinitionPage());
-    if (!def.ok()) ThrowError(def.error().WithContext("reading table \"" + entry.name + "\""));
-    def->name = entry.name;
-    const TableProperties* properties = ValueOrThrow(Session().PropertiesOf(entry.name));
-    tables.push_back(DescribeTable(def.value(), db.version(), properties, AttributesOf(entry)));
+    const jet::TableDef def = ValueOrThrow(db.ReadTable(entry.name));
+    const TableProperties* properties = ValueOrThrow(db.ColumnPropertiesOf(entry.name));
+    tables.push_back(DescribeTable(def, db.version(), properties, AttributesOf(entry)));
   }
   table_defs_ = std::move(tables);
   table_defs_mark_ = db.Mark();
-  db.pager().ShareDecoded("table list", std::make_shared<const std::vector<TableInfo>>(table_defs_));
 }
 
 TableInfo JetConnection::TableDef(const std::string& name) {
@@ -235,24 +218,18 @@ TableInfo JetConnection::TableDef(const std::string& name) {
       if (jet::SameObjectName(table.name, name)) return table;
     }
   }
-  jet::ReadScope scope(db.pager());
+  jet::ReadLock scope(db);
   ThrowIfError(scope.status());
   ThrowIfError(db.RefreshCatalogue());
-  for (const jet::CatalogEntry& entry : db.objects()) {
-    if (!entry.IsLinkedTable() || !jet::SameObjectName(entry.name, name)) continue;
-    TableInfo linked;
-    linked.name = entry.name;
-    linked.attributes = AttributesOf(entry);
-    return linked;
-  }
-  const jet::CatalogEntry* entry = db.FindTable(name);
-  for (size_t i = 0; entry == nullptr && i < db.objects().size(); ++i) {
-    if (db.objects()[i].IsTable() && jet::SameObjectName(db.objects()[i].name, name)) entry = &db.objects()[i];
+  const jet::CatalogEntry* entry = nullptr;
+  for (const jet::CatalogEntry& e : db.objects()) {
+    if ((e.IsTable() || e.IsLinkedTable()) && jet::SameObjectName(e.name, name)) entry = entry != nullptr ? entry : &e;
   }
   if (entry == nullptr) throw EngineError(EngineError::Kind::kNotFound, path_ + ": there is no table named \"" + name + "\"");
+  if (entry->IsLinkedTable()) return LinkedTable(*entry);
   const uint32_t attributes = AttributesOf(*entry);
   jet::TableDef def = ValueOrThrow(db.ReadTable(entry->name));
-  const TableProperties* properties = ValueOrThrow(Session().PropertiesOf(def.name));
+  const TableProperties* properties = ValueOrThrow(db.ColumnPropertiesOf(def.name));
   return DescribeTable(def, db.version(), properties, attributes);
 }
 
@@ -260,21 +237,21 @@ void JetConnection::CreateTable(const std::string& table, const std::vector<NewF
   jet::TableDesign design;
   design.name = table;
   for (const NewField& field : fields) design.columns.push_back(ValueOrThrow(ColumnDesignOf(field)));
-  Write([&](jet::Pager& pager) { return jet::CreateTable(pager, design); });
+  Write([&](jet::Database& db) { return jet::CreateTable(db.pager(), design); });
 }
 
 void JetConnection::AppendField(const std::string& table, const NewField& field) {
   jet::ColumnDesign design = ValueOrThrow(ColumnDesignOf(field));
-  Write([&](jet::Pager& pager) { return jet::AddColumn(pager, table, design); });
+  Write([&](jet::Database& db) { return jet::AddColumn(db.pager(), table, design); });
 }
 
 void JetConnection::DeleteField(const std::string& table, const std::string& field) {
-  Write([&](jet::Pager& pager) { return jet::DropColumn(pager, table, field); });
+  Write([&](jet::Database& db) { return jet::DropColumn(db.pager(), table, field); });
 }
 
 void JetConnection::AppendIndex(const std::string& table, const NewIndex& index) {
   const jet::IndexDesign design = IndexDesignOf(index);
-  Write([&](jet::Pager& pager) { return jet::AddIndex(pager, table, design); });
+  Write([&](jet::Database& db) { return jet::AddIndex(db.pager(), table, design); });
 }
 
 }  // namespace velloran

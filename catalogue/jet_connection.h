@@ -11,7 +11,6 @@
 #include "catalogue/engine.h"
 #include "catalogue/jet_recordset.h"
 #include "jet/database.h"
-#include "jet/sql/sql_parser.h"
 
 namespace velloran {
 
@@ -28,7 +27,7 @@ class JetConnection final : public Connection {
   void Execute(const std::string& statement) override;
 
   void RefreshTableDefs() override;
-  const std::vector<TableInfo>& TableDefs() const override { return table_defs_; }
+  const std::vector<TableInfo>& TableDefs() const override;
   TableInfo TableDef(const std::string& name) override;
 
   void CreateTable(const std::string& table, const std::vector<NewField>& fields) override;
@@ -50,14 +49,14 @@ class JetConnection final : public Connection {
   DatabaseSession& Session();  // throws kInvalid once closed
   // Runs `operation` as one write; a failure is thrown, with `statement` named when the engine's
   // message does not name it already.
-  void Write(const std::function<jet::Status(jet::Pager&)>& operation, const std::string& statement = "");
-  void RunUpdate(const jet::UpdateStatement& update, const std::string& sql);
+  void Write(const std::function<jet::Status(jet::Database&)>& operation, const std::string& statement = "");
 
   std::shared_ptr<DatabaseSession> session_;
   std::string path_;
-  std::vector<TableInfo> table_defs_;
-  std::optional<jet::Database::ReadMark> table_defs_mark_;  // the file as table_defs_ describe it
-  // The pager's hold_serial of the hold the connection was opened with (0: opened without one).
+  // Described when first asked for after opening: a search never asks.
+  mutable std::vector<TableInfo> table_defs_;
+  mutable std::optional<jet::Database::ReadMark> table_defs_mark_;  // the file as table_defs_ describe it
+  // The hold_serial of the hold the connection was opened with (0: opened without one).
   uint64_t held_since_open_ = 0;
 };
 

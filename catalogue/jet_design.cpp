@@ -1,40 +1,8 @@
 #include "catalogue/jet_design.h"
 
 #include "catalogue/jet_values.h"
-#include "jet/schema/system_catalogue_writer.h"
-#include "jet/pages/property_map.h"
 
 namespace velloran {
-
-jet::Result<std::map<std::string, TableProperties>> ReadTableProperties(jet::Pager& pager) {
-  std::map<std::string, TableProperties> tables;
-  JET_ASSIGN_OR_RETURN(jet::TableDef catalogue, jet::ReadSystemTable(pager, "MSysObjects"));
-  if (catalogue.FindColumn("LvProp") == nullptr || catalogue.FindColumn("Type") == nullptr) return tables;
-  JET_ASSIGN_OR_RETURN(std::vector<jet::FoundRow> rows, jet::FindRows(pager, catalogue, [&](const std::vector<jet::Value>& row) {
-    const int64_t* type = std::get_if<int64_t>(&row[catalogue.FindColumn("Type") - catalogue.columns.data()]);
-    return type != nullptr && *type == static_cast<int16_t>(jet::ObjectType::kTable);
-  }));
-  for (const jet::FoundRow& row : rows) {
-    const jet::Value name = jet::ColumnValue(catalogue, row.values, "Name");
-    const jet::Value blob = jet::ColumnValue(catalogue, row.values, "LvProp");
-    const jet::Text* table = std::get_if<jet::Text>(&name);
-    const jet::Bytes* bytes = std::get_if<jet::Bytes>(&blob);
-    if (table == nullptr || bytes == nullptr || bytes->compare(0, 3, "MR2") != 0) continue;
-    auto sets = jet::DecodePropertyBlob(*bytes);
-    if (!sets.ok()) return sets.error().WithContext(pager.path() + ": the properties of table \"" + jet::ToUtf8(*table) + "\"");
-    TableProperties& columns = tables[jet::ToUtf8(*table)];
-    for (const jet::PropertySet& set : sets.value()) {
-      if (set.object.empty()) continue;  // the table's own properties
-      ColumnProperties& column = columns[set.object];
-      for (const jet::Property& p : set.properties) {
-        const bool yes = p.type == 0x01 && !p.value.empty() && p.value[0] != 0;
-        if (p.name == "Required") column.required = yes;
-        if (p.name == "AllowZeroLength") column.allow_zero_length = yes;
-      }
-    }
-  }
-  return tables;
-}
 
 uint32_t AttributesOf(const jet::CatalogEntry& entry) {
   uint32_t attributes = 0;

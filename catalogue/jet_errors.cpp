@@ -19,7 +19,15 @@ EngineError::Kind KindOf(jet::ErrorCode code) {
   return EngineError::Kind::kFailed;
 }
 
-EngineError ToEngineError(const jet::Error& error) { return EngineError(KindOf(error.code()), error.message()); }
+EngineError ToEngineError(const jet::Error& error) {
+  const EngineError::Kind kind = KindOf(error.code());
+  // The engine says where a file is damaged; the host also needs to hear what helps.
+  if (kind == EngineError::Kind::kDamaged && error.message().find("repair") == std::string::npos) {
+    return EngineError(kind, error.message() + "; the database file is damaged: repair it (Compact and Repair in "
+                                               "Access) or use a backup copy");
+  }
+  return EngineError(kind, error.message());
+}
 
 void ThrowError(const jet::Error& error) { throw ToEngineError(error); }
 

@@ -3,11 +3,7 @@
 #include <algorithm>
 
 #include "catalogue/jet_values.h"
-#include "jet/base/bytes.h"
-#include "jet/pages/data_page.h"
-#include "jet/sql/sql_rows.h"
-#include "jet/schema/table_design.h"
-#include "jet/table/table_writer.h"
+#include "jet/row_editor.h"
 
 namespace velloran {
 
@@ -18,26 +14,8 @@ jet::Database& DatabaseSession::Db() {
   return *db;
 }
 
-jet::Result<const TableProperties*> DatabaseSession::PropertiesOf(const std::string& table) {
-  jet::Pager& pager = Db().pager();
-  if (!properties_known || properties_generation != pager.generation()) {
-    using Properties = std::map<std::string, TableProperties>;
-    properties = pager.SharedDecoded<Properties>("column properties");
-    if (properties == nullptr) {
-      JET_ASSIGN_OR_RETURN(Properties read, ReadTableProperties(pager));
-      properties = std::make_shared<const Properties>(std::move(read));
-      pager.ShareDecoded("column properties", properties);
-    }
-    properties_generation = pager.generation();
-    properties_known = true;
-  }
-  for (const auto& [name, columns] : *properties)
-    if (jet::SameObjectName(name, table)) return &columns;
-  return static_cast<const TableProperties*>(nullptr);
-}
-
 jet::Result<const jet::TableDef*> RowReader::Def(jet::Database& db) {
-  if (known_ && generation_ == db.pager().generation()) return &def_;
+  if (known_ && generation_ == db.generation()) return &def_;
   JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable(table_));
   std::vector<size_t> positions;
   for (const jet::ColumnDef& wanted : columns_) {
@@ -50,7 +28,7 @@ jet::Result<const jet::TableDef*> RowReader::Def(jet::Database& db) {
   }
   def_ = std::move(def);
   positions_ = std::move(positions);
-  generation_ = db.pager().generation();
+  generation_ = db.generation();
   known_ = true;
   return &def_;
 }
@@ -58,33 +36,9 @@ jet::Result<const jet::TableDef*> RowReader::Def(jet::Database& db) {
 jet::Result<std::optional<std::vector<jet::Value>>> RowReader::Read(jet::Database& db, jet::RowId id) {
   using Found = std::optional<std::vector<jet::Value>>;
   JET_ASSIGN_OR_RETURN(const jet::TableDef* def, Def(db));
-  jet::Pager& pager = db.pager();
-  // The place may have been given up since it was found: it then holds no row of this table.
-  if (id.page >= pager.page_count()) return Found();
-  JET_ASSIGN_OR_RETURN(const uint8_t* page, pager.ReadPage(id.page));
-  if (page[0] != jet::kPageData || jet::Get32(page + 4) != def->page) return Found();
-  if (id.row >= jet::DataPageRowCount(pager.format(), page)) return Found();
-  JET_ASSIGN_OR_RETURN(jet::RowSlot slot, jet::ReadRowFollowingOverflow(pager, id.page, id.row));
-  if (slot.deleted()) return Found();
-  jet::LazyRow row(pager, *def);
-  JET_RETURN_IF_ERROR(row.Load(id, slot));
   std::vector<jet::Value> values;
-  values.reserve(positions_.size());
-  for (size_t position : positions_) {
-    JET_ASSIGN_OR_RETURN(jet::Value value, row.Take(position));
-    values.push_back(std::move(value));
-  }
-  return Found(std::move(values));
-}
-
-jet::Result<jet::RowId> CurrentHome(jet::Pager& pager, jet::RowId id) {
-  for (int hops = 0; hops < 16; ++hops) {
-    JET_ASSIGN_OR_RETURN(jet::RowSlot slot, jet::ReadRowSlot(pager, id.page, id.row));
-    if (!slot.forwarding()) return id;
-    JET_ASSIGN_OR_RETURN(uint32_t pointer, jet::ForwardingPointer(pager, id.page, slot));
-    id = jet::RowId{jet::RowPointerPage(pointer), jet::RowPointerRow(pointer)};
-  }
-  return pager.Corrupt(id.page, "the forwarding pointers of row " + std::to_string(id.row) + " form a cycle");
+  JET_ASSIGN_OR_RETURN(bool there, db.ReadRowAt(*def, id, positions_, &values));
+  return there ? Found(std::move(values)) : Found();
 }
 
 // ---- Position ----------------------------------------------------------------------------------
@@ -199,7 +153,7 @@ jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead)
 
 jet::Result<bool> JetRecordset::LoadValues(size_t index) {
   jet::Database& db = Db();
-  if (handed_over_.live && handed_over_.index == index && handed_over_.generation == db.pager().generation()) {
+  if (handed_over_.live && handed_over_.index == index && handed_over_.generation == db.generation()) {
     row_values_.swap(handed_over_.values);  // both keep their room for the rows to come
     handed_over_.live = false;
     return true;
@@ -317,7 +271,7 @@ void JetRecordset::Edit() {
 void JetRecordset::AddNew() {
   RequireOpen();
   jet::Database& db = Db();
-  jet::ReadScope scope(db.pager());
+  jet::ReadLock scope(db);
   ThrowIfError(scope.status());
   const jet::TableDef* def = ValueOrThrow(reader_.Def(db));
   added_.assign(fields_.size(), FieldValue());
@@ -354,37 +308,33 @@ void JetRecordset::Update() {
 
 jet::Status JetRecordset::WritePending(WriteOutcome* outcome) {
   jet::Database& db = Db();
-  jet::Pager& pager = db.pager();
   outcome->added = pending_ == Pending::kAdd;
-  outcome->generation_before = pager.generation();
+  outcome->generation_before = db.generation();
   for (size_t i = 0; i < columns_.size(); ++i)
     if (changes_[i]) outcome->changed_columns.push_back(columns_[i].number);
   return db.Write([&]() -> jet::Status {
-    outcome->external = pager.generation() != outcome->generation_before;  // the write began by re-reading the file
+    outcome->external = db.generation() != outcome->generation_before;  // the write began by re-reading the file
     JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable(table_));
-    std::vector<size_t> positions;
-    for (const jet::ColumnDef& wanted : columns_) {
-      const jet::ColumnDef* column = def.ColumnByNumber(wanted.number);
+    std::vector<std::pair<size_t, jet::Value>> changes;  // by position in def.columns
+    for (size_t i = 0; i < columns_.size(); ++i) {
+      const jet::ColumnDef* column = def.ColumnByNumber(columns_[i].number);
       if (column == nullptr) {
         return jet::Error(jet::ErrorCode::kNotFound, db.path() + ": table \"" + def.name + "\" no longer has the field \"" +
-                                                         wanted.name + "\"; open the record set again");
+                                                         columns_[i].name + "\"; open the record set again");
       }
-      positions.push_back(static_cast<size_t>(column - def.columns.data()));
+      if (changes_[i]) changes.emplace_back(static_cast<size_t>(column - def.columns.data()), *changes_[i]);
     }
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::TableWriter> writer, jet::TableWriter::Open(pager, def));
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::RowEditor> editor, jet::RowEditor::Open(db, def));
+    jet::RowEditor::Written written;
     if (outcome->added) {
       std::vector<jet::Value> values(def.columns.size(), jet::Value(jet::Null{}));
-      for (size_t i = 0; i < positions.size(); ++i)
-        if (changes_[i]) values[positions[i]] = *changes_[i];
-      JET_ASSIGN_OR_RETURN(outcome->header, writer->Insert(std::move(values)));
+      for (auto& [position, value] : changes) values[position] = std::move(value);
+      JET_ASSIGN_OR_RETURN(written, editor->Insert(std::move(values)));
     } else {
-      JET_ASSIGN_OR_RETURN(outcome->header, writer->HeaderOf(*current_id_));
-      JET_ASSIGN_OR_RETURN(std::vector<jet::Value> values, writer->Read(outcome->header));
-      for (size_t i = 0; i < positions.size(); ++i)
-        if (changes_[i]) values[positions[i]] = *changes_[i];
-      JET_RETURN_IF_ERROR(writer->Update(outcome->header, std::move(values)));
+      JET_ASSIGN_OR_RETURN(written, editor->Change(*current_id_, changes));
     }
-    JET_ASSIGN_OR_RETURN(outcome->home, CurrentHome(pager, outcome->header));
+    outcome->header = written.header;
+    outcome->home = written.home;
     return jet::Status::Ok();
   });
 }

@@ -22,11 +22,8 @@
 #include "catalogue/engine.h"
 #include "catalogue/jet_design.h"
 #include "catalogue/jet_errors.h"
-#include "catalogue/row_order.h"
-#include "jet/database.h"
 #include "jet/base/status.h"
-#include "jet/table/table_cursor.h"
-#include "jet/pages/table_def.h"
+#include "jet/database.h"
 
 namespace velloran {
 
@@ -35,19 +32,12 @@ namespace velloran {
 struct DatabaseSession {
   std::unique_ptr<jet::Database> db;
   bool closed = false;
-  // Column properties of every table, as of pager generation properties_generation.
-  std::shared_ptr<const std::map<std::string, TableProperties>> properties;
-  uint64_t properties_generation = 0;
-  bool properties_known = false;
-  OwnedPagesCache owned_pages;
 
   jet::Database& Db();  // throws kInvalid once closed
-  // The column properties of `table` (null when it has none). The caller holds a ReadScope.
-  jet::Result<const TableProperties*> PropertiesOf(const std::string& table);
 };
 
 // Reads rows of one table by their place, decoding the given columns. The
-// definition is re-read when the file changed. Callers hold a ReadScope (or are in a write).
+// definition is re-read when the file changed. Callers hold a ReadLock (or are in a write).
 class RowReader {
  public:
   RowReader(std::string table, std::vector<jet::ColumnDef> columns)
@@ -69,9 +59,6 @@ class RowReader {
 
 // A row's place packed into one number, for sets of places.
 inline uint64_t PackRowId(jet::RowId id) { return (static_cast<uint64_t>(id.page) << 8) | id.row; }
-
-// The place a row lives now when `id` is a forwarding slot (a row that grew and moved), else `id`.
-jet::Result<jet::RowId> CurrentHome(jet::Pager& pager, jet::RowId id);
 
 class JetRecordset : public Recordset {
  public:
@@ -106,13 +93,13 @@ class JetRecordset : public Recordset {
     std::vector<uint16_t> changed_columns;  // by column number
   };
 
-  // Brings the set's rows in line with the file before a move. Runs under a ReadScope.
+  // Brings the set's rows in line with the file before a move. Runs under a ReadLock.
   virtual jet::Status Sync() = 0;
   // Makes rows_[index] known when the set has a row there; false when it has fewer rows. Only
   // the moves of this class use it; a set that overrides them keeps no list.
   virtual jet::Result<bool> Reach(size_t index) = 0;
   virtual void AfterWrite(const WriteOutcome& outcome) = 0;
-  // Reads the current row again after an Update (the position stays). Runs under a ReadScope.
+  // Reads the current row again after an Update (the position stays). Runs under a ReadLock.
   virtual jet::Status Reread() { return at_end_ ? jet::Status::Ok() : Settle(pos_, false); }
   // Drops what the subclass holds (cursors) when the set closes.
   virtual void Release() {}
@@ -123,7 +110,7 @@ class JetRecordset : public Recordset {
 
   // Puts the position on rows_[index], skipping rows that are gone (towards the end, or towards
   // the start when `backward`); at the end when none is left. Then reads up to `read_ahead` rows
-  // after it. Runs under a ReadScope.
+  // after it. Runs under a ReadLock.
   jet::Status Settle(size_t index, bool backward, size_t read_ahead = 0);
   // Runs a move: takes the read lock, syncs, then `move`. Throws its error.
   template <typename Move>
@@ -155,7 +142,7 @@ class JetRecordset : public Recordset {
   size_t GrowingReadAhead() {
     // Under a hold of the read lock (Connection::HoldReads) taking it is free: rows are read as
     // the walk reaches them, and no more of them are kept at once than the current one.
-    if (session_->db->pager().holding_reads()) return 0;
+    if (session_->db->holding_reads()) return 0;
     const size_t now = read_ahead_;
     read_ahead_ = std::min(read_ahead_ * 2, kMaxReadAhead);
     return now;
@@ -225,7 +212,7 @@ void JetRecordset::Moving(Move move) {
   RequireOpen();
   jet::Database& db = Db();
   pending_ = Pending::kNone;  // moving away abandons an unfinished Edit or AddNew
-  jet::ReadScope scope(db.pager());
+  jet::ReadLock scope(db);
   jet::Status status = scope.status();
   if (status.ok()) status = Sync();
   if (status.ok()) status = move();

@@ -13,8 +13,8 @@
 
 #include "catalogue/engine.h"
 #include "jet/base/status.h"
-#include "jet/pages/table_def.h"
 #include "jet/base/value.h"
+#include "jet/database.h"
 
 namespace velloran {
 

@@ -24,14 +24,13 @@ bool PlaceSet::insert(uint64_t place) {
   }
 }
 
-std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession> session, const std::string& sql,
-                                                jet::SelectStatement statement) {
+std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession> session, const std::string& sql) {
   jet::Database& db = session->Db();
-  jet::ReadScope scope(db.pager());
+  jet::ReadLock scope(db);
   ThrowIfError(scope.status());
   ThrowIfError(db.RefreshCatalogue());
-  std::unique_ptr<jet::SelectCursor> cursor = ValueOrThrow(jet::ExecuteSelect(db, statement, sql));
-  const TableProperties* properties = ValueOrThrow(session->PropertiesOf(cursor->table().name));
+  std::unique_ptr<jet::SelectCursor> cursor = ValueOrThrow(jet::ExecuteSelect(db, sql));
+  const TableProperties* properties = ValueOrThrow(db.ColumnPropertiesOf(cursor->table().name));
   std::vector<FieldInfo> fields;
   for (size_t i = 0; i < cursor->columns().size(); ++i) {
     fields.push_back(DescribeField(cursor->columns()[i], db.version(), properties));
@@ -40,17 +39,16 @@ std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession>
   const std::string table = cursor->table().name;
   std::unique_ptr<QueryRecordset> set(new QueryRecordset(session, table, cursor->columns(), std::move(fields)));
   set->sql_ = sql;
-  set->statement_ = std::move(statement);
   set->cursor_ = std::move(cursor);
-  set->cursor_generation_ = db.pager().generation();
+  set->cursor_generation_ = db.generation();
   ThrowIfError(set->Settle(0, false));
   return set;
 }
 
 jet::Result<bool> QueryRecordset::Reach(size_t index) {
-  jet::Pager& pager = Db().pager();
+  jet::Database& db = Db();
   while (rows_.size() <= index && cursor_ != nullptr) {
-    if (cursor_generation_ != pager.generation()) {
+    if (cursor_generation_ != db.generation()) {
       JET_RETURN_IF_ERROR(RunAgainForTheRest());
       break;
     }
@@ -63,7 +61,7 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
     rows_.push_back(cursor_->row_id());
     handed_over_.live = true;
     handed_over_.index = rows_.size() - 1;
-    handed_over_.generation = pager.generation();
+    handed_over_.generation = db.generation();
     cursor_->SwapValues(&handed_over_.values);  // which gives the cursor the room of earlier rows' values
   }
   return index < rows_.size();
@@ -73,7 +71,7 @@ jet::Status QueryRecordset::RunAgainForTheRest() {
   jet::Database& db = Db();
   cursor_.reset();
   JET_RETURN_IF_ERROR(db.RefreshCatalogue());
-  JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::SelectCursor> cursor, jet::ExecuteSelect(db, statement_, sql_));
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::SelectCursor> cursor, jet::ExecuteSelect(db, sql_));
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
     if (!more) break;

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "catalogue/jet_recordset.h"
-#include "jet/sql/sql_parser.h"
 #include "jet/sql/sql_select.h"
 
 namespace velloran {
@@ -34,9 +33,9 @@ class PlaceSet {
 
 class QueryRecordset final : public JetRecordset {
  public:
-  // Starts `statement` (whose text is `sql`, for messages) and reaches its first row.
-  static std::unique_ptr<Recordset> Open(std::shared_ptr<DatabaseSession> session, const std::string& sql,
-                                         jet::SelectStatement statement);
+  // Runs the SELECT `sql` and reaches its first row. kInvalid (naming the place) for a text
+  // that is no statement the engine runs.
+  static std::unique_ptr<Recordset> Open(std::shared_ptr<DatabaseSession> session, const std::string& sql);
 
   void SelectIndex(const std::string& index_name) override;
   void SeekEqual(const FieldValue& key) override;
@@ -55,7 +54,6 @@ class QueryRecordset final : public JetRecordset {
   jet::Status RunAgainForTheRest();
 
   std::string sql_;
-  jet::SelectStatement statement_;
   std::unique_ptr<jet::SelectCursor> cursor_;  // null once every row was found
   uint64_t cursor_generation_ = 0;  // the pager's generation the cursor has been reading at
   PlaceSet seen_;  // places of the rows found (PackRowId), and where they moved

@@ -4,18 +4,18 @@
 
 namespace velloran {
 
-SearchQuery BuildSearchQuery(const std::string& table, const std::string& search_text) {
+SearchQuery BuildSearchQuery(const std::string& table, const std::string& search_text, const SongFields& fields) {
   std::string s = ReplaceText(search_text, "'", "''");
   s = RemoveCharacters(s, "\"?[]");
   double number = LeadingNumber(s);
   SearchQuery query;
   std::string condition;
   if (number > 0) {
-    condition = "[SongNumber] >= " + ShortestNumberText(number);
-    query.sort_list = "[SongNumber]";
+    condition = "[" + fields.number + "] >= " + ShortestNumberText(number);
+    query.sort_list = "[" + fields.number + "]";
   } else {
-    condition = "[Song] LIKE '*" + s + "*' OR [Artist] LIKE '*" + s + "*'";
-    query.sort_list = "Song,Artist";
+    condition = "[" + fields.song + "] LIKE '*" + s + "*' OR [" + fields.artist + "] LIKE '*" + s + "*'";
+    query.sort_list = "[" + fields.song + "],[" + fields.artist + "]";
   }
   query.sql = "SELECT * FROM [" + table + "] WHERE " + condition;
   return query;

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "catalogue/database_list.h"
+
 namespace velloran {
 
 struct SearchQuery {
@@ -11,8 +13,9 @@ struct SearchQuery {
 };
 
 // A text that begins with a positive number searches song numbers from that number up; any other
-// text searches song titles and artists for it. Apostrophes are doubled for the SQL literal and
+// text searches song titles and artists for it, in the fields `fields` maps to those roles. Apostrophes are doubled for the SQL literal and
 // the characters '"', '?', '[' and ']' removed; the LIKE wildcards '*' and '#' keep their meaning.
-SearchQuery BuildSearchQuery(const std::string& table, const std::string& search_text);
+SearchQuery BuildSearchQuery(const std::string& table, const std::string& search_text,
+                             const SongFields& fields = SongFields{});
 
 }  // namespace velloran

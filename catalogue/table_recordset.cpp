@@ -3,9 +3,7 @@
 #include <algorithm>
 
 #include "catalogue/jet_values.h"
-#include "jet/pages/index_key.h"
 #include "jet/sql/sql_rows.h"
-#include "jet/schema/table_design.h"
 
 namespace velloran {
 
@@ -17,7 +15,7 @@ void TableRecordset::CheckNoOtherWriter(jet::Database& db) {
 std::unique_ptr<Recordset> TableRecordset::Open(std::shared_ptr<DatabaseSession> session, const std::string& table) {
   jet::Database& db = session->Db();
   CheckNoOtherWriter(db);  // before the read lock, which would keep that writer from finishing
-  jet::ReadScope scope(db.pager());
+  jet::ReadLock scope(db);
   ThrowIfError(scope.status());
   return OpenChecked(std::move(session), table);
 }
@@ -25,7 +23,7 @@ std::unique_ptr<Recordset> TableRecordset::Open(std::shared_ptr<DatabaseSession>
 std::unique_ptr<Recordset> TableRecordset::OpenChecked(std::shared_ptr<DatabaseSession> session, const std::string& table) {
   jet::Database& db = session->Db();
   jet::TableDef def = ValueOrThrow(db.ReadTable(table));
-  const TableProperties* properties = ValueOrThrow(session->PropertiesOf(def.name));
+  const TableProperties* properties = ValueOrThrow(db.ColumnPropertiesOf(def.name));
   std::vector<FieldInfo> fields;
   for (const jet::ColumnDef& column : def.columns) fields.push_back(DescribeField(column, db.version(), properties));
   std::unique_ptr<TableRecordset> set(new TableRecordset(session, def.name, def.columns, std::move(fields)));
@@ -48,20 +46,20 @@ jet::Result<size_t> TableRecordset::FindIndex(const jet::TableDef& def, const st
 
 jet::Status TableRecordset::Sync() {
   jet::Database& db = Db();
-  if (order_ != nullptr && order_generation_ == db.pager().generation()) return jet::Status::Ok();
+  if (order_ != nullptr && order_generation_ == db.generation()) return jet::Status::Ok();
   // Read the definition as the file is now: inside a transaction a write to pages the
   // transaction already changed leaves the pager's generation as it was, so a definition kept by
   // generation could name an index root the write has replaced.
   JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable(table_));
-  std::unique_ptr<RowOrder> order;
+  std::unique_ptr<jet::RowOrder> order;
   if (index_name_.empty()) {
-    JET_ASSIGN_OR_RETURN(order, OpenStorageOrder(db.pager(), def, &session_->owned_pages));
+    JET_ASSIGN_OR_RETURN(order, db.OpenStorageOrder(def));
   } else {
     JET_ASSIGN_OR_RETURN(size_t index, FindIndex(def, index_name_));
-    JET_ASSIGN_OR_RETURN(order, OpenIndexOrder(db.pager(), def, def.logical_indexes[index].physical_index));
+    JET_ASSIGN_OR_RETURN(order, db.OpenIndexOrder(def, index));
   }
   order_ = std::move(order);
-  order_generation_ = db.pager().generation();
+  order_generation_ = db.generation();
   order_at_place_ = false;
   return jet::Status::Ok();
 }
@@ -76,7 +74,7 @@ void TableRecordset::LeaveAtEnd() {
 jet::Status TableRecordset::SettleFrom(bool on_row, bool forward, std::optional<jet::RowId> skip) {
   jet::Database& db = Db();
   while (on_row) {
-    OrderPlace place = order_->place();
+    jet::OrderPlace place = order_->place();
     const bool pass = (skip && place.row == *skip) ||
                       (index_name_.empty() && moved_by_edits_.count(PackRowId(place.row)) != 0);
     if (!pass) {
@@ -161,7 +159,7 @@ int64_t TableRecordset::RecordCount() {
   // None visited (the set was empty until an AddNew, say): whether it has a row now. Reading
   // leaves the position and a pending Edit or AddNew as they are.
   jet::Database& db = Db();
-  jet::ReadScope scope(db.pager());
+  jet::ReadLock scope(db);
   ThrowIfError(scope.status());
   ThrowIfError(Sync());
   order_at_place_ = false;
@@ -201,7 +199,7 @@ void TableRecordset::SelectIndex(const std::string& index_name) {
   jet::Database& db = Db();
   {
     // A name the table does not have leaves the set as it was.
-    jet::ReadScope scope(db.pager());
+    jet::ReadLock scope(db);
     ThrowIfError(scope.status());
     ThrowIfError(FindIndex(*ValueOrThrow(reader_.Def(db)), index_name).status());
   }
@@ -213,7 +211,7 @@ void TableRecordset::SelectIndex(const std::string& index_name) {
   Moving([&] { return GoFirst(); });
 }
 
-jet::Result<std::optional<jet::RowId>> TableRecordset::FirstEqual(const FieldValue& key, std::string* key_prefix) {
+jet::Result<std::optional<jet::RowId>> TableRecordset::FirstEqual(const FieldValue& key, jet::Value* stored) {
   using Found = std::optional<jet::RowId>;
   jet::Database& db = Db();
   JET_ASSIGN_OR_RETURN(const jet::TableDef def, db.ReadTable(table_));  // as Sync reads it
@@ -222,8 +220,8 @@ jet::Result<std::optional<jet::RowId>> TableRecordset::FirstEqual(const FieldVal
   if (physical.columns.empty()) return Found();
   const jet::ColumnDef* column = def.ColumnByNumber(physical.columns.front().column_number);
   if (column == nullptr || key.is_null()) return Found();  // an empty key equals nothing
-  JET_ASSIGN_OR_RETURN(jet::Value stored, ToColumnValue(key, *column));
-  JET_ASSIGN_OR_RETURN(jet::Value literal, AsLiteral(stored, *column));
+  JET_ASSIGN_OR_RETURN(*stored, ToColumnValue(key, *column));
+  JET_ASSIGN_OR_RETURN(jet::Value literal, AsLiteral(*stored, *column));
   // The walk decides which rows equal the key (texts regardless of letter case).
   jet::IndexWalk walk;
   walk.logical_index = index;
@@ -233,9 +231,6 @@ jet::Result<std::optional<jet::RowId>> TableRecordset::FirstEqual(const FieldVal
   jet::LazyRow row(db.pager(), def);
   JET_ASSIGN_OR_RETURN(bool found, source->Next(&row));
   if (!found) return Found();
-  key_prefix->clear();
-  const jet::KeyColumn key_column{column->type, physical.columns.front().ascending};
-  if (!jet::AppendKeyColumn(db.version(), key_column, stored, key_prefix).ok()) key_prefix->clear();
   return Found(row.id());
 }
 
@@ -247,12 +242,12 @@ void TableRecordset::SeekEqual(const FieldValue& key) {
     moved_by_edits_.clear();
     no_match_ = true;
     LeaveAtEnd();
-    std::string prefix;
-    JET_ASSIGN_OR_RETURN(std::optional<jet::RowId> target, FirstEqual(key, &prefix));
+    jet::Value stored;
+    JET_ASSIGN_OR_RETURN(std::optional<jet::RowId> target, FirstEqual(key, &stored));
     if (!target) return jet::Status::Ok();
     // The walk began at the first entry whose key starts with the value's key part: put the
     // order there, and step on to the row the walk found should they differ.
-    JET_ASSIGN_OR_RETURN(bool on, order_->SeekAtOrAfter(OrderPlace{prefix, jet::RowId{}}));
+    JET_ASSIGN_OR_RETURN(bool on, order_->SeekValueAtOrAfter(stored));
     while (on && !(order_->place().row == *target)) {
       JET_ASSIGN_OR_RETURN(on, order_->Next());
     }

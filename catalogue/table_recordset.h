@@ -2,7 +2,7 @@
 // one of its indexes (as its B-tree keeps them: in an ascending index, rows whose key is empty
 // come first), with SeekEqual on the selected index.
 //
-// The set keeps no list of its rows: it walks a cursor over the order (see row_order.h) and
+// The set keeps no list of its rows: it walks a cursor over the order (jet::RowOrder) and
 // remembers the place of its current row. When the file changed since the cursor was opened
 // (another program's write, or one of the set's own), the next move opens a cursor on the file as
 // it is now and seeks back to that place, so every move reads a root-to-leaf path of the index
@@ -19,7 +19,7 @@
 #include <unordered_set>
 
 #include "catalogue/jet_recordset.h"
-#include "catalogue/row_order.h"
+#include "jet/database.h"
 
 namespace velloran {
 
@@ -31,7 +31,7 @@ class TableRecordset final : public JetRecordset {
   // Opens the local table `table` (letter case ignored). kInUse while another program holds the
   // file for writing; kNotFound when there is no such table.
   static std::unique_ptr<Recordset> Open(std::shared_ptr<DatabaseSession> session, const std::string& table);
-  // Open for a caller that has made the check for another program's write and holds a ReadScope.
+  // Open for a caller that has made the check for another program's write and holds a ReadLock.
   static std::unique_ptr<Recordset> OpenChecked(std::shared_ptr<DatabaseSession> session, const std::string& table);
   // The check Open makes first.
   static void CheckNoOtherWriter(jet::Database& db);
@@ -63,17 +63,17 @@ class TableRecordset final : public JetRecordset {
   // The first row of the order (the set's first move, MoveFirst and SelectIndex).
   jet::Status GoFirst();
   // The first row of the selected index whose key equals `key`, as an index walk finds it, and
-  // the key bytes that value's entries start with (empty when the value cannot be keyed).
-  jet::Result<std::optional<jet::RowId>> FirstEqual(const FieldValue& key, std::string* key_prefix);
+  // that value as the index's first column stores it.
+  jet::Result<std::optional<jet::RowId>> FirstEqual(const FieldValue& key, jet::Value* stored);
   // The position in `def` of the logical index `name` (kNotFound when there is none).
   static jet::Result<size_t> FindIndex(const jet::TableDef& def, const std::string& name);
 
   std::string index_name_;  // empty: storage order
-  std::unique_ptr<RowOrder> order_;
+  std::unique_ptr<jet::RowOrder> order_;
   uint64_t order_generation_ = 0;  // the pager's generation order_ was opened at
   // The current row's place in the order as the walk last saw it (kept through the set's own
   // Update, which may move the row elsewhere).
-  OrderPlace place_;
+  jet::OrderPlace place_;
   bool order_at_place_ = false;  // order_ stands on place_, so MoveNext can step on
   // How many rows from the first the current one is, while a walk from the first row knows it.
   std::optional<size_t> ordinal_;

@@ -9,22 +9,16 @@
 #include <cstring>
 #include <thread>
 
+#include <set>
+
 #include "jet/file/file_lock.h"
+#include "jet/schema/create_database.h"
+#include "jet/table/row_at.h"
+#include "jet/text/text_fold.h"
 
 namespace jet {
 
 namespace {
-
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x < 0x80) x = static_cast<unsigned char>(std::tolower(x));
-    if (y < 0x80) y = static_cast<unsigned char>(std::tolower(y));
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool SameEntries(const std::vector<CatalogEntry>& a, const std::vector<CatalogEntry>& b) {
   if (a.size() != b.size()) return false;
@@ -54,6 +48,8 @@ Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Pager:
   JET_RETURN_IF_ERROR(db->LoadCatalogue());
   return db;
 }
+
+Status Database::Create(const std::string& path) { return CreateDatabase(path); }
 
 Database::~Database() {
   RollbackTransaction();  // an unfinished transaction never reaches the file
@@ -104,7 +100,7 @@ std::vector<std::string> Database::UserTableNames() const {
 
 const CatalogEntry* Database::FindTable(const std::string& name) const {
   for (const CatalogEntry& e : objects_)
-    if (e.IsTable() && SameNameIgnoringCase(e.name, name)) return &e;
+    if (e.IsTable() && SameObjectName(e.name, name)) return &e;
   return nullptr;
 }
 
@@ -125,6 +121,56 @@ Result<TableDef> Database::ReadTable(const std::string& name) {
   JET_ASSIGN_OR_RETURN(TableDef def, DecodeTable(*entry));
   defs_[entry->DefinitionPage()] = def;
   return def;
+}
+
+Result<bool> Database::ReadRowAt(const TableDef& def, RowId id, const std::vector<size_t>& columns,
+                                 std::vector<Value>* values) {
+  return jet::ReadRowAt(*pager_, def, id, columns, values);
+}
+
+Result<RowId> Database::RowHome(RowId id) { return jet::RowHome(*pager_, id); }
+
+Result<std::unique_ptr<RowOrder>> Database::OpenStorageOrder(const TableDef& def) {
+  return jet::OpenStorageOrder(*pager_, def, &owned_pages_);
+}
+
+Result<std::unique_ptr<RowOrder>> Database::OpenIndexOrder(const TableDef& def, size_t logical_index) {
+  if (logical_index >= def.logical_indexes.size()) {
+    return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\" has no index " + std::to_string(logical_index));
+  }
+  return jet::OpenIndexOrder(*pager_, def, def.logical_indexes[logical_index].physical_index);
+}
+
+Result<const TableProperties*> Database::ColumnPropertiesOf(const std::string& table) {
+  using Properties = std::map<std::string, TableProperties>;
+  if (properties_ == nullptr || properties_generation_ != pager_->generation()) {
+    properties_ = pager_->SharedDecoded<Properties>("column properties");
+    if (properties_ == nullptr) {
+      JET_ASSIGN_OR_RETURN(Properties read, ReadColumnProperties(*pager_));
+      properties_ = std::make_shared<const Properties>(std::move(read));
+      pager_->ShareDecoded("column properties", properties_);
+    }
+    properties_generation_ = pager_->generation();
+  }
+  for (const auto& [name, columns] : *properties_)
+    if (SameObjectName(name, table)) return &columns;
+  return static_cast<const TableProperties*>(nullptr);
+}
+
+// The notes are one set per state of the file, shared like the pages: a new state starts empty.
+void Database::Remember(const std::string& note) {
+  using Notes = std::set<std::string>;
+  std::shared_ptr<const Notes> kept = pager_->SharedDecoded<Notes>("notes");
+  auto notes = std::make_shared<Notes>(kept != nullptr ? *kept : Notes{});
+  notes->insert(note);
+  pager_->ShareDecoded<Notes>("notes", std::move(notes));
+}
+
+Result<bool> Database::Remembers(const std::string& note) {
+  ReadScope scope(*pager_);  // looks at the file's stamp, unless a hold did just now
+  JET_RETURN_IF_ERROR(scope.status());
+  std::shared_ptr<const std::set<std::string>> notes = pager_->SharedDecoded<std::set<std::string>>("notes");
+  return notes != nullptr && notes->count(note) != 0;
 }
 
 Status Database::Write(const std::function<Status()>& operation) {

@@ -14,11 +14,16 @@
 #include <unordered_map>
 #include <vector>
 
-#include "jet/schema/system_catalogue.h"
-#include "jet/file/pager.h"
 #include "jet/base/status.h"
-#include "jet/table/table_cursor.h"
+#include "jet/base/value.h"
+#include "jet/file/pager.h"
 #include "jet/pages/table_def.h"
+#include "jet/schema/column_properties.h"
+#include "jet/schema/system_catalogue.h"
+#include "jet/table/row_order.h"
+#include "jet/table/table_cursor.h"
+#include "jet/table/storage_cursor.h"
+#include "jet/text/text_fold.h"  // SameObjectName: how every lookup below matches names
 
 namespace jet {
 
@@ -29,6 +34,8 @@ class Database {
   // With `hold_reads` the handle comes back holding the read lock (Pager::HoldReads).
   static Result<std::unique_ptr<Database>> Open(const std::string& path, Pager::Mode mode = Pager::Mode::kReadOnly,
                                                 bool hold_reads = false);
+  // Creates a new, empty Access 2000 database; kInvalidArgument when a file is already there.
+  static Status Create(const std::string& path);
 
   Pager& pager() { return *pager_; }
   JetVersion version() const { return pager_->format().version; }
@@ -40,7 +47,7 @@ class Database {
   const std::vector<CatalogEntry>& objects() const { return objects_; }
   // Names of the user tables (not system, not linked), in catalogue order.
   std::vector<std::string> UserTableNames() const;
-  // The catalogue row of a local table (user or system), matched regardless of letter case.
+  // The catalogue row of a local table (user or system), its name matched by SameObjectName.
   const CatalogEntry* FindTable(const std::string& name) const;
 
   // Re-reads the catalogue when the pager's pages changed since it was read (a write of this
@@ -52,6 +59,40 @@ class Database {
   // The definition of a local table (user or system), matched regardless of letter case, read
   // as the file is now (inside a write: as the write has made it).
   Result<TableDef> ReadTable(const std::string& name);
+
+  // ---- Reading rows, for callers that hold a ReadLock (or are inside a write) ----
+  // A number that changes whenever the pages this handle reads change (a write of this handle, or
+  // another handle's commit seen when the read lock was taken). What was read at one generation
+  // still holds while it stays the same, except inside a transaction, whose later writes to pages
+  // it changed already leave it as it was.
+  uint64_t generation() const { return pager_->generation(); }
+  // The values of the row of `def` at `id` (where its index entries or a RowOrder place it),
+  // one per position in `columns` (positions in def.columns); false when no live row of the
+  // table is there now. `values` is overwritten; its room is reused.
+  Result<bool> ReadRowAt(const TableDef& def, RowId id, const std::vector<size_t>& columns, std::vector<Value>* values);
+  // Where the bytes of the row whose slot is `id` live now: `id` unless the row moved.
+  Result<RowId> RowHome(RowId id);
+  // The table's rows in storage order, and in the order of its logical index `logical_index`
+  // (a position in def.logical_indexes). Each is good for the generation it was opened at.
+  Result<std::unique_ptr<RowOrder>> OpenStorageOrder(const TableDef& def);
+  Result<std::unique_ptr<RowOrder>> OpenIndexOrder(const TableDef& def, size_t logical_index);
+  // The column properties of a table (null when it has none), read once per state of the file
+  // and shared with the other handles of this process on it.
+  Result<const TableProperties*> ColumnPropertiesOf(const std::string& table);
+
+  // ---- The read lock (Pager::HoldReads) ----
+  Status HoldReads() { return pager_->HoldReads(); }
+  void ReleaseReads() { pager_->ReleaseReads(); }
+  bool holding_reads() const { return pager_->holding_reads(); }
+  // Tells one hold of the read lock from the next.
+  uint64_t hold_serial() const { return pager_->hold_serial(); }
+
+  // Facts a caller found out about the file, kept for this process while the file stays as it
+  // is now: any write to it, from any program, forgets them all. Remember keeps nothing on a file
+  // whose last change is too recent to tell a later one from it.
+  void Remember(const std::string& note);
+  // Takes the read lock (unless held) to look at the file's state.
+  Result<bool> Remembers(const std::string& note);
 
   // Runs `operation` inside a write: commits what it changed when it returns OK, rolls all of it
   // back when it (or the commit) fails, and returns its status. The catalogue is refreshed before
@@ -119,9 +160,24 @@ class Database {
   // Definitions read since the pages last changed, by definition page (pager generation defs_generation_).
   std::unordered_map<uint32_t, TableDef> defs_;
   uint64_t defs_generation_ = 0;
+  OwnedPagesCache owned_pages_;
+  // Column properties of every table, as of pager generation properties_generation_.
+  std::shared_ptr<const std::map<std::string, TableProperties>> properties_;
+  uint64_t properties_generation_ = 0;
   bool in_transaction_ = false;
   uint64_t no_writer_in_hold_ = 0;  // the hold (Pager::hold_serial) in which no other writer was found
   std::string read_only_reason_;  // why a read-write open fell back to reading only
+};
+
+// Holds the database's read lock for its lifetime (a ReadScope on its pages): what is read
+// meanwhile is one state of the file.
+class ReadLock {
+ public:
+  explicit ReadLock(Database& db) : scope_(db.pager()) {}
+  const Status& status() const { return scope_.status(); }
+
+ private:
+  ReadScope scope_;
 };
 
 }  // namespace jet

@@ -2,7 +2,9 @@
 # Checks that the engine's layers only look down: a file in jet/<layer>/ may include headers of its
 # own layer and of the layers listed before it, never of one after it; and that the program's code
 # (catalogue/ and everything above it) reaches the engine only through its public face (jet/*.h,
-# jet/base/, jet/sql/ and jet/check/), never through the page and file formats beneath.
+# jet/base/, jet/sql/ and jet/check/), never through the page and file formats beneath: rows are
+# read by place, walked in an order and written through Database and RowEditor, whose headers name
+# the types they take (the table definition, row places) without callers including where they live.
 # Exit 1 with one line per offending include.
 set -u
 cd "$(dirname "$0")/.."

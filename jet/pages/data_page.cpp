@@ -40,12 +40,13 @@ Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowS
   return Get32(slot.bytes);
 }
 
-Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row) {
+Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row, uint32_t* home) {
   // A moved row may move again; a longer chain than this can only be a cycle.
   for (int hops = 0; hops < 16; ++hops) {
     JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, page, row));
     if (!slot.forwarding()) {
       if (hops > 0 && slot.deleted()) return pager.Corrupt(page, "a forwarding pointer leads to a deleted row");
+      if (home != nullptr) *home = page << 8 | row;
       return slot;
     }
     JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager, page, slot));

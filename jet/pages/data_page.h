@@ -38,7 +38,8 @@ Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowS
 
 // Reads the row that (page, row) stands for, following forwarding slots; fails on a cycle or a
 // pointer that leads to a deleted or missing row. The result is deleted() only when the slot at
-// (page, row) itself is deleted.
-Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row);
+// (page, row) itself is deleted. `home`, when given, receives the row pointer of the slot that
+// holds the row's bytes: where the row lives now.
+Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row, uint32_t* home = nullptr);
 
 }  // namespace jet

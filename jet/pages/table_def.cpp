@@ -5,6 +5,7 @@
 #include "jet/base/bytes.h"
 #include "jet/file/pager.h"
 #include "jet/text/text_codec.h"
+#include "jet/text/text_fold.h"
 
 namespace jet {
 
@@ -109,16 +110,6 @@ LogicalIndex ParseLogicalIndex(const Format& f, const uint8_t* p) {
   return index;
 }
 
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 Status ValidateColumns(Pager& pager, const TableDef& def) {
   std::set<uint16_t> numbers;
@@ -157,7 +148,7 @@ Status ValidateIndexes(Pager& pager, const TableDef& def) {
 
 const ColumnDef* TableDef::FindColumn(const std::string& column_name) const {
   for (const ColumnDef& c : columns)
-    if (EqualsIgnoringAsciiCase(c.name, column_name)) return &c;
+    if (SameObjectName(c.name, column_name)) return &c;
   return nullptr;
 }
 
@@ -169,7 +160,7 @@ const ColumnDef* TableDef::ColumnByNumber(uint16_t column_number) const {
 
 const LogicalIndex* TableDef::FindIndex(const std::string& index_name) const {
   for (const LogicalIndex& i : logical_indexes)
-    if (EqualsIgnoringAsciiCase(i.name, index_name)) return &i;
+    if (SameObjectName(i.name, index_name)) return &i;
   return nullptr;
 }
 

@@ -96,7 +96,8 @@ struct TableDef {
   uint32_t owned_pages_map = 0;  // row pointer of the owned-pages usage map
   uint32_t free_space_map = 0;   // row pointer of the free-space usage map
 
-  const ColumnDef* FindColumn(const std::string& name) const;  // case-insensitive (ASCII folding)
+  // By name (SameObjectName).
+  const ColumnDef* FindColumn(const std::string& name) const;
   const ColumnDef* ColumnByNumber(uint16_t number) const;
   const LogicalIndex* FindIndex(const std::string& name) const;
 };

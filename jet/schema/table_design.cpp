@@ -12,27 +12,6 @@ constexpr size_t kMaxNameLength = 64;
 constexpr size_t kMaxIndexColumns = 10;
 constexpr uint8_t kIndexAlwaysSet = 0x80;
 
-// Lower case for the letters whose case pairs are a fixed distance apart: ASCII, Latin-1,
-// Latin Extended-A (even/odd pairs), Greek and Cyrillic.
-char16_t FoldCase(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
-  if (c == 0x178) return 0xFF;
-  if (c >= 0x100 && c <= 0x17E && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149) {
-    bool odd_pairs = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    bool upper = odd_pairs ? (c % 2 == 1) : (c % 2 == 0);
-    return upper ? static_cast<char16_t>(c + 1) : c;
-  }
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return static_cast<char16_t>(c + 32);
-  if (c == 0x386) return 0x3AC;  // Greek capitals with tonos
-  if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 37);
-  if (c == 0x38C) return 0x3CC;
-  if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 63);
-  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 32);
-  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 80);
-  return c;
-}
-
 Error Invalid(const std::string& message) { return Error(ErrorCode::kInvalidArgument, message); }
 
 bool Keyable(ColumnType type) {
@@ -67,30 +46,6 @@ Status CheckObjectName(const std::string& name, const std::string& what) {
     if (c < 0x20) return Invalid("the " + what + " name \"" + name + "\" contains a control character");
   }
   return Status::Ok();
-}
-
-bool SameObjectName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) {
-    // Texts of other lengths may still match once decoded, but only with characters past ASCII.
-    const auto ascii = [](const std::string& s) {
-      return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    };
-    if (ascii(a) && ascii(b)) return false;
-  } else {
-    // Names are nearly always ASCII: compare those without decoding them.
-    size_t i = 0;
-    for (; i < a.size(); ++i) {
-      const unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-      if (x >= 0x80 || y >= 0x80) break;
-      if (FoldCase(x) != FoldCase(y)) return false;
-    }
-    if (i == a.size()) return true;
-  }
-  Text x = FromUtf8(a), y = FromUtf8(b);
-  if (x.size() != y.size()) return false;
-  for (size_t i = 0; i < x.size(); ++i)
-    if (FoldCase(x[i]) != FoldCase(y[i])) return false;
-  return true;
 }
 
 bool IsVariableType(ColumnType type) {

@@ -9,6 +9,7 @@
 #include "jet/base/status.h"
 #include "jet/pages/table_def.h"
 #include "jet/base/value.h"
+#include "jet/text/text_fold.h"  // SameObjectName: names are unique by its rule
 
 namespace jet {
 
@@ -49,9 +50,6 @@ struct TableDesign {
 // nor a control character, not starting with a blank. `what` names the object in the error
 // (kInvalidArgument), e.g. "table" or "column".
 Status CheckObjectName(const std::string& name, const std::string& what);
-
-// Whether two names are the same regardless of letter case (Latin, Greek and Cyrillic letters).
-bool SameObjectName(const std::string& a, const std::string& b);
 
 // Checks a column design on its own (name, type, size, autonumber). kInvalidArgument or
 // kUnsupported for a type the engine cannot store.

@@ -83,12 +83,12 @@ const char* ClassName(ValueClass c) {
 // ---- Binding ---------------------------------------------------------------------------------
 
 Result<size_t> ResolveColumn(const TableDef& def, const NameRef& name, const std::string& sql) {
-  if (!name.qualifier.empty() && !SameName(name.qualifier, def.name)) {
+  if (!name.qualifier.empty() && !SameObjectName(name.qualifier, def.name)) {
     return SqlError(ErrorCode::kNotFound, "unknown table \"" + name.qualifier + "\" (the statement reads \"" + def.name + "\")",
                     sql, name.offset, name.token);
   }
   for (size_t i = 0; i < def.columns.size(); ++i)
-    if (SameName(def.columns[i].name, name.name)) return i;
+    if (SameObjectName(def.columns[i].name, name.name)) return i;
   return SqlError(ErrorCode::kNotFound, "unknown column \"" + name.name + "\" in table \"" + def.name + "\"", sql,
                   name.offset, name.token);
 }

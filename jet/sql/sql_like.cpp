@@ -1,9 +1,6 @@
 #include "jet/sql/sql_like.h"
 
-#include <array>
-#include <cctype>
 #include <cstring>
-#include <unordered_map>
 
 #include "jet/text/collation.h"
 #include "jet/text/text_codec.h"
@@ -12,54 +9,10 @@ namespace jet {
 
 namespace {
 
-using collation_internal::CharCode;
-
-// Everything the sort order knows of a character, packed so that equal weights give equal numbers.
-uint64_t Pack(const CharCode& c) {
-  return static_cast<uint64_t>(c.cls) << 56 | static_cast<uint64_t>(c.weight_len) << 53 |
-         static_cast<uint64_t>(c.code_len) << 50 | static_cast<uint64_t>(c.mark) << 48 |
-         static_cast<uint64_t>(c.code) << 32 | c.weight;
-}
-
-using FoldTable = std::array<char16_t, 0x10000>;
-
-// Each unit maps to the lowest unit with the same weights. Built once; lookups are then one load.
-std::unique_ptr<FoldTable> BuildFoldTable(JetVersion version) {
-  auto table = std::make_unique<FoldTable>();
-  std::unordered_map<uint64_t, char16_t> first_with;
-  for (uint32_t u = 0; u < 0x10000; ++u) {
-    const char16_t unit = static_cast<char16_t>(u);
-    (*table)[u] = unit;
-    CharCode code;
-    if (version == JetVersion::kJet4) {
-      code = collation_internal::LookupGeneral(unit);
-    } else {
-      uint8_t byte;
-      if (!UnicodeToCp1252(unit, &byte)) continue;
-      code = collation_internal::LookupGeneral97(byte);
-    }
-    if (code.weight_len == 0) continue;  // no weight of its own: only matches itself
-    (*table)[u] = first_with.emplace(Pack(code), unit).first->second;
-  }
-  return table;
-}
-
-const FoldTable& FoldTableFor(JetVersion version) {
-  static const std::unique_ptr<FoldTable> jet4 = BuildFoldTable(JetVersion::kJet4);
-  static const std::unique_ptr<FoldTable> jet3 = BuildFoldTable(JetVersion::kJet3);
-  return version == JetVersion::kJet4 ? *jet4 : *jet3;
-}
-
 std::string SingleUnitKey(JetVersion version, char16_t unit) {
   std::string key;
   AppendTextKey(version, Text(1, unit), true, &key);
   return key;
-}
-
-bool IsAscii(const std::string& s) {
-  for (char c : s)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
 }
 
 Error PatternError(const std::string& what, std::u16string_view pattern) {
@@ -67,28 +20,6 @@ Error PatternError(const std::string& what, std::u16string_view pattern) {
 }
 
 }  // namespace
-
-char16_t FoldUnit(JetVersion version, char16_t unit) { return FoldTableFor(version)[unit]; }
-
-void FoldText(JetVersion version, std::u16string_view text, std::u16string* out) {
-  const FoldTable& table = FoldTableFor(version);
-  out->resize(text.size());
-  char16_t* dst = out->data();
-  for (size_t i = 0; i < text.size(); ++i) dst[i] = table[text[i]];
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (IsAscii(a) && IsAscii(b)) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-  }
-  std::u16string fa, fb;
-  FoldText(JetVersion::kJet4, FromUtf8(a), &fa);
-  FoldText(JetVersion::kJet4, FromUtf8(b), &fb);
-  return fa == fb;
-}
 
 // The characters of one bracket group. Range decisions need the sort order's key of the
 // character, so they are remembered per character once made.
@@ -117,13 +48,13 @@ struct LikePattern::CharSet {
 };
 
 Result<LikePattern> LikePattern::Compile(JetVersion version, const Text& pattern) {
-  LikePattern p(version, FoldTableFor(version).data());
+  LikePattern p(version, FoldTableOf(version));
   JET_RETURN_IF_ERROR(p.Parse(pattern));
   return p;
 }
 
 Status LikePattern::Parse(std::u16string_view pattern) {
-  const FoldTable& fold = FoldTableFor(version_);
+  const char16_t* fold = fold_;
   segments_.emplace_back();
   for (size_t pos = 0; pos < pattern.size();) {
     const char16_t c = pattern[pos];

@@ -1,4 +1,4 @@
-// LIKE patterns as Access matches them, and the character folding they rest on.
+// LIKE patterns as Access matches them, on the character folding of text_fold.h.
 //
 // Pattern syntax: '*' any run of characters (also none), '?' one character, '#' one digit 0-9,
 // '[abc]' one of the listed characters, '[!abc]' one character not listed, '[a-z]' a range;
@@ -21,18 +21,9 @@
 #include "jet/base/format.h"
 #include "jet/base/status.h"
 #include "jet/base/value.h"
+#include "jet/text/text_fold.h"  // FoldText, FoldUnit
 
 namespace jet {
-
-// Replaces every code unit by the first unit that the sort order weighs identically (its
-// upper-case form for letters), so that folded texts compare equal exactly when they match
-// character by character ignoring case. Units without a weight of their own stay as they are.
-// `out` is overwritten; its capacity is reused.
-void FoldText(JetVersion version, std::u16string_view text, std::u16string* out);
-char16_t FoldUnit(JetVersion version, char16_t unit);
-
-// Whether two UTF-8 names are the same ignoring letter case (how Access matches names).
-bool SameName(const std::string& a, const std::string& b);
 
 class LikePattern {
  public:

@@ -30,16 +30,14 @@ ColumnType SortKeyType(ColumnType type) {
 
 }  // namespace
 
+// One lookup of the name, by the catalogue's rule; a missing table is told at its place in the
+// statement.
 Result<TableDef> ReadStatementTable(Database& db, const NameRef& table, const std::string& sql) {
-  const CatalogEntry* entry = db.FindTable(table.name);
-  for (size_t i = 0; entry == nullptr && i < db.objects().size(); ++i) {
-    const CatalogEntry& e = db.objects()[i];
-    if (e.IsTable() && SameName(e.name, table.name)) entry = &e;
-  }
-  if (entry == nullptr) {
+  Result<TableDef> def = db.ReadTable(table.name);
+  if (!def.ok() && def.error().code() == ErrorCode::kNotFound && db.FindTable(table.name) == nullptr) {
     return SqlError(ErrorCode::kNotFound, "unknown table \"" + table.name + "\"", sql, table.offset, table.token);
   }
-  return db.ReadTable(entry->name);
+  return def;
 }
 
 SelectCursor::SelectCursor(Database& db, std::string sql, TableDef def)

@@ -55,7 +55,7 @@ TEST(SearchQuery, OtherTextsSearchTitlesAndArtists) {
     SearchQuery q = BuildSearchQuery("Songs", c.typed);
     std::string p = c.pattern;
     EXPECT_EQ(q.sql, "SELECT * FROM [Songs] WHERE [Song] LIKE '*" + p + "*' OR [Artist] LIKE '*" + p + "*'");
-    EXPECT_EQ(q.sort_list, "Song,Artist");
+    EXPECT_EQ(q.sort_list, "[Song],[Artist]");
   }
 }
 

@@ -11,17 +11,19 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "jet/file/pager.h"
 #include "jet/base/status.h"
-#include "jet/table/table_cursor.h"
+#include "jet/base/value.h"
+#include "jet/file/pager.h"
 #include "jet/pages/table_def.h"
+#include "jet/table/storage_cursor.h"
 
-namespace velloran {
+namespace jet {
 
 struct OrderPlace {
   std::string key;  // the index entry's key bytes; empty in storage order
-  jet::RowId row;
+  RowId row;
 
   bool operator==(const OrderPlace&) const = default;
 };
@@ -32,12 +34,16 @@ class RowOrder {
 
   // Each returns whether the order is on a row; when not, it is before the first or after the
   // last, and Next (Prev) from there reaches the first (last) row.
-  virtual jet::Result<bool> First() = 0;
-  virtual jet::Result<bool> Last() = 0;
-  virtual jet::Result<bool> Next() = 0;
-  virtual jet::Result<bool> Prev() = 0;
+  virtual Result<bool> First() = 0;
+  virtual Result<bool> Last() = 0;
+  virtual Result<bool> Next() = 0;
+  virtual Result<bool> Prev() = 0;
   // The first row whose place is at or after `place`.
-  virtual jet::Result<bool> SeekAtOrAfter(const OrderPlace& place) = 0;
+  virtual Result<bool> SeekAtOrAfter(const OrderPlace& place) = 0;
+  // Index orders: the first row whose key starts at or after `value` in the index's first column
+  // (`value` as the column stores it); from the first row when the value has no key.
+  // kInvalidArgument in storage order.
+  virtual Result<bool> SeekValueAtOrAfter(const Value& value) = 0;
   // The current row's place; only valid while the last move returned true. Its row is the slot
   // to read the row from (an index names the row's first slot, which may forward to its bytes).
   virtual OrderPlace place() const = 0;
@@ -47,7 +53,7 @@ class RowOrder {
 // stay as they are: a check of the design opens many table sets, each wanting its first row.
 class OwnedPagesCache {
  public:
-  jet::Result<std::shared_ptr<const std::vector<uint32_t>>> Get(jet::Pager& pager, const jet::TableDef& def);
+  Result<std::shared_ptr<const std::vector<uint32_t>>> Get(Pager& pager, const TableDef& def);
 
  private:
   uint64_t generation_ = 0;
@@ -55,10 +61,10 @@ class OwnedPagesCache {
 };
 
 // Storage order: the table's data pages in ascending order, each page's live rows in slot order
-// (jet::StorageCursor says which rows are live). Needs `def` only while opening.
-jet::Result<std::unique_ptr<RowOrder>> OpenStorageOrder(jet::Pager& pager, const jet::TableDef& def, OwnedPagesCache* cache);
+// (StorageCursor says which rows are live). Needs `def` only while opening.
+Result<std::unique_ptr<RowOrder>> OpenStorageOrder(Pager& pager, const TableDef& def, OwnedPagesCache* cache);
 
 // The order of one of the table's indexes (`physical_index` indexes def.physical_indexes).
-jet::Result<std::unique_ptr<RowOrder>> OpenIndexOrder(jet::Pager& pager, const jet::TableDef& def, size_t physical_index);
+Result<std::unique_ptr<RowOrder>> OpenIndexOrder(Pager& pager, const TableDef& def, size_t physical_index);
 
-}  // namespace velloran
+}  // namespace jet

@@ -1,0 +1,239 @@
+// What a host meets beyond the program's own song table: a table whose fields are mapped to other
+// names, object names written in another letter case, and engine errors in the middle of a
+// search, a print-flag toggle and the numbering of a table's rows.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "catalogue/catalogue_design.h"
+#include "catalogue/engine.h"
+#include "catalogue/frm_karaoke.h"
+#include "jet/database.h"
+#include "jet/sql/sql_select.h"
+#include "tests/catalogue/other_program.h"
+#include "tests/catalogue/scripted_host.h"
+
+namespace velloran {
+namespace {
+
+using velloran_test::RecordingSurface;
+using velloran_test::ScratchFolder;
+using velloran_test::ScriptedHost;
+
+struct Window {
+  ScratchFolder folder;
+  ScriptedHost host;
+  RecordingSurface surface;
+  Frm_Karaoke form{surface, host};
+  void Use(const DatabaseEntry& entry) {
+    form.Databases.entries.push_back(entry);
+    form.Databases.CurrentDB = static_cast<int16_t>(form.Databases.count());
+  }
+  void Search(const std::string& text) {
+    form.SearchText = text;
+    form.BuildWhereClause();
+  }
+  std::vector<std::string> Songs() {
+    std::vector<std::string> songs;
+    for (int i = 1; i <= form.Results.count(); ++i) songs.push_back(form.Results[i].Song);
+    return songs;
+  }
+};
+
+// The engine's error a command ends with, as the window's command boundary catches it.
+template <typename Command>
+std::optional<EngineError> ErrorOf(Command command) {
+  try {
+    command();
+  } catch (const EngineError& e) {
+    return e;
+  }
+  return std::nullopt;
+}
+
+TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
+  Window w;
+  const std::string path = w.folder.File("tunes.mdb");
+  Connection::Create(path);
+  {
+    std::unique_ptr<Connection> db = Connection::Open(path);
+    db->CreateTable("Tunes", {NewField{"Title"}, NewField{"Performer"}, NewField{"Num", FieldType::kLong}, NewField{"Disc"}});
+    std::unique_ptr<Recordset> rows = db->OpenRecordset("Tunes");
+    const std::vector<std::tuple<const char*, const char*, int, const char*>> songs = {
+        {"Lovesick", "Anna", 3, "D-3"}, {"Blue", "Lovejoy", 1, "D-1"}, {"Rain", "Cole", 2, "D-2"}};
+    for (const auto& [title, performer, num, disc] : songs) {
+      rows->AddNew();
+      rows->SetField("Title", title);
+      rows->SetField("Performer", performer);
+      rows->SetField("Num", num);
+      rows->SetField("Disc", disc);
+      rows->Update();
+    }
+  }
+  w.Use(DatabaseEntry{path, "Tunes", "Performer", "Title", "Num", "Disc"});
+  ASSERT_TRUE(w.form.CheckDatabase());
+  w.Search("love");  // titles and performers, sorted by title
+  EXPECT_EQ(w.Songs(), (std::vector<std::string>{"Blue", "Lovesick"}));
+  EXPECT_EQ(w.form.Results[2], (ResultRow{1, "D-3", "3", "Lovesick", "Anna", false}))
+      << "every mapped field, and the program's own ID, comes across";
+  w.Search("2");  // song numbers from 2 up, in number order
+  EXPECT_EQ(w.Songs(), (std::vector<std::string>{"Rain", "Lovesick"}));
+  EXPECT_TRUE(w.host.messages.empty());
+  // The indexes that serve the searches are on the mapped fields.
+  std::unique_ptr<Connection> db = Connection::Open(path);
+  std::map<std::string, std::vector<std::string>> indexes;
+  for (const IndexInfo& index : db->TableDef("Tunes").indexes) indexes[index.name] = index.fields;
+  EXPECT_EQ(indexes["Song"], std::vector<std::string>{"Title"});
+  EXPECT_EQ(indexes["Artist"], std::vector<std::string>{"Performer"});
+  EXPECT_EQ(indexes["SongNumber"], std::vector<std::string>{"Num"});
+}
+
+// A name matches whatever its letters' case, accented letters included, in every lookup: the
+// engine's own, its queries' and the program's design checks. Accents still tell names apart.
+TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
+  ScratchFolder folder;
+  const std::string path = folder.File("names.mdb");
+  Connection::Create(path);
+  std::unique_ptr<Connection> db = Connection::Open(path);
+  db->CreateTable("Ärger", {NewField{"Größe"}});
+  db->CreateTable("Ärger2", {NewField{"A"}});
+  db->CreateTable("Arger", {NewField{"A"}});  // another name: the accent counts
+  EXPECT_EQ(ErrorOf([&] { db->CreateTable("ÄRGER", {NewField{"A"}}); })->kind(), EngineError::Kind::kInvalid);
+
+  auto engine = jet::Database::Open(path);
+  ASSERT_TRUE(engine.ok()) << engine.error().message();
+  auto def = engine.value()->ReadTable("ärger");  // what `velloran-jet export FILE ärger` reads
+  ASSERT_TRUE(def.ok()) << def.error().message();
+  EXPECT_EQ(def->name, "Ärger");
+  ASSERT_NE(def->FindColumn("GRÖßE"), nullptr);
+
+  EXPECT_EQ(db->TableDef("ärger").name, "Ärger");
+  EXPECT_EQ(db->OpenRecordset("ärger")->Fields().at(0).name, "Größe");
+  EXPECT_EQ(db->OpenRecordset("SELECT [größe] FROM ärger")->Fields().at(0).name, "Größe");
+  ScriptedHost host;
+  CatalogueDesign design(*db, host);
+  EXPECT_TRUE(design.TableExists("ärger"));
+  EXPECT_TRUE(design.FieldExists("ärger", "GRÖßE"));
+  EXPECT_FALSE(design.TableExists("Ärgers"));
+}
+
+// The bytes of a file, to damage it and put it back.
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+void Overwrite(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Gives a data page a row count that cannot fit it: any read of its rows meets the damage.
+void DamagePage(const std::string& path, uint32_t page) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekp(static_cast<std::streamoff>(page) * 4096 + 12);
+  file.write("\xFF\x0F", 2);
+}
+
+// The data pages of MyList: the one holding its first row in storage order, the last one, and
+// those holding songs that have no ID yet.
+struct SongPages {
+  std::vector<uint32_t> without_id;
+  uint32_t first = 0;
+  uint32_t last = 0;
+};
+SongPages PagesOfSongs(const std::string& path) {
+  SongPages pages;
+  auto db = jet::Database::Open(path);
+  EXPECT_TRUE(db.ok());
+  jet::ReadScope scope(db.value()->pager());
+  auto all = jet::ExecuteSelect(*db.value(), "SELECT ID FROM MyList");
+  EXPECT_TRUE(all.ok());
+  bool first = true;
+  while (all.value()->Next().value()) {
+    if (first) pages.first = all.value()->row_id().page;
+    first = false;
+    pages.last = std::max(pages.last, all.value()->row_id().page);
+    if (std::holds_alternative<jet::Null>(all.value()->values()[0])) pages.without_id.push_back(all.value()->row_id().page);
+  }
+  return pages;
+}
+
+TEST(EngineFaults, ADamagedPageEndsTheSearchWithAMessageAndTheNextSearchWorks) {
+  Window w;
+  const std::string path = w.folder.CopyOfSongs();
+  w.Use(DatabaseEntry{path, "MyList", "", "", "", ""});
+  w.Search("love");
+  const std::vector<std::string> found = w.Songs();
+  ASSERT_GT(found.size(), 10u);
+  const std::string sound = Contents(path);
+  SongPages pages = PagesOfSongs(path);
+  ASSERT_NE(pages.last, pages.first);
+  DamagePage(path, pages.last);
+  std::optional<EngineError> error = ErrorOf([&] { w.Search("love"); });
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind(), EngineError::Kind::kDamaged);
+  EXPECT_NE(std::string(error->what()).find(path), std::string::npos) << error->what();
+  EXPECT_NE(std::string(error->what()).find("repair"), std::string::npos) << "says what to do: " << error->what();
+  Overwrite(path, sound);
+  w.Search("love");
+  EXPECT_EQ(w.Songs(), found);
+}
+
+TEST(EngineFaults, AToggleMetByAnotherWriterSaysSoAndSucceedsOnceItIsDone) {
+  ScratchFolder folder;
+  const std::string path = folder.CopyOfSongs();
+  std::unique_ptr<Connection> db = Connection::Open(path);
+  std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
+  rows->SelectIndex("PrimaryKey");
+  rows->SeekEqual(FieldValue(int32_t{5}));
+  ASSERT_FALSE(rows->NoMatch());
+  const bool before = rows->Field("PrintYN").ToBool();
+  rows->Edit();
+  rows->SetField("PrintYN", !before);
+  {
+    auto writer = velloran_test::AnotherProgramWriting(path);
+    ASSERT_NE(writer, nullptr);
+    std::optional<EngineError> error = ErrorOf([&] { rows->Update(); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), EngineError::Kind::kInUse);
+    EXPECT_NE(std::string(error->what()).find("try again"), std::string::npos) << error->what();
+  }
+  rows->Update();  // the pending change survived the failed write
+  std::unique_ptr<Connection> other = Connection::Open(path);
+  EXPECT_EQ(other->OpenRecordset("SELECT PrintYN FROM MyList WHERE ID = 5")->Field("PrintYN").ToBool(), !before);
+}
+
+TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceRepaired) {
+  Window w;
+  const std::string path = w.folder.CopyOfSongs();
+  w.Use(DatabaseEntry{path, "MyList", "", "", "", ""});
+  const std::string sound = Contents(path);
+  SongPages pages = PagesOfSongs(path);
+  ASSERT_GT(pages.without_id.size(), 1u);
+  std::optional<uint32_t> later;  // a page the numbering reaches after it numbered some rows
+  for (uint32_t p : pages.without_id) {
+    if (p != pages.without_id.front() && p != pages.first) later = p;
+  }
+  ASSERT_TRUE(later.has_value());
+  DamagePage(path, *later);
+  std::optional<EngineError> error = ErrorOf([&] { w.form.CheckDatabase(); });
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->kind(), EngineError::Kind::kDamaged);
+  EXPECT_NE(std::string(error->what()).find("repair"), std::string::npos) << error->what();
+  {
+    // All or nothing: the rows numbered before the damage was met have no ID either.
+    std::unique_ptr<Connection> db = Connection::Open(path);
+    std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
+    rows->SelectIndex("PrimaryKey");
+    EXPECT_TRUE(rows->Field("ID").is_null());
+  }
+  Overwrite(path, sound);
+  ASSERT_TRUE(w.form.CheckDatabase());
+  std::unique_ptr<Connection> db = Connection::Open(path);
+  EXPECT_TRUE(db->OpenRecordset("SELECT ID FROM MyList WHERE ID IS NULL")->AtEnd());
+}
+
+}  // namespace
+}  // namespace velloran
