@@ -1,0 +1,97 @@
+// A host's evening on a real catalogue: search, scroll past a page, re-sort keeping the song,
+// Esc back to the box, TAB to the next database; and databases that cannot be used.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/mainwindow/recording_window.h"
+
+namespace velloran_test {
+namespace {
+
+class SearchScenario : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(SharedDir() / "fixtures" / "generated" / "songsV2000.mdb"))
+      GTEST_SKIP() << "the shared fixtures are not there (" << SharedDir() << ")";
+  }
+  void Configure(Window& w, const std::vector<std::string>& paths) {
+    for (const std::string& p : paths) w.logic.form.Databases.entries.push_back(DatabaseEntry{p, "MyList", "", "", "", ""});
+    w.logic.BeginLoad("velloran", "velloran");
+    w.logic.FinishLoad(folder.File("favourites.tmp"));
+  }
+  void Type(Window& w, const std::string& text) {
+    w.logic.Txt_Search_Change(text);
+    w.Press(13);
+  }
+  ScratchFolder folder;
+};
+
+TEST_F(SearchScenario, SearchScrollResortEscAndTab) {
+  Window w;
+  w.view.inner_height = 5550;  // 20 rows a page
+  Configure(w, {folder.CopyOfSongs("Main.Songs.mdb"), folder.CopyOfSongs("second.mdb")});
+  EXPECT_EQ(w.logic.form.TitleText, "Main.Songs");
+  EXPECT_EQ(w.commands.calls, (std::vector<std::string>{"import " + folder.File("favourites.tmp")}));
+  ASSERT_NE(w.logic.SharedConnection, nullptr);
+
+  Type(w, "1250");
+  ASSERT_EQ(w.logic.form.Results.count(), 251);
+  EXPECT_FALSE(w.view.search_visible);
+  EXPECT_EQ(w.surface.Line(255)[0], "1250");
+  for (int i = 0; i < 25; ++i) w.Key(vk::kDown);
+  EXPECT_EQ(w.logic.CurrentRow, 26);
+  EXPECT_EQ(w.logic.TopRow, 7);  // scrolled one row at a time past the page
+  EXPECT_EQ(w.surface.Line(255)[0], "1256");
+  const ResultRow highlighted = w.logic.form.Results[26];
+
+  w.Key(vk::kTab);  // artist
+  w.Key('S', 4);    // ALT-S: by artist, the same song stays highlighted
+  EXPECT_EQ(w.logic.form.Results[w.logic.CurrentRow], highlighted);
+  for (int r = 2; r <= w.logic.form.Results.count(); ++r)
+    EXPECT_LE(w.logic.form.Results[r - 1].Artist.substr(0, 1), w.logic.form.Results[r].Artist.substr(0, 1));
+  w.Press(13);
+  EXPECT_EQ(w.dialogs.clipboard, highlighted.SongNumber);
+
+  w.Press(27);
+  EXPECT_TRUE(w.view.search_visible);
+  w.Key('S', 4);  // ALT-S right after Esc shows the last query's rows again
+  EXPECT_GT(w.logic.form.Results.count(), 0);
+  EXPECT_FALSE(w.view.search_visible);
+
+  w.Press(27);
+  w.Key(vk::kTab);  // the next database
+  EXPECT_EQ(w.logic.form.Databases.CurrentDB, 2);
+  EXPECT_EQ(w.logic.form.TitleText, "second");
+  EXPECT_NE(w.surface.Find("second"), nullptr);
+  w.Key(vk::kTab);
+  EXPECT_EQ(w.logic.form.Databases.CurrentDB, 1);
+  Type(w, "zzzz-not-there");
+  EXPECT_EQ(w.logic.form.TitleText, "Search text not found!");
+  EXPECT_NE(w.surface.Find("Search text not found!"), nullptr);
+  EXPECT_TRUE(w.dialogs.messages.empty());
+}
+
+TEST_F(SearchScenario, UnusableDatabasesGiveMessagesNotCrashes) {
+  const std::string not_access = folder.File("notes.mdb");
+  std::ofstream(not_access) << "these are my notes, not a database\n";
+  Window w;
+  Configure(w, {not_access});
+  EXPECT_EQ(w.logic.form.TitleText, "notes");
+  ASSERT_EQ(w.dialogs.messages.size(), 1u);
+  EXPECT_NE(w.dialogs.messages[0].find("notes.mdb: not an Access database"), std::string::npos);
+  EXPECT_EQ(w.logic.SharedConnection, nullptr);
+  EXPECT_TRUE(w.commands.calls.empty());
+  Type(w, "love");
+  EXPECT_EQ(w.dialogs.messages.size(), 2u);
+  EXPECT_TRUE(w.view.search_visible);
+
+  Window missing;
+  Configure(missing, {folder.File("gone.mdb")});
+  EXPECT_EQ(missing.host.messages, (std::vector<std::string>{"Database not found! Please select another database."}));
+  EXPECT_TRUE(missing.dialogs.messages.empty());
+}
+
+}  // namespace
+}  // namespace velloran_test
