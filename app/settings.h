@@ -16,14 +16,12 @@
 #include "catalogue/database_list.h"
 #include "jet/base/status.h"
 #include "mainwindow/display_settings.h"
+#include "mainwindow/main_surface.h"
 #include "platform/font_spec.h"
 
 namespace velloran {
 
-struct Placement {
-  float Width = 0, Height = 0, Top = 0, Left = 0;
-  bool operator==(const Placement&) const = default;
-};
+using Placement = WindowRect;
 
 // One line of the "[Window]" group whose order matters: the placement is applied as it is read,
 // and the window-resizing switch decides whether a size change sticks.

@@ -1,0 +1,124 @@
+// The program: the main window on the desktop, its settings beside the executable (or in the
+// user's configuration folder where that cannot be written), and with --demo a demo catalogue.
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "app/demo_catalogue.h"
+#include "app/program.h"
+#include "app/qt/qt_menu.h"
+#include "mainwindow/qt/main_window.h"
+#include "platform/qt/qt_dialog_host.h"
+
+namespace {
+
+constexpr const char* kNoDisplay =
+    "velloran needs a desktop session, and none could be reached (DISPLAY or WAYLAND_DISPLAY); "
+    "to run it without one, use a virtual display: xvfb-run -a ./run.sh";
+
+bool MayHaveDisplay() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+// Qt ends the process when it cannot reach the display; say what to do in one line instead.
+void QuietDisplayFailure(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg) {
+    if (message.contains("platform plugin") || message.contains("connect to display")) {
+      std::fprintf(stderr, "%s\n", kNoDisplay);
+    } else {
+      std::fprintf(stderr, "velloran: %s\n", qPrintable(message));
+    }
+    std::_Exit(2);
+  }
+  if (type == QtCriticalMsg) std::fprintf(stderr, "velloran: %s\n", qPrintable(message));
+}
+
+// Beside the executable where that folder can be written; else the user's configuration
+// folder. VELLORAN_SETTINGS_DIR overrides both (for tests and portable installs).
+std::string SettingsFolder() {
+  if (const char* forced = std::getenv("VELLORAN_SETTINGS_DIR"); forced != nullptr && *forced != '\0') {
+    QDir().mkpath(forced);
+    return forced;
+  }
+  const QString beside = QCoreApplication::applicationDirPath();
+  if (::access(beside.toLocal8Bit().constData(), W_OK) == 0) return beside.toStdString();
+  const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+  QDir().mkpath(config);
+  return config.toStdString();
+}
+
+// The demo catalogue in the user's data folder, built the first time.
+std::string DemoCatalogue() {
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  QDir().mkpath(folder);
+  const std::string path = (folder + "/demo-songs.mdb").toStdString();
+  if (QFileInfo::exists(QString::fromStdString(path))) return path;
+  std::cout << "Building a demo catalogue of 5,000 songs in " << path << " ..." << std::endl;
+  jet::Status built = velloran::BuildDemoCatalogue(path, 5000);
+  if (!built.ok()) {
+    std::cerr << "velloran: " << built.error().message() << "; starting without it" << std::endl;
+    return std::string();
+  }
+  return path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string command_line;
+  bool demo = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--demo") demo = true;
+    if (arg == "--help") {
+      std::cout << "velloran [--demo] [/title NAME]\n"
+                   "  --demo       open a demo catalogue of 5,000 songs (built the first time)\n"
+                   "  /title NAME  the name the window shows for the program\n";
+      return 0;
+    }
+    command_line += (i > 1 ? " " : "") + arg;
+  }
+  if (!MayHaveDisplay()) {
+    std::fprintf(stderr, "%s\n", kNoDisplay);
+    return 2;
+  }
+  qInstallMessageHandler(QuietDisplayFailure);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("velloran");
+  const std::string executable = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
+  const std::string demo_path = demo ? DemoCatalogue() : std::string();
+
+  velloran::MainWindow window;
+  velloran::QtDialogHost dialogs(&window);
+  velloran::DialogCatalogueHost host(dialogs, [] { std::_Exit(1); });
+  velloran::ListCommands commands;
+  velloran::MainWindowLogic logic(window.surface(), window, host, dialogs, commands);
+  host.AttachSwitches(&logic.Switches);
+  const QFont font = QApplication::font();
+  velloran::Program program(logic, window, dialogs, commands, SettingsFolder(),
+                            velloran::FontSpec{font.family().toStdString(), 8, false, false, false});
+  window.on_unload = [&program] { program.Form_Unload(); };
+  window.on_popup = [&](const QPoint& at) {
+    velloran::ShowPopupMenu(&window, program.Menu(), at, [&](const std::string& name) {
+      program.MenuCommand(name);
+      window.update();
+    });
+  };
+  program.Form_Load(executable, command_line, demo_path);
+  QApplication::setApplicationDisplayName(QString::fromStdString(logic.ApplicationTitle));
+  window.setWindowTitle(QString::fromStdString(logic.ApplicationTitle));
+  window.Attach(&logic);
+  window.show();
+  window.searchBox().setFocus();
+  return app.exec();
+}
