@@ -48,7 +48,7 @@ DemoSong MakeDemoSong(int i) {
   DemoSong song;
   song.number = 1001 + i;
   char disc[24];
-  std::snprintf(disc, sizeof disc, "VK%04u-%02u", 1000 + i / 15, i % 15 + 1);
+  std::snprintf(disc, sizeof disc, "VK%04d", 1000 + i / 15);
   song.disc = disc;
   switch (a % 4) {
     case 0: song.title = std::string(Pick(kWords, b)) + " " + Pick(kWords, c); break;

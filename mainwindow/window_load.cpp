@@ -26,6 +26,9 @@ void MainWindowLogic::BeginLoad(const std::string& executable_base_name, const s
   ApplicationTitle = TitleFromCommandLine(command_line, executable_base_name);
   DefaultColumnEdges = kDesignColumnEdges;
   ActiveColumn = 1;
+  // The designed placement is what a size change from the settings file returns to while
+  // window resizing is off.
+  SavedPlacement = view_.Placement();
 }
 
 void MainWindowLogic::FinishLoad(const std::string& favourites_backup) {

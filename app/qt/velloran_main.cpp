@@ -11,10 +11,7 @@
 #include <iostream>
 
 #include "app/demo_catalogue.h"
-#include "app/program.h"
-#include "app/qt/qt_menu.h"
-#include "mainwindow/qt/main_window.h"
-#include "platform/qt/qt_dialog_host.h"
+#include "app/qt/program_window.h"
 
 namespace {
 
@@ -98,27 +95,7 @@ int main(int argc, char** argv) {
   const std::string executable = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
   const std::string demo_path = demo ? DemoCatalogue() : std::string();
 
-  velloran::MainWindow window;
-  velloran::QtDialogHost dialogs(&window);
-  velloran::DialogCatalogueHost host(dialogs, [] { std::_Exit(1); });
-  velloran::ListCommands commands;
-  velloran::MainWindowLogic logic(window.surface(), window, host, dialogs, commands);
-  host.AttachSwitches(&logic.Switches);
-  const QFont font = QApplication::font();
-  velloran::Program program(logic, window, dialogs, commands, SettingsFolder(),
-                            velloran::FontSpec{font.family().toStdString(), 8, false, false, false});
-  window.on_unload = [&program] { program.Form_Unload(); };
-  window.on_popup = [&](const QPoint& at) {
-    velloran::ShowPopupMenu(&window, program.Menu(), at, [&](const std::string& name) {
-      program.MenuCommand(name);
-      window.update();
-    });
-  };
-  program.Form_Load(executable, command_line, demo_path);
-  QApplication::setApplicationDisplayName(QString::fromStdString(logic.ApplicationTitle));
-  window.setWindowTitle(QString::fromStdString(logic.ApplicationTitle));
-  window.Attach(&logic);
-  window.show();
-  window.searchBox().setFocus();
+  velloran::ProgramWindow program(SettingsFolder());
+  program.Start(executable, command_line, demo_path);
   return app.exec();
 }

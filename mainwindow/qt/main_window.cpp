@@ -144,7 +144,7 @@ void MainWindow::ShowPopupMenu() {
 }
 
 void MainWindow::BeginDrag(const DragSource& source, float left, float top, float width, float height) {
-  const QPointF at = mapFromGlobal(QCursor::pos());
+  const QPointF at = pressed_at_;
   const QRectF outline(surface_->ToPixels(left), surface_->ToPixels(top), surface_->ToPixels(width),
                        surface_->ToPixels(height));
   drag_ = Drag{source, outline, at, at};
@@ -235,6 +235,7 @@ void MainWindow::resizeEvent(QResizeEvent*) {
 
 void MainWindow::mousePressEvent(QMouseEvent* e) {
   if (logic_ == nullptr) return;
+  pressed_at_ = e->position();
   logic_->Form_MouseDown(ButtonOf(e->button()), ShiftOf(e->modifiers()), Twips(e->position().x()),
                          Twips(e->position().y()));
   update();

@@ -81,6 +81,7 @@ class MainWindow : public QWidget, public MainWindowView {
   QTimer timer_;
   MainWindowLogic* logic_ = nullptr;
   std::optional<Drag> drag_;
+  QPointF pressed_at_;  // where the last button went down
   bool unloaded_ = false;
   bool ended_ = false;
 };
