@@ -10,15 +10,17 @@ bin=build/bin/velloran
 [ -x "$bin" ] || { echo "build first: ./run.sh or velloran_build build"; exit 1; }
 work=$(mktemp -d)
 trap 'kill ${app:-} ${xvfb:-} 2>/dev/null || true; rm -rf "$work"' EXIT
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x640x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself.
+Xvfb -displayfd 1 -screen 0 1024x640x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb=$!
-export DISPLAY=$display XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config VELLORAN_SETTINGS_DIR=$work/settings
-export LC_ALL=C.UTF-8
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-# A window of readable size for the picture: a settings file with a larger window.
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -1 "$work/display") XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+export VELLORAN_SETTINGS_DIR=$work/settings LC_ALL=C.UTF-8
+# A larger window than the design's, with columns widened as a host would drag them.
 mkdir -p "$work/settings"
-printf '[Window]\r\nTop=600\r\nLeft=600\r\nWidth=%s\r\nHeight=%s\r\n' 9600 5400 > "$work/settings/velloran.ini"
+printf '%s\r\n' "[Display]" "List Font Name=" "List Font Size=8" "Title Font Name=" "Title Font Size=14" \
+  "Column Order=NDSA" "Column Width=1,800" "Column Width=2,1700" "Column Width=3,4900" "Column Width=4,8700" \
+  "[Window]" "Top=600" "Left=600" "Width=9600" "Height=5400" > "$work/settings/velloran.ini"
 "$bin" --demo >/dev/null &
 app=$!
 win=$(xdotool search --sync --onlyvisible --name velloran | head -1)
