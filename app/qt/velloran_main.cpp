@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -97,5 +98,7 @@ int main(int argc, char** argv) {
 
   velloran::ProgramWindow program(SettingsFolder());
   program.Start(executable, command_line, demo_path);
+  // For the start-up benchmark: leave as soon as the first frame is shown.
+  if (std::getenv("VELLORAN_QUIT_WHEN_SHOWN") != nullptr) QTimer::singleShot(0, &app, &QCoreApplication::quit);
   return app.exec();
 }
