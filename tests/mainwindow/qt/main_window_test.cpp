@@ -150,6 +150,8 @@ TEST_F(MainWindowTest, BadSettingsNeverCrashAndAreNeverTruncated) {
 }  // namespace velloran_test
 
 int main(int argc, char** argv) {
+  // The widget tests run on the offscreen platform wherever they run, listing included.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
