@@ -1,5 +1,5 @@
-// A host's evening on a real catalogue: search, scroll past a page, re-sort keeping the song,
-// Esc back to the box, TAB to the next database; and databases that cannot be used.
+// The window's logic on a real catalogue: ALT-S after Esc, TAB to the next database, a search
+// that finds nothing, and databases that cannot be used.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -28,7 +28,7 @@ class SearchScenario : public ::testing::Test {
   ScratchFolder folder;
 };
 
-TEST_F(SearchScenario, SearchScrollResortEscAndTab) {
+TEST_F(SearchScenario, ResortAfterEscTabAndNothingFound) {
   Window w;
   w.view.inner_height = 5550;  // 20 rows a page
   Configure(w, {folder.CopyOfSongs("Main.Songs.mdb"), folder.CopyOfSongs("second.mdb")});
@@ -36,24 +36,10 @@ TEST_F(SearchScenario, SearchScrollResortEscAndTab) {
   EXPECT_EQ(w.commands.calls, (std::vector<std::string>{"import " + folder.File("favourites.tmp")}));
   ASSERT_NE(w.logic.SharedConnection, nullptr);
 
+  // Scrolling, re-sorting and Enter on this catalogue are the window tests' evening; here the
+  // paths the widget does not reach.
   Type(w, "1250");
   ASSERT_EQ(w.logic.form.Results.count(), 251);
-  EXPECT_FALSE(w.view.search_visible);
-  EXPECT_EQ(w.surface.Line(255)[0], "1250");
-  for (int i = 0; i < 25; ++i) w.Key(vk::kDown);
-  EXPECT_EQ(w.logic.CurrentRow, 26);
-  EXPECT_EQ(w.logic.TopRow, 7);  // scrolled one row at a time past the page
-  EXPECT_EQ(w.surface.Line(255)[0], "1256");
-  const ResultRow highlighted = w.logic.form.Results[26];
-
-  w.Key(vk::kTab);  // artist
-  w.Key('S', 4);    // ALT-S: by artist, the same song stays highlighted
-  EXPECT_EQ(w.logic.form.Results[w.logic.CurrentRow], highlighted);
-  for (int r = 2; r <= w.logic.form.Results.count(); ++r)
-    EXPECT_LE(w.logic.form.Results[r - 1].Artist.substr(0, 1), w.logic.form.Results[r].Artist.substr(0, 1));
-  w.Press(13);
-  EXPECT_EQ(w.dialogs.clipboard, highlighted.SongNumber);
-
   w.Press(27);
   EXPECT_TRUE(w.view.search_visible);
   w.Key('S', 4);  // ALT-S right after Esc shows the last query's rows again
