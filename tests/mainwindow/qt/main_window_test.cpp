@@ -55,6 +55,10 @@ TEST_F(MainWindowTest, FirstStartShowsNoDatabaseAndTheVersionLine) {
   EXPECT_TRUE(p->window.searchBox().isVisible());
   EXPECT_TRUE(p->window.searchBox().hasFocus());
   EXPECT_EQ(p->window.width(), At(*p, 7215, 0).x());
+  // The image has a pixel for every device pixel (the HiDPI run sets a scale factor of 2).
+  const qreal ratio = p->window.devicePixelRatioF();
+  EXPECT_EQ(p->window.surface().image().devicePixelRatio(), ratio);
+  EXPECT_EQ(p->window.surface().image().width(), qRound(p->window.width() * ratio));
   // The title's dark text is drawn across the middle, centred; the left quarter is background.
   const QImage& image = p->window.surface().image();
   int first = -1, last = -1;
