@@ -1,7 +1,6 @@
 // Qt key events become the virtual-key codes the key table names, on any layout.
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 
 #include "platform/qt/qt_keys.h"
@@ -37,15 +36,12 @@ TEST(VirtualKeyCode, KeysOfEveryKind) {
 }
 
 TEST(TranslateKey, ModifiersBecomeShiftBits) {
-  int argc = 0;
-  QGuiApplication* app = QGuiApplication::instance() ? nullptr : new QGuiApplication(argc, nullptr);
   QKeyEvent ctrl_keypad5(QEvent::KeyPress, Qt::Key_5, Qt::ControlModifier | Qt::KeypadModifier);
   EXPECT_EQ(TranslateKey(ctrl_keypad5), (KeyStroke{101, kCtrlMask}));
   QKeyEvent shift_ctrl_p(QEvent::KeyPress, Qt::Key_P, Qt::ShiftModifier | Qt::ControlModifier);
   EXPECT_EQ(TranslateKey(shift_ctrl_p), (KeyStroke{'P', kShiftMask | kCtrlMask}));
   QKeyEvent alt_x(QEvent::KeyPress, Qt::Key_X, Qt::AltModifier);
   EXPECT_EQ(TranslateKey(alt_x), (KeyStroke{'X', kAltMask}));
-  delete app;
 }
 
 }  // namespace
