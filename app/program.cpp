@@ -120,6 +120,7 @@ void Program::MenuCommand(const std::string& name) {
     s.AllowWindowResize = !s.AllowWindowResize;
   } else if (name == "Mnu_OnTop") {
     s.OnTop = !s.OnTop;
+    logic_.form.OnTop = s.OnTop;
     view_.SetTopMost(s.OnTop);
   }
   // The other commands arrive with the favourites, printing, display options, administration

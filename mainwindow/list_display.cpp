@@ -180,6 +180,7 @@ void MainWindowLogic::Form_Resize() {
 }
 
 void MainWindowLogic::Form_Activate() {
+  form.OnTop = Switches.OnTop;  // a search puts the window back on top while this is on
   view_.SetTopMost(Switches.OnTop);
   Form_Resize();
 }

@@ -61,7 +61,6 @@ class MainWindowLogic : public KaraokeSurface {
   void Form_DragDrop(const DragSource& Source, float X, float Y);
   void Mnu_Options_Display_ResetCols_Click();
   void Mnu_AllowColumnResize_Click();
-  // The window's own drag of itself while "&Allow Window Resizing" is on.
 
   // Start-up, the window's part of it: the limits, the application title from the command line
   // (as typed), the design column edges. The settings are applied by the caller afterwards.
