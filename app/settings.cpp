@@ -290,6 +290,13 @@ std::string IniPath(const std::string& folder, const std::string& executable_bas
   return f + "/" + executable_base_name + ".ini";
 }
 
+std::string SettingsFolder(const std::string& executable_folder, const std::string& config_folder,
+                           const std::string& forced) {
+  if (!forced.empty()) return forced;
+  if (!executable_folder.empty() && ::access(executable_folder.c_str(), W_OK) == 0) return executable_folder;
+  return config_folder;
+}
+
 std::string FormatVersion(int major, int minor, int revision) {
   char buffer[48];
   if (revision < 0) {

@@ -66,6 +66,12 @@ std::string NextToken(std::string& text, const std::string& separators = " ");
 // executable's base name, ".ini". A "\" ending the folder counts as a separator.
 std::string IniPath(const std::string& folder, const std::string& executable_base_name);
 
+// The folder of the settings file and the favourites backup: `forced` when given, else the
+// executable's folder where it can be written, else the user's configuration folder (an
+// installed program's folder is not the user's to write).
+std::string SettingsFolder(const std::string& executable_folder, const std::string& config_folder,
+                           const std::string& forced);
+
 // "2.00.0014": major, minor as at least two digits, revision as at least four; without a
 // revision the text ends after the minor number.
 std::string FormatVersion(int major, int minor, int revision = -1);

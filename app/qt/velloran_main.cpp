@@ -1,7 +1,5 @@
 // The program: the main window on the desktop, its settings beside the executable (or in the
 // user's configuration folder where that cannot be written), and with --demo a demo catalogue.
-#include <unistd.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -41,18 +39,14 @@ void QuietDisplayFailure(QtMsgType type, const QMessageLogContext&, const QStrin
   if (type == QtCriticalMsg) std::fprintf(stderr, "velloran: %s\n", qPrintable(message));
 }
 
-// Beside the executable where that folder can be written; else the user's configuration
-// folder. VELLORAN_SETTINGS_DIR overrides both (for tests and portable installs).
+// VELLORAN_SETTINGS_DIR, for tests and portable installs, overrides where the settings live.
 std::string SettingsFolder() {
-  if (const char* forced = std::getenv("VELLORAN_SETTINGS_DIR"); forced != nullptr && *forced != '\0') {
-    QDir().mkpath(forced);
-    return forced;
-  }
-  const QString beside = QCoreApplication::applicationDirPath();
-  if (::access(beside.toLocal8Bit().constData(), W_OK) == 0) return beside.toStdString();
-  const QString config = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-  QDir().mkpath(config);
-  return config.toStdString();
+  const char* forced = std::getenv("VELLORAN_SETTINGS_DIR");
+  const std::string folder = velloran::SettingsFolder(
+      QCoreApplication::applicationDirPath().toStdString(),
+      QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).toStdString(), forced ? forced : "");
+  QDir().mkpath(QString::fromStdString(folder));
+  return folder;
 }
 
 // The demo catalogue in the user's data folder, built the first time.

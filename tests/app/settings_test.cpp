@@ -156,6 +156,11 @@ TEST(Settings, TextHelpers) {
   EXPECT_EQ(FormatVersion(2, 0), "2.00");
   EXPECT_EQ(FormatVersion(10, 123, 45678), "10.123.45678");
   EXPECT_EQ(AppVersionText(), "2.00.0014");
+  // Beside the executable where it can be written; a folder that is not there cannot be.
+  const std::string here = std::filesystem::temp_directory_path();
+  EXPECT_EQ(SettingsFolder(here, "/home/h/.config/velloran", ""), here);
+  EXPECT_EQ(SettingsFolder("/no/such/folder", "/home/h/.config/velloran", ""), "/home/h/.config/velloran");
+  EXPECT_EQ(SettingsFolder(here, "/c", "/forced"), "/forced");
 }
 
 TEST(Settings, SavedWholeOrNotAtAll) {
