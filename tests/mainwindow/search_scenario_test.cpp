@@ -2,13 +2,18 @@
 // that finds nothing, and databases that cannot be used.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <filesystem>
 #include <fstream>
 
+#include "tests/catalogue/other_program.h"
 #include "tests/mainwindow/recording_window.h"
 
 namespace velloran_test {
 namespace {
+
+using velloran_test::LockHolder;
 
 class SearchScenario : public ::testing::Test {
  protected:
@@ -77,6 +82,31 @@ TEST_F(SearchScenario, UnusableDatabasesGiveMessagesNotCrashes) {
   Configure(missing, {folder.File("gone.mdb")});
   EXPECT_EQ(missing.host.messages, (std::vector<std::string>{"Database not found! Please select another database."}));
   EXPECT_TRUE(missing.dialogs.messages.empty());
+}
+
+TEST_F(SearchScenario, ADatabaseAccessHoldsOpenAsksTheUser) {
+  const std::string db = folder.CopyOfSongs("held.mdb");
+  Window w;
+  Configure(w, {db});
+  // Access opens the file: a lock file beside it with a lock another process holds.
+  const std::string lock_file = folder.File("held.ldb");
+  std::ofstream(lock_file) << "HOST";
+  LockHolder access([&] {
+    const int fd = ::open(lock_file.c_str(), O_RDWR);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_len = 1;
+    return fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
+  });
+  ASSERT_TRUE(access.holding());
+  // The search's check needs the table, which Access holds: the user is asked to close it and
+  // retry; Cancel ends the run (here the scripted end of the program) and nothing crashes.
+  w.host.answers = {MessageAnswer::kCancel};
+  Type(w, "1250");
+  EXPECT_EQ(w.host.messages,
+            (std::vector<std::string>{"Unable to modify database design, close all access to the database and try again."}));
+  EXPECT_EQ(w.dialogs.messages, (std::vector<std::string>{"the program ended"}));
+  EXPECT_EQ(w.logic.form.Results.count(), 0);
 }
 
 }  // namespace
