@@ -27,6 +27,7 @@
 #include "app/demo_catalogue.h"
 #include "app/qt/program_window.h"
 #include "catalogue/search_query.h"
+#include "platform/scripted_dialog_host.h"
 
 extern char** environ;
 
@@ -70,40 +71,12 @@ void WriteSettings(const fs::path& folder, const std::string& database) {
       << "[Databases]\r\nCurrentDB=1\r\nDatabase=" << database << "\r\nTable=Songs\r\n";
 }
 
-// A silent user: every message is answered at once and counted.
-class Silent : public velloran::DialogHost {
- public:
-  int messages = 0;
-  velloran::BoxAnswer MessageBox(const std::string& text, velloran::BoxButtons, velloran::BoxIcon,
-                                 const std::string&) override {
-    std::fprintf(stderr, "message: %s\n", text.c_str());
-    ++messages;
-    return velloran::BoxAnswer::kCancel;
-  }
-  std::string Prompt(const std::string&, const std::string&, const std::string&) override { return ""; }
-  void ClearClipboard() override {}
-  void SetClipboardText(const std::string&) override {}
-  int ShowOpen(velloran::FileList& f, const std::string&, const std::string&, bool, const std::string&) override {
-    f.assign(1, "");
-    return 0;
-  }
-  std::string ShowSave(const std::string&, const std::string&, const std::string&, const std::string&,
-                       const std::string&) override {
-    return "";
-  }
-  int ShowFont(velloran::FontSpec&, bool, bool, bool) override { return 0; }
-  std::string BrowseForFolder(const std::string&) override { return ""; }
-  int ShowPageSetup() override { return -1; }
-  bool ShowPrinter(int) override { return false; }
-  int ShellOpen(const std::string&) override { return 0; }
-};
-
 void RunSize(int songs, int runs, const fs::path& folder) {
   const std::string db = Catalogue(folder, songs);
   const fs::path settings = folder / ("settings-" + std::to_string(songs));
   fs::create_directories(settings);
   WriteSettings(settings, db);
-  Silent dialogs;
+  velloran::ScriptedDialogHost dialogs;
   velloran::ProgramWindow p(settings.string(), &dialogs);
   p.Start("velloran", "velloran");
   QApplication::processEvents();
@@ -130,7 +103,7 @@ void RunSize(int songs, int runs, const fs::path& folder) {
   });
   std::printf("%9d songs  Enter to drawn list %7.2f ms (engine alone %7.2f, %d rows)   Down %5.2f ms   Page Down %5.2f ms\n",
               songs, drawn, engine, logic.form.Results.count(), down, page);
-  if (dialogs.messages > 0) Die("the window showed messages");
+  if (!dialogs.messages.empty()) Die("the window showed a message: " + dialogs.messages.front());
   p.window.hide();
 }
 
@@ -164,6 +137,7 @@ fs::path DefaultFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is measured
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   const int runs = argc > 1 ? std::atoi(argv[1]) : 15;

@@ -107,7 +107,7 @@ TEST(ListDisplay, FittingMatchesDroppingCharactersOneByOne) {
   VariableWidths surface;
   RecordingView view;
   ScriptedHost host;
-  ScriptedDialogs dialogs;
+  ScriptedDialogHost dialogs;
   RecordingCommands commands;
   MainWindowLogic logic{surface, view, host, dialogs, commands};
   const std::string text = "Wiki Wo\xC3\xA9men \xE2\x82\xAC\xE2\x82\xAC iW Will";

@@ -1,6 +1,6 @@
 // A main window for the logic's tests: a surface that records what is drawn (texts measured at
 // 100 twips a character, 240 high, so positions are easy to predict), a view that records what
-// the logic asks of the window, and a dialog host and list commands answered from a script.
+// the logic asks of the window, and list commands that record what reached them.
 #pragma once
 
 #include <deque>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mainwindow/main_window_logic.h"
+#include "platform/scripted_dialog_host.h"
 #include "tests/catalogue/scripted_host.h"
 
 namespace velloran_test {
@@ -92,41 +93,6 @@ class RecordingView : public MainWindowView {
   void EndProgram() override { ++ended; }
 };
 
-class ScriptedDialogs : public DialogHost {
- public:
-  std::vector<std::string> messages;
-  std::deque<std::string> prompt_answers;
-  std::vector<std::string> prompts;
-  std::string clipboard = "(untouched)";
-
-  BoxAnswer MessageBox(const std::string& text, BoxButtons, BoxIcon, const std::string&) override {
-    messages.push_back(text);
-    return BoxAnswer::kOk;
-  }
-  std::string Prompt(const std::string& prompt, const std::string&, const std::string&) override {
-    prompts.push_back(prompt);
-    if (prompt_answers.empty()) return "";
-    std::string a = prompt_answers.front();
-    prompt_answers.pop_front();
-    return a;
-  }
-  void ClearClipboard() override { clipboard.clear(); }
-  void SetClipboardText(const std::string& text) override { clipboard = text; }
-  int ShowOpen(FileList& files, const std::string&, const std::string&, bool, const std::string&) override {
-    files.assign(1, "");
-    return 0;
-  }
-  std::string ShowSave(const std::string&, const std::string&, const std::string&, const std::string&,
-                       const std::string&) override {
-    return "";
-  }
-  int ShowFont(FontSpec&, bool, bool, bool) override { return 0; }
-  std::string BrowseForFolder(const std::string&) override { return ""; }
-  int ShowPageSetup() override { return -1; }
-  bool ShowPrinter(int) override { return false; }
-  int ShellOpen(const std::string&) override { return 33; }
-};
-
 // Records which list command a key reached; `database_ok` is what the check would answer.
 class RecordingCommands : public ListCommands {
  public:
@@ -153,7 +119,7 @@ struct Window {
   RecordingMainSurface surface;
   RecordingView view;
   ScriptedHost host;
-  ScriptedDialogs dialogs;
+  ScriptedDialogHost dialogs;
   RecordingCommands commands;
   MainWindowLogic logic{surface, view, host, dialogs, commands};
 

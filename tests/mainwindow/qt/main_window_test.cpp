@@ -46,7 +46,7 @@ class MainWindowTest : public ::testing::Test {
 
   ScratchFolder folder;
   std::string settings;
-  ScriptedDialogs dialogs;
+  ScriptedDialogHost dialogs;
 };
 
 TEST_F(MainWindowTest, FirstStartShowsNoDatabaseAndTheVersionLine) {
