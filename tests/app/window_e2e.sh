@@ -30,7 +30,7 @@ unset QT_QPA_PLATFORM
 
 "$bin" > "$work/app.log" 2>&1 &
 app=$!
-win=$(timeout 20 xdotool search --sync --onlyvisible --name velloran | head -1)
+win=$(timeout 60 xdotool search --sync --onlyvisible --name velloran | head -1)
 [ -n "$win" ] || fail "the window did not appear: $(cat "$work/app.log")"
 xdotool windowfocus --sync "$win" 2>/dev/null || true
 sleep 0.3
@@ -39,7 +39,7 @@ xdotool key Return
 sleep 0.5
 xdotool key Down Up Return   # list mode: the highlighted song's number to the clipboard
 clip=
-for _ in $(seq 50); do
+for _ in $(seq 150); do  # a busy machine may take a while
   clip=$(timeout 2 xclip -o -selection clipboard 2>/dev/null || true)
   [ -n "$clip" ] && break
   sleep 0.1
