@@ -208,6 +208,11 @@ bool MainWindow::ForwardKey(QKeyEvent* e) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e) {
+  // A key the search box left alone comes on to the window; the logic had it already.
+  if (search_->hasFocus()) {
+    e->ignore();
+    return;
+  }
   if (!ForwardKey(e)) QWidget::keyPressEvent(e);
 }
 

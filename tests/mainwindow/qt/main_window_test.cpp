@@ -54,6 +54,9 @@ TEST_F(MainWindowTest, FirstStartShowsNoDatabaseAndTheVersionLine) {
   EXPECT_EQ(p->logic.form.TitleText, "No database loaded!");
   EXPECT_TRUE(p->window.searchBox().isVisible());
   EXPECT_TRUE(p->window.searchBox().hasFocus());
+  // A key the box does not use goes on to the window, which must not take it a second time.
+  QTest::keyClick(&p->window.searchBox(), Qt::Key_Down);
+  EXPECT_EQ(p->logic.CurrentRow, 1);
   EXPECT_EQ(p->window.width(), At(*p, 7215, 0).x());
   // The image has a pixel for every device pixel (the HiDPI run sets a scale factor of 2).
   const qreal ratio = p->window.devicePixelRatioF();
