@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 
@@ -140,6 +142,28 @@ TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
   EXPECT_EQ(again->window.pos(), QPoint(123, 77));
   EXPECT_EQ(again->logic.form.TitleText, "Main");
   EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(MainWindowTest, TheRightButtonMenuResetsTheColumnsAndFlipsItsSwitches) {
+  auto p = Start("[Display]\r\nList Font Name=\r\nColumn Order=ADSN\r\nColumn Width=1,2000\r\n");
+  auto choose = [&](const char* name) {
+    QTimer::singleShot(0, [name] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr);
+      auto* action = menu->findChild<QAction*>(name);
+      ASSERT_NE(action, nullptr);
+      action->trigger();
+      menu->close();
+    });
+    QTest::mouseClick(&p->window, Qt::RightButton, {}, QPoint(50, 50));
+  };
+  choose("Mnu_Options_Display_ResetCols");
+  EXPECT_EQ(p->logic.Display[0].ColumnOrder, "NDSA");
+  EXPECT_EQ(p->logic.Display[0].ColumnWidth, kDesignColumnEdges);
+  choose("Mnu_AllowColumnResize");
+  EXPECT_FALSE(p->logic.Switches.AllowColumnResize);
+  choose("Mnu_Exit");
+  EXPECT_NE(ReadSettings().find("AllowColumnResizing=0\r\n"), std::string::npos);
 }
 
 TEST_F(MainWindowTest, BadSettingsNeverCrashAndAreNeverTruncated) {
