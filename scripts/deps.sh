@@ -2,8 +2,10 @@
 # As root it installs what is missing; otherwise it prints the exact command to run and fails.
 
 VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libsqlite3-dev"
-# The independent readers the tests compare against: mdbtools, and Node.js for the mdb-reader package.
-VELLORAN_TEST_PACKAGES="mdbtools nodejs"
+# The independent readers the tests compare against (mdbtools, Node.js for the mdb-reader package),
+# and the virtual X server with its input and clipboard tools for the window's end-to-end test and
+# the README's screenshot.
+VELLORAN_TEST_PACKAGES="mdbtools nodejs xvfb xdotool xclip x11-utils imagemagick"
 
 velloran_ensure_packages() {
   local missing=()

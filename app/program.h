@@ -1,0 +1,74 @@
+// The program around the main window, without widgets: start-up (the settings read and applied,
+// the current database opened), the menu's commands, and shutdown (the settings written).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/menu_model.h"
+#include "app/settings.h"
+#include "catalogue/catalogue_host.h"
+#include "mainwindow/main_window_logic.h"
+#include "platform/dialog_host.h"
+
+namespace velloran {
+
+// The catalogue's questions, asked through the dialog layer.
+class DialogCatalogueHost : public CatalogueHost {
+ public:
+  DialogCatalogueHost(DialogHost& dialogs, std::function<void()> end_program)
+      : dialogs_(dialogs), end_program_(std::move(end_program)) {}
+  void AttachSwitches(MenuSwitches* switches) { switches_ = switches; }
+
+  MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons) override;
+  // The table and field selector arrives with the database administration windows.
+  void ShowTableSelector() override {}
+  void SetSelectTableEnabled(bool enabled) override {
+    if (switches_ != nullptr) switches_->SelectTableEnabled = enabled;
+  }
+  void EndProgramAtOnce() override { end_program_(); }
+
+ private:
+  DialogHost& dialogs_;
+  std::function<void()> end_program_;
+  MenuSwitches* switches_ = nullptr;
+};
+
+class Program {
+ public:
+  // `settings_folder` holds the settings file and the favourites backup; `window_font` is the
+  // window's design font, the source of the default list and title fonts.
+  Program(MainWindowLogic& logic, MainWindowView& view, DialogHost& dialogs, ListCommands& commands,
+          std::string settings_folder, FontSpec window_font);
+
+  std::string SettingsPath() const { return IniPath(folder_, executable_); }
+  std::string FavouritesBackupPath() const { return folder_ + "/favourites.tmp"; }
+
+  // Form_Load: the title from the command line, the settings, then `demo_database` (when given)
+  // made the current database, the current database checked and opened, the first drawing.
+  void Form_Load(const std::string& executable_base_name, const std::string& command_line,
+                 const std::string& demo_database = "");
+  // Form_Unload: the favourites exported, the settings written whole.
+  void Form_Unload();
+
+  // The popup menu as it stands now, and what choosing an item does.
+  MenuItem& Menu();
+  void MenuCommand(const std::string& name);
+
+ private:
+  void LoadSettings();
+  void ApplyPlacement(const WindowLine& line);
+  void UseDatabase(const std::string& path);
+
+  MainWindowLogic& logic_;
+  MainWindowView& view_;
+  DialogHost& dialogs_;
+  ListCommands& commands_;
+  std::string folder_;
+  std::string executable_ = "velloran";
+  FontSpec window_font_;
+  Settings kept_;  // what other windows own, kept to be written back as it was read
+  MenuItem menu_ = BuildMainMenu();
+};
+
+}  // namespace velloran

@@ -1,0 +1,125 @@
+// The popup menu's tree as the host sees it, and the program's start-up and shutdown around the
+// window's logic: settings applied in order, saved whole, the demo catalogue.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/demo_catalogue.h"
+#include "app/menu_model.h"
+#include "app/program.h"
+#include "catalogue/engine.h"
+#include "tests/mainwindow/recording_window.h"
+
+namespace velloran_test {
+namespace {
+
+// One line per item: indentation by depth, the caption, then [x] or [ ] for check marks and
+// "(off)" for disabled items.
+void Flatten(const MenuItem& item, int depth, std::vector<std::string>& out) {
+  for (const MenuItem& child : item.children) {
+    std::string line = std::string(static_cast<size_t>(depth) * 2, ' ') + child.caption;
+    if (child.checkable) line += child.checked ? " [x]" : " [ ]";
+    if (!child.enabled) line += " (off)";
+    out.push_back(line);
+    Flatten(child, depth + 1, out);
+  }
+}
+
+TEST(MenuModel, TheWholeTreeAsDesigned) {
+  MenuItem menu = BuildMainMenu();
+  EXPECT_EQ(menu.caption, "Options Menu");
+  std::vector<std::string> lines;
+  Flatten(menu, 0, lines);
+  const std::vector<std::string> expected{
+      "&Database", "  &New database", "  &Open database", "  &Close database", "  -",
+      "  &Modify database (Requires MS Access)", "  -", "  &Select Table/Fields (off)", "  -", "  &Add Records",
+      "Fa&vourties", "  &Import", "  &Export", "  &Clear",
+      "&Print Book", "  &Print Book", "  -", "  &Clear print flags", "  &Show print flags [ ]",
+      "&Singers [ ]", "-",
+      "&Options", "  &List", "    &List Font", "    Number of &Results", "    -", "    Allow &Column Resizing [x]",
+      "    Reset Column &Widths", "  &Title", "    &Title Text", "    &Title Font", "    &Screen Saver [x]",
+      "  &Allow Window Resizing [x]", "  &Always on top [ ]",
+      "About", "-", "E&xit"};
+  EXPECT_EQ(lines, expected);
+  MenuSwitches s;
+  s.ScreenSaver = false;
+  s.OnTop = true;
+  s.SelectTableEnabled = true;
+  SyncMenu(menu, s);
+  EXPECT_FALSE(FindMenuItem(menu, "Mnu_Options_ScreenSaver")->checked);
+  EXPECT_TRUE(FindMenuItem(menu, "Mnu_OnTop")->checked);
+  EXPECT_TRUE(FindMenuItem(menu, "Mnu_Database_Select")->enabled);
+  EXPECT_EQ(FindMenuItem(menu, "Nothing"), nullptr);
+}
+
+struct Started {
+  ScratchFolder folder;
+  Window w;
+  Program program{w.logic, w.view, w.dialogs, w.commands, folder.File(""), FontSpec{"Sans", 8, false, false, false}};
+  void Load(const std::string& ini) {
+    std::ofstream(program.SettingsPath(), std::ios::binary) << ini;
+    program.Form_Load("velloran", "velloran");
+  }
+  std::string Saved() {
+    std::ifstream in(program.SettingsPath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+TEST(Program, PlacementFollowsTheResizingSwitchInFileOrder) {
+  // As written: the size before the switch that turns resizing off, so the size sticks.
+  Started a;
+  a.Load("Width=9000\r\nHeight=5000\r\nAllowWindowResizing=0\r\n");
+  EXPECT_EQ(a.w.view.placement.Width, 9000);
+  EXPECT_FALSE(a.w.logic.Switches.AllowWindowResize);
+  // The other way round the window returns to its design size.
+  Started b;
+  const WindowRect design = b.w.view.placement;
+  b.Load("AllowWindowResizing=0\r\nWidth=9000\r\nHeight=5000\r\n");
+  EXPECT_EQ(b.w.view.placement.Width, design.Width);
+  EXPECT_EQ(b.w.view.placement.Height, design.Height);
+}
+
+TEST(Program, ShutdownWritesWhatTheWindowHoldsAndKeepsOtherWindowsValues) {
+  Started s;
+  s.Load("SingerWindowWidth=4321\r\nNextSingerWindowFontName=Impact\r\nList Font Name=A\r\nList Font Name=B\r\n"
+         "ScreenSaver=0\r\nAlways on top=-1\r\n");
+  EXPECT_FALSE(s.w.logic.Switches.OnTop);  // never read back
+  s.program.MenuCommand("Mnu_OnTop");
+  s.program.MenuCommand("Mnu_AllowColumnResize");
+  EXPECT_TRUE(s.w.view.top_most);
+  s.w.logic.Display[0].ColumnOrder = "ADSN";
+  s.program.MenuCommand("Mnu_Exit");
+  EXPECT_EQ(s.w.view.ended, 1);
+  s.program.Form_Unload();
+  const std::string saved = s.Saved();
+  for (const char* line : {"SingerWindowWidth=4321\r\n", "NextSingerWindowFontName=Impact\r\n", "List Font Name=B\r\n",
+                           "Column Order=ADSN\r\n", "ScreenSaver=0\r\n", "Always on top=-1\r\n",
+                           "AllowColumnResizing=0\r\n", "Title=No database loaded!\r\n"})
+    EXPECT_NE(saved.find(line), std::string::npos) << line;
+  EXPECT_TRUE(s.w.commands.calls.empty());  // no database: no favourites to export
+}
+
+TEST(DemoCatalogue, BuildsPlausibleSongsTheProgramCanSearch) {
+  if (!std::filesystem::exists(SharedDir())) GTEST_SKIP() << "no shared folder";
+  Started s;
+  const std::string path = s.folder.File("demo.mdb");
+  ASSERT_TRUE(BuildDemoCatalogue(path, 300).ok());
+  EXPECT_FALSE(BuildDemoCatalogue(path + "/cannot/be/here.mdb", 3).ok());
+  s.program.Form_Load("velloran", "velloran --demo", path);
+  EXPECT_EQ(s.w.logic.form.TitleText, "demo");
+  s.w.logic.Txt_Search_Change("love");
+  s.w.Press(13);
+  ASSERT_GT(s.w.logic.form.Results.count(), 5);
+  for (int r = 1; r <= s.w.logic.form.Results.count(); ++r) {
+    const ResultRow& row = s.w.logic.form.Results[r];
+    EXPECT_TRUE(row.Song.find("Love") != std::string::npos || row.Artist.find("Love") != std::string::npos);
+    EXPECT_EQ(row.DiskID.substr(0, 2), "VK");
+  }
+  EXPECT_EQ(MakeDemoSong(7).title, MakeDemoSong(7).title);
+  EXPECT_NE(MakeDemoSong(7).title + MakeDemoSong(7).artist, MakeDemoSong(8).title + MakeDemoSong(8).artist);
+}
+
+}  // namespace
+}  // namespace velloran_test

@@ -1,0 +1,161 @@
+// What the results list draws: headings, one page of rows, the highlight, the print marks, the
+// rules, fitted texts, and the window's resize handling.
+#include <gtest/gtest.h>
+
+#include "mainwindow/key_name.h"
+#include "tests/mainwindow/recording_window.h"
+
+namespace velloran_test {
+namespace {
+
+// Row r of the page is drawn at y = 240 (heading) + 15 + (r - TopRow) * 240.
+float RowY(int index_on_page) { return 255 + 240.0f * static_cast<float>(index_on_page); }
+
+TEST(ListDisplay, HeadingsRowsHighlightAndRules) {
+  Window w;
+  w.Rows(3);
+  w.logic.CurrentRow = 2;
+  w.logic.ShowSongs();
+  const RecordingMainSurface& s = w.surface;
+  // Headings at x = left edge + 25, the active column's ("Song") in white; "DiskID" never is.
+  const std::vector<std::string> headings{"Number", "DiskID", "Song", "Artist"};
+  EXPECT_EQ(s.Line(0), headings);
+  const float xs[] = {25, 745, 1585, 3565};
+  for (int i = 0; i < 4; ++i) {
+    const DrawnText* t = s.Find(headings[i]);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->x, xs[i]);
+    EXPECT_EQ(t->color, i == 2 ? kWhite : kBlack) << headings[i];
+  }
+  // Three rows only; row 2 is highlighted: black bar, white text.
+  EXPECT_EQ(s.Line(RowY(0)), (std::vector<std::string>{"1001", "D1", "Song 1", "Artist 1"}));
+  EXPECT_EQ(s.Find("Song 2")->color, kWhite);
+  EXPECT_EQ(s.Find("Song 3")->color, kBlack);
+  EXPECT_TRUE(s.Line(RowY(3)).empty());
+  ASSERT_EQ(s.fills.size(), 4u);
+  EXPECT_EQ(s.fills[2].second, kBlack);
+  EXPECT_EQ(s.fills[2].first, (std::array<float, 4>{0, RowY(1), 7215, RowY(2)}));
+  // A rule under the heading, one under row 3, and the four edges from the top to under row 3.
+  ASSERT_EQ(s.lines.size(), 6u);
+  EXPECT_EQ(s.lines[0], (std::array<float, 4>{0, 240, 7215, 240}));
+  EXPECT_EQ(s.lines[1], (std::array<float, 4>{0, RowY(3), 7215, RowY(3)}));
+  EXPECT_EQ(s.lines[5], (std::array<float, 4>{5160, 0, 5160, RowY(3)}));
+
+  for (int active : {2, 3}) {
+    w.logic.ActiveColumn = active;
+    w.logic.ShowSongs();
+    EXPECT_EQ(w.surface.Find(active == 2 ? "Artist" : "Number")->color, kWhite);
+    EXPECT_EQ(w.surface.Find("Song")->color, kBlack);
+  }
+}
+
+TEST(ListDisplay, CurrentRowAndTopRowComeIntoRange) {
+  Window w;
+  w.view.inner_height = 5550;  // RowsPerPage = (5100 - 300) \ 240 - 1 = 19
+  w.Rows(100);
+  const struct {
+    int current, top, want_current, want_top;
+  } cases[] = {{0, 0, 1, 1}, {500, 1, 100, 81}, {100, 1, 100, 81}, {50, 60, 50, 50}, {30, 25, 30, 25}, {99, 90, 99, 81}};
+  for (const auto& c : cases) {
+    w.logic.CurrentRow = c.current;
+    w.logic.TopRow = c.top;
+    w.logic.ShowSongs();
+    EXPECT_EQ(w.logic.RowsPerPage, 19);
+    EXPECT_EQ(w.logic.CurrentRow, c.want_current) << c.current;
+    EXPECT_EQ(w.logic.TopRow, c.want_top) << c.current;
+    EXPECT_EQ(w.surface.Line(RowY(0))[0], std::to_string(1000 + c.want_top));
+    EXPECT_EQ(w.surface.Line(RowY(19))[0], std::to_string(1000 + c.want_top + 19));
+  }
+}
+
+TEST(ListDisplay, TextsAreCutToTheirColumnAndPrintMarksFollowTheSwitch) {
+  Window w;
+  w.Rows(2);
+  ResultRow& r = w.logic.form.Results[1];
+  r.Song = "  A Very Long Song Title Indeed  ";  // trimmed, then cut to (3540-1560-50)/100 = 19
+  r.PrintYN = true;
+  w.logic.ShowSongs();
+  EXPECT_EQ(w.surface.Line(RowY(0))[2], "A Very Long Song Ti");
+  EXPECT_EQ(w.surface.Find("P"), nullptr);
+  w.logic.Switches.ShowPrintFlags = true;
+  w.logic.ShowSongs();
+  const DrawnText* p = w.surface.Find("P");
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->x, 5160 + 150);
+  EXPECT_EQ(p->y, RowY(0));
+  EXPECT_EQ(w.surface.Line(RowY(1)).size(), 4u);  // row 2 has no flag
+  // A column narrower than 50 shows nothing.
+  w.logic.SetWidth(2, 40);
+  w.logic.ShowSongs();
+  EXPECT_EQ(w.surface.Line(0)[1], "");
+}
+
+// Halving finds what dropping one character at a time finds, with any widths, and cuts
+// multi-byte characters whole.
+class VariableWidths : public RecordingMainSurface {
+ public:
+  float TextWidth(const std::string& text) override {
+    ++measured;
+    float wide = 0;
+    for (unsigned char c : text)
+      if ((c & 0xC0) != 0x80) wide += c == 'W' ? 190 : c == 'i' ? 40 : c >= 0x80 ? 120 : 95;
+    return wide;
+  }
+};
+
+TEST(ListDisplay, FittingMatchesDroppingCharactersOneByOne) {
+  VariableWidths surface;
+  RecordingView view;
+  ScriptedHost host;
+  ScriptedDialogHost dialogs;
+  RecordingCommands commands;
+  MainWindowLogic logic{surface, view, host, dialogs, commands};
+  const std::string text = "Wiki Wo\xC3\xA9men \xE2\x82\xAC\xE2\x82\xAC iW Will";
+  for (float width = -60; width < 2200; width += 7) {
+    std::string slow = text;
+    while (!slow.empty() && surface.TextWidth(slow) > width) {
+      size_t cut = slow.size() - 1;  // the last character's lead byte
+      while (cut > 0 && (static_cast<unsigned char>(slow[cut]) & 0xC0) == 0x80) --cut;
+      slow.erase(cut);
+    }
+    EXPECT_EQ(logic.FitText(text, width), slow) << width;
+  }
+  surface.measured = 0;
+  logic.FitText(std::string(1000, 'x'), 950);
+  EXPECT_LT(surface.measured, 15);  // halving: about log2(1000) measurements, not 990
+}
+
+TEST(ListDisplay, ResizeSnapsBackWhileWindowResizingIsOff) {
+  Window w;
+  w.logic.Form_Resize();
+  EXPECT_EQ(w.logic.SavedPlacement, w.view.placement);
+  const WindowRect saved = w.view.placement;
+  w.logic.Switches.AllowWindowResize = false;
+  w.view.placement = WindowRect{9000, 6000, 50, 60};
+  w.logic.Form_Resize();
+  EXPECT_EQ(w.view.placement, saved);
+  w.logic.Switches.AllowWindowResize = true;
+  w.view.placement = WindowRect{9000, 6000, 50, 60};
+  w.logic.Form_Resize();
+  EXPECT_EQ(w.view.placement, (WindowRect{9000, 6000, 50, 60}));
+  EXPECT_EQ(w.logic.SavedPlacement, w.view.placement);
+  // Activation applies the on-top switch, then the resize handling.
+  w.logic.Switches.OnTop = true;
+  w.logic.Form_Activate();
+  EXPECT_TRUE(w.view.top_most);
+}
+
+TEST(ListDisplay, VersionLineQuotesTheTitleFromTheCommandLine) {
+  Window w;
+  w.logic.BeginLoad("velloran", "velloran --demo /TITLE Friday Night ");
+  w.logic.FinishLoad("/nowhere/favourites.tmp");
+  const std::string version = "Velloran (\"Friday Night\") Version 2.00.0014";
+  const DrawnText* v = w.surface.Find(version);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->y, 3570 - 240 - 150);
+  EXPECT_EQ(MainWindowLogic::TitleFromCommandLine("prog /title=Mine", "prog"), "Mine");
+  EXPECT_EQ(MainWindowLogic::TitleFromCommandLine("prog /title", "prog"), "");
+}
+
+}  // namespace
+}  // namespace velloran_test

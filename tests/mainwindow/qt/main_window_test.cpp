@@ -1,0 +1,189 @@
+// The real window on Qt's offscreen platform, driven as a host drives it: search, scroll, re-sort,
+// drag an edge, swap two columns, Esc back to the box, quit, and start again with everything as
+// it was left.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "app/qt/program_window.h"
+#include "tests/mainwindow/recording_window.h"
+
+namespace velloran_test {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(SharedDir() / "fixtures" / "generated" / "songsV2000.mdb"))
+      GTEST_SKIP() << "the shared fixtures are not there (" << SharedDir() << ")";
+    settings = folder.File("settings");
+    std::filesystem::create_directories(settings);
+  }
+  std::unique_ptr<ProgramWindow> Start(const std::string& ini_text = "") {
+    if (!ini_text.empty()) std::ofstream(settings + "/velloran.ini", std::ios::binary) << ini_text;
+    auto p = std::make_unique<ProgramWindow>(settings, &dialogs);
+    p->Start("velloran", "velloran");
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&p->window));
+    return p;
+  }
+  // Pixels of a point given in twips.
+  static QPoint At(ProgramWindow& p, float x, float y) {
+    return QPoint(static_cast<int>(p.window.surface().ToPixels(x)), static_cast<int>(p.window.surface().ToPixels(y)));
+  }
+  // The colour the image shows at a point given in twips.
+  static QRgb Pixel(ProgramWindow& p, float x, float y) {
+    const QImage& image = p.window.surface().image();
+    const QPointF at = QPointF(p.window.surface().ToPixels(x), p.window.surface().ToPixels(y)) * image.devicePixelRatio();
+    return image.pixel(at.toPoint()) & 0xFFFFFF;
+  }
+  std::string ReadSettings() {
+    std::ifstream in(settings + "/velloran.ini", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  ScratchFolder folder;
+  std::string settings;
+  ScriptedDialogHost dialogs;
+};
+
+TEST_F(MainWindowTest, FirstStartShowsNoDatabaseAndTheVersionLine) {
+  auto p = Start();
+  EXPECT_EQ(p->logic.form.TitleText, "No database loaded!");
+  EXPECT_TRUE(p->window.searchBox().isVisible());
+  EXPECT_TRUE(p->window.searchBox().hasFocus());
+  // A key the box does not use goes on to the window, which must not take it a second time.
+  QTest::keyClick(&p->window.searchBox(), Qt::Key_Down);
+  EXPECT_EQ(p->logic.CurrentRow, 1);
+  EXPECT_EQ(p->window.width(), At(*p, 7215, 0).x());
+  // The image has a pixel for every device pixel (the HiDPI run sets a scale factor of 2).
+  const qreal ratio = p->window.devicePixelRatioF();
+  EXPECT_EQ(p->window.surface().image().devicePixelRatio(), ratio);
+  EXPECT_EQ(p->window.surface().image().width(), qRound(p->window.width() * ratio));
+  // The title's dark text is drawn across the middle, centred; the left quarter is background.
+  const QImage& image = p->window.surface().image();
+  int first = -1, last = -1;
+  for (int x = 0; x < image.width(); ++x) {
+    if (qGray(image.pixel(x, image.height() / 2)) > 80) continue;
+    if (first < 0) first = x;
+    last = x;
+  }
+  ASSERT_GT(first, image.width() / 4);
+  EXPECT_NEAR(first + last, image.width(), image.width() / 20);
+  p->window.close();
+  EXPECT_NE(ReadSettings().find("Version=2.00.0014\r\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
+  const std::string db = folder.CopyOfSongs("Main.mdb");
+  auto p = Start("[Databases]\r\nCurrentDB=1\r\nDatabase=" + db + "\r\nTable=MyList\r\n");
+  MainWindowLogic& logic = p->logic;
+  EXPECT_EQ(logic.form.TitleText, "Main");
+
+  QTest::keyClicks(&p->window.searchBox(), "1250");
+  QTest::keyClick(&p->window.searchBox(), Qt::Key_Return);
+  ASSERT_EQ(logic.form.Results.count(), 251);
+  EXPECT_FALSE(p->window.searchBox().isVisible());
+  const float line = p->window.surface().TextHeight("W");
+  // Row 1 is highlighted: a black bar under the heading.
+  EXPECT_EQ(Pixel(*p, 6000, line + 15 + line / 2), 0x000000u);
+  EXPECT_EQ(Pixel(*p, 6000, line + 15 + line * 1.5f), kWindowBackground);
+
+  QTest::keyClick(&p->window, Qt::Key_PageDown);
+  QTest::keyClick(&p->window, Qt::Key_Down);
+  EXPECT_EQ(logic.CurrentRow, logic.RowsPerPage + 2);
+  EXPECT_EQ(logic.TopRow, 2);  // the page scrolled by one row to keep the highlight on it
+  QTest::keyClick(&p->window, Qt::Key_2, Qt::ControlModifier | Qt::KeypadModifier);  // a favourites key: nothing yet
+
+  // TAB goes to the artist column, ALT-S sorts by it and keeps the song highlighted.
+  const ResultRow song = logic.form.Results[logic.CurrentRow];
+  QTest::keyClick(&p->window, Qt::Key_Tab);
+  EXPECT_EQ(logic.ActiveColumn, 2);
+  QTest::keyClick(&p->window, Qt::Key_S, Qt::AltModifier);
+  EXPECT_EQ(logic.form.Results[logic.CurrentRow], song);
+  QTest::keyClick(&p->window, Qt::Key_Return);
+  EXPECT_EQ(dialogs.clipboard, song.SongNumber);
+
+  // Drag edge 2 from 1560 to 2000 twips, then the "Song" heading onto the number column.
+  QTest::mousePress(&p->window, Qt::LeftButton, {}, At(*p, 1560, 2 * line + 100));
+  QTest::mouseMove(&p->window, At(*p, 2000, 2 * line + 100));
+  QTest::mouseRelease(&p->window, Qt::LeftButton, {}, At(*p, 2000, 2 * line + 100));
+  const auto& edges = logic.Display[0].ColumnWidth;
+  EXPECT_NEAR(edges[2], 2000, 16);
+  EXPECT_NEAR(edges[4], 5160 + 440, 16);
+  QTest::mousePress(&p->window, Qt::LeftButton, {}, At(*p, edges[2] + 200, line / 2));
+  QTest::mouseMove(&p->window, At(*p, 300, line / 2));
+  QTest::mouseRelease(&p->window, Qt::LeftButton, {}, At(*p, 300, line / 2));
+  EXPECT_EQ(logic.Display[0].ColumnOrder, "SDNA");
+  const std::array<float, 5> layout = logic.Display[0].ColumnWidth;
+
+  // Esc: back to an empty search box with the focus.
+  QTest::keyClick(&p->window, Qt::Key_Escape);
+  EXPECT_TRUE(p->window.searchBox().isVisible());
+  EXPECT_EQ(p->window.searchBox().text(), "");
+  EXPECT_EQ(dialogs.clipboard, "");
+  p->window.move(123, 77);
+  p->window.resize(700, 420);
+  QTest::keyClick(&p->window.searchBox(), Qt::Key_Q, Qt::AltModifier);  // quit: the settings are written
+  EXPECT_FALSE(p->window.isVisible());
+  const std::string written = ReadSettings();
+  EXPECT_NE(written.find("Column Order=SDNA\r\n"), std::string::npos);
+  p.reset();
+
+  auto again = Start();
+  EXPECT_EQ(again->logic.Display[0].ColumnOrder, "SDNA");
+  EXPECT_EQ(again->logic.Display[0].ColumnWidth, layout);
+  EXPECT_EQ(again->logic.form.Databases.current().Database, db);
+  EXPECT_EQ(again->window.size(), QSize(700, 420));
+  EXPECT_EQ(again->window.pos(), QPoint(123, 77));
+  EXPECT_EQ(again->logic.form.TitleText, "Main");
+  EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(MainWindowTest, TheRightButtonMenuResetsTheColumnsAndFlipsItsSwitches) {
+  auto p = Start("[Display]\r\nList Font Name=\r\nColumn Order=ADSN\r\nColumn Width=1,2000\r\n");
+  auto choose = [&](const char* name) {
+    QTimer::singleShot(0, [name] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      ASSERT_NE(menu, nullptr);
+      auto* action = menu->findChild<QAction*>(name);
+      ASSERT_NE(action, nullptr);
+      action->trigger();
+      menu->close();
+    });
+    QTest::mouseClick(&p->window, Qt::RightButton, {}, QPoint(50, 50));
+  };
+  choose("Mnu_Options_Display_ResetCols");
+  EXPECT_EQ(p->logic.Display[0].ColumnOrder, "NDSA");
+  EXPECT_EQ(p->logic.Display[0].ColumnWidth, kDesignColumnEdges);
+  choose("Mnu_AllowColumnResize");
+  EXPECT_FALSE(p->logic.Switches.AllowColumnResize);
+  choose("Mnu_Exit");
+  EXPECT_NE(ReadSettings().find("AllowColumnResizing=0\r\n"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, BadSettingsNeverCrashAndAreNeverTruncated) {
+  const std::string garbage =
+      "\xFF\xFE garbage\r\n=\r\nWidth=1e40\r\nHeight=-5\r\nTop=99999999\r\nList Font Name=\r\nList Font Size=-7\r\n"
+      "Column Width=3,-1e30\r\nCurrentDB=-2\r\nDatabase=/no/such/folder/songs.mdb\r\nTitle Font Size=99999\r\n";
+  auto p = Start(garbage);
+  EXPECT_EQ(p->logic.form.TitleText, "songs");
+  EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Database not found! Please select another database."}));
+  p->window.close();
+  EXPECT_NE(ReadSettings().find("Database=/no/such/folder/songs.mdb\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velloran_test
+
+int main(int argc, char** argv) {
+  // The widget tests run on the offscreen platform wherever they run, listing included.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
