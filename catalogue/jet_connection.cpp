@@ -11,7 +11,6 @@
 #include "jet/schema_editor.h"
 #include "jet/sql/sql_parser.h"
 #include "jet/sql/sql_update.h"
-#include "jet/table/table_writer.h"
 
 namespace velloran {
 
@@ -173,19 +172,7 @@ void JetConnection::Execute(const std::string& statement) {
 // Every row the statement selects changes in the one write, or none does.
 void JetConnection::RunUpdate(const jet::UpdateStatement& update, const std::string& sql) {
   jet::Database& db = Session().Db();
-  Write(
-      [&](jet::Pager& pager) -> jet::Status {
-        JET_ASSIGN_OR_RETURN(jet::PreparedUpdate prepared, jet::PrepareUpdate(db, update, sql));
-        JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, jet::RowsToUpdate(db, update, sql));
-        JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::TableWriter> writer, jet::TableWriter::Open(pager, prepared.table));
-        for (const jet::RowId& row : rows) {
-          JET_ASSIGN_OR_RETURN(std::vector<jet::Value> values, writer->Read(row));
-          prepared.Apply(&values);
-          JET_RETURN_IF_ERROR(writer->Update(row, std::move(values)));
-        }
-        return jet::Status::Ok();
-      },
-      sql);
+  Write([&](jet::Pager& pager) { return jet::ExecuteUpdate(db, pager, update, sql).status(); }, sql);
 }
 
 void JetConnection::Write(const std::function<jet::Status(jet::Pager&)>& operation, const std::string& statement) {

@@ -7,7 +7,7 @@
 #include "jet/pages/data_page.h"
 #include "jet/sql/sql_rows.h"
 #include "jet/schema/table_design.h"
-#include "jet/table/table_writer.h"
+#include "jet/row_writer.h"
 
 namespace velloran {
 
@@ -371,7 +371,7 @@ jet::Status JetRecordset::WritePending(WriteOutcome* outcome) {
       }
       positions.push_back(static_cast<size_t>(column - def.columns.data()));
     }
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::TableWriter> writer, jet::TableWriter::Open(pager, def));
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::RowWriter> writer, jet::RowWriter::Open(pager, def));
     if (outcome->added) {
       std::vector<jet::Value> values(def.columns.size(), jet::Value(jet::Null{}));
       for (size_t i = 0; i < positions.size(); ++i)
