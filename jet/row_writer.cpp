@@ -1,5 +1,6 @@
 #include "jet/row_writer.h"
 
+#include <deque>
 #include <limits>
 #include <map>
 #include <set>
@@ -63,27 +64,91 @@ struct RowWriter::Link {
 };
 
 struct RowWriter::Table {
+  Pager* pager = nullptr;
+  TableDef stored;  // as the change found it; the writer's, once it is open
+  // Opened when a row of the table is changed or named by its slot: a table the change only
+  // looks into (a parent whose key must exist) costs no writer, which reads the table's page maps.
   std::unique_ptr<TableWriter> writer;
   bool system = false;
   std::vector<size_t> required;  // positions of the columns whose Required property is Yes
   std::vector<Link> links;       // every enforced relationship the table takes part in
   bool links_known = false;
 
-  const TableDef& def() const { return writer->def(); }
+  const TableDef& def() const { return writer ? writer->def() : stored; }
+  Result<TableWriter*> Writer() {
+    if (!writer) {
+      JET_ASSIGN_OR_RETURN(writer, TableWriter::Open(*pager, stored));
+    }
+    return writer.get();
+  }
 };
+
+namespace {
+
+// What the catalogue row of a table says to the rules.
+struct TableFacts {
+  std::string name;
+  uint32_t page = 0;
+  bool system = false;
+  std::vector<std::string> required;  // the columns whose Required property is Yes
+};
+
+// What the rules read of the system tables, kept on the pager for the next change: reading it
+// again cost every row change a walk of MSysObjects. Used again only while the pages are as the
+// last change left them, and only from rules that saw nothing but their own row changes (which
+// touch no system table) since they read it.
+struct KeptRules : Pager::WriterCache {
+  uint64_t generation = 0;
+  bool valid = false;
+  TableDef catalogue;
+  std::vector<Relationship> relationships;
+  std::deque<TableFacts> tables;
+};
+
+}  // namespace
 
 // The tables one change reaches (its own and those its relationships lead to), each with one
 // table writer for the whole change.
 class RowWriter::Rules {
  public:
   explicit Rules(Pager& pager) : pager_(pager) {}
+  ~Rules() {
+    if (!keepable_ || !pager_.PagesUnchangedSince(generation_)) return;
+    KeptRules& kept = pager_.writer_cache<KeptRules>("row rules");
+    kept = KeptRules{};
+    kept.generation = generation_;
+    kept.valid = true;
+    kept.catalogue = std::move(catalogue_);
+    kept.relationships = std::move(relationships_);
+    kept.tables = std::move(facts_);
+  }
 
   Status Load() {
-    JET_ASSIGN_OR_RETURN(catalogue_, ReadSystemTable(pager_, "MSysObjects"));
-    JET_ASSIGN_OR_RETURN(relationships_, ReadRelationships(pager_));
+    KeptRules& kept = pager_.writer_cache<KeptRules>("row rules");
+    if (kept.valid && pager_.PagesUnchangedSince(kept.generation)) {
+      catalogue_ = kept.catalogue;
+      relationships_ = kept.relationships;
+      facts_ = kept.tables;
+    } else {
+      JET_ASSIGN_OR_RETURN(catalogue_, ReadSystemTable(pager_, "MSysObjects"));
+      JET_ASSIGN_OR_RETURN(relationships_, ReadRelationships(pager_));
+    }
+    kept.valid = false;
+    generation_ = pager_.generation();
+    keepable_ = true;
     return Status::Ok();
   }
   Result<Table*> Open(const std::string& name);
+
+  // Around each change: whether anything else changed pages since the last, and the pages after it.
+  void Begin() {
+    if (!pager_.PagesUnchangedSince(generation_)) keepable_ = false;
+  }
+  template <typename R>
+  R End(R outcome) {
+    if (outcome.ok()) generation_ = pager_.generation();
+    return outcome;
+  }
 
   Result<RowId> Insert(Table& t, std::vector<Value> values);
   Status Update(Table& t, RowId row, std::vector<Value> values, int depth);
@@ -101,31 +166,47 @@ class RowWriter::Rules {
                                          size_t limit);
   Status CascadeDepth(const Table& t, int depth) const;
 
+  Result<const TableFacts*> FactsOf(const std::string& name);
+
   Pager& pager_;
   TableDef catalogue_;
   std::vector<Relationship> relationships_;
+  std::deque<TableFacts> facts_;  // of every table opened (a deque: pointers to them stay put)
+  uint64_t generation_ = 0;       // the pages as the rules last saw them
+  bool keepable_ = false;
   std::map<uint32_t, std::unique_ptr<Table>> tables_;  // by definition page
   // Rows a delete has taken or is taking, while it lasts (a cascade may reach a row twice).
   std::set<std::tuple<uint32_t, uint32_t, uint8_t>> deleting_;
 };
 
-Result<RowWriter::Table*> RowWriter::Rules::Open(const std::string& name) {
+Result<const TableFacts*> RowWriter::Rules::FactsOf(const std::string& name) {
+  for (const TableFacts& facts : facts_)
+    if (SameObjectName(facts.name, name)) return &facts;
   JET_ASSIGN_OR_RETURN(FoundRow row, FindTableRow(pager_, catalogue_, name));
-  TableDef named;
-  named.name = ColumnText(catalogue_, row.values, "Name");
-  named.page = static_cast<uint32_t>(ColumnInteger(catalogue_, row.values, "Id")) & 0x00FFFFFF;
-  std::unique_ptr<Table>& table = tables_[named.page];
+  TableFacts facts;
+  facts.name = ColumnText(catalogue_, row.values, "Name");
+  facts.page = static_cast<uint32_t>(ColumnInteger(catalogue_, row.values, "Id")) & 0x00FFFFFF;
+  const uint32_t flags = static_cast<uint32_t>(ColumnInteger(catalogue_, row.values, "Flags"));
+  facts.system = SystemName(facts.name) || (flags & (kObjectFlagSystem | kObjectFlagSystemTable)) != 0;
+  auto required = RequiredColumns(ColumnValue(catalogue_, row.values, "LvProp"));
+  if (!required.ok()) return required.error().WithContext(pager_.path() + ": the properties of table \"" + facts.name + "\"");
+  facts.required = std::move(required).value();
+  facts_.push_back(std::move(facts));
+  return &facts_.back();
+}
+
+Result<RowWriter::Table*> RowWriter::Rules::Open(const std::string& name) {
+  JET_ASSIGN_OR_RETURN(const TableFacts* facts, FactsOf(name));
+  std::unique_ptr<Table>& table = tables_[facts->page];
   if (table) return table.get();
   auto fresh = std::make_unique<Table>();
-  JET_ASSIGN_OR_RETURN(fresh->writer, TableWriter::Open(pager_, named));
-  const uint32_t flags = static_cast<uint32_t>(ColumnInteger(catalogue_, row.values, "Flags"));
-  fresh->system = SystemName(named.name) || (flags & (kObjectFlagSystem | kObjectFlagSystemTable)) != 0 ||
-                  fresh->def().table_type == kTableTypeSystem;
-  auto required = RequiredColumns(ColumnValue(catalogue_, row.values, "LvProp"));
-  if (!required.ok()) return required.error().WithContext(pager_.path() + ": the properties of table \"" + named.name + "\"");
-  for (size_t i = 0; i < fresh->def().columns.size(); ++i) {
-    for (const std::string& column : required.value())
-      if (SameObjectName(column, fresh->def().columns[i].name)) fresh->required.push_back(i);
+  fresh->pager = &pager_;
+  JET_ASSIGN_OR_RETURN(fresh->stored, ReadTableDef(pager_, facts->page));
+  fresh->stored.name = facts->name;
+  fresh->system = facts->system || fresh->stored.table_type == kTableTypeSystem;
+  for (size_t i = 0; i < fresh->stored.columns.size(); ++i) {
+    for (const std::string& column : facts->required)
+      if (SameObjectName(column, fresh->stored.columns[i].name)) fresh->required.push_back(i);
   }
   table = std::move(fresh);
   return table.get();
@@ -230,7 +311,8 @@ Result<std::vector<RowId>> RowWriter::Rules::RowsWithKey(Table& t, const std::ve
     if (!more) break;
     auto row_key = keys.Build(cursor->values());
     if (!row_key.ok() || *row_key != *wanted) continue;
-    JET_ASSIGN_OR_RETURN(RowId header, t.writer->HeaderOf(cursor->row_id()));
+    JET_ASSIGN_OR_RETURN(TableWriter * writer, t.Writer());
+    JET_ASSIGN_OR_RETURN(RowId header, writer->HeaderOf(cursor->row_id()));
     rows.push_back(header);
   }
   return rows;
@@ -246,14 +328,16 @@ Status RowWriter::Rules::CascadeDepth(const Table& t, int depth) const {
 Result<RowId> RowWriter::Rules::Insert(Table& t, std::vector<Value> values) {
   JET_RETURN_IF_ERROR(CheckRequired(t, values));
   JET_RETURN_IF_ERROR(CheckReferences(t, values, nullptr));
-  return t.writer->Insert(std::move(values));
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, t.Writer());
+  return writer->Insert(std::move(values));
 }
 
 Status RowWriter::Rules::Update(Table& t, RowId row, std::vector<Value> values, int depth) {
   JET_RETURN_IF_ERROR(CascadeDepth(t, depth));
-  JET_ASSIGN_OR_RETURN(RowId header, t.writer->HeaderOf(row));
-  JET_ASSIGN_OR_RETURN(std::vector<Value> old, t.writer->Read(header));
-  if (values.size() != old.size()) return t.writer->Update(header, std::move(values));  // the writer says why
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, t.Writer());
+  JET_ASSIGN_OR_RETURN(RowId header, writer->HeaderOf(row));
+  JET_ASSIGN_OR_RETURN(std::vector<Value> old, writer->Read(header));
+  if (values.size() != old.size()) return writer->Update(header, std::move(values));  // the writer says why
   JET_RETURN_IF_ERROR(CheckRequired(t, values));
   JET_RETURN_IF_ERROR(CheckReferences(t, values, &old));
   // The rows that follow a changed key, found before it changes.
@@ -271,10 +355,11 @@ Status RowWriter::Rules::Update(Table& t, RowId row, std::vector<Value> values, 
     }
     following.emplace_back(&link, std::move(children));
   }
-  JET_RETURN_IF_ERROR(t.writer->Update(header, values));
+  JET_RETURN_IF_ERROR(writer->Update(header, values));
   for (const auto& [link, children] : following) {
     for (RowId child : children) {
-      JET_ASSIGN_OR_RETURN(std::vector<Value> row, link->child->writer->Read(child));
+      JET_ASSIGN_OR_RETURN(TableWriter * child_writer, link->child->Writer());
+      JET_ASSIGN_OR_RETURN(std::vector<Value> row, child_writer->Read(child));
       for (size_t i = 0; i < link->child_columns.size(); ++i) row[link->child_columns[i]] = values[link->parent_columns[i]];
       JET_RETURN_IF_ERROR(Update(*link->child, child, std::move(row), depth + 1));
     }
@@ -284,8 +369,9 @@ Status RowWriter::Rules::Update(Table& t, RowId row, std::vector<Value> values, 
 
 Status RowWriter::Rules::Delete(Table& t, RowId row, int depth) {
   JET_RETURN_IF_ERROR(CascadeDepth(t, depth));
-  JET_ASSIGN_OR_RETURN(RowId header, t.writer->HeaderOf(row));
-  JET_ASSIGN_OR_RETURN(std::vector<Value> old, t.writer->Read(header));
+  JET_ASSIGN_OR_RETURN(TableWriter * writer, t.Writer());
+  JET_ASSIGN_OR_RETURN(RowId header, writer->HeaderOf(row));
+  JET_ASSIGN_OR_RETURN(std::vector<Value> old, writer->Read(header));
   if (depth == 0) deleting_.clear();
   deleting_.emplace(t.def().page, header.page, header.row);
   std::vector<std::pair<Table*, std::vector<RowId>>> following;
@@ -311,7 +397,7 @@ Status RowWriter::Rules::Delete(Table& t, RowId row, int depth) {
       JET_RETURN_IF_ERROR(Delete(*child_table, child, depth + 1));
     }
   }
-  return t.writer->Delete(header);
+  return writer->Delete(header);
 }
 
 RowWriter::RowWriter(std::unique_ptr<Rules> rules, Table* table) : rules_(std::move(rules)), table_(table) {}
@@ -323,14 +409,24 @@ Result<std::unique_ptr<RowWriter>> RowWriter::Open(Pager& pager, const TableDef&
   JET_RETURN_IF_ERROR(rules->Load());
   JET_ASSIGN_OR_RETURN(Table* table, rules->Open(def.name));
   if (table->system) return SystemTable(def.name);
+  JET_RETURN_IF_ERROR(table->Writer().status());  // a file that cannot be changed says so now
   return std::unique_ptr<RowWriter>(new RowWriter(std::move(rules), table));
 }
 
 const TableDef& RowWriter::def() const { return table_->def(); }
-Result<RowId> RowWriter::Insert(std::vector<Value> values) { return rules_->Insert(*table_, std::move(values)); }
-Status RowWriter::Update(RowId row, std::vector<Value> values) { return rules_->Update(*table_, row, std::move(values), 0); }
-Status RowWriter::Delete(RowId row) { return rules_->Delete(*table_, row, 0); }
-Result<std::vector<Value>> RowWriter::Read(RowId row) { return table_->writer->Read(row); }
+Result<RowId> RowWriter::Insert(std::vector<Value> values) {
+  rules_->Begin();
+  return rules_->End(rules_->Insert(*table_, std::move(values)));
+}
+Status RowWriter::Update(RowId row, std::vector<Value> values) {
+  rules_->Begin();
+  return rules_->End(rules_->Update(*table_, row, std::move(values), 0));
+}
+Status RowWriter::Delete(RowId row) {
+  rules_->Begin();
+  return rules_->End(rules_->Delete(*table_, row, 0));
+}
+Result<std::vector<Value>> RowWriter::Read(RowId row) { return table_->writer->Read(row); }  // open since Open
 Result<RowId> RowWriter::HeaderOf(RowId row) { return table_->writer->HeaderOf(row); }
 
 }  // namespace jet

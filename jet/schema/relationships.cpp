@@ -49,7 +49,8 @@ Result<std::vector<Relationship>> ReadRelationships(Pager& pager) {
 Result<std::vector<std::string>> RequiredColumns(const Value& properties) {
   std::vector<std::string> required;
   const Bytes* blob = std::get_if<Bytes>(&properties);
-  if (blob == nullptr || blob->empty()) return required;
+  // Access 97 keeps properties in another format; its files are not written.
+  if (blob == nullptr || blob->compare(0, 3, "MR2") != 0) return required;
   JET_ASSIGN_OR_RETURN(std::vector<PropertySet> sets, DecodePropertyBlob(*blob));
   for (const PropertySet& set : sets) {
     if (set.object.empty()) continue;  // the table's own

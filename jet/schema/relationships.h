@@ -35,8 +35,8 @@ struct Relationship {
 // when a relationship's rows do not number its column pairs 0, 1, ... as many as they say.
 Result<std::vector<Relationship>> ReadRelationships(Pager& pager);
 
-// The columns (by name) whose Required property is Yes, from a table's LvProp value (a NULL or
-// empty value has none).
+// The columns (by name) whose Required property is Yes, from a table's LvProp value (a NULL
+// value, or one not in Jet 4's format, has none).
 Result<std::vector<std::string>> RequiredColumns(const Value& properties);
 
 }  // namespace jet

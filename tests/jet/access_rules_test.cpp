@@ -95,6 +95,15 @@ TEST(AccessRules, RelationshipsOfAnAccessFileAndSystemTablesThroughTheTool) {
   EXPECT_EQ(schema_test::Problems(file), std::vector<std::string>{});
 }
 
+// A new, empty database at `file`, open for writing (null, and the test failed, when it cannot be).
+std::unique_ptr<jet::WritableDatabase> NewDatabase(const std::string& file) {
+  jet::Status created = jet::CreateDatabase(file);
+  if (!created.ok()) ADD_FAILURE() << created.error().message();
+  auto db = jet::WritableDatabase::Open(file);
+  if (!db.ok()) ADD_FAILURE() << db.error().message();
+  return db.ok() ? std::move(db).value() : nullptr;
+}
+
 // Changes `table` through a RowWriter in one write; `pick` names a row by its first column.
 jet::Status Change(jet::WritableDatabase& db, const std::string& table,
                    const std::function<jet::Status(jet::RowWriter&, const std::function<jet::RowId(int64_t)>&)>& body) {
@@ -116,17 +125,24 @@ jet::Status Change(jet::WritableDatabase& db, const std::string& table,
 TEST(AccessRules, RequiredColumnsAndARelationshipTheEngineRecorded) {
   ScratchDir dir;
   const std::string file = dir.path() + "/own.mdb";
-  ASSERT_TRUE(jet::CreateDatabase(file).ok());
-  auto opened = jet::WritableDatabase::Open(file);
-  ASSERT_TRUE(opened.ok());
-  jet::WritableDatabase& db = *opened.value();
+  std::unique_ptr<jet::WritableDatabase> opened = NewDatabase(file);
+  ASSERT_TRUE(opened);
+  jet::WritableDatabase& db = *opened;
   jet::ColumnDesign name = Column("name", ColumnType::kText, 40), title = Column("title", ColumnType::kText, 40);
   name.required = title.required = true;
   jet::ColumnDesign id = Column("id", ColumnType::kLong);
   id.autonumber = true;
   ASSERT_TRUE(jet::CreateTable(db, {"Artists", {Column("code", ColumnType::kLong), name}, {Index("pk", {{"code"}}, true)}}).ok());
   ASSERT_TRUE(jet::CreateTable(db, {"Songs", {id, Column("artist", ColumnType::kLong), title}, {}}).ok());
-  // Songs.artist refers to Artists.code, cascading updates and deletes; Songs has no index on it.
+  const Value null = jet::Null{};
+  auto insert = [&](const std::string& table, std::vector<Value> row) {
+    return Change(db, table, [&](jet::RowWriter& w, auto&) { return w.Insert(row).status(); });
+  };
+  for (int64_t code : {1, 2}) ASSERT_TRUE(insert("Artists", {code, jet::FromUtf8("A" + std::to_string(code))}).ok());
+  for (int64_t artist : {1, 1, 2}) ASSERT_TRUE(insert("Songs", {null, artist, jet::FromUtf8("song")}).ok());
+
+  // Then Songs.artist comes to refer to Artists.code, cascading updates and deletes (Songs has no
+  // index on it): the rules the row changes above read must not outlive this.
   ASSERT_TRUE(db.Write([&]() -> jet::Status {
                   JET_ASSIGN_OR_RETURN(jet::TableDef rel, jet::ReadSystemTable(db.pager(), "MSysRelationships"));
                   JET_ASSIGN_OR_RETURN(auto row, jet::MakeRow(rel, {{"ccolumn", int64_t{1}}, {"grbit", int64_t{0x1100}},
@@ -137,13 +153,6 @@ TEST(AccessRules, RequiredColumnsAndARelationshipTheEngineRecorded) {
                                                                     {"szRelationship", jet::FromUtf8("ArtistsSongs")}}));
                   return jet::InsertRows(db.pager(), rel, {row});
                 }).ok());
-  const Value null = jet::Null{};
-  auto insert = [&](const std::string& table, std::vector<Value> row) {
-    return Change(db, table, [&](jet::RowWriter& w, auto&) { return w.Insert(row).status(); });
-  };
-  for (int64_t code : {1, 2}) ASSERT_TRUE(insert("Artists", {code, jet::FromUtf8("A" + std::to_string(code))}).ok());
-  for (int64_t artist : {1, 1, 2}) ASSERT_TRUE(insert("Songs", {null, artist, jet::FromUtf8("song")}).ok());
-
   Expect(file, "a song of no artist", "no row of table \"Artists\" has the key that artist = 3 names",
          [&] { return Outcome(insert("Songs", {null, int64_t{3}, jet::FromUtf8("x")})); });
   Expect(file, "an artist without a name", "column \"name\" is required",
@@ -166,16 +175,15 @@ TEST(AccessRules, RequiredColumnsAndARelationshipTheEngineRecorded) {
 TEST(AccessRules, ATableHasOneAutonumber) {
   ScratchDir dir;
   const std::string file = dir.path() + "/auto.mdb";
-  ASSERT_TRUE(jet::CreateDatabase(file).ok());
-  auto db = jet::WritableDatabase::Open(file);
-  ASSERT_TRUE(db.ok());
+  std::unique_ptr<jet::WritableDatabase> db = NewDatabase(file);
+  ASSERT_TRUE(db);
   jet::ColumnDesign first = Column("a", ColumnType::kLong), second = Column("b", ColumnType::kLong);
   first.autonumber = second.autonumber = true;
   Expect(file, "created with two", "a table has at most one autonumber column",
-         [&] { return Outcome(jet::CreateTable(*db.value(), {"Two", {first, second}, {}})); });
-  ASSERT_TRUE(jet::CreateTable(*db.value(), {"One", {first}, {}}).ok());
+         [&] { return Outcome(jet::CreateTable(*db, {"Two", {first, second}, {}})); });
+  ASSERT_TRUE(jet::CreateTable(*db, {"One", {first}, {}}).ok());
   Expect(file, "a second added", "a table has at most one autonumber column",
-         [&] { return Outcome(jet::AddColumn(*db.value(), "One", second)); });
+         [&] { return Outcome(jet::AddColumn(*db, "One", second)); });
 }
 
 TEST(AccessRules, ValuesAreTakenWholeOrRefused) {
