@@ -138,7 +138,8 @@ class RowWriter::Rules {
     keepable_ = true;
     return Status::Ok();
   }
-  Result<Table*> Open(const std::string& name);
+  // The table named `name`; `opening`, when it is that table, gets its writer at once.
+  Result<Table*> Open(const std::string& name, const TableDef* opening = nullptr);
 
   // Around each change: whether anything else changed pages since the last, and the pages after it.
   void Begin() {
@@ -195,13 +196,19 @@ Result<const TableFacts*> RowWriter::Rules::FactsOf(const std::string& name) {
   return &facts_.back();
 }
 
-Result<RowWriter::Table*> RowWriter::Rules::Open(const std::string& name) {
+Result<RowWriter::Table*> RowWriter::Rules::Open(const std::string& name, const TableDef* opening) {
   JET_ASSIGN_OR_RETURN(const TableFacts* facts, FactsOf(name));
   std::unique_ptr<Table>& table = tables_[facts->page];
   if (table) return table.get();
   auto fresh = std::make_unique<Table>();
   fresh->pager = &pager_;
-  JET_ASSIGN_OR_RETURN(fresh->stored, ReadTableDef(pager_, facts->page));
+  if (opening != nullptr && opening->page == facts->page) {
+    // The table the caller changes: its writer reads the definition as it is now.
+    JET_ASSIGN_OR_RETURN(fresh->writer, TableWriter::Open(pager_, *opening));
+    fresh->stored = fresh->writer->def();
+  } else {
+    JET_ASSIGN_OR_RETURN(fresh->stored, ReadTableDef(pager_, facts->page));
+  }
   fresh->stored.name = facts->name;
   fresh->system = facts->system || fresh->stored.table_type == kTableTypeSystem;
   for (size_t i = 0; i < fresh->stored.columns.size(); ++i) {
@@ -407,9 +414,9 @@ Result<std::unique_ptr<RowWriter>> RowWriter::Open(Pager& pager, const TableDef&
   if (SystemName(def.name)) return SystemTable(def.name);
   auto rules = std::make_unique<Rules>(pager);
   JET_RETURN_IF_ERROR(rules->Load());
-  JET_ASSIGN_OR_RETURN(Table* table, rules->Open(def.name));
+  JET_ASSIGN_OR_RETURN(Table* table, rules->Open(def.name, &def));
   if (table->system) return SystemTable(def.name);
-  JET_RETURN_IF_ERROR(table->Writer().status());  // a file that cannot be changed says so now
+  JET_RETURN_IF_ERROR(table->Writer().status());
   return std::unique_ptr<RowWriter>(new RowWriter(std::move(rules), table));
 }
 
