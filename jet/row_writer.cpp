@@ -293,7 +293,9 @@ Result<std::vector<RowId>> RowWriter::Rules::RowsWithKey(Table& t, const std::ve
   const PhysicalIndex* index = nullptr;
   for (const PhysicalIndex& candidate : def.physical_indexes) {
     bool same = candidate.columns.size() == positions.size();
-    for (size_t i = 0; same && i < positions.size(); ++i) same = candidate.columns[i].column_number == def.columns[positions[i]].number;
+    for (size_t i = 0; same && i < positions.size(); ++i) {
+      same = candidate.columns[i].column_number == def.columns[positions[i]].number;
+    }
     if (!same) continue;
     index = &candidate;
     for (size_t i = 0; i < positions.size(); ++i) columns[i].ascending = candidate.columns[i].ascending;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "jet/row_writer.h"
 #include "jet/schema/create_database.h"
@@ -132,43 +133,58 @@ TEST(AccessRules, RequiredColumnsAndARelationshipTheEngineRecorded) {
   name.required = title.required = true;
   jet::ColumnDesign id = Column("id", ColumnType::kLong);
   id.autonumber = true;
-  ASSERT_TRUE(jet::CreateTable(db, {"Artists", {Column("code", ColumnType::kLong), name}, {Index("pk", {{"code"}}, true)}}).ok());
+  ASSERT_TRUE(jet::CreateTable(db, {"Artists", {Column("code", ColumnType::kLong), name, Column("mentor", ColumnType::kLong)},
+                                    {Index("pk", {{"code"}}, true)}}).ok());
   ASSERT_TRUE(jet::CreateTable(db, {"Songs", {id, Column("artist", ColumnType::kLong), title}, {}}).ok());
   const Value null = jet::Null{};
   auto insert = [&](const std::string& table, std::vector<Value> row) {
     return Change(db, table, [&](jet::RowWriter& w, auto&) { return w.Insert(row).status(); });
   };
-  for (int64_t code : {1, 2}) ASSERT_TRUE(insert("Artists", {code, jet::FromUtf8("A" + std::to_string(code))}).ok());
-  for (int64_t artist : {1, 1, 2}) ASSERT_TRUE(insert("Songs", {null, artist, jet::FromUtf8("song")}).ok());
+  auto text = [](const char* s) { return Value(jet::FromUtf8(s)); };
+  const Value one = int64_t{1}, two = int64_t{2};
+  const std::vector<std::vector<Value>> first_artists = {
+      {one, text("A1"), null}, {two, text("A2"), two}, {int64_t{3}, text("A3"), two}};  // 2 mentors itself and 3
+  for (const std::vector<Value>& artist : first_artists) ASSERT_TRUE(insert("Artists", artist).ok());
+  for (const Value& artist : {one, one, two}) ASSERT_TRUE(insert("Songs", {null, artist, text("song")}).ok());
 
   // Then Songs.artist comes to refer to Artists.code, cascading updates and deletes (Songs has no
-  // index on it): the rules the row changes above read must not outlive this.
-  ASSERT_TRUE(db.Write([&]() -> jet::Status {
-                  JET_ASSIGN_OR_RETURN(jet::TableDef rel, jet::ReadSystemTable(db.pager(), "MSysRelationships"));
-                  JET_ASSIGN_OR_RETURN(auto row, jet::MakeRow(rel, {{"ccolumn", int64_t{1}}, {"grbit", int64_t{0x1100}},
-                                                                    {"icolumn", int64_t{0}}, {"szColumn", jet::FromUtf8("artist")},
-                                                                    {"szObject", jet::FromUtf8("Songs")},
-                                                                    {"szReferencedColumn", jet::FromUtf8("code")},
-                                                                    {"szReferencedObject", jet::FromUtf8("Artists")},
-                                                                    {"szRelationship", jet::FromUtf8("ArtistsSongs")}}));
-                  return jet::InsertRows(db.pager(), rel, {row});
-                }).ok());
-  Expect(file, "a song of no artist", "no row of table \"Artists\" has the key that artist = 3 names",
-         [&] { return Outcome(insert("Songs", {null, int64_t{3}, jet::FromUtf8("x")})); });
+  // index on it), and Artists.mentor too, cascading deletes only: the rules the row changes above
+  // read must not outlive this.
+  auto relate = [&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(jet::TableDef rel, jet::ReadSystemTable(db.pager(), "MSysRelationships"));
+    std::vector<std::vector<Value>> rows;
+    for (auto [child, column, grbit] : {std::tuple{"Songs", "artist", 0x1100}, {"Artists", "mentor", 0x1000}}) {
+      JET_ASSIGN_OR_RETURN(auto row, jet::MakeRow(rel, {{"ccolumn", one}, {"grbit", int64_t{grbit}}, {"icolumn", int64_t{0}},
+                                                        {"szColumn", text(column)}, {"szObject", text(child)},
+                                                        {"szReferencedColumn", text("code")},
+                                                        {"szReferencedObject", text("Artists")},
+                                                        {"szRelationship", jet::FromUtf8(std::string("Artists") + child)}}));
+      rows.push_back(std::move(row));
+    }
+    return jet::InsertRows(db.pager(), rel, rows);
+  };
+  ASSERT_TRUE(db.Write(relate).ok());
+  auto change = [&](const std::string& table, int64_t key, std::vector<Value> row) {
+    return Outcome(Change(db, table, [&](jet::RowWriter& w, auto& pick) {
+      return row.empty() ? w.Delete(pick(key)) : w.Update(pick(key), row);  // no values: delete
+    }));
+  };
+  Expect(file, "a song of no artist", "no row of table \"Artists\" has the key that artist = 4 names",
+         [&] { return Outcome(insert("Songs", {null, int64_t{4}, text("x")})); });
   Expect(file, "an artist without a name", "column \"name\" is required",
-         [&] { return Outcome(insert("Artists", {int64_t{3}, null})); });
-  Expect(file, "a song's title taken away", "column \"title\" is required", [&] {
-    return Outcome(Change(db, "Songs", [&](jet::RowWriter& w, auto& pick) { return w.Update(pick(1), {int64_t{1}, int64_t{1}, null}); }));
-  });
+         [&] { return Outcome(insert("Artists", {int64_t{4}, null, null})); });
+  Expect(file, "a song's title taken away", "column \"title\" is required", [&] { return change("Songs", 1, {one, one, null}); });
   Expect(file, "a system table", "is a system table", [&] { return Outcome(insert("MSysACEs", {})); });
-  Expect(file, "an artist's code changed", nullptr, [&] {
-    return Outcome(Change(db, "Artists", [&](jet::RowWriter& w, auto& pick) { return w.Update(pick(1), {int64_t{10}, jet::FromUtf8("A1")}); }));
-  });
-  Expect(file, "an artist deleted", nullptr,
-         [&] { return Outcome(Change(db, "Artists", [&](jet::RowWriter& w, auto& pick) { return w.Delete(pick(2)); })); });
-  velloran_test::LoadedTable songs = velloran_test::LoadTable(file, "Songs");
+  Expect(file, "a mentor's code changed", "2 rows of table \"Artists\" refer to this row's code = 2",
+         [&] { return change("Artists", 2, {int64_t{20}, text("A2"), two}); });
+  Expect(file, "an artist's code changed", nullptr, [&] { return change("Artists", 1, {int64_t{10}, text("A1"), null}); });
+  // Artist 2 mentors itself and artist 3: both go, and the song of 2.
+  Expect(file, "a mentor deleted", nullptr, [&] { return change("Artists", 2, {}); });
+  velloran_test::LoadedTable songs = velloran_test::LoadTable(file, "Songs"), artists = velloran_test::LoadTable(file, "Artists");
   ASSERT_EQ(songs.rows.size(), 2u);
   for (const auto& row : songs.rows) EXPECT_EQ(row[1], Value(int64_t{10}));
+  ASSERT_EQ(artists.rows.size(), 1u);
+  EXPECT_EQ(artists.rows[0][0], Value(int64_t{10}));
   EXPECT_EQ(schema_test::Problems(file), std::vector<std::string>{});
 }
 
