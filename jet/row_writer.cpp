@@ -28,7 +28,7 @@ Error SystemTable(const std::string& name) {
                                             "and they cannot be added, changed or deleted by hand");
 }
 
-// "otherfk1 = 99, otherfk2 = 'x'" for the named columns of a row, for messages.
+// 'otherfk1 = 99, name = "x"' for the named columns of a row (names alone for other values), for messages.
 std::string Spelled(const TableDef& def, const std::vector<size_t>& positions, const std::vector<Value>& row) {
   std::string out;
   for (size_t p : positions) {
