@@ -9,7 +9,7 @@
 #include "catalogue/table_recordset.h"
 #include "jet/schema_editor.h"
 #include "jet/sql/sql_parser.h"
-#include "jet/sql/update_rows.h"
+#include "jet/sql/sql_update.h"
 
 namespace velloran {
 
@@ -168,7 +168,7 @@ void JetConnection::Execute(const std::string& statement) {
   }
   if (const auto* update = std::get_if<jet::UpdateStatement>(&parsed.value())) {
     // Every row the statement selects changes in the one write, or none does.
-    return Write([&](jet::Database& db) { return jet::UpdateRows(db, *update, statement); }, statement);
+    return Write([&](jet::Database& db) { return jet::ExecuteUpdate(db, db.pager(), *update, statement).status(); }, statement);
   }
   if (const auto* drop = std::get_if<jet::DropIndexStatement>(&parsed.value())) {
     return Write([&](jet::Database& db) { return jet::DropIndex(db.pager(), drop->table.name, drop->index.name); }, statement);

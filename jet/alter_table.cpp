@@ -43,6 +43,7 @@ Status AddColumn(Pager& pager, const std::string& table, const ColumnDesign& des
   JET_ASSIGN_OR_RETURN(DesignTarget target, LoadDesignTarget(pager, table));
   TableDef& def = target.stored.def;
   JET_RETURN_IF_ERROR(CheckColumnDesign(design));
+  JET_RETURN_IF_ERROR(CheckSingleAutonumber(def, design));
   for (const ColumnDef& c : def.columns) {
     if (SameObjectName(c.name, design.name)) return Invalid(Where(target) + " already has a column named \"" + c.name + "\"");
   }

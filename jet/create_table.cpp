@@ -29,6 +29,7 @@ Result<StoredTableDef> DefinitionFor(Pager& pager, const TableDesign& design) {
   uint16_t fixed_offset = 0;
   for (const ColumnDesign& cs : design.columns) {
     JET_RETURN_IF_ERROR(CheckColumnDesign(cs));
+    JET_RETURN_IF_ERROR(CheckSingleAutonumber(def, cs));
     for (const ColumnDef& existing : def.columns) {
       if (SameObjectName(existing.name, cs.name)) return Invalid("table \"" + design.name + "\" names column \"" + cs.name + "\" twice");
     }

@@ -13,18 +13,6 @@ namespace jet {
 
 namespace {
 
-int64_t IntegerOf(const TableDef& def, const std::vector<Value>& row, const char* column) {
-  Value v = ColumnValue(def, row, column);
-  const int64_t* i = std::get_if<int64_t>(&v);
-  return i ? *i : 0;
-}
-
-std::string TextOf(const TableDef& def, const std::vector<Value>& row, const char* column) {
-  Value v = ColumnValue(def, row, column);
-  const Text* t = std::get_if<Text>(&v);
-  return t ? ToUtf8(*t) : std::string();
-}
-
 std::vector<RowId> Ids(const std::vector<FoundRow>& rows) {
   std::vector<RowId> ids;
   for (const FoundRow& r : rows) ids.push_back(r.id);
@@ -72,23 +60,23 @@ Status DropRelationshipRows(Pager& pager, const TableDef& catalogue, const std::
   if (!relationships.ok()) return relationships.error().code() == ErrorCode::kNotFound ? Status::Ok() : relationships.status();
   const TableDef& rel = relationships.value();
   JET_ASSIGN_OR_RETURN(std::vector<FoundRow> rows, FindRows(pager, rel, [&](const std::vector<Value>& row) {
-    return SameObjectName(TextOf(rel, row, "szObject"), name) || SameObjectName(TextOf(rel, row, "szReferencedObject"), name);
+    return SameObjectName(ColumnText(rel, row, "szObject"), name) || SameObjectName(ColumnText(rel, row, "szReferencedObject"), name);
   }));
   std::set<std::string> names;
-  for (const FoundRow& r : rows) names.insert(TextOf(rel, r.values, "szRelationship"));
+  for (const FoundRow& r : rows) names.insert(ColumnText(rel, r.values, "szRelationship"));
   JET_RETURN_IF_ERROR(DeleteRows(pager, rel, Ids(rows)));
   JET_ASSIGN_OR_RETURN(std::vector<FoundRow> objects, FindRows(pager, catalogue, [&](const std::vector<Value>& row) {
-    return IntegerOf(catalogue, row, "Type") == static_cast<int64_t>(ObjectType::kRelationship) &&
-           IntegerOf(catalogue, row, "ParentId") == kRelationshipsContainerId && names.count(TextOf(catalogue, row, "Name"));
+    return ColumnInteger(catalogue, row, "Type") == static_cast<int64_t>(ObjectType::kRelationship) &&
+           ColumnInteger(catalogue, row, "ParentId") == kRelationshipsContainerId && names.count(ColumnText(catalogue, row, "Name"));
   }));
-  for (const FoundRow& o : objects) ids->insert(IntegerOf(catalogue, o.values, "Id"));
+  for (const FoundRow& o : objects) ids->insert(ColumnInteger(catalogue, o.values, "Id"));
   return DeleteRows(pager, catalogue, Ids(objects));
 }
 
 Status DropAccessControl(Pager& pager, const std::set<int64_t>& ids) {
   JET_ASSIGN_OR_RETURN(TableDef aces, ReadSystemTable(pager, "MSysACEs"));
   JET_ASSIGN_OR_RETURN(std::vector<FoundRow> rows, FindRows(pager, aces, [&](const std::vector<Value>& row) {
-    return ids.count(IntegerOf(aces, row, "ObjectId")) != 0;
+    return ids.count(ColumnInteger(aces, row, "ObjectId")) != 0;
   }));
   return DeleteRows(pager, aces, Ids(rows));
 }

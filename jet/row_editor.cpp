@@ -1,15 +1,15 @@
 #include "jet/row_editor.h"
 
-#include "jet/table/table_writer.h"
+#include "jet/row_writer.h"
 
 namespace jet {
 
-RowEditor::RowEditor(Database& db, std::unique_ptr<TableWriter> writer) : db_(db), writer_(std::move(writer)) {}
+RowEditor::RowEditor(Database& db, std::unique_ptr<RowWriter> writer) : db_(db), writer_(std::move(writer)) {}
 
 RowEditor::~RowEditor() = default;
 
 Result<std::unique_ptr<RowEditor>> RowEditor::Open(Database& db, const TableDef& def) {
-  JET_ASSIGN_OR_RETURN(std::unique_ptr<TableWriter> writer, TableWriter::Open(db.pager(), def));
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<RowWriter> writer, RowWriter::Open(db.pager(), def));
   return std::unique_ptr<RowEditor>(new RowEditor(db, std::move(writer)));
 }
 

@@ -1,7 +1,8 @@
 // Changing the rows of one table, a row at a time, inside Database::Write: the writer's entry
-// point for callers above the engine. Indexes, long values and the table's counters follow each
-// change; a change that breaks a unique or required index fails (kConstraint) and, as any error
-// inside the write, leaves the file as it was once the write rolls back.
+// point for callers above the engine. Access's rules hold on every change (row_writer.h: system
+// tables, Required columns, relationships), and indexes, long values and the table's counters follow
+// it; a change that breaks a rule or a unique index fails (kConstraint) and, as any error inside the
+// write, leaves the file as it was once the write rolls back.
 #pragma once
 
 #include <memory>
@@ -14,7 +15,7 @@
 
 namespace jet {
 
-class TableWriter;
+class RowWriter;
 
 class RowEditor {
  public:
@@ -34,9 +35,9 @@ class RowEditor {
   Result<Written> Change(RowId row, const std::vector<std::pair<size_t, Value>>& changes);
 
  private:
-  RowEditor(Database& db, std::unique_ptr<TableWriter> writer);
+  RowEditor(Database& db, std::unique_ptr<RowWriter> writer);
   Database& db_;
-  std::unique_ptr<TableWriter> writer_;
+  std::unique_ptr<RowWriter> writer_;
 };
 
 }  // namespace jet

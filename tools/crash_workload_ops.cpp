@@ -524,15 +524,7 @@ Status Files::RunSqlUpdate(jet::WritableDatabase& db, const std::string& path, c
     JET_ASSIGN_OR_RETURN(jet::Statement statement, jet::ParseStatement(op.sql));
     const auto* update = std::get_if<jet::UpdateStatement>(&statement);
     if (update == nullptr) return Error(ErrorCode::kInvalidArgument, "not an UPDATE: " + op.sql);
-    JET_ASSIGN_OR_RETURN(jet::PreparedUpdate prepared, jet::PrepareUpdate(*reader, *update, op.sql));
-    JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, jet::RowsToUpdate(*reader, *update, op.sql));
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.pager(), prepared.table));
-    for (jet::RowId row : rows) {
-      JET_ASSIGN_OR_RETURN(std::vector<Value> values, writer->Read(row));
-      prepared.Apply(&values);
-      JET_RETURN_IF_ERROR(writer->Update(row, std::move(values)));
-    }
-    return Status::Ok();
+    return jet::ExecuteUpdate(*reader, db.pager(), *update, op.sql).status();
   });
 }
 

@@ -6,8 +6,10 @@
 #include <set>
 
 #include "jet/base/calendar.h"
+#include "jet/base/number_text.h"
 #include "jet/pages/index_key.h"
-#include "jet/table/table_writer.h"
+#include "jet/row_writer.h"
+#include "jet/text/text_codec.h"
 #include "jet/writable_database.h"
 
 namespace velloran {
@@ -29,27 +31,6 @@ std::string Lower(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   return s;
-}
-
-// "-12.345" as a magnitude scaled by 10^scale; false when it has more decimals or is no number.
-bool ParseScaled(const std::string& text, int scale, bool* negative, unsigned __int128* magnitude) {
-  size_t i = 0;
-  *negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) *negative = text[i++] == '-';
-  *magnitude = 0;
-  int decimals = -1, digits = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] == '.' && decimals < 0) {
-      decimals = 0;
-      continue;
-    }
-    if (text[i] < '0' || text[i] > '9' || digits > 36) return false;
-    *magnitude = *magnitude * 10 + static_cast<unsigned>(text[i] - '0');
-    ++digits;
-    if (decimals >= 0 && ++decimals > scale) return false;
-  }
-  for (int d = decimals < 0 ? 0 : decimals; d < scale; ++d) *magnitude *= 10;
-  return digits > 0;
 }
 
 Result<Value> ParseDate(const ColumnDef& column, const std::string& text) {
@@ -123,22 +104,22 @@ Result<Value> ParseValue(const ColumnDef& column, const std::string& text) {
     case ColumnType::kDouble: {
       char* end = nullptr;
       double v = std::strtod(text.c_str(), &end);
-      if (*end != '\0' || !std::isfinite(v)) return Bad(column, text, "a number");
-      return column.type == ColumnType::kSingle ? Value(static_cast<float>(v)) : Value(v);
+      if (*end != '\0' || !std::isfinite(v)) return Bad(column, text, "a number a Double holds");
+      if (column.type == ColumnType::kDouble) return Value(v);
+      // Past the largest Single, the nearest float is infinity.
+      const float f = static_cast<float>(v);
+      if (!std::isfinite(f)) return Bad(column, text, "a number a Single holds (at most 3.4028235E+38 either side of 0)");
+      return Value(f);
     }
     case ColumnType::kCurrency: {
-      bool negative;
-      unsigned __int128 m;
-      if (!ParseScaled(text, 4, &negative, &m) || m > static_cast<unsigned __int128>(INT64_MAX)) {
-        return Bad(column, text, "an amount with at most 4 decimals");
-      }
-      int64_t scaled = static_cast<int64_t>(m);
-      return Value(jet::Currency{negative ? -scaled : scaled});
+      std::optional<jet::Currency> amount = jet::ParseCurrency(text);
+      if (!amount) return Bad(column, text, "an amount with at most 4 decimals, -922337203685477.5808 to 922337203685477.5807");
+      return Value(*amount);
     }
     case ColumnType::kDecimal: {
       bool negative;
       unsigned __int128 m;
-      if (!ParseScaled(text, column.scale, &negative, &m)) {
+      if (!jet::ParseScaled(text, column.scale, &negative, &m)) {
         return Bad(column, text, "a number with at most " + std::to_string(column.scale) + " decimals");
       }
       jet::Decimal d;
@@ -150,7 +131,11 @@ Result<Value> ParseValue(const ColumnDef& column, const std::string& text) {
     }
     case ColumnType::kDateTime: return ParseDate(column, text);
     case ColumnType::kText:
-    case ColumnType::kMemo: return Value(jet::FromUtf8(text));
+    case ColumnType::kMemo: {
+      Result<jet::Text> decoded = jet::StrictFromUtf8(text);
+      if (!decoded.ok()) return Error(ErrorCode::kInvalidArgument, "column \"" + column.name + "\": " + decoded.error().message());
+      return Value(std::move(decoded).value());
+    }
     case ColumnType::kGuid: return ParseGuid(column, text);
     default: return ParseBytes(column, text);
   }
@@ -195,7 +180,7 @@ bool Matches(const ColumnDef& column, const Value& stored, const Value& wanted) 
 }
 
 // The rows whose key column matches, by the slot their index entries name.
-Result<std::vector<jet::RowId>> MatchingRows(jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
+Result<std::vector<jet::RowId>> MatchingRows(jet::Pager& pager, const jet::TableDef& def, jet::RowWriter& writer,
                                              const Assignment& key) {
   std::vector<jet::RowId> rows;
   JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(pager, def));
@@ -236,7 +221,7 @@ int RunWrite(const std::vector<std::string>& args, bool keyed, std::ostream& err
     key = std::move(parsed).value();
   }
   jet::Status status = db.value()->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
+    JET_ASSIGN_OR_RETURN(auto writer, jet::RowWriter::Open(db.value()->pager(), def.value()));
     return body(db.value()->pager(), def.value(), *writer, key, assignments.value());
   });
   return status.ok() ? 0 : Fail(err, status.error());
@@ -246,7 +231,7 @@ int RunWrite(const std::vector<std::string>& args, bool keyed, std::ostream& err
 
 int RunInsertCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() < 2) return Usage(err, "insert FILE TABLE COLUMN=VALUE ...");
-  return RunWrite(args, false, err, [&](jet::Pager&, const jet::TableDef& def, jet::TableWriter& writer,
+  return RunWrite(args, false, err, [&](jet::Pager&, const jet::TableDef& def, jet::RowWriter& writer,
                                         const std::vector<Assignment>&, const std::vector<Assignment>& assignments) -> jet::Status {
     std::vector<Value> values(def.columns.size(), Value(jet::Null{}));
     for (const Assignment& a : assignments) values[a.column] = a.value;
@@ -265,7 +250,7 @@ int RunInsertCommand(const std::vector<std::string>& args, std::ostream& out, st
 int RunUpdateCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() < 4) return Usage(err, "update FILE TABLE KEYCOLUMN=VALUE COLUMN=VALUE ...");
   size_t matched = 0;
-  int code = RunWrite(args, true, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
+  int code = RunWrite(args, true, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::RowWriter& writer,
                                            const std::vector<Assignment>& key,
                                            const std::vector<Assignment>& assignments) -> jet::Status {
     JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, MatchingRows(pager, def, writer, key[0]));
@@ -285,7 +270,7 @@ int RunUpdateCommand(const std::vector<std::string>& args, std::ostream& out, st
 int RunDeleteCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() != 3) return Usage(err, "delete FILE TABLE KEYCOLUMN=VALUE");
   size_t matched = 0;
-  int code = RunWrite(args, true, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::TableWriter& writer,
+  int code = RunWrite(args, true, err, [&](jet::Pager& pager, const jet::TableDef& def, jet::RowWriter& writer,
                                            const std::vector<Assignment>& key, const std::vector<Assignment>&) -> jet::Status {
     JET_ASSIGN_OR_RETURN(std::vector<jet::RowId> rows, MatchingRows(pager, def, writer, key[0]));
     for (jet::RowId row : rows) JET_RETURN_IF_ERROR(writer.Delete(row));

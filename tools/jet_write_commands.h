@@ -4,10 +4,12 @@
 //   update FILE TABLE KEYCOLUMN=VALUE COLUMN=VALUE ...   change the named columns of every row
 //                                                  whose KEYCOLUMN equals VALUE
 //   delete FILE TABLE KEYCOLUMN=VALUE              delete every row whose KEYCOLUMN equals VALUE
-// Each command is one all-or-nothing write. VALUE is read by the column's type: integers and
-// decimals as written ("12", "-3.25"), Yes/No as true/false/yes/no/1/0, dates as YYYY-MM-DD
+// Each command is one all-or-nothing write that keeps Access's rules (jet/row_writer.h: no system
+// table, required columns, relationships refused or cascaded). VALUE is read by the column's
+// type: integers and decimals as written ("12", "-3.25"), Yes/No as true/false/yes/no/1/0, dates as YYYY-MM-DD
 // [HH:MM[:SS]], GUIDs as {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}, binary and OLE values as hex,
-// text as UTF-8; an empty VALUE is NULL. Text keys match as Access compares text (ignoring
+// text as UTF-8 (anything else is refused); an empty VALUE is NULL. A value the column cannot hold
+// is refused, never stored as another. Text keys match as Access compares text (ignoring
 // letter case and trailing blanks).
 #pragma once
 

@@ -1,6 +1,7 @@
 #include "jet/pages/row_encoder.h"
 
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <span>
 
@@ -12,6 +13,8 @@ namespace jet {
 namespace {
 
 constexpr size_t kMaxCompressedMemoChars = 1024;
+
+constexpr const char* kNotANumber = "cannot hold infinity or an undefined number (NaN); give a number";
 
 Error Invalid(const ColumnDef& column, const std::string& what) {
   return Error(ErrorCode::kInvalidArgument, "column \"" + column.name + "\" (" + ColumnTypeName(column.type) + "): " + what);
@@ -99,6 +102,7 @@ Result<std::string> EncodeSized(const ColumnDef& column, const Value& value) {
     }
     case ColumnType::kSingle: {
       JET_ASSIGN_OR_RETURN(float f, As<float>(column, value, "a Single"));
+      if (!std::isfinite(f)) return Invalid(column, kNotANumber);
       uint32_t bits;
       std::memcpy(&bits, &f, 4);
       std::string out(4, '\0');
@@ -110,6 +114,7 @@ Result<std::string> EncodeSized(const ColumnDef& column, const Value& value) {
       double d;
       if (column.type == ColumnType::kDouble) {
         JET_ASSIGN_OR_RETURN(d, As<double>(column, value, "a Double"));
+        if (!std::isfinite(d)) return Invalid(column, kNotANumber);
       } else {
         JET_ASSIGN_OR_RETURN(DateTime t, As<DateTime>(column, value, "a Date/Time"));
         d = t.days;

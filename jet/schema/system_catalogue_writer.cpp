@@ -52,6 +52,18 @@ Value ColumnValue(const TableDef& def, const std::vector<Value>& row, const std:
   return row[at];
 }
 
+int64_t ColumnInteger(const TableDef& def, const std::vector<Value>& row, const std::string& column) {
+  Value v = ColumnValue(def, row, column);
+  const int64_t* i = std::get_if<int64_t>(&v);
+  return i ? *i : 0;
+}
+
+std::string ColumnText(const TableDef& def, const std::vector<Value>& row, const std::string& column) {
+  Value v = ColumnValue(def, row, column);
+  const Text* t = std::get_if<Text>(&v);
+  return t ? ToUtf8(*t) : std::string();
+}
+
 Result<std::vector<FoundRow>> FindRows(Pager& pager, const TableDef& def,
                                        const std::function<bool(const std::vector<Value>&)>& match) {
   std::vector<FoundRow> found;

@@ -27,6 +27,9 @@ Result<std::vector<Value>> MakeRow(const TableDef& def, const std::vector<std::p
 
 // The value of the named column in a row of `def` (NULL when the table lacks the column).
 Value ColumnValue(const TableDef& def, const std::vector<Value>& row, const std::string& column);
+// The same as a whole number (0 when NULL or not a number) and as UTF-8 text ("" when not text).
+int64_t ColumnInteger(const TableDef& def, const std::vector<Value>& row, const std::string& column);
+std::string ColumnText(const TableDef& def, const std::vector<Value>& row, const std::string& column);
 
 struct FoundRow {
   RowId id;

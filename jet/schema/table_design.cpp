@@ -81,6 +81,17 @@ Status CheckColumnDesign(const ColumnDesign& design) {
   return Status::Ok();
 }
 
+Status CheckSingleAutonumber(const TableDef& def, const ColumnDesign& design) {
+  if (!design.autonumber) return Status::Ok();
+  for (const ColumnDef& c : def.columns) {
+    if (c.autonumber() || (c.flags & kColumnAutoGuid) != 0) {
+      return Invalid("table \"" + def.name + "\": column \"" + design.name + "\" cannot be an autonumber, as \"" + c.name +
+                     "\" already is; a table has at most one autonumber column");
+    }
+  }
+  return Status::Ok();
+}
+
 ColumnDef MakeColumnDef(const ColumnDesign& design, uint16_t number, uint16_t var_index, uint16_t fixed_offset,
                         uint16_t sort_order) {
   ColumnDef c;

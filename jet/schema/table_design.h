@@ -54,6 +54,8 @@ Status CheckObjectName(const std::string& name, const std::string& what);
 // Checks a column design on its own (name, type, size, autonumber). kInvalidArgument or
 // kUnsupported for a type the engine cannot store.
 Status CheckColumnDesign(const ColumnDesign& design);
+// Refuses `design` as an autonumber when `def` already has one: a table numbers its rows once.
+Status CheckSingleAutonumber(const TableDef& def, const ColumnDesign& design);
 
 // The definition entry for a new column numbered `number`, placed at `var_index` (variable-length
 // columns) or `fixed_offset` (fixed-length ones). `sort_order` is the database's text sort order.

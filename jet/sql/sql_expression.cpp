@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "jet/base/number_text.h"
 #include "jet/text/collation.h"
 #include "jet/sql/sql_lexer.h"
 #include "jet/sql/sql_like.h"
@@ -149,6 +150,18 @@ int CompareValues(JetVersion version, const Value& a, const Value& b) {
 
 namespace {
 
+// A Date/Time holds 100-01-01 to 9999-12-31 (in days from 1899-12-30; before it, the time of day
+// counts up from the negative day).
+constexpr long double kDayBeforeFirstDate = -657435, kDayAfterLastDate = 2958466;
+
+std::string NumberText(const Value& literal) {
+  int64_t i;
+  if (AsInteger(literal, &i)) return std::to_string(i);
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.15g", static_cast<double>(AsNumber(literal)));
+  return buf;
+}
+
 Result<Value> ToWholeNumber(const Value& literal, const ColumnDef& column, bool exact) {
   int64_t i;
   if (!AsInteger(literal, &i)) {
@@ -172,6 +185,10 @@ Result<Value> ToWholeNumber(const Value& literal, const ColumnDef& column, bool 
 Result<Value> ToOtherNumber(const Value& literal, const ColumnDef& column, bool exact) {
   const long double d = AsNumber(literal);
   const auto inexact = [&] { return Error(ErrorCode::kInvalidArgument, "the number does not fit column \"" + column.name + "\""); };
+  const auto out_of_range = [&] {
+    return Error(ErrorCode::kInvalidArgument, NumberText(literal) + " is out of range for column \"" + column.name + "\" (" +
+                                                  ColumnTypeName(column.type) + ")");
+  };
   switch (column.type) {
     case ColumnType::kBoolean: {
       if (exact && d != 0 && d != -1) return inexact();
@@ -179,36 +196,38 @@ Result<Value> ToOtherNumber(const Value& literal, const ColumnDef& column, bool 
     }
     case ColumnType::kCurrency: {
       const long double scaled = std::nearbyint(d * 10000);
-      if ((exact && scaled != d * 10000) || !(std::fabs(scaled) < 9.2e18L)) return inexact();
+      if (exact && scaled != d * 10000) return inexact();
+      if (!(scaled >= -9223372036854775808.0L && scaled <= 9223372036854775807.0L)) return out_of_range();
       return Value(Currency{static_cast<int64_t>(scaled)});
     }
     case ColumnType::kSingle: {
       const float f = static_cast<float>(d);
       if (exact && f != d) return inexact();
+      if (!std::isfinite(f)) return out_of_range();  // past the largest Single, the nearest float is infinity
       return Value(f);
     }
-    case ColumnType::kDouble: return Value(static_cast<double>(d));
-    case ColumnType::kDateTime: return Value(DateTime{static_cast<double>(d)});
+    case ColumnType::kDouble: {
+      if (!std::isfinite(static_cast<double>(d))) return out_of_range();
+      return Value(static_cast<double>(d));
+    }
+    case ColumnType::kDateTime: {
+      if (!(d > kDayBeforeFirstDate && d < kDayAfterLastDate)) return out_of_range();
+      return Value(DateTime{static_cast<double>(d)});
+    }
     default:
       return Error(ErrorCode::kUnsupported, std::string("values of ") + ColumnTypeName(column.type) +
                                                 " columns cannot be written from SQL");
   }
 }
 
-std::string NumberText(const Value& literal) {
-  int64_t i;
-  if (AsInteger(literal, &i)) return std::to_string(i);
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.15g", static_cast<double>(AsNumber(literal)));
-  return buf;
-}
 
 }  // namespace
 
-Result<Value> ConvertToColumn(const Value& literal, const ColumnDef& column, bool exact) {
+Result<Value> ConvertToColumn(const Value& literal, const ColumnDef& column, bool exact, const std::string& spelled) {
   if (IsNull(literal)) return literal;
   const ValueClass want = ClassOf(column.type);
   Value number = literal;
+  std::string written = spelled;
   if (const Text* text = std::get_if<Text>(&literal)) {
     if (want == ValueClass::kText) return literal;
     // Access assigns a text that spells a number to a number column.
@@ -220,11 +239,15 @@ Result<Value> ConvertToColumn(const Value& literal, const ColumnDef& column, boo
                                                     ColumnTypeName(column.type) + ", the value is a text");
     }
     number = d;
+    written = s;
   } else if (want == ValueClass::kText) {
     if (exact || std::holds_alternative<bool>(literal)) {
       return Error(ErrorCode::kInvalidArgument, "type mismatch: column \"" + column.name + "\" is text, the value is not");
     }
     return Value(FromUtf8(NumberText(literal)));
+  }
+  if (column.type == ColumnType::kCurrency) {
+    if (std::optional<Currency> amount = ParseCurrency(written)) return Value(*amount);
   }
   if (IsWholeNumberType(column.type)) return ToWholeNumber(number, column, exact);
   return ToOtherNumber(number, column, exact);

@@ -115,7 +115,10 @@ long double NumericValue(const Value& value);
 // Converts a literal (Null, bool, int64_t, double or Text) to the value `column` stores, for
 // UPDATE and for index keys. With `exact`, any change of value is an error; without it numbers
 // round to whole numbers for whole-number columns and number and text convert into each other
-// as Access assigns them. Errors are kInvalidArgument without a position (callers add it).
-Result<Value> ConvertToColumn(const Value& literal, const ColumnDef& column, bool exact);
+// as Access assigns them. `spelled`, the literal as written, gives a Currency column its exact
+// amount (a double holds few of the largest). Errors are kInvalidArgument without a position
+// (callers add it): a value the column cannot hold is refused, never stored as another.
+Result<Value> ConvertToColumn(const Value& literal, const ColumnDef& column, bool exact,
+                              const std::string& spelled = std::string());
 
 }  // namespace jet

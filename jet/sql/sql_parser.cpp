@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "jet/sql/sql_lexer.h"
+#include "jet/text/text_codec.h"
 
 namespace jet {
 
@@ -262,8 +263,10 @@ Result<std::unique_ptr<Expr>> Parser::Operand() {
   }
   if (t.kind == TokenKind::kNumber) return Number(Take(), false);
   if (t.kind == TokenKind::kString) {
+    auto text = StrictFromUtf8(t.value);
+    if (!text.ok()) return SqlError(ErrorCode::kInvalidArgument, text.error().message(), sql_, t);
     std::unique_ptr<Expr> e = Node(Expr::Kind::kLiteral, Take());
-    e->literal = FromUtf8(t.value);
+    e->literal = std::move(text).value();
     return e;
   }
   if (t.IsKeyword("NULL") || t.IsKeyword("TRUE") || t.IsKeyword("FALSE")) {
@@ -284,6 +287,7 @@ Result<std::unique_ptr<Expr>> Parser::Operand() {
 // Whole numbers that fit 64 bits stay exact; everything else is a double.
 Result<std::unique_ptr<Expr>> Parser::Number(const Token& token, bool negative) {
   std::unique_ptr<Expr> e = Node(Expr::Kind::kLiteral, token);
+  if (negative) e->token = "-" + e->token;  // the number as written, which a Currency reads exactly
   const std::string& text = token.value;
   if (text.find_first_of(".eE") == std::string::npos) {
     errno = 0;

@@ -1,5 +1,6 @@
 #include "jet/sql/sql_update.h"
 
+#include "jet/row_writer.h"
 #include "jet/sql/sql_lexer.h"
 #include "jet/sql/sql_select.h"
 
@@ -31,7 +32,7 @@ Result<PreparedUpdate> PrepareUpdate(Database& db, const UpdateStatement& statem
     if (value.kind != Expr::Kind::kLiteral) {
       return SqlError(ErrorCode::kUnsupported, "only constant values can be assigned", sql, value.offset, value.token);
     }
-    auto converted = ConvertToColumn(value.literal, def.columns[column], false);
+    auto converted = ConvertToColumn(value.literal, def.columns[column], false, value.token);
     if (!converted.ok()) return SqlError(converted.error().code(), converted.error().message(), sql, value.offset, value.token);
     update.assignments.emplace_back(column, std::move(converted).value());
   }
@@ -55,6 +56,18 @@ Result<std::vector<RowId>> RowsToUpdate(Database& db, const UpdateStatement& sta
     rows.push_back(cursor->row_id());
   }
   return rows;
+}
+
+Result<size_t> ExecuteUpdate(Database& db, Pager& pager, const UpdateStatement& statement, const std::string& sql) {
+  JET_ASSIGN_OR_RETURN(PreparedUpdate prepared, PrepareUpdate(db, statement, sql));
+  JET_ASSIGN_OR_RETURN(std::vector<RowId> rows, RowsToUpdate(db, statement, sql));
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<RowWriter> writer, RowWriter::Open(pager, prepared.table));
+  for (const RowId& row : rows) {
+    JET_ASSIGN_OR_RETURN(std::vector<Value> values, writer->Read(row));
+    prepared.Apply(&values);
+    JET_RETURN_IF_ERROR(writer->Update(row, std::move(values)));
+  }
+  return rows.size();
 }
 
 }  // namespace jet

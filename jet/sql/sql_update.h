@@ -1,12 +1,9 @@
 // UPDATE bound to a table, ready for whoever runs the write: the new values converted to what
 // their columns store, the compiled WHERE, and the rows it selects.
 //
-// Running it (through TableWriter, inside one pager write):
-//   JET_ASSIGN_OR_RETURN(PreparedUpdate u, PrepareUpdate(db, statement, sql));
-//   JET_ASSIGN_OR_RETURN(std::vector<RowId> rows, RowsToUpdate(db, statement, sql));
-//   for each row: values = writer.Read(row); u.Apply(&values); writer.Update(row, values);
-// The rows are collected before anything changes, so an index walk never meets a row it has
-// already updated.
+// ExecuteUpdate runs it inside the caller's pager write: the rows are collected before anything
+// changes, so an index walk never meets a row it has already updated, and each changes through a
+// RowWriter, so that Access's rules hold (a system table is refused, relationships cascade).
 #pragma once
 
 #include <memory>
@@ -44,5 +41,10 @@ Result<PreparedUpdate> PrepareUpdate(Database& db, const UpdateStatement& statem
 // The rows the statement updates, found as the same SELECT would find them (using an index when
 // the condition allows), in that order.
 Result<std::vector<RowId>> RowsToUpdate(Database& db, const UpdateStatement& statement, const std::string& sql);
+
+// Binds the statement and finds its rows through `db`, and changes them through `pager` (db's
+// own, or another handle's that holds the write); returns how many rows it changed. Inside a
+// write: after an error the caller rolls it back.
+Result<size_t> ExecuteUpdate(Database& db, Pager& pager, const UpdateStatement& statement, const std::string& sql);
 
 }  // namespace jet

@@ -17,6 +17,9 @@
 // them (row_decoder.h). A NULL Boolean is stored as No. A NULL Long autonumber on insert takes
 // the next number; a GUID autonumber a random GUID.
 //
+// Rules kept in the catalogue rather than the definition (Required columns, relationships) and the
+// refusal of system tables are RowWriter's (row_writer.h), through which users' changes come.
+//
 // Errors. Before anything changes: kInvalidArgument (a value that does not fit its column, a row
 // too large for a page, an autonumber changed, a row that does not exist), kConstraint (a
 // duplicate key in a unique index, or a NULL in a primary-key or required index). Any other

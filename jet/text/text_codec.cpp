@@ -131,9 +131,13 @@ std::string ToUtf8(const Text& text) {
   return out;
 }
 
-Text FromUtf8(const std::string& utf8) {
-  Text out;
-  out.reserve(utf8.size());
+namespace {
+
+// Decodes `utf8` into `out`. Where the bytes are not UTF-8, `strict` stops and returns the offset
+// of the first bad byte; otherwise each bad byte becomes U+FFFD. npos when all was decoded.
+size_t DecodeUtf8(const std::string& utf8, bool strict, Text* out) {
+  static constexpr uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};  // below these: overlong
+  out->reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
     uint8_t b = static_cast<uint8_t>(utf8[i]);
@@ -143,23 +147,40 @@ Text FromUtf8(const std::string& utf8) {
     else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; extra = 1; }
     else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; extra = 2; }
     else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; extra = 3; }
-    else { out.push_back(0xFFFD); ++i; continue; }
+    else { if (strict) return i; out->push_back(0xFFFD); ++i; continue; }
     bool valid = true;
     for (size_t k = 1; k <= extra; ++k) {
       if (i + k >= utf8.size() || (static_cast<uint8_t>(utf8[i + k]) & 0xC0) != 0x80) { valid = false; break; }
       cp = (cp << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
     }
-    if (!valid) { out.push_back(0xFFFD); ++i; continue; }
+    if (strict && valid && (cp < kSmallest[extra] || cp > 0x10FFFF)) valid = false;
+    if (!valid) { if (strict) return i; out->push_back(0xFFFD); ++i; continue; }
     i += extra + 1;
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      out->push_back(static_cast<char16_t>(cp));
     }
   }
+  return std::string::npos;
+}
+
+}  // namespace
+
+Text FromUtf8(const std::string& utf8) {
+  Text out;
+  DecodeUtf8(utf8, false, &out);
   return out;
+}
+
+Result<Text> StrictFromUtf8(const std::string& utf8) {
+  Text out;
+  const size_t bad = DecodeUtf8(utf8, true, &out);
+  if (bad == std::string::npos) return out;
+  return Error(ErrorCode::kInvalidArgument, "the text is not valid UTF-8 (byte " + std::to_string(bad + 1) +
+                                                " of " + std::to_string(utf8.size()) + "); give it as UTF-8");
 }
 
 }  // namespace jet

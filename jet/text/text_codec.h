@@ -7,6 +7,7 @@
 #include <string>
 
 #include "jet/base/format.h"
+#include "jet/base/status.h"
 #include "jet/base/value.h"
 
 namespace jet {
@@ -15,6 +16,11 @@ namespace jet {
 Text DecodeStoredText(JetVersion version, const uint8_t* data, size_t length);
 // The same into *out, whose capacity is reused: for readers that decode row after row.
 void DecodeStoredText(JetVersion version, const uint8_t* data, size_t length, Text* out);
+
+// FromUtf8 (value.h) for text a user gives: bytes that are not UTF-8 (a stray byte, a cut-short or
+// overlong sequence, a code point past U+10FFFF), which FromUtf8 turns into U+FFFD, are refused
+// (kInvalidArgument, naming the byte).
+Result<Text> StrictFromUtf8(const std::string& utf8);
 
 // Windows-1252 <-> UTF-16 for Jet 3 text. The five bytes 1252 leaves undefined map to the C1
 // control of the same value, as Windows does, so every stored byte round-trips.
