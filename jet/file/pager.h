@@ -3,8 +3,6 @@
 // end of the file is reported instead of read.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +11,7 @@
 
 #include "jet/base/format.h"
 #include "jet/file/header.h"
+#include "jet/file/os.h"
 #include "jet/file/page_table.h"
 #include "jet/file/shared_pages.h"
 #include "jet/base/status.h"
@@ -145,20 +144,27 @@ class Pager {
   uint64_t hold_serial() const { return hold_serial_; }
 
  private:
-  Pager(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  Pager(std::string path, Os& os, std::unique_ptr<OsFile> file) : path_(std::move(path)), os_(os), file_(std::move(file)) {}
   // Decodes the header (unless it was decoded at `stamp` already) and starts the cache over.
   Status LoadHeader(uint64_t file_size, int64_t stamp);
   // Sets *found when a journal was there (whether it was undone or is still being worked on).
   Status RecoverIfHot(bool holding_writer_lock, bool* found);
   Status Refresh(bool holding_writer_lock);
   Status CommitDirtyPages();
+  Status JournalOriginals(class JournalWriter& journal);
+  // After a commit failed before its commit point: the file put back as it was, from the journal.
+  Error UndoFailedCommit(const Error& error);
+  // Restores the pages a journal holds into `file` (this handle's or one opened for the purpose)
+  // and marks the file changed.
+  Status RecoverInto(OsFile& file, bool* recovered);
   // Gives the pages a commit wrote to the other handles of this process.
   void ShareCommit(int64_t before, const std::vector<uint32_t>& written);
   Status WriteDirtyPages();
   Status StampCommit();
 
   std::string path_;
-  int fd_ = -1;
+  Os& os_;
+  std::unique_ptr<OsFile> file_;
   const Format* format_ = nullptr;
   DatabaseHeader header_;
   uint32_t page_count_ = 0;
@@ -183,7 +189,7 @@ class Pager {
 
 // What the pager compares to know whether the file changed: its modification and status-change
 // times and its size, mixed into one number.
-int64_t ChangeStampOf(const struct stat& st);
+int64_t ChangeStampOf(const FileInfo& info);
 
 // Holds a pager's read lock for a scope.
 class ReadScope {
