@@ -166,6 +166,13 @@ std::string Visible(const std::string& path, const std::string& table) {
   return out.str();
 }
 
+// Which of the two states `state` is.
+std::string Which(const std::string& state, const std::string& before, const std::string& after) {
+  if (state == before) return "as before the write";
+  if (state == after) return "as after the write";
+  return "neither as before nor as after the write: " + state.substr(0, 300);
+}
+
 struct Scenario {
   const char* name;
   bool creates;  // the write makes the database (none before it)
@@ -261,14 +268,15 @@ TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
           EXPECT_NE(message.find(s.creates ? "was not made" : "was not saved"), std::string::npos) << message;
         }
         // What the report says is what the file holds, before the handle does anything more.
-        ASSERT_EQ(Visible(path, s.table), reported.ok() ? after : before) << (reported.ok() ? "" : reported.error().message());
+        ASSERT_EQ(Which(Visible(path, s.table), before, after), reported.ok() ? "as after the write" : "as before the write")
+            << (reported.ok() ? "reported done" : reported.error().message());
         if (mdbtools && !s.creates) velloran_test::ExpectMdbExportAgrees(path, s.table);
         if (reported.ok()) continue;
         // The disk behaves again: the same handle's retry goes through.
         jet::Status retried = s.write(path, db.get());
         ASSERT_TRUE(retried.ok()) << retried.error().message();
         db.reset();
-        ASSERT_EQ(Visible(path, s.table), after);
+        ASSERT_EQ(Which(Visible(path, s.table), before, after), "as after the write");
       }
     }
     db.reset();
