@@ -7,7 +7,9 @@
 // commit point, as a journal without a valid header undoes nothing. Last the journal is deleted.
 // A crash before the commit point leaves a "hot" journal, and the next open copies the original
 // pages back (and cuts the file to its old length), so the database is as it was before the write;
-// a crash after it leaves at most a void journal, which the next open deletes.
+// a crash after it leaves at most a void journal, which the next open deletes. A write that fails
+// short of the commit point (a full disk, a failed sync) is undone from its journal at once by
+// the writer itself, so that the failure it reports is the state of the file.
 //
 // The deletion is not synced (a folder sync, on a journaling file system a commit of its own, cost
 // each write more than the zeros): should a power cut bring the journal's name back, what comes

@@ -399,20 +399,19 @@ Status Pager::CommitDirtyPages() {
   AtCommitStep("journal synced");
   // 2. The new pages, with readers kept out while they land.
   status = AcquireDataLock(*file_, LockKind::kExclusive, lock_wait_ms_);
-  if (status.ok()) {
-    status = WriteDirtyPages();
-    // 3. The commit point: the journal's header made void, durably; then the journal goes (see
-    // journal.h for why its deletion needs no sync of the folder).
-    if (status.ok()) status = journal->Void();
-    if (!status.ok()) {
-      journal.reset();
-      Error undone = UndoFailedCommit(status.error());  // readers stay out until the pages are back
-      ReleaseDataLock(*file_);
-      return undone;
-    }
-  } else {
+  if (!status.ok()) {
     journal.reset();
     return UndoFailedCommit(status.error());
+  }
+  status = WriteDirtyPages();
+  // 3. The commit point: the journal's header made void, durably; then the journal goes (see
+  // journal.h for why its deletion needs no sync of the folder).
+  if (status.ok()) status = journal->Void();
+  if (!status.ok()) {
+    journal.reset();
+    Error undone = UndoFailedCommit(status.error());  // readers stay out until the pages are back
+    ReleaseDataLock(*file_);
+    return undone;
   }
   AtCommitStep("journal voided");
   // The write stands from here, whatever fails next. A void journal left behind undoes nothing

@@ -18,6 +18,8 @@
 
 namespace jet {
 
+class JournalWriter;
+
 class Pager {
  public:
   ~Pager();
@@ -56,7 +58,9 @@ class Pager {
   // then kLocked; also kLocked while Access has the database open) and refreshes the cache if
   // another handle committed meanwhile. Every page the write changes (MutablePage) or adds
   // (AppendPage) stays in memory, and is what ReadPage returns, until Commit makes all of them
-  // durable at once or Rollback forgets them; both release the lock. A failed Commit rolls back.
+  // durable at once or Rollback forgets them; both release the lock. A failed Commit rolls back, and
+  // its error says whether the file is already as it was before the write (it is put back at
+  // once) or will be when next opened (when the disk refuses even that).
   Status BeginWrite();
   bool in_write() const { return in_write_; }
   Result<uint8_t*> MutablePage(uint32_t page);
@@ -151,7 +155,7 @@ class Pager {
   Status RecoverIfHot(bool holding_writer_lock, bool* found);
   Status Refresh(bool holding_writer_lock);
   Status CommitDirtyPages();
-  Status JournalOriginals(class JournalWriter& journal);
+  Status JournalOriginals(JournalWriter& journal);
   // After a commit failed before its commit point: the file put back as it was, from the journal.
   Error UndoFailedCommit(const Error& error);
   // Restores the pages a journal holds into `file` (this handle's or one opened for the purpose)

@@ -54,10 +54,11 @@ int ErrnoOf(Fault fault) {
 
 // The operating system with one fault: counts, once armed, every call that changes the disk and
 // fails call number `fail_at` with `fault`. A short write writes half of what it was given; the
-// disk is then full, so the next write fails.
+// disk is then full, so the next write fails. With `no_links` it is a file system without hard
+// links, as some network shares are.
 class FaultyOs final : public jet::Os {
  public:
-  FaultyOs(int fail_at, Fault fault) : fail_at_(fail_at), fault_(fault) {}
+  FaultyOs(int fail_at, Fault fault, bool no_links) : fail_at_(fail_at), fault_(fault), no_links_(no_links) {}
 
   std::vector<Call> calls;
   bool armed = false;
@@ -90,6 +91,7 @@ class FaultyOs final : public jet::Os {
     return real_.Delete(path);
   }
   jet::Result<bool> Link(const std::string& from, const std::string& to) override {
+    if (no_links_) return jet::OsError(to, "cannot create the file", EPERM);
     JET_RETURN_IF_ERROR(Gate(Call::kLink, to, "cannot create the file"));
     return real_.Link(from, to);
   }
@@ -106,6 +108,7 @@ class FaultyOs final : public jet::Os {
   jet::Os& real_ = jet::Os::Posix();
   int fail_at_;
   Fault fault_;
+  bool no_links_;
   bool disk_full_ = false;
 };
 
@@ -166,6 +169,17 @@ std::string Visible(const std::string& path, const std::string& table) {
   return out.str();
 }
 
+// The files beside the database (removed, once named): only a refused deletion may leave one.
+std::vector<std::string> Leftovers(const std::string& folder, const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path() == path) continue;
+    names.push_back(entry.path().filename().string());
+    std::filesystem::remove(entry.path());
+  }
+  return names;
+}
+
 // Which of the two states `state` is.
 std::string Which(const std::string& state, const std::string& before, const std::string& after) {
   if (state == before) return "as before the write";
@@ -176,6 +190,7 @@ std::string Which(const std::string& state, const std::string& before, const std
 struct Scenario {
   const char* name;
   bool creates;  // the write makes the database (none before it)
+  bool no_links;
   const char* table;
   std::function<jet::Status(const std::string& path, jet::WritableDatabase* db)> write;
 };
@@ -190,8 +205,10 @@ std::vector<std::vector<jet::Value>> NewSongs() {
   return rows;
 }
 
+jet::Status NewDatabase(const std::string& path, jet::WritableDatabase*) { return jet::CreateDatabase(path, {.creation_date = 46000.25}); }
+
 const Scenario kScenarios[] = {
-    {"rows inserted and one updated", false, "MyList",
+    {"rows inserted and one updated", false, false, "MyList",
      [](const std::string&, jet::WritableDatabase* db) {
        return db->Write([&]() -> jet::Status {
          jet::TableDef def = schema_test::TableNamed(db->pager(), "MyList");
@@ -205,11 +222,11 @@ const Scenario kScenarios[] = {
          return writer->Update(cursor->row_id(), std::move(row));
        });
      }},
-    {"a new database", true, "MSysObjects",
-     [](const std::string& path, jet::WritableDatabase*) { return jet::CreateDatabase(path, {.creation_date = 46000.25}); }},
-    {"a column added", false, "MyList",
+    {"a new database", true, false, "MSysObjects", NewDatabase},
+    {"a new database where files cannot have two names", true, true, "MSysObjects", NewDatabase},
+    {"a column added", false, false, "MyList",
      [](const std::string&, jet::WritableDatabase* db) { return jet::AddColumn(*db, "MyList", Column("Genre", ColumnType::kText, 50)); }},
-    {"an index added", false, "MyList",
+    {"an index added", false, false, "MyList",
      [](const std::string&, jet::WritableDatabase* db) { return jet::AddIndex(*db, "MyList", Index("ByDisk", {{"DiskID"}})); }},
 };
 
@@ -244,7 +261,7 @@ TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
   for (const Scenario& s : kScenarios) {
     SCOPED_TRACE(s.name);
     // A write that meets no fault: the state before and after it, and the calls it makes.
-    FaultyOs counting(-1, Fault::kDiskFull);
+    FaultyOs counting(-1, Fault::kDiskFull, s.no_links);
     std::unique_ptr<jet::WritableDatabase> db;
     std::filesystem::remove(path);
     if (!s.creates) std::filesystem::copy_file(velloran_test::FixturePath("generated/songsV2000.mdb"), path);
@@ -258,7 +275,7 @@ TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
       for (Fault fault : FaultsFor(counting.calls[at])) {
         SCOPED_TRACE("call " + std::to_string(at) + " of " + std::to_string(counting.calls.size()) + ", fault " +
                      std::to_string(static_cast<int>(fault)));
-        FaultyOs faulty(static_cast<int>(at), fault);
+        FaultyOs faulty(static_cast<int>(at), fault, s.no_links);
         jet::Status reported = RunUnder(s, path, faulty, &db);
         ASSERT_NE(faulty.failed_with, 0) << "the fault was never met: the write's calls changed";
         if (!reported.ok()) {
@@ -271,6 +288,8 @@ TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
         ASSERT_EQ(Which(Visible(path, s.table), before, after), reported.ok() ? "as after the write" : "as before the write")
             << (reported.ok() ? "reported done" : reported.error().message());
         if (mdbtools && !s.creates) velloran_test::ExpectMdbExportAgrees(path, s.table);
+        const std::vector<std::string> left = Leftovers(scratch.path(), path);
+        if (counting.calls[at] != Call::kDelete) EXPECT_EQ(left, std::vector<std::string>());
         if (reported.ok()) continue;
         // The disk behaves again: the same handle's retry goes through.
         jet::Status retried = s.write(path, db.get());
