@@ -14,21 +14,22 @@
 #include <string>
 
 #include "jet/base/status.h"
+#include "jet/file/os.h"
 
 namespace jet {
 
 enum class LockKind { kShared, kExclusive };
 
-// Takes the writer lock on `fd`, waiting up to `timeout_ms` for another writer to finish; kLocked
-// (naming the file) when it does not.
-Status AcquireWriterLock(int fd, const std::string& path, int timeout_ms);
-void ReleaseWriterLock(int fd);
+// Takes the writer lock on `file`, waiting up to `timeout_ms` for another writer to finish;
+// kLocked (naming the file) when it does not.
+Status AcquireWriterLock(OsFile& file, int timeout_ms);
+void ReleaseWriterLock(OsFile& file);
 // True when some other handle holds the writer lock (used to tell a live journal from a hot one).
-Result<bool> WriterLockHeldElsewhere(int fd, const std::string& path);
+Result<bool> WriterLockHeldElsewhere(OsFile& file);
 
 // Takes the data lock, waiting up to `timeout_ms` for the other side; kLocked on time-out.
-Status AcquireDataLock(int fd, const std::string& path, LockKind kind, int timeout_ms);
-void ReleaseDataLock(int fd);
+Status AcquireDataLock(OsFile& file, LockKind kind, int timeout_ms);
+void ReleaseDataLock(OsFile& file);
 
 // An Access lock file beside `database_path` in which some program holds a lock means Access
 // (or a program acting like it) has the database open. Returns kLocked then.

@@ -1,15 +1,13 @@
 #include "jet/file/journal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "jet/base/bytes.h"
@@ -66,80 +64,17 @@ uint32_t RecordChecksum(uint32_t version, const uint8_t* record, uint32_t page_s
   return LaneChecksum(Get32(record), record + 4, page_size);
 }
 
-Error IoError(const std::string& path, const std::string& what) {
-  return Error(ErrorCode::kIo, path + ": " + what + " (" + std::strerror(errno) + ")");
-}
-
-Status WriteAll(int fd, const std::string& path, const void* data, size_t length, off_t offset) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = pwrite(fd, p + done, length - done, offset + static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return IoError(path, "cannot write");
-    }
-    done += static_cast<size_t>(n);
-  }
-  return Status::Ok();
-}
-
-// Writes every piece of `parts`, one after another from `offset`, in as few calls as the system
-// allows; returns the bytes written.
-Result<size_t> WriteParts(int fd, const std::string& path, const std::vector<struct iovec>& parts, off_t offset) {
-  size_t total = 0;
-  for (const struct iovec& part : parts) total += part.iov_len;
-  ssize_t n;
-  do {
-    n = pwritev(fd, parts.data(), static_cast<int>(parts.size()), offset);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return IoError(path, "cannot write at byte " + std::to_string(offset));
-  // A short write: the rest, piece by piece from where it stopped.
-  size_t done = static_cast<size_t>(n);
-  size_t skipped = 0;
-  for (const struct iovec& part : parts) {
-    if (done < skipped + part.iov_len) {
-      const size_t in_part = done - skipped;
-      JET_RETURN_IF_ERROR(WriteAll(fd, path, static_cast<const uint8_t*>(part.iov_base) + in_part, part.iov_len - in_part,
-                                   offset + static_cast<off_t>(done)));
-      done += part.iov_len - in_part;
-    }
-    skipped += part.iov_len;
-  }
-  return total;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 }  // namespace
 
 std::string JournalPath(const std::string& database_path) { return database_path + "-journal"; }
 
-Status SyncDirectoryOf(const std::string& path) {
-  std::string dir = DirectoryOf(path);
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return IoError(dir, "cannot open the folder to make a change durable");
-  int rc = fsync(fd);
-  close(fd);
-  if (rc != 0) return IoError(dir, "cannot make a change of the folder durable");
-  return Status::Ok();
-}
-
-JournalWriter::~JournalWriter() {
-  if (fd_ >= 0) close(fd_);
-}
+JournalWriter::~JournalWriter() = default;
 
 Result<std::unique_ptr<JournalWriter>> JournalWriter::Create(const std::string& database_path, uint32_t page_size,
-                                                              uint32_t page_count) {
-  std::string path = JournalPath(database_path);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return IoError(path, "cannot create the journal that keeps the database safe during a change");
-  return std::unique_ptr<JournalWriter>(new JournalWriter(path, fd, page_size, page_count));
+                                                              uint32_t page_count, Os& os) {
+  auto file = os.Open(JournalPath(database_path), OpenMode::kReplace);
+  if (!file.ok()) return file.error().WithContext("creating the journal that keeps the database safe during a change");
+  return std::unique_ptr<JournalWriter>(new JournalWriter(os, std::move(file).value(), page_size, page_count));
 }
 
 Status JournalWriter::Append(uint32_t page, const uint8_t* original) {
@@ -152,7 +87,8 @@ Status JournalWriter::Append(uint32_t page, const uint8_t* original) {
 }
 
 Status JournalWriter::Sync() {
-  uint8_t header[kHeaderSize] = {};
+  static_assert(sizeof header_ == kHeaderSize);
+  uint8_t* header = header_;
   std::memcpy(header, kMagic, sizeof kMagic);
   Put32(header + 8, kVersion);
   Put32(header + 12, page_size_);
@@ -163,7 +99,7 @@ Status JournalWriter::Sync() {
   std::vector<struct iovec> parts;
   parts.reserve(1 + 3 * std::min(kRecordsPerCall, originals_.size()));
   parts.push_back({header, kHeaderSize});
-  off_t offset = 0;
+  uint64_t offset = 0;
   size_t first = 0;
   do {
     const size_t end = std::min(originals_.size(), first + kRecordsPerCall);
@@ -173,13 +109,13 @@ Status JournalWriter::Sync() {
       parts.push_back({const_cast<uint8_t*>(originals_[i]), page_size_});
       parts.push_back({frame + 4, 4});
     }
-    JET_ASSIGN_OR_RETURN(size_t written, WriteParts(fd_, path_, parts, offset));
-    offset += static_cast<off_t>(written);
+    JET_RETURN_IF_ERROR(file_->WriteGather(parts, offset));
+    for (const struct iovec& part : parts) offset += part.iov_len;
     parts.clear();
     first = end;
   } while (first < originals_.size());
-  if (fdatasync(fd_) != 0) return IoError(path_, "cannot make the journal durable");
-  return SyncDirectoryOf(path_);
+  JET_RETURN_IF_ERROR(file_->Sync(true));
+  return os_.SyncFolderOf(file_->path());
 }
 
 Status JournalWriter::Void() {
@@ -191,19 +127,19 @@ Status JournalWriter::Void() {
   //    the write was durable before (the caller synced the database first);
   //  - after the sync the journal is void on disk, so it does not matter whether its deletion
   //    (Delete) reaches the disk: a journal brought back by a cut is deleted unused (RecoverJournal).
+  // A void whose zeros may not have reached the disk is taken back: the caller undoes the write
+  // and reports it failed, which the journal then agrees with whatever the disk kept.
   const uint8_t zeros[kHeaderSize] = {};
-  JET_RETURN_IF_ERROR(WriteAll(fd_, path_, zeros, kHeaderSize, 0));
-  if (fdatasync(fd_) != 0) return IoError(path_, "cannot make the change durable");
-  return Status::Ok();
+  Status status = file_->WriteAll(zeros, kHeaderSize, 0);
+  if (status.ok()) status = file_->Sync(true);
+  if (!status.ok()) (void)file_->WriteAll(header_, kHeaderSize, 0);
+  return status;
 }
 
-Status JournalWriter::Delete() {
-  if (unlink(path_.c_str()) != 0 && errno != ENOENT) return IoError(path_, "cannot remove the journal of a finished change");
-  return Status::Ok();
-}
+Status JournalWriter::Delete() { return os_.Delete(file_->path()); }
 
-Status WritePages(int fd, const std::string& path, std::vector<std::pair<uint32_t, const uint8_t*>> pages,
-                  uint32_t page_size, const std::function<void()>& after_page) {
+Status WritePages(OsFile& file, std::vector<std::pair<uint32_t, const uint8_t*>> pages, uint32_t page_size,
+                  const std::function<void()>& after_page) {
   std::sort(pages.begin(), pages.end());
   constexpr size_t kMaxRun = 256;  // well under any system's limit on pieces per call
   std::vector<struct iovec> parts;
@@ -212,18 +148,11 @@ Status WritePages(int fd, const std::string& path, std::vector<std::pair<uint32_
     while (end < pages.size() && end - first < kMaxRun && pages[end].first == pages[end - 1].first + 1) ++end;
     parts.clear();
     for (size_t i = first; i < end; ++i) parts.push_back({const_cast<uint8_t*>(pages[i].second), page_size});
-    const off_t offset = static_cast<off_t>(pages[first].first) * page_size;
-    JET_RETURN_IF_ERROR(WriteParts(fd, path, parts, offset).status());
+    JET_RETURN_IF_ERROR(file.WriteGather(parts, static_cast<uint64_t>(pages[first].first) * page_size));
     for (size_t i = first; i < end; ++i) after_page();
     first = end;
   }
   return Status::Ok();
-}
-
-Status RemoveJournal(const std::string& database_path) {
-  std::string path = JournalPath(database_path);
-  if (unlink(path.c_str()) != 0 && errno != ENOENT) return IoError(path, "cannot remove the journal of a finished change");
-  return SyncDirectoryOf(path);
 }
 
 namespace {
@@ -234,37 +163,34 @@ bool WholeHeader(const uint8_t* data, size_t size, uint32_t page_size) {
          Get32(data + 12) == page_size;
 }
 
-}  // namespace
-
-Result<bool> JournalUndoesAnything(const std::string& database_path, uint32_t page_size) {
-  const std::string path = JournalPath(database_path);
-  int jfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (jfd < 0) {
-    if (errno == ENOENT) return false;
-    return IoError(path, "cannot read the journal of an unfinished change");
+// The journal's first `at_most` bytes, as far as it goes; nothing when there is no journal.
+Result<std::optional<std::vector<uint8_t>>> ReadJournal(Os& os, const std::string& path, size_t at_most) {
+  auto file = os.Open(path, OpenMode::kRead);
+  if (!file.ok()) {
+    JET_ASSIGN_OR_RETURN(bool exists, os.Exists(path));
+    if (!exists) return std::optional<std::vector<uint8_t>>();
+    return file.error().WithContext("reading the journal of an unfinished change");
   }
-  uint8_t header[kHeaderSize];
-  const ssize_t n = pread(jfd, header, sizeof header, 0);
-  close(jfd);
-  return n > 0 && WholeHeader(header, static_cast<size_t>(n), page_size);
+  JET_ASSIGN_OR_RETURN(FileInfo info, file.value()->Stat());
+  std::vector<uint8_t> data(static_cast<size_t>(std::min<uint64_t>(info.size, at_most)));
+  JET_ASSIGN_OR_RETURN(size_t n, file.value()->ReadFull(data.data(), data.size(), 0));
+  data.resize(n);
+  return std::optional<std::vector<uint8_t>>(std::move(data));
 }
 
-Status RecoverJournal(const std::string& database_path, int fd, uint32_t page_size, bool* recovered) {
+}  // namespace
+
+Result<bool> JournalUndoesAnything(const std::string& database_path, uint32_t page_size, Os& os) {
+  JET_ASSIGN_OR_RETURN(auto header, ReadJournal(os, JournalPath(database_path), kHeaderSize));
+  return header.has_value() && WholeHeader(header->data(), header->size(), page_size);
+}
+
+Status RecoverJournal(Os& os, OsFile& file, uint32_t page_size, bool* recovered) {
   *recovered = false;
-  std::string path = JournalPath(database_path);
-  int jfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (jfd < 0) {
-    if (errno == ENOENT) return Status::Ok();
-    return IoError(path, "cannot read the journal of an unfinished change");
-  }
-  struct stat st;
-  std::vector<uint8_t> data;
-  if (fstat(jfd, &st) == 0 && st.st_size > 0) {
-    data.resize(static_cast<size_t>(st.st_size));
-    ssize_t n = pread(jfd, data.data(), data.size(), 0);
-    data.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  }
-  close(jfd);
+  const std::string path = JournalPath(file.path());
+  JET_ASSIGN_OR_RETURN(auto journal, ReadJournal(os, path, SIZE_MAX));
+  if (!journal.has_value()) return Status::Ok();
+  const std::vector<uint8_t>& data = *journal;
   // A journal without a whole header was cut short before any database page was touched.
   bool valid = WholeHeader(data.data(), data.size(), page_size);
   const uint32_t version = valid ? Get32(data.data() + 8) : 0;
@@ -279,15 +205,16 @@ Status RecoverJournal(const std::string& database_path, int fd, uint32_t page_si
     for (size_t at = kHeaderSize; at + record <= data.size(); at += record) {
       const uint8_t* r = data.data() + at;
       if (Get32(r + 4 + page_size) != RecordChecksum(version, r, page_size)) break;
-      JET_RETURN_IF_ERROR(WriteAll(fd, database_path, r + 4, page_size, static_cast<off_t>(Get32(r)) * page_size));
+      Status restored = file.WriteAll(r + 4, page_size, static_cast<uint64_t>(Get32(r)) * page_size);
+      if (!restored.ok()) return restored.error().WithContext("undoing an unfinished change");
     }
-    if (ftruncate(fd, static_cast<off_t>(original_pages) * page_size) != 0) {
-      return IoError(database_path, "cannot restore the database's length after an unfinished change");
-    }
-    if (fsync(fd) != 0) return IoError(database_path, "cannot make the restored database durable");
+    Status restored = file.Truncate(static_cast<uint64_t>(original_pages) * page_size);
+    if (restored.ok()) restored = file.Sync(false);
+    if (!restored.ok()) return restored.error().WithContext("undoing an unfinished change");
     *recovered = true;
   }
-  return RemoveJournal(database_path);
+  JET_RETURN_IF_ERROR(os.Delete(path));
+  return os.SyncFolderOf(path);
 }
 
 }  // namespace jet

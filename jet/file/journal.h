@@ -7,7 +7,9 @@
 // commit point, as a journal without a valid header undoes nothing. Last the journal is deleted.
 // A crash before the commit point leaves a "hot" journal, and the next open copies the original
 // pages back (and cuts the file to its old length), so the database is as it was before the write;
-// a crash after it leaves at most a void journal, which the next open deletes.
+// a crash after it leaves at most a void journal, which the next open deletes. A write that fails
+// short of the commit point (a full disk, a failed sync) is undone from its journal at once by
+// the writer itself, so that the failure it reports is the state of the file.
 //
 // The deletion is not synced (a folder sync, on a journaling file system a commit of its own, cost
 // each write more than the zeros): should a power cut bring the journal's name back, what comes
@@ -31,6 +33,7 @@
 #include <vector>
 
 #include "jet/base/status.h"
+#include "jet/file/os.h"
 
 namespace jet {
 
@@ -41,24 +44,26 @@ class JournalWriter {
   ~JournalWriter();
   // Creates (replacing any leftover) the journal for a write over a file of `page_count` pages.
   static Result<std::unique_ptr<JournalWriter>> Create(const std::string& database_path, uint32_t page_size,
-                                                        uint32_t page_count);
+                                                        uint32_t page_count, Os& os = Os::Default());
   // Adds the record of `page`. `original` is not copied: its bytes must stay as they are until
   // Sync returns (the pager's committed pages never change in place).
   Status Append(uint32_t page, const uint8_t* original);
   // Writes the header and every record, and makes the journal and its directory entry durable.
   Status Sync();
   // The commit point, once every page of the write is durable in the database: voids the header,
-  // durably (see the file comment).
+  // durably (see the file comment). When the zeros may not be durable, the header is put back
+  // before the error returns, so that the write is undone rather than left half known.
   Status Void();
   // Then deletes the void journal, without syncing its folder.
   Status Delete();
 
  private:
-  JournalWriter(std::string path, int fd, uint32_t page_size, uint32_t page_count)
-      : path_(std::move(path)), fd_(fd), page_size_(page_size), page_count_(page_count) {}
+  JournalWriter(Os& os, std::unique_ptr<OsFile> file, uint32_t page_size, uint32_t page_count)
+      : os_(os), file_(std::move(file)), page_size_(page_size), page_count_(page_count) {}
 
-  std::string path_;
-  int fd_;
+  Os& os_;
+  std::unique_ptr<OsFile> file_;
+  uint8_t header_[32] = {};
   uint32_t page_size_;
   uint32_t page_count_;
   // The records go to the file straight from the pages, a few hundred per call: copying each page
@@ -68,24 +73,19 @@ class JournalWriter {
   std::vector<uint8_t> frames_;
 };
 
-// Writes `pages` (number, bytes of `page_size`) into the file open on `fd`, in file order, each
-// run of consecutive pages in one call (a write's added pages are one run), and calls
-// `after_page` once for each page written. Nothing is synced.
-Status WritePages(int fd, const std::string& path, std::vector<std::pair<uint32_t, const uint8_t*>> pages,
-                  uint32_t page_size, const std::function<void()>& after_page);
-
-// Deletes the journal once recovery is done with it, and syncs the directory.
-Status RemoveJournal(const std::string& database_path);
+// Writes `pages` (number, bytes of `page_size`) into `file`, in file order, each run of
+// consecutive pages in one call (a write's added pages are one run), and calls `after_page` once
+// for each page written. Nothing is synced.
+Status WritePages(OsFile& file, std::vector<std::pair<uint32_t, const uint8_t*>> pages, uint32_t page_size,
+                  const std::function<void()>& after_page);
 
 // Whether a journal beside the database would undo anything: false when there is none, or its
 // header is void or was never written whole.
-Result<bool> JournalUndoesAnything(const std::string& database_path, uint32_t page_size);
+Result<bool> JournalUndoesAnything(const std::string& database_path, uint32_t page_size, Os& os = Os::Default());
 
-// If a journal exists beside the database open on `fd` (opened for writing), restores the
-// original pages, truncates the file, syncs and removes the journal. Sets *recovered when it did.
-Status RecoverJournal(const std::string& database_path, int fd, uint32_t page_size, bool* recovered);
-
-// Syncs the directory that holds `path`, so that a created or removed name is durable.
-Status SyncDirectoryOf(const std::string& path);
+// If a journal exists beside the database `file` (opened for writing), restores the original
+// pages, truncates the file, syncs it and removes the journal (and makes its removal durable).
+// Sets *recovered when it restored anything.
+Status RecoverJournal(Os& os, OsFile& file, uint32_t page_size, bool* recovered);
 
 }  // namespace jet

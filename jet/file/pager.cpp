@@ -3,12 +3,9 @@
 #include "jet/file/file_lock.h"
 #include "jet/file/journal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <time.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -17,55 +14,25 @@ namespace jet {
 
 namespace {
 
-Error IoError(const std::string& path, const std::string& what) {
-  return Error(ErrorCode::kIo, path + ": " + what + " (" + std::strerror(errno) + ")");
-}
-
-// Reads exactly `length` bytes at `offset`, or reports how far it got.
-Status ReadFully(int fd, const std::string& path, uint8_t* out, size_t length, off_t offset) {
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = pread(fd, out + done, length - done, offset + static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return IoError(path, "cannot read");
-    }
-    if (n == 0) return Error(ErrorCode::kCorrupt, path + ": the file ended while reading at byte " + std::to_string(offset + done));
-    done += static_cast<size_t>(n);
-  }
-  return Status::Ok();
-}
-
-
 // Sets the file's modification time to now, to the nanosecond, and strictly after the time it
 // has. The kernel stamps a write with the time of its last clock tick, so two changes within a
 // tick could leave the same time behind; a time set here differs from any tick's (see Refresh).
-Status StampAfterNow(int fd, const std::string& path) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's times");
+Status StampAfterNow(OsFile& file) {
+  JET_ASSIGN_OR_RETURN(FileInfo info, file.Stat());
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  int64_t previous = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   int64_t wanted = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-  if (wanted <= previous) wanted = previous + 1000;
-  struct timespec times[2];
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1].tv_sec = wanted / 1000000000;
-  times[1].tv_nsec = wanted % 1000000000;
-  if (futimens(fd, times) == 0) return Status::Ok();
-  // Setting a chosen time needs the file's owner; anyone who may write it may set "now".
-  times[1].tv_nsec = UTIME_NOW;
-  if (errno == EPERM && futimens(fd, times) == 0) return Status::Ok();
-  return IoError(path, "cannot record the change's time");
+  if (wanted <= info.modified_ns) wanted = info.modified_ns + 1000;
+  return file.SetModifiedTime(wanted);
 }
 
 }  // namespace
 
-int64_t ChangeStampOf(const struct stat& st) {
-  const auto ns = [](const struct timespec& t) { return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec); };
+int64_t ChangeStampOf(const FileInfo& info) {
   // The status-change time moves with every write and with every setting of the modification
   // time, which a program restoring a backup may set back.
-  const uint64_t mixed = ns(st.st_mtim) * 0x9E3779B97F4A7C15u ^ ns(st.st_ctim) * 0xC2B2AE3D27D4EB4Fu ^ static_cast<uint64_t>(st.st_size);
+  const uint64_t mixed = static_cast<uint64_t>(info.modified_ns) * 0x9E3779B97F4A7C15u ^
+                         static_cast<uint64_t>(info.changed_ns) * 0xC2B2AE3D27D4EB4Fu ^ info.size;
   return static_cast<int64_t>(mixed & 0x7FFFFFFFFFFFFFFFu);  // never negative: -1 means no stamp
 }
 
@@ -75,21 +42,17 @@ namespace {
 // clock tick, so a second write within the same tick could leave the same stamp on different
 // bytes. A stamp some ticks old cannot be left again by a later write: only such a stamp is
 // trusted to name the same bytes for handles that open the file later.
-bool StampIsSettled(const struct stat& st) {
+bool StampIsSettled(const FileInfo& info) {
   constexpr int64_t kSettledNs = 50'000'000;
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  const auto age = [&](const struct timespec& t) {
-    return (static_cast<int64_t>(now.tv_sec) - t.tv_sec) * 1000000000 + (now.tv_nsec - t.tv_nsec);
-  };
-  return age(st.st_mtim) > kSettledNs && age(st.st_ctim) > kSettledNs;
+  const int64_t now_ns = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+  return now_ns - info.modified_ns > kSettledNs && now_ns - info.changed_ns > kSettledNs;
 }
 
 }  // namespace
 
-Pager::~Pager() {
-  if (fd_ >= 0) close(fd_);
-}
+Pager::~Pager() = default;
 
 Status Pager::LoadHeader(uint64_t file_size, int64_t stamp) {
   if (file_size < 2048) {
@@ -102,7 +65,7 @@ Status Pager::LoadHeader(uint64_t file_size, int64_t stamp) {
     header_stamp_ = -1;
     uint8_t first[4096];
     size_t first_length = file_size < 4096 ? static_cast<size_t>(file_size) : 4096;
-    JET_RETURN_IF_ERROR(ReadFully(fd_, path_, first, first_length, 0));
+    JET_RETURN_IF_ERROR(file_->ReadExactly(first, first_length, 0));
     JET_ASSIGN_OR_RETURN(header_, DecodeHeader(first, first_length, path_));
     format_ = &Format::For(header_.version);
     header_stamp_ = stamp;
@@ -122,7 +85,8 @@ Status Pager::LoadHeader(uint64_t file_size, int64_t stamp) {
 // A journal beside the database whose writer is gone holds the undo of a change cut short.
 Status Pager::RecoverIfHot(bool holding_writer_lock, bool* found) {
   *found = false;
-  if (access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
+  JET_ASSIGN_OR_RETURN(bool exists, os_.Exists(JournalPath(path_)));
+  if (!exists) return Status::Ok();
   *found = true;
   if (!holding_writer_lock) {
     // A journal with a live writer: it is committing, or another handle is undoing a crashed
@@ -133,44 +97,53 @@ Status Pager::RecoverIfHot(bool holding_writer_lock, bool* found) {
       return Status::Ok();
     }
   }
-  int fd = writable_ ? fd_ : ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) {
-    // A journal whose header is void (its write finished; the writer died before removing it)
-    // or was never written whole undoes nothing: a reader without write access may go on.
-    JET_ASSIGN_OR_RETURN(bool undoes, JournalUndoesAnything(path_, Format::For(header_.version).page_size));
-    if (!undoes) return Status::Ok();
-    return Error(ErrorCode::kReadOnly, path_ + ": a change to the database was cut short and must be undone, "
-                                              "which needs write access to the file and its folder; open it once with write access");
+  const uint32_t page_size = Format::For(header_.version).page_size;
+  std::unique_ptr<OsFile> opened;
+  if (!writable_) {
+    auto writable = os_.Open(path_, OpenMode::kReadWrite);
+    if (!writable.ok()) {
+      // A journal whose header is void (its write finished; the writer died before removing it)
+      // or was never written whole undoes nothing: a reader without write access may go on.
+      JET_ASSIGN_OR_RETURN(bool undoes, JournalUndoesAnything(path_, page_size, os_));
+      if (!undoes) return Status::Ok();
+      return Error(ErrorCode::kReadOnly, path_ + ": a change to the database was cut short and must be undone, "
+                                                "which needs write access to the file and its folder; open it once with write access");
+    }
+    opened = std::move(writable).value();
   }
-  Status status = holding_writer_lock ? Status::Ok() : AcquireWriterLock(fd, path_, lock_wait_ms_);
+  OsFile& file = opened != nullptr ? *opened : *file_;
+  Status status = holding_writer_lock ? Status::Ok() : AcquireWriterLock(file, lock_wait_ms_);
   bool recovered = false;
-  if (status.ok()) status = RecoverJournal(path_, fd, Format::For(header_.version).page_size, &recovered);
-  if (status.ok() && recovered) status = StampAfterNow(fd, path_);
-  if (!holding_writer_lock) {
-    if (fd == fd_) ReleaseWriterLock(fd);
-    else close(fd);  // closing drops its locks
-  }
-  return status;
+  if (status.ok()) status = RecoverInto(file, &recovered);
+  if (!holding_writer_lock && opened == nullptr) ReleaseWriterLock(file);
+  return status;  // a file opened here drops its locks as it closes
+}
+
+Status Pager::RecoverInto(OsFile& file, bool* recovered) {
+  JET_RETURN_IF_ERROR(RecoverJournal(os_, file, Format::For(header_.version).page_size, recovered));
+  return *recovered ? StampAfterNow(file) : Status::Ok();
 }
 
 // Reloads the header and drops every cached page when the file changed since they were read.
 Status Pager::Refresh(bool holding_writer_lock) {
-  struct stat st;
-  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
+  JET_ASSIGN_OR_RETURN(FileInfo st, file_->Stat());
   // An unchanged stamp and no journal: nothing changed since the pages were read. The journal is
   // looked for even when the stamp is unchanged: on a file system that keeps times to the second
   // (FAT, some network shares) the pages a writer wrote before it died may leave the stamp as it
   // was, and only the journal tells.
-  if (ChangeStampOf(st) == file_stamp_ && access(JournalPath(path_).c_str(), F_OK) != 0) return Status::Ok();
+  if (ChangeStampOf(st) == file_stamp_) {
+    JET_ASSIGN_OR_RETURN(bool journal, os_.Exists(JournalPath(path_)));
+    if (!journal) return Status::Ok();
+  }
   bool journal = false;
   JET_RETURN_IF_ERROR(RecoverIfHot(holding_writer_lock, &journal));
   if (journal_busy_) return Status::Ok();  // BeginRead waits and comes back
   if (journal) {
     header_stamp_ = -1;  // undone pages may include the header's
-    if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's size");
+    JET_ASSIGN_OR_RETURN(st, file_->Stat());
   }
   const int64_t stamp = ChangeStampOf(st);
-  JET_RETURN_IF_ERROR(LoadHeader(static_cast<uint64_t>(st.st_size), stamp));
+  JET_RETURN_IF_ERROR(LoadHeader(st.size, stamp));
   file_stamp_ = stamp;
   shared_->Validated(file_stamp_, StampIsSettled(st));
   return Status::Ok();
@@ -178,20 +151,20 @@ Status Pager::Refresh(bool holding_writer_lock) {
 
 Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode, bool hold_reads) {
   bool writable = mode == Mode::kReadWrite;
-  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-  if (fd < 0) {
-    if (writable && (errno == EACCES || errno == EROFS)) {
+  Os& os = Os::Default();
+  auto file = os.Open(path, writable ? OpenMode::kReadWrite : OpenMode::kRead);
+  if (!file.ok()) {
+    if (file.error().code() == ErrorCode::kReadOnly) {
       return Error(ErrorCode::kReadOnly, path + ": the file cannot be changed (it is read-only or on a read-only disk)");
     }
-    return IoError(path, "cannot open the file");
+    return file.error();
   }
-  std::unique_ptr<Pager> pager(new Pager(path, fd));
+  std::unique_ptr<Pager> pager(new Pager(path, os, std::move(file).value()));
   pager->writable_ = writable;
-  struct stat st;
-  if (fstat(fd, &st) != 0) return IoError(path, "cannot read the file's size");
-  if (!S_ISREG(st.st_mode)) return Error(ErrorCode::kNotDatabase, path + ": not a regular file");
-  JET_RETURN_IF_ERROR(pager->LoadHeader(static_cast<uint64_t>(st.st_size), ChangeStampOf(st)));
-  pager->shared_ = SharedPages::Of(st.st_dev, st.st_ino, pager->page_size());
+  JET_ASSIGN_OR_RETURN(FileInfo st, pager->file_->Stat());
+  if (!st.regular) return Error(ErrorCode::kNotDatabase, path + ": not a regular file");
+  JET_RETURN_IF_ERROR(pager->LoadHeader(st.size, ChangeStampOf(st)));
+  pager->shared_ = SharedPages::Of(st.device, st.inode, pager->page_size());
   if (writable && !pager->format().jet4()) {
     return Error(ErrorCode::kReadOnly, path + ": Access 97 databases can be read but not changed; convert it to "
                                               "Access 2000 format in Access to change it here");
@@ -216,11 +189,11 @@ Status Pager::BeginRead() {
   while (true) {
     int wait_ms = static_cast<int>(std::max<int64_t>(
         0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count()));
-    Status status = AcquireDataLock(fd_, path_, LockKind::kShared, wait_ms);
+    Status status = AcquireDataLock(*file_, LockKind::kShared, wait_ms);
     journal_busy_ = false;
     if (status.ok()) {
       status = Refresh(false);
-      if (!status.ok() || journal_busy_) ReleaseDataLock(fd_);
+      if (!status.ok() || journal_busy_) ReleaseDataLock(*file_);
     }
     if (status.ok() && journal_busy_) {
       if (std::chrono::steady_clock::now() < deadline) {
@@ -237,17 +210,16 @@ Status Pager::BeginRead() {
 
 void Pager::EndRead() {
   if (in_write_ || read_depth_ == 0) return;
-  if (--read_depth_ == 0) ReleaseDataLock(fd_);
+  if (--read_depth_ == 0) ReleaseDataLock(*file_);
 }
 
 Result<int64_t> Pager::StampNow() const {
-  struct stat st;
-  if (fstat(fd_, &st) != 0) return IoError(path_, "cannot read the file's times");
-  return ChangeStampOf(st);
+  JET_ASSIGN_OR_RETURN(FileInfo info, file_->Stat());
+  return ChangeStampOf(info);
 }
 
 // Locks of this handle's own descriptor never conflict with its own test: only others show.
-Result<bool> Pager::OtherWriterActive() const { return WriterLockHeldElsewhere(fd_, path_); }
+Result<bool> Pager::OtherWriterActive() const { return WriterLockHeldElsewhere(*file_); }
 
 Status Pager::HoldReads() {
   if (holding_reads_ || in_write_) return Status::Ok();
@@ -275,7 +247,7 @@ Result<const uint8_t*> Pager::ReadPage(uint32_t page) {
   if (!slot) slot = shared_->Find(file_stamp_, page);
   if (!slot) {
     auto buffer = std::make_unique<uint8_t[]>(page_size());
-    JET_RETURN_IF_ERROR(ReadFully(fd_, path_, buffer.get(), page_size(), static_cast<off_t>(page) * page_size()));
+    JET_RETURN_IF_ERROR(file_->ReadExactly(buffer.get(), page_size(), static_cast<uint64_t>(page) * page_size()));
     slot = std::move(buffer);
     shared_->Offer(file_stamp_, page, slot);
   }
@@ -301,6 +273,13 @@ namespace jet {
 
 namespace {
 Pager::CommitHook commit_hook = nullptr;
+
+// `error` with what became of the change; `undone`: the file is as it was before it.
+Error NotSaved(const Error& error, bool undone) {
+  if (undone) return Error(error.code(), error.message() + ". The change was not saved; the database is as it was before it");
+  return Error(error.code(), error.message() + ". The change was not saved, and it will be undone when the database is next opened");
+}
+
 void AtCommitStep(const char* step) {
   if (commit_hook != nullptr) commit_hook(step);
 }
@@ -315,11 +294,11 @@ Status Pager::BeginWrite() {
   // a hold would not outlive it, so it ends here.
   ReleaseReads();
   JET_RETURN_IF_ERROR(CheckAccessLockFile(path_));
-  JET_RETURN_IF_ERROR(AcquireWriterLock(fd_, path_, lock_wait_ms_));
+  JET_RETURN_IF_ERROR(AcquireWriterLock(*file_, lock_wait_ms_));
   // Another handle may have committed since this one last read: start from the file as it is.
   Status fresh = Refresh(true);
   if (!fresh.ok()) {
-    ReleaseWriterLock(fd_);
+    ReleaseWriterLock(*file_);
     return fresh;
   }
   in_write_ = true;
@@ -356,8 +335,8 @@ Status Pager::WriteDirtyPages() {
   std::vector<std::pair<uint32_t, const uint8_t*>> pages;
   pages.reserve(dirty_.size());
   for (const auto& [page, bytes] : dirty_) pages.emplace_back(page, bytes.get());
-  JET_RETURN_IF_ERROR(WritePages(fd_, path_, std::move(pages), page_size(), [] { AtCommitStep("page written"); }));
-  if (fdatasync(fd_) != 0) return IoError(path_, "cannot make the change durable");
+  JET_RETURN_IF_ERROR(WritePages(*file_, std::move(pages), page_size(), [] { AtCommitStep("page written"); }));
+  JET_RETURN_IF_ERROR(file_->Sync(true));
   AtCommitStep("pages synced");
   return Status::Ok();
 }
@@ -367,7 +346,7 @@ Status Pager::Commit() {
   const uint64_t before = generation_;
   Status status = dirty_.empty() ? Status::Ok() : CommitDirtyPages();
   if (!status.ok()) {
-    Rollback();  // it failed before its commit point: the journal undoes whatever reached the file
+    Rollback();  // it failed before its commit point, and the file is as it was (or will be, see UndoFailedCommit)
     return status;
   }
   std::vector<uint32_t> written;
@@ -380,16 +359,15 @@ Status Pager::Commit() {
   if (!written.empty() && file_stamp_ != -1) ShareCommit(write_base_stamp_, written);
   in_write_ = false;
   committed_page_count_ = page_count_;
-  ReleaseWriterLock(fd_);
+  ReleaseWriterLock(*file_);
   ++generation_;
   commit_from_ = before;
   commit_to_ = generation_;
   return Status::Ok();
 }
 
-Status Pager::CommitDirtyPages() {
-  // 1. The undo of every page this write overwrites, durable before the file changes.
-  JET_ASSIGN_OR_RETURN(auto journal, JournalWriter::Create(path_, page_size(), committed_page_count_));
+// The undo of every page this write overwrites, durable before the file changes.
+Status Pager::JournalOriginals(JournalWriter& journal) {
   for (const auto& [page, bytes] : dirty_) {
     if (page >= committed_page_count_) continue;  // added pages are undone by cutting the file
     // The committed bytes, which MutablePage read before copying, so they are at hand: kept by
@@ -398,24 +376,42 @@ Status Pager::CommitDirtyPages() {
     if (original == nullptr) original = shared_->Find(write_base_stamp_, page);
     if (original == nullptr) {
       auto buffer = std::make_unique_for_overwrite<uint8_t[]>(page_size());
-      JET_RETURN_IF_ERROR(ReadFully(fd_, path_, buffer.get(), page_size(), static_cast<off_t>(page) * page_size()));
+      JET_RETURN_IF_ERROR(file_->ReadExactly(buffer.get(), page_size(), static_cast<uint64_t>(page) * page_size()));
       original = std::move(buffer);
     }
     // Committed pages never change in place (a write changes copies), so the journal may write
     // them from where they are.
-    JET_RETURN_IF_ERROR(journal->Append(page, original.get()));
+    JET_RETURN_IF_ERROR(journal.Append(page, original.get()));
   }
-  JET_RETURN_IF_ERROR(journal->Sync());
+  return journal.Sync();
+}
+
+Status Pager::CommitDirtyPages() {
+  // 1. The journal. Once it exists, any failure before the commit point undoes what reached the file.
+  auto created = JournalWriter::Create(path_, page_size(), committed_page_count_, os_);
+  if (!created.ok()) return NotSaved(created.error(), true);
+  std::unique_ptr<JournalWriter> journal = std::move(created).value();
+  Status status = JournalOriginals(*journal);
+  if (!status.ok()) {
+    journal.reset();
+    return UndoFailedCommit(status.error());
+  }
   AtCommitStep("journal synced");
   // 2. The new pages, with readers kept out while they land.
-  JET_RETURN_IF_ERROR(AcquireDataLock(fd_, path_, LockKind::kExclusive, lock_wait_ms_));
-  Status written = WriteDirtyPages();
+  status = AcquireDataLock(*file_, LockKind::kExclusive, lock_wait_ms_);
+  if (!status.ok()) {
+    journal.reset();
+    return UndoFailedCommit(status.error());
+  }
+  status = WriteDirtyPages();
   // 3. The commit point: the journal's header made void, durably; then the journal goes (see
   // journal.h for why its deletion needs no sync of the folder).
-  if (written.ok()) written = journal->Void();
-  if (!written.ok()) {
-    ReleaseDataLock(fd_);
-    return written;  // before the commit point: the journal undoes what reached the file
+  if (status.ok()) status = journal->Void();
+  if (!status.ok()) {
+    journal.reset();
+    Error undone = UndoFailedCommit(status.error());  // readers stay out until the pages are back
+    ReleaseDataLock(*file_);
+    return undone;
   }
   AtCommitStep("journal voided");
   // The write stands from here, whatever fails next. A void journal left behind undoes nothing
@@ -424,15 +420,27 @@ Status Pager::CommitDirtyPages() {
   // page writes gave the file.
   (void)journal->Delete();
   if (!StampCommit().ok()) file_stamp_ = -1;
-  ReleaseDataLock(fd_);
+  ReleaseDataLock(*file_);
   return Status::Ok();
 }
+
+// Puts the file back as it was before the failed commit, while this handle still holds the
+// writer lock, so that the failure reported is the whole truth: nothing of the write stands. If
+// that fails too (the disk refuses still), the journal stays, and whichever handle looks at the
+// file next undoes the write before it reads.
+Error Pager::UndoFailedCommit(const Error& error) {
+  bool recovered = false;
+  Status undone = RecoverInto(*file_, &recovered);
+  file_stamp_ = -1;  // the pages this handle caches are the committed ones; the file is looked at afresh
+  return NotSaved(error, undone.ok());
+}
+
 
 // File times on disk are only as fine as the kernel's clock tick, so two commits could leave the
 // same time behind; each commit therefore sets a modification time strictly after the previous
 // one, which every other handle compares to know that its cached pages are stale.
 Status Pager::StampCommit() {
-  JET_RETURN_IF_ERROR(StampAfterNow(fd_, path_));
+  JET_RETURN_IF_ERROR(StampAfterNow(*file_));
   JET_ASSIGN_OR_RETURN(file_stamp_, StampNow());
   return Status::Ok();
 }
@@ -447,7 +455,7 @@ void Pager::ShareCommit(int64_t before, const std::vector<uint32_t>& written) {
 void Pager::Rollback() {
   dirty_.clear();
   page_count_ = committed_page_count_;
-  if (in_write_) ReleaseWriterLock(fd_);
+  if (in_write_) ReleaseWriterLock(*file_);
   in_write_ = false;
   ++generation_;
 }

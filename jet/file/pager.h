@@ -3,8 +3,6 @@
 // end of the file is reported instead of read.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,11 +11,14 @@
 
 #include "jet/base/format.h"
 #include "jet/file/header.h"
+#include "jet/file/os.h"
 #include "jet/file/page_table.h"
 #include "jet/file/shared_pages.h"
 #include "jet/base/status.h"
 
 namespace jet {
+
+class JournalWriter;
 
 class Pager {
  public:
@@ -57,7 +58,9 @@ class Pager {
   // then kLocked; also kLocked while Access has the database open) and refreshes the cache if
   // another handle committed meanwhile. Every page the write changes (MutablePage) or adds
   // (AppendPage) stays in memory, and is what ReadPage returns, until Commit makes all of them
-  // durable at once or Rollback forgets them; both release the lock. A failed Commit rolls back.
+  // durable at once or Rollback forgets them; both release the lock. A failed Commit rolls back, and
+  // its error says whether the file is already as it was before the write (it is put back at
+  // once) or will be when next opened (when the disk refuses even that).
   Status BeginWrite();
   bool in_write() const { return in_write_; }
   Result<uint8_t*> MutablePage(uint32_t page);
@@ -145,20 +148,27 @@ class Pager {
   uint64_t hold_serial() const { return hold_serial_; }
 
  private:
-  Pager(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
+  Pager(std::string path, Os& os, std::unique_ptr<OsFile> file) : path_(std::move(path)), os_(os), file_(std::move(file)) {}
   // Decodes the header (unless it was decoded at `stamp` already) and starts the cache over.
   Status LoadHeader(uint64_t file_size, int64_t stamp);
   // Sets *found when a journal was there (whether it was undone or is still being worked on).
   Status RecoverIfHot(bool holding_writer_lock, bool* found);
   Status Refresh(bool holding_writer_lock);
   Status CommitDirtyPages();
+  Status JournalOriginals(JournalWriter& journal);
+  // After a commit failed before its commit point: the file put back as it was, from the journal.
+  Error UndoFailedCommit(const Error& error);
+  // Restores the pages a journal holds into `file` (this handle's or one opened for the purpose)
+  // and marks the file changed.
+  Status RecoverInto(OsFile& file, bool* recovered);
   // Gives the pages a commit wrote to the other handles of this process.
   void ShareCommit(int64_t before, const std::vector<uint32_t>& written);
   Status WriteDirtyPages();
   Status StampCommit();
 
   std::string path_;
-  int fd_ = -1;
+  Os& os_;
+  std::unique_ptr<OsFile> file_;
   const Format* format_ = nullptr;
   DatabaseHeader header_;
   uint32_t page_count_ = 0;
@@ -183,7 +193,7 @@ class Pager {
 
 // What the pager compares to know whether the file changed: its modification and status-change
 // times and its size, mixed into one number.
-int64_t ChangeStampOf(const struct stat& st);
+int64_t ChangeStampOf(const FileInfo& info);
 
 // Holds a pager's read lock for a scope.
 class ReadScope {

@@ -1,10 +1,7 @@
 #include "jet/schema/create_database.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -15,6 +12,7 @@
 #include "jet/pages/data_page_writer.h"
 #include "jet/file/header.h"
 #include "jet/file/journal.h"
+#include "jet/file/os.h"
 #include "jet/pages/property_map.h"
 #include "jet/schema/system_tables.h"
 #include "jet/table/table_storage.h"
@@ -77,26 +75,12 @@ std::vector<uint8_t> GlobalMapPage() {
   return p;
 }
 
-Status WriteAll(int fd, const std::string& path, const std::vector<uint8_t>& bytes, off_t offset) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Error(ErrorCode::kIo, path + ": cannot write (" + std::strerror(errno) + ")");
-    done += static_cast<size_t>(n);
-  }
-  return Status::Ok();
-}
-
 // A file of two pages (header and global usage map), created under a name no one else uses.
-Status WriteSkeleton(const std::string& path, double creation_date) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return Error(ErrorCode::kIo, path + ": cannot create the file (" + std::strerror(errno) + ")");
-  Status s = WriteAll(fd, path, HeaderPage(creation_date), 0);
-  if (s.ok()) s = WriteAll(fd, path, GlobalMapPage(), kPageSize);
-  if (s.ok() && fsync(fd) != 0) s = Error(ErrorCode::kIo, path + ": cannot make the file durable");
-  close(fd);
-  return s;
+Status WriteSkeleton(Os& os, const std::string& path, double creation_date) {
+  JET_ASSIGN_OR_RETURN(auto file, os.Open(path, OpenMode::kCreateNew));
+  JET_RETURN_IF_ERROR(file->WriteAll(HeaderPage(creation_date).data(), kPageSize, 0));
+  JET_RETURN_IF_ERROR(file->WriteAll(GlobalMapPage().data(), kPageSize, kPageSize));
+  return file->Sync(false);
 }
 
 struct ObjectRow {
@@ -212,36 +196,37 @@ std::string TemporaryName(const std::string& path) {
   return path + ".new-" + std::to_string(getpid()) + "-" + std::to_string(random() % 1000000);
 }
 
-// Gives the finished file its name. A hard link never replaces an existing file; on file systems
-// without hard links the name is checked just before the rename instead.
-Status PublishWithoutOverwriting(const std::string& from, const std::string& to) {
-  if (link(from.c_str(), to.c_str()) == 0) return Status::Ok();
-  if (errno == EEXIST) return Error(ErrorCode::kInvalidArgument, to + ": the file appeared meanwhile; it was left alone");
-  struct stat st;
-  if (lstat(to.c_str(), &st) == 0) return Error(ErrorCode::kInvalidArgument, to + ": the file appeared meanwhile; it was left alone");
-  if (rename(from.c_str(), to.c_str()) == 0) return Status::Ok();
-  return Error(ErrorCode::kIo, to + ": cannot create the file (" + std::strerror(errno) + ")");
-}
-
-void RemoveQuietly(const std::string& path) {
-  unlink(path.c_str());
-  unlink(JournalPath(path).c_str());
+// Gives the finished file its name, durably. A hard link never replaces an existing file; on file
+// systems without hard links the name is checked just before the rename instead.
+Status PublishWithoutOverwriting(Os& os, const std::string& from, const std::string& to) {
+  const auto appeared = [&] { return Error(ErrorCode::kInvalidArgument, to + ": the file appeared meanwhile; it was left alone"); };
+  // A name that may not survive a power cut is taken back: a failure leaves nothing at `to`.
+  const auto durable = [&] {
+    Status synced = os.SyncFolderOf(to);
+    if (!synced.ok()) (void)os.Delete(to);
+    return synced;
+  };
+  auto linked = os.Link(from, to);
+  if (linked.ok()) return linked.value() ? durable() : appeared();
+  JET_ASSIGN_OR_RETURN(bool exists, os.Exists(to));
+  if (exists) return appeared();
+  JET_RETURN_IF_ERROR(os.Rename(from, to));
+  return durable();
 }
 
 }  // namespace
 
 Status CreateDatabase(const std::string& path, const NewDatabaseOptions& options) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) == 0) {
-    return Error(ErrorCode::kInvalidArgument, path + ": the file already exists; a new database is never written over it");
-  }
+  Os& os = Os::Default();
+  JET_ASSIGN_OR_RETURN(bool exists, os.Exists(path));
+  if (exists) return Error(ErrorCode::kInvalidArgument, path + ": the file already exists; a new database is never written over it");
   double date = options.creation_date != 0 ? options.creation_date : CurrentOleDate();
   if (!std::isfinite(date) || date < 1 || date > 2958465) {
     return Error(ErrorCode::kInvalidArgument, "a creation date must lie between the years 1900 and 9999");
   }
   const std::string building = TemporaryName(path);
-  JET_RETURN_IF_ERROR(WriteSkeleton(building, date));
-  Status status = [&]() -> Status {
+  Status status = WriteSkeleton(os, building, date);
+  if (status.ok()) status = [&]() -> Status {
     JET_ASSIGN_OR_RETURN(auto pager, Pager::Open(building, Pager::Mode::kReadWrite));
     JET_RETURN_IF_ERROR(pager->BeginWrite());
     Status built = BuildSystemTables(*pager, date);
@@ -251,8 +236,14 @@ Status CreateDatabase(const std::string& path, const NewDatabaseOptions& options
     }
     return pager->Commit();
   }();
-  if (status.ok()) status = PublishWithoutOverwriting(building, path);
-  RemoveQuietly(building);
+  if (status.ok()) status = PublishWithoutOverwriting(os, building, path);
+  // The building name goes whatever happened; when it cannot, it is only a leftover beside a
+  // database that has its name (or none).
+  (void)os.Delete(building);
+  (void)os.Delete(JournalPath(building));
+  if (!status.ok() && status.error().code() != ErrorCode::kInvalidArgument) {
+    return status.error().WithContext(path + ": the new database was not made");
+  }
   return status;
 }
 

@@ -1,0 +1,305 @@
+// Disk faults at every call of a write that changes the disk: a full disk, an I/O error on a write
+// or a sync, a short write, a refused creation, rename or deletion. Whichever call fails, the
+// write reports an error that names the file and says what to do, or (failing after its commit
+// point) reports done; the next open finds a sound database holding what the report says (the
+// rows before the write, or after it); and the same handle's retry, once the disk behaves,
+// succeeds.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+
+#include "jet/check/csv_export.h"
+#include "jet/check/integrity_check.h"
+#include "jet/file/journal.h"
+#include "jet/file/os.h"
+#include "jet/schema/create_database.h"
+#include "jet/schema_editor.h"
+#include "jet/table/table_writer.h"
+#include "jet/writable_database.h"
+#include "tests/jet/other_readers.h"
+#include "tests/jet/schema_test_support.h"
+#include "tests/jet/test_support.h"
+
+namespace {
+
+using schema_test::Column;
+using schema_test::Index;
+using jet::ColumnType;
+
+enum class Call { kWrite, kSync, kTruncate, kStamp, kCreate, kDelete, kLink, kRename };
+enum class Fault { kDiskFull, kWriteError, kShortWrite, kSyncError, kRefused };
+
+std::vector<Fault> FaultsFor(Call call) {
+  switch (call) {
+    case Call::kWrite: return {Fault::kDiskFull, Fault::kWriteError, Fault::kShortWrite};
+    case Call::kSync: return {Fault::kSyncError};
+    case Call::kTruncate:
+    case Call::kStamp: return {Fault::kWriteError};
+    default: return {Fault::kRefused};
+  }
+}
+
+int ErrnoOf(Fault fault) {
+  switch (fault) {
+    case Fault::kWriteError:
+    case Fault::kSyncError: return EIO;
+    case Fault::kRefused: return EACCES;
+    default: return ENOSPC;
+  }
+}
+
+// The operating system with one fault: counts, once armed, every call that changes the disk and
+// fails call number `fail_at` with `fault`. A short write writes half of what it was given; the
+// disk is then full, so the next write fails. With `no_links` it is a file system without hard
+// links, as some network shares are.
+class FaultyOs final : public jet::Os {
+ public:
+  FaultyOs(int fail_at, Fault fault, bool no_links) : fail_at_(fail_at), fault_(fault), no_links_(no_links) {}
+
+  std::vector<Call> calls;
+  bool armed = false;
+  int failed_with = 0;  // the errno the chosen call failed with, once it has
+
+  // 0: the call goes ahead; -1: it writes half; else the errno it fails with.
+  int Decide(Call call) {
+    if (!armed) return 0;
+    const bool chosen = static_cast<int>(calls.size()) == fail_at_;
+    calls.push_back(call);
+    if (call == Call::kWrite && disk_full_) {
+      disk_full_ = false;
+      return ENOSPC;
+    }
+    if (!chosen) return 0;
+    failed_with = ErrnoOf(fault_);
+    if (fault_ != Fault::kShortWrite) return failed_with;
+    disk_full_ = true;
+    return -1;
+  }
+  jet::Status Gate(Call call, const std::string& path, const char* what) {
+    const int decided = Decide(call);
+    return decided > 0 ? jet::Status(jet::OsError(path, what, decided)) : jet::Status::Ok();
+  }
+
+  jet::Result<std::unique_ptr<jet::OsFile>> Open(const std::string& path, jet::OpenMode mode) override;
+  jet::Result<bool> Exists(const std::string& path) override { return real_.Exists(path); }
+  jet::Status Delete(const std::string& path) override {
+    JET_RETURN_IF_ERROR(Gate(Call::kDelete, path, "cannot delete the file"));
+    return real_.Delete(path);
+  }
+  jet::Result<bool> Link(const std::string& from, const std::string& to) override {
+    if (no_links_) return jet::OsError(to, "cannot create the file", EPERM);
+    JET_RETURN_IF_ERROR(Gate(Call::kLink, to, "cannot create the file"));
+    return real_.Link(from, to);
+  }
+  jet::Status Rename(const std::string& from, const std::string& to) override {
+    JET_RETURN_IF_ERROR(Gate(Call::kRename, to, "cannot give the file its name"));
+    return real_.Rename(from, to);
+  }
+  jet::Status SyncFolderOf(const std::string& path) override {
+    JET_RETURN_IF_ERROR(Gate(Call::kSync, path, "cannot make a change of the folder durable"));
+    return real_.SyncFolderOf(path);
+  }
+
+ private:
+  jet::Os& real_ = jet::Os::Posix();
+  int fail_at_;
+  Fault fault_;
+  bool no_links_;
+  bool disk_full_ = false;
+};
+
+class FaultyFile final : public jet::OsFile {
+ public:
+  FaultyFile(FaultyOs& os, std::unique_ptr<jet::OsFile> real) : OsFile(real->path()), os_(os), real_(std::move(real)) {}
+
+  jet::Result<size_t> ReadSome(uint8_t* out, size_t length, uint64_t offset) override { return real_->ReadSome(out, length, offset); }
+  jet::Result<size_t> WriteSome(const struct iovec* parts, int count, uint64_t offset) override {
+    const int decided = os_.Decide(Call::kWrite);
+    if (decided > 0) return jet::OsError(path(), "cannot write at byte " + std::to_string(offset), decided);
+    if (decided == 0) return real_->WriteSome(parts, count, offset);
+    const struct iovec half = {parts[0].iov_base, std::max<size_t>(1, parts[0].iov_len / 2)};
+    return real_->WriteSome(&half, 1, offset);
+  }
+  jet::Status Sync(bool data_only) override {
+    JET_RETURN_IF_ERROR(os_.Gate(Call::kSync, path(), "cannot make the change durable"));
+    return real_->Sync(data_only);
+  }
+  jet::Status Truncate(uint64_t length) override {
+    JET_RETURN_IF_ERROR(os_.Gate(Call::kTruncate, path(), "cannot set the file's length"));
+    return real_->Truncate(length);
+  }
+  jet::Status SetModifiedTime(int64_t ns) override {
+    JET_RETURN_IF_ERROR(os_.Gate(Call::kStamp, path(), "cannot record the change's time"));
+    return real_->SetModifiedTime(ns);
+  }
+  jet::Result<jet::FileInfo> Stat() override { return real_->Stat(); }
+  jet::Result<bool> TryLock(uint64_t start, uint64_t length, jet::FileLock kind) override { return real_->TryLock(start, length, kind); }
+  jet::Result<bool> LockedElsewhere(uint64_t start, uint64_t length, jet::FileLock kind) override {
+    return real_->LockedElsewhere(start, length, kind);
+  }
+
+ private:
+  FaultyOs& os_;
+  std::unique_ptr<jet::OsFile> real_;
+};
+
+jet::Result<std::unique_ptr<jet::OsFile>> FaultyOs::Open(const std::string& path, jet::OpenMode mode) {
+  if (mode == jet::OpenMode::kCreateNew || mode == jet::OpenMode::kReplace) JET_RETURN_IF_ERROR(Gate(Call::kCreate, path, "cannot create the file"));
+  JET_ASSIGN_OR_RETURN(auto real, real_.Open(path, mode));
+  return std::unique_ptr<jet::OsFile>(new FaultyFile(*this, std::move(real)));
+}
+
+// What a user can see of the database: whether it is there, and the table's columns, indexes and
+// rows as our export writes them. The database must pass the integrity check and leave no journal.
+std::string Visible(const std::string& path, const std::string& table) {
+  if (!std::filesystem::exists(path)) return "(no database)";
+  auto db = jet::Database::Open(path);
+  if (!db.ok()) return "cannot open: " + db.error().message();
+  EXPECT_EQ(jet::CheckDatabase(*db.value()), std::vector<std::string>()) << path;
+  EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path))) << "a journal is left beside " << path;
+  std::ostringstream out;
+  auto def = db.value()->ReadTable(table);
+  if (!def.ok()) return "cannot read the table: " + def.error().message();
+  for (const jet::LogicalIndex& index : def.value().logical_indexes) out << "index " << index.name << "\n";
+  if (!jet::ExportTableCsv(*db.value(), table, out).ok()) return "cannot export the table";
+  return out.str();
+}
+
+// The files beside the database (removed, once named): only a refused deletion may leave one.
+std::vector<std::string> Leftovers(const std::string& folder, const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    if (entry.path() == path) continue;
+    names.push_back(entry.path().filename().string());
+    std::filesystem::remove(entry.path());
+  }
+  return names;
+}
+
+// Which of the two states `state` is.
+std::string Which(const std::string& state, const std::string& before, const std::string& after) {
+  if (state == before) return "as before the write";
+  if (state == after) return "as after the write";
+  return "neither as before nor as after the write: " + state.substr(0, 300);
+}
+
+struct Scenario {
+  const char* name;
+  bool creates;  // the write makes the database (none before it)
+  bool no_links;
+  const char* table;
+  std::function<jet::Status(const std::string& path, jet::WritableDatabase* db)> write;
+};
+
+std::vector<std::vector<jet::Value>> NewSongs() {
+  std::vector<std::vector<jet::Value>> rows;
+  for (int i = 0; i < 150; ++i) {
+    rows.push_back({int64_t{100000 + i}, int64_t{900000 + i}, jet::FromUtf8("FAULT" + std::to_string(i % 7)),
+                    jet::FromUtf8("A song written while the disk fails, number " + std::to_string(i)),
+                    jet::FromUtf8("The Faulty Sectors"), i % 2 == 0, jet::FromUtf8("F")});
+  }
+  return rows;
+}
+
+jet::Status NewDatabase(const std::string& path, jet::WritableDatabase*) { return jet::CreateDatabase(path, {.creation_date = 46000.25}); }
+
+const Scenario kScenarios[] = {
+    {"rows inserted and one updated", false, false, "MyList",
+     [](const std::string&, jet::WritableDatabase* db) {
+       return db->Write([&]() -> jet::Status {
+         jet::TableDef def = schema_test::TableNamed(db->pager(), "MyList");
+         JET_RETURN_IF_ERROR(jet::InsertRows(db->pager(), def, NewSongs()));
+         JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db->pager(), def));
+         JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db->pager(), def));
+         JET_ASSIGN_OR_RETURN(bool found, cursor->Next());
+         if (!found) return jet::Error(jet::ErrorCode::kNotFound, "no first row");
+         std::vector<jet::Value> row = cursor->values();
+         row[3] = jet::FromUtf8("Renamed while the disk fails");
+         return writer->Update(cursor->row_id(), std::move(row));
+       });
+     }},
+    {"a new database", true, false, "MSysObjects", NewDatabase},
+    {"a new database where files cannot have two names", true, true, "MSysObjects", NewDatabase},
+    {"a column added", false, false, "MyList",
+     [](const std::string&, jet::WritableDatabase* db) { return jet::AddColumn(*db, "MyList", Column("Genre", ColumnType::kText, 50)); }},
+    {"an index added", false, false, "MyList",
+     [](const std::string&, jet::WritableDatabase* db) { return jet::AddIndex(*db, "MyList", Index("ByDisk", {{"DiskID"}})); }},
+};
+
+// Runs the scenario's write on a fresh copy under `os` (armed for the write alone); returns what
+// it reported. `db` keeps the handle, opened under `os`, for a retry.
+jet::Status RunUnder(const Scenario& s, const std::string& path, FaultyOs& os, std::unique_ptr<jet::WritableDatabase>* db) {
+  std::filesystem::remove(path);
+  std::filesystem::remove(jet::JournalPath(path));
+  if (!s.creates) {
+    std::filesystem::copy_file(velloran_test::FixturePath("generated/songsV2000.mdb"), path);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+  jet::Os::SetDefaultForTesting(&os);
+  if (!s.creates) {
+    auto opened = jet::WritableDatabase::Open(path);
+    EXPECT_TRUE(opened.ok()) << opened.error().message();
+    if (opened.ok()) *db = std::move(opened).value();
+  }
+  os.armed = true;
+  jet::Status status = s.creates || *db != nullptr ? s.write(path, db->get()) : jet::Status(jet::Error(jet::ErrorCode::kIo, "not opened"));
+  os.armed = false;
+  jet::Os::SetDefaultForTesting(nullptr);
+  return status;
+}
+
+TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
+  REQUIRE_SHARED_FIXTURES();
+  const bool mdbtools = velloran_test::Have("mdb-export");
+  if (!mdbtools) std::cout << "[ note     ] mdbtools is not installed: mdb-export is not asked to read the results\n";
+  velloran_test::ScratchDir scratch;
+  const std::string path = scratch.path() + "/songs.mdb";
+  for (const Scenario& s : kScenarios) {
+    SCOPED_TRACE(s.name);
+    // A write that meets no fault: the state before and after it, and the calls it makes.
+    FaultyOs counting(-1, Fault::kDiskFull, s.no_links);
+    std::unique_ptr<jet::WritableDatabase> db;
+    std::filesystem::remove(path);
+    if (!s.creates) std::filesystem::copy_file(velloran_test::FixturePath("generated/songsV2000.mdb"), path);
+    const std::string before = Visible(path, s.table);
+    ASSERT_TRUE(RunUnder(s, path, counting, &db).ok());
+    db.reset();
+    const std::string after = Visible(path, s.table);
+    ASSERT_NE(before, after);
+    ASSERT_FALSE(counting.calls.empty());
+    for (size_t at = 0; at < counting.calls.size(); ++at) {
+      for (Fault fault : FaultsFor(counting.calls[at])) {
+        SCOPED_TRACE("call " + std::to_string(at) + " of " + std::to_string(counting.calls.size()) + ", fault " +
+                     std::to_string(static_cast<int>(fault)));
+        FaultyOs faulty(static_cast<int>(at), fault, s.no_links);
+        jet::Status reported = RunUnder(s, path, faulty, &db);
+        ASSERT_NE(faulty.failed_with, 0) << "the fault was never met: the write's calls changed";
+        if (!reported.ok()) {
+          const std::string& message = reported.error().message();
+          EXPECT_NE(message.find(scratch.path()), std::string::npos) << message;
+          EXPECT_NE(message.find(std::strerror(faulty.failed_with)), std::string::npos) << message;
+          EXPECT_NE(message.find(s.creates ? "was not made" : "was not saved"), std::string::npos) << message;
+        }
+        // What the report says is what the file holds, before the handle does anything more.
+        ASSERT_EQ(Which(Visible(path, s.table), before, after), reported.ok() ? "as after the write" : "as before the write")
+            << (reported.ok() ? "reported done" : reported.error().message());
+        if (mdbtools && !s.creates) velloran_test::ExpectMdbExportAgrees(path, s.table);
+        const std::vector<std::string> left = Leftovers(scratch.path(), path);
+        if (counting.calls[at] != Call::kDelete) EXPECT_EQ(left, std::vector<std::string>());
+        if (reported.ok()) continue;
+        // The disk behaves again: the same handle's retry goes through.
+        jet::Status retried = s.write(path, db.get());
+        ASSERT_TRUE(retried.ok()) << retried.error().message();
+        db.reset();
+        ASSERT_EQ(Which(Visible(path, s.table), before, after), "as after the write");
+      }
+    }
+    db.reset();
+  }
+}
+
+}  // namespace
