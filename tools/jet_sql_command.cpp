@@ -28,6 +28,10 @@ int RunSqlCommand(const std::string& file, const std::string& statement, std::os
   }
   auto db = jet::Database::Open(file);
   if (!db.ok()) return Fail(err, db.error());
+  // The rows are those of one state of the file: the read lock is held from the plan to the last row.
+  jet::ReadScope scope(db.value()->pager());
+  if (!scope.status().ok()) return Fail(err, scope.status().error());
+  if (jet::Status fresh = db.value()->RefreshCatalogue(); !fresh.ok()) return Fail(err, fresh.error());
   auto cursor = jet::ExecuteSelect(*db.value(), *select, statement);
   if (!cursor.ok()) return Fail(err, cursor.error());
   jet::SelectCursor& rows = *cursor.value();

@@ -16,7 +16,7 @@ namespace jet {
 // Formats one value of `column` as it appears in the export (quoted where text-like).
 std::string FormatExportField(const ColumnDef& column, const Value& value);
 
-// Writes the whole table to `out`.
+// Writes the whole table to `out`, as one state of the file: the read lock is held while it is read.
 Status ExportTableCsv(Database& db, const std::string& table, std::ostream& out);
 
 }  // namespace jet
