@@ -55,7 +55,7 @@ Result<std::vector<uint32_t>> ReadUsageMap(Pager& pager, uint32_t row_pointer) {
   } else {
     return pager.Corrupt(map_page, "unknown usage map type " + std::to_string(slot.bytes[0]));
   }
-  if (past_end != kNoPagePastEnd) {
+  if (past_end != kNoPagePastEnd && row_pointer != kGlobalUsageMapPointer) {
     return Error(ErrorCode::kCorrupt, pager.path() + ", page " + std::to_string(past_end) +
                                           ": the page is missing, past the end of the file (" +
                                           std::to_string(pager.page_count()) + " pages), yet the usage map on page " +

@@ -14,8 +14,12 @@ namespace jet {
 constexpr uint8_t kUsageMapInline = 0;
 constexpr uint8_t kUsageMapReference = 1;
 
-// The pages set in the map stored at `row_pointer`, in ascending order. A bit for a page past the
-// end of the file is damage (kCorrupt naming that page): whatever the page held is gone.
+// The database's own map, of the pages free for any use.
+constexpr uint32_t kGlobalUsageMapPointer = (1u << 8) | 0;  // page 1, row 0
+
+// The pages set in the map stored at `row_pointer`, in ascending order. In a table's or index's
+// map a bit for a page past the end of the file is damage (kCorrupt naming that page): whatever
+// the page held is gone. The global map may mark pages past the end as free: they are dropped.
 Result<std::vector<uint32_t>> ReadUsageMap(Pager& pager, uint32_t row_pointer);
 
 // Decodes the page numbers of a map's bytes (without following reference pages for inline maps).
