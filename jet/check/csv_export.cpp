@@ -98,6 +98,14 @@ std::string FormatExportField(const ColumnDef& column, const Value& value) {
   }
 }
 
+void AppendExportLine(const std::vector<ColumnDef>& columns, const std::vector<Value>& values, std::string* out) {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i) *out += ',';
+    *out += FormatExportField(columns[i], values[i]);
+  }
+  *out += '\n';
+}
+
 // The whole table is read under one hold of the read lock, so that the rows are those of one
 // state of the file; they are gathered first and written out after, so that a slow reader of
 // `out` does not keep writers waiting.
@@ -115,12 +123,7 @@ Status ExportTableCsv(Database& db, const std::string& table, std::ostream& out)
       auto more = cursor.value()->Next();
       if (!more.ok()) return more.error().WithContext("exporting table \"" + def.name + "\"");
       if (!more.value()) break;
-      const auto& values = cursor.value()->values();
-      for (size_t i = 0; i < def.columns.size(); ++i) {
-        if (i) text += ',';
-        text += FormatExportField(def.columns[i], values[i]);
-      }
-      text += '\n';
+      AppendExportLine(def.columns, cursor.value()->values(), &text);
     }
   }
   out << text;

@@ -23,9 +23,9 @@
 // row or after the last, and Next (Prev) from there reaches the first (last) row; Next after the
 // last and Prev before the first stay where they are.
 //
-// Damage: a page that cannot be read or is not a data page of the table, a row slot whose offsets do not fit its page, or forwarding
-// pointers that form a cycle fail the move with the pager's error, which names the file and the
-// page. A failed move leaves the cursor where it was, so a caller that tries again meets the same
+// Damage: a page that cannot be read or is not a data page of the table, a row slot whose offsets
+// do not fit its page, or forwarding pointers that form a cycle fail the move with an error that
+// names the file and the page. A failed move leaves the cursor where it was, so a caller that tries again meets the same
 // damage rather than passing it by.
 //
 // A page's header is read once for each state of the pager's pages (its generation), so the
