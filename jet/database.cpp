@@ -43,9 +43,10 @@ bool SameEntries(const std::vector<CatalogEntry>& a, const std::vector<CatalogEn
 // the message says so, and what to do before writing again.
 Status RefusedIfDamaged(Status status) {
   if (status.ok() || status.error().code() != ErrorCode::kCorrupt) return status;
-  return Error(ErrorCode::kCorrupt, status.error().message() +
-                                        ". The database is damaged, so nothing was written to it; repair it from a copy "
-                                        "(a backup made before the damage) before changing it");
+  const std::string& what = status.error().message();
+  const bool advised = what.find("from a copy") != std::string::npos;
+  return Error(ErrorCode::kCorrupt, what + ". The database is damaged, so nothing was written to it" +
+                                        (advised ? "" : "; repair it from a copy (a backup made before the damage) before changing it"));
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ Result<std::vector<uint32_t>> ReadUsageMap(Pager& pager, uint32_t row_pointer) {
     return Error(ErrorCode::kCorrupt, pager.path() + ", page " + std::to_string(past_end) +
                                           ": the page is missing, past the end of the file (" +
                                           std::to_string(pager.page_count()) + " pages), yet the usage map on page " +
-                                          std::to_string(map_page) + " lists it; the file was cut short or damaged");
+                                          std::to_string(map_page) + " lists it; the file was cut short or damaged: repair it from a copy");
   }
   return pages;
 }

@@ -15,7 +15,7 @@ Result<const uint8_t*> ReadOwnedDataPage(Pager& pager, uint32_t owner, uint32_t 
                                            : "a page of type " + std::to_string(data[0]);
   return pager.Corrupt(page, "the usage map of the table defined on page " + std::to_string(owner) +
                                  " lists this page as one of its data pages, but it is " + found +
-                                 "; the rows the table kept there cannot be found");
+                                 "; the rows the table kept there cannot be found: repair the file from a copy");
 }
 
 Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages) {

@@ -147,7 +147,8 @@ TEST(DamagedFile, ReadsSayWhatIsWrongAndWritesAreRefusedLeavingTheFileAsItWas) {
       });
       ASSERT_FALSE(refused.ok()) << "the write went ahead on a damaged file";
       EXPECT_EQ(refused.error().code(), jet::ErrorCode::kCorrupt) << refused.error().message();
-      EXPECT_NE(refused.error().message().find("repair it from a copy"), std::string::npos) << refused.error().message();
+      EXPECT_NE(refused.error().message().find("nothing was written"), std::string::npos) << refused.error().message();
+      EXPECT_NE(refused.error().message().find("from a copy"), std::string::npos) << refused.error().message();
       EXPECT_TRUE(ReadBytes(path) == damaged) << "the refused write changed the file";
     }
   }
