@@ -59,21 +59,20 @@ std::vector<std::string> CsvFields(const std::string& line) {
   return fields;
 }
 
+std::vector<std::string> LinesOf(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 // Runs a tool and turns its output into rows; "error ..." when it failed.
 std::string ToolRead(const std::vector<std::string>& args, const std::string& scratch) {
   std::string command;
   for (const std::string& a : args) command += "'" + a + "' ";  // none of them holds a quote
   const int status = std::system((command + "> '" + scratch + "' 2>&1").c_str());
-  std::ifstream in(scratch);
-  std::string line;
-  std::vector<std::string> lines;
-  while (std::getline(in, line)) lines.push_back(line);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::string all;
-    for (const std::string& l : lines) all += l + " ";
-    return "error " + all;
-  }
-  if (lines.empty()) return "error no output";
+  const std::vector<std::string> lines = LinesOf(scratch);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || lines.empty()) return "error " + (lines.empty() ? "" : lines[0]);
   const std::vector<std::string> header = CsvFields(lines[0]);
   const auto column = [&](const std::string& name) { return std::find(header.begin(), header.end(), name) - header.begin(); };
   const size_t id = column("ID"), number = column("SongNumber"), song = column("Song");
@@ -198,13 +197,6 @@ int ReadUntilDone(const std::function<std::string()>& read, const std::atomic<in
     out.flush();
   }
   return 0;
-}
-
-std::vector<std::string> LinesOf(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
