@@ -253,7 +253,8 @@ class Connection {
   // connection's write waits for the release (this program's other connections too, which give up
   // with kInUse after a few seconds), so never hold across a question to the user, and write
   // only through the holding connection meanwhile. A write through this connection ends the
-  // hold, and so does meeting another program's write (a table set that finds one).
+  // hold. A table set that finds another program writing lets go of the hold until that write has
+  // finished and then holds again, so reads after it see the file as that write left it.
   virtual void HoldReads() = 0;
   virtual void ReleaseReads() = 0;
 

@@ -33,6 +33,16 @@ bool SameEntries(const std::vector<CatalogEntry>& a, const std::vector<CatalogEn
   return true;
 }
 
+// A write that meets damage has changed nothing in the file (its pages were only in memory):
+// the message says so, and what to do before writing again.
+Status RefusedIfDamaged(Status status) {
+  if (status.ok() || status.error().code() != ErrorCode::kCorrupt) return status;
+  const std::string& what = status.error().message();
+  const bool advised = what.find("from a copy") != std::string::npos;
+  return Error(ErrorCode::kCorrupt, what + ". The database is damaged, so nothing was written to it" +
+                                        (advised ? "" : "; repair it from a copy (a backup made before the damage) before changing it"));
+}
+
 }  // namespace
 
 Result<std::unique_ptr<Database>> Database::Open(const std::string& path, Pager::Mode mode, bool hold_reads) {
@@ -179,7 +189,7 @@ Status Database::Write(const std::function<Status()>& operation) {
     Status status = RefreshCatalogue();
     if (status.ok()) status = operation();
     if (!status.ok()) RollbackTransaction();
-    return status;
+    return RefusedIfDamaged(status);
   }
   JET_RETURN_IF_ERROR(pager_->BeginWrite());
   Status status = RefreshCatalogue();
@@ -188,7 +198,7 @@ Status Database::Write(const std::function<Status()>& operation) {
   // A failed commit leaves its journal behind, which the next open replays; dropping the
   // in-memory pages here keeps this handle consistent with the file meanwhile.
   if (!status.ok() && pager_->in_write()) pager_->Rollback();
-  return status;
+  return RefusedIfDamaged(status);
 }
 
 Status Database::BeginTransaction() {
@@ -235,18 +245,27 @@ bool Database::StillCurrent(const ReadMark& mark) const {
 }
 
 Status Database::CheckNoOtherWriter(int wait_ms) {
-  if (pager_->holding_reads() && no_writer_in_hold_ == pager_->hold_serial()) return Status::Ok();
+  const bool held = pager_->holding_reads();
+  if (held && no_writer_in_hold_ == pager_->hold_serial()) return Status::Ok();
   Status status = CheckAccessLockFile(path());
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   while (status.ok()) {
-    Result<bool> held = pager_->OtherWriterActive();
-    if (!held.ok()) {
-      status = held.error();
+    Result<bool> other = pager_->OtherWriterActive();
+    if (!other.ok()) {
+      status = other.error();
       break;
     }
-    if (!held.value()) {
-      if (pager_->holding_reads()) no_writer_in_hold_ = pager_->hold_serial();
-      return Status::Ok();
+    if (!other.value()) {
+      if (!held) return Status::Ok();
+      if (pager_->holding_reads()) {
+        no_writer_in_hold_ = pager_->hold_serial();
+        return Status::Ok();
+      }
+      // The hold was let go so that the writer could finish; it begins again here, so that what
+      // the caller reads next is one state of the file again. A writer that began meanwhile is
+      // looked for once more.
+      status = pager_->HoldReads();
+      continue;
     }
     pager_->ReleaseReads();  // that writer cannot commit while this handle holds the read lock
     if (std::chrono::steady_clock::now() >= deadline) {

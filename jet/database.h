@@ -97,7 +97,10 @@ class Database {
   // Runs `operation` inside a write: commits what it changed when it returns OK, rolls all of it
   // back when it (or the commit) fails, and returns its status. The catalogue is refreshed before
   // `operation` runs. kReadOnly when the handle cannot write; kLocked when another writer keeps
-  // the file for longer than the pager's lock wait, or Access holds it open.
+  // the file for longer than the pager's lock wait, or Access holds it open. kCorrupt when the
+  // operation met damage in what it was about to change (writers look at the pages and usage
+  // maps they will use before changing them): nothing reaches the file, and the message says to
+  // repair it from a copy. Reads of the file's undamaged tables go on working.
   Status Write(const std::function<Status()>& operation);
 
   // A transaction makes the Writes that follow, up to CommitTransaction, one all-or-nothing
@@ -113,9 +116,10 @@ class Database {
   // locks beside it), or another writer whose lock does not come free within `wait_ms`. Takes no
   // lock itself; a caller about to work with a table uses it to report early that it is busy.
   // Inside a hold of the read lock (Pager::HoldReads) the answer found first stands for the rest
-  // of the hold, which sees the file as it was then; a writer found while holding ends the hold
-  // before waiting, as that writer could not finish while it lasted, and so does any error (the
-  // caller may ask the user about it).
+  // of the hold, which sees the file as it was then. A writer found while holding ends the hold
+  // while waiting, as that writer could not finish while it lasted, and a new hold begins once it
+  // has finished, so that the caller's next reads still see one state of the file (a later one);
+  // an error ends the hold for good (the caller may ask the user about it).
   Status CheckNoOtherWriter(int wait_ms);
 
   // A number that changes whenever a write reaches the file (every commit stamps the file's

@@ -16,6 +16,25 @@ int Fail(std::ostream& err, const jet::Error& e) {
   return 2;
 }
 
+// The statement's rows as CSV, read as one state of the file: the read lock is held from the plan
+// to the last row. They are gathered first and printed after, so that a slow reader of the
+// output does not keep writers waiting.
+jet::Status SelectAsCsv(jet::Database& db, const jet::SelectStatement& select, const std::string& statement, std::string* text) {
+  jet::ReadScope scope(db.pager());
+  JET_RETURN_IF_ERROR(scope.status());
+  JET_RETURN_IF_ERROR(db.RefreshCatalogue());
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::SelectCursor> cursor, jet::ExecuteSelect(db, select, statement));
+  const std::vector<std::string>& names = cursor->column_names();
+  for (size_t i = 0; i < names.size(); ++i) *text += (i ? "," : "") + names[i];
+  *text += "\n";
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
+    if (!more) break;
+    jet::AppendExportLine(cursor->columns(), cursor->values(), text);
+  }
+  return jet::Status::Ok();
+}
+
 }  // namespace
 
 int RunSqlCommand(const std::string& file, const std::string& statement, std::ostream& out, std::ostream& err) {
@@ -28,21 +47,10 @@ int RunSqlCommand(const std::string& file, const std::string& statement, std::os
   }
   auto db = jet::Database::Open(file);
   if (!db.ok()) return Fail(err, db.error());
-  auto cursor = jet::ExecuteSelect(*db.value(), *select, statement);
-  if (!cursor.ok()) return Fail(err, cursor.error());
-  jet::SelectCursor& rows = *cursor.value();
-  const std::vector<std::string>& names = rows.column_names();
-  for (size_t i = 0; i < names.size(); ++i) out << (i ? "," : "") << names[i];
-  out << "\n";
-  while (true) {
-    auto more = rows.Next();
-    if (!more.ok()) return Fail(err, more.error());
-    if (!more.value()) break;
-    for (size_t i = 0; i < rows.values().size(); ++i) {
-      out << (i ? "," : "") << jet::FormatExportField(rows.columns()[i], rows.values()[i]);
-    }
-    out << "\n";
-  }
+  std::string text;
+  jet::Status status = SelectAsCsv(*db.value(), *select, statement, &text);
+  if (!status.ok()) return Fail(err, status.error());
+  out << text;
   return 0;
 }
 

@@ -98,19 +98,35 @@ std::string FormatExportField(const ColumnDef& column, const Value& value) {
   }
 }
 
-Status ExportTableCsv(Database& db, const std::string& table, std::ostream& out) {
-  JET_ASSIGN_OR_RETURN(TableDef def, db.ReadTable(table));
-  for (size_t i = 0; i < def.columns.size(); ++i) out << (i ? "," : "") << def.columns[i].name;
-  out << "\n";
-  JET_ASSIGN_OR_RETURN(auto cursor, TableCursor::Open(db.pager(), def));
-  while (true) {
-    auto more = cursor->Next();
-    if (!more.ok()) return more.error().WithContext("exporting table \"" + def.name + "\"");
-    if (!more.value()) break;
-    const auto& values = cursor->values();
-    for (size_t i = 0; i < def.columns.size(); ++i) out << (i ? "," : "") << FormatExportField(def.columns[i], values[i]);
-    out << "\n";
+void AppendExportLine(const std::vector<ColumnDef>& columns, const std::vector<Value>& values, std::string* out) {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i) *out += ',';
+    *out += FormatExportField(columns[i], values[i]);
   }
+  *out += '\n';
+}
+
+// The whole table is read under one hold of the read lock, so that the rows are those of one
+// state of the file; they are gathered first and written out after, so that a slow reader of
+// `out` does not keep writers waiting.
+Status ExportTableCsv(Database& db, const std::string& table, std::ostream& out) {
+  std::string text;
+  {
+    ReadScope scope(db.pager());
+    JET_RETURN_IF_ERROR(scope.status());
+    JET_ASSIGN_OR_RETURN(TableDef def, db.ReadTable(table));
+    for (size_t i = 0; i < def.columns.size(); ++i) text += (i ? "," : "") + def.columns[i].name;
+    text += "\n";
+    auto cursor = TableCursor::Open(db.pager(), def);
+    if (!cursor.ok()) return cursor.error().WithContext("exporting table \"" + def.name + "\"");
+    while (true) {
+      auto more = cursor.value()->Next();
+      if (!more.ok()) return more.error().WithContext("exporting table \"" + def.name + "\"");
+      if (!more.value()) break;
+      AppendExportLine(def.columns, cursor.value()->values(), &text);
+    }
+  }
+  out << text;
   return Status::Ok();
 }
 

@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "jet/database.h"
 #include "jet/base/status.h"
@@ -16,7 +17,10 @@ namespace jet {
 // Formats one value of `column` as it appears in the export (quoted where text-like).
 std::string FormatExportField(const ColumnDef& column, const Value& value);
 
-// Writes the whole table to `out`.
+// Appends one line of an export: each value formatted for its column, "," between, then a newline.
+void AppendExportLine(const std::vector<ColumnDef>& columns, const std::vector<Value>& values, std::string* out);
+
+// Writes the whole table to `out`, as one state of the file: the read lock is held while it is read.
 Status ExportTableCsv(Database& db, const std::string& table, std::ostream& out);
 
 }  // namespace jet

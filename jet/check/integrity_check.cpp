@@ -39,6 +39,10 @@ void CheckTableRows(Database& db, const CatalogEntry& entry, std::vector<std::st
 
 std::vector<std::string> CheckDatabase(Database& db) {
   std::vector<std::string> problems;
+  // One state of the file throughout: a commit in the middle would look like damage.
+  ReadScope scope(db.pager());
+  if (!scope.status().ok()) return {scope.status().error().message()};
+  if (Status fresh = db.RefreshCatalogue(); !fresh.ok()) return {fresh.error().message()};
   for (const CatalogEntry& entry : db.objects()) {
     if (entry.IsTable()) CheckTableRows(db, entry, &problems);
   }

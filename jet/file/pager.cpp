@@ -26,6 +26,20 @@ Status StampAfterNow(OsFile& file) {
   return file.SetModifiedTime(wanted);
 }
 
+// Every change first writes its journal beside the database, so a file that may be written in a
+// folder that may not is no more changeable than a read-only file; the message names the folder.
+Status CheckJournalFolderWritable(const std::string& path) {
+  const std::string journal = JournalPath(path);
+  const size_t slash = journal.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : journal.substr(0, slash);
+  if (access(folder.c_str(), W_OK | X_OK) == 0) return Status::Ok();
+  const std::string reason = std::strerror(errno);
+  return Error(ErrorCode::kReadOnly, path + ": the database cannot be changed because its folder " + folder +
+                                         " does not let you create files (" + reason + "): every change first writes a journal there (" +
+                                         journal + ") so that a change cut short can be undone. Get write access to the "
+                                         "folder, or copy the database to a folder you can write to");
+}
+
 }  // namespace
 
 int64_t ChangeStampOf(const FileInfo& info) {
@@ -161,6 +175,7 @@ Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode, b
   }
   std::unique_ptr<Pager> pager(new Pager(path, os, std::move(file).value()));
   pager->writable_ = writable;
+  if (writable) JET_RETURN_IF_ERROR(CheckJournalFolderWritable(path));
   JET_ASSIGN_OR_RETURN(FileInfo st, pager->file_->Stat());
   if (!st.regular) return Error(ErrorCode::kNotDatabase, path + ": not a regular file");
   JET_RETURN_IF_ERROR(pager->LoadHeader(st.size, ChangeStampOf(st)));
@@ -248,10 +263,22 @@ Result<const uint8_t*> Pager::ReadPage(uint32_t page) {
   if (!slot) {
     auto buffer = std::make_unique<uint8_t[]>(page_size());
     JET_RETURN_IF_ERROR(file_->ReadExactly(buffer.get(), page_size(), static_cast<uint64_t>(page) * page_size()));
+    if (read_depth_ == 0) JET_RETURN_IF_ERROR(CheckUnchangedSinceRefresh());
     slot = std::move(buffer);
     shared_->Offer(file_stamp_, page, slot);
   }
   return slot.get();
+}
+
+// A read without the read lock may meet a commit under way. The stamp changes with the first
+// page a commit writes and again when it ends, so a stamp still as the cached pages had it after
+// the read means that the bytes read belong with them.
+Status Pager::CheckUnchangedSinceRefresh() const {
+  if (in_write_) return Status::Ok();
+  JET_ASSIGN_OR_RETURN(int64_t now, StampNow());
+  if (now == file_stamp_) return Status::Ok();
+  return Error(ErrorCode::kLocked, path_ + ": the database changed while it was being read (another program saved a "
+                                           "change meanwhile); try again");
 }
 
 Result<const uint8_t*> Pager::ReadPageOfType(uint32_t page, uint8_t type, const char* what) {

@@ -46,7 +46,10 @@ class Pager {
   uint32_t page_count() const { return page_count_; }
 
   // The bytes of `page` (page_size of them): inside a write, as the write has made them. Valid
-  // until the next MutablePage, AppendPage, Commit or Rollback.
+  // until the next MutablePage, AppendPage, Commit or Rollback. A read outside the read lock and
+  // outside a write that finds the file changed since the cached pages were read fails with
+  // kLocked ("changed while it was being read ... try again") rather than mix two states: a
+  // reader that must see one state from start to end holds a ReadScope for all of it.
   Result<const uint8_t*> ReadPage(uint32_t page);
   // ReadPage plus a check of the page's type byte.
   Result<const uint8_t*> ReadPageOfType(uint32_t page, uint8_t type, const char* what);
@@ -154,6 +157,7 @@ class Pager {
   // Sets *found when a journal was there (whether it was undone or is still being worked on).
   Status RecoverIfHot(bool holding_writer_lock, bool* found);
   Status Refresh(bool holding_writer_lock);
+  Status CheckUnchangedSinceRefresh() const;
   Status CommitDirtyPages();
   Status JournalOriginals(JournalWriter& journal);
   // After a commit failed before its commit point: the file put back as it was, from the journal.

@@ -1,5 +1,6 @@
 #include "jet/pages/long_value.h"
 
+#include <algorithm>
 #include <set>
 
 #include "jet/base/bytes.h"
@@ -8,26 +9,36 @@
 
 namespace jet {
 
-namespace {
-
-Result<Bytes> ReadChain(Pager& pager, uint32_t pointer, uint32_t length) {
-  Bytes out;
-  out.reserve(length < (1u << 20) ? length : (1u << 20));  // a damaged length must not allocate wildly
+Status WalkLongValueChain(Pager& pager, uint32_t pointer, uint32_t length,
+                          const std::function<void(uint32_t pointer, const RowSlot& slot, uint32_t take)>& visit) {
   std::set<uint32_t> seen;
-  while (out.size() < length) {
+  uint32_t last_page = 0;
+  for (uint64_t covered = 0; covered < length;) {
     if (pointer == 0) {
-      return Error(ErrorCode::kCorrupt, pager.path() + ": a memo chain ends after " + std::to_string(out.size()) +
-                                            " of its " + std::to_string(length) + " bytes");
+      return pager.Corrupt(last_page, "a memo chain ends after " + std::to_string(covered) + " of its " +
+                                          std::to_string(length) + " bytes");
     }
     uint32_t page = RowPointerPage(pointer);
     if (!seen.insert(pointer).second) return pager.Corrupt(page, "a memo chain loops back on itself");
     JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, page, RowPointerRow(pointer)));
     if (slot.deleted() || slot.size < 4) return pager.Corrupt(page, "a memo chain points to a missing row");
-    uint32_t take = slot.size - 4;
-    if (take > length - out.size()) take = static_cast<uint32_t>(length - out.size());
-    out.append(reinterpret_cast<const char*>(slot.bytes + 4), take);
+    const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(slot.size - 4, length - covered));
+    visit(pointer, slot, take);
+    covered += take;
+    last_page = page;
     pointer = Get32(slot.bytes);
   }
+  return Status::Ok();
+}
+
+namespace {
+
+Result<Bytes> ReadChain(Pager& pager, uint32_t pointer, uint32_t length) {
+  Bytes out;
+  out.reserve(length < (1u << 20) ? length : (1u << 20));  // a damaged length must not allocate wildly
+  JET_RETURN_IF_ERROR(WalkLongValueChain(pager, pointer, length, [&](uint32_t, const RowSlot& slot, uint32_t take) {
+    out.append(reinterpret_cast<const char*>(slot.bytes + 4), take);
+  }));
   return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
+#include "jet/pages/long_value.h"
 #include "jet/pages/data_page_writer.h"
 #include "jet/pages/long_value.h"
 #include "jet/pages/usage_map.h"
@@ -79,7 +80,11 @@ Status LongValueWriter::LoadCandidates() {
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, ReadUsageMap(pager_, maps_.free_space));
   for (uint32_t page : pages) {
     JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
-    if (IsLongValuePage(data)) candidates_.insert(page);
+    if (!IsLongValuePage(data)) {
+      return pager_.Corrupt(page, "the usage map of a column's long values lists this page as having room, but it "
+                                  "holds no long values (page type " + std::to_string(data[0]) + ")");
+    }
+    candidates_.insert(page);
   }
   return Status::Ok();
 }
@@ -162,17 +167,12 @@ Status LongValueWriter::Free(const uint8_t* field, uint32_t size) {
   if (header & kLongValueInline) return Status::Ok();
   uint32_t pointer = Get32(field + 4);
   if (header & kLongValueSingleRow) return FreeRow(pointer);
-  uint32_t length = header & kLongValueLengthMask;
-  std::set<uint32_t> seen;
-  for (uint64_t covered = 0; covered < length && pointer != 0;) {
-    if (!seen.insert(pointer).second) return pager_.Corrupt(RowPointerPage(pointer), "a memo chain loops back on itself");
-    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager_, RowPointerPage(pointer), RowPointerRow(pointer)));
-    if (slot.deleted() || slot.size < 4) return pager_.Corrupt(RowPointerPage(pointer), "a memo chain points to a missing row");
-    uint32_t next = Get32(slot.bytes);
-    covered += slot.size - 4;
-    JET_RETURN_IF_ERROR(FreeRow(pointer));
-    pointer = next;
-  }
+  // The whole chain is found before any of it is freed: a chain cut short is damage to report,
+  // not a reason to free half of it.
+  std::vector<uint32_t> rows;
+  JET_RETURN_IF_ERROR(WalkLongValueChain(pager_, pointer, header & kLongValueLengthMask,
+                                         [&](uint32_t row, const RowSlot&, uint32_t) { rows.push_back(row); }));
+  for (uint32_t row : rows) JET_RETURN_IF_ERROR(FreeRow(row));
   return Status::Ok();
 }
 

@@ -13,10 +13,9 @@
 
 #include "jet/file/pager.h"
 #include "jet/base/status.h"
+#include "jet/pages/usage_map.h"
 
 namespace jet {
-
-constexpr uint32_t kGlobalUsageMapPointer = (1u << 8) | 0;  // page 1, row 0
 
 // Adds `page` to (present) or removes it from the map stored at `map_pointer`.
 Status SetPageInUsageMap(Pager& pager, uint32_t map_pointer, uint32_t page, bool present);

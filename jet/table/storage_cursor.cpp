@@ -8,11 +8,20 @@
 
 namespace jet {
 
+Result<const uint8_t*> ReadOwnedDataPage(Pager& pager, uint32_t owner, uint32_t page) {
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(page));
+  if (data[0] == kPageData && Get32(data + 4) == owner) return data;
+  std::string found = data[0] == kPageData ? "a data page of the table defined on page " + std::to_string(Get32(data + 4))
+                                           : "a page of type " + std::to_string(data[0]);
+  return pager.Corrupt(page, "the usage map of the table defined on page " + std::to_string(owner) +
+                                 " lists this page as one of its data pages, but it is " + found +
+                                 "; the rows the table kept there cannot be found: repair the file from a copy");
+}
+
 Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages) {
   std::set<uint32_t> homes;
   for (uint32_t p : pages) {
-    JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(p));
-    if (data[0] != kPageData || Get32(data + 4) != owner) continue;
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, ReadOwnedDataPage(pager, owner, p));
     const uint16_t count = DataPageRowCount(pager.format(), data);
     for (uint32_t r = 0; r < count; ++r) {
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, p, r));
@@ -68,8 +77,8 @@ Result<bool> StorageCursor::FlaggedLive(uint32_t page, uint32_t row, const RowSl
 // A walk asks for the same page once for each of its rows; the test of a page's bytes (a search
 // for words in them) is worth doing once.
 Result<uint32_t> StorageCursor::CountSlots(size_t index) {
-  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage((*pages_)[index]));
-  const bool wanted = data[0] == kPageData && Get32(data + 4) == owner_ && (page_test_ == nullptr || page_test_(data));
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, ReadOwnedDataPage(pager_, owner_, (*pages_)[index]));
+  const bool wanted = page_test_ == nullptr || page_test_(data);
   counted_slots_ = wanted ? DataPageRowCount(pager_.format(), data) : 0;
   counted_index_ = index;
   counted_generation_ = pager_.generation();

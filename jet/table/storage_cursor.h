@@ -4,8 +4,9 @@
 // Storage order is the order of the owned pages the cursor is given (ascending page numbers, as
 // the table's usage map lists them) and, on each page, of its row slots. The cursor stands only on
 // live rows of the table:
-//   - a page holds rows of the table only when it is a data page naming the table's definition as
-//     its owner: the owned-pages map also lists long-value pages and pages put to other uses;
+//   - every page it is given must be a data page naming the table's definition as its owner
+//     (long values and indexes keep their pages in maps of their own); any other page fails the
+//     move, as the rows kept there would otherwise go missing without a word;
 //   - a page whose bytes fail the page test (when one is given) is passed over as if it held no
 //     rows, in every direction and by seeks alike: a search skips pages that cannot hold its text;
 //   - deleted slots are passed over, and so are forwarding slots (a row that grew and moved, whose
@@ -22,9 +23,9 @@
 // row or after the last, and Next (Prev) from there reaches the first (last) row; Next after the
 // last and Prev before the first stay where they are.
 //
-// Damage: a page that cannot be read, a row slot whose offsets do not fit its page, or forwarding
-// pointers that form a cycle fail the move with the pager's error, which names the file and the
-// page. A failed move leaves the cursor where it was, so a caller that tries again meets the same
+// Damage: a page that cannot be read or is not a data page of the table, a row slot whose offsets
+// do not fit its page, or forwarding pointers that form a cycle fail the move with an error that
+// names the file and the page. A failed move leaves the cursor where it was, so a caller that tries again meets the same
 // damage rather than passing it by.
 //
 // A page's header is read once for each state of the pager's pages (its generation), so the
@@ -50,9 +51,13 @@ struct RowId {
   bool operator==(const RowId&) const = default;
 };
 
+// The bytes of `page`, one of the pages the owned-pages map of the table defined on page `owner`
+// lists; kCorrupt naming the page unless it is a data page of that table.
+Result<const uint8_t*> ReadOwnedDataPage(Pager& pager, uint32_t owner, uint32_t page);
+
 // The homes of the table's moved rows: the row pointers ((page << 8) | row) where forwarding
-// chains starting on `pages` end, pages being read only when they are data pages of the table
-// whose definition is on page `owner`. Reads every such page; a chain of more than 16 hops is
+// chains starting on `pages` end, every one of them a data page of the table whose definition is
+// on page `owner` (ReadOwnedDataPage). Reads every such page; a chain of more than 16 hops is
 // reported as a cycle.
 Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages);
 

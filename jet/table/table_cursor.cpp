@@ -6,9 +6,12 @@
 namespace jet {
 
 Result<std::unique_ptr<TableCursor>> TableCursor::Open(Pager& pager, const TableDef& def) {
-  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
+  Result<std::vector<uint32_t>> owned = ReadUsageMap(pager, def.owned_pages_map);
+  if (!owned.ok()) {
+    return owned.error().WithContext("table \"" + def.name + "\" (defined on page " + std::to_string(def.page) + ")");
+  }
   return std::unique_ptr<TableCursor>(
-      new TableCursor(pager, def, std::make_shared<const std::vector<uint32_t>>(std::move(owned))));
+      new TableCursor(pager, def, std::make_shared<const std::vector<uint32_t>>(std::move(owned).value())));
 }
 
 Result<bool> TableCursor::Next() {

@@ -182,12 +182,16 @@ Status TableWriter::RequireWrite() const {
 
 Status TableWriter::Load() {
   if (!TakeKeptPages()) {
+    // What the write will touch is looked at before anything changes: a map that names a missing
+    // page or a page of another kind refuses the write, which would otherwise add to the damage
+    // (a new page where a lost one is still listed, rows put where the map's pages are not).
     JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager_, def_.owned_pages_map));
     for (uint32_t page : owned) {
-      JET_ASSIGN_OR_RETURN(const uint8_t* data, pager_.ReadPage(page));
-      if (data[0] == kPageData && Get32(data + 4) == def_.page) data_pages_.insert(page);
+      JET_RETURN_IF_ERROR(ReadOwnedDataPage(pager_, def_.page, page).status());
+      data_pages_.insert(page);
     }
     JET_ASSIGN_OR_RETURN(std::vector<uint32_t> free, ReadUsageMap(pager_, def_.free_space_map));
+    for (uint32_t page : free) JET_RETURN_IF_ERROR(ReadOwnedDataPage(pager_, def_.page, page).status());
     free_pages_.insert(free.begin(), free.end());
   }
   // The lists describe the pages as they are now (Load changes none).

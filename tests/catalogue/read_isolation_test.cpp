@@ -1,0 +1,281 @@
+// Readers see one committed state of the file from start to end. Two writer processes change the
+// song list round after round (a row deleted, one added, songs renamed at both ends of the
+// table), each logging the state it commits; meanwhile four reader processes read the whole list
+// over and over: the export tool, the SQL tool, a table set walked under a hold of the read lock,
+// and the program's own search. Every read must equal one logged state (or the state before the
+// first write); the only error allowed is the one that says to try again.
+// VELLORAN_ISOLATION_ROUNDS sets the writers' rounds (tools/isolation_soak.sh runs many).
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "catalogue/engine.h"
+#include "catalogue/frm_karaoke.h"
+#include "jet/table/table_writer.h"
+#include "jet/writable_database.h"
+#include "tests/catalogue/scripted_host.h"
+
+namespace velloran {
+namespace {
+
+using velloran_test::RecordingSurface;
+using velloran_test::ScratchFolder;
+using velloran_test::ScriptedHost;
+
+// The rows a reader saw, as "ID|SongNumber|Song" lines sorted by ID, boiled down to one number.
+using Rows = std::map<int64_t, std::string>;
+uint64_t Digest(const Rows& rows) {
+  std::string all;
+  for (const auto& [id, rest] : rows) all += std::to_string(id) + "|" + rest + "\n";
+  return std::hash<std::string>{}(all);
+}
+void Add(Rows* rows, int64_t id, const std::string& song_number, const std::string& song) {
+  (*rows)[id] = song_number + "|" + song;
+}
+
+// The fields of one line of the tools' CSV output: quoted fields unquoted, "" as ".
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"') fields.back() += line[++i];
+    else if (c == '"') quoted = !quoted;
+    else if (c == ',' && !quoted) fields.emplace_back();
+    else fields.back() += c;
+  }
+  return fields;
+}
+
+std::vector<std::string> LinesOf(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Runs a tool and turns its output into rows; "error ..." when it failed.
+std::string ToolRead(const std::vector<std::string>& args, const std::string& scratch) {
+  std::string command;
+  for (const std::string& a : args) command += "'" + a + "' ";  // none of them holds a quote
+  const int status = std::system((command + "> '" + scratch + "' 2>&1").c_str());
+  const std::vector<std::string> lines = LinesOf(scratch);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || lines.empty()) return "error " + (lines.empty() ? "" : lines[0]);
+  const std::vector<std::string> header = CsvFields(lines[0]);
+  const auto column = [&](const std::string& name) { return std::find(header.begin(), header.end(), name) - header.begin(); };
+  const size_t id = column("ID"), number = column("SongNumber"), song = column("Song");
+  Rows rows;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string> f = CsvFields(lines[i]);
+    if (f.size() != header.size()) return "error malformed line: " + lines[i];
+    Add(&rows, std::atoll(f[id].c_str()), f[number], f[song]);
+  }
+  return "ok " + std::to_string(Digest(rows));
+}
+
+// A table set on the song list, walked from first to last under a hold of the read lock.
+std::string TableSetRead(const std::string& path) {
+  std::unique_ptr<Connection> db = Connection::OpenHoldingReads(path);
+  std::unique_ptr<Recordset> set = db->OpenRecordset("MyList");
+  Rows rows;
+  for (; !set->AtEnd(); set->MoveNext()) Add(&rows, set->Field("ID").ToInteger(), set->Field("SongNumber").ToText(), set->Field("Song").ToText());
+  set->Close();
+  db->Close();
+  return "ok " + std::to_string(Digest(rows));
+}
+
+// The program's search for song numbers from 1 up: every song.
+std::string ProgramSearchRead(const std::string& path) {
+  ScriptedHost host;
+  RecordingSurface surface;
+  Frm_Karaoke form{surface, host};
+  form.Databases.entries.push_back(DatabaseEntry{path, "MyList", "", "", "", ""});
+  form.Databases.CurrentDB = 1;
+  form.SearchText = "1";
+  form.BuildWhereClause();
+  if (!host.messages.empty()) return "error " + host.messages.front();
+  Rows rows;
+  for (int i = 1; i <= form.Results.count(); ++i) {
+    const ResultRow& r = form.Results[i];
+    Add(&rows, r.ID, r.SongNumber, r.Song);
+  }
+  return "ok " + std::to_string(Digest(rows));
+}
+
+// The song list as a write has made it (read inside the write).
+jet::Result<uint64_t> StateInWrite(jet::Database& db) {
+  JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable("MyList"));
+  JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.pager(), def));
+  const size_t id = def.FindColumn("ID") - def.columns.data(), number = def.FindColumn("SongNumber") - def.columns.data(),
+               song = def.FindColumn("Song") - def.columns.data();
+  Rows rows;
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
+    if (!more) break;
+    const std::vector<jet::Value>& v = cursor->values();
+    const auto* n = std::get_if<int64_t>(&v[number]);
+    const auto* text = std::get_if<jet::Text>(&v[song]);
+    Add(&rows, std::get<int64_t>(v[id]), n != nullptr ? std::to_string(*n) : "", text != nullptr ? jet::ToUtf8(*text) : "");
+  }
+  return Digest(rows);
+}
+
+// One writer: `rounds` writes, each deleting a row, adding one and renaming the first and last
+// songs in storage order. Logs "state DIGEST" for each commit, "locked" for a write refused as
+// in use, "error ..." for anything else.
+int WriteRounds(const std::string& path, int writer, int rounds, const std::string& log) {
+  std::ofstream out(log);
+  auto db = jet::WritableDatabase::Open(path);
+  if (!db.ok()) {
+    out << "error " << db.error().message() << "\n";
+    return 1;
+  }
+  std::mt19937 random(static_cast<unsigned>(writer * 7919 + 1));
+  for (int round = 0; round < rounds; ++round) {
+    uint64_t state = 0;
+    jet::Status s = db.value()->Write([&]() -> jet::Status {
+      JET_ASSIGN_OR_RETURN(jet::TableDef def, db.value()->ReadTable("MyList"));
+      JET_ASSIGN_OR_RETURN(auto writer_, jet::TableWriter::Open(db.value()->pager(), def));
+      std::vector<jet::RowId> ids;
+      {
+        JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.value()->pager(), def));
+        while (true) {
+          JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
+          if (!more) break;
+          ids.push_back(cursor->row_id());
+        }
+      }
+      const std::string tag = "w" + std::to_string(writer) + "r" + std::to_string(round);
+      for (const jet::RowId& at : {ids.front(), ids.back()}) {
+        JET_ASSIGN_OR_RETURN(std::vector<jet::Value> row, writer_->Read(at));
+        row[def.FindColumn("Song") - def.columns.data()] = jet::FromUtf8("Renamed " + tag);
+        JET_RETURN_IF_ERROR(writer_->Update(at, std::move(row)));
+      }
+      JET_RETURN_IF_ERROR(writer_->Delete(ids[1 + random() % (ids.size() - 2)]));
+      std::vector<jet::Value> added(def.columns.size());
+      const int64_t id = 1000000 * (writer + 1) + round;
+      added[def.FindColumn("ID") - def.columns.data()] = id;
+      added[def.FindColumn("SongNumber") - def.columns.data()] = int64_t{2000} + round;
+      added[def.FindColumn("Song") - def.columns.data()] = jet::FromUtf8("Added " + tag + std::string(100, '*'));
+      added[def.FindColumn("PrintYN") - def.columns.data()] = false;
+      JET_RETURN_IF_ERROR(writer_->Insert(std::move(added)).status());
+      JET_ASSIGN_OR_RETURN(state, StateInWrite(*db.value()));
+      return jet::Status::Ok();
+    });
+    if (s.ok()) out << "state " << state << "\n";
+    else if (s.error().code() == jet::ErrorCode::kLocked) out << "locked\n";
+    else out << "error " << s.error().message() << "\n";
+    out.flush();
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 8000));
+  }
+  return 0;
+}
+
+// Reads with `read` until the writers are done; logs what each read returned.
+int ReadUntilDone(const std::function<std::string()>& read, const std::atomic<int>& writers_done, const std::string& log) {
+  std::ofstream out(log);
+  while (writers_done.load() == 0) {
+    std::string result;
+    try {
+      result = read();
+    } catch (const std::exception& e) {
+      result = std::string("error ") + e.what();
+    }
+    out << result << "\n";
+    out.flush();
+  }
+  return 0;
+}
+
+TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
+  if (!std::filesystem::is_directory(velloran_test::SharedDir() / "fixtures")) GTEST_SKIP() << "no shared fixtures beside this checkout";
+  const char* env = std::getenv("VELLORAN_ISOLATION_ROUNDS");
+  const int rounds = env != nullptr ? std::atoi(env) : 25;
+  ScratchFolder folder;
+  const std::string path = folder.CopyOfSongs();
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  // The first search numbers the songs without an ID: the program's own write, before the test's.
+  const std::string before = ProgramSearchRead(path);
+  ASSERT_EQ(before.rfind("ok ", 0), 0u) << before;
+  ASSERT_EQ(TableSetRead(path), before) << "the program's search and a table set read the same rows";
+
+  auto* writers_done = static_cast<std::atomic<int>*>(
+      mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(writers_done, MAP_FAILED);
+  new (writers_done) std::atomic<int>(0);
+  const std::map<std::string, std::function<std::string()>> readers = {
+      {"export", [&] { return ToolRead({VELLORAN_JET_TOOL, "export", path, "MyList"}, folder.File("export.out")); }},
+      {"sql", [&] { return ToolRead({VELLORAN_JET_TOOL, "sql", path, "SELECT ID, SongNumber, Song FROM MyList"}, folder.File("sql.out")); }},
+      {"table set", [&] { return TableSetRead(path); }},
+      {"program search", [&] { return ProgramSearchRead(path); }},
+  };
+  std::vector<pid_t> reader_pids;
+  for (const auto& [name, read] : readers) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(ReadUntilDone(read, *writers_done, folder.File(name + ".log")));
+    reader_pids.push_back(pid);
+  }
+  std::vector<pid_t> writer_pids;
+  for (int w = 0; w < 2; ++w) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      _exit(WriteRounds(path, w, rounds, folder.File("writer" + std::to_string(w) + ".log")));
+    }
+    writer_pids.push_back(pid);
+  }
+  for (pid_t pid : writer_pids) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed";
+  }
+  writers_done->store(2);
+  for (pid_t pid : reader_pids) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a reader failed";
+  }
+  munmap(writers_done, sizeof(std::atomic<int>));
+
+  std::set<std::string> committed = {before};
+  int commits = 0;
+  for (int w = 0; w < 2; ++w) {
+    for (const std::string& line : LinesOf(folder.File("writer" + std::to_string(w) + ".log"))) {
+      EXPECT_TRUE(line.rfind("state ", 0) == 0 || line == "locked") << "writer " << w << ": " << line;
+      if (line.rfind("state ", 0) == 0) committed.insert("ok " + line.substr(6)), ++commits;
+    }
+  }
+  EXPECT_GE(commits, rounds) << "the writers hardly wrote";
+  for (const auto& [name, read] : readers) {
+    SCOPED_TRACE(name);
+    const std::vector<std::string> reads = LinesOf(folder.File(name + ".log"));
+    std::set<std::string> states;
+    int retries = 0;
+    for (const std::string& result : reads) {
+      if (result.rfind("ok ", 0) == 0) {
+        EXPECT_EQ(committed.count(result), 1u) << "a read returned rows of no committed state";
+        states.insert(result);
+      } else {
+        EXPECT_NE(result.find("try again"), std::string::npos) << "not the clear retry error: " << result;
+        ++retries;
+      }
+    }
+    std::cout << "[ " << name << " ] " << reads.size() << " reads, " << states.size() << " distinct states, " << retries
+              << " told to try again\n";
+    EXPECT_GE(reads.size(), 3u) << "the reader hardly read while the writers wrote";
+  }
+}
+
+}  // namespace
+}  // namespace velloran
