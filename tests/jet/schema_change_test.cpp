@@ -22,8 +22,8 @@ using velloran_test::ScratchDir;
 
 Value TextValue(const std::string& s) { return Value(jet::FromUtf8(s)); }
 
-// Old rows read a column added after them as NULL (a Boolean as No); new and updated rows hold
-// its values; nothing was rewritten to get there.
+// Old rows read a column added after them as NULL (a Boolean as No); nothing was rewritten to get
+// there.
 TEST(AlterTable, AddColumnsToATableWithRows) {
   REQUIRE_SHARED_FIXTURES();
   ScratchDir scratch;
@@ -51,21 +51,6 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
   required.required = true;
   EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", required).error().code(), jet::ErrorCode::kConstraint);
 
-  std::vector<Value> fresh = before.front();
-  for (Value v : {TextValue("Pop"), Value(int64_t{12}), Value(true), TextValue(std::string(3000, 'l')), Value(jet::DateTime{45000.5})})
-    fresh.push_back(v);
-  fresh[0] = int64_t{99999};
-  jet::Status written = db.value()->Write([&]() -> jet::Status {
-    jet::TableDef def = TableNamed(db.value()->pager(), "MyList");
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def));
-    JET_RETURN_IF_ERROR(writer->Insert(fresh).status());
-    JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.value()->pager(), def));
-    JET_RETURN_IF_ERROR(cursor->Next().status());
-    std::vector<Value> changed = cursor->values();
-    changed[7] = TextValue("Rock");
-    return writer->Update(cursor->row_id(), changed);
-  });
-  ASSERT_TRUE(written.ok()) << written.error().message();
   db.value().reset();
 
   EXPECT_EQ(Problems(path), std::vector<std::string>());
@@ -75,13 +60,13 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
   EXPECT_EQ(def.FindColumn("Genre")->number, 7);
   EXPECT_EQ(def.FindColumn("Added")->number, 11);
   EXPECT_EQ(def.FindColumn("Plays")->fixed_offset, 8);  // after ID and SongNumber
-  // (Every old row reading the new columns as NULL or No, against other readers too: SchemaRandom.)
+  // (Rows written after the change, and every row against other readers: SchemaRandom.)
   auto rows = ReadRows(*pager.value(), def);
-  ASSERT_EQ(rows.size(), before.size() + 1);
-  EXPECT_EQ(rows[0][7], TextValue("Rock"));
-  EXPECT_EQ(rows[1][9], Value(false));
-  EXPECT_EQ(rows.back(), fresh);
-  EXPECT_LE(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size(), data_pages_before + 1);
+  ASSERT_EQ(rows.size(), before.size());
+  std::vector<Value> first = before[0];
+  first.insert(first.end(), {Value(jet::Null{}), Value(jet::Null{}), Value(false), Value(jet::Null{}), Value(jet::Null{})});
+  EXPECT_EQ(rows[0], first);
+  EXPECT_EQ(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size(), data_pages_before) << "rows were rewritten";
 }
 
 // The number of distinct keys the rows give an index.

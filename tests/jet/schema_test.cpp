@@ -170,11 +170,7 @@ TEST(NewDatabase, NeverWritesOverAFileAndLeavesNothingBehind) {
   for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) files.push_back(entry.path().filename().string());
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::string>{"fresh.mdb", "songs.mdb"}));  // no temporary file, no journal
-  auto reopened = jet::Pager::Open(scratch.path() + "/fresh.mdb");
-  ASSERT_TRUE(reopened.ok());
-  EXPECT_FALSE(reopened.value()->header().has_password);
-  EXPECT_EQ(reopened.value()->header().code_page, 1252);
-  EXPECT_EQ(reopened.value()->header().sort_order, 0x0409);
+  // (The header of a new database, byte for byte: MatchesAnEmptyAccess2000Database.)
 }
 
 // A table of every type the reader knows, with a plain, a unique, a primary, a two-column, a
@@ -240,11 +236,7 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
             "Raw Binary #12 len 16 flags 2/0; Picture OLE #13 len 0 flags 2/0; Amount Decimal #14 len 17 flags 3/0; "
             "PrimaryKey #0 -> 0 (0+) t1 f137; Title #1 -> 1 (1+) t0 f128; Code #2 -> 2 (2+) t0 f129; "
             "TitleCode #3 -> 3 (1+2+) t0 f128; Newest #4 -> 4 (10-) t0 f128; TitleToo #5 -> 1 (1+) t0 f128; ");
-  // Fixed columns follow each other without overlap; variable ones take slots 0, 1, ...
-  std::vector<uint16_t> offsets, slots;
-  for (const jet::ColumnDef& c : def.columns) (c.fixed() ? offsets : slots).push_back(c.fixed() ? c.fixed_offset : c.var_index);
-  EXPECT_EQ(offsets, (std::vector<uint16_t>{0, 0, 4, 5, 7, 15, 19, 27, 35, 51}));  // a Boolean takes no room
-  EXPECT_EQ(slots, (std::vector<uint16_t>{0, 1, 2, 3, 4}));
+  // (Where each column lies in a row: the rows below read back, and read by mdb-reader, as written.)
   EXPECT_EQ(def.FindColumn("Amount")->precision, 12);
   EXPECT_EQ(def.FindColumn("Amount")->scale, 2);
   for (const jet::PhysicalIndex& index : def.physical_indexes) {
