@@ -60,7 +60,7 @@ inline std::string RunPinned(const std::string& command, int* exit_code) {
 
 inline bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
-inline std::filesystem::path ProjectRoot() { return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path(); }
+inline std::filesystem::path ProjectRoot() { return VELLORAN_SOURCE_DIR; }
 
 // Installs mdb-reader into the build tree (once); returns the folder or "" with `why`.
 inline std::string MdbReaderModules(std::string* why) {
