@@ -131,7 +131,7 @@ Result<std::unordered_map<uint32_t, ExpectedEntry>> ExpectedKeys(Pager& pager, c
     if (all_null && index.ignore_nulls()) continue;
     RowId id = cursor->row_id();
     auto key = EncodeIndexKey(pager.format().version, columns, key_values);
-    if (!key.ok()) return key.error().WithContext("computing the key of " + RowName(id.page, id.row));
+    if (!key.ok()) return pager.Corrupt(id.page, "computing the key of " + RowName(id.page, id.row) + ": " + key.error().message());
     expected[(id.page << 8) | id.row] = ExpectedEntry{std::move(key).value()};
   }
   return expected;

@@ -114,6 +114,7 @@ TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
 }
 
 TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
+  REQUIRE_SHARED_FIXTURES();
   ScratchFolder folder;
   std::string path = folder.CopyOfSongs();
   {
@@ -167,6 +168,7 @@ TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
 }
 
 TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
+  REQUIRE_SHARED_FIXTURES();
   ScratchFolder folder;
   std::string path = folder.CopyOfSongs();
   {
@@ -184,6 +186,7 @@ TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
 }
 
 TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {
+  REQUIRE_SHARED_FIXTURES();
   ScratchFolder folder;
   std::string path = folder.CopyOfSongs();
   auto db = Connection::Open(path);
@@ -256,6 +259,7 @@ class BusyConnection : public Connection {
 };
 
 TEST(CatalogueDesign, HeldTableAsksRetryUntilFreeAndCancelEndsTheProgram) {
+  REQUIRE_SHARED_FIXTURES();
   ScratchFolder folder;
   std::string path = folder.CopyOfSongs();
   const std::string question = "Unable to modify database design, close all access to the database and try again.";

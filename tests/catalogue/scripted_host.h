@@ -11,6 +11,7 @@
 
 #include "catalogue/catalogue_host.h"
 #include "catalogue/frm_karaoke.h"
+#include "tests/jet/test_support.h"
 
 namespace velloran_test {
 
@@ -53,8 +54,6 @@ class RecordingSurface : public velloran::KaraokeSurface {
   void ShowSongs() override { ++shown; }
 };
 
-inline std::filesystem::path SharedDir() { return std::filesystem::path(VELLORAN_SHARED_DIR); }
-
 // A fresh folder under the system's temporary folder, removed with the object.
 class ScratchFolder {
  public:
@@ -70,7 +69,7 @@ class ScratchFolder {
   // A copy of the generated song database with 500 songs (13 of them without an ID).
   std::string CopyOfSongs(const std::string& name = "songs.mdb") const {
     std::string to = File(name);
-    std::filesystem::copy_file(SharedDir() / "fixtures" / "generated" / "songsV2000.mdb", to);
+    std::filesystem::copy_file(FixturePath("generated/songsV2000.mdb"), to);
     return to;
   }
 

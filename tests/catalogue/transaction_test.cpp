@@ -28,6 +28,7 @@ int64_t FlaggedSongs(const std::string& path) {
 }
 
 TEST(EngineTransaction, CommitMakesAllRowsVisibleAtOnceAndRollbackNone) {
+  REQUIRE_SHARED_FIXTURES();
   ScratchFolder folder;
   std::string path = folder.CopyOfSongs();
   int64_t before = FlaggedSongs(path);
@@ -54,6 +55,7 @@ TEST(EngineTransaction, CommitMakesAllRowsVisibleAtOnceAndRollbackNone) {
 }
 
 TEST(EngineTransaction, AFailedWriteTakesTheWholeTransactionBack) {
+  REQUIRE_SHARED_FIXTURES();
   ScratchFolder folder;
   std::string path = folder.CopyOfSongs();
   int64_t before = FlaggedSongs(path);

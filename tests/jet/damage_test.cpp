@@ -9,15 +9,13 @@
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <iterator>
-#include <mutex>
 #include <random>
 #include <regex>
 #include <set>
-#include <thread>
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
@@ -33,57 +31,6 @@ using velloran_test::ScratchDir;
 
 // ---------------------------------------------------------------------------------------------
 // Reading a damaged file
-
-// Aborts the test program when one read runs past its deadline: a reader stuck in a loop would
-// otherwise stall the whole suite without saying where.
-class Watchdog {
- public:
-  static Watchdog& Instance() {
-    static Watchdog* watchdog = new Watchdog;  // never destroyed: its thread runs until exit
-    return *watchdog;
-  }
-
-  void Arm(const std::string& what) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    what_ = what;
-    deadline_ = std::chrono::steady_clock::now() + kDeadline;
-    armed_ = true;
-    wake_.notify_all();
-  }
-  void Disarm() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    armed_ = false;
-  }
-
- private:
-  static constexpr std::chrono::seconds kDeadline{20};
-
-  Watchdog() : thread_([this] { Watch(); }) { thread_.detach(); }
-
-  void Watch() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (true) {
-      if (!armed_) {
-        wake_.wait(lock);
-        continue;
-      }
-      auto deadline = deadline_;
-      wake_.wait_until(lock, deadline);
-      if (armed_ && deadline_ == deadline && std::chrono::steady_clock::now() >= deadline) {
-        std::fprintf(stderr, "damage test: reading %s did not finish within %lld s (a hang)\n", what_.c_str(),
-                     static_cast<long long>(kDeadline.count()));
-        std::abort();
-      }
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool armed_ = false;
-  std::chrono::steady_clock::time_point deadline_;
-  std::string what_;
-  std::thread thread_;
-};
 
 // Everything a reader meets in one file.
 struct Report {
@@ -108,13 +55,11 @@ struct Report {
 };
 
 // Opens `path`, reads every table's definition and every row, and runs the integrity check.
-Report ReadEverything(const std::string& path) {
-  Watchdog::Instance().Arm(path);
+Report ReadEverythingNow(const std::string& path) {
   Report report;
   auto db = jet::Database::Open(path);
   if (!db.ok()) {
     report.errors.push_back(db.error());
-    Watchdog::Instance().Disarm();
     return report;
   }
   report.opened = true;
@@ -141,8 +86,18 @@ Report ReadEverything(const std::string& path) {
     }
   }
   report.problems = jet::CheckDatabase(*db.value());
-  Watchdog::Instance().Disarm();
   return report;
+}
+
+// The same on another thread, aborting the test program when it runs past its deadline: a reader
+// stuck in a loop would otherwise stall the whole suite without saying where.
+Report ReadEverything(const std::string& path) {
+  auto reading = std::async(std::launch::async, ReadEverythingNow, path);
+  if (reading.wait_for(std::chrono::seconds(20)) == std::future_status::timeout) {
+    std::fprintf(stderr, "damage test: reading %s did not finish within 20 s (a hang)\n", path.c_str());
+    std::abort();
+  }
+  return reading.get();
 }
 
 bool NamesPage(const std::string& message, uint32_t page) {
@@ -413,41 +368,16 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
     EXPECT_EQ(password.errors[0].code(), jet::ErrorCode::kEncrypted);
     EXPECT_NE(password.errors[0].message().find("password"), std::string::npos) << password.Describe();
     ExpectWellFormed(password, file.path());
-  }
-}
 
-TEST(DamageHeader, EveryHeaderByteDamagedInTurn) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  for (const char* fixture : {"access/testV1997.mdb", "access/emptyV2000.mdb"}) {
-    SCOPED_TRACE(fixture);
-    Damaged file(scratch, fixture);
     // The Jet 4 password area is scrambled with the creation date: a date that is no number at
     // all must still be handled.
     for (double date : {std::nan(""), HUGE_VAL, -1e300, 1e19}) {
-      uint8_t* header = file.Page(0);
+      file.Restore();
       jet::ToggleHeaderMask(file.version(), header, file.page_size());
       std::memcpy(header + 0x72, &date, sizeof date);
       jet::ToggleHeaderMask(file.version(), header, file.page_size());
       ExpectWellFormed(file.Read(), file.path());
-      file.Restore();
     }
-    // Every byte of the header's fields (the masked area ends before 0xA0), inverted and zeroed.
-    int refused = 0;
-    for (size_t offset = 0; offset < 0xA0; ++offset) {
-      for (bool invert : {true, false}) {
-        SCOPED_TRACE("byte " + std::to_string(offset) + (invert ? " inverted" : " zeroed"));
-        file.Page(0)[offset] = invert ? static_cast<uint8_t>(~file.Page(0)[offset]) : 0;
-        Report report = file.Read();
-        ExpectWellFormed(report, file.path());
-        if (!report.opened) ++refused;
-        if (offset < 0x13 && (invert || file.OriginalPage(0)[offset] != 0)) {
-          EXPECT_FALSE(report.opened) << "a damaged signature was accepted";
-        }
-        file.Restore();
-      }
-    }
-    EXPECT_GT(refused, 20);
   }
 }
 
@@ -675,11 +605,13 @@ TEST(DamageRowsAndPointers, MemoPointersLengthsAndChains) {
   ScratchDir scratch;
   // Memo and OLE values of the system tables: single LVAL rows in every file, chains of LVAL rows
   // in these two (an Access 97 property list and an Access 2000 name map).
+  int inline_memos = 0;
   for (const char* fixture : {"access/testV1997.mdb", "access/indexTestV2000.mdb"}) {
     SCOPED_TRACE(fixture);
     Damaged file(scratch, fixture);
     LongValueField single = FindLongValue(file.path(), 0x40000000u);
     LongValueField chain = FindLongValue(file.path(), 0);
+    LongValueField in_row = FindLongValue(file.path(), 0x80000000u);
     ASSERT_TRUE(single.found && chain.found);
     auto damage_field = [&](const LongValueField& field, const std::string& what, uint32_t header, uint32_t pointer,
                             uint32_t expected_page) {
@@ -697,6 +629,13 @@ TEST(DamageRowsAndPointers, MemoPointersLengthsAndChains) {
                  lval_page);
     damage_field(single, "an inline memo longer than its field", 0x80000000u | 0x100000u, 0, single.row_page);
     damage_field(chain, "a chain longer than its rows", 0x3FFFFFFFu, chain.pointer, chain.row_page);
+    // Two bytes too many: a reader must say so rather than hand out the value cut short.
+    damage_field(chain, "a chain two bytes longer than its rows", chain.length + 2, chain.pointer, chain.row_page);
+    if (in_row.found) {
+      damage_field(in_row, "an inline memo two bytes longer than its field", 0x80000000u | (in_row.length + 2), in_row.pointer,
+                   in_row.row_page);
+      ++inline_memos;
+    }
     damage_field(chain, "a chain starting past the end", chain.length, 0x00EEEE00u, 0xEEEE);
 
     // Chains that loop. The field's length is raised so that reading must go round the loop.
@@ -720,6 +659,7 @@ TEST(DamageRowsAndPointers, MemoPointersLengthsAndChains) {
     jet::Put32(file.Page(other_page) + file.RowSpan(other_page, single.pointer & 0xFF).first, chain.pointer);
     expect_loop("a memo chain looping through two rows");
   }
+  EXPECT_GT(inline_memos, 0) << "no fixture held an inline memo to damage";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -755,9 +695,11 @@ TEST(DamageRandomSweep, ThousandsOfMutationsOfAccess97And2000Files) {
       std::string recipe;
       int mutations = 1 + static_cast<int>(below(4));
       for (int m = 0; m < mutations; ++m) {
-        // Mostly the page headers and row-offset tables, where counts and pointers live.
+        // Mostly the page headers and row-offset tables, where counts and pointers live; one
+        // mutation in eight goes to the file header's fields (the masked area ends before 0xA0).
         uint32_t page = below(pages);
         size_t offset = static_cast<size_t>(page) * ps + (below(3) == 0 ? below(ps) : below(64));
+        if (below(8) == 0) offset = below(0xA0);
         uint32_t width = 1u << below(3);  // 1, 2 or 4 bytes
         if (offset + width > file.size()) continue;
         uint32_t value = below(2) == 0 ? edges[below(std::size(edges))] : static_cast<uint32_t>(random());
@@ -783,6 +725,10 @@ TEST(DamageRandomSweep, ThousandsOfMutationsOfAccess97And2000Files) {
       SCOPED_TRACE(where + recipe);
       Report report = file.Read();
       ExpectWellFormed(report, file.path());
+      // The page type, format version and signature: any change there is no database we read.
+      if (!std::equal(file.bytes().begin(), file.bytes().begin() + 0x13, file.OriginalPage(0))) {
+        EXPECT_FALSE(report.opened) << "a damaged signature was accepted";
+      }
       ++total;
       if (!report.opened) ++refused;
       else if (!report.clean()) ++damaged;

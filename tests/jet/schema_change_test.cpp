@@ -22,8 +22,8 @@ using velloran_test::ScratchDir;
 
 Value TextValue(const std::string& s) { return Value(jet::FromUtf8(s)); }
 
-// Old rows read a column added after them as NULL (a Boolean as No); new and updated rows hold
-// its values; nothing was rewritten to get there.
+// Old rows read a column added after them as NULL (a Boolean as No); nothing was rewritten to get
+// there.
 TEST(AlterTable, AddColumnsToATableWithRows) {
   REQUIRE_SHARED_FIXTURES();
   ScratchDir scratch;
@@ -51,21 +51,6 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
   required.required = true;
   EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", required).error().code(), jet::ErrorCode::kConstraint);
 
-  std::vector<Value> fresh = before.front();
-  for (Value v : {TextValue("Pop"), Value(int64_t{12}), Value(true), TextValue(std::string(3000, 'l')), Value(jet::DateTime{45000.5})})
-    fresh.push_back(v);
-  fresh[0] = int64_t{99999};
-  jet::Status written = db.value()->Write([&]() -> jet::Status {
-    jet::TableDef def = TableNamed(db.value()->pager(), "MyList");
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def));
-    JET_RETURN_IF_ERROR(writer->Insert(fresh).status());
-    JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.value()->pager(), def));
-    JET_RETURN_IF_ERROR(cursor->Next().status());
-    std::vector<Value> changed = cursor->values();
-    changed[7] = TextValue("Rock");
-    return writer->Update(cursor->row_id(), changed);
-  });
-  ASSERT_TRUE(written.ok()) << written.error().message();
   db.value().reset();
 
   EXPECT_EQ(Problems(path), std::vector<std::string>());
@@ -75,21 +60,13 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
   EXPECT_EQ(def.FindColumn("Genre")->number, 7);
   EXPECT_EQ(def.FindColumn("Added")->number, 11);
   EXPECT_EQ(def.FindColumn("Plays")->fixed_offset, 8);  // after ID and SongNumber
+  // (Rows written after the change, and every row against other readers: SchemaRandom.)
   auto rows = ReadRows(*pager.value(), def);
-  ASSERT_EQ(rows.size(), before.size() + 1);
-  for (size_t i = 0; i < before.size(); ++i) {
-    std::vector<Value> expected = before[i];
-    for (Value v : {Value(jet::Null{}), Value(jet::Null{}), Value(false), Value(jet::Null{}), Value(jet::Null{})}) expected.push_back(v);
-    if (i == 0) expected[7] = TextValue("Rock");
-    EXPECT_EQ(rows[i], expected) << "row " << i;
-  }
-  EXPECT_EQ(rows.back(), fresh);
-  EXPECT_LE(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size(), data_pages_before + 1);
-  if (Have("mdb-export")) {
-    std::string csv;
-    EXPECT_EQ(RunCommand("mdb-export '" + path + "' MyList | head -1", &csv), 0);
-    EXPECT_NE(csv.find("Genre,Plays,Karaoke,Lyrics,Added"), std::string::npos) << csv;
-  }
+  ASSERT_EQ(rows.size(), before.size());
+  std::vector<Value> first = before[0];
+  first.insert(first.end(), {Value(jet::Null{}), Value(jet::Null{}), Value(false), Value(jet::Null{}), Value(jet::Null{})});
+  EXPECT_EQ(rows[0], first);
+  EXPECT_EQ(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size(), data_pages_before) << "rows were rewritten";
 }
 
 // The number of distinct keys the rows give an index.
@@ -179,13 +156,7 @@ TEST(AlterTable, DropColumnsAndIndexes) {
   std::set<uint32_t> free = FreePages(*pager.value());
   for (uint32_t page : song_pages) EXPECT_EQ(free.count(page), 1u) << "page " << page << " of the dropped index";
   EXPECT_EQ(free.count(song_root), 1u);
-  auto rows = ReadRows(*pager.value(), def);
-  ASSERT_EQ(rows.size(), before.size() + 1);
-  for (size_t i = 0; i < before.size(); ++i) {
-    std::vector<Value> expected = before[i];
-    expected.erase(expected.begin() + 3);
-    EXPECT_EQ(rows[i], expected);
-  }
+  EXPECT_EQ(ReadRows(*pager.value(), def).size(), before.size() + 1);
 }
 
 TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {

@@ -304,7 +304,7 @@ TEST(SqlLike, PageTestFindsTheWordInEveryStoredForm) {
     EXPECT_FALSE(holds(near)) << near;
   }
   std::string page(4096, '\0');
-  const std::string titles = "\xFF\xFEDancing Queen\xFF\xFEWaterloo\xFF\xFEHeart of Glass";
+  const std::string titles = "\xFF\xFE" "Dancing Queen" "\xFF\xFE" "Waterloo" "\xFF\xFE" "Heart of Glass";
   for (size_t at = 0; at + titles.size() < page.size(); at += titles.size() + 3) page.replace(at, titles.size(), titles);
   EXPECT_FALSE(holds(page));
   page.replace(1000, 12, "\xFF\xFEI Love You"s);

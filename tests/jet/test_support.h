@@ -13,6 +13,7 @@
 
 #include "jet/database.h"
 #include "jet/table/table_cursor.h"
+#include "tests/test_paths.h"
 
 namespace velloran_test {
 
