@@ -200,7 +200,7 @@ int ReadUntilDone(const std::function<std::string()>& read, const std::atomic<in
 }
 
 TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
-  if (!std::filesystem::is_directory(velloran_test::SharedDir() / "fixtures")) GTEST_SKIP() << "no shared fixtures beside this checkout";
+  if (!std::filesystem::is_directory(std::filesystem::path(velloran_test::SharedDir()) / "fixtures")) GTEST_SKIP() << "no shared fixtures beside this checkout";
   const char* env = std::getenv("VELLORAN_ISOLATION_ROUNDS");
   const int rounds = env != nullptr ? std::atoi(env) : 25;
   ScratchFolder folder;

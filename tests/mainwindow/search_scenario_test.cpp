@@ -18,7 +18,7 @@ using velloran_test::LockHolder;
 class SearchScenario : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(SharedDir() / "fixtures" / "generated" / "songsV2000.mdb"))
+    if (!std::filesystem::exists(std::filesystem::path(SharedDir()) / "fixtures" / "generated" / "songsV2000.mdb"))
       GTEST_SKIP() << "the shared fixtures are not there (" << SharedDir() << ")";
   }
   void Configure(Window& w, const std::vector<std::string>& paths) {

@@ -19,7 +19,7 @@ namespace {
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(SharedDir() / "fixtures" / "generated" / "songsV2000.mdb"))
+    if (!std::filesystem::exists(std::filesystem::path(SharedDir()) / "fixtures" / "generated" / "songsV2000.mdb"))
       GTEST_SKIP() << "the shared fixtures are not there (" << SharedDir() << ")";
     settings = folder.File("settings");
     std::filesystem::create_directories(settings);
