@@ -12,6 +12,7 @@
 #include "catalogue/engine.h"
 #include "catalogue/frm_karaoke.h"
 #include "jet/database.h"
+#include "jet/file/os.h"
 #include "jet/sql/sql_select.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
@@ -41,6 +42,45 @@ struct Window {
     for (int i = 1; i <= form.Results.count(); ++i) songs.push_back(form.Results[i].Song);
     return songs;
   }
+};
+
+// The operating system with a full disk: every write of a file opened through it fails as a disk
+// with no room left does, while reads and everything else go on.
+class FullDisk final : public jet::Os {
+ public:
+  FullDisk() : previous_(jet::Os::SetDefaultForTesting(this)) {}
+  ~FullDisk() override { jet::Os::SetDefaultForTesting(previous_); }
+  jet::Result<std::unique_ptr<jet::OsFile>> Open(const std::string& path, jet::OpenMode mode) override {
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::OsFile> file, jet::Os::Posix().Open(path, mode));
+    return std::unique_ptr<jet::OsFile>(new File(std::move(file)));
+  }
+  jet::Result<bool> Exists(const std::string& path) override { return jet::Os::Posix().Exists(path); }
+  jet::Status Delete(const std::string& path) override { return jet::Os::Posix().Delete(path); }
+  jet::Result<bool> Link(const std::string& from, const std::string& to) override { return jet::Os::Posix().Link(from, to); }
+  jet::Status Rename(const std::string& from, const std::string& to) override { return jet::Os::Posix().Rename(from, to); }
+  jet::Status SyncFolderOf(const std::string& path) override { return jet::Os::Posix().SyncFolderOf(path); }
+
+ private:
+  class File final : public jet::OsFile {
+   public:
+    explicit File(std::unique_ptr<jet::OsFile> real) : OsFile(real->path()), real_(std::move(real)) {}
+    jet::Result<size_t> ReadSome(uint8_t* out, size_t length, uint64_t offset) override { return real_->ReadSome(out, length, offset); }
+    jet::Result<size_t> WriteSome(const struct iovec*, int, uint64_t offset) override {
+      return jet::OsError(path(), "cannot write at byte " + std::to_string(offset), ENOSPC);
+    }
+    jet::Status Sync(bool data_only) override { return real_->Sync(data_only); }
+    jet::Status Truncate(uint64_t length) override { return real_->Truncate(length); }
+    jet::Result<jet::FileInfo> Stat() override { return real_->Stat(); }
+    jet::Status SetModifiedTime(int64_t ns) override { return real_->SetModifiedTime(ns); }
+    jet::Result<bool> TryLock(uint64_t start, uint64_t length, jet::FileLock kind) override { return real_->TryLock(start, length, kind); }
+    jet::Result<bool> LockedElsewhere(uint64_t start, uint64_t length, jet::FileLock kind) override {
+      return real_->LockedElsewhere(start, length, kind);
+    }
+
+   private:
+    std::unique_ptr<jet::OsFile> real_;
+  };
+  jet::Os* previous_;
 };
 
 // The engine's error a command ends with, as the window's command boundary catches it.
@@ -203,6 +243,36 @@ TEST(EngineFaults, AToggleMetByAnotherWriterSaysSoAndSucceedsOnceItIsDone) {
   rows->Update();  // the pending change survived the failed write
   std::unique_ptr<Connection> other = Connection::Open(path);
   EXPECT_EQ(other->OpenRecordset("SELECT PrintYN FROM MyList WHERE ID = 5")->Field("PrintYN").ToBool(), !before);
+}
+
+TEST(EngineFaults, AToggleOnAFullDiskSaysSoChangesNothingAndSucceedsOnceThereIsRoom) {
+  ScratchFolder folder;
+  const std::string path = folder.CopyOfSongs();
+  const std::string before_bytes = Contents(path);
+  bool before = false;
+  {
+    FullDisk full;  // the handle opens its files through the full disk
+    std::unique_ptr<Connection> db = Connection::Open(path);
+    std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
+    rows->SelectIndex("PrimaryKey");
+    rows->SeekEqual(FieldValue(int32_t{5}));
+    ASSERT_FALSE(rows->NoMatch());
+    before = rows->Field("PrintYN").ToBool();
+    rows->Edit();
+    rows->SetField("PrintYN", !before);
+    std::optional<EngineError> error = ErrorOf([&] { rows->Update(); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(std::string(error->what()).find("disk is full"), std::string::npos) << error->what();
+    EXPECT_EQ(Contents(path), before_bytes);
+  }
+  std::unique_ptr<Connection> db = Connection::Open(path);
+  std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
+  rows->SelectIndex("PrimaryKey");
+  rows->SeekEqual(FieldValue(int32_t{5}));
+  rows->Edit();
+  rows->SetField("PrintYN", !before);
+  rows->Update();
+  EXPECT_EQ(db->OpenRecordset("SELECT PrintYN FROM MyList WHERE ID = 5")->Field("PrintYN").ToBool(), !before);
 }
 
 TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceRepaired) {
