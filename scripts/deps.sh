@@ -4,6 +4,8 @@
 VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libsqlite3-dev"
 # The independent readers the tests compare against: mdbtools, and Node.js for the mdb-reader package.
 VELLORAN_TEST_PACKAGES="mdbtools nodejs"
+# tools/fuzz.sh builds with clang, whose libFuzzer and sanitizers the fuzz targets need.
+VELLORAN_FUZZ_PACKAGES="clang cmake ninja-build"
 
 velloran_ensure_packages() {
   local missing=()
