@@ -187,6 +187,27 @@ TEST(RowsAndTypes, CompressedTextAndModeToggles) {
   EXPECT_EQ(edited.at(1, "Unicode"), Value(Text(u"\u00E4\u00E4kk\u00F6si\u00E4")));
 }
 
+// A Jet 3 row whose variable data runs past two 256-byte boundaries (no fixture has one): the
+// jump table before the variable-column count, one entry a boundary naming the first offset at or
+// past it, raises the one-byte offsets. (A row whose data stops short of its last boundary, with
+// a placeholder entry: MSP_PROJECTS of test2V1997.mdb, in ExportCompare.)
+TEST(RowsAndTypes, Jet3OffsetsPastTwoBoundaries) {
+  jet::TableDef def;
+  def.var_column_count = 3;
+  std::vector<uint8_t> row(569, 'x');  // data 1..561, four offsets, two jumps, the count, the mask
+  row[0] = 3;
+  const size_t last = row.size() - 1;
+  row[last] = 0x07;
+  row[last - 1] = 3;
+  row[last - 2] = 1;  // boundary 256: offset 1 (301) is the first past it
+  row[last - 3] = 2;  // boundary 512: offset 2 (551)
+  const uint8_t low_bytes[] = {1, 301 - 256, 551 - 512, 561 - 512};
+  for (size_t i = 0; i < 4; ++i) row[last - 4 - i] = low_bytes[i];
+  auto layout = jet::ParseRowLayout(jet::Format::For(jet::JetVersion::kJet3), def, row.data(), static_cast<uint32_t>(row.size()), "row");
+  ASSERT_TRUE(layout.ok()) << layout.error().message();
+  EXPECT_EQ(layout->var_offsets, (std::vector<uint16_t>{1, 301, 551, 561}));
+}
+
 TEST(RowsAndTypes, Jet3TextInTheDatabaseCodePage) {
   REQUIRE_SHARED_FIXTURES();
   // The Jet 3 fixtures hold ASCII only; a scratch copy gets Windows-1252 bytes that differ from
