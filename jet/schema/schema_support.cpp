@@ -60,7 +60,10 @@ Status EditProperties(Pager& pager, DesignTarget* target, const std::function<vo
   Value blob = ColumnValue(target->catalogue, target->row.values, "LvProp");
   if (const Bytes* bytes = std::get_if<Bytes>(&blob); bytes != nullptr && !bytes->empty()) {
     auto decoded = DecodePropertyBlob(*bytes);
-    if (!decoded.ok()) return decoded.error().WithContext("table \"" + target->stored.def.name + "\"");
+    if (!decoded.ok()) {
+      return pager.Corrupt(target->row.id.page, "table \"" + target->stored.def.name + "\": the properties in its catalogue row (row " +
+                                                    std::to_string(target->row.id.row) + ") cannot be read: " + decoded.error().message());
+    }
     sets = std::move(decoded).value();
   }
   edit(&sets);
