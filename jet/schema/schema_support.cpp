@@ -69,7 +69,7 @@ Status EditProperties(Pager& pager, DesignTarget* target, const std::function<vo
   edit(&sets);
   Value encoded = sets.empty() ? Value(Null{}) : Value(Bytes(EncodePropertyBlob(sets)));
   std::vector<Value> values = target->row.values;
-  JET_ASSIGN_OR_RETURN(auto changes, MakeRow(target->catalogue, {{"LvProp", encoded}, {"DateUpdate", DateTime{CurrentOleDate()}}}));
+  JET_ASSIGN_OR_RETURN(auto changes, MakeRow(pager, target->catalogue, {{"LvProp", encoded}, {"DateUpdate", DateTime{CurrentOleDate()}}}));
   for (size_t i = 0; i < target->catalogue.columns.size(); ++i) {
     const std::string& column = target->catalogue.columns[i].name;
     if (column == "LvProp" || column == "DateUpdate") values[i] = changes[i];
