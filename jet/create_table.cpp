@@ -90,7 +90,7 @@ Status GrantAccess(Pager& pager, uint32_t object, const std::string& owner) {
   }
   std::vector<std::vector<Value>> rows;
   for (const std::string& sid : sids) {
-    JET_ASSIGN_OR_RETURN(auto row, MakeRow(aces, {{"ObjectId", int64_t{static_cast<int32_t>(object)}},
+    JET_ASSIGN_OR_RETURN(auto row, MakeRow(pager, aces, {{"ObjectId", int64_t{static_cast<int32_t>(object)}},
                                                   {"ACM", int64_t{kFullAccessRights}},
                                                   {"FInheritable", false},
                                                   {"SID", Bytes(sid)}}));
@@ -147,7 +147,7 @@ Status CreateTable(Pager& pager, const TableDesign& design) {
   std::vector<PropertySet> properties;
   for (const ColumnDesign& cs : design.columns) properties.push_back(ColumnProperties(cs));
   const double now = CurrentOleDate();
-  JET_ASSIGN_OR_RETURN(auto row, MakeRow(catalogue, {{"Id", int64_t{stored.def.page}},
+  JET_ASSIGN_OR_RETURN(auto row, MakeRow(pager, catalogue, {{"Id", int64_t{stored.def.page}},
                                                      {"ParentId", int64_t{kTablesContainerId}},
                                                      {"Name", FromUtf8(design.name)},
                                                      {"Type", int64_t{static_cast<int>(ObjectType::kTable)}},

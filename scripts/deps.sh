@@ -6,6 +6,8 @@ VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-
 # and the virtual X server with its input and clipboard tools for the window's end-to-end test and
 # the README's screenshot.
 VELLORAN_TEST_PACKAGES="mdbtools nodejs xvfb xdotool xclip x11-utils imagemagick"
+# tools/fuzz.sh builds with clang, whose libFuzzer and sanitizers the fuzz targets need.
+VELLORAN_FUZZ_PACKAGES="clang cmake ninja-build"
 
 velloran_ensure_packages() {
   local missing=()

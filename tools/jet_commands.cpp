@@ -87,6 +87,7 @@ int RunJetCommand(const std::string& command, const std::vector<std::string>& ar
     std::vector<std::string> problems = jet::CheckDatabase(*db.value());
     for (const std::string& p : problems) out << p << "\n";
     if (problems.empty()) out << "ok\n";
+    else out << "The file is damaged. Keep a copy of it as it is, then repair it with Access's Compact and Repair, or go back to a backup.\n";
     return problems.empty() ? 0 : 1;
   }
   err << "velloran-jet: unknown command or wrong arguments: " << command << "\n";

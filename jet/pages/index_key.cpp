@@ -1,5 +1,6 @@
 #include "jet/pages/index_key.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -32,21 +33,29 @@ void AppendFloatBits(uint64_t bits, int bytes, bool ascending, std::string* key)
   if (!ascending) InvertFrom(start, key);
 }
 
-void AppendGuid(const Guid& guid, bool ascending, std::string* key) {
-  // Rows store the first three groups little-endian; keys use the textual (big-endian) order.
-  static constexpr int kTextualOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-  for (int segment = 0; segment < 2; ++segment) {
+// Binary values (and GUIDs) go in 8-byte segments, each followed by a length byte: 0x09 when more
+// data follows, else the count of real bytes in the segment, which is zero-padded to 8 bytes. An
+// empty value has no segment. Descending inverts every byte but the 0x09 markers.
+void AppendSegmented(const uint8_t* data, size_t size, bool ascending, std::string* key) {
+  for (size_t at = 0; at < size; at += 8) {
     const size_t start = key->size();
-    for (int i = 0; i < 8; ++i) {
-      key->push_back(static_cast<char>(guid.bytes[kTextualOrder[segment * 8 + i]]));
-    }
-    const bool last = segment == 1;
-    if (last) key->push_back(0x08);
+    const size_t length = std::min<size_t>(8, size - at);
+    key->append(reinterpret_cast<const char*>(data + at), length);
+    key->append(8 - length, '\0');
+    const bool last = at + 8 >= size;
+    if (last) key->push_back(static_cast<char>(length));
     if (!ascending) InvertFrom(start, key);
     if (!last) key->push_back(0x09);
   }
 }
 
+void AppendGuid(const Guid& guid, bool ascending, std::string* key) {
+  // Rows store the first three groups little-endian; keys use the textual (big-endian) order.
+  static constexpr int kTextualOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  uint8_t textual[16];
+  for (int i = 0; i < 16; ++i) textual[i] = guid.bytes[kTextualOrder[i]];
+  AppendSegmented(textual, sizeof textual, ascending, key);
+}
 
 Status Mismatch(ColumnType type) {
   return Error(ErrorCode::kInvalidArgument,
@@ -93,6 +102,10 @@ Status AppendValue(JetVersion version, const KeyColumn& column, const Value& val
       if (!std::holds_alternative<Guid>(value)) break;
       AppendGuid(std::get<Guid>(value), asc, key);
       return Status::Ok();
+    case ColumnType::kBinary:
+      if (!std::holds_alternative<Bytes>(value)) break;
+      AppendSegmented(reinterpret_cast<const uint8_t*>(std::get<Bytes>(value).data()), std::get<Bytes>(value).size(), asc, key);
+      return Status::Ok();
     case ColumnType::kText:
       if (!std::holds_alternative<Text>(value)) break;
       AppendTextKey(version, std::get<Text>(value), asc, key);
@@ -117,6 +130,7 @@ bool IsKeyable(ColumnType type) {
     case ColumnType::kDouble:
     case ColumnType::kDateTime:
     case ColumnType::kGuid:
+    case ColumnType::kBinary:
     case ColumnType::kText:
       return true;
     default:

@@ -11,11 +11,13 @@
 //   Single, Double, Date/Time: big-endian IEEE bits; the sign bit is flipped for positive numbers and
 //     every bit is inverted for negative ones, so that byte order is numeric order.
 //   Boolean: 0x00 for true, 0xFF for false. NULL is keyed as false (a Boolean is never NULL in a row).
-//   GUID: the 16 bytes in textual order (the first three groups big-endian, unlike in the row) as two
-//     8-byte segments, each followed by a length byte: 0x09 (more follows) then 0x08. Descending keeps
-//     the 0x09 as is and inverts the rest.
+//   Binary: 8-byte segments, each followed by a length byte: 0x09 when more data follows, else the
+//     number of real bytes in the segment, which is padded with zeros (an empty value has no
+//     segment). Descending keeps the 0x09 bytes as they are and inverts the rest.
+//   GUID: the 16 bytes in textual order (the first three groups big-endian, unlike in the row),
+//     as a Binary value: 8 bytes, 0x09, 8 bytes, 0x08.
 //   Text: see collation.h.
-// Memo, OLE, Binary, Decimal and Complex columns cannot be keyed here.
+// Memo, OLE, Decimal and Complex columns cannot be keyed here.
 #pragma once
 
 #include <string>

@@ -1,5 +1,7 @@
 #include "jet/pages/row_decoder.h"
 
+#include <algorithm>
+
 #include "jet/base/bytes.h"
 #include "jet/pages/long_value.h"
 #include "jet/text/text_codec.h"
@@ -16,22 +18,24 @@ Error LayoutCorrupt(const std::string& where, const std::string& what) {
   return Error(ErrorCode::kCorrupt, where + ": " + what);
 }
 
-// Jet 3 keeps one-byte variable offsets; for rows longer than 256 bytes a jump table lists, for
-// each 256-byte boundary, the first variable column whose offset lies past it.
+// Jet 3 keeps one-byte variable offsets. A row of more than 256 bytes has, between its
+// variable-column count and its offsets, a jump table of one byte per 256-byte boundary the row
+// crosses ((size - 1) / 256 of them): entry j names the first offset that lies at or past
+// boundary j + 1. The table always takes all its bytes, but the entries for boundaries the
+// variable data never reaches (the offset table and the row's tail can lie past them) are
+// placeholders (Access writes 0xFF) and must not be read as jumps.
 Status ReadJet3VarOffsets(const uint8_t* row, uint32_t size, uint32_t mask_size, uint16_t var_count,
                           const std::string& where, std::vector<uint16_t>* offsets) {
   const uint32_t last = size - 1;
-  uint32_t jumps = (size - 1) / 256;
+  const uint32_t jumps = (size - 1) / 256;
   if (last < mask_size + jumps + 1 + var_count) return LayoutCorrupt(where, "the row is too short for its offset table");
-  uint32_t first_offset = last - mask_size - jumps - 1;  // position of offset 0
-  // The final jump entry is a placeholder when the offsets themselves sit below the last boundary.
-  if (jumps > 0 && (first_offset - var_count) / 256 < jumps) --jumps;
-  first_offset = last - mask_size - jumps - 1;
-  uint32_t jumps_used = 0;
+  const uint32_t first_offset = last - mask_size - jumps - 1;  // position of offset 0; the later ones lie below it
+  // The data ends where the offset table begins at the latest: only the boundaries below that count.
+  const uint32_t used_jumps = std::min(jumps, (first_offset - var_count) / 256);
+  uint32_t jumps_passed = 0;
   for (uint32_t i = 0; i <= var_count; ++i) {
-    while (jumps_used < jumps && row[last - mask_size - 1 - jumps_used] == i) ++jumps_used;
-    if (first_offset < i) return LayoutCorrupt(where, "the row's offset table overruns the row");
-    offsets->push_back(static_cast<uint16_t>(row[first_offset - i] + jumps_used * 256));
+    while (jumps_passed < used_jumps && row[last - mask_size - 1 - jumps_passed] == i) ++jumps_passed;
+    offsets->push_back(static_cast<uint16_t>(row[first_offset - i] + jumps_passed * 256));
   }
   return Status::Ok();
 }

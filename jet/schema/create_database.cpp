@@ -99,14 +99,14 @@ struct AceRow {
   const std::string* sid;
 };
 
-std::vector<Value> ObjectValues(const TableDef& catalogue, const ObjectRow& o, double date, const std::string& props) {
+std::vector<Value> ObjectValues(const Pager& pager, const TableDef& catalogue, const ObjectRow& o, double date, const std::string& props) {
   std::vector<std::pair<std::string, Value>> v = {
       {"Id", int64_t{static_cast<int32_t>(o.id)}},       {"ParentId", int64_t{static_cast<int32_t>(o.parent)}},
       {"Name", FromUtf8(o.name)},                        {"Type", int64_t{o.type}},
       {"DateCreate", DateTime{date}},                    {"DateUpdate", DateTime{date}},
       {"Owner", Bytes(*o.owner)},                         {"Flags", int64_t{static_cast<int32_t>(o.flags)}}};
   if (!props.empty()) v.emplace_back("LvProp", Bytes(props));
-  auto row = MakeRow(catalogue, v);
+  auto row = MakeRow(pager, catalogue, v);
   return row.ok() ? row.value() : std::vector<Value>();
 }
 
@@ -132,7 +132,7 @@ Status InsertCatalogue(Pager& pager, uint32_t access_objects_page, double date) 
   std::string props = EncodePropertyBlob({PropertySet{"", {TextProperty("AccessVersion", kNewDatabaseAccessVersion, false),
                                                            LongProperty("Build", kNewDatabaseAccessBuild, false)}}});
   std::vector<std::vector<Value>> rows;
-  for (const ObjectRow& o : objects) rows.push_back(ObjectValues(catalogue, o, date, o.id == kDatabasePropertiesId ? props : ""));
+  for (const ObjectRow& o : objects) rows.push_back(ObjectValues(pager, catalogue, o, date, o.id == kDatabasePropertiesId ? props : ""));
   return InsertRows(pager, catalogue, rows);
 }
 
@@ -164,7 +164,7 @@ Status InsertAccessControl(Pager& pager, uint32_t access_objects_page) {
                                  {5, 917504, false, &kAdminUserSid}, {5, 20, false, &kUsersGroupSid}});
   std::vector<std::vector<Value>> rows;
   for (const AceRow& e : entries) {
-    JET_ASSIGN_OR_RETURN(auto row, MakeRow(aces, {{"ObjectId", int64_t{static_cast<int32_t>(e.object)}},
+    JET_ASSIGN_OR_RETURN(auto row, MakeRow(pager, aces, {{"ObjectId", int64_t{static_cast<int32_t>(e.object)}},
                                                   {"ACM", int64_t{e.rights}},
                                                   {"FInheritable", e.inheritable},
                                                   {"SID", Bytes(*e.sid)}}));

@@ -60,13 +60,16 @@ Status EditProperties(Pager& pager, DesignTarget* target, const std::function<vo
   Value blob = ColumnValue(target->catalogue, target->row.values, "LvProp");
   if (const Bytes* bytes = std::get_if<Bytes>(&blob); bytes != nullptr && !bytes->empty()) {
     auto decoded = DecodePropertyBlob(*bytes);
-    if (!decoded.ok()) return decoded.error().WithContext("table \"" + target->stored.def.name + "\"");
+    if (!decoded.ok()) {
+      return pager.Corrupt(target->row.id.page, "table \"" + target->stored.def.name + "\": the properties in its catalogue row (row " +
+                                                    std::to_string(target->row.id.row) + ") cannot be read: " + decoded.error().message());
+    }
     sets = std::move(decoded).value();
   }
   edit(&sets);
   Value encoded = sets.empty() ? Value(Null{}) : Value(Bytes(EncodePropertyBlob(sets)));
   std::vector<Value> values = target->row.values;
-  JET_ASSIGN_OR_RETURN(auto changes, MakeRow(target->catalogue, {{"LvProp", encoded}, {"DateUpdate", DateTime{CurrentOleDate()}}}));
+  JET_ASSIGN_OR_RETURN(auto changes, MakeRow(pager, target->catalogue, {{"LvProp", encoded}, {"DateUpdate", DateTime{CurrentOleDate()}}}));
   for (size_t i = 0; i < target->catalogue.columns.size(); ++i) {
     const std::string& column = target->catalogue.columns[i].name;
     if (column == "LvProp" || column == "DateUpdate") values[i] = changes[i];

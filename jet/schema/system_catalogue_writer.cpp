@@ -36,11 +36,15 @@ Result<TableDef> ReadSystemTable(Pager& pager, const std::string& name) {
   return def;
 }
 
-Result<std::vector<Value>> MakeRow(const TableDef& def, const std::vector<std::pair<std::string, Value>>& values) {
+Result<std::vector<Value>> MakeRow(const Pager& pager, const TableDef& def,
+                                   const std::vector<std::pair<std::string, Value>>& values) {
   std::vector<Value> row(def.columns.size(), Null{});
   for (const auto& [column, value] : values) {
     int at = ColumnPosition(def, column);
-    if (at < 0) return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\" has no column \"" + column + "\"");
+    if (at < 0) {
+      return pager.Corrupt(def.page, "table \"" + def.name + "\" has no column \"" + column +
+                                         "\", which every Access database's has: its definition is damaged");
+    }
     row[at] = value;
   }
   return row;

@@ -21,9 +21,11 @@ namespace jet {
 // kNotFound when the database has no such table.
 Result<TableDef> ReadSystemTable(Pager& pager, const std::string& name);
 
-// A full row for `def` from (column name, value) pairs; every other column is NULL.
-// kInvalidArgument names a column the table lacks.
-Result<std::vector<Value>> MakeRow(const TableDef& def, const std::vector<std::pair<std::string, Value>>& values);
+// A full row for the system table `def` of the file `pager` reads from (column name, value) pairs;
+// every other column is NULL. kCorrupt when the table lacks one of the columns (every Access
+// database's system tables have them: its definition is damaged).
+Result<std::vector<Value>> MakeRow(const Pager& pager, const TableDef& def,
+                                   const std::vector<std::pair<std::string, Value>>& values);
 
 // The value of the named column in a row of `def` (NULL when the table lacks the column).
 Value ColumnValue(const TableDef& def, const std::vector<Value>& row, const std::string& column);

@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "jet/pages/index_key.h"
+
 namespace jet {
 
 namespace {
@@ -14,20 +16,6 @@ constexpr uint8_t kIndexAlwaysSet = 0x80;
 
 Error Invalid(const std::string& message) { return Error(ErrorCode::kInvalidArgument, message); }
 
-bool Keyable(ColumnType type) {
-  switch (type) {
-    case ColumnType::kMemo:
-    case ColumnType::kOle:
-    case ColumnType::kDecimal:
-    case ColumnType::kComplex:
-    case ColumnType::kUnknown0D:
-    case ColumnType::kUnknown11:
-    case ColumnType::kBinary:
-      return false;
-    default:
-      return true;
-  }
-}
 
 }  // namespace
 
@@ -146,7 +134,7 @@ Status CheckIndexDesign(const TableDef& def, const IndexDesign& design) {
     for (const ColumnDef& c : def.columns)
       if (SameObjectName(c.name, ic.column)) column = &c;
     if (column == nullptr) return Error(ErrorCode::kNotFound, where + ": there is no column \"" + ic.column + "\"");
-    if (!Keyable(column->type)) {
+    if (!IsKeyable(column->type)) {
       return Invalid(where + ": a " + std::string(ColumnTypeName(column->type)) + " column (\"" + column->name + "\") cannot be indexed");
     }
     if (!seen.insert(column->number).second) return Invalid(where + ": names column \"" + column->name + "\" twice");

@@ -72,8 +72,8 @@ bool IsPoint(JetVersion version, const Range& r) {
 }
 
 // Types whose index keys order exactly as the condition compares values: every keyable type
-// but GUIDs, whose key bytes do not follow the order a comparison gives them.
-bool Keyable(ColumnType type) { return IsKeyable(type) && type != ColumnType::kGuid; }
+// but GUIDs and Binary values, whose key bytes do not follow the order a comparison gives them.
+bool Keyable(ColumnType type) { return IsKeyable(type) && type != ColumnType::kGuid && type != ColumnType::kBinary; }
 
 // An index the planner may walk, with its columns as positions in def.columns.
 struct Candidate {

@@ -246,7 +246,9 @@ std::string AsMdbSchemaType(const jet::ColumnDef& c, jet::JetVersion version) {
     case jet::ColumnType::kDouble: return "Double";
     case jet::ColumnType::kDateTime: return "DateTime";
     case jet::ColumnType::kText: return "Text (" + std::to_string(c.length / bytes_per_char) + ")";
+    // mdb-schema writes a nominal size of 255 for the long-value types, whose definitions give none.
     case jet::ColumnType::kMemo: return "Memo/Hyperlink (255)";
+    case jet::ColumnType::kOle: return "OLE (255)";
     case jet::ColumnType::kGuid: return "Replication ID";
     case jet::ColumnType::kDecimal:
       return "Numeric (" + std::to_string(c.precision) + ", " + std::to_string(c.scale) + ")";
@@ -312,7 +314,7 @@ TEST(Definitions, EveryColumnOfEveryFixtureAgreesWithMdbSchema) {
     for (const std::string& table : db.value()->UserTableNames())
       checked += CompareWithMdbSchema(FixturePath(fixture), *db.value(), table, &engine_problems, &tool_problems);
   }
-  EXPECT_EQ(checked, 216);
+  EXPECT_EQ(checked, 401);
   EXPECT_TRUE(engine_problems.empty()) << engine_problems.size() << " columns differ:" << Join(engine_problems);
   EXPECT_TRUE(tool_problems.empty()) << tool_problems.size() << " Text sizes differ:" << Join(tool_problems);
 }

@@ -92,12 +92,22 @@ TEST(IndexKeyNulls, NullsAndBooleans) {
   EXPECT_EQ(Key(ColumnType::kBoolean, Null{}), "7fff");  // keyed as false
 }
 
-TEST(IndexKeyGuid, TextualOrderInTwoSegments) {
+TEST(IndexKeySegments, GuidsInTextualOrderAndBinaryValuesOfAnyLength) {
   // {00112233-4455-6677-8899-AABBCCDDEEFF} as a row stores it.
   const Guid guid{{0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD,
                    0xEE, 0xFF}};
   EXPECT_EQ(Key(ColumnType::kGuid, guid), "7f001122334455667709" "8899aabbccddeeff08");
   EXPECT_EQ(Key(ColumnType::kGuid, guid, false), "80ffeeddccbbaa998809" "7766554433221100f7");
+  // The Order of a saved query's rows (queryTestV2000's MSysQueries, Access).
+  EXPECT_EQ(Key(ColumnType::kBinary, Bytes("\0\0\0\1", 4)), "7f000000010000000004");
+  EXPECT_EQ(Key(ColumnType::kBinary, Bytes()), "7f");
+  EXPECT_EQ(Key(ColumnType::kBinary, Bytes("\1\2\3\4\5\6\7\x08\x09", 9)), "7f010203040506070809" "090000000000000001");
+  EXPECT_EQ(Key(ColumnType::kBinary, Bytes("\1\2\3\4\5\6\7\x08\x09", 9), false),
+            "80fefdfcfbfaf9f8f709" "f6fffffffffffffffe");
+  // Shorter values first, a zero byte after the end of a value included; descending the reverse
+  // (but for the empty value, whose key is the flag alone in both directions).
+  ExpectKeysFollowOrder(ColumnType::kBinary, {Bytes(1, '\0'), Bytes(2, '\0'), Bytes("\0\1", 2), Bytes(8, 'a'),
+                                              Bytes(8, 'a') + '\0', Bytes(9, 'a'), Bytes(1, '\xFF')});
 }
 
 TEST(IndexKeyErrors, RefusesWhatCannotBeKeyed) {

@@ -62,6 +62,15 @@ using velloran_test::Hex;
 using velloran_test::RunPinned;
 using velloran_test::ShellQuote;
 
+// What `mdb-export -b hex` writes for `table`, as records. mdbtools warns on stderr about column
+// types it does not convert; those are not compared.
+std::vector<std::string> MdbExportHex(const std::string& path, const std::string& table) {
+  int code = -1;
+  const std::string csv = RunPinned("mdb-export -b hex " + ShellQuote(path) + " " + ShellQuote(table) + " 2>/dev/null", &code);
+  EXPECT_EQ(code, 0) << table;
+  return velloran_test::CsvRecords(csv);
+}
+
 // Every Binary and OLE value of `table` against `mdb-export -b hex`; returns the values compared.
 int CompareBytesWithMdbExport(const std::string& path, const std::string& table) {
   SCOPED_TRACE(path + " " + table);
@@ -71,13 +80,8 @@ int CompareBytesWithMdbExport(const std::string& path, const std::string& table)
       })) {
     return 0;
   }
-  int code = -1;
-  // mdbtools warns on stderr about column types it does not convert; those are not compared.
   std::vector<std::vector<velloran_test::CsvField>> records;
-  for (const std::string& record : velloran_test::CsvRecords(
-           RunPinned("mdb-export -b hex " + ShellQuote(path) + " " + ShellQuote(table) + " 2>/dev/null", &code)))
-    records.push_back(velloran_test::CsvFields(record));
-  EXPECT_EQ(code, 0);
+  for (const std::string& record : MdbExportHex(path, table)) records.push_back(velloran_test::CsvFields(record));
   EXPECT_EQ(records.size(), t.rows.size() + 1);
   if (records.size() != t.rows.size() + 1) return 0;
   int compared = 0;
@@ -182,6 +186,27 @@ TEST(RowsAndTypes, CompressedTextAndModeToggles) {
   EXPECT_EQ(edited.at(1, "Unicode"), Value(Text(u"\u00E4\u00E4kk\u00F6si\u00E4")));
 }
 
+// A Jet 3 row whose variable data runs past two 256-byte boundaries (no fixture has one): the
+// jump table before the variable-column count, one entry a boundary naming the first offset at or
+// past it, raises the one-byte offsets. (A row whose data stops short of its last boundary, with
+// a placeholder entry: MSP_PROJECTS of test2V1997.mdb, in ExportCompare.)
+TEST(RowsAndTypes, Jet3OffsetsPastTwoBoundaries) {
+  jet::TableDef def;
+  def.var_column_count = 3;
+  std::vector<uint8_t> row(569, 'x');  // data 1..561, four offsets, two jumps, the count, the mask
+  row[0] = 3;
+  const size_t last = row.size() - 1;
+  row[last] = 0x07;
+  row[last - 1] = 3;
+  row[last - 2] = 1;  // boundary 256: offset 1 (301) is the first past it
+  row[last - 3] = 2;  // boundary 512: offset 2 (551)
+  const uint8_t low_bytes[] = {1, 301 - 256, 551 - 512, 561 - 512};
+  for (size_t i = 0; i < 4; ++i) row[last - 4 - i] = low_bytes[i];
+  auto layout = jet::ParseRowLayout(jet::Format::For(jet::JetVersion::kJet3), def, row.data(), static_cast<uint32_t>(row.size()), "row");
+  ASSERT_TRUE(layout.ok()) << layout.error().message();
+  EXPECT_EQ(layout->var_offsets, (std::vector<uint16_t>{1, 301, 551, 561}));
+}
+
 TEST(RowsAndTypes, Jet3TextInTheDatabaseCodePage) {
   REQUIRE_SHARED_FIXTURES();
   // The Jet 3 fixtures hold ASCII only; a scratch copy gets Windows-1252 bytes that differ from
@@ -271,24 +296,30 @@ TEST(RowsAndTypes, RowsWrittenBeforeAColumnExistedReadItAsNull) {
 TEST(RowsAndTypes, EveryTableYieldsItsRecordedRowCount) {
   REQUIRE_SHARED_FIXTURES();
   // The definition's row count is kept by the writer; a scan that returned a deleted row, missed
-  // a moved one or returned it twice would disagree. System tables included: they hold most of
-  // the fixtures' deleted and moved rows.
-  int tables = 0;
+  // a moved one or returned it twice would disagree. System tables hold most of the fixtures'
+  // deleted and moved rows, but Access leaves their counts stale (testV2000.mdb counts 61
+  // MSysACEs rows and holds 64): they are held to the rows mdb-export reads instead.
+  const bool mdbtools = velloran_test::Have("mdb-export");
+  int tables = 0, stale = 0;
   uint64_t rows = 0;
   for (const std::string& fixture : AllFixtures()) {
     auto db = jet::Database::Open(FixturePath(fixture));
     ASSERT_TRUE(db.ok()) << db.error().message();
     for (const jet::CatalogEntry& e : db.value()->objects()) {
-      if (!e.IsTable()) continue;
+      if (!e.IsTable() || (e.IsSystem() && !mdbtools)) continue;
       SCOPED_TRACE(fixture + " " + e.name);
       Table t = ReadTable(FixturePath(fixture), e.name);
-      EXPECT_EQ(t.rows.size(), t.def.row_count);
+      EXPECT_EQ(t.rows.size(), e.IsSystem() ? MdbExportHex(FixturePath(fixture), e.name).size() - 1 : t.def.row_count);
+      stale += t.rows.size() != t.def.row_count;
       ++tables;
       rows += t.rows.size();
     }
   }
-  EXPECT_EQ(tables, 168);
-  std::cout << "[ counted  ] " << rows << " rows in " << tables << " tables\n";
+  if (mdbtools) {
+    EXPECT_EQ(tables, 193);
+    EXPECT_EQ(stale, 2);
+  }
+  std::cout << "[ counted  ] " << rows << " rows in " << tables << " tables, " << stale << " with a stale count\n";
 }
 
 }  // namespace

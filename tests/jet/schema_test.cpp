@@ -174,7 +174,7 @@ TEST(NewDatabase, NeverWritesOverAFileAndLeavesNothingBehind) {
 }
 
 // A table of every type the reader knows, with a plain, a unique, a primary, a two-column, a
-// descending and a shared index.
+// descending, a shared and a Binary index.
 jet::TableDesign EverythingTable() {
   jet::TableDesign design;
   design.name = "Everything";
@@ -193,7 +193,8 @@ jet::TableDesign EverythingTable() {
                   Column("Ratio", ColumnType::kSingle), Column("Exact", ColumnType::kDouble), Column("Added", ColumnType::kDateTime),
                   Column("Key", ColumnType::kGuid), Column("Raw", ColumnType::kBinary, 16), Column("Picture", ColumnType::kOle), amount};
   design.indexes = {Index("PrimaryKey", {{"ID"}}, true), Index("Title", {{"Title"}}), Index("Code", {{"code"}}, false, true),
-                  Index("TitleCode", {{"Title"}, {"Code"}}), Index("Newest", {{"Added", false}}), Index("TitleToo", {{"TITLE"}})};
+                  Index("TitleCode", {{"Title"}, {"Code"}}), Index("Newest", {{"Added", false}}), Index("TitleToo", {{"TITLE"}}),
+                  Index("Raw", {{"Raw", false}})};
   return design;
 }
 
@@ -211,7 +212,7 @@ std::vector<Value> EverythingRow(int i) {
           Value(jet::FromUtf8(std::string(static_cast<size_t>(i * 40), 'n'))), Value(i % 2 == 0), Value(int64_t{(i * 17) % 256}),
           Value(int64_t{extreme ? -32768 + i : -i}), Value(jet::Currency{extreme ? -922337203685477000LL + i : i * 10000LL}),
           Value(extreme ? -3.0e38f / static_cast<float>(i) : static_cast<float>(i) / 4), Value(extreme ? -1.0e300 * i : i * 1.5),
-          Value(jet::DateTime{40000.0 + i}), Value(guid), Value(jet::Bytes("raw" + std::to_string(i))),
+          Value(jet::DateTime{40000.0 + i}), Value(guid), Value(jet::Bytes("raw" + std::to_string(i) + std::string(static_cast<size_t>(i % 12), 'x'))),
           Value(jet::Bytes(std::string(static_cast<size_t>(i * 100), 'o'))), Value(amount)};
 }
 
@@ -235,7 +236,8 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
             "Exact Double #9 len 8 flags 3/0; Added DateTime #10 len 8 flags 3/0; Key GUID #11 len 16 flags 3/0; "
             "Raw Binary #12 len 16 flags 2/0; Picture OLE #13 len 0 flags 2/0; Amount Decimal #14 len 17 flags 3/0; "
             "PrimaryKey #0 -> 0 (0+) t1 f137; Title #1 -> 1 (1+) t0 f128; Code #2 -> 2 (2+) t0 f129; "
-            "TitleCode #3 -> 3 (1+2+) t0 f128; Newest #4 -> 4 (10-) t0 f128; TitleToo #5 -> 1 (1+) t0 f128; ");
+            "TitleCode #3 -> 3 (1+2+) t0 f128; Newest #4 -> 4 (10-) t0 f128; TitleToo #5 -> 1 (1+) t0 f128; "
+            "Raw #6 -> 5 (12-) t0 f128; ");
   // (Where each column lies in a row: the rows below read back, and read by mdb-reader, as written.)
   EXPECT_EQ(def.FindColumn("Amount")->precision, 12);
   EXPECT_EQ(def.FindColumn("Amount")->scale, 2);

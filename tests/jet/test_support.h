@@ -28,7 +28,7 @@ inline std::string FixturePath(const std::string& relative) { return SharedDir()
 // Every fixture database, as paths relative to fixtures/.
 inline std::vector<std::string> AllFixtures() {
   std::vector<std::string> out;
-  for (const char* folder : {"access", "generated"}) {
+  for (const char* folder : {"access", "access-more", "generated"}) {
     std::filesystem::path dir = std::filesystem::path(SharedDir()) / "fixtures" / folder;
     if (!std::filesystem::is_directory(dir)) continue;
     for (const auto& entry : std::filesystem::directory_iterator(dir))
