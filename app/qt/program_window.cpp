@@ -25,7 +25,13 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
       program(logic, window, dialogs, commands, settings_folder, DesignFont()),
       next_singer(singers, dialogs, program.KeptSettings().NextSingerWindow, program.KeptSettings().NextSingerFont) {
   host.AttachSwitches(&logic.Switches);
-  window.on_unload = [this] { program.Form_Unload(); };
+  window.on_unload = [this] {
+    program.Form_Unload();
+    // Ending the program from the main window closes the singer windows without their own
+    // closing steps (their placement is kept from their last close).
+    singers_window.reset();
+    next_singer.Drop();
+  };
   window.on_popup = [this](const QPoint& at) {
     ShowPopupMenu(&window, program.Menu(), at, [this](const std::string& name) {
       if (name == "Mnu_Singers") {

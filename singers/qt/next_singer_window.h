@@ -58,6 +58,8 @@ class NextSingerHost : public NextSingerDisplay {
   }
   void ReDraw() override;
   void Close() override;
+  // Gone at once, without the window's closing step: the program is ending.
+  void Drop() { window_.reset(); }
 
  private:
   const SingerList& singers_;

@@ -86,6 +86,7 @@ TEST(Frm_Singers, QueuedFromTheMainWindowShownAtTheNextTickAndRemoved) {
   e.form.Form_Load(FontSpec{"Arial", 14, true, false, false});
   EXPECT_EQ(e.view.font.Name, "Arial");
   EXPECT_TRUE(e.view.lines.empty());
+  e.form.Cmd_Next_Click();  // an empty queue: the display opens and shows nothing
   e.Queue(2, "Ann");
   EXPECT_TRUE(e.view.lines.empty());  // until the timer ticks
   e.form.Timer1_Timer();
@@ -95,39 +96,36 @@ TEST(Frm_Singers, QueuedFromTheMainWindowShownAtTheNextTickAndRemoved) {
   e.Queue(4, "Bob");
   e.Queue(5, "");  // an empty name adds nothing
   e.Queue(1, "Cy");
+  e.Queue(3, "Dee");
   e.form.Timer1_Timer();
-  ASSERT_EQ(e.view.lines.size(), 3u);
+  ASSERT_EQ(e.view.lines.size(), 4u);
+  e.form.Cmd_Next_Click();  // the head of the queue, whichever line is selected
+  EXPECT_EQ(e.display.calls, (std::vector<std::string>{"show", "show", "singer 1", "redraw"}));
+  e.display.calls.clear();
 
-  e.view.selected = 1;  // the middle singer
-  e.form.Cmd_Remove_Click();
-  EXPECT_EQ(e.view.lines, (std::vector<std::string>{"Ann - 1002 - Song 2", "Cy - 1001 - Song 1"}));
-  EXPECT_EQ(e.singers.Line(2), "Cy - 1001 - Song 1");
-  EXPECT_EQ(e.display.calls, (std::vector<std::string>{"close"}));
-  e.view.selected = 1;  // the last
-  e.form.Cmd_Remove_Click();
-  e.view.selected = 0;  // the first and only
-  e.form.Cmd_Remove_Click();
-  EXPECT_TRUE(e.view.lines.empty());
-  EXPECT_TRUE(e.singers.empty());
+  // A middle, the first, the last and the only singer, each taking its line and closing the display.
+  const struct {
+    int line;
+    std::vector<std::string> left;
+  } removals[] = {{1, {"Ann - 1002 - Song 2", "Cy - 1001 - Song 1", "Dee - 1003 - Song 3"}},
+                  {0, {"Cy - 1001 - Song 1", "Dee - 1003 - Song 3"}},
+                  {1, {"Cy - 1001 - Song 1"}},
+                  {0, {}}};
+  for (const auto& r : removals) {
+    e.view.selected = r.line;
+    e.form.Cmd_Remove_Click();
+    EXPECT_EQ(e.view.lines, r.left);
+    ASSERT_EQ(e.singers.count(), static_cast<int>(r.left.size()));
+    for (int i = 1; i <= e.singers.count(); ++i) EXPECT_EQ(e.singers.Line(i), r.left[i - 1]);
+  }
   e.form.Cmd_Remove_Click();  // nothing left: only the display closes
-  EXPECT_EQ(e.display.calls.size(), 4u);
+  EXPECT_EQ(e.display.calls, std::vector<std::string>(5, "close"));
 
   // The singers window not in use: Enter copies the number and asks nothing.
   e.main.logic.Switches.Singers = false;
-  e.Queue(3, "Dee");
+  e.Queue(3, "Eve");
   EXPECT_TRUE(e.singers.empty());
   EXPECT_EQ(e.main.dialogs.clipboard, "1003");
-}
-
-TEST(Frm_Singers, NextSingerShowsTheHeadOfTheQueue) {
-  Evening e;
-  e.form.Form_Load(FontSpec{});
-  e.form.Cmd_Next_Click();  // empty queue: the display opens and shows nothing
-  EXPECT_EQ(e.display.calls, (std::vector<std::string>{"show"}));
-  e.Queue(3, "Ann");
-  e.display.calls.clear();
-  e.form.Cmd_Next_Click();
-  EXPECT_EQ(e.display.calls, (std::vector<std::string>{"show", "singer 1", "redraw"}));
 }
 
 TEST(Frm_Singers, PlacementLayoutPopupAndHide) {

@@ -36,20 +36,6 @@ std::vector<std::string> Names(const SingerList& q) {
   return names;
 }
 
-TEST(SingerList, RemovingTheFirstAMiddleAndTheLastSinger) {
-  const struct {
-    int slot;
-    std::vector<std::string> left;
-  } cases[] = {{1, {"Bob", "Cy"}}, {2, {"Ann", "Cy"}}, {3, {"Ann", "Bob"}}, {4, {"Ann", "Bob", "Cy"}}};
-  for (const auto& c : cases) {
-    SingerList q = Three();
-    q.Remove(c.slot);
-    EXPECT_EQ(Names(q), c.left) << "slot " << c.slot;
-  }
-  SingerList q = Three();
-  EXPECT_EQ(q.Line(1), "Ann - 1042 - Yesterday");
-}
-
 TEST(SingerList, WritesTheFileByteForByteAndReadsItBack) {
   SingerList plain;
   plain.Append("Ann, \"first\"", Song("1042", "Yesterday, today"));

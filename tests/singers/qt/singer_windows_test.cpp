@@ -84,7 +84,12 @@ TEST_F(SingerWindowsTest, TheDisplayComesBackOnTheSecondScreen) {
     display->move(second.topLeft() + QPoint(40, 30));
     QTest::keyClick(display, Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return p->next_singer.window() == nullptr; }, 1000));
+    // Closing the main window ends the program: the singer windows go with it.
+    p->ToggleSingersWindow();
+    p->next_singer.Show();
     p->window.close();
+    EXPECT_EQ(p->singers_window, nullptr);
+    EXPECT_EQ(p->next_singer.window(), nullptr);
   }
   auto p = Start();
   p->next_singer.Show();
