@@ -122,6 +122,14 @@ void Program::MenuCommand(const std::string& name) {
     s.OnTop = !s.OnTop;
     logic_.form.OnTop = s.OnTop;
     view_.SetTopMost(s.OnTop);
+  } else if (name == "Mnu_Options_ListFont") {
+    options_.Mnu_Options_ListFont_Click();
+  } else if (name == "Mnu_Options_Results") {
+    options_.Mnu_Options_Results_Click();
+  } else if (name == "Mnu_Options_TitleText") {
+    options_.Mnu_Options_TitleText_Click();
+  } else if (name == "Mnu_Options_TitleFont") {
+    options_.Mnu_Options_TitleFont_Click();
   }
   // The other commands arrive with the favourites, printing, display options, administration
   // and singers windows.

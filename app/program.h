@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "app/display_options.h"
 #include "app/menu_model.h"
 #include "app/settings.h"
 #include "catalogue/catalogue_host.h"
@@ -52,6 +53,10 @@ class Program {
   void Form_Unload();
 
   // The popup menu as it stands now, and what choosing an item does.
+  // The settings other windows own (the singer windows' placement and font), written back at
+  // unload as they stand then.
+  Settings& KeptSettings() { return kept_; }
+
   MenuItem& Menu();
   void MenuCommand(const std::string& name);
 
@@ -69,6 +74,7 @@ class Program {
   FontSpec window_font_;
   Settings kept_;  // what other windows own, kept to be written back as it was read
   MenuItem menu_ = BuildMainMenu();
+  DisplayOptions options_{logic_, dialogs_};
 };
 
 }  // namespace velloran

@@ -184,7 +184,7 @@ void MainWindowLogic::EnterInList() {
   if (!Switches.Singers) return;
   const ResultRow copy = row;  // the prompt may outlast a redraw
   const std::string name = dialogs_.Prompt("Singer Name", "", "");
-  if (!name.empty()) SingerList.push_back(SingerEntry{name, copy});
+  if (!name.empty()) commands_.AddSinger(name, copy);
 }
 
 void MainWindowLogic::Timer2_Timer() {

@@ -19,6 +19,8 @@ class ListCommands {
   // The favourites kept across runs, out to and back from the backup file.
   virtual void ExportFavourites(const std::string& path) {}
   virtual void ImportFavourites(const std::string& path) {}
+  // Appends a singer with the chosen song to the end of the singers queue.
+  virtual void AddSinger(const std::string& name, const ResultRow& song) {}
 };
 
 }  // namespace velloran

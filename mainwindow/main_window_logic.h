@@ -21,12 +21,6 @@
 
 namespace velloran {
 
-// One singer in the queue with the song they asked for.
-struct SingerEntry {
-  std::string Name;
-  ResultRow Song;
-};
-
 enum class MouseButton { kNone = 0, kLeft = 1, kRight = 2 };
 
 class MainWindowLogic : public KaraokeSurface {
@@ -78,7 +72,6 @@ class MainWindowLogic : public KaraokeSurface {
   std::unique_ptr<Connection> SharedConnection;  // the current database, opened at start-up
   std::vector<DisplaySettings> Display{DisplaySettings{}};
   MenuSwitches Switches;
-  std::vector<SingerEntry> SingerList{SingerEntry{}};  // slots 1..n
   std::string ApplicationTitle;
   std::string VersionText;  // the running program's version, as the settings file writes it
   std::string StartupFontName = "DejaVu Sans";

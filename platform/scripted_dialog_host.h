@@ -19,6 +19,7 @@ class ScriptedDialogHost : public DialogHost {
   std::deque<std::string> prompt_answers;
   std::deque<FileList> open_answers;
   std::deque<std::string> save_answers, folder_answers;
+  std::deque<FontSpec> font_answers;  // each confirms a font; none left answers as a cancel
   std::string clipboard = "(untouched)";
 
   BoxAnswer MessageBox(const std::string& text, BoxButtons buttons, BoxIcon, const std::string&) override {
@@ -40,7 +41,10 @@ class ScriptedDialogHost : public DialogHost {
                        const std::string&) override {
     return Next(save_answers, std::string());
   }
-  int ShowFont(FontSpec&, bool, bool, bool) override { return 0; }
+  int ShowFont(FontSpec& font, bool, bool, bool) override {
+    font = Next(font_answers, font);
+    return 0;
+  }
   std::string BrowseForFolder(const std::string&) override { return Next(folder_answers, std::string()); }
   int ShowPageSetup() override { return -1; }
   bool ShowPrinter(int) override { return false; }

@@ -1,8 +1,10 @@
 #include "app/qt/program_window.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <cstdlib>
 
+#include "app/qt/about_window.h"
 #include "app/qt/qt_menu.h"
 
 namespace velloran {
@@ -20,15 +22,46 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
       // without saving the settings.
       host(dialogs, [] { std::_Exit(1); }),
       logic(window.surface(), window, host, dialogs, commands),
-      program(logic, window, dialogs, commands, settings_folder, DesignFont()) {
+      program(logic, window, dialogs, commands, settings_folder, DesignFont()),
+      next_singer(singers, dialogs, program.KeptSettings().NextSingerWindow, program.KeptSettings().NextSingerFont) {
   host.AttachSwitches(&logic.Switches);
-  window.on_unload = [this] { program.Form_Unload(); };
+  window.on_unload = [this] {
+    program.Form_Unload();
+    // Ending the program from the main window closes the singer windows without their own
+    // closing steps (their placement is kept from their last close).
+    singers_window.reset();
+    next_singer.Drop();
+  };
   window.on_popup = [this](const QPoint& at) {
     ShowPopupMenu(&window, program.Menu(), at, [this](const std::string& name) {
-      program.MenuCommand(name);
+      if (name == "Mnu_Singers") {
+        ToggleSingersWindow();
+      } else if (name == "Mnu_About") {
+        AboutWindow(&window, dialogs).exec();
+      } else {
+        program.MenuCommand(name);
+      }
       window.update();
     });
   };
+}
+
+void ProgramWindow::ToggleSingersWindow() {
+  logic.Switches.Singers = !logic.Switches.Singers;
+  if (!logic.Switches.Singers) {
+    if (singers_window != nullptr) singers_window->close();
+    return;
+  }
+  if (singers_window != nullptr) return;
+  Settings& kept = program.KeptSettings();
+  singers_window = std::make_unique<SingersWindow>(singers, next_singer, dialogs, kept.SingerWindow,
+                                                   logic.Switches.Singers);
+  singers_window->on_closed = [this] {
+    // The window goes once its own close event is over.
+    QTimer::singleShot(0, &window, [this] { singers_window.reset(); });
+  };
+  singers_window->logic().Form_Load(logic.Display[0].ListFont);
+  singers_window->show();
 }
 
 void ProgramWindow::Start(const std::string& executable_base_name, const std::string& command_line,

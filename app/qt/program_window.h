@@ -9,8 +9,20 @@
 #include "app/program.h"
 #include "mainwindow/qt/main_window.h"
 #include "platform/qt/qt_dialog_host.h"
+#include "singers/qt/next_singer_window.h"
+#include "singers/qt/singers_window.h"
 
 namespace velloran {
+
+// The list commands the program serves so far: the singers queue that Enter appends to.
+class ProgramCommands : public ListCommands {
+ public:
+  explicit ProgramCommands(SingerList& singers) : singers_(singers) {}
+  void AddSinger(const std::string& name, const ResultRow& song) override { singers_.Append(name, song); }
+
+ private:
+  SingerList& singers_;
+};
 
 class ProgramWindow {
  public:
@@ -25,9 +37,15 @@ class ProgramWindow {
   std::unique_ptr<QtDialogHost> desktop_dialogs;
   DialogHost& dialogs;
   DialogCatalogueHost host;
-  ListCommands commands;
+  SingerList singers;  // the evening's queue, emptied at every start
+  ProgramCommands commands{singers};
   MainWindowLogic logic;
   Program program;
+  NextSingerHost next_singer;
+  std::unique_ptr<SingersWindow> singers_window;
+
+  // "&Singers": its check mark on opens the singers window, off closes it.
+  void ToggleSingersWindow();
 };
 
 }  // namespace velloran

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,11 @@ class RecordingCommands : public ListCommands {
   bool ClearFavourites(ResultRow& row) override { return Call("clear favourites " + row.SongNumber); }
   void ShowFavouritesList(int list) override { calls.push_back("show list " + std::to_string(list)); }
   void ImportFavourites(const std::string& path) override { calls.push_back("import " + path); }
+  void AddSinger(const std::string& name, const ResultRow& song) override {
+    calls.push_back("singer " + name + " " + song.SongNumber);
+    if (add_singer) add_singer(name, song);
+  }
+  std::function<void(const std::string&, const ResultRow&)> add_singer;  // the queue, when a test has one
 
  private:
   bool Call(const std::string& what) {

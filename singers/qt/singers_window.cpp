@@ -1,0 +1,93 @@
+#include "singers/qt/singers_window.h"
+
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <algorithm>
+
+namespace velloran {
+
+SingersWindow::SingersWindow(SingerList& singers, NextSingerDisplay& next, DialogHost& dialogs,
+                             WindowRect& placement, bool& singers_checked)
+    : list_(new QListWidget(this)),
+      next_(new QPushButton("&Next Singer", this)),
+      remove_(new QPushButton("&Remove", this)),
+      logic_(singers, *this, next, dialogs, placement, singers_checked) {
+  setWindowTitle("Singers");
+  resize(Pixels(kSingersDesignWidth), Pixels(kSingersDesignHeight));
+  list_->viewport()->installEventFilter(this);
+  connect(next_, &QPushButton::clicked, this, [this] { logic_.Cmd_Next_Click(); });
+  connect(remove_, &QPushButton::clicked, this, [this] { logic_.Cmd_Remove_Click(); });
+  timer_.setInterval(2000);
+  connect(&timer_, &QTimer::timeout, this, [this] { logic_.Timer1_Timer(); });
+  timer_.start();
+}
+
+float SingersWindow::Twips(double pixels) const { return static_cast<float>(pixels * 1440.0 / logicalDpiX()); }
+int SingersWindow::Pixels(float twips) const { return static_cast<int>(twips * logicalDpiX() / 1440.0 + 0.5); }
+
+WindowRect SingersWindow::Placement() {
+  return WindowRect{Twips(width()), Twips(height()), Twips(pos().y()), Twips(pos().x())};
+}
+
+void SingersWindow::SetPlacement(const WindowRect& rect) {
+  // A settings file from another screen must not put the window out of reach.
+  move(std::clamp(Pixels(rect.Left), -20000, 20000), std::clamp(Pixels(rect.Top), -20000, 20000));
+  resize(std::clamp(Pixels(rect.Width), 80, 20000), std::clamp(Pixels(rect.Height), 80, 20000));
+}
+
+void SingersWindow::SetListFont(const FontSpec& spec) {
+  QFont f = list_->font();
+  if (!spec.Name.empty()) f.setFamily(QString::fromStdString(spec.Name));
+  if (spec.Size > 0) f.setPointSize(std::min(spec.Size, 400));
+  f.setBold(spec.Bold);
+  f.setItalic(spec.Italic);
+  list_->setFont(f);
+}
+
+void SingersWindow::SetLines(const std::vector<std::string>& lines) {
+  list_->clear();
+  for (const std::string& line : lines) list_->addItem(QString::fromStdString(line));
+}
+
+QRect SingersWindow::PixelRect(const WindowRect& r) const {
+  return QRect(Pixels(r.Left), Pixels(r.Top), std::max(Pixels(r.Width), 1), std::max(Pixels(r.Height), 1));
+}
+
+void SingersWindow::PlaceControls(const WindowRect& list, const WindowRect& next, const WindowRect& remove) {
+  list_->setGeometry(PixelRect(list));
+  next_->setGeometry(PixelRect(next));
+  remove_->setGeometry(PixelRect(remove));
+}
+
+void SingersWindow::ShowFileMenu() {
+  QMenu menu(this);
+  menu.addAction("&Load", [this] { logic_.Mnu_File_Load_Click(); });
+  menu.addAction("&Save", [this] { logic_.Mnu_File_Save_Click(); });
+  menu.addSeparator();
+  menu.addAction("&Hide", [this] { logic_.Mnu_File_Hide_Click(); });
+  menu.exec(QCursor::pos());
+}
+
+void SingersWindow::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  logic_.Form_Resize();
+}
+
+void SingersWindow::closeEvent(QCloseEvent* e) {
+  timer_.stop();
+  logic_.Form_Unload();
+  QWidget::closeEvent(e);
+  if (on_closed) on_closed();
+}
+
+bool SingersWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == list_->viewport() && e->type() == QEvent::MouseButtonPress &&
+      static_cast<QMouseEvent*>(e)->button() == Qt::RightButton) {
+    logic_.List1_MouseDown(MouseButton::kRight);
+    return true;
+  }
+  return QWidget::eventFilter(watched, e);
+}
+
+}  // namespace velloran

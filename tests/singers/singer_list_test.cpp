@@ -1,0 +1,114 @@
+// The queue's removals and the singers file: round trips of awkward names, the exact bytes
+// written, fields over lines, and the malformed files refused with the queue untouched.
+#include "singers/singer_list.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace velloran {
+namespace {
+
+using namespace std::string_literals;
+
+ResultRow Song(const std::string& number, const std::string& title) {
+  ResultRow r;
+  r.ID = 7;
+  r.SongNumber = number;
+  r.Song = title;
+  r.Artist = "Someone";
+  return r;
+}
+
+SingerList Three() {
+  SingerList q;
+  q.Append("Ann", Song("1042", "Yesterday"));
+  q.Append("Bob", Song("7", "Help!"));
+  q.Append("Cy", Song("300", "Hey Jude"));
+  return q;
+}
+
+std::vector<std::string> Names(const SingerList& q) {
+  std::vector<std::string> names;
+  for (int i = 1; i <= q.count(); ++i) names.push_back(q[i].Name);
+  return names;
+}
+
+TEST(SingerList, WritesTheFileByteForByteAndReadsItBack) {
+  SingerList plain;
+  plain.Append("Ann, \"first\"", Song("1042", "Yesterday, today"));
+  plain.Append("Line\r\nbreak", Song("7", "Caf\xe9 \xc3\xa9"));
+  plain.Append("", Song("-12.5", ""));
+  const std::string bytes = plain.Format();
+  EXPECT_EQ(bytes, "\"Ann, \"first\"\",1042,\"Yesterday, today\"\r\n\"Line\r\nbreak\",7,\"Caf\xe9 \xc3\xa9\"\r\n\"\",-12.5,\"\"\r\n");
+
+  const auto dir = std::filesystem::temp_directory_path() / ("sng_test_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "night.sng").string();
+  ASSERT_TRUE(plain.Save(path).ok());
+  SingerList back = Three();  // as many singers as the file: every one is replaced
+  ASSERT_TRUE(back.Load(path).ok());
+  ASSERT_EQ(back.count(), 3);
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(back[i].Name, plain[i].Name);
+    EXPECT_EQ(back[i].Song.SongNumber, plain[i].Song.SongNumber);
+    EXPECT_EQ(back[i].Song.Song, plain[i].Song.Song);
+    EXPECT_EQ(back[i].Song.ID, 0);  // only the three fields travel
+  }
+  ASSERT_TRUE(back.Save(path).ok());
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+  EXPECT_FALSE(std::filesystem::exists(path + ".new"));
+  // A folder that cannot take the file: the saved list stays as it was.
+  std::filesystem::permissions(dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  if (::geteuid() != 0) {
+    SingerList other = Three();
+    EXPECT_FALSE(other.Save(path).ok());
+    std::ifstream again(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), bytes);
+  }
+  std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SingerList, ReadsFieldsSplitOverLinesAndLooseBlanks) {
+  SingerList q;
+  ASSERT_TRUE(q.Parse("\"Ann\"\r\n 1042 ,\n\"Yes\nterday\"\r\n\r\n  \"Bob\" , 7 , \"Help\"").ok());
+  ASSERT_EQ(q.count(), 2);
+  EXPECT_EQ(q.Line(1), "Ann - 1042 - Yes\nterday");
+  EXPECT_EQ(q.Line(2), "Bob - 7 - Help");
+  ASSERT_TRUE(q.Parse("").ok());
+  EXPECT_TRUE(q.empty());
+}
+
+TEST(SingerList, RefusesMalformedFilesNamingTheLineAndKeepsTheQueue) {
+  const struct {
+    std::string text;
+    const char* says;
+  } cases[] = {
+      {"\"Ann\",1,\"A\"\r\n\"Bob\",2,\"B\r\n"s, "line 2 "},           // a quote never closed
+      {"\"Ann\",1,\"A\"\r\n\"Bob\"x,2,\"B\"\r\n"s, "line 2 "},         // a quote that closes nothing
+      {"\"Ann\",1,\"A\"\r\n\"Bob\",2\r\n"s, "line 2 "},                // no title
+      {"\"Ann\",1,\"A\"\r\n\r\n\"Bob\"\r\n"s, "line 3 "},              // no number, no title
+      {"\"Ann\",1,\"A\"\r\n\"Bob\",two,\"B\"\r\n"s, "line 2 "},        // a number that is not one
+      {"\"Ann\",\"1\",\"A\"\r\n"s, "line 1 "},                         // a quoted number
+      {"\"Ann\",1,\"A\"\r\n\x7f" "ELF\x02\x01\x01\0\0,\x03"s, "line 2 "},  // binary
+  };
+  for (const auto& c : cases) {
+    SingerList q = Three();
+    jet::Status s = q.Parse(c.text);
+    ASSERT_FALSE(s.ok()) << c.says;
+    EXPECT_NE(s.error().message().find(c.says), std::string::npos) << s.error().message();
+    EXPECT_EQ(Names(q), (std::vector<std::string>{"Ann", "Bob", "Cy"}));
+  }
+  SingerList q = Three();
+  jet::Status missing = q.Load("/nonexistent/folder/x.sng");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.error().message().find("/nonexistent/folder/x.sng"), std::string::npos);
+  EXPECT_EQ(q.count(), 3);
+}
+
+}  // namespace
+}  // namespace velloran
