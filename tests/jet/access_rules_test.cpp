@@ -154,7 +154,7 @@ TEST(AccessRules, RequiredColumnsAndARelationshipTheEngineRecorded) {
     JET_ASSIGN_OR_RETURN(jet::TableDef rel, jet::ReadSystemTable(db.pager(), "MSysRelationships"));
     std::vector<std::vector<Value>> rows;
     for (auto [child, column, grbit] : {std::tuple{"Songs", "artist", 0x1100}, {"Artists", "mentor", 0x1000}}) {
-      JET_ASSIGN_OR_RETURN(auto row, jet::MakeRow(rel, {{"ccolumn", one}, {"grbit", int64_t{grbit}}, {"icolumn", int64_t{0}},
+      JET_ASSIGN_OR_RETURN(auto row, jet::MakeRow(db.pager(), rel, {{"ccolumn", one}, {"grbit", int64_t{grbit}}, {"icolumn", int64_t{0}},
                                                         {"szColumn", text(column)}, {"szObject", text(child)},
                                                         {"szReferencedColumn", text("code")},
                                                         {"szReferencedObject", text("Artists")},
