@@ -292,13 +292,10 @@ Result<std::vector<RowId>> RowWriter::Rules::RowsWithKey(Table& t, const std::ve
   // every enforced relationship.
   const PhysicalIndex* index = nullptr;
   for (const PhysicalIndex& candidate : def.physical_indexes) {
-    bool same = candidate.columns.size() == positions.size();
-    for (size_t i = 0; same && i < positions.size(); ++i) {
-      same = candidate.columns[i].column_number == def.columns[positions[i]].number;
-    }
-    if (!same) continue;
+    IndexKeyColumns candidate_key = KeyColumnsOf(def, candidate);
+    if (candidate_key.positions != positions) continue;
     index = &candidate;
-    for (size_t i = 0; i < positions.size(); ++i) columns[i].ascending = candidate.columns[i].ascending;
+    columns = std::move(candidate_key.columns);
     break;
   }
   auto wanted = EncodeIndexKey(JetVersion::kJet4, columns, key);

@@ -90,15 +90,10 @@ Status CheckLeafLinks(Pager& pager, const std::vector<IndexPage>& leaves) {
 
 // Where the row that (page, row) stands for lives, as page << 8 | row, following forwarding slots.
 Result<uint32_t> RowHome(Pager& pager, uint32_t page, uint32_t row) {
-  for (int hops = 0; hops < 16; ++hops) {
-    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, page, row));
-    if (slot.deleted()) return pager.Corrupt(page, "the entry points to deleted row " + std::to_string(row));
-    if (!slot.forwarding()) return (page << 8) | row;
-    JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager, page, slot));
-    page = pointer >> 8;
-    row = pointer & 0xFF;
-  }
-  return pager.Corrupt(page, "forwarding pointers form a cycle");
+  uint32_t home = 0;
+  JET_ASSIGN_OR_RETURN(RowSlot slot, FollowForwarding(pager, page, row, &home));
+  if (slot.deleted()) return pager.Corrupt(home >> 8, "the entry points to deleted row " + std::to_string(home & 0xFF));
+  return home;
 }
 
 struct ExpectedEntry {
@@ -127,15 +122,7 @@ Result<bool> KeysComputable(Pager& pager, const TableDef& def, const PhysicalInd
 Result<std::unordered_map<uint32_t, ExpectedEntry>> ExpectedKeys(Pager& pager, const TableDef& def,
                                                                  const PhysicalIndex& index) {
   JET_ASSIGN_OR_RETURN(bool computable, KeysComputable(pager, def, index));
-  std::vector<KeyColumn> columns;
-  std::vector<size_t> positions;
-  for (const IndexColumn& ic : index.columns) {
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      if (def.columns[i].number != ic.column_number) continue;
-      columns.push_back(KeyColumn{def.columns[i].type, ic.ascending});
-      positions.push_back(i);
-    }
-  }
+  const auto [columns, positions] = KeyColumnsOf(def, index);
   std::unordered_map<uint32_t, ExpectedEntry> expected;
   JET_ASSIGN_OR_RETURN(auto cursor, TableCursor::Open(pager, def));
   std::vector<Value> key_values(columns.size());

@@ -1,6 +1,7 @@
 #include "jet/pages/data_page.h"
 
 #include "jet/base/bytes.h"
+#include "jet/pages/table_def.h"
 
 namespace jet {
 
@@ -40,20 +41,33 @@ Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowS
   return Get32(slot.bytes);
 }
 
-Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row, uint32_t* home) {
-  // A moved row may move again; a longer chain than this can only be a cycle.
-  for (int hops = 0; hops < 16; ++hops) {
-    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, page, row));
-    if (!slot.forwarding()) {
-      if (hops > 0 && slot.deleted()) return pager.Corrupt(page, "a forwarding pointer leads to a deleted row");
-      if (home != nullptr) *home = page << 8 | row;
-      return slot;
+Result<RowSlot> FollowForwarding(Pager& pager, uint32_t page, uint32_t row, uint32_t* end, const ForwardingWalk& walk) {
+  JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, page, row));
+  uint32_t at = page << 8 | row;
+  for (int hops = 0; slot.forwarding(); ++hops) {
+    if (hops == kMaxForwardingHops) {
+      return pager.Corrupt(page, "the forwarding pointers of row " + std::to_string(row) + " form a cycle");
     }
-    JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager, page, slot));
-    row = pointer & 0xFF;
-    page = pointer >> 8;
+    if (hops > 0 && walk.passed != nullptr) walk.passed->push_back(at);
+    JET_ASSIGN_OR_RETURN(at, ForwardingPointer(pager, RowPointerPage(at), slot));
+    if (walk.table_pages != nullptr && walk.table_pages->count(RowPointerPage(at)) == 0) {
+      return pager.Corrupt(page, "the forwarding pointer of row " + std::to_string(row) + " leaves its table");
+    }
+    JET_ASSIGN_OR_RETURN(slot, ReadRowSlot(pager, RowPointerPage(at), RowPointerRow(at)));
   }
-  return pager.Corrupt(page, "forwarding pointers form a cycle");
+  *end = at;
+  return slot;
+}
+
+Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row, uint32_t* home,
+                                         const ForwardingWalk& walk) {
+  uint32_t end = 0;
+  JET_ASSIGN_OR_RETURN(RowSlot slot, FollowForwarding(pager, page, row, &end, walk));
+  if (slot.deleted() && end != (page << 8 | row)) {
+    return pager.Corrupt(RowPointerPage(end), "a forwarding pointer leads to deleted row " + std::to_string(RowPointerRow(end)));
+  }
+  if (home != nullptr) *home = end;
+  return slot;
 }
 
 }  // namespace jet

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
+#include <vector>
 
 #include "jet/file/pager.h"
 #include "jet/base/status.h"
@@ -36,10 +38,31 @@ Result<RowSlot> ReadRowSlot(Pager& pager, uint32_t page, uint32_t row);
 // The 24-bit page and row byte a forwarding slot points to, packed as a row pointer.
 Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowSlot& slot);
 
-// Reads the row that (page, row) stands for, following forwarding slots; fails on a cycle or a
-// pointer that leads to a deleted or missing row. The result is deleted() only when the slot at
-// (page, row) itself is deleted. `home`, when given, receives the row pointer of the slot that
+// A row may move more than once, each move leaving a forwarding slot behind; a chain of more
+// forwarding pointers than this can only be a cycle.
+inline constexpr int kMaxForwardingHops = 16;
+
+// What a walk along a forwarding chain checks and reports besides the slot it ends on.
+struct ForwardingWalk {
+  // The data pages of the row's table, where the caller knows them: a pointer to any other page
+  // is damage. Not checked when null.
+  const std::set<uint32_t>* table_pages = nullptr;
+  // Receives the row pointers of the forwarding slots past the first (a row that moved more than
+  // once left them behind), in chain order.
+  std::vector<uint32_t>* passed = nullptr;
+};
+
+// The slot that ends the forwarding chain starting at slot (page, row): the first that does not
+// forward, whether it holds the row's bytes or is deleted. `end` receives its row pointer. Fails
+// on a pointer that leads nowhere and on a chain longer than kMaxForwardingHops (a cycle).
+Result<RowSlot> FollowForwarding(Pager& pager, uint32_t page, uint32_t row, uint32_t* end,
+                                 const ForwardingWalk& walk = {});
+
+// Reads the row that (page, row) stands for, following forwarding slots as FollowForwarding does;
+// also fails on a pointer that leads to a deleted row. The result is deleted() only when the slot
+// at (page, row) itself is deleted. `home`, when given, receives the row pointer of the slot that
 // holds the row's bytes: where the row lives now.
-Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row, uint32_t* home = nullptr);
+Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row, uint32_t* home = nullptr,
+                                         const ForwardingWalk& walk = {});
 
 }  // namespace jet

@@ -212,4 +212,16 @@ Result<std::string> IndexKeyBuilder::Build(const std::vector<Value>& row) {
   });
 }
 
+IndexKeyColumns KeyColumnsOf(const TableDef& def, const PhysicalIndex& index) {
+  IndexKeyColumns key;
+  for (const IndexColumn& ic : index.columns) {
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+      if (def.columns[i].number != ic.column_number) continue;
+      key.columns.push_back(KeyColumn{def.columns[i].type, ic.ascending});
+      key.positions.push_back(i);
+    }
+  }
+  return key;
+}
+
 }  // namespace jet

@@ -28,6 +28,7 @@
 #include "jet/base/format.h"
 #include "jet/base/status.h"
 #include "jet/base/value.h"
+#include "jet/pages/table_def.h"
 
 namespace jet {
 
@@ -70,5 +71,14 @@ class IndexKeyBuilder {
   std::vector<size_t> positions_;
   std::vector<std::unordered_map<Text, std::string>> text_parts_;  // per column
 };
+
+// The columns of `def` that make the key of `index`, in key order: how each is keyed, and its
+// position in def.columns. A column the table lacks is left out (a definition naming one does
+// not load).
+struct IndexKeyColumns {
+  std::vector<KeyColumn> columns;
+  std::vector<size_t> positions;
+};
+IndexKeyColumns KeyColumnsOf(const TableDef& def, const PhysicalIndex& index);
 
 }  // namespace jet

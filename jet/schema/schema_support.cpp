@@ -81,15 +81,7 @@ Status EditProperties(Pager& pager, DesignTarget* target, const std::function<vo
 
 Result<uint32_t> FillIndex(Pager& pager, const TableDef& def, const PhysicalIndex& index, const std::string& index_name,
                            bool values_required) {
-  std::vector<KeyColumn> key_columns;
-  std::vector<size_t> positions;
-  for (const IndexColumn& ic : index.columns) {
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      if (def.columns[i].number != ic.column_number) continue;
-      key_columns.push_back(KeyColumn{def.columns[i].type, ic.ascending});
-      positions.push_back(i);
-    }
-  }
+  const auto [key_columns, positions] = KeyColumnsOf(def, index);
   // Keys first, entries after: the cursor must not see index pages change under it.
   std::vector<std::pair<std::string, RowId>> entries;
   JET_ASSIGN_OR_RETURN(auto writer, TableWriter::Open(pager, def));

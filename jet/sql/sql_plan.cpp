@@ -1,5 +1,6 @@
 #include "jet/sql/sql_plan.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "jet/pages/index_key.h"
@@ -89,11 +90,10 @@ std::vector<Candidate> Candidates(const TableDef& def, JetVersion version, const
     const LogicalIndex& logical = def.logical_indexes[li];
     if (logical.physical_index >= def.physical_indexes.size()) continue;
     Candidate c{li, &def.physical_indexes[logical.physical_index], {}, {}};
-    for (const IndexColumn& ic : c.index->columns) {
-      for (size_t i = 0; i < def.columns.size(); ++i)
-        if (def.columns[i].number == ic.column_number && Keyable(def.columns[i].type)) c.columns.push_back(i);
-    }
-    if (c.columns.empty() || c.columns.size() != c.index->columns.size()) continue;
+    IndexKeyColumns key = KeyColumnsOf(def, *c.index);
+    if (key.columns.empty() || key.columns.size() != c.index->columns.size()) continue;
+    if (!std::all_of(key.columns.begin(), key.columns.end(), [](const KeyColumn& k) { return Keyable(k.type); })) continue;
+    c.columns = std::move(key.positions);
     c.range = RangeOf(version, c.columns[0], restrictions);
     // An index without the rows whose key is NULL serves only a range, which excludes them anyway.
     if (c.index->ignore_nulls() && (c.columns.size() > 1 || !c.range.bounded())) continue;

@@ -240,10 +240,9 @@ Result<std::unique_ptr<RowSource>> OpenIndexWalk(Pager& pager, const TableDef& d
   if (logical.physical_index >= def.physical_indexes.size()) return invalid("index \"" + logical.name + "\" has no B-tree");
   const PhysicalIndex& index = def.physical_indexes[logical.physical_index];
   if (index.columns.empty()) return invalid("index \"" + logical.name + "\" has no columns");
-  size_t lead = def.columns.size();
-  for (size_t i = 0; i < def.columns.size(); ++i)
-    if (def.columns[i].number == index.columns[0].column_number) lead = i;
-  if (lead == def.columns.size()) return invalid("index \"" + logical.name + "\" names a column the table lacks");
+  const std::vector<size_t> positions = KeyColumnsOf(def, index).positions;
+  if (positions.size() != index.columns.size()) return invalid("index \"" + logical.name + "\" names a column the table lacks");
+  const size_t lead = positions.front();
   auto source = std::make_unique<IndexSource>(pager, def, index, logical.name, lead, walk);
   JET_RETURN_IF_ERROR(source->Position());
   return std::unique_ptr<RowSource>(std::move(source));

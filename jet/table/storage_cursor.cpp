@@ -26,15 +26,10 @@ Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const st
     for (uint32_t r = 0; r < count; ++r) {
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, p, r));
       if (!slot.forwarding()) continue;
-      // Follow the chain to its end: only the final home holds the row.
-      JET_ASSIGN_OR_RETURN(uint32_t pointer, ForwardingPointer(pager, p, slot));
-      for (int hops = 0;; ++hops) {
-        if (hops == 16) return pager.Corrupt(p, "the forwarding pointers of row " + std::to_string(r) + " form a cycle");
-        JET_ASSIGN_OR_RETURN(RowSlot next, ReadRowSlot(pager, RowPointerPage(pointer), RowPointerRow(pointer)));
-        if (!next.forwarding()) break;
-        JET_ASSIGN_OR_RETURN(pointer, ForwardingPointer(pager, RowPointerPage(pointer), next));
-      }
-      homes.insert(pointer);
+      // Only the end of the chain holds the row.
+      uint32_t home = 0;
+      JET_RETURN_IF_ERROR(FollowForwarding(pager, p, r, &home).status());
+      homes.insert(home);
     }
   }
   return homes;

@@ -57,8 +57,7 @@ Result<const uint8_t*> ReadOwnedDataPage(Pager& pager, uint32_t owner, uint32_t 
 
 // The homes of the table's moved rows: the row pointers ((page << 8) | row) where forwarding
 // chains starting on `pages` end, every one of them a data page of the table whose definition is
-// on page `owner` (ReadOwnedDataPage). Reads every such page; a chain of more than 16 hops is
-// reported as a cycle.
+// on page `owner` (ReadOwnedDataPage). Reads every such page; fails where FollowForwarding does.
 Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages);
 
 // Whether a data page may hold a row the caller wants (its bytes, page_size of them).

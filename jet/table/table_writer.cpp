@@ -207,16 +207,8 @@ Status TableWriter::Load() {
       plan.no_nulls = plan.no_nulls || li.primary();
       plan.name += (plan.name.empty() ? "" : "/") + li.name;
     }
-    std::vector<KeyColumn> columns;
-    std::vector<size_t> positions;
-    for (const IndexColumn& ic : index.columns) {
-      for (size_t c = 0; c < def_.columns.size(); ++c) {
-        if (def_.columns[c].number != ic.column_number) continue;
-        columns.push_back(KeyColumn{def_.columns[c].type, ic.ascending});
-        positions.push_back(c);
-      }
-    }
-    plan.keys = std::make_unique<IndexKeyBuilder>(JetVersion::kJet4, std::move(columns), std::move(positions));
+    IndexKeyColumns key = KeyColumnsOf(def_, index);
+    plan.keys = std::make_unique<IndexKeyBuilder>(JetVersion::kJet4, std::move(key.columns), std::move(key.positions));
     indexes_.push_back(std::move(plan));
   }
   min_row_size_ = AssembledRowSize(def_, std::vector<StoredColumn>(def_.columns.size()));
@@ -254,21 +246,18 @@ Result<TableWriter::Located> TableWriter::Locate(RowId row) {
     JET_RETURN_IF_ERROR(FindForwardingSlots());
     auto from = forwarded_.find(Pointer(row));
     if (from == forwarded_.end()) return Invalid(def_, "there is no row at " + Where(row) + " (a stray moved-row slot)");
-    for (int hops = 0; hops < 16 && from != forwarded_.end(); ++hops) {
+    for (int hops = 0; hops < kMaxForwardingHops && from != forwarded_.end(); ++hops) {
       at.header = FromPointer(from->second);
       from = forwarded_.find(from->second);
     }
     return Locate(at.header);
   }
-  for (int hops = 0; slot.forwarding(); ++hops) {
-    if (hops == 16) return pager_.Corrupt(row.page, "forwarding pointers form a cycle");
-    if (hops > 0) at.hops.push_back(at.home);
-    JET_ASSIGN_OR_RETURN(uint32_t target, ForwardingPointer(pager_, at.home.page, slot));
-    at.home = FromPointer(target);
-    if (data_pages_.count(at.home.page) == 0) return pager_.Corrupt(row.page, "a forwarding pointer leaves the table");
-    JET_ASSIGN_OR_RETURN(slot, ReadRowSlot(pager_, at.home.page, at.home.row));
-    if (slot.deleted()) return pager_.Corrupt(at.home.page, "a forwarding pointer leads to a deleted row");
-  }
+  if (!slot.forwarding()) return at;
+  uint32_t home = 0;
+  std::vector<uint32_t> passed;
+  JET_RETURN_IF_ERROR(ReadRowFollowingOverflow(pager_, row.page, row.row, &home, {&data_pages_, &passed}).status());
+  at.home = FromPointer(home);
+  for (uint32_t hop : passed) at.hops.push_back(FromPointer(hop));
   return at;
 }
 

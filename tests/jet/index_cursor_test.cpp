@@ -24,30 +24,15 @@ uint32_t Pack(uint32_t page, uint32_t row) { return (page << 8) | row; }
 
 // Where the row an index entry points to lives (entries keep pointing at a moved row's old slot).
 uint32_t HomeOf(jet::Pager& pager, jet::RowId id) {
-  uint32_t page = id.page, row = id.row;
-  for (int hops = 0; hops < 16; ++hops) {
-    auto slot = jet::ReadRowSlot(pager, page, row);
-    EXPECT_TRUE(slot.ok());
-    if (!slot.ok() || !slot->forwarding()) break;
-    uint32_t pointer = jet::ForwardingPointer(pager, page, slot.value()).value();
-    page = pointer >> 8;
-    row = pointer & 0xFF;
-  }
-  return Pack(page, row);
+  uint32_t home = 0;
+  EXPECT_TRUE(jet::ReadRowFollowingOverflow(pager, id.page, id.row, &home).ok());
+  return home;
 }
 
 // key -> homes of the rows with that key, from a full scan.
 std::map<std::string, std::multiset<uint32_t>> ScanKeys(jet::Pager& pager, const jet::TableDef& def,
                                                          const jet::PhysicalIndex& index) {
-  std::vector<jet::KeyColumn> columns;
-  std::vector<size_t> positions;
-  for (const jet::IndexColumn& ic : index.columns) {
-    for (size_t i = 0; i < def.columns.size(); ++i) {
-      if (def.columns[i].number != ic.column_number) continue;
-      columns.push_back({def.columns[i].type, ic.ascending});
-      positions.push_back(i);
-    }
-  }
+  const auto [columns, positions] = jet::KeyColumnsOf(def, index);
   std::map<std::string, std::multiset<uint32_t>> keys;
   auto cursor = jet::TableCursor::Open(pager, def);
   EXPECT_TRUE(cursor.ok());

@@ -165,13 +165,9 @@ struct Model {
       m.no_nulls = pi.required();
       for (const jet::LogicalIndex& li : def.logical_indexes)
         if (li.physical_index == pi.number && li.primary()) m.no_nulls = true;
-      for (const jet::IndexColumn& ic : pi.columns) {
-        for (size_t c = 0; c < def.columns.size(); ++c) {
-          if (def.columns[c].number != ic.column_number) continue;
-          m.columns.push_back({def.columns[c].type, ic.ascending});
-          m.positions.push_back(c);
-        }
-      }
+      jet::IndexKeyColumns key = jet::KeyColumnsOf(def, pi);
+      m.columns = std::move(key.columns);
+      m.positions = std::move(key.positions);
       indexes.push_back(m);
       unique_counts.push_back(pi.unique_entry_count);
     }
