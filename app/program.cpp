@@ -122,9 +122,15 @@ void Program::MenuCommand(const std::string& name) {
     s.OnTop = !s.OnTop;
     logic_.form.OnTop = s.OnTop;
     view_.SetTopMost(s.OnTop);
+  } else if (name == "Mnu_Print_ShowFlags") {
+    s.ShowPrintFlags = !s.ShowPrintFlags;
+    logic_.ShowSongs();
+  } else {
+    // The song book window opens beside the main window, which leaves the top-most layer for it.
+    if (name == "Mnu_Print_Print") view_.SetTopMost(false);
+    commands_.MenuCommand(name);
   }
-  // The other commands arrive with the favourites, printing, display options, administration
-  // and singers windows.
+  // The other commands arrive with the display options, administration and singers windows.
 }
 
 }  // namespace velloran

@@ -19,6 +19,8 @@ class ListCommands {
   // The favourites kept across runs, out to and back from the backup file.
   virtual void ExportFavourites(const std::string& path) {}
   virtual void ImportFavourites(const std::string& path) {}
+  // The favourites and print menus' commands; false for a name these commands do not own.
+  virtual bool MenuCommand(const std::string& name) { return false; }
 };
 
 }  // namespace velloran

@@ -22,6 +22,8 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
       logic(window.surface(), window, host, dialogs, commands),
       program(logic, window, dialogs, commands, settings_folder, DesignFont()) {
   host.AttachSwitches(&logic.Switches);
+  commands.Attach(logic);
+  commands.ShowBook = [this] { ShowBook(); };
   window.on_unload = [this] { program.Form_Unload(); };
   window.on_popup = [this](const QPoint& at) {
     ShowPopupMenu(&window, program.Menu(), at, [this](const std::string& name) {
@@ -29,6 +31,20 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
       window.update();
     });
   };
+}
+
+void ProgramWindow::ShowBook() {
+  if (!book) {
+    QPrinter* printer = desktop_dialogs ? &desktop_dialogs->CurrentPrinter() : nullptr;
+    if (printer == nullptr) {
+      own_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+      printer = own_printer.get();
+    }
+    book = std::make_unique<PrintWindow>(*printer, dialogs, [this] { return logic.form.Databases.current(); });
+  }
+  book->logic().Form_Load();
+  book->show();
+  book->raise();
 }
 
 void ProgramWindow::Start(const std::string& executable_base_name, const std::string& command_line,

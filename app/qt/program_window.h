@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/program.h"
+#include "flags/song_flags.h"
+#include "print/qt/print_window.h"
 #include "mainwindow/qt/main_window.h"
 #include "platform/qt/qt_dialog_host.h"
 
@@ -25,9 +27,15 @@ class ProgramWindow {
   std::unique_ptr<QtDialogHost> desktop_dialogs;
   DialogHost& dialogs;
   DialogCatalogueHost host;
-  ListCommands commands;
+  SongFlags commands{dialogs};
   MainWindowLogic logic;
   Program program;
+  // The song book window, made at the first "&Print Book"; the printer it prints on.
+  std::unique_ptr<QPrinter> own_printer;
+  std::unique_ptr<PrintWindow> book;
+
+ private:
+  void ShowBook();
 };
 
 }  // namespace velloran
