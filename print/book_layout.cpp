@@ -61,8 +61,11 @@ class BookWriter {
   void Row(const BookRow& row) {
     const double top = y_;
     const double height = RowHeight();
+    const double baseline = s_.Ascent();
+    // The smaller disc ID sits on the row's baseline, so that a reader of the page (or of a
+    // PDF's text) sees one line.
     SetSize(o_.font.Size - 2);
-    s_.DrawText(550 * z_, top, row.disc);
+    s_.DrawText(550 * z_, top + baseline - s_.Ascent(), row.disc);
     SetSize(o_.font.Size);
     const bool by_song = o_.order == BookOrder::kSong;
     s_.DrawText(850 * z_, top, by_song ? row.song : row.artist);
@@ -99,6 +102,7 @@ class OnePage : public BookSurface {
   void SetFont(const BookFont& font) override { t_.SetFont(font); }
   double TextWidth(const std::string& text) override { return t_.TextWidth(text); }
   double LineHeight() override { return t_.LineHeight(); }
+  double Ascent() override { return t_.Ascent(); }
   void DrawText(double x, double y, const std::string& text) override {
     if (page_ == wanted_) t_.DrawText(x, y, text);
   }

@@ -25,6 +25,8 @@ class BookSurface {
   virtual double TextWidth(const std::string& text) = 0;
   // How far one line of the current font moves down.
   virtual double LineHeight() = 0;
+  // How far below a text's top its baseline lies, in the current font.
+  virtual double Ascent() = 0;
   // `text` with its top left corner at (x, y), in black.
   virtual void DrawText(double x, double y, const std::string& text) = 0;
   virtual void DrawLine(double x1, double y1, double x2, double y2) = 0;

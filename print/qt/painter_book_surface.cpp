@@ -21,6 +21,8 @@ double PainterBookSurface::TextWidth(const std::string& text) {
   return Twips(QFontMetricsF(p_.font(), p_.device()).horizontalAdvance(QString::fromStdString(text)));
 }
 
+double PainterBookSurface::Ascent() { return Twips(QFontMetricsF(p_.font(), p_.device()).ascent()); }
+
 double PainterBookSurface::LineHeight() { return Twips(QFontMetricsF(p_.font(), p_.device()).lineSpacing()); }
 
 void PainterBookSurface::DrawText(double x, double y, const std::string& text) {
@@ -34,7 +36,7 @@ void PainterBookSurface::DrawLine(double x1, double y1, double x2, double y2) {
 }
 
 QPageLayout DefaultBookLayout() {
-  return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(36, 36, 36, 36), QPageLayout::Point);
+  return QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(18, 18, 18, 18), QPageLayout::Point);
 }
 
 QSizeF PrintableTwips(const QPageLayout& layout) { return layout.paintRect(QPageLayout::Inch).size() * 1440; }

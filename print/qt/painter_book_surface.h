@@ -24,6 +24,7 @@ class PainterBookSurface : public BookSurface {
   void SetFont(const BookFont& font) override;
   double TextWidth(const std::string& text) override;
   double LineHeight() override;
+  double Ascent() override;
   void DrawText(double x, double y, const std::string& text) override;
   void DrawLine(double x1, double y1, double x2, double y2) override;
   void NewPage() override {
@@ -39,7 +40,7 @@ class PainterBookSurface : public BookSurface {
   std::function<void()> new_page_;
 };
 
-// Writes a PDF file at `path` whose pages have `layout` (half-inch margins on A4 by default),
+// Writes a PDF file at `path` whose pages have `layout` (quarter-inch margins on A4 by default),
 // `draw` drawing on it (each NewPage starts the next page). Written beside `path` and renamed, so
 // a failure leaves no half-written file. "" or what went wrong and what to do.
 QPageLayout DefaultBookLayout();

@@ -61,6 +61,8 @@ PrintWindow::PrintWindow(QPrinter& printer, DialogHost& dialogs, std::function<D
     bar->addWidget(w);
   bar->addStretch();
   close_button = new QPushButton("&Close", this);
+  // The close button keeps to the right edge, beside the toolbar's own controls.
+  bar->setContentsMargins(6, 6, close_button->sizeHint().width() + 20, 6);
   preview = new QWidget(this);
   preview->installEventFilter(this);
   preview->lower();

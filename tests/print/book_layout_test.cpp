@@ -32,6 +32,7 @@ class RecordingBook : public BookSurface {
   void SetFont(const BookFont& f) override { font = f; }
   double TextWidth(const std::string& t) override { return 12 * font.size * static_cast<double>(t.size()); }
   double LineHeight() override { return 23 * font.size; }
+  double Ascent() override { return 18 * font.size; }
   void DrawText(double x, double y, const std::string& t) override { texts.push_back({page, x, y, font.size, t}); }
   void DrawLine(double x1, double y1, double x2, double y2) override { lines.push_back({double(page), x1, y1, x2, y2}); }
   void NewPage() override { ++page; }
@@ -140,7 +141,7 @@ TEST(BookLayout, TheDiscIdStandsLeftOfTheTableSmallerAndALongTitleStartsAtTheEdg
   ASSERT_NE(disc, nullptr);
   EXPECT_EQ(disc->x, 550);
   EXPECT_EQ(disc->size, 6);
-  EXPECT_EQ(disc->y, 1000);
+  EXPECT_EQ(disc->y, 1000 + 18 * 8 - 18 * 6);  // on the row's baseline
   EXPECT_EQ(b.Find("Song 10002")->y, 1000 + 23 * 8);
   // The rules of a row: across its top, then down at the table's four column edges.
   const double top = 1000, bottom = 1000 + 23 * 8, right = 11520 - 500;

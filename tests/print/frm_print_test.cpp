@@ -25,6 +25,7 @@ class CountingSurface : public BookSurface {
   void SetFont(const BookFont& f) override { size = f.size; }
   double TextWidth(const std::string& t) override { return 10 * size * static_cast<double>(t.size()); }
   double LineHeight() override { return 20 * size; }
+  double Ascent() override { return 16 * size; }
   void DrawText(double, double, const std::string& t) override { texts.push_back(t); }
   void DrawLine(double, double, double, double) override {}
   void NewPage() override { ++pages; }
