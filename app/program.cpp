@@ -130,9 +130,15 @@ void Program::MenuCommand(const std::string& name) {
     options_.Mnu_Options_TitleText_Click();
   } else if (name == "Mnu_Options_TitleFont") {
     options_.Mnu_Options_TitleFont_Click();
+  } else if (name == "Mnu_Print_ShowFlags") {
+    s.ShowPrintFlags = !s.ShowPrintFlags;
+    logic_.ShowSongs();
+  } else {
+    // The song book window opens beside the main window, which leaves the top-most layer for it.
+    if (name == "Mnu_Print_Print") view_.SetTopMost(false);
+    commands_.MenuCommand(name);
   }
-  // The other commands arrive with the favourites, printing, display options, administration
-  // and singers windows.
+  // The administration commands arrive with their windows.
 }
 
 }  // namespace velloran

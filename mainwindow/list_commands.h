@@ -21,6 +21,8 @@ class ListCommands {
   virtual void ImportFavourites(const std::string& path) {}
   // Appends a singer with the chosen song to the end of the singers queue.
   virtual void AddSinger(const std::string& name, const ResultRow& song) {}
+  // The favourites and print menus' commands; false for a name these commands do not own.
+  virtual bool MenuCommand(const std::string& name) { return false; }
 };
 
 }  // namespace velloran

@@ -25,6 +25,8 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
       program(logic, window, dialogs, commands, settings_folder, DesignFont()),
       next_singer(singers, dialogs, program.KeptSettings().NextSingerWindow, program.KeptSettings().NextSingerFont) {
   host.AttachSwitches(&logic.Switches);
+  commands.Attach(logic);
+  commands.ShowBook = [this] { ShowBook(); };
   window.on_unload = [this] {
     program.Form_Unload();
     // Ending the program from the main window closes the singer windows without their own
@@ -62,6 +64,20 @@ void ProgramWindow::ToggleSingersWindow() {
   };
   singers_window->logic().Form_Load(logic.Display[0].ListFont);
   singers_window->show();
+}
+
+void ProgramWindow::ShowBook() {
+  if (!book) {
+    QPrinter* printer = desktop_dialogs ? &desktop_dialogs->CurrentPrinter() : nullptr;
+    if (printer == nullptr) {
+      own_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+      printer = own_printer.get();
+    }
+    book = std::make_unique<PrintWindow>(*printer, dialogs, [this] { return logic.form.Databases.current(); });
+  }
+  book->logic().Form_Load();
+  book->show();
+  book->raise();
 }
 
 void ProgramWindow::Start(const std::string& executable_base_name, const std::string& command_line,

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "app/program.h"
+#include "flags/song_flags.h"
+#include "print/qt/print_window.h"
 #include "mainwindow/qt/main_window.h"
 #include "platform/qt/qt_dialog_host.h"
 #include "singers/qt/next_singer_window.h"
@@ -14,10 +16,11 @@
 
 namespace velloran {
 
-// The list commands the program serves so far: the singers queue that Enter appends to.
-class ProgramCommands : public ListCommands {
+// The list commands the program serves: the favourites and print flags, and the singers queue that
+// Enter appends to.
+class ProgramCommands : public SongFlags {
  public:
-  explicit ProgramCommands(SingerList& singers) : singers_(singers) {}
+  ProgramCommands(DialogHost& dialogs, SingerList& singers) : SongFlags(dialogs), singers_(singers) {}
   void AddSinger(const std::string& name, const ResultRow& song) override { singers_.Append(name, song); }
 
  private:
@@ -38,14 +41,19 @@ class ProgramWindow {
   DialogHost& dialogs;
   DialogCatalogueHost host;
   SingerList singers;  // the evening's queue, emptied at every start
-  ProgramCommands commands{singers};
+  ProgramCommands commands{dialogs, singers};
   MainWindowLogic logic;
   Program program;
   NextSingerHost next_singer;
   std::unique_ptr<SingersWindow> singers_window;
+  // The song book window, made at the first "&Print Book"; the printer it prints on.
+  std::unique_ptr<QPrinter> own_printer;
+  std::unique_ptr<PrintWindow> book;
 
+ private:
   // "&Singers": its check mark on opens the singers window, off closes it.
   void ToggleSingersWindow();
+  void ShowBook();
 };
 
 }  // namespace velloran

@@ -11,6 +11,7 @@
 
 #include "app/demo_catalogue.h"
 #include "app/qt/program_window.h"
+#include "print/qt/book_command.h"
 
 namespace {
 
@@ -67,6 +68,12 @@ std::string DemoCatalogue() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "book") {
+    // No window: fonts and the PDF need no display.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    return velloran::RunBookCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+  }
   std::string command_line;
   bool demo = false;
   for (int i = 1; i < argc; ++i) {
@@ -74,8 +81,10 @@ int main(int argc, char** argv) {
     if (arg == "--demo") demo = true;
     if (arg == "--help") {
       std::cout << "velloran [--demo] [/title NAME]\n"
+                   "velloran book FILE TABLE OUT.pdf [--by song|artist] [--font NAME:SIZE]\n"
                    "  --demo       open a demo catalogue of 5,000 songs (built the first time)\n"
-                   "  /title NAME  the name the window shows for the program\n";
+                   "  /title NAME  the name the window shows for the program\n"
+                   "  book         writes the song book of FILE's flagged songs as a PDF\n";
       return 0;
     }
     command_line += (i > 1 ? " " : "") + arg;

@@ -1,0 +1,150 @@
+#include "print/qt/print_window.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPrinterInfo>
+
+namespace velloran {
+
+std::vector<std::string> QtBookPrinter::Printers() {
+  std::vector<std::string> names;
+  for (const QString& name : QPrinterInfo::availablePrinterNames()) names.push_back(name.toStdString());
+  return names;
+}
+
+std::string QtBookPrinter::CurrentPrinter() { return printer_.printerName().toStdString(); }
+
+QPageLayout QtBookPrinter::Layout() {
+  return QPrinterInfo::availablePrinterNames().isEmpty() ? DefaultBookLayout() : printer_.pageLayout();
+}
+
+double QtBookPrinter::PageWidth() { return PrintableTwips(Layout()).width(); }
+double QtBookPrinter::PageHeight() { return PrintableTwips(Layout()).height(); }
+
+std::string QtBookPrinter::Print(const std::function<void(BookSurface&)>& draw) {
+  QPainter painter;
+  if (!painter.begin(&printer_))
+    return "The printer " + CurrentPrinter() + " could not be started. Check that it is ready, or save the book as a PDF.";
+  const QSizeF area = PrintableTwips(printer_.pageLayout());
+  PainterBookSurface surface(painter, printer_.resolution(), area.width(), area.height(), [this] { printer_.newPage(); });
+  draw(surface);
+  painter.end();
+  return std::string();
+}
+
+std::string QtBookPrinter::WritePdf(const std::string& path, const std::function<void(BookSurface&)>& draw) {
+  return velloran::WritePdf(path, Layout(), "Song Book Listing", draw);
+}
+
+PrintWindow::PrintWindow(QPrinter& printer, DialogHost& dialogs, std::function<DatabaseEntry()> current_entry,
+                         QWidget* parent)
+    : QWidget(parent, Qt::Window), book_printer_(printer) {
+  setWindowTitle("Karaoke Database Book Print");
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  toolbar_ = new QWidget(this);
+  auto* bar = new QHBoxLayout(toolbar_);
+  font = new QPushButton("Font");
+  print = new QPushButton("Print");
+  pdf = new QPushButton("PDF");
+  zoom = new QCheckBox("Zoom");
+  song_list = new QRadioButton("Song List");
+  artist_list = new QRadioButton("Artist List");
+  song_list->setChecked(true);
+  setup = new QPushButton("Setup");
+  printers = new QComboBox;
+  previous = new QPushButton("<");
+  next = new QPushButton(">");
+  page_label = new QLabel;
+  for (QWidget* w : std::initializer_list<QWidget*>{font, print, pdf, zoom, song_list, artist_list, setup, printers,
+                                                     previous, page_label, next})
+    bar->addWidget(w);
+  bar->addStretch();
+  close_button = new QPushButton("&Close", this);
+  // The close button keeps to the right edge, beside the toolbar's own controls.
+  bar->setContentsMargins(6, 6, close_button->sizeHint().width() + 20, 6);
+  preview = new QWidget(this);
+  preview->installEventFilter(this);
+  preview->lower();
+  resize(1000, 760);
+
+  logic_ = std::make_unique<Frm_Print>(*this, book_printer_, dialogs, std::move(current_entry),
+                                       FontSpec{"Arial", 8, false, false, false});
+  connect(font, &QPushButton::clicked, this, [this] { logic_->Cmd_Font_Click(); });
+  connect(print, &QPushButton::clicked, this, [this] { logic_->Cmd_Print_Click(); });
+  connect(pdf, &QPushButton::clicked, this, [this] { logic_->Cmd_Pdf_Click(); });
+  connect(setup, &QPushButton::clicked, this, [this] { logic_->Cmd_Setup_Click(); });
+  connect(zoom, &QCheckBox::clicked, this, [this](bool on) { logic_->Chk_Zoom_Click(on); });
+  connect(song_list, &QRadioButton::clicked, this, [this] { logic_->Opt_Order_Click(0); });
+  connect(artist_list, &QRadioButton::clicked, this, [this] { logic_->Opt_Order_Click(1); });
+  connect(previous, &QPushButton::clicked, this, [this] { logic_->Cmd_PreviousPage_Click(); });
+  connect(next, &QPushButton::clicked, this, [this] { logic_->Cmd_NextPage_Click(); });
+  connect(close_button, &QPushButton::clicked, this, [this] { logic_->Cmd_Close_Click(); });
+}
+
+PrintWindow::~PrintWindow() { EndPreviewDrawing(); }
+
+double PrintWindow::CloseButtonWidth() { return Twips(close_button->width()); }
+
+void PrintWindow::PlaceCloseButton(double left) {
+  close_button->move(Px(left), (toolbar_->height() - close_button->height()) / 2);
+}
+
+void PrintWindow::PlacePreview(double left, double top, double width, double height) {
+  preview->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+BookSurface& PrintWindow::ClearPreview(double width, double height) {
+  EndPreviewDrawing();
+  image_ = QImage(std::max(1, Px(width)), std::max(1, Px(height)), QImage::Format_RGB32);
+  image_.setDotsPerMeterX(static_cast<int>(Dpi() / 0.0254));
+  image_.setDotsPerMeterY(static_cast<int>(Dpi() / 0.0254));
+  image_.fill(Qt::white);
+  painter_ = std::make_unique<QPainter>(&image_);
+  painter_->setRenderHint(QPainter::Antialiasing);
+  painter_->setRenderHint(QPainter::TextAntialiasing);
+  surface_ = std::make_unique<PainterBookSurface>(*painter_, Dpi(), width, height, nullptr);
+  return *surface_;
+}
+
+void PrintWindow::EndPreviewDrawing() {
+  surface_.reset();
+  if (painter_) painter_->end();
+  painter_.reset();
+}
+
+void PrintWindow::SetZoomBox(bool checked) { zoom->setChecked(checked); }
+
+void PrintWindow::ShowPage(const std::string& text, bool has_previous, bool has_next) {
+  EndPreviewDrawing();
+  page_label->setText(QString::fromStdString(text));
+  previous->setEnabled(has_previous);
+  next->setEnabled(has_next);
+  preview->update();
+}
+
+void PrintWindow::SetPrinters(const std::vector<std::string>& names, const std::string& current) {
+  printers->clear();
+  for (const std::string& name : names) printers->addItem(QString::fromStdString(name));
+  printers->setCurrentText(QString::fromStdString(current));
+}
+
+void PrintWindow::resizeEvent(QResizeEvent*) {
+  toolbar_->setGeometry(0, 0, width(), toolbar_->sizeHint().height());
+  logic_->Form_Resize();
+}
+
+bool PrintWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == preview && event->type() == QEvent::Paint) {
+    QPainter p(preview);
+    p.drawImage(0, 0, image_);
+    return true;
+  }
+  if (watched == preview && event->type() == QEvent::MouseButtonPress) {
+    logic_->Pic_Preview_Click();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace velloran

@@ -1,0 +1,118 @@
+// The favourites export file and its import: the format byte for byte, round trips with and
+// without clearing, a damaged file, and the backup carried across a restart onto a rebuilt
+// catalogue.
+#include <filesystem>
+#include <fstream>
+
+#include "flags/favourites_file.h"
+#include "tests/flags/flags_test_support.h"
+
+namespace velloran_test {
+namespace {
+
+void SetLists(const std::string& database, int32_t id, const std::string& lists) {
+  auto db = Connection::Open(database);
+  db->Execute("UPDATE [Songs] SET [HotlistA]='" + lists + "' WHERE [ID]=" + std::to_string(id));
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string Number(int id) { return std::to_string(MakeDemoSong(id - 1).number); }
+
+TEST(FavouritesFile, LinesThatAreNotANumberACommaAndTenFlagsAreReported) {
+  const ParsedFavourites parsed =
+      ParseFavourites("12,0100100000\r\n\r\n\"13\",\"0000000001\"\nx12\r\n14,010010000\r\n,0000000000\r\n15,01001000002\r16,01001a0000\r\n");
+  ASSERT_EQ(parsed.entries.size(), 2u);
+  EXPECT_EQ(parsed.entries[1].song_number, "13");
+  EXPECT_EQ(parsed.entries[1].lists, "0000000001");
+  EXPECT_EQ(parsed.bad_lines, (std::vector<int>{4, 5, 6, 7, 8}));
+  EXPECT_EQ(ToggledList("", 3), "0010000000");
+  EXPECT_EQ(ToggledList("0010000000", 3), "0000000000");
+  EXPECT_EQ(ToggledList("11", 5), "1100100000");  // a short value is filled up first
+}
+
+TEST_F(FlagsTest, ExportAndImportRoundTripWithAndWithoutClearing) {
+  FlagsWindow w(scratch.path(), database);
+  SetLists(database, 3, "0100100000");
+  SetLists(database, 1, "0000000001");  // list 10 only: no key reaches it, the file carries it
+  SetLists(database, 2, "0000000000");  // in no list: not written
+  const std::string file = scratch.path() + "/favs.txt";
+  WriteText(file, "old contents");
+  // An existing file and No to overwriting leaves it as it was.
+  w.dialogs.save_answers = {file};
+  w.dialogs.box_answers = {BoxAnswer::kNo};
+  w.program.MenuCommand("Mnu_Favourites_Export");
+  EXPECT_EQ(ReadWholeFile(file), "old contents");
+  w.dialogs.save_answers = {file};
+  w.dialogs.box_answers = {BoxAnswer::kYes};
+  w.program.MenuCommand("Mnu_Favourites_Export");
+  const std::string first = Number(1) < Number(3) ? Number(1) : Number(3);
+  const std::string exported = ReadWholeFile(file);
+  EXPECT_EQ(exported, Number(1) < Number(3) ? Number(1) + ",0000000001\r\n" + Number(3) + ",0100100000\r\n"
+                                            : Number(3) + ",0100100000\r\n" + Number(1) + ",0000000001\r\n");
+  // Clearing: Yes to the backup, the save dialog cancelled, and the clearing is still asked.
+  w.dialogs.box_answers = {BoxAnswer::kYes, BoxAnswer::kYes};
+  w.program.MenuCommand("Mnu_Favourites_Clear");
+  EXPECT_EQ(w.dialogs.messages.back(), "Clear all existing favourites now?");
+  EXPECT_EQ(Stored(database, 3).lists, "0000000000");
+  // Import keeping what is there: song 4's own list stays, the file's songs come back.
+  SetLists(database, 4, "1000000000");
+  w.dialogs.open_answers = {FileList{"", file}};
+  w.dialogs.box_answers = {BoxAnswer::kNo};
+  w.program.MenuCommand("Mnu_Favourites_Import");
+  EXPECT_EQ(Stored(database, 4).lists, "1000000000");
+  EXPECT_EQ(Stored(database, 1).lists, "0000000001");
+  EXPECT_EQ(Stored(database, 3).lists, "0100100000");
+  EXPECT_EQ(w.logic.SharedConnection, nullptr);  // the import closes the shared connection
+  // Import clearing first: only the file's songs are left as favourites.
+  w.dialogs.open_answers = {FileList{"", file}};
+  w.dialogs.box_answers = {BoxAnswer::kYes};
+  w.program.MenuCommand("Mnu_Favourites_Import");
+  EXPECT_EQ(Stored(database, 4).lists, "0000000000");
+  const std::string again = scratch.path() + "/again.txt";
+  w.commands.ExportFavourites(again);
+  EXPECT_EQ(ReadWholeFile(again), exported);
+  EXPECT_EQ(w.logic.form.TitleText, "songs");
+  (void)first;
+  ExpectFileChecks(database);
+}
+
+TEST_F(FlagsTest, AMalformedImportAppliesTheGoodLinesAndNamesTheBadOnes) {
+  FlagsWindow w(scratch.path(), database);
+  const std::string file = scratch.path() + "/edited.txt";
+  WriteText(file, Number(2) + ",1100000000\r\n" + Number(5) + ",11\r\n" + Number(6) + ";0000000001\r\n" +
+                      "999999,0000000001\r\n" + Number(7) + ",0010000000\r\n");
+  w.dialogs.open_answers = {FileList{"", file}};
+  w.dialogs.box_answers = {BoxAnswer::kNo};
+  w.program.MenuCommand("Mnu_Favourites_Import");
+  EXPECT_EQ(Stored(database, 2).lists, "1100000000");
+  EXPECT_EQ(Stored(database, 7).lists, "0010000000");
+  EXPECT_EQ(Stored(database, 5).lists, "");  // nothing from a bad line
+  EXPECT_EQ(Stored(database, 6).lists, "");
+  ASSERT_FALSE(w.dialogs.messages.empty());
+  const std::string& report = w.dialogs.messages.back();
+  EXPECT_NE(report.find("lines 2, 3."), std::string::npos) << report;
+  EXPECT_NE(report.find("1 song number is not in this catalogue"), std::string::npos) << report;
+}
+
+TEST_F(FlagsTest, TheBackupCarriesFavouritesOntoARebuiltCatalogue) {
+  {
+    FlagsWindow w(scratch.path(), database);
+    w.List(8, 9);
+    w.Key('2', 2);
+    w.program.Form_Unload();
+  }
+  const std::string backup = scratch.path() + "/favourites.tmp";
+  EXPECT_EQ(ReadWholeFile(backup), Number(8) + ",0100000000\r\n");
+  EXPECT_FALSE(std::filesystem::exists(backup + ".new"));
+  // The host replaces the database with a fresh build: the favourites come back at start-up.
+  std::filesystem::remove(database);
+  ASSERT_TRUE(BuildDemoCatalogue(database, kSongs).ok());
+  FlagsWindow again(scratch.path(), database);
+  EXPECT_EQ(Stored(database, 8).lists, "0100000000");
+  EXPECT_TRUE(again.dialogs.messages.empty());
+  ExpectFileChecks(database);
+}
+
+}  // namespace
+}  // namespace velloran_test

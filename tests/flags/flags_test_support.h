@@ -1,0 +1,70 @@
+// A main window whose list commands are the real favourites and print flags, on a demo
+// catalogue built for the test in a scratch folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "app/demo_catalogue.h"
+#include "app/program.h"
+#include "flags/song_flags.h"
+#include "tests/jet/other_readers.h"
+#include "tests/mainwindow/recording_window.h"
+#include "tests/test_paths.h"
+
+namespace velloran_test {
+
+struct FlagsWindow {
+  RecordingMainSurface surface;
+  RecordingView view;
+  ScriptedHost host;
+  ScriptedDialogHost dialogs;
+  SongFlags commands{dialogs};
+  MainWindowLogic logic{surface, view, host, dialogs, commands};
+  Program program;
+
+  FlagsWindow(const std::string& folder, const std::string& database)
+      : program(logic, view, dialogs, commands, folder, FontSpec{"DejaVu Sans", 8, false, false, false}) {
+    commands.Attach(logic);
+    program.Form_Load("velloran", "", database);
+  }
+  void Key(int16_t code, int16_t shift = 0) { logic.Form_KeyDown(code, shift); }
+  // Lists the songs with IDs first..last, in ID order, in list mode on the first row.
+  void List(int first, int last) {
+    logic.form.GetSongs("SELECT * FROM [Songs] WHERE [ID]>=" + std::to_string(first) + " AND [ID]<=" +
+                            std::to_string(last), "[ID]");
+    logic.CurrentRow = 1;
+  }
+};
+
+// What the file holds for one song, read by ID on a connection of its own.
+struct StoredSong {
+  std::string lists;
+  bool print = false;
+  std::string number;
+};
+inline StoredSong Stored(const std::string& database, int32_t id) {
+  auto db = velloran::Connection::Open(database);
+  auto rows = db->OpenRecordset("SELECT * FROM [Songs] WHERE [ID]=" + std::to_string(id));
+  if (rows->AtEnd()) return {"(no song)", false, ""};
+  return {rows->Field("HotlistA").ToText(), rows->Field("PrintYN").ToBool(), rows->Field("SongNumber").ToText()};
+}
+
+// The engine's own consistency check of a file the commands changed.
+inline void ExpectFileChecks(const std::string& path) {
+  int code = 0;
+  const std::string out = RunPinned(ShellQuote(VELLORAN_JET_TOOL) + " check " + ShellQuote(path) + " 2>&1", &code);
+  EXPECT_EQ(code, 0) << out;
+}
+
+class FlagsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    database = scratch.path() + "/songs.mdb";
+    ASSERT_TRUE(velloran::BuildDemoCatalogue(database, kSongs).ok());
+  }
+  static constexpr int kSongs = 40;
+  ScratchDir scratch;
+  std::string database;
+};
+
+}  // namespace velloran_test

@@ -1,0 +1,122 @@
+// The song book window's logic with a recorded window and printer: zoom by the preview, order,
+// paging, printing with and without a printer, and the PDF.
+#include <gtest/gtest.h>
+
+#include "app/demo_catalogue.h"
+#include "catalogue/engine.h"
+#include "platform/scripted_dialog_host.h"
+#include "print/frm_print.h"
+#include "tests/jet/test_support.h"
+
+namespace velloran_test {
+namespace {
+
+using namespace velloran;
+
+// Counts pages and keeps the texts drawn, at 10 twips a character and 20 a point of line.
+class CountingSurface : public BookSurface {
+ public:
+  int pages = 1;
+  std::vector<std::string> texts;
+  double size = 0;
+  double width = 11520, height = 15120;
+  double Width() override { return width; }
+  double Height() override { return height; }
+  void SetFont(const BookFont& f) override { size = f.size; }
+  double TextWidth(const std::string& t) override { return 10 * size * static_cast<double>(t.size()); }
+  double LineHeight() override { return 20 * size; }
+  double Ascent() override { return 16 * size; }
+  void DrawText(double, double, const std::string& t) override { texts.push_back(t); }
+  void DrawLine(double, double, double, double) override {}
+  void NewPage() override { ++pages; }
+};
+
+struct RecordedWindow : PrintWindowView, BookPrinter {
+  CountingSurface preview;
+  std::array<double, 4> placed{};
+  bool zoom_box = false;
+  std::string page_text;
+  std::vector<std::string> printers{"Office"};
+  int printed_pages = 0, pdf_pages = 0;
+  std::string pdf_path;
+
+  double InnerWidth() override { return 9000; }
+  double InnerHeight() override { return 9000; }
+  double ToolbarHeight() override { return 500; }
+  double CloseButtonWidth() override { return 1000; }
+  void PlaceCloseButton(double) override {}
+  void PlacePreview(double l, double t, double w, double h) override { placed = {l, t, w, h}; }
+  BookSurface& ClearPreview(double w, double h) override {
+    preview = CountingSurface{};
+    preview.width = w, preview.height = h;
+    return preview;
+  }
+  void SetZoomBox(bool on) override { zoom_box = on; }
+  void ShowPage(const std::string& text, bool, bool) override { page_text = text; }
+  void SetPrinters(const std::vector<std::string>&, const std::string&) override {}
+  void Close() override {}
+
+  std::vector<std::string> Printers() override { return printers; }
+  std::string CurrentPrinter() override { return printers.empty() ? "" : printers[0]; }
+  double PageWidth() override { return 11520; }
+  double PageHeight() override { return 15120; }
+  std::string Print(const std::function<void(BookSurface&)>& draw) override {
+    CountingSurface s;
+    draw(s);
+    printed_pages = s.pages;
+    return "";
+  }
+  std::string WritePdf(const std::string& path, const std::function<void(BookSurface&)>& draw) override {
+    CountingSurface s;
+    draw(s);
+    pdf_pages = s.pages, pdf_path = path;
+    return "";
+  }
+};
+
+TEST(FrmPrint, PreviewZoomOrderPagingPrintingAndPdf) {
+  ScratchDir scratch;
+  const DatabaseEntry entry{scratch.path() + "/songs.mdb", "Songs", "Artist", "Song", "SongNumber", "DiskID"};
+  ASSERT_TRUE(BuildDemoCatalogue(entry.Database, 300).ok());
+  Connection::Open(entry.Database)->Execute("UPDATE [Songs] SET [PrintYN]=True WHERE [ID]<=200");
+  RecordedWindow w;
+  ScriptedDialogHost dialogs;
+  Frm_Print form(w, w, dialogs, [&] { return entry; }, FontSpec{"Arial", 8, true, false, false});
+  form.Form_Load();
+  EXPECT_FALSE(form.PrintFont.Bold);
+  // Half size: the page centred in the window; 200 rows of 160 twips make three pages.
+  EXPECT_EQ(w.placed, (std::array<double, 4>{(9000 - 5760) / 2.0, (9000 - 7560) / 2.0, 5760, 7560}));
+  EXPECT_EQ(w.page_text, "Page 1 of 3");
+  EXPECT_EQ(w.preview.texts[1], "Song");  // the headings follow the title
+  form.Pic_Preview_Click();  // full size: taller than the window, so below the toolbar
+  EXPECT_TRUE(w.zoom_box);
+  EXPECT_EQ(w.placed, (std::array<double, 4>{0, 500, 11520, 15120}));
+  form.Opt_Order_Click(1);
+  EXPECT_EQ(w.preview.texts[1], "Artist");
+  form.Cmd_NextPage_Click();
+  form.Cmd_NextPage_Click();
+  form.Cmd_NextPage_Click();  // stays on the last page
+  EXPECT_EQ(w.page_text, "Page 3 of 3");
+  EXPECT_EQ(w.preview.texts.back(), "- 3 -");
+  // A cancelled print dialog prints nothing; a confirmed one prints the whole book.
+  form.Cmd_Print_Click();
+  EXPECT_EQ(w.printed_pages, 0);
+  form.ReDraw(false);
+  EXPECT_EQ(w.printed_pages, 3);
+  // Fewer flags bring the preview back into the shorter book.
+  Connection::Open(entry.Database)->Execute("UPDATE [Songs] SET [PrintYN]=False WHERE [ID]>10");
+  form.Chk_Zoom_Click(false);
+  EXPECT_EQ(w.page_text, "Page 1 of 1");
+  // No printer: "Print" says so, the PDF still works.
+  w.printers.clear();
+  form.Cmd_Print_Click();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].find("no printer"), std::string::npos);
+  dialogs.save_answers = {scratch.path() + "/book.pdf"};
+  form.Cmd_Pdf_Click();
+  EXPECT_EQ(w.pdf_path, scratch.path() + "/book.pdf");
+  EXPECT_EQ(w.pdf_pages, 1);
+}
+
+}  // namespace
+}  // namespace velloran_test
