@@ -50,9 +50,10 @@ class ProgramWindow {
   std::unique_ptr<QPrinter> own_printer;
   std::unique_ptr<PrintWindow> book;
 
- private:
   // "&Singers": its check mark on opens the singers window, off closes it.
   void ToggleSingersWindow();
+
+ private:
   void ShowBook();
 };
 
