@@ -16,7 +16,7 @@ namespace {
 
 using velloran_test::ProgramEnded;
 using velloran_test::RecordingSurface;
-using velloran_test::ScratchFolder;
+using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 
 const char kNotConfigured[] = "This database is not properly configured, launching Table/Field selector.";
@@ -48,7 +48,7 @@ struct Window {
 };
 
 TEST(CheckDatabase, MissingFileIsReportedAndDisablesTheSelector) {
-  ScratchFolder folder;
+  ScratchDir folder;
   Window w(folder.File("gone.mdb"));
   EXPECT_FALSE(w.form.CheckDatabase());
   EXPECT_EQ(w.host.messages, std::vector<std::string>{"Database not found! Please select another database."});
@@ -56,7 +56,7 @@ TEST(CheckDatabase, MissingFileIsReportedAndDisablesTheSelector) {
 }
 
 TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.File("new.mdb");
   Connection::Create(path);
   Window w(path);
@@ -89,9 +89,7 @@ TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
   TableInfo table = db->TableDef("MyList");
   ASSERT_EQ(table.fields.size(), 7u);
   for (const FieldInfo& f : table.fields) {
-    if (f.type == FieldType::kText) {
-      EXPECT_TRUE(f.allow_zero_length) << f.name;
-    }
+    if (f.type == FieldType::kText) EXPECT_TRUE(f.allow_zero_length) << f.name;
   }
   EXPECT_EQ(Indexes(*db, "MyList").size(), 5u);
   db->Close();
@@ -104,7 +102,7 @@ TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
 }
 
 TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.File("new.mdb");
   Connection::Create(path);
   Window w(path);
@@ -115,7 +113,7 @@ TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
 
 TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   {
     // The older design: favourites in "Hotlist", no print flag.
@@ -169,7 +167,7 @@ TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
 
 TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   {
     auto db = Connection::Open(path);
@@ -187,7 +185,7 @@ TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
 
 TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   auto db = Connection::Open(path);
   ScriptedHost host;
@@ -260,7 +258,7 @@ class BusyConnection : public Connection {
 
 TEST(CatalogueDesign, HeldTableAsksRetryUntilFreeAndCancelEndsTheProgram) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   const std::string question = "Unable to modify database design, close all access to the database and try again.";
 

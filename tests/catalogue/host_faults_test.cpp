@@ -20,11 +20,11 @@ namespace velloran {
 namespace {
 
 using velloran_test::RecordingSurface;
-using velloran_test::ScratchFolder;
+using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 
 struct Window {
-  ScratchFolder folder;
+  ScratchDir folder;
   ScriptedHost host;
   RecordingSurface surface;
   Frm_Karaoke form{surface, host};
@@ -94,7 +94,7 @@ TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
 // A name matches whatever its letters' case, accented letters included, in every lookup: the
 // engine's own, its queries' and the program's design checks. Accents still tell names apart.
 TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
-  ScratchFolder folder;
+  ScratchDir folder;
   const std::string path = folder.File("names.mdb");
   Connection::Create(path);
   std::unique_ptr<Connection> db = Connection::Open(path);
@@ -103,8 +103,7 @@ TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
   db->CreateTable("Arger", {NewField{"A"}});  // another name: the accent counts
   EXPECT_EQ(ErrorOf([&] { db->CreateTable("ÄRGER", {NewField{"A"}}); })->kind(), EngineError::Kind::kInvalid);
 
-  auto engine = jet::Database::Open(path);
-  ASSERT_TRUE(engine.ok()) << engine.error().message();
+  ASSERT_OK_LET(engine, jet::Database::Open(path));
   auto def = engine.value()->ReadTable("ärger");  // what `velloran-jet export FILE ärger` reads
   ASSERT_TRUE(def.ok()) << def.error().message();
   EXPECT_EQ(def->name, "Ärger");
@@ -145,11 +144,9 @@ struct SongPages {
 };
 SongPages PagesOfSongs(const std::string& path) {
   SongPages pages;
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok());
+  EXPECT_OK_LET(db, jet::Database::Open(path));
   jet::ReadScope scope(db.value()->pager());
-  auto all = jet::ExecuteSelect(*db.value(), "SELECT ID FROM MyList");
-  EXPECT_TRUE(all.ok());
+  EXPECT_OK_LET(all, jet::ExecuteSelect(*db.value(), "SELECT ID FROM MyList"));
   bool first = true;
   while (all.value()->Next().value()) {
     if (first) pages.first = all.value()->row_id().page;
@@ -182,7 +179,7 @@ TEST(EngineFaults, ADamagedPageEndsTheSearchWithAMessageAndTheNextSearchWorks) {
 }
 
 TEST(EngineFaults, AToggleMetByAnotherWriterSaysSoAndSucceedsOnceItIsDone) {
-  ScratchFolder folder;
+  ScratchDir folder;
   const std::string path = folder.CopyOfSongs();
   std::unique_ptr<Connection> db = Connection::Open(path);
   std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
@@ -213,9 +210,7 @@ TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceR
   SongPages pages = PagesOfSongs(path);
   ASSERT_GT(pages.without_id.size(), 1u);
   std::optional<uint32_t> later;  // a page the numbering reaches after it numbered some rows
-  for (uint32_t p : pages.without_id) {
-    if (p != pages.without_id.front() && p != pages.first) later = p;
-  }
+  for (uint32_t p : pages.without_id) if (p != pages.without_id.front() && p != pages.first) later = p;
   ASSERT_TRUE(later.has_value());
   DamagePage(path, *later);
   std::optional<EngineError> error = ErrorOf([&] { w.form.CheckDatabase(); });

@@ -54,27 +54,4 @@ class RecordingSurface : public velloran::KaraokeSurface {
   void ShowSongs() override { ++shown; }
 };
 
-// A fresh folder under the system's temporary folder, removed with the object.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    static int counter = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("velloran-catalogue-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchFolder() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  // A copy of the generated song database with 500 songs (13 of them without an ID).
-  std::string CopyOfSongs(const std::string& name = "songs.mdb") const {
-    std::string to = File(name);
-    std::filesystem::copy_file(FixturePath("generated/songsV2000.mdb"), to);
-    return to;
-  }
-
- private:
-  std::filesystem::path path_;
-};
-
 }  // namespace velloran_test

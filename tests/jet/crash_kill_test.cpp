@@ -138,8 +138,7 @@ TEST_F(CrashKill, KilledWritersLeaveExactlyTheLoggedOperations) {
   // A second opinion from this process: both files open without a journal and check clean.
   for (const char* name : {"songs.mdb", "design.mdb"}) {
     std::string path = dir_ + "/" + name;
-    auto db = jet::Database::Open(path);
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(path));
     EXPECT_EQ(jet::CheckDatabase(*db.value()), std::vector<std::string>()) << path;
     EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
   }
@@ -153,12 +152,8 @@ TEST_F(CrashKill, KilledWritersLeaveExactlyTheLoggedOperations) {
   // between a commit and its log line is narrower (one kill in ten or fifteen), so it is held to
   // only by the long run of tools/crash_test.sh.
   EXPECT_GT(last.operations, kills) << "the workload hardly got going between kills";
-  if (kills >= 20) {
-    EXPECT_GT(hot, 0) << "no kill landed inside a commit";
-  }
-  if (kills >= 150) {
-    EXPECT_GT(committed, 0) << "no kill landed between a commit and its log line";
-  }
+  if (kills >= 20) EXPECT_GT(hot, 0) << "no kill landed inside a commit";
+  if (kills >= 150) EXPECT_GT(committed, 0) << "no kill landed between a commit and its log line";
 }
 
 }  // namespace

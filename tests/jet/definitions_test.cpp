@@ -129,12 +129,8 @@ TEST(Definitions, ColumnsAndIndexesOfTheFixtures) {
   for (const Described& c : cases) {
     SCOPED_TRACE(std::string(c.fixture) + " " + c.table);
     jet::TableDef def = LoadTable(FixturePath(c.fixture), c.table, false).def;
-    if (!c.columns.empty()) {
-      EXPECT_EQ(DescribeColumns(def), c.columns);
-    }
-    if (!c.indexes.empty()) {
-      EXPECT_EQ(DescribeIndexes(def), c.indexes);
-    }
+    if (!c.columns.empty()) EXPECT_EQ(DescribeColumns(def), c.columns);
+    if (!c.indexes.empty()) EXPECT_EQ(DescribeIndexes(def), c.indexes);
   }
 }
 
@@ -307,8 +303,7 @@ TEST(Definitions, EveryColumnOfEveryFixtureAgreesWithMdbSchema) {
   int checked = 0;
   std::vector<std::string> engine_problems, tool_problems;
   for (const std::string& fixture : AllFixtures()) {
-    auto db = jet::Database::Open(FixturePath(fixture));
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
     for (const std::string& table : db.value()->UserTableNames())
       checked += CompareWithMdbSchema(FixturePath(fixture), *db.value(), table, &engine_problems, &tool_problems);
   }

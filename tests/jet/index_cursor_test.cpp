@@ -26,8 +26,7 @@ uint32_t Pack(uint32_t page, uint32_t row) { return (page << 8) | row; }
 uint32_t HomeOf(jet::Pager& pager, jet::RowId id) {
   uint32_t page = id.page, row = id.row;
   for (int hops = 0; hops < 16; ++hops) {
-    auto slot = jet::ReadRowSlot(pager, page, row);
-    EXPECT_TRUE(slot.ok());
+    EXPECT_OK_LET(slot, jet::ReadRowSlot(pager, page, row));
     if (!slot.ok() || !slot->forwarding()) break;
     uint32_t pointer = jet::ForwardingPointer(pager, page, slot.value()).value();
     page = pointer >> 8;
@@ -49,8 +48,7 @@ std::map<std::string, std::multiset<uint32_t>> ScanKeys(jet::Pager& pager, const
     }
   }
   std::map<std::string, std::multiset<uint32_t>> keys;
-  auto cursor = jet::TableCursor::Open(pager, def);
-  EXPECT_TRUE(cursor.ok());
+  EXPECT_OK_LET(cursor, jet::TableCursor::Open(pager, def));
   while (cursor.ok() && cursor.value()->Next().value()) {
     std::vector<jet::Value> values;
     bool all_null = true;
@@ -59,8 +57,7 @@ std::map<std::string, std::multiset<uint32_t>> ScanKeys(jet::Pager& pager, const
       all_null = all_null && jet::IsNull(values.back());
     }
     if (all_null && index.ignore_nulls()) continue;
-    auto key = jet::EncodeIndexKey(pager.format().version, columns, values);
-    EXPECT_TRUE(key.ok());
+    EXPECT_OK_LET(key, jet::EncodeIndexKey(pager.format().version, columns, values));
     keys[key.value()].insert(Pack(cursor.value()->row_id().page, cursor.value()->row_id().row));
   }
   return keys;
@@ -77,9 +74,7 @@ void ExpectWalksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
   EXPECT_EQ(forward, backward);
   std::map<std::string, std::multiset<uint32_t>> walked;
   for (size_t i = 0; i < forward.size(); ++i) {
-    if (i > 0) {
-      EXPECT_LE(jet::CompareKeys(forward[i - 1].first, forward[i].first), 0) << "entry " << i;
-    }
+    if (i > 0) EXPECT_LE(jet::CompareKeys(forward[i - 1].first, forward[i].first), 0) << "entry " << i;
     walked[forward[i].first].insert(forward[i].second);
   }
   EXPECT_EQ(walked, scan);
@@ -102,9 +97,7 @@ void ExpectSeeksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
     auto next = scan.upper_bound(absent);
     bool positioned = cursor.SeekAtOrAfter(absent).value();
     EXPECT_EQ(positioned, next != scan.end());
-    if (positioned && next != scan.end()) {
-      EXPECT_EQ(cursor.entry().key, next->first);
-    }
+    if (positioned && next != scan.end()) EXPECT_EQ(cursor.entry().key, next->first);
   }
   // Below every key and above every key.
   if (!scan.empty()) {
@@ -119,12 +112,10 @@ TEST(IndexCursor, WalksAndSeeksAgreeWithATableScanOnEveryFixtureIndex) {
   REQUIRE_SHARED_FIXTURES();
   size_t indexes_checked = 0;
   for (const std::string& fixture : velloran_test::AllFixtures()) {
-    auto db = jet::Database::Open(FixturePath(fixture));
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
     for (const jet::CatalogEntry& table : db.value()->objects()) {
       if (!table.IsTable()) continue;
-      auto def = db.value()->ReadTable(table.name);
-      ASSERT_TRUE(def.ok()) << def.error().message();
+      ASSERT_OK_LET(def, db.value()->ReadTable(table.name));
       for (const jet::PhysicalIndex& index : def->physical_indexes) {
         SCOPED_TRACE(fixture + " " + table.name + " index " + std::to_string(index.number));
         auto scan = ScanKeys(db.value()->pager(), def.value(), index);
