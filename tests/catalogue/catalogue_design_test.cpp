@@ -89,7 +89,9 @@ TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
   TableInfo table = db->TableDef("MyList");
   ASSERT_EQ(table.fields.size(), 7u);
   for (const FieldInfo& f : table.fields) {
-    if (f.type == FieldType::kText) EXPECT_TRUE(f.allow_zero_length) << f.name;
+    if (f.type == FieldType::kText) {
+      EXPECT_TRUE(f.allow_zero_length) << f.name;
+    }
   }
   EXPECT_EQ(Indexes(*db, "MyList").size(), 5u);
   db->Close();

@@ -650,7 +650,9 @@ TEST(EngineConnection, OpensEveryFixtureAndReadsEachTableBothWays) {
       EXPECT_EQ(rows->RecordCount(), walked);
       EXPECT_EQ(query->RecordCount(), walked);
     }
-    if (fixture.find("empty") == std::string::npos) EXPECT_GT(user_tables, 0);
+    if (fixture.find("empty") == std::string::npos) {
+      EXPECT_GT(user_tables, 0);
+    }
   }
 }
 

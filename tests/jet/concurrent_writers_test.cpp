@@ -155,7 +155,9 @@ std::set<int64_t> IdsIn(const std::string& path, int* rows, std::vector<std::str
   *problems = jet::CheckDatabase(*t.db);
   *rows = static_cast<int>(t.rows.size());
   for (const auto& row : t.rows) {
-    if (const int64_t* id = std::get_if<int64_t>(&row[0])) EXPECT_TRUE(ids.insert(*id).second) << "ID " << *id << " twice";
+    if (const int64_t* id = std::get_if<int64_t>(&row[0])) {
+      EXPECT_TRUE(ids.insert(*id).second) << "ID " << *id << " twice";
+    }
   }
   EXPECT_EQ(t.def.row_count, static_cast<uint32_t>(*rows)) << "the definition's row count";
   return ids;

@@ -152,8 +152,12 @@ TEST_F(CrashKill, KilledWritersLeaveExactlyTheLoggedOperations) {
   // between a commit and its log line is narrower (one kill in ten or fifteen), so it is held to
   // only by the long run of tools/crash_test.sh.
   EXPECT_GT(last.operations, kills) << "the workload hardly got going between kills";
-  if (kills >= 20) EXPECT_GT(hot, 0) << "no kill landed inside a commit";
-  if (kills >= 150) EXPECT_GT(committed, 0) << "no kill landed between a commit and its log line";
+  if (kills >= 20) {
+    EXPECT_GT(hot, 0) << "no kill landed inside a commit";
+  }
+  if (kills >= 150) {
+    EXPECT_GT(committed, 0) << "no kill landed between a commit and its log line";
+  }
 }
 
 }  // namespace

@@ -129,8 +129,12 @@ TEST(Definitions, ColumnsAndIndexesOfTheFixtures) {
   for (const Described& c : cases) {
     SCOPED_TRACE(std::string(c.fixture) + " " + c.table);
     jet::TableDef def = LoadTable(FixturePath(c.fixture), c.table, false).def;
-    if (!c.columns.empty()) EXPECT_EQ(DescribeColumns(def), c.columns);
-    if (!c.indexes.empty()) EXPECT_EQ(DescribeIndexes(def), c.indexes);
+    if (!c.columns.empty()) {
+      EXPECT_EQ(DescribeColumns(def), c.columns);
+    }
+    if (!c.indexes.empty()) {
+      EXPECT_EQ(DescribeIndexes(def), c.indexes);
+    }
   }
 }
 

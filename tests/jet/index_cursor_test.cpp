@@ -74,7 +74,9 @@ void ExpectWalksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
   EXPECT_EQ(forward, backward);
   std::map<std::string, std::multiset<uint32_t>> walked;
   for (size_t i = 0; i < forward.size(); ++i) {
-    if (i > 0) EXPECT_LE(jet::CompareKeys(forward[i - 1].first, forward[i].first), 0) << "entry " << i;
+    if (i > 0) {
+      EXPECT_LE(jet::CompareKeys(forward[i - 1].first, forward[i].first), 0) << "entry " << i;
+    }
     walked[forward[i].first].insert(forward[i].second);
   }
   EXPECT_EQ(walked, scan);
@@ -97,7 +99,9 @@ void ExpectSeeksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
     auto next = scan.upper_bound(absent);
     bool positioned = cursor.SeekAtOrAfter(absent).value();
     EXPECT_EQ(positioned, next != scan.end());
-    if (positioned && next != scan.end()) EXPECT_EQ(cursor.entry().key, next->first);
+    if (positioned && next != scan.end()) {
+      EXPECT_EQ(cursor.entry().key, next->first);
+    }
   }
   // Below every key and above every key.
   if (!scan.empty()) {

@@ -269,7 +269,9 @@ class RandomWrites {
       SCOPED_TRACE("batch " + std::to_string(batch));
       ASSERT_NO_FATAL_FAILURE(RunBatch());
       ASSERT_NO_FATAL_FAILURE(VerifyWithOurReader());
-      if (mdbtools) ASSERT_NO_FATAL_FAILURE(velloran_test::ExpectMdbExportAgrees(path_, target_.table));
+      if (mdbtools) {
+        ASSERT_NO_FATAL_FAILURE(velloran_test::ExpectMdbExportAgrees(path_, target_.table));
+      }
       if (keep_snapshots) {
         std::string copy = dir_ + "/snapshot-" + std::to_string(snapshots->size()) + ".mdb";
         std::filesystem::copy_file(path_, copy);
@@ -337,7 +339,9 @@ class RandomWrites {
               const std::vector<Value>& values) {
     if (refusal) {
       EXPECT_FALSE(s.ok()) << what << " should have been refused: " << Describe(values);
-      if (!s.ok()) EXPECT_EQ(s.error().code(), *refusal) << s.error().message();
+      if (!s.ok()) {
+        EXPECT_EQ(s.error().code(), *refusal) << s.error().message();
+      }
       ++tally_[std::string(what) + " refused"];
       return false;
     }
@@ -500,7 +504,9 @@ TEST(RandomWrites, ManyBatchesMatchTheModelAndOtherReaders) {
     batches += run.batches();
     for (const auto& [what, n] : run.tally()) tally[what] += n;
   }
-  if (!modules.empty()) ASSERT_NO_FATAL_FAILURE(CompareWithMdbReader(modules, snapshots, &explained));
+  if (!modules.empty()) {
+    ASSERT_NO_FATAL_FAILURE(CompareWithMdbReader(modules, snapshots, &explained));
+  }
   std::cout << "[ writes   ] " << batches << " committed or abandoned batches;";
   for (const auto& [what, n] : tally) std::cout << " " << what << " " << n << ";";
   std::cout << " mdb-reader read " << snapshots.size() << " copies (" << explained

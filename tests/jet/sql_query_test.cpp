@@ -497,7 +497,9 @@ TEST(SqlEveryIndex, WalksAgreeWithSorting) {
           bool walkable = !physical.ignore_nulls();
           for (const jet::IndexColumn& k : physical.columns)
             walkable = walkable && def->ColumnByNumber(k.column_number)->type != jet::ColumnType::kGuid;
-          if (walkable) EXPECT_EQ(cursor.value()->plan().find("index"), 0u) << cursor.value()->plan();
+          if (walkable) {
+            EXPECT_EQ(cursor.value()->plan().find("index"), 0u) << cursor.value()->plan();
+          }
           walks += cursor.value()->plan().find("index") == 0;
           if (by_index.empty() || reversed) continue;
           const jet::ColumnDef* lead = def->ColumnByNumber(physical.columns[0].column_number);

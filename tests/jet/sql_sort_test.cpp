@@ -56,7 +56,9 @@ TEST(SqlSort, RowsComeOutInStableKeyOrderHoweverFewAreTaken) {
       ASSERT_EQ(taken.size(), take);
       EXPECT_TRUE(std::equal(taken.begin(), taken.end(), expected.begin()));
       EXPECT_EQ(sort.remaining(), n - take);
-      if (take == n) EXPECT_FALSE(sort.Next(&id));
+      if (take == n) {
+        EXPECT_FALSE(sort.Next(&id));
+      }
     }
   }
 }

@@ -355,8 +355,12 @@ TEST(SqlLike, StoredTextsMatchInPlaceAsWhenDecoded) {
         representable = representable && jet::UnicodeToCp1252(u, &byte);
         cp1252 += static_cast<char>(byte);
       }
-      if (representable) EXPECT_EQ(jet3->MatchesStored(stored(cp1252), cp1252.size()), jet3->Matches(text));
-      if (representable && presence3 && jet3->Matches(text)) EXPECT_TRUE(presence3->MayHold(stored(cp1252), cp1252.size()));
+      if (representable) {
+        EXPECT_EQ(jet3->MatchesStored(stored(cp1252), cp1252.size()), jet3->Matches(text));
+      }
+      if (representable && presence3 && jet3->Matches(text)) {
+        EXPECT_TRUE(presence3->MayHold(stored(cp1252), cp1252.size()));
+      }
       ++checked;
     }
   }

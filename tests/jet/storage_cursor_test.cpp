@@ -229,7 +229,9 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
       const RowId place{page, static_cast<uint8_t>(r)};
       auto at = std::find_if(plain.rows.begin(), plain.rows.end(), [&](RowId x) { return !Before(x, place); });
       ASSERT_EQ(Moved(cursor.SeekAtOrAfter(place)), at != plain.rows.end()) << page << "/" << r;
-      if (at != plain.rows.end()) EXPECT_EQ(cursor.row(), *at) << page << "/" << r;
+      if (at != plain.rows.end()) {
+        EXPECT_EQ(cursor.row(), *at) << page << "/" << r;
+      }
     }
   }
 

@@ -296,7 +296,9 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
     jet::Status s = WithWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
       jet::Status inner = body(w);
       EXPECT_FALSE(inner.ok());
-      if (!inner.ok()) EXPECT_EQ(inner.error().code(), code) << inner.error().message();
+      if (!inner.ok()) {
+        EXPECT_EQ(inner.error().code(), code) << inner.error().message();
+      }
       return jet::Status::Ok();  // commit whatever the refused call changed: it must be nothing
     });
     EXPECT_TRUE(s.ok());
