@@ -22,6 +22,7 @@
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/catalogue/other_program.h"
+#include "tests/catalogue/scripted_host.h"
 #include "tests/jet/test_support.h"
 
 namespace velloran {
@@ -29,28 +30,12 @@ namespace {
 
 using velloran_test::InAnotherProcess;
 using velloran_test::LockHolder;
+using velloran_test::ErrorOf;
+using velloran_test::ExpectError;
 using velloran_test::ScratchDir;
 using Kind = EngineError::Kind;
 
 constexpr char kSongs[] = "generated/songsV2000.mdb";
-
-// The error `action` throws; fails the test when it throws none.
-EngineError ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EngineError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an EngineError";
-  return EngineError(Kind::kFailed, "(none thrown)");
-}
-
-// Expects `action` to throw an error of `kind` whose message names `named`.
-void ExpectError(const std::function<void()>& action, Kind kind, const std::string& named) {
-  const EngineError error = ErrorOf(action);
-  EXPECT_EQ(error.kind(), kind) << error.what();
-  EXPECT_NE(std::string(error.what()).find(named), std::string::npos) << error.what();
-}
 
 std::string Song42(Connection& db) {
   return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText();

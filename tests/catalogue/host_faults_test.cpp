@@ -20,6 +20,8 @@ namespace velloran {
 namespace {
 
 using velloran_test::RecordingSurface;
+using velloran_test::ErrorOf;
+using velloran_test::ExpectError;
 using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 
@@ -42,17 +44,6 @@ struct Window {
     return songs;
   }
 };
-
-// The engine's error a command ends with, as the window's command boundary catches it.
-template <typename Command>
-std::optional<EngineError> ErrorOf(Command command) {
-  try {
-    command();
-  } catch (const EngineError& e) {
-    return e;
-  }
-  return std::nullopt;
-}
 
 TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
   Window w;
@@ -101,7 +92,7 @@ TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
   db->CreateTable("Ärger", {NewField{"Größe"}});
   db->CreateTable("Ärger2", {NewField{"A"}});
   db->CreateTable("Arger", {NewField{"A"}});  // another name: the accent counts
-  EXPECT_EQ(ErrorOf([&] { db->CreateTable("ÄRGER", {NewField{"A"}}); })->kind(), EngineError::Kind::kInvalid);
+  EXPECT_EQ(ErrorOf([&] { db->CreateTable("ÄRGER", {NewField{"A"}}); }).kind(), EngineError::Kind::kInvalid);
 
   ASSERT_OK_LET(engine, jet::Database::Open(path));
   auto def = engine.value()->ReadTable("ärger");  // what `velloran-jet export FILE ärger` reads
@@ -168,11 +159,10 @@ TEST(EngineFaults, ADamagedPageEndsTheSearchWithAMessageAndTheNextSearchWorks) {
   SongPages pages = PagesOfSongs(path);
   ASSERT_NE(pages.last, pages.first);
   DamagePage(path, pages.last);
-  std::optional<EngineError> error = ErrorOf([&] { w.Search("love"); });
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->kind(), EngineError::Kind::kDamaged);
-  EXPECT_NE(std::string(error->what()).find(path), std::string::npos) << error->what();
-  EXPECT_NE(std::string(error->what()).find("repair"), std::string::npos) << "says what to do: " << error->what();
+  const EngineError error = ErrorOf([&] { w.Search("love"); });
+  EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
+  EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+  EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << "says what to do: " << error.what();
   Overwrite(path, sound);
   w.Search("love");
   EXPECT_EQ(w.Songs(), found);
@@ -192,10 +182,7 @@ TEST(EngineFaults, AToggleMetByAnotherWriterSaysSoAndSucceedsOnceItIsDone) {
   {
     auto writer = velloran_test::AnotherProgramWriting(path);
     ASSERT_NE(writer, nullptr);
-    std::optional<EngineError> error = ErrorOf([&] { rows->Update(); });
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->kind(), EngineError::Kind::kInUse);
-    EXPECT_NE(std::string(error->what()).find("try again"), std::string::npos) << error->what();
+    ExpectError([&] { rows->Update(); }, EngineError::Kind::kInUse, "try again");
   }
   rows->Update();  // the pending change survived the failed write
   std::unique_ptr<Connection> other = Connection::Open(path);
@@ -213,10 +200,9 @@ TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceR
   for (uint32_t p : pages.without_id) if (p != pages.without_id.front() && p != pages.first) later = p;
   ASSERT_TRUE(later.has_value());
   DamagePage(path, *later);
-  std::optional<EngineError> error = ErrorOf([&] { w.form.CheckDatabase(); });
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->kind(), EngineError::Kind::kDamaged);
-  EXPECT_NE(std::string(error->what()).find("repair"), std::string::npos) << error->what();
+  const EngineError error = ErrorOf([&] { w.form.CheckDatabase(); });
+  EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
+  EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << error.what();
   {
     // All or nothing: the rows numbered before the damage was met have no ID either.
     std::unique_ptr<Connection> db = Connection::Open(path);

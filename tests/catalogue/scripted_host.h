@@ -1,4 +1,5 @@
-// A CatalogueHost whose user is a script: it records every message and answers from a queue.
+// A CatalogueHost whose user is a script: it records every message and answers from a queue; and
+// the engine errors a test expects.
 #pragma once
 
 #include <deque>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "catalogue/catalogue_host.h"
+#include "catalogue/engine.h"
 #include "catalogue/frm_karaoke.h"
 #include "tests/jet/test_support.h"
 
@@ -53,5 +55,23 @@ class RecordingSurface : public velloran::KaraokeSurface {
   void MakeTopMost() override { ++top_most; }
   void ShowSongs() override { ++shown; }
 };
+
+// The error `action` throws; fails the test when it throws none.
+inline velloran::EngineError ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const velloran::EngineError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "expected an EngineError";
+  return velloran::EngineError(velloran::EngineError::Kind::kFailed, "(none thrown)");
+}
+
+// Expects `action` to throw an error of `kind` whose message names `named`.
+inline void ExpectError(const std::function<void()>& action, velloran::EngineError::Kind kind, const std::string& named) {
+  const velloran::EngineError error = ErrorOf(action);
+  EXPECT_EQ(error.kind(), kind) << error.what();
+  EXPECT_NE(std::string(error.what()).find(named), std::string::npos) << error.what();
+}
 
 }  // namespace velloran_test
