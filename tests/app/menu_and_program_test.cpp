@@ -54,7 +54,7 @@ TEST(MenuModel, TheWholeTreeAsDesigned) {
 }
 
 struct Started {
-  ScratchFolder folder;
+  ScratchDir folder;
   Window w;
   Program program{w.logic, w.view, w.dialogs, w.commands, folder.File(""), FontSpec{"Sans", 8, false, false, false}};
   void Load(const std::string& ini) {

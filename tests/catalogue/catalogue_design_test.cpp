@@ -16,7 +16,7 @@ namespace {
 
 using velloran_test::ProgramEnded;
 using velloran_test::RecordingSurface;
-using velloran_test::ScratchFolder;
+using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 
 const char kNotConfigured[] = "This database is not properly configured, launching Table/Field selector.";
@@ -48,7 +48,7 @@ struct Window {
 };
 
 TEST(CheckDatabase, MissingFileIsReportedAndDisablesTheSelector) {
-  ScratchFolder folder;
+  ScratchDir folder;
   Window w(folder.File("gone.mdb"));
   EXPECT_FALSE(w.form.CheckDatabase());
   EXPECT_EQ(w.host.messages, std::vector<std::string>{"Database not found! Please select another database."});
@@ -56,7 +56,7 @@ TEST(CheckDatabase, MissingFileIsReportedAndDisablesTheSelector) {
 }
 
 TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.File("new.mdb");
   Connection::Create(path);
   Window w(path);
@@ -104,7 +104,7 @@ TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
 }
 
 TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.File("new.mdb");
   Connection::Create(path);
   Window w(path);
@@ -115,7 +115,7 @@ TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
 
 TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   {
     // The older design: favourites in "Hotlist", no print flag.
@@ -169,7 +169,7 @@ TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
 
 TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   {
     auto db = Connection::Open(path);
@@ -187,7 +187,7 @@ TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
 
 TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   auto db = Connection::Open(path);
   ScriptedHost host;
@@ -260,7 +260,7 @@ class BusyConnection : public Connection {
 
 TEST(CatalogueDesign, HeldTableAsksRetryUntilFreeAndCancelEndsTheProgram) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   const std::string question = "Unable to modify database design, close all access to the database and try again.";
 

@@ -22,6 +22,7 @@
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/catalogue/other_program.h"
+#include "tests/catalogue/scripted_host.h"
 #include "tests/jet/test_support.h"
 
 namespace velloran {
@@ -29,20 +30,15 @@ namespace {
 
 using velloran_test::InAnotherProcess;
 using velloran_test::LockHolder;
+using velloran_test::ErrorOf;
+using velloran_test::ExpectError;
 using velloran_test::ScratchDir;
 using Kind = EngineError::Kind;
 
 constexpr char kSongs[] = "generated/songsV2000.mdb";
 
-// The error `action` throws; fails the test when it throws none.
-EngineError ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EngineError& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an EngineError";
-  return EngineError(Kind::kFailed, "(none thrown)");
+std::string Song42(Connection& db) {
+  return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText();
 }
 
 // Walks a set from its first row, calling `visit` on each.
@@ -62,8 +58,7 @@ int64_t CountWhere(Connection& db, const std::string& condition) {
 // Deletes the rows of MyList a SELECT finds, through a database handle of its own (the program
 // has no way to delete rows).
 void DeleteSongs(const std::string& path, const std::string& select) {
-  auto db = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(db.ok()) << db.error().message();
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   jet::Status status = db.value()->Write([&]() -> jet::Status {
     JET_ASSIGN_OR_RETURN(auto cursor, jet::ExecuteSelect(*db.value(), select));
     std::vector<jet::RowId> rows;
@@ -150,17 +145,11 @@ TEST(EngineQuery, ErrorsNameTheStatement) {
       {[&] { Connection::Open(scratch.path() + "/notes.mdb"); }, Kind::kDamaged, "notes.mdb"},
   };
   std::ofstream(scratch.path() + "/notes.mdb") << std::string(4096, 'x');
-  for (const auto& [action, kind, named] : cases) {
-    EngineError error = ErrorOf(action);
-    EXPECT_EQ(error.kind(), kind) << error.what();
-    EXPECT_NE(std::string(error.what()).find(named), std::string::npos) << error.what();
-  }
+  for (const auto& [action, kind, named] : cases) ExpectError(action, kind, named);
 }
 
 TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   const int64_t printed_before = [&] {
     auto db = Connection::Open(path);
     return CountWhere(*db, "PrintYN = True");
@@ -229,9 +218,7 @@ TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
 // (A walk of the PrimaryKey index that numbers the rows with empty keys as it goes: CheckDatabase
 // in catalogue_design_test, TableCursor.)
 TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   const std::string notes(5000, 'n');
   {
     auto db = Connection::Open(path);
@@ -274,9 +261,7 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
 }
 
 TEST(EngineQuery, EditsRowsWhileWalking) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::Open(path);
   auto other = Connection::Open(path);
   const int64_t printed = CountWhere(*db, "PrintYN = True");
@@ -315,9 +300,7 @@ TEST(EngineQuery, EditsRowsWhileWalking) {
 }
 
 TEST(EngineExecute, UpdatesDropsAndChangesNothingOnFailure) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::Open(path);
   const int64_t printed_low = CountWhere(*db, "PrintYN = True AND SongNumber < 1100");
 
@@ -328,9 +311,8 @@ TEST(EngineExecute, UpdatesDropsAndChangesNothingOnFailure) {
   // A duplicate key in a unique index stops the statement after it changed many rows: none of
   // them is written.
   db->AppendIndex("MyList", NewIndex{"UniqueNumber", {"SongNumber"}, false, true});
-  EngineError duplicate = ErrorOf([&] { db->Execute("UPDATE MyList SET SongNumber = 1001 WHERE SongNumber > 1400"); });
-  EXPECT_EQ(duplicate.kind(), Kind::kInvalid);
-  EXPECT_NE(std::string(duplicate.what()).find("UPDATE MyList SET SongNumber = 1001"), std::string::npos) << duplicate.what();
+  ExpectError([&] { db->Execute("UPDATE MyList SET SongNumber = 1001 WHERE SongNumber > 1400"); }, Kind::kInvalid,
+              "UPDATE MyList SET SongNumber = 1001");
   EXPECT_EQ(CountWhere(*db, "SongNumber = 1001"), 1);
   EXPECT_EQ(CountWhere(*db, "SongNumber > 1400"), 100);
 
@@ -440,9 +422,7 @@ TEST(EngineAccess97, ReadsButRefusesWrites) {
   EXPECT_TRUE(rows->Field("I").ToBool());
   EXPECT_EQ(rows->Field("E").ToInteger(), 333333333);
 
-  EngineError update = ErrorOf([&] { db->Execute("UPDATE Table1 SET C = 1"); });
-  EXPECT_EQ(update.kind(), Kind::kReadOnly);
-  EXPECT_NE(std::string(update.what()).find("Access 97"), std::string::npos) << update.what();
+  ExpectError([&] { db->Execute("UPDATE Table1 SET C = 1"); }, Kind::kReadOnly, "Access 97");
   auto set = db->OpenRecordset("Table1");
   set->Edit();
   set->SetField("C", FieldValue(int64_t{7}));
@@ -453,9 +433,7 @@ TEST(EngineAccess97, ReadsButRefusesWrites) {
 }
 
 TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::Open(path);
   auto other = Connection::Open(path);
 
@@ -509,14 +487,9 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
 // change must show all the same: in a connection opened afterwards, in one kept open, and in a
 // walk that read the changed row ahead before the change.
 TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAnotherProgramsChange) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
-  const auto song_of = [&](Connection& db, int id) {
-    return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = " + std::to_string(id))->Field("Song").ToText();
-  };
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto kept = Connection::Open(path);
-  EXPECT_EQ(song_of(*kept, 42), "World Star Girl");
+  EXPECT_EQ(Song42(*kept), "World Star Girl");
   // (Some songs of the fixture have no ID yet.)
   auto walk = kept->OpenRecordset("SELECT ID, Song FROM MyList WHERE ID > 0 ORDER BY ID");
   walk->MoveNext();  // the rows after the first are read ahead now
@@ -535,16 +508,14 @@ TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAnotherProgramsChange) 
   for (int i = 0; i < 4; ++i) walk->MoveNext();
   EXPECT_EQ(walk->Field("ID").ToInteger(), fifth);
   EXPECT_EQ(walk->Field("Song").ToText(), "Changed Elsewhere");
-  EXPECT_EQ(song_of(*Connection::Open(path), 42), "Changed Elsewhere");
-  EXPECT_EQ(song_of(*kept, 42), "Changed Elsewhere");
+  EXPECT_EQ(Song42(*Connection::Open(path)), "Changed Elsewhere");
+  EXPECT_EQ(Song42(*kept), "Changed Elsewhere");
 }
 
 // Connections of this program see each other's changes at once, however many other files were
 // opened in between.
 TEST(EngineSharing, ConnectionsOfOneProgramSeeEachOthersChangesAtOnce) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto reader = Connection::Open(path);
   std::vector<std::unique_ptr<Connection>> others;
   for (int i = 0; i < 4; ++i) {
@@ -565,47 +536,33 @@ TEST(EngineSharing, ConnectionsOfOneProgramSeeEachOthersChangesAtOnce) {
 // write waits for the release; a write through the connection itself ends the hold, so that the
 // others are not kept waiting after it.
 TEST(EngineSharing, HeldReadsSeeOneMomentAndGiveWayToTheirOwnWrites) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
-  const auto song_42 = [](Connection& db) {
-    return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText();
-  };
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::OpenHoldingReads(path);
-  EXPECT_EQ(song_42(*db), "World Star Girl");
-  const pid_t writer = fork();
-  if (writer == 0) {
-    try {
-      Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42");
-    } catch (...) {
-      _exit(1);
-    }
-    _exit(0);
-  }
+  EXPECT_EQ(Song42(*db), "World Star Girl");
+  const pid_t writer = velloran_test::ForkChild([&] {
+    Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42");
+    return 0;
+  });
   ASSERT_GT(writer, 0);
   usleep(300000);
-  int status = 0;
-  EXPECT_EQ(waitpid(writer, &status, WNOHANG), 0) << "the other program's write went ahead during the hold";
-  EXPECT_EQ(song_42(*db), "World Star Girl");
+  EXPECT_EQ(waitpid(writer, nullptr, WNOHANG), 0) << "the other program's write went ahead during the hold";
+  EXPECT_EQ(Song42(*db), "World Star Girl");
   db->ReleaseReads();
-  ASSERT_EQ(waitpid(writer, &status, 0), writer);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(song_42(*db), "Changed Elsewhere");
+  EXPECT_TRUE(velloran_test::ExitedCleanly(writer));
+  EXPECT_EQ(Song42(*db), "Changed Elsewhere");
 
   db->HoldReads();
   db->Execute("UPDATE MyList SET Song = 'Changed Here' WHERE ID = 42");
   const auto started = std::chrono::steady_clock::now();
   EXPECT_TRUE(InAnotherProcess([&] { Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Third' WHERE ID = 42"); }));
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << "the write waited for a hold that should have ended";
-  EXPECT_EQ(song_42(*db), "Third");
+  EXPECT_EQ(Song42(*db), "Third");
 }
 
 // A program that puts other bytes in the file and sets its modification time back, as tools
 // restoring a backup do, still has its bytes read by the next connection.
 TEST(EngineSharing, FileRewrittenWithItsOldTimeIsReadAfresh) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   const std::string other = scratch.path() + "/other.mdb";
   std::filesystem::copy_file(path, other);
   Connection::Open(other)->Execute("UPDATE MyList SET Song = 'Other Star Girl' WHERE ID = 42");  // same length
@@ -613,30 +570,22 @@ TEST(EngineSharing, FileRewrittenWithItsOldTimeIsReadAfresh) {
   struct stat before {};
   ASSERT_EQ(stat(path.c_str(), &before), 0);
   usleep(100000);  // the file's time is well in the past: its pages are kept for later connections
-  const auto song_42 = [&] {
-    return Connection::Open(path)->OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText();
-  };
-  EXPECT_EQ(song_42(), "World Star Girl");
+  EXPECT_EQ(Song42(*Connection::Open(path)), "World Star Girl");
 
-  std::ifstream in(other, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = velloran_test::ReadWholeFile(other);
   std::ofstream(path, std::ios::binary | std::ios::in | std::ios::out).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   const struct timespec times[2] = {before.st_atim, before.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  EXPECT_EQ(song_42(), "Other Star Girl");
+  EXPECT_EQ(Song42(*Connection::Open(path)), "Other Star Girl");
 }
 
 TEST(EngineSharing, TableSetsRefuseAFileAnotherProgramIsWriting) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture(kSongs);
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::Open(path);
   {
     auto writer = velloran_test::AnotherProgramWriting(path);
     ASSERT_NE(writer, nullptr);
-    EngineError busy = ErrorOf([&] { db->OpenRecordset("MyList"); });
-    EXPECT_EQ(busy.kind(), Kind::kInUse);
-    EXPECT_NE(std::string(busy.what()).find(path), std::string::npos) << busy.what();
+    ExpectError([&] { db->OpenRecordset("MyList"); }, Kind::kInUse, path);
     auto query = db->OpenRecordset("SELECT * FROM MyList WHERE ID = 42");  // reading goes on meanwhile
     EXPECT_EQ(query->Field("Song").ToText(), "World Star Girl");
   }
@@ -656,9 +605,7 @@ TEST(EngineSharing, TableSetsRefuseAFileAnotherProgramIsWriting) {
     });
     ASSERT_TRUE(access.holding());
     EXPECT_EQ(ErrorOf([&] { db->OpenRecordset("MyList"); }).kind(), Kind::kInUse);
-    EngineError held = ErrorOf([&] { db->Execute("UPDATE MyList SET PrintYN = False"); });
-    EXPECT_EQ(held.kind(), Kind::kInUse);
-    EXPECT_NE(std::string(held.what()).find("songsV2000.ldb"), std::string::npos) << held.what();
+    ExpectError([&] { db->Execute("UPDATE MyList SET PrintYN = False"); }, Kind::kInUse, "songsV2000.ldb");
   }
   EXPECT_NO_THROW(db->Execute("UPDATE MyList SET PrintYN = False")) << "a lock file nobody holds is ignored";
 }

@@ -17,7 +17,7 @@ namespace velloran {
 namespace {
 
 using velloran_test::RecordingSurface;
-using velloran_test::ScratchFolder;
+using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 
 // Access's General sort order, which the engine's ORDER BY follows.
@@ -26,7 +26,7 @@ int Collate(const std::string& a, const std::string& b) {
 }
 
 struct Window {
-  ScratchFolder folder;
+  ScratchDir folder;
   ScriptedHost host;
   RecordingSurface surface;
   Frm_Karaoke form{surface, host};

@@ -21,11 +21,13 @@ namespace velloran {
 namespace {
 
 using velloran_test::RecordingSurface;
-using velloran_test::ScratchFolder;
+using velloran_test::ErrorOf;
+using velloran_test::ExpectError;
+using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 
 struct Window {
-  ScratchFolder folder;
+  ScratchDir folder;
   ScriptedHost host;
   RecordingSurface surface;
   Frm_Karaoke form{surface, host};
@@ -83,17 +85,6 @@ class FullDisk final : public jet::Os {
   jet::Os* previous_;
 };
 
-// The engine's error a command ends with, as the window's command boundary catches it.
-template <typename Command>
-std::optional<EngineError> ErrorOf(Command command) {
-  try {
-    command();
-  } catch (const EngineError& e) {
-    return e;
-  }
-  return std::nullopt;
-}
-
 TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
   Window w;
   const std::string path = w.folder.File("tunes.mdb");
@@ -134,17 +125,16 @@ TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
 // A name matches whatever its letters' case, accented letters included, in every lookup: the
 // engine's own, its queries' and the program's design checks. Accents still tell names apart.
 TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
-  ScratchFolder folder;
+  ScratchDir folder;
   const std::string path = folder.File("names.mdb");
   Connection::Create(path);
   std::unique_ptr<Connection> db = Connection::Open(path);
   db->CreateTable("Ärger", {NewField{"Größe"}});
   db->CreateTable("Ärger2", {NewField{"A"}});
   db->CreateTable("Arger", {NewField{"A"}});  // another name: the accent counts
-  EXPECT_EQ(ErrorOf([&] { db->CreateTable("ÄRGER", {NewField{"A"}}); })->kind(), EngineError::Kind::kInvalid);
+  EXPECT_EQ(ErrorOf([&] { db->CreateTable("ÄRGER", {NewField{"A"}}); }).kind(), EngineError::Kind::kInvalid);
 
-  auto engine = jet::Database::Open(path);
-  ASSERT_TRUE(engine.ok()) << engine.error().message();
+  ASSERT_OK_LET(engine, jet::Database::Open(path));
   auto def = engine.value()->ReadTable("ärger");  // what `velloran-jet export FILE ärger` reads
   ASSERT_TRUE(def.ok()) << def.error().message();
   EXPECT_EQ(def->name, "Ärger");
@@ -185,11 +175,9 @@ struct SongPages {
 };
 SongPages PagesOfSongs(const std::string& path) {
   SongPages pages;
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok());
+  EXPECT_OK_LET(db, jet::Database::Open(path));
   jet::ReadScope scope(db.value()->pager());
-  auto all = jet::ExecuteSelect(*db.value(), "SELECT ID FROM MyList");
-  EXPECT_TRUE(all.ok());
+  EXPECT_OK_LET(all, jet::ExecuteSelect(*db.value(), "SELECT ID FROM MyList"));
   bool first = true;
   while (all.value()->Next().value()) {
     if (first) pages.first = all.value()->row_id().page;
@@ -211,18 +199,17 @@ TEST(EngineFaults, ADamagedPageEndsTheSearchWithAMessageAndTheNextSearchWorks) {
   SongPages pages = PagesOfSongs(path);
   ASSERT_NE(pages.last, pages.first);
   DamagePage(path, pages.last);
-  std::optional<EngineError> error = ErrorOf([&] { w.Search("love"); });
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->kind(), EngineError::Kind::kDamaged);
-  EXPECT_NE(std::string(error->what()).find(path), std::string::npos) << error->what();
-  EXPECT_NE(std::string(error->what()).find("repair"), std::string::npos) << "says what to do: " << error->what();
+  const EngineError error = ErrorOf([&] { w.Search("love"); });
+  EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
+  EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+  EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << "says what to do: " << error.what();
   Overwrite(path, sound);
   w.Search("love");
   EXPECT_EQ(w.Songs(), found);
 }
 
 TEST(EngineFaults, AToggleMetByAnotherWriterSaysSoAndSucceedsOnceItIsDone) {
-  ScratchFolder folder;
+  ScratchDir folder;
   const std::string path = folder.CopyOfSongs();
   std::unique_ptr<Connection> db = Connection::Open(path);
   std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
@@ -235,10 +222,7 @@ TEST(EngineFaults, AToggleMetByAnotherWriterSaysSoAndSucceedsOnceItIsDone) {
   {
     auto writer = velloran_test::AnotherProgramWriting(path);
     ASSERT_NE(writer, nullptr);
-    std::optional<EngineError> error = ErrorOf([&] { rows->Update(); });
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->kind(), EngineError::Kind::kInUse);
-    EXPECT_NE(std::string(error->what()).find("try again"), std::string::npos) << error->what();
+    ExpectError([&] { rows->Update(); }, EngineError::Kind::kInUse, "try again");
   }
   rows->Update();  // the pending change survived the failed write
   std::unique_ptr<Connection> other = Connection::Open(path);
@@ -283,15 +267,12 @@ TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceR
   SongPages pages = PagesOfSongs(path);
   ASSERT_GT(pages.without_id.size(), 1u);
   std::optional<uint32_t> later;  // a page the numbering reaches after it numbered some rows
-  for (uint32_t p : pages.without_id) {
-    if (p != pages.without_id.front() && p != pages.first) later = p;
-  }
+  for (uint32_t p : pages.without_id) if (p != pages.without_id.front() && p != pages.first) later = p;
   ASSERT_TRUE(later.has_value());
   DamagePage(path, *later);
-  std::optional<EngineError> error = ErrorOf([&] { w.form.CheckDatabase(); });
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->kind(), EngineError::Kind::kDamaged);
-  EXPECT_NE(std::string(error->what()).find("repair"), std::string::npos) << error->what();
+  const EngineError error = ErrorOf([&] { w.form.CheckDatabase(); });
+  EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
+  EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << error.what();
   {
     // All or nothing: the rows numbered before the damage was met have no ID either.
     std::unique_ptr<Connection> db = Connection::Open(path);

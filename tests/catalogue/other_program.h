@@ -10,23 +10,14 @@
 #include <string>
 
 #include "jet/file/pager.h"
+#include "tests/jet/process_support.h"
 
 namespace velloran_test {
 
 // Runs `change` in another process (a fork, so with its own copy of what this process keeps in
 // memory) and waits for it; true when it succeeded.
 inline bool InAnotherProcess(const std::function<void()>& change) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    try {
-      change();
-    } catch (...) {
-      _exit(1);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return ExitedCleanly(ForkChild([&] { return change(), 0; }));
 }
 
 // Another process that takes a lock (`take` returns whether it got it) and keeps it until the

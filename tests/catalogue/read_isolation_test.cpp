@@ -26,12 +26,14 @@
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/catalogue/scripted_host.h"
+#include "tests/jet/other_readers.h"
+#include "tests/jet/process_support.h"
 
 namespace velloran {
 namespace {
 
 using velloran_test::RecordingSurface;
-using velloran_test::ScratchFolder;
+using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 
 // The rows a reader saw, as "ID|SongNumber|Song" lines sorted by ID, boiled down to one number.
@@ -45,20 +47,6 @@ void Add(Rows* rows, int64_t id, const std::string& song_number, const std::stri
   (*rows)[id] = song_number + "|" + song;
 }
 
-// The fields of one line of the tools' CSV output: quoted fields unquoted, "" as ".
-std::vector<std::string> CsvFields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"') fields.back() += line[++i];
-    else if (c == '"') quoted = !quoted;
-    else if (c == ',' && !quoted) fields.emplace_back();
-    else fields.back() += c;
-  }
-  return fields;
-}
-
 std::vector<std::string> LinesOf(const std::string& path) {
   std::ifstream in(path);
   std::vector<std::string> lines;
@@ -68,19 +56,19 @@ std::vector<std::string> LinesOf(const std::string& path) {
 
 // Runs a tool and turns its output into rows; "error ..." when it failed.
 std::string ToolRead(const std::vector<std::string>& args, const std::string& scratch) {
-  std::string command;
-  for (const std::string& a : args) command += "'" + a + "' ";  // none of them holds a quote
-  const int status = std::system((command + "> '" + scratch + "' 2>&1").c_str());
+  std::string out;
+  const int code = velloran_test::RunToEnd(args, scratch, &out);
   const std::vector<std::string> lines = LinesOf(scratch);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || lines.empty()) return "error " + (lines.empty() ? "" : lines[0]);
-  const std::vector<std::string> header = CsvFields(lines[0]);
+  if (code != 0 || lines.empty()) return "error " + (lines.empty() ? "" : lines[0]);
+  std::vector<std::string> header;
+  for (const auto& field : velloran_test::CsvFields(lines[0])) header.push_back(field.text);
   const auto column = [&](const std::string& name) { return std::find(header.begin(), header.end(), name) - header.begin(); };
   const size_t id = column("ID"), number = column("SongNumber"), song = column("Song");
   Rows rows;
   for (size_t i = 1; i < lines.size(); ++i) {
-    const std::vector<std::string> f = CsvFields(lines[i]);
+    const auto f = velloran_test::CsvFields(lines[i]);
     if (f.size() != header.size()) return "error malformed line: " + lines[i];
-    Add(&rows, std::atoll(f[id].c_str()), f[number], f[song]);
+    Add(&rows, std::atoll(f[id].text.c_str()), f[number].text, f[song].text);
   }
   return "ok " + std::to_string(Digest(rows));
 }
@@ -200,12 +188,11 @@ int ReadUntilDone(const std::function<std::string()>& read, const std::atomic<in
 }
 
 TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
-  if (!std::filesystem::is_directory(std::filesystem::path(velloran_test::SharedDir()) / "fixtures")) GTEST_SKIP() << "no shared fixtures beside this checkout";
+  REQUIRE_SHARED_FIXTURES();
   const char* env = std::getenv("VELLORAN_ISOLATION_ROUNDS");
   const int rounds = env != nullptr ? std::atoi(env) : 25;
-  ScratchFolder folder;
+  ScratchDir folder;
   const std::string path = folder.CopyOfSongs();
-  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   // The first search numbers the songs without an ID: the program's own write, before the test's.
   const std::string before = ProgramSearchRead(path);
   ASSERT_EQ(before.rfind("ok ", 0), 0u) << before;
@@ -221,31 +208,14 @@ TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
       {"table set", [&] { return TableSetRead(path); }},
       {"program search", [&] { return ProgramSearchRead(path); }},
   };
-  std::vector<pid_t> reader_pids;
-  for (const auto& [name, read] : readers) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(ReadUntilDone(read, *writers_done, folder.File(name + ".log")));
-    reader_pids.push_back(pid);
-  }
-  std::vector<pid_t> writer_pids;
-  for (int w = 0; w < 2; ++w) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      _exit(WriteRounds(path, w, rounds, folder.File("writer" + std::to_string(w) + ".log")));
-    }
-    writer_pids.push_back(pid);
-  }
-  for (pid_t pid : writer_pids) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed";
-  }
+  std::vector<pid_t> reader_pids, writer_pids;
+  for (const auto& [name, read] : readers)
+    reader_pids.push_back(velloran_test::ForkChild([&] { return ReadUntilDone(read, *writers_done, folder.File(name + ".log")); }));
+  for (int w = 0; w < 2; ++w)
+    writer_pids.push_back(velloran_test::ForkChild([&] { return WriteRounds(path, w, rounds, folder.File("writer" + std::to_string(w) + ".log")); }));
+  for (pid_t pid : writer_pids) EXPECT_TRUE(velloran_test::ExitedCleanly(pid)) << "a writer failed";
   writers_done->store(2);
-  for (pid_t pid : reader_pids) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a reader failed";
-  }
+  for (pid_t pid : reader_pids) EXPECT_TRUE(velloran_test::ExitedCleanly(pid)) << "a reader failed";
   munmap(writers_done, sizeof(std::atomic<int>));
 
   std::set<std::string> committed = {before};

@@ -1,4 +1,5 @@
-// A CatalogueHost whose user is a script: it records every message and answers from a queue.
+// A CatalogueHost whose user is a script: it records every message and answers from a queue; and
+// the engine errors a test expects.
 #pragma once
 
 #include <deque>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "catalogue/catalogue_host.h"
+#include "catalogue/engine.h"
 #include "catalogue/frm_karaoke.h"
 #include "tests/jet/test_support.h"
 
@@ -54,27 +56,22 @@ class RecordingSurface : public velloran::KaraokeSurface {
   void ShowSongs() override { ++shown; }
 };
 
-// A fresh folder under the system's temporary folder, removed with the object.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    static int counter = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("velloran-catalogue-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+// The error `action` throws; fails the test when it throws none.
+inline velloran::EngineError ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const velloran::EngineError& e) {
+    return e;
   }
-  ~ScratchFolder() { std::filesystem::remove_all(path_); }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-  // A copy of the generated song database with 500 songs (13 of them without an ID).
-  std::string CopyOfSongs(const std::string& name = "songs.mdb") const {
-    std::string to = File(name);
-    std::filesystem::copy_file(FixturePath("generated/songsV2000.mdb"), to);
-    return to;
-  }
+  ADD_FAILURE() << "expected an EngineError";
+  return velloran::EngineError(velloran::EngineError::Kind::kFailed, "(none thrown)");
+}
 
- private:
-  std::filesystem::path path_;
-};
+// Expects `action` to throw an error of `kind` whose message names `named`.
+inline void ExpectError(const std::function<void()>& action, velloran::EngineError::Kind kind, const std::string& named) {
+  const velloran::EngineError error = ErrorOf(action);
+  EXPECT_EQ(error.kind(), kind) << error.what();
+  EXPECT_NE(std::string(error.what()).find(named), std::string::npos) << error.what();
+}
 
 }  // namespace velloran_test

@@ -16,7 +16,7 @@
 namespace velloran {
 namespace {
 
-using velloran_test::ScratchFolder;
+using velloran_test::ScratchDir;
 
 constexpr int kSongs = 20000;
 constexpr int kUnnumbered = 5000;  // every fourth song has no ID
@@ -34,7 +34,7 @@ std::vector<int64_t> SortedIds() {
 
 // A song table as the program designs it (a plain index on ID, which lets IDs be empty), filled
 // in one write: song i is titled "Song i"; IDs are given out of insertion order.
-std::string BuildSongTable(const ScratchFolder& folder) {
+std::string BuildSongTable(const ScratchDir& folder) {
   const std::string path = folder.File("many.mdb");
   Connection::Create(path);
   {
@@ -42,8 +42,7 @@ std::string BuildSongTable(const ScratchFolder& folder) {
     db->CreateTable("MyList", {NewField{"ID", FieldType::kLong}, NewField{"Song", FieldType::kText, 50}});
     db->AppendIndex("MyList", NewIndex{"PrimaryKey", {"ID"}});
   }
-  auto db = jet::WritableDatabase::Open(path);
-  EXPECT_TRUE(db.ok()) << db.error().message();
+  EXPECT_OK_LET(db, jet::WritableDatabase::Open(path));
   jet::Status filled = db.value()->Write([&]() -> jet::Status {
     JET_ASSIGN_OR_RETURN(jet::TableDef def, db.value()->ReadTable("MyList"));
     JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def));
@@ -71,7 +70,7 @@ Cost CostOf(Work work) {
 }
 
 TEST(TableCursor, MovesCostOnePathAndAKeyEditingWalkMeetsEachRowOnce) {
-  ScratchFolder folder;
+  ScratchDir folder;
   const std::string path = BuildSongTable(folder);
   auto db = Connection::Open(path);
   auto songs = db->OpenRecordset("MyList");

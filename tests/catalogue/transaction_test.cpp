@@ -8,7 +8,7 @@
 namespace velloran {
 namespace {
 
-using velloran_test::ScratchFolder;
+using velloran_test::ScratchDir;
 
 // Sets PrintYN on every song numbered below `below`, one Update a row.
 void FlagSongsBelow(Connection& db, int below) {
@@ -29,7 +29,7 @@ int64_t FlaggedSongs(const std::string& path) {
 
 TEST(EngineTransaction, CommitMakesAllRowsVisibleAtOnceAndRollbackNone) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   int64_t before = FlaggedSongs(path);
 
@@ -56,7 +56,7 @@ TEST(EngineTransaction, CommitMakesAllRowsVisibleAtOnceAndRollbackNone) {
 
 TEST(EngineTransaction, AFailedWriteTakesTheWholeTransactionBack) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string path = folder.CopyOfSongs();
   int64_t before = FlaggedSongs(path);
   auto db = Connection::Open(path);

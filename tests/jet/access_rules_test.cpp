@@ -216,8 +216,7 @@ TEST(AccessRules, ValuesAreTakenWholeOrRefused) {
            {{"insert", "F", "V", "id=3", "words=\xFF"}, "not valid UTF-8 (byte 1 of 1)"},
            {{"insert", "F", "V", "id=3", "words=ab\xC0\xAF"}, "not valid UTF-8 (byte 3 of 4)"},
            {{"insert", "F", "V", "id=3", "words=\xE2\x82"}, "not valid UTF-8 (byte 1 of 2)"}});
-  auto opened = jet::WritableDatabase::Open(file);
-  ASSERT_TRUE(opened.ok());
+  ASSERT_OK_LET(opened, jet::WritableDatabase::Open(file));
   jet::WritableDatabase& db = *opened.value();
   const std::vector<Step> statements = {
       {{"UPDATE V SET single = 1e39 WHERE id = 1"}, "1e+39 is out of range for column \"single\" (Single)"},

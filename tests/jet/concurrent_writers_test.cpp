@@ -41,13 +41,13 @@ constexpr int kFixtureRows = 500;
 // Runs `body` in a child process that first waits for the parent to close the pipe `start` (so
 // that every child starts at once); the child's exit code is what `body` returns.
 pid_t ForkChild(const int start[2], const std::function<int()>& body) {
-  pid_t pid = fork();
-  if (pid != 0) return pid;
-  close(start[1]);
-  char byte;
-  while (read(start[0], &byte, 1) > 0) {
-  }
-  _exit(body());
+  return velloran_test::ForkChild([&] {
+    close(start[1]);
+    char byte;
+    while (read(start[0], &byte, 1) > 0) {
+    }
+    return body();
+  });
 }
 
 std::vector<Value> SongRow(const jet::TableDef& def, int64_t id, const std::string& song) {
@@ -164,9 +164,7 @@ std::set<int64_t> IdsIn(const std::string& path, int* rows, std::vector<std::str
 }
 
 TEST(ConcurrentWriters, WritersTakeTurnsAndEveryReportedSuccessIsThere) {
-  REQUIRE_SHARED_FIXTURES();
-  velloran_test::ScratchDir scratch;
-  const std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const int kWrites = 40, kRows = 3, kToolInserts = 15;
   const int64_t kFirstId[] = {2000000, 3000000, 4000000};
   int start[2];
@@ -219,9 +217,7 @@ TEST(ConcurrentWriters, WritersTakeTurnsAndEveryReportedSuccessIsThere) {
 }
 
 TEST(ConcurrentWriters, AWriteThatWaitsTooLongIsRefusedAsInUseAndChangesNothing) {
-  REQUIRE_SHARED_FIXTURES();
-  velloran_test::ScratchDir scratch;
-  const std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   int start[2];
   ASSERT_EQ(pipe(start), 0);
   int holding[2];  // the holder writes a byte once it is inside its write
@@ -385,9 +381,7 @@ int TakeSnapshots(const std::string& path, int batch_rows, int final_rows, const
 }
 
 TEST(ConcurrentWriters, AReaderNeverSeesPartOfAWrite) {
-  REQUIRE_SHARED_FIXTURES();
-  velloran_test::ScratchDir scratch;
-  const std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const int kBatches = 60, kBatchRows = 7;
   const int kFinalRows = kFixtureRows + kBatches * (kBatchRows - 1) + 1;  // the last batch is whole
   void* shared = mmap(nullptr, sizeof(SharedProgress), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);

@@ -138,8 +138,7 @@ TEST_F(CrashKill, KilledWritersLeaveExactlyTheLoggedOperations) {
   // A second opinion from this process: both files open without a journal and check clean.
   for (const char* name : {"songs.mdb", "design.mdb"}) {
     std::string path = dir_ + "/" + name;
-    auto db = jet::Database::Open(path);
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(path));
     EXPECT_EQ(jet::CheckDatabase(*db.value()), std::vector<std::string>()) << path;
     EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
   }

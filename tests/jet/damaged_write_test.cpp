@@ -136,8 +136,7 @@ TEST(DamagedFile, ReadsSayWhatIsWrongAndWritesAreRefusedLeavingTheFileAsItWas) {
     EXPECT_TRUE(status.ok());
 
     // Writing: refused, saying what to do, and the file untouched.
-    auto db = jet::WritableDatabase::Open(path);
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
     for (const auto& [name, write] : c.writes) {
       SCOPED_TRACE(name);
       jet::Status refused = db.value()->Write([&]() -> jet::Status {

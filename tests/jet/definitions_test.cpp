@@ -309,8 +309,7 @@ TEST(Definitions, EveryColumnOfEveryFixtureAgreesWithMdbSchema) {
   int checked = 0;
   std::vector<std::string> engine_problems, tool_problems;
   for (const std::string& fixture : AllFixtures()) {
-    auto db = jet::Database::Open(FixturePath(fixture));
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
     for (const std::string& table : db.value()->UserTableNames())
       checked += CompareWithMdbSchema(FixturePath(fixture), *db.value(), table, &engine_problems, &tool_problems);
   }

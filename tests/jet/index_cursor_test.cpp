@@ -34,8 +34,7 @@ std::map<std::string, std::multiset<uint32_t>> ScanKeys(jet::Pager& pager, const
                                                          const jet::PhysicalIndex& index) {
   const auto [columns, positions] = jet::KeyColumnsOf(def, index);
   std::map<std::string, std::multiset<uint32_t>> keys;
-  auto cursor = jet::TableCursor::Open(pager, def);
-  EXPECT_TRUE(cursor.ok());
+  EXPECT_OK_LET(cursor, jet::TableCursor::Open(pager, def));
   while (cursor.ok() && cursor.value()->Next().value()) {
     std::vector<jet::Value> values;
     bool all_null = true;
@@ -44,8 +43,7 @@ std::map<std::string, std::multiset<uint32_t>> ScanKeys(jet::Pager& pager, const
       all_null = all_null && jet::IsNull(values.back());
     }
     if (all_null && index.ignore_nulls()) continue;
-    auto key = jet::EncodeIndexKey(pager.format().version, columns, values);
-    EXPECT_TRUE(key.ok());
+    EXPECT_OK_LET(key, jet::EncodeIndexKey(pager.format().version, columns, values));
     keys[key.value()].insert(Pack(cursor.value()->row_id().page, cursor.value()->row_id().row));
   }
   return keys;
@@ -104,12 +102,10 @@ TEST(IndexCursor, WalksAndSeeksAgreeWithATableScanOnEveryFixtureIndex) {
   REQUIRE_SHARED_FIXTURES();
   size_t indexes_checked = 0;
   for (const std::string& fixture : velloran_test::AllFixtures()) {
-    auto db = jet::Database::Open(FixturePath(fixture));
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
     for (const jet::CatalogEntry& table : db.value()->objects()) {
       if (!table.IsTable()) continue;
-      auto def = db.value()->ReadTable(table.name);
-      ASSERT_TRUE(def.ok()) << def.error().message();
+      ASSERT_OK_LET(def, db.value()->ReadTable(table.name));
       for (const jet::PhysicalIndex& index : def->physical_indexes) {
         SCOPED_TRACE(fixture + " " + table.name + " index " + std::to_string(index.number));
         auto scan = ScanKeys(db.value()->pager(), def.value(), index);

@@ -31,8 +31,7 @@ struct Entry {
 // both writes. Returns the file's bytes afterwards and the entries the index should hold.
 std::string ChangeTheSongIndex(const std::string& path, uint64_t seed, const std::function<bool(int)>& use_cache,
                 std::multiset<std::pair<std::string, uint32_t>>* expected) {
-  auto db = jet::WritableDatabase::Open(path);
-  EXPECT_TRUE(db.ok());
+  EXPECT_OK_LET(db, jet::WritableDatabase::Open(path));
   jet::Pager& pager = db.value()->pager();
   jet::TableDef def = db.value()->ReadTable("MyList").value();
   const jet::PhysicalIndex& index = def.physical_indexes[def.FindIndex("Song")->physical_index];
@@ -83,8 +82,7 @@ TEST(IndexNodeCache, ChangesBehindTheCacheAreNeverMissed) {
   EXPECT_TRUE(plain == mixed) << "the index written partly through the cache differs from the one written without it";
 
   // And the index holds exactly the fixture's entries plus the ones added and not deleted.
-  auto db = jet::WritableDatabase::Open(scratch.path() + "/songsV2000.mdb");
-  ASSERT_TRUE(db.ok());
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(scratch.path() + "/songsV2000.mdb"));
   jet::TableDef def = db.value()->ReadTable("MyList").value();
   jet::IndexCursor cursor(db.value()->pager(), def.page, def.physical_indexes[def.FindIndex("Song")->physical_index]);
   size_t ours = 0, total = 0;
@@ -130,15 +128,12 @@ jet::Status InsertSongs(jet::Database& db, int first, int count, bool keep) {
 // thrown-away ones; stale page lists would put rows where there is no room. Every index is
 // checked against the rows after each step.
 TEST(IndexNodeCache, PagesKeptAcrossWritesNeverOutliveAChangeMadeElsewhere) {
-  REQUIRE_SHARED_FIXTURES();
-  velloran_test::ScratchDir scratch;
-  const std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   auto a = jet::WritableDatabase::Open(path);
   auto b = jet::WritableDatabase::Open(path);
   ASSERT_TRUE(a.ok() && b.ok());
   auto check = [&](const std::string& when, uint64_t rows) {
-    auto fresh = jet::Database::Open(path);
-    ASSERT_TRUE(fresh.ok());
+    ASSERT_OK_LET(fresh, jet::Database::Open(path));
     jet::TableDef def = fresh.value()->ReadTable("MyList").value();
     std::vector<std::string> problems;
     jet::CheckTableIndexes(fresh.value()->pager(), def, &problems);

@@ -57,14 +57,11 @@ struct Handle {
 Handle OpenForWrite(const std::string& path, const std::string& table) {
   uint32_t tdef = 0;
   {
-    auto db = jet::Database::Open(path);
-    EXPECT_TRUE(db.ok());
+    EXPECT_OK_LET(db, jet::Database::Open(path));
     tdef = db.value()->FindTable(table)->DefinitionPage();
   }
-  auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite);
-  EXPECT_TRUE(pager.ok()) << pager.error().message();
-  auto def = jet::ReadTableDef(*pager.value(), tdef);
-  EXPECT_TRUE(def.ok());
+  EXPECT_OK_LET(pager, jet::Pager::Open(path, jet::Pager::Mode::kReadWrite));
+  EXPECT_OK_LET(def, jet::ReadTableDef(*pager.value(), tdef));
   def->name = table;
   return Handle{std::move(pager).value(), std::move(def).value()};
 }
@@ -80,8 +77,7 @@ std::vector<Entry> Walk(jet::Pager& pager, const jet::TableDef& def, const jet::
   std::vector<Entry> forward, backward;
   jet::IndexCursor cursor(pager, def.page, index);
   while (true) {
-    auto more = cursor.Next();
-    EXPECT_TRUE(more.ok()) << more.error().message();
+    EXPECT_OK_LET(more, cursor.Next());
     if (!more.ok() || !more.value()) break;
     forward.emplace_back(cursor.entry().key, cursor.row().page, cursor.row().row);
   }
@@ -205,23 +201,20 @@ std::set<uint32_t> IndexPages(jet::Pager& pager, const jet::PhysicalIndex& index
 void Insert(Handle& h, const jet::PhysicalIndex& index, Model& model, const Entry& e, jet::IndexNodeCache* cache = nullptr) {
   auto [key, page, row] = e;
   bool fresh = model.lower_bound({key, 0, 0}) == model.upper_bound({key, UINT32_MAX, UINT32_MAX});
-  auto added = jet::InsertIndexEntry(*h.pager, h.def, index, key, {page, static_cast<uint8_t>(row)}, cache);
-  ASSERT_TRUE(added.ok()) << added.error().message();
+  ASSERT_OK_LET(added, jet::InsertIndexEntry(*h.pager, h.def, index, key, {page, static_cast<uint8_t>(row)}, cache));
   EXPECT_EQ(added.value(), fresh);
   model.insert(e);
 }
 
 void Delete(Handle& h, const jet::PhysicalIndex& index, Model& model, Entry e, jet::IndexNodeCache* cache = nullptr) {
   auto [key, page, row] = e;
-  auto removed = jet::DeleteIndexEntry(*h.pager, h.def, index, key, {page, static_cast<uint8_t>(row)}, cache);
-  ASSERT_TRUE(removed.ok()) << removed.error().message();
+  ASSERT_OK_LET(removed, jet::DeleteIndexEntry(*h.pager, h.def, index, key, {page, static_cast<uint8_t>(row)}, cache));
   model.erase(e);
   EXPECT_EQ(removed.value(), model.lower_bound({key, 0, 0}) == model.upper_bound({key, UINT32_MAX, UINT32_MAX}));
 }
 
 std::vector<std::string> CheckWholeFile(const std::string& path) {
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok());
+  EXPECT_OK_LET(db, jet::Database::Open(path));
   return jet::CheckDatabase(*db.value());
 }
 
@@ -332,9 +325,7 @@ TEST(IndexWriter, RandomChurnOnAnEmptyIndexAndBackToNothing) {
 
 // Keys appended in ascending order leave every leaf but the last full.
 TEST(IndexWriter, AscendingKeysFillPages) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("access/bigIndexTestV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("access/bigIndexTestV2000.mdb", scratch, path);
   Handle h = OpenForWrite(path, "Table1");
   ASSERT_TRUE(h.pager->BeginWrite().ok());
   Model model;
@@ -359,9 +350,7 @@ TEST(IndexWriter, AscendingKeysFillPages) {
 // Refused changes leave the file byte for byte as it was. (Entries added to a page in place, against
 // the model and the encoding of a whole page: the odd batches of RandomChurnOnAnEmptyIndexAndBackToNothing.)
 TEST(IndexWriter, RefusedChangesChangeNothing) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
   const std::string before = velloran_test::ReadWholeFile(path);
   Handle h = OpenForWrite(path, "Keys");
   const jet::PhysicalIndex& pk = h.Index("PrimaryKey");
@@ -411,9 +400,7 @@ TEST(IndexWriter, RefusedChangesChangeNothing) {
 // page is next written, also when its decoded form is kept from change to change: order is only
 // taken for granted on a page the writer has itself checked and written.
 TEST(IndexWriter, PagesFoundOutOfOrderAreRefusedThroughTheCacheToo) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
   Handle h = OpenForWrite(path, "Keys");
   const jet::PhysicalIndex& num = h.Index("Num");
   std::vector<Entry> entries = Walk(*h.pager, h.def, num);

@@ -241,8 +241,7 @@ jet::Status RunUnder(const Scenario& s, const std::string& path, FaultyOs& os, s
   }
   jet::Os::SetDefaultForTesting(&os);
   if (!s.creates) {
-    auto opened = jet::WritableDatabase::Open(path);
-    EXPECT_TRUE(opened.ok()) << opened.error().message();
+    EXPECT_OK_LET(opened, jet::WritableDatabase::Open(path));
     if (opened.ok()) *db = std::move(opened).value();
   }
   os.armed = true;
@@ -292,8 +291,7 @@ TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
         if (counting.calls[at] != Call::kDelete) EXPECT_EQ(left, std::vector<std::string>());
         if (reported.ok()) continue;
         // The disk behaves again: the same handle's retry goes through.
-        jet::Status retried = s.write(path, db.get());
-        ASSERT_TRUE(retried.ok()) << retried.error().message();
+        ASSERT_OK_LET(retried, s.write(path, db.get()));
         db.reset();
         ASSERT_EQ(Which(Visible(path, s.table), before, after), "as after the write");
       }

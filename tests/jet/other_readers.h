@@ -153,8 +153,7 @@ inline std::string AsMdbtoolsPrintsIt(const std::string& utf8, int* replaced = n
 // Our CSV export of `table` against mdb-export's, record by record (see AsMdbtoolsPrintsIt).
 inline void ExpectMdbExportAgrees(const std::string& path, const std::string& table) {
   SCOPED_TRACE("mdb-export of " + table);
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok()) << db.error().message();
+  ASSERT_OK_LET(db, jet::Database::Open(path));
   std::ostringstream ours;
   ASSERT_TRUE(jet::ExportTableCsv(*db.value(), table, ours).ok());
   int code = -1;
@@ -336,12 +335,9 @@ inline void CompareWithMdbReader(const std::string& modules, const std::vector<S
     size_t at = header.find("\"rows\":");
     ASSERT_NE(at, std::string::npos) << header;
     size_t count = std::stoul(header.substr(at + 7));
-    auto db = jet::Database::Open(s.path);
-    ASSERT_TRUE(db.ok());
-    auto def = db.value()->ReadTable(s.table);
-    ASSERT_TRUE(def.ok());
-    auto cursor = jet::TableCursor::Open(db.value()->pager(), def.value());
-    ASSERT_TRUE(cursor.ok());
+    ASSERT_OK_LET(db, jet::Database::Open(s.path));
+    ASSERT_OK_LET(def, db.value()->ReadTable(s.table));
+    ASSERT_OK_LET(cursor, jet::TableCursor::Open(db.value()->pager(), def.value()));
     size_t rows = 0;
     for (; cursor.value()->Next().value(); ++rows) {
       std::string theirs;

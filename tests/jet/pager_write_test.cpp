@@ -15,6 +15,7 @@
 
 #include "jet/file/journal.h"
 #include "jet/file/pager.h"
+#include "tests/jet/process_support.h"
 #include "tests/jet/test_support.h"
 
 namespace {
@@ -39,14 +40,11 @@ uint32_t ScribbleOnPages(Pager& pager) {
 }
 
 TEST(PagerWrite, CommittedPagesAreDurableAndRolledBackOnesLeaveNoTrace) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   std::string original = FileBytes(path);
   uint32_t pages_before = 0;
   {
-    auto pager = Pager::Open(path, Pager::Mode::kReadWrite);
-    ASSERT_TRUE(pager.ok()) << pager.error().message();
+    ASSERT_OK_LET(pager, Pager::Open(path, Pager::Mode::kReadWrite));
     pages_before = pager.value()->page_count();
     ScribbleOnPages(*pager.value());
     // Inside the write, readers of this handle see the new pages; the file does not yet.
@@ -62,8 +60,7 @@ TEST(PagerWrite, CommittedPagesAreDurableAndRolledBackOnesLeaveNoTrace) {
     EXPECT_EQ(added, pages_before);
     EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
   }
-  auto reread = Pager::Open(path);
-  ASSERT_TRUE(reread.ok());
+  ASSERT_OK_LET(reread, Pager::Open(path));
   EXPECT_EQ(reread.value()->page_count(), pages_before + 2);
   EXPECT_EQ(reread.value()->ReadPage(11).value()[299], 11);
   EXPECT_EQ(reread.value()->ReadPage(pages_before).value()[0], 0x01);
@@ -74,11 +71,8 @@ TEST(PagerWrite, CommittedPagesAreDurableAndRolledBackOnesLeaveNoTrace) {
 // anything else that moves the generation (a change, a rollback, another handle's commit seen at
 // the next write) says the pages may differ.
 TEST(PagerWrite, OnlyACommitLeavesThePagesAsTheWriteMadeThem) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
-  auto pager = Pager::Open(path, Pager::Mode::kReadWrite);
-  ASSERT_TRUE(pager.ok()) << pager.error().message();
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
+  ASSERT_OK_LET(pager, Pager::Open(path, Pager::Mode::kReadWrite));
   Pager& p = *pager.value();
 
   ScribbleOnPages(p);
@@ -102,8 +96,7 @@ TEST(PagerWrite, OnlyACommitLeavesThePagesAsTheWriteMadeThem) {
   // A commit of another handle shows when this one next begins a write.
   const uint64_t before_other = p.generation();
   {
-    auto other = Pager::Open(path, Pager::Mode::kReadWrite);
-    ASSERT_TRUE(other.ok());
+    ASSERT_OK_LET(other, Pager::Open(path, Pager::Mode::kReadWrite));
     ScribbleOnPages(*other.value());
     ASSERT_TRUE(other.value()->Commit().ok());
   }
@@ -121,26 +114,18 @@ void CrashAtStep(const char*) {
 
 // Runs a write in a child process that dies at the `step`-th commit step.
 void WriteAndDieAtStep(const std::string& path, int step) {
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  ASSERT_TRUE(velloran_test::ExitedCleanly(velloran_test::ForkChild([&] {
     crash_countdown = step;
     Pager::SetCommitHookForTesting(&CrashAtStep);
     auto pager = Pager::Open(path, Pager::Mode::kReadWrite);
-    if (!pager.ok()) _exit(2);
+    if (!pager.ok()) return 2;
     ScribbleOnPages(*pager.value());
-    _exit(pager.value()->Commit().ok() ? 0 : 3);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+    return pager.value()->Commit().ok() ? 0 : 3;
+  })));
 }
 
 TEST(PagerWrite, ACrashAtAnyStepOfACommitLeavesTheFileAsBeforeOrAsAfterIt) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const std::string original = FileBytes(path);
   // Steps: journal synced, five pages written one by one, pages synced, journal voided. Dying
   // after the pages are synced but before the journal is void is still before the commit point.
@@ -148,12 +133,10 @@ TEST(PagerWrite, ACrashAtAnyStepOfACommitLeavesTheFileAsBeforeOrAsAfterIt) {
     SCOPED_TRACE("crash at commit step " + std::to_string(step));
     WriteAndDieAtStep(path, step);
     EXPECT_TRUE(std::filesystem::exists(jet::JournalPath(path))) << "the crash must leave the journal behind";
-    auto undoes = jet::JournalUndoesAnything(path, 4096);
-    ASSERT_TRUE(undoes.ok());
+    ASSERT_OK_LET(undoes, jet::JournalUndoesAnything(path, 4096));
     EXPECT_TRUE(undoes.value()) << "a journal before the commit point must undo the write";
     // Even a read-only open undoes the cut-short write before reading.
-    auto reader = Pager::Open(path);
-    ASSERT_TRUE(reader.ok()) << reader.error().message();
+    ASSERT_OK_LET(reader, Pager::Open(path));
     EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
     EXPECT_EQ(FileBytes(path), original);
   }
@@ -162,8 +145,7 @@ TEST(PagerWrite, ACrashAtAnyStepOfACommitLeavesTheFileAsBeforeOrAsAfterIt) {
   WriteAndDieAtStep(path, 8);
   EXPECT_TRUE(std::filesystem::exists(jet::JournalPath(path)));
   // So a reader that may not remove it (no write access) goes on past it.
-  auto void_undoes = jet::JournalUndoesAnything(path, 4096);
-  ASSERT_TRUE(void_undoes.ok());
+  ASSERT_OK_LET(void_undoes, jet::JournalUndoesAnything(path, 4096));
   EXPECT_FALSE(void_undoes.value());
   ASSERT_TRUE(Pager::Open(path).ok());
   EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
@@ -173,8 +155,7 @@ TEST(PagerWrite, ACrashAtAnyStepOfACommitLeavesTheFileAsBeforeOrAsAfterIt) {
   WriteAndDieAtStep(path, 1000);
   EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
   EXPECT_TRUE(FileBytes(path) == past_commit_point);
-  auto reader = Pager::Open(path);
-  ASSERT_TRUE(reader.ok());
+  ASSERT_OK_LET(reader, Pager::Open(path));
   EXPECT_EQ(reader.value()->page_count(), original.size() / 4096 + 2);
   EXPECT_EQ(reader.value()->ReadPage(3).value()[100], 3);
 }
@@ -224,9 +205,7 @@ void DamageLikeAnUnfinishedWrite(const std::string& path) {
 // byte-wise checksum), and stops at the first record that does not check out: a torn last record
 // is never copied into the database.
 TEST(PagerWrite, JournalsOfEitherVersionAreUndoneUpToATornRecord) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  const std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const std::string original = FileBytes(path);
   const uint32_t page_count = static_cast<uint32_t>(original.size() / 4096);
   auto page_of = [&](uint32_t n) { return original.substr(n * 4096, 4096); };
@@ -237,8 +216,7 @@ TEST(PagerWrite, JournalsOfEitherVersionAreUndoneUpToATornRecord) {
   // Written by this version, through the journal writer, which writes the pages from where they
   // are when it syncs.
   {
-    auto journal = jet::JournalWriter::Create(path, 4096, page_count);
-    ASSERT_TRUE(journal.ok());
+    ASSERT_OK_LET(journal, jet::JournalWriter::Create(path, 4096, page_count));
     const std::string pages[] = {page_of(3), page_of(7)};
     ASSERT_TRUE(journal.value()->Append(3, reinterpret_cast<const uint8_t*>(pages[0].data())).ok());
     ASSERT_TRUE(journal.value()->Append(7, reinterpret_cast<const uint8_t*>(pages[1].data())).ok());
@@ -271,9 +249,7 @@ TEST(PagerWrite, JournalsOfEitherVersionAreUndoneUpToATornRecord) {
 
 // (Access lock files, stale and held: EngineSharing.TableSetsRefuseAFileAnotherProgramIsWriting.)
 TEST(PagerWrite, OneWriteAtATime) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   {
     auto first = Pager::Open(path, Pager::Mode::kReadWrite);
     auto second = Pager::Open(path, Pager::Mode::kReadWrite);
@@ -291,8 +267,7 @@ TEST(PagerWrite, OneWriteAtATime) {
     EXPECT_EQ(second.value()->ReadPage(5).value()[200], 0xAB);
     second.value()->Rollback();
     // A reader that read before the commit sees it at its next read.
-    auto reader = Pager::Open(path);
-    ASSERT_TRUE(reader.ok());
+    ASSERT_OK_LET(reader, Pager::Open(path));
     ASSERT_TRUE(reader.value()->BeginRead().ok());
     uint8_t before = reader.value()->ReadPage(5).value()[201];
     reader.value()->EndRead();

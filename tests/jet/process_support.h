@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,24 @@ inline int WaitFor(pid_t pid) {
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return status;
+}
+
+// Runs `body` in a forked child that exits with what it returns (1 when it throws); returns the
+// child's id.
+inline pid_t ForkChild(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  try {
+    _exit(body());
+  } catch (...) {
+    _exit(1);
+  }
+}
+
+// Waits for `pid`; true when it exited with 0.
+inline bool ExitedCleanly(pid_t pid) {
+  const int status = WaitFor(pid);
+  return pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Runs a program to its end; returns its exit code (-1 when it did not exit normally) and what it

@@ -282,10 +282,8 @@ class RandomWrites {
 
  private:
   void LoadModel() {
-    auto db = jet::WritableDatabase::Open(path_);
-    ASSERT_TRUE(db.ok()) << db.error().message();
-    auto def = db.value()->ReadTable(target_.table);
-    ASSERT_TRUE(def.ok()) << def.error().message();
+    ASSERT_OK_LET(db, jet::WritableDatabase::Open(path_));
+    ASSERT_OK_LET(def, db.value()->ReadTable(target_.table));
     model_.Init(def.value());
     jet::Status s = db.value()->Write([&]() -> jet::Status {
       JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
@@ -398,10 +396,8 @@ class RandomWrites {
   }
 
   void RunBatch() {
-    auto db = jet::WritableDatabase::Open(path_);
-    ASSERT_TRUE(db.ok()) << db.error().message();
-    auto def = db.value()->ReadTable(target_.table);
-    ASSERT_TRUE(def.ok());
+    ASSERT_OK_LET(db, jet::WritableDatabase::Open(path_));
+    ASSERT_OK_LET(def, db.value()->ReadTable(target_.table));
     Model staged = model_;
     int operations = gen_.Int(5, 40);
     bool abandon = gen_.Chance(0.07);
@@ -428,11 +424,9 @@ class RandomWrites {
   }
 
   void VerifyWithOurReader() {
-    auto db = jet::Database::Open(path_);
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(path_));
     for (const std::string& problem : jet::CheckDatabase(*db.value())) ADD_FAILURE() << problem;
-    auto def = db.value()->ReadTable(target_.table);
-    ASSERT_TRUE(def.ok());
+    ASSERT_OK_LET(def, db.value()->ReadTable(target_.table));
     EXPECT_EQ(def->row_count, model_.rows.size());
     EXPECT_EQ(def->next_autonumber, model_.next_autonumber);
     for (size_t i = 0; i < model_.indexes.size(); ++i) {
@@ -441,11 +435,9 @@ class RandomWrites {
     }
     std::multimap<std::string, std::vector<Value>> expected, actual;
     for (const auto& [id, values] : model_.rows) expected.emplace(FingerprintOf(model_.def, values), values);
-    auto cursor = jet::TableCursor::Open(db.value()->pager(), def.value());
-    ASSERT_TRUE(cursor.ok());
+    ASSERT_OK_LET(cursor, jet::TableCursor::Open(db.value()->pager(), def.value()));
     while (true) {
-      auto more = cursor.value()->Next();
-      ASSERT_TRUE(more.ok()) << more.error().message();
+      ASSERT_OK_LET(more, cursor.value()->Next());
       if (!more.value()) break;
       actual.emplace(FingerprintOf(model_.def, cursor.value()->values()), cursor.value()->values());
     }

@@ -127,8 +127,7 @@ TEST(RowsAndTypes, BinaryOleAndGuidValues) {
     GTEST_SKIP() << "mdb-export is not on PATH (./test.sh installs mdbtools)";
   int compared = 0;
   for (const std::string& fixture : AllFixtures()) {
-    auto db = jet::Database::Open(FixturePath(fixture));
-    ASSERT_TRUE(db.ok());
+    ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
     for (const jet::CatalogEntry& e : db.value()->objects())
       if (e.IsTable() && e.IsSystem()) compared += CompareBytesWithMdbExport(FixturePath(fixture), e.name);
   }
@@ -303,8 +302,7 @@ TEST(RowsAndTypes, EveryTableYieldsItsRecordedRowCount) {
   int tables = 0, stale = 0;
   uint64_t rows = 0;
   for (const std::string& fixture : AllFixtures()) {
-    auto db = jet::Database::Open(FixturePath(fixture));
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
     for (const jet::CatalogEntry& e : db.value()->objects()) {
       if (!e.IsTable() || (e.IsSystem() && !mdbtools)) continue;
       SCOPED_TRACE(fixture + " " + e.name);

@@ -25,9 +25,7 @@ Value TextValue(const std::string& s) { return Value(jet::FromUtf8(s)); }
 // Old rows read a column added after them as NULL (a Boolean as No); nothing was rewritten to get
 // there.
 TEST(AlterTable, AddColumnsToATableWithRows) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   std::vector<std::vector<Value>> before;
   uint32_t data_pages_before = 0;
   {
@@ -36,13 +34,11 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
     before = ReadRows(*pager.value(), def);
     data_pages_before = static_cast<uint32_t>(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size());
   }
-  auto db = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(db.ok());
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   for (const jet::ColumnDesign& c : {Column("Genre", ColumnType::kText, 50), Column("Plays", ColumnType::kLong),
                                    Column("Karaoke", ColumnType::kBoolean), Column("Lyrics", ColumnType::kMemo),
                                    Column("Added", ColumnType::kDateTime)}) {
-    jet::Status added = jet::AddColumn(*db.value(), "MyList", c);
-    ASSERT_TRUE(added.ok()) << added.error().message();
+    ASSERT_OK_LET(added, jet::AddColumn(*db.value(), "MyList", c));
   }
   jet::ColumnDesign counter = Column("Counter", ColumnType::kLong);
   counter.autonumber = true;
@@ -85,11 +81,8 @@ uint32_t DistinctKeys(const jet::TableDef& def, const std::vector<std::vector<Va
 }
 
 TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
-  auto db = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(db.ok());
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("ArtistSong", {{"Artist"}, {"Song", false}})).ok());
   ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("ByDisk", {{"DiskID"}})).ok());
   ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("SongNumberToo", {{"SongNumber"}})).ok());
@@ -119,9 +112,7 @@ TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
 }
 
 TEST(AlterTable, DropColumnsAndIndexes) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   std::vector<std::vector<Value>> before;
   uint32_t song_root = 0;
   std::vector<uint32_t> song_pages;
@@ -133,8 +124,7 @@ TEST(AlterTable, DropColumnsAndIndexes) {
     song_root = song.root_page;
     song_pages = jet::ReadUsageMap(*pager.value(), song.usage_map).value();
   }
-  auto db = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(db.ok());
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   EXPECT_EQ(jet::DropColumn(*db.value(), "MyList", "Song").error().code(), jet::ErrorCode::kInvalidArgument);
   ASSERT_TRUE(jet::AddIndex(*db.value(), "MyList", Index("SongNumberToo", {{"SongNumber"}})).ok());
   ASSERT_TRUE(jet::DropIndex(*db.value(), "MyList", "Song").ok());
@@ -178,12 +168,10 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
   std::set<uint32_t> owned;
   uint32_t gone_page = 0;
   {
-    auto pager = jet::Pager::Open(path);
-    ASSERT_TRUE(pager.ok());
+    ASSERT_OK_LET(pager, jet::Pager::Open(path));
     jet::TableDef gone = TableNamed(*pager.value(), "Gone");
     gone_page = gone.page;
-    auto stored = jet::ReadStoredTableDef(*pager.value(), gone.page);
-    ASSERT_TRUE(stored.ok());
+    ASSERT_OK_LET(stored, jet::ReadStoredTableDef(*pager.value(), gone.page));
     owned.insert(gone.page);
     owned.insert(jet::RowPointerPage(gone.owned_pages_map));
     std::vector<uint32_t> maps = {gone.owned_pages_map};
@@ -195,8 +183,7 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
   ASSERT_GT(owned.size(), 30u);  // 400 rows with memos: data, long-value and index pages
   {
     auto db = jet::WritableDatabase::Open(path);
-    jet::Status dropped = jet::DropTable(*db.value(), "gone");
-    ASSERT_TRUE(dropped.ok()) << dropped.error().message();
+    ASSERT_OK_LET(dropped, jet::DropTable(*db.value(), "gone"));
   }
   EXPECT_EQ(Problems(path), std::vector<std::string>());
   auto pager = jet::Pager::Open(path);
@@ -218,11 +205,8 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
 
 // Relationships: dropping either side removes the relationship rows and the other side's entries.
 TEST(DropTable, TakesItsRelationshipsAlong) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("access/indexTestV2003.mdb");
-  auto db = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(db.ok());
+  COPY_FIXTURE_OR_SKIP("access/indexTestV2003.mdb", scratch, path);
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   EXPECT_EQ(jet::DropIndex(*db.value(), "Table1", "id").error().code(), jet::ErrorCode::kUnsupported);
   ASSERT_TRUE(jet::DropTable(*db.value(), "Table2").ok());
   {

@@ -75,8 +75,7 @@ class Mix {
 
   // Builds the model from what the database holds now.
   void Load(const std::set<std::string>& frozen) {
-    auto pager = jet::Pager::Open(path_);
-    ASSERT_TRUE(pager.ok());
+    ASSERT_OK_LET(pager, jet::Pager::Open(path_));
     for (const jet::CatalogEntry& e : Catalogue(*pager.value())) {
       if (!e.IsUserTable()) continue;
       jet::TableDef def = TableNamed(*pager.value(), e.name);
@@ -304,8 +303,7 @@ void Mix::DropTable(size_t which) {
 
 void Mix::Step() {
   if (!db_) {
-    auto db = jet::WritableDatabase::Open(path_);
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::WritableDatabase::Open(path_));
     db_ = std::move(db).value();
   }
   if (tables_.empty()) return CreateTable();
@@ -327,8 +325,7 @@ void Mix::Step() {
 void Mix::Verify() {
   db_.reset();  // the reader below must not share the writer's file locks
   EXPECT_EQ(Problems(path_), std::vector<std::string>());
-  auto pager = jet::Pager::Open(path_);
-  ASSERT_TRUE(pager.ok());
+  ASSERT_OK_LET(pager, jet::Pager::Open(path_));
   std::set<std::string> names, expected_names;
   for (const jet::CatalogEntry& e : Catalogue(*pager.value()))
     if (e.IsUserTable()) names.insert(e.name);

@@ -76,12 +76,10 @@ std::multiset<std::string> AceLines(jet::Pager& pager, const std::map<int64_t, i
 TEST(NewDatabase, MatchesAnEmptyAccess2000Database) {
   REQUIRE_SHARED_FIXTURES();
   ScratchDir scratch;
-  auto access = jet::Pager::Open(FixturePath("access/emptyV2000.mdb"));
-  ASSERT_TRUE(access.ok());
+  ASSERT_OK_LET(access, jet::Pager::Open(FixturePath("access/emptyV2000.mdb")));
   std::string path = scratch.path() + "/new.mdb";
   ASSERT_TRUE(jet::CreateDatabase(path, {access.value()->header().creation_date}).ok());
-  auto ours = jet::Pager::Open(path);
-  ASSERT_TRUE(ours.ok()) << ours.error().message();
+  ASSERT_OK_LET(ours, jet::Pager::Open(path));
   jet::Pager& a = *access.value();
   jet::Pager& o = *ours.value();
 
@@ -111,8 +109,7 @@ TEST(NewDatabase, MatchesAnEmptyAccess2000Database) {
   for (const jet::CatalogEntry& e : Catalogue(o))
     if (e.name == "MSysAccessObjects") our_access_objects = e.DefinitionPage();
   theirs_to_ours[15] = our_access_objects;
-  auto access_objects = jet::ReadStoredTableDef(o, our_access_objects);
-  ASSERT_TRUE(access_objects.ok());
+  ASSERT_OK_LET(access_objects, jet::ReadStoredTableDef(o, our_access_objects));
   EXPECT_EQ(Design(access_objects->def), Design(jet::ReadTableDef(a, 15).value()));
 
   const std::set<std::string> access_only = {"AccessLayout", "SummaryInfo", "UserDefined"};
@@ -137,8 +134,7 @@ TEST(NewDatabase, MatchesAnEmptyAccess2000Database) {
     return std::string();
   };
   EXPECT_EQ(Hex(props(o, o_objects)), Hex(props(a, a_objects)));
-  auto decoded = jet::DecodePropertyBlob(props(o, o_objects));
-  ASSERT_TRUE(decoded.ok());
+  ASSERT_OK_LET(decoded, jet::DecodePropertyBlob(props(o, o_objects)));
   EXPECT_EQ(decoded->at(0).properties.at(0).name, "AccessVersion");
   EXPECT_EQ(decoded->at(0).properties.at(0).value, std::string("0\0" "8\0.\0" "5\0" "0\0", 10));
   EXPECT_EQ(Problems(path), std::vector<std::string>());
@@ -221,13 +217,10 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
   std::string path = scratch.path() + "/types.mdb";
   ASSERT_TRUE(jet::CreateDatabase(path).ok());
   {
-    auto db = jet::WritableDatabase::Open(path);
-    ASSERT_TRUE(db.ok());
-    jet::Status created = jet::CreateTable(*db.value(), EverythingTable());
-    ASSERT_TRUE(created.ok()) << created.error().message();
+    ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
+    ASSERT_OK_LET(created, jet::CreateTable(*db.value(), EverythingTable()));
   }
-  auto pager = jet::Pager::Open(path);
-  ASSERT_TRUE(pager.ok());
+  ASSERT_OK_LET(pager, jet::Pager::Open(path));
   jet::TableDef def = TableNamed(*pager.value(), "Everything");
   EXPECT_EQ(Design(def),
             "ID Long #0 len 4 flags 7/0; Title Text #1 len 240 flags 2/1; Code Text #2 len 20 flags 2/0; "
@@ -242,8 +235,7 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
   EXPECT_EQ(def.FindColumn("Amount")->precision, 12);
   EXPECT_EQ(def.FindColumn("Amount")->scale, 2);
   for (const jet::PhysicalIndex& index : def.physical_indexes) {
-    auto root = jet::ReadIndexPage(*pager.value(), index.root_page);
-    ASSERT_TRUE(root.ok());
+    ASSERT_OK_LET(root, jet::ReadIndexPage(*pager.value(), index.root_page));
     EXPECT_TRUE(root->leaf());
     EXPECT_TRUE(root->entries.empty());
     EXPECT_EQ(root->owner, def.page);
@@ -260,8 +252,7 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
     EXPECT_EQ(IntOf(jet::ColumnValue(objects, row, "Type")), 1);
     EXPECT_EQ(IntOf(jet::ColumnValue(objects, row, "Flags")), 0);
     EXPECT_EQ(BytesOf(jet::ColumnValue(objects, row, "Owner")), jet::kAdminUserSid);
-    auto props = jet::DecodePropertyBlob(BytesOf(jet::ColumnValue(objects, row, "LvProp")));
-    ASSERT_TRUE(props.ok());
+    ASSERT_OK_LET(props, jet::DecodePropertyBlob(BytesOf(jet::ColumnValue(objects, row, "LvProp"))));
     std::map<std::string, std::string> flags;
     for (const jet::PropertySet& set : props.value())
       for (const jet::Property& p : set.properties) flags[set.object + "." + p.name] = p.value;
@@ -281,12 +272,10 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
                                                  std::to_string(def.page) + " 1048575 0 a736"}));
   pager.value().reset();
 
-  auto db = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(db.ok());
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   std::vector<std::vector<Value>> rows;
   for (int i = 1; i <= 60; ++i) rows.push_back(EverythingRow(i));
-  jet::Status inserted = InsertAll(*db.value(), "Everything", rows);
-  ASSERT_TRUE(inserted.ok()) << inserted.error().message();
+  ASSERT_OK_LET(inserted, InsertAll(*db.value(), "Everything", rows));
   jet::Status duplicate = InsertAll(*db.value(), "Everything", {EverythingRow(5)});  // Code "C5" again
   ASSERT_FALSE(duplicate.ok());
   EXPECT_EQ(duplicate.error().code(), jet::ErrorCode::kConstraint);
@@ -317,8 +306,7 @@ TEST(CreateTable, NamesFollowAccessRulesAndRefusalsChangeNothing) {
     ASSERT_TRUE(jet::CreateTable(*db.value(), EverythingTable()).ok());
   }
   const std::string before = ReadWholeFile(path);
-  auto db = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(db.ok());
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   auto refused = [&](const jet::Status& s, jet::ErrorCode code, const std::string& words) {
     if (s.ok()) return ::testing::AssertionFailure() << "accepted";
     if (s.error().code() != code) return ::testing::AssertionFailure() << "wrong code: " << s.error().message();
@@ -398,8 +386,7 @@ TEST(SongTable, ManySongsThroughTheTableWriterPassCheck) {
   std::string path = scratch.path() + "/songs.mdb";
   ASSERT_TRUE(jet::CreateDatabase(path).ok());
   {
-    auto db = jet::WritableDatabase::Open(path);
-    ASSERT_TRUE(db.ok());
+    ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
     ASSERT_TRUE(jet::CreateTable(*db.value(), SongTable()).ok());
     jet::Status filled = db.value()->Write([&]() -> jet::Status {
       jet::TableDef def = TableNamed(db.value()->pager(), "MyList");
@@ -413,8 +400,7 @@ TEST(SongTable, ManySongsThroughTheTableWriterPassCheck) {
   auto pager = jet::Pager::Open(path);
   jet::TableDef def = TableNamed(*pager.value(), "MyList");
   EXPECT_EQ(def.row_count, static_cast<uint32_t>(kSongs));
-  auto map = jet::ReadRowSlot(*pager.value(), jet::RowPointerPage(def.owned_pages_map), jet::RowPointerRow(def.owned_pages_map));
-  ASSERT_TRUE(map.ok());
+  ASSERT_OK_LET(map, jet::ReadRowSlot(*pager.value(), jet::RowPointerPage(def.owned_pages_map), jet::RowPointerRow(def.owned_pages_map)));
   EXPECT_EQ(map->bytes[0], jet::kUsageMapReference) << "the table's pages still fit an inline map";
   auto rows = ReadRows(*pager.value(), def);
   ASSERT_EQ(rows.size(), static_cast<size_t>(kSongs));

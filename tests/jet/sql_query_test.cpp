@@ -73,14 +73,12 @@ std::vector<Row> Reference(const Table& t, const Query& q) {
 }
 
 std::vector<Row> Fetch(jet::Database& db, const std::string& sql, bool use_indexes, std::string* plan = nullptr) {
-  auto cursor = jet::ExecuteSelect(db, sql, jet::SelectOptions{use_indexes});
-  EXPECT_TRUE(cursor.ok()) << cursor.error().message();
+  EXPECT_OK_LET(cursor, jet::ExecuteSelect(db, sql, jet::SelectOptions{use_indexes}));
   std::vector<Row> rows;
   if (!cursor.ok()) return rows;
   if (plan != nullptr) *plan = cursor.value()->plan();
   while (true) {
-    auto more = cursor.value()->Next();
-    EXPECT_TRUE(more.ok()) << more.error().message();
+    EXPECT_OK_LET(more, cursor.value()->Next());
     if (!more.ok() || !more.value()) break;
     rows.push_back(cursor.value()->values());
   }
@@ -212,8 +210,7 @@ TEST_F(SqlSongs, IndexWalksStopWhenTheCallerStops) {
   for (const char* sql : {"SELECT * FROM [MyList] WHERE [SongNumber] >= 1100 ORDER BY [SongNumber]",
                           "SELECT * FROM [MyList] ORDER BY [Song]", "SELECT * FROM [MyList] ORDER BY [ID] DESC"}) {
     SCOPED_TRACE(sql);
-    auto cursor = jet::ExecuteSelect(*t_.db, sql);
-    ASSERT_TRUE(cursor.ok()) << cursor.error().message();
+    ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, sql));
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(cursor.value()->Next().value());
     EXPECT_EQ(cursor.value()->rows_read(), 3u);
   }
@@ -248,12 +245,10 @@ TEST_F(SqlSongs, RunSortingWalksGiveWayToAScanWithoutLosingOrRepeatingRows) {
     const std::vector<Row> expected = Reference(t_, q);
     for (uint64_t budget : {1, 2, 3, 7, 40, 250, 499, 500, 501, 100000}) {
       SCOPED_TRACE(q.sql + " with a walk budget of " + std::to_string(budget));
-      auto cursor = jet::ExecuteSelect(*t_.db, q.sql, jet::SelectOptions{true, budget});
-      ASSERT_TRUE(cursor.ok()) << cursor.error().message();
+      ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, q.sql, jet::SelectOptions{true, budget}));
       std::vector<Row> rows;
       while (true) {
-        auto more = cursor.value()->Next();
-        ASSERT_TRUE(more.ok()) << more.error().message();
+        ASSERT_OK_LET(more, cursor.value()->Next());
         if (!more.value()) break;
         rows.push_back(cursor.value()->values());
       }
@@ -283,8 +278,7 @@ TEST_F(SqlSongs, RunSortingWalksGiveWayEarlyWhenRowsRarelyMatch) {
   };
   for (const auto& [sql, rows_read] : cases) {
     SCOPED_TRACE(sql);
-    auto cursor = jet::ExecuteSelect(*t_.db, sql, jet::SelectOptions{true, 400});
-    ASSERT_TRUE(cursor.ok()) << cursor.error().message();
+    ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, sql, jet::SelectOptions{true, 400}));
     size_t rows = 0;
     while (cursor.value()->Next().value()) ++rows;
     EXPECT_EQ(rows, std::string(sql).find("zzqx") == std::string::npos ? 500u : 0u);
@@ -299,8 +293,7 @@ TEST_F(SqlSongs, RunSortingWalksReadLittleMoreThanTheRowsTaken) {
   const size_t song = t_.Col("Song");
   const Query q{"SELECT * FROM MyList ORDER BY Song, Artist", nullptr, {{"Song", true}, {"Artist", true}}, {}, ""};
   const std::vector<Row> expected = Reference(t_, q);
-  auto cursor = jet::ExecuteSelect(*t_.db, q.sql);
-  ASSERT_TRUE(cursor.ok());
+  ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, q.sql));
   for (size_t taken = 1; taken <= 40; ++taken) {
     ASSERT_TRUE(cursor.value()->Next().value());
     ASSERT_EQ(cursor.value()->values(), expected[taken - 1]);
@@ -330,16 +323,13 @@ TEST_F(SqlSongs, ExecutionErrorsNameTheStatement) {
 TEST_F(SqlSongs, UpdatesArePreparedForTheWriter) {
   const std::string sql = "UPDATE [mylist] SET [PrintYN] = True, HotlistA = '0000000001', [DiskID] = Null, SongNumber = 1005.5 "
                           "WHERE [SongNumber] = 1005 OR [Song] = 'Crazy'";
-  auto statement = jet::ParseStatement(sql);
-  ASSERT_TRUE(statement.ok());
+  ASSERT_OK_LET(statement, jet::ParseStatement(sql));
   const auto& update = std::get<jet::UpdateStatement>(statement.value());
-  auto prepared = jet::PrepareUpdate(*t_.db, update, sql);
-  ASSERT_TRUE(prepared.ok()) << prepared.error().message();
+  ASSERT_OK_LET(prepared, jet::PrepareUpdate(*t_.db, update, sql));
   ASSERT_EQ(prepared->assignments.size(), 4u);
   EXPECT_EQ(prepared->assignments[3].second, Value(int64_t{1006}));  // rounds to even
 
-  auto rows = jet::RowsToUpdate(*t_.db, update, sql);
-  ASSERT_TRUE(rows.ok()) << rows.error().message();
+  ASSERT_OK_LET(rows, jet::RowsToUpdate(*t_.db, update, sql));
   std::vector<jet::RowId> expected;
   for (size_t i = 0; i < t_.rows.size(); ++i) {
     const Row& r = t_.rows[i];

@@ -13,6 +13,7 @@
 #include "jet/pages/table_def.h"
 #include "jet/text/text_codec.h"
 #include "jet/sql/text_presence.h"
+#include "tests/jet/test_support.h"
 
 namespace {
 
@@ -60,8 +61,7 @@ std::string ParseError(const std::string& sql) {
 // and DROP TABLE end to end: EngineExecute.UpdatesDropsAndChangesNothingOnFailure.
 
 TEST(SqlParse, ColumnListsAndNames) {
-  auto s = jet::ParseSelect("SELECT ID, [col 2], [MyList].[Song], MyList.Artist FROM T");
-  ASSERT_TRUE(s.ok()) << s.error().message();
+  ASSERT_OK_LET(s, jet::ParseSelect("SELECT ID, [col 2], [MyList].[Song], MyList.Artist FROM T"));
   ASSERT_EQ(s->columns.size(), 4u);
   EXPECT_EQ(s->columns[0].name, "ID");
   EXPECT_EQ(s->columns[1].name, "col 2");
@@ -128,9 +128,7 @@ TEST(SqlParse, ErrorsNameThePositionAndToken) {
       {"DROP VIEW v", "syntax error (expected TABLE or INDEX) at position 5 near \"VIEW\""},
       {"DELETE FROM T", "syntax error (expected SELECT, UPDATE or DROP) at position 0 near \"DELETE\""},
   };
-  for (const auto& [sql, expected] : cases) {
-    EXPECT_EQ(ParseError(sql), std::string(expected) + " in: " + sql) << sql;
-  }
+  for (const auto& [sql, expected] : cases) EXPECT_EQ(ParseError(sql), std::string(expected) + " in: " + sql) << sql;
   EXPECT_NE(jet::ParseSelect("DROP TABLE T").status().error().message().find("expected SELECT"), std::string::npos);
 }
 
@@ -286,8 +284,7 @@ std::string StoredCompressed(const Text& text) {
 // The page test of a search for "love" finds the word in every form a row may keep it in, and
 // turns away bytes that only come close.
 TEST(SqlLike, PageTestFindsTheWordInEveryStoredForm) {
-  auto pattern = jet::LikePattern::Compile(JetVersion::kJet4, u"*LoVe*");
-  ASSERT_TRUE(pattern.ok());
+  ASSERT_OK_LET(pattern, jet::LikePattern::Compile(JetVersion::kJet4, u"*LoVe*"));
   const auto test = jet::TextPresence::For(JetVersion::kJet4, pattern->RequiredText());
   ASSERT_TRUE(test.has_value());
   const auto holds = [&](const std::string& bytes) {
@@ -312,8 +309,7 @@ TEST(SqlLike, PageTestFindsTheWordInEveryStoredForm) {
 
   // A word with a space still lets pages be passed over, though the space's full-width twin
   // (U+3000) cannot be looked for: the test looks for the longest stretch without it.
-  auto spaced = jet::LikePattern::Compile(JetVersion::kJet4, u"*baby summer*");
-  ASSERT_TRUE(spaced.ok());
+  ASSERT_OK_LET(spaced, jet::LikePattern::Compile(JetVersion::kJet4, u"*baby summer*"));
   const auto spaced_test = jet::TextPresence::For(JetVersion::kJet4, spaced->RequiredText());
   ASSERT_TRUE(spaced_test.has_value());
   const std::string summer = "B\0a\0b\0y\0\0\x30S\0u\0m\0m\0e\0r\0"s;  // UTF-16, with an ideographic space

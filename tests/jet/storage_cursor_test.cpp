@@ -86,8 +86,7 @@ struct Survivor {
 // has, which move, and deleted rows: the second, the last, every seventh, and all of one page.
 std::vector<Survivor> MakeTables(const std::string& path) {
   EXPECT_TRUE(jet::CreateDatabase(path).ok());
-  auto db = jet::WritableDatabase::Open(path);
-  EXPECT_TRUE(db.ok());
+  EXPECT_OK_LET(db, jet::WritableDatabase::Open(path));
   auto column = [](const char* name, jet::ColumnType type) { return jet::ColumnDesign{.name = name, .type = type}; };
   EXPECT_TRUE(jet::CreateTable(*db.value(), {"Walk", {column("N", jet::ColumnType::kLong), column("Body", jet::ColumnType::kText)}, {}}).ok());
   jet::TableDef def = db.value()->ReadTable("Walk").value();
@@ -184,8 +183,7 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   EXPECT_EQ(Forward(cursor), plain.rows);
   EXPECT_EQ(Backward(cursor), plain.rows);
   // The bytes the cursor hands out are its row's: the SQL scan reads every survivor but the stray one.
-  auto scan = jet::OpenScan(t.db->pager(), t.def);
-  ASSERT_TRUE(scan.ok());
+  ASSERT_OK_LET(scan, jet::OpenScan(t.db->pager(), t.def));
   jet::LazyRow row(t.db->pager(), t.def);
   std::vector<int64_t> numbers, expected;
   while (Moved(scan.value()->Next(&row))) numbers.push_back(std::get<int64_t>(*row.Get(0).value()));
@@ -238,8 +236,7 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   }
 
   // The file changes under a cursor: a row added to the page it stands on is met next.
-  auto db = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(db.ok());
+  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   auto add = [&](int64_t n) {
     RowId id;
     WithWriter(*db.value(), t.def, [&](jet::TableWriter& w) -> jet::Status {

@@ -74,16 +74,13 @@ TEST(TableDefWriter, EveryStoredDefinitionReencodesByteForByte) {
   REQUIRE_SHARED_FIXTURES();
   int definitions = 0, with_long_value_maps = 0, with_foreign_keys = 0;
   for (const std::string& fixture : Jet4Fixtures()) {
-    auto db = jet::Database::Open(FixturePath(fixture));
-    ASSERT_TRUE(db.ok()) << db.error().message();
+    ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
     jet::Pager& pager = db.value()->pager();
     for (const jet::CatalogEntry& entry : db.value()->objects()) {
       if (!entry.IsTable()) continue;
       SCOPED_TRACE(fixture + ", table " + entry.name);
-      auto stored = jet::ReadStoredTableDef(pager, entry.DefinitionPage());
-      ASSERT_TRUE(stored.ok()) << stored.error().message();
-      auto bytes = jet::EncodeTableDef(pager.format(), stored->def, stored->extras);
-      ASSERT_TRUE(bytes.ok()) << bytes.error().message();
+      ASSERT_OK_LET(stored, jet::ReadStoredTableDef(pager, entry.DefinitionPage()));
+      ASSERT_OK_LET(bytes, jet::EncodeTableDef(pager.format(), stored->def, stored->extras));
       std::vector<uint32_t> chain = Chain(pager, entry.DefinitionPage());
       ASSERT_EQ(jet::DefinitionPageCount(pager.format(), bytes->size()), chain.size());
       std::vector<std::string> images = jet::LayOutDefinitionPages(pager.format(), bytes.value(), chain);
@@ -124,16 +121,12 @@ jet::ColumnDef TextColumn(const std::string& name, uint16_t number) {
 // A definition too long for one page continues on new pages and reads back whole, durably; made
 // short again it gives the extra pages back, cleared and free.
 TEST(TableDefWriter, LongDefinitionChainGrowsAndShrinks) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("access/emptyV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("access/emptyV2000.mdb", scratch, path);
   const uint32_t kRelationshipsPage = 5;
   jet::StoredTableDef original, wide;
   {
-    auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite);
-    ASSERT_TRUE(pager.ok());
-    auto stored = jet::ReadStoredTableDef(*pager.value(), kRelationshipsPage);
-    ASSERT_TRUE(stored.ok()) << stored.error().message();
+    ASSERT_OK_LET(pager, jet::Pager::Open(path, jet::Pager::Mode::kReadWrite));
+    ASSERT_OK_LET(stored, jet::ReadStoredTableDef(*pager.value(), kRelationshipsPage));
     original = wide = stored.value();
     for (uint16_t i = 0; i < 150; ++i) {
       uint16_t number = static_cast<uint16_t>(wide.def.max_columns++);
@@ -145,8 +138,7 @@ TEST(TableDefWriter, LongDefinitionChainGrowsAndShrinks) {
     ASSERT_TRUE(jet::WriteTableDef(*pager.value(), wide.def, wide.extras).ok());
     ASSERT_TRUE(pager.value()->Commit().ok());
   }
-  auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite);
-  ASSERT_TRUE(pager.ok());
+  ASSERT_OK_LET(pager, jet::Pager::Open(path, jet::Pager::Mode::kReadWrite));
   std::vector<uint32_t> chain = Chain(*pager.value(), kRelationshipsPage);
   ASSERT_GE(chain.size(), 3u);  // 150 columns of about 100 bytes each
   for (size_t i = 1; i < chain.size(); ++i) {
@@ -156,8 +148,7 @@ TEST(TableDefWriter, LongDefinitionChainGrowsAndShrinks) {
     EXPECT_EQ(FreePages(*pager.value()).count(chain[i]), 0u);
   }
   EXPECT_EQ(jet::Get16(pager.value()->ReadPage(chain[0]).value() + 2), 0);  // a full first page
-  auto reread = jet::ReadStoredTableDef(*pager.value(), kRelationshipsPage);
-  ASSERT_TRUE(reread.ok()) << reread.error().message();
+  ASSERT_OK_LET(reread, jet::ReadStoredTableDef(*pager.value(), kRelationshipsPage));
   EXPECT_EQ(Describe(reread->def), Describe(wide.def));
   EXPECT_EQ(reread->extras.columns.size(), wide.extras.columns.size());
 
@@ -171,19 +162,14 @@ TEST(TableDefWriter, LongDefinitionChainGrowsAndShrinks) {
     const uint8_t* p = pager.value()->ReadPage(chain[i]).value();
     EXPECT_EQ(std::count(p, p + pager.value()->page_size(), 0), static_cast<long>(pager.value()->page_size()));
   }
-  auto back = jet::ReadTableDef(*pager.value(), kRelationshipsPage);
-  ASSERT_TRUE(back.ok());
+  ASSERT_OK_LET(back, jet::ReadTableDef(*pager.value(), kRelationshipsPage));
   EXPECT_EQ(Describe(back.value()), Describe(original.def));
 }
 
 TEST(TableDefWriter, RefusesWhatItCannotWrite) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("access/emptyV2000.mdb");
-  auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite);
-  ASSERT_TRUE(pager.ok());
-  auto stored = jet::ReadStoredTableDef(*pager.value(), 2);
-  ASSERT_TRUE(stored.ok());
+  COPY_FIXTURE_OR_SKIP("access/emptyV2000.mdb", scratch, path);
+  ASSERT_OK_LET(pager, jet::Pager::Open(path, jet::Pager::Mode::kReadWrite));
+  ASSERT_OK_LET(stored, jet::ReadStoredTableDef(*pager.value(), 2));
 
   jet::DefinitionExtras short_extras = stored->extras;
   short_extras.columns.pop_back();

@@ -35,9 +35,7 @@ struct Row {
 std::vector<Row> CheckedRows(const std::string& path, const std::string& table) {
   velloran_test::LoadedTable t = velloran_test::LoadTable(path, table);
   std::vector<Row> rows;
-  if (t.db) {
-    for (const std::string& p : jet::CheckDatabase(*t.db)) ADD_FAILURE() << p;
-  }
+  if (t.db) for (const std::string& p : jet::CheckDatabase(*t.db)) ADD_FAILURE() << p;
   for (size_t i = 0; i < t.rows.size(); ++i) rows.push_back(Row{t.ids[i], t.rows[i]});
   return rows;
 }
@@ -91,9 +89,7 @@ const Row* FindBy(const std::vector<Row>& rows, size_t column, const Value& v) {
 // RandomWrites. Here the bytes Access reads for a moved row, and the update through the row's new
 // home that a scan (and so an SQL UPDATE) hands out.
 TEST(TableWriter, SongsGrowMoveShrinkAndDelete) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   std::vector<Row> before = CheckedRows(path, "MyList");
   ASSERT_EQ(before.size(), 500u);
 
@@ -181,9 +177,7 @@ uint32_t MemoKind(const std::string& field) { return jet::Get32(reinterpret_cast
 uint32_t MemoPointer(const std::string& field) { return jet::Get32(reinterpret_cast<const uint8_t*>(field.data()) + 4); }
 
 TEST(TableWriter, MemosGoInlineToOneLongValueRowOrToAChainAndAreFreed) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
   // ID, Txt, Num, Flag, Memo.
   auto row = [](int64_t id, size_t memo_chars) {
     return std::vector<Value>{id, T("memo test"), int64_t{1}, false, Text(memo_chars, u'm')};
@@ -247,9 +241,7 @@ void SetKeysMemoByte(const std::string& path, size_t offset, uint8_t value) {
 }
 
 TEST(TableWriter, MemoTextIsCompressedWhenTheColumnAllowsIt) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
   // Give the Memo column the compression flag its definition lacks (byte 16 of its block).
   SetKeysMemoByte(path, 16, jet::kColumnCompressedUnicode);
   RowId short_id, long_id;
@@ -268,9 +260,7 @@ TEST(TableWriter, MemoTextIsCompressedWhenTheColumnAllowsIt) {
 }
 
 TEST(TableWriter, OleValuesOfAnySizeRoundTrip) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/keysV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
   // Make the Memo column an OLE column (byte 0 of its block): its stored values read as bytes.
   SetKeysMemoByte(path, 0, static_cast<uint8_t>(jet::ColumnType::kOle));
   std::vector<jet::Bytes> blobs;
@@ -346,9 +336,7 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
 }
 
 TEST(TableWriter, NewPagesJoinTheOwnedMapAndTheFreeSpaceMapFollowsTheRoom) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("generated/songsV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   jet::TableDef def = ReadDef(path, "MyList");
   uint32_t pages_before = static_cast<uint32_t>(std::filesystem::file_size(path) / 4096);
   ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) -> jet::Status {

@@ -47,14 +47,17 @@ class ScratchDir {
   }
   ~ScratchDir() { std::filesystem::remove_all(path_); }
   const std::string& path() const { return path_; }
-  // Copies a fixture here (writable) and returns the copy's path.
-  std::string CopyFixture(const std::string& relative) const {
+  std::string File(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
+  // Copies a fixture here (writable, under its own name unless given another) and returns the copy's path.
+  std::string CopyFixture(const std::string& relative, const std::string& name = "") const {
     std::filesystem::path from = FixturePath(relative);
-    std::filesystem::path to = std::filesystem::path(path_) / from.filename();
+    std::filesystem::path to = File(name.empty() ? from.filename().string() : name);
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
     std::filesystem::permissions(to, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     return to.string();
   }
+  // A copy of the generated song database with 500 songs (13 of them without an ID).
+  std::string CopyOfSongs(const std::string& name = "songs.mdb") const { return CopyFixture("generated/songsV2000.mdb", name); }
 
  private:
   std::string path_;
@@ -153,3 +156,19 @@ inline LoadedTable LoadTable(const std::string& path, const std::string& table, 
     if (velloran_test::SharedDir().empty())                                                \
       GTEST_SKIP() << "the shared fixtures folder (../shared) is not beside this checkout"; \
   } while (0)
+
+// Skips the current test without the shared fixtures; otherwise declares `scratch_var`, a scratch
+// folder, and `path_var`, the path of a writable copy of `fixture` in it.
+#define COPY_FIXTURE_OR_SKIP(fixture, scratch_var, path_var) \
+  REQUIRE_SHARED_FIXTURES();                                 \
+  velloran_test::ScratchDir scratch_var;                     \
+  const std::string path_var = scratch_var.CopyFixture(fixture)
+
+// Declares `var` as the result of the expression (a jet::Result or jet::Status) and fails the test,
+// naming the error, unless it is ok.
+#define ASSERT_OK_LET(var, ...) \
+  auto var = (__VA_ARGS__);     \
+  ASSERT_TRUE(var.ok()) << var.error().message()
+#define EXPECT_OK_LET(var, ...) \
+  auto var = (__VA_ARGS__);     \
+  EXPECT_TRUE(var.ok()) << var.error().message()

@@ -30,7 +30,7 @@ class SearchScenario : public ::testing::Test {
     w.logic.Txt_Search_Change(text);
     w.Press(13);
   }
-  ScratchFolder folder;
+  ScratchDir folder;
 };
 
 TEST_F(SearchScenario, ResortAfterEscTabAndNothingFound) {

@@ -46,7 +46,7 @@ class MainWindowTest : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string settings;
   ScriptedDialogHost dialogs;
 };
