@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "admin/database_menu.h"
 #include "app/menu_model.h"
 #include "app/settings.h"
 #include "catalogue/catalogue_host.h"
@@ -19,10 +20,13 @@ class DialogCatalogueHost : public CatalogueHost {
   DialogCatalogueHost(DialogHost& dialogs, std::function<void()> end_program)
       : dialogs_(dialogs), end_program_(std::move(end_program)) {}
   void AttachSwitches(MenuSwitches* switches) { switches_ = switches; }
+  // How the program shows the table and field selector.
+  void AttachTableSelector(std::function<void()> show) { show_selector_ = std::move(show); }
 
   MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons) override;
-  // The table and field selector arrives with the database administration windows.
-  void ShowTableSelector() override {}
+  void ShowTableSelector() override {
+    if (show_selector_) show_selector_();
+  }
   void SetSelectTableEnabled(bool enabled) override {
     if (switches_ != nullptr) switches_->SelectTableEnabled = enabled;
   }
@@ -32,6 +36,7 @@ class DialogCatalogueHost : public CatalogueHost {
   DialogHost& dialogs_;
   std::function<void()> end_program_;
   MenuSwitches* switches_ = nullptr;
+  std::function<void()> show_selector_;
 };
 
 class Program {
@@ -54,6 +59,9 @@ class Program {
   // The popup menu as it stands now, and what choosing an item does.
   MenuItem& Menu();
   void MenuCommand(const std::string& name);
+  // The "&Database" menu; the windows around the program set how it opens the administration
+  // windows.
+  DatabaseMenu& Databases() { return database_menu_; }
 
  private:
   void LoadSettings();
@@ -69,6 +77,7 @@ class Program {
   FontSpec window_font_;
   Settings kept_;  // what other windows own, kept to be written back as it was read
   MenuItem menu_ = BuildMainMenu();
+  DatabaseMenu database_menu_;
 };
 
 }  // namespace velloran

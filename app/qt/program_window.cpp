@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "admin/qt/select_table_window.h"
 #include "app/qt/qt_menu.h"
 
 namespace velloran {
@@ -22,6 +23,12 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
       logic(window.surface(), window, host, dialogs, commands),
       program(logic, window, dialogs, commands, settings_folder, DesignFont()) {
   host.AttachSwitches(&logic.Switches);
+  auto select_table = [this] { ShowSelectTable(&window, logic.form.Databases, host, dialogs); };
+  host.AttachTableSelector(select_table);
+  program.Databases().windows.show_select_table = select_table;
+  program.Databases().windows.show_add_records = [this] {
+    add_records.Show(&window, logic.form.Databases, host, dialogs);
+  };
   window.on_unload = [this] { program.Form_Unload(); };
   window.on_popup = [this](const QPoint& at) {
     ShowPopupMenu(&window, program.Menu(), at, [this](const std::string& name) {

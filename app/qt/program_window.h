@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "admin/qt/add_records_window.h"
 #include "app/program.h"
 #include "mainwindow/qt/main_window.h"
 #include "platform/qt/qt_dialog_host.h"
@@ -28,6 +29,7 @@ class ProgramWindow {
   ListCommands commands;
   MainWindowLogic logic;
   Program program;
+  AddRecordsHost add_records;
 };
 
 }  // namespace velloran

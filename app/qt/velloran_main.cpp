@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "admin/folder_import.h"
 #include "app/demo_catalogue.h"
 #include "app/qt/program_window.h"
 
@@ -67,6 +68,9 @@ std::string DemoCatalogue() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The folder import from the command line needs no desktop.
+  if (argc >= 2 && std::string(argv[1]) == "import")
+    return velloran::RunImportCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
   std::string command_line;
   bool demo = false;
   for (int i = 1; i < argc; ++i) {
@@ -74,6 +78,8 @@ int main(int argc, char** argv) {
     if (arg == "--demo") demo = true;
     if (arg == "--help") {
       std::cout << "velloran [--demo] [/title NAME]\n"
+                   "velloran import FILE TABLE FOLDER [--disk-id TEXT] [--artist TEXT] [--rename] [--pattern PATTERN] "
+                   "[--subfolders]\n"
                    "  --demo       open a demo catalogue of 5,000 songs (built the first time)\n"
                    "  /title NAME  the name the window shows for the program\n";
       return 0;
