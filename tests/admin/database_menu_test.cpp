@@ -45,7 +45,7 @@ TEST(PathFunctions, NamesFoldersAndRoots) {
       {"C:\\Songs\\Pop.Hits.mdb", "Pop.Hits", "mdb", "C:\\Songs", "C:\\Songs\\Pop.Hits.mdb", "C:"},
       {"C:\\Songs\\README", "README", "", "C:\\Songs", "C:\\Songs\\README", "C:"},
       {"Karaoke.mdb", "Karaoke", "mdb", "", "Karaoke.mdb", "Karaoke.mdb"},
-      {"C:\\Songs\\\\  ", "  ", "", "C:\\Songs", "C:\\Songs", "C:"},
+      {"C:\\Songs\\\\  ", "  ", "", "C:\\Songs\\", "C:\\Songs", "C:"},  // blanks stay in a folder
       {"\\\\server\\share\\dir\\a.mdb", "a", "mdb", "\\\\server\\share\\dir", "\\\\server\\share\\dir\\a.mdb",
        "\\\\server\\share"},
       {songs + "/Karaoke.mdb", "Karaoke", "mdb", songs, songs + "/Karaoke.mdb", "/"},
@@ -85,14 +85,18 @@ TEST(DatabaseMenu, NewDatabaseFirstThenRepointsTheCurrentEntry) {
   EXPECT_FALSE(fs::exists(m.dir.File("First.bak")));
   // The check finds no table and opens the selector, which the user left without choosing.
   EXPECT_EQ(m.w.host.selector_shown, 1);
-  EXPECT_EQ(m.w.host.messages.back(), "Database not ready for use!");
+  EXPECT_EQ(m.w.host.messages.at(0), "This database is not properly configured, launching Table/Field selector.");
   EXPECT_TRUE(m.w.logic.SearchMode());
   EXPECT_TRUE(PassesJetCheck(first));
 
   m.w.logic.form.Databases.current() = DatabaseEntry{first, "Songs", "A", "S", "N", "D"};
   m.w.dialogs.save_answers = {second};
   m.menu.Run("Mnu_Create_Database");
-  EXPECT_EQ(m.w.logic.form.Databases.current(), (DatabaseEntry{second, "", "A", "S", "N", "D"}));
+  // The table name was cleared for the new file (the check then puts in its default).
+  const DatabaseEntry& repointed = m.w.logic.form.Databases.current();
+  EXPECT_EQ(repointed.Database + repointed.ArtistField + repointed.SongField + repointed.SongNumberField + repointed.DiskIDField,
+            second + "ASND");
+  EXPECT_EQ(m.w.host.selector_shown, 2);
   EXPECT_EQ(m.w.logic.form.Databases.count(), 1);
   EXPECT_EQ(m.Title(), "My.Songs");
   EXPECT_TRUE(fs::exists(first));
@@ -148,7 +152,7 @@ TEST(DatabaseMenu, OpenAWorkingDatabaseEnablesTheSelector) {
   Menu m;
   const std::string songs = m.dir.CopyOfSongs();
   m.w.dialogs.open_answers = {FileList{"", songs}};
-  m.w.logic.form.Databases.entries.push_back(DatabaseEntry{songs, "Songs", "Artist", "Song", "SongNumber", "DiskID"});
+  m.w.logic.form.Databases.entries.push_back(DatabaseEntry{songs, "MyList", "Artist", "Song", "SongNumber", "DiskID"});
   m.menu.Run("Mnu_Database_Open");
   EXPECT_EQ(m.Current(), 1);
   EXPECT_TRUE(m.w.logic.Switches.SelectTableEnabled);

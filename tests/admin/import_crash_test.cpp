@@ -6,6 +6,7 @@
 #include <random>
 #include <thread>
 
+#include "admin/folder_import.h"
 #include "tests/admin/admin_support.h"
 
 namespace velloran_test {
@@ -20,6 +21,11 @@ struct Library {
 
   explicit Library(int n) {
     MakeSongTable(db, "Songs", {100});
+    {
+      std::unique_ptr<Connection> c = Connection::Open(db);
+      ScriptedHost host;
+      AddImportFields(*c, "Songs", host);
+    }
     fs::create_directories(tracks);
     for (int i = 0; i < n; ++i) {
       const std::string base = "Artist " + std::to_string(i) + " - Title";
