@@ -21,7 +21,8 @@ Program::Program(MainWindowLogic& logic, MainWindowView& view, DialogHost& dialo
       dialogs_(dialogs),
       commands_(commands),
       folder_(std::move(settings_folder)),
-      window_font_(std::move(window_font)) {}
+      window_font_(std::move(window_font)),
+      database_menu_(logic, dialogs, folder_, {}) {}
 
 void Program::Form_Load(const std::string& executable_base_name, const std::string& command_line,
                         const std::string& demo_database) {
@@ -108,6 +109,7 @@ MenuItem& Program::Menu() {
 
 void Program::MenuCommand(const std::string& name) {
   MenuSwitches& s = logic_.Switches;
+  if (database_menu_.Run(name)) return;
   if (name == "Mnu_Exit") {
     view_.EndProgram();
   } else if (name == "Mnu_AllowColumnResize") {

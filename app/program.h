@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/display_options.h"
+#include "admin/database_menu.h"
 #include "app/menu_model.h"
 #include "app/settings.h"
 #include "catalogue/catalogue_host.h"
@@ -20,10 +21,13 @@ class DialogCatalogueHost : public CatalogueHost {
   DialogCatalogueHost(DialogHost& dialogs, std::function<void()> end_program)
       : dialogs_(dialogs), end_program_(std::move(end_program)) {}
   void AttachSwitches(MenuSwitches* switches) { switches_ = switches; }
+  // How the program shows the table and field selector.
+  void AttachTableSelector(std::function<void()> show) { show_selector_ = std::move(show); }
 
   MessageAnswer ShowMessage(const std::string& text, MessageButtons buttons) override;
-  // The table and field selector arrives with the database administration windows.
-  void ShowTableSelector() override {}
+  void ShowTableSelector() override {
+    if (show_selector_) show_selector_();
+  }
   void SetSelectTableEnabled(bool enabled) override {
     if (switches_ != nullptr) switches_->SelectTableEnabled = enabled;
   }
@@ -33,6 +37,7 @@ class DialogCatalogueHost : public CatalogueHost {
   DialogHost& dialogs_;
   std::function<void()> end_program_;
   MenuSwitches* switches_ = nullptr;
+  std::function<void()> show_selector_;
 };
 
 class Program {
@@ -59,6 +64,9 @@ class Program {
 
   MenuItem& Menu();
   void MenuCommand(const std::string& name);
+  // The "&Database" menu; the windows around the program set how it opens the administration
+  // windows.
+  DatabaseMenu& Databases() { return database_menu_; }
 
  private:
   void LoadSettings();
@@ -75,6 +83,7 @@ class Program {
   Settings kept_;  // what other windows own, kept to be written back as it was read
   MenuItem menu_ = BuildMainMenu();
   DisplayOptions options_{logic_, dialogs_};
+  DatabaseMenu database_menu_;
 };
 
 }  // namespace velloran

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/qt/about_window.h"
+#include "admin/qt/select_table_window.h"
 #include "app/qt/qt_menu.h"
 
 namespace velloran {
@@ -25,6 +26,12 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
       program(logic, window, dialogs, commands, settings_folder, DesignFont()),
       next_singer(singers, dialogs, program.KeptSettings().NextSingerWindow, program.KeptSettings().NextSingerFont) {
   host.AttachSwitches(&logic.Switches);
+  auto select_table = [this] { ShowSelectTable(&window, logic.form.Databases, host, dialogs); };
+  host.AttachTableSelector(select_table);
+  program.Databases().windows.show_select_table = select_table;
+  program.Databases().windows.show_add_records = [this] {
+    add_records.Show(&window, logic.form.Databases, host, dialogs);
+  };
   commands.Attach(logic);
   commands.ShowBook = [this] { ShowBook(); };
   window.on_unload = [this] {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "admin/qt/add_records_window.h"
 #include "app/program.h"
 #include "flags/song_flags.h"
 #include "print/qt/print_window.h"
@@ -49,6 +50,7 @@ class ProgramWindow {
   // The song book window, made at the first "&Print Book"; the printer it prints on.
   std::unique_ptr<QPrinter> own_printer;
   std::unique_ptr<PrintWindow> book;
+  AddRecordsHost add_records;
 
   // "&Singers": its check mark on opens the singers window, off closes it.
   void ToggleSingersWindow();

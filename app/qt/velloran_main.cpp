@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "admin/folder_import.h"
 #include "app/demo_catalogue.h"
 #include "app/qt/program_window.h"
 #include "print/qt/book_command.h"
@@ -74,6 +75,9 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     return velloran::RunBookCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
   }
+  // The folder import from the command line needs no desktop.
+  if (argc >= 2 && std::string(argv[1]) == "import")
+    return velloran::RunImportCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
   std::string command_line;
   bool demo = false;
   for (int i = 1; i < argc; ++i) {
@@ -82,6 +86,8 @@ int main(int argc, char** argv) {
     if (arg == "--help") {
       std::cout << "velloran [--demo] [/title NAME]\n"
                    "velloran book FILE TABLE OUT.pdf [--by song|artist] [--font NAME:SIZE]\n"
+                   "velloran import FILE TABLE FOLDER [--disk-id TEXT] [--artist TEXT] [--rename] [--pattern PATTERN] "
+                   "[--subfolders]\n"
                    "  --demo       open a demo catalogue of 5,000 songs (built the first time)\n"
                    "  /title NAME  the name the window shows for the program\n"
                    "  book         writes the song book of FILE's flagged songs as a PDF\n";

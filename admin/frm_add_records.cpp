@@ -1,0 +1,118 @@
+#include "admin/frm_add_records.h"
+
+#include <charconv>
+
+#include "admin/path_functions.h"
+
+namespace velloran {
+
+namespace {
+
+// A whole number that fits the Long field "SongNumber", blanks around it allowed.
+bool ReadSongNumber(const std::string& text, int32_t& number) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return false;
+  const size_t last = text.find_last_not_of(' ');
+  const char* begin = text.data() + first;
+  const char* end = text.data() + last + 1;
+  auto [stop, failed] = std::from_chars(begin, end, number);
+  return failed == std::errc() && stop == end;
+}
+
+}  // namespace
+
+void Frm_AddRecords::Tell(const std::string& text) {
+  dialogs_.MessageBox(text, BoxButtons::kOk, BoxIcon::kWarning, "");
+}
+
+bool Frm_AddRecords::Form_Load() {
+  try {
+    db_ = Connection::Open(databases_.current().Database);
+    AddImportFields(*db_, Table(), host_);
+    GetNextSongNumber();
+  } catch (const EngineError& e) {
+    Tell(std::string("Songs cannot be added to this database: ") + e.what() +
+         " Check the database with \"Select Table/Fields\" first.");
+    db_.reset();
+    return false;
+  }
+  return true;
+}
+
+void Frm_AddRecords::GetNextSongNumber() {
+  Txt_SongNumber = std::to_string(HighestSongNumber(*db_, Table()) + 1);
+  Txt_DiskID.clear();
+  Txt_Song.clear();
+  Txt_Artist.clear();
+}
+
+void Frm_AddRecords::Cmd_Add_Click() {
+  if (importing_ || db_ == nullptr) return;
+  if (Txt_DiskID.empty() || Txt_Song.empty() || Txt_Artist.empty() || Txt_SongNumber.empty()) {
+    Tell("All fields must be filled!");
+    return;
+  }
+  int32_t number = 0;
+  if (!ReadSongNumber(Txt_SongNumber, number)) {
+    Tell("The song number \"" + Txt_SongNumber + "\" is not a whole number. Type a number such as 1235 (at most " +
+         "2147483647).");
+    return;
+  }
+  try {
+    std::unique_ptr<Recordset> rows = db_->OpenRecordset(Table());
+    rows->AddNew();
+    rows->SetField("DiskID", FieldValue(Txt_DiskID));
+    rows->SetField("SongNumber", FieldValue(number));
+    rows->SetField("Song", FieldValue(Txt_Song));
+    rows->SetField("Artist", FieldValue(Txt_Artist));
+    rows->SetField("New", FieldValue(true));
+    rows->Update();
+    rows->Close();
+    GetNextSongNumber();
+  } catch (const EngineError& e) {
+    Tell(std::string("The song was not added: ") + e.what());
+  }
+}
+
+void Frm_AddRecords::Cmd_Browse_Click() {
+  const std::string folder = dialogs_.BrowseForFolder("");
+  if (!folder.empty()) Txt_Folder = folder;
+}
+
+ImportOptions Frm_AddRecords::Options() const {
+  ImportOptions options;
+  options.folder = Txt_Folder;
+  options.disk_id = Txt_DiskID;
+  options.artist = Txt_Artist;
+  options.rename = Chk_RenameFiles;
+  options.subfolders = Chk_Subfolders;
+  options.name_pattern = NamePattern;
+  return options;
+}
+
+void Frm_AddRecords::Cmd_Go_Click(const ImportProgress& progress) {
+  if (importing_ || db_ == nullptr) return;
+  const ImportOptions options = Options();
+  if (!FileExists(StripTrailingBackslashes(options.folder))) return;
+  importing_ = true;
+  ImportResult result;
+  try {
+    result = ImportFolder(*db_, Table(), options, progress);
+    GetNextSongNumber();
+  } catch (const EngineError& e) {
+    result.error = std::string("The import stopped: ") + e.what();
+  }
+  importing_ = false;
+  Tell(result.Message());
+}
+
+std::vector<ImportRow> Frm_AddRecords::Preview(int limit) {
+  if (db_ == nullptr) return {};
+  try {
+    return PreviewImport(Options(), HighestSongNumber(*db_, Table()) + 1, limit);
+  } catch (const EngineError&) {
+    return {};
+  }
+}
+
+}  // namespace velloran

@@ -1,0 +1,205 @@
+// Adding songs by hand, and a folder of generated tracks: the rows written, the numbers proposed,
+// the files renamed, what is skipped, a cancel half-way, and the name pattern with its preview.
+#include <iostream>
+
+#include "admin/frm_add_records.h"
+#include "tests/admin/admin_support.h"
+
+namespace velloran_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct AddRecords {
+  ScratchFolder dir;
+  std::string path = dir.File("songs.mdb");
+  std::string tracks = dir.File("tracks");
+  DatabaseList list;
+  ScriptedHost host;
+  ScriptedDialogHost dialogs;
+  Frm_AddRecords form{list, host, dialogs};
+
+  explicit AddRecords(std::vector<int> numbers, int16_t song_size = 255) {
+    MakeSongTable(path, "Songs", std::move(numbers), song_size);
+    list.entries.push_back(DatabaseEntry{path, "Songs", "Artist", "Song", "SongNumber", "DiskID"});
+    list.CurrentDB = 1;
+    fs::create_directories(tracks);
+  }
+  void Load() { ASSERT_TRUE(form.Form_Load()); }
+  void Add(const std::string& number, const std::string& disc, const std::string& song, const std::string& artist) {
+    form.Txt_SongNumber = number;
+    form.Txt_DiskID = disc;
+    form.Txt_Song = song;
+    form.Txt_Artist = artist;
+    form.Cmd_Add_Click();
+  }
+  std::vector<std::string> Rows() { return SongRows(path, "Songs"); }
+};
+
+TEST(AddRecords, ByHandWithTheNextNumberProposed) {
+  AddRecords a({});
+  a.Load();
+  EXPECT_EQ(a.form.Txt_SongNumber, "1");  // an empty table starts at 1
+  a.Add("1234", "SC01", "Song", "Artist");
+  EXPECT_EQ(a.form.Txt_SongNumber, "1235");
+  EXPECT_EQ(a.form.Txt_Song, "");
+  a.Add("2000", "SC02", "Other", "Band");
+  a.Add("500", "SC03", "Low", "Band");
+  EXPECT_EQ(a.form.Txt_SongNumber, "2001");
+
+  // Refused: an empty box (blanks count as filled), a number that is not a whole number.
+  a.Add("2001", "", "x", "y");
+  a.Add("12a", " ", "x", "y");
+  a.Add("99999999999", " ", "x", "y");
+  EXPECT_EQ(a.dialogs.messages.size(), 3u);
+  EXPECT_EQ(a.dialogs.messages[0], "All fields must be filled!");
+  EXPECT_NE(a.dialogs.messages[1].find("\"12a\" is not a whole number"), std::string::npos);
+  EXPECT_EQ(a.form.Txt_Song, "x");  // the boxes keep their texts
+  EXPECT_EQ(a.Rows(), (std::vector<std::string>{"500||Low|SC03|Band|True", "1234||Song|SC01|Artist|True",
+                                                "2000||Other|SC02|Band|True"}));
+  a.form.Form_Unload();
+  EXPECT_TRUE(PassesJetCheck(a.path));
+}
+
+TEST(FolderImport, TracksCompanionsAndNames) {
+  AddRecords a({1234});
+  Touch(a.tracks, {"Artist - Title.mp3", "Artist - Title.cdg", "Song.MP3", "song.Mcg", "a.b.c.mp3", "both.mp3",
+                   "both.cdg", "both.mcg", "none.mp3", "song.mp3.bak", "noext", "lone.cdg"});
+  Touch(a.tracks + "/sub", {"deep.mp3"});
+  a.Load();
+  a.form.Txt_DiskID = "SC9";
+  a.form.Txt_Folder = a.tracks + "/  ";  // used without the trailing separator and blanks
+  a.form.Cmd_Go_Click();
+  EXPECT_EQ(a.dialogs.messages, std::vector<std::string>{"Done!"});
+  EXPECT_EQ(a.form.Txt_SongNumber, "1240");
+  EXPECT_EQ(a.Rows(), (std::vector<std::string>{"1234||Song 1234|||False", "1235|CDG|Artist - Title|SC9||False",
+                                                "1236|MCG|Song|SC9||False", "1237||a.b.c|SC9||False", "1238|CDG|both|SC9||False",
+                                                "1239||none|SC9||False"}));
+  // Again, with the subfolder: every file once more, with new numbers.
+  a.form.Chk_Subfolders = true;
+  a.form.Cmd_Go_Click();
+  EXPECT_EQ(a.Rows().size(), 12u);
+  EXPECT_EQ(a.Rows().back(), "1245||deep|||False");
+  EXPECT_TRUE(NamesIn(a.tracks).count("Song.MP3"));  // nothing renamed unless asked
+  a.form.Form_Unload();
+  EXPECT_TRUE(PassesJetCheck(a.path));
+}
+
+TEST(FolderImport, RenamesAfterSavingAndKeepsNamesThatAreTaken) {
+  AddRecords a({1234});
+  Touch(a.tracks, {"Alpha.mp3", "alpha.CDG", "Taken.mp3", "Track.mp3", "Track.MCG", "Last.mp3", "Last.cdg"});
+  fs::create_directories(a.tracks + "/1236.mp3");  // the name Taken.mp3 would get
+  fs::create_directories(a.tracks + "/1238.MCG");  // the name Track.MCG would get
+  a.Load();
+  a.form.Chk_RenameFiles = true;
+  a.form.Txt_Folder = a.tracks;
+  a.form.Cmd_Go_Click();
+  // By name: Alpha 1235, Last 1236 (its name is taken: Last keeps both names), Taken 1237, Track
+  // 1238 (its companion's name is taken). A renamed companion keeps its extension's case.
+  EXPECT_EQ(a.Rows(), (std::vector<std::string>{"1234||Song 1234|||False", "1235|CDG|Alpha|||False", "1236|CDG|Last|||False",
+                                                "1237||Taken|||False", "1238|MCG|Track|||False"}));
+  EXPECT_EQ(NamesIn(a.tracks), (std::set<std::string>{"1235.mp3", "1235.CDG", "1236.mp3", "Last.mp3", "Last.cdg",
+                                                       "1237.mp3", "1238.mp3", "1238.MCG", "Track.MCG"}));
+  ASSERT_EQ(a.dialogs.messages.size(), 1u);
+  EXPECT_NE(a.dialogs.messages[0].find("These files kept their names:\nLast.mp3: 1236.mp3 is taken\nTrack.MCG: 1238.MCG is taken"),
+            std::string::npos)
+      << a.dialogs.messages[0];
+  a.form.Form_Unload();
+  EXPECT_TRUE(PassesJetCheck(a.path));
+}
+
+TEST(FolderImport, SkipsWhatCannotBeARowAndStopsWhenCancelled) {
+  AddRecords a({}, 20);
+  Touch(a.tracks, {"a.mp3", "b.mp3", "c very long name of more than twenty.mp3", std::string("d\xff.mp3"), "e.mp3",
+                   "f.mp3", "g.mp3", "h.mp3"});
+  a.Load();
+  a.form.Chk_RenameFiles = true;
+  a.form.Txt_Folder = a.tracks;
+  std::vector<int> seen;
+  // Cancel while the fifth file is done; batches of two rows.
+  ImportOptions options;
+  options.folder = a.tracks;
+  options.rename = true;
+  options.batch_rows = 2;
+  std::unique_ptr<Connection> db = Connection::Open(a.path);
+  ImportResult result = ImportFolder(*db, "Songs", options, [&](int done, int total) {
+    seen.push_back(done);
+    EXPECT_EQ(total, 8);
+    return done < 5;
+  });
+  db->Close();
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.imported, 3);
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(result.skipped, (std::vector<std::string>{
+                                "c very long name of more than twenty.mp3: longer than the field Song (20 characters)",
+                                "d\xff.mp3: the name is not valid text"}));
+  EXPECT_EQ(result.Message().rfind("Stopped: 3 songs were added.", 0), 0u);
+  EXPECT_EQ(a.Rows(), (std::vector<std::string>{"1||a|||False", "2||b|||False", "3||e|||False"}));
+  for (const char* renamed : {"1.mp3", "2.mp3", "3.mp3", "f.mp3"}) EXPECT_TRUE(NamesIn(a.tracks).count(renamed));
+  EXPECT_TRUE(PassesJetCheck(a.path));
+}
+
+TEST(FolderImport, NamePatternSplitsNamesAndShowsAPreview) {
+  const struct {
+    std::string pattern, name;
+    bool fits;
+    std::string disc, artist, title;
+  } cases[] = {
+      {"Artist - Title", "Queen - Bohemian Rhapsody", true, "", "Queen", "Bohemian Rhapsody"},
+      {"DiscID - Artist - Title", "SC8123-05 - ABBA - Waterloo - Live", true, "SC8123-05", "ABBA", "Waterloo - Live"},
+      {"DiscID - Title - Artist", "SF01 - Song (x) - Band", true, "SF01", "Band", "Song (x)"},
+      {"Artist - Title", "No separator here", false, "", "", ""},
+      {"[DiscID] Title", "[MR12] Tune", true, "MR12", "", "Tune"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pattern + " / " + c.name);
+    NameParts p = SplitName(c.name, c.pattern);
+    EXPECT_EQ(p.fits, c.fits);
+    EXPECT_EQ(p.disc + "|" + p.artist + "|" + p.title, c.disc + "|" + c.artist + "|" + c.title);
+  }
+
+  AddRecords a({10});
+  Touch(a.tracks, {"SC1 - ABBA - Waterloo.mp3", "Odd name.mp3"});
+  a.Load();
+  a.form.Txt_Folder = a.tracks;
+  a.form.Txt_Artist = "Various";
+  a.form.NamePattern = "DiscID - Artist - Title";
+  std::vector<ImportRow> preview = a.form.Preview(5);
+  ASSERT_EQ(preview.size(), 2u);
+  EXPECT_EQ(preview[0].number, 11);
+  EXPECT_EQ(preview[0].song, "Odd name");  // does not fit: the whole name is the title
+  EXPECT_EQ(preview[0].artist, "Various");
+  EXPECT_EQ(preview[1].disc + "|" + preview[1].artist + "|" + preview[1].song, "SC1|ABBA|Waterloo");
+  a.form.Cmd_Go_Click();
+  EXPECT_EQ(a.Rows(), (std::vector<std::string>{"10||Song 10|||False", "11||Odd name||Various|False",
+                                                "12||Waterloo|SC1|ABBA|False"}));
+}
+
+TEST(FolderImport, CommandLine) {
+  AddRecords a({7});
+  Touch(a.tracks, {"x.mp3", "y.mp3", "y.cdg"});
+  std::ostringstream out, err;
+  EXPECT_EQ(RunImportCommand({a.path, "Songs", a.tracks, "--disk-id", "D1", "--rename"}, out, err), 0) << err.str();
+  EXPECT_EQ(out.str(), "Done!\n");
+  EXPECT_EQ(a.Rows(), (std::vector<std::string>{"7||Song 7|||False", "8||x|D1||False", "9|CDG|y|D1||False"}));
+  EXPECT_EQ(NamesIn(a.tracks), (std::set<std::string>{"8.mp3", "9.mp3", "9.cdg"}));
+  // Nothing to import, a table that is not there, wrong arguments.
+  fs::create_directories(a.dir.File("empty"));
+  // Another reader of Access files sees the same rows.
+  std::string exported;
+  if (RunToEnd({"/usr/bin/mdb-export", a.path, "Songs"}, a.dir.File("export.txt"), &exported) == 0) {
+    EXPECT_NE(exported.find("\n,8,\"D1\",\"x\",,"), std::string::npos) << exported;
+    EXPECT_NE(exported.find("\n,9,\"D1\",\"y\",,,0,0,\"CDG\""), std::string::npos) << exported;
+  } else {
+    std::cout << "mdb-export is not installed; the rows were read by this engine only\n";
+  }
+  EXPECT_EQ(RunImportCommand({a.path, "Songs", a.dir.File("empty")}, out, err), 1);
+  EXPECT_EQ(RunImportCommand({a.path, "Nope", a.tracks}, out, err), 1);
+  EXPECT_EQ(RunImportCommand({a.path, "Songs"}, out, err), 2);
+  EXPECT_EQ(RunImportCommand({a.path, "Songs", a.tracks, "--bogus"}, out, err), 2);
+  EXPECT_TRUE(PassesJetCheck(a.path));
+}
+
+}  // namespace
+}  // namespace velloran_test

@@ -1,0 +1,216 @@
+// The "&Database" menu on the main window's logic, with a scripted user: the list, the current
+// entry, the title and the "&Select Table/Fields" switch after each command; and the path
+// functions the commands rely on.
+#include <filesystem>
+#include <fstream>
+
+#include "admin/database_menu.h"
+#include "admin/path_functions.h"
+#include "tests/admin/admin_support.h"
+
+namespace velloran_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Menu {
+  Window w;
+  ScratchFolder dir;
+  int selector_opened = 0, add_records_opened = 0;
+  DatabaseMenu menu{w.logic, w.dialogs, "/program/folder",
+                    {[this] { ++selector_opened; }, [this] { ++add_records_opened; }}};
+
+  void List(std::initializer_list<std::string> paths, int current) {
+    DatabaseList& list = w.logic.form.Databases;
+    for (const std::string& p : paths) list.entries.push_back(DatabaseEntry{p, "Songs", "A", "S", "N", "D"});
+    list.CurrentDB = static_cast<int16_t>(current);
+  }
+  std::vector<std::string> Paths() const {
+    std::vector<std::string> out;
+    for (const DatabaseEntry& e : w.logic.form.Databases.entries) out.push_back(e.Database);
+    return out;
+  }
+  int Current() const { return w.logic.form.Databases.CurrentDB; }
+  const std::string& Title() const { return w.logic.form.TitleText; }
+};
+
+TEST(PathFunctions, NamesFoldersAndRoots) {
+  ScratchFolder dir;
+  const std::string songs = dir.File("Songs");
+  fs::create_directories(songs);
+  std::ofstream(songs + "/Karaoke.mdb") << "x";
+  const struct {
+    std::string path, base, extension, folder, stripped, root;
+  } cases[] = {
+      {"C:\\Songs\\Pop.Hits.mdb", "Pop.Hits", "mdb", "C:\\Songs", "C:\\Songs\\Pop.Hits.mdb", "C:"},
+      {"C:\\Songs\\README", "README", "", "C:\\Songs", "C:\\Songs\\README", "C:"},
+      {"Karaoke.mdb", "Karaoke", "mdb", "", "Karaoke.mdb", "Karaoke.mdb"},
+      {"C:\\Songs\\\\  ", "  ", "", "C:\\Songs\\", "C:\\Songs", "C:"},  // blanks stay in a folder
+      {"\\\\server\\share\\dir\\a.mdb", "a", "mdb", "\\\\server\\share\\dir", "\\\\server\\share\\dir\\a.mdb",
+       "\\\\server\\share"},
+      {songs + "/Karaoke.mdb", "Karaoke", "mdb", songs, songs + "/Karaoke.mdb", "/"},
+      {songs + "/", "", "", songs, songs, "/"},           // an existing folder is its own folder
+      {songs + "/*.mdb", "*", "mdb", songs, songs + "/*.mdb", "/"},
+      {"relative/dir/x.y.z", "x.y", "z", "relative/dir", "relative/dir/x.y.z", "relative"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(FileBaseName(c.path), c.base);
+    EXPECT_EQ(ExtensionOf(c.path.substr(c.path.find_last_of("/\\") + 1)), c.extension);
+    EXPECT_EQ(FolderOf(c.path), c.folder);
+    EXPECT_EQ(StripTrailingBackslashes(c.path), c.stripped);
+    EXPECT_EQ(PathRoot(c.path), c.root);
+  }
+  EXPECT_EQ(ExtensionOf("Pop.Hits.mdb"), "mdb");
+  EXPECT_EQ(ShortPathName(songs + "  "), songs);
+  EXPECT_EQ(ShortPathName(songs + "/missing"), "");
+  EXPECT_TRUE(RootExists(songs + "/missing/deeper"));
+  EXPECT_FALSE(RootExists("C:\\Songs"));
+  EXPECT_EQ(BackupNameOf(songs + "/Karaoke.mdb"), songs + "/Karaoke.bak");
+  EXPECT_EQ(BackupNameOf("Karaoke.mdb"), "Karaoke.bak");
+}
+
+TEST(DatabaseMenu, NewDatabaseFirstThenRepointsTheCurrentEntry) {
+  Menu m;
+  const std::string first = m.dir.File("First.mdb"), second = m.dir.File("My.Songs.mdb");
+  std::ofstream(m.dir.File("First.bak")) << "an old backup";
+
+  m.w.dialogs.save_answers = {first};
+  m.menu.Run("Mnu_Create_Database");
+  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", first}));
+  EXPECT_EQ(m.Current(), 1);
+  EXPECT_EQ(m.Title(), "First");
+  ASSERT_NE(m.w.logic.SharedConnection, nullptr);
+  EXPECT_EQ(m.w.logic.SharedConnection->path(), first);
+  EXPECT_FALSE(fs::exists(m.dir.File("First.bak")));
+  // The check finds no table and opens the selector, which the user left without choosing.
+  EXPECT_EQ(m.w.host.selector_shown, 1);
+  EXPECT_EQ(m.w.host.messages.at(0), "This database is not properly configured, launching Table/Field selector.");
+  EXPECT_TRUE(m.w.logic.SearchMode());
+  EXPECT_TRUE(PassesJetCheck(first));
+
+  m.w.logic.form.Databases.current() = DatabaseEntry{first, "Songs", "A", "S", "N", "D"};
+  m.w.dialogs.save_answers = {second};
+  m.menu.Run("Mnu_Create_Database");
+  // The table name was cleared for the new file (the check then puts in its default).
+  const DatabaseEntry& repointed = m.w.logic.form.Databases.current();
+  EXPECT_EQ(repointed.Database + repointed.ArtistField + repointed.SongField + repointed.SongNumberField + repointed.DiskIDField,
+            second + "ASND");
+  EXPECT_EQ(m.w.host.selector_shown, 2);
+  EXPECT_EQ(m.w.logic.form.Databases.count(), 1);
+  EXPECT_EQ(m.Title(), "My.Songs");
+  EXPECT_TRUE(fs::exists(first));
+  EXPECT_TRUE(PassesJetCheck(second));
+
+  // An existing file is refused and left alone; a cancel changes nothing.
+  const auto size = fs::file_size(first);
+  m.w.dialogs.save_answers = {first, ""};
+  m.menu.Run("Mnu_Create_Database");
+  m.menu.Run("Mnu_Create_Database");
+  EXPECT_EQ(m.w.dialogs.messages, (std::vector<std::string>{"File exists! Select another filename!"}));
+  EXPECT_EQ(fs::file_size(first), size);
+  EXPECT_EQ(m.w.logic.form.Databases.current().Database, second);
+}
+
+TEST(DatabaseMenu, NewDatabaseWhoseBackupCannotBeDeletedStaysUnopened) {
+  Menu m;
+  const std::string path = m.dir.File("Locked.mdb");
+  fs::create_directories(m.dir.File("Locked.bak/inside"));  // a folder that will not go
+  m.w.dialogs.save_answers = {path};
+  m.menu.Run("Mnu_Create_Database");
+  ASSERT_FALSE(m.w.dialogs.messages.empty());
+  EXPECT_EQ(m.w.dialogs.messages[0], "Error deleting backup file " + m.dir.File("Locked.bak"));
+  EXPECT_EQ(m.w.logic.SharedConnection, nullptr);
+  EXPECT_TRUE(fs::exists(path));
+  EXPECT_EQ(m.Current(), 1);
+}
+
+TEST(DatabaseMenu, OpenSeveralFilesAppendsTheUnlistedAndMakesTheLastCurrent) {
+  Menu m;
+  m.List({"/db/b.mdb"}, 1);
+  // The second is listed already; the same path in other letter case is another file.
+  m.w.dialogs.open_answers = {FileList{"", "/db/a.mdb", "/db/b.mdb", "/db/B.mdb"}};
+  m.menu.Run("Mnu_Database_Open");
+  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", "/db/b.mdb", "/db/a.mdb", "/db/B.mdb"}));
+  EXPECT_EQ(m.Current(), 3);
+  EXPECT_EQ(m.Title(), "B");
+  EXPECT_EQ(m.w.host.messages.back(), "Database not found! Please select another database.");
+  EXPECT_EQ(m.w.logic.form.Databases.current().Table, "");
+
+  m.w.dialogs.open_answers = {FileList{"", "/db/b.mdb"}};
+  m.menu.Run("Mnu_Database_Open");
+  EXPECT_EQ(m.w.logic.form.Databases.count(), 3);
+  EXPECT_EQ(m.Current(), 1);
+
+  m.menu.Run("Mnu_Database_Open");  // cancelled
+  EXPECT_EQ(m.Current(), 1);
+  EXPECT_EQ(m.w.logic.form.Databases.count(), 3);
+}
+
+TEST(DatabaseMenu, OpenAWorkingDatabaseEnablesTheSelector) {
+  REQUIRE_SHARED_FIXTURES();
+  Menu m;
+  const std::string songs = m.dir.CopyOfSongs();
+  m.w.dialogs.open_answers = {FileList{"", songs}};
+  m.w.logic.form.Databases.entries.push_back(DatabaseEntry{songs, "MyList", "Artist", "Song", "SongNumber", "DiskID"});
+  m.menu.Run("Mnu_Database_Open");
+  EXPECT_EQ(m.Current(), 1);
+  EXPECT_TRUE(m.w.logic.Switches.SelectTableEnabled);
+  EXPECT_TRUE(m.w.host.messages.empty());
+}
+
+TEST(DatabaseMenu, CloseKeepsTheOrderOfTheOthers) {
+  Menu m;
+  m.List({"/db/one.mdb", "/db/two.mdb", "/db/three.mdb"}, 2);
+  m.w.logic.Switches.SelectTableEnabled = true;
+  m.w.Rows(5);
+  m.menu.Run("Mnu_Database_Close");
+  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", "/db/one.mdb", "/db/three.mdb"}));
+  EXPECT_EQ(m.Current(), 1);
+  EXPECT_EQ(m.Title(), "one");
+  EXPECT_FALSE(m.w.logic.Switches.SelectTableEnabled);
+  EXPECT_EQ(m.w.logic.form.Results.count(), 0);  // rows of a closed database are not kept
+
+  m.menu.Run("Mnu_Database_Close");
+  m.menu.Run("Mnu_Database_Close");
+  EXPECT_EQ(m.Title(), "No database loaded!");
+  EXPECT_EQ(m.Current(), 0);
+  m.menu.Run("Mnu_Database_Close");  // nothing left to close
+  EXPECT_EQ(m.Paths(), (std::vector<std::string>{""}));
+}
+
+TEST(DatabaseMenu, ModifySelectAndAddRecords) {
+  REQUIRE_SHARED_FIXTURES();
+  Menu m;
+  // Nothing happens without a current database, nor for a file that is not there.
+  for (const char* item : {"Mnu_Database_Modify", "Mnu_Database_Select", "Mnu_Database_AddRecords"}) m.menu.Run(item);
+  m.List({m.dir.File("missing.mdb")}, 1);
+  m.menu.Run("Mnu_Database_Modify");
+  EXPECT_TRUE(m.w.dialogs.messages.empty());
+  EXPECT_EQ(m.selector_opened + m.add_records_opened, 0);
+
+  m.menu.Run("Mnu_Database_Select");
+  m.menu.Run("Mnu_Database_AddRecords");
+  EXPECT_EQ(m.selector_opened, 1);
+  EXPECT_EQ(m.add_records_opened, 1);
+
+  // A desktop without a program for the file says so.
+  struct NoProgram : ScriptedDialogHost {
+    std::string opened;
+    int ShellOpen(const std::string& target) override {
+      opened = target;
+      return 0;
+    }
+  } desktop;
+  const std::string songs = m.dir.CopyOfSongs();
+  m.w.logic.form.Databases.current().Database = songs;
+  DatabaseMenu menu(m.w.logic, desktop, "", {});
+  EXPECT_TRUE(menu.Run("Mnu_Database_Modify"));
+  EXPECT_EQ(desktop.opened, songs);
+  ASSERT_EQ(desktop.messages.size(), 1u);
+  EXPECT_NE(desktop.messages[0].find("No program on this desktop opens " + songs), std::string::npos);
+  EXPECT_FALSE(menu.Run("Mnu_Exit"));
+}
+
+}  // namespace
+}  // namespace velloran_test

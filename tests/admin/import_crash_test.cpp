@@ -1,0 +1,77 @@
+// The folder import killed at random moments: after every kill the database passes the engine's
+// check and every file that was given a song number as its name has the row with that number.
+#include <signal.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "admin/folder_import.h"
+#include "tests/admin/admin_support.h"
+
+namespace velloran_test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Library {
+  ScratchFolder dir;
+  std::string db = dir.File("songs.mdb"), tracks = dir.File("tracks");
+
+  explicit Library(int n) {
+    MakeSongTable(db, "Songs", {100});
+    {
+      std::unique_ptr<Connection> c = Connection::Open(db);
+      ScriptedHost host;
+      AddImportFields(*c, "Songs", host);
+    }
+    fs::create_directories(tracks);
+    for (int i = 0; i < n; ++i) {
+      const std::string base = "Artist " + std::to_string(i) + " - Title";
+      Touch(tracks, {base + ".mp3"});
+      if (i % 2 == 0) Touch(tracks, {base + ".cdg"});
+    }
+  }
+  pid_t Start() const {
+    return Spawn({VELLORAN_PROGRAM, "import", db, "Songs", tracks, "--rename", "--batch-rows", "20"},
+                 dir.File("out.txt"));
+  }
+};
+
+TEST(ImportCrash, EveryRenamedFileHasItsRowAfterAKill) {
+  const int kills = static_cast<int>(NumberFromEnvironment("VELLORAN_IMPORT_KILLS", 20));
+  // How long an import runs to its end, to spread the kills over it.
+  Clock::duration whole;
+  {
+    Library lib(300);
+    const Clock::time_point start = Clock::now();
+    int status = WaitFor(lib.Start());
+    whole = Clock::now() - start;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadWholeFile(lib.dir.File("out.txt"));
+  }
+  std::mt19937 random(20261206);
+  std::uniform_int_distribution<int64_t> moment(0, std::chrono::duration_cast<std::chrono::microseconds>(whole).count());
+  int renamed_seen = 0;
+  for (int k = 0; k < kills; ++k) {
+    SCOPED_TRACE("kill " + std::to_string(k));
+    Library lib(300);
+    pid_t pid = lib.Start();
+    std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+    kill(pid, SIGKILL);
+    WaitFor(pid);
+    ASSERT_TRUE(PassesJetCheck(lib.db));
+    std::set<std::string> numbers;
+    for (const std::string& row : SongRows(lib.db, "Songs")) numbers.insert(row.substr(0, row.find('|')));
+    for (const std::string& name : NamesIn(lib.tracks)) {
+      if (name.rfind("Artist ", 0) == 0) continue;
+      ++renamed_seen;
+      EXPECT_TRUE(numbers.count(name.substr(0, name.find('.')))) << name << " was renamed without its row";
+    }
+  }
+  // The kills are spread over the whole run: some of them must have found files renamed.
+  EXPECT_GT(renamed_seen, 0);
+}
+
+}  // namespace
+}  // namespace velloran_test

@@ -1,0 +1,93 @@
+// The selector and the add-records window as real widgets on Qt's offscreen platform: clicks
+// reach the logic and the widgets show what it decided. VELLORAN_SCREENSHOTS=folder saves a
+// picture of each window there.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include "admin/qt/add_records_window.h"
+#include "admin/qt/select_table_window.h"
+#include "tests/admin/admin_support.h"
+
+namespace velloran_test {
+namespace {
+
+void Picture(QWidget& window, const char* name) {
+  const char* folder = std::getenv("VELLORAN_SCREENSHOTS");
+  if (folder != nullptr) window.grab().save(QString(folder) + "/" + name + ".png");
+}
+
+struct Database {
+  ScratchFolder dir;
+  std::string path = dir.File("songs.mdb");
+  DatabaseList list;
+  ScriptedHost host;
+  ScriptedDialogHost dialogs;
+  Database() {
+    list.entries.push_back(DatabaseEntry{path, "", "Artist", "Song", "SongNumber", "DiskID"});
+    list.CurrentDB = 1;
+  }
+};
+
+TEST(AdminWindows, SelectorCreatesTheMissingFieldsAndStoresTheMapping) {
+  Database d;
+  Connection::Create(d.path);
+  Connection::Open(d.path)->CreateTable("Karaoke", {NewField{"Title", FieldType::kText, 0, true}});
+  Frm_SelectTable form(d.list, d.host, d.dialogs);
+  ASSERT_TRUE(form.Form_Load());
+  SelectTableWindow window(form, nullptr);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  EXPECT_EQ(window.windowTitle(), "Table/Field Selection");
+  EXPECT_EQ(window.List1->currentItem()->text(), "Karaoke");
+  EXPECT_FALSE(window.Cmd_OK->isEnabled());
+  window.Cmb_Fields[2]->setEditText("Title");  // the song's field exists under another name
+  QTest::mouseClick(window.Cmd_CreateFields, Qt::LeftButton);
+  EXPECT_TRUE(window.Cmd_OK->isEnabled());
+  EXPECT_EQ(window.Cmb_Fields[2]->currentText(), "Title");
+  EXPECT_EQ(window.Cmb_Fields[0]->currentText(), "SongNumber");
+  Picture(window, "select_table");
+  QTest::mouseClick(window.Cmd_OK, Qt::LeftButton);
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(d.list.current(), (DatabaseEntry{d.path, "Karaoke", "Artist", "Title", "SongNumber", "DiskID"}));
+}
+
+TEST(AdminWindows, AddRecordsAddsASongAndProposesTheNext) {
+  Database d;
+  MakeSongTable(d.path, "Songs", {41});
+  d.list.current().Table = "Songs";
+  AddRecordsHost windows;
+  windows.Show(nullptr, d.list, d.host, d.dialogs);
+  AddRecordsWindow* window = windows.window();
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+  EXPECT_EQ(window->Txt_SongNumber->text(), "42");
+  for (auto [box, text] : {std::pair{window->Txt_DiskID, "SC1"}, std::pair{window->Txt_Song, "Waterloo"},
+                           std::pair{window->Txt_Artist, "ABBA"}})
+    QTest::keyClicks(box, text);
+  Picture(*window, "add_records");
+  QTest::mouseClick(window->Cmd_Add, Qt::LeftButton);
+  EXPECT_EQ(window->Txt_SongNumber->text(), "43");
+  EXPECT_EQ(window->Txt_Song->text(), "");
+  windows.Show(nullptr, d.list, d.host, d.dialogs);  // brought forward, not loaded again
+  EXPECT_EQ(windows.window(), window);
+  window->close();
+  QApplication::processEvents();
+  EXPECT_EQ(windows.window(), nullptr);
+  EXPECT_EQ(SongRows(d.path, "Songs").back(), "42||Waterloo|SC1|ABBA|True");
+}
+
+}  // namespace
+}  // namespace velloran_test
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
