@@ -11,7 +11,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct AddRecords {
-  ScratchFolder dir;
+  ScratchDir dir;
   std::string path = dir.File("songs.mdb");
   std::string tracks = dir.File("tracks");
   DatabaseList list;

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 struct Menu {
   Window w;
-  ScratchFolder dir;
+  ScratchDir dir;
   int selector_opened = 0, add_records_opened = 0;
   DatabaseMenu menu{w.logic, w.dialogs, "/program/folder",
                     {[this] { ++selector_opened; }, [this] { ++add_records_opened; }}};
@@ -35,7 +35,7 @@ struct Menu {
 };
 
 TEST(PathFunctions, NamesFoldersAndRoots) {
-  ScratchFolder dir;
+  ScratchDir dir;
   const std::string songs = dir.File("Songs");
   fs::create_directories(songs);
   std::ofstream(songs + "/Karaoke.mdb") << "x";

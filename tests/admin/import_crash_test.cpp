@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 struct Library {
-  ScratchFolder dir;
+  ScratchDir dir;
   std::string db = dir.File("songs.mdb"), tracks = dir.File("tracks");
 
   explicit Library(int n) {

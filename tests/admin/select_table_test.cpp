@@ -8,7 +8,7 @@ namespace velloran_test {
 namespace {
 
 struct Selector {
-  ScratchFolder dir;
+  ScratchDir dir;
   std::string path = dir.File("songs.mdb");
   DatabaseList list;
   ScriptedHost host;

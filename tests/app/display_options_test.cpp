@@ -28,14 +28,14 @@ TEST(DisplayOptions, NumberOfResultsAnswers) {
 }
 
 struct Session {
-  ScratchFolder& folder;
+  ScratchDir& folder;
   Window w;
   Program program{w.logic, w.view, w.dialogs, w.commands, folder.File(""), FontSpec{"Sans", 8, false, false, false}};
-  explicit Session(ScratchFolder& f) : folder(f) { program.Form_Load("velloran", "velloran"); }
+  explicit Session(ScratchDir& f) : folder(f) { program.Form_Load("velloran", "velloran"); }
 };
 
 TEST(DisplayOptions, EachOptionActsOnTheWindowAndTheSavedOnesSurviveARestart) {
-  ScratchFolder folder;
+  ScratchDir folder;
   const FontSpec list{"Mono", 14, true, false, false}, title{"Serif", 30, false, false, true};
   {
     Session s(folder);

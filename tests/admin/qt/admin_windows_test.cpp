@@ -23,7 +23,7 @@ void Picture(QWidget& window, const char* name) {
 }
 
 struct Database {
-  ScratchFolder dir;
+  ScratchDir dir;
   std::string path = dir.File("songs.mdb");
   DatabaseList list;
   ScriptedHost host;

@@ -29,7 +29,7 @@ class SingerWindowsTest : public ::testing::Test {
     if (const char* dir = std::getenv("VELLORAN_SCREENSHOTS")) w.grab().save(QString::fromStdString(std::string(dir) + "/" + name));
   }
 
-  ScratchFolder folder;
+  ScratchDir folder;
   std::string settings = folder.File("settings");
   ScriptedDialogHost dialogs;
 };
