@@ -19,24 +19,24 @@ int32_t RoundToEven(double value) {
   return static_cast<int32_t>(whole);
 }
 
-DialogFont ToDialogFont(const FontSpec& spec) {
+DialogFont ToDialogFont(const FontSpec& chosen) {
   DialogFont font;
-  font.face = spec.Name.substr(0, kMaxFaceNameLength);
-  font.pixel_height = RoundToEven(spec.Size / 0.75);
-  font.weight = spec.Bold ? 700 : 400;
-  font.italic = spec.Italic;
-  font.underline = spec.Underline;
+  font.face = chosen.Name.substr(0, kMaxFaceNameLength);
+  font.pixel_height = RoundToEven(chosen.Size / 0.75);
+  font.weight = chosen.Bold ? 700 : 400;
+  font.italic = chosen.Italic;
+  font.underline = chosen.Underline;
   return font;
 }
 
 FontSpec FromDialogChoice(const std::string& face, int tenths_of_point, int weight, bool italic, bool underline) {
-  FontSpec spec;
-  spec.Name = face;
-  spec.Size = RoundToEven(tenths_of_point / 10.0);
-  spec.Bold = weight == 700;
-  spec.Italic = italic;
-  spec.Underline = underline;
-  return spec;
+  FontSpec chosen;
+  chosen.Name = face;
+  chosen.Size = RoundToEven(tenths_of_point / 10.0);
+  chosen.Bold = weight == 700;
+  chosen.Italic = italic;
+  chosen.Underline = underline;
+  return chosen;
 }
 
 }  // namespace velloran

@@ -28,9 +28,9 @@ struct DialogFont {
   bool italic = false;
   bool underline = false;
 };
-DialogFont ToDialogFont(const FontSpec& spec);
+DialogFont ToDialogFont(const FontSpec& chosen);
 
-// The dialog's confirmed choice back into a spec: the size arrives in tenths of a point and is
+// The dialog's confirmed choice back into a font description: the size arrives in tenths of a point and is
 // taken to the nearest whole point with halves going to the even neighbour (10.5 -> 10,
 // 11.5 -> 12); only weight 700 counts as bold. Strike-out and colour are not kept.
 FontSpec FromDialogChoice(const std::string& face, int tenths_of_point, int weight, bool italic, bool underline);

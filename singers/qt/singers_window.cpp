@@ -36,12 +36,12 @@ void SingersWindow::SetPlacement(const WindowRect& rect) {
   resize(std::clamp(Pixels(rect.Width), 80, 20000), std::clamp(Pixels(rect.Height), 80, 20000));
 }
 
-void SingersWindow::SetListFont(const FontSpec& spec) {
+void SingersWindow::SetListFont(const FontSpec& chosen) {
   QFont f = list_->font();
-  if (!spec.Name.empty()) f.setFamily(QString::fromStdString(spec.Name));
-  if (spec.Size > 0) f.setPointSize(std::min(spec.Size, 400));
-  f.setBold(spec.Bold);
-  f.setItalic(spec.Italic);
+  if (!chosen.Name.empty()) f.setFamily(QString::fromStdString(chosen.Name));
+  if (chosen.Size > 0) f.setPointSize(std::min(chosen.Size, 400));
+  f.setBold(chosen.Bold);
+  f.setItalic(chosen.Italic);
   list_->setFont(f);
 }
 

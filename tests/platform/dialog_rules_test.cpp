@@ -32,8 +32,8 @@ TEST(DesktopFilter, PairsBecomeDescriptionsWithTheirPatterns) {
 }
 
 TEST(FontSpec, ToTheDialogAndBack) {
-  FontSpec spec{"An Extraordinarily Long Font Face Name", 12, true, true, false};
-  DialogFont d = ToDialogFont(spec);
+  FontSpec chosen{"An Extraordinarily Long Font Face Name", 12, true, true, false};
+  DialogFont d = ToDialogFont(chosen);
   EXPECT_EQ(d.face, "An Extraordinarily Long Font Fa");
   EXPECT_EQ(d.face.size(), 31u);
   EXPECT_EQ(d.pixel_height, 16);
