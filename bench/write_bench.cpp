@@ -348,12 +348,16 @@ int main(int argc, char** argv) {
   std::string folder;
   if (argc > 4) {
     folder = argv[4];
+    std::error_code made;
+    std::filesystem::create_directories(folder, made);
+    if (made) return Die("cannot make the folder " + folder + ": " + made.message());
   } else {
     std::string pattern = (std::filesystem::temp_directory_path() / "write-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) return Die("cannot make a scratch folder");
     folder = pattern;
   }
   const std::string fixture = std::string(VELLORAN_SHARED_DIR) + "/fixtures/generated/songsV2000.mdb";
+  if (!std::filesystem::exists(fixture)) return Die("the songs fixture is not there: " + fixture);
   const std::string mdb = folder + "/songs.mdb", sqlite_path = folder + "/songs.sqlite";
   Work work = MakeWork(rows, singles, toggles);
   std::printf("write bench: %d rows in writes of 1,000, %d single-row writes, %d toggles (one durable write each), "
