@@ -439,7 +439,13 @@ Result<std::string> TableWriter::StoreLongValuesAndAssemble(PreparedRow* row,
     if (!field.ok()) return field.error().WithContext("column \"" + def_.columns[i].name + "\"");
     fields[i].bytes = std::move(field).value();
   }
-  return AssembleRow(def_, fields);
+  auto assembled = AssembleRow(def_, fields);
+  // A row that cannot be laid out by the table's own definition means the definition is damaged:
+  // say which file and which definition page.
+  if (!assembled.ok() && assembled.error().code() == ErrorCode::kCorrupt) {
+    return pager_.Corrupt(def_.page, "the definition of table \"" + def_.name + "\": " + assembled.error().message());
+  }
+  return assembled;
 }
 
 Result<DataPageRoom> TableWriter::RoomOf(uint32_t page) {
