@@ -374,7 +374,7 @@ Status TableWriter::CheckKeys(const PreparedRow& row, const std::vector<std::opt
     JET_ASSIGN_OR_RETURN(bool found, cursor.SeekEqual(*key));
     while (found && cursor.entry().key == *key) {
       if (!self || !(cursor.row() == *self)) {
-        return Error(ErrorCode::kConstraint, "table \"" + def_.name + "\", index \"" + plan.name +
+        return Error(ErrorCode::kConstraint, pager_.path() + ": table \"" + def_.name + "\", index \"" + plan.name +
                                                  "\": another row already has this key");
       }
       JET_ASSIGN_OR_RETURN(found, cursor.Next());
