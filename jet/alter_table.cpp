@@ -39,7 +39,8 @@ Result<bool> InRelationship(Pager& pager, const DesignTarget& target) {
 
 }  // namespace
 
-Status AddColumn(Pager& pager, const std::string& table, const ColumnDesign& design) {
+namespace {
+Status AddColumnSteps(Pager& pager, const std::string& table, const ColumnDesign& design) {
   JET_ASSIGN_OR_RETURN(DesignTarget target, LoadDesignTarget(pager, table));
   TableDef& def = target.stored.def;
   JET_RETURN_IF_ERROR(CheckColumnDesign(design));
@@ -66,8 +67,12 @@ Status AddColumn(Pager& pager, const std::string& table, const ColumnDesign& des
   JET_RETURN_IF_ERROR(WriteTableDef(pager, def, target.stored.extras));
   return EditProperties(pager, &target, [&](std::vector<PropertySet>* sets) { sets->push_back(ColumnProperties(design)); });
 }
+}  // namespace
 
-Status DropColumn(Pager& pager, const std::string& table, const std::string& column) {
+Status AddColumn(Pager& pager, const std::string& table, const ColumnDesign& design) { return NamingFile(pager, AddColumnSteps(pager, table, design)); }
+
+namespace {
+Status DropColumnSteps(Pager& pager, const std::string& table, const std::string& column) {
   JET_ASSIGN_OR_RETURN(DesignTarget target, LoadDesignTarget(pager, table));
   TableDef& def = target.stored.def;
   size_t position = def.columns.size();
@@ -98,8 +103,12 @@ Status DropColumn(Pager& pager, const std::string& table, const std::string& col
     std::erase_if(*sets, [&](const PropertySet& s) { return !s.object.empty() && SameObjectName(s.object, dropped.name); });
   });
 }
+}  // namespace
 
-Status AddIndex(Pager& pager, const std::string& table, const IndexDesign& design) {
+Status DropColumn(Pager& pager, const std::string& table, const std::string& column) { return NamingFile(pager, DropColumnSteps(pager, table, column)); }
+
+namespace {
+Status AddIndexSteps(Pager& pager, const std::string& table, const IndexDesign& design) {
   JET_ASSIGN_OR_RETURN(DesignTarget target, LoadDesignTarget(pager, table));
   TableDef& def = target.stored.def;
   JET_RETURN_IF_ERROR(CheckIndexDesign(def, design));
@@ -113,8 +122,12 @@ Status AddIndex(Pager& pager, const std::string& table, const IndexDesign& desig
   index.unique_entry_count = unique;
   return WriteTableDef(pager, def, target.stored.extras);
 }
+}  // namespace
 
-Status DropIndex(Pager& pager, const std::string& table, const std::string& index) {
+Status AddIndex(Pager& pager, const std::string& table, const IndexDesign& design) { return NamingFile(pager, AddIndexSteps(pager, table, design)); }
+
+namespace {
+Status DropIndexSteps(Pager& pager, const std::string& table, const std::string& index) {
   JET_ASSIGN_OR_RETURN(DesignTarget target, LoadDesignTarget(pager, table));
   TableDef& def = target.stored.def;
   size_t position = def.logical_indexes.size();
@@ -128,6 +141,9 @@ Status DropIndex(Pager& pager, const std::string& table, const std::string& inde
   JET_RETURN_IF_ERROR(RemoveLogicalIndex(pager, &target.stored, position));
   return WriteTableDef(pager, def, target.stored.extras);
 }
+}  // namespace
+
+Status DropIndex(Pager& pager, const std::string& table, const std::string& index) { return NamingFile(pager, DropIndexSteps(pager, table, index)); }
 
 Status AddColumn(WritableDatabase& db, const std::string& table, const ColumnDesign& column) {
   return db.Write([&] { return AddColumn(db.pager(), table, column); });

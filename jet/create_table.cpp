@@ -135,7 +135,8 @@ std::optional<size_t> AddIndexEntries(StoredTableDef* stored, const IndexDesign&
   return added;
 }
 
-Status CreateTable(Pager& pager, const TableDesign& design) {
+namespace {
+Status CreateTableSteps(Pager& pager, const TableDesign& design) {
   JET_RETURN_IF_ERROR(RequireDesignWrite(pager));
   JET_ASSIGN_OR_RETURN(StoredTableDef stored, DefinitionFor(pager, design));
   JET_ASSIGN_OR_RETURN(TableDef catalogue, ReadSystemTable(pager, "MSysObjects"));
@@ -159,6 +160,9 @@ Status CreateTable(Pager& pager, const TableDesign& design) {
   JET_RETURN_IF_ERROR(InsertRows(pager, catalogue, {row}));
   return GrantAccess(pager, stored.def.page, owner);
 }
+}  // namespace
+
+Status CreateTable(Pager& pager, const TableDesign& design) { return NamingFile(pager, CreateTableSteps(pager, design)); }
 
 Status CreateTable(WritableDatabase& db, const TableDesign& design) {
   return db.Write([&] { return CreateTable(db.pager(), design); });

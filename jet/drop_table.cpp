@@ -101,7 +101,8 @@ Status ReleaseTablePages(Pager& pager, const StoredTableDef& stored) {
 
 }  // namespace
 
-Status DropTable(Pager& pager, const std::string& table) {
+namespace {
+Status DropTableSteps(Pager& pager, const std::string& table) {
   JET_ASSIGN_OR_RETURN(DesignTarget target, LoadDesignTarget(pager, table));
   const uint32_t page = target.stored.def.page;
   JET_RETURN_IF_ERROR(DropForeignEntries(pager, target.catalogue, page));
@@ -111,6 +112,9 @@ Status DropTable(Pager& pager, const std::string& table) {
   JET_RETURN_IF_ERROR(DeleteRows(pager, target.catalogue, {target.row.id}));
   return ReleaseTablePages(pager, target.stored);
 }
+}  // namespace
+
+Status DropTable(Pager& pager, const std::string& table) { return NamingFile(pager, DropTableSteps(pager, table)); }
 
 Status DropTable(WritableDatabase& db, const std::string& table) {
   return db.Write([&] { return DropTable(db.pager(), table); });

@@ -20,6 +20,11 @@ bool IsSystemObject(uint32_t flags) { return (flags & (kObjectFlagSystem | kObje
 
 }  // namespace
 
+Status NamingFile(const Pager& pager, Status status) {
+  if (status.ok() || status.error().message().find(pager.path()) != std::string::npos) return status;
+  return status.error().WithContext(pager.path());
+}
+
 Status RequireDesignWrite(Pager& pager) {
   if (!pager.format().jet4()) {
     return Error(ErrorCode::kReadOnly, pager.path() + ": the design of Access 97 databases cannot be changed here");

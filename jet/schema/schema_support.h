@@ -20,6 +20,10 @@ namespace jet {
 // Refuses anything but a writable Jet 4 database inside a write.
 Status RequireDesignWrite(Pager& pager);
 
+// `status`, its message led by the file's path when it does not name the file yet: a design change
+// is refused for one catalogue of the several a host may have open, and must say which.
+Status NamingFile(const Pager& pager, Status status);
+
 // A user table about to change: its catalogue row and its stored definition.
 struct DesignTarget {
   TableDef catalogue;

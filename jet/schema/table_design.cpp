@@ -16,12 +16,11 @@ constexpr uint8_t kIndexAlwaysSet = 0x80;
 
 Error Invalid(const std::string& message) { return Error(ErrorCode::kInvalidArgument, message); }
 
-
 }  // namespace
 
 Status CheckObjectName(const std::string& name, const std::string& what) {
   Text text = FromUtf8(name);
-  if (text.empty()) return Invalid("a " + what + " needs a name");
+  if (text.empty()) return Invalid((what == "index" ? "an " : "a ") + what + " needs a name");
   if (text.size() > kMaxNameLength) {
     return Invalid("the " + what + " name \"" + name + "\" is longer than " + std::to_string(kMaxNameLength) + " characters");
   }

@@ -311,6 +311,8 @@ TEST(CreateTable, NamesFollowAccessRulesAndRefusalsChangeNothing) {
     if (s.ok()) return ::testing::AssertionFailure() << "accepted";
     if (s.error().code() != code) return ::testing::AssertionFailure() << "wrong code: " << s.error().message();
     if (s.error().message().find(words) == std::string::npos) return ::testing::AssertionFailure() << s.error().message();
+    // A host with several catalogues open must be told which one refused.
+    if (s.error().message().find(path) == std::string::npos) return ::testing::AssertionFailure() << "no file named: " << s.error().message();
     return ::testing::AssertionSuccess();
   };
   const std::vector<std::pair<std::string, std::string>> bad = {
