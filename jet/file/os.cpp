@@ -202,6 +202,11 @@ Error OsError(const std::string& path, const std::string& what, int error_number
 
 Os* Os::current_ = nullptr;
 
+Status Os::CanCreateFilesIn(const std::string& folder) {
+  if (access(folder.c_str(), W_OK | X_OK) == 0) return Status::Ok();
+  return Error(ErrorCode::kIo, std::strerror(errno));
+}
+
 Os& Os::Posix() {
   static PosixOs posix;
   return posix;

@@ -94,6 +94,9 @@ class Os {
   virtual Status Rename(const std::string& from, const std::string& to) = 0;
   // Makes the names created or deleted in the folder holding `path` durable.
   virtual Status SyncFolderOf(const std::string& path) = 0;
+  // OK when this process may create files in `folder`; otherwise an error whose message is the
+  // system's reason ("Permission denied"). Layers over the system itself need not change it.
+  virtual Status CanCreateFilesIn(const std::string& folder);
 
   // The layer the engine uses.
   static Os& Default() { return current_ != nullptr ? *current_ : Posix(); }

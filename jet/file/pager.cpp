@@ -32,8 +32,9 @@ Status CheckJournalFolderWritable(const std::string& path) {
   const std::string journal = JournalPath(path);
   const size_t slash = journal.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : journal.substr(0, slash);
-  if (access(folder.c_str(), W_OK | X_OK) == 0) return Status::Ok();
-  const std::string reason = std::strerror(errno);
+  const Status writable = Os::Default().CanCreateFilesIn(folder);
+  if (writable.ok()) return writable;
+  const std::string& reason = writable.error().message();
   return Error(ErrorCode::kReadOnly, path + ": the database cannot be changed because its folder " + folder +
                                          " does not let you create files (" + reason + "): every change first writes a journal there (" +
                                          journal + ") so that a change cut short can be undone. Get write access to the "
