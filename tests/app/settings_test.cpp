@@ -2,12 +2,10 @@
 // the program writes back.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
 
 #include "app/settings.h"
+#include "tests/jet/test_support.h"
 
 namespace velloran {
 namespace {
@@ -152,9 +150,6 @@ TEST(Settings, TextHelpers) {
   }
   EXPECT_EQ(IniPath("/opt/velloran/bin//  ", "velloran"), "/opt/velloran/bin/velloran.ini");
   EXPECT_EQ(IniPath("C:\\Karaoke\\", "Velloran"), "C:\\Karaoke/Velloran.ini");
-  EXPECT_EQ(FormatVersion(2, 0, 14), "2.00.0014");
-  EXPECT_EQ(FormatVersion(2, 0), "2.00");
-  EXPECT_EQ(FormatVersion(10, 123, 45678), "10.123.45678");
   EXPECT_EQ(AppVersionText(), "2.00.0014");
   // Beside the executable where it can be written; a folder that is not there cannot be.
   const std::string here = std::filesystem::temp_directory_path();
@@ -164,9 +159,8 @@ TEST(Settings, TextHelpers) {
 }
 
 TEST(Settings, SavedWholeOrNotAtAll) {
-  const std::string folder = std::filesystem::temp_directory_path() / ("velloran-settings-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
-  const std::string path = folder + "/velloran.ini";
+  velloran_test::ScratchDir folder;
+  const std::string path = folder.File("velloran.ini");
   ASSERT_TRUE(WriteFileAtomically(path, "first\r\n").ok());
   ASSERT_TRUE(WriteFileAtomically(path, "second\r\n").ok());
   EXPECT_EQ(ReadSettingsFile(path).value(), "second\r\n");
@@ -177,8 +171,7 @@ TEST(Settings, SavedWholeOrNotAtAll) {
   ASSERT_FALSE(failed.ok());
   EXPECT_NE(failed.error().message().find("the previous file is unchanged"), std::string::npos);
   EXPECT_EQ(ReadSettingsFile(path).value(), "second\r\n");
-  EXPECT_EQ(ReadSettingsFile(folder + "/missing.ini").value(), "");
-  std::filesystem::remove_all(folder);
+  EXPECT_EQ(ReadSettingsFile(folder.File("missing.ini")).value(), "");
 }
 
 }  // namespace
