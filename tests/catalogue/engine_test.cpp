@@ -146,10 +146,7 @@ TEST(EngineQuery, ErrorsNameTheStatement) {
 
 TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
   COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
-  const int64_t printed_before = [&] {
-    auto db = Connection::Open(path);
-    return CountWhere(*db, "PrintYN = True");
-  }();
+  const int64_t printed_before = CountWhere(*Connection::Open(path), "PrintYN = True");
   {
     auto db = Connection::Open(path);
     auto songs = db->OpenRecordset("MyList");
