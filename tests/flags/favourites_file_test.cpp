@@ -72,7 +72,7 @@ TEST_F(FlagsTest, ExportAndImportRoundTripWithAndWithoutClearing) {
   w.commands.ExportFavourites(again);
   EXPECT_EQ(ReadWholeFile(again), exported);
   EXPECT_EQ(w.logic.form.TitleText, "songs");
-  EXPECT_TRUE(PassesJetCheck(database));
+  ExpectFileChecks(database);
 }
 
 TEST_F(FlagsTest, AMalformedImportAppliesTheGoodLinesAndNamesTheBadOnes) {
@@ -109,7 +109,7 @@ TEST_F(FlagsTest, TheBackupCarriesFavouritesOntoARebuiltCatalogue) {
   FlagsWindow again(scratch.path(), database);
   EXPECT_EQ(Stored(database, 8).lists, "0100000000");
   EXPECT_TRUE(again.dialogs.messages.empty());
-  EXPECT_TRUE(PassesJetCheck(database));
+  ExpectFileChecks(database);
 }
 
 }  // namespace

@@ -49,6 +49,9 @@ inline StoredSong Stored(const std::string& database, int32_t id) {
   return {rows->Field("HotlistA").ToText(), rows->Field("PrintYN").ToBool(), rows->Field("SongNumber").ToText()};
 }
 
+// The engine's own consistency check of a file the commands changed.
+inline void ExpectFileChecks(const std::string& path) { EXPECT_TRUE(PassesJetCheck(path)); }
+
 class FlagsTest : public ::testing::Test {
  protected:
   void SetUp() override {

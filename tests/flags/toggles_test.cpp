@@ -39,7 +39,7 @@ TEST_F(FlagsTest, PrintFlagKeysFlipEachSongInTheFileAndTheList) {
   w.logic.form.SearchVisible = true;
   w.Key('P', kAlt);
   EXPECT_FALSE(Stored(database, 3).print);
-  EXPECT_TRUE(PassesJetCheck(database));
+  ExpectFileChecks(database);
 }
 
 TEST_F(FlagsTest, FavouritesKeysToggleListsAndShowThemInSearchMode) {
@@ -75,7 +75,7 @@ TEST_F(FlagsTest, FavouritesKeysToggleListsAndShowThemInSearchMode) {
   w.logic.form.SearchVisible = true;
   w.Key('9', kCtrl);  // nobody: the search's own message
   EXPECT_EQ(w.logic.form.TitleText, "Search text not found!");
-  EXPECT_TRUE(PassesJetCheck(database));
+  ExpectFileChecks(database);
 }
 
 }  // namespace
