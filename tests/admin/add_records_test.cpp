@@ -10,19 +10,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct AddRecords {
-  ScratchDir dir;
-  std::string path = dir.File("songs.mdb");
+struct AddRecords : OneDatabase {
   std::string tracks = dir.File("tracks");
-  DatabaseList list;
-  ScriptedHost host;
-  ScriptedDialogHost dialogs;
   Frm_AddRecords form{list, host, dialogs};
 
-  explicit AddRecords(std::vector<int> numbers, int16_t song_size = 255) {
+  explicit AddRecords(std::vector<int> numbers, int16_t song_size = 255) : OneDatabase("Songs") {
     MakeSongTable(path, "Songs", std::move(numbers), song_size);
-    list.entries.push_back(DatabaseEntry{path, "Songs", "Artist", "Song", "SongNumber", "DiskID"});
-    list.CurrentDB = 1;
     fs::create_directories(tracks);
   }
   void Load() { ASSERT_TRUE(form.Form_Load()); }
@@ -113,8 +106,6 @@ TEST(FolderImport, SkipsWhatCannotBeARowAndStopsWhenCancelled) {
   Touch(a.tracks, {"a.mp3", "b.mp3", "c very long name of more than twenty.mp3", std::string("d\xff.mp3"), "e.mp3",
                    "f.mp3", "g.mp3", "h.mp3"});
   a.Load();
-  a.form.Chk_RenameFiles = true;
-  a.form.Txt_Folder = a.tracks;
   std::vector<int> seen;
   // Cancel while the fifth file is done; batches of two rows.
   ImportOptions options;

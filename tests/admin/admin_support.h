@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 
-#include "tests/jet/process_support.h"
+#include "catalogue/catalogue_design.h"
+#include "tests/catalogue/other_program.h"
 #include "tests/mainwindow/recording_window.h"
 #include "tests/test_paths.h"
 
@@ -16,20 +20,23 @@ namespace velloran_test {
 // when it finds a fault.
 inline ::testing::AssertionResult PassesJetCheck(const std::string& file) {
   std::string out;
-  int code = RunToEnd({VELLORAN_JET_TOOL, "check", file}, file + ".check.txt", &out);
+  const int code = RunToEnd({VELLORAN_JET_TOOL, "check", file}, file + ".check.txt", &out);
   if (code == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "velloran-jet check " << file << " exited " << code << ":\n" << out;
 }
 
-}  // namespace velloran_test
-
-#include <filesystem>
-#include <fstream>
-#include <set>
-
-#include "catalogue/catalogue_design.h"
-
-namespace velloran_test {
+// One database, listed as the current one, and a scripted user for the window that works on it.
+struct OneDatabase {
+  ScratchDir dir;
+  std::string path = dir.File("songs.mdb");
+  DatabaseList list;
+  ScriptedHost host;
+  ScriptedDialogHost dialogs;
+  explicit OneDatabase(const std::string& table = "") {
+    list.entries.push_back(DatabaseEntry{path, table, "Artist", "Song", "SongNumber", "DiskID"});
+    list.CurrentDB = 1;
+  }
+};
 
 // A database at `path` with the song table `table` as the selector and the check leave it: the
 // four role fields (Song of `song_size` characters) and the program's own fields and indexes;

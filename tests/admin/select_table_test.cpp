@@ -1,18 +1,15 @@
 // The table and field selector on generated databases: what the list and the four boxes show,
 // which state "&OK" is in, and what each button writes into the entry and the file.
 #include "admin/frm_select_table.h"
+#include <map>
+
 #include "catalogue/catalogue_design.h"
 #include "tests/admin/admin_support.h"
 
 namespace velloran_test {
 namespace {
 
-struct Selector {
-  ScratchDir dir;
-  std::string path = dir.File("songs.mdb");
-  DatabaseList list;
-  ScriptedHost host;
-  ScriptedDialogHost dialogs;
+struct Selector : OneDatabase {
   std::unique_ptr<Frm_SelectTable> form;
 
   // A database with the tables given, each with the fields given (all Text but "SongNumber").
@@ -25,9 +22,6 @@ struct Selector {
         made.push_back(NewField{f, f == "SongNumber" ? FieldType::kLong : FieldType::kText, 0, true});
       db->CreateTable(name, made);
     }
-    db->Close();
-    list.entries.push_back(DatabaseEntry{path, "", "Artist", "Song", "SongNumber", "DiskID"});
-    list.CurrentDB = 1;
   }
   void Load() {
     form = std::make_unique<Frm_SelectTable>(list, host, dialogs);
@@ -78,14 +72,11 @@ TEST(SelectTable, NoTablesThenCreateOneAndItsFields) {
   ASSERT_TRUE(s.form->Cmd_OK_Click());
   EXPECT_EQ(s.Entry(), (DatabaseEntry{s.path, "Karaoke", "Singer", "Song", "SongNumber", "DiskID"}));
 
-  std::unique_ptr<Connection> db = Connection::Open(s.path);
-  TableInfo t = db->TableDef("Karaoke");
-  db->Close();
-  std::vector<std::pair<std::string, FieldType>> fields;
-  for (const FieldInfo& f : t.fields) fields.push_back({f.name, f.type});
-  for (const auto& expected : std::vector<std::pair<std::string, FieldType>>{
-           {"SongNumber", FieldType::kLong}, {"DiskID", FieldType::kText}, {"Singer", FieldType::kText}})
-    EXPECT_NE(std::find(fields.begin(), fields.end(), expected), fields.end()) << expected.first;
+  std::map<std::string, FieldType> fields;
+  for (const FieldInfo& f : Connection::Open(s.path)->TableDef("Karaoke").fields) fields[f.name] = f.type;
+  EXPECT_EQ(fields["SongNumber"], FieldType::kLong);
+  EXPECT_EQ(fields["DiskID"], FieldType::kText);
+  EXPECT_EQ(fields["Singer"], FieldType::kText);
   EXPECT_TRUE(PassesJetCheck(s.path));
 }
 

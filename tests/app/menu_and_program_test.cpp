@@ -61,10 +61,7 @@ struct Started {
     std::ofstream(program.SettingsPath(), std::ios::binary) << ini;
     program.Form_Load("velloran", "velloran");
   }
-  std::string Saved() {
-    std::ifstream in(program.SettingsPath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Saved() const { return ReadWholeFile(program.SettingsPath()); }
 };
 
 TEST(Program, PlacementFollowsTheResizingSwitchInFileOrder) {

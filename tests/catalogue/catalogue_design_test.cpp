@@ -9,15 +9,16 @@
 #include "catalogue/catalogue_design.h"
 #include "catalogue/engine.h"
 #include "catalogue/frm_karaoke.h"
+#include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
 
 namespace velloran {
 namespace {
 
 using velloran_test::ProgramEnded;
-using velloran_test::RecordingSurface;
 using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
+using Window = velloran_test::KaraokeWindow;
 
 const char kNotConfigured[] = "This database is not properly configured, launching Table/Field selector.";
 
@@ -36,30 +37,11 @@ std::map<std::string, std::vector<std::string>> Indexes(Connection& db, const st
   return indexes;
 }
 
-// The main window with one configured database.
-struct Window {
-  ScriptedHost host;
-  RecordingSurface surface;
-  Frm_Karaoke form{surface, host};
-  explicit Window(const std::string& path, const std::string& table = "") {
-    form.Databases.entries.push_back(DatabaseEntry{path, table, "", "", "", ""});
-    form.Databases.CurrentDB = 1;
-  }
-};
-
-TEST(CheckDatabase, MissingFileIsReportedAndDisablesTheSelector) {
-  ScratchDir folder;
-  Window w(folder.File("gone.mdb"));
-  EXPECT_FALSE(w.form.CheckDatabase());
-  EXPECT_EQ(w.host.messages, std::vector<std::string>{"Database not found! Please select another database."});
-  EXPECT_EQ(w.host.select_enabled, 0);
-}
-
 TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
-  ScratchDir folder;
-  std::string path = folder.File("new.mdb");
+  Window w;
+  const std::string path = w.folder.File("new.mdb");
   Connection::Create(path);
-  Window w(path);
+  w.Use(path, "");
 
   // The host closes the selector without choosing anything: the check goes on with the defaults
   // and makes the table itself, without the indexes on fields it does not have.
@@ -104,10 +86,10 @@ TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
 }
 
 TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
-  ScratchDir folder;
-  std::string path = folder.File("new.mdb");
+  Window w;
+  const std::string path = w.folder.File("new.mdb");
   Connection::Create(path);
-  Window w(path);
+  w.Use(path, "");
   w.host.selector = [&] { w.form.Databases.current().Table = ""; };
   EXPECT_FALSE(w.form.CheckDatabase());
   EXPECT_EQ(w.host.messages, (std::vector<std::string>{kNotConfigured, "Database not ready for use!"}));
@@ -115,8 +97,8 @@ TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
 
 TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchDir folder;
-  std::string path = folder.CopyOfSongs();
+  Window w;
+  const std::string path = w.folder.CopyOfSongs();
   {
     // The older design: favourites in "Hotlist", no print flag.
     auto db = Connection::Open(path);
@@ -141,7 +123,7 @@ TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
   }
   ASSERT_EQ(unnumbered.size(), 13u);
 
-  Window w(path, "MyList");
+  w.Use(path);
   EXPECT_TRUE(w.form.CheckDatabase());
   EXPECT_TRUE(w.host.messages.empty());
 
@@ -169,16 +151,11 @@ TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
 
 TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
   REQUIRE_SHARED_FIXTURES();
-  ScratchDir folder;
-  std::string path = folder.CopyOfSongs();
-  {
-    auto db = Connection::Open(path);
-    db->Execute("UPDATE [MyList] SET [ID] = Null");
-    db->Close();
-  }
-  Window w(path, "MyList");
+  Window w;
+  w.Use(w.folder.CopyOfSongs());
+  Connection::Open(w.form.Databases.current().Database)->Execute("UPDATE [MyList] SET [ID] = Null");
   ASSERT_TRUE(w.form.CheckDatabase());
-  auto db = Connection::Open(path);
+  auto db = Connection::Open(w.form.Databases.current().Database);
   auto rows = db->OpenRecordset("SELECT * FROM [MyList] ORDER BY [ID]");
   int64_t expected = 1;
   for (; !rows->AtEnd(); rows->MoveNext()) EXPECT_EQ(rows->Field("ID").ToInteger(), expected++);
@@ -193,9 +170,7 @@ TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {
   ScriptedHost host;
   CatalogueDesign design(*db, host);
 
-  EXPECT_TRUE(design.TableExists("mylist"));
-  EXPECT_FALSE(design.TableExists("MyList2"));
-  EXPECT_TRUE(design.FieldExists("MYLIST", "songnumber"));
+  // (Names in any letter case: ObjectNames in the host fault tests.)
   EXPECT_FALSE(design.FieldExists("MyList", "Genre"));
   EXPECT_FALSE(design.FieldExists("Nothing", "ID"));
   EXPECT_TRUE(design.IndexExists("MyList", "PrimaryKey"));
@@ -224,57 +199,26 @@ TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {
   db->Close();
 }
 
-// Another program holds the table for a while: the host is asked until it lets go, or cancels.
-class BusyConnection : public Connection {
- public:
-  BusyConnection(std::unique_ptr<Connection> inner, int busy_opens) : inner_(std::move(inner)), busy_(busy_opens) {}
-  const std::string& path() const override { return inner_->path(); }
-  std::unique_ptr<Recordset> OpenRecordset(const std::string& source) override {
-    if (busy_ > 0) {
-      --busy_;
-      throw EngineError(EngineError::Kind::kInUse, "the database is in use");
-    }
-    return inner_->OpenRecordset(source);
-  }
-  void Execute(const std::string& s) override { inner_->Execute(s); }
-  void RefreshTableDefs() override { inner_->RefreshTableDefs(); }
-  const std::vector<TableInfo>& TableDefs() const override { return inner_->TableDefs(); }
-  TableInfo TableDef(const std::string& name) override { return inner_->TableDef(name); }
-  void CreateTable(const std::string& t, const std::vector<NewField>& f) override { inner_->CreateTable(t, f); }
-  void AppendField(const std::string& t, const NewField& f) override { inner_->AppendField(t, f); }
-  void DeleteField(const std::string& t, const std::string& f) override { inner_->DeleteField(t, f); }
-  void AppendIndex(const std::string& t, const NewIndex& i) override { inner_->AppendIndex(t, i); }
-  void HoldReads() override { inner_->HoldReads(); }
-  void ReleaseReads() override { inner_->ReleaseReads(); }
-  void Remember(const std::string& note) override { inner_->Remember(note); }
-  bool Remembers(const std::string& note) override { return inner_->Remembers(note); }
-  void BeginTrans() override { inner_->BeginTrans(); }
-  void CommitTrans() override { inner_->CommitTrans(); }
-  void Rollback() override { inner_->Rollback(); }
-  void Close() override { inner_->Close(); }
-
- private:
-  std::unique_ptr<Connection> inner_;
-  int busy_;
-};
-
+// Another program writing holds the table: the host is asked until it lets go, or cancels.
 TEST(CatalogueDesign, HeldTableAsksRetryUntilFreeAndCancelEndsTheProgram) {
   REQUIRE_SHARED_FIXTURES();
   ScratchDir folder;
-  std::string path = folder.CopyOfSongs();
+  const std::string path = folder.CopyOfSongs();
   const std::string question = "Unable to modify database design, close all access to the database and try again.";
-
-  BusyConnection twice(Connection::Open(path), 2);
+  auto db = Connection::Open(path);
+  auto writer = velloran_test::AnotherProgramWriting(path);
+  ASSERT_NE(writer, nullptr);
   ScriptedHost host;
   host.answers = {MessageAnswer::kRetry, MessageAnswer::kRetry};
-  EXPECT_TRUE(CatalogueDesign(twice, host).FieldExists("MyList", "Song"));
+  host.on_message = [&] { if (host.messages.size() == 2) writer.reset(); };  // it lets go while asked again
+  EXPECT_TRUE(CatalogueDesign(*db, host).FieldExists("MyList", "Song"));
   EXPECT_EQ(host.messages, (std::vector<std::string>{question, question}));
-  EXPECT_TRUE(host.answers.empty());
 
-  BusyConnection held(Connection::Open(path), 5);
+  writer = velloran_test::AnotherProgramWriting(path);
+  ASSERT_NE(writer, nullptr);
   ScriptedHost cancelling;
   cancelling.answers = {MessageAnswer::kRetry, MessageAnswer::kCancel};
-  EXPECT_THROW(CatalogueDesign(held, cancelling).FieldExists("MyList", "Song"), ProgramEnded);
+  EXPECT_THROW(CatalogueDesign(*db, cancelling).FieldExists("MyList", "Song"), ProgramEnded);
   EXPECT_EQ(cancelling.messages.size(), 2u);
 }
 

@@ -16,8 +16,6 @@
 namespace velloran {
 namespace {
 
-using velloran_test::RecordingSurface;
-using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 
 // Access's General sort order, which the engine's ORDER BY follows.
@@ -25,20 +23,9 @@ int Collate(const std::string& a, const std::string& b) {
   return jet::CompareText(jet::JetVersion::kJet4, jet::FromUtf8(a), jet::FromUtf8(b));
 }
 
-struct Window {
-  ScratchDir folder;
-  ScriptedHost host;
-  RecordingSurface surface;
-  Frm_Karaoke form{surface, host};
-  Window() {
-    form.Databases.entries.push_back(DatabaseEntry{folder.CopyOfSongs(), "MyList", "", "", "", ""});
-    form.Databases.CurrentDB = 1;
-  }
-  void Search(const std::string& text) {
-    form.SearchText = text;
-    form.SearchVisible = true;
-    form.BuildWhereClause();
-  }
+// The window on a copy of the generated song catalogue.
+struct Window : velloran_test::KaraokeWindow {
+  Window() { Use(folder.CopyOfSongs()); }
 };
 
 TEST(GetSongs, NumberSearchListsFromThatSongNumberUp) {
@@ -50,8 +37,6 @@ TEST(GetSongs, NumberSearchListsFromThatSongNumberUp) {
   EXPECT_EQ(w.form.Results[251].SongNumber, "1500");
   EXPECT_EQ(w.form.TitleText, "");
   EXPECT_FALSE(w.form.SearchVisible);
-  EXPECT_EQ(w.surface.printed, std::vector<std::string>{"Searching..."});
-  EXPECT_EQ(w.surface.shown, 1);
   // Every field of a row comes across; an empty disc ID as "".
   w.Search("1021");
   const ResultRow& r = w.form.Results[1];
@@ -151,22 +136,19 @@ TEST(GetSongs, ATableFoundInShapeIsCheckedAgainOnlyAfterTheFileChanges) {
 }
 
 TEST(GetSongs, NoDatabaseAndMissingDatabase) {
-  ScriptedHost host;
-  RecordingSurface surface;
-  Frm_Karaoke form(surface, host);
-  form.SearchText = "love";
-  form.BuildWhereClause();
-  EXPECT_EQ(form.TitleText, "No database loaded!");
-  EXPECT_EQ(surface.shown, 0);
-  EXPECT_TRUE(surface.printed.empty());
+  velloran_test::KaraokeWindow w;
+  w.Search("love");
+  EXPECT_EQ(w.form.TitleText, "No database loaded!");
+  EXPECT_EQ(w.surface.shown, 0);
+  EXPECT_TRUE(w.surface.printed.empty());
 
-  form.Databases.entries.push_back(DatabaseEntry{"/nonexistent/songs.mdb", "MyList", "", "", "", ""});
-  form.Databases.CurrentDB = 1;
-  form.BuildWhereClause();
-  EXPECT_EQ(host.messages, std::vector<std::string>{"Database not found! Please select another database."});
-  EXPECT_EQ(surface.printed, std::vector<std::string>{"Searching..."});
-  EXPECT_EQ(surface.shown, 1);
-  EXPECT_EQ(form.Results.count(), 0);
+  w.Use("/nonexistent/songs.mdb");
+  w.Search("love");
+  EXPECT_EQ(w.host.messages, std::vector<std::string>{"Database not found! Please select another database."});
+  EXPECT_EQ(w.host.select_enabled, 0) << "no selector for a file that is not there";
+  EXPECT_EQ(w.surface.printed, std::vector<std::string>{"Searching..."});
+  EXPECT_EQ(w.surface.shown, 1);
+  EXPECT_EQ(w.form.Results.count(), 0);
 }
 
 TEST(GetSongs, StayOnTopIsRenewedForEachSearch) {

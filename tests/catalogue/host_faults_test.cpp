@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 
 #include "catalogue/catalogue_design.h"
@@ -20,31 +19,12 @@
 namespace velloran {
 namespace {
 
-using velloran_test::RecordingSurface;
 using velloran_test::ErrorOf;
 using velloran_test::ExpectError;
+using velloran_test::ReadWholeFile;
 using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
-
-struct Window {
-  ScratchDir folder;
-  ScriptedHost host;
-  RecordingSurface surface;
-  Frm_Karaoke form{surface, host};
-  void Use(const DatabaseEntry& entry) {
-    form.Databases.entries.push_back(entry);
-    form.Databases.CurrentDB = static_cast<int16_t>(form.Databases.count());
-  }
-  void Search(const std::string& text) {
-    form.SearchText = text;
-    form.BuildWhereClause();
-  }
-  std::vector<std::string> Songs() {
-    std::vector<std::string> songs;
-    for (int i = 1; i <= form.Results.count(); ++i) songs.push_back(form.Results[i].Song);
-    return songs;
-  }
-};
+using Window = velloran_test::KaraokeWindow;
 
 // The operating system with a full disk: every write of a file opened through it fails as a disk
 // with no room left does, while reads and everything else go on.
@@ -150,11 +130,6 @@ TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
   EXPECT_FALSE(design.TableExists("Ärgers"));
 }
 
-// The bytes of a file, to damage it and put it back.
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 void Overwrite(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
@@ -191,11 +166,11 @@ SongPages PagesOfSongs(const std::string& path) {
 TEST(EngineFaults, ADamagedPageEndsTheSearchWithAMessageAndTheNextSearchWorks) {
   Window w;
   const std::string path = w.folder.CopyOfSongs();
-  w.Use(DatabaseEntry{path, "MyList", "", "", "", ""});
+  w.Use(path);
   w.Search("love");
   const std::vector<std::string> found = w.Songs();
   ASSERT_GT(found.size(), 10u);
-  const std::string sound = Contents(path);
+  const std::string sound = ReadWholeFile(path);
   SongPages pages = PagesOfSongs(path);
   ASSERT_NE(pages.last, pages.first);
   DamagePage(path, pages.last);
@@ -208,60 +183,59 @@ TEST(EngineFaults, ADamagedPageEndsTheSearchWithAMessageAndTheNextSearchWorks) {
   EXPECT_EQ(w.Songs(), found);
 }
 
+// Song 5 of the catalogue at `path`, with its print flag flipped and not yet written.
+std::unique_ptr<Recordset> FlipPrintFlagOfSong5(Connection& db, bool* before) {
+  std::unique_ptr<Recordset> rows = db.OpenRecordset("MyList");
+  rows->SelectIndex("PrimaryKey");
+  rows->SeekEqual(FieldValue(int32_t{5}));
+  EXPECT_FALSE(rows->NoMatch());
+  *before = rows->Field("PrintYN").ToBool();
+  rows->Edit();
+  rows->SetField("PrintYN", !*before);
+  return rows;
+}
+bool PrintFlagOfSong5(const std::string& path) {
+  return Connection::Open(path)->OpenRecordset("SELECT PrintYN FROM MyList WHERE ID = 5")->Field("PrintYN").ToBool();
+}
+
 TEST(EngineFaults, AToggleMetByAnotherWriterSaysSoAndSucceedsOnceItIsDone) {
   ScratchDir folder;
   const std::string path = folder.CopyOfSongs();
   std::unique_ptr<Connection> db = Connection::Open(path);
-  std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
-  rows->SelectIndex("PrimaryKey");
-  rows->SeekEqual(FieldValue(int32_t{5}));
-  ASSERT_FALSE(rows->NoMatch());
-  const bool before = rows->Field("PrintYN").ToBool();
-  rows->Edit();
-  rows->SetField("PrintYN", !before);
+  bool before = false;
+  std::unique_ptr<Recordset> rows = FlipPrintFlagOfSong5(*db, &before);
   {
     auto writer = velloran_test::AnotherProgramWriting(path);
     ASSERT_NE(writer, nullptr);
     ExpectError([&] { rows->Update(); }, EngineError::Kind::kInUse, "try again");
   }
   rows->Update();  // the pending change survived the failed write
-  std::unique_ptr<Connection> other = Connection::Open(path);
-  EXPECT_EQ(other->OpenRecordset("SELECT PrintYN FROM MyList WHERE ID = 5")->Field("PrintYN").ToBool(), !before);
+  EXPECT_EQ(PrintFlagOfSong5(path), !before);
 }
 
 TEST(EngineFaults, AToggleOnAFullDiskSaysSoChangesNothingAndSucceedsOnceThereIsRoom) {
-  velloran_test::ScratchDir folder;
+  ScratchDir folder;
   const std::string path = folder.CopyOfSongs();
-  const std::string before_bytes = Contents(path);
+  const std::string before_bytes = ReadWholeFile(path);
   bool before = false;
   {
     FullDisk full;  // the handle opens its files through the full disk
     std::unique_ptr<Connection> db = Connection::Open(path);
-    std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
-    rows->SelectIndex("PrimaryKey");
-    rows->SeekEqual(FieldValue(int32_t{5}));
-    ASSERT_FALSE(rows->NoMatch());
-    before = rows->Field("PrintYN").ToBool();
-    rows->Edit();
-    rows->SetField("PrintYN", !before);
-    velloran_test::ExpectError([&] { rows->Update(); }, EngineError::Kind::kFailed, "disk is full");
-    EXPECT_EQ(Contents(path), before_bytes);
+    std::unique_ptr<Recordset> rows = FlipPrintFlagOfSong5(*db, &before);
+    ExpectError([&] { rows->Update(); }, EngineError::Kind::kFailed, "disk is full");
+    EXPECT_EQ(ReadWholeFile(path), before_bytes);
   }
-  std::unique_ptr<Connection> db = Connection::Open(path);
-  std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
-  rows->SelectIndex("PrimaryKey");
-  rows->SeekEqual(FieldValue(int32_t{5}));
-  rows->Edit();
-  rows->SetField("PrintYN", !before);
-  rows->Update();
-  EXPECT_EQ(db->OpenRecordset("SELECT PrintYN FROM MyList WHERE ID = 5")->Field("PrintYN").ToBool(), !before);
+  bool seen_after = false;  // the failed write left nothing behind in this process either
+  FlipPrintFlagOfSong5(*Connection::Open(path), &seen_after)->Update();
+  EXPECT_EQ(seen_after, before);
+  EXPECT_EQ(PrintFlagOfSong5(path), !before);
 }
 
 TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceRepaired) {
   Window w;
   const std::string path = w.folder.CopyOfSongs();
-  w.Use(DatabaseEntry{path, "MyList", "", "", "", ""});
-  const std::string sound = Contents(path);
+  w.Use(path);
+  const std::string sound = ReadWholeFile(path);
   SongPages pages = PagesOfSongs(path);
   ASSERT_GT(pages.without_id.size(), 1u);
   std::optional<uint32_t> later;  // a page the numbering reaches after it numbered some rows

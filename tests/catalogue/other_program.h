@@ -2,9 +2,11 @@
 // and another process holding a lock for as long as the test needs.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -65,6 +67,21 @@ inline std::unique_ptr<LockHolder> AnotherProgramWriting(const std::string& path
     return pager.ok() && std::move(pager).value().release()->BeginWrite().ok();
   });
   return writer->holding() ? std::move(writer) : nullptr;
+}
+
+// Access holding a database open: a lock file `ldb` beside it in which another process holds a
+// lock. Null when it could not take the lock.
+inline std::unique_ptr<LockHolder> AccessHoldingOpen(const std::string& ldb) {
+  std::ofstream(ldb) << "HOST";
+  auto access = std::make_unique<LockHolder>([&] {
+    const int fd = ::open(ldb.c_str(), O_RDWR);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_len = 1;
+    return fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
+  });
+  return access->holding() ? std::move(access) : nullptr;
 }
 
 }  // namespace velloran_test

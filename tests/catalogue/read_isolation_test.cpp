@@ -32,9 +32,7 @@
 namespace velloran {
 namespace {
 
-using velloran_test::RecordingSurface;
 using velloran_test::ScratchDir;
-using velloran_test::ScriptedHost;
 
 // The rows a reader saw, as "ID|SongNumber|Song" lines sorted by ID, boiled down to one number.
 using Rows = std::map<int64_t, std::string>;
@@ -86,28 +84,22 @@ std::string TableSetRead(const std::string& path) {
 
 // The program's search for song numbers from 1 up: every song.
 std::string ProgramSearchRead(const std::string& path) {
-  ScriptedHost host;
-  RecordingSurface surface;
-  Frm_Karaoke form{surface, host};
-  form.Databases.entries.push_back(DatabaseEntry{path, "MyList", "", "", "", ""});
-  form.Databases.CurrentDB = 1;
-  form.SearchText = "1";
-  form.BuildWhereClause();
-  if (!host.messages.empty()) return "error " + host.messages.front();
+  velloran_test::KaraokeWindow w;
+  w.Use(path);
+  w.Search("1");
+  if (!w.host.messages.empty()) return "error " + w.host.messages.front();
   Rows rows;
-  for (int i = 1; i <= form.Results.count(); ++i) {
-    const ResultRow& r = form.Results[i];
-    Add(&rows, r.ID, r.SongNumber, r.Song);
-  }
+  for (int i = 1; i <= w.form.Results.count(); ++i) Add(&rows, w.form.Results[i].ID, w.form.Results[i].SongNumber, w.form.Results[i].Song);
   return "ok " + std::to_string(Digest(rows));
 }
+
+size_t Column(const jet::TableDef& def, const char* name) { return def.FindColumn(name) - def.columns.data(); }
 
 // The song list as a write has made it (read inside the write).
 jet::Result<uint64_t> StateInWrite(jet::Database& db) {
   JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable("MyList"));
   JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.pager(), def));
-  const size_t id = def.FindColumn("ID") - def.columns.data(), number = def.FindColumn("SongNumber") - def.columns.data(),
-               song = def.FindColumn("Song") - def.columns.data();
+  const size_t id = Column(def, "ID"), number = Column(def, "SongNumber"), song = Column(def, "Song");
   Rows rows;
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
@@ -148,16 +140,16 @@ int WriteRounds(const std::string& path, int writer, int rounds, const std::stri
       const std::string tag = "w" + std::to_string(writer) + "r" + std::to_string(round);
       for (const jet::RowId& at : {ids.front(), ids.back()}) {
         JET_ASSIGN_OR_RETURN(std::vector<jet::Value> row, writer_->Read(at));
-        row[def.FindColumn("Song") - def.columns.data()] = jet::FromUtf8("Renamed " + tag);
+        row[Column(def, "Song")] = jet::FromUtf8("Renamed " + tag);
         JET_RETURN_IF_ERROR(writer_->Update(at, std::move(row)));
       }
       JET_RETURN_IF_ERROR(writer_->Delete(ids[1 + random() % (ids.size() - 2)]));
       std::vector<jet::Value> added(def.columns.size());
       const int64_t id = 1000000 * (writer + 1) + round;
-      added[def.FindColumn("ID") - def.columns.data()] = id;
-      added[def.FindColumn("SongNumber") - def.columns.data()] = int64_t{2000} + round;
-      added[def.FindColumn("Song") - def.columns.data()] = jet::FromUtf8("Added " + tag + std::string(100, '*'));
-      added[def.FindColumn("PrintYN") - def.columns.data()] = false;
+      added[Column(def, "ID")] = id;
+      added[Column(def, "SongNumber")] = int64_t{2000} + round;
+      added[Column(def, "Song")] = jet::FromUtf8("Added " + tag + std::string(100, '*'));
+      added[Column(def, "PrintYN")] = false;
       JET_RETURN_IF_ERROR(writer_->Insert(std::move(added)).status());
       JET_ASSIGN_OR_RETURN(state, StateInWrite(*db.value()));
       return jet::Status::Ok();

@@ -27,11 +27,13 @@ class ScriptedHost : public velloran::CatalogueHost {
   std::vector<std::string> messages;
   std::deque<velloran::MessageAnswer> answers;  // for Retry/Cancel questions; OK boxes need none
   std::function<void()> selector;               // what the user does in the selector
+  std::function<void()> on_message;             // what else happens while a message shows
   int selector_shown = 0;
   int select_enabled = -1;                      // -1 until set
 
   velloran::MessageAnswer ShowMessage(const std::string& text, velloran::MessageButtons buttons) override {
     messages.push_back(text);
+    if (on_message) on_message();
     if (buttons == velloran::MessageButtons::kOk) return velloran::MessageAnswer::kOk;
     if (answers.empty()) throw std::logic_error("unexpected question: " + text);
     velloran::MessageAnswer a = answers.front();
@@ -54,6 +56,31 @@ class RecordingSurface : public velloran::KaraokeSurface {
   void ClearAndPrint(const std::string& text) override { printed.push_back(text); }
   void MakeTopMost() override { ++top_most; }
   void ShowSongs() override { ++shown; }
+};
+
+// The main window's search logic on one database (the test's scratch folder holds it).
+struct KaraokeWindow {
+  ScratchDir folder;
+  ScriptedHost host;
+  RecordingSurface surface;
+  velloran::Frm_Karaoke form{surface, host};
+  void Use(const std::string& path, const std::string& table = "MyList") {
+    Use(velloran::DatabaseEntry{path, table, "", "", "", ""});
+  }
+  void Use(const velloran::DatabaseEntry& entry) {
+    form.Databases.entries.push_back(entry);
+    form.Databases.CurrentDB = static_cast<int16_t>(form.Databases.count());
+  }
+  void Search(const std::string& text) {
+    form.SearchText = text;
+    form.SearchVisible = true;
+    form.BuildWhereClause();
+  }
+  std::vector<std::string> Songs() const {
+    std::vector<std::string> songs;
+    for (int i = 1; i <= form.Results.count(); ++i) songs.push_back(form.Results[i].Song);
+    return songs;
+  }
 };
 
 // The error `action` throws; fails the test when it throws none.

@@ -24,7 +24,7 @@ int64_t FlaggedSongs(const std::string& path) {
   auto db = Connection::Open(path);
   auto rows = db->OpenRecordset("SELECT * FROM [MyList] WHERE [PrintYN] = True");
   rows->MoveLast();
-  return rows->AtEnd() && rows->RecordCount() == 0 ? 0 : rows->RecordCount();
+  return rows->RecordCount();
 }
 
 TEST(EngineTransaction, CommitMakesAllRowsVisibleAtOnceAndRollbackNone) {

@@ -7,7 +7,7 @@
 #include "app/demo_catalogue.h"
 #include "app/program.h"
 #include "flags/song_flags.h"
-#include "tests/jet/other_readers.h"
+#include "tests/admin/admin_support.h"
 #include "tests/mainwindow/recording_window.h"
 #include "tests/test_paths.h"
 
@@ -50,11 +50,7 @@ inline StoredSong Stored(const std::string& database, int32_t id) {
 }
 
 // The engine's own consistency check of a file the commands changed.
-inline void ExpectFileChecks(const std::string& path) {
-  int code = 0;
-  const std::string out = RunPinned(ShellQuote(VELLORAN_JET_TOOL) + " check " + ShellQuote(path) + " 2>&1", &code);
-  EXPECT_EQ(code, 0) << out;
-}
+inline void ExpectFileChecks(const std::string& path) { EXPECT_TRUE(PassesJetCheck(path)); }
 
 class FlagsTest : public ::testing::Test {
  protected:

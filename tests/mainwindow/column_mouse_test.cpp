@@ -58,9 +58,7 @@ TEST(ColumnMouse, HeadingDropsSwapColumnsAndTheirWidths) {
   w.logic.Form_DragDrop(DragSource{DragSource::kHeading, 3}, 300, 100);
   w.logic.Form_DragDrop(DragSource{DragSource::kEdge, 4}, 7000, 100);
   EXPECT_EQ(w.surface.Line(0), (std::vector<std::string>{"Song", "DiskID", "Number", "Artist"}));
-  w.logic.Mnu_Options_Display_ResetCols_Click();
-  EXPECT_EQ(w.logic.Display[0].ColumnOrder, "NDSA");
-  EXPECT_EQ(EdgesOf(w), kDesignColumnEdges);
+  // (Resetting the columns: the window test's right-button menu.)
 }
 
 TEST(ColumnMouse, ClicksSelectRowsOnlyInTheListAndTheSwitchStopsDrags) {

@@ -113,20 +113,11 @@ TEST(Keyboard, TabCyclesTheActiveColumnAndCommandKeysReachTheirCommands) {
   EXPECT_TRUE(w.surface.texts.empty());
 }
 
-TEST(Keyboard, EscEnterAndTheSingerPrompt) {
+// (Enter in the list, with and without the singers window: the singers window's tests.)
+TEST(Keyboard, EscAndEnterInTheSearchBox) {
   Window w;
   w.Rows(3);
-  w.logic.CurrentRow = 3;
-  w.Press(13);
-  EXPECT_EQ(w.dialogs.clipboard, "1003");
-  EXPECT_TRUE(w.dialogs.prompts.empty());
-  w.logic.Switches.Singers = true;
-  w.dialogs.prompt_answers = {"", "Maria"};
-  w.Press(13);  // cancelled: no singer
-  w.logic.CurrentRow = 2;
-  w.Press(13);
-  EXPECT_EQ(w.dialogs.prompts, (std::vector<std::string>{"Singer Name", "Singer Name"}));
-  EXPECT_EQ(w.commands.calls, (std::vector<std::string>{"singer Maria 1002"}));
+  w.dialogs.clipboard = "1003";
   // Esc: clipboard cleared, no rows, an empty search box with the focus.
   w.view.search_text = "old";
   w.view.search_visible = false;

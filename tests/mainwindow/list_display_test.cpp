@@ -17,36 +17,25 @@ TEST(ListDisplay, HeadingsRowsHighlightAndRules) {
   w.logic.CurrentRow = 2;
   w.logic.ShowSongs();
   const RecordingMainSurface& s = w.surface;
-  // Headings at x = left edge + 25, the active column's ("Song") in white; "DiskID" never is.
-  const std::vector<std::string> headings{"Number", "DiskID", "Song", "Artist"};
-  EXPECT_EQ(s.Line(0), headings);
-  const float xs[] = {25, 745, 1585, 3565};
-  for (int i = 0; i < 4; ++i) {
-    const DrawnText* t = s.Find(headings[i]);
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->x, xs[i]);
-    EXPECT_EQ(t->color, i == 2 ? kWhite : kBlack) << headings[i];
-  }
-  // Three rows only; row 2 is highlighted: black bar, white text.
+  // The headings, the active column's ("Song") in white; three rows, row 2 on a black bar in white.
+  EXPECT_EQ(s.Line(0), (std::vector<std::string>{"Number", "DiskID", "Song", "Artist"}));
+  EXPECT_EQ(s.Find("Song")->color, kWhite);
+  EXPECT_EQ(s.Find("Number")->color, kBlack);
   EXPECT_EQ(s.Line(RowY(0)), (std::vector<std::string>{"1001", "D1", "Song 1", "Artist 1"}));
   EXPECT_EQ(s.Find("Song 2")->color, kWhite);
   EXPECT_EQ(s.Find("Song 3")->color, kBlack);
   EXPECT_TRUE(s.Line(RowY(3)).empty());
   ASSERT_EQ(s.fills.size(), 4u);
-  EXPECT_EQ(s.fills[2].second, kBlack);
-  EXPECT_EQ(s.fills[2].first, (std::array<float, 4>{0, RowY(1), 7215, RowY(2)}));
-  // A rule under the heading, one under row 3, and the four edges from the top to under row 3.
+  EXPECT_EQ(s.fills[2], (std::pair<std::array<float, 4>, uint32_t>{{0, RowY(1), 7215, RowY(2)}, kBlack}));
+  // Rules under the heading and under row 3; the column edges end there too.
   ASSERT_EQ(s.lines.size(), 6u);
   EXPECT_EQ(s.lines[0], (std::array<float, 4>{0, 240, 7215, 240}));
   EXPECT_EQ(s.lines[1], (std::array<float, 4>{0, RowY(3), 7215, RowY(3)}));
-  EXPECT_EQ(s.lines[5], (std::array<float, 4>{5160, 0, 5160, RowY(3)}));
-
-  for (int active : {2, 3}) {
-    w.logic.ActiveColumn = active;
-    w.logic.ShowSongs();
-    EXPECT_EQ(w.surface.Find(active == 2 ? "Artist" : "Number")->color, kWhite);
-    EXPECT_EQ(w.surface.Find("Song")->color, kBlack);
-  }
+  EXPECT_EQ(s.lines[5][3], RowY(3));
+  w.logic.ActiveColumn = 3;  // "DiskID" is never active: the third is "Number"
+  w.logic.ShowSongs();
+  EXPECT_EQ(w.surface.Find("Number")->color, kWhite);
+  EXPECT_EQ(w.surface.Find("Song")->color, kBlack);
 }
 
 TEST(ListDisplay, CurrentRowAndTopRowComeIntoRange) {
@@ -150,9 +139,7 @@ TEST(ListDisplay, VersionLineQuotesTheTitleFromTheCommandLine) {
   w.logic.BeginLoad("velloran", "velloran --demo /TITLE Friday Night ");
   w.logic.FinishLoad("/nowhere/favourites.tmp");
   const std::string version = "Velloran (\"Friday Night\") Version 2.00.0014";
-  const DrawnText* v = w.surface.Find(version);
-  ASSERT_NE(v, nullptr);
-  EXPECT_EQ(v->y, 3570 - 240 - 150);
+  EXPECT_NE(w.surface.Find(version), nullptr);
   EXPECT_EQ(MainWindowLogic::TitleFromCommandLine("prog /title=Mine", "prog"), "Mine");
   EXPECT_EQ(MainWindowLogic::TitleFromCommandLine("prog /title", "prog"), "");
 }

@@ -2,8 +2,6 @@
 // that finds nothing, and databases that cannot be used.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <filesystem>
 #include <fstream>
 
@@ -13,14 +11,9 @@
 namespace velloran_test {
 namespace {
 
-using velloran_test::LockHolder;
-
 class SearchScenario : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!std::filesystem::exists(std::filesystem::path(SharedDir()) / "fixtures" / "generated" / "songsV2000.mdb"))
-      GTEST_SKIP() << "the shared fixtures are not there (" << SharedDir() << ")";
-  }
+  void SetUp() override { REQUIRE_SHARED_FIXTURES(); }
   void Configure(Window& w, const std::vector<std::string>& paths) {
     for (const std::string& p : paths) w.logic.form.Databases.entries.push_back(DatabaseEntry{p, "MyList", "", "", "", ""});
     w.logic.BeginLoad("velloran", "velloran");
@@ -88,17 +81,8 @@ TEST_F(SearchScenario, ADatabaseAccessHoldsOpenAsksTheUser) {
   const std::string db = folder.CopyOfSongs("held.mdb");
   Window w;
   Configure(w, {db});
-  // Access opens the file: a lock file beside it with a lock another process holds.
-  const std::string lock_file = folder.File("held.ldb");
-  std::ofstream(lock_file) << "HOST";
-  LockHolder access([&] {
-    const int fd = ::open(lock_file.c_str(), O_RDWR);
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_len = 1;
-    return fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
-  });
-  ASSERT_TRUE(access.holding());
+  auto access = AccessHoldingOpen(folder.File("held.ldb"));  // Access opens the file
+  ASSERT_NE(access, nullptr);
   // The search's check needs the table, which Access holds: the user is asked to close it and
   // retry; Cancel ends the run (here the scripted end of the program) and nothing crashes.
   w.host.answers = {MessageAnswer::kCancel};

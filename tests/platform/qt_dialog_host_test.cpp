@@ -54,10 +54,3 @@ TEST(QtDialogHost, AnswersComeBackAsTheLayerPromises) {
 
 }  // namespace
 }  // namespace velloran
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

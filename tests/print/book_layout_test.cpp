@@ -6,43 +6,12 @@
 #include <map>
 
 #include "print/book_layout.h"
+#include "tests/print/recording_book.h"
 
 namespace velloran_test {
 namespace {
 
 using namespace velloran;
-
-// Letter paper less quarter-inch margins; texts 12 twips wide a character per point of size,
-// lines 23 twips high per point.
-class RecordingBook : public BookSurface {
- public:
-  struct Text {
-    int page;
-    double x, y, size;
-    std::string text;
-  };
-  std::vector<Text> texts;
-  std::vector<std::array<double, 5>> lines;  // page, x1, y1, x2, y2
-  int page = 1;
-  BookFont font;
-
-  double zoom = 1;  // the preview's page is the printer's, scaled
-  double Width() override { return 11520 * zoom; }
-  double Height() override { return 15120 * zoom; }
-  void SetFont(const BookFont& f) override { font = f; }
-  double TextWidth(const std::string& t) override { return 12 * font.size * static_cast<double>(t.size()); }
-  double LineHeight() override { return 23 * font.size; }
-  double Ascent() override { return 18 * font.size; }
-  void DrawText(double x, double y, const std::string& t) override { texts.push_back({page, x, y, font.size, t}); }
-  void DrawLine(double x1, double y1, double x2, double y2) override { lines.push_back({double(page), x1, y1, x2, y2}); }
-  void NewPage() override { ++page; }
-
-  const Text* Find(const std::string& t) const {
-    for (const Text& x : texts)
-      if (x.text == t) return &x;
-    return nullptr;
-  }
-};
 
 std::vector<BookRow> Songs(int n) {
   std::vector<BookRow> rows;
@@ -112,7 +81,8 @@ TEST(BookLayout, PagesBreakAboveTheFootInBothOrdersAndSizes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.rows) + " rows at " + std::to_string(c.size) + " pt");
     RecordingBook b;
-    b.zoom = c.zoom;
+    b.width *= c.zoom;
+    b.height *= c.zoom;
     BookOptions o;
     o.font.Size = c.size;
     o.zoom = c.zoom;

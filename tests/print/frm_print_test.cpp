@@ -7,32 +7,15 @@
 #include "platform/scripted_dialog_host.h"
 #include "print/frm_print.h"
 #include "tests/jet/test_support.h"
+#include "tests/print/recording_book.h"
 
 namespace velloran_test {
 namespace {
 
 using namespace velloran;
 
-// Counts pages and keeps the texts drawn, at 10 twips a character and 20 a point of line.
-class CountingSurface : public BookSurface {
- public:
-  int pages = 1;
-  std::vector<std::string> texts;
-  double size = 0;
-  double width = 11520, height = 15120;
-  double Width() override { return width; }
-  double Height() override { return height; }
-  void SetFont(const BookFont& f) override { size = f.size; }
-  double TextWidth(const std::string& t) override { return 10 * size * static_cast<double>(t.size()); }
-  double LineHeight() override { return 20 * size; }
-  double Ascent() override { return 16 * size; }
-  void DrawText(double, double, const std::string& t) override { texts.push_back(t); }
-  void DrawLine(double, double, double, double) override {}
-  void NewPage() override { ++pages; }
-};
-
 struct RecordedWindow : PrintWindowView, BookPrinter {
-  CountingSurface preview;
+  RecordingBook preview;
   std::array<double, 4> placed{};
   bool zoom_box = false;
   std::string page_text;
@@ -47,7 +30,7 @@ struct RecordedWindow : PrintWindowView, BookPrinter {
   void PlaceCloseButton(double) override {}
   void PlacePreview(double l, double t, double w, double h) override { placed = {l, t, w, h}; }
   BookSurface& ClearPreview(double w, double h) override {
-    preview = CountingSurface{};
+    preview = RecordingBook{};
     preview.width = w, preview.height = h;
     return preview;
   }
@@ -61,15 +44,15 @@ struct RecordedWindow : PrintWindowView, BookPrinter {
   double PageWidth() override { return 11520; }
   double PageHeight() override { return 15120; }
   std::string Print(const std::function<void(BookSurface&)>& draw) override {
-    CountingSurface s;
+    RecordingBook s;
     draw(s);
-    printed_pages = s.pages;
+    printed_pages = s.page;
     return "";
   }
   std::string WritePdf(const std::string& path, const std::function<void(BookSurface&)>& draw) override {
-    CountingSurface s;
+    RecordingBook s;
     draw(s);
-    pdf_pages = s.pages, pdf_path = path;
+    pdf_pages = s.page, pdf_path = path;
     return "";
   }
 };
@@ -84,20 +67,20 @@ TEST(FrmPrint, PreviewZoomOrderPagingPrintingAndPdf) {
   Frm_Print form(w, w, dialogs, [&] { return entry; }, FontSpec{"Arial", 8, true, false, false});
   form.Form_Load();
   EXPECT_FALSE(form.PrintFont.Bold);
-  // Half size: the page centred in the window; 200 rows of 160 twips make three pages.
+  // Half size: the page centred in the window; 200 rows make three pages.
   EXPECT_EQ(w.placed, (std::array<double, 4>{(9000 - 5760) / 2.0, (9000 - 7560) / 2.0, 5760, 7560}));
   EXPECT_EQ(w.page_text, "Page 1 of 3");
-  EXPECT_EQ(w.preview.texts[1], "Song");  // the headings follow the title
+  EXPECT_EQ(w.preview.texts[1].text, "Song");  // the headings follow the title
   form.Pic_Preview_Click();  // full size: taller than the window, so below the toolbar
   EXPECT_TRUE(w.zoom_box);
   EXPECT_EQ(w.placed, (std::array<double, 4>{0, 500, 11520, 15120}));
   form.Opt_Order_Click(1);
-  EXPECT_EQ(w.preview.texts[1], "Artist");
+  EXPECT_EQ(w.preview.texts[1].text, "Artist");
   form.Cmd_NextPage_Click();
   form.Cmd_NextPage_Click();
   form.Cmd_NextPage_Click();  // stays on the last page
   EXPECT_EQ(w.page_text, "Page 3 of 3");
-  EXPECT_EQ(w.preview.texts.back(), "- 3 -");
+  EXPECT_EQ(w.preview.texts.back().text, "- 3 -");
   // A cancelled print dialog prints nothing; a confirmed one prints the whole book.
   form.Cmd_Print_Click();
   EXPECT_EQ(w.printed_pages, 0);

@@ -3,7 +3,6 @@
 #include "singers/frm_singers.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -88,6 +87,7 @@ TEST(Frm_Singers, QueuedFromTheMainWindowShownAtTheNextTickAndRemoved) {
   EXPECT_TRUE(e.view.lines.empty());
   e.form.Cmd_Next_Click();  // an empty queue: the display opens and shows nothing
   e.Queue(2, "Ann");
+  EXPECT_EQ(e.main.dialogs.prompts, std::vector<std::string>{"Singer Name"});
   EXPECT_TRUE(e.view.lines.empty());  // until the timer ticks
   e.form.Timer1_Timer();
   EXPECT_EQ(e.view.lines, (std::vector<std::string>{"Ann - 1002 - Song 2"}));
@@ -126,6 +126,7 @@ TEST(Frm_Singers, QueuedFromTheMainWindowShownAtTheNextTickAndRemoved) {
   e.Queue(3, "Eve");
   EXPECT_TRUE(e.singers.empty());
   EXPECT_EQ(e.main.dialogs.clipboard, "1003");
+  EXPECT_EQ(e.main.dialogs.prompts.size(), 5u) << "the five queued while it was in use";
 }
 
 TEST(Frm_Singers, PlacementLayoutPopupAndHide) {
@@ -153,9 +154,8 @@ TEST(Frm_Singers, SaveAndLoadThroughTheDialogs) {
   e.form.Form_Load(FontSpec{});
   e.Queue(1, "Ann, \"Annie\"");
   e.Queue(2, "Bob");
-  const auto dir = std::filesystem::temp_directory_path() / ("frm_singers_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "night.sng").string();
+  ScratchDir dir;
+  const std::string path = dir.File("night.sng");
   ScriptedDialogHost& d = e.main.dialogs;
   e.form.Mnu_File_Save_Click();  // cancelled
   EXPECT_FALSE(std::filesystem::exists(path));
@@ -172,15 +172,14 @@ TEST(Frm_Singers, SaveAndLoadThroughTheDialogs) {
   EXPECT_EQ(d.messages.size(), 2u);
 
   // A broken file: refused with its line named, queue and lines unchanged.
-  std::ofstream(dir / "bad.sng", std::ios::binary) << "\"Ann\",1,\"A\"\r\n\"Bob\",x,\"B\"\r\n";
-  d.open_answers = {FileList{"", (dir / "bad.sng").string()}, FileList{""}};
+  std::ofstream(dir.File("bad.sng"), std::ios::binary) << "\"Ann\",1,\"A\"\r\n\"Bob\",x,\"B\"\r\n";
+  d.open_answers = {FileList{"", dir.File("bad.sng")}, FileList{""}};
   e.form.Mnu_File_Load_Click();
   ASSERT_EQ(d.messages.size(), 3u);
   EXPECT_NE(d.messages.back().find("line 2"), std::string::npos);
   e.form.Mnu_File_Load_Click();  // cancelled
   EXPECT_EQ(e.singers.count(), 2);
   EXPECT_EQ(e.view.lines.size(), 2u);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

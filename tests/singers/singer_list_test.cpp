@@ -5,8 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <unistd.h>
+
+#include "tests/jet/test_support.h"
 
 namespace velloran {
 namespace {
@@ -44,33 +45,25 @@ TEST(SingerList, WritesTheFileByteForByteAndReadsItBack) {
   const std::string bytes = plain.Format();
   EXPECT_EQ(bytes, "\"Ann, \"first\"\",1042,\"Yesterday, today\"\r\n\"Line\r\nbreak\",7,\"Caf\xe9 \xc3\xa9\"\r\n\"\",-12.5,\"\"\r\n");
 
-  const auto dir = std::filesystem::temp_directory_path() / ("sng_test_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const std::string path = (dir / "night.sng").string();
+  velloran_test::ScratchDir dir;
+  const std::string path = dir.File("night.sng");
   ASSERT_TRUE(plain.Save(path).ok());
   SingerList back = Three();  // as many singers as the file: every one is replaced
   ASSERT_TRUE(back.Load(path).ok());
   ASSERT_EQ(back.count(), 3);
-  for (int i = 1; i <= 3; ++i) {
-    EXPECT_EQ(back[i].Name, plain[i].Name);
-    EXPECT_EQ(back[i].Song.SongNumber, plain[i].Song.SongNumber);
-    EXPECT_EQ(back[i].Song.Song, plain[i].Song.Song);
-    EXPECT_EQ(back[i].Song.ID, 0);  // only the three fields travel
-  }
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(back[i].Song.ID, 0);  // only the three fields travel
+  // Saved again, the same bytes: every name, number and title came back as it was.
   ASSERT_TRUE(back.Save(path).ok());
-  std::ifstream in(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+  EXPECT_EQ(velloran_test::ReadWholeFile(path), bytes);
   EXPECT_FALSE(std::filesystem::exists(path + ".new"));
   // A folder that cannot take the file: the saved list stays as it was.
-  std::filesystem::permissions(dir, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   if (::geteuid() != 0) {
     SingerList other = Three();
     EXPECT_FALSE(other.Save(path).ok());
-    std::ifstream again(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), bytes);
+    EXPECT_EQ(velloran_test::ReadWholeFile(path), bytes);
   }
-  std::filesystem::permissions(dir, std::filesystem::perms::owner_all);
-  std::filesystem::remove_all(dir);
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
 }
 
 TEST(SingerList, ReadsFieldsSplitOverLinesAndLooseBlanks) {

@@ -13,29 +13,13 @@
 #include "admin/qt/add_records_window.h"
 #include "admin/qt/select_table_window.h"
 #include "tests/admin/admin_support.h"
+#include "tests/qt_test_support.h"
 
 namespace velloran_test {
 namespace {
 
-void Picture(QWidget& window, const char* name) {
-  const char* folder = std::getenv("VELLORAN_SCREENSHOTS");
-  if (folder != nullptr) window.grab().save(QString(folder) + "/" + name + ".png");
-}
-
-struct Database {
-  ScratchDir dir;
-  std::string path = dir.File("songs.mdb");
-  DatabaseList list;
-  ScriptedHost host;
-  ScriptedDialogHost dialogs;
-  Database() {
-    list.entries.push_back(DatabaseEntry{path, "", "Artist", "Song", "SongNumber", "DiskID"});
-    list.CurrentDB = 1;
-  }
-};
-
 TEST(AdminWindows, SelectorCreatesTheMissingFieldsAndStoresTheMapping) {
-  Database d;
+  OneDatabase d;
   Connection::Create(d.path);
   Connection::Open(d.path)->CreateTable("Karaoke", {NewField{"Title", FieldType::kText, 0, true}});
   Frm_SelectTable form(d.list, d.host, d.dialogs);
@@ -51,16 +35,15 @@ TEST(AdminWindows, SelectorCreatesTheMissingFieldsAndStoresTheMapping) {
   EXPECT_TRUE(window.Cmd_OK->isEnabled());
   EXPECT_EQ(window.Cmb_Fields[2]->currentText(), "Title");
   EXPECT_EQ(window.Cmb_Fields[0]->currentText(), "SongNumber");
-  Picture(window, "select_table");
+  Screenshot(window, "select_table");
   QTest::mouseClick(window.Cmd_OK, Qt::LeftButton);
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(d.list.current(), (DatabaseEntry{d.path, "Karaoke", "Artist", "Title", "SongNumber", "DiskID"}));
 }
 
 TEST(AdminWindows, AddRecordsAddsASongAndProposesTheNext) {
-  Database d;
+  OneDatabase d("Songs");
   MakeSongTable(d.path, "Songs", {41});
-  d.list.current().Table = "Songs";
   AddRecordsHost windows;
   windows.Show(nullptr, d.list, d.host, d.dialogs);
   AddRecordsWindow* window = windows.window();
@@ -70,7 +53,7 @@ TEST(AdminWindows, AddRecordsAddsASongAndProposesTheNext) {
   for (auto [box, text] : {std::pair{window->Txt_DiskID, "SC1"}, std::pair{window->Txt_Song, "Waterloo"},
                            std::pair{window->Txt_Artist, "ABBA"}})
     QTest::keyClicks(box, text);
-  Picture(*window, "add_records");
+  Screenshot(*window, "add_records");
   QTest::mouseClick(window->Cmd_Add, Qt::LeftButton);
   EXPECT_EQ(window->Txt_SongNumber->text(), "43");
   EXPECT_EQ(window->Txt_Song->text(), "");
@@ -84,10 +67,3 @@ TEST(AdminWindows, AddRecordsAddsASongAndProposesTheNext) {
 
 }  // namespace
 }  // namespace velloran_test
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -19,8 +19,7 @@ namespace {
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(std::filesystem::path(SharedDir()) / "fixtures" / "generated" / "songsV2000.mdb"))
-      GTEST_SKIP() << "the shared fixtures are not there (" << SharedDir() << ")";
+    REQUIRE_SHARED_FIXTURES();
     settings = folder.File("settings");
     std::filesystem::create_directories(settings);
   }
@@ -41,10 +40,7 @@ class MainWindowTest : public ::testing::Test {
     const QPointF at = QPointF(p.window.surface().ToPixels(x), p.window.surface().ToPixels(y)) * image.devicePixelRatio();
     return image.pixel(at.toPoint()) & 0xFFFFFF;
   }
-  std::string ReadSettings() {
-    std::ifstream in(settings + "/velloran.ini", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string ReadSettings() const { return ReadWholeFile(settings + "/velloran.ini"); }
 
   ScratchDir folder;
   std::string settings;
@@ -179,11 +175,3 @@ TEST_F(MainWindowTest, BadSettingsNeverCrashAndAreNeverTruncated) {
 
 }  // namespace
 }  // namespace velloran_test
-
-int main(int argc, char** argv) {
-  // The widget tests run on the offscreen platform wherever they run, listing included.
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

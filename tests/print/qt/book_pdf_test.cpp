@@ -15,6 +15,7 @@
 #include "platform/scripted_dialog_host.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
+#include "tests/qt_test_support.h"
 
 namespace velloran_test {
 namespace {
@@ -96,8 +97,7 @@ TEST(PrintWindow, ThePreviewDrawsZoomsAndPages) {
     for (int x = 0; x < page.width(); ++x) dark += qGray(page.pixel(x, y)) < 128;
   EXPECT_GT(dark, 500) << "the preview is blank";
   EXPECT_EQ(window.page_label->text().toStdString().rfind("Page 1 of ", 0), 0u);
-  if (const char* folder = std::getenv("VELLORAN_SCREENSHOTS"))
-    window.grab().save(QString(folder) + "/print_window.png");
+  Screenshot(window, "print_window");
   const int half_width = window.preview->width();
   QTest::mouseClick(window.preview, Qt::LeftButton);
   EXPECT_TRUE(window.zoom->isChecked());
@@ -109,10 +109,3 @@ TEST(PrintWindow, ThePreviewDrawsZoomsAndPages) {
 
 }  // namespace
 }  // namespace velloran_test
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

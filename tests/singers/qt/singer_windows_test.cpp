@@ -12,6 +12,7 @@
 #include "app/qt/about_window.h"
 #include "app/qt/program_window.h"
 #include "tests/mainwindow/recording_window.h"
+#include "tests/qt_test_support.h"
 
 namespace velloran_test {
 namespace {
@@ -25,10 +26,6 @@ class SingerWindowsTest : public ::testing::Test {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&p->window));
     return p;
   }
-  static void Shoot(QWidget& w, const std::string& name) {
-    if (const char* dir = std::getenv("VELLORAN_SCREENSHOTS")) w.grab().save(QString::fromStdString(std::string(dir) + "/" + name));
-  }
-
   ScratchDir folder;
   std::string settings = folder.File("settings");
   ScriptedDialogHost dialogs;
@@ -60,8 +57,8 @@ TEST_F(SingerWindowsTest, QueueShowTheHeadAndRemove) {
   ASSERT_NE(display, nullptr);
   EXPECT_TRUE(QTest::qWaitForWindowExposed(display));
   EXPECT_EQ(display->logic().Singer, 1);
-  Shoot(sw, "singers.png");
-  Shoot(*display, "next_singer.png");
+  Screenshot(sw, "singers");
+  Screenshot(*display, "next_singer");
 
   QTest::mouseClick(&sw.removeButton(), Qt::LeftButton);
   EXPECT_EQ(sw.list().count(), 0);
@@ -117,7 +114,7 @@ TEST_F(SingerWindowsTest, AboutShowsTheVersionAndAnInactiveEmptyLink) {
   EXPECT_EQ(about.windowTitle(), "About Velloran");
   EXPECT_EQ(about.findChild<QLabel*>("Lbl_Version")->text(), "Version 2.00.0014");
   EXPECT_TRUE(about.wwwLabel().text().isEmpty());
-  Shoot(about, "about.png");
+  Screenshot(about, "about");
 }
 
 }  // namespace
