@@ -17,6 +17,15 @@ void Tell(DialogHost& dialogs, const std::string& text) {
 
 }  // namespace
 
+ConversionDialog AskInMessageBoxes(DialogHost& dialogs, const std::string& title) {
+  return {[&dialogs, title](const std::string& question) {
+            return dialogs.MessageBox(question, BoxButtons::kYesNo, BoxIcon::kQuestion, title) == BoxAnswer::kYes;
+          },
+          [&dialogs, title](const std::string& message) {
+            dialogs.MessageBox(message, BoxButtons::kOk, BoxIcon::kWarning, title);
+          }};
+}
+
 bool CreateAndOpenDatabase(std::unique_ptr<Connection>& db, const std::string& path, DialogHost& dialogs) {
   try {
     if (!FileExists(path)) Connection::Create(path);

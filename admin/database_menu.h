@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "catalogue/access97.h"
 #include "catalogue/engine.h"
 #include "mainwindow/main_window_logic.h"
 #include "platform/dialog_host.h"
@@ -18,6 +19,10 @@ namespace velloran {
 // (its base name + ".bak") and opens it into `db`. False, after telling the user why, when the
 // file cannot be created or opened or the backup cannot be removed; `db` is then unchanged.
 bool CreateAndOpenDatabase(std::unique_ptr<Connection>& db, const std::string& path, DialogHost& dialogs);
+
+// The offer to convert an Access 97 catalogue (catalogue/access97.h), asked in message boxes
+// titled `title`.
+ConversionDialog AskInMessageBoxes(DialogHost& dialogs, const std::string& title);
 
 class DatabaseMenu {
  public:

@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "admin/path_functions.h"
+#include "admin/database_menu.h"
 
 namespace velloran {
 
@@ -25,10 +26,20 @@ void Frm_AddRecords::Tell(const std::string& text) {
   dialogs_.MessageBox(text, BoxButtons::kOk, BoxIcon::kWarning, "");
 }
 
+bool Frm_AddRecords::Change(const std::function<void()>& change) {
+  return ChangeOrOfferConversion(databases_.current(), AskInMessageBoxes(dialogs_, kCaption), [&] {
+    if (db_ == nullptr || db_->path() != databases_.current().Database) db_ = Connection::Open(databases_.current().Database);
+    change();
+  });
+}
+
 bool Frm_AddRecords::Form_Load() {
   try {
-    db_ = Connection::Open(databases_.current().Database);
-    AddImportFields(*db_, Table(), host_);
+    db_.reset();
+    if (!Change([&] { AddImportFields(*db_, Table(), host_); })) {
+      db_.reset();
+      return false;
+    }
     GetNextSongNumber();
   } catch (const EngineError& e) {
     Tell(std::string("Songs cannot be added to this database: ") + e.what() +
@@ -59,16 +70,18 @@ void Frm_AddRecords::Cmd_Add_Click() {
     return;
   }
   try {
-    std::unique_ptr<Recordset> rows = db_->OpenRecordset(Table());
-    rows->AddNew();
-    rows->SetField("DiskID", FieldValue(Txt_DiskID));
-    rows->SetField("SongNumber", FieldValue(number));
-    rows->SetField("Song", FieldValue(Txt_Song));
-    rows->SetField("Artist", FieldValue(Txt_Artist));
-    rows->SetField("New", FieldValue(true));
-    rows->Update();
-    rows->Close();
-    GetNextSongNumber();
+    const bool added = Change([&] {
+      std::unique_ptr<Recordset> rows = db_->OpenRecordset(Table());
+      rows->AddNew();
+      rows->SetField("DiskID", FieldValue(Txt_DiskID));
+      rows->SetField("SongNumber", FieldValue(number));
+      rows->SetField("Song", FieldValue(Txt_Song));
+      rows->SetField("Artist", FieldValue(Txt_Artist));
+      rows->SetField("New", FieldValue(true));
+      rows->Update();
+      rows->Close();
+    });
+    if (added) GetNextSongNumber();
   } catch (const EngineError& e) {
     Tell(std::string("The song was not added: ") + e.what());
   }
@@ -96,14 +109,23 @@ void Frm_AddRecords::Cmd_Go_Click(const ImportProgress& progress) {
   if (!FileExists(StripTrailingBackslashes(options.folder))) return;
   importing_ = true;
   ImportResult result;
+  bool ran = true;
   try {
-    result = ImportFolder(*db_, Table(), options, progress);
-    GetNextSongNumber();
+    // On an Access 97 catalogue the first batch is refused before any file is renamed, so after a
+    // conversion the import starts over on the new file.
+    ran = Change([&] {
+      // The import reports a refused batch in its closing message; an Access 97 file is refused
+      // before it starts instead, so that the conversion can be offered.
+      if (Connection::IsAccess97(db_->path()))
+        throw EngineError(EngineError::Kind::kReadOnly, db_->path() + ": an Access 97 database cannot be changed");
+      result = ImportFolder(*db_, Table(), options, progress);
+    });
+    if (ran) GetNextSongNumber();
   } catch (const EngineError& e) {
     result.error = std::string("The import stopped: ") + e.what();
   }
   importing_ = false;
-  Tell(result.Message());
+  if (ran) Tell(result.Message());
 }
 
 std::vector<ImportRow> Frm_AddRecords::Preview(int limit) {

@@ -3,6 +3,7 @@
 // connection of its own, opened when the window loads. The Qt window (qt/) forwards to it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,10 @@ class Frm_AddRecords {
  private:
   const std::string& Table() const { return databases_.current().Table; }
   void Tell(const std::string& text);
+  // Runs `change`, which writes through db_ (opened on the current database when it is not);
+  // on an Access 97 catalogue offers to convert it first (catalogue/access97.h) and runs it again
+  // on the new file. False when the host kept the Access 97 file.
+  bool Change(const std::function<void()>& change);
   ImportOptions Options() const;
 
   DatabaseList& databases_;

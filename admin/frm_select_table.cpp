@@ -1,5 +1,6 @@
 #include "admin/frm_select_table.h"
 
+#include "admin/database_menu.h"
 #include "catalogue/catalogue_design.h"
 
 namespace velloran {
@@ -37,8 +38,16 @@ void FieldBox::Type(const std::string& typed) {
 
 template <typename Step>
 void Frm_SelectTable::Guarded(Step step) {
+  // A step that would change an Access 97 catalogue offers to convert it first; once converted,
+  // the window works on the new file.
   try {
-    step();
+    ChangeOrOfferConversion(databases_.current(), AskInMessageBoxes(dialogs_, ""), [&] {
+      if (databases_.current().Database != Lbl_Database) {
+        Lbl_Database = databases_.current().Database;
+        Reopen();
+      }
+      step();
+    });
   } catch (const EngineError& e) {
     dialogs_.MessageBox(std::string(e.what()) + " The database was left as the engine had it before this step.",
                         BoxButtons::kOk, BoxIcon::kWarning, "");

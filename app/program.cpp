@@ -9,6 +9,10 @@ MessageAnswer DialogCatalogueHost::ShowMessage(const std::string& text, MessageB
     dialogs_.MessageBox(text, BoxButtons::kOk, BoxIcon::kWarning, "");
     return MessageAnswer::kOk;
   }
+  if (buttons == MessageButtons::kYesNo) {
+    return dialogs_.MessageBox(text, BoxButtons::kYesNo, BoxIcon::kQuestion, "") == BoxAnswer::kYes ? MessageAnswer::kYes
+                                                                                                 : MessageAnswer::kNo;
+  }
   return dialogs_.MessageBox(text, BoxButtons::kRetryCancel, BoxIcon::kWarning, "") == BoxAnswer::kRetry
              ? MessageAnswer::kRetry
              : MessageAnswer::kCancel;

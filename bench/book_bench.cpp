@@ -1,9 +1,13 @@
 // The song book and the favourites key, timed as a host meets them.
 //   - the PDF of a 10,000-song book: the flagged songs read, laid out and written (goal < 3 s);
 //   - a favourites toggle (CTRL-1) in the real window on Qt's offscreen platform, the durable
-//     write and the redraw included (goal: median < 5 ms).
+//     write and the redraw included (goal: median < 5 ms), beside what one bare flush of a page
+//     costs on the same disk: a durable write needs several (journal, file, commit point).
 // usage: book_bench [RUNS]   (default 21 toggles)
 #include <QApplication>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +28,30 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 double Millis(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }
+
+double Median(std::vector<double> ms) {
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
+}
+
+// One page rewritten in place and flushed (fdatasync), as each step of a durable write does.
+double BareFlushMillis(const fs::path& folder, int runs) {
+  const std::string path = (folder / "flush.bin").string();
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return -1;
+  std::vector<char> page(4096, 'x');
+  std::vector<double> ms;
+  bool ok = ::pwrite(fd, page.data(), page.size(), 0) == static_cast<ssize_t>(page.size()) && ::fsync(fd) == 0;
+  for (int i = 0; ok && i < runs; ++i) {
+    page[0] = static_cast<char>(i);
+    const Clock::time_point t = Clock::now();
+    ok = ::pwrite(fd, page.data(), page.size(), 0) == static_cast<ssize_t>(page.size()) && ::fdatasync(fd) == 0;
+    ms.push_back(Millis(t));
+  }
+  ::close(fd);
+  fs::remove(path);
+  return ok ? Median(ms) : -1;
+}
 
 }  // namespace
 
@@ -62,8 +90,8 @@ int main(int argc, char** argv) {
     window.logic.Form_KeyDown('1', 2);
     if (i > 0) ms.push_back(Millis(t));  // the first warms the caches
   }
-  std::sort(ms.begin(), ms.end());
-  std::printf("favourites toggle in the window: median %.2f ms over %d (goal < 5 ms)\n", ms[ms.size() / 2], runs);
+  std::printf("favourites toggle in the window: median %.2f ms over %d (goal < 5 ms)\n", Median(ms), runs);
+  std::printf("one bare flush of a page on this disk: median %.2f ms\n", BareFlushMillis(folder, runs));
   fs::remove_all(folder);
   return 0;
 }

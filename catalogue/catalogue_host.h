@@ -7,8 +7,8 @@
 
 namespace velloran {
 
-enum class MessageButtons { kOk, kRetryCancel };
-enum class MessageAnswer { kOk, kRetry, kCancel };
+enum class MessageButtons { kOk, kRetryCancel, kYesNo };
+enum class MessageAnswer { kOk, kRetry, kCancel, kYes, kNo };
 
 class CatalogueHost {
  public:

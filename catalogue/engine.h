@@ -223,6 +223,12 @@ class Connection {
   static std::unique_ptr<Connection> OpenHoldingReads(const std::string& path);
   // Creates a new, empty Access 2000 database; kInvalid when a file is already there.
   static void Create(const std::string& path);
+  // Whether the file at `path` is an Access 97 database, which opens for reading only.
+  static bool IsAccess97(const std::string& path);
+  // Copies the database at `source` into a new Access 2000 file at `target`: every table with
+  // its rows and indexes (saved queries, forms and relationships stay behind); `source` is only
+  // read. kInvalid when a file is already at `target`; a failure leaves nothing there.
+  static void ConvertToAccess2000(const std::string& source, const std::string& target);
 
   virtual ~Connection() = default;
   virtual const std::string& path() const = 0;

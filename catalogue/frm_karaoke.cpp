@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "catalogue/access97.h"
 #include "catalogue/catalogue_design.h"
 #include "catalogue/disk_info.h"
 #include "catalogue/engine.h"
@@ -18,6 +19,11 @@ std::string InShapeNote(const DatabaseEntry& entry) {
 }
 
 }  // namespace
+
+ConversionDialog Frm_Karaoke::Conversion() {
+  return {[this](const std::string& question) { return host_.ShowMessage(question, MessageButtons::kYesNo) == MessageAnswer::kYes; },
+          [this](const std::string& message) { host_.ShowMessage(message, MessageButtons::kOk); }};
+}
 
 bool Frm_Karaoke::CheckDatabase() { return OpenCheckedDatabase() != nullptr; }
 
@@ -48,7 +54,16 @@ std::unique_ptr<Connection> Frm_Karaoke::OpenCheckedDatabase() {
     host_.ShowMessage("Database not ready for use!", MessageButtons::kOk);
     return nullptr;
   }
-  if (!design.PrepareTable(checked.Table, checked.Fields())) return nullptr;
+  bool prepared = false;
+  try {
+    prepared = design.PrepareTable(checked.Table, checked.Fields());
+  } catch (const EngineError& e) {
+    if (!IsAccess97Refusal(e, checked.Database)) throw;
+    db.reset();
+    // Once converted, the new file is checked (and repaired) like any other.
+    return OfferConversion(Databases.current(), Conversion()) ? OpenCheckedDatabase() : nullptr;
+  }
+  if (!prepared) return nullptr;
   // Kept only when the hold lasted through the whole check: no question, no write, no other writer.
   db->Remember(InShapeNote(checked));
   return db;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "catalogue/access97.h"
 #include "catalogue/catalogue_host.h"
 #include "catalogue/database_list.h"
 #include "catalogue/engine.h"
@@ -34,6 +35,8 @@ class Frm_Karaoke {
   // fields exist (else the selector is offered) and the table is brought up to design. Tells the
   // user what is wrong; callers drop their operation quietly on false.
   bool CheckDatabase();
+  // How an offer to convert an Access 97 catalogue asks the user (catalogue/access97.h).
+  ConversionDialog Conversion();
 
   // Turns the search box's text into a query, runs it and redraws the list.
   void BuildWhereClause();

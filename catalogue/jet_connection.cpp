@@ -7,6 +7,7 @@
 #include "catalogue/jet_errors.h"
 #include "catalogue/query_recordset.h"
 #include "catalogue/table_recordset.h"
+#include "jet/convert_database.h"
 #include "jet/schema_editor.h"
 #include "jet/sql/sql_parser.h"
 #include "jet/sql/sql_update.h"
@@ -74,6 +75,15 @@ std::unique_ptr<Connection> Connection::Open(const std::string& path) { return J
 std::unique_ptr<Connection> Connection::OpenHoldingReads(const std::string& path) { return JetConnection::OpenFile(path, true); }
 
 void Connection::Create(const std::string& path) { ThrowIfError(jet::Database::Create(path)); }
+
+bool Connection::IsAccess97(const std::string& path) {
+  jet::Result<std::unique_ptr<jet::Database>> db = jet::Database::Open(path);
+  return db.ok() && db.value()->version() == jet::JetVersion::kJet3;
+}
+
+void Connection::ConvertToAccess2000(const std::string& source, const std::string& target) {
+  ThrowIfError(jet::ConvertToAccess2000(source, target));
+}
 
 JetConnection::JetConnection(std::unique_ptr<jet::Database> db)
     : session_(std::make_shared<DatabaseSession>()), path_(db->path()) {

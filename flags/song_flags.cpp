@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "app/settings.h"
+#include "catalogue/access97.h"
 #include "catalogue/disk_info.h"
 #include "flags/favourites_file.h"
 
@@ -85,34 +86,60 @@ void SongFlags::Guarded(const std::function<void()>& command) {
   }
 }
 
-bool SongFlags::EditSong(int32_t id, const std::function<void(Recordset&)>& change) {
-  if (!Form().CheckDatabase()) return false;
-  std::unique_ptr<Connection> db = Connection::Open(Entry(Form()).Database);
-  std::unique_ptr<Recordset> rows = db->OpenRecordset(Entry(Form()).Table);
-  rows->SelectIndex("PrimaryKey");
-  rows->SeekEqual(FieldValue(id));
-  if (!rows->NoMatch()) {
-    rows->Edit();
-    change(*rows);
-    rows->Update();
-  }
-  rows->Close();
-  db->Close();
-  return true;
+bool SongFlags::Change(const std::function<void()>& change) {
+  const std::string before = Entry(Form()).Database;
+  const bool done = ChangeOrOfferConversion(Form().Databases.current(), Form().Conversion(), change);
+  // A converted catalogue replaced the one the window had open.
+  if (Entry(Form()).Database != before && logic_->SharedConnection != nullptr)
+    logic_->SharedConnection = Connection::Open(Entry(Form()).Database);
+  return done;
+}
+
+bool SongFlags::EditSong(int32_t id, const std::function<void(Recordset&)>& change, bool* written) {
+  bool checked = true;
+  const bool done = Change([&] {
+    checked = Form().CheckDatabase();
+    if (!checked) return;
+    std::unique_ptr<Connection> db = Connection::Open(Entry(Form()).Database);
+    std::unique_ptr<Recordset> rows = db->OpenRecordset(Entry(Form()).Table);
+    rows->SelectIndex("PrimaryKey");
+    rows->SeekEqual(FieldValue(id));
+    if (!rows->NoMatch()) {
+      rows->Edit();
+      change(*rows);
+      rows->Update();
+    }
+    rows->Close();
+    db->Close();
+  });
+  if (written != nullptr) *written = done && checked;
+  return checked;
 }
 
 bool SongFlags::TogglePrintFlag(ResultRow& row) {
   bool now = row.PrintYN;
-  const bool ok = EditSong(row.ID, [&](Recordset& rows) {
-    now = !rows.Field("PrintYN").ToBool();
-    rows.SetField("PrintYN", now);
-  });
-  row.PrintYN = now;  // only once the write is done
+  bool written = false;
+  const bool ok = EditSong(
+      row.ID,
+      [&](Recordset& rows) {
+        now = !rows.Field("PrintYN").ToBool();
+        rows.SetField("PrintYN", now);
+      },
+      &written);
+  if (written) row.PrintYN = now;  // only once the write is done
   return ok;
 }
 
 bool SongFlags::TogglePrintFlagsOfAllRows(ResultSet& result) {
-  if (!Form().CheckDatabase()) return false;
+  bool checked = true;
+  Change([&] {
+    checked = Form().CheckDatabase();
+    if (checked) FlipPrintFlags(result);
+  });
+  return checked;
+}
+
+void SongFlags::FlipPrintFlags(ResultSet& result) {
   std::unique_ptr<Connection> db = Connection::Open(Entry(Form()).Database);
   std::unique_ptr<Recordset> rows = db->OpenRecordset(Entry(Form()).Table);
   rows->SelectIndex("PrimaryKey");
@@ -133,7 +160,6 @@ bool SongFlags::TogglePrintFlagsOfAllRows(ResultSet& result) {
   for (int r = 1; r <= result.count(); ++r) result[r].PrintYN = flags[static_cast<size_t>(r)];
   rows->Close();
   db->Close();
-  return true;
 }
 
 bool SongFlags::ToggleFavourite(ResultRow& row, int list) {
@@ -227,9 +253,11 @@ void SongFlags::Mnu_Favourites_Clear_Click() {
   if (dialogs_.MessageBox("Clear all existing favourites now?", BoxButtons::kYesNo, BoxIcon::kQuestion, kClearTitle) !=
       BoxAnswer::kYes)
     return;
-  std::unique_ptr<Connection> db = Connection::Open(Entry(Form()).Database);
-  ClearAllFavourites(*db);
-  db->Close();
+  Change([&] {
+    std::unique_ptr<Connection> db = Connection::Open(Entry(Form()).Database);
+    ClearAllFavourites(*db);
+    db->Close();
+  });
 }
 
 void SongFlags::Mnu_Favourites_Export_Click() {
@@ -252,20 +280,24 @@ void SongFlags::Mnu_Favourites_Import_Click() {
         "favourites\r\nClick Cancel to abort import",
         BoxButtons::kYesNoCancel, BoxIcon::kQuestion, "Import Favourites");
     if (clear == BoxAnswer::kCancel) return;
-    logic_->SharedConnection = Connection::Open(Entry(Form()).Database);
-    if (clear == BoxAnswer::kYes) ClearAllFavourites(*logic_->SharedConnection);
-    ImportFavourites(files[1]);
+    Change([&] {
+      logic_->SharedConnection = Connection::Open(Entry(Form()).Database);
+      if (clear == BoxAnswer::kYes) ClearAllFavourites(*logic_->SharedConnection);
+      ImportFavourites(files[1]);
+    });
   }
   Form().TitleText = FileBaseName(Entry(Form()).Database);
 }
 
 void SongFlags::Mnu_Print_Clear_Click() {
   if (dialogs_.MessageBox("Clear all print flags?", BoxButtons::kYesNo, BoxIcon::kQuestion, "") != BoxAnswer::kYes) return;
-  const DatabaseEntry& entry = Entry(Form());
-  if (entry.Database.empty()) return;
-  std::unique_ptr<Connection> db = Connection::Open(entry.Database);
-  db->Execute("UPDATE " + Bracketed(entry.Table) + " SET [PrintYN]=False");
-  db->Close();
+  if (Entry(Form()).Database.empty()) return;
+  Change([&] {
+    const DatabaseEntry& entry = Entry(Form());
+    std::unique_ptr<Connection> db = Connection::Open(entry.Database);
+    db->Execute("UPDATE " + Bracketed(entry.Table) + " SET [PrintYN]=False");
+    db->Close();
+  });
 }
 
 bool SongFlags::MenuCommand(const std::string& name) {

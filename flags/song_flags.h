@@ -52,7 +52,14 @@ class SongFlags : public ListCommands {
   Frm_Karaoke& Form() { return logic_->form; }
   // Opens the current table, finds the song by ID and applies `change` to it as one write.
   // False when the database failed its check; a song no longer there changes nothing.
-  bool EditSong(int32_t id, const std::function<void(Recordset&)>& change);
+  // `written` (when given) tells whether the change reached the file.
+  bool EditSong(int32_t id, const std::function<void(Recordset&)>& change, bool* written = nullptr);
+  // Flips the print flag of each listed song in one write; the list's copies change only once
+  // every flip is in the file.
+  void FlipPrintFlags(ResultSet& result);
+  // Runs a command's writes; on an Access 97 catalogue, offers to convert it first
+  // (catalogue/access97.h). False when the host kept the Access 97 file, nothing written.
+  bool Change(const std::function<void()>& change);
   void ClearAllFavourites(Connection& db);
   // Runs a menu command; an engine error ends it with a message instead of ending the program.
   void Guarded(const std::function<void()>& command);

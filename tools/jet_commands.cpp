@@ -1,6 +1,7 @@
 #include "tools/jet_commands.h"
 
 #include "jet/check/csv_export.h"
+#include "jet/convert_database.h"
 #include "jet/database.h"
 #include "jet/check/integrity_check.h"
 #include "tools/jet_design_commands.h"
@@ -63,6 +64,10 @@ int RunJetCommand(const std::string& command, const std::vector<std::string>& ar
       return 2;
     }
     return RunSqlCommand(args[0], args[1], out, err);
+  }
+  if (command == "convert" && args.size() == 2) {
+    jet::Status s = jet::ConvertToAccess2000(args[0], args[1]);
+    return s.ok() ? 0 : Fail(err, s.error());
   }
   auto db = Database::Open(args[0]);
   if (!db.ok()) return Fail(err, db.error());

@@ -18,6 +18,7 @@ void PrintUsage() {
                "  schema FILE [TABLE]    print the columns and indexes of one or every user table\n"
                "  export FILE TABLE      write the table as CSV (header line, quoted text)\n"
                "  check FILE             read every row and index of every table; exit 1 with a list of problems\n"
+               "  convert FILE NEW        copy every table, its rows and indexes into a new Access 2000 file\n"
                "  sql FILE \"STATEMENT\"   run one SQL statement; a SELECT prints its rows as CSV\n"
                "  insert FILE TABLE COLUMN=VALUE ...            add one row (columns left out are empty)\n"
                "  update FILE TABLE KEY=VALUE COLUMN=VALUE ...  change the rows whose KEY column equals VALUE\n"

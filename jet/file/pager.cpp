@@ -183,7 +183,7 @@ Result<std::unique_ptr<Pager>> Pager::Open(const std::string& path, Mode mode, b
   pager->shared_ = SharedPages::Of(st.device, st.inode, pager->page_size());
   if (writable && !pager->format().jet4()) {
     return Error(ErrorCode::kReadOnly, path + ": Access 97 databases can be read but not changed; convert it to "
-                                              "Access 2000 format in Access to change it here");
+                                              "a new Access 2000 file (velloran-jet convert FILE NEW) to change it");
   }
   pager->file_stamp_ = -1;  // forces the first refresh, which also undoes a cut-short change
   if (hold_reads) {
