@@ -18,6 +18,9 @@
 // usage: write_bench [ROWS [SINGLE [TOGGLES [FOLDER [ROUNDS]]]]]
 //        (defaults 100000 2000 1000, a folder under /tmp, 4 rounds: one run of either side can
 //        be a fifth slower or faster than the next on a shared machine, and the median of four holds)
+//        write_bench growth [ROWS [FOLDER]]
+//        (the engine alone loads ROWS songs, default 1,000,000, in writes of 1,000 and prints the time
+//        of each tenth: a load whose later writes cost more than its first grows worse than linearly)
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -337,9 +340,55 @@ void PrintRun(const char* name, int round, const Figures& f) {
               f.toggle_median_ms, f.toggle_p90_ms);
 }
 
+// Loads `rows` songs in writes of 1,000 and prints the wall and processor time of each tenth.
+int Growth(int rows, const std::string& folder, const std::string& fixture) {
+  const std::string mdb = folder + "/growth.mdb";
+  std::filesystem::remove(mdb);
+  std::filesystem::copy_file(fixture, mdb);
+  std::filesystem::permissions(mdb, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  Engine engine(mdb);
+  Figures before;
+  engine.Count(&before);
+  Work work = MakeWork(rows, 1, 1);
+  const size_t tenth = std::max<size_t>(1, work.batches.size() / 10);
+  std::printf("growth: %d rows in writes of 1,000 into %s\n", rows, mdb.c_str());
+  std::vector<double> cpu_times;
+  auto start = Clock::now();
+  double cpu = CpuSeconds();
+  size_t done = 0;
+  for (size_t b = 0; b < work.batches.size(); ++b) {
+    engine.Insert(work.batches[b], nullptr);
+    done += work.batches[b].size();
+    if ((b + 1) % tenth != 0 && b + 1 != work.batches.size()) continue;
+    const double now_cpu = CpuSeconds();
+    cpu_times.push_back(now_cpu - cpu);
+    std::printf("  rows %8zu: %.2f s wall, %.2f s CPU\n", done, Seconds(start), now_cpu - cpu);
+    std::fflush(stdout);
+    start = Clock::now();
+    cpu = now_cpu;
+  }
+  std::printf("last tenth / first tenth, CPU: %.2fx\n", cpu_times.back() / cpu_times.front());
+  Figures f;
+  engine.Count(&f);
+  if (f.rows != before.rows + static_cast<uint64_t>(rows)) {
+    std::fprintf(stderr, "write_bench: the table ends with %lu rows\n", static_cast<unsigned long>(f.rows));
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "growth") {
+    const int rows = argc > 2 ? std::atoi(argv[2]) : 1000000;
+    const std::string folder = argc > 3 ? argv[3] : std::filesystem::temp_directory_path().string();
+    const std::string fixture = std::string(VELLORAN_SHARED_DIR) + "/fixtures/generated/songsV2000.mdb";
+    if (rows < 1) return Die("ROWS must be at least 1");
+    if (!std::filesystem::exists(fixture)) return Die("the songs fixture is not there: " + fixture);
+    std::filesystem::create_directories(folder);
+    return Growth(rows, folder, fixture);
+  }
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int singles = argc > 2 ? std::atoi(argv[2]) : 2000;
   const int toggles = argc > 3 ? std::atoi(argv[3]) : 1000;
