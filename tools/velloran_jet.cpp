@@ -18,7 +18,7 @@ void PrintUsage() {
                "  schema FILE [TABLE]    print the columns and indexes of one or every user table\n"
                "  export FILE TABLE      write the table as CSV (header line, quoted text)\n"
                "  check FILE             read every row and index of every table; exit 1 with a list of problems\n"
-               "  sql FILE \"STATEMENT\"   run one SQL statement; a SELECT prints its rows as CSV\n"
+               "  sql FILE \"STATEMENT\"   run one SELECT (its rows as CSV), UPDATE or DELETE\n"
                "  insert FILE TABLE COLUMN=VALUE ...            add one row (columns left out are empty)\n"
                "  update FILE TABLE KEY=VALUE COLUMN=VALUE ...  change the rows whose KEY column equals VALUE\n"
                "  delete FILE TABLE KEY=VALUE                   delete the rows whose KEY column equals VALUE\n"

@@ -101,7 +101,7 @@ class IndexNodeCache : public Pager::WriterCache {
   // Nodes kept at most: past it the least recently kept quarter goes. Decoded, a full page takes
   // about twice its 4 KB, so this bounds the cache near 16 MB while holding every page a bulk
   // import of a few hundred thousand rows keeps touching.
-  static constexpr size_t kMaxKept = 2048;
+  static constexpr size_t kMaxKept = 16384;
 
  private:
   struct Kept {

@@ -1,5 +1,6 @@
 // Rows named by one column's value, as `velloran-jet update` and `delete` name them: an index seek
-// finds exactly the rows that reading every row finds, and the delete takes exactly those.
+// finds exactly the rows that reading every row finds, and a delete by the command or by SQL
+// takes exactly those.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -58,16 +59,17 @@ TEST(RowLookup, SeekFindsWhatTheScanFindsAndDeleteTakesThem) {
     Value wanted;
     const char* index;  // the index that finds them; "" where every row is read
     size_t rows;
+    const char* where;  // the same rows in SQL
   };
   const Case cases[] = {
-      {"ID", "9002", int64_t{9002}, "PrimaryKey", 1},           // unique index
-      {"ID", "77777777", int64_t{77777777}, "PrimaryKey", 0},   // no match
-      {"ID", "", jet::Null{}, "", 13},                          // NULL: the songs without an ID
-      {"SongNumber", "1002", int64_t{1002}, "SongNumber", 1},   // index allowing duplicates
-      {"Artist", "señor loco", T("señor loco"), "Artist", 3},   // letter case and trailing blanks
-      {"Artist", "Senor Loco", T("Senor Loco"), "Artist", 1},   // an accent counts
-      {"Artist", "", jet::Null{}, "", 15},                      // NULL: 14 songs of the fixture and one added
-      {"DiskID", "sc-test", T("sc-test"), "", 5},               // no index
+      {"ID", "9002", int64_t{9002}, "PrimaryKey", 1, "ID = 9002"},                 // unique index
+      {"ID", "77777777", int64_t{77777777}, "PrimaryKey", 0, "ID = 77777777"},     // no match
+      {"ID", "", jet::Null{}, "", 13, "ID IS NULL"},                               // the songs without an ID
+      {"SongNumber", "1002", int64_t{1002}, "SongNumber", 1, "SongNumber = 1002"}, // index allowing duplicates
+      {"Artist", "señor loco", T("señor loco"), "Artist", 3, "Artist = 'señor loco'"},  // letter case, trailing blanks
+      {"Artist", "Senor Loco", T("Senor Loco"), "Artist", 1, "Artist = 'Senor Loco'"},  // an accent counts
+      {"Artist", "", jet::Null{}, "", 15, "Artist IS NULL"},                       // 14 songs of the fixture and one added
+      {"DiskID", "sc-test", T("sc-test"), "", 5, "DiskID = 'sc-test'"},            // no index
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.column) + "=" + c.text);
@@ -83,16 +85,24 @@ TEST(RowLookup, SeekFindsWhatTheScanFindsAndDeleteTakesThem) {
     const uint64_t before = db.value()->ReadTable("MyList").value().row_count;
     db.value().reset();
 
-    std::string out;
-    const int code = velloran_test::RunCommand(std::string(VELLORAN_JET_TOOL) + " delete " + velloran_test::ShellQuote(path) +
-                                                   " MyList " + velloran_test::ShellQuote(std::string(c.column) + "=" + c.text) + " 2>&1",
-                                               &out);
-    EXPECT_EQ(code, c.rows == 0 ? 1 : 0) << out;
-    ASSERT_OK_LET(after, jet::WritableDatabase::Open(path));
-    EXPECT_EQ(after.value()->ReadTable("MyList").value().row_count, before - c.rows);
-    ASSERT_OK_LET(left, Find(*after.value(), c.column, c.wanted, false));
-    EXPECT_TRUE(left.value().rows.empty());
-    EXPECT_EQ(jet::CheckDatabase(*after.value()), std::vector<std::string>{});
+    // The command's delete and the SQL tool's take exactly those rows.
+    const std::string tool = std::string(VELLORAN_JET_TOOL) + " ";
+    for (const std::string& command : {tool + "delete " + velloran_test::ShellQuote(path) + " MyList " +
+                                           velloran_test::ShellQuote(std::string(c.column) + "=" + c.text),
+                                       tool + "sql " + velloran_test::ShellQuote(path) + " " +
+                                           velloran_test::ShellQuote(std::string("DELETE FROM MyList WHERE ") + c.where)}) {
+      SCOPED_TRACE(command);
+      std::filesystem::copy_file(songs, path, std::filesystem::copy_options::overwrite_existing);
+      std::string out;
+      const int code = velloran_test::RunCommand(command + " 2>&1", &out);
+      EXPECT_NE(out.find("deleted " + std::to_string(c.rows) + " row"), std::string::npos) << out;
+      EXPECT_EQ(code, c.rows == 0 && command.find(" sql ") == std::string::npos ? 1 : 0) << out;
+      ASSERT_OK_LET(after, jet::WritableDatabase::Open(path));
+      EXPECT_EQ(after.value()->ReadTable("MyList").value().row_count, before - c.rows);
+      ASSERT_OK_LET(left, Find(*after.value(), c.column, c.wanted, false));
+      EXPECT_TRUE(left.value().rows.empty());
+      EXPECT_EQ(jet::CheckDatabase(*after.value()), std::vector<std::string>{});
+    }
   }
 }
 
