@@ -18,6 +18,10 @@
 // usage: write_bench [ROWS [SINGLE [TOGGLES [FOLDER [ROUNDS]]]]]
 //        (defaults 100000 2000 1000, a folder under /tmp, 4 rounds: one run of either side can
 //        be a fifth slower or faster than the next on a shared machine, and the median of four holds)
+//        write_bench growth [ROWS [FOLDER]]
+//        (loads ROWS songs, default 1,000,000, in writes of 1,000 and prints the time of each tenth:
+//        a load whose later writes cost more than its first grows worse than linearly; the engine
+//        first, then SQLite)
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -337,9 +341,78 @@ void PrintRun(const char* name, int round, const Figures& f) {
               f.toggle_median_ms, f.toggle_p90_ms);
 }
 
+// Loads `rows` songs in writes of 1,000 through `insert(songs)` and prints the wall and processor
+// time of each tenth; returns the processor time of the last tenth over that of the first.
+template <typename Insert>
+double GrowthRun(const char* name, int rows, Insert insert) {
+  // The songs are made a write at a time, as MakeWork makes them, so that the figure of memory is
+  // the writer's rather than the list's.
+  std::mt19937 random(2024);
+  const size_t batches = (static_cast<size_t>(rows) + 999) / 1000;
+  const size_t tenth = std::max<size_t>(1, batches / 10);
+  std::vector<double> cpu_times;
+  auto start = Clock::now();
+  double cpu = CpuSeconds();
+  size_t done = 0;
+  std::vector<Song> batch;
+  for (size_t b = 0; b < batches; ++b) {
+    batch.clear();
+    for (size_t i = b * 1000; i < std::min<size_t>(static_cast<size_t>(rows), (b + 1) * 1000); ++i) {
+      batch.push_back(MakeSong(100000 + static_cast<int64_t>(i), random));
+    }
+    insert(batch);
+    done += batch.size();
+    if ((b + 1) % tenth != 0 && b + 1 != batches) continue;
+    const double now_cpu = CpuSeconds();
+    cpu_times.push_back(now_cpu - cpu);
+    std::printf("  %-7s rows %8zu: %.2f s wall, %.2f s CPU\n", name, done, Seconds(start), now_cpu - cpu);
+    std::fflush(stdout);
+    start = Clock::now();
+    cpu = now_cpu;
+  }
+  return cpu_times.back() / cpu_times.front();
+}
+
+// The engine's load, then SQLite's (same rows, indexes and batching) for comparison; peak memory
+// is the engine's alone, measured before SQLite starts.
+int Growth(int rows, const std::string& folder, const std::string& fixture) {
+  const std::string mdb = folder + "/growth.mdb", sqlite_path = folder + "/growth.sqlite";
+  std::filesystem::remove(mdb);
+  std::filesystem::copy_file(fixture, mdb);
+  std::filesystem::permissions(mdb, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::printf("growth: %d rows in writes of 1,000 into %s\n", rows, mdb.c_str());
+  Engine engine(mdb);
+  Figures before, after;
+  engine.Count(&before);
+  const double ours = GrowthRun("engine", rows, [&](const std::vector<Song>& songs) { engine.Insert(songs, nullptr); });
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  engine.Count(&after);
+  if (after.rows != before.rows + static_cast<uint64_t>(rows)) {
+    std::fprintf(stderr, "write_bench: the table ends with %lu rows\n", static_cast<unsigned long>(after.rows));
+    return 1;
+  }
+  std::filesystem::remove(sqlite_path);
+  SqliteTarget sqlite(sqlite_path);
+  sqlite.s.Load(fixture);
+  const double theirs = GrowthRun("sqlite", rows, [&](const std::vector<Song>& songs) { sqlite.s.Insert(songs); });
+  std::printf("last tenth / first tenth, CPU: engine %.2fx, sqlite %.2fx; engine peak memory %.0f MB\n", ours, theirs,
+              static_cast<double>(usage.ru_maxrss) / 1024);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "growth") {
+    const int rows = argc > 2 ? std::atoi(argv[2]) : 1000000;
+    const std::string folder = argc > 3 ? argv[3] : std::filesystem::temp_directory_path().string();
+    const std::string fixture = std::string(VELLORAN_SHARED_DIR) + "/fixtures/generated/songsV2000.mdb";
+    if (rows < 1) return Die("ROWS must be at least 1");
+    if (!std::filesystem::exists(fixture)) return Die("the songs fixture is not there: " + fixture);
+    std::filesystem::create_directories(folder);
+    return Growth(rows, folder, fixture);
+  }
   const int rows = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int singles = argc > 2 ? std::atoi(argv[2]) : 2000;
   const int toggles = argc > 3 ? std::atoi(argv[3]) : 1000;

@@ -165,13 +165,13 @@ std::unique_ptr<Recordset> JetConnection::OpenRecordset(const std::string& sourc
 void JetConnection::Execute(const std::string& statement) {
   Session();
   auto parsed = jet::ParseStatement(statement);
+  const std::string cannot = "Execute runs UPDATE, DROP INDEX and DROP TABLE statements; it cannot run: " + statement;
   if (!parsed.ok()) {
     const std::string word = FirstWord(statement);
-    if (word != "UPDATE" && word != "DROP" && word != "SELECT") {
-      ThrowInvalid("Execute runs UPDATE, DROP INDEX and DROP TABLE statements; it cannot run: " + statement);
-    }
+    if (word != "UPDATE" && word != "DROP" && word != "SELECT") ThrowInvalid(cannot);
     ThrowError(parsed.error());
   }
+  if (std::holds_alternative<jet::DeleteStatement>(parsed.value())) ThrowInvalid(cannot);
   if (std::holds_alternative<jet::SelectStatement>(parsed.value())) {
     ThrowInvalid("Execute runs UPDATE, DROP INDEX and DROP TABLE statements, not queries; open a query with "
                  "OpenRecordset: " + statement);

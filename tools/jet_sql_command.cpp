@@ -6,6 +6,8 @@
 #include "jet/database.h"
 #include "jet/sql/sql_parser.h"
 #include "jet/sql/sql_select.h"
+#include "jet/sql/sql_update.h"
+#include "jet/writable_database.h"
 
 namespace velloran {
 
@@ -35,14 +37,39 @@ jet::Status SelectAsCsv(jet::Database& db, const jet::SelectStatement& select, c
   return jet::Status::Ok();
 }
 
+// An UPDATE or DELETE in one write: every row it selects changes, or none does.
+int RunChange(const std::string& file, const jet::Statement& parsed, const std::string& statement, std::ostream& out,
+              std::ostream& err) {
+  auto db = jet::WritableDatabase::Open(file);
+  if (!db.ok()) return Fail(err, db.error());
+  const auto* update = std::get_if<jet::UpdateStatement>(&parsed);
+  size_t rows = 0;
+  jet::Status status = db.value()->Write([&]() -> jet::Status {
+    jet::Database& d = *db.value();
+    if (update != nullptr) {
+      JET_ASSIGN_OR_RETURN(rows, jet::ExecuteUpdate(d, d.pager(), *update, statement));
+    } else {
+      JET_ASSIGN_OR_RETURN(rows, jet::ExecuteDelete(d, d.pager(), std::get<jet::DeleteStatement>(parsed), statement));
+    }
+    return jet::Status::Ok();
+  });
+  if (!status.ok()) return Fail(err, status.error());
+  out << (update != nullptr ? "updated " : "deleted ") << rows << (rows == 1 ? " row\n" : " rows\n");
+  return 0;
+}
+
 }  // namespace
 
 int RunSqlCommand(const std::string& file, const std::string& statement, std::ostream& out, std::ostream& err) {
   auto parsed = jet::ParseStatement(statement);
   if (!parsed.ok()) return Fail(err, parsed.error());
+  if (std::holds_alternative<jet::UpdateStatement>(parsed.value()) || std::holds_alternative<jet::DeleteStatement>(parsed.value())) {
+    return RunChange(file, parsed.value(), statement, out, err);
+  }
   const auto* select = std::get_if<jet::SelectStatement>(&parsed.value());
   if (select == nullptr) {
-    err << "velloran-jet: only SELECT statements run here: " << statement << "\n";
+    err << "velloran-jet: only SELECT, UPDATE and DELETE statements run here (drop-index and drop-table change the design): "
+        << statement << "\n";
     return 2;
   }
   auto db = jet::Database::Open(file);

@@ -7,7 +7,7 @@
 
 #include "jet/base/calendar.h"
 #include "jet/base/number_text.h"
-#include "jet/pages/index_key.h"
+#include "jet/row_lookup.h"
 #include "jet/row_writer.h"
 #include "jet/text/text_codec.h"
 #include "jet/writable_database.h"
@@ -166,32 +166,11 @@ Result<std::vector<Assignment>> ParseAssignments(const jet::TableDef& def, const
   return out;
 }
 
-// Whether `stored` matches `wanted` the way Access compares: text by its collation (letter case
-// and trailing blanks do not count), everything else exactly.
-bool Matches(const ColumnDef& column, const Value& stored, const Value& wanted) {
-  if (jet::IsNull(stored) || jet::IsNull(wanted)) return jet::IsNull(stored) && jet::IsNull(wanted);
-  if (column.type == ColumnType::kText) {
-    std::vector<jet::KeyColumn> key{{ColumnType::kText, true}};
-    auto a = jet::EncodeIndexKey(jet::JetVersion::kJet4, key, {stored});
-    auto b = jet::EncodeIndexKey(jet::JetVersion::kJet4, key, {wanted});
-    if (a.ok() && b.ok()) return a.value() == b.value();
-  }
-  return stored == wanted;
-}
-
 // The rows whose key column matches, by the slot their index entries name.
 Result<std::vector<jet::RowId>> MatchingRows(jet::Pager& pager, const jet::TableDef& def, jet::RowWriter& writer,
                                              const Assignment& key) {
-  std::vector<jet::RowId> rows;
-  JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(pager, def));
-  while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
-    if (!more) break;
-    if (!Matches(def.columns[key.column], cursor->values()[key.column], key.value)) continue;
-    JET_ASSIGN_OR_RETURN(jet::RowId header, writer.HeaderOf(cursor->row_id()));
-    rows.push_back(header);
-  }
-  return rows;
+  JET_ASSIGN_OR_RETURN(jet::FoundRows found, jet::FindRowsByValue(pager, def, writer, key.column, key.value));
+  return std::move(found.rows);
 }
 
 int Fail(std::ostream& err, const Error& e) {

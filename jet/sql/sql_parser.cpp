@@ -34,6 +34,8 @@ class Parser {
   Result<NameRef> ColumnName();
   Result<SelectStatement> Select();
   Result<UpdateStatement> Update();
+  Result<DeleteStatement> Delete();
+  Result<std::optional<TopClause>> Top();
   Result<jet::Statement> Drop();
 
   Result<std::unique_ptr<Expr>> Or();
@@ -80,7 +82,7 @@ Status Parser::ExpectEnd(const char* expected) {
 // Keywords that cannot be bare names, so that "SELECT * FROM T ORDR BY x" fails where it should.
 bool IsReserved(const Token& t) {
   for (const char* k : {"SELECT", "FROM", "WHERE", "ORDER", "BY", "AND", "OR", "NOT", "LIKE", "IS", "NULL",
-                        "TRUE", "FALSE", "UPDATE", "SET", "DROP", "ON", "ASC", "DESC"}) {
+                        "TRUE", "FALSE", "UPDATE", "SET", "DELETE", "DROP", "ON", "ASC", "DESC"}) {
     if (t.IsKeyword(k)) return true;
   }
   return false;
@@ -110,13 +112,39 @@ Result<Statement> Parser::Any() {
     JET_ASSIGN_OR_RETURN(UpdateStatement s, Update());
     return jet::Statement(std::move(s));
   }
+  if (Peek().IsKeyword("DELETE")) {
+    JET_ASSIGN_OR_RETURN(DeleteStatement s, Delete());
+    return jet::Statement(std::move(s));
+  }
   if (Peek().IsKeyword("DROP")) return Drop();
-  return Expected("SELECT, UPDATE or DROP");
+  return Expected("SELECT, UPDATE, DELETE or DROP");
+}
+
+// TOP followed by a comma or FROM is a column of that name.
+Result<std::optional<TopClause>> Parser::Top() {
+  if (!Peek().IsKeyword("TOP") || tokens_[pos_ + 1].IsSymbol(",") || tokens_[pos_ + 1].IsKeyword("FROM")) {
+    return std::optional<TopClause>();
+  }
+  Take();  // TOP
+  const Token& n = Peek();
+  const bool percent = n.kind != TokenKind::kEnd && tokens_[pos_ + 1].IsKeyword("PERCENT");
+  const char* wanted = percent ? "TOP n PERCENT needs a whole number from 1 to 100"
+                               : "TOP needs a whole number of rows, at least 1 (as in SELECT TOP 10 ...)";
+  if (n.kind != TokenKind::kNumber || n.value.find_first_not_of("0123456789") != std::string::npos) {
+    return SqlError(ErrorCode::kInvalidArgument, wanted, sql_, n);
+  }
+  errno = 0;
+  TopClause top{std::strtoull(n.value.c_str(), nullptr, 10), percent};
+  if (errno != 0 || top.count == 0 || (percent && top.count > 100)) return SqlError(ErrorCode::kInvalidArgument, wanted, sql_, n);
+  Take();
+  if (percent) Take();
+  return std::optional<TopClause>(top);
 }
 
 Result<SelectStatement> Parser::Select() {
   Take();  // SELECT
   SelectStatement s;
+  JET_ASSIGN_OR_RETURN(s.top, Top());
   if (!TakeSymbol("*")) {
     do {
       JET_ASSIGN_OR_RETURN(NameRef column, ColumnName());
@@ -158,6 +186,19 @@ Result<UpdateStatement> Parser::Update() {
     JET_ASSIGN_OR_RETURN(a.value, Operand());
     s.assignments.push_back(std::move(a));
   } while (TakeSymbol(","));
+  if (TakeKeyword("WHERE")) {
+    JET_ASSIGN_OR_RETURN(s.where, Or());
+  }
+  JET_RETURN_IF_ERROR(ExpectEnd(s.where ? "AND, OR or the end" : "WHERE or the end"));
+  return s;
+}
+
+Result<DeleteStatement> Parser::Delete() {
+  Take();  // DELETE
+  DeleteStatement s;
+  TakeSymbol("*");
+  JET_RETURN_IF_ERROR(ExpectKeyword("FROM"));
+  JET_ASSIGN_OR_RETURN(s.table, Name("a table name"));
   if (TakeKeyword("WHERE")) {
     JET_ASSIGN_OR_RETURN(s.where, Or());
   }

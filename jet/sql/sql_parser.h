@@ -1,7 +1,9 @@
 // The statements of the engine's Jet SQL dialect, parsed into a syntax tree:
 //
-//   SELECT * | column[, column...] FROM table [WHERE condition] [ORDER BY column [ASC|DESC][, ...]]
+//   SELECT [TOP n [PERCENT]] * | column[, column...] FROM table [WHERE condition]
+//          [ORDER BY column [ASC|DESC][, ...]]
 //   UPDATE table SET column = value[, column = value...] [WHERE condition]
+//   DELETE [*] FROM table [WHERE condition]
 //   DROP INDEX name ON table
 //   DROP TABLE table
 //
@@ -17,7 +19,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -74,7 +78,15 @@ struct OrderTerm {
   bool ascending = true;
 };
 
+// TOP n: the first n rows (with ORDER BY, and every further row that ties with the n-th on all
+// the ORDER BY columns); TOP n PERCENT: that share of the rows, rounded up.
+struct TopClause {
+  uint64_t count = 0;  // at least 1; at most 100 with `percent`
+  bool percent = false;
+};
+
 struct SelectStatement {
+  std::optional<TopClause> top;
   NameRef table;
   std::vector<NameRef> columns;  // empty for *
   std::unique_ptr<Expr> where;   // null without WHERE
@@ -92,6 +104,11 @@ struct UpdateStatement {
   std::unique_ptr<Expr> where;  // null without WHERE: every row
 };
 
+struct DeleteStatement {
+  NameRef table;
+  std::unique_ptr<Expr> where;  // null without WHERE: every row
+};
+
 struct DropIndexStatement {
   NameRef index;
   NameRef table;
@@ -101,7 +118,7 @@ struct DropTableStatement {
   NameRef table;
 };
 
-using Statement = std::variant<SelectStatement, UpdateStatement, DropIndexStatement, DropTableStatement>;
+using Statement = std::variant<SelectStatement, UpdateStatement, DeleteStatement, DropIndexStatement, DropTableStatement>;
 
 // Parses one statement. Errors (kInvalidArgument) read "syntax error (expected ...) at position N
 // near "token" in: <sql>".

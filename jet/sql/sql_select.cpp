@@ -85,9 +85,28 @@ Status SelectCursor::Prepare(const SelectStatement& statement, SelectOptions opt
 }
 
 Result<bool> SelectCursor::Next() {
+  if (top_done_) return false;
   auto more = Advance();
+  if (more.ok() && *more && top_rows_) more = WithinTop();
   if (!more.ok()) return more.error().WithContext("running " + sql_);
   return more;
+}
+
+Result<bool> SelectCursor::WithinTop() {
+  if (++handed_out_ <= *top_rows_) {
+    if (handed_out_ == *top_rows_ && !order_.empty()) {
+      top_boundary_.emplace();
+      JET_RETURN_IF_ERROR(AppendSortKeys(0, order_.size(), &*top_boundary_));
+    }
+    return true;
+  }
+  if (top_boundary_) {
+    std::string key;
+    JET_RETURN_IF_ERROR(AppendSortKeys(0, order_.size(), &key));
+    if (key == *top_boundary_) return true;
+  }
+  top_done_ = true;
+  return false;
 }
 
 Result<bool> SelectCursor::Advance() {
@@ -265,6 +284,23 @@ Result<std::unique_ptr<SelectCursor>> ExecuteSelect(Database& db, const SelectSt
   JET_ASSIGN_OR_RETURN(TableDef def, ReadStatementTable(db, statement.table, sql));
   std::unique_ptr<SelectCursor> cursor(new SelectCursor(db, sql, std::move(def)));
   JET_RETURN_IF_ERROR(cursor->Prepare(statement, options));
+  if (statement.top && !statement.top->percent) cursor->top_rows_ = statement.top->count;
+  if (statement.top && statement.top->percent) {
+    // A share of the rows: counted first, by the same statement without its order or TOP.
+    SelectStatement counting;
+    counting.table = statement.table;
+    counting.columns = statement.columns;
+    if (statement.where) counting.where = statement.where->Clone();
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<SelectCursor> all, ExecuteSelect(db, counting, sql, options));
+    uint64_t rows = 0;
+    while (true) {
+      JET_ASSIGN_OR_RETURN(bool more, all->Next());
+      if (!more) break;
+      ++rows;
+    }
+    cursor->top_rows_ = (rows * statement.top->count + 99) / 100;
+    cursor->top_done_ = rows == 0;
+  }
   return cursor;
 }
 

@@ -7,6 +7,7 @@
 // numbers numerically, texts in the General sort order (case-insensitive), NULLs first in
 // ascending order and last in descending order; rows that tie keep their order in the table (in
 // an index walk: the order of their index entries). See sql_plan.h for when an index is walked.
+// TOP ends the rows as sql_parser.h says; TOP n PERCENT counts the matching rows first.
 //
 // A cursor reads through the database's pager and must not outlive the Database. It takes no
 // lock of its own: a caller that shares the file with writers holds a ReadScope while fetching.
@@ -101,6 +102,8 @@ class SelectCursor {
   Status LoadAndEmit(RowId id);
   PageTest ScanPageTest();
   Status Emit();
+  // TOP: whether the row just read is one the statement keeps.
+  Result<bool> WithinTop();
 
   Database& db_;
   std::string sql_;
@@ -130,6 +133,12 @@ class SelectCursor {
   std::optional<std::string> last_run_key_;  // of the last run a row was handed out from
   std::optional<Carried> carried_;
   uint64_t rows_read_before_ = 0;  // by the walk, once a scan replaced it
+  // TOP: the rows kept before ties (none: every row), those handed out, and the ORDER BY key of
+  // the last of them, which later rows must tie with.
+  std::optional<uint64_t> top_rows_;
+  uint64_t handed_out_ = 0;
+  std::optional<std::string> top_boundary_;
+  bool top_done_ = false;
 };
 
 // Parses and starts a SELECT. Errors name the statement and the position: syntax errors,

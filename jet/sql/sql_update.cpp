@@ -44,10 +44,12 @@ Result<PreparedUpdate> PrepareUpdate(Database& db, const UpdateStatement& statem
   return update;
 }
 
-Result<std::vector<RowId>> RowsToUpdate(Database& db, const UpdateStatement& statement, const std::string& sql) {
+namespace {
+
+Result<std::vector<RowId>> RowsWhere(Database& db, const NameRef& table, const Expr* where, const std::string& sql) {
   SelectStatement select;
-  select.table = statement.table;
-  if (statement.where) select.where = statement.where->Clone();
+  select.table = table;
+  if (where != nullptr) select.where = where->Clone();
   JET_ASSIGN_OR_RETURN(std::unique_ptr<SelectCursor> cursor, ExecuteSelect(db, select, sql));
   std::vector<RowId> rows;
   while (true) {
@@ -56,6 +58,20 @@ Result<std::vector<RowId>> RowsToUpdate(Database& db, const UpdateStatement& sta
     rows.push_back(cursor->row_id());
   }
   return rows;
+}
+
+}  // namespace
+
+Result<std::vector<RowId>> RowsToUpdate(Database& db, const UpdateStatement& statement, const std::string& sql) {
+  return RowsWhere(db, statement.table, statement.where.get(), sql);
+}
+
+Result<size_t> ExecuteDelete(Database& db, Pager& pager, const DeleteStatement& statement, const std::string& sql) {
+  JET_ASSIGN_OR_RETURN(TableDef def, ReadStatementTable(db, statement.table, sql));
+  JET_ASSIGN_OR_RETURN(std::vector<RowId> rows, RowsWhere(db, statement.table, statement.where.get(), sql));
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<RowWriter> writer, RowWriter::Open(pager, def));
+  for (const RowId& row : rows) JET_RETURN_IF_ERROR(writer->Delete(row));
+  return rows.size();
 }
 
 Result<size_t> ExecuteUpdate(Database& db, Pager& pager, const UpdateStatement& statement, const std::string& sql) {

@@ -42,6 +42,10 @@ Result<PreparedUpdate> PrepareUpdate(Database& db, const UpdateStatement& statem
 // the condition allows), in that order.
 Result<std::vector<RowId>> RowsToUpdate(Database& db, const UpdateStatement& statement, const std::string& sql);
 
+// The rows a DELETE selects, found as for an UPDATE; then each deleted through `pager` as
+// ExecuteUpdate changes them (relationships cascade or refuse); returns how many.
+Result<size_t> ExecuteDelete(Database& db, Pager& pager, const DeleteStatement& statement, const std::string& sql);
+
 // Binds the statement and finds its rows through `db`, and changes them through `pager` (db's
 // own, or another handle's that holds the write); returns how many rows it changed. Inside a
 // write: after an error the caller rolls it back.

@@ -126,7 +126,8 @@ TEST(SqlParse, ErrorsNameThePositionAndToken) {
       {"UPDATE T a = 1", "syntax error (expected SET) at position 9 near \"a\""},
       {"DROP INDEX i T", "syntax error (expected ON) at position 13 near \"T\""},
       {"DROP VIEW v", "syntax error (expected TABLE or INDEX) at position 5 near \"VIEW\""},
-      {"DELETE FROM T", "syntax error (expected SELECT, UPDATE or DROP) at position 0 near \"DELETE\""},
+      {"INSERT INTO T", "syntax error (expected SELECT, UPDATE, DELETE or DROP) at position 0 near \"INSERT\""},
+      {"DELETE T", "syntax error (expected FROM) at position 7 near \"T\""},
   };
   for (const auto& [sql, expected] : cases) EXPECT_EQ(ParseError(sql), std::string(expected) + " in: " + sql) << sql;
   EXPECT_NE(jet::ParseSelect("DROP TABLE T").status().error().message().find("expected SELECT"), std::string::npos);
