@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "tests/flags/flags_test_support.h"
+#include "tests/jet/other_readers.h"
 
 namespace velloran_test {
 namespace {
