@@ -6,7 +6,6 @@
 //     from a copy, and the file stays as it was, byte for byte.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 #include <sstream>
 

@@ -5,12 +5,10 @@
 // engine's format notes) and, where mdbtools shows them, agree with mdb-schema.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <set>
 
 #include "jet/database.h"
-#include "jet/file/header.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
 

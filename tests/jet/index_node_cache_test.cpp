@@ -100,9 +100,8 @@ TEST(IndexNodeCache, ChangesBehindTheCacheAreNeverMissed) {
 // Inserts songs first..first+count-1 into MyList through `db` in one write, which is thrown away
 // (rolled back) when `keep` is false.
 jet::Status InsertSongs(jet::Database& db, int first, int count, bool keep) {
-  return db.Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable("MyList"));
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.pager(), def));
+  return velloran_test::WithTableWriter(db, "MyList", [&](jet::TableWriter& writer) -> jet::Status {
+    const jet::TableDef& def = writer.def();
     std::mt19937 random(static_cast<uint32_t>(first));
     for (int i = first; i < first + count; ++i) {
       std::vector<jet::Value> row(def.columns.size());
@@ -114,7 +113,7 @@ jet::Status InsertSongs(jet::Database& db, int first, int count, bool keep) {
       set("Artist", jet::FromUtf8("Artist " + std::to_string(random() % 30)));
       set("PrintYN", false);
       set("HotlistA", jet::FromUtf8("0000000000"));
-      JET_RETURN_IF_ERROR(writer->Insert(std::move(row)).status());
+      JET_RETURN_IF_ERROR(writer.Insert(std::move(row)).status());
     }
     if (!keep) return jet::Error(jet::ErrorCode::kInvalidArgument, "thrown away on purpose");
     return jet::Status::Ok();

@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "jet/check/integrity_check.h"
 #include "jet/database.h"
 #include "jet/table/table_cursor.h"
+#include "jet/table/table_writer.h"
+#include "jet/writable_database.h"
 #include "tests/test_paths.h"
 
 namespace velloran_test {
@@ -146,6 +149,31 @@ inline LoadedTable LoadTable(const std::string& path, const std::string& table, 
   t.def = std::move(def).value();
   if (with_rows) t.rows = ReadRows(t.db->pager(), t.def, &t.ids);
   return t;
+}
+
+// What the integrity check finds wrong with the file at `path` (or why it cannot be opened).
+inline std::vector<std::string> Problems(const std::string& path) {
+  auto db = jet::Database::Open(path);
+  if (!db.ok()) return {db.error().message()};
+  return jet::CheckDatabase(*db.value());
+}
+
+// Runs `body` with a TableWriter on `table` inside one write of `db` (committed when it succeeds).
+template <typename Body>
+jet::Status WithTableWriter(jet::Database& db, const std::string& table, Body body) {
+  return db.Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable(table));
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.pager(), def));
+    return body(*writer);
+  });
+}
+
+// The same on a handle of its own, opened for the one write.
+template <typename Body>
+jet::Status WithTableWriter(const std::string& path, const std::string& table, Body body) {
+  auto db = jet::WritableDatabase::Open(path);
+  if (!db.ok()) return db.error();
+  return WithTableWriter(*db.value(), table, body);
 }
 
 }  // namespace velloran_test
