@@ -62,12 +62,9 @@ std::string ParseError(const std::string& sql) {
 
 TEST(SqlParse, ColumnListsAndNames) {
   ASSERT_OK_LET(s, jet::ParseSelect("SELECT ID, [col 2], [MyList].[Song], MyList.Artist FROM T"));
-  ASSERT_EQ(s->columns.size(), 4u);
-  EXPECT_EQ(s->columns[0].name, "ID");
-  EXPECT_EQ(s->columns[1].name, "col 2");
-  EXPECT_EQ(s->columns[2].qualifier, "MyList");
-  EXPECT_EQ(s->columns[2].name, "Song");
-  EXPECT_EQ(s->columns[3].qualifier, "MyList");
+  std::vector<std::string> columns;
+  for (const auto& c : s->columns) columns.push_back(c.qualifier + "." + c.name);
+  EXPECT_EQ(columns, (std::vector<std::string>{".ID", ".col 2", "MyList.Song", "MyList.Artist"}));
   EXPECT_EQ(s->where, nullptr);
   // A keyword can be a name only in brackets.
   EXPECT_TRUE(jet::ParseSelect("SELECT [Order], [Select] FROM [From]").ok());
