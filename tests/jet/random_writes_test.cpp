@@ -255,7 +255,6 @@ class RandomWrites {
   }
 
   void Run(bool mdbtools, bool keep_snapshots, std::vector<Snapshot>* snapshots) {
-    velloran_test::ScratchDir unused;  // fixtures are copied into the run's own folder
     path_ = dir_ + "/" + std::filesystem::path(target_.fixture).stem().string() + ".mdb";
     std::filesystem::copy_file(velloran_test::FixturePath(target_.fixture), path_,
                                std::filesystem::copy_options::overwrite_existing);

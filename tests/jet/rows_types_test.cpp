@@ -119,8 +119,7 @@ TEST(RowsAndTypes, SystemTablesRowsAndBinaryOleAndGuidValues) {
   EXPECT_EQ(name_map->size(), 404u);
   EXPECT_EQ(Hex(name_map->substr(0, 8)), "0500000030000000");
 
-  if (!velloran_test::Have("mdb-export"))
-    GTEST_SKIP() << "mdb-export is not on PATH (./test.sh installs mdbtools)";
+  REQUIRE_MDB_EXPORT();
   int compared = 0, tables = 0;
   for (const std::string& fixture : AllFixtures()) {
     ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));

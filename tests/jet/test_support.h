@@ -1,4 +1,5 @@
-// Helpers shared by the engine's tests: where the shared fixtures are, and scratch copies of them.
+// Helpers shared by the engine's tests: where the shared fixtures are, scratch copies of them, and
+// reading and writing tables.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -183,6 +184,13 @@ jet::Status WithTableWriter(const std::string& path, const std::string& table, B
   do {                                                                                     \
     if (velloran_test::SharedDir().empty())                                                \
       GTEST_SKIP() << "the shared fixtures folder (../shared) is not beside this checkout"; \
+  } while (0)
+
+// Skips the current test when mdbtools' mdb-export is not installed.
+#define REQUIRE_MDB_EXPORT()                                                                     \
+  do {                                                                                           \
+    if (std::system("command -v mdb-export >/dev/null 2>&1") != 0)                               \
+      GTEST_SKIP() << "mdb-export is not on PATH (./test.sh installs mdbtools)";                 \
   } while (0)
 
 // Skips the current test without the shared fixtures; otherwise declares `scratch_var`, a scratch
