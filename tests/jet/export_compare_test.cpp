@@ -38,11 +38,6 @@ CommandOutput RunPinned(const std::string& command) {
   return result;
 }
 
-#define REQUIRE_MDBTOOLS()                                                                     \
-  do {                                                                                         \
-    if (!velloran_test::Have("mdb-export")) GTEST_SKIP() << "mdb-export is not on PATH (./test.sh installs mdbtools)"; \
-  } while (0)
-
 CommandOutput OurExport(const std::string& file, const std::string& table) {
   return RunPinned(std::string(VELLORAN_JET_TOOL) + " export " + ShellQuote(file) + " " + ShellQuote(table));
 }
@@ -127,7 +122,7 @@ void CompareTable(const std::string& file, const std::string& table, Tally* tall
 
 TEST(ExportCompare, EveryUserTableOfEveryFixtureMatchesMdbExport) {
   REQUIRE_SHARED_FIXTURES();
-  REQUIRE_MDBTOOLS();
+  REQUIRE_MDB_EXPORT();
   Tally tally;
   int databases = 0;
   for (const std::string& fixture : AllFixtures()) {
@@ -153,7 +148,7 @@ TEST(ExportCompare, EveryUserTableOfEveryFixtureMatchesMdbExport) {
 
 TEST(ExportCompare, PinnedLocaleGivesOurDateFormat) {
   REQUIRE_SHARED_FIXTURES();
-  REQUIRE_MDBTOOLS();
+  REQUIRE_MDB_EXPORT();
   std::string file = FixturePath("access/fixedTextTestV2000.mdb");
   CommandOutput by_default = MdbExport(file, "users");
   CommandOutput explicit_format = MdbExport(file, "users", "-T '%m/%d/%y %H:%M:%S' ");
@@ -216,7 +211,7 @@ std::string MakeNumbersCopy(const ScratchDir& scratch) {
 
 TEST(ExportCompare, NumbersTheFixturesLackMatchMdbExport) {
   REQUIRE_SHARED_FIXTURES();
-  REQUIRE_MDBTOOLS();
+  REQUIRE_MDB_EXPORT();
   ScratchDir scratch;
   std::string path = MakeNumbersCopy(scratch);
   CommandOutput theirs = MdbExport(path, "Table1");

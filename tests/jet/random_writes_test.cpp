@@ -255,7 +255,6 @@ class RandomWrites {
   }
 
   void Run(bool mdbtools, bool keep_snapshots, std::vector<Snapshot>* snapshots) {
-    velloran_test::ScratchDir unused;  // fixtures are copied into the run's own folder
     path_ = dir_ + "/" + std::filesystem::path(target_.fixture).stem().string() + ".mdb";
     std::filesystem::copy_file(velloran_test::FixturePath(target_.fixture), path_,
                                std::filesystem::copy_options::overwrite_existing);
@@ -396,18 +395,15 @@ class RandomWrites {
   }
 
   void RunBatch() {
-    ASSERT_OK_LET(db, jet::WritableDatabase::Open(path_));
-    ASSERT_OK_LET(def, db.value()->ReadTable(target_.table));
     Model staged = model_;
     int operations = gen_.Int(5, 40);
     bool abandon = gen_.Chance(0.07);
-    jet::Status s = db.value()->Write([&]() -> jet::Status {
-      JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
+    jet::Status s = velloran_test::WithTableWriter(path_, target_.table, [&](jet::TableWriter& writer) -> jet::Status {
       for (int i = 0; i < operations && !::testing::Test::HasFatalFailure(); ++i) {
         int pick = gen_.Int(0, 99);
-        if (staged.rows.empty() || pick < 35) JET_RETURN_IF_ERROR(Insert(*writer, &staged));
-        else if (pick < 78) JET_RETURN_IF_ERROR(Update(*writer, &staged));
-        else JET_RETURN_IF_ERROR(Delete(*writer, &staged));
+        if (staged.rows.empty() || pick < 35) JET_RETURN_IF_ERROR(Insert(writer, &staged));
+        else if (pick < 78) JET_RETURN_IF_ERROR(Update(writer, &staged));
+        else JET_RETURN_IF_ERROR(Delete(writer, &staged));
       }
       if (abandon) return jet::Error(jet::ErrorCode::kInvalidArgument, "abandoned on purpose");
       return jet::Status::Ok();

@@ -1,11 +1,10 @@
 // Rows as typed values where a comparison of CSV exports cannot tell (the values of every user
-// table against mdb-export: ExportCompare): Binary, OLE and GUID values of the system tables, NULL
+// table against mdb-export: ExportCompare): the rows and Binary, OLE and GUID values of the system tables, NULL
 // against empty text, compressed text that switches modes, Jet 3 code-page text, wide Decimals,
 // and rows written before a column existed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <iostream>
 
 #include "jet/base/bytes.h"
@@ -71,18 +70,15 @@ std::vector<std::string> MdbExportHex(const std::string& path, const std::string
   return velloran_test::CsvRecords(csv);
 }
 
-// Every Binary and OLE value of `table` against `mdb-export -b hex`; returns the values compared.
-int CompareBytesWithMdbExport(const std::string& path, const std::string& table) {
+// A system table against `mdb-export -b hex`: as many rows as it prints (Access leaves these
+// tables' own row counts stale; user tables are held to theirs by the check and to mdb-export by
+// ExportCompare), and every Binary and OLE value; returns the values compared.
+int CompareSystemTableWithMdbExport(const std::string& path, const std::string& table) {
   SCOPED_TRACE(path + " " + table);
   Table t = ReadTable(path, table);
-  if (std::none_of(t.def.columns.begin(), t.def.columns.end(), [](const jet::ColumnDef& c) {
-        return c.type == jet::ColumnType::kBinary || c.type == jet::ColumnType::kOle;
-      })) {
-    return 0;
-  }
   std::vector<std::vector<velloran_test::CsvField>> records;
   for (const std::string& record : MdbExportHex(path, table)) records.push_back(velloran_test::CsvFields(record));
-  EXPECT_EQ(records.size(), t.rows.size() + 1);
+  EXPECT_EQ(records.size(), t.rows.size() + 1) << "rows";
   if (records.size() != t.rows.size() + 1) return 0;
   int compared = 0;
   for (size_t i = 0; i < t.def.columns.size(); ++i) {
@@ -106,7 +102,7 @@ int CompareBytesWithMdbExport(const std::string& path, const std::string& table)
   return compared;
 }
 
-TEST(RowsAndTypes, BinaryOleAndGuidValues) {
+TEST(RowsAndTypes, SystemTablesRowsAndBinaryOleAndGuidValues) {
   REQUIRE_SHARED_FIXTURES();
   // MSysNameMap of indexTestV2000: a GUID stored in a variable column and a 404-byte OLE value
   // stored as a chain of long-value rows. The GUID is {8F096CA0-FC16-4288-801E-119F26C0B6FC}, its
@@ -123,15 +119,18 @@ TEST(RowsAndTypes, BinaryOleAndGuidValues) {
   EXPECT_EQ(name_map->size(), 404u);
   EXPECT_EQ(Hex(name_map->substr(0, 8)), "0500000030000000");
 
-  if (!velloran_test::Have("mdb-export"))
-    GTEST_SKIP() << "mdb-export is not on PATH (./test.sh installs mdbtools)";
-  int compared = 0;
+  REQUIRE_MDB_EXPORT();
+  int compared = 0, tables = 0;
   for (const std::string& fixture : AllFixtures()) {
     ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
-    for (const jet::CatalogEntry& e : db.value()->objects())
-      if (e.IsTable() && e.IsSystem()) compared += CompareBytesWithMdbExport(FixturePath(fixture), e.name);
+    for (const jet::CatalogEntry& e : db.value()->objects()) {
+      if (!e.IsTable() || !e.IsSystem()) continue;
+      compared += CompareSystemTableWithMdbExport(FixturePath(fixture), e.name);
+      ++tables;
+    }
   }
-  std::cout << "[ compared ] " << compared << " Binary and OLE values\n";
+  std::cout << "[ compared ] " << tables << " system tables, " << compared << " Binary and OLE values\n";
+  EXPECT_EQ(tables, 151);
   EXPECT_GT(compared, 0);
 }
 
@@ -256,7 +255,8 @@ TEST(RowsAndTypes, WideDecimalsInAScratchCopy) {
 // ---- Row bookkeeping ----
 
 // (Deleted slots, moved rows and stray moved-home flags: StorageCursor; the rows of the fixtures
-// that hold them, in storage order, against mdb-export: ExportCompare.)
+// that hold them, in storage order, against mdb-export: ExportCompare and, for system tables,
+// SystemTablesRowsAndBinaryOleAndGuidValues.)
 TEST(RowsAndTypes, RowsWrittenBeforeAColumnExistedReadItAsNull) {
   REQUIRE_SHARED_FIXTURES();
   // overflowTestV2000 has ten column numbers, but its first rows were written with three or four.
@@ -290,34 +290,6 @@ TEST(RowsAndTypes, RowsWrittenBeforeAColumnExistedReadItAsNull) {
   ASSERT_EQ(d.rows.size(), 2u);
   EXPECT_EQ(d.rows[0], (std::vector<Value>{int64_t{0}, int64_t{2}, Text(u"foo"), Text(u"foo2")}));
   EXPECT_EQ(d.rows[1], (std::vector<Value>{int64_t{7}, jet::Null{}, jet::Null{}, jet::Null{}}));
-}
-
-TEST(RowsAndTypes, EveryTableYieldsItsRecordedRowCount) {
-  REQUIRE_SHARED_FIXTURES();
-  // The definition's row count is kept by the writer; a scan that returned a deleted row, missed
-  // a moved one or returned it twice would disagree. System tables hold most of the fixtures'
-  // deleted and moved rows, but Access leaves their counts stale (testV2000.mdb counts 61
-  // MSysACEs rows and holds 64): they are held to the rows mdb-export reads instead.
-  const bool mdbtools = velloran_test::Have("mdb-export");
-  int tables = 0, stale = 0;
-  uint64_t rows = 0;
-  for (const std::string& fixture : AllFixtures()) {
-    ASSERT_OK_LET(db, jet::Database::Open(FixturePath(fixture)));
-    for (const jet::CatalogEntry& e : db.value()->objects()) {
-      if (!e.IsTable() || (e.IsSystem() && !mdbtools)) continue;
-      SCOPED_TRACE(fixture + " " + e.name);
-      Table t = ReadTable(FixturePath(fixture), e.name);
-      EXPECT_EQ(t.rows.size(), e.IsSystem() ? MdbExportHex(FixturePath(fixture), e.name).size() - 1 : t.def.row_count);
-      stale += t.rows.size() != t.def.row_count;
-      ++tables;
-      rows += t.rows.size();
-    }
-  }
-  if (mdbtools) {
-    EXPECT_EQ(tables, 193);
-    EXPECT_EQ(stale, 2);
-  }
-  std::cout << "[ counted  ] " << rows << " rows in " << tables << " tables, " << stale << " with a stale count\n";
 }
 
 }  // namespace

@@ -3,15 +3,11 @@
 // databases; every result passes the check that verifies each index entry against its row.
 #include <gtest/gtest.h>
 
-#include <map>
 #include <set>
 
-#include "jet/base/bytes.h"
 #include "jet/schema/create_database.h"
 #include "jet/pages/index_key.h"
-#include "jet/pages/index_page.h"
 #include "jet/pages/table_def_writer.h"
-#include "jet/table/table_writer.h"
 #include "tests/jet/schema_test_support.h"
 #include "tests/jet/test_support.h"
 

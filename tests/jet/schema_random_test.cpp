@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <random>
 #include <sstream>
 
@@ -183,10 +182,9 @@ void Mix::InsertRows(ModelTable& t) {
   for (const ModelRow& r : t.rows) all.push_back(r.values);
   all.insert(all.end(), fresh.begin(), fresh.end());
   std::vector<jet::RowId> ids;
-  jet::Status s = db_->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db_->pager(), TableNamed(db_->pager(), t.name)));
+  jet::Status s = velloran_test::WithTableWriter(*db_, t.name, [&](jet::TableWriter& writer) -> jet::Status {
     for (const auto& row : fresh) {
-      JET_ASSIGN_OR_RETURN(jet::RowId id, writer->Insert(row));
+      JET_ASSIGN_OR_RETURN(jet::RowId id, writer.Insert(row));
       ids.push_back(id);
     }
     return jet::Status::Ok();
@@ -204,10 +202,7 @@ void Mix::UpdateRow(ModelTable& t) {
   for (const auto& [name, type] : t.columns) values.push_back(RandomValue(type));
   std::vector<std::vector<Value>> all;
   for (const ModelRow& r : t.rows) all.push_back(&r == &target ? values : r.values);
-  jet::Status s = db_->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db_->pager(), TableNamed(db_->pager(), t.name)));
-    return writer->Update(target.id, values);
-  });
+  jet::Status s = velloran_test::WithTableWriter(*db_, t.name, [&](jet::TableWriter& w) { return w.Update(target.id, values); });
   bool ok = !Breaks(t, all);
   Expect(s, ok, "updating a row of " + t.name);
   if (ok && s.ok()) target.values = values;
@@ -219,9 +214,8 @@ void Mix::DeleteRows(ModelTable& t) {
     size_t i = Pick(t.rows.size());
     if (std::find(chosen.begin(), chosen.end(), i) == chosen.end()) chosen.push_back(i);
   }
-  jet::Status s = db_->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db_->pager(), TableNamed(db_->pager(), t.name)));
-    for (size_t i : chosen) JET_RETURN_IF_ERROR(writer->Delete(t.rows[i].id));
+  jet::Status s = velloran_test::WithTableWriter(*db_, t.name, [&](jet::TableWriter& writer) -> jet::Status {
+    for (size_t i : chosen) JET_RETURN_IF_ERROR(writer.Delete(t.rows[i].id));
     return jet::Status::Ok();
   });
   Expect(s, true, "deleting rows of " + t.name);

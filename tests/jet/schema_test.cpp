@@ -4,10 +4,8 @@
 // where they are installed.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,16 +15,13 @@
 #include "jet/pages/data_page.h"
 #include "jet/schema/system_catalogue_writer.h"
 #include "jet/schema/create_database.h"
-#include "jet/database.h"
 #include "jet/pages/index_page.h"
-#include "jet/check/integrity_check.h"
 #include "jet/pages/property_map.h"
 #include "jet/schema_editor.h"
 #include "jet/schema/system_tables.h"
 #include "jet/pages/table_def_writer.h"
 #include "jet/table/table_writer.h"
 #include "jet/pages/usage_map.h"
-#include "jet/pages/usage_map_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/schema_test_support.h"
 #include "tests/jet/test_support.h"
@@ -390,10 +385,8 @@ TEST(SongTable, ManySongsThroughTheTableWriterPassCheck) {
   {
     ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
     ASSERT_TRUE(jet::CreateTable(*db.value(), SongTable()).ok());
-    jet::Status filled = db.value()->Write([&]() -> jet::Status {
-      jet::TableDef def = TableNamed(db.value()->pager(), "MyList");
-      JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def));
-      for (int i = 0; i < kSongs; ++i) JET_RETURN_IF_ERROR(writer->Insert(Song(i)).status());
+    jet::Status filled = velloran_test::WithTableWriter(*db.value(), "MyList", [&](jet::TableWriter& writer) -> jet::Status {
+      for (int i = 0; i < kSongs; ++i) JET_RETURN_IF_ERROR(writer.Insert(Song(i)).status());
       return jet::Status::Ok();
     });
     ASSERT_TRUE(filled.ok()) << filled.error().message();

@@ -10,10 +10,8 @@
 
 #include "jet/schema/system_catalogue_writer.h"
 #include "jet/database.h"
-#include "jet/check/integrity_check.h"
 #include "jet/schema_editor.h"
 #include "jet/pages/usage_map.h"
-#include "jet/pages/usage_map_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
@@ -25,15 +23,10 @@ using jet::Value;
 
 using velloran_test::Have;
 using velloran_test::Hex;
+using velloran_test::Problems;
 using velloran_test::ReadRows;
 using velloran_test::ReadWholeFile;
 using velloran_test::RunCommand;
-
-inline std::vector<std::string> Problems(const std::string& path) {
-  auto db = jet::Database::Open(path);
-  if (!db.ok()) return {db.error().message()};
-  return jet::CheckDatabase(*db.value());
-}
 
 inline jet::TableDef TableNamed(jet::Pager& pager, const std::string& name) {
   auto entries = jet::ReadCatalogue(pager);

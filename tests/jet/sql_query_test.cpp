@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <random>
 
 #include "jet/text/collation.h"
@@ -128,6 +127,33 @@ bool ContainsAsciiIgnoringCase(const Value& v, const std::string& needle) {
 
 int64_t Long(const Value& v) { return std::get<int64_t>(v); }
 
+using Keep = std::function<bool(const Table&, const Row&)>;
+
+// Rows whose `column` is a number in [low, high].
+Keep NumberIn(const char* column, int64_t low, int64_t high) {
+  return [=](const Table& t, const Row& r) {
+    const Value& v = r[t.Col(column)];
+    return !jet::IsNull(v) && Long(v) >= low && Long(v) <= high;
+  };
+}
+
+// Rows whose `column` is a text in [low, high) by Access's order (equal to `low` without `high`).
+Keep TextIn(const char* column, const char16_t* low, const char16_t* high = nullptr) {
+  return [=](const Table& t, const Row& r) {
+    const Value& v = r[t.Col(column)];
+    if (!HasText(v)) return false;
+    const int from = jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(v), low);
+    return high == nullptr ? from == 0 : from >= 0 && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(v), high) < 0;
+  };
+}
+
+// Rows where any of `columns` holds `word`, ignoring case.
+Keep Mentions(const std::string& word, std::vector<const char*> columns) {
+  return [=](const Table& t, const Row& r) {
+    return std::any_of(columns.begin(), columns.end(), [&](const char* c) { return ContainsAsciiIgnoringCase(r[t.Col(c)], word); });
+  };
+}
+
 class SqlSongs : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,9 +165,7 @@ class SqlSongs : public ::testing::Test {
 };
 
 TEST_F(SqlSongs, TheMainSearch) {
-  auto love = [](const Table& t, const Row& r) {
-    return ContainsAsciiIgnoringCase(r[t.Col("Song")], "love") || ContainsAsciiIgnoringCase(r[t.Col("Artist")], "love");
-  };
+  const Keep love = Mentions("love", {"Song", "Artist"});
   Check(t_, {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*LOVE*' ORDER BY [Artist], [Song]", love,
              {{"Artist", true}, {"Song", true}}, {}, "index \"Artist\", then sort rows with equal keys"});
   Check(t_, {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*love*' ORDER BY [Song]", love,
@@ -152,58 +176,46 @@ TEST_F(SqlSongs, TheMainSearch) {
 }
 
 TEST_F(SqlSongs, NumberRangesWalkTheIndex) {
-  auto number = [](int64_t low, int64_t high) {
-    return [=](const Table& t, const Row& r) {
-      const Value& v = r[t.Col("SongNumber")];
-      return !jet::IsNull(v) && Long(v) >= low && Long(v) <= high;
-    };
+  const Query queries[] = {
+      {"SELECT * FROM [MyList] WHERE [SongNumber] >= 1480 ORDER BY [SongNumber]", NumberIn("SongNumber", 1480, 1 << 30),
+       {{"SongNumber", true}}, {}, "index \"SongNumber\" over a range"},
+      {"SELECT * FROM MyList WHERE SongNumber >= 1250 AND SongNumber < 1300 ORDER BY SongNumber DESC",
+       NumberIn("SongNumber", 1250, 1299), {{"SongNumber", false}}, {}, "index \"SongNumber\" backward over a range"},
+      {"SELECT * FROM MyList WHERE 1020 >= SongNumber AND SongNumber > 1010.5", NumberIn("SongNumber", 1011, 1020), {}, {},
+       "index \"SongNumber\" over a range"},
+      {"SELECT * FROM MyList WHERE SongNumber = 1007 ORDER BY Song", NumberIn("SongNumber", 1007, 1007), {{"Song", true}}, {},
+       "index \"SongNumber\" over a range, then sort"},
+      {"SELECT * FROM MyList WHERE SongNumber > 2000 ORDER BY SongNumber", NumberIn("SongNumber", 2001, 0),
+       {{"SongNumber", true}}, {}, "index \"SongNumber\" over a range"},
+      {"SELECT * FROM MyList ORDER BY SongNumber DESC, ID", nullptr, {{"SongNumber", false}, {"ID", true}}, {},
+       "index \"SongNumber\" backward, then sort rows with equal keys"},
   };
-  Check(t_, {"SELECT * FROM [MyList] WHERE [SongNumber] >= 1480 ORDER BY [SongNumber]", number(1480, 1 << 30),
-             {{"SongNumber", true}}, {}, "index \"SongNumber\" over a range"});
-  Check(t_, {"SELECT * FROM MyList WHERE SongNumber >= 1250 AND SongNumber < 1300 ORDER BY SongNumber DESC",
-             number(1250, 1299), {{"SongNumber", false}}, {}, "index \"SongNumber\" backward over a range"});
-  Check(t_, {"SELECT * FROM MyList WHERE 1020 >= SongNumber AND SongNumber > 1010.5", number(1011, 1020), {}, {},
-             "index \"SongNumber\" over a range"});
-  Check(t_, {"SELECT * FROM MyList WHERE SongNumber = 1007 ORDER BY Song", number(1007, 1007), {{"Song", true}}, {},
-             "index \"SongNumber\" over a range, then sort"});
-  Check(t_, {"SELECT * FROM MyList WHERE SongNumber > 2000 ORDER BY SongNumber", number(2001, 0), {{"SongNumber", true}},
-             {}, "index \"SongNumber\" over a range"});
-  Check(t_, {"SELECT * FROM MyList ORDER BY SongNumber DESC, ID", nullptr, {{"SongNumber", false}, {"ID", true}}, {},
-             "index \"SongNumber\" backward, then sort rows with equal keys"});
+  for (const Query& q : queries) Check(t_, q);
 }
 
 TEST_F(SqlSongs, NullsFlagsPatternsAndNumbersAsText) {
   const size_t id = t_.Col("ID"), song = t_.Col("Song"), print = t_.Col("PrintYN"), disk = t_.Col("DiskID");
-  Check(t_, {"SELECT * FROM MyList WHERE [ID] Is Null ORDER BY SongNumber",
-             [&](const Table&, const Row& r) { return jet::IsNull(r[id]); }, {{"SongNumber", true}}, {},
-             "index \"SongNumber\""});
-  Check(t_, {"SELECT * FROM MyList WHERE Song Is Not Null AND PrintYN = True ORDER BY ID DESC",
-             [&](const Table&, const Row& r) { return !jet::IsNull(r[song]) && std::get<bool>(r[print]); }, {{"ID", false}},
-             {}, "index \"PrimaryKey\" backward"});
-  Check(t_, {"SELECT * FROM MyList WHERE NOT PrintYN AND NOT (Song LIKE '*a*')",
-             [&](const Table&, const Row& r) {
-               return !std::get<bool>(r[print]) && HasText(r[song]) && !ContainsAsciiIgnoringCase(r[song], "a");
-             },
-             {}, {}, "scan"});
   auto sf = [&](const Table&, const Row& r) {
     const std::string s = Utf8(r[disk]);
     if (s.size() != 9 || s.compare(0, 2, "SF") != 0 || s.compare(6, 2, "-0") != 0 || s[8] < '1' || s[8] > '5') return false;
     return std::all_of(s.begin() + 2, s.begin() + 6, [](char c) { return c >= '0' && c <= '9'; });
   };
-  Check(t_, {"SELECT * FROM MyList WHERE DiskID LIKE 'sf####-0[1-5]' ORDER BY DiskID", sf, {{"DiskID", true}}, {},
-             "scan, then sort"});
-  Check(t_, {"SELECT ID FROM MyList WHERE SongNumber LIKE '10?7'",
-             [&](const Table& t, const Row& r) {
-               const Value& n = r[t.Col("SongNumber")];
-               return !jet::IsNull(n) && Long(n) >= 1000 && Long(n) < 1100 && Long(n) % 10 == 7;
-             },
-             {}, {"ID"}, "scan"});
-  // Text comparisons ignore case: the Song index serves a point lookup.
-  Check(t_, {"SELECT * FROM MyList WHERE Song = 'LOVE'",
-             [&](const Table&, const Row& r) {
-               return HasText(r[song]) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(r[song]), u"love") == 0;
-             },
-             {}, {}, "index \"Song\" over a range"});
+  const Keep ends_in_7 = [](const Table& t, const Row& r) { return NumberIn("SongNumber", 1000, 1099)(t, r) && Long(r[t.Col("SongNumber")]) % 10 == 7; };
+  const Query queries[] = {
+      {"SELECT * FROM MyList WHERE [ID] Is Null ORDER BY SongNumber", [&](const Table&, const Row& r) { return jet::IsNull(r[id]); },
+       {{"SongNumber", true}}, {}, "index \"SongNumber\""},
+      {"SELECT * FROM MyList WHERE Song Is Not Null AND PrintYN = True ORDER BY ID DESC",
+       [&](const Table&, const Row& r) { return !jet::IsNull(r[song]) && std::get<bool>(r[print]); }, {{"ID", false}}, {},
+       "index \"PrimaryKey\" backward"},
+      {"SELECT * FROM MyList WHERE NOT PrintYN AND NOT (Song LIKE '*a*')",
+       [&](const Table&, const Row& r) { return !std::get<bool>(r[print]) && HasText(r[song]) && !ContainsAsciiIgnoringCase(r[song], "a"); },
+       {}, {}, "scan"},
+      {"SELECT * FROM MyList WHERE DiskID LIKE 'sf####-0[1-5]' ORDER BY DiskID", sf, {{"DiskID", true}}, {}, "scan, then sort"},
+      {"SELECT ID FROM MyList WHERE SongNumber LIKE '10?7'", ends_in_7, {}, {"ID"}, "scan"},
+      // Text comparisons ignore case: the Song index serves a point lookup.
+      {"SELECT * FROM MyList WHERE Song = 'LOVE'", TextIn("Song", u"love"), {}, {}, "index \"Song\" over a range"},
+  };
+  for (const Query& q : queries) Check(t_, q);
 }
 
 TEST_F(SqlSongs, IndexWalksStopWhenTheCallerStops) {
@@ -225,16 +237,12 @@ TEST_F(SqlSongs, IndexWalksStopWhenTheCallerStops) {
 // early the walk gives way to a scan (a small budget forces it after any number of rows, before
 // or after rows were handed out), the rows and their order stay those of the full sort.
 TEST_F(SqlSongs, RunSortingWalksGiveWayToAScanWithoutLosingOrRepeatingRows) {
-  auto love = [](const Table& t, const Row& r) {
-    return ContainsAsciiIgnoringCase(r[t.Col("Song")], "love") || ContainsAsciiIgnoringCase(r[t.Col("Artist")], "love");
-  };
-  auto rare = [](const Table& t, const Row& r) { return ContainsAsciiIgnoringCase(r[t.Col("Song")], "y's"); };
   const Query queries[] = {
-      {"SELECT * FROM MyList WHERE Song LIKE '*love*' OR Artist LIKE '*love*' ORDER BY Song, Artist", love,
+      {"SELECT * FROM MyList WHERE Song LIKE '*love*' OR Artist LIKE '*love*' ORDER BY Song, Artist", Mentions("love", {"Song", "Artist"}),
        {{"Song", true}, {"Artist", true}}, {}, "index \"Song\", then sort rows with equal keys"},
       {"SELECT * FROM MyList ORDER BY Artist DESC, Song, ID", nullptr, {{"Artist", false}, {"Song", true}, {"ID", true}},
        {}, "index \"Artist\" backward, then sort rows with equal keys"},
-      {"SELECT ID, Song FROM MyList WHERE Song LIKE '*y''s*' ORDER BY Song, SongNumber DESC", rare,
+      {"SELECT ID, Song FROM MyList WHERE Song LIKE '*y''s*' ORDER BY Song, SongNumber DESC", Mentions("y's", {"Song"}),
        {{"Song", true}, {"SongNumber", false}}, {"ID", "Song"}, "index \"Song\", then sort rows with equal keys"},
   };
   const size_t rare_rows = Reference(t_, queries[2]).size();
@@ -333,11 +341,9 @@ TEST_F(SqlSongs, UpdatesArePreparedForTheWriter) {
   std::vector<jet::RowId> expected;
   for (size_t i = 0; i < t_.rows.size(); ++i) {
     const Row& r = t_.rows[i];
-    const Value& n = r[t_.Col("SongNumber")];
-    const Value& song = r[t_.Col("Song")];
-    const bool crazy = HasText(song) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(song), u"crazy") == 0;
-    EXPECT_EQ(prepared->Selects(r).value(), (!jet::IsNull(n) && Long(n) == 1005) || crazy);
-    if ((!jet::IsNull(n) && Long(n) == 1005) || crazy) expected.push_back(t_.ids[i]);
+    const bool selected = NumberIn("SongNumber", 1005, 1005)(t_, r) || TextIn("Song", u"crazy")(t_, r);
+    EXPECT_EQ(prepared->Selects(r).value(), selected);
+    if (selected) expected.push_back(t_.ids[i]);
   }
   ASSERT_GE(expected.size(), 2u);
   EXPECT_EQ(rows.value(), expected);
@@ -371,38 +377,26 @@ class SqlKeys : public ::testing::Test {
 
 // (Ordering by exactly an index's columns, either way: SqlEveryIndex.)
 TEST_F(SqlKeys, OrdersMatchAccessWhicheverPathIsTaken) {
-  const size_t num = t_.Col("Num"), txt = t_.Col("Txt"), flag = t_.Col("Flag");
-  auto positive = [&](const Table&, const Row& r) { return !jet::IsNull(r[num]) && Long(r[num]) > 0; };
-  Check(t_, {"SELECT ID, Txt, Num FROM Keys WHERE Num > 0 ORDER BY Txt, Num", positive, {{"Txt", true}, {"Num", true}},
-             {"ID", "Txt", "Num"}, "index \"TxtNum\""});
-  Check(t_, {"SELECT * FROM Keys ORDER BY Num DESC", nullptr, {{"Num", false}}, {}, "index \"NumDesc\""});
-  Check(t_, {"SELECT * FROM Keys WHERE Num <= 100 AND Num >= -100 ORDER BY Num DESC",
-             [&](const Table&, const Row& r) { return !jet::IsNull(r[num]) && Long(r[num]) <= 100 && Long(r[num]) >= -100; },
-             {{"Num", false}}, {}, "index \"NumDesc\" over a range"});
-  Check(t_, {"SELECT * FROM Keys WHERE Num <= 100 AND Num >= -100 ORDER BY Num",
-             [&](const Table&, const Row& r) { return !jet::IsNull(r[num]) && Long(r[num]) <= 100 && Long(r[num]) >= -100; },
-             {{"Num", true}}, {}, "index \"Num\" over a range"});
-  Check(t_, {"SELECT * FROM Keys WHERE Flag = False ORDER BY Flag, ID", [&](const Table&, const Row& r) { return !std::get<bool>(r[flag]); },
-             {{"Flag", true}, {"ID", true}}, {}, "index \"Flag\" over a range, then sort"});
-  auto text_range = [&](const char16_t* low, const char16_t* high) {
-    return [=](const Table&, const Row& r) {
-      return HasText(r[txt]) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(r[txt]), low) >= 0 &&
-             jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(r[txt]), high) < 0;
-    };
+  const size_t flag = t_.Col("Flag");
+  const Query queries[] = {
+      {"SELECT ID, Txt, Num FROM Keys WHERE Num > 0 ORDER BY Txt, Num", NumberIn("Num", 1, INT64_MAX), {{"Txt", true}, {"Num", true}},
+       {"ID", "Txt", "Num"}, "index \"TxtNum\""},
+      {"SELECT * FROM Keys ORDER BY Num DESC", nullptr, {{"Num", false}}, {}, "index \"NumDesc\""},
+      {"SELECT * FROM Keys WHERE Num <= 100 AND Num >= -100 ORDER BY Num DESC", NumberIn("Num", -100, 100), {{"Num", false}}, {},
+       "index \"NumDesc\" over a range"},
+      {"SELECT * FROM Keys WHERE Num <= 100 AND Num >= -100 ORDER BY Num", NumberIn("Num", -100, 100), {{"Num", true}}, {},
+       "index \"Num\" over a range"},
+      {"SELECT * FROM Keys WHERE Flag = False ORDER BY Flag, ID", [&](const Table&, const Row& r) { return !std::get<bool>(r[flag]); },
+       {{"Flag", true}, {"ID", true}}, {}, "index \"Flag\" over a range, then sort"},
+      {"SELECT * FROM Keys WHERE Txt >= 'a' AND Txt < 'b' ORDER BY Txt DESC", TextIn("Txt", u"a", u"b"), {{"Txt", false}}, {},
+       "index \"Txt\" backward over a range"},
+      {"SELECT * FROM Keys WHERE Txt >= 'ç' AND Txt < 'd'", TextIn("Txt", u"ç", u"d"), {}, {}, "index \"Txt\" over a range"},
+      {"SELECT * FROM Keys WHERE Txt = 'a' ORDER BY ID", TextIn("Txt", u"a"), {{"ID", true}}, {}, "index \"Txt\" over a range, then sort"},
+      // The Memo column cannot be indexed: sorting by it sorts in memory by its first 255 characters.
+      {"SELECT ID, Memo FROM Keys WHERE Memo LIKE '*love*' ORDER BY Memo DESC, ID", Mentions("love", {"Memo"}),
+       {{"Memo", false}, {"ID", true}}, {"ID", "Memo"}, "scan, then sort"},
   };
-  Check(t_, {"SELECT * FROM Keys WHERE Txt >= 'a' AND Txt < 'b' ORDER BY Txt DESC", text_range(u"a", u"b"),
-             {{"Txt", false}}, {}, "index \"Txt\" backward over a range"});
-  Check(t_, {"SELECT * FROM Keys WHERE Txt >= 'ç' AND Txt < 'd'", text_range(u"ç", u"d"), {}, {},
-             "index \"Txt\" over a range"});
-  Check(t_, {"SELECT * FROM Keys WHERE Txt = 'a' ORDER BY ID",
-             [&](const Table&, const Row& r) {
-               return HasText(r[txt]) && jet::CompareText(jet::JetVersion::kJet4, std::get<Text>(r[txt]), u"a") == 0;
-             },
-             {{"ID", true}}, {}, "index \"Txt\" over a range, then sort"});
-  // The Memo column cannot be indexed: sorting by it sorts in memory by its first 255 characters.
-  Check(t_, {"SELECT ID, Memo FROM Keys WHERE Memo LIKE '*love*' ORDER BY Memo DESC, ID",
-             [&](const Table& t, const Row& r) { return ContainsAsciiIgnoringCase(r[t.Col("Memo")], "love"); },
-             {{"Memo", false}, {"ID", true}}, {"ID", "Memo"}, "scan, then sort"});
+  for (const Query& q : queries) Check(t_, q);
 }
 
 // Damaged rows and index pages: every query ends in rows or in an error that names the file,

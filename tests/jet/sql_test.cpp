@@ -3,16 +3,21 @@
 // evaluate over rows given as values (three-valued logic, type rules).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <random>
+#include <string>
 #include <variant>
+#include <vector>
 
-#include "jet/text/collation.h"
+#include "jet/pages/table_def.h"
 #include "jet/sql/sql_expression.h"
 #include "jet/sql/sql_like.h"
 #include "jet/sql/sql_parser.h"
-#include "jet/pages/table_def.h"
-#include "jet/text/text_codec.h"
+#include "jet/sql/sql_sort.h"
 #include "jet/sql/text_presence.h"
+#include "jet/text/collation.h"
+#include "jet/text/text_codec.h"
 #include "tests/jet/test_support.h"
 
 namespace {
@@ -62,12 +67,9 @@ std::string ParseError(const std::string& sql) {
 
 TEST(SqlParse, ColumnListsAndNames) {
   ASSERT_OK_LET(s, jet::ParseSelect("SELECT ID, [col 2], [MyList].[Song], MyList.Artist FROM T"));
-  ASSERT_EQ(s->columns.size(), 4u);
-  EXPECT_EQ(s->columns[0].name, "ID");
-  EXPECT_EQ(s->columns[1].name, "col 2");
-  EXPECT_EQ(s->columns[2].qualifier, "MyList");
-  EXPECT_EQ(s->columns[2].name, "Song");
-  EXPECT_EQ(s->columns[3].qualifier, "MyList");
+  std::vector<std::string> columns;
+  for (const auto& c : s->columns) columns.push_back(c.qualifier + "." + c.name);
+  EXPECT_EQ(columns, (std::vector<std::string>{".ID", ".col 2", "MyList.Song", "MyList.Artist"}));
   EXPECT_EQ(s->where, nullptr);
   // A keyword can be a name only in brackets.
   EXPECT_TRUE(jet::ParseSelect("SELECT [Order], [Select] FROM [From]").ok());
@@ -491,5 +493,63 @@ TEST(SqlCondition, ConvertingConstantsForColumns) {
   flag.type = jet::ColumnType::kBoolean;
   EXPECT_TRUE(jet::IsNull(jet::ConvertToColumn(jet::Null{}, flag, true).value()));
 }
+
+// ---------------------------------------------------------------------------------------------
+// The incremental sort behind ORDER BY: whatever share of the rows a caller takes, they come out
+// exactly as a full stable sort by key would give them (equal keys, which the random keys give
+// often, in the order they were added, across chunk boundaries too).
+namespace sorting {
+
+jet::RowId IdOf(size_t i) { return jet::RowId{static_cast<uint32_t>(i / 200), static_cast<uint8_t>(i % 200)}; }
+
+// Keys that tie often, share long prefixes (past the eight bytes compared first), are prefixes of
+// one another and hold the bytes 0x00 and 0xFF, which must compare as unsigned.
+std::string RandomKey(std::mt19937& random) {
+  static const char kBytes[] = {'\x00', 'a', 'b', '\x7f', '\x80', '\xff'};
+  std::string key = random() % 2 ? "a long shared prefix" : "";
+  for (int n = static_cast<int>(random() % 4); n > 0; --n) key += kBytes[random() % sizeof kBytes];
+  return key;
+}
+
+std::vector<jet::RowId> StableOrder(const std::vector<std::string>& keys) {
+  std::vector<size_t> order(keys.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
+  std::vector<jet::RowId> ids;
+  for (size_t i : order) ids.push_back(IdOf(i));
+  return ids;
+}
+
+TEST(SqlSort, RowsComeOutInStableKeyOrderHoweverFewAreTaken) {
+  std::mt19937 random(20240611);
+  jet::IncrementalSort sort;
+  // Sizes around the first chunk (2,048 rows) and several chunks beyond it.
+  for (size_t n : {0, 1, 2, 9, 2047, 2048, 2049, 4097, 30000}) {
+    for (int trial = 0; trial < 3; ++trial) {
+      SCOPED_TRACE(std::to_string(n) + " rows, trial " + std::to_string(trial));
+      sort.Clear();  // the same object, reused as a cursor reuses it for each run
+      std::vector<std::string> keys;
+      for (size_t i = 0; i < n; ++i) {
+        keys.push_back(RandomKey(random));
+        sort.Add(keys.back(), IdOf(i));
+      }
+      ASSERT_EQ(sort.size(), n);
+      const std::vector<jet::RowId> expected = StableOrder(keys);
+      // The first trial takes everything; the others stop at a random row.
+      const size_t take = trial == 0 ? n : random() % (n + 1);
+      std::vector<jet::RowId> taken;
+      jet::RowId id;
+      while (taken.size() < take && sort.Next(&id)) taken.push_back(id);
+      ASSERT_EQ(taken.size(), take);
+      EXPECT_TRUE(std::equal(taken.begin(), taken.end(), expected.begin()));
+      EXPECT_EQ(sort.remaining(), n - take);
+      if (take == n) {
+        EXPECT_FALSE(sort.Next(&id));
+      }
+    }
+  }
+}
+
+}  // namespace sorting
 
 }  // namespace

@@ -66,13 +66,10 @@ Plain PlainReading(const std::vector<uint8_t>& file, uint32_t owner, const std::
   return plain;
 }
 
-// Runs `body` with a writer of `def` inside one committed write.
+// Runs `body` with a writer of the table Walk inside one committed write.
 template <typename Body>
-void WithWriter(jet::WritableDatabase& db, const jet::TableDef& def, Body body) {
-  jet::Status s = db.Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.pager(), def));
-    return body(*writer);
-  });
+void WithWriter(jet::Database& db, Body body) {
+  jet::Status s = velloran_test::WithTableWriter(db, "Walk", body);
   EXPECT_TRUE(s.ok()) << s.error().message();
 }
 
@@ -89,10 +86,9 @@ std::vector<Survivor> MakeTables(const std::string& path) {
   EXPECT_OK_LET(db, jet::WritableDatabase::Open(path));
   auto column = [](const char* name, jet::ColumnType type) { return jet::ColumnDesign{.name = name, .type = type}; };
   EXPECT_TRUE(jet::CreateTable(*db.value(), {"Walk", {column("N", jet::ColumnType::kLong), column("Body", jet::ColumnType::kText)}, {}}).ok());
-  jet::TableDef def = db.value()->ReadTable("Walk").value();
   std::vector<RowId> ids;
   std::vector<Survivor> survivors;
-  WithWriter(*db.value(), def, [&](jet::TableWriter& w) -> jet::Status {
+  WithWriter(*db.value(), [&](jet::TableWriter& w) -> jet::Status {
     for (int i = 0; i < 120; ++i) {
       JET_ASSIGN_OR_RETURN(RowId id, w.Insert({Value(int64_t{i}), Value(jet::Text(150, static_cast<char16_t>(u'a' + i % 26)))}));
       ids.push_back(id);
@@ -101,7 +97,7 @@ std::vector<Survivor> MakeTables(const std::string& path) {
   });
   const uint32_t emptied = ids[70].page;
   const auto grown = [](int i) { return i == 5 || i == 30 || i == 33; };
-  WithWriter(*db.value(), def, [&](jet::TableWriter& w) -> jet::Status {
+  WithWriter(*db.value(), [&](jet::TableWriter& w) -> jet::Status {
     for (int i = 0; i < 120; ++i) {
       // Two bytes a character: some 360 bytes more than the row had.
       if (grown(i)) JET_RETURN_IF_ERROR(w.Update(ids[i], {Value(int64_t{i}), Value(jet::Text(255, u'\u0416'))}));
@@ -239,7 +235,7 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   auto add = [&](int64_t n) {
     RowId id;
-    WithWriter(*db.value(), t.def, [&](jet::TableWriter& w) -> jet::Status {
+    WithWriter(*db.value(), [&](jet::TableWriter& w) -> jet::Status {
       JET_ASSIGN_OR_RETURN(id, w.Insert({Value(n), Value(jet::Text(10, u'n'))}));
       return jet::Status::Ok();
     });

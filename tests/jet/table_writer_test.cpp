@@ -3,19 +3,15 @@
 // whole file through the integrity check (rows and every index) after each committed write.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
-#include "jet/database.h"
-#include "jet/check/integrity_check.h"
 #include "jet/pages/long_value.h"
 #include "jet/pages/long_value_writer.h"
 #include "jet/pages/row_decoder.h"
 #include "jet/table/table_writer.h"
 #include "jet/pages/usage_map.h"
-#include "jet/writable_database.h"
 #include "tests/jet/test_support.h"
 
 namespace {
@@ -33,28 +29,25 @@ struct Row {
 
 // Every row of `table` read through a fresh read-only handle, after checking the whole file.
 std::vector<Row> CheckedRows(const std::string& path, const std::string& table) {
+  EXPECT_EQ(velloran_test::Problems(path), std::vector<std::string>());
   velloran_test::LoadedTable t = velloran_test::LoadTable(path, table);
   std::vector<Row> rows;
-  if (t.db) for (const std::string& p : jet::CheckDatabase(*t.db)) ADD_FAILURE() << p;
   for (size_t i = 0; i < t.rows.size(); ++i) rows.push_back(Row{t.ids[i], t.rows[i]});
   return rows;
 }
 
-jet::TableDef ReadDef(const std::string& path, const std::string& table) {
-  auto db = jet::Database::Open(path);
-  return db.value()->ReadTable(table).value();
-}
+jet::TableDef ReadDef(const std::string& path, const std::string& table) { return velloran_test::LoadTable(path, table, false).def; }
 
-std::string FileBytes(const std::string& path) { return velloran_test::ReadWholeFile(path); }
-
-// The raw slot word and bytes of (page, row) in a committed file.
+// The slot word of (page, row) in a committed file, and the bytes it points to.
 struct RawSlot {
   uint16_t word = 0;
   std::string bytes;
+  uint16_t flags() const { return word & 0xC000; }
+  RowId forwarded_to() const { return RowId{jet::Get32(reinterpret_cast<const uint8_t*>(bytes.data())) >> 8, static_cast<uint8_t>(bytes[0])}; }
 };
 
 RawSlot ReadRawSlot(const std::string& path, RowId id) {
-  std::string file = FileBytes(path);
+  std::string file = velloran_test::ReadWholeFile(path);
   const uint8_t* page = reinterpret_cast<const uint8_t*>(file.data()) + size_t{id.page} * 4096;
   RawSlot slot;
   slot.word = jet::Get16(page + 14 + 2 * id.row);
@@ -64,18 +57,7 @@ RawSlot ReadRawSlot(const std::string& path, RowId id) {
   return slot;
 }
 
-// Runs `body` with a TableWriter on `table` inside one committed write.
-template <typename Body>
-jet::Status WithWriter(const std::string& path, const std::string& table, Body body) {
-  auto db = jet::WritableDatabase::Open(path);
-  if (!db.ok()) return db.error();
-  auto def = db.value()->ReadTable(table);
-  if (!def.ok()) return def.error();
-  return db.value()->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def.value()));
-    return body(*writer);
-  });
-}
+using velloran_test::WithTableWriter;
 
 Text T(const char* utf8) { return jet::FromUtf8(utf8); }
 
@@ -90,61 +72,61 @@ const Row* FindBy(const std::vector<Row>& rows, size_t column, const Value& v) {
 // home that a scan (and so an SQL UPDATE) hands out.
 TEST(TableWriter, SongsGrowMoveShrinkAndDelete) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  std::vector<Row> before = CheckedRows(path, "MyList");
+  const std::vector<Row> before = CheckedRows(path, "MyList");
   ASSERT_EQ(before.size(), 500u);
+  auto change = [&](auto body) { ASSERT_TRUE(WithTableWriter(path, "MyList", body).ok()); };
+  // The rows now, and the one whose Song is `song` among them (null when there is none).
+  std::vector<Row> after;
+  auto find = [&](const Value& song, size_t rows) {
+    after = CheckedRows(path, "MyList");
+    EXPECT_EQ(after.size(), rows);
+    return FindBy(after, 3, song);
+  };
 
   // Grow an old row on a full page until it has to move: its slot becomes a forwarding pointer.
   const Row& victim = before[3];
-  std::vector<Value> grown = victim.values;
+  std::vector<Value> grown = victim.values, shrunk = victim.values;
   grown[3] = Text(255, u'x');
   grown[4] = Text(255, u'y');
-  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) { return w.Update(victim.id, grown); }).ok());
+  change([&](jet::TableWriter& w) { return w.Update(victim.id, grown); });
   RawSlot header = ReadRawSlot(path, victim.id);
-  ASSERT_EQ(header.word & 0xC000, 0x4000) << "the row moved";
+  ASSERT_EQ(header.flags(), 0x4000) << "the row moved";
   ASSERT_EQ(header.bytes.size(), 4u);
-  RowId home{jet::Get32(reinterpret_cast<const uint8_t*>(header.bytes.data())) >> 8,
-             static_cast<uint8_t>(header.bytes[0])};
-  EXPECT_EQ(ReadRawSlot(path, home).word & 0xC000, 0x8000) << "its new home";
-  std::vector<Row> after = CheckedRows(path, "MyList");
-  ASSERT_EQ(after.size(), 500u);
-  const Row* found = FindBy(after, 3, grown[3]);
+  RowId home = header.forwarded_to();
+  EXPECT_EQ(ReadRawSlot(path, home).flags(), 0x8000) << "its new home";
+  const Row* found = find(grown[3], 500);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->values, grown);
   EXPECT_EQ(found->id, home) << "a scan finds the row in its home";
 
   // Shrink it through its home id: a moved row is updated where it lives.
-  std::vector<Value> shrunk = victim.values;
   shrunk[3] = T("Short");
-  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) { return w.Update(home, shrunk); }).ok());
-  EXPECT_EQ(ReadRawSlot(path, victim.id).word & 0xC000, 0x4000) << "still forwarding";
-  EXPECT_EQ(ReadRawSlot(path, home).word & 0xC000, 0x8000) << "updated at its home";
-  after = CheckedRows(path, "MyList");
-  found = FindBy(after, 3, T("Short"));
+  change([&](jet::TableWriter& w) { return w.Update(home, shrunk); });
+  EXPECT_EQ(ReadRawSlot(path, victim.id).flags(), 0x4000) << "still forwarding";
+  EXPECT_EQ(ReadRawSlot(path, home).flags(), 0x8000) << "updated at its home";
+  found = find(T("Short"), 500);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->values, shrunk);
 
   // Move it again, then delete it: the forwarding slot and the home both go.
-  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) { return w.Update(victim.id, grown); }).ok());
-  header = ReadRawSlot(path, victim.id);
-  home = RowId{jet::Get32(reinterpret_cast<const uint8_t*>(header.bytes.data())) >> 8, static_cast<uint8_t>(header.bytes[0])};
-  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) { return w.Delete(victim.id); }).ok());
-  EXPECT_EQ(ReadRawSlot(path, victim.id).word & 0xC000, 0xC000);
-  EXPECT_EQ(ReadRawSlot(path, home).word & 0xC000, 0xC000);
+  change([&](jet::TableWriter& w) { return w.Update(victim.id, grown); });
+  home = ReadRawSlot(path, victim.id).forwarded_to();
+  change([&](jet::TableWriter& w) { return w.Delete(victim.id); });
+  EXPECT_EQ(ReadRawSlot(path, victim.id).flags(), 0xC000);
+  EXPECT_EQ(ReadRawSlot(path, home).flags(), 0xC000);
   EXPECT_TRUE(ReadRawSlot(path, home).bytes.empty()) << "a deleted row gives its bytes back to the page";
-  after = CheckedRows(path, "MyList");
-  EXPECT_EQ(after.size(), 499u);
-  EXPECT_EQ(FindBy(after, 3, grown[3]), nullptr);
+  EXPECT_EQ(find(grown[3], 499), nullptr);
   EXPECT_EQ(ReadDef(path, "MyList").row_count, 499u);
 }
 
-// The variable-area bytes of column `name` in a stored row.
-std::string StoredField(jet::Database& db, const jet::TableDef& def, RowId id, const std::string& name) {
-  jet::RowSlot slot = jet::ReadRowSlot(db.pager(), id.page, id.row).value();
-  std::string row(reinterpret_cast<const char*>(slot.bytes), slot.size);
-  auto layout = jet::ParseRowLayout(db.pager().format(), def, reinterpret_cast<const uint8_t*>(row.data()),
-                                    static_cast<uint32_t>(row.size()), "row").value();
-  const jet::ColumnDef* c = def.FindColumn(name);
-  return row.substr(layout.var_offsets[c->var_index], layout.var_offsets[c->var_index + 1] - layout.var_offsets[c->var_index]);
+// The variable-area bytes of column `name` in a stored row of `table`.
+std::string StoredField(const std::string& path, const std::string& table, RowId id, const std::string& name) {
+  velloran_test::LoadedTable t = velloran_test::LoadTable(path, table, false);
+  jet::RowSlot slot = jet::ReadRowSlot(t.db->pager(), id.page, id.row).value();
+  auto layout = jet::ParseRowLayout(t.db->pager().format(), t.def, slot.bytes, slot.size, "row").value();
+  const jet::ColumnDef* c = t.def.FindColumn(name);
+  const uint16_t from = layout.var_offsets[c->var_index], to = layout.var_offsets[c->var_index + 1];
+  return std::string(reinterpret_cast<const char*>(slot.bytes) + from, to - from);
 }
 
 TEST(RowEncoder, CompressesTextOnlyWhereItIsAllowedAndPays) {
@@ -173,8 +155,8 @@ TEST(RowEncoder, CompressesTextOnlyWhereItIsAllowedAndPays) {
   EXPECT_EQ(jet::EncodeColumn(byte, T("1")).status().error().code(), ErrorCode::kInvalidArgument);
 }
 
-uint32_t MemoKind(const std::string& field) { return jet::Get32(reinterpret_cast<const uint8_t*>(field.data())) & 0xC0000000; }
-uint32_t MemoPointer(const std::string& field) { return jet::Get32(reinterpret_cast<const uint8_t*>(field.data()) + 4); }
+uint32_t Word(const std::string& field, size_t at = 0) { return jet::Get32(reinterpret_cast<const uint8_t*>(field.data()) + at); }
+RowId PointedRow(uint32_t pointer) { return RowId{pointer >> 8, static_cast<uint8_t>(pointer & 0xFF)}; }
 
 TEST(TableWriter, MemosGoInlineToOneLongValueRowOrToAChainAndAreFreed) {
   COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
@@ -183,49 +165,44 @@ TEST(TableWriter, MemosGoInlineToOneLongValueRowOrToAChainAndAreFreed) {
     return std::vector<Value>{id, T("memo test"), int64_t{1}, false, Text(memo_chars, u'm')};
   };
   RowId small, single, chain;
-  ASSERT_TRUE(WithWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
+  ASSERT_TRUE(WithTableWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
                 JET_ASSIGN_OR_RETURN(small, w.Insert(row(900001, 20)));     // 40 bytes
                 JET_ASSIGN_OR_RETURN(single, w.Insert(row(900002, 1500)));  // 3000 bytes
                 JET_ASSIGN_OR_RETURN(chain, w.Insert(row(900003, 10000)));  // 20000 bytes
                 return jet::Status::Ok();
               }).ok());
-  std::vector<Row> rows = CheckedRows(path, "Keys");
-  EXPECT_EQ(rows.size(), 3003u);
-  auto db = jet::Database::Open(path);
-  jet::TableDef def = db.value()->ReadTable("Keys").value();
-  std::string f_small = StoredField(*db.value(), def, small, "Memo");
-  std::string f_single = StoredField(*db.value(), def, single, "Memo");
-  std::string f_chain = StoredField(*db.value(), def, chain, "Memo");
-  EXPECT_EQ(MemoKind(f_small), jet::kLongValueInline);
+  EXPECT_EQ(CheckedRows(path, "Keys").size(), 3003u);
+  const std::string f_small = StoredField(path, "Keys", small, "Memo"), f_single = StoredField(path, "Keys", single, "Memo"),
+                    f_chain = StoredField(path, "Keys", chain, "Memo");
+  EXPECT_EQ(Word(f_small) & 0xC0000000, jet::kLongValueInline);
   EXPECT_EQ(f_small.size(), 12u + 40u);
-  EXPECT_EQ(MemoKind(f_single), jet::kLongValueSingleRow);
-  EXPECT_EQ(MemoKind(f_chain), 0u);
+  EXPECT_EQ(Word(f_single) & 0xC0000000, jet::kLongValueSingleRow);
+  EXPECT_EQ(Word(f_chain) & 0xC0000000, 0u);
   // Each LVAL row written is on a page the column's own usage map lists.
-  auto maps = jet::ReadLongValueMaps(db.value()->pager(), def).value();
-  ASSERT_EQ(maps.count(def.FindColumn("Memo")->number), 1u);
-  std::vector<uint32_t> owned = jet::ReadUsageMap(db.value()->pager(), maps[def.FindColumn("Memo")->number].owned).value();
+  velloran_test::LoadedTable keys = velloran_test::LoadTable(path, "Keys", false);
+  jet::Pager& pager = keys.db->pager();
+  auto maps = jet::ReadLongValueMaps(pager, keys.def).value();
+  ASSERT_EQ(maps.count(keys.def.FindColumn("Memo")->number), 1u);
+  std::vector<uint32_t> owned = jet::ReadUsageMap(pager, maps[keys.def.FindColumn("Memo")->number].owned).value();
   std::set<uint32_t> lval_pages(owned.begin(), owned.end());
   std::vector<uint32_t> chain_rows;
-  for (uint32_t p = MemoPointer(f_chain); p != 0;) {
+  for (uint32_t p = Word(f_chain, 4); p != 0; p = jet::Get32(jet::ReadRowSlot(pager, p >> 8, p & 0xFF).value().bytes)) {
     chain_rows.push_back(p);
     EXPECT_EQ(lval_pages.count(p >> 8), 1u) << "chain page " << (p >> 8);
-    jet::RowSlot slot = jet::ReadRowSlot(db.value()->pager(), p >> 8, p & 0xFF).value();
-    p = jet::Get32(slot.bytes);
   }
   EXPECT_EQ(chain_rows.size(), 5u) << "20000 bytes in rows of at most 4072";
-  EXPECT_EQ(lval_pages.count(MemoPointer(f_single) >> 8), 1u);
-  db.value().reset();
+  EXPECT_EQ(lval_pages.count(Word(f_single, 4) >> 8), 1u);
+  keys.db.reset();
 
   // Shrinking the chain to a short memo frees its rows; deleting the other row frees its one.
-  ASSERT_TRUE(WithWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
+  ASSERT_TRUE(WithTableWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
                 JET_RETURN_IF_ERROR(w.Update(chain, row(900003, 3)));
                 return w.Delete(single);
               }).ok());
-  rows = CheckedRows(path, "Keys");
+  std::vector<Row> rows = CheckedRows(path, "Keys");
   EXPECT_EQ(rows.size(), 3002u);
-  for (uint32_t p : chain_rows) EXPECT_EQ(ReadRawSlot(path, RowId{p >> 8, static_cast<uint8_t>(p & 0xFF)}).word & 0xC000, 0xC000);
-  EXPECT_EQ(ReadRawSlot(path, RowId{MemoPointer(f_single) >> 8, static_cast<uint8_t>(MemoPointer(f_single) & 0xFF)}).word & 0xC000,
-            0xC000);
+  chain_rows.push_back(Word(f_single, 4));
+  for (uint32_t p : chain_rows) EXPECT_EQ(ReadRawSlot(path, PointedRow(p)).flags(), 0xC000);
   const Row* shrunk = FindBy(rows, 0, int64_t{900003});
   ASSERT_NE(shrunk, nullptr);
   EXPECT_EQ(shrunk->values[4], Value(Text(3, u'm')));
@@ -245,18 +222,14 @@ TEST(TableWriter, MemoTextIsCompressedWhenTheColumnAllowsIt) {
   // Give the Memo column the compression flag its definition lacks (byte 16 of its block).
   SetKeysMemoByte(path, 16, jet::kColumnCompressedUnicode);
   RowId short_id, long_id;
-  ASSERT_TRUE(WithWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
+  ASSERT_TRUE(WithTableWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
                 JET_ASSIGN_OR_RETURN(short_id, w.Insert({int64_t{900001}, Value(), int64_t{1}, true, Text(600, u'q')}));
                 JET_ASSIGN_OR_RETURN(long_id, w.Insert({int64_t{900002}, Value(), int64_t{1}, true, Text(1100, u'q')}));
                 return jet::Status::Ok();
               }).ok());
   EXPECT_EQ(CheckedRows(path, "Keys").size(), 3002u);
-  auto db = jet::Database::Open(path);
-  jet::TableDef def = db.value()->ReadTable("Keys").value();
-  EXPECT_EQ(jet::Get32(reinterpret_cast<const uint8_t*>(StoredField(*db.value(), def, short_id, "Memo").data())) & 0x3FFFFFFF,
-            602u);
-  EXPECT_EQ(jet::Get32(reinterpret_cast<const uint8_t*>(StoredField(*db.value(), def, long_id, "Memo").data())) & 0x3FFFFFFF,
-            2200u);
+  EXPECT_EQ(Word(StoredField(path, "Keys", short_id, "Memo")) & 0x3FFFFFFF, 602u);
+  EXPECT_EQ(Word(StoredField(path, "Keys", long_id, "Memo")) & 0x3FFFFFFF, 2200u);
 }
 
 TEST(TableWriter, OleValuesOfAnySizeRoundTrip) {
@@ -264,12 +237,12 @@ TEST(TableWriter, OleValuesOfAnySizeRoundTrip) {
   // Make the Memo column an OLE column (byte 0 of its block): its stored values read as bytes.
   SetKeysMemoByte(path, 0, static_cast<uint8_t>(jet::ColumnType::kOle));
   std::vector<jet::Bytes> blobs;
-  for (size_t size : {size_t{0}, size_t{64}, size_t{65}, size_t{4076}, size_t{4077}, size_t{8144}, size_t{8145}, size_t{50000}}) {
+  for (size_t size : {0, 64, 65, 4076, 4077, 8144, 8145, 50000}) {
     jet::Bytes b(size, '\0');
     for (size_t i = 0; i < size; ++i) b[i] = static_cast<char>((i * 7919 + size) & 0xFF);
     blobs.push_back(b);
   }
-  ASSERT_TRUE(WithWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
+  ASSERT_TRUE(WithTableWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
                 for (size_t i = 0; i < blobs.size(); ++i)
                   JET_RETURN_IF_ERROR(w.Insert({int64_t{800000 + static_cast<int64_t>(i)}, Value(), Value(), false, blobs[i]}).status());
                 return jet::Status::Ok();
@@ -284,16 +257,14 @@ TEST(TableWriter, OleValuesOfAnySizeRoundTrip) {
 }
 
 TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
   // Table: ID (autonumber, primary key), Unicode (compressible text).
-  std::string path = scratch.CopyFixture("access/testUnicodeCompV2003.mdb");
+  COPY_FIXTURE_OR_SKIP("access/testUnicodeCompV2003.mdb", scratch, path);
   std::vector<Row> rows = CheckedRows(path, "Table");
   ASSERT_EQ(rows.size(), 8u);
-  std::string before = FileBytes(path);
   auto refused = [&](const char* what, ErrorCode code, auto body) {
     SCOPED_TRACE(what);
-    jet::Status s = WithWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
+    const std::string before = velloran_test::ReadWholeFile(path);
+    jet::Status s = WithTableWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
       jet::Status inner = body(w);
       EXPECT_FALSE(inner.ok());
       if (!inner.ok()) {
@@ -302,7 +273,7 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
       return jet::Status::Ok();  // commit whatever the refused call changed: it must be nothing
     });
     EXPECT_TRUE(s.ok());
-    EXPECT_TRUE(FileBytes(path) == before) << "the file changed";
+    EXPECT_TRUE(velloran_test::ReadWholeFile(path) == before) << "the file changed";
   };
   refused("duplicate primary key", ErrorCode::kConstraint,
           [&](jet::TableWriter& w) { return w.Insert({int64_t{3}, T("again")}).status(); });
@@ -312,13 +283,12 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
           [&](jet::TableWriter& w) { return w.Insert({Value(), Text(256, u'x')}).status(); });
   refused("a value of another type", ErrorCode::kInvalidArgument,
           [&](jet::TableWriter& w) { return w.Insert({Value(), int64_t{1}}).status(); });
-  ASSERT_TRUE(WithWriter(path, "Table", [&](jet::TableWriter& w) { return w.Delete(rows[1].id); }).ok());
-  before = FileBytes(path);
+  ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) { return w.Delete(rows[1].id); }).ok());
   refused("a deleted row", ErrorCode::kInvalidArgument, [&](jet::TableWriter& w) { return w.Delete(rows[1].id); });
 
   // The next autonumber is the stored one plus one; compressible text is stored compressed.
   RowId added;
-  ASSERT_TRUE(WithWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
+  ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
                 JET_ASSIGN_OR_RETURN(added, w.Insert({Value(), T("plain ascii text")}));
                 return jet::Status::Ok();
               }).ok());
@@ -327,19 +297,15 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->values[1], Value(T("plain ascii text")));
   EXPECT_EQ(ReadDef(path, "Table").next_autonumber, 9u);
-  auto db = jet::Database::Open(path);
-  std::string field = StoredField(*db.value(), db.value()->ReadTable("Table").value(), added, "Unicode");
-  EXPECT_EQ(field, std::string("\xFF\xFE" "plain ascii text"));
-
+  EXPECT_EQ(StoredField(path, "Table", added, "Unicode"), std::string("\xFF\xFE" "plain ascii text"));
   // NULL and repeated keys in every unique or required index of the fixtures, refused with the
   // file reading as before: RandomWrites.
 }
 
 TEST(TableWriter, NewPagesJoinTheOwnedMapAndTheFreeSpaceMapFollowsTheRoom) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  jet::TableDef def = ReadDef(path, "MyList");
-  uint32_t pages_before = static_cast<uint32_t>(std::filesystem::file_size(path) / 4096);
-  ASSERT_TRUE(WithWriter(path, "MyList", [&](jet::TableWriter& w) -> jet::Status {
+  const uint32_t pages_before = static_cast<uint32_t>(std::filesystem::file_size(path) / 4096);
+  ASSERT_TRUE(WithTableWriter(path, "MyList", [&](jet::TableWriter& w) -> jet::Status {
                 for (int i = 0; i < 400; ++i) {
                   JET_RETURN_IF_ERROR(w.Insert({int64_t{100000 + i}, int64_t{i}, T("DISC"), Text(100, u's'), T("artist"), true,
                                                 T("0000000000")}).status());
@@ -347,20 +313,20 @@ TEST(TableWriter, NewPagesJoinTheOwnedMapAndTheFreeSpaceMapFollowsTheRoom) {
                 return jet::Status::Ok();
               }).ok());
   EXPECT_EQ(CheckedRows(path, "MyList").size(), 900u);
-  auto db = jet::Database::Open(path);
-  jet::Pager& pager = db.value()->pager();
-  std::vector<uint32_t> owned = jet::ReadUsageMap(pager, def.owned_pages_map).value();
-  std::vector<uint32_t> free = jet::ReadUsageMap(pager, def.free_space_map).value();
+  velloran_test::LoadedTable t = velloran_test::LoadTable(path, "MyList", false);
+  jet::Pager& pager = t.db->pager();
+  std::vector<uint32_t> owned = jet::ReadUsageMap(pager, t.def.owned_pages_map).value();
+  std::vector<uint32_t> free = jet::ReadUsageMap(pager, t.def.free_space_map).value();
   std::set<uint32_t> owned_set(owned.begin(), owned.end()), free_set(free.begin(), free.end());
+  const uint32_t smallest_row = jet::AssembledRowSize(t.def, std::vector<jet::StoredColumn>(t.def.columns.size()));
   int new_pages = 0;
   for (uint32_t p = pages_before; p < pager.page_count(); ++p) {
     const uint8_t* data = pager.ReadPage(p).value();
-    if (data[0] != jet::kPageData || jet::Get32(data + 4) != def.page) continue;
+    if (data[0] != jet::kPageData || jet::Get32(data + 4) != t.def.page) continue;
     ++new_pages;
     EXPECT_EQ(owned_set.count(p), 1u) << "page " << p;
     // Full pages leave the free-space map; the last one, with room, stays in it.
     uint16_t room = jet::Get16(data + 2);
-    uint32_t smallest_row = jet::AssembledRowSize(def, std::vector<jet::StoredColumn>(def.columns.size()));
     EXPECT_EQ(free_set.count(p), room >= smallest_row + 2 ? 1u : 0u) << "page " << p << " with " << room << " bytes free";
   }
   EXPECT_GE(new_pages, 10);

@@ -1,4 +1,5 @@
-// Helpers shared by the engine's tests: where the shared fixtures are, and scratch copies of them.
+// Helpers shared by the engine's tests: where the shared fixtures are, scratch copies of them, and
+// reading and writing tables.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,8 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "jet/check/integrity_check.h"
 #include "jet/database.h"
 #include "jet/table/table_cursor.h"
+#include "jet/table/table_writer.h"
+#include "jet/writable_database.h"
 #include "tests/test_paths.h"
 
 namespace velloran_test {
@@ -148,6 +152,31 @@ inline LoadedTable LoadTable(const std::string& path, const std::string& table, 
   return t;
 }
 
+// What the integrity check finds wrong with the file at `path` (or why it cannot be opened).
+inline std::vector<std::string> Problems(const std::string& path) {
+  auto db = jet::Database::Open(path);
+  if (!db.ok()) return {db.error().message()};
+  return jet::CheckDatabase(*db.value());
+}
+
+// Runs `body` with a TableWriter on `table` inside one write of `db` (committed when it succeeds).
+template <typename Body>
+jet::Status WithTableWriter(jet::Database& db, const std::string& table, Body body) {
+  return db.Write([&]() -> jet::Status {
+    JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable(table));
+    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.pager(), def));
+    return body(*writer);
+  });
+}
+
+// The same on a handle of its own, opened for the one write.
+template <typename Body>
+jet::Status WithTableWriter(const std::string& path, const std::string& table, Body body) {
+  auto db = jet::WritableDatabase::Open(path);
+  if (!db.ok()) return db.error();
+  return WithTableWriter(*db.value(), table, body);
+}
+
 }  // namespace velloran_test
 
 // Skips the current test when the shared fixtures are not beside this checkout.
@@ -155,6 +184,13 @@ inline LoadedTable LoadTable(const std::string& path, const std::string& table, 
   do {                                                                                     \
     if (velloran_test::SharedDir().empty())                                                \
       GTEST_SKIP() << "the shared fixtures folder (../shared) is not beside this checkout"; \
+  } while (0)
+
+// Skips the current test when mdbtools' mdb-export is not installed.
+#define REQUIRE_MDB_EXPORT()                                                                     \
+  do {                                                                                           \
+    if (std::system("command -v mdb-export >/dev/null 2>&1") != 0)                               \
+      GTEST_SKIP() << "mdb-export is not on PATH (./test.sh installs mdbtools)";                 \
   } while (0)
 
 // Skips the current test without the shared fixtures; otherwise declares `scratch_var`, a scratch
