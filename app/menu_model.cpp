@@ -30,6 +30,7 @@ MenuItem BuildMainMenu() {
                   {Item("Mnu_Print_Print", "&Print Book"), Item("Mnu_Print_Sep1", "-"),
                    Item("Mnu_Print_Clear", "&Clear print flags"), Check("Mnu_Print_ShowFlags", "&Show print flags", false)}),
               Check("Mnu_Singers", "&Singers", false),
+              Check("Mnu_Requests", "Song &Requests", false),
               Item("Mnu_Sep1", "-"),
               Sub("Mnu_SubOptions", "&Options",
                   {Sub("Mnu_Options_List", "&List",

@@ -34,6 +34,9 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
   };
   commands.Attach(logic);
   commands.ShowBook = [this] { ShowBook(); };
+  request_service.on_request = [this] {
+    if (singers_window != nullptr) singers_window->logic().GetSingers();
+  };
   window.on_unload = [this] {
     program.Form_Unload();
     // Ending the program from the main window closes the singer windows without their own
@@ -42,9 +45,13 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
     next_singer.Drop();
   };
   window.on_popup = [this](const QPoint& at) {
-    ShowPopupMenu(&window, program.Menu(), at, [this](const std::string& name) {
+    MenuItem& menu = program.Menu();
+    FindMenuItem(menu, "Mnu_Requests")->checked = request_server.running();
+    ShowPopupMenu(&window, menu, at, [this](const std::string& name) {
       if (name == "Mnu_Singers") {
         ToggleSingersWindow();
+      } else if (name == "Mnu_Requests") {
+        ToggleRequests();
       } else if (name == "Mnu_About") {
         AboutWindow(&window, dialogs).exec();
       } else {
@@ -70,7 +77,51 @@ void ProgramWindow::ToggleSingersWindow() {
     QTimer::singleShot(0, &window, [this] { singers_window.reset(); });
   };
   singers_window->logic().Form_Load(logic.Display[0].ListFont);
+  AttachRequests();
   singers_window->show();
+}
+
+void ProgramWindow::AttachRequests() {
+  if (singers_window == nullptr) return;
+  if (!request_server.running()) {
+    singers_window->logic().AttachRequests(nullptr, nullptr);
+    return;
+  }
+  // Accepting does with the phone's name what Enter in the main window does with a typed one.
+  singers_window->logic().AttachRequests(&requests, [this](const std::string& name, const ResultRow& song) {
+    commands.AddSinger(name, song);
+  });
+}
+
+bool ProgramWindow::StartRequests() {
+  const Settings& kept = program.KeptSettings();
+  request_service.venue_code = kept.RequestsCode;
+  request_service.join_at_once = nullptr;
+  if (kept.RequestsJoinAtOnce)
+    request_service.join_at_once = [this](const std::string& name, const ResultRow& song) { commands.AddSinger(name, song); };
+  jet::Status started = request_server.Start(static_cast<uint16_t>(kept.RequestsPort));
+  if (!started.ok()) {
+    dialogs.MessageBox(started.error().message(), BoxButtons::kOk, BoxIcon::kWarning, "");
+    return false;
+  }
+  AttachRequests();
+  return true;
+}
+
+void ProgramWindow::ToggleRequests() {
+  Settings& kept = program.KeptSettings();
+  if (request_server.running()) {
+    request_server.Stop();
+    kept.RequestsEnabled = false;
+    AttachRequests();
+    return;
+  }
+  kept.RequestsEnabled = StartRequests();
+  if (!kept.RequestsEnabled) return;
+  std::string text = "Song requests are on. Phones on this network open " + request_server.Address();
+  if (!kept.RequestsCode.empty()) text += " and type the venue code " + kept.RequestsCode;
+  dialogs.MessageBox(text + ". The address and its QR code show on the next-singer display.", BoxButtons::kOk,
+                     BoxIcon::kInformation, "");
 }
 
 void ProgramWindow::ShowBook() {
@@ -90,6 +141,7 @@ void ProgramWindow::ShowBook() {
 void ProgramWindow::Start(const std::string& executable_base_name, const std::string& command_line,
                           const std::string& demo_database) {
   program.Form_Load(executable_base_name, command_line, demo_database);
+  if (program.KeptSettings().RequestsEnabled) program.KeptSettings().RequestsEnabled = StartRequests();
   const QString title = QString::fromStdString(logic.ApplicationTitle);
   QApplication::setApplicationDisplayName(title);
   window.setWindowTitle(title);
