@@ -36,6 +36,8 @@ class RequestServer : public QObject {
   jet::Status Start(uint16_t port);
   void Stop();
   bool running() const { return server_.isListening(); }
+  // For the connections accepted from now on.
+  void SetLimits(const ServerLimits& limits) { limits_ = limits; }
   uint16_t port() const { return server_.serverPort(); }
   // "http://192.168.1.20:8090/": the machine's first network address a phone can reach.
   std::string Address() const;
