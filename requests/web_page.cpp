@@ -25,6 +25,7 @@ li button[aria-pressed="true"] { background: #ffe9a8; border-color: #a67c00; }
 .artist { display: block; font-size: 0.85em; color: #444; }
 #status { min-height: 1.4em; margin: 0.4em 0; font-weight: bold; }
 #status.error { color: #a00000; }
+#chosen { flex-basis: 100%; margin: 0.3em 0; }
 [hidden] { display: none !important; }
 </style>
 </head>

@@ -82,6 +82,8 @@ void ProgramWindow::ToggleSingersWindow() {
 }
 
 void ProgramWindow::AttachRequests() {
+  const std::string address = request_server.running() ? request_server.Address() : "";
+  next_singer.SetRequestsAddress(QString::fromStdString(address), address.empty() ? QImage() : QrCodeImage(address));
   if (singers_window == nullptr) return;
   if (!request_server.running()) {
     singers_window->logic().AttachRequests(nullptr, nullptr);

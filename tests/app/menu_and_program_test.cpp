@@ -36,7 +36,7 @@ TEST(MenuModel, TheWholeTreeAsDesigned) {
       "  &Modify database (Requires MS Access)", "  -", "  &Select Table/Fields (off)", "  -", "  &Add Records",
       "Fa&vourties", "  &Import", "  &Export", "  &Clear",
       "&Print Book", "  &Print Book", "  -", "  &Clear print flags", "  &Show print flags [ ]",
-      "&Singers [ ]", "-",
+      "&Singers [ ]", "Song &Requests [ ]", "-",
       "&Options", "  &List", "    &List Font", "    Number of &Results", "    -", "    Allow &Column Resizing [x]",
       "    Reset Column &Widths", "  &Title", "    &Title Text", "    &Title Font", "    &Screen Saver [x]",
       "  &Allow Window Resizing [x]", "  &Always on top [ ]",

@@ -94,6 +94,11 @@ TEST_F(RequestServerTest, PhonesSearchAsTheProgramAndTheHostTakesTheirRequests) 
   ASSERT_TRUE(sw.requestList().isVisible());
   ASSERT_EQ(sw.requestList().count(), 2);
   EXPECT_EQ(sw.requestList().item(0)->text().toStdString(), "<b>Ann</b> 'Ace' - " + first.SongNumber + " - " + first.Song);
+  if (const char* dir = std::getenv("VELLORAN_SCREENSHOTS")) {
+    p->next_singer.Show();
+    sw.grab().save(QString(dir) + "/singers_requests.png");
+    p->next_singer.window()->grab().save(QString(dir) + "/next_singer_requests.png");
+  }
   sw.requestList().setCurrentRow(0);
   QTest::mouseClick(&sw.acceptButton(), Qt::LeftButton);
   sw.requestList().setCurrentRow(0);
