@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 
 #include "requests/text_input.h"
@@ -78,7 +79,16 @@ HttpAnswer RequestService::Search(const HttpRequest& request, const std::string&
   jet::Result<std::string> text = CheckedText(get("q"), rules_.max_search, "search text");
   if (!text.ok()) return ErrorAnswer(400, text.error().message());
   if (!searches_.Allow(address, now)) return TooMany(searches_, address, "searches");
+  search_debt_ = std::max(0.0, search_debt_ - (now - search_debt_at_) * rules_.search_share);
+  search_debt_at_ = now;
+  if (search_debt_ > rules_.search_burst) {
+    HttpAnswer busy = ErrorAnswer(503, "The host's program is busy with other phones' searches; try again in a moment.");
+    busy.headers.emplace_back("Retry-After", "1");
+    return busy;
+  }
+  const auto started = std::chrono::steady_clock::now();
   jet::Result<FoundSongs> found = finder_.Search(*text, rules_.max_results);
+  search_debt_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (!found.ok()) return ErrorAnswer(503, found.error().message());
   std::string body = "{\"songs\":[";
   for (size_t i = 0; i < found->rows.size(); ++i) body += (i > 0 ? "," : "") + SongJson(found->rows[i]);

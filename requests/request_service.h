@@ -23,6 +23,11 @@ struct RequestRules {
   Rate searches{10, 5};
   Rate requests{3, 3.0 / 60};
   Rate wrong_codes{5, 5.0 / 60};
+  // Searching runs on the user-interface thread: all phones together may keep it busy for at
+  // most this share of the time, in bursts of at most `search_burst` seconds, so the host's
+  // windows stay responsive however many phones search.
+  double search_share = 0.5;
+  double search_burst = 0.25;
 };
 
 class RequestService {
@@ -50,6 +55,7 @@ class RequestService {
   PendingRequests& waiting_;
   RequestRules rules_;
   RateLimiter hits_, searches_, requests_, wrong_codes_;
+  double search_debt_ = 0, search_debt_at_ = 0;  // seconds of searching not yet paid back
 };
 
 // The page and its script, as served.

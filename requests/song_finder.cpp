@@ -1,5 +1,7 @@
 #include "requests/song_finder.h"
 
+#include <sys/stat.h>
+
 #include <stdexcept>
 
 #include "catalogue/engine.h"
@@ -40,7 +42,30 @@ jet::Status CatalogueSongFinder::Run(const std::function<void()>& search) {
   return jet::Status::Ok();
 }
 
+namespace {
+
+// What the answers kept for a search depend on: the database file as it is now, its table and
+// mapped fields. Empty when the file cannot be looked at (nothing is kept then).
+std::string AnswersOf(const DatabaseEntry& entry) {
+  struct stat st {};
+  if (::stat(entry.Database.c_str(), &st) != 0) return "";
+  return entry.Database + '\n' + entry.Table + '\n' + entry.SongField + '\n' + entry.ArtistField + '\n' +
+         entry.SongNumberField + '\n' + std::to_string(st.st_size) + '\n' + std::to_string(st.st_ino) + '\n' +
+         std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+}
+
+constexpr size_t kKeptAnswers = 4096;
+
+}  // namespace
+
 jet::Result<FoundSongs> CatalogueSongFinder::Search(const std::string& text, int max) {
+  const std::string state = AnswersOf(databases_.current());
+  if (state != answers_of_) {
+    answers_.clear();
+    answers_of_ = state;
+  }
+  const std::string key = std::to_string(max) + '\n' + text;
+  if (auto kept = answers_.find(key); kept != answers_.end() && !state.empty()) return kept->second;
   form_.SearchText = text;
   form_.MaxResults = max;  // the search keeps one more, which tells that there are more
   jet::Status ran = Run([this] { form_.BuildWhereClause(); });
@@ -48,6 +73,10 @@ jet::Result<FoundSongs> CatalogueSongFinder::Search(const std::string& text, int
   FoundSongs found;
   for (int i = 1; i <= form_.Results.count() && i <= max; ++i) found.rows.push_back(form_.Results[i]);
   found.more = form_.Results.count() > max;
+  if (!state.empty()) {
+    if (answers_.size() >= kKeptAnswers) answers_.clear();
+    answers_[key] = found;
+  }
   return found;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/catalogue_host.h"
@@ -31,6 +32,10 @@ class SongFinder {
 // own result set so the main window's list is left alone. Questions the search would ask the
 // host (a missing file, a table to map, a database held by another program) are never put on
 // the host's screen for a phone: the search fails with the question's text instead.
+//
+// Phones at one venue search for the same few words again and again; the answers are kept until
+// the database file changes (its size or time of last change) or another database or mapping is
+// in use, so a repeated search costs no reading of the file.
 class CatalogueSongFinder : public SongFinder {
  public:
   explicit CatalogueSongFinder(const DatabaseList& databases) : databases_(databases) {}
@@ -54,6 +59,8 @@ class CatalogueSongFinder : public SongFinder {
   jet::Status Run(const std::function<void()>& search);
 
   const DatabaseList& databases_;
+  std::unordered_map<std::string, FoundSongs> answers_;
+  std::string answers_of_;  // the database, mapping and file state the kept answers belong to
   QuietHost quiet_;
   Frm_Karaoke form_{quiet_, quiet_};
 };
