@@ -46,12 +46,15 @@ ProgramWindow::ProgramWindow(const std::string& settings_folder, DialogHost* scr
   };
   window.on_popup = [this](const QPoint& at) {
     MenuItem& menu = program.Menu();
-    FindMenuItem(menu, "Mnu_Requests")->checked = request_server.running();
+    FindMenuItem(menu, "Mnu_Requests_On")->checked = request_server.running();
+    FindMenuItem(menu, "Mnu_Requests_AtOnce")->checked = program.KeptSettings().RequestsJoinAtOnce;
     ShowPopupMenu(&window, menu, at, [this](const std::string& name) {
       if (name == "Mnu_Singers") {
         ToggleSingersWindow();
-      } else if (name == "Mnu_Requests") {
+      } else if (name == "Mnu_Requests_On") {
         ToggleRequests();
+      } else if (name.starts_with("Mnu_Requests_")) {
+        RequestsCommand(name);
       } else if (name == "Mnu_About") {
         AboutWindow(&window, dialogs).exec();
       } else {
@@ -95,12 +98,48 @@ void ProgramWindow::AttachRequests() {
   });
 }
 
-bool ProgramWindow::StartRequests() {
+void ProgramWindow::ApplyRequestSettings() {
   const Settings& kept = program.KeptSettings();
   request_service.venue_code = kept.RequestsCode;
   request_service.join_at_once = nullptr;
   if (kept.RequestsJoinAtOnce)
     request_service.join_at_once = [this](const std::string& name, const ResultRow& song) { commands.AddSinger(name, song); };
+}
+
+void ProgramWindow::RequestsCommand(const std::string& name) {
+  Settings& kept = program.KeptSettings();
+  if (name == "Mnu_Requests_AtOnce") {
+    kept.RequestsJoinAtOnce = !kept.RequestsJoinAtOnce;
+  } else if (name == "Mnu_Requests_Port") {
+    const std::string typed = dialogs.Prompt("Port for song requests (1 to 65535):", "", std::to_string(kept.RequestsPort));
+    if (typed.empty()) return;
+    const int port = std::atoi(typed.c_str());
+    if (port < 1 || port > 65535 || typed.find_first_not_of("0123456789 ") != std::string::npos) {
+      dialogs.MessageBox("\"" + typed + "\" is not a port; type a number from 1 to 65535.", BoxButtons::kOk, BoxIcon::kWarning, "");
+      return;
+    }
+    kept.RequestsPort = port;
+    if (request_server.running()) {
+      request_server.Stop();
+      kept.RequestsEnabled = StartRequests();
+    }
+  } else if (name == "Mnu_Requests_Code") {
+    const std::string typed =
+        dialogs.Prompt("Venue code the request page asks for (four digits; - for none):", "", kept.RequestsCode);
+    if (typed.empty()) return;
+    const bool digits = typed.size() == 4 && typed.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits && typed != "-") {
+      dialogs.MessageBox("A venue code is four digits, such as 2580.", BoxButtons::kOk, BoxIcon::kWarning, "");
+      return;
+    }
+    kept.RequestsCode = digits ? typed : "";
+  }
+  ApplyRequestSettings();
+}
+
+bool ProgramWindow::StartRequests() {
+  const Settings& kept = program.KeptSettings();
+  ApplyRequestSettings();
   jet::Status started = request_server.Start(static_cast<uint16_t>(kept.RequestsPort));
   if (!started.ok()) {
     dialogs.MessageBox(started.error().message(), BoxButtons::kOk, BoxIcon::kWarning, "");

@@ -60,14 +60,18 @@ class ProgramWindow {
 
   // "&Singers": its check mark on opens the singers window, off closes it.
   void ToggleSingersWindow();
-  // "Song &Requests": switches the request server on (saying where phones find it) or off. The
+  // "&Take Requests": switches the request server on (saying where phones find it) or off. The
   // state is kept in the settings, so a server on at the end is on again at the next start.
   void ToggleRequests();
+  // The rest of "Song &Requests": the port, the venue code, requests straight into the queue.
+  void RequestsCommand(const std::string& name);
 
  private:
   void ShowBook();
   // Starts the server from the settings' port and code; false after telling the host why not.
   bool StartRequests();
+  // The venue code and where accepted requests go, from the settings.
+  void ApplyRequestSettings();
   // The singers window's requests list follows the server.
   void AttachRequests();
 };
