@@ -20,6 +20,7 @@ const char* Reason(int status) {
     case 415: return "Unsupported Media Type";
     case 429: return "Too Many Requests";
     case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     case 505: return "HTTP Version Not Supported";
     default: return "Error";

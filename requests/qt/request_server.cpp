@@ -42,6 +42,7 @@ struct RequestServer::Connection {
   QTimer timer;
   bool in_request = false;  // the timer runs for a request, not for idling
   bool closing = false;
+  bool dropped = false;  // gone from the server; freed once the event loop is back
 };
 
 RequestServer::RequestServer(RequestService& service, ServerLimits limits) : service_(service), limits_(limits) {
@@ -113,7 +114,7 @@ void RequestServer::Accept() {
 }
 
 void RequestServer::Read(Connection& c) {
-  while (c.socket->bytesAvailable() > 0) {
+  while (!c.dropped && c.socket->bytesAvailable() > 0) {
     const QByteArray bytes = c.socket->read(16 * 1024);
     if (c.closing) continue;  // read and dropped
     HttpReader::State state = c.reader.Feed(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
@@ -124,13 +125,19 @@ void RequestServer::Read(Connection& c) {
     }
     while (state == HttpReader::State::kComplete) {
       const HttpRequest& request = c.reader.request();
-      Send(c, service_.Answer(request, c.address, Now()), request.keep_alive);
-      if (c.closing) break;
+      HttpAnswer answer;
+      try {
+        answer = service_.Answer(request, c.address, Now());
+      } catch (const std::exception& e) {
+        answer = ErrorAnswer(500, std::string("The host's program could not answer: ") + e.what());
+      }
+      Send(c, answer, request.keep_alive);
+      if (c.closing || c.dropped) break;
       state = c.reader.Next();
       c.in_request = c.reader.Started();
       c.timer.start(c.in_request ? limits_.request_ms : limits_.idle_ms);
     }
-    if (state == HttpReader::State::kRefused && !c.closing)
+    if (state == HttpReader::State::kRefused && !c.closing && !c.dropped)
       Refuse(c, c.reader.refusal_status(), c.reader.refusal_reason());
   }
 }
@@ -156,8 +163,15 @@ void RequestServer::Drop(QTcpSocket* socket) {
   if (it == connections_.end()) return;
   auto count = per_address_.find(it->second->address);
   if (count != per_address_.end() && --count->second <= 0) per_address_.erase(count);
+  // A socket can close in the middle of answering it (an abort emits its signal at once): what
+  // is answering it still holds the connection, so it is freed only when the event loop is back.
+  Connection* gone = it->second.release();
   connections_.erase(it);
+  gone->dropped = true;
+  gone->timer.stop();
+  socket->disconnect(this);
   socket->deleteLater();
+  QTimer::singleShot(0, [gone] { delete gone; });
 }
 
 QImage QrCodeImage(const std::string& text) {
