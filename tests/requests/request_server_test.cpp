@@ -218,6 +218,7 @@ TEST_F(RequestServerTest, BadInputIsRefusedClearlyAndOthersAreStillServed) {
 }  // namespace velloran_test
 
 int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);  // listing the tests at build time has no display either
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
