@@ -2,6 +2,10 @@
 // with HttpReader and answered by RequestService, all on the user-interface thread, so the queue
 // and the database are only ever touched there. Each connection is bounded in time and each
 // address in connections, so a slow or greedy phone cannot hold the server.
+//
+// The reading is our own rather than Qt's HTTP server module: in Qt 6.4 that module gathers a
+// request's headers and body whole, of any size, before the program sees them, and gives no hold
+// on how long a client may take, which are exactly the bounds a shared network needs.
 #pragma once
 
 #include <QImage>
