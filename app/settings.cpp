@@ -144,6 +144,19 @@ struct Reader {
     if (key == "nextsingerwindowfontsize") s.NextSingerFont.Size = RoundToEven(Number(value));
     if (key == "nextsingerwindowfontbold") s.NextSingerFont.Bold = Flag(value);
     if (key == "nextsingerwindowfontitalic") s.NextSingerFont.Italic = Flag(value);
+    if (key == "requestsenabled") s.RequestsEnabled = Flag(value);
+    if (key == "requestsjoinatonce") s.RequestsJoinAtOnce = Flag(value);
+    if (key == "requestsport") {
+      // A port outside 1..65535 keeps the one before it.
+      const double port = Number(value);
+      if (port >= 1 && port <= 65535) s.RequestsPort = static_cast<int32_t>(port);
+    }
+    if (key == "requestscode") {
+      std::string code = value;
+      while (!code.empty() && code.back() == ' ') code.pop_back();
+      const bool digits = code.size() == 4 && code.find_first_not_of("0123456789") == std::string::npos;
+      s.RequestsCode = digits ? code : "";
+    }
   }
 };
 
@@ -252,6 +265,9 @@ std::string FormatSettings(const Settings& s) {
   out += "NextSingerWindowFontSize=" + std::to_string(s.NextSingerFont.Size) + "\r\n";
   out += "NextSingerWindowFontBold=" + BoolText(s.NextSingerFont.Bold) + "\r\n";
   out += "NextSingerWindowFontItalic=" + BoolText(s.NextSingerFont.Italic) + "\r\n";
+  out += "\r\n[Requests]\r\nRequestsEnabled=" + std::string(s.RequestsEnabled ? "1" : "0") + "\r\n";
+  out += "RequestsPort=" + std::to_string(s.RequestsPort) + "\r\nRequestsCode=" + s.RequestsCode + "\r\n";
+  out += "RequestsJoinAtOnce=" + std::string(s.RequestsJoinAtOnce ? "1" : "0") + "\r\n";
   out += "\r\n[Window]\r\n";
   out += "Always on top=" + BoolText(s.AlwaysOnTop) + "\r\nScreenSaver=" + BoolText(s.ScreenSaver) + "\r\n";
   out += "Top=" + SingleText(s.Window.Top) + "\r\nLeft=" + SingleText(s.Window.Left) + "\r\n";

@@ -45,6 +45,12 @@ struct Settings {
   Placement SingerWindow;
   Placement NextSingerWindow;
   FontSpec NextSingerFont;  // name, size, bold, italic
+  // Song requests from phones: whether the server runs, its port, the four-digit venue code the
+  // page asks for (empty: none), and whether requests join the queue without the host.
+  bool RequestsEnabled = false;
+  int32_t RequestsPort = 8090;
+  std::string RequestsCode;
+  bool RequestsJoinAtOnce = false;
 };
 
 // What LoadDefaults starts from: the window's design font (list and title font) and edges.

@@ -1,11 +1,13 @@
 # Sourced by run.sh and test.sh: makes sure the Debian packages the build needs are installed.
 # As root it installs what is missing; otherwise it prints the exact command to run and fails.
 
-VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libsqlite3-dev"
+# libqrencode-dev draws the QR code of the song request address.
+VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-dev libsqlite3-dev libqrencode-dev"
 # The independent readers the tests compare against (mdbtools, Node.js for the mdb-reader package),
 # and the virtual X server with its input and clipboard tools for the window's end-to-end test and
-# the README's screenshot.
-VELLORAN_TEST_PACKAGES="mdbtools nodejs xvfb xdotool xclip x11-utils imagemagick"
+# the README's screenshot; and chromium, the real browser the song request page is tested in
+# (driven by the npm package puppeteer-core, which the test installs into the build folder).
+VELLORAN_TEST_PACKAGES="mdbtools nodejs xvfb xdotool xclip x11-utils imagemagick chromium"
 # tools/fuzz.sh builds with clang, whose libFuzzer and sanitizers the fuzz targets need.
 VELLORAN_FUZZ_PACKAGES="clang cmake ninja-build"
 

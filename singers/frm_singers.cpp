@@ -1,5 +1,6 @@
 #include "singers/frm_singers.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace velloran {
@@ -19,10 +20,56 @@ void Frm_Singers::Form_Load(const FontSpec& list_font) {
 void Frm_Singers::Form_Resize() {
   if (view_.IsMinimised()) return;
   const float w = view_.InnerWidth(), h = view_.InnerHeight();
-  const WindowRect list{w - 50, h - 50 - kSingersButtonHeight, 0, 0};
+  // With requests shown the queue keeps the upper half and the requests take the lower.
+  const float queue_height = requests_ != nullptr ? h / 2 : h;
+  const WindowRect list{w - 50, queue_height - 50 - kSingersButtonHeight, 0, 0};
   const float button = w / 2 - 50, top = list.Height + 50;
   view_.PlaceControls(list, WindowRect{button, kSingersButtonHeight, top, 0},
                       WindowRect{button, kSingersButtonHeight, top, button + 100});
+  if (requests_ == nullptr) return;
+  const float caption_top = queue_height + 50, list_top = caption_top + kSingersButtonHeight;
+  const float buttons_top = h - 50 - kSingersButtonHeight;
+  view_.PlaceRequestControls(WindowRect{w - 50, kSingersButtonHeight, caption_top, 0},
+                             WindowRect{w - 50, std::max(buttons_top - 50 - list_top, 0.0f), list_top, 0},
+                             WindowRect{button, kSingersButtonHeight, buttons_top, 0},
+                             WindowRect{button, kSingersButtonHeight, buttons_top, button + 100});
+}
+
+void Frm_Singers::AttachRequests(PendingRequests* requests, AcceptSinger accept) {
+  requests_ = requests;
+  accept_ = std::move(accept);
+  view_.ShowRequests(requests_ != nullptr);
+  shown_requests_.clear();
+  Form_Resize();
+  FillRequests();
+}
+
+void Frm_Singers::FillRequests() {
+  std::vector<uint64_t> ids;
+  std::vector<std::string> lines;
+  if (requests_ != nullptr) {
+    for (const SongRequest& r : requests_->all()) {
+      ids.push_back(r.Id);
+      lines.push_back(SingerList::LineOf(r.Name, r.Song));
+    }
+  }
+  if (ids == shown_requests_) return;
+  shown_requests_ = std::move(ids);
+  view_.SetRequestLines(lines);
+}
+
+void Frm_Singers::Cmd_Accept_Click() {
+  SongRequest taken;
+  if (requests_ == nullptr || !requests_->Take(view_.SelectedRequest(), taken)) return;
+  if (accept_) accept_(taken.Name, taken.Song);
+  FillRequests();
+  GetSingers();
+}
+
+void Frm_Singers::Cmd_Decline_Click() {
+  SongRequest taken;
+  if (requests_ == nullptr || !requests_->Take(view_.SelectedRequest(), taken)) return;
+  FillRequests();
 }
 
 void Frm_Singers::Form_Unload() {
@@ -32,6 +79,7 @@ void Frm_Singers::Form_Unload() {
 
 void Frm_Singers::GetSingers() {
   if (view_.LineCount() != singers_.count()) FillList();
+  FillRequests();
 }
 
 void Frm_Singers::FillList() {

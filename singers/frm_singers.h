@@ -3,12 +3,15 @@
 // only forwards its events here and shows what the logic sets through SingersView.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "mainwindow/main_window_logic.h"
 #include "platform/dialog_host.h"
 #include "singers/singer_list.h"
+#include "singers/song_requests.h"
 
 namespace velloran {
 
@@ -31,6 +34,14 @@ class SingersView {
   // List1 and the two buttons (left, top, width, height each).
   virtual void PlaceControls(const WindowRect& list, const WindowRect& next, const WindowRect& remove) = 0;
   virtual void ShowFileMenu() = 0;
+  // The "Requests" list of songs asked for from phones, under the queue while the request server
+  // runs: shown or hidden, its lines, the selected line (-1 for none), and its caption, list and
+  // "&Accept" and "&Decline" buttons placed.
+  virtual void ShowRequests(bool shown) {}
+  virtual void SetRequestLines(const std::vector<std::string>& lines) {}
+  virtual int SelectedRequest() { return -1; }
+  virtual void PlaceRequestControls(const WindowRect& caption, const WindowRect& list, const WindowRect& accept,
+                                    const WindowRect& decline) {}
   // Closes the window; closing runs Form_Unload.
   virtual void Close() = 0;
 };
@@ -69,8 +80,20 @@ class Frm_Singers {
   void Mnu_File_Save_Click();
   void Mnu_File_Hide_Click();
 
+  // The phones' requests: shown while `requests` is set; `accept` does with an accepted singer
+  // and song what Enter in the main window does with a typed name.
+  using AcceptSinger = std::function<void(const std::string& name, const ResultRow& song)>;
+  void AttachRequests(PendingRequests* requests, AcceptSinger accept);
+  void Cmd_Accept_Click();
+  void Cmd_Decline_Click();
+
  private:
   void FillList();
+  void FillRequests();
+
+  PendingRequests* requests_ = nullptr;
+  AcceptSinger accept_;
+  std::vector<uint64_t> shown_requests_;  // the ids the requests list shows, in order
 
   SingerList& singers_;
   SingersView& view_;

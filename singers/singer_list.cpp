@@ -93,9 +93,8 @@ void SingerList::Remove(int slot) {
   entries_.erase(entries_.begin() + slot);
 }
 
-std::string SingerList::Line(int slot) const {
-  const SingerEntry& e = (*this)[slot];
-  return e.Name + " - " + e.Song.SongNumber + " - " + e.Song.Song;
+std::string SingerList::LineOf(const std::string& name, const ResultRow& song) {
+  return name + " - " + song.SongNumber + " - " + song.Song;
 }
 
 std::string SingerList::Format() const {

@@ -37,7 +37,8 @@ class SingerList {
   void Clear() { entries_.resize(1); }
 
   // The line the singers window shows for `slot`: "Ann - 1042 - Yesterday".
-  std::string Line(int slot) const;
+  std::string Line(int slot) const { return LineOf((*this)[slot].Name, (*this)[slot].Song); }
+  static std::string LineOf(const std::string& name, const ResultRow& song);
 
   // The whole file for slots 1..count().
   std::string Format() const;

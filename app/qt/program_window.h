@@ -10,6 +10,7 @@
 #include "app/program.h"
 #include "flags/song_flags.h"
 #include "print/qt/print_window.h"
+#include "requests/qt/request_server.h"
 #include "mainwindow/qt/main_window.h"
 #include "platform/qt/qt_dialog_host.h"
 #include "singers/qt/next_singer_window.h"
@@ -51,12 +52,28 @@ class ProgramWindow {
   std::unique_ptr<QPrinter> own_printer;
   std::unique_ptr<PrintWindow> book;
   AddRecordsHost add_records;
+  // Songs asked for from phones, the search they run and the server that takes them.
+  PendingRequests requests;
+  CatalogueSongFinder song_finder{logic.form.Databases};
+  RequestService request_service{song_finder, requests};
+  RequestServer request_server{request_service};
 
   // "&Singers": its check mark on opens the singers window, off closes it.
   void ToggleSingersWindow();
+  // "&Take Requests": switches the request server on (saying where phones find it) or off. The
+  // state is kept in the settings, so a server on at the end is on again at the next start.
+  void ToggleRequests();
+  // The rest of "Song &Requests": the port, the venue code, requests straight into the queue.
+  void RequestsCommand(const std::string& name);
 
  private:
   void ShowBook();
+  // Starts the server from the settings' port and code; false after telling the host why not.
+  bool StartRequests();
+  // The venue code and where accepted requests go, from the settings.
+  void ApplyRequestSettings();
+  // The singers window's requests list follows the server.
+  void AttachRequests();
 };
 
 }  // namespace velloran

@@ -69,9 +69,34 @@ void NextSingerWindow::SetFullScreen(bool on) {
   update();
 }
 
+void NextSingerWindow::SetRequestsAddress(const QString& address, const QImage& code) {
+  requests_address_ = address;
+  requests_code_ = code;
+  update();
+}
+
 void NextSingerWindow::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.drawImage(QPointF(0, 0), surface_.image());
+  if (requests_address_.isEmpty()) return;
+  // The code at a whole number of pixels a module (so phones read it), a third of the window's
+  // smaller side, on its own white quiet zone; the address under it for those who type it.
+  QFont font = p.font();
+  font.setPixelSize(std::max(10, height() / 40));
+  p.setFont(font);
+  const int text_height = p.fontMetrics().height(), margin = 8;
+  const int text_width = p.fontMetrics().horizontalAdvance(requests_address_);
+  int side = 0;
+  if (!requests_code_.isNull()) {
+    const int scale = std::max(1, std::min(width(), height()) / 3 / requests_code_.width());
+    side = requests_code_.width() * scale;
+    p.drawImage(QRect(width() - side - margin, height() - side - text_height - margin, side, side), requests_code_);
+  }
+  const QRect text(width() - std::max(side, text_width) - margin, height() - text_height - margin / 2,
+                   std::max(side, text_width), text_height);
+  p.fillRect(text, Qt::white);
+  p.setPen(Qt::black);
+  p.drawText(text, Qt::AlignCenter, requests_address_);
 }
 
 void NextSingerWindow::resizeEvent(QResizeEvent* e) {
@@ -115,6 +140,7 @@ void NextSingerHost::Show() {
     if (window_ != nullptr && !window_->isVisible()) window_.reset();
   };
   window_->logic().Form_Load();
+  window_->SetRequestsAddress(requests_address_, requests_code_);
   window_->show();
   window_->surface().Fit();
   window_->logic().ReDraw();
@@ -125,6 +151,12 @@ void NextSingerHost::ReDraw() {
   if (window_ == nullptr) return;
   window_->logic().ReDraw();
   window_->update();
+}
+
+void NextSingerHost::SetRequestsAddress(const QString& address, const QImage& code) {
+  requests_address_ = address;
+  requests_code_ = code;
+  if (window_ != nullptr) window_->SetRequestsAddress(address, code);
 }
 
 void NextSingerHost::Close() {

@@ -2,6 +2,7 @@
 // drives: made when first shown, brought forward when shown again, gone when closed.
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -20,6 +21,9 @@ class NextSingerWindow : public QWidget, public NextSingerView {
   QtSurface& surface() { return surface_; }
   std::function<void()> on_closed;
   void SetFullScreen(bool on);
+  // Where phones send song requests, drawn with its QR code in the bottom right corner; an empty
+  // address draws nothing.
+  void SetRequestsAddress(const QString& address, const QImage& code);
 
   // NextSingerView. A placement off every screen (a screen since unplugged) lands on the main one.
   WindowRect Placement() override;
@@ -42,6 +46,8 @@ class NextSingerWindow : public QWidget, public NextSingerView {
 
   QtSurface surface_;
   Frm_NextSinger logic_;
+  QString requests_address_;
+  QImage requests_code_;
 };
 
 class NextSingerHost : public NextSingerDisplay {
@@ -58,6 +64,8 @@ class NextSingerHost : public NextSingerDisplay {
   }
   void ReDraw() override;
   void Close() override;
+  // Shown on the display now and whenever it opens again.
+  void SetRequestsAddress(const QString& address, const QImage& code);
   // Gone at once, without the window's closing step: the program is ending.
   void Drop() { window_.reset(); }
 
@@ -66,6 +74,8 @@ class NextSingerHost : public NextSingerDisplay {
   DialogHost& dialogs_;
   WindowRect& placement_;
   FontSpec& font_;
+  QString requests_address_;
+  QImage requests_code_;
   std::unique_ptr<NextSingerWindow> window_;
 };
 

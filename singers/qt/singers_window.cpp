@@ -12,12 +12,21 @@ SingersWindow::SingersWindow(SingerList& singers, NextSingerDisplay& next, Dialo
     : list_(new QListWidget(this)),
       next_(new QPushButton("&Next Singer", this)),
       remove_(new QPushButton("&Remove", this)),
+      caption_(new QLabel("Re&quests", this)),
+      requests_(new QListWidget(this)),
+      accept_(new QPushButton("&Accept", this)),
+      decline_(new QPushButton("&Decline", this)),
       logic_(singers, *this, next, dialogs, placement, singers_checked) {
   setWindowTitle("Singers");
   resize(Pixels(kSingersDesignWidth), Pixels(kSingersDesignHeight));
   list_->viewport()->installEventFilter(this);
   connect(next_, &QPushButton::clicked, this, [this] { logic_.Cmd_Next_Click(); });
   connect(remove_, &QPushButton::clicked, this, [this] { logic_.Cmd_Remove_Click(); });
+  caption_->setBuddy(requests_);
+  requests_->setAccessibleName("Requests");
+  connect(accept_, &QPushButton::clicked, this, [this] { logic_.Cmd_Accept_Click(); });
+  connect(decline_, &QPushButton::clicked, this, [this] { logic_.Cmd_Decline_Click(); });
+  ShowRequests(false);
   timer_.setInterval(2000);
   connect(&timer_, &QTimer::timeout, this, [this] { logic_.Timer1_Timer(); });
   timer_.start();
@@ -58,6 +67,26 @@ void SingersWindow::PlaceControls(const WindowRect& list, const WindowRect& next
   list_->setGeometry(PixelRect(list));
   next_->setGeometry(PixelRect(next));
   remove_->setGeometry(PixelRect(remove));
+}
+
+void SingersWindow::ShowRequests(bool shown) {
+  for (QWidget* w : std::initializer_list<QWidget*>{caption_, requests_, accept_, decline_}) w->setVisible(shown);
+}
+
+void SingersWindow::SetRequestLines(const std::vector<std::string>& lines) {
+  const int kept = requests_->currentRow();
+  requests_->clear();
+  // Plain items: a name from a phone is shown as the text it is, never as markup.
+  for (const std::string& line : lines) requests_->addItem(QString::fromStdString(line));
+  if (requests_->count() > 0) requests_->setCurrentRow(std::clamp(kept, 0, requests_->count() - 1));
+}
+
+void SingersWindow::PlaceRequestControls(const WindowRect& caption, const WindowRect& list, const WindowRect& accept,
+                                         const WindowRect& decline) {
+  caption_->setGeometry(PixelRect(caption));
+  requests_->setGeometry(PixelRect(list));
+  accept_->setGeometry(PixelRect(accept));
+  decline_->setGeometry(PixelRect(decline));
 }
 
 void SingersWindow::ShowFileMenu() {

@@ -2,6 +2,7 @@
 // menu, forwarding everything to Frm_Singers.
 #pragma once
 
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -21,6 +22,9 @@ class SingersWindow : public QWidget, public SingersView {
   QListWidget& list() { return *list_; }
   QPushButton& nextButton() { return *next_; }
   QPushButton& removeButton() { return *remove_; }
+  QListWidget& requestList() { return *requests_; }
+  QPushButton& acceptButton() { return *accept_; }
+  QPushButton& declineButton() { return *decline_; }
   // Called once the window has closed (its placement is saved by then).
   std::function<void()> on_closed;
 
@@ -38,6 +42,11 @@ class SingersWindow : public QWidget, public SingersView {
   void SelectLine(int k) override { list_->setCurrentRow(k); }
   void PlaceControls(const WindowRect& list, const WindowRect& next, const WindowRect& remove) override;
   void ShowFileMenu() override;
+  void ShowRequests(bool shown) override;
+  void SetRequestLines(const std::vector<std::string>& lines) override;
+  int SelectedRequest() override { return requests_->currentRow(); }
+  void PlaceRequestControls(const WindowRect& caption, const WindowRect& list, const WindowRect& accept,
+                            const WindowRect& decline) override;
   void Close() override { close(); }
 
  protected:
@@ -53,6 +62,10 @@ class SingersWindow : public QWidget, public SingersView {
   QListWidget* list_;
   QPushButton* next_;
   QPushButton* remove_;
+  QLabel* caption_;
+  QListWidget* requests_;
+  QPushButton* accept_;
+  QPushButton* decline_;
   QTimer timer_;
   Frm_Singers logic_;
 };
