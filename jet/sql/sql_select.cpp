@@ -111,36 +111,43 @@ class PlacesSource final : public RowSource {
   size_t next_ = 0;
 };
 
-// A walk along an index that reads only the rows whose places are marked: its entries name the
-// rows without reading them.
-class MarkedIndexWalk final : public RowSource {
+// A walk along an index that reads only the rows the folded texts say match: its entries name
+// the rows without reading them. A row the folded texts do not hold is read and tested as a scan
+// would test it.
+class MatchingIndexWalk final : public RowSource {
  public:
-  MarkedIndexWalk(Pager& pager, std::unique_ptr<RowOrder> order, std::vector<uint64_t> marks)
-      : pager_(pager), order_(std::move(order)), marks_(std::move(marks)) {}
+  MatchingIndexWalk(Pager& pager, std::unique_ptr<RowOrder> order, std::shared_ptr<const FoldedColumns> folded,
+                    std::unique_ptr<FoldedSearch> search, const Condition& condition)
+      : pager_(pager), order_(std::move(order)), folded_(std::move(folded)), search_(std::move(search)), condition_(condition) {}
   Result<bool> Next(LazyRow* row) override {
     while (true) {
       JET_ASSIGN_OR_RETURN(bool on, started_ ? order_->Next() : order_->First());
       started_ = true;
       if (!on) return false;
       const RowId id = order_->place().row;
-      const uint64_t bit = uint64_t{id.page} * 256 + id.row;
-      if (bit / 64 >= marks_.size() || (marks_[bit / 64] >> (bit % 64) & 1) == 0) continue;
+      const size_t r = folded_->RowAt(id);
+      if (r < folded_->rows() && !search_->Matches(*folded_, r)) continue;
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
       JET_RETURN_IF_ERROR(row->Load(id, slot));
       ++rows_read_;
-      return true;
+      if (r < folded_->rows()) return true;
+      JET_ASSIGN_OR_RETURN(bool match, condition_.Matches(*row));
+      if (match) return true;
     }
   }
 
  private:
   Pager& pager_;
   std::unique_ptr<RowOrder> order_;
-  std::vector<uint64_t> marks_;  // bit page * 256 + row
+  std::shared_ptr<const FoldedColumns> folded_;
+  std::unique_ptr<FoldedSearch> search_;
+  const Condition& condition_;
   bool started_ = false;
 };
 
 // Walking an index costs about this many times less per entry than sorting costs per match.
 constexpr double kWalkAdvantage = 16;
+constexpr size_t kDensitySamples = 4096;
 
 }  // namespace
 
@@ -164,33 +171,31 @@ Status SelectCursor::PrepareFolded() {
   }
   if (columns.size() > 8) return Status::Ok();
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
+  auto search = std::make_unique<FoldedSearch>(folded_terms);
+  prefiltered_ = true;
+  // A sample of the rows tells how dense the matches are, before any work that grows with them.
+  if (!order_.empty() && CanWalk(*folded) &&
+      WalkBeatsSort(*folded, search->Density(*folded, kDensitySamples) * static_cast<double>(folded->rows()))) {
+    const size_t physical = def_.logical_indexes[plan_.walk.logical_index].physical_index;
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<RowOrder> order, OpenIndexOrder(db_.pager(), def_, physical));
+    source_ = std::make_unique<MatchingIndexWalk>(db_.pager(), std::move(order), folded, std::move(search), *condition_);
+    walk_budget_ = UINT64_MAX;  // the walk reads only matching rows: it never gives way
+    plan_text_ += ", matched in folded texts";
+    return Status::Ok();
+  }
   std::vector<uint8_t> marked;
-  MarkMatches(*folded, folded_terms, &marked);
+  search->MarkAll(*folded, &marked);
   std::vector<uint32_t> matches;
   for (uint32_t r = 0; r < marked.size(); ++r) {
     if (marked[r]) matches.push_back(r);
   }
-  prefiltered_ = true;
-  if (order_.empty() || WalkBeatsSort(*folded, matches.size())) {
-    if (order_.empty()) {
-      std::vector<RowId> places;
-      places.reserve(matches.size());
-      for (uint32_t r : matches) places.push_back(folded->places[r]);
-      source_ = std::make_unique<PlacesSource>(db_.pager(), std::move(places));
-      plan_ = AccessPlan{};
-      plan_text_ = "folded texts";
-      return Status::Ok();
-    }
-    std::vector<uint64_t> marks((uint64_t{db_.pager().page_count()} * 256 + 63) / 64);
-    for (uint32_t r : matches) {
-      const uint64_t bit = uint64_t{folded->places[r].page} * 256 + folded->places[r].row;
-      if (bit / 64 < marks.size()) marks[bit / 64] |= uint64_t{1} << (bit % 64);
-    }
-    const size_t physical = def_.logical_indexes[plan_.walk.logical_index].physical_index;
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<RowOrder> order, OpenIndexOrder(db_.pager(), def_, physical));
-    source_ = std::make_unique<MarkedIndexWalk>(db_.pager(), std::move(order), std::move(marks));
-    walk_budget_ = UINT64_MAX;  // the walk reads only matching rows: it never gives way
-    plan_text_ += ", matched in folded texts";
+  if (order_.empty()) {
+    std::vector<RowId> places;
+    places.reserve(matches.size());
+    for (uint32_t r : matches) places.push_back(folded->Place(r));
+    source_ = std::make_unique<PlacesSource>(db_.pager(), std::move(places));
+    plan_ = AccessPlan{};
+    plan_text_ = "folded texts";
     return Status::Ok();
   }
   plan_ = AccessPlan{};
@@ -205,11 +210,13 @@ Status SelectCursor::PrepareFolded() {
 // The walk reads about rows / matches entries for each row it hands out, and a search takes the
 // first few thousand; a sort computes a key for every match. Either way the work grows smoothly
 // with the matches, and taking the cheaper keeps it low at every density.
-bool SelectCursor::WalkBeatsSort(const FoldedColumns& folded, size_t matches) const {
-  if (!plan_.use_index || plan_.walk.backward || plan_.walk.low || plan_.walk.high || folded.moved_rows) return false;
-  if (plan_.sort && plan_.ordered_prefix == 0) return false;
-  const double m = static_cast<double>(matches);
-  return m * m * kWalkAdvantage > 4096.0 * static_cast<double>(folded.rows());
+bool SelectCursor::CanWalk(const FoldedColumns& folded) const {
+  if (!plan_.use_index || plan_.walk.backward || plan_.walk.low || plan_.walk.high) return false;
+  return !folded.moved_rows && folded.places_ascending && (plan_.ordered_prefix > 0 || !plan_.sort);
+}
+
+bool SelectCursor::WalkBeatsSort(const FoldedColumns& folded, double matches) const {
+  return matches * matches * kWalkAdvantage > 4096.0 * static_cast<double>(folded.rows());
 }
 
 // The keys of texts the folded texts hold are made from them: a folded text sorts exactly as the
@@ -226,7 +233,7 @@ Status SelectCursor::SortFolded(const FoldedColumns& folded, const std::vector<u
   Value text = Text();
   const Value null = Null{};
   for (uint32_t r : matches) {
-    const RowId place = folded.places[r];
+    const RowId place = folded.Place(r);
     if (!all_folded) {
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(db_.pager(), place.page, place.row));
       JET_RETURN_IF_ERROR(row_->Load(place, slot));

@@ -109,7 +109,8 @@ class SelectCursor {
   // folded texts and sets up the source (or the sorted rows) to hand out only them.
   Status PrepareFolded();
   Status SortFolded(const FoldedColumns& folded, const std::vector<uint32_t>& matches);
-  bool WalkBeatsSort(const FoldedColumns& folded, size_t matches) const;
+  bool CanWalk(const FoldedColumns& folded) const;
+  bool WalkBeatsSort(const FoldedColumns& folded, double matches) const;
   PageTest ScanPageTest();
   Status Emit();
 
