@@ -388,8 +388,13 @@ bool HaveMdbSql() { return std::system("command -v mdb-sql >/dev/null 2>&1") == 
 // started it, which a count kept across exec would give).
 double PeakMegabytesOf(const std::vector<std::string>& args) {
   std::error_code error;
-  std::string command = "'" + fs::read_symlink("/proc/self/exe", error).string() + "'";
-  for (const std::string& a : args) command += " '" + a + "'";
+  const auto quoted = [](const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+  };
+  std::string command = quoted(fs::read_symlink("/proc/self/exe", error).string());
+  for (const std::string& a : args) command += " " + quoted(a);
   FILE* pipe = popen(command.c_str(), "r");
   double kb = -1;
   if (pipe == nullptr || std::fscanf(pipe, "%lf", &kb) != 1) kb = -1;
