@@ -8,7 +8,7 @@
 #include "jet/sql/sql_lexer.h"
 #include "jet/sql/sql_like.h"
 #include "jet/sql/text_presence.h"
-#include "jet/table/row_order.h"
+#include "jet/table/index_cursor.h"
 
 namespace jet {
 
@@ -116,15 +116,15 @@ class PlacesSource final : public RowSource {
 // would test it.
 class MatchingIndexWalk final : public RowSource {
  public:
-  MatchingIndexWalk(Pager& pager, std::unique_ptr<RowOrder> order, std::shared_ptr<const FoldedColumns> folded,
+  MatchingIndexWalk(Pager& pager, const TableDef& def, const PhysicalIndex& index, std::shared_ptr<const FoldedColumns> folded,
                     std::unique_ptr<FoldedSearch> search, const Condition& condition)
-      : pager_(pager), order_(std::move(order)), folded_(std::move(folded)), search_(std::move(search)), condition_(condition) {}
+      : pager_(pager), cursor_(pager, def.page, index), folded_(std::move(folded)), search_(std::move(search)), condition_(condition) {}
   Result<bool> Next(LazyRow* row) override {
     while (true) {
-      JET_ASSIGN_OR_RETURN(bool on, started_ ? order_->Next() : order_->First());
+      JET_ASSIGN_OR_RETURN(bool on, started_ ? cursor_.Next() : cursor_.First());
       started_ = true;
       if (!on) return false;
-      const RowId id = order_->place().row;
+      const RowId id = cursor_.row();
       const size_t r = folded_->RowAt(id);
       if (r < folded_->rows() && !search_->Matches(*folded_, r)) continue;
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
@@ -138,7 +138,7 @@ class MatchingIndexWalk final : public RowSource {
 
  private:
   Pager& pager_;
-  std::unique_ptr<RowOrder> order_;
+  IndexCursor cursor_;  // its entries name the rows without reading them
   std::shared_ptr<const FoldedColumns> folded_;
   std::unique_ptr<FoldedSearch> search_;
   const Condition& condition_;
@@ -177,8 +177,8 @@ Status SelectCursor::PrepareFolded() {
   if (!order_.empty() && CanWalk(*folded) &&
       WalkBeatsSort(*folded, search->Density(*folded, kDensitySamples) * static_cast<double>(folded->rows()))) {
     const size_t physical = def_.logical_indexes[plan_.walk.logical_index].physical_index;
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<RowOrder> order, OpenIndexOrder(db_.pager(), def_, physical));
-    source_ = std::make_unique<MatchingIndexWalk>(db_.pager(), std::move(order), folded, std::move(search), *condition_);
+    source_ = std::make_unique<MatchingIndexWalk>(db_.pager(), def_, def_.physical_indexes[physical], folded, std::move(search),
+                                                  *condition_);
     walk_budget_ = UINT64_MAX;  // the walk reads only matching rows: it never gives way
     plan_text_ += ", matched in folded texts";
     return Status::Ok();
