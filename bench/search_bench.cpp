@@ -1,47 +1,59 @@
-// How long a host waits for a search, against mdb-sql and SQLite on the same songs.
+// How long a host waits for a search, against SQLite and mdb-sql on the same songs.
 //
-// For catalogues of 100,000 and 1,000,000 songs (made with the engine, the program's song table:
-// ID, SongNumber, DiskID, Song, Artist, PrintYN, HotlistA with plain indexes PrimaryKey(ID),
-// SongNumber, Song, Artist, HotlistA) it times what one Enter in the search box costs: the whole
-// Frm_Karaoke search (CheckDatabase, opening the database, the query with its ORDER BY, copying at
-// most 1,001 rows) for a text with many matches ("love"), one with none ("zzqx"), the empty text
-// (every song, sorted by title and artist) and a number ("50000"), and CheckDatabase alone.
+// Catalogues of 100,000 and 1,000,000 songs in two word mixes (bench/common/song_catalogue.h:
+// "even", and "zipf", whose word frequencies fall with their rank as real titles' do), each made
+// with the engine (the program's song table: ID, SongNumber, DiskID, Song, Artist, PrintYN,
+// HotlistA with plain indexes PrimaryKey(ID), SongNumber, Song, Artist, HotlistA) and as SQLite
+// with the same rows and indexes (Song and Artist compared without regard to case, as Access does).
 //
-// The peers get the same rows and the same condition, opened afresh each time as the program
-// does: SQLite (the same five indexes, Song and Artist compared without regard to case as Access
-// does, ORDER BY and LIMIT 1001, stepping and copying every row) and mdb-sql (a whole process
-// running the condition with ILIKE, its output thrown away; it has no ORDER BY, and a LIMIT
-// without one would not give the same rows, so it only finds them: less work than the others do).
-// Before timing, the engine's and SQLite's counts of matching rows must agree.
+// For each search shape (a common word, a word at the density where an index walk stops paying,
+// a rare but present phrase, two words, no match, the empty text, a number) it times one Enter in
+// the search box: the whole Frm_Karaoke search (CheckDatabase, opening the database, the query
+// with its ORDER BY, copying at most 1,001 rows), warm (the same search again) and cold (the
+// first search after another process wrote the file). SQLite keeps one connection with a page
+// cache as large as the engine's share of pages, steps and copies the same 1,001 rows, and is
+// timed with its default plan and with the plan a one-character hint gives it (ORDER BY +Song,
+// which sorts the matches instead of walking the Song index); the better of the two is the one
+// compared. Its cold search follows a write by another process too. mdb-sql is a whole process
+// per search that prints every match (not 1,001) without sorting: a reference only.
 //
-// A second table times the query alone through jet::ExecuteSelect, on a new handle (whose pages
-// are read from the file again, as every search of the program does) and on a handle kept open:
-// the difference is what reading the pages costs.
+// Then the peak memory of a process that opens the catalogue and searches twice (ours and SQLite's,
+// each a fresh process of this program), and the density curve: the warm time of searches whose
+// texts match from 0.01% to 50% of the songs, with the step from each density to the next.
 //
-// Catalogues are kept in FOLDER (default: bench-data/ in the build folder) by size, so a second
-// run starts at once.
+// Catalogues are kept in FOLDER (default: bench-data/ in the build folder), so a second run
+// starts at once.
 //
 // usage: search_bench [RUNS [SIZES [FOLDER]]]   (defaults: 15 runs, sizes "100000,1000000")
-// For profiling, SEARCH_BENCH_ONLY=TEXT leaves out the peers and every search but the one for
-// TEXT, and adds the fastest run and the processor time, which a busy machine disturbs less.
+// Environment: SEARCH_BENCH_MIX=even|zipf (default both); SEARCH_BENCH_CURVE=0 leaves out the
+// density curve; SEARCH_BENCH_MDB=0 leaves out mdb-sql; SEARCH_BENCH_ONLY=TEXT times only the
+// search for TEXT, ours alone, with the fastest run and the processor time (for profiling).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "bench/common/song_catalogue.h"
 #include "catalogue/catalogue_host.h"
+#include "catalogue/engine.h"
 #include "catalogue/frm_karaoke.h"
 #include "catalogue/search_query.h"
 #include "jet/schema/create_database.h"
@@ -66,62 +78,7 @@ double Millis(Clock::time_point since) { return std::chrono::duration<double, st
 }
 
 // ---------------------------------------------------------------------------------------------
-// The songs: titles of one to five words and artists from lists, some of them holding "love",
-// numbered 1..N in the order they are added. The same seed gives the same songs everywhere.
-
-struct Song {
-  int64_t id = 0, number = 0;
-  std::string disk, title, artist;
-  bool print = false;
-  bool has_hotlist = false;
-};
-
-class SongMaker {
- public:
-  Song Next() {
-    static const char* kWords[] = {
-        "Love", "Night", "Heart", "Dream", "Summer", "Road", "Baby", "Fire", "Rain", "Dance", "Moon", "Crazy",
-        "Home", "Blue", "Gold", "Tonight", "Forever", "Kiss", "World", "Girl", "Boy", "Time", "Life", "Sweet",
-        "Angel", "River", "Highway", "Stars", "Sky", "Wild", "Heaven", "Tears", "Lonely", "Dancing", "Fever",
-        "Midnight", "Shadow", "Rock", "Roll", "Soul", "Rhythm", "Magic", "Paradise", "Sunshine", "Hearts",
-        "Money", "Party", "Street", "City", "Train", "Island", "Ocean", "Wind", "Thunder", "Lightning", "Cry",
-        "Smile", "Memories", "Yesterday", "Tomorrow", "Always", "Never", "Little", "Big", "Old", "New", "Days",
-        "Lovers", "Lovely", "Glove", "Beloved", "Café", "Señor", "Mañana", "Über", "Zoë", "Straße", "Ça va",
-        "O'Clock", "Rock-a-bye", "Don't", "Can't", "I'm", "You", "Me", "My", "Your", "The", "A", "In", "On",
-        "Of", "Me & You", "Walking", "Running", "Falling", "Burning", "Shining", "Waiting", "Holding", "Sister",
-        "Brother", "Mother", "Father", "Country", "Texas", "California", "Memphis", "Georgia", "Hotel", "Radio",
-        "Telephone", "Window", "Door", "Wall", "Bridge", "Water", "Wine", "Whiskey", "Sugar", "Honey", "Candy"};
-    static const char* kFirst[] = {"Elvis",  "Madonna", "Frank",  "Whitney", "Aretha", "Dolly", "Kenny", "Reba",
-                                   "Billy",  "Luis",    "Johnny", "Patsy",   "Willie", "Tina",  "Marvin", "Stevie",
-                                   "Celine", "Shania",  "Garth",  "Bonnie",  "Cher",   "Rod",   "Tom",   "Courtney"};
-    static const char* kLast[] = {"Smith",  "Jones",   "Presley", "Brooks", "Rogers", "O'Brien", "Springsteen",
-                                  "Nelson", "Cash",    "Turner",  "Wonder", "Dion",   "Twain",   "Tyler",
-                                  "Jackson", "Houston", "Parton", "Miguel", "Petty",  "Stewart", "Love", "Gómez"};
-    static const char* kBands[] = {"The Beatles", "The Lovin' Spoonful", "Earth, Wind & Fire", "Love Affair",
-                                   "Los Lobos",   "The Eagles",          "Abba",              "Queen",
-                                   "The Rolling Stones", "Fleetwood Mac", "Bee Gees",          "The Supremes"};
-    auto pick = [&](auto& list) { return std::string(list[random_() % std::size(list)]); };
-    Song s;
-    s.id = ++count_;
-    s.number = count_;
-    char disk[32];
-    std::snprintf(disk, sizeof disk, "SC%04u-%02u", static_cast<unsigned>(random_() % 10000),
-                  static_cast<unsigned>(1 + random_() % 20));
-    s.disk = disk;
-    for (int w = 1 + static_cast<int>(random_() % 5); w > 0; --w) {
-      if (!s.title.empty()) s.title += ' ';
-      s.title += pick(kWords);
-    }
-    s.artist = random_() % 6 == 0 ? pick(kBands) : pick(kFirst) + " " + pick(kLast);
-    s.print = random_() % 4 == 0;
-    s.has_hotlist = random_() % 10 == 0;
-    return s;
-  }
-
- private:
-  std::mt19937_64 random_{20240611};
-  int64_t count_ = 0;
-};
+// Making the catalogues.
 
 constexpr const char* kHotlist = "0100000000";
 
@@ -155,20 +112,20 @@ void CheckOk(const jet::Status& s, const std::string& what) {
   if (!s.ok()) Die(what + ": " + s.error().message());
 }
 
-void MakeEngineCatalogue(const std::string& path, int64_t songs) {
+void MakeEngineCatalogue(const std::string& path, int64_t songs, bench::WordMix mix) {
   CheckOk(jet::CreateDatabase(path), "creating " + path);
   auto opened = jet::WritableDatabase::Open(path);
   if (!opened.ok()) Die(opened.error().message());
   jet::WritableDatabase& db = *opened.value();
   CheckOk(jet::CreateTable(db, SongTableDesign()), "creating the song table");
-  SongMaker maker;
+  bench::SongMaker maker(mix);
   constexpr int64_t kBatch = 5000;
   for (int64_t done = 0; done < songs; done += kBatch) {
     CheckOk(db.Write([&]() -> jet::Status {
               JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable("MyList"));
               JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.pager(), def));
               for (int64_t i = done; i < std::min(songs, done + kBatch); ++i) {
-                const Song s = maker.Next();
+                const bench::Song s = maker.Next();
                 std::vector<Value> row = {s.id, s.number, jet::FromUtf8(s.disk), jet::FromUtf8(s.title),
                                           jet::FromUtf8(s.artist), s.print,
                                           s.has_hotlist ? Value(jet::FromUtf8(kHotlist)) : Value(jet::Null{})};
@@ -192,15 +149,15 @@ struct SqliteDb {
   }
 };
 
-void MakeSqliteCatalogue(const std::string& path, int64_t songs) {
+void MakeSqliteCatalogue(const std::string& path, int64_t songs, bench::WordMix mix) {
   SqliteDb s(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   s.Exec("CREATE TABLE MyList (ID INTEGER, SongNumber INTEGER, DiskID TEXT, Song TEXT COLLATE NOCASE, "
          "Artist TEXT COLLATE NOCASE, PrintYN INTEGER NOT NULL, HotlistA TEXT); BEGIN");
   sqlite3_stmt* insert = nullptr;
   sqlite3_prepare_v2(s.db, "INSERT INTO MyList VALUES (?, ?, ?, ?, ?, ?, ?)", -1, &insert, nullptr);
-  SongMaker maker;
+  bench::SongMaker maker(mix);
   for (int64_t i = 0; i < songs; ++i) {
-    const Song song = maker.Next();
+    const bench::Song song = maker.Next();
     sqlite3_bind_int64(insert, 1, song.id);
     sqlite3_bind_int64(insert, 2, song.number);
     sqlite3_bind_text(insert, 3, song.disk.c_str(), -1, SQLITE_TRANSIENT);
@@ -245,20 +202,27 @@ double ThreadCpuMillis() {
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-Figures Time(int runs, const std::function<void()>& run) {
-  run();  // warms caches: the first keypress is not what the host waits for on every other one
+Figures Summarize(std::vector<double> ms, std::vector<double> cpu) {
+  std::sort(ms.begin(), ms.end());
+  std::sort(cpu.begin(), cpu.end());
+  const size_t p90 = std::min(ms.size() - 1, static_cast<size_t>(0.9 * static_cast<double>(ms.size())));
+  return {ms[ms.size() / 2], ms[p90], ms[0], cpu.empty() ? 0 : cpu[cpu.size() / 2]};
+}
+
+// Warm: the run once untimed, then `runs` timed runs. With `before`, each run is timed after
+// `before` ran (untimed) instead: cold runs.
+Figures Time(int runs, const std::function<void()>& run, const std::function<void()>& before = nullptr) {
+  if (!before) run();
   std::vector<double> ms, cpu;
   for (int i = 0; i < runs; ++i) {
+    if (before) before();
     const double cpu_start = ThreadCpuMillis();
     const Clock::time_point start = Clock::now();
     run();
     ms.push_back(Millis(start));
     cpu.push_back(ThreadCpuMillis() - cpu_start);
   }
-  std::sort(ms.begin(), ms.end());
-  std::sort(cpu.begin(), cpu.end());
-  const size_t p90 = std::min(ms.size() - 1, static_cast<size_t>(0.9 * static_cast<double>(ms.size())));
-  return {ms[ms.size() / 2], ms[p90], ms[0], cpu[cpu.size() / 2]};
+  return Summarize(std::move(ms), std::move(cpu));
 }
 
 // The program's side: the form, drawing nowhere, with a host that only keeps what it was told.
@@ -281,33 +245,54 @@ class BlankSurface : public velloran::KaraokeSurface {
   void ShowSongs() override {}
 };
 
-struct Search {
-  const char* label;
-  std::string text;       // what the host types
-  std::string sqlite_sql;
-  std::string mdb_sql;
+// The main window's logic on one catalogue, checked and ready.
+struct Form {
+  SilentHost host;
+  BlankSurface surface;
+  velloran::Frm_Karaoke form{surface, host};
+  explicit Form(const std::string& mdb) {
+    form.Databases.entries.push_back({mdb, "MyList", "Artist", "Song", "SongNumber", "DiskID"});
+    form.Databases.CurrentDB = 1;
+    if (!form.CheckDatabase()) Die("the catalogue is not ready: " + (host.messages.empty() ? "" : host.messages.back()));
+  }
+  int Search(const std::string& text) {
+    form.SearchText = text;
+    form.BuildWhereClause();
+    return form.Results.count();
+  }
 };
 
-std::vector<Search> Searches() {
-  const std::string all = "SELECT * FROM MyList";
-  const std::string love = " WHERE Song LIKE '%love%' OR Artist LIKE '%love%'";
-  const std::string none = " WHERE Song LIKE '%zzqx%' OR Artist LIKE '%zzqx%'";
-  const std::string empty = " WHERE Song LIKE '%%' OR Artist LIKE '%%'";
-  const std::string by_title = " ORDER BY Song, Artist LIMIT 1001";
-  return {
-      {"\"love\"", "love", all + love + by_title, all + " WHERE Song ilike '%love%' OR Artist ilike '%love%'"},
-      {"\"zzqx\"", "zzqx", all + none + by_title, all + " WHERE Song ilike '%zzqx%' OR Artist ilike '%zzqx%'"},
-      {"\"\"", "", all + empty + by_title, all + " WHERE Song ilike '%%' OR Artist ilike '%%'"},
-      {"\"50000\"", "50000", all + " WHERE SongNumber >= 50000 ORDER BY SongNumber LIMIT 1001",
-       all + " WHERE SongNumber >= 50000"},
-  };
+struct Search {
+  std::string label;
+  std::string text;  // what the host types
+};
+
+// The SQLite side of a search: the condition the program builds, in SQLite's words. A number
+// searches song numbers from it up; a text is looked for in titles and artists.
+struct SqliteQuery {
+  std::string where, order_default, order_best;
+};
+
+SqliteQuery SqliteQueryFor(const std::string& text) {
+  if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
+    return {"SongNumber >= " + text, " ORDER BY SongNumber", " ORDER BY SongNumber"};
+  }
+  std::string pattern;
+  for (char c : text) pattern += c == '\'' ? std::string("''") : c == '*' ? std::string("%") : std::string(1, c);
+  return {"Song LIKE '%" + pattern + "%' OR Artist LIKE '%" + pattern + "%'", " ORDER BY Song, Artist",
+          " ORDER BY +Song, Artist"};
+}
+
+std::string SqliteSelect(const SqliteQuery& q, bool best) {
+  return "SELECT * FROM MyList WHERE " + q.where + (best ? q.order_best : q.order_default) + " LIMIT 1001";
 }
 
 // Rows the SELECT finds through the engine, counted without the form (not timed).
-int64_t EngineCount(const std::string& path, const std::string& where) {
+int64_t EngineCount(const std::string& path, const std::string& text) {
   auto db = jet::Database::Open(path);
   if (!db.ok()) Die(db.error().message());
-  auto cursor = jet::ExecuteSelect(*db.value(), "SELECT ID FROM MyList WHERE " + where);
+  const velloran::SearchQuery query = velloran::BuildSearchQuery("MyList", text);
+  auto cursor = jet::ExecuteSelect(*db.value(), query.sql);
   if (!cursor.ok()) Die(cursor.error().message());
   int64_t n = 0;
   while (true) {
@@ -318,66 +303,64 @@ int64_t EngineCount(const std::string& path, const std::string& where) {
   }
 }
 
-// The query alone through the engine, reading up to 1,001 rows: on a handle opened for it (its
-// pages read from the file again, as each search of the program does) and on one handle kept
-// open (its pages already in memory). The difference is what reading the pages costs.
-struct EngineAlone {
-  Figures fresh, kept;
+// One SQLite connection kept open, with a page cache as large as the engine's share of pages.
+class SqliteSide {
+ public:
+  explicit SqliteSide(const std::string& path) : db_(path, SQLITE_OPEN_READWRITE) {
+    db_.Exec("PRAGMA cache_size = -" + std::to_string(jet::SharedPages::kMaxBytes / 1024));
+  }
+  // Prepares, steps and copies up to 1,001 rows, as the form does; returns how many.
+  int Search(const std::string& sql) {
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(db_.db, sql.c_str(), -1, &query, nullptr) != SQLITE_OK) Die(std::string("sqlite: ") + sqlite3_errmsg(db_.db));
+    rows_.clear();
+    while (sqlite3_step(query) == SQLITE_ROW) {
+      velloran::ResultRow row;
+      auto text = [&](int i) {
+        const unsigned char* t = sqlite3_column_text(query, i);
+        return t == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(t));
+      };
+      row.ID = sqlite3_column_int(query, 0);
+      row.SongNumber = text(1);
+      row.DiskID = text(2);
+      row.Song = text(3);
+      row.Artist = text(4);
+      row.PrintYN = sqlite3_column_int(query, 5) != 0;
+      rows_.push_back(std::move(row));
+    }
+    sqlite3_finalize(query);
+    return static_cast<int>(rows_.size());
+  }
+  int64_t Count(const std::string& where) {
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(db_.db, ("SELECT COUNT(*) FROM MyList WHERE " + where).c_str(), -1, &query, nullptr);
+    const int64_t n = sqlite3_step(query) == SQLITE_ROW ? sqlite3_column_int64(query, 0) : -1;
+    sqlite3_finalize(query);
+    return n;
+  }
+
+ private:
+  SqliteDb db_;
+  std::vector<velloran::ResultRow> rows_;
 };
 
-EngineAlone TimeEngineAlone(const std::string& path, const std::string& sql, int runs) {
-  auto fetch = [&](jet::Database& db) {
-    auto cursor = jet::ExecuteSelect(db, sql);
-    if (!cursor.ok()) Die(cursor.error().message());
-    for (int i = 0; i < 1001; ++i) {
-      auto more = cursor.value()->Next();
-      if (!more.ok()) Die(more.error().message());
-      if (!more.value()) break;
-    }
-  };
-  auto open = [&] {
-    auto db = jet::Database::Open(path);
-    if (!db.ok()) Die(db.error().message());
-    return std::move(db).value();
-  };
-  EngineAlone e;
-  e.fresh = Time(runs, [&] { fetch(*open()); });
-  std::unique_ptr<jet::Database> kept = open();
-  e.kept = Time(runs, [&] { fetch(*kept); });
-  return e;
-}
-
-// The SQLite side of one search: open, prepare, step and copy up to 1,001 rows, close.
-int SqliteSearch(const std::string& path, const std::string& sql) {
-  SqliteDb s(path, SQLITE_OPEN_READONLY);
-  sqlite3_stmt* query = nullptr;
-  if (sqlite3_prepare_v2(s.db, sql.c_str(), -1, &query, nullptr) != SQLITE_OK) Die(std::string("sqlite: ") + sqlite3_errmsg(s.db));
-  std::vector<velloran::ResultRow> rows;
-  while (sqlite3_step(query) == SQLITE_ROW) {
-    velloran::ResultRow row;
-    auto text = [&](int i) {
-      const unsigned char* t = sqlite3_column_text(query, i);
-      return t == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(t));
-    };
-    row.ID = sqlite3_column_int(query, 0);
-    row.SongNumber = text(1);
-    row.DiskID = text(2);
-    row.Song = text(3);
-    row.Artist = text(4);
-    row.PrintYN = sqlite3_column_int(query, 5) != 0;
-    rows.push_back(std::move(row));
+// Another process writes both catalogues (one song's PrintYN flips), so that the next search
+// meets a file changed under it, as after a host's edit in another program.
+void WriteFromAnotherProcess(const std::string& mdb, const std::string& sqlite) {
+  static int flips = 0;
+  const bool print = ++flips % 2 == 1;
+  const pid_t pid = fork();
+  if (pid < 0) Die("cannot fork");
+  if (pid == 0) {
+    velloran::Connection::Open(mdb)->Execute(std::string("UPDATE [MyList] SET [PrintYN] = ") + (print ? "True" : "False") +
+                                             " WHERE [ID] = 1");
+    SqliteDb s(sqlite, SQLITE_OPEN_READWRITE);
+    s.Exec(std::string("UPDATE MyList SET PrintYN = ") + (print ? "1" : "0") + " WHERE ID = 1");
+    _exit(0);
   }
-  sqlite3_finalize(query);
-  return static_cast<int>(rows.size());
-}
-
-int64_t SqliteCount(const std::string& path, const std::string& where) {
-  SqliteDb s(path, SQLITE_OPEN_READONLY);
-  sqlite3_stmt* query = nullptr;
-  sqlite3_prepare_v2(s.db, ("SELECT COUNT(*) FROM MyList WHERE " + where).c_str(), -1, &query, nullptr);
-  int64_t n = sqlite3_step(query) == SQLITE_ROW ? sqlite3_column_int64(query, 0) : -1;
-  sqlite3_finalize(query);
-  return n;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die("the writing process failed");
 }
 
 // mdb-sql reading the query from a file, its output thrown away; the whole process is timed.
@@ -398,18 +381,37 @@ void MdbSqlSearch(const std::string& mdb, const std::string& query_file) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die("mdb-sql failed on " + query_file);
 }
 
-// How many rows mdb-sql prints for a query (not timed): whether it understood the condition. It
-// starts its output with an empty line.
-int64_t MdbSqlCount(const std::string& mdb, const std::string& query_file) {
-  std::string command = "mdb-sql -H -F -P -i '" + query_file + "' '" + mdb + "' | grep -c .";
+bool HaveMdbSql() { return std::system("command -v mdb-sql >/dev/null 2>&1") == 0; }
+
+// This program run again as `search_bench MODE ARGS...`; returns its peak memory in MB, as the
+// process itself reads it at its end (its own high-water mark, not the one of the process that
+// started it, which a count kept across exec would give).
+double PeakMegabytesOf(const std::vector<std::string>& args) {
+  std::error_code error;
+  const auto quoted = [](const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+  };
+  std::string command = quoted(fs::read_symlink("/proc/self/exe", error).string());
+  for (const std::string& a : args) command += " " + quoted(a);
   FILE* pipe = popen(command.c_str(), "r");
-  long long n = -1;
-  if (pipe == nullptr || std::fscanf(pipe, "%lld", &n) != 1) n = -1;
-  if (pipe != nullptr) pclose(pipe);
-  return n;
+  double kb = -1;
+  if (pipe == nullptr || std::fscanf(pipe, "%lf", &kb) != 1) kb = -1;
+  if (pipe != nullptr && pclose(pipe) != 0) Die("the measuring process failed: " + args[0]);
+  if (kb < 0) Die("the measuring process printed no figure: " + args[0]);
+  return kb / 1024;
 }
 
-bool HaveMdbSql() { return std::system("command -v mdb-sql >/dev/null 2>&1") == 0; }
+// Prints this process's peak resident memory in kB (VmHWM).
+void PrintPeakMemory() {
+  FILE* status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::strncmp(line, "VmHWM:", 6) == 0) std::printf("%s", line + 6);
+  }
+  if (status != nullptr) std::fclose(status);
+}
 
 std::string Ratio(double ours, double theirs) {
   if (theirs <= 0) return "-";
@@ -422,101 +424,211 @@ std::string Ratio(double ours, double theirs) {
 struct Bench {
   fs::path folder, mdb, sqlite;
   std::string stem;  // the files' name without extension
+  int64_t songs = 0;
+  bench::WordMix mix = bench::WordMix::kEven;
   int runs = 0;
   bool mdb_sql = false;
   const char* only = nullptr;  // SEARCH_BENCH_ONLY
 };
 
-// mdb-sql's figures for one search, or nullopt without mdb-sql.
-std::optional<Figures> TimeMdbSql(const Bench& b, const Search& search, int64_t found) {
+std::optional<Figures> TimeMdbSql(const Bench& b, const std::string& text) {
   if (!b.mdb_sql) return std::nullopt;
   const fs::path query_file = b.folder / (b.stem + "-query.sql");
   FILE* f = std::fopen(query_file.c_str(), "w");
   if (f == nullptr) Die("cannot write " + query_file.string());
-  std::fprintf(f, "%s\ngo\n", search.mdb_sql.c_str());
+  SqliteQuery q = SqliteQueryFor(text);
+  std::string where = q.where;
+  for (size_t at; (at = where.find(" LIKE ")) != std::string::npos;) where.replace(at, 6, " ilike ");
+  std::fprintf(f, "SELECT * FROM MyList WHERE %s\ngo\n", where.c_str());
   std::fclose(f);
-  const int64_t printed = MdbSqlCount(b.mdb.string(), query_file.string());
-  if (printed != found) {
-    std::printf("  (mdb-sql printed %lld rows for %s, not %lld)\n", static_cast<long long>(printed), search.label,
-                static_cast<long long>(found));
-  }
-  // A process per search: fewer runs, as each reads the whole table.
-  return Time(std::max(3, b.runs / 3), [&] { MdbSqlSearch(b.mdb.string(), query_file.string()); });
+  return Time(std::max(3, b.runs / 5), [&] { MdbSqlSearch(b.mdb.string(), query_file.string()); });
 }
 
-void RunSearch(const Bench& b, velloran::Frm_Karaoke& form, const Search& search) {
-  // The same rows first: every engine must find what the others find.
-  const size_t where_at = search.sqlite_sql.find("WHERE ") + 6;
-  const std::string where = search.sqlite_sql.substr(where_at, search.sqlite_sql.find(" ORDER BY") - where_at);
-  std::string jet_where = where;
-  std::replace(jet_where.begin(), jet_where.end(), '%', '*');
-  const int64_t found = EngineCount(b.mdb.string(), jet_where);
-  const int64_t sqlite_found = SqliteCount(b.sqlite.string(), where);
+struct Measured {
+  Figures warm, cold, lite_best, lite_default, lite_cold;
+};
+
+Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& search) {
+  // The same rows first: the engine must find what SQLite finds.
+  const SqliteQuery q = SqliteQueryFor(search.text);
+  const int64_t found = EngineCount(b.mdb.string(), search.text);
+  const int64_t sqlite_found = lite.Count(q.where);
   if (found != sqlite_found) {
-    Die(std::string(search.label) + ": the engine finds " + std::to_string(found) + " rows, SQLite " + std::to_string(sqlite_found));
+    Die(search.label + ": the engine finds " + std::to_string(found) + " rows, SQLite " + std::to_string(sqlite_found));
   }
-  form.SearchText = search.text;
-  const Figures ours = Time(b.runs, [&] { form.BuildWhereClause(); });
-  const int expected = static_cast<int>(std::min<int64_t>(found, form.MaxResults + 1));
-  if (form.Results.count() != expected) {
-    Die(std::string(search.label) + ": the form kept " + std::to_string(form.Results.count()) + " rows, not " +
-        std::to_string(expected));
-  }
+  const int expected = static_cast<int>(std::min<int64_t>(found, form.form.MaxResults + 1));
+  Measured m;
+  m.warm = Time(b.runs, [&] {
+    if (form.Search(search.text) != expected) Die(search.label + ": the form kept a different number of rows");
+  });
   if (b.only != nullptr) {
-    std::printf("%-16s %7lld %8.2f /%7.2f (fastest %.2f, processor time %.2f)\n", search.label, static_cast<long long>(found),
-                ours.median, ours.p90, ours.fastest, ours.cpu_median);
-    return;
+    std::printf("%-24s %8lld %8.2f /%7.2f (fastest %.2f, processor time %.2f)\n", search.label.c_str(),
+                static_cast<long long>(found), m.warm.median, m.warm.p90, m.warm.fastest, m.warm.cpu_median);
+    return m;
   }
-  int sqlite_rows = 0;
-  const Figures lite = Time(b.runs, [&] { sqlite_rows = SqliteSearch(b.sqlite.string(), search.sqlite_sql); });
-  if (sqlite_rows != expected) Die(std::string(search.label) + ": SQLite stepped " + std::to_string(sqlite_rows) + " rows");
-  const std::optional<Figures> mdb = TimeMdbSql(b, search, found);
+  const int cold_runs = std::max(3, b.runs / 3);
+  const auto write = [&] { WriteFromAnotherProcess(b.mdb.string(), b.sqlite.string()); };
+  m.cold = Time(cold_runs, [&] { form.Search(search.text); }, write);
+  auto sqlite_run = [&](bool best) {
+    return [&, best] {
+      if (lite.Search(SqliteSelect(q, best)) != expected) Die(search.label + ": SQLite stepped a different number of rows");
+    };
+  };
+  m.lite_default = Time(b.runs, sqlite_run(false));
+  m.lite_best = Time(b.runs, sqlite_run(true));
+  const bool hint_helps = m.lite_best.median < m.lite_default.median;
+  if (!hint_helps) m.lite_best = m.lite_default;
+  m.lite_cold = Time(cold_runs, sqlite_run(hint_helps), write);
+  const std::optional<Figures> mdb = TimeMdbSql(b, search.text);
   char mdb_text[32] = "-";
-  if (mdb) std::snprintf(mdb_text, sizeof mdb_text, "%8.1f /%7.1f", mdb->median, mdb->p90);
-  std::printf("%-16s %7lld %8.2f /%7.2f %17s %8.2f /%7.2f %14s %14s\n", search.label, static_cast<long long>(found),
-              ours.median, ours.p90, mdb_text, lite.median, lite.p90, mdb ? Ratio(ours.median, mdb->median).c_str() : "-",
-              Ratio(ours.median, lite.median).c_str());
+  if (mdb) std::snprintf(mdb_text, sizeof mdb_text, "%9.1f", mdb->median);
+  std::printf("%-24s %8lld %8.2f %8.2f %9.2f%s %9.2f %9.2f %10s  %s\n", search.label.c_str(),
+              static_cast<long long>(found), m.warm.median, m.cold.median, m.lite_best.median, hint_helps ? "+" : " ",
+              m.lite_default.median, m.lite_cold.median, mdb_text, Ratio(m.warm.median, m.lite_best.median).c_str());
   std::fflush(stdout);
+  return m;
 }
 
-void RunSize(int64_t songs, int runs, const fs::path& folder, bool mdb_sql) {
+// ---------------------------------------------------------------------------------------------
+// Search texts by density.
+
+std::string Lower(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool Ascii(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\''; });
+}
+
+// The songs' titles and artists, lower case, for counting matches of plain ASCII texts (which
+// match without regard to case, and no other character folds to an ASCII letter).
+std::vector<std::string> SongTexts(const Bench& b) {
+  bench::SongMaker maker(b.mix);
+  std::vector<std::string> texts;
+  texts.reserve(static_cast<size_t>(b.songs) * 2);
+  for (int64_t i = 0; i < b.songs; ++i) {
+    const bench::Song s = maker.Next();
+    texts.push_back(Lower(s.title));
+    texts.push_back(Lower(s.artist));
+  }
+  return texts;
+}
+
+int64_t CountIn(const std::vector<std::string>& texts, const std::string& needle, size_t step = 1) {
+  int64_t n = 0;
+  for (size_t i = 0; i + 1 < texts.size(); i += 2 * step) {
+    n += texts[i].find(needle) != std::string::npos || texts[i + 1].find(needle) != std::string::npos;
+  }
+  return n;
+}
+
+// For each density asked for, the candidate text whose share of songs comes closest (by a sample,
+// then counted exactly): words and pieces of words of the songs themselves.
+std::vector<std::pair<std::string, double>> TextsAtDensities(const std::vector<std::string>& texts,
+                                                             const std::vector<double>& densities) {
+  std::set<std::string> candidates;
+  for (size_t i = 0; i < std::min<size_t>(texts.size(), 4000); ++i) {
+    std::string word;
+    for (char c : texts[i] + " ") {
+      if (c != ' ') {
+        word += c;
+        continue;
+      }
+      if (!word.empty() && Ascii(word)) {
+        candidates.insert(word);
+        for (size_t n = 1; n <= 3 && n < word.size(); ++n) candidates.insert(word.substr(0, n));
+      }
+      word.clear();
+    }
+  }
+  const size_t step = std::max<size_t>(1, texts.size() / 2 / 20000);
+  const double sampled = static_cast<double>(texts.size() / 2 / step);
+  std::map<std::string, double> share;
+  for (const std::string& c : candidates) share[c] = static_cast<double>(CountIn(texts, c, step)) / sampled;
+  std::vector<std::pair<std::string, double>> out;
+  for (double want : densities) {
+    std::string best;
+    double best_distance = 1e9;
+    for (const auto& [text, d] : share) {
+      const double distance = std::fabs(std::log((d + 1e-7) / want));
+      if (distance < best_distance) best = text, best_distance = distance;
+    }
+    out.emplace_back(best, static_cast<double>(CountIn(texts, best)) / static_cast<double>(texts.size() / 2));
+  }
+  return out;
+}
+
+void DensityCurve(const Bench& b, Form& form, SqliteSide& lite, const std::vector<std::string>& texts) {
+  const std::vector<double> densities = {0.0001, 0.0002, 0.0005, 0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5};
+  std::printf("density curve (warm medians, ms; step: this density's time over the one before it)\n");
+  std::printf("%-10s %-10s %8s %8s %6s %9s\n", "density", "text", "rows", "ours", "step", "SQLite");
+  double before = 0, worst = 1;
+  for (const auto& [text, density] : TextsAtDensities(texts, densities)) {
+    const Figures ours = Time(b.runs, [&] { form.Search(text); });
+    const SqliteQuery q = SqliteQueryFor(text);
+    const Figures a = Time(std::max(3, b.runs / 3), [&] { lite.Search(SqliteSelect(q, true)); });
+    const Figures d = Time(std::max(3, b.runs / 3), [&] { lite.Search(SqliteSelect(q, false)); });
+    const double step = before > 0 ? std::max(ours.median / before, before / ours.median) : 1;
+    worst = std::max(worst, step);
+    std::printf("%8.3f%%  %-10s %8lld %8.2f %6.2f %9.2f\n", density * 100, ("\"" + text + "\"").c_str(),
+                static_cast<long long>(density * static_cast<double>(b.songs) + 0.5), ours.median, step,
+                std::min(a.median, d.median));
+    before = ours.median;
+  }
+  std::printf("largest step between neighbouring densities: %.2fx\n", worst);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void RunCatalogue(int64_t songs, bench::WordMix mix, int runs, const fs::path& folder, bool mdb_sql) {
   Bench b;
   b.folder = folder;
-  b.stem = "songs-v1-" + std::to_string(songs);
+  b.songs = songs;
+  b.mix = mix;
+  b.stem = bench::MixName(mix) + "-" + std::to_string(songs);
   b.mdb = folder / (b.stem + ".mdb");
   b.sqlite = folder / (b.stem + ".sqlite");
   b.runs = runs;
   b.mdb_sql = mdb_sql;
   b.only = std::getenv("SEARCH_BENCH_ONLY");
-  Cached(b.mdb, [&](const std::string& p) { MakeEngineCatalogue(p, songs); });
-  Cached(b.sqlite, [&](const std::string& p) { MakeSqliteCatalogue(p, songs); });
+  Cached(b.mdb, [&](const std::string& p) { MakeEngineCatalogue(p, songs, mix); });
+  Cached(b.sqlite, [&](const std::string& p) { MakeSqliteCatalogue(p, songs, mix); });
 
-  SilentHost host;
-  BlankSurface surface;
-  velloran::Frm_Karaoke form(surface, host);
-  form.Databases.entries.push_back({b.mdb.string(), "MyList", "Artist", "Song", "SongNumber", "DiskID"});
-  form.Databases.CurrentDB = 1;
-  if (!form.CheckDatabase()) Die("the catalogue is not ready: " + (host.messages.empty() ? "" : host.messages.back()));
+  Form form(b.mdb.string());
+  SqliteSide lite(b.sqlite.string());
+  const std::vector<std::string> texts = b.only == nullptr ? SongTexts(b) : std::vector<std::string>{};
+  // The density at which walking the Song index for the first rows stops paying: about one
+  // song in 256.
+  const std::string edge = b.only == nullptr ? TextsAtDensities(texts, {1.0 / 256}).front().first : "";
+  const std::vector<Search> searches = {
+      {"common word", "love"},   {"common word", "the"},     {"walk/scan edge", edge},
+      {"rare, present", "heart of"}, {"two words", "love me"}, {"no match", "zzqx"},
+      {"empty", ""},             {"number", "50000"}};
 
-  std::printf("\n%lld songs (%.1f MB .mdb, %.1f MB SQLite), %d runs each; milliseconds, median / p90\n",
-              static_cast<long long>(songs), static_cast<double>(fs::file_size(b.mdb)) / 1e6,
-              static_cast<double>(fs::file_size(b.sqlite)) / 1e6, runs);
-  std::printf("%-16s %7s %17s %17s %17s %14s %14s\n", "search", "rows", "ours", "mdb-sql", "SQLite", "vs mdb-sql",
-              "vs SQLite");
-  const Figures check = Time(runs, [&] {
-    if (!form.CheckDatabase()) Die("CheckDatabase failed");
-  });
-  std::printf("%-16s %7s %8.2f /%7.2f\n", "CheckDatabase", "", check.median, check.p90);
-  for (const Search& search : Searches()) {
-    if (b.only == nullptr || search.text == b.only) RunSearch(b, form, search);
+  std::printf("\n%s, %lld songs (%.1f MB .mdb, %.1f MB SQLite), %d runs each (cold: %d); medians in ms\n",
+              bench::MixName(mix).c_str(), static_cast<long long>(songs), static_cast<double>(fs::file_size(b.mdb)) / 1e6,
+              static_cast<double>(fs::file_size(b.sqlite)) / 1e6, runs, std::max(3, runs / 3));
+  if (b.only == nullptr) {
+    std::printf("SQLite: one connection kept open; best = with ORDER BY +Song where that is faster (+), else its default "
+                "plan. mdb-sql: a whole process printing every match.\n");
+    std::printf("%-24s %8s %8s %8s %10s %9s %9s %10s  %s\n", "search", "rows", "warm", "cold", "SQLite", "default",
+                "cold", "mdb-sql", "warm vs SQLite best");
   }
-  std::printf("the query alone (jet::ExecuteSelect, up to 1,001 rows): new handle / handle kept open, medians\n");
-  for (const Search& search : Searches()) {
+  for (Search& search : std::vector<Search>(searches)) {
     if (b.only != nullptr && search.text != b.only) continue;
-    const velloran::SearchQuery query = velloran::BuildSearchQuery("MyList", search.text);
-    const EngineAlone e = TimeEngineAlone(b.mdb.string(), query.sql + " ORDER BY " + query.sort_list, runs);
-    std::printf("%-16s %8.2f / %7.2f\n", search.label, e.fresh.median, e.kept.median);
+    search.label += " \"" + search.text + "\"";
+    RunSearch(b, form, lite, search);
   }
+  if (b.only != nullptr) return;
+  std::printf("peak memory of a process that opens the catalogue and searches \"love\" twice: ours %.1f MB, SQLite %.1f MB"
+              " (an idle process of this program: %.1f MB)\n",
+              PeakMegabytesOf({"--search-once", b.mdb.string(), "love"}),
+              PeakMegabytesOf({"--sqlite-once", b.sqlite.string(), SqliteSelect(SqliteQueryFor("love"), true)}),
+              PeakMegabytesOf({"--idle"}));
+  const char* curve = std::getenv("SEARCH_BENCH_CURVE");
+  if (curve == nullptr || std::string(curve) != "0") DensityCurve(b, form, lite, texts);
 }
 
 fs::path DefaultFolder() {
@@ -526,9 +638,32 @@ fs::path DefaultFolder() {
   return exe.parent_path().parent_path() / "bench-data";  // <build>/bin/search_bench -> <build>/bench-data
 }
 
+// The processes whose peak memory is measured.
+int RunOnce(int argc, char** argv) {
+  const std::string mode = argv[1];
+  if (mode == "--search-once" && argc == 4) {
+    Form form(argv[2]);
+    form.Search(argv[3]);
+    form.Search(argv[3]);
+    PrintPeakMemory();
+    return 0;
+  }
+  if (mode == "--sqlite-once" && argc == 4) {
+    SqliteSide lite(argv[2]);
+    lite.Search(argv[3]);
+    lite.Search(argv[3]);
+    PrintPeakMemory();
+    return 0;
+  }
+  if (mode != "--idle") return 2;
+  PrintPeakMemory();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strncmp(argv[1], "--", 2) == 0) return RunOnce(argc, argv);
   const int runs = argc > 1 ? std::atoi(argv[1]) : 15;
   std::vector<int64_t> sizes = {100000, 1000000};
   if (argc > 2) {
@@ -544,9 +679,16 @@ int main(int argc, char** argv) {
   const fs::path folder = argc > 3 ? fs::path(argv[3]) : DefaultFolder();
   if (runs < 1 || sizes.empty()) Die("usage: search_bench [RUNS [SIZES [FOLDER]]]");
   fs::create_directories(folder);
-  const bool mdb_sql = HaveMdbSql();
-  if (!mdb_sql) std::printf("mdb-sql is not installed (mdbtools): its column stays empty\n");
+  const char* mdb_env = std::getenv("SEARCH_BENCH_MDB");
+  const bool mdb_sql = (mdb_env == nullptr || std::string(mdb_env) != "0") && HaveMdbSql();
+  if (!mdb_sql) std::printf("mdb-sql left out (not installed, or SEARCH_BENCH_MDB=0): its column stays empty\n");
+  std::vector<bench::WordMix> mixes = {bench::WordMix::kEven, bench::WordMix::kZipf};
+  if (const char* mix = std::getenv("SEARCH_BENCH_MIX")) {
+    mixes = {std::string(mix) == "even" ? bench::WordMix::kEven : bench::WordMix::kZipf};
+  }
   std::printf("search_bench: catalogues in %s\n", folder.c_str());
-  for (int64_t songs : sizes) RunSize(songs, runs, folder, mdb_sql);
+  for (int64_t songs : sizes) {
+    for (bench::WordMix mix : mixes) RunCatalogue(songs, mix, runs, folder, mdb_sql);
+  }
   return 0;
 }

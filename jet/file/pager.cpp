@@ -271,6 +271,17 @@ Result<const uint8_t*> Pager::ReadPage(uint32_t page) {
   return slot.get();
 }
 
+Status Pager::ReadRun(uint32_t first, uint32_t count, uint8_t* out) {
+  if (in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a write reads its pages one by one");
+  if (first >= page_count_ || count > page_count_ - first) {
+    return Corrupt(first, "pages " + std::to_string(first) + " to " + std::to_string(uint64_t{first} + count - 1) +
+                              " lie past the end of the file (" + std::to_string(page_count_) + " pages)");
+  }
+  JET_RETURN_IF_ERROR(file_->ReadExactly(out, size_t{count} * page_size(), uint64_t{first} * page_size()));
+  if (read_depth_ == 0) JET_RETURN_IF_ERROR(CheckUnchangedSinceRefresh());
+  return Status::Ok();
+}
+
 // A read without the read lock may meet a commit under way. The stamp changes with the first
 // page a commit writes and again when it ends, so a stamp still as the cached pages had it after
 // the read means that the bytes read belong with them.

@@ -51,6 +51,12 @@ class Pager {
   // kLocked ("changed while it was being read ... try again") rather than mix two states: a
   // reader that must see one state from start to end holds a ReadScope for all of it.
   Result<const uint8_t*> ReadPage(uint32_t page);
+  // Reads `count` pages from `first` on with one read into `out` (count * page_size bytes), as
+  // the committed file holds them, and keeps none of them: for a scan that reads a whole table
+  // once and wants neither a read per page nor the memory of every page. Outside a write only
+  // (kInvalidArgument inside one); outside the read lock it fails as ReadPage does when the file
+  // changed meanwhile.
+  Status ReadRun(uint32_t first, uint32_t count, uint8_t* out);
   // ReadPage plus a check of the page's type byte.
   Result<const uint8_t*> ReadPageOfType(uint32_t page, uint8_t type, const char* what);
 

@@ -10,8 +10,12 @@ uint16_t DataPageRowCount(const Format& format, const uint8_t* page) {
 }
 
 Result<RowSlot> ReadRowSlot(Pager& pager, uint32_t page, uint32_t row) {
-  const Format& format = pager.format();
   JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPageOfType(page, kPageData, "data"));
+  return RowSlotOf(pager, page, data, row);
+}
+
+Result<RowSlot> RowSlotOf(const Pager& pager, uint32_t page, const uint8_t* data, uint32_t row) {
+  const Format& format = pager.format();
   uint16_t count = DataPageRowCount(format, data);
   uint32_t table_end = format.data_row_offsets + 2u * count;
   if (table_end > format.page_size) return pager.Corrupt(page, "row count " + std::to_string(count) + " does not fit the page");

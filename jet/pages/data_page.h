@@ -34,6 +34,8 @@ uint16_t DataPageRowCount(const Format& format, const uint8_t* page);
 // The slot `row` of data page `page`, with its bounds checked against the page. Rows are packed
 // from the end of the page downwards, so a row ends where the previous slot's row starts.
 Result<RowSlot> ReadRowSlot(Pager& pager, uint32_t page, uint32_t row);
+// The same for a data page whose bytes (`data`, already type-checked) the caller read itself.
+Result<RowSlot> RowSlotOf(const Pager& pager, uint32_t page, const uint8_t* data, uint32_t row);
 
 // The 24-bit page and row byte a forwarding slot points to, packed as a row pointer.
 Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowSlot& slot);

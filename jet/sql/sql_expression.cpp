@@ -411,6 +411,7 @@ Result<std::unique_ptr<Condition::Node>> Condition::Compiler::Like(const Expr& e
   auto compiled = LikePattern::Compile(version_, std::get<Text>(pattern.literal));
   if (!compiled.ok()) return At(pattern, compiled.error().message());
   node->like.emplace(std::move(compiled).value());
+  node->b.literal = pattern.literal;
   node->row_text = e.left->kind == Expr::Kind::kColumn && ColumnOf(*e.left).type == ColumnType::kText;
   return node;
 }
@@ -475,6 +476,23 @@ std::optional<std::vector<std::u16string>> Condition::RequiredTexts(const Node& 
     }
     default: return std::nullopt;
   }
+}
+
+std::optional<std::vector<Condition::LikeTerm>> Condition::LikeDisjunction() const {
+  std::vector<LikeTerm> terms;
+  std::vector<const Node*> todo = {root_.get()};
+  while (!todo.empty()) {
+    const Node* node = todo.back();
+    todo.pop_back();
+    if (node->kind == Node::Kind::kOr) {
+      for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) todo.push_back(it->get());
+    } else if (node->kind == Node::Kind::kLike && node->row_text && !node->negated && node->a.column >= 0) {
+      terms.push_back(LikeTerm{static_cast<size_t>(node->a.column), &*node->like, &std::get<Text>(node->b.literal)});
+    } else {
+      return std::nullopt;
+    }
+  }
+  return terms;
 }
 
 Result<bool> Condition::Matches(RowValues& row) const {

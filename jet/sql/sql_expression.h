@@ -19,6 +19,7 @@
 #include "jet/sql/sql_parser.h"
 #include "jet/base/status.h"
 #include "jet/pages/table_def.h"
+#include "jet/sql/sql_like.h"
 #include "jet/base/value.h"
 
 namespace jet {
@@ -84,6 +85,16 @@ class Condition {
   // Strings (folded, as LikePattern::RequiredText) of which every matching row holds at least
   // one in a Text column, stored in the row itself; nothing when the condition asks for none.
   std::optional<std::vector<std::u16string>> RequiredTexts() const;
+
+  // When the condition is LIKEs on Text columns joined by OR (one LIKE alone included), none of
+  // them negated: each column with its pattern (and the pattern as written). A row matches when
+  // one of them matches; a NULL matches none. Valid as long as the condition.
+  struct LikeTerm {
+    size_t column;  // position in def.columns
+    const LikePattern* like;
+    const Text* pattern;
+  };
+  std::optional<std::vector<LikeTerm>> LikeDisjunction() const;
 
  private:
   struct Node;

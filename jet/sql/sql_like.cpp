@@ -1,5 +1,6 @@
 #include "jet/sql/sql_like.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "jet/text/collation.h"
@@ -92,6 +93,16 @@ std::u16string LikePattern::RequiredText() const {
     if (s.plain && s.literal.size() > longest.size()) longest = s.literal;
   }
   return longest;
+}
+
+std::optional<std::u16string> LikePattern::ContainedText() const {
+  if (segments_.size() != 3 || !segments_[0].elements.empty() || !segments_[2].elements.empty()) return std::nullopt;
+  if (!segments_[1].plain || segments_[1].literal.empty()) return std::nullopt;
+  return segments_[1].literal;
+}
+
+bool LikePattern::MatchesAnyText() const {
+  return segments_.size() > 1 && std::all_of(segments_.begin(), segments_.end(), [](const Segment& s) { return s.elements.empty(); });
 }
 
 // Reads the group at *pos ('['), leaves *pos after its ']' and returns its index in sets_, or -1

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,11 @@ class LikePattern {
   // The longest string of plain characters (folded) that every matching text contains; empty
   // when the pattern has none.
   std::u16string RequiredText() const;
+  // The folded string x when the pattern is '*x*' with x plain characters only: a text matches
+  // exactly when its folding contains x.
+  std::optional<std::u16string> ContainedText() const;
+  // Whether every text matches (a pattern of '*' alone).
+  bool MatchesAnyText() const;
 
  private:
   struct CharSet;

@@ -8,6 +8,7 @@
 #include "jet/sql/sql_lexer.h"
 #include "jet/sql/sql_like.h"
 #include "jet/sql/text_presence.h"
+#include "jet/table/index_cursor.h"
 
 namespace jet {
 
@@ -72,15 +73,185 @@ Status SelectCursor::Prepare(const SelectStatement& statement, SelectOptions opt
   }
   plan_ = ChoosePlan(def_, db_.version(), where.get(), order_, options.use_indexes);
   plan_text_ = DescribePlan(def_, plan_);
+  row_ = std::make_unique<LazyRow>(db_.pager(), def_);
+  values_.resize(selected_.size());
+  walk_budget_ = options.walk_budget > 0 ? options.walk_budget
+                                         : std::max<uint64_t>(kDefaultWalkBudget, def_.row_count / 12);
+  // Inside a write the texts would be folded afresh for every statement: rows are read instead.
+  if (options.use_folded_texts && condition_ && !db_.pager().in_write()) {
+    JET_RETURN_IF_ERROR(PrepareFolded());
+    if (prefiltered_) return Status::Ok();
+  }
   if (plan_.use_index) {
     JET_ASSIGN_OR_RETURN(source_, OpenIndexWalk(db_.pager(), def_, plan_.walk));
   } else {
     JET_ASSIGN_OR_RETURN(source_, OpenScan(db_.pager(), def_, ScanPageTest()));
   }
-  row_ = std::make_unique<LazyRow>(db_.pager(), def_);
-  values_.resize(selected_.size());
-  walk_budget_ = options.walk_budget > 0 ? options.walk_budget
-                                         : std::max<uint64_t>(kDefaultWalkBudget, def_.row_count / 12);
+  return Status::Ok();
+}
+
+namespace {
+
+// The rows at the given places, in that order.
+class PlacesSource final : public RowSource {
+ public:
+  PlacesSource(Pager& pager, std::vector<RowId> places) : pager_(pager), places_(std::move(places)) {}
+  Result<bool> Next(LazyRow* row) override {
+    if (next_ == places_.size()) return false;
+    const RowId id = places_[next_++];
+    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
+    JET_RETURN_IF_ERROR(row->Load(id, slot));
+    ++rows_read_;
+    return true;
+  }
+
+ private:
+  Pager& pager_;
+  std::vector<RowId> places_;
+  size_t next_ = 0;
+};
+
+// A walk along an index that reads only the rows the folded texts say match: its entries name
+// the rows without reading them. A row the folded texts do not hold is read and tested as a scan
+// would test it.
+class MatchingIndexWalk final : public RowSource {
+ public:
+  MatchingIndexWalk(Pager& pager, const TableDef& def, const PhysicalIndex& index, std::shared_ptr<const FoldedColumns> folded,
+                    std::unique_ptr<FoldedSearch> search, const Condition& condition)
+      : pager_(pager), cursor_(pager, def.page, index), folded_(std::move(folded)), search_(std::move(search)), condition_(condition) {}
+  Result<bool> Next(LazyRow* row) override {
+    while (true) {
+      JET_ASSIGN_OR_RETURN(bool on, started_ ? cursor_.Next() : cursor_.First());
+      started_ = true;
+      if (!on) return false;
+      const RowId id = cursor_.row();
+      const size_t r = folded_->RowAt(id);
+      if (r < folded_->rows() && !search_->Matches(*folded_, r)) continue;
+      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
+      JET_RETURN_IF_ERROR(row->Load(id, slot));
+      ++rows_read_;
+      if (r < folded_->rows()) return true;
+      JET_ASSIGN_OR_RETURN(bool match, condition_.Matches(*row));
+      if (match) return true;
+    }
+  }
+
+ private:
+  Pager& pager_;
+  IndexCursor cursor_;  // its entries name the rows without reading them
+  std::shared_ptr<const FoldedColumns> folded_;
+  std::unique_ptr<FoldedSearch> search_;
+  const Condition& condition_;
+  bool started_ = false;
+};
+
+// Walking an index costs about this many times less per entry than sorting costs per match.
+constexpr double kWalkAdvantage = 16;
+constexpr size_t kDensitySamples = 4096;
+
+}  // namespace
+
+Status SelectCursor::PrepareFolded() {
+  std::optional<std::vector<Condition::LikeTerm>> terms = condition_->LikeDisjunction();
+  if (!terms || terms->empty()) return Status::Ok();
+  std::vector<size_t> columns;
+  std::vector<FoldedTerm> folded_terms;
+  std::vector<const Text*> patterns;  // of folded_terms: a pattern on several columns is looked for once
+  for (const Condition::LikeTerm& term : *terms) {
+    auto column = std::find(columns.begin(), columns.end(), term.column);
+    if (column == columns.end()) column = columns.insert(columns.end(), term.column);
+    const uint32_t bit = 1u << (column - columns.begin());
+    size_t same = 0;
+    while (same < patterns.size() && *patterns[same] != *term.pattern) ++same;
+    if (same == patterns.size()) {
+      patterns.push_back(term.pattern);
+      folded_terms.push_back(FoldedTerm{0, term.like});
+    }
+    folded_terms[same].column_mask |= bit;
+  }
+  if (columns.size() > 8) return Status::Ok();
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
+  auto search = std::make_unique<FoldedSearch>(folded_terms);
+  prefiltered_ = true;
+  // A sample of the rows tells how dense the matches are, before any work that grows with them.
+  if (!order_.empty() && CanWalk(*folded) &&
+      WalkBeatsSort(*folded, search->Density(*folded, kDensitySamples) * static_cast<double>(folded->rows()))) {
+    const size_t physical = def_.logical_indexes[plan_.walk.logical_index].physical_index;
+    source_ = std::make_unique<MatchingIndexWalk>(db_.pager(), def_, def_.physical_indexes[physical], folded, std::move(search),
+                                                  *condition_);
+    walk_budget_ = UINT64_MAX;  // the walk reads only matching rows: it never gives way
+    plan_text_ += ", matched in folded texts";
+    return Status::Ok();
+  }
+  std::vector<uint8_t> marked;
+  search->MarkAll(*folded, &marked);
+  std::vector<uint32_t> matches;
+  for (uint32_t r = 0; r < marked.size(); ++r) {
+    if (marked[r]) matches.push_back(r);
+  }
+  if (order_.empty()) {
+    std::vector<RowId> places;
+    places.reserve(matches.size());
+    for (uint32_t r : matches) places.push_back(folded->Place(r));
+    source_ = std::make_unique<PlacesSource>(db_.pager(), std::move(places));
+    plan_ = AccessPlan{};
+    plan_text_ = "folded texts";
+    return Status::Ok();
+  }
+  plan_ = AccessPlan{};
+  plan_.sort = true;
+  plan_text_ = "folded texts, then sort";
+  source_ = std::make_unique<PlacesSource>(db_.pager(), std::vector<RowId>{});
+  JET_RETURN_IF_ERROR(SortFolded(*folded, matches));
+  keys_read_ = true;
+  return Status::Ok();
+}
+
+// The walk reads about rows / matches entries for each row it hands out, and a search takes the
+// first few thousand; a sort computes a key for every match. Either way the work grows smoothly
+// with the matches, and taking the cheaper keeps it low at every density.
+bool SelectCursor::CanWalk(const FoldedColumns& folded) const {
+  if (!plan_.use_index || plan_.walk.backward || plan_.walk.low || plan_.walk.high) return false;
+  return !folded.moved_rows && folded.places_ascending && (plan_.ordered_prefix > 0 || !plan_.sort);
+}
+
+bool SelectCursor::WalkBeatsSort(const FoldedColumns& folded, double matches) const {
+  return matches * matches * kWalkAdvantage > 4096.0 * static_cast<double>(folded.rows());
+}
+
+// The keys of texts the folded texts hold are made from them: a folded text sorts exactly as the
+// text does, as folding keeps every weight of every character.
+Status SelectCursor::SortFolded(const FoldedColumns& folded, const std::vector<uint32_t>& matches) {
+  std::vector<int> folded_at;  // per ORDER BY column: its position in folded.columns, or -1
+  bool all_folded = true;
+  for (const SortColumn& c : order_) {
+    const auto at = std::find(folded.columns.begin(), folded.columns.end(), c.column);
+    const bool text = at != folded.columns.end() && def_.columns[c.column].type == ColumnType::kText;
+    folded_at.push_back(text ? static_cast<int>(at - folded.columns.begin()) : -1);
+    all_folded = all_folded && text;
+  }
+  Value text = Text();
+  const Value null = Null{};
+  for (uint32_t r : matches) {
+    const RowId place = folded.Place(r);
+    if (!all_folded) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(db_.pager(), place.page, place.row));
+      JET_RETURN_IF_ERROR(row_->Load(place, slot));
+    }
+    key_.clear();
+    for (size_t i = 0; i < order_.size(); ++i) {
+      if (folded_at[i] < 0) {
+        JET_RETURN_IF_ERROR(AppendSortKey(order_[i], &key_));
+        continue;
+      }
+      const size_t k = static_cast<size_t>(folded_at[i]);
+      if (!folded.Null(r, k)) FoldedUnitsOf(folded.Text(r, k), &std::get<Text>(text));
+      Status s = AppendKeyColumn(db_.version(), KeyColumn{ColumnType::kText, order_[i].ascending},
+                                 folded.Null(r, k) ? null : text, &key_);
+      if (!s.ok()) return s.error().WithContext("sorting by column \"" + def_.columns[order_[i].column].name + "\"");
+    }
+    sorted_.Add(key_, place);
+  }
   return Status::Ok();
 }
 
@@ -122,7 +293,7 @@ Result<bool> SelectCursor::Advance() {
 }
 
 Result<bool> SelectCursor::Matches() {
-  if (!condition_) return true;
+  if (!condition_ || prefiltered_) return true;
   return condition_->Matches(*row_);
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "jet/database.h"
+#include "jet/sql/folded_columns.h"
 #include "jet/sql/sql_expression.h"
 #include "jet/sql/sql_parser.h"
 #include "jet/sql/sql_plan.h"
@@ -40,6 +41,11 @@ struct SelectOptions {
   // matching row not yet handed out; after a quarter of them it already does when fewer than
   // one row in kSparseMatches matched. 0: a twelfth of the table, at least kDefaultWalkBudget.
   uint64_t walk_budget = 0;
+  // A condition of LIKEs on Text columns joined by OR is matched against the table's folded
+  // texts (folded_columns.h), kept while the file stays as it is, instead of row by row; only the
+  // matching rows are read, and sorted (or taken in the order of an index that gives the ORDER BY
+  // when they are many). false: always read the rows, to cross-check it.
+  bool use_folded_texts = true;
 };
 
 inline constexpr uint64_t kDefaultWalkBudget = 4096;
@@ -100,6 +106,12 @@ class SelectCursor {
   Status AppendSortKeys(size_t first, size_t last, std::string* key);
   Status AppendSortKey(const SortColumn& column, std::string* key);
   Status LoadAndEmit(RowId id);
+  // With options.use_folded_texts: when the condition allows, finds the matching rows in the
+  // folded texts and sets up the source (or the sorted rows) to hand out only them.
+  Status PrepareFolded();
+  Status SortFolded(const FoldedColumns& folded, const std::vector<uint32_t>& matches);
+  bool CanWalk(const FoldedColumns& folded) const;
+  bool WalkBeatsSort(const FoldedColumns& folded, double matches) const;
   PageTest ScanPageTest();
   Status Emit();
   // TOP: whether the row just read is one the statement keeps.
@@ -112,6 +124,7 @@ class SelectCursor {
   std::vector<ColumnDef> columns_;
   std::vector<std::string> names_;
   std::unique_ptr<Condition> condition_;
+  bool prefiltered_ = false;  // the source hands out matching rows only
   std::vector<SortColumn> order_;
   AccessPlan plan_;
   std::string plan_text_;

@@ -10,7 +10,12 @@ namespace jet {
 
 Result<const uint8_t*> ReadOwnedDataPage(Pager& pager, uint32_t owner, uint32_t page) {
   JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(page));
-  if (data[0] == kPageData && Get32(data + 4) == owner) return data;
+  JET_RETURN_IF_ERROR(CheckOwnedDataPage(pager, owner, page, data));
+  return data;
+}
+
+Status CheckOwnedDataPage(const Pager& pager, uint32_t owner, uint32_t page, const uint8_t* data) {
+  if (data[0] == kPageData && Get32(data + 4) == owner) return Status::Ok();
   std::string found = data[0] == kPageData ? "a data page of the table defined on page " + std::to_string(Get32(data + 4))
                                            : "a page of type " + std::to_string(data[0]);
   return pager.Corrupt(page, "the usage map of the table defined on page " + std::to_string(owner) +

@@ -54,6 +54,8 @@ struct RowId {
 // The bytes of `page`, one of the pages the owned-pages map of the table defined on page `owner`
 // lists; kCorrupt naming the page unless it is a data page of that table.
 Result<const uint8_t*> ReadOwnedDataPage(Pager& pager, uint32_t owner, uint32_t page);
+// The same check of a page's bytes the caller read itself.
+Status CheckOwnedDataPage(const Pager& pager, uint32_t owner, uint32_t page, const uint8_t* data);
 
 // The homes of the table's moved rows: the row pointers ((page << 8) | row) where forwarding
 // chains starting on `pages` end, every one of them a data page of the table whose definition is

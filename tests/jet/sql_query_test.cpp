@@ -71,8 +71,9 @@ std::vector<Row> Reference(const Table& t, const Query& q) {
   return projected;
 }
 
-std::vector<Row> Fetch(jet::Database& db, const std::string& sql, bool use_indexes, std::string* plan = nullptr) {
-  EXPECT_OK_LET(cursor, jet::ExecuteSelect(db, sql, jet::SelectOptions{use_indexes}));
+std::vector<Row> Fetch(jet::Database& db, const std::string& sql, bool use_indexes, std::string* plan = nullptr,
+                       bool folded = false) {
+  EXPECT_OK_LET(cursor, jet::ExecuteSelect(db, sql, jet::SelectOptions{use_indexes, 0, folded}));
   std::vector<Row> rows;
   if (!cursor.ok()) return rows;
   if (plan != nullptr) *plan = cursor.value()->plan();
@@ -104,6 +105,8 @@ void Check(Table& t, const Query& q) {
   std::vector<Row> indexed = Fetch(*t.db, q.sql, true, &plan);
   EXPECT_EQ(plan, q.plan);
   EXPECT_EQ(Fetch(*t.db, q.sql, false), expected);  // a scan keeps the table's order
+  EXPECT_EQ(Fetch(*t.db, q.sql, false, nullptr, true), expected);
+  if (!q.order.empty()) EXPECT_EQ(Fetch(*t.db, q.sql, true, nullptr, true), expected);
   if (q.order.empty()) {
     // Without ORDER BY an index walk may return the rows in its own order.
     auto by_content = [](const Row& a, const Row& b) { return Render(a) < Render(b); };
@@ -253,7 +256,7 @@ TEST_F(SqlSongs, RunSortingWalksGiveWayToAScanWithoutLosingOrRepeatingRows) {
     const std::vector<Row> expected = Reference(t_, q);
     for (uint64_t budget : {1, 2, 3, 7, 40, 250, 499, 500, 501, 100000}) {
       SCOPED_TRACE(q.sql + " with a walk budget of " + std::to_string(budget));
-      ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, q.sql, jet::SelectOptions{true, budget}));
+      ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, q.sql, jet::SelectOptions{true, budget, false}));
       std::vector<Row> rows;
       while (true) {
         ASSERT_OK_LET(more, cursor.value()->Next());
@@ -286,7 +289,7 @@ TEST_F(SqlSongs, RunSortingWalksGiveWayEarlyWhenRowsRarelyMatch) {
   };
   for (const auto& [sql, rows_read] : cases) {
     SCOPED_TRACE(sql);
-    ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, sql, jet::SelectOptions{true, 400}));
+    ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, sql, jet::SelectOptions{true, 400, false}));
     size_t rows = 0;
     while (cursor.value()->Next().value()) ++rows;
     EXPECT_EQ(rows, std::string(sql).find("zzqx") == std::string::npos ? 500u : 0u);

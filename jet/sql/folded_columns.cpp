@@ -1,0 +1,381 @@
+#include "jet/sql/folded_columns.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "jet/pages/usage_map.h"
+#include "jet/pages/data_page.h"
+#include "jet/sql/sql_rows.h"
+#include "jet/text/text_codec.h"
+#include "jet/text/text_fold.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace jet {
+
+void AppendFoldedBytes(std::u16string_view folded, std::string* out) {
+  for (const char16_t u : folded) {
+    if (u < 0x80 && u != 0) {
+      out->push_back(static_cast<char>(u));
+    } else if (u < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | u >> 6));
+      out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xE0 | u >> 12));
+      out->push_back(static_cast<char>(0x80 | (u >> 6 & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
+    }
+  }
+}
+
+void FoldedUnitsOf(std::string_view bytes, std::u16string* out) {
+  out->clear();
+  for (size_t i = 0; i < bytes.size();) {
+    const uint8_t b = static_cast<uint8_t>(bytes[i]);
+    const auto next = [&](size_t k) { return static_cast<char16_t>(static_cast<uint8_t>(bytes[i + k]) & 0x3F); };
+    if (b < 0x80) {
+      out->push_back(b);
+      i += 1;
+    } else if (b < 0xE0) {
+      out->push_back(static_cast<char16_t>((b & 0x1F) << 6 | next(1)));
+      i += 2;
+    } else {
+      out->push_back(static_cast<char16_t>((b & 0x0F) << 12 | next(1) << 6 | next(2)));
+      i += 3;
+    }
+  }
+}
+
+size_t FoldedColumns::MemoryBytes() const {
+  return chunks.size() * kChunkBytes + starts.capacity() * sizeof(uint32_t) + nulls.capacity() +
+         places.capacity() * sizeof(uint32_t);
+}
+
+namespace {
+
+// Appends the folding of one stored text. Jet 4 texts kept one byte a character without a switch
+// to two-byte runs (most of them) are folded straight from their bytes.
+void AppendStoredText(JetVersion version, const char16_t* fold, const StoredText& stored, Text* scratch,
+                      std::string* out) {
+  const uint8_t* b = stored.bytes;
+  const size_t n = stored.size;
+  if (version == JetVersion::kJet4 && n >= 2 && b[0] == 0xFF && b[1] == 0xFE && std::memchr(b + 2, 0, n - 2) == nullptr) {
+    for (size_t i = 2; i < n; ++i) {
+      const char16_t f = fold[b[i]];
+      if (f < 0x80 && f != 0) out->push_back(static_cast<char>(f));
+      else AppendFoldedBytes(std::u16string_view(&f, 1), out);
+    }
+    return;
+  }
+  DecodeStoredText(version, b, n, scratch);
+  for (char16_t& u : *scratch) u = fold[u];
+  AppendFoldedBytes(*scratch, out);
+}
+
+// Pages read at once while streaming a table: 1 MB of 4 KB pages.
+constexpr uint32_t kRunPages = 256;
+
+class Builder {
+ public:
+  Builder(Pager& pager, const TableDef& def, const std::vector<size_t>& columns)
+      : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)) {
+    folded_ = std::make_unique<FoldedColumns>();
+    folded_->columns = columns;
+  }
+
+  // Reads the rows of the table's pages in long runs; false (with nothing kept) when a page holds
+  // a moved row's home, which only the forwarding chains tell from a stray flag: the caller
+  // walks the table with a StorageCursor instead.
+  Result<bool> Stream(const std::vector<uint32_t>& pages) {
+    const uint32_t page_size = pager_.page_size();
+    std::vector<uint8_t> run(size_t{kRunPages} * page_size);
+    for (size_t i = 0; i < pages.size();) {
+      uint32_t count = 1;
+      while (count < kRunPages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
+      JET_RETURN_IF_ERROR(pager_.ReadRun(pages[i], count, run.data()));
+      for (uint32_t k = 0; k < count; ++k) {
+        JET_ASSIGN_OR_RETURN(bool plain, AddPage(pages[i] + k, run.data() + size_t{k} * page_size));
+        if (!plain) return false;
+      }
+      i += count;
+    }
+    return true;
+  }
+
+  Status Add(RowId id, const RowSlot& slot) {
+    JET_RETURN_IF_ERROR(row_.Load(id, slot));
+    folded_->moved_rows = folded_->moved_rows || slot.moved_home();
+    const uint32_t packed = id.page << 8 | id.row;
+    folded_->places_ascending = folded_->places_ascending && (folded_->places.empty() || folded_->places.back() < packed);
+    folded_->places.push_back(packed);
+    uint8_t nulls = 0;
+    for (size_t k = 0; k < folded_->columns.size(); ++k) {
+      text_.clear();
+      JET_ASSIGN_OR_RETURN(bool null, FoldColumn(folded_->columns[k]));
+      if (null) nulls |= static_cast<uint8_t>(1u << k);
+      JET_RETURN_IF_ERROR(Keep());
+    }
+    folded_->nulls.push_back(nulls);
+    return Status::Ok();
+  }
+
+  Result<std::unique_ptr<FoldedColumns>> Finish() {
+    const uint64_t end = uint64_t{folded_->chunks.size()} * FoldedColumns::kChunkBytes;
+    if (end > UINT32_MAX) return TooMuch();
+    folded_->starts.push_back(static_cast<uint32_t>(end));
+    folded_->starts.shrink_to_fit();
+    folded_->places.shrink_to_fit();
+    folded_->nulls.shrink_to_fit();
+    return std::move(folded_);
+  }
+
+ private:
+  Result<bool> AddPage(uint32_t page, const uint8_t* data) {
+    JET_RETURN_IF_ERROR(CheckOwnedDataPage(pager_, def_.page, page, data));
+    const uint16_t count = DataPageRowCount(pager_.format(), data);
+    for (uint32_t r = 0; r < count; ++r) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, RowSlotOf(pager_, page, data, r));
+      if (slot.deleted() || slot.forwarding()) continue;
+      if (slot.moved_home()) return false;
+      JET_RETURN_IF_ERROR(Add(RowId{page, static_cast<uint8_t>(r)}, slot));
+    }
+    return true;
+  }
+
+  // Folds the row's value of `column` into text_; true when it is NULL.
+  Result<bool> FoldColumn(size_t column) {
+    StoredText stored;
+    JET_ASSIGN_OR_RETURN(Stored kind, row_.GetStored(column, &stored));
+    if (kind == Stored::kText) {
+      AppendStoredText(pager_.format().version, fold_, stored, &scratch_, &text_);
+      return false;
+    }
+    if (kind == Stored::kNull) return true;
+    JET_ASSIGN_OR_RETURN(const Value* value, row_.Get(column));
+    const jet::Text* text = std::get_if<jet::Text>(value);
+    if (text == nullptr) return true;
+    scratch_.resize(text->size());
+    for (size_t i = 0; i < text->size(); ++i) scratch_[i] = fold_[(*text)[i]];
+    AppendFoldedBytes(scratch_, &text_);
+    return false;
+  }
+
+  // Puts text_ and its zero in the last chunk, or a new one where it does not fit.
+  Status Keep() {
+    std::vector<uint32_t>& used = folded_->chunk_used;
+    if (used.empty() || used.back() + text_.size() + 1 > FoldedColumns::kChunkBytes) {
+      if (folded_->chunks.size() * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
+      folded_->chunks.push_back(std::make_unique<char[]>(FoldedColumns::kChunkBytes));
+      used.push_back(0);
+    }
+    char* at = folded_->chunks.back().get() + used.back();
+    std::memcpy(at, text_.data(), text_.size());
+    at[text_.size()] = '\0';
+    folded_->starts.push_back(static_cast<uint32_t>((folded_->chunks.size() - 1) * FoldedColumns::kChunkBytes + used.back()));
+    used.back() += static_cast<uint32_t>(text_.size() + 1);
+    return Status::Ok();
+  }
+
+  Error TooMuch() const { return Error(ErrorCode::kInvalidArgument, "table \"" + def_.name + "\": too much text to search at once"); }
+
+  Pager& pager_;
+  const TableDef& def_;
+  LazyRow row_;
+  const char16_t* fold_;
+  std::unique_ptr<FoldedColumns> folded_;
+  std::string text_;
+  jet::Text scratch_;
+};
+
+Result<std::unique_ptr<FoldedColumns>> Build(Pager& pager, const TableDef& def, const std::vector<size_t>& columns) {
+  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
+  if (!pager.in_write()) {
+    Builder streamed(pager, def, columns);
+    JET_ASSIGN_OR_RETURN(bool whole, streamed.Stream(owned));
+    if (whole) return streamed.Finish();
+  }
+  Builder walked(pager, def, columns);
+  StorageCursor cursor(pager, def.page, std::make_shared<const std::vector<uint32_t>>(std::move(owned)));
+  for (Result<bool> on = cursor.First();; on = cursor.Next()) {
+    if (!on.ok()) return on.error();
+    if (!on.value()) break;
+    JET_RETURN_IF_ERROR(walked.Add(cursor.row(), cursor.slot()));
+  }
+  return walked.Finish();
+}
+
+}  // namespace
+
+Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
+                                                             const std::vector<size_t>& columns) {
+  if (columns.empty() || columns.size() > 8) {
+    return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\": folded texts of 1 to 8 columns, not " + std::to_string(columns.size()));
+  }
+  std::string key = "folded-columns:" + std::to_string(def.page);
+  for (size_t c : columns) key += "," + std::to_string(c);
+  if (std::shared_ptr<const FoldedColumns> kept = pager.SharedDecoded<FoldedColumns>(key)) return kept;
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> built, Build(pager, def, columns));
+  std::shared_ptr<const FoldedColumns> shared = std::move(built);
+  pager.ShareDecoded<FoldedColumns>(key, shared);
+  return shared;
+}
+
+const char* FindBytes(const char* from, const char* end, std::string_view needle) {
+  const size_t m = needle.size();
+  if (m == 0) return from;
+  if (end - from < static_cast<std::ptrdiff_t>(m)) return end;
+  if (m == 1) {
+    const void* hit = std::memchr(from, needle[0], static_cast<size_t>(end - from));
+    return hit == nullptr ? end : static_cast<const char*>(hit);
+  }
+  const char* last_start = end - m;
+  const char* p = from;
+#if defined(__SSE2__)
+  // Sixteen places at a time: those where both the first and the last byte of the needle are
+  // where they should be; only those are compared in full.
+  const __m128i first = _mm_set1_epi8(needle[0]);
+  const __m128i last = _mm_set1_epi8(needle[m - 1]);
+  for (; p + 15 <= last_start; p += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + m - 1));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+    while (mask != 0) {
+      const int i = __builtin_ctz(mask);
+      if (std::memcmp(p + i + 1, needle.data() + 1, m - 2) == 0) return p + i;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  for (; p <= last_start; ++p) {
+    if (p[0] == needle[0] && std::memcmp(p, needle.data(), m) == 0) return p;
+  }
+  return end;
+}
+
+namespace {
+
+// The text that byte `pos` lies in (the last one starting at or before it), looking on from text `f`.
+size_t TextAt(const std::vector<uint32_t>& starts, size_t f, uint64_t pos) {
+  for (int i = 0; i < 8; ++i, ++f) {
+    if (starts[f + 1] > pos) return f;
+  }
+  return static_cast<size_t>(std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(f), starts.end(), pos) -
+                             starts.begin()) - 1;
+}
+
+// Marks the rows with a text of a masked column that holds `needle`; with `verify`, only those
+// whose whole text `verify` matches too. The needle holds no zero byte, so a place where it is
+// found lies inside one text.
+void MarkHolding(const FoldedColumns& folded, uint32_t mask, std::string_view needle, const LikePattern* verify,
+                 std::vector<uint8_t>* match) {
+  const size_t width = folded.columns.size();
+  const auto& starts = folded.starts;
+  const uint64_t total = starts.back();
+  std::u16string units;
+  size_t f = 0;
+  for (uint64_t at = 0; at < total;) {
+    const size_t chunk = at / FoldedColumns::kChunkBytes;
+    const char* base = folded.chunks[chunk].get();
+    const char* end = base + folded.chunk_used[chunk];
+    const char* from = base + at % FoldedColumns::kChunkBytes;
+    const char* hit = from < end ? FindBytes(from, end, needle) : end;
+    if (hit == end) {
+      at = uint64_t{chunk + 1} * FoldedColumns::kChunkBytes;
+      continue;
+    }
+    f = TextAt(starts, f, uint64_t{chunk} * FoldedColumns::kChunkBytes + static_cast<uint64_t>(hit - base));
+    const size_t row = f / width, k = f % width;
+    const uint64_t next_row = starts[std::min((row + 1) * width, starts.size() - 1)];
+    if ((*match)[row]) {
+      at = next_row;
+      continue;
+    }
+    if ((mask >> k & 1) == 0) {
+      at = starts[f + 1];
+      continue;
+    }
+    if (verify != nullptr) {
+      FoldedUnitsOf(folded.Text(row, k), &units);
+      if (!verify->Matches(units)) {
+        at = starts[f + 1];
+        continue;
+      }
+    }
+    (*match)[row] = 1;
+    at = next_row;
+  }
+}
+
+}  // namespace
+
+FoldedSearch::FoldedSearch(const std::vector<FoldedTerm>& terms) {
+  for (const FoldedTerm& t : terms) {
+    Term term{t.column_mask, t.like, Term::Kind::kEvery, std::string()};
+    if (std::optional<std::u16string> contained = t.like->ContainedText()) {
+      term.kind = Term::Kind::kContains;
+      AppendFoldedBytes(*contained, &term.needle);
+    } else if (const std::u16string required = t.like->RequiredText(); !required.empty()) {
+      term.kind = Term::Kind::kRequires;
+      AppendFoldedBytes(required, &term.needle);
+    } else if (t.like->MatchesAnyText()) {
+      term.kind = Term::Kind::kAny;
+    }
+    terms_.push_back(std::move(term));
+  }
+}
+
+bool FoldedSearch::TextMatches(const Term& term, std::string_view text) const {
+  switch (term.kind) {
+    case Term::Kind::kAny: return true;
+    case Term::Kind::kContains: return FindBytes(text.data(), text.data() + text.size(), term.needle) != text.data() + text.size();
+    case Term::Kind::kRequires:
+      if (FindBytes(text.data(), text.data() + text.size(), term.needle) == text.data() + text.size()) return false;
+      [[fallthrough]];
+    case Term::Kind::kEvery: FoldedUnitsOf(text, &units_); return term.like->Matches(units_);
+  }
+  return false;
+}
+
+bool FoldedSearch::Matches(const FoldedColumns& folded, size_t row) const {
+  for (const Term& term : terms_) {
+    for (size_t k = 0; k < folded.columns.size(); ++k) {
+      if ((term.mask >> k & 1) != 0 && !folded.Null(row, k) && TextMatches(term, folded.Text(row, k))) return true;
+    }
+  }
+  return false;
+}
+
+double FoldedSearch::Density(const FoldedColumns& folded, size_t samples) const {
+  const size_t rows = folded.rows();
+  if (rows == 0) return 0;
+  const size_t step = std::max<size_t>(1, rows / samples);
+  size_t tested = 0, matched = 0;
+  for (size_t row = step / 2; row < rows; row += step, ++tested) matched += Matches(folded, row);
+  return tested == 0 ? 0 : static_cast<double>(matched) / static_cast<double>(tested);
+}
+
+void FoldedSearch::MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const {
+  match->assign(folded.rows(), 0);
+  for (const Term& term : terms_) {
+    if (term.kind == Term::Kind::kContains || term.kind == Term::Kind::kRequires) {
+      MarkHolding(folded, term.mask, term.needle, term.kind == Term::Kind::kRequires ? term.like : nullptr, match);
+      continue;
+    }
+    for (size_t row = 0; row < folded.rows(); ++row) {
+      for (size_t k = 0; k < folded.columns.size() && !(*match)[row]; ++k) {
+        if ((term.mask >> k & 1) != 0 && !folded.Null(row, k) && TextMatches(term, folded.Text(row, k))) (*match)[row] = 1;
+      }
+    }
+  }
+}
+
+size_t FoldedColumns::RowAt(RowId place) const {
+  if (!places_ascending) return rows();
+  const uint32_t packed = place.page << 8 | place.row;
+  const auto at = std::lower_bound(places.begin(), places.end(), packed);
+  return at != places.end() && *at == packed ? static_cast<size_t>(at - places.begin()) : rows();
+}
+
+}  // namespace jet

@@ -1,0 +1,109 @@
+// The texts of a table's Text columns, folded the way LIKE compares characters, kept end to end in
+// one stretch of memory: a search for a word in titles and artists reads them at the speed of
+// memory instead of decoding every row.
+//
+// Contract:
+//   - built by one scan of the table, in storage order, under the caller's read lock (or inside a
+//     write, where it is not kept); it describes the file as that scan read it;
+//   - kept for the other handles of this process on the file (Pager::ShareDecoded) and handed out
+//     again only while the file's change stamp stays the one it was built at: any write, by this
+//     process or another program, makes the next search build it afresh;
+//   - each text is kept as its folded code units (FoldUnit), each unit written as one to three
+//     bytes the way UTF-8 writes it (U+0000 as the two bytes C0 80), so that a string of folded
+//     units is contained in a text exactly when its bytes are contained in the text's bytes; each
+//     text is followed by a zero byte, which no text and no string looked for holds. The bytes
+//     are kept in chunks of kChunkBytes, a text never crossing from one chunk to the next, so
+//     that building never holds two copies of them; a NULL is kept as an empty text and flagged;
+//   - rows are kept with the place the scan read them at (a moved row: its home), as a scan of
+//     the table reports them;
+//   - the scan reads the table's pages in long runs straight from the file and keeps none of
+//     them, so that what a search holds for a large catalogue is these texts and little more.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jet/base/status.h"
+#include "jet/file/pager.h"
+#include "jet/pages/table_def.h"
+#include "jet/sql/sql_like.h"
+#include "jet/table/storage_cursor.h"
+
+namespace jet {
+
+struct FoldedColumns {
+  static constexpr size_t kChunkBytes = size_t{1} << 20;
+
+  std::vector<size_t> columns;  // positions in def.columns, each a Text column
+  std::vector<std::unique_ptr<char[]>> chunks;
+  std::vector<uint32_t> chunk_used;  // bytes used at the start of each chunk
+  // Where each text begins, as chunk * kChunkBytes + offset: row r's text of columns[k] at
+  // starts[r * columns.size() + k]; one more entry at the end, past every text.
+  std::vector<uint32_t> starts;
+  std::vector<uint8_t> nulls;    // per row: bit k set when the row's value of columns[k] is NULL
+  std::vector<uint32_t> places;  // per row, in storage order: (page << 8) | row
+  bool moved_rows = false;       // some row lives away from the slot its index entries name
+  bool places_ascending = true;  // places in ascending order, so that RowAt can find them
+
+  size_t rows() const { return places.size(); }
+  RowId Place(size_t row) const { return RowId{places[row] >> 8, static_cast<uint8_t>(places[row] & 0xFF)}; }
+  const char* At(uint64_t position) const { return chunks[position / kChunkBytes].get() + position % kChunkBytes; }
+  std::string_view Text(size_t row, size_t k) const {
+    const char* text = At(starts[row * columns.size() + k]);
+    return std::string_view(text, std::strlen(text));
+  }
+  bool Null(size_t row, size_t k) const { return (nulls[row] >> k & 1) != 0; }
+  // The row at `place`; rows() when none is (or places are not ascending).
+  size_t RowAt(RowId place) const;
+  size_t MemoryBytes() const;
+};
+
+// The folded texts of `columns` (at most 8 Text columns of `def`), from what this process keeps
+// for the file as it is now, else from a scan of the table (then kept).
+Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
+                                                             const std::vector<size_t>& columns);
+
+// Appends the bytes FoldedColumns keeps for folded units `folded`.
+void AppendFoldedBytes(std::u16string_view folded, std::string* out);
+// The folded units back from such bytes.
+void FoldedUnitsOf(std::string_view bytes, std::u16string* out);
+
+// One condition term: rows whose text in columns[k], for a k in `column_mask`, matches `like`.
+struct FoldedTerm {
+  uint32_t column_mask = 0;
+  const LikePattern* like = nullptr;
+};
+
+// A search of folded texts for rows that some term matches.
+class FoldedSearch {
+ public:
+  explicit FoldedSearch(const std::vector<FoldedTerm>& terms);
+
+  // Sets match[r] for every row r that some term matches (match gets rows() entries).
+  void MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const;
+  // Whether some term matches row `row`.
+  bool Matches(const FoldedColumns& folded, size_t row) const;
+  // The share of rows that match, from `samples` rows spread evenly over the table.
+  double Density(const FoldedColumns& folded, size_t samples) const;
+
+ private:
+  struct Term {
+    uint32_t mask;
+    const LikePattern* like;
+    enum class Kind { kContains, kRequires, kAny, kEvery } kind;  // how the rows are found
+    std::string needle;  // kContains: the folded string; kRequires: one every match holds
+  };
+  bool TextMatches(const Term& term, std::string_view text) const;
+
+  std::vector<Term> terms_;
+  mutable std::u16string units_;  // scratch
+};
+
+// The first place at or after `from` in [from, end) where `needle` begins; end when none.
+const char* FindBytes(const char* from, const char* end, std::string_view needle);
+
+}  // namespace jet
