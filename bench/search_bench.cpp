@@ -54,7 +54,7 @@
 #include "bench/common/song_catalogue.h"
 #include "catalogue/catalogue_host.h"
 #include "catalogue/engine.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "catalogue/search_query.h"
 #include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"

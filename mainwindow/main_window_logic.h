@@ -12,7 +12,7 @@
 
 #include "catalogue/catalogue_host.h"
 #include "catalogue/engine.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "mainwindow/display_settings.h"
 #include "mainwindow/list_commands.h"
 #include "mainwindow/main_surface.h"

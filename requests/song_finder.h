@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "catalogue/catalogue_host.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "jet/base/status.h"
 
 namespace velloran {

@@ -2,7 +2,7 @@
 // files and the database list as they were, Yes puts a checked Access 2000 copy beside the
 // untouched original and in its place in the list.
 #include "admin/frm_add_records.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "tests/admin/admin_support.h"
 
 namespace velloran_test {

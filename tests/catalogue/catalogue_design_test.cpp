@@ -8,7 +8,7 @@
 
 #include "catalogue/catalogue_design.h"
 #include "catalogue/engine.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
 

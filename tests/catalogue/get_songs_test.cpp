@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "catalogue/engine.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "jet/text/collation.h"
 #include "jet/base/value.h"
 #include "catalogue/catalogue_design.h"

@@ -9,7 +9,7 @@
 
 #include "catalogue/catalogue_design.h"
 #include "catalogue/engine.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "jet/database.h"
 #include "jet/file/os.h"
 #include "jet/sql/sql_select.h"

@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "catalogue/engine.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/catalogue/scripted_host.h"

@@ -12,7 +12,7 @@
 
 #include "catalogue/catalogue_host.h"
 #include "catalogue/engine.h"
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 #include "tests/jet/test_support.h"
 
 namespace velloran_test {

@@ -1,4 +1,4 @@
-#include "catalogue/frm_karaoke.h"
+#include "mainwindow/frm_karaoke.h"
 
 #include <memory>
 
