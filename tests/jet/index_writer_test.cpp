@@ -20,7 +20,6 @@
 #include <tuple>
 
 #include "jet/base/bytes.h"
-#include "jet/check/index_check.h"
 #include "jet/check/integrity_check.h"
 #include "jet/database.h"
 #include "jet/pages/data_page.h"
@@ -30,7 +29,6 @@
 #include "jet/table/index_cursor.h"
 #include "jet/table/index_tree.h"
 #include "jet/table/index_writer.h"
-#include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/test_support.h"
 
@@ -358,10 +356,8 @@ TEST(IndexWriter, RefusedChangesChangeNothing) {
   auto outside = jet::InsertIndexEntry(*h.pager, h.def, pk, key + "x", {page, 9});
   EXPECT_EQ(outside.error().code(), jet::ErrorCode::kInvalidArgument) << "outside a write";
 
+  // (Keys a unique index already holds, NULL keys that never conflict: SchemaRandom.)
   ASSERT_TRUE(h.pager->BeginWrite().ok());
-  auto duplicate = jet::InsertIndexEntry(*h.pager, h.def, pk, key, {page + 1, static_cast<uint8_t>(row)});
-  ASSERT_FALSE(duplicate.ok());
-  EXPECT_EQ(duplicate.error().code(), jet::ErrorCode::kConstraint);
   auto [num_key, num_page, num_row] = Walk(*h.pager, h.def, h.Index("Num"))[5];
   auto again = jet::InsertIndexEntry(*h.pager, h.def, h.Index("Num"), num_key, {num_page, static_cast<uint8_t>(num_row)});
   EXPECT_EQ(again.error().code(), jet::ErrorCode::kInvalidArgument) << "the very same entry";
@@ -381,16 +377,6 @@ TEST(IndexWriter, RefusedChangesChangeNothing) {
   ASSERT_TRUE(h.pager->Commit().ok());
   h.pager.reset();
   EXPECT_TRUE(velloran_test::ReadWholeFile(path) == before) << "a refused change altered the file";
-
-  // A key whose columns are all NULL never conflicts, even in a unique index.
-  Reopen(h, path, "Keys");
-  ASSERT_TRUE(h.pager->BeginWrite().ok());
-  const std::string null_key(1, '\0');
-  EXPECT_TRUE(jet::InsertIndexEntry(*h.pager, h.def, h.Index("PrimaryKey"), null_key, {900, 1}).value());
-  EXPECT_FALSE(jet::InsertIndexEntry(*h.pager, h.def, h.Index("PrimaryKey"), null_key, {900, 2}).value());
-  EXPECT_FALSE(jet::DeleteIndexEntry(*h.pager, h.def, h.Index("PrimaryKey"), null_key, {900, 1}).value());
-  EXPECT_TRUE(jet::DeleteIndexEntry(*h.pager, h.def, h.Index("PrimaryKey"), null_key, {900, 2}).value());
-  h.pager->Rollback();
 }
 
 // Entries found out of order on a page are refused (kInvalidArgument, the file untouched) when the
@@ -440,7 +426,9 @@ TEST(IndexWriter, PagesFoundOutOfOrderAreRefusedThroughTheCacheToo) {
 // ---------------------------------------------------------------------------------------------
 // The index writer's cache of decoded pages must never hand back a page that changed since it was
 // kept: whatever changes an index behind the cache's back (a change made without it, a write rolled
-// back) must leave the index exactly as if there were no cache at all.
+// back) must leave the index exactly as if there were no cache at all. (Pages kept across writes
+// while another handle or a rolled-back write changes them: ConcurrentWriters, IoFaults, PagerWrite,
+// SchemaRandom.)
 namespace node_cache {
 
 using jet::RowId;
@@ -519,65 +507,6 @@ TEST(IndexNodeCache, ChangesBehindTheCacheAreNeverMissed) {
   }
   EXPECT_EQ(ours, expected.size());
   EXPECT_EQ(total, 500 + expected.size());
-}
-
-// Inserts songs first..first+count-1 into MyList through `db` in one write, which is thrown away
-// (rolled back) when `keep` is false.
-jet::Status InsertSongs(jet::Database& db, int first, int count, bool keep) {
-  return velloran_test::WithTableWriter(db, "MyList", [&](jet::TableWriter& writer) -> jet::Status {
-    const jet::TableDef& def = writer.def();
-    std::mt19937 random(static_cast<uint32_t>(first));
-    for (int i = first; i < first + count; ++i) {
-      std::vector<jet::Value> row(def.columns.size());
-      auto set = [&](const char* name, jet::Value v) { row[static_cast<size_t>(def.FindColumn(name) - def.columns.data())] = std::move(v); };
-      set("ID", int64_t{700000} + i);
-      set("SongNumber", int64_t{900000} + i);
-      set("DiskID", jet::FromUtf8("SC" + std::to_string(random() % 9000)));
-      set("Song", jet::FromUtf8("Song " + std::to_string(random() % 400)));
-      set("Artist", jet::FromUtf8("Artist " + std::to_string(random() % 30)));
-      set("PrintYN", false);
-      set("HotlistA", jet::FromUtf8("0000000000"));
-      JET_RETURN_IF_ERROR(writer.Insert(std::move(row)).status());
-    }
-    if (!keep) return jet::Error(jet::ErrorCode::kInvalidArgument, "thrown away on purpose");
-    return jet::Status::Ok();
-  });
-}
-
-// The decoded index pages and the table's page lists a handle's writers keep from one write to
-// the next must be dropped whenever the file may differ from them: another handle committed to
-// the same leaves and data pages, or a write of the handle itself was rolled back after changing
-// them. A stale leaf written back would lose the other handle's entries, or bring back the
-// thrown-away ones; stale page lists would put rows where there is no room. Every index is
-// checked against the rows after each step.
-TEST(IndexNodeCache, PagesKeptAcrossWritesNeverOutliveAChangeMadeElsewhere) {
-  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  auto a = jet::WritableDatabase::Open(path);
-  auto b = jet::WritableDatabase::Open(path);
-  ASSERT_TRUE(a.ok() && b.ok());
-  auto check = [&](const std::string& when, uint64_t rows) {
-    ASSERT_OK_LET(fresh, jet::Database::Open(path));
-    jet::TableDef def = fresh.value()->ReadTable("MyList").value();
-    std::vector<std::string> problems;
-    jet::CheckTableIndexes(fresh.value()->pager(), def, &problems);
-    EXPECT_TRUE(problems.empty()) << when << ": " << problems.size() << " problems, the first: " << problems.front();
-    EXPECT_EQ(def.row_count, rows) << when;
-  };
-  jet::IndexNodeCache& kept = jet::IndexNodeCache::Of(a.value()->pager());
-  EXPECT_EQ(&kept, &jet::IndexNodeCache::Of(a.value()->pager())) << "a handle has one cache";
-
-  ASSERT_TRUE(InsertSongs(*a.value(), 0, 300, true).ok());
-  EXPECT_GT(kept.kept_count(), 0u) << "the pages of the committed write stay decoded";
-  check("after a first write", 800);
-  ASSERT_TRUE(InsertSongs(*a.value(), 300, 300, true).ok());
-  check("after a second write through the kept pages", 1100);
-  ASSERT_TRUE(InsertSongs(*b.value(), 600, 300, true).ok());
-  check("after another handle's write", 1400);
-  ASSERT_TRUE(InsertSongs(*a.value(), 900, 300, true).ok());
-  check("after a write following another handle's", 1700);
-  EXPECT_FALSE(InsertSongs(*a.value(), 1200, 300, false).ok());
-  ASSERT_TRUE(InsertSongs(*a.value(), 1500, 300, true).ok());
-  check("after a write following a rolled-back one", 2000);
 }
 
 // The cache holds a bounded number of nodes, letting the least recently kept go first.
