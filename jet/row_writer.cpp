@@ -225,7 +225,8 @@ Result<const std::vector<RowWriter::Link>*> RowWriter::Rules::Links(Table& t) {
   for (const Relationship& r : relationships_) {
     const bool child = SameObjectName(r.table, name), parent = SameObjectName(r.referenced_table, name);
     if (!r.enforced() || (!child && !parent)) continue;
-    Link link{&r};
+    Link link;
+    link.relationship = &r;
     JET_ASSIGN_OR_RETURN(link.child, child ? &t : Open(r.table));
     JET_ASSIGN_OR_RETURN(link.parent, parent ? &t : Open(r.referenced_table));
     for (size_t i = 0; i < r.columns.size(); ++i) {
