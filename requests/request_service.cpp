@@ -11,6 +11,12 @@ namespace velloran {
 
 namespace {
 
+// A field of a search address or a request body; a field left out reads as empty.
+std::string FieldOf(const std::map<std::string, std::string>& fields, const char* key) {
+  auto it = fields.find(key);
+  return it == fields.end() ? std::string() : it->second;
+}
+
 std::string SongJson(const ResultRow& row) {
   return "{\"row\":" + std::to_string(row.ID) + ",\"number\":" + JsonString(row.SongNumber) +
          ",\"title\":" + JsonString(row.Song) + ",\"artist\":" + JsonString(row.Artist) + "}";
@@ -70,10 +76,7 @@ bool RequestService::RefuseCode(const std::string& code, const std::string& addr
 HttpAnswer RequestService::Search(const HttpRequest& request, const std::string& address, double now) {
   const auto params = QueryParameters(request.target);
   if (!params) return ErrorAnswer(400, "The search address is malformed (a '%' not followed by two hex digits).");
-  auto get = [&](const char* key) {
-    auto it = params->find(key);
-    return it == params->end() ? std::string() : it->second;
-  };
+  auto get = [&](const char* key) { return FieldOf(*params, key); };
   HttpAnswer refusal;
   if (RefuseCode(get("code"), address, now, refusal)) return refusal;
   jet::Result<std::string> text = CheckedText(get("q"), rules_.max_search, "search text");
@@ -102,10 +105,7 @@ HttpAnswer RequestService::Request(const HttpRequest& request, const std::string
     return ErrorAnswer(415, "Send the request as application/json.");
   jet::Result<std::map<std::string, std::string>> fields = ParseFlatJson(request.body);
   if (!fields.ok()) return ErrorAnswer(400, fields.error().message());
-  auto get = [&](const char* key) {
-    auto it = fields->find(key);
-    return it == fields->end() ? std::string() : it->second;
-  };
+  auto get = [&](const char* key) { return FieldOf(*fields, key); };
   HttpAnswer refusal;
   if (RefuseCode(get("code"), address, now, refusal)) return refusal;
   jet::Result<std::string> name = CheckedText(get("name"), rules_.max_name, "name");

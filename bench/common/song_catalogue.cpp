@@ -65,6 +65,26 @@ SongMaker::SongMaker(WordMix mix) : mix_(mix) {
   name_weights_ = Cumulative(names_.size());
 }
 
+// The next song's id and number, and a disc id of `format` with a disc below `discs` and a track
+// of 1 to 20, drawn as both mixes always drew them, so that kept catalogues stay the ones made now.
+Song SongMaker::Numbered(const char* format, unsigned discs) {
+  Song s;
+  s.id = ++count_;
+  s.number = count_;
+  char disk[32];
+  std::snprintf(disk, sizeof disk, format, static_cast<unsigned>(random_() % discs),
+                static_cast<unsigned>(1 + random_() % 20));
+  s.disk = disk;
+  return s;
+}
+
+// A quarter of the songs flagged for printing, a tenth on a favourites list.
+Song SongMaker::Flagged(Song s) {
+  s.print = random_() % 4 == 0;
+  s.has_hotlist = random_() % 10 == 0;
+  return s;
+}
+
 Song SongMaker::Next() { return mix_ == WordMix::kEven ? NextEven() : NextZipf(); }
 
 std::string SongMaker::ZipfWord(const std::vector<double>& cumulative, const std::vector<std::string>& words) {
@@ -74,13 +94,7 @@ std::string SongMaker::ZipfWord(const std::vector<double>& cumulative, const std
 }
 
 Song SongMaker::NextZipf() {
-  Song s;
-  s.id = ++count_;
-  s.number = count_;
-  char disk[32];
-  std::snprintf(disk, sizeof disk, "SF%05u-%02u", static_cast<unsigned>(random_() % 40000),
-                static_cast<unsigned>(1 + random_() % 20));
-  s.disk = disk;
+  Song s = Numbered("SF%05u-%02u", 40000);
   // One to six words, three most often.
   static const int kLengths[] = {1, 1, 2, 2, 2, 3, 3, 3, 3, 4, 4, 5, 6};
   for (int w = kLengths[random_() % std::size(kLengths)]; w > 0; --w) {
@@ -95,9 +109,7 @@ Song SongMaker::NextZipf() {
   } else {
     s.artist = ZipfWord(name_weights_, names_) + " " + ZipfWord(name_weights_, names_);
   }
-  s.print = random_() % 4 == 0;
-  s.has_hotlist = random_() % 10 == 0;
-  return s;
+  return Flagged(std::move(s));
 }
 
 Song SongMaker::NextEven() {
@@ -123,21 +135,13 @@ Song SongMaker::NextEven() {
                                  "Los Lobos",   "The Eagles",          "Abba",              "Queen",
                                  "The Rolling Stones", "Fleetwood Mac", "Bee Gees",          "The Supremes"};
   auto pick = [&](auto& list) { return std::string(list[random_() % std::size(list)]); };
-  Song s;
-  s.id = ++count_;
-  s.number = count_;
-  char disk[32];
-  std::snprintf(disk, sizeof disk, "SC%04u-%02u", static_cast<unsigned>(random_() % 10000),
-                static_cast<unsigned>(1 + random_() % 20));
-  s.disk = disk;
+  Song s = Numbered("SC%04u-%02u", 10000);
   for (int w = 1 + static_cast<int>(random_() % 5); w > 0; --w) {
     if (!s.title.empty()) s.title += ' ';
     s.title += pick(kWords);
   }
   s.artist = random_() % 6 == 0 ? pick(kBands) : pick(kFirst) + " " + pick(kLast);
-  s.print = random_() % 4 == 0;
-  s.has_hotlist = random_() % 10 == 0;
-  return s;
+  return Flagged(std::move(s));
 }
 
 }  // namespace bench

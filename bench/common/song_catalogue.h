@@ -38,6 +38,8 @@ class SongMaker {
  private:
   std::string ZipfWord(const std::vector<double>& cumulative, const std::vector<std::string>& words);
   Song NextEven();
+  Song Numbered(const char* format, unsigned discs);
+  Song Flagged(Song s);
   Song NextZipf();
 
   WordMix mix_;
