@@ -225,6 +225,12 @@ void Database::RollbackTransaction() {
 
 Result<int64_t> Database::ChangeStamp() const { return pager_->StampNow(); }
 
+Result<int64_t> Database::FileChangeStamp(const std::string& path) {
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<OsFile> file, Os::Default().Open(path, OpenMode::kRead));
+  JET_ASSIGN_OR_RETURN(FileInfo info, file->Stat());
+  return ChangeStampOf(info);
+}
+
 Database::ReadMark Database::Mark() const {
   return ReadMark{pager_->generation(), pager_->file_stamp(), pager_->process_commits()};
 }

@@ -127,6 +127,10 @@ class Database {
   // describes what the scope read, so a caller holding values read then may keep using them, with
   // no lock, for as long as the stamp stays the same. One fstat, much cheaper than a ReadScope.
   Result<int64_t> ChangeStamp() const;
+  // The same number for the file at `path`, looked at without opening it as a database: for a
+  // caller that keeps answers about a file between the times it opens it. kIo (or kNotFound)
+  // when the file cannot be looked at.
+  static Result<int64_t> FileChangeStamp(const std::string& path);
 
   // What this handle last read the file as. Values read under a ReadScope (or inside a write)
   // at mark M still describe the file while StillCurrent(M) holds: no write of this handle, no

@@ -1,10 +1,9 @@
 #include "requests/song_finder.h"
 
-#include <sys/stat.h>
-
 #include <stdexcept>
 
 #include "catalogue/engine.h"
+#include "jet/database.h"
 
 namespace velloran {
 
@@ -44,14 +43,14 @@ jet::Status CatalogueSongFinder::Run(const std::function<void()>& search) {
 
 namespace {
 
-// What the answers kept for a search depend on: the database file as it is now, its table and
-// mapped fields. Empty when the file cannot be looked at (nothing is kept then).
+// What the answers kept for a search depend on: the database file as it is now (the engine's
+// change stamp, which any write by any program moves), its table and mapped fields. Empty when
+// the file cannot be looked at (nothing is kept then).
 std::string AnswersOf(const DatabaseEntry& entry) {
-  struct stat st {};
-  if (::stat(entry.Database.c_str(), &st) != 0) return "";
+  jet::Result<int64_t> stamp = jet::Database::FileChangeStamp(entry.Database);
+  if (!stamp.ok()) return "";
   return entry.Database + '\n' + entry.Table + '\n' + entry.SongField + '\n' + entry.ArtistField + '\n' +
-         entry.SongNumberField + '\n' + std::to_string(st.st_size) + '\n' + std::to_string(st.st_ino) + '\n' +
-         std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
+         entry.SongNumberField + '\n' + std::to_string(stamp.value());
 }
 
 constexpr size_t kKeptAnswers = 4096;

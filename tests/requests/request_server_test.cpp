@@ -76,6 +76,9 @@ TEST_F(RequestServerTest, PhonesSearchAsTheProgramAndTheHostTakesTheirRequests) 
       EXPECT_EQ(s["artist"].toString().toStdString(), row.Artist);
     }
   }
+  // Answers kept for phones are not served once the file has changed.
+  Connection::Open(catalogue)->Execute("UPDATE [Songs] SET [Song]='Zzqx Blues' WHERE [ID]=1");
+  EXPECT_EQ(Json(Get(port, Search("zzqx")))["songs"].toArray().size(), 1) << "a kept answer outlived a change";
   p->logic.form.SearchText = "love";
   p->logic.form.BuildWhereClause();
   const ResultRow first = p->logic.form.Results[1], second = p->logic.form.Results[2];
