@@ -1,5 +1,6 @@
-// The song book window's logic with a recorded window and printer: zoom by the preview, order,
-// paging, printing with and without a printer, and the PDF.
+// The song book window's logic with a recorded window and printer: the preview placed by its zoom,
+// paging within the book as the flags change, printing with and without a printer. (The order and
+// the PDF are checked on the real window, whose PDF is read back.)
 #include <gtest/gtest.h>
 
 #include "app/demo_catalogue.h"
@@ -20,8 +21,7 @@ struct RecordedWindow : PrintWindowView, BookPrinter {
   bool zoom_box = false;
   std::string page_text;
   std::vector<std::string> printers{"Office"};
-  int printed_pages = 0, pdf_pages = 0;
-  std::string pdf_path;
+  int printed_pages = 0;
 
   double InnerWidth() override { return 9000; }
   double InnerHeight() override { return 9000; }
@@ -49,15 +49,10 @@ struct RecordedWindow : PrintWindowView, BookPrinter {
     printed_pages = s.page;
     return "";
   }
-  std::string WritePdf(const std::string& path, const std::function<void(BookSurface&)>& draw) override {
-    RecordingBook s;
-    draw(s);
-    pdf_pages = s.page, pdf_path = path;
-    return "";
-  }
+  std::string WritePdf(const std::string&, const std::function<void(BookSurface&)>&) override { return ""; }
 };
 
-TEST(FrmPrint, PreviewZoomOrderPagingPrintingAndPdf) {
+TEST(FrmPrint, PreviewZoomPagingAndPrinting) {
   ScratchDir scratch;
   const DatabaseEntry entry{scratch.path() + "/songs.mdb", "Songs", "Artist", "Song", "SongNumber", "DiskID"};
   ASSERT_TRUE(BuildDemoCatalogue(entry.Database, 300).ok());
@@ -70,12 +65,9 @@ TEST(FrmPrint, PreviewZoomOrderPagingPrintingAndPdf) {
   // Half size: the page centred in the window; 200 rows make three pages.
   EXPECT_EQ(w.placed, (std::array<double, 4>{(9000 - 5760) / 2.0, (9000 - 7560) / 2.0, 5760, 7560}));
   EXPECT_EQ(w.page_text, "Page 1 of 3");
-  EXPECT_EQ(w.preview.texts[1].text, "Song");  // the headings follow the title
   form.Pic_Preview_Click();  // full size: taller than the window, so below the toolbar
   EXPECT_TRUE(w.zoom_box);
   EXPECT_EQ(w.placed, (std::array<double, 4>{0, 500, 11520, 15120}));
-  form.Opt_Order_Click(1);
-  EXPECT_EQ(w.preview.texts[1].text, "Artist");
   form.Cmd_NextPage_Click();
   form.Cmd_NextPage_Click();
   form.Cmd_NextPage_Click();  // stays on the last page
@@ -90,15 +82,11 @@ TEST(FrmPrint, PreviewZoomOrderPagingPrintingAndPdf) {
   Connection::Open(entry.Database)->Execute("UPDATE [Songs] SET [PrintYN]=False WHERE [ID]>10");
   form.Chk_Zoom_Click(false);
   EXPECT_EQ(w.page_text, "Page 1 of 1");
-  // No printer: "Print" says so, the PDF still works.
+  // No printer: "Print" says so.
   w.printers.clear();
   form.Cmd_Print_Click();
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_NE(dialogs.messages[0].find("no printer"), std::string::npos);
-  dialogs.save_answers = {scratch.path() + "/book.pdf"};
-  form.Cmd_Pdf_Click();
-  EXPECT_EQ(w.pdf_path, scratch.path() + "/book.pdf");
-  EXPECT_EQ(w.pdf_pages, 1);
 }
 
 }  // namespace

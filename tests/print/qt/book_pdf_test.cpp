@@ -1,16 +1,16 @@
-// The song book as a PDF of a real catalogue: read back with pdftotext, every page carries its
-// rows in order and its footer.
+// The song book window on a real catalogue of 2,000 flagged songs: the preview shows a drawn page,
+// a click on it zooms, the pages turn; and its PDF, in artist order, read back with pdftotext,
+// carries every song in that order and each page's footer.
+// VELLORAN_SCREENSHOTS=folder keeps a picture of the window there.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTest>
-#include <cstdlib>
 #include <sstream>
 
 #include "app/demo_catalogue.h"
 #include "catalogue/engine.h"
 #include "print/book_rows.h"
-#include "print/qt/painter_book_surface.h"
 #include "print/qt/print_window.h"
 #include "platform/scripted_dialog_host.h"
 #include "tests/jet/other_readers.h"
@@ -33,58 +33,11 @@ std::vector<std::string> PdfPages(const std::string& pdf) {
   return pages;
 }
 
-TEST(BookPdf, TwoThousandFlaggedSongsReadBackPageByPage) {
-  if (!Have("pdftotext")) GTEST_SKIP() << "pdftotext is not on PATH (Debian poppler-utils)";
+TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePdfReadsBackPageByPage) {
   ScratchDir scratch;
   const DatabaseEntry entry{scratch.path() + "/songs.mdb", "Songs", "Artist", "Song", "SongNumber", "DiskID"};
   ASSERT_TRUE(BuildDemoCatalogue(entry.Database, 2100).ok());
   Connection::Open(entry.Database)->Execute("UPDATE [Songs] SET [PrintYN]=True WHERE [ID]<=2000");
-  for (BookOrder order : {BookOrder::kSong, BookOrder::kArtist}) {
-    const std::vector<BookRow> rows = ReadBookRows(entry, order);
-    ASSERT_EQ(rows.size(), 2000u);
-    BookOptions options;
-    options.order = order;
-    const std::string pdf = scratch.path() + "/book.pdf";
-    int page_count = 0;
-    ASSERT_EQ(WritePdf(pdf, DefaultBookLayout(), options.title,
-                       [&](BookSurface& s) { page_count = DrawBook(s, rows, options); }),
-              "");
-    const std::vector<std::string> pages = PdfPages(pdf);
-    ASSERT_EQ(static_cast<int>(pages.size()), page_count);
-    ASSERT_GT(page_count, 10);
-    EXPECT_NE(pages[0].find("Song Book Listing"), std::string::npos);
-    size_t next = 0;
-    for (size_t p = 0; p < pages.size(); ++p) {
-      const std::string& text = pages[p];
-      const size_t first = next;
-      // Each row's first column and then its number, as a word of its own, in the page's order
-      // (the small disc ID may run into the first column and a reader may split that line).
-      for (size_t at = 0; next < rows.size(); ++next) {
-        const BookRow& r = rows[next];
-        const size_t column = text.find(order == BookOrder::kSong ? r.song : r.artist, at);
-        size_t number = column;
-        do number = text.find(r.number, number + 1);
-        while (number != std::string::npos && (text[number - 1] != ' ' || isdigit(text[number + r.number.size()])));
-        if (column == std::string::npos || number == std::string::npos) break;
-        at = number + r.number.size();
-      }
-      EXPECT_GT(next, first) << "no rows on page " << p + 1;
-      // The footer "- n -", on its own line; the reader drops its narrow spaces.
-      std::string squeezed = text;
-      std::erase(squeezed, ' ');
-      EXPECT_NE(squeezed.find("\n-" + std::to_string(p + 1) + "-\n"), std::string::npos) << "page " << p + 1;
-    }
-    EXPECT_EQ(next, rows.size()) << "row " << next << " missing or out of order";
-  }
-}
-
-// The real window: the preview shows a drawn page, a click on it zooms, the pages turn.
-// VELLORAN_SCREENSHOTS=folder keeps a picture of the window there.
-TEST(PrintWindow, ThePreviewDrawsZoomsAndPages) {
-  ScratchDir scratch;
-  const DatabaseEntry entry{scratch.path() + "/songs.mdb", "Songs", "Artist", "Song", "SongNumber", "DiskID"};
-  ASSERT_TRUE(BuildDemoCatalogue(entry.Database, 300).ok());
-  Connection::Open(entry.Database)->Execute("UPDATE [Songs] SET [PrintYN]=True WHERE [ID]<=200");
   QPrinter printer(QPrinter::HighResolution);
   ScriptedDialogHost dialogs;
   PrintWindow window(printer, dialogs, [&] { return entry; });
@@ -105,6 +58,42 @@ TEST(PrintWindow, ThePreviewDrawsZoomsAndPages) {
   QTest::mouseClick(window.next, Qt::LeftButton);
   EXPECT_EQ(window.page_label->text().toStdString().rfind("Page 2 of ", 0), 0u);
   EXPECT_TRUE(window.previous->isEnabled());
+
+  if (!Have("pdftotext")) GTEST_SKIP() << "pdftotext is not on PATH (Debian poppler-utils): the PDF is not read back";
+  window.logic().Opt_Order_Click(1);
+  const std::string pdf = scratch.path() + "/book.pdf";
+  dialogs.save_answers = {pdf};
+  window.logic().Cmd_Pdf_Click();
+  ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages[0];
+  const std::vector<BookRow> rows = ReadBookRows(entry, BookOrder::kArtist);
+  ASSERT_EQ(rows.size(), 2000u);
+  const std::vector<std::string> pages = PdfPages(pdf);
+  ASSERT_GT(pages.size(), 10u);
+  const size_t headings = pages[0].find("Song Book Listing");
+  ASSERT_NE(headings, std::string::npos);
+  EXPECT_LT(pages[0].find("Artist", headings + 17), pages[0].find("Song", headings + 17));  // the artist's column first
+  size_t next = 0;
+  for (size_t p = 0; p < pages.size(); ++p) {
+    const std::string& text = pages[p];
+    const size_t first = next;
+    // Each row's artist and then its number, as a word of its own, in the page's order (the small
+    // disc ID may run into the first column and a reader may split that line).
+    for (size_t at = 0; next < rows.size(); ++next) {
+      const BookRow& r = rows[next];
+      const size_t column = text.find(r.artist, at);
+      size_t number = column;
+      do number = text.find(r.number, number + 1);
+      while (number != std::string::npos && (text[number - 1] != ' ' || isdigit(text[number + r.number.size()])));
+      if (column == std::string::npos || number == std::string::npos) break;
+      at = number + r.number.size();
+    }
+    EXPECT_GT(next, first) << "no rows on page " << p + 1;
+    // The footer "- n -", on its own line; the reader drops its narrow spaces.
+    std::string squeezed = text;
+    std::erase(squeezed, ' ');
+    EXPECT_NE(squeezed.find("\n-" + std::to_string(p + 1) + "-\n"), std::string::npos) << "page " << p + 1;
+  }
+  EXPECT_EQ(next, rows.size()) << "row " << next << " missing or out of order";
 }
 
 }  // namespace
