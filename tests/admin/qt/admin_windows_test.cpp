@@ -41,28 +41,43 @@ TEST(AdminWindows, SelectorCreatesTheMissingFieldsAndStoresTheMapping) {
   EXPECT_EQ(d.list.current(), (DatabaseEntry{d.path, "Karaoke", "Artist", "Title", "SongNumber", "DiskID"}));
 }
 
-TEST(AdminWindows, AddRecordsAddsASongAndProposesTheNext) {
+TEST(AdminWindows, AddRecordsAddsSongsByHandAndProposesTheNextNumber) {
   OneDatabase d("Songs");
-  MakeSongTable(d.path, "Songs", {41});
+  MakeSongTable(d.path, "Songs");
   AddRecordsHost windows;
   windows.Show(nullptr, d.list, d.host, d.dialogs);
   AddRecordsWindow* window = windows.window();
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-  EXPECT_EQ(window->Txt_SongNumber->text(), "42");
-  for (auto [box, text] : {std::pair{window->Txt_DiskID, "SC1"}, std::pair{window->Txt_Song, "Waterloo"},
-                           std::pair{window->Txt_Artist, "ABBA"}})
-    QTest::keyClicks(box, text);
-  Screenshot(*window, "add_records");
-  QTest::mouseClick(window->Cmd_Add, Qt::LeftButton);
-  EXPECT_EQ(window->Txt_SongNumber->text(), "43");
+  EXPECT_EQ(window->Txt_SongNumber->text(), "1");  // an empty table starts at 1
+  const auto add = [&](const char* number, const char* disc, const char* song, const char* artist) {
+    for (auto [box, text] : {std::pair{window->Txt_SongNumber, number}, std::pair{window->Txt_DiskID, disc},
+                             std::pair{window->Txt_Song, song}, std::pair{window->Txt_Artist, artist}}) {
+      box->clear();
+      QTest::keyClicks(box, text);
+    }
+    QTest::mouseClick(window->Cmd_Add, Qt::LeftButton);
+  };
+  add("2000", "SC02", "Other", "Band");
+  add("500", "SC03", "Low", "Band");
+  EXPECT_EQ(window->Txt_SongNumber->text(), "2001");  // one above the highest, not the last
   EXPECT_EQ(window->Txt_Song->text(), "");
+  Screenshot(*window, "add_records");
+  // Refused: an empty box (blanks count as filled), a number that is not a whole number.
+  add("2001", "", "x", "y");
+  add("12a", " ", "x", "y");
+  add("99999999999", " ", "x", "y");
+  ASSERT_EQ(d.dialogs.messages.size(), 3u);
+  EXPECT_EQ(d.dialogs.messages[0], "All fields must be filled!");
+  EXPECT_NE(d.dialogs.messages[1].find("\"12a\" is not a whole number"), std::string::npos);
+  EXPECT_EQ(window->Txt_Song->text(), "x");  // the boxes keep their texts
   windows.Show(nullptr, d.list, d.host, d.dialogs);  // brought forward, not loaded again
   EXPECT_EQ(windows.window(), window);
   window->close();
   QApplication::processEvents();
   EXPECT_EQ(windows.window(), nullptr);
-  EXPECT_EQ(SongRows(d.path, "Songs").back(), "42||Waterloo|SC1|ABBA|True");
+  EXPECT_EQ(SongRows(d.path, "Songs"), (std::vector<std::string>{"500||Low|SC03|Band|True", "2000||Other|SC02|Band|True"}));
+  EXPECT_TRUE(PassesJetCheck(d.path));
 }
 
 }  // namespace
