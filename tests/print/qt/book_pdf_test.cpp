@@ -1,11 +1,13 @@
 // The song book window on a real catalogue of 2,000 flagged songs: the preview shows a drawn page,
-// a click on it zooms, the pages turn; and its PDF, in artist order, read back with pdftotext,
-// carries every song in that order and each page's footer.
+// centred, and a click on it zooms it to full size below the toolbar; the pages turn and stay
+// within a book that shrinks; the printed book and the PDF, in
+// artist order, read back with pdftotext: every song in that order and each page's footer.
 // VELLORAN_SCREENSHOTS=folder keeps a picture of the window there.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTest>
+#include <filesystem>
 #include <sstream>
 
 #include "app/demo_catalogue.h"
@@ -33,12 +35,14 @@ std::vector<std::string> PdfPages(const std::string& pdf) {
   return pages;
 }
 
-TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePdfReadsBackPageByPage) {
+TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePrintAndPdfReadBackPageByPage) {
   ScratchDir scratch;
   const DatabaseEntry entry{scratch.path() + "/songs.mdb", "Songs", "Artist", "Song", "SongNumber", "DiskID"};
   ASSERT_TRUE(BuildDemoCatalogue(entry.Database, 2100).ok());
   Connection::Open(entry.Database)->Execute("UPDATE [Songs] SET [PrintYN]=True WHERE [ID]<=2000");
   QPrinter printer(QPrinter::HighResolution);
+  const std::string printed = scratch.path() + "/printed.pdf";
+  printer.setOutputFileName(QString::fromStdString(printed));
   ScriptedDialogHost dialogs;
   PrintWindow window(printer, dialogs, [&] { return entry; });
   window.logic().Form_Load();
@@ -50,14 +54,20 @@ TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePdfReadsBackPageByPage) {
     for (int x = 0; x < page.width(); ++x) dark += qGray(page.pixel(x, y)) < 128;
   EXPECT_GT(dark, 500) << "the preview is blank";
   EXPECT_EQ(window.page_label->text().toStdString().rfind("Page 1 of ", 0), 0u);
+  EXPECT_NEAR(window.preview->x() * 2 + window.preview->width(), window.width(), 2);  // centred
+  EXPECT_NEAR(window.preview->y() * 2 + window.preview->height(), window.height(), 2);
   Screenshot(window, "print_window");
   const int half_width = window.preview->width();
   QTest::mouseClick(window.preview, Qt::LeftButton);
   EXPECT_TRUE(window.zoom->isChecked());
   EXPECT_NEAR(window.preview->width(), 2 * half_width, 2);
+  EXPECT_NEAR(window.preview->y(), window.next->parentWidget()->height(), 1);  // taller than the window
   QTest::mouseClick(window.next, Qt::LeftButton);
   EXPECT_EQ(window.page_label->text().toStdString().rfind("Page 2 of ", 0), 0u);
   EXPECT_TRUE(window.previous->isEnabled());
+  QTest::mouseClick(window.print, Qt::LeftButton);  // no printer, or its dialog cancelled: nothing printed
+  EXPECT_FALSE(std::filesystem::exists(printed));
+  dialogs.messages.clear();
 
   if (!Have("pdftotext")) GTEST_SKIP() << "pdftotext is not on PATH (Debian poppler-utils): the PDF is not read back";
   window.logic().Opt_Order_Click(1);
@@ -94,6 +104,16 @@ TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePdfReadsBackPageByPage) {
     EXPECT_NE(squeezed.find("\n-" + std::to_string(p + 1) + "-\n"), std::string::npos) << "page " << p + 1;
   }
   EXPECT_EQ(next, rows.size()) << "row " << next << " missing or out of order";
+  // The printer, once the host confirms, is given the whole book.
+  window.logic().ReDraw(false);
+  EXPECT_EQ(PdfPages(printed).size(), pages.size());
+
+  // Fewer flagged songs bring the preview back into the shorter book, and the pages stop at its end.
+  Connection::Open(entry.Database)->Execute("UPDATE [Songs] SET [PrintYN]=False WHERE [ID]>10");
+  QTest::mouseClick(window.zoom, Qt::LeftButton);
+  window.logic().Cmd_NextPage_Click();
+  EXPECT_EQ(window.page_label->text().toStdString(), "Page 1 of 1");
+  EXPECT_FALSE(window.next->isEnabled());
 }
 
 }  // namespace
