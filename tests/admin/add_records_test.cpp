@@ -1,6 +1,6 @@
-// Adding a folder of generated tracks: the rows written, the numbers proposed,
-// the files renamed (by the form and the command), what is skipped, a cancel half-way, and the name pattern with its preview.
-
+// Adding a folder of generated tracks: the rows written, the numbers proposed, the files renamed
+// (by the form and by the command), what is skipped, a cancel half-way, and the name pattern with
+// its preview.
 #include "admin/frm_add_records.h"
 #include "tests/admin/admin_support.h"
 #include "tests/jet/other_readers.h"
@@ -21,13 +21,6 @@ struct AddRecords : OneDatabase {
   void Load(const std::string& folder = "") {
     ASSERT_TRUE(form.Form_Load());
     form.Txt_Folder = folder;
-  }
-  void Add(const std::string& number, const std::string& disc, const std::string& song, const std::string& artist) {
-    form.Txt_SongNumber = number;
-    form.Txt_DiskID = disc;
-    form.Txt_Song = song;
-    form.Txt_Artist = artist;
-    form.Cmd_Add_Click();
   }
   std::vector<std::string> Rows() { return SongRows(path, "Songs"); }
 };
@@ -110,7 +103,8 @@ TEST(FolderImport, NamePatternSplitsNamesAndShowsAPreview) {
   a.form.NamePattern = "DiscID - Artist - Title";
   // The preview shows the rows the import then writes; a name that does not fit is the title.
   std::vector<std::string> shown;
-  for (const ImportRow& r : a.form.Preview(5)) shown.push_back(std::to_string(r.number) + "||" + r.song + "|" + r.disc + "|" + r.artist + "|False");
+  for (const ImportRow& r : a.form.Preview(5))
+    shown.push_back(std::to_string(r.number) + "||" + r.song + "|" + r.disc + "|" + r.artist + "|False");
   a.form.Cmd_Go_Click();
   shown.insert(shown.begin(), "10||Song 10|||False");
   EXPECT_EQ(a.Rows(), shown);

@@ -1,9 +1,9 @@
 // The table and field selector on generated databases: what the list and the four boxes show,
 // which state "&OK" is in, and what each button writes into the entry and the file.
 #include "admin/frm_select_table.h"
+
 #include <map>
 
-#include "catalogue/catalogue_design.h"
 #include "tests/admin/admin_support.h"
 
 namespace velloran_test {
@@ -103,11 +103,10 @@ TEST(SelectTable, DeleteTheTableInUse) {
   EXPECT_EQ(s.dialogs.messages.back(), "Are you sure you want to delete this table?\r\nAll data in the table will be lost!");
   EXPECT_EQ(s.form->List1.size(), 2u);
 
-  s.dialogs.box_answers = {BoxAnswer::kYes};
+  s.dialogs.box_answers = {BoxAnswer::kYes, BoxAnswer::kYes};
   s.form->Cmd_Delete_Click();
   EXPECT_EQ(s.form->List1, std::vector<std::string>{"Spare"});
   EXPECT_EQ(s.Entry().Table, "Spare");
-  s.dialogs.box_answers = {BoxAnswer::kYes};
   s.form->Cmd_Delete_Click();
   EXPECT_TRUE(s.form->List1.empty());
   EXPECT_EQ(s.Entry().Table, "Spare");  // the last table's name stays

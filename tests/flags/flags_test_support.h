@@ -2,15 +2,11 @@
 // catalogue built for the test in a scratch folder.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include "app/demo_catalogue.h"
 #include "app/program.h"
 #include "flags/song_flags.h"
 #include "tests/admin/admin_support.h"
 #include "tests/jet/other_readers.h"
-#include "tests/mainwindow/recording_window.h"
-#include "tests/test_paths.h"
 
 namespace velloran_test {
 
