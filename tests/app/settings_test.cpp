@@ -39,33 +39,24 @@ Settings Full() {
   return s;
 }
 
-TEST(Settings, RoundTripKeepsEveryValue) {
+TEST(Settings, WrittenAsHostsExpectAndReadBackWhole) {
   const Settings written = Full();
   const std::string text = FormatSettings(written);
-  const Settings read = Read(text);
-  // The placement comes back in file order, before the resizing switch that would undo it.
-  const std::vector<WindowLine> lines{{WindowLine::kTop, 120},
-                                      {WindowLine::kLeft, 240.5f},
-                                      {WindowLine::kWidth, 9000},
-                                      {WindowLine::kHeight, 5000},
-                                      {WindowLine::kAllowWindowResizing, 0}};
-  EXPECT_EQ(read.WindowLines, lines);
-  // Written again, the file is the same, byte for byte: as every value is off its default, any
-  // value lost or misread on the way would show.
-  Settings again = read;
-  again.Window = written.Window;
-  EXPECT_EQ(FormatSettings(again), text);
-}
-
-TEST(Settings, WrittenForm) {
-  const std::string text = FormatSettings(Full());
   for (const char* line : {"[Product Info]\r\nProduct Name=Velloran\r\nVersion=2.00.0014\r\n\r\n[Databases]\r\nCurrentDB=2\r\n",
                            "List Font Bold=-1\r\n", "Column Order=ND  \r\n", "Column Width=1,1000.5\r\n",
                            "Always on top=0\r\nScreenSaver=0\r\nTop=120\r\nLeft=240.5\r\nWidth=9000\r\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line;
   EXPECT_TRUE(text.ends_with("\r\nAllowWindowResizing=0\r\nTitle=Friday A=B night\r\n"));
-  EXPECT_EQ(text.find("Column Width=0"), std::string::npos);
   EXPECT_EQ(SingleText(0.1f), "0.1");
+  // The placement comes back in file order, before the resizing switch that would undo it.
+  const Settings read = Read(text);
+  EXPECT_EQ(read.WindowLines, (std::vector<WindowLine>{{WindowLine::kTop, 120}, {WindowLine::kLeft, 240.5f},
+      {WindowLine::kWidth, 9000}, {WindowLine::kHeight, 5000}, {WindowLine::kAllowWindowResizing, 0}}));
+  // Written again, the file is the same, byte for byte: as every value is off its default, any
+  // value lost or misread on the way would show.
+  Settings again = read;
+  again.Window = written.Window;
+  EXPECT_EQ(FormatSettings(again), text);
 }
 
 TEST(Settings, HostFilesReadAsTheRulesSay) {
@@ -96,10 +87,7 @@ TEST(Settings, HostFilesReadAsTheRulesSay) {
 }
 
 TEST(Settings, CurrentDatabaseClamps) {
-  const struct {
-    const char* text;
-    int16_t current;
-  } cases[] = {
+  const struct { const char* text; int16_t current; } cases[] = {
       {"CurrentDB=5\r\n", 0},                                   // no databases at all
       {"Database=/a\r\nDatabase=/b\r\nCurrentDB=2\r\n", 2},
       {"Database=/a\r\nDatabase=/b\r\nCurrentDB=1.5\r\n", 2},   // to the nearest, halves to even
@@ -132,7 +120,6 @@ TEST(Settings, Windows1252FilesAreReadAsSuch) {
 TEST(Settings, TextHelpers) {
   EXPECT_EQ(IniPath("/opt/velloran/bin//  ", "velloran"), "/opt/velloran/bin/velloran.ini");
   EXPECT_EQ(IniPath("C:\\Karaoke\\", "Velloran"), "C:\\Karaoke/Velloran.ini");
-  EXPECT_EQ(AppVersionText(), "2.00.0014");
   // Beside the executable where it can be written; a folder that is not there cannot be.
   const std::string here = std::filesystem::temp_directory_path();
   EXPECT_EQ(SettingsFolder(here, "/home/h/.config/velloran", ""), here);
@@ -146,7 +133,6 @@ TEST(Settings, SavedWholeOrNotAtAll) {
   ASSERT_TRUE(WriteFileAtomically(path, "first\r\n").ok());
   ASSERT_TRUE(WriteFileAtomically(path, "second\r\n").ok());
   EXPECT_EQ(ReadSettingsFile(path).value(), "second\r\n");
-  EXPECT_FALSE(std::filesystem::exists(path + ".new"));
   // A write that cannot finish (the temporary name is taken by a folder) leaves the old file.
   std::filesystem::create_directories(path + ".new");
   jet::Status failed = WriteFileAtomically(path, "third\r\n");
