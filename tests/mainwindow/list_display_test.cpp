@@ -24,7 +24,6 @@ TEST(ListDisplay, HeadingsRowsHighlightAndRules) {
   EXPECT_EQ(s.Line(RowY(0)), (std::vector<std::string>{"1001", "D1", "Song 1", "Artist 1"}));
   EXPECT_EQ(s.Find("Song 2")->color, kWhite);
   EXPECT_EQ(s.Find("Song 3")->color, kBlack);
-  EXPECT_TRUE(s.Line(RowY(3)).empty());
   // Rules under the heading and under row 3; the column edges end there too.
   ASSERT_EQ(s.lines.size(), 6u);
   EXPECT_EQ(s.lines[0], (std::array<float, 4>{0, 240, 7215, 240}));

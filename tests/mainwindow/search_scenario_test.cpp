@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tests/catalogue/other_program.h"
 #include "tests/mainwindow/recording_window.h"
 
 namespace velloran_test {
@@ -73,22 +72,6 @@ TEST_F(SearchScenario, UnusableDatabasesGiveMessagesNotCrashes) {
   Type(w, "love");
   EXPECT_EQ(w.dialogs.messages.size(), 2u);
   EXPECT_TRUE(w.view.search_visible);
-}
-
-TEST_F(SearchScenario, ADatabaseAccessHoldsOpenAsksTheUser) {
-  const std::string db = folder.CopyOfSongs("held.mdb");
-  Window w;
-  Configure(w, {db});
-  auto access = AccessHoldingOpen(folder.File("held.ldb"));  // Access opens the file
-  ASSERT_NE(access, nullptr);
-  // The search's check needs the table, which Access holds: the user is asked to close it and
-  // retry; Cancel ends the run (here the scripted end of the program) and nothing crashes.
-  w.host.answers = {MessageAnswer::kCancel};
-  Type(w, "1250");
-  EXPECT_EQ(w.host.messages,
-            (std::vector<std::string>{"Unable to modify database design, close all access to the database and try again."}));
-  EXPECT_EQ(w.dialogs.messages, (std::vector<std::string>{"the program ended"}));
-  EXPECT_EQ(w.logic.form.Results.count(), 0);
 }
 
 }  // namespace

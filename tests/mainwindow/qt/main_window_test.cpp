@@ -93,16 +93,12 @@ TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
   QTest::keyClick(&p->window, Qt::Key_Return);
   EXPECT_EQ(dialogs.clipboard, logic.form.Results[logic.CurrentRow].SongNumber);
 
-  // Drag edge 2 from 1560 to 2000 twips, then the "Song" heading onto the number column.
+  // Drag edge 2 from 1560 to 2000 twips: pixels to twips and back, press to release.
   QTest::mousePress(&p->window, Qt::LeftButton, {}, At(*p, 1560, 2 * line + 100));
   QTest::mouseMove(&p->window, At(*p, 2000, 2 * line + 100));
   QTest::mouseRelease(&p->window, Qt::LeftButton, {}, At(*p, 2000, 2 * line + 100));
   const auto& edges = logic.Display[0].ColumnWidth;
   EXPECT_NEAR(edges[2], 2000, 16);
-  QTest::mousePress(&p->window, Qt::LeftButton, {}, At(*p, edges[2] + 200, line / 2));
-  QTest::mouseMove(&p->window, At(*p, 300, line / 2));
-  QTest::mouseRelease(&p->window, Qt::LeftButton, {}, At(*p, 300, line / 2));
-  EXPECT_EQ(logic.Display[0].ColumnOrder, "SDNA");
 
   // Esc: back to an empty search box with the focus.
   QTest::keyClick(&p->window, Qt::Key_Escape);
@@ -115,7 +111,7 @@ TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
   p.reset();
 
   auto again = Start();
-  EXPECT_EQ(again->logic.Display[0].ColumnOrder, "SDNA");
+  EXPECT_NEAR(again->logic.Display[0].ColumnWidth[2], 2000, 16);
   EXPECT_EQ(again->window.size(), QSize(700, 420));
   EXPECT_EQ(again->window.pos(), QPoint(123, 77));
   EXPECT_EQ(again->logic.form.TitleText, "Main");
