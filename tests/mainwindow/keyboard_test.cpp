@@ -11,14 +11,11 @@ namespace {
 
 constexpr int16_t kShift = 1, kCtrl = 2, kAlt = 4;
 
-// The names the commands are matched by: modifiers in a fixed order, keypad digits as digits,
-// and unknown keys never a single character (which type-ahead would take).
-TEST(GetKeyName, ModifiersThenTheKey) {
-  const struct { int16_t shift, code; const char* name; } cases[] = {
-      {kShift | kCtrl, 'P', "SHIFT-CTRL-P"}, {kCtrl | kAlt, 'X', "CTRL-ALT-X"}, {8 | 16, 'A', "[8]-[16]-A"},
-      {0, 34, "PGDN"},  {kCtrl, 101, "CTRL-5"}, {0, 109, "-"},    {0, 189, "-"},     {0, 123, "F12"},
-      {kCtrl, 16, "CTRL-"}, {0, 91, "(91)"},    {0, 32, "SPACE"}, {0, 20, "CAPS LOCK"}};
-  for (const auto& c : cases) EXPECT_EQ(GetKeyName(c.shift, c.code, false), c.name) << c.code;
+// Key names only matter through the commands matched on them (the tests below); these two
+// matter to type-ahead: both minus keys type "-", and extra modifier bits never leave a bare letter.
+TEST(GetKeyName, MinusKeysAndExtraModifiers) {
+  EXPECT_EQ(GetKeyName(0, 109, false) + GetKeyName(0, 189, false), "--");
+  EXPECT_EQ(GetKeyName(8 | 16, 'A', false), "[8]-[16]-A");
 }
 
 TEST(Keyboard, MovingTheHighlightIsClampedByTheRedraw) {
