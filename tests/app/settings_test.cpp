@@ -66,7 +66,6 @@ TEST(Settings, HostFilesReadAsTheRulesSay) {
       "TABLE=before any database\n"
       "DATABASE=/a.mdb\n  Table=ignored\nTable =ignored too\ntable=T1\n"
       "database=/b.mdb\n"
-      "CURRENTDB=5\n"
       "List Font Size=10.5\n"  // before any list font name: no record to attach to
       "list font name=Sans\nlist font size=10.5\ntitle font size=11.5\nLIST FONT BOLD=7\ncolumn order=SANDX\n"
       "Column Width=  2,999  \nColumn Width=9,1\nColumn Width=-1,1\nColumn Width=4\n"
@@ -75,7 +74,6 @@ TEST(Settings, HostFilesReadAsTheRulesSay) {
   EXPECT_EQ(s.Databases.entries[0].Table, "before any database");
   ASSERT_EQ(s.Databases.count(), 2);
   EXPECT_EQ(s.Databases.entries[1].Table, "T1");
-  EXPECT_EQ(s.Databases.CurrentDB, 1);  // 5 is beyond the list
   ASSERT_EQ(s.Display.size(), 2u);
   EXPECT_EQ(s.Display[0].ListFont, (FontSpec{"Sans", 10, true, false, false}));
   EXPECT_EQ(s.Display[0].TitleFont.Size, 12);
@@ -105,8 +103,7 @@ TEST(Settings, HugeAndBrokenNumbersNeitherCrashNorReachTheWindow) {
   EXPECT_EQ(s.Display[0].ColumnWidth[1], 720);  // not a single: ignored
   EXPECT_EQ(s.Display[0].ColumnWidth[2], -50);
   EXPECT_EQ(s.Display[0].ListFont.Size, -2147483647 - 1);
-  const std::vector<WindowLine> lines{{WindowLine::kLeft, -20}, {WindowLine::kWidth, 0}};
-  EXPECT_EQ(s.WindowLines, lines);
+  EXPECT_EQ(s.WindowLines, (std::vector<WindowLine>{{WindowLine::kLeft, -20}, {WindowLine::kWidth, 0}}));
   EXPECT_TRUE(s.ScreenSaver);
 }
 
