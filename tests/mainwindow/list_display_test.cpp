@@ -11,7 +11,7 @@ namespace {
 // Row r of the page is drawn at y = 240 (heading) + 15 + (r - TopRow) * 240.
 float RowY(int index_on_page) { return 255 + 240.0f * static_cast<float>(index_on_page); }
 
-TEST(ListDisplay, HeadingsRowsHighlightAndRules) {
+TEST(ListDisplay, OnePageHeadingsRowsHighlightRulesAndFittedTexts) {
   Window w;
   w.Rows(3);
   w.logic.CurrentRow = 2;
@@ -32,6 +32,20 @@ TEST(ListDisplay, HeadingsRowsHighlightAndRules) {
   w.logic.ShowSongs();
   EXPECT_EQ(w.surface.Find("Number")->color, kWhite);
   EXPECT_EQ(w.surface.Find("Song")->color, kBlack);
+  // Texts are trimmed, then cut to their column: (3540-1560-50)/100 = 19 characters.
+  ResultRow& r = w.logic.form.Results[1];
+  r.Song = "  A Very Long Song Title Indeed  ";
+  r.PrintYN = true;
+  w.logic.ShowSongs();
+  EXPECT_EQ(w.surface.Line(RowY(0))[2], "A Very Long Song Ti");
+  EXPECT_EQ(w.surface.Find("P"), nullptr);  // print marks only while the switch is on
+  w.logic.Switches.ShowPrintFlags = true;
+  w.logic.ShowSongs();
+  ASSERT_NE(w.surface.Find("P"), nullptr);
+  EXPECT_EQ(w.surface.Find("P")->x, 5160 + 150);  // right of the last column
+  w.logic.SetWidth(2, 40);  // a column narrower than 50 shows nothing
+  w.logic.ShowSongs();
+  EXPECT_EQ(w.surface.Line(0)[1], "");
 }
 
 TEST(ListDisplay, CurrentRowAndTopRowComeIntoRange) {
@@ -48,25 +62,6 @@ TEST(ListDisplay, CurrentRowAndTopRowComeIntoRange) {
     EXPECT_EQ(w.surface.Line(RowY(0))[0], std::to_string(1000 + c.want_top)) << c.current;
     EXPECT_EQ(w.surface.Line(RowY(19))[0], std::to_string(1000 + c.want_top + 19)) << c.current;
   }
-}
-
-TEST(ListDisplay, TextsAreCutToTheirColumnAndPrintMarksFollowTheSwitch) {
-  Window w;
-  w.Rows(2);
-  ResultRow& r = w.logic.form.Results[1];
-  r.Song = "  A Very Long Song Title Indeed  ";  // trimmed, then cut to (3540-1560-50)/100 = 19
-  r.PrintYN = true;
-  w.logic.ShowSongs();
-  EXPECT_EQ(w.surface.Line(RowY(0))[2], "A Very Long Song Ti");
-  EXPECT_EQ(w.surface.Find("P"), nullptr);
-  w.logic.Switches.ShowPrintFlags = true;
-  w.logic.ShowSongs();
-  ASSERT_NE(w.surface.Find("P"), nullptr);
-  EXPECT_EQ(w.surface.Find("P")->x, 5160 + 150);  // right of the last column
-  // A column narrower than 50 shows nothing.
-  w.logic.SetWidth(2, 40);
-  w.logic.ShowSongs();
-  EXPECT_EQ(w.surface.Line(0)[1], "");
 }
 
 // Halving finds what dropping one character at a time finds, with any widths, and cuts

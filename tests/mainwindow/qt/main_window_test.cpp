@@ -90,8 +90,6 @@ TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
 
   QTest::keyClick(&p->window, Qt::Key_PageDown);
   EXPECT_EQ(logic.CurrentRow, logic.RowsPerPage + 1);
-  QTest::keyClick(&p->window, Qt::Key_Return);
-  EXPECT_EQ(dialogs.clipboard, logic.form.Results[logic.CurrentRow].SongNumber);
 
   // Drag edge 2 from 1560 to 2000 twips: pixels to twips and back, press to release.
   QTest::mousePress(&p->window, Qt::LeftButton, {}, At(*p, 1560, 2 * line + 100));
