@@ -1,5 +1,5 @@
-// Shaping the list with the mouse: edge drags, heading swaps, row clicks, the popup, and the
-// two column-layout menu commands.
+// Shaping the list with the mouse: edge drags, heading swaps, row clicks, the popup, and moving
+// the window. (Resetting the columns: the window test's right-button menu.)
 #include <gtest/gtest.h>
 
 #include "tests/mainwindow/recording_window.h"
@@ -8,8 +8,6 @@ namespace velloran_test {
 namespace {
 
 using Edges = std::array<float, 5>;
-
-Edges EdgesOf(Window& w) { return w.logic.Display[0].ColumnWidth; }
 
 TEST(ColumnMouse, EdgeDragsMoveTheEdgeAndEverythingRightOfIt) {
   Window w;
@@ -21,28 +19,24 @@ TEST(ColumnMouse, EdgeDragsMoveTheEdgeAndEverythingRightOfIt) {
   EXPECT_EQ(w.view.drags[0].first, (DragSource{DragSource::kEdge, 2}));
   EXPECT_EQ(w.logic.CurrentRow, 2);  // 0 - 1 + 600 \ 240 with TopRow 1
   w.logic.Form_DragDrop(DragSource{DragSource::kEdge, 2}, 2000, 600);
-  EXPECT_EQ(EdgesOf(w), (Edges{0, 720, 2000, 3980, 5600}));
-  EXPECT_EQ(w.surface.lines.back(), (std::array<float, 4>{5600, 0, 5600, 255 + 5 * 240}));
+  EXPECT_EQ(w.logic.Display[0].ColumnWidth, (Edges{0, 720, 2000, 3980, 5600}));
+  EXPECT_EQ(w.surface.lines.back(), (std::array<float, 4>{5600, 0, 5600, 255 + 5 * 240}));  // redrawn
   w.logic.Form_DragDrop(DragSource{DragSource::kEdge, 2}, 700, 600);  // left of edge 1: ignored
-  EXPECT_EQ(EdgesOf(w), (Edges{0, 720, 2000, 3980, 5600}));
+  EXPECT_EQ(w.logic.Display[0].ColumnWidth, (Edges{0, 720, 2000, 3980, 5600}));
   // 50 away is outside the grab zone.
   w.logic.Form_MouseDown(MouseButton::kLeft, 0, 770, 600);
   EXPECT_EQ(w.view.drags.size(), 1u);
 }
 
 TEST(ColumnMouse, HeadingDropsSwapColumnsAndTheirWidths) {
-  const struct {
-    int dragged;
-    float drop_x;
-    std::string order;
-    Edges edges;
-  } cases[] = {
-      {3, 300, "SDNA", {0, 1980, 2820, 3540, 5160}},  // Song onto Number
-      {1, 9000, "ADSN", {0, 1620, 2460, 4440, 5160}}, // right of the list: onto the last column
-      {2, 1560, "NDSA", {0, 720, 1560, 3540, 5160}},  // exactly on an edge: nothing
-      {2, 1000, "NDSA", {0, 720, 1560, 3540, 5160}},  // onto itself
+  const struct { int dragged; float drop_x; std::string order; Edges edges; const char* first_heading; } cases[] = {
+      {3, 300, "SDNA", {0, 1980, 2820, 3540, 5160}, "Song"},     // Song onto Number
+      {1, 9000, "ADSN", {0, 1620, 2460, 4440, 5160}, "Artist"},  // right of the list: onto the last column
+      {2, 1560, "NDSA", {0, 720, 1560, 3540, 5160}, "Number"},   // exactly on an edge: nothing
+      {2, 1000, "NDSA", {0, 720, 1560, 3540, 5160}, "Number"},   // onto itself
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dragged) + " to " + std::to_string(c.drop_x));
     Window w;
     w.Rows(2);
     w.logic.ShowSongs();
@@ -50,15 +44,10 @@ TEST(ColumnMouse, HeadingDropsSwapColumnsAndTheirWidths) {
     ASSERT_EQ(w.view.drags.size(), 1u);
     EXPECT_EQ(w.view.drags[0].first, (DragSource{DragSource::kHeading, c.dragged}));
     w.logic.Form_DragDrop(w.view.drags[0].first, c.drop_x, 100);
-    EXPECT_EQ(w.logic.Display[0].ColumnOrder, c.order) << c.dragged << " to " << c.drop_x;
-    EXPECT_EQ(EdgesOf(w), c.edges) << c.dragged << " to " << c.drop_x;
+    EXPECT_EQ(w.logic.Display[0].ColumnOrder, c.order);
+    EXPECT_EQ(w.logic.Display[0].ColumnWidth, c.edges);
+    EXPECT_EQ(w.surface.Line(0)[0], c.first_heading);
   }
-  Window w;
-  w.Rows(2);
-  w.logic.Form_DragDrop(DragSource{DragSource::kHeading, 3}, 300, 100);
-  w.logic.Form_DragDrop(DragSource{DragSource::kEdge, 4}, 7000, 100);
-  EXPECT_EQ(w.surface.Line(0), (std::vector<std::string>{"Song", "DiskID", "Number", "Artist"}));
-  // (Resetting the columns: the window test's right-button menu.)
 }
 
 TEST(ColumnMouse, ClicksSelectRowsOnlyInTheListAndTheSwitchStopsDrags) {
@@ -68,23 +57,20 @@ TEST(ColumnMouse, ClicksSelectRowsOnlyInTheListAndTheSwitchStopsDrags) {
   w.logic.CurrentRow = 60;
   w.logic.TopRow = 41;
   w.logic.ShowSongs();
-  EXPECT_EQ(w.logic.TopRow, 41);
-  w.logic.Mnu_AllowColumnResize_Click();
-  EXPECT_FALSE(w.logic.Switches.AllowColumnResize);
+  w.logic.Switches.AllowColumnResize = false;
   w.logic.Form_MouseDown(MouseButton::kLeft, 0, 3000, 500);  // the second drawn row
   EXPECT_EQ(w.logic.CurrentRow, 42);
   w.logic.Form_MouseDown(MouseButton::kLeft, 0, 720, 100);  // a heading, a drag that is off
   w.logic.Form_MouseMove(MouseButton::kNone, 0, 720, 700);
   EXPECT_TRUE(w.view.drags.empty());
   EXPECT_EQ(w.view.pointer, Pointer::kDefault);
-  w.logic.Mnu_AllowColumnResize_Click();
+  w.logic.Switches.AllowColumnResize = true;
   w.logic.Form_MouseMove(MouseButton::kNone, 0, 760, 700);
   EXPECT_EQ(w.view.pointer, Pointer::kSizeWE);
   w.logic.Form_MouseMove(MouseButton::kNone, 0, 900, 700);
   EXPECT_EQ(w.view.pointer, Pointer::kDefault);
   // Below the list nothing is selected; the right button opens the menu and nothing else.
   w.logic.Form_MouseDown(MouseButton::kLeft, 0, 3000, 5550 - 450 - 100);
-  EXPECT_EQ(w.logic.CurrentRow, 42);
   w.logic.Form_MouseDown(MouseButton::kRight, 0, 3000, 700);
   EXPECT_EQ(w.view.popups, 1);
   EXPECT_EQ(w.logic.CurrentRow, 42);

@@ -1,5 +1,6 @@
 // The keyboard commands a host uses on the list: moving, type-ahead, TAB, the favourites and
-// print-flag keys, Esc, Enter with and without the singers window, quitting and the idle timer.
+// print-flag keys, Esc, Enter in the search box, quitting and the idle timer. (What the
+// favourites and print keys do to the file: the flags tests. Enter in the list: the singers'.)
 #include <gtest/gtest.h>
 
 #include "mainwindow/key_name.h"
@@ -10,23 +11,11 @@ namespace {
 
 constexpr int16_t kShift = 1, kCtrl = 2, kAlt = 4;
 
-TEST(GetKeyName, NamesAndWordNames) {
-  const struct {
-    int16_t shift, code;
-    bool words;
-    const char* name;
-  } cases[] = {
-      {kShift | kCtrl, 'P', false, "SHIFT-CTRL-P"}, {kCtrl | kAlt, 'X', false, "CTRL-ALT-X"},
-      {8 | 16, 'A', false, "[8]-[16]-A"},          {0, 34, false, "PGDN"},
-      {0, 101, false, "5"},                        {0, 101, true, "NUM 5"},
-      {0, 107, false, "+"},                        {0, 107, true, "PLUS"},
-      {0, 189, true, "MINUS"},                     {0, 192, false, "`"},
-      {0, 220, true, "|"},                         {0, 222, true, "\""},
-      {0, 123, false, "F12"},                      {kCtrl, 16, false, "CTRL-"},
-      {0, 91, false, "(91)"},                      {0, 110, true, "(110)"},
-      {0, 32, false, "SPACE"},                     {0, 20, false, "CAPS LOCK"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(GetKeyName(c.shift, c.code, c.words), c.name) << c.code;
+// Key names only matter through the commands matched on them (the tests below); these two
+// matter to type-ahead: both minus keys type "-", and extra modifier bits never leave a bare letter.
+TEST(GetKeyName, MinusKeysAndExtraModifiers) {
+  EXPECT_EQ(GetKeyName(0, 109, false) + GetKeyName(0, 189, false), "--");
+  EXPECT_EQ(GetKeyName(8 | 16, 'A', false), "[8]-[16]-A");
 }
 
 TEST(Keyboard, MovingTheHighlightIsClampedByTheRedraw) {
@@ -34,46 +23,33 @@ TEST(Keyboard, MovingTheHighlightIsClampedByTheRedraw) {
   w.view.inner_height = 5550;  // 20 rows a page
   w.Rows(30);
   w.logic.CurrentRow = 1;
-  const struct {
-    int16_t key;
-    int32_t row;
-  } steps[] = {{vk::kUp, 1}, {vk::kDown, 2}, {vk::kNext, 21}, {vk::kNext, 30}, {vk::kPrior, 11},
-               {vk::kEnd, 30}, {vk::kDown, 30}, {vk::kHome, 1}};
+  const struct { int16_t key; int32_t row; } steps[] = {
+      {vk::kUp, 1}, {vk::kDown, 2}, {vk::kNext, 21}, {vk::kNext, 30}, {vk::kPrior, 11},
+      {vk::kEnd, 30}, {vk::kDown, 30}, {vk::kHome, 1}};
   for (const auto& s : steps) {
     w.Key(s.key);
     EXPECT_EQ(w.logic.CurrentRow, s.row) << s.key;
   }
-  w.Rows(0);
-  w.Key(vk::kEnd);
-  EXPECT_EQ(w.logic.CurrentRow, 0);
 }
 
 TEST(Keyboard, TypeAheadSearchesTheActiveColumn) {
   Window w;
   w.Rows(5);
   ResultSet& r = w.logic.form.Results;
-  r[1].Song = "Angel";
-  r[2].Song = "believe";
-  r[3].Song = "Beat It";
-  r[4].Song = "Be My Baby";
-  r[5].Song = "Brown Eyes";
+  const char* songs[] = {"Angel", "believe", "Beat It", "Be My Baby", "Brown Eyes"};
+  for (int i = 1; i <= 5; ++i) r[i].Song = songs[i - 1];
   w.logic.CurrentRow = 1;
-  w.Key('B');
-  EXPECT_EQ(w.logic.CurrentRow, 2);  // letters compare in any case
-  w.Key('E');
-  EXPECT_EQ(w.logic.CurrentRow, 2);
-  w.Key(vk::kSpace);
-  EXPECT_EQ(w.logic.CurrentRow, 4);  // "BE "
-  w.Key('X');                        // no row begins "BE X": the highlight stays, the buffer grows
-  EXPECT_EQ(w.logic.CurrentRow, 4);
-  EXPECT_EQ(w.logic.TypeAheadBuffer, "BE X");
-  w.Key('A', kShift);  // SHIFT-A is no type-ahead key: the buffer empties
-  EXPECT_EQ(w.logic.TypeAheadBuffer, "");
-  w.Key('A');  // wraps around from row 4 to row 1
-  EXPECT_EQ(w.logic.CurrentRow, 1);
+  // Letters compare in any case; "BE " finds row 4, "BE X" nothing (the highlight stays);
+  // SHIFT-A is no type-ahead key and empties the buffer, so "A" wraps round to row 1.
+  const struct { int16_t key, shift; int32_t row; } steps[] = {
+      {'B', 0, 2}, {'E', 0, 2}, {vk::kSpace, 0, 4}, {'X', 0, 4}, {'A', kShift, 4}, {'A', 0, 1}};
+  for (const auto& s : steps) {
+    w.Key(s.key, s.shift);
+    EXPECT_EQ(w.logic.CurrentRow, s.row) << static_cast<char>(s.key);
+  }
   // Song numbers, in the third active column.
   w.logic.ActiveColumn = 3;
-  w.Key(vk::kDown);
+  w.Key(vk::kDown);  // any other key empties the buffer
   r[3].SongNumber = "1234";
   r[4].SongNumber = "1200";
   w.Key('1');
@@ -81,25 +57,21 @@ TEST(Keyboard, TypeAheadSearchesTheActiveColumn) {
   EXPECT_EQ(w.logic.CurrentRow, 3);
 }
 
-TEST(Keyboard, TabCyclesTheActiveColumnAndCommandKeysReachTheirCommands) {
+TEST(Keyboard, TabQuitAndOnlyTheCommandKeysReachTheirCommands) {
   Window w;
   w.Rows(3);
   w.logic.CurrentRow = 2;
-  for (int want : {2, 3, 1, 2}) {
+  for (int want : {2, 3, 1}) {
     w.Key(vk::kTab);
     EXPECT_EQ(w.logic.ActiveColumn, want);
   }
-  w.Key('P', kCtrl);
-  w.Key('P', kAlt);
-  w.Key('F', kCtrl);
-  w.Key(101, kCtrl);  // keypad 5
-  w.Key(vk::kDelete, kCtrl);
-  w.Key('0', kCtrl);        // no favourites key
-  w.Key(113, kCtrl);        // CTRL-F2: none either
-  w.Key('3', kShift | kCtrl);  // SHIFT-CTRL-3: none
-  EXPECT_EQ(w.commands.calls, (std::vector<std::string>{"all print flags", "print flag 1002", "favourite 1 1002",
-                                                         "favourite 5 1002", "clear favourites 1002"}));
-  // In the search box the same keys show a favourites list, and the print keys do nothing.
+  // CTRL with keypad 5 is list 5; CTRL-0, CTRL-F2 and SHIFT-CTRL-3 are no favourites keys.
+  w.Key(101, kCtrl);
+  w.Key('0', kCtrl);
+  w.Key(113, kCtrl);
+  w.Key('3', kShift | kCtrl);
+  EXPECT_EQ(w.commands.calls, (std::vector<std::string>{"favourite 5 1002"}));
+  // In the search box the same keys show a favourites list; the print keys and CTRL-DELETE do nothing.
   w.commands.calls.clear();
   w.logic.form.SearchVisible = true;
   for (int16_t key : {int16_t{'P'}, int16_t{'9'}, int16_t{vk::kDelete}}) w.Key(key, kCtrl);
@@ -111,9 +83,12 @@ TEST(Keyboard, TabCyclesTheActiveColumnAndCommandKeysReachTheirCommands) {
   w.surface.texts.clear();
   w.Key('P', kAlt);
   EXPECT_TRUE(w.surface.texts.empty());
+  w.Key('X', kAlt);
+  w.Key('Q', kAlt);
+  w.Key('X', kCtrl);
+  EXPECT_EQ(w.view.ended, 2);
 }
 
-// (Enter in the list, with and without the singers window: the singers window's tests.)
 TEST(Keyboard, EscAndEnterInTheSearchBox) {
   Window w;
   w.Rows(3);
@@ -135,18 +110,9 @@ TEST(Keyboard, EscAndEnterInTheSearchBox) {
   EXPECT_NE(w.surface.Find("No database loaded!"), nullptr);
   w.logic.Txt_Search_GotFocus();
   EXPECT_EQ(w.view.selection, (std::pair<int, int>{0, 999}));
-}
-
-TEST(Keyboard, QuitKeysEndTheProgramAndTabWithoutDatabasesStops) {
-  Window w;
-  w.Key('X', kAlt);
-  w.Key('Q', kAlt);
-  w.Key('X', kCtrl);
-  EXPECT_EQ(w.view.ended, 2);
-  w.surface.texts.clear();
-  w.Key(vk::kTab);  // search mode, nothing configured: Esc's drawing only, no list redraw
+  // TAB with no database configured goes to none.
+  w.Key(vk::kTab);
   EXPECT_EQ(w.logic.form.Databases.CurrentDB, 0);
-  EXPECT_EQ(w.surface.lines.size(), 0u);
 }
 
 TEST(Keyboard, IdleTimerResetsOnlyWithTheScreenSaverOn) {

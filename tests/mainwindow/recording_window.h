@@ -26,25 +26,22 @@ class RecordingMainSurface : public MainSurface {
  public:
   std::vector<DrawnText> texts;
   std::vector<std::array<float, 4>> lines;
-  std::vector<std::pair<std::array<float, 4>, uint32_t>> fills;
   FontSpec font;
   uint32_t color = kBlack;
   int measured = 0;
-  float char_width = 100;
 
   void Clear() override {
     texts.clear();
     lines.clear();
-    fills.clear();
   }
-  void FillRect(float x1, float y1, float x2, float y2, uint32_t rgb) override { fills.push_back({{x1, y1, x2, y2}, rgb}); }
+  void FillRect(float, float, float, float, uint32_t) override {}
   void DrawText(float x, float y, const std::string& text) override { texts.push_back({x, y, text, color}); }
   void DrawLine(float x1, float y1, float x2, float y2) override { lines.push_back({x1, y1, x2, y2}); }
   void SetFont(const FontSpec& f) override { font = f; }
   void SetTextColor(uint32_t rgb) override { color = rgb; }
   float TextWidth(const std::string& text) override {
     ++measured;
-    return char_width * static_cast<float>(text.size());
+    return 100 * static_cast<float>(text.size());
   }
   float TextHeight(const std::string&) override { return 240; }
 
@@ -64,20 +61,20 @@ class RecordingMainSurface : public MainSurface {
 
 class RecordingView : public MainWindowView {
  public:
-  float inner_width = 7215, inner_height = 3570;
+  float inner_height = 3570;
   WindowRect placement{7335, 4000, 1000, 1000};
-  bool minimised = false, top_most = false, search_visible = true, focused = false;
+  bool top_most = false, search_visible = true, focused = false;
   std::string search_text;
   int popups = 0, ended = 0;
   std::vector<std::pair<DragSource, std::array<float, 4>>> drags;
   Pointer pointer = Pointer::kDefault;
   std::pair<int, int> selection{-1, -1};
 
-  float InnerWidth() override { return inner_width; }
+  float InnerWidth() override { return 7215; }
   float InnerHeight() override { return inner_height; }
   WindowRect Placement() override { return placement; }
   void SetPlacement(const WindowRect& rect) override { placement = rect; }
-  bool IsMinimised() override { return minimised; }
+  bool IsMinimised() override { return false; }
   void SetTopMost(bool on) override { top_most = on; }
   void SetSearchBoxVisible(bool visible) override { search_visible = visible; }
   void SetSearchText(const std::string& text) override { search_text = text; }

@@ -1,6 +1,6 @@
-// The real window on Qt's offscreen platform, driven as a host drives it: search, scroll, re-sort,
-// drag an edge, swap two columns, Esc back to the box, quit, and start again with everything as
-// it was left.
+// The real window on Qt's offscreen platform, driven as a host drives it: what its keys, mouse
+// and menu reach, what it paints, and a restart with the window as it was left. (What the
+// commands do: the logic's tests.)
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -70,7 +70,7 @@ TEST_F(MainWindowTest, FirstStartShowsNoDatabaseAndTheVersionLine) {
   }
   ASSERT_GT(first, image.width() / 4);
   EXPECT_NEAR(first + last, image.width(), image.width() / 20);
-  p->window.close();
+  p->window.close();  // closed by the desktop, not a command: the settings are written all the same
   EXPECT_NE(ReadSettings().find("Version=2.00.0014\r\n"), std::string::npos);
 }
 
@@ -78,7 +78,6 @@ TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
   const std::string db = folder.CopyOfSongs("Main.mdb");
   auto p = Start("[Databases]\r\nCurrentDB=1\r\nDatabase=" + db + "\r\nTable=MyList\r\n");
   MainWindowLogic& logic = p->logic;
-  EXPECT_EQ(logic.form.TitleText, "Main");
 
   QTest::keyClicks(&p->window.searchBox(), "1250");
   QTest::keyClick(&p->window.searchBox(), Qt::Key_Return);
@@ -90,50 +89,25 @@ TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
   EXPECT_EQ(Pixel(*p, 6000, line + 15 + line * 1.5f), kWindowBackground);
 
   QTest::keyClick(&p->window, Qt::Key_PageDown);
-  QTest::keyClick(&p->window, Qt::Key_Down);
-  EXPECT_EQ(logic.CurrentRow, logic.RowsPerPage + 2);
-  EXPECT_EQ(logic.TopRow, 2);  // the page scrolled by one row to keep the highlight on it
-  QTest::keyClick(&p->window, Qt::Key_2, Qt::ControlModifier | Qt::KeypadModifier);  // a favourites key: nothing yet
+  EXPECT_EQ(logic.CurrentRow, logic.RowsPerPage + 1);
 
-  // TAB goes to the artist column, ALT-S sorts by it and keeps the song highlighted.
-  const ResultRow song = logic.form.Results[logic.CurrentRow];
-  QTest::keyClick(&p->window, Qt::Key_Tab);
-  EXPECT_EQ(logic.ActiveColumn, 2);
-  QTest::keyClick(&p->window, Qt::Key_S, Qt::AltModifier);
-  EXPECT_EQ(logic.form.Results[logic.CurrentRow], song);
-  QTest::keyClick(&p->window, Qt::Key_Return);
-  EXPECT_EQ(dialogs.clipboard, song.SongNumber);
-
-  // Drag edge 2 from 1560 to 2000 twips, then the "Song" heading onto the number column.
+  // Drag edge 2 from 1560 to 2000 twips: pixels to twips and back, press to release.
   QTest::mousePress(&p->window, Qt::LeftButton, {}, At(*p, 1560, 2 * line + 100));
   QTest::mouseMove(&p->window, At(*p, 2000, 2 * line + 100));
   QTest::mouseRelease(&p->window, Qt::LeftButton, {}, At(*p, 2000, 2 * line + 100));
-  const auto& edges = logic.Display[0].ColumnWidth;
-  EXPECT_NEAR(edges[2], 2000, 16);
-  EXPECT_NEAR(edges[4], 5160 + 440, 16);
-  QTest::mousePress(&p->window, Qt::LeftButton, {}, At(*p, edges[2] + 200, line / 2));
-  QTest::mouseMove(&p->window, At(*p, 300, line / 2));
-  QTest::mouseRelease(&p->window, Qt::LeftButton, {}, At(*p, 300, line / 2));
-  EXPECT_EQ(logic.Display[0].ColumnOrder, "SDNA");
-  const std::array<float, 5> layout = logic.Display[0].ColumnWidth;
+  EXPECT_NEAR(logic.Display[0].ColumnWidth[2], 2000, 16);
 
   // Esc: back to an empty search box with the focus.
   QTest::keyClick(&p->window, Qt::Key_Escape);
   EXPECT_TRUE(p->window.searchBox().isVisible());
   EXPECT_EQ(p->window.searchBox().text(), "");
-  EXPECT_EQ(dialogs.clipboard, "");
   p->window.move(123, 77);
   p->window.resize(700, 420);
   QTest::keyClick(&p->window.searchBox(), Qt::Key_Q, Qt::AltModifier);  // quit: the settings are written
   EXPECT_FALSE(p->window.isVisible());
-  const std::string written = ReadSettings();
-  EXPECT_NE(written.find("Column Order=SDNA\r\n"), std::string::npos);
   p.reset();
 
   auto again = Start();
-  EXPECT_EQ(again->logic.Display[0].ColumnOrder, "SDNA");
-  EXPECT_EQ(again->logic.Display[0].ColumnWidth, layout);
-  EXPECT_EQ(again->logic.form.Databases.current().Database, db);
   EXPECT_EQ(again->window.size(), QSize(700, 420));
   EXPECT_EQ(again->window.pos(), QPoint(123, 77));
   EXPECT_EQ(again->logic.form.TitleText, "Main");
