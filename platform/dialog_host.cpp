@@ -2,25 +2,6 @@
 
 namespace velloran {
 
-void SplitFileList(const std::string& raw, FileList& files, char separator) {
-  files.assign(1, std::string());
-  std::string text = raw;
-  while (!text.empty() && text.back() == separator) text.pop_back();
-  if (text.empty()) return;
-  size_t cut = text.find(separator);
-  if (cut == std::string::npos) {
-    files.push_back(text);
-    return;
-  }
-  std::string folder = text.substr(0, cut);
-  while (cut != std::string::npos) {
-    size_t next = text.find(separator, cut + 1);
-    std::string name = text.substr(cut + 1, next == std::string::npos ? std::string::npos : next - cut - 1);
-    if (!name.empty()) files.push_back(folder + "/" + name);
-    cut = next;
-  }
-}
-
 std::string DesktopFilter(const std::string& filter) {
   std::vector<std::string> parts;
   size_t at = 0;

@@ -57,11 +57,6 @@ class DialogHost {
   virtual int ShellOpen(const std::string& target) = 0;
 };
 
-// The open dialog's raw answer as a list: "" gives none; a single path gives slot 1; a folder
-// followed by names, each ended by `separator`, gives folder + "/" + name for each name. Trailing
-// separators are dropped first.
-void SplitFileList(const std::string& raw, FileList& files, char separator = '\0');
-
 // A "|"-separated filter as the desktop's file dialogs take it: "Singer Files (*.sng);;All files
 // (*.*)". A description that already names its pattern is kept as it is; a trailing lone
 // description (no pattern) is dropped.
