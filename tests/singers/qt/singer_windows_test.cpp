@@ -25,42 +25,38 @@ using namespace velloran;
 
 class SingerWindowsTest : public ::testing::Test {
  protected:
-  void SetUp() override { std::filesystem::create_directories(settings); }
-  std::unique_ptr<ProgramWindow> Start() {
-    auto p = std::make_unique<ProgramWindow>(settings, &dialogs);
+  void SetUp() override {
+    std::filesystem::create_directories(settings);
+    Start();
+  }
+  // The program (again, once its main window has closed).
+  void Start() {
+    p.reset();
+    p = std::make_unique<ProgramWindow>(settings, &dialogs);
     p->Start("velloran", "velloran");
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&p->window));
-    return p;
   }
   // The singers window opened over five songs in the main window's list: 1001 "Song 1" "Artist 1"..
-  SingersWindow& OpenOverFiveSongs(ProgramWindow& p) {
+  SingersWindow& OpenOverFiveSongs() {
     for (int i = 1; i <= 5; ++i) {
       const std::string n = std::to_string(i);
-      p.logic.form.Results.Grow(i) = ResultRow{i, "D" + n, std::to_string(1000 + i), "Song " + n, "Artist " + n, false};
+      p->logic.form.Results.Grow(i) = ResultRow{i, "D" + n, std::to_string(1000 + i), "Song " + n, "Artist " + n, false};
     }
-    p.logic.form.SearchVisible = false;
-    p.ToggleSingersWindow();
-    return *p.singers_window;
+    p->logic.form.SearchVisible = false;
+    p->ToggleSingersWindow();
+    return *p->singers_window;
   }
   // Enter on row `row` of the main window's list, the host typing `name` when asked for one.
-  void Queue(ProgramWindow& p, int row, const std::string& name) {
-    p.logic.CurrentRow = row;
+  void Queue(int row, const std::string& name) {
+    p->logic.CurrentRow = row;
     dialogs.prompt_answers.push_back(name);
     int16_t enter = 13;
-    p.logic.Form_KeyPress(enter);
+    p->logic.Form_KeyPress(enter);
   }
   static std::vector<std::string> Lines(const QListWidget& list) {
     std::vector<std::string> lines;
     for (int i = 0; i < list.count(); ++i) lines.push_back(list.item(i)->text().toStdString());
     return lines;
-  }
-  // Whether rows [top, bottom) of the window's picture hold anything but its background.
-  static bool Inked(QWidget& window, int top, int bottom) {
-    const QImage image = window.grab().toImage();
-    for (int y = top; y < bottom; ++y)
-      for (int x = 0; x < image.width(); ++x)
-        if (image.pixel(x, y) != image.pixel(0, 0)) return true;
-    return false;
   }
   // Right-clicks `target` and picks the item with the mnemonic `key` from the popup menu that opens.
   static void PickFromPopup(QWidget* target, Qt::Key key) {
@@ -72,13 +68,13 @@ class SingerWindowsTest : public ::testing::Test {
   ScratchDir folder;
   std::string settings = folder.File("settings");
   ScriptedDialogHost dialogs;
+  std::unique_ptr<ProgramWindow> p;
 };
 
 TEST_F(SingerWindowsTest, QueuedByEnterShownAtTheTickCalledAndRemoved) {
-  auto p = Start();
-  SingersWindow& sw = OpenOverFiveSongs(*p);
+  SingersWindow& sw = OpenOverFiveSongs();
   const std::pair<int, const char*> queued[] = {{2, "Ann"}, {4, "Bob"}, {5, ""}, {1, "Cy"}, {3, "Dee"}};
-  for (const auto& [row, name] : queued) Queue(*p, row, name);  // an empty name adds nothing
+  for (const auto& [row, name] : queued) Queue(row, name);  // an empty name adds nothing
   // The lines appear at the next tick of the two-second timer, the first one selected.
   EXPECT_TRUE(QTest::qWaitFor([&] { return sw.list().count() == 4; }, 3000));
   EXPECT_EQ(sw.list().currentRow(), 0);
@@ -89,8 +85,10 @@ TEST_F(SingerWindowsTest, QueuedByEnterShownAtTheTickCalledAndRemoved) {
   EXPECT_TRUE(QTest::qWaitForWindowExposed(p->next_singer.window()));
   NextSingerWindow& display = *p->next_singer.window();
   EXPECT_EQ(display.logic().Singer, 1);
-  EXPECT_TRUE(Inked(display, 0, display.height() / 2) && Inked(display, display.height() / 2, display.height()))
-      << "the singer's name above and the song below";
+  const QImage shown = display.grab().toImage();
+  QImage blank = shown;
+  blank.fill(shown.pixel(0, 0));
+  EXPECT_NE(shown, blank) << "the singer is drawn";
 
   // A middle, the first, the last and the only singer, each taking its line; the display closes.
   const struct {
@@ -113,17 +111,16 @@ TEST_F(SingerWindowsTest, QueuedByEnterShownAtTheTickCalledAndRemoved) {
   // "&Singers" off closes the window; Enter then copies the number and asks for no name.
   p->ToggleSingersWindow();
   EXPECT_TRUE(QTest::qWaitFor([&] { return p->singers_window == nullptr; }, 1000));
-  Queue(*p, 3, "Eve");
+  Queue(3, "Eve");
   EXPECT_TRUE(p->singers.empty());
   EXPECT_EQ(dialogs.clipboard, "1003");
   EXPECT_EQ(dialogs.prompts, std::vector<std::string>(5, "Singer Name")) << "none while the window was closed";
 }
 
 TEST_F(SingerWindowsTest, PlacedFromTheSettingsLaidOutAndHiddenFromItsPopup) {
-  auto p = Start();
   p->program.KeptSettings().SingerWindow = WindowRect{3000, 0, -5, 1200};  // 0 or less: the designed value
   p->logic.Display[0].ListFont = FontSpec{"Serif", 14, true, false, false};
-  SingersWindow& sw = OpenOverFiveSongs(*p);
+  SingersWindow& sw = OpenOverFiveSongs();
   // At 96 dots an inch, 15 twips a pixel.
   EXPECT_EQ(sw.size(), QSize(200, kSingersDesignHeight / 15));
   EXPECT_EQ(sw.x(), 80);
@@ -142,25 +139,24 @@ TEST_F(SingerWindowsTest, PlacedFromTheSettingsLaidOutAndHiddenFromItsPopup) {
 }
 
 TEST_F(SingerWindowsTest, SavedAndLoadedThroughTheDialogs) {
-  auto p = Start();
-  SingersWindow& sw = OpenOverFiveSongs(*p);
+  SingersWindow& sw = OpenOverFiveSongs();
   Frm_Singers& form = sw.logic();
-  Queue(*p, 1, "Ann, \"Annie\"");
-  Queue(*p, 2, "Bob");
+  Queue(1, "Ann, \"Annie\"");
+  Queue(2, "Bob");
   const std::string path = folder.File("night.sng"), bad = folder.File("bad.sng");
   form.Mnu_File_Save_Click();  // cancelled
   EXPECT_FALSE(std::filesystem::exists(path));
   dialogs.save_answers = {path, path, path};
   dialogs.box_answers = {BoxAnswer::kNo, BoxAnswer::kYes};
   form.Mnu_File_Save_Click();
-  Queue(*p, 3, "Cy");
+  Queue(3, "Cy");
   form.Mnu_File_Save_Click();  // the file exists: "No" keeps it as it was
   EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"File exists, overwrite it?"}));
   std::ofstream(bad, std::ios::binary) << "\"Ann\",1,\"A\"\r\n\"Bob\",x,\"B\"\r\n";
   dialogs.open_answers = {FileList{"", path}, FileList{"", bad}};
   form.Mnu_File_Load_Click();
   EXPECT_EQ(Lines(sw.list()), (std::vector<std::string>{"Ann, \"Annie\" - 1001 - Song 1", "Bob - 1002 - Song 2"}));
-  Queue(*p, 3, "Cy");
+  Queue(3, "Cy");
   form.Mnu_File_Save_Click();  // "Yes"
   EXPECT_EQ(ReadWholeFile(path), p->singers.Format());
   form.Mnu_File_Load_Click();  // a broken file: refused, saying why
@@ -171,36 +167,33 @@ TEST_F(SingerWindowsTest, SavedAndLoadedThroughTheDialogs) {
 TEST_F(SingerWindowsTest, TheDisplayIsDraggedAndComesBackOnTheSecondScreen) {
   ASSERT_EQ(QGuiApplication::screens().size(), 2) << "the test runs with two virtual screens";
   const QRect second = QGuiApplication::screens().at(1)->geometry();
-  {
-    auto p = Start();
-    p->next_singer.Show();
-    NextSingerWindow* display = p->next_singer.window();
-    ASSERT_NE(display, nullptr);
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(display));
-    display->move(second.topLeft() + QPoint(10, 20));
-    // Dragged by its surface with the left button held: 30 pixels right, 10 down.
-    QTest::mousePress(display, Qt::LeftButton, {}, QPoint(50, 50));
-    QTest::mouseMove(display, QPoint(80, 60));
-    QTest::mouseRelease(display, Qt::LeftButton, {}, QPoint(80, 60));
-    EXPECT_EQ(display->pos(), second.topLeft() + QPoint(40, 30));
-    // Its popup's "&Font": kept in the settings and drawn with at once.
-    const float before = display->surface().TextHeight("A");
-    dialogs.font_answers = {FontSpec{"Mono", 72, false, false, true}};
-    PickFromPopup(display, Qt::Key_F);
-    EXPECT_EQ(p->program.KeptSettings().NextSingerFont.Size, 72);
-    EXPECT_GT(display->surface().TextHeight("A"), before);
-    QTest::keyClick(display, Qt::Key_Escape);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return p->next_singer.window() == nullptr; }, 1000));
-    // Closing the main window ends the program: the singer windows go with it.
-    p->ToggleSingersWindow();
-    p->next_singer.Show();
-    p->window.close();
-    EXPECT_EQ(p->singers_window, nullptr);
-    EXPECT_EQ(p->next_singer.window(), nullptr);
-  }
-  auto p = Start();
   p->next_singer.Show();
   NextSingerWindow* display = p->next_singer.window();
+  ASSERT_NE(display, nullptr);
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(display));
+  display->move(second.topLeft() + QPoint(10, 20));
+  // Dragged by its surface with the left button held: 30 pixels right, 10 down.
+  QTest::mousePress(display, Qt::LeftButton, {}, QPoint(50, 50));
+  QTest::mouseMove(display, QPoint(80, 60));
+  QTest::mouseRelease(display, Qt::LeftButton, {}, QPoint(80, 60));
+  EXPECT_EQ(display->pos(), second.topLeft() + QPoint(40, 30));
+  // Its popup's "&Font": kept in the settings and drawn with at once.
+  const float before = display->surface().TextHeight("A");
+  dialogs.font_answers = {FontSpec{"Mono", 72, false, false, true}};
+  PickFromPopup(display, Qt::Key_F);
+  EXPECT_EQ(p->program.KeptSettings().NextSingerFont.Size, 72);
+  EXPECT_GT(display->surface().TextHeight("A"), before);
+  QTest::keyClick(display, Qt::Key_Escape);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return p->next_singer.window() == nullptr; }, 1000));
+  // Closing the main window ends the program: the singer windows go with it.
+  p->ToggleSingersWindow();
+  p->next_singer.Show();
+  p->window.close();
+  EXPECT_EQ(p->singers_window, nullptr);
+  EXPECT_EQ(p->next_singer.window(), nullptr);
+  Start();
+  p->next_singer.Show();
+  display = p->next_singer.window();
   ASSERT_NE(display, nullptr);
   EXPECT_TRUE(QTest::qWaitForWindowExposed(display));
   EXPECT_EQ(display->pos(), second.topLeft() + QPoint(40, 30));
@@ -217,7 +210,6 @@ TEST_F(SingerWindowsTest, TheDisplayIsDraggedAndComesBackOnTheSecondScreen) {
 }
 
 TEST_F(SingerWindowsTest, AboutShowsTheVersionAndAnInactiveEmptyLink) {
-  auto p = Start();
   AboutWindow about(&p->window, dialogs);
   about.show();
   EXPECT_TRUE(QTest::qWaitForWindowExposed(&about));
