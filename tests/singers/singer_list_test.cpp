@@ -41,7 +41,6 @@ TEST(SingerList, WritesTheFileByteForByteAndReadsItBack) {
   ASSERT_TRUE(plain.Save(path).ok());
   SingerList back = Three();  // as many singers as the file: every one is replaced
   ASSERT_TRUE(back.Load(path).ok());
-  ASSERT_EQ(back.count(), 3);
   for (int i = 1; i <= 3; ++i) EXPECT_EQ(back[i].Song.ID, 0);  // only the three fields travel
   EXPECT_EQ(back.Format(), bytes) << "every name, number and title came back as it was";
 }
@@ -49,9 +48,7 @@ TEST(SingerList, WritesTheFileByteForByteAndReadsItBack) {
 TEST(SingerList, ReadsFieldsSplitOverLinesAndLooseBlanks) {
   SingerList q;
   ASSERT_TRUE(q.Parse("\"Ann\"\r\n 1042 ,\n\"Yes\nterday\"\r\n\r\n  \"Bob\" , 7 , \"Help\"").ok());
-  ASSERT_EQ(q.count(), 2);
-  EXPECT_EQ(q.Line(1), "Ann - 1042 - Yes\nterday");
-  EXPECT_EQ(q.Line(2), "Bob - 7 - Help");
+  EXPECT_EQ(q.Format(), "\"Ann\",1042,\"Yes\nterday\"\r\n\"Bob\",7,\"Help\"\r\n");
   ASSERT_TRUE(q.Parse("").ok());
   EXPECT_TRUE(q.empty());
 }
