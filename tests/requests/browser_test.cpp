@@ -6,21 +6,13 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTest>
-#include <filesystem>
-#include <fstream>
 
-#include "app/demo_catalogue.h"
-#include "app/qt/program_window.h"
-#include "platform/scripted_dialog_host.h"
-#include "tests/jet/test_support.h"
+#include "tests/requests/http_client.h"
 #include "tests/test_paths.h"
 
 namespace velloran_test {
 namespace {
-
-using namespace velloran;
 
 // Runs `program` with the event loop going (the server answers on this thread); its output, or
 // why it failed.
@@ -39,7 +31,7 @@ bool RunToEnd(const QString& program, const QStringList& args, std::string& out,
   return ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-TEST(RequestPage, AChromiumPhoneSendsARequestTheHostSees) {
+TEST_F(RequestServerTest, AChromiumPhoneSendsARequestTheHostSees) {
   const QString chromium = QStandardPaths::findExecutable("chromium");
   if (chromium.isEmpty()) GTEST_SKIP() << "chromium is not installed (scripts/deps.sh installs it): the browser test is left out";
   ASSERT_FALSE(QStandardPaths::findExecutable("npm").isEmpty()) << "npm is needed to install puppeteer-core";
@@ -48,23 +40,7 @@ TEST(RequestPage, AChromiumPhoneSendsARequestTheHostSees) {
   ASSERT_TRUE(RunToEnd("sh", {QString(VELLORAN_SOURCE_DIR) + "/tools/install-npm-package.sh", QString::fromStdString(modules),
                          "puppeteer-core", "22.15.0"}, out))
       << "installing puppeteer-core failed: " << out;
-
-  ScratchDir folder;
-  const std::string settings = folder.File("settings"), catalogue = folder.File("songs.mdb");
-  std::filesystem::create_directories(settings);
-  ASSERT_TRUE(BuildDemoCatalogue(catalogue, 300).ok());
-  QTcpServer probe;
-  probe.listen(QHostAddress::Any, 0);
-  const uint16_t port = probe.serverPort();
-  probe.close();
-  std::ofstream(settings + "/velloran.ini") << "[Requests]\r\nRequestsEnabled=1\r\nRequestsPort=" << port
-                                           << "\r\nRequestsCode=4711\r\n";
-  ScriptedDialogHost dialogs;
-  ProgramWindow p(settings, &dialogs);
-  p.Start("velloran", "velloran", catalogue);
-  ASSERT_TRUE(p.request_server.running());
-  p.ToggleSingersWindow();
-
+  p->ToggleSingersWindow();
   const char* shots = std::getenv("VELLORAN_SCREENSHOTS");
   QStringList args = {QString(VELLORAN_SOURCE_DIR) + "/tests/requests/browser_phone.js", chromium,
                       QString("http://127.0.0.1:%1/").arg(port), "love", "Zoë <i>"};
@@ -72,10 +48,8 @@ TEST(RequestPage, AChromiumPhoneSendsARequestTheHostSees) {
   ASSERT_TRUE(RunToEnd("node", args, out, QString::fromStdString(modules + "/node_modules"))) << out;
   EXPECT_NE(out.find("Thank you, Zoë <i>"), std::string::npos) << out;
 
-  p.logic.form.SearchText = "love";
-  p.logic.form.BuildWhereClause();
-  const ResultRow& first = p.logic.form.Results[1];
-  QListWidget& list = p.singers_window->requestList();
+  const ResultRow& first = Found("love")[1];
+  QListWidget& list = p->singers_window->requestList();
   ASSERT_EQ(list.count(), 1);
   EXPECT_EQ(list.item(0)->text().toStdString(), "Zoë <i> - " + first.SongNumber + " - " + first.Song);
 }
