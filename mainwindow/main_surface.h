@@ -39,6 +39,16 @@ struct WindowRect {
   bool operator==(const WindowRect&) const = default;
 };
 
+// A saved placement laid over the designed one: a saved value of 0 or less means the window was
+// never placed that way, so the designed value stands.
+inline WindowRect SavedOver(WindowRect designed, const WindowRect& saved) {
+  if (saved.Width > 0) designed.Width = saved.Width;
+  if (saved.Height > 0) designed.Height = saved.Height;
+  if (saved.Top > 0) designed.Top = saved.Top;
+  if (saved.Left > 0) designed.Left = saved.Left;
+  return designed;
+}
+
 enum class Pointer { kDefault, kSizeWE };
 
 // What a drag carries: the heading of column `index` or the marker of edge `index` (1..4).

@@ -32,12 +32,7 @@ void Frm_NextSinger::DrawCentred(const std::string& text, float centre_x, float 
 }
 
 void Frm_NextSinger::Form_Load() {
-  WindowRect at = view_.Placement();
-  if (placement_.Width > 0) at.Width = placement_.Width;
-  if (placement_.Height > 0) at.Height = placement_.Height;
-  if (placement_.Top > 0) at.Top = placement_.Top;
-  if (placement_.Left > 0) at.Left = placement_.Left;
-  view_.SetPlacement(at);
+  view_.SetPlacement(SavedOver(view_.Placement(), placement_));
 }
 
 void Frm_NextSinger::Form_KeyPress(int16_t KeyAscii) {

@@ -7,13 +7,7 @@ namespace velloran {
 
 void Frm_Singers::Form_Load(const FontSpec& list_font) {
   view_.SetListFont(list_font);
-  // A saved value of 0 or less means the window was never placed: the designed value stands.
-  WindowRect at = view_.Placement();
-  if (placement_.Width > 0) at.Width = placement_.Width;
-  if (placement_.Height > 0) at.Height = placement_.Height;
-  if (placement_.Left > 0) at.Left = placement_.Left;
-  if (placement_.Top > 0) at.Top = placement_.Top;
-  view_.SetPlacement(at);
+  view_.SetPlacement(SavedOver(view_.Placement(), placement_));
   GetSingers();
 }
 
