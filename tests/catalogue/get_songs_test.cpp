@@ -46,23 +46,6 @@ TEST(GetSongs, NumberSearchListsFromThatSongNumberUp) {
   EXPECT_EQ(w.surface.top_most, 3) << "stay-on-top is renewed for each search";
 }
 
-TEST(GetSongs, TextSearchFindsTitlesAndArtistsSortedBySongThenArtist) {
-  REQUIRE_SHARED_FIXTURES();
-  Window w;
-  w.Search("O'Brien");
-  ASSERT_GT(w.form.Results.count(), 0);
-  for (int i = 1; i <= w.form.Results.count(); ++i) {
-    const ResultRow& r = w.form.Results[i];
-    EXPECT_TRUE(r.Song.find("O'Brien") != std::string::npos || r.Artist.find("O'Brien") != std::string::npos)
-        << r.Song << " / " << r.Artist;
-    EXPECT_GT(r.ID, 0) << "the check before the query numbered the rows that had no ID";
-    if (i == 1) continue;
-    const ResultRow& p = w.form.Results[i - 1];
-    const int by_song = Collate(p.Song, r.Song);
-    EXPECT_TRUE(by_song < 0 || (by_song == 0 && Collate(p.Artist, r.Artist) <= 0)) << p.Song << " before " << r.Song;
-  }
-}
-
 TEST(GetSongs, LimitKeepsOneRowMoreThanMaxResults) {
   REQUIRE_SHARED_FIXTURES();
   Window w;
