@@ -17,7 +17,6 @@
 #include <tuple>
 
 #include "catalogue/engine.h"
-#include "jet/file/pager.h"
 #include "jet/sql/sql_select.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"

@@ -3,7 +3,6 @@
 // search, a print-flag toggle and the numbering of a table's rows.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <optional>
 

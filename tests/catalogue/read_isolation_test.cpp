@@ -12,13 +12,11 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "catalogue/engine.h"
