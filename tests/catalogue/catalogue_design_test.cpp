@@ -37,17 +37,31 @@ std::map<std::string, std::vector<std::string>> Indexes(Connection& db, const st
   return indexes;
 }
 
+// The values of `field` in MyList's rows `where` finds, in its order.
+std::vector<std::string> Values(const std::string& path, const std::string& field, const std::string& where) {
+  auto db = Connection::Open(path);
+  std::vector<std::string> values;
+  for (auto rows = db->OpenRecordset("SELECT * FROM [MyList] WHERE " + where); !rows->AtEnd(); rows->MoveNext())
+    values.push_back(rows->Field(field).ToText());
+  return values;
+}
+
 TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
   Window w;
   const std::string path = w.folder.File("new.mdb");
   Connection::Create(path);
   w.Use(path, "");
+  w.host.selector = [&] { w.form.Databases.current().Table = ""; };  // a selector that leaves no table
+  EXPECT_FALSE(w.form.CheckDatabase());
+  EXPECT_EQ(w.host.messages, (std::vector<std::string>{kNotConfigured, "Database not ready for use!"}));
 
   // The host closes the selector without choosing anything: the check goes on with the defaults
   // and makes the table itself, without the indexes on fields it does not have.
+  w.host.selector = nullptr;
+  w.host.messages.clear();
   EXPECT_TRUE(w.form.CheckDatabase());
   EXPECT_EQ(w.host.messages, std::vector<std::string>{kNotConfigured});
-  EXPECT_EQ(w.host.selector_shown, 1);
+  EXPECT_EQ(w.host.selector_shown, 2);
   EXPECT_EQ(w.host.select_enabled, 1);
   EXPECT_EQ(w.form.Databases.current(), (DatabaseEntry{path, "MyList", "Artist", "Song", "SongNumber", "DiskID"}));
   auto db = Connection::Open(path);
@@ -68,13 +82,8 @@ TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
   EXPECT_TRUE(w.form.CheckDatabase());
   EXPECT_EQ(w.host.messages, std::vector<std::string>{kNotConfigured});
   db = Connection::Open(path);
-  TableInfo table = db->TableDef("MyList");
-  ASSERT_EQ(table.fields.size(), 7u);
-  for (const FieldInfo& f : table.fields) {
-    if (f.type == FieldType::kText) {
-      EXPECT_TRUE(f.allow_zero_length) << f.name;
-    }
-  }
+  EXPECT_EQ(db->TableDef("MyList").fields.size(), 7u);
+  for (const FieldInfo& f : db->TableDef("MyList").fields) EXPECT_TRUE(f.type != FieldType::kText || f.allow_zero_length) << f.name;
   EXPECT_EQ(Indexes(*db, "MyList").size(), 5u);
   db->Close();
 
@@ -82,17 +91,7 @@ TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
   w.host.messages.clear();
   EXPECT_TRUE(w.form.CheckDatabase());
   EXPECT_TRUE(w.host.messages.empty());
-  EXPECT_EQ(w.host.selector_shown, 2);
-}
-
-TEST(CheckDatabase, SelectorThatLeavesNoTableMeansNotReady) {
-  Window w;
-  const std::string path = w.folder.File("new.mdb");
-  Connection::Create(path);
-  w.Use(path, "");
-  w.host.selector = [&] { w.form.Databases.current().Table = ""; };
-  EXPECT_FALSE(w.form.CheckDatabase());
-  EXPECT_EQ(w.host.messages, (std::vector<std::string>{kNotConfigured, "Database not ready for use!"}));
+  EXPECT_EQ(w.host.selector_shown, 3);
 }
 
 TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
@@ -113,14 +112,7 @@ TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
     EXPECT_TRUE(host.messages.empty());
     db->Close();
   }
-  // Storage order of the rows that have no ID yet.
-  std::vector<std::string> unnumbered;
-  {
-    auto db = Connection::Open(path);
-    auto rows = db->OpenRecordset("SELECT * FROM [MyList] WHERE [ID] Is Null");
-    for (; !rows->AtEnd(); rows->MoveNext()) unnumbered.push_back(rows->Field("SongNumber").ToText());
-    db->Close();
-  }
+  const std::vector<std::string> unnumbered = Values(path, "SongNumber", "[ID] Is Null");  // in storage order
   ASSERT_EQ(unnumbered.size(), 13u);
 
   w.Use(path);
@@ -129,34 +121,30 @@ TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
 
   auto db = Connection::Open(path);
   std::vector<std::string> fields = FieldNames(*db, "MyList");
+  EXPECT_EQ(std::vector<std::string>(fields.end() - 2, fields.end()), (std::vector<std::string>{"HotlistA", "PrintYN"}));
   EXPECT_EQ(std::count(fields.begin(), fields.end(), "Hotlist"), 0);
-  EXPECT_EQ(std::count(fields.begin(), fields.end(), "HotlistA"), 1);
-  EXPECT_EQ(std::count(fields.begin(), fields.end(), "PrintYN"), 1);
   auto indexes = Indexes(*db, "MyList");
   EXPECT_EQ(indexes.count("Hotlist"), 0u);
   EXPECT_EQ(indexes["HotlistA"], std::vector<std::string>{"HotlistA"});
+  db->Close();
 
   // 501, 502, ... in the order the PrimaryKey index yields the empty IDs: the table's order.
-  auto rows = db->OpenRecordset("SELECT * FROM [MyList] WHERE [ID] > 500 ORDER BY [ID]");
-  std::vector<std::string> numbered;
-  int expected = 501;
-  for (; !rows->AtEnd(); rows->MoveNext(), ++expected) {
-    EXPECT_EQ(rows->Field("ID").ToInteger(), expected);
-    numbered.push_back(rows->Field("SongNumber").ToText());
-  }
-  EXPECT_EQ(numbered, unnumbered);
-  EXPECT_EQ(db->OpenRecordset("SELECT * FROM [MyList] WHERE [ID] Is Null")->RecordCount(), 0);
-  db->Close();
+  std::vector<std::string> ids;
+  for (int id = 501; id <= 513; ++id) ids.push_back(std::to_string(id));
+  EXPECT_EQ(Values(path, "ID", "[ID] > 500 ORDER BY [ID]"), ids);
+  EXPECT_EQ(Values(path, "SongNumber", "[ID] > 500 ORDER BY [ID]"), unnumbered);
+  EXPECT_TRUE(Values(path, "ID", "[ID] Is Null").empty());
 }
 
 TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
   REQUIRE_SHARED_FIXTURES();
   Window w;
-  w.Use(w.folder.CopyOfSongs());
-  Connection::Open(w.form.Databases.current().Database)->Execute("UPDATE [MyList] SET [ID] = Null");
+  const std::string path = w.folder.CopyOfSongs();
+  w.Use(path);
+  Connection::Open(path)->Execute("UPDATE [MyList] SET [ID] = Null");
   ASSERT_TRUE(w.form.CheckDatabase());
-  auto db = Connection::Open(w.form.Databases.current().Database);
-  auto rows = db->OpenRecordset("SELECT * FROM [MyList] ORDER BY [ID]");
+  auto db = Connection::Open(path);
+  auto rows = db->OpenRecordset("SELECT ID FROM [MyList] ORDER BY [ID]");
   int64_t expected = 1;
   for (; !rows->AtEnd(); rows->MoveNext()) EXPECT_EQ(rows->Field("ID").ToInteger(), expected++);
   EXPECT_EQ(expected, 501);

@@ -17,7 +17,6 @@
 #include <tuple>
 
 #include "catalogue/engine.h"
-#include "jet/file/pager.h"
 #include "jet/sql/sql_select.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
@@ -74,41 +73,31 @@ void DeleteSongs(const std::string& path, const std::string& select) {
 }
 
 TEST(EngineQuery, WalksInOrderAndCountsWhatItVisited) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  auto db = Connection::Open(scratch.CopyFixture(kSongs));
-
-  // The rows the query must find, counted through a table set and the test's own filter.
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
+  auto db = Connection::Open(path);
+  int64_t elvis = 0;  // the rows the query must find, counted through a table set
   auto table = db->OpenRecordset("MyList");
-  int64_t elvis = 0;
   Walk(*table, [&](Recordset& s) { elvis += s.Field("Artist").ToText().rfind("Elvis", 0) == 0; });
   ASSERT_GT(elvis, 5);
 
   auto q = db->OpenRecordset("SELECT SongNumber, Song, Artist FROM MyList WHERE Artist LIKE 'Elvis*' ORDER BY SongNumber DESC");
   ASSERT_EQ(q->Fields().size(), 3u);
   EXPECT_EQ(q->Fields()[0].name, "SongNumber");
-  ASSERT_FALSE(q->AtEnd());
   EXPECT_EQ(q->RecordCount(), 1) << "only the first row has been visited";
-  const int64_t first = q->Field("songnumber").ToInteger();  // names ignore letter case
-
   std::vector<int64_t> numbers;
-  for (int i = 0; i < 5; ++i, q->MoveNext()) numbers.push_back(q->Field("SongNumber").ToInteger());
-  EXPECT_EQ(q->RecordCount(), 6) << "five moves from the first row visit six rows";
-  while (!q->AtEnd()) {
-    EXPECT_EQ(q->Field("Artist").ToText().rfind("Elvis", 0), 0u);
+  for (; !q->AtEnd(); q->MoveNext()) {
+    if (numbers.size() == 5) EXPECT_EQ(q->RecordCount(), 6) << "five moves from the first row visit six rows";
+    EXPECT_EQ(q->Field("artist").ToText().rfind("Elvis", 0), 0u);  // names ignore letter case
     numbers.push_back(q->Field("SongNumber").ToInteger());
-    q->MoveNext();
   }
   EXPECT_EQ(static_cast<int64_t>(numbers.size()), elvis);
   EXPECT_TRUE(std::is_sorted(numbers.rbegin(), numbers.rend()));
   EXPECT_EQ(q->RecordCount(), elvis);
   EXPECT_EQ(ErrorOf([&] { q->Field("Song"); }).kind(), Kind::kInvalid) << "no current row at the end";
-
   q->MoveFirst();
-  EXPECT_EQ(q->Field("SongNumber").ToInteger(), first);
+  EXPECT_EQ(q->Field("SongNumber").ToInteger(), numbers.front());
   q->MoveLast();
   EXPECT_EQ(q->Field("SongNumber").ToInteger(), numbers.back());
-  EXPECT_EQ(q->RecordCount(), elvis);
   EXPECT_EQ(ErrorOf([&] { q->Field("Rating"); }).kind(), Kind::kNotFound);
   EXPECT_EQ(ErrorOf([&] { q->SeekEqual(FieldValue(int64_t{1})); }).kind(), Kind::kInvalid);
 
@@ -117,12 +106,16 @@ TEST(EngineQuery, WalksInOrderAndCountsWhatItVisited) {
   EXPECT_TRUE(by_title->Field("Song").is_null());
   by_title->MoveLast();
   EXPECT_EQ(by_title->RecordCount(), 500);
-
   auto none = db->OpenRecordset("SELECT * FROM MyList WHERE SongNumber > 99999");
-  EXPECT_TRUE(none->AtEnd());
-  EXPECT_EQ(none->RecordCount(), 0);
   none->MoveLast();
   EXPECT_TRUE(none->AtEnd());
+  EXPECT_EQ(none->RecordCount(), 0);
+
+  db->Close();  // ends its sets
+  EXPECT_EQ(ErrorOf([&] { table->MoveFirst(); }).kind(), Kind::kInvalid);
+  EXPECT_EQ(ErrorOf([&] { db->OpenRecordset("MyList"); }).kind(), Kind::kInvalid);
+  table->Close();
+  EXPECT_EQ(ErrorOf([&] { table->Field("ID"); }).kind(), Kind::kInvalid);
 }
 
 TEST(EngineQuery, ErrorsNameTheStatement) {
@@ -146,7 +139,6 @@ TEST(EngineQuery, ErrorsNameTheStatement) {
 
 TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
   COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
-  const int64_t printed_before = CountWhere(*Connection::Open(path), "PrintYN = True");
   {
     auto db = Connection::Open(path);
     auto songs = db->OpenRecordset("MyList");
@@ -164,7 +156,6 @@ TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
     EXPECT_EQ(ErrorOf([&] { songs->SetField("SongNumber", FieldValue("forty")); }).kind(), Kind::kInvalid);
     songs->Update();
     EXPECT_EQ(songs->Field("ID").ToInteger(), 42) << "Update keeps the position";
-    EXPECT_TRUE(songs->Field("PrintYN").ToBool());
     songs->MoveNext();
     EXPECT_EQ(songs->Field("ID").ToInteger(), 43) << "the walk goes on in index order";
 
@@ -203,9 +194,8 @@ TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
   EXPECT_TRUE(row->Field("PrintYN").ToBool());
   EXPECT_EQ(row->Field("HotlistA").ToText(), "0000000000");
   EXPECT_EQ(row->Field("Song").ToText(), "Zzz Last Song");
-  auto next = fresh->OpenRecordset("SELECT * FROM MyList WHERE ID = 43");
+  auto next = fresh->OpenRecordset("SELECT HotlistA FROM MyList WHERE ID = 43");
   EXPECT_EQ(next->Field("HotlistA").ToText(), "0100000000") << "the failed Update wrote nothing";
-  EXPECT_EQ(CountWhere(*fresh, "PrintYN = True"), printed_before + 1);
 }
 
 // (A walk of the PrimaryKey index that numbers the rows with empty keys as it goes: CheckDatabase
@@ -235,9 +225,7 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
   EXPECT_EQ(added->Field("Song").ToText(), "Brand New Song");
   EXPECT_EQ(added->Field("Notes").ToText(), notes);
   EXPECT_TRUE(added->Field("Artist").is_null());
-  EXPECT_TRUE(added->Field("ID").is_null());
-  EXPECT_FALSE(added->Field("DiskID").is_null()) << "the empty text is not null";
-  EXPECT_EQ(added->Field("DiskID").ToText(), "");
+  EXPECT_EQ(added->Field("DiskID"), FieldValue("")) << "the empty text is not null";
   EXPECT_EQ(added->Field("PrintYN"), FieldValue(false)) << "an unset Yes/No field is No";
 
   // An autonumber field is filled in when the row is started, and the row gets that number.
@@ -248,9 +236,8 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
   EXPECT_GT(number, 8);
   table->SetField("Unicode", FieldValue("Привет, мир"));
   table->Update();
-  auto check = unicode->OpenRecordset("SELECT * FROM [Table] WHERE ID = " + std::to_string(number));
-  ASSERT_FALSE(check->AtEnd());
-  EXPECT_EQ(check->Field("Unicode").ToText(), "Привет, мир");
+  EXPECT_EQ(unicode->OpenRecordset("SELECT * FROM [Table] WHERE ID = " + std::to_string(number))->Field("Unicode").ToText(),
+            "Привет, мир");
 }
 
 TEST(EngineQuery, EditsRowsWhileWalking) {
@@ -310,16 +297,15 @@ TEST(EngineExecute, UpdatesDropsAndChangesNothingOnFailure) {
   EXPECT_EQ(CountWhere(*db, "SongNumber > 1400"), 100);
 
   db->Execute("DROP INDEX Artist ON [MyList]");
-  for (const IndexInfo& index : db->TableDef("MyList").indexes) EXPECT_NE(index.name, "Artist");
+  EXPECT_EQ(ErrorOf([&] { db->Execute("DROP INDEX Artist ON MyList"); }).kind(), Kind::kNotFound) << "it is gone";
   auto by_artist = db->OpenRecordset("SELECT Artist FROM MyList ORDER BY Artist DESC");
   by_artist->MoveLast();
   EXPECT_EQ(by_artist->RecordCount(), 500) << "sorting works without the index";
-  EXPECT_EQ(ErrorOf([&] { db->Execute("DROP INDEX Artist ON MyList"); }).kind(), Kind::kNotFound);
 
   db->Execute("DROP TABLE [MyList]");
-  EXPECT_EQ(ErrorOf([&] { db->TableDef("MyList"); }).kind(), Kind::kNotFound);
   db->RefreshTableDefs();
   for (const TableInfo& t : db->TableDefs()) EXPECT_NE(t.name, "MyList");
+  EXPECT_EQ(ErrorOf([&] { db->TableDef("MyList"); }).kind(), Kind::kNotFound);
 }
 
 TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
@@ -338,12 +324,9 @@ TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
                             NewField{"Price", FieldType::kCurrency}});
   db->AppendIndex("Songs", NewIndex{"PrimaryKey", {"ID"}, true, true});
   db->AppendIndex("Songs", NewIndex{"SongArtist", {"Song", "Artist"}});
-  EXPECT_EQ(ErrorOf([&] { db->CreateTable("Bad.Name", {NewField{"A"}}); }).kind(), Kind::kInvalid);
-  EXPECT_EQ(ErrorOf([&] { db->CreateTable("songs", {NewField{"A"}}); }).kind(), Kind::kInvalid) << "names ignore case";
 
   const TableInfo songs = db->TableDef("Songs");
-  ASSERT_EQ(songs.fields.size(), 7u);
-  EXPECT_EQ(songs.fields[2].size, 255) << "a Text field of size 0 gets 255 characters";
+  EXPECT_EQ(songs.fields.at(2).size, 255) << "a Text field of size 0 gets 255 characters";
   EXPECT_FALSE(songs.fields[2].allow_zero_length);
   EXPECT_TRUE(songs.fields[3].allow_zero_length);
   ASSERT_EQ(songs.indexes.size(), 2u);
@@ -352,14 +335,12 @@ TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
 
   db->AppendField("Songs", NewField{"Notes", FieldType::kMemo, 0, true});
   db->DeleteField("Songs", "PrintYN");
-  EXPECT_EQ(ErrorOf([&] { db->DeleteField("Songs", "Song"); }).kind(), Kind::kInvalid) << "an index uses it";
   std::vector<std::string> names;
   for (const FieldInfo& f : db->TableDef("Songs").fields) names.push_back(f.name);
   EXPECT_EQ(names, (std::vector<std::string>{"ID", "SongNumber", "Song", "Artist", "Added", "Price", "Notes"}));
 
   auto set = db->OpenRecordset("Songs");
   EXPECT_TRUE(set->AtEnd());
-  EXPECT_EQ(set->RecordCount(), 0);
   for (int i = 3; i >= 1; --i) {
     set->AddNew();
     set->SetField("ID", FieldValue(int64_t{i}));
@@ -368,13 +349,7 @@ TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
     set->SetField("Price", FieldValue(2.5));
     set->Update();
   }
-  set->AddNew();
-  set->SetField("ID", FieldValue(int64_t{2}));
-  EXPECT_EQ(ErrorOf([&] { set->Update(); }).kind(), Kind::kInvalid) << "a duplicate primary key";
   set->SelectIndex("PrimaryKey");
-  std::vector<int64_t> ids;
-  Walk(*set, [&](Recordset& s) { ids.push_back(s.Field("ID").ToInteger()); });
-  EXPECT_EQ(ids, (std::vector<int64_t>{1, 2, 3}));
   set->SeekEqual(FieldValue("2"));  // a text that spells the number
   ASSERT_FALSE(set->NoMatch());
   EXPECT_EQ(set->Field("Added").ToText(), "2024-02-29 21:30:05");
@@ -386,7 +361,6 @@ TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
   for (const TableInfo& t : db->TableDefs()) tables[t.name] = t;
   EXPECT_EQ(tables.at("Songs").attributes, 0u);
   EXPECT_EQ(tables.at("MSysObjects").attributes & kTableSystem, kTableSystem);
-  EXPECT_FALSE(tables.at("MSysObjects").fields.empty());
 }
 
 TEST(EngineAccess97, ReadsButRefusesWrites) {
@@ -394,9 +368,8 @@ TEST(EngineAccess97, ReadsButRefusesWrites) {
   ScratchDir scratch;
   auto db = Connection::Open(scratch.CopyFixture("access/testV1997.mdb"));
   EXPECT_EQ(db->TableDef("Table1").fields.size(), 9u);
-  auto rows = db->OpenRecordset("SELECT * FROM Table1 ORDER BY A DESC");
-  EXPECT_EQ(rows->Field("A").ToText(), "abcdefg");
-  EXPECT_EQ(rows->Field("G").ToText(), "1974-09-21") << "a date without a time reads as the date alone";
+  EXPECT_EQ(db->OpenRecordset("SELECT * FROM Table1 ORDER BY A DESC")->Field("G").ToText(), "1974-09-21")
+      << "a date without a time reads as the date alone";
 
   ExpectError([&] { db->Execute("UPDATE Table1 SET C = 1"); }, Kind::kReadOnly, "Access 97");
   auto set = db->OpenRecordset("Table1");
@@ -411,21 +384,6 @@ TEST(EngineAccess97, ReadsButRefusesWrites) {
 TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::Open(path);
-  auto other = Connection::Open(path);
-
-  // Another connection's change shows in a set that is already open, and a walk that was under
-  // way when it happened still meets every row once.
-  auto walk = db->OpenRecordset("SELECT SongNumber, Artist FROM MyList ORDER BY SongNumber");
-  for (int i = 0; i < 10; ++i) walk->MoveNext();
-  other->Execute("UPDATE MyList SET Artist = 'Changed' WHERE SongNumber <= 1020");
-  walk->MoveFirst();
-  EXPECT_EQ(walk->Field("Artist").ToText(), "Changed");
-  int64_t last = 0, rows = 0;
-  for (; !walk->AtEnd(); walk->MoveNext(), ++rows) {
-    EXPECT_GT(walk->Field("SongNumber").ToInteger(), last);
-    last = walk->Field("SongNumber").ToInteger();
-  }
-  EXPECT_EQ(rows, 500);
 
   // Rows deleted behind a sorted walk's back: it goes on with the rows that are still there.
   auto sorted = db->OpenRecordset("SELECT SongNumber FROM MyList ORDER BY DiskID");
@@ -459,53 +417,48 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   EXPECT_EQ(rest, expected);
 }
 
-// This process keeps the pages it read for every connection it opens later; another program's
-// change must show all the same: in a connection opened afterwards, in one kept open, and in a
-// walk that read the changed row ahead before the change.
-TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAnotherProgramsChange) {
+// This process keeps the pages it read for every connection it opens later. A change must show
+// all the same, made by this program through another connection (however many other files were
+// opened in between) or by another program: in rows a walk read ahead before the change, after
+// MoveFirst, in a connection kept open and in one opened afterwards; the walk meets every row once.
+TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAChange) {
   COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto kept = Connection::Open(path);
   EXPECT_EQ(Song42(*kept), "World Star Girl");
-  // (Some songs of the fixture have no ID yet.)
-  auto walk = kept->OpenRecordset("SELECT ID, Song FROM MyList WHERE ID > 0 ORDER BY ID");
-  walk->MoveNext();  // the rows after the first are read ahead now
-  const int64_t fifth = [&] {
-    auto ids = kept->OpenRecordset("SELECT ID FROM MyList WHERE ID > 0 ORDER BY ID");
-    for (int i = 0; i < 5; ++i) ids->MoveNext();
-    return ids->Field("ID").ToInteger();
-  }();
-
-  ASSERT_TRUE(InAnotherProcess([&] {
-    Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42 OR ID = " +
-                                    std::to_string(fifth));
-  }));
-  usleep(5000);  // longer than a walk trusts what it read ahead without looking at the file
-
-  for (int i = 0; i < 4; ++i) walk->MoveNext();
-  EXPECT_EQ(walk->Field("ID").ToInteger(), fifth);
-  EXPECT_EQ(walk->Field("Song").ToText(), "Changed Elsewhere");
-  EXPECT_EQ(Song42(*Connection::Open(path)), "Changed Elsewhere");
-  EXPECT_EQ(Song42(*kept), "Changed Elsewhere");
-}
-
-// Connections of this program see each other's changes at once, however many other files were
-// opened in between.
-TEST(EngineSharing, ConnectionsOfOneProgramSeeEachOthersChangesAtOnce) {
-  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
-  auto reader = Connection::Open(path);
   std::vector<std::unique_ptr<Connection>> others;
   for (int i = 0; i < 4; ++i) {
     const std::string other = scratch.path() + "/other" + std::to_string(i) + ".mdb";
     std::filesystem::copy_file(path, other);
     others.push_back(Connection::Open(other));
   }
-  auto writer = Connection::Open(path);
-  auto walk = reader->OpenRecordset("SELECT ID, Song FROM MyList WHERE ID > 0 ORDER BY ID");
-  walk->MoveNext();  // rows read ahead from here
-  writer->Execute("UPDATE MyList SET Song = 'Changed Here' WHERE ID = 3");
+  // (Some songs of the fixture have no ID yet.)
+  auto walk = kept->OpenRecordset("SELECT ID, Song FROM MyList WHERE ID > 0 ORDER BY ID");
+  walk->MoveNext();  // the rows after this one are read ahead now
+  Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Here' WHERE ID <= 3");
   walk->MoveNext();
   ASSERT_EQ(walk->Field("ID").ToInteger(), 3);
   EXPECT_EQ(walk->Field("Song").ToText(), "Changed Here");
+
+  const int64_t sixth = [&] {
+    auto ids = kept->OpenRecordset("SELECT ID FROM MyList WHERE ID > 0 ORDER BY ID");
+    for (int i = 0; i < 5; ++i) ids->MoveNext();
+    return ids->Field("ID").ToInteger();
+  }();
+  ASSERT_TRUE(InAnotherProcess([&] {
+    Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42 OR ID = " + std::to_string(sixth));
+  }));
+  usleep(5000);  // longer than a walk trusts what it read ahead without looking at the file
+  int64_t last = 3, rows = 3;
+  for (walk->MoveNext(); !walk->AtEnd(); walk->MoveNext(), ++rows) {
+    EXPECT_GT(walk->Field("ID").ToInteger(), last);
+    last = walk->Field("ID").ToInteger();
+    if (last == sixth) EXPECT_EQ(walk->Field("Song").ToText(), "Changed Elsewhere");
+  }
+  EXPECT_EQ(rows, 487);  // the songs that have an ID
+  walk->MoveFirst();
+  EXPECT_EQ(walk->Field("Song").ToText(), "Changed Here");
+  EXPECT_EQ(Song42(*Connection::Open(path)), "Changed Elsewhere");
+  EXPECT_EQ(Song42(*kept), "Changed Elsewhere");
 }
 
 // A connection holding its reads sees the file as it was when the hold began: another program's
@@ -605,18 +558,6 @@ TEST(EngineConnection, OpensEveryFixtureAndReadsEachTableBothWays) {
       EXPECT_GT(user_tables, 0);
     }
   }
-}
-
-TEST(EngineConnection, ClosingEndsItsSets) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  auto db = Connection::Open(scratch.CopyFixture(kSongs));
-  auto set = db->OpenRecordset("MyList");
-  db->Close();
-  EXPECT_EQ(ErrorOf([&] { set->MoveNext(); }).kind(), Kind::kInvalid);
-  EXPECT_EQ(ErrorOf([&] { db->OpenRecordset("MyList"); }).kind(), Kind::kInvalid);
-  set->Close();
-  EXPECT_EQ(ErrorOf([&] { set->Field("ID"); }).kind(), Kind::kInvalid);
 }
 
 TEST(EngineFieldValue, ConvertsAsTheListShowsValues) {

@@ -3,7 +3,6 @@
 // search, a print-flag toggle and the numbering of a table's rows.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -26,15 +25,16 @@ using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 using Window = velloran_test::KaraokeWindow;
 
-// The operating system with a full disk: every write of a file opened through it fails as a disk
-// with no room left does, while reads and everything else go on.
+// The operating system with a disk that can fill up: while `full`, every write of a file opened
+// through it fails as a disk with no room left does, while reads and everything else go on.
 class FullDisk final : public jet::Os {
  public:
+  bool full = true;
   FullDisk() : previous_(jet::Os::SetDefaultForTesting(this)) {}
   ~FullDisk() override { jet::Os::SetDefaultForTesting(previous_); }
   jet::Result<std::unique_ptr<jet::OsFile>> Open(const std::string& path, jet::OpenMode mode) override {
     JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::OsFile> file, jet::Os::Posix().Open(path, mode));
-    return std::unique_ptr<jet::OsFile>(new File(std::move(file)));
+    return std::unique_ptr<jet::OsFile>(new File(std::move(file), full));
   }
   jet::Result<bool> Exists(const std::string& path) override { return jet::Os::Posix().Exists(path); }
   jet::Status Delete(const std::string& path) override { return jet::Os::Posix().Delete(path); }
@@ -45,9 +45,10 @@ class FullDisk final : public jet::Os {
  private:
   class File final : public jet::OsFile {
    public:
-    explicit File(std::unique_ptr<jet::OsFile> real) : OsFile(real->path()), real_(std::move(real)) {}
+    File(std::unique_ptr<jet::OsFile> real, const bool& full) : OsFile(real->path()), real_(std::move(real)), full_(full) {}
     jet::Result<size_t> ReadSome(uint8_t* out, size_t length, uint64_t offset) override { return real_->ReadSome(out, length, offset); }
-    jet::Result<size_t> WriteSome(const struct iovec*, int, uint64_t offset) override {
+    jet::Result<size_t> WriteSome(const struct iovec* parts, int count, uint64_t offset) override {
+      if (!full_) return real_->WriteSome(parts, count, offset);
       return jet::OsError(path(), "cannot write at byte " + std::to_string(offset), ENOSPC);
     }
     jet::Status Sync(bool data_only) override { return real_->Sync(data_only); }
@@ -61,6 +62,7 @@ class FullDisk final : public jet::Os {
 
    private:
     std::unique_ptr<jet::OsFile> real_;
+    const bool& full_;
   };
   jet::Os* previous_;
 };
@@ -163,75 +165,44 @@ SongPages PagesOfSongs(const std::string& path) {
   return pages;
 }
 
-TEST(EngineFaults, ADamagedPageEndsTheSearchWithAMessageAndTheNextSearchWorks) {
-  Window w;
-  const std::string path = w.folder.CopyOfSongs();
-  w.Use(path);
-  w.Search("love");
-  const std::vector<std::string> found = w.Songs();
-  ASSERT_GT(found.size(), 10u);
-  const std::string sound = ReadWholeFile(path);
-  SongPages pages = PagesOfSongs(path);
-  ASSERT_NE(pages.last, pages.first);
-  DamagePage(path, pages.last);
-  const EngineError error = ErrorOf([&] { w.Search("love"); });
-  EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
-  EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
-  EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << "says what to do: " << error.what();
-  Overwrite(path, sound);
-  w.Search("love");
-  EXPECT_EQ(w.Songs(), found);
-}
-
-// Song 5 of the catalogue at `path`, with its print flag flipped and not yet written.
-std::unique_ptr<Recordset> FlipPrintFlagOfSong5(Connection& db, bool* before) {
-  std::unique_ptr<Recordset> rows = db.OpenRecordset("MyList");
-  rows->SelectIndex("PrimaryKey");
-  rows->SeekEqual(FieldValue(int32_t{5}));
-  EXPECT_FALSE(rows->NoMatch());
-  *before = rows->Field("PrintYN").ToBool();
-  rows->Edit();
-  rows->SetField("PrintYN", !*before);
-  return rows;
-}
 bool PrintFlagOfSong5(const std::string& path) {
   return Connection::Open(path)->OpenRecordset("SELECT PrintYN FROM MyList WHERE ID = 5")->Field("PrintYN").ToBool();
 }
 
-TEST(EngineFaults, AToggleMetByAnotherWriterSaysSoAndSucceedsOnceItIsDone) {
+// A print-flag toggle that cannot be written says why and what to do, changes nothing, and the
+// same pending change goes through once the obstacle is gone: another program's write, a full disk.
+TEST(EngineFaults, AToggleThatCannotBeWrittenSaysSoChangesNothingAndSucceedsLater) {
   ScratchDir folder;
   const std::string path = folder.CopyOfSongs();
+  const bool before = PrintFlagOfSong5(path);
+  const std::string before_bytes = ReadWholeFile(path);
+  FullDisk disk;  // the handle opens its files through it
+  disk.full = false;
   std::unique_ptr<Connection> db = Connection::Open(path);
-  bool before = false;
-  std::unique_ptr<Recordset> rows = FlipPrintFlagOfSong5(*db, &before);
+  std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
+  rows->SelectIndex("PrimaryKey");
+  rows->SeekEqual(FieldValue(int32_t{5}));
+  ASSERT_FALSE(rows->NoMatch());
+  rows->Edit();
+  rows->SetField("PrintYN", !before);
   {
     auto writer = velloran_test::AnotherProgramWriting(path);
     ASSERT_NE(writer, nullptr);
     ExpectError([&] { rows->Update(); }, EngineError::Kind::kInUse, "try again");
   }
-  rows->Update();  // the pending change survived the failed write
+  disk.full = true;
+  ExpectError([&] { rows->Update(); }, EngineError::Kind::kFailed, "disk is full");
+  EXPECT_EQ(ReadWholeFile(path), before_bytes);
+  EXPECT_EQ(PrintFlagOfSong5(path), before) << "the failed write left nothing behind in this process either";
+  disk.full = false;
+  rows->Update();  // the pending change survived the failed writes
   EXPECT_EQ(PrintFlagOfSong5(path), !before);
 }
 
-TEST(EngineFaults, AToggleOnAFullDiskSaysSoChangesNothingAndSucceedsOnceThereIsRoom) {
-  ScratchDir folder;
-  const std::string path = folder.CopyOfSongs();
-  const std::string before_bytes = ReadWholeFile(path);
-  bool before = false;
-  {
-    FullDisk full;  // the handle opens its files through the full disk
-    std::unique_ptr<Connection> db = Connection::Open(path);
-    std::unique_ptr<Recordset> rows = FlipPrintFlagOfSong5(*db, &before);
-    ExpectError([&] { rows->Update(); }, EngineError::Kind::kFailed, "disk is full");
-    EXPECT_EQ(ReadWholeFile(path), before_bytes);
-  }
-  bool seen_after = false;  // the failed write left nothing behind in this process either
-  FlipPrintFlagOfSong5(*Connection::Open(path), &seen_after)->Update();
-  EXPECT_EQ(seen_after, before);
-  EXPECT_EQ(PrintFlagOfSong5(path), !before);
-}
-
-TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceRepaired) {
+// A damaged page met by the numbering of the rows without an ID, and one met by a search: each
+// ends its work with an error that names the file and says to repair it, and changes nothing; once
+// the file is sound again the same window works on.
+TEST(EngineFaults, DamagedPagesEndTheNumberingAndTheSearchWithAMessageAndChangeNothing) {
   Window w;
   const std::string path = w.folder.CopyOfSongs();
   w.Use(path);
@@ -242,9 +213,7 @@ TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceR
   for (uint32_t p : pages.without_id) if (p != pages.without_id.front() && p != pages.first) later = p;
   ASSERT_TRUE(later.has_value());
   DamagePage(path, *later);
-  const EngineError error = ErrorOf([&] { w.form.CheckDatabase(); });
-  EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
-  EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << error.what();
+  ExpectError([&] { w.form.CheckDatabase(); }, EngineError::Kind::kDamaged, "repair");
   {
     // All or nothing: the rows numbered before the damage was met have no ID either.
     std::unique_ptr<Connection> db = Connection::Open(path);
@@ -253,9 +222,22 @@ TEST(EngineFaults, NumberingThatMeetsADamagedPageChangesNothingAndRunsAgainOnceR
     EXPECT_TRUE(rows->Field("ID").is_null());
   }
   Overwrite(path, sound);
-  ASSERT_TRUE(w.form.CheckDatabase());
-  std::unique_ptr<Connection> db = Connection::Open(path);
-  EXPECT_TRUE(db->OpenRecordset("SELECT ID FROM MyList WHERE ID IS NULL")->AtEnd());
+  w.Search("love");  // numbers the rows first
+  const std::vector<std::string> found = w.Songs();
+  ASSERT_GT(found.size(), 10u);
+  EXPECT_TRUE(Connection::Open(path)->OpenRecordset("SELECT ID FROM MyList WHERE ID IS NULL")->AtEnd());
+
+  const std::string numbered = ReadWholeFile(path);
+  pages = PagesOfSongs(path);
+  ASSERT_NE(pages.last, pages.first);
+  DamagePage(path, pages.last);
+  const EngineError error = ErrorOf([&] { w.Search("love"); });
+  EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
+  EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
+  EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << "says what to do: " << error.what();
+  Overwrite(path, numbered);
+  w.Search("love");
+  EXPECT_EQ(w.Songs(), found);
 }
 
 }  // namespace

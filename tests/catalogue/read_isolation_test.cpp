@@ -12,13 +12,11 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 #include <thread>
 
 #include "catalogue/engine.h"
@@ -28,6 +26,7 @@
 #include "tests/catalogue/scripted_host.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/process_support.h"
+#include "tests/jet/test_support.h"
 
 namespace velloran {
 namespace {
@@ -96,15 +95,10 @@ std::string ProgramSearchRead(const std::string& path) {
 size_t Column(const jet::TableDef& def, const char* name) { return def.FindColumn(name) - def.columns.data(); }
 
 // The song list as a write has made it (read inside the write).
-jet::Result<uint64_t> StateInWrite(jet::Database& db) {
-  JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable("MyList"));
-  JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.pager(), def));
+uint64_t StateInWrite(jet::Pager& pager, const jet::TableDef& def) {
   const size_t id = Column(def, "ID"), number = Column(def, "SongNumber"), song = Column(def, "Song");
   Rows rows;
-  while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
-    if (!more) break;
-    const std::vector<jet::Value>& v = cursor->values();
+  for (const std::vector<jet::Value>& v : velloran_test::ReadRows(pager, def)) {
     const auto* n = std::get_if<int64_t>(&v[number]);
     const auto* text = std::get_if<jet::Text>(&v[song]);
     Add(&rows, std::get<int64_t>(v[id]), n != nullptr ? std::to_string(*n) : "", text != nullptr ? jet::ToUtf8(*text) : "");
@@ -118,40 +112,30 @@ jet::Result<uint64_t> StateInWrite(jet::Database& db) {
 int WriteRounds(const std::string& path, int writer, int rounds, const std::string& log) {
   std::ofstream out(log);
   auto db = jet::WritableDatabase::Open(path);
-  if (!db.ok()) {
-    out << "error " << db.error().message() << "\n";
-    return 1;
-  }
+  if (!db.ok()) return out << "error " << db.error().message() << "\n", 1;
   std::mt19937 random(static_cast<unsigned>(writer * 7919 + 1));
   for (int round = 0; round < rounds; ++round) {
     uint64_t state = 0;
     jet::Status s = db.value()->Write([&]() -> jet::Status {
+      jet::Pager& pager = db.value()->pager();
       JET_ASSIGN_OR_RETURN(jet::TableDef def, db.value()->ReadTable("MyList"));
-      JET_ASSIGN_OR_RETURN(auto writer_, jet::TableWriter::Open(db.value()->pager(), def));
+      JET_ASSIGN_OR_RETURN(auto rows, jet::TableWriter::Open(pager, def));
       std::vector<jet::RowId> ids;
-      {
-        JET_ASSIGN_OR_RETURN(auto cursor, jet::TableCursor::Open(db.value()->pager(), def));
-        while (true) {
-          JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
-          if (!more) break;
-          ids.push_back(cursor->row_id());
-        }
-      }
+      velloran_test::ReadRows(pager, def, &ids);
       const std::string tag = "w" + std::to_string(writer) + "r" + std::to_string(round);
       for (const jet::RowId& at : {ids.front(), ids.back()}) {
-        JET_ASSIGN_OR_RETURN(std::vector<jet::Value> row, writer_->Read(at));
+        JET_ASSIGN_OR_RETURN(std::vector<jet::Value> row, rows->Read(at));
         row[Column(def, "Song")] = jet::FromUtf8("Renamed " + tag);
-        JET_RETURN_IF_ERROR(writer_->Update(at, std::move(row)));
+        JET_RETURN_IF_ERROR(rows->Update(at, std::move(row)));
       }
-      JET_RETURN_IF_ERROR(writer_->Delete(ids[1 + random() % (ids.size() - 2)]));
+      JET_RETURN_IF_ERROR(rows->Delete(ids[1 + random() % (ids.size() - 2)]));
       std::vector<jet::Value> added(def.columns.size());
-      const int64_t id = 1000000 * (writer + 1) + round;
-      added[Column(def, "ID")] = id;
+      added[Column(def, "ID")] = int64_t{1000000 * (writer + 1) + round};
       added[Column(def, "SongNumber")] = int64_t{2000} + round;
       added[Column(def, "Song")] = jet::FromUtf8("Added " + tag + std::string(100, '*'));
       added[Column(def, "PrintYN")] = false;
-      JET_RETURN_IF_ERROR(writer_->Insert(std::move(added)).status());
-      JET_ASSIGN_OR_RETURN(state, StateInWrite(*db.value()));
+      JET_RETURN_IF_ERROR(rows->Insert(std::move(added)).status());
+      state = StateInWrite(pager, def);
       return jet::Status::Ok();
     });
     if (s.ok()) out << "state " << state << "\n";
@@ -181,8 +165,7 @@ int ReadUntilDone(const std::function<std::string()>& read, const std::atomic<in
 
 TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
   REQUIRE_SHARED_FIXTURES();
-  const char* env = std::getenv("VELLORAN_ISOLATION_ROUNDS");
-  const int rounds = env != nullptr ? std::atoi(env) : 25;
+  const int rounds = static_cast<int>(velloran_test::NumberFromEnvironment("VELLORAN_ISOLATION_ROUNDS", 25));
   ScratchDir folder;
   const std::string path = folder.CopyOfSongs();
   // The first search numbers the songs without an ID: the program's own write, before the test's.
@@ -212,29 +195,19 @@ TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
 
   std::set<std::string> committed = {before};
   int commits = 0;
-  for (int w = 0; w < 2; ++w) {
+  for (int w = 0; w < 2; ++w)
     for (const std::string& line : LinesOf(folder.File("writer" + std::to_string(w) + ".log"))) {
       EXPECT_TRUE(line.rfind("state ", 0) == 0 || line == "locked") << "writer " << w << ": " << line;
       if (line.rfind("state ", 0) == 0) committed.insert("ok " + line.substr(6)), ++commits;
     }
-  }
   EXPECT_GE(commits, rounds) << "the writers hardly wrote";
   for (const auto& [name, read] : readers) {
     SCOPED_TRACE(name);
     const std::vector<std::string> reads = LinesOf(folder.File(name + ".log"));
-    std::set<std::string> states;
-    int retries = 0;
     for (const std::string& result : reads) {
-      if (result.rfind("ok ", 0) == 0) {
-        EXPECT_EQ(committed.count(result), 1u) << "a read returned rows of no committed state";
-        states.insert(result);
-      } else {
-        EXPECT_NE(result.find("try again"), std::string::npos) << "not the clear retry error: " << result;
-        ++retries;
-      }
+      if (result.rfind("ok ", 0) == 0) EXPECT_EQ(committed.count(result), 1u) << "a read returned rows of no committed state";
+      else EXPECT_NE(result.find("try again"), std::string::npos) << "not the clear retry error: " << result;
     }
-    std::cout << "[ " << name << " ] " << reads.size() << " reads, " << states.size() << " distinct states, " << retries
-              << " told to try again\n";
     EXPECT_GE(reads.size(), 3u) << "the reader hardly read while the writers wrote";
   }
 }

@@ -1,85 +1,52 @@
-// The query a host's search text becomes: number searches, text searches, quoting and the
-// characters a search text may not carry into the SQL.
+// The query a host's search text becomes: a text that begins with a positive number searches song
+// numbers from it up, read as a host types numbers; any other text searches titles and artists,
+// its apostrophes doubled and the characters the SQL may not carry removed.
 #include <gtest/gtest.h>
 
 #include "catalogue/search_query.h"
-#include "catalogue/string_functions.h"
 
 namespace velloran {
 namespace {
 
-TEST(SearchQuery, NumbersSearchSongNumbersFromThatNumberUp) {
+TEST(SearchQuery, NumbersSearchFromThatNumberUpAndOtherTextsSearchTitlesAndArtists) {
   struct Case {
     const char* typed;
-    const char* condition;
+    const char* from_number;  // null for a search of titles and artists
+    const char* pattern;      // what stands between the asterisks then
   };
   const Case cases[] = {
-      {"5", "[SongNumber] >= 5"},
-      {"12abc", "[SongNumber] >= 12"},
-      {"1 2", "[SongNumber] >= 12"},      // blanks inside a number are ignored
-      {" 4\t0 ", "[SongNumber] >= 40"},
-      {"2.5", "[SongNumber] >= 2.5"},
-      {"&H10", "[SongNumber] >= 16"},
-      {"&O17", "[SongNumber] >= 15"},
-      {"1e3", "[SongNumber] >= 1000"},
-      {"+7 Nation Army", "[SongNumber] >= 7"},
+      {"5", "5"},         {"12abc", "12"},     {"1 2", "12"},  // blanks inside a number are ignored
+      {" 4\t0 ", "40"},   {"2.5", "2.5"},      {".5", "0.5"},       {"5.", "5"},
+      {"1.2.3", "1.2"},   {"1e3", "1000"},     {"3e", "3"},         {"2D2", "200"},
+      {"&H10", "16"},     {"&O17", "15"},      {"&H10000", "65536"}, {"1234567", "1234567"},
+      {"+7 Nation Army", "7"},
+      {"love", nullptr, "love"},
+      {"0", nullptr, "0"},  // zero and negative numbers are text searches
+      {"-3", nullptr, "-3"},
+      {"-12.5x", nullptr, "-12.5x"},
+      {"&HFFFF", nullptr, "&HFFFF"},  // a 16-bit hexadecimal value is signed: -1
+      {"&HFFFFFFFF", nullptr, "&HFFFFFFFF"},
+      {"&Hzz", nullptr, "&Hzz"},  // no hexadecimal digits: value 0
+      {"O'Brien", nullptr, "O''Brien"},
+      {"it''s", nullptr, "it''''s"},  // what was inserted is not replaced again
+      {"what?", nullptr, "what"},
+      {"[\"?]", nullptr, ""},  // nothing but removed characters: every row with a title or artist
+      {"", nullptr, ""},
+      {"a*b", nullptr, "a*b"},  // wildcards keep their meaning
+      {"#1 hits", nullptr, "#1 hits"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
-    SearchQuery q = BuildSearchQuery("MyList", c.typed);
-    EXPECT_EQ(q.sql, std::string("SELECT * FROM [MyList] WHERE ") + c.condition);
-    EXPECT_EQ(q.sort_list, "[SongNumber]");
+    const SearchQuery q = BuildSearchQuery("Songs", c.typed);
+    if (c.from_number != nullptr) {
+      EXPECT_EQ(q.sql, std::string("SELECT * FROM [Songs] WHERE [SongNumber] >= ") + c.from_number);
+      EXPECT_EQ(q.sort_list, "[SongNumber]");
+    } else {
+      const std::string p = c.pattern;
+      EXPECT_EQ(q.sql, "SELECT * FROM [Songs] WHERE [Song] LIKE '*" + p + "*' OR [Artist] LIKE '*" + p + "*'");
+      EXPECT_EQ(q.sort_list, "[Song],[Artist]");
+    }
   }
-}
-
-TEST(SearchQuery, OtherTextsSearchTitlesAndArtists) {
-  struct Case {
-    const char* typed;
-    const char* pattern;  // what stands between the asterisks
-  };
-  const Case cases[] = {
-      {"love", "love"},
-      {"0", "0"},          // zero and negative numbers are text searches
-      {"-3", "-3"},
-      {"O'Brien", "O''Brien"},
-      {"what?", "what"},
-      {"[\"?]", ""},       // nothing but removed characters: every row with a title or artist
-      {"", ""},
-      {"a*b", "a*b"},      // wildcards keep their meaning
-      {"#1 hits", "#1 hits"},
-      {"it''s", "it''''s"},
-      {"&Hzz", "&Hzz"},    // no hexadecimal digits: value 0
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.typed);
-    SearchQuery q = BuildSearchQuery("Songs", c.typed);
-    std::string p = c.pattern;
-    EXPECT_EQ(q.sql, "SELECT * FROM [Songs] WHERE [Song] LIKE '*" + p + "*' OR [Artist] LIKE '*" + p + "*'");
-    EXPECT_EQ(q.sort_list, "[Song],[Artist]");
-  }
-}
-
-TEST(StringFunctions, ReplacementNeverRevisitsWhatItInserted) {
-  EXPECT_EQ(ReplaceText("a'b''c", "'", "''"), "a''b''''c");
-  EXPECT_EQ(ReplaceText("aaa", "a", "aa"), "aaaaaa");
-  EXPECT_EQ(ReplaceText("abc", "", "x"), "abc");
-  EXPECT_EQ(RemoveCharacters("[a]?\"b\"", "\"?[]"), "ab");
-}
-
-TEST(StringFunctions, LeadingNumbersReadAsTheHostTypedThem) {
-  EXPECT_EQ(LeadingNumber("abc"), 0);
-  EXPECT_EQ(LeadingNumber("-12.5x"), -12.5);
-  EXPECT_EQ(LeadingNumber(".5"), 0.5);
-  EXPECT_EQ(LeadingNumber("5."), 5);
-  EXPECT_EQ(LeadingNumber("1.2.3"), 1.2);
-  EXPECT_EQ(LeadingNumber("3e"), 3);
-  EXPECT_EQ(LeadingNumber("2D2"), 200);
-  EXPECT_EQ(LeadingNumber("&HFFFF"), -1);      // a 16-bit hexadecimal value is signed
-  EXPECT_EQ(LeadingNumber("&H10000"), 65536);
-  EXPECT_EQ(LeadingNumber("&HFFFFFFFF"), -1);
-  EXPECT_EQ(ShortestNumberText(5), "5");
-  EXPECT_EQ(ShortestNumberText(2.5), "2.5");
-  EXPECT_EQ(ShortestNumberText(1234567), "1234567");
 }
 
 }  // namespace

@@ -85,7 +85,6 @@ TEST(TableCursor, MovesCostOnePathAndAKeyEditingWalkMeetsEachRowOnce) {
     songs->MoveFirst();
     EXPECT_TRUE(songs->Field("ID").is_null()) << "rows without an ID come first";
   });
-  const int64_t numbered_before = kSongs - kUnnumbered;
   const std::vector<int64_t> ids = SortedIds();
   EXPECT_EQ(highest, ids.back());
   EXPECT_LE(check.entries, 6u) << "first, last and first again, no walk";
@@ -125,23 +124,18 @@ TEST(TableCursor, MovesCostOnePathAndAKeyEditingWalkMeetsEachRowOnce) {
   ASSERT_EQ(numbered.size(), static_cast<size_t>(kUnnumbered)) << "each row without an ID met once";
   // Rows with equal keys lie in row order, which for this table is insertion order.
   for (int n = 0; n < kUnnumbered; ++n) ASSERT_EQ(numbered[n], "Song " + std::to_string(4 * n)) << n;
-  RecordProperty("check_entries", std::to_string(check.entries) + " entries, " + std::to_string(check.pages) + " pages");
-  RecordProperty("numbering", std::to_string(numbering.entries) + " entries, " + std::to_string(numbering.pages) + " pages");
   EXPECT_LE(numbering.entries, 4u * kUnnumbered) << "a few entries a row, not the rows before it";
   EXPECT_LE(numbering.pages, 12u * kUnnumbered);
 
-  // The numbers landed in that order, after the highest ID there was.
+  // The numbers landed on those rows, after the highest ID there was.
   auto fresh = Connection::Open(path);
+  EXPECT_TRUE(fresh->OpenRecordset("SELECT ID FROM MyList WHERE ID IS NULL")->AtEnd());
   auto by_id = fresh->OpenRecordset("SELECT ID, Song FROM MyList WHERE ID > " + std::to_string(highest) + " ORDER BY ID");
-  int n = 0;
-  for (; !by_id->AtEnd(); by_id->MoveNext(), ++n) {
+  for (int n = 0; n < kUnnumbered; ++n, by_id->MoveNext()) {
     ASSERT_EQ(by_id->Field("ID").ToInteger(), highest + 1 + n);
     ASSERT_EQ(by_id->Field("Song").ToText(), "Song " + std::to_string(4 * n));
   }
-  EXPECT_EQ(n, kUnnumbered);
-  auto empty = fresh->OpenRecordset("SELECT ID FROM MyList WHERE ID IS NULL");
-  EXPECT_TRUE(empty->AtEnd());
-  EXPECT_EQ(numbered_before + n, kSongs);
+  EXPECT_TRUE(by_id->AtEnd());
 }
 
 }  // namespace
