@@ -219,13 +219,14 @@ TEST(RowsAndTypes, RowsWrittenBeforeAColumnExistedReadItAsNull) {
   // (Rows of overflowTestV2000 written with three or four of its ten columns: ExportCompare.)
   // No fixture has a fixed column added after its rows; a scratch copy of delColTestV2000 gets a
   // second row written when the table had only its first column: [count 1][id = 7][end of data 6]
-  // [no variable columns][null mask 01]. The bytes in front of it are left unused.
+  // [no variable columns][null mask FF, of which only the first bit belongs to the row]. The bytes
+  // in front of it are left unused.
   ScratchDir scratch;
   std::string path = scratch.CopyFixture("access/delColTestV2000.mdb");
   {
     Table d = ReadTable(path, "Table1");
     ASSERT_EQ(d.ids.size(), 2u);
-    const std::vector<uint8_t> row = {0x01, 0x00, 0x07, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01};
+    const std::vector<uint8_t> row = {0x01, 0x00, 0x07, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0xFF};
     jet::RowSlot slot = jet::ReadRowSlot(d.db->pager(), d.ids[1].page, d.ids[1].row).value();
     size_t start = RowFileOffset(d.db->pager(), d.ids[1]) + slot.size - row.size();
     std::vector<uint8_t> bytes = ReadBytes(path);
