@@ -212,18 +212,8 @@ TEST(IndexKeyMultiColumn, ABuilderKeepingTextPartsMatchesAFreshEncoding) {
   EXPECT_FALSE(builder.Build({Value(int64_t{1})}).ok()) << "a row shorter than the key's positions";
 }
 
-TEST(CompareText, GeneralSortOrder) {
-  EXPECT_EQ(CompareText(kJet4, u"abc", u"ABC"), 0);
-  EXPECT_EQ(CompareText(kJet4, u"abc  ", u"abc"), 0);
-  EXPECT_LT(CompareText(kJet4, u"", u"a"), 0);
-  EXPECT_LT(CompareText(kJet4, u"e", u"\u00E9"), 0);  // accents only break ties
-  EXPECT_LT(CompareText(kJet4, u"\u00E9", u"f"), 0);
-  EXPECT_LT(CompareText(kJet4, u"\u00E9a", u"eb"), 0);
-  EXPECT_GT(CompareText(kJet4, u"b", u"Apple"), 0);
-  EXPECT_GT(CompareText(kJet4, u"2", u"10"), 0);  // digits compare as text
-  EXPECT_EQ(CompareText(kJet3, u"Caf\u00C9", u"caf\u00E9"), 0);
-  EXPECT_LT(CompareText(kJet3, u"Cafe", u"Caf\u00E9"), 0);
-}
+// (CompareText is the order of the text keys: its case, blanks and accents are held by
+// SqlCondition.ComparisonsFollowAccess, its order of the fixtures' texts by SqlKeys.)
 
 // Compares a looked-up code with a weight table line ("S4A", "I4A,F", "Z7F02,,1", ...). Returns "" when
 // they agree.
