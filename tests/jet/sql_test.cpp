@@ -146,17 +146,15 @@ TEST(SqlLike, WildcardsGroupsAndCase) {
   };
   // What the random patterns' alphabet and tokens leave out (AgreesWithBacktrackingOnRandomPatterns):
   // escaped wildcards, odd brackets, folding beyond Latin-1, blanks, characters beyond 16 bits.
+  // (Plain stars and letters and # patterns: there and in SqlSongs.)
   const Case cases[] = {
-      {"Love Song", "*love*", true},       {"Glove", "*love*", true},          {"Lov", "*love*", false},
       {"#1", "[#]#", true},                {"-", "[a-]", true},                {"-", "[-a]", true},
       {"b", "[a-]", false},                {"*", "[*]", true},                 {"x", "[*]", false},
       {"?", "[?]", true},                  {"[", "[[]", true},                 {"a]", "a]", true},
-      {"ab", "a[]b", true},                {"!", "[!]", true},                 {"SF4694-04", "SF####-0[1-5]", true},
-      {"SF4694-07", "SF####-0[1-5]", false},
-      {"Ångström", "å*", true},            {"Ødegaard", "*ødeg*", true},       {"Ελληνικά", "ελλ*", true},
-      {"Русский", "РУС*", true},           {"é", "[a-f]", true},               {"É", "[a-f]", true},
+      {"ab", "a[]b", true},                {"!", "[!]", true},                 {"Ångström", "å*", true},
+      {"Ødegaard", "*ødeg*", true},        {"Ελληνικά", "ελλ*", true},         {"Русский", "РУС*", true},
       {"trail ", "trail", false},          {"trail ", "trail?", true},         {"😀 smile", "?? smile", true},
-      {"😀 smile", "? smile", false},
+      {"😀 smile", "? smile", false},      {"é", "[a-f]", true},               {"É", "[a-f]", true},
   };
   for (const Case& c : cases) EXPECT_EQ(Like(c.text, c.pattern), c.match) << c.text << " LIKE " << c.pattern;
   // Access 97 files fold with their own table: case still does not matter, accents still do.
@@ -454,7 +452,6 @@ TEST(SqlCondition, ConvertingConstantsForColumns) {
   const Case cases[] = {
       {jet::ColumnType::kInteger, int64_t{-5}, true, int64_t{-5}},
       {jet::ColumnType::kInteger, 2.5, false, int64_t{2}},  // to even, as Access
-      {jet::ColumnType::kInteger, 3.5, false, int64_t{4}},
       {jet::ColumnType::kInteger, 2.5, true, jet::Null{}},
       {jet::ColumnType::kInteger, int64_t{40000}, false, jet::Null{}},
       {jet::ColumnType::kInteger, Text(u"12"), false, int64_t{12}},
