@@ -201,9 +201,9 @@ class Damaged {
   std::vector<uint8_t> bytes_;
 };
 
-// Facts about the intact fixture, found through the engine before any damage: the definition
-// (its page) and every live row, in scan order.
-velloran_test::LoadedTable FactsOf(const std::string& path, const std::string& table) { return velloran_test::LoadTable(path, table); }
+// Facts about the intact fixture (the definition, its page, every live row in scan order) are
+// found through the engine before any damage.
+using velloran_test::LoadTable;
 
 // Every page that holds a live row of any table (system tables included).
 std::set<uint32_t> PagesWithRows(const std::string& path) {
@@ -213,7 +213,7 @@ std::set<uint32_t> PagesWithRows(const std::string& path) {
   if (!db.ok()) return pages;
   for (const jet::CatalogEntry& entry : db.value()->objects()) {
     if (!entry.IsTable()) continue;
-    for (const jet::RowId& id : FactsOf(path, entry.name).ids) pages.insert(id.page);
+    for (const jet::RowId& id : LoadTable(path, entry.name).ids) pages.insert(id.page);
   }
   return pages;
 }
@@ -235,7 +235,7 @@ LongValueField FindLongValue(const std::string& path, uint32_t kind) {
   jet::Pager& pager = db.value()->pager();
   for (const jet::CatalogEntry& entry : db.value()->objects()) {
     if (!entry.IsTable()) continue;
-    velloran_test::LoadedTable facts = FactsOf(path, entry.name);
+    velloran_test::LoadedTable facts = LoadTable(path, entry.name);
     for (const jet::RowId& id : facts.ids) {
       auto slot = jet::ReadRowSlot(pager, id.page, id.row);
       auto page = pager.ReadPage(id.page);
@@ -315,17 +315,11 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
     ExpectWellFormed(report, path);
   };
 
+  // (Files too short to hold a header, and damaged signatures: DamageTruncation, DamageRandomSweep.)
   std::string text = "Title,Artist\nWaterloo,ABBA\n";
   while (text.size() < 10000) text += text;
   expect_refused(std::vector<uint8_t>(text.begin(), text.end()), jet::ErrorCode::kNotDatabase);
-  expect_refused(std::vector<uint8_t>(8192, 0), jet::ErrorCode::kNotDatabase);
-  expect_refused({}, jet::ErrorCode::kNotDatabase);
   EXPECT_EQ(jet::Database::Open(scratch.path() + "/missing.mdb").error().code(), jet::ErrorCode::kIo);
-  std::mt19937 random(7);
-  std::vector<uint8_t> noise(16384);
-  for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
-  expect_refused(noise, jet::ErrorCode::kNotDatabase);
-
   Damaged jet4(scratch, "access/emptyV2000.mdb");
   std::vector<uint8_t> bytes = jet4.bytes();
   std::memcpy(bytes.data() + 4, "Standard ACE DB", 15);
@@ -333,9 +327,6 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
   bytes = jet4.bytes();
   bytes[0x14] = 5;  // a later format version
   expect_refused(bytes, jet::ErrorCode::kUnsupported);
-  bytes = jet4.bytes();
-  bytes[0] = 1;  // page 0 is not a header page
-  expect_refused(bytes, jet::ErrorCode::kNotDatabase);
 
   // Encrypted pages and passwords, in both formats.
   for (const char* fixture : {"access/testV1997.mdb", "access/emptyV2000.mdb"}) {
@@ -384,7 +375,7 @@ TEST(DamageDefinitions, CountsColumnsAndPageChainsOfADefinition) {
     SCOPED_TRACE(fixture);
     Damaged file(scratch, fixture);
     const Layout l = file.layout();
-    velloran_test::LoadedTable table = FactsOf(file.path(), "Table1");
+    velloran_test::LoadedTable table = LoadTable(file.path(), "Table1");
     ASSERT_FALSE(table.ids.empty());
     const uint32_t t = table.def.page;
     const uint16_t max_columns = jet::Get16(file.OriginalPage(t) + l.tdef_max_columns);
@@ -455,7 +446,7 @@ TEST(DamageDefinitions, UsageMapsThatListNothingOrTooMuch) {
     Damaged file(scratch, fixture);
     const Layout l = file.layout();
     std::string name = std::string(fixture).find("songs") != std::string::npos ? "MyList" : "Table1";
-    velloran_test::LoadedTable table = FactsOf(file.path(), name);
+    velloran_test::LoadedTable table = LoadTable(file.path(), name);
     ASSERT_FALSE(table.ids.empty());
     const uint32_t t = table.def.page;
     const uint32_t map = jet::Get32(file.OriginalPage(t) + l.tdef_owned_map);
@@ -503,7 +494,7 @@ TEST(DamageRowsAndPointers, RowOffsetTablesOutOfRange) {
     SCOPED_TRACE(fixture);
     Damaged file(scratch, fixture);
     const Layout l = file.layout();
-    velloran_test::LoadedTable table = FactsOf(file.path(), std::string(fixture).find("songs") != std::string::npos ? "MyList" : "Table1");
+    velloran_test::LoadedTable table = LoadTable(file.path(), std::string(fixture).find("songs") != std::string::npos ? "MyList" : "Table1");
     ASSERT_GE(table.ids.size(), 2u);
     const uint32_t page = table.ids[0].page;
     ASSERT_EQ(table.ids[1].page, page);
@@ -518,10 +509,8 @@ TEST(DamageRowsAndPointers, RowOffsetTablesOutOfRange) {
     damage("a row that ends before it starts", [&](uint8_t* p) {
       jet::Put16(p + l.data_row_offsets + 2, static_cast<uint16_t>(jet::Get16(p + l.data_row_offsets) + 8));
     });
-    // The page stops being a data page: the table loses those rows, which its row count reveals.
-    file.Page(page)[0] = jet::kPageIndexLeaf;
-    ExpectDamageAt(file.Read(), file.path(), table.def.page);
-    file.Restore();
+    // (A data page that stops being one: DamagedFile.ReadsSayWhatIsWrong..., which also holds the
+    // export to every row or an error.)
   }
 }
 
@@ -530,7 +519,7 @@ TEST(DamageRowsAndPointers, ForwardingPointersThatLoopOrLeadNowhere) {
   ScratchDir scratch;
   Damaged file(scratch, "access/overflowTestV2000.mdb");
   const Layout l = file.layout();
-  velloran_test::LoadedTable table = FactsOf(file.path(), "Table1");
+  velloran_test::LoadedTable table = LoadTable(file.path(), "Table1");
   // The fixture holds rows that grew and moved: find a forwarding slot (0x4000 alone) and its target.
   uint32_t page = 0, row = 0;
   bool found = false;

@@ -1,7 +1,8 @@
 // Rows as typed values where a comparison of CSV exports cannot tell (the values of every user
-// table against mdb-export: ExportCompare): the rows and Binary, OLE and GUID values of the system tables, NULL
-// against empty text, compressed text that switches modes, Jet 3 code-page text, wide Decimals,
-// and rows written before a column existed.
+// table against mdb-export: ExportCompare; NULL against empty text, which mdb-export prints
+// alike: the key sweeps of IndexCursor and SqlEveryIndex, where the two key differently): the
+// rows and Binary, OLE and GUID values of the system tables, compressed text that switches modes,
+// Jet 3 code-page text, wide Decimals, and rows written before a fixed column existed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,14 +46,6 @@ void ReplaceOnce(const std::string& path, const std::vector<uint8_t>& from, cons
   ASSERT_EQ(std::search(hit + 1, bytes.end(), from.begin(), from.end()), bytes.end()) << "the pattern is not unique";
   std::copy(to.begin(), to.end(), hit);
   WriteBytes(path, bytes);
-}
-
-jet::Decimal Dec(bool negative, uint32_t low, uint32_t high = 0) {
-  jet::Decimal d;
-  d.negative = negative;
-  d.precision = 18;
-  d.magnitude = {low, high, 0, 0};
-  return d;
 }
 
 // ---- Binary, OLE and GUID, held only by system tables ----
@@ -114,10 +107,6 @@ TEST(RowsAndTypes, SystemTablesRowsAndBinaryOleAndGuidValues) {
   EXPECT_EQ(map.at(0, "GUID"), Value(guid));
   EXPECT_EQ(map.at(0, "Id"), Value(int64_t{1}));  // a variable-width Long
   EXPECT_EQ(map.at(0, "Name"), Value(Text(u"Table1\0", 7)));  // stored with its terminating NUL
-  const jet::Bytes* name_map = std::get_if<jet::Bytes>(&map.at(0, "NameMap"));
-  ASSERT_NE(name_map, nullptr);
-  EXPECT_EQ(name_map->size(), 404u);
-  EXPECT_EQ(Hex(name_map->substr(0, 8)), "0500000030000000");
 
   REQUIRE_MDB_EXPORT();
   int compared = 0, tables = 0;
@@ -135,32 +124,6 @@ TEST(RowsAndTypes, SystemTablesRowsAndBinaryOleAndGuidValues) {
 }
 
 // ---- Text ----
-
-TEST(RowsAndTypes, NullIsNotEmptyText) {
-  REQUIRE_SHARED_FIXTURES();
-  Table keys = ReadTable(FixturePath("generated/keysV2000.mdb"), "Keys");
-  ASSERT_EQ(keys.rows.size(), 3000u);
-  const jet::ColumnDef* txt = keys.def.FindColumn("Txt");
-  std::vector<size_t> nulls, empties;
-  for (size_t i = 0; i < keys.rows.size(); ++i) {
-    const Value& v = keys.at(i, "Txt");
-    if (jet::IsNull(v)) nulls.push_back(i);
-    else if (std::get<Text>(v).empty()) empties.push_back(i);
-  }
-  ASSERT_EQ(empties.size(), 1u);
-  EXPECT_EQ(keys.at(empties[0], "ID"), Value(int64_t{27}));
-  EXPECT_EQ(nulls.size(), 302u);
-  // In the stored rows: the empty text is present with no bytes; NULL has its null-mask bit clear.
-  jet::Pager& pager = keys.db->pager();
-  auto layout_of = [&](size_t i) {
-    jet::RowSlot slot = jet::ReadRowSlot(pager, keys.ids[i].page, keys.ids[i].row).value();
-    return jet::ParseRowLayout(pager.format(), keys.def, slot.bytes, slot.size, "row").value();
-  };
-  jet::RowLayout empty = layout_of(empties[0]);
-  EXPECT_TRUE(empty.Present(txt->number));
-  EXPECT_EQ(empty.var_offsets[txt->var_index + 1], empty.var_offsets[txt->var_index]);
-  EXPECT_FALSE(layout_of(nulls[0]).Present(txt->number));
-}
 
 TEST(RowsAndTypes, CompressedTextAndModeToggles) {
   REQUIRE_SHARED_FIXTURES();
@@ -181,7 +144,6 @@ TEST(RowsAndTypes, CompressedTextAndModeToggles) {
   ASSERT_EQ(edited.rows.size(), 8u);
   EXPECT_EQ(edited.at(0, "Unicode"), Value(Text(u"OK\u041F\u0440\u0438\u0432 !!!")));
   EXPECT_EQ(edited.at(6, "Unicode"), Value(Text(u"A\u041C\u041D")));
-  EXPECT_EQ(edited.at(1, "Unicode"), Value(Text(u"\u00E4\u00E4kk\u00F6si\u00E4")));
 }
 
 // A Jet 3 row whose variable data runs past two 256-byte boundaries (no fixture has one): the
@@ -216,9 +178,7 @@ TEST(RowsAndTypes, Jet3TextInTheDatabaseCodePage) {
               {0x80, 0x8A, 0x9C, 0x9F, 0xE9, 0xBF, 0xDF, 0x85, 0xA9});
   Table t = ReadTable(path, "Table1");
   ASSERT_EQ(t.rows.size(), 2u);
-  EXPECT_EQ(t.db->pager().header().code_page, 1252);
   EXPECT_EQ(t.at(1, "B"), Value(Text(u"\u20AC\u0160\u0153\u0178\u00E9\u00BF\u00DF\u2026\u00A9")));
-  EXPECT_EQ(t.at(1, "A"), Value(Text(u"abcdefg")));
 }
 
 // ---- Types no fixture holds ----
@@ -246,8 +206,6 @@ TEST(RowsAndTypes, WideDecimalsInAScratchCopy) {
   }
   Table d = ReadTable(decimals, "test");
   ASSERT_EQ(d.rows.size(), 1u);
-  EXPECT_EQ(d.at(0, "col3"), Value(Dec(true, 2, 1)));
-  EXPECT_EQ(d.at(0, "col4"), Value(Dec(false, 0xA763FFFF, 0x0DE0B6B3)));
   EXPECT_EQ(jet::FormatExportField(*d.def.FindColumn("col3"), d.at(0, "col3")), "-4294967298");
   EXPECT_EQ(jet::FormatExportField(*d.def.FindColumn("col4"), d.at(0, "col4")), "999999999999999999");
 }
@@ -259,26 +217,17 @@ TEST(RowsAndTypes, WideDecimalsInAScratchCopy) {
 // SystemTablesRowsAndBinaryOleAndGuidValues.)
 TEST(RowsAndTypes, RowsWrittenBeforeAColumnExistedReadItAsNull) {
   REQUIRE_SHARED_FIXTURES();
-  // overflowTestV2000 has ten column numbers, but its first rows were written with three or four.
-  Table t = ReadTable(FixturePath("access/overflowTestV2000.mdb"), "Table1");
-  jet::Pager& pager = t.db->pager();
-  std::vector<int> counts;
-  for (jet::RowId id : t.ids) {
-    jet::RowSlot slot = jet::ReadRowSlot(pager, id.page, id.row).value();
-    counts.push_back(jet::ParseRowLayout(pager.format(), t.def, slot.bytes, slot.size, "row").value().column_count);
-  }
-  EXPECT_EQ(counts, (std::vector<int>{3, 3, 3, 4, 10, 10, 3}));
-  EXPECT_EQ(t.def.max_columns, 10);
-
+  // (Rows of overflowTestV2000 written with three or four of its ten columns: ExportCompare.)
   // No fixture has a fixed column added after its rows; a scratch copy of delColTestV2000 gets a
   // second row written when the table had only its first column: [count 1][id = 7][end of data 6]
-  // [no variable columns][null mask 01]. The bytes in front of it are left unused.
+  // [no variable columns][null mask FF, of which only the first bit belongs to the row]. The bytes
+  // in front of it are left unused.
   ScratchDir scratch;
   std::string path = scratch.CopyFixture("access/delColTestV2000.mdb");
   {
     Table d = ReadTable(path, "Table1");
     ASSERT_EQ(d.ids.size(), 2u);
-    const std::vector<uint8_t> row = {0x01, 0x00, 0x07, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0x01};
+    const std::vector<uint8_t> row = {0x01, 0x00, 0x07, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0xFF};
     jet::RowSlot slot = jet::ReadRowSlot(d.db->pager(), d.ids[1].page, d.ids[1].row).value();
     size_t start = RowFileOffset(d.db->pager(), d.ids[1]) + slot.size - row.size();
     std::vector<uint8_t> bytes = ReadBytes(path);

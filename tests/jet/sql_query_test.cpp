@@ -167,19 +167,22 @@ class SqlSongs : public ::testing::Test {
   Table t_;
 };
 
-TEST_F(SqlSongs, TheMainSearch) {
+// The main search, number ranges, NULLs, flags, patterns and numbers matched as text.
+TEST_F(SqlSongs, QueriesReturnTheReferenceRowsWithAndWithoutIndexes) {
   const Keep love = Mentions("love", {"Song", "Artist"});
-  Check(t_, {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*LOVE*' ORDER BY [Artist], [Song]", love,
-             {{"Artist", true}, {"Song", true}}, {}, "index \"Artist\", then sort rows with equal keys"});
-  Check(t_, {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*love*' ORDER BY [Song]", love,
-             {{"Song", true}}, {}, "index \"Song\""});
-  Check(t_, {"select song, [ARTIST], id from mylist where song like '*love*' or artist like '*love*' order by song desc", love,
-             {{"Song", false}}, {"Song", "Artist", "ID"}, "index \"Song\" backward"});
-  EXPECT_GT(Reference(t_, {"", love, {}, {}, ""}).size(), 10u);
-}
-
-TEST_F(SqlSongs, NumberRangesWalkTheIndex) {
+  ASSERT_GT(Reference(t_, {"", love, {}, {}, ""}).size(), 10u);
+  const size_t id = t_.Col("ID"), song = t_.Col("Song"), print = t_.Col("PrintYN"), disk = t_.Col("DiskID");
+  auto sf = [&](const Table&, const Row& r) {
+    const std::string s = Utf8(r[disk]);
+    if (s.size() != 9 || s.compare(0, 2, "SF") != 0 || s.compare(6, 2, "-0") != 0 || s[8] < '1' || s[8] > '5') return false;
+    return std::all_of(s.begin() + 2, s.begin() + 6, [](char c) { return c >= '0' && c <= '9'; });
+  };
+  const Keep ends_in_7 = [](const Table& t, const Row& r) { return NumberIn("SongNumber", 1000, 1099)(t, r) && Long(r[t.Col("SongNumber")]) % 10 == 7; };
   const Query queries[] = {
+      {"SELECT * FROM [MyList] WHERE [Song] LIKE '*love*' OR [Artist] LIKE '*LOVE*' ORDER BY [Artist], [Song]", love,
+       {{"Artist", true}, {"Song", true}}, {}, "index \"Artist\", then sort rows with equal keys"},
+      {"select song, [ARTIST], id from mylist where song like '*love*' or artist like '*love*' order by song desc", love,
+       {{"Song", false}}, {"Song", "Artist", "ID"}, "index \"Song\" backward"},
       {"SELECT * FROM [MyList] WHERE [SongNumber] >= 1480 ORDER BY [SongNumber]", NumberIn("SongNumber", 1480, 1 << 30),
        {{"SongNumber", true}}, {}, "index \"SongNumber\" over a range"},
       {"SELECT * FROM MyList WHERE SongNumber >= 1250 AND SongNumber < 1300 ORDER BY SongNumber DESC",
@@ -192,19 +195,6 @@ TEST_F(SqlSongs, NumberRangesWalkTheIndex) {
        {{"SongNumber", true}}, {}, "index \"SongNumber\" over a range"},
       {"SELECT * FROM MyList ORDER BY SongNumber DESC, ID", nullptr, {{"SongNumber", false}, {"ID", true}}, {},
        "index \"SongNumber\" backward, then sort rows with equal keys"},
-  };
-  for (const Query& q : queries) Check(t_, q);
-}
-
-TEST_F(SqlSongs, NullsFlagsPatternsAndNumbersAsText) {
-  const size_t id = t_.Col("ID"), song = t_.Col("Song"), print = t_.Col("PrintYN"), disk = t_.Col("DiskID");
-  auto sf = [&](const Table&, const Row& r) {
-    const std::string s = Utf8(r[disk]);
-    if (s.size() != 9 || s.compare(0, 2, "SF") != 0 || s.compare(6, 2, "-0") != 0 || s[8] < '1' || s[8] > '5') return false;
-    return std::all_of(s.begin() + 2, s.begin() + 6, [](char c) { return c >= '0' && c <= '9'; });
-  };
-  const Keep ends_in_7 = [](const Table& t, const Row& r) { return NumberIn("SongNumber", 1000, 1099)(t, r) && Long(r[t.Col("SongNumber")]) % 10 == 7; };
-  const Query queries[] = {
       {"SELECT * FROM MyList WHERE [ID] Is Null ORDER BY SongNumber", [&](const Table&, const Row& r) { return jet::IsNull(r[id]); },
        {{"SongNumber", true}}, {}, "index \"SongNumber\""},
       {"SELECT * FROM MyList WHERE Song Is Not Null AND PrintYN = True ORDER BY ID DESC",
@@ -365,6 +355,52 @@ TEST_F(SqlSongs, UpdatesArePreparedForTheWriter) {
     auto p = jet::PrepareUpdate(*t_.db, std::get<jet::UpdateStatement>(s.value()), bad);
     ASSERT_FALSE(p.ok()) << bad;
     EXPECT_EQ(p.error().message().find(expected_error), 0u) << p.error().message();
+  }
+}
+
+// SELECT TOP returns what the same statement without TOP returns, cut after its first n rows (or
+// n percent of them, rounded up) but for the rows that follow tying with the last kept on every
+// ORDER BY column, with indexes and without.
+TEST_F(SqlSongs, TopKeepsTheFirstRowsAndTheirTies) {
+  struct Case {
+    std::string top;   // the TOP clause
+    std::string rest;  // the statement after it; the ORDER BY columns come first in the list
+    size_t order_columns;
+    uint64_t count;
+    bool percent;
+  };
+  const Case cases[] = {
+      {"TOP 3", "Artist, ID FROM MyList ORDER BY Artist", 1, 3, false},  // the 14 without an artist tie
+      {"TOP 20", "Artist, ID FROM MyList ORDER BY Artist DESC", 1, 20, false},
+      {"TOP 5", "ID, Song FROM MyList", 0, 5, false},  // no order: the first rows of the plan
+      {"TOP 7", "Song, ID FROM MyList WHERE Song LIKE '*love*' ORDER BY Song", 1, 7, false},
+      {"TOP 4", "ID FROM MyList WHERE ID > 100 ORDER BY ID DESC", 1, 4, false},  // an index walk, no sort
+      {"TOP 6", "Song, Artist FROM MyList ORDER BY Song, Artist", 2, 6, false},
+      {"TOP 1000", "ID FROM MyList", 0, 1000, false},  // more than there are
+      {"TOP 10 PERCENT", "Artist FROM MyList ORDER BY Artist", 1, 10, true},
+      {"TOP 1 PERCENT", "ID FROM MyList WHERE Song LIKE '*night*'", 0, 1, true},
+  };
+  for (const Case& c : cases) {
+    for (bool use_indexes : {true, false}) {
+      SCOPED_TRACE(c.top + " " + c.rest + (use_indexes ? "" : " (scan)"));
+      const std::vector<Row> all = Fetch(*t_.db, "SELECT " + c.rest, use_indexes);
+      ASSERT_FALSE(all.empty());
+      size_t keep = c.percent ? (all.size() * c.count + 99) / 100 : std::min<size_t>(c.count, all.size());
+      while (c.order_columns > 0 && keep < all.size()) {
+        bool tie = true;
+        for (size_t k = 0; k < c.order_columns; ++k) tie = tie && Order(all[keep][k], all[keep - 1][k]) == 0;
+        if (!tie) break;
+        ++keep;
+      }
+      const std::vector<Row> top = Fetch(*t_.db, "SELECT " + c.top + " " + c.rest, use_indexes);
+      EXPECT_EQ(top, std::vector<Row>(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(keep)));
+    }
+  }
+  for (const char* bad : {"SELECT TOP 0 ID FROM MyList", "SELECT TOP -2 ID FROM MyList", "SELECT TOP 2.5 ID FROM MyList",
+                          "SELECT TOP 101 PERCENT ID FROM MyList", "SELECT TOP n ID FROM MyList"}) {
+    auto cursor = jet::ExecuteSelect(*t_.db, bad);
+    ASSERT_FALSE(cursor.ok()) << bad;
+    EXPECT_NE(cursor.error().message().find("TOP "), std::string::npos) << cursor.error().message();
   }
 }
 

@@ -76,22 +76,17 @@ TEST(SqlParse, ColumnListsAndNames) {
   EXPECT_NE(ParseError("SELECT Order FROM T"), "parsed");
 }
 
+// (IS [NOT] NULL, [NOT] LIKE, True/False/Null, bare Yes/No columns, a constant on the left and
+// doubled quotes are read as SqlCondition and SqlSongs evaluate them.)
 TEST(SqlParse, ConditionsOperatorsAndLiterals) {
   const std::pair<const char*, const char*> cases[] = {
       {"a = 1 OR b <> 2 AND NOT c < 3", "([a]=1 OR ([b]<>2 AND NOT [c]<3))"},
       {"(a = 1 OR b = 2) AND c >= 3", "(([a]=1 OR [b]=2) AND [c]>=3)"},
       {"a <= 1 AND b > 2 AND c >= -3", "(([a]<=1 AND [b]>2) AND [c]>=-3)"},
       {"NOT NOT x", "NOT NOT [x]"},
-      {"5 < [SongNumber]", "5<[SongNumber]"},
-      {"[a] Is Null OR [b] IS NOT NULL", "([a] IS NULL OR [b] IS NOT NULL)"},
-      {"[a] Not Like 'x*' AND NOT [b] like 'y'", "([a] NOT LIKE 'x*' AND NOT [b] LIKE 'y')"},
-      {"[PrintYN]", "[PrintYN]"},
-      {"[PrintYN] = True AND [x] <> false AND [y] = Null", "(([PrintYN]=True AND [x]<>False) AND [y]=Null)"},
-      {"a = 'it''s'", "[a]='it's'"},
       {"a = \"say \"\"hi\"\"\"", "[a]='say \"hi\"'"},
       {"a = 'Señor'", "[a]='Señor'"},
       {"a = ''", "[a]=''"},
-      {"a = -42", "[a]=-42"},
       {"a = 2.5", "[a]=d2.500000"},
       {"a = -0.25", "[a]=d-0.250000"},
       {"a = .5", "[a]=d0.500000"},
@@ -151,17 +146,15 @@ TEST(SqlLike, WildcardsGroupsAndCase) {
   };
   // What the random patterns' alphabet and tokens leave out (AgreesWithBacktrackingOnRandomPatterns):
   // escaped wildcards, odd brackets, folding beyond Latin-1, blanks, characters beyond 16 bits.
+  // (Plain stars and letters and # patterns: there and in SqlSongs.)
   const Case cases[] = {
-      {"Love Song", "*love*", true},       {"Glove", "*love*", true},          {"Lov", "*love*", false},
       {"#1", "[#]#", true},                {"-", "[a-]", true},                {"-", "[-a]", true},
       {"b", "[a-]", false},                {"*", "[*]", true},                 {"x", "[*]", false},
       {"?", "[?]", true},                  {"[", "[[]", true},                 {"a]", "a]", true},
-      {"ab", "a[]b", true},                {"!", "[!]", true},                 {"SF4694-04", "SF####-0[1-5]", true},
-      {"SF4694-07", "SF####-0[1-5]", false},
-      {"Ångström", "å*", true},            {"Ødegaard", "*ødeg*", true},       {"Ελληνικά", "ελλ*", true},
-      {"Русский", "РУС*", true},           {"é", "[a-f]", true},               {"É", "[a-f]", true},
+      {"ab", "a[]b", true},                {"!", "[!]", true},                 {"Ångström", "å*", true},
+      {"Ødegaard", "*ødeg*", true},        {"Ελληνικά", "ελλ*", true},         {"Русский", "РУС*", true},
       {"trail ", "trail", false},          {"trail ", "trail?", true},         {"😀 smile", "?? smile", true},
-      {"😀 smile", "? smile", false},
+      {"😀 smile", "? smile", false},      {"é", "[a-f]", true},               {"É", "[a-f]", true},
   };
   for (const Case& c : cases) EXPECT_EQ(Like(c.text, c.pattern), c.match) << c.text << " LIKE " << c.pattern;
   // Access 97 files fold with their own table: case still does not matter, accents still do.
@@ -437,11 +430,7 @@ TEST(SqlCondition, NullsAreNeverEqual) {
 
 TEST(SqlCondition, TypeErrorsNameTheStatement) {
   const std::vector<Value> row = {int64_t{7}, Text(u"x"), false, 1.0, Text(u"m"), jet::Bytes("x")};
-  EXPECT_EQ(Eval("Song = 5", row),
-            "type mismatch (column \"Song\" is Text, 5 is a number) at position 34 near \"5\" in: "
-            "SELECT * FROM MyList WHERE Song = 5");
-  EXPECT_EQ(Eval("ID = '5'", row).substr(0, 69),
-            "type mismatch (column \"ID\" is Long, '5' is a text) at position 32 nea");
+  // (Type mismatches, through the whole statement: SqlSongs.ExecutionErrorsNameTheStatement.)
   EXPECT_EQ(Eval("Sng = 'x'", row),
             "unknown column \"Sng\" in table \"MyList\" at position 27 near \"Sng\" in: SELECT * FROM MyList WHERE Sng = 'x'");
   EXPECT_EQ(Eval("Other.Song = 'x'", row).substr(0, 55), "unknown table \"Other\" (the statement reads \"MyList\") at");
@@ -463,7 +452,6 @@ TEST(SqlCondition, ConvertingConstantsForColumns) {
   const Case cases[] = {
       {jet::ColumnType::kInteger, int64_t{-5}, true, int64_t{-5}},
       {jet::ColumnType::kInteger, 2.5, false, int64_t{2}},  // to even, as Access
-      {jet::ColumnType::kInteger, 3.5, false, int64_t{4}},
       {jet::ColumnType::kInteger, 2.5, true, jet::Null{}},
       {jet::ColumnType::kInteger, int64_t{40000}, false, jet::Null{}},
       {jet::ColumnType::kInteger, Text(u"12"), false, int64_t{12}},
