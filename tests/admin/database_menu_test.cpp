@@ -38,7 +38,6 @@ TEST(PathFunctions, NamesFoldersAndRoots) {
   ScratchDir dir;
   const std::string songs = dir.File("Songs");
   fs::create_directories(songs);
-  std::ofstream(songs + "/Karaoke.mdb") << "x";
   const struct {
     std::string path, base, extension, folder, stripped, root;
   } cases[] = {
@@ -117,10 +116,8 @@ TEST(DatabaseMenu, OpenAppendsTheUnlistedAndCloseKeepsTheOrderOfTheOthers) {
   EXPECT_EQ(m.Title(), "B");
   EXPECT_EQ(m.w.host.messages.back(), "Database not found! Please select another database.");
   m.menu.Run("Mnu_Database_Open");
-  EXPECT_EQ(m.Current(), 1);
   m.menu.Run("Mnu_Database_Open");  // cancelled
-  EXPECT_EQ(m.Current(), 1);
-  EXPECT_EQ(m.w.logic.form.Databases.count(), 3);
+  EXPECT_EQ(std::pair(m.Current(), m.w.logic.form.Databases.count()), std::pair(1, 3));
 
   m.w.logic.form.Databases.CurrentDB = 2;
   m.w.logic.Switches.SelectTableEnabled = true;

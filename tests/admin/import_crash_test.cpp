@@ -12,7 +12,6 @@
 namespace velloran_test {
 namespace {
 
-namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 struct Library {
@@ -21,12 +20,8 @@ struct Library {
 
   explicit Library(int n) {
     MakeSongTable(db, "Songs", {100});
-    {
-      std::unique_ptr<Connection> c = Connection::Open(db);
-      ScriptedHost host;
-      AddImportFields(*c, "Songs", host);
-    }
-    fs::create_directories(tracks);
+    ScriptedHost host;  // the fields the import adds, there before any kill, for the rows' read-back
+    AddImportFields(*Connection::Open(db), "Songs", host);
     for (int i = 0; i < n; ++i) {
       const std::string base = "Artist " + std::to_string(i) + " - Title";
       Touch(tracks, {base + ".mp3"});

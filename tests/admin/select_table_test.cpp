@@ -12,16 +12,11 @@ namespace {
 struct Selector : OneDatabase {
   std::unique_ptr<Frm_SelectTable> form;
 
-  // A database with the tables given, each with the fields given (all Text but "SongNumber").
-  explicit Selector(const std::vector<std::pair<std::string, std::vector<std::string>>>& tables) {
+  // A database with the tables given, each with the fields given.
+  explicit Selector(const std::vector<std::pair<std::string, std::vector<NewField>>>& tables) {
     Connection::Create(path);
     std::unique_ptr<Connection> db = Connection::Open(path);
-    for (const auto& [name, fields] : tables) {
-      std::vector<NewField> made;
-      for (const std::string& f : fields)
-        made.push_back(NewField{f, f == "SongNumber" ? FieldType::kLong : FieldType::kText, 0, true});
-      db->CreateTable(name, made);
-    }
+    for (const auto& [name, fields] : tables) db->CreateTable(name, fields);
   }
   void Load() {
     form = std::make_unique<Frm_SelectTable>(list, host, dialogs);
@@ -73,7 +68,7 @@ TEST(SelectTable, NoTablesThenCreateOneAndItsFields) {
 }
 
 TEST(SelectTable, MappedFieldsFoundInOtherLetterCaseAndAMissingRole) {
-  Selector s({{"Songs", {"songnumber", "DISKID", "Song", "Title"}}, {"Other", {"X"}}});
+  Selector s({{"Songs", {{"songnumber"}, {"DISKID"}, {"Song"}, {"Title"}}}, {"Other", {{"X"}}}});
   s.Load();
   EXPECT_EQ(s.form->List1, (std::vector<std::string>{"Songs", "Other"}));
   EXPECT_EQ(s.form->Cmb_Fields[0].items,
@@ -95,7 +90,7 @@ TEST(SelectTable, MappedFieldsFoundInOtherLetterCaseAndAMissingRole) {
 }
 
 TEST(SelectTable, DeleteTheTableInUse) {
-  Selector s({{"Songs", {"SongNumber", "DiskID", "Song", "Artist"}}, {"Spare", {"A"}}});
+  Selector s({{"Songs", {{"SongNumber", FieldType::kLong}, {"DiskID"}, {"Song"}, {"Artist"}}}, {"Spare", {{"A"}}}});
   s.Load();
   EXPECT_TRUE(s.form->OkEnabled);
   s.dialogs.box_answers = {BoxAnswer::kNo};

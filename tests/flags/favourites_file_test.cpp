@@ -49,7 +49,7 @@ TEST_F(FlagsTest, ExportAndImportRoundTripWithAndWithoutClearing) {
   EXPECT_EQ(Stored(database, 4).lists, "0000000000");
   EXPECT_EQ(Stored(database, 3).lists, "0100100000");
   EXPECT_EQ(w.logic.form.TitleText, "songs");
-  ExpectOthersReadIt(database);
+  ExpectOthersReadIt(database, "Songs");
 }
 
 TEST_F(FlagsTest, AMalformedImportAppliesTheGoodLinesAndNamesTheBadOnes) {

@@ -6,7 +6,6 @@
 #include "app/program.h"
 #include "flags/song_flags.h"
 #include "tests/admin/admin_support.h"
-#include "tests/jet/other_readers.h"
 
 namespace velloran_test {
 
@@ -46,13 +45,6 @@ inline StoredSong Stored(const std::string& database, int32_t id) {
 
 // The song number the demo catalogue gives the song with this ID.
 inline std::string Number(int id) { return std::to_string(MakeDemoSong(id - 1).number); }
-
-// A file the commands changed passes the engine's check and reads in mdbtools as in this engine.
-inline void ExpectOthersReadIt(const std::string& path) {
-  EXPECT_TRUE(PassesJetCheck(path));
-  if (Have("mdb-export")) ExpectMdbExportAgrees(path, "Songs");
-  else std::cout << "[ note     ] mdb-export (Debian mdbtools) is not installed: the file is not compared\n";
-}
 
 class FlagsTest : public ::testing::Test {
  protected:

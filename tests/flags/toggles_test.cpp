@@ -36,7 +36,7 @@ TEST_F(FlagsTest, PrintFlagKeysFlipEachSongInTheFileAndTheList) {
   w.logic.form.SearchVisible = true;
   w.Key('P', kAlt);
   EXPECT_FALSE(Stored(database, 3).print);
-  ExpectOthersReadIt(database);
+  ExpectOthersReadIt(database, "Songs");
 }
 
 TEST_F(FlagsTest, FavouritesKeysToggleListsAndShowThemInSearchMode) {
@@ -55,7 +55,7 @@ TEST_F(FlagsTest, FavouritesKeysToggleListsAndShowThemInSearchMode) {
   }
   w.logic.CurrentRow = 2;
   w.Key('4', kCtrl);
-  ExpectOthersReadIt(database);
+  ExpectOthersReadIt(database, "Songs");
   // In search mode CTRL-n shows list n.
   w.logic.form.SearchVisible = true;
   w.Key('4', kCtrl);
