@@ -2,19 +2,12 @@
 // folder, and the engine's own check run on a database the commands made or changed.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <set>
-#include <string>
 
 #include "catalogue/catalogue_design.h"
-#include "tests/catalogue/other_program.h"
 #include "tests/jet/other_readers.h"
+#include "tests/jet/process_support.h"
 #include "tests/mainwindow/recording_window.h"
-#include "tests/test_paths.h"
 
 namespace velloran_test {
 

@@ -20,18 +20,18 @@ struct Menu {
   DatabaseMenu menu{w.logic, w.dialogs, "/program/folder",
                     {[this] { ++selector_opened; }, [this] { ++add_records_opened; }}};
 
+  DatabaseList& list = w.logic.form.Databases;
+
   void List(std::initializer_list<std::string> paths, int current) {
-    DatabaseList& list = w.logic.form.Databases;
     for (const std::string& p : paths) list.entries.push_back(DatabaseEntry{p, "Songs", "A", "S", "N", "D"});
     list.CurrentDB = static_cast<int16_t>(current);
   }
-  std::vector<std::string> Paths() const {
-    std::vector<std::string> out;
-    for (const DatabaseEntry& e : w.logic.form.Databases.entries) out.push_back(e.Database);
+  // The title, the current entry's number and every listed path: "title @n |path|path...".
+  std::string State() const {
+    std::string out = w.logic.form.TitleText + " @" + std::to_string(list.CurrentDB) + " ";
+    for (const DatabaseEntry& e : list.entries) out += "|" + e.Database;
     return out;
   }
-  int Current() const { return w.logic.form.Databases.CurrentDB; }
-  const std::string& Title() const { return w.logic.form.TitleText; }
 };
 
 TEST(PathFunctions, NamesFoldersAndRoots) {
@@ -73,7 +73,7 @@ TEST(DatabaseMenu, NewDatabaseFirstThenRepointsTheCurrentEntry) {
 
   m.w.dialogs.save_answers = {first};
   m.menu.Run("Mnu_Create_Database");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", first}));
+  EXPECT_EQ(m.State(), "First @1 ||" + first);
   ASSERT_NE(m.w.logic.SharedConnection, nullptr);
   EXPECT_FALSE(fs::exists(m.dir.File("First.bak")));
   // The check finds no table and opens the selector, which the user left without choosing.
@@ -81,14 +81,13 @@ TEST(DatabaseMenu, NewDatabaseFirstThenRepointsTheCurrentEntry) {
   EXPECT_EQ(m.w.host.messages.at(0), "This database is not properly configured, launching Table/Field selector.");
   EXPECT_TRUE(m.w.logic.SearchMode());
 
-  m.w.logic.form.Databases.current() = DatabaseEntry{first, "Songs", "A", "S", "N", "D"};
+  m.list.current() = DatabaseEntry{first, "Songs", "A", "S", "N", "D"};
   m.w.dialogs.save_answers = {second};
   m.menu.Run("Mnu_Create_Database");
   // The table name was cleared for the new file (the check then puts in its default).
-  const DatabaseEntry& repointed = m.w.logic.form.Databases.current();
+  const DatabaseEntry& repointed = m.list.current();
   EXPECT_EQ(repointed.ArtistField + repointed.SongField + repointed.SongNumberField + repointed.DiskIDField, "ASND");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", second}));
-  EXPECT_EQ(m.Title(), "My.Songs");
+  EXPECT_EQ(m.State(), "My.Songs @1 ||" + second);
   EXPECT_EQ(m.w.logic.SharedConnection->path(), second);
   EXPECT_TRUE(PassesJetCheck(second));
 
@@ -111,47 +110,41 @@ TEST(DatabaseMenu, OpenAppendsTheUnlistedAndCloseKeepsTheOrderOfTheOthers) {
   // The second is listed already; the same path in other letter case is another file.
   m.w.dialogs.open_answers = {FileList{"", "/db/a.mdb", "/db/b.mdb", "/db/B.mdb"}, FileList{"", "/db/b.mdb"}};
   m.menu.Run("Mnu_Database_Open");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", "/db/b.mdb", "/db/a.mdb", "/db/B.mdb"}));
-  EXPECT_EQ(m.Current(), 3);
-  EXPECT_EQ(m.Title(), "B");
+  EXPECT_EQ(m.State(), "B @3 ||/db/b.mdb|/db/a.mdb|/db/B.mdb");
   EXPECT_EQ(m.w.host.messages.back(), "Database not found! Please select another database.");
   m.menu.Run("Mnu_Database_Open");
   m.menu.Run("Mnu_Database_Open");  // cancelled
-  EXPECT_EQ(std::pair(m.Current(), m.w.logic.form.Databases.count()), std::pair(1, 3));
+  EXPECT_EQ(m.State(), "b @1 ||/db/b.mdb|/db/a.mdb|/db/B.mdb");
 
-  m.w.logic.form.Databases.CurrentDB = 2;
+  m.list.CurrentDB = 2;
   m.w.logic.Switches.SelectTableEnabled = true;
   m.w.Rows(5);
   m.menu.Run("Mnu_Database_Close");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", "/db/b.mdb", "/db/B.mdb"}));
-  EXPECT_EQ(m.Current(), 1);
-  EXPECT_EQ(m.Title(), "b");
+  EXPECT_EQ(m.State(), "b @1 ||/db/b.mdb|/db/B.mdb");
   EXPECT_FALSE(m.w.logic.Switches.SelectTableEnabled);
   EXPECT_EQ(m.w.logic.form.Results.count(), 0);  // rows of a closed database are not kept
   for (int i = 0; i < 3; ++i) m.menu.Run("Mnu_Database_Close");  // the last one with nothing left
-  EXPECT_EQ(m.Title(), "No database loaded!");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{""}));
-  EXPECT_EQ(m.Current(), 0);
+  EXPECT_EQ(m.State(), "No database loaded! @0 |");
 }
 
 TEST(DatabaseMenu, ModifySelectAndAddRecordsAndAWorkingDatabase) {
   REQUIRE_SHARED_FIXTURES();
   Menu m;
-  // Nothing happens without a current database, nor for a file that is not there.
-  for (const char* item : {"Mnu_Database_Modify", "Mnu_Database_Select", "Mnu_Database_AddRecords"}) m.menu.Run(item);
+  // Nothing happens without a current database; for a file that is not there only the two
+  // windows open, without a word.
+  const std::vector<std::string> items{"Mnu_Database_Modify", "Mnu_Database_Select", "Mnu_Database_AddRecords"};
+  for (const std::string& item : items) m.menu.Run(item);
   m.List({m.dir.File("missing.mdb")}, 1);
-  m.menu.Run("Mnu_Database_Modify");
+  for (const std::string& item : items) m.menu.Run(item);
   EXPECT_TRUE(m.w.dialogs.messages.empty());
-  m.menu.Run("Mnu_Database_Select");
-  m.menu.Run("Mnu_Database_AddRecords");
   EXPECT_EQ(std::pair(m.selector_opened, m.add_records_opened), std::pair(1, 1));
 
   // Opening a listed database that works makes it current and enables the selector.
   const std::string songs = m.dir.CopyOfSongs();
-  m.w.logic.form.Databases.entries.push_back(DatabaseEntry{songs, "MyList", "Artist", "Song", "SongNumber", "DiskID"});
+  m.list.entries.push_back(DatabaseEntry{songs, "MyList", "Artist", "Song", "SongNumber", "DiskID"});
   m.w.dialogs.open_answers = {FileList{"", songs}};
   m.menu.Run("Mnu_Database_Open");
-  EXPECT_EQ(m.Current(), 2);
+  EXPECT_EQ(m.list.CurrentDB, 2);
   EXPECT_TRUE(m.w.logic.Switches.SelectTableEnabled);
   EXPECT_TRUE(m.w.host.messages.empty());
 

@@ -22,11 +22,8 @@ struct Library {
     MakeSongTable(db, "Songs", {100});
     ScriptedHost host;  // the fields the import adds, there before any kill, for the rows' read-back
     AddImportFields(*Connection::Open(db), "Songs", host);
-    for (int i = 0; i < n; ++i) {
-      const std::string base = "Artist " + std::to_string(i) + " - Title";
-      Touch(tracks, {base + ".mp3"});
-      if (i % 2 == 0) Touch(tracks, {base + ".cdg"});
-    }
+    for (int i = 0; i < n; ++i) Touch(tracks, {"Artist " + std::to_string(i) + " - Title.mp3"});
+    for (int i = 0; i < n; i += 2) Touch(tracks, {"Artist " + std::to_string(i) + " - Title.cdg"});
   }
   pid_t Start() const {
     return Spawn({VELLORAN_PROGRAM, "import", db, "Songs", tracks, "--rename", "--batch-rows", "20"},
@@ -37,16 +34,13 @@ struct Library {
 TEST(ImportCrash, EveryRenamedFileHasItsRowAfterAKill) {
   const int kills = static_cast<int>(NumberFromEnvironment("VELLORAN_IMPORT_KILLS", 20));
   // How long an import runs to its end, to spread the kills over it.
-  Clock::duration whole;
-  {
-    Library lib(300);
-    const Clock::time_point start = Clock::now();
-    int status = WaitFor(lib.Start());
-    whole = Clock::now() - start;
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadWholeFile(lib.dir.File("out.txt"));
-  }
+  const Library whole(300);
+  const Clock::time_point start = Clock::now();
+  const int status = WaitFor(whole.Start());
+  const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadWholeFile(whole.dir.File("out.txt"));
   std::mt19937 random(20261206);
-  std::uniform_int_distribution<int64_t> moment(0, std::chrono::duration_cast<std::chrono::microseconds>(whole).count());
+  std::uniform_int_distribution<int64_t> moment(0, micros);
   int renamed_seen = 0;
   for (int k = 0; k < kills; ++k) {
     SCOPED_TRACE("kill " + std::to_string(k));

@@ -67,7 +67,7 @@ TEST(SelectTable, NoTablesThenCreateOneAndItsFields) {
   EXPECT_TRUE(PassesJetCheck(s.path));
 }
 
-TEST(SelectTable, MappedFieldsFoundInOtherLetterCaseAndAMissingRole) {
+TEST(SelectTable, MappedFieldsFoundInOtherLetterCaseAMissingRoleAndDeletingTheTableInUse) {
   Selector s({{"Songs", {{"songnumber"}, {"DISKID"}, {"Song"}, {"Title"}}}, {"Other", {{"X"}}}});
   s.Load();
   EXPECT_EQ(s.form->List1, (std::vector<std::string>{"Songs", "Other"}));
@@ -87,10 +87,8 @@ TEST(SelectTable, MappedFieldsFoundInOtherLetterCaseAndAMissingRole) {
   EXPECT_FALSE(s.form->OkEnabled);  // only a table choice changes the button
   ASSERT_TRUE(s.form->Cmd_OK_Click());
   EXPECT_EQ(s.Entry(), (DatabaseEntry{s.path, "Songs", "Title", "Song", "SongNumber", "DiskID"}));
-}
 
-TEST(SelectTable, DeleteTheTableInUse) {
-  Selector s({{"Songs", {{"SongNumber", FieldType::kLong}, {"DiskID"}, {"Song"}, {"Artist"}}}, {"Spare", {{"A"}}}});
+  // Every role found: "&OK" is on from the start. Then the table in use is deleted.
   s.Load();
   EXPECT_TRUE(s.form->OkEnabled);
   s.dialogs.box_answers = {BoxAnswer::kNo};
@@ -100,11 +98,11 @@ TEST(SelectTable, DeleteTheTableInUse) {
 
   s.dialogs.box_answers = {BoxAnswer::kYes, BoxAnswer::kYes};
   s.form->Cmd_Delete_Click();
-  EXPECT_EQ(s.form->List1, std::vector<std::string>{"Spare"});
-  EXPECT_EQ(s.Entry().Table, "Spare");
+  EXPECT_EQ(s.form->List1, std::vector<std::string>{"Other"});
+  EXPECT_EQ(s.Entry().Table, "Other");
   s.form->Cmd_Delete_Click();
   EXPECT_TRUE(s.form->List1.empty());
-  EXPECT_EQ(s.Entry().Table, "Spare");  // the last table's name stays
+  EXPECT_EQ(s.Entry().Table, "Other");  // the last table's name stays
   s.form->Form_Unload();
   EXPECT_TRUE(PassesJetCheck(s.path));
 }
