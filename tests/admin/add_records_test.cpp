@@ -70,11 +70,7 @@ TEST(FolderImport, SkipsWhatCannotBeARowAndStopsWhenCancelled) {
 }
 
 TEST(FolderImport, NamePatternSplitsNamesAndShowsAPreview) {
-  const struct {
-    std::string pattern, name;
-    bool fits;
-    std::string disc, artist, title;
-  } cases[] = {
+  const struct { std::string pattern, name; bool fits; std::string disc, artist, title; } cases[] = {
       {"Artist - Title", "Queen - Bohemian Rhapsody", true, "", "Queen", "Bohemian Rhapsody"},
       {"DiscID - Artist - Title", "SC8123-05 - ABBA - Waterloo - Live", true, "SC8123-05", "ABBA", "Waterloo - Live"},
       {"DiscID - Title - Artist", "SF01 - Song (x) - Band", true, "SF01", "Band", "Song (x)"},

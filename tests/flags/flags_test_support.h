@@ -23,7 +23,11 @@ struct FlagsWindow {
     commands.Attach(logic);
     program.Form_Load("velloran", "", database);
   }
-  void Key(int16_t code, int16_t shift = 0) { logic.Form_KeyDown(code, shift); }
+  // A key pressed on the list's row `row` (0: the current one).
+  void Key(int16_t code, int16_t shift, int row = 0) {
+    if (row) logic.CurrentRow = row;
+    logic.Form_KeyDown(code, shift);
+  }
   // Lists the songs with IDs first..last, in ID order, in list mode on the first row.
   void List(int first, int last) {
     logic.form.GetSongs("SELECT * FROM [Songs] WHERE [ID]>=" + std::to_string(first) + " AND [ID]<=" +
@@ -33,10 +37,7 @@ struct FlagsWindow {
 };
 
 // What the file holds for one song, read by ID on a connection of its own.
-struct StoredSong {
-  std::string lists;
-  bool print = false;
-};
+struct StoredSong { std::string lists; bool print = false; };
 inline StoredSong Stored(const std::string& database, int32_t id) {
   auto db = velloran::Connection::Open(database);
   auto rows = db->OpenRecordset("SELECT * FROM [Songs] WHERE [ID]=" + std::to_string(id));
@@ -46,15 +47,11 @@ inline StoredSong Stored(const std::string& database, int32_t id) {
 // The song number the demo catalogue gives the song with this ID.
 inline std::string Number(int id) { return std::to_string(MakeDemoSong(id - 1).number); }
 
-class FlagsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    database = scratch.path() + "/songs.mdb";
-    ASSERT_TRUE(velloran::BuildDemoCatalogue(database, kSongs).ok());
-  }
+struct FlagsTest : ::testing::Test {
   static constexpr int kSongs = 40;
   ScratchDir scratch;
-  std::string database;
+  std::string database = scratch.File("songs.mdb");
+  void SetUp() override { ASSERT_TRUE(BuildDemoCatalogue(database, kSongs).ok()); }
 };
 
 }  // namespace velloran_test

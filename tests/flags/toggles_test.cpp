@@ -10,8 +10,7 @@ constexpr int16_t kCtrl = 2, kAlt = 4;
 TEST_F(FlagsTest, PrintFlagKeysFlipEachSongInTheFileAndTheList) {
   FlagsWindow w(scratch.path(), database);
   w.List(1, 3);
-  w.logic.CurrentRow = 2;
-  w.Key('P', kAlt);
+  w.Key('P', kAlt, 2);
   EXPECT_TRUE(w.logic.form.Results[2].PrintYN);
   // Shown with the marks on, the list marks exactly the flagged row.
   w.program.MenuCommand("Mnu_Print_ShowFlags");
@@ -24,8 +23,7 @@ TEST_F(FlagsTest, PrintFlagKeysFlipEachSongInTheFileAndTheList) {
     EXPECT_TRUE(id == 4 || w.logic.form.Results[id].PrintYN == (id % 2 == 1)) << id;
   }
   // ALT-P on a flagged song unflags it.
-  w.logic.CurrentRow = 3;
-  w.Key('P', kAlt);
+  w.Key('P', kAlt, 3);
   EXPECT_FALSE(Stored(database, 3).print);
   // Clearing from the menu clears the file but leaves the list's marks until the next search.
   w.dialogs.box_answers = {BoxAnswer::kYes};
@@ -42,19 +40,16 @@ TEST_F(FlagsTest, PrintFlagKeysFlipEachSongInTheFileAndTheList) {
 TEST_F(FlagsTest, FavouritesKeysToggleListsAndShowThemInSearchMode) {
   FlagsWindow w(scratch.path(), database);
   w.List(5, 7);
-  w.logic.CurrentRow = 1;  // song 5, whose lists are Null
-  for (int n = 1; n <= 9; ++n) w.Key(static_cast<int16_t>('0' + n), kCtrl);
+  // Song 5, whose lists are Null.
+  for (int n = 1; n <= 9; ++n) w.Key(static_cast<int16_t>('0' + n), kCtrl, 1);
   w.Key('F', kCtrl);  // CTRL-F is list 1
   EXPECT_EQ(Stored(database, 5).lists, "0111111110");  // no key reaches list 10
   w.Key(vk::kDelete, kCtrl);
   EXPECT_EQ(Stored(database, 5).lists, "0000000000");
   // List 3 for songs 6 and 7, list 4 for song 6 only: the search shows song 6 alone.
-  for (int row : {2, 3}) {
-    w.logic.CurrentRow = row;
-    w.Key('3', kCtrl);
-  }
-  w.logic.CurrentRow = 2;
-  w.Key('4', kCtrl);
+  w.Key('3', kCtrl, 2);
+  w.Key('3', kCtrl, 3);
+  w.Key('4', kCtrl, 2);
   ExpectOthersReadIt(database, "Songs");
   // In search mode CTRL-n shows list n.
   w.logic.form.SearchVisible = true;

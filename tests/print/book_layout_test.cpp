@@ -72,13 +72,8 @@ void ExpectSoundBook(const RecordingBook& b, const std::vector<BookRow>& rows, c
 }
 
 TEST(BookLayout, PagesBreakAboveTheFootAndThePreviewPageIsThatPageOfTheBook) {
-  const struct {
-    int rows, size;
-    double zoom;
-    BookOrder order;
-    int pages;
-    size_t title = 0;  // characters of a longer title than the default
-  } cases[] = {
+  // `title`: the characters of a longer title than the default.
+  const struct { int rows, size; double zoom; BookOrder order; int pages; size_t title = 0; } cases[] = {
       {0, 8, 1, BookOrder::kSong, 1},      {5, 8, 1, BookOrder::kSong, 1, 200}, {73, 8, 1, BookOrder::kSong, 1},
       {74, 8, 1, BookOrder::kSong, 2},     {160, 8, 1, BookOrder::kSong, 3},    {160, 8, 0.5, BookOrder::kArtist, 3},
       {40, 72, 1, BookOrder::kArtist, 5},  {30, 1, 1, BookOrder::kSong, 1},     {2000, 2, 1, BookOrder::kArtist, 7},

@@ -1,6 +1,7 @@
 // A song book surface that records what is drawn, page by page.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -15,11 +16,7 @@ using namespace velloran;
 // lines 23 twips high per point.
 class RecordingBook : public BookSurface {
  public:
-  struct Text {
-    int page;
-    double x, y, size;
-    std::string text;
-  };
+  struct Text { int page; double x, y, size; std::string text; };
   std::vector<Text> texts;
   std::vector<std::array<double, 5>> lines;  // page, x1, y1, x2, y2
   int page = 1;
@@ -37,9 +34,8 @@ class RecordingBook : public BookSurface {
   void NewPage() override { ++page; }
 
   const Text* Find(const std::string& t) const {
-    for (const Text& x : texts)
-      if (x.text == t) return &x;
-    return nullptr;
+    const auto found = std::find_if(texts.begin(), texts.end(), [&](const Text& x) { return x.text == t; });
+    return found == texts.end() ? nullptr : &*found;
   }
 };
 
