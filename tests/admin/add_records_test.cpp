@@ -1,6 +1,16 @@
-// Adding a folder of generated tracks: the rows written, the numbers proposed, the files renamed
-// (by the form and by the command), what is skipped, a cancel half-way, and the name pattern with
-// its preview.
+// Adding songs: a folder of generated tracks (the rows written, the numbers proposed, the files
+// renamed by the form and by the command, what is skipped, a cancel half-way, the name pattern with
+// its preview); the import killed at random moments, after which the database passes the
+// engine's check and every file given a song number as its name has the row with that number; and
+// an Access 97 catalogue, which the first command that would change it offers to convert: No
+// leaves the files and the database list as they were, Yes puts a checked Access 2000 copy beside
+// the untouched original and in its place in the list.
+#include <signal.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
 #include "admin/frm_add_records.h"
 #include "tests/admin/admin_support.h"
 
@@ -125,6 +135,92 @@ TEST(FolderImport, TheCommandRenamesAfterSavingAndKeepsNamesThatAreTaken) {
   EXPECT_EQ(RunImportCommand({a.path, "Songs", a.tracks, "--bogus"}, out, err), 2);
   // Other readers of Access files read the imported rows as this engine does.
   ExpectOthersReadIt(a.path, "Songs", true);
+}
+
+TEST(Access97, ChangingACatalogueOffersAnAccess2000CopyAndNoKeepsEverything) {
+  REQUIRE_SHARED_FIXTURES();
+  KaraokeWindow k;
+  const std::string original = k.folder.CopyFixture("access/testV1997.mdb", "songs97.mdb");
+  const std::string bytes = ReadWholeFile(original);
+  // Its Table1 holds every mapped field, but not the program's own: the check must add them.
+  const DatabaseEntry entry{original, "Table1", "A", "B", "E", "A"};
+  k.Use(entry);
+
+  // Adding songs and the check's repair both ask; No changes nothing.
+  ScriptedDialogHost dialogs;
+  dialogs.box_answers = {BoxAnswer::kNo};
+  Frm_AddRecords add{k.form.Databases, k.host, dialogs};
+  EXPECT_FALSE(add.Form_Load());
+  k.host.answers = {MessageAnswer::kNo};
+  EXPECT_FALSE(k.form.CheckDatabase());
+  EXPECT_EQ(dialogs.messages, k.host.messages);  // the same question from both
+  const std::string asked = k.host.messages.at(0);
+  EXPECT_NE(asked.find("songs97.mdb is an Access 97 database"), std::string::npos) << asked;
+  EXPECT_NE(asked.find("songs97 (Access 2000).mdb"), std::string::npos) << asked;
+  EXPECT_EQ(k.form.Databases.current(), entry);
+  EXPECT_EQ(NamesIn(k.folder.path()), std::set<std::string>{"songs97.mdb"});
+
+  // Yes: the copy takes the original's place, is repaired by the check and searches.
+  k.host.answers = {MessageAnswer::kYes};
+  ASSERT_TRUE(k.form.CheckDatabase()) << (k.host.messages.empty() ? "" : k.host.messages.back());
+  const std::string copy = k.folder.File("songs97 (Access 2000).mdb");
+  EXPECT_EQ(k.form.Databases.current().Database, copy);
+  EXPECT_EQ(ReadWholeFile(original), bytes);
+  EXPECT_TRUE(PassesJetCheck(copy));
+  k.form.GetSongs("SELECT * FROM [Table1]", "[ID]");
+  EXPECT_EQ(k.form.Results.count(), 2);
+  // The next conversion of the same original does not take the first copy's name.
+  EXPECT_EQ(ConvertedPath(original), k.folder.File("songs97 (Access 2000) 2.mdb"));
+}
+
+using Clock = std::chrono::steady_clock;
+
+struct Library {
+  ScratchDir dir;
+  std::string db = dir.File("songs.mdb"), tracks = dir.File("tracks");
+
+  explicit Library(int n) {
+    MakeSongTable(db, "Songs", {100});
+    ScriptedHost host;  // the fields the import adds, there before any kill, for the rows' read-back
+    AddImportFields(*Connection::Open(db), "Songs", host);
+    for (int i = 0; i < n; ++i) Touch(tracks, {"Artist " + std::to_string(i) + " - Title.mp3"});
+    for (int i = 0; i < n; i += 2) Touch(tracks, {"Artist " + std::to_string(i) + " - Title.cdg"});
+  }
+  pid_t Start() const {
+    return Spawn({VELLORAN_PROGRAM, "import", db, "Songs", tracks, "--rename", "--batch-rows", "20"},
+                 dir.File("out.txt"));
+  }
+};
+
+TEST(ImportCrash, EveryRenamedFileHasItsRowAfterAKill) {
+  const int kills = static_cast<int>(NumberFromEnvironment("VELLORAN_IMPORT_KILLS", 20));
+  // How long an import runs to its end, to spread the kills over it.
+  const Library whole(300);
+  const Clock::time_point start = Clock::now();
+  const int status = WaitFor(whole.Start());
+  const int64_t micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadWholeFile(whole.dir.File("out.txt"));
+  std::mt19937 random(20261206);
+  std::uniform_int_distribution<int64_t> moment(0, micros);
+  int renamed_seen = 0;
+  for (int k = 0; k < kills; ++k) {
+    SCOPED_TRACE("kill " + std::to_string(k));
+    Library lib(300);
+    pid_t pid = lib.Start();
+    std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+    kill(pid, SIGKILL);
+    WaitFor(pid);
+    ASSERT_TRUE(PassesJetCheck(lib.db));
+    std::set<std::string> numbers;
+    for (const std::string& row : SongRows(lib.db, "Songs")) numbers.insert(row.substr(0, row.find('|')));
+    for (const std::string& name : NamesIn(lib.tracks)) {
+      if (name.rfind("Artist ", 0) == 0) continue;
+      ++renamed_seen;
+      EXPECT_TRUE(numbers.count(name.substr(0, name.find('.')))) << name << " was renamed without its row";
+    }
+  }
+  // The kills are spread over the whole run: some of them must have found files renamed.
+  EXPECT_GT(renamed_seen, 0);
 }
 
 }  // namespace
