@@ -175,19 +175,16 @@ TEST(Access97, ChangingACatalogueOffersAnAccess2000CopyAndNoKeepsEverything) {
 
 using Clock = std::chrono::steady_clock;
 
-struct Library {
-  ScratchDir dir;
-  std::string db = dir.File("songs.mdb"), tracks = dir.File("tracks");
-
-  explicit Library(int n) {
-    MakeSongTable(db, "Songs", {100});
-    ScriptedHost host;  // the fields the import adds, there before any kill, for the rows' read-back
-    AddImportFields(*Connection::Open(db), "Songs", host);
+// The form's loading gives the table the fields the import adds, there before any kill for the
+// rows' read-back.
+struct Library : AddRecords {
+  explicit Library(int n) : AddRecords({100}) {
+    Load();
     for (int i = 0; i < n; ++i) Touch(tracks, {"Artist " + std::to_string(i) + " - Title.mp3"});
     for (int i = 0; i < n; i += 2) Touch(tracks, {"Artist " + std::to_string(i) + " - Title.cdg"});
   }
   pid_t Start() const {
-    return Spawn({VELLORAN_PROGRAM, "import", db, "Songs", tracks, "--rename", "--batch-rows", "20"},
+    return Spawn({VELLORAN_PROGRAM, "import", path, "Songs", tracks, "--rename", "--batch-rows", "20"},
                  dir.File("out.txt"));
   }
 };
@@ -210,9 +207,9 @@ TEST(ImportCrash, EveryRenamedFileHasItsRowAfterAKill) {
     std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
     kill(pid, SIGKILL);
     WaitFor(pid);
-    ASSERT_TRUE(PassesJetCheck(lib.db));
+    ASSERT_TRUE(PassesJetCheck(lib.path));
     std::set<std::string> numbers;
-    for (const std::string& row : SongRows(lib.db, "Songs")) numbers.insert(row.substr(0, row.find('|')));
+    for (const std::string& row : lib.Rows()) numbers.insert(row.substr(0, row.find('|')));
     for (const std::string& name : NamesIn(lib.tracks)) {
       if (name.rfind("Artist ", 0) == 0) continue;
       ++renamed_seen;
