@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "admin/frm_select_table.h"
 #include "catalogue/catalogue_design.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/process_support.h"
@@ -38,6 +39,26 @@ struct OneDatabase {
   ScriptedHost host;
   ScriptedDialogHost dialogs;
   explicit OneDatabase(const std::string& table = "") { list.current().Table = table; }
+};
+
+// The table and field selector on a new database with the tables given, each with the fields given.
+struct Selector : OneDatabase {
+  std::unique_ptr<Frm_SelectTable> form;
+
+  explicit Selector(const std::vector<std::pair<std::string, std::vector<NewField>>>& tables) {
+    Connection::Create(path);
+    std::unique_ptr<Connection> db = Connection::Open(path);
+    for (const auto& [name, fields] : tables) db->CreateTable(name, fields);
+  }
+  void Load() {
+    form = std::make_unique<Frm_SelectTable>(list, host, dialogs);
+    ASSERT_TRUE(form->Form_Load());
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> out;
+    for (const FieldBox& b : form->Cmb_Fields) out.push_back(b.text);
+    return out;
+  }
 };
 
 // A new database at `path` with the song table `table` as the selector and the check leave it:

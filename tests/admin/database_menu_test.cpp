@@ -8,7 +8,6 @@
 #include <map>
 
 #include "admin/database_menu.h"
-#include "admin/frm_select_table.h"
 #include "admin/path_functions.h"
 #include "tests/admin/admin_support.h"
 
@@ -163,27 +162,6 @@ TEST(DatabaseMenu, ModifySelectAndAddRecordsAndAWorkingDatabase) {
   EXPECT_FALSE(menu.Run("Mnu_Exit"));
 }
 
-struct Selector : OneDatabase {
-  std::unique_ptr<Frm_SelectTable> form;
-
-  // A database with the tables given, each with the fields given.
-  explicit Selector(const std::vector<std::pair<std::string, std::vector<NewField>>>& tables) {
-    Connection::Create(path);
-    std::unique_ptr<Connection> db = Connection::Open(path);
-    for (const auto& [name, fields] : tables) db->CreateTable(name, fields);
-  }
-  void Load() {
-    form = std::make_unique<Frm_SelectTable>(list, host, dialogs);
-    ASSERT_TRUE(form->Form_Load());
-  }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> out;
-    for (const FieldBox& b : form->Cmb_Fields) out.push_back(b.text);
-    return out;
-  }
-  const DatabaseEntry& Entry() const { return list.current(); }
-};
-
 TEST(SelectTable, NoTablesThenCreateOneAndItsFields) {
   Selector s({});
   s.Load();
@@ -205,7 +183,7 @@ TEST(SelectTable, NoTablesThenCreateOneAndItsFields) {
   EXPECT_FALSE(s.form->OkEnabled);
   EXPECT_FALSE(s.form->Cmd_OK_Click());
   EXPECT_NE(s.dialogs.messages.back().find("No field is chosen for \"Song Number\""), std::string::npos);
-  EXPECT_EQ(s.Entry().SongNumberField, "SongNumber");  // nothing stored
+  EXPECT_EQ(s.list.current().SongNumberField, "SongNumber");  // nothing stored
 
   // One name typed by the user, three defaults.
   s.form->Cmb_Fields[3].Type("Singer");
@@ -213,7 +191,7 @@ TEST(SelectTable, NoTablesThenCreateOneAndItsFields) {
   EXPECT_EQ(s.Texts(), (std::vector<std::string>{"SongNumber", "DiskID", "Song", "Singer"}));
   EXPECT_TRUE(s.form->OkEnabled);
   ASSERT_TRUE(s.form->Cmd_OK_Click());
-  EXPECT_EQ(s.Entry(), (DatabaseEntry{s.path, "Karaoke", "Singer", "Song", "SongNumber", "DiskID"}));
+  EXPECT_EQ(s.list.current(), (DatabaseEntry{s.path, "Karaoke", "Singer", "Song", "SongNumber", "DiskID"}));
 
   std::map<std::string, FieldType> fields;
   for (const FieldInfo& f : Connection::Open(s.path)->TableDef("Karaoke").fields) fields[f.name] = f.type;
@@ -234,13 +212,13 @@ TEST(SelectTable, MappedFieldsFoundInOtherLetterCaseAMissingRoleAndDeletingTheTa
   // Choosing another table and closing with the close box keeps the field names.
   s.form->List1_Click(1);
   s.form->Form_Unload();
-  EXPECT_EQ(s.Entry(), (DatabaseEntry{s.path, "Other", "Artist", "Song", "SongNumber", "DiskID"}));
+  EXPECT_EQ(s.list.current(), (DatabaseEntry{s.path, "Other", "Artist", "Song", "SongNumber", "DiskID"}));
 
   s.Load();
   s.form->Cmb_Fields[3].Select(4);  // "Title" plays the artist
   EXPECT_FALSE(s.form->OkEnabled);  // only a table choice changes the button
   ASSERT_TRUE(s.form->Cmd_OK_Click());
-  EXPECT_EQ(s.Entry(), (DatabaseEntry{s.path, "Songs", "Title", "Song", "SongNumber", "DiskID"}));
+  EXPECT_EQ(s.list.current(), (DatabaseEntry{s.path, "Songs", "Title", "Song", "SongNumber", "DiskID"}));
 
   // Every role found: "&OK" is on from the start. Then the table in use is deleted.
   s.Load();
@@ -253,10 +231,10 @@ TEST(SelectTable, MappedFieldsFoundInOtherLetterCaseAMissingRoleAndDeletingTheTa
   s.dialogs.box_answers = {BoxAnswer::kYes, BoxAnswer::kYes};
   s.form->Cmd_Delete_Click();
   EXPECT_EQ(s.form->List1, std::vector<std::string>{"Other"});
-  EXPECT_EQ(s.Entry().Table, "Other");
+  EXPECT_EQ(s.list.current().Table, "Other");
   s.form->Cmd_Delete_Click();
   EXPECT_TRUE(s.form->List1.empty());
-  EXPECT_EQ(s.Entry().Table, "Other");  // the last table's name stays
+  EXPECT_EQ(s.list.current().Table, "Other");  // the last table's name stays
   s.form->Form_Unload();
   EXPECT_TRUE(PassesJetCheck(s.path));
 }

@@ -19,12 +19,9 @@ namespace velloran_test {
 namespace {
 
 TEST(AdminWindows, SelectorCreatesTheMissingFieldsAndStoresTheMapping) {
-  OneDatabase d;
-  Connection::Create(d.path);
-  Connection::Open(d.path)->CreateTable("Karaoke", {NewField{"Title", FieldType::kText, 0, true}});
-  Frm_SelectTable form(d.list, d.host, d.dialogs);
-  ASSERT_TRUE(form.Form_Load());
-  SelectTableWindow window(form, nullptr);
+  Selector s({{"Karaoke", {{"Title", FieldType::kText, 0, true}}}});
+  s.Load();
+  SelectTableWindow window(*s.form, nullptr);
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   EXPECT_EQ(window.windowTitle(), "Table/Field Selection");
@@ -38,7 +35,7 @@ TEST(AdminWindows, SelectorCreatesTheMissingFieldsAndStoresTheMapping) {
   Screenshot(window, "select_table");
   QTest::mouseClick(window.Cmd_OK, Qt::LeftButton);
   EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(d.list.current(), (DatabaseEntry{d.path, "Karaoke", "Artist", "Title", "SongNumber", "DiskID"}));
+  EXPECT_EQ(s.list.current(), (DatabaseEntry{s.path, "Karaoke", "Artist", "Title", "SongNumber", "DiskID"}));
 }
 
 TEST(AdminWindows, AddRecordsAddsSongsByHandAndProposesTheNextNumber) {
