@@ -116,12 +116,9 @@ TEST(BookLayout, PagesBreakAboveTheFootAndThePreviewPageIsThatPageOfTheBook) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.rows) + " rows at " + std::to_string(c.size) + " pt");
     RecordingBook b;
-    b.width *= c.zoom;
-    b.height *= c.zoom;
+    b.width *= c.zoom, b.height *= c.zoom;
     BookOptions o;
-    o.font.Size = c.size;
-    o.zoom = c.zoom;
-    o.order = c.order;
+    o.font.Size = c.size, o.zoom = c.zoom, o.order = c.order;
     if (c.title) o.title = std::string(c.title, 'T');
     const std::vector<BookRow> rows = Songs(c.rows);
     EXPECT_EQ(DrawBook(b, rows, o), c.pages);
