@@ -38,9 +38,8 @@ struct Menu {
 };
 
 TEST(PathFunctions, NamesFoldersAndRoots) {
-  ScratchDir dir;
-  const std::string songs = dir.File("Songs");
-  fs::create_directories(songs);
+  const ScratchDir dir;
+  const std::string& songs = dir.path();  // an existing folder
   const struct { std::string path, base, extension, folder, stripped, root; } cases[] = {
       {"C:\\Songs\\Pop.Hits.mdb", "Pop.Hits", "mdb", "C:\\Songs", "C:\\Songs\\Pop.Hits.mdb", "C:"},
       {"Karaoke.mdb", "Karaoke", "mdb", "", "Karaoke.mdb", "Karaoke.mdb"},
