@@ -1,8 +1,11 @@
 // The "&Database" menu on the main window's logic, with a scripted user: the list, the current
-// entry, the title and the "&Select Table/Fields" switch after each command; and the path
-// functions the commands rely on.
+// entry, the title and the "&Select Table/Fields" switch after each command; the path functions
+// the commands rely on; and the table and field selector the menu opens, on generated databases:
+// what the list and the four boxes show, which state "&OK" is in, and what each button writes
+// into the entry and the file.
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "admin/database_menu.h"
 #include "admin/path_functions.h"
@@ -20,28 +23,24 @@ struct Menu {
   DatabaseMenu menu{w.logic, w.dialogs, "/program/folder",
                     {[this] { ++selector_opened; }, [this] { ++add_records_opened; }}};
 
+  DatabaseList& list = w.logic.form.Databases;
+
   void List(std::initializer_list<std::string> paths, int current) {
-    DatabaseList& list = w.logic.form.Databases;
     for (const std::string& p : paths) list.entries.push_back(DatabaseEntry{p, "Songs", "A", "S", "N", "D"});
     list.CurrentDB = static_cast<int16_t>(current);
   }
-  std::vector<std::string> Paths() const {
-    std::vector<std::string> out;
-    for (const DatabaseEntry& e : w.logic.form.Databases.entries) out.push_back(e.Database);
+  // The title, the current entry's number and every listed path: "title @n |path|path...".
+  std::string State() const {
+    std::string out = w.logic.form.TitleText + " @" + std::to_string(list.CurrentDB) + " ";
+    for (const DatabaseEntry& e : list.entries) out += "|" + e.Database;
     return out;
   }
-  int Current() const { return w.logic.form.Databases.CurrentDB; }
-  const std::string& Title() const { return w.logic.form.TitleText; }
 };
 
 TEST(PathFunctions, NamesFoldersAndRoots) {
-  ScratchDir dir;
-  const std::string songs = dir.File("Songs");
-  fs::create_directories(songs);
-  std::ofstream(songs + "/Karaoke.mdb") << "x";
-  const struct {
-    std::string path, base, extension, folder, stripped, root;
-  } cases[] = {
+  const ScratchDir dir;
+  const std::string& songs = dir.path();  // an existing folder
+  const struct { std::string path, base, extension, folder, stripped, root; } cases[] = {
       {"C:\\Songs\\Pop.Hits.mdb", "Pop.Hits", "mdb", "C:\\Songs", "C:\\Songs\\Pop.Hits.mdb", "C:"},
       {"Karaoke.mdb", "Karaoke", "mdb", "", "Karaoke.mdb", "Karaoke.mdb"},
       {"C:\\Songs\\\\  ", "  ", "", "C:\\Songs\\", "C:\\Songs", "C:"},  // blanks stay in a folder
@@ -74,7 +73,7 @@ TEST(DatabaseMenu, NewDatabaseFirstThenRepointsTheCurrentEntry) {
 
   m.w.dialogs.save_answers = {first};
   m.menu.Run("Mnu_Create_Database");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", first}));
+  EXPECT_EQ(m.State(), "First @1 ||" + first);
   ASSERT_NE(m.w.logic.SharedConnection, nullptr);
   EXPECT_FALSE(fs::exists(m.dir.File("First.bak")));
   // The check finds no table and opens the selector, which the user left without choosing.
@@ -82,14 +81,13 @@ TEST(DatabaseMenu, NewDatabaseFirstThenRepointsTheCurrentEntry) {
   EXPECT_EQ(m.w.host.messages.at(0), "This database is not properly configured, launching Table/Field selector.");
   EXPECT_TRUE(m.w.logic.SearchMode());
 
-  m.w.logic.form.Databases.current() = DatabaseEntry{first, "Songs", "A", "S", "N", "D"};
+  m.list.current() = DatabaseEntry{first, "Songs", "A", "S", "N", "D"};
   m.w.dialogs.save_answers = {second};
   m.menu.Run("Mnu_Create_Database");
   // The table name was cleared for the new file (the check then puts in its default).
-  const DatabaseEntry& repointed = m.w.logic.form.Databases.current();
+  const DatabaseEntry& repointed = m.list.current();
   EXPECT_EQ(repointed.ArtistField + repointed.SongField + repointed.SongNumberField + repointed.DiskIDField, "ASND");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", second}));
-  EXPECT_EQ(m.Title(), "My.Songs");
+  EXPECT_EQ(m.State(), "My.Songs @1 ||" + second);
   EXPECT_EQ(m.w.logic.SharedConnection->path(), second);
   EXPECT_TRUE(PassesJetCheck(second));
 
@@ -112,49 +110,41 @@ TEST(DatabaseMenu, OpenAppendsTheUnlistedAndCloseKeepsTheOrderOfTheOthers) {
   // The second is listed already; the same path in other letter case is another file.
   m.w.dialogs.open_answers = {FileList{"", "/db/a.mdb", "/db/b.mdb", "/db/B.mdb"}, FileList{"", "/db/b.mdb"}};
   m.menu.Run("Mnu_Database_Open");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", "/db/b.mdb", "/db/a.mdb", "/db/B.mdb"}));
-  EXPECT_EQ(m.Current(), 3);
-  EXPECT_EQ(m.Title(), "B");
+  EXPECT_EQ(m.State(), "B @3 ||/db/b.mdb|/db/a.mdb|/db/B.mdb");
   EXPECT_EQ(m.w.host.messages.back(), "Database not found! Please select another database.");
   m.menu.Run("Mnu_Database_Open");
-  EXPECT_EQ(m.Current(), 1);
   m.menu.Run("Mnu_Database_Open");  // cancelled
-  EXPECT_EQ(m.Current(), 1);
-  EXPECT_EQ(m.w.logic.form.Databases.count(), 3);
+  EXPECT_EQ(m.State(), "b @1 ||/db/b.mdb|/db/a.mdb|/db/B.mdb");
 
-  m.w.logic.form.Databases.CurrentDB = 2;
+  m.list.CurrentDB = 2;
   m.w.logic.Switches.SelectTableEnabled = true;
   m.w.Rows(5);
   m.menu.Run("Mnu_Database_Close");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{"", "/db/b.mdb", "/db/B.mdb"}));
-  EXPECT_EQ(m.Current(), 1);
-  EXPECT_EQ(m.Title(), "b");
+  EXPECT_EQ(m.State(), "b @1 ||/db/b.mdb|/db/B.mdb");
   EXPECT_FALSE(m.w.logic.Switches.SelectTableEnabled);
   EXPECT_EQ(m.w.logic.form.Results.count(), 0);  // rows of a closed database are not kept
   for (int i = 0; i < 3; ++i) m.menu.Run("Mnu_Database_Close");  // the last one with nothing left
-  EXPECT_EQ(m.Title(), "No database loaded!");
-  EXPECT_EQ(m.Paths(), (std::vector<std::string>{""}));
-  EXPECT_EQ(m.Current(), 0);
+  EXPECT_EQ(m.State(), "No database loaded! @0 |");
 }
 
 TEST(DatabaseMenu, ModifySelectAndAddRecordsAndAWorkingDatabase) {
   REQUIRE_SHARED_FIXTURES();
   Menu m;
-  // Nothing happens without a current database, nor for a file that is not there.
-  for (const char* item : {"Mnu_Database_Modify", "Mnu_Database_Select", "Mnu_Database_AddRecords"}) m.menu.Run(item);
+  // Nothing happens without a current database; for a file that is not there only the two
+  // windows open, without a word.
+  const std::vector<std::string> items{"Mnu_Database_Modify", "Mnu_Database_Select", "Mnu_Database_AddRecords"};
+  for (const std::string& item : items) m.menu.Run(item);
   m.List({m.dir.File("missing.mdb")}, 1);
-  m.menu.Run("Mnu_Database_Modify");
+  for (const std::string& item : items) m.menu.Run(item);
   EXPECT_TRUE(m.w.dialogs.messages.empty());
-  m.menu.Run("Mnu_Database_Select");
-  m.menu.Run("Mnu_Database_AddRecords");
   EXPECT_EQ(std::pair(m.selector_opened, m.add_records_opened), std::pair(1, 1));
 
   // Opening a listed database that works makes it current and enables the selector.
   const std::string songs = m.dir.CopyOfSongs();
-  m.w.logic.form.Databases.entries.push_back(DatabaseEntry{songs, "MyList", "Artist", "Song", "SongNumber", "DiskID"});
+  m.list.entries.push_back(DatabaseEntry{songs, "MyList", "Artist", "Song", "SongNumber", "DiskID"});
   m.w.dialogs.open_answers = {FileList{"", songs}};
   m.menu.Run("Mnu_Database_Open");
-  EXPECT_EQ(m.Current(), 2);
+  EXPECT_EQ(m.list.CurrentDB, 2);
   EXPECT_TRUE(m.w.logic.Switches.SelectTableEnabled);
   EXPECT_TRUE(m.w.host.messages.empty());
 
@@ -169,6 +159,83 @@ TEST(DatabaseMenu, ModifySelectAndAddRecordsAndAWorkingDatabase) {
   ASSERT_EQ(desktop.messages.size(), 1u);
   EXPECT_NE(desktop.messages[0].find("No program on this desktop opens " + songs), std::string::npos);
   EXPECT_FALSE(menu.Run("Mnu_Exit"));
+}
+
+TEST(SelectTable, NoTablesThenCreateOneAndItsFields) {
+  Selector s({});
+  s.Load();
+  EXPECT_EQ(s.form->Lbl_Database, s.path);
+  EXPECT_TRUE(s.form->List1.empty());
+  for (const FieldBox& box : s.form->Cmb_Fields)
+    EXPECT_EQ(box.items, std::vector<std::string>{Frm_SelectTable::kPlaceholderAfterLoad});
+  s.form->Cmd_CreateFields_Click();  // no table: nothing
+  s.form->Cmd_Delete_Click();
+  EXPECT_TRUE(s.dialogs.messages.empty());
+
+  s.dialogs.prompt_answers = {"", "Karaoke"};
+  s.form->Cmd_CreateNewTable_Click();  // cancelled
+  s.form->Cmd_CreateNewTable_Click();
+  EXPECT_EQ(s.dialogs.prompts, (std::vector<std::string>{"Enter name for new table", "Enter name for new table"}));
+  EXPECT_EQ(s.form->List1, std::vector<std::string>{"Karaoke"});
+  // Only the program's own fields so far: every role still wants its field.
+  EXPECT_EQ(s.Texts(), std::vector<std::string>(4, Frm_SelectTable::kPlaceholder));
+  EXPECT_FALSE(s.form->OkEnabled);
+  EXPECT_FALSE(s.form->Cmd_OK_Click());
+  EXPECT_NE(s.dialogs.messages.back().find("No field is chosen for \"Song Number\""), std::string::npos);
+  EXPECT_EQ(s.list.current().SongNumberField, "SongNumber");  // nothing stored
+
+  // One name typed by the user, three defaults.
+  s.form->Cmb_Fields[3].Type("Singer");
+  s.form->Cmd_CreateFields_Click();
+  EXPECT_EQ(s.Texts(), (std::vector<std::string>{"SongNumber", "DiskID", "Song", "Singer"}));
+  EXPECT_TRUE(s.form->OkEnabled);
+  ASSERT_TRUE(s.form->Cmd_OK_Click());
+  EXPECT_EQ(s.list.current(), (DatabaseEntry{s.path, "Karaoke", "Singer", "Song", "SongNumber", "DiskID"}));
+
+  std::map<std::string, FieldType> fields;
+  for (const FieldInfo& f : Connection::Open(s.path)->TableDef("Karaoke").fields) fields[f.name] = f.type;
+  EXPECT_EQ(std::vector({fields["SongNumber"], fields["Singer"]}), std::vector({FieldType::kLong, FieldType::kText}));
+  EXPECT_TRUE(PassesJetCheck(s.path));
+}
+
+TEST(SelectTable, MappedFieldsFoundInOtherLetterCaseAMissingRoleAndDeletingTheTableInUse) {
+  Selector s({{"Songs", {{"songnumber"}, {"DISKID"}, {"Song"}, {"Title"}}}, {"Other", {{"X"}}}});
+  s.Load();
+  EXPECT_EQ(s.form->List1, (std::vector<std::string>{"Songs", "Other"}));
+  EXPECT_EQ(s.form->Cmb_Fields[0].items,
+            (std::vector<std::string>{Frm_SelectTable::kPlaceholder, "songnumber", "DISKID", "Song", "Title"}));
+  // The entry's letter case is shown; the artist field is missing.
+  EXPECT_EQ(s.Texts(), (std::vector<std::string>{"SongNumber", "DiskID", "Song", Frm_SelectTable::kPlaceholder}));
+  EXPECT_FALSE(s.form->OkEnabled);
+
+  // Choosing another table and closing with the close box keeps the field names.
+  s.form->List1_Click(1);
+  s.form->Form_Unload();
+  EXPECT_EQ(s.list.current(), (DatabaseEntry{s.path, "Other", "Artist", "Song", "SongNumber", "DiskID"}));
+
+  s.Load();
+  s.form->Cmb_Fields[3].Select(4);  // "Title" plays the artist
+  EXPECT_FALSE(s.form->OkEnabled);  // only a table choice changes the button
+  ASSERT_TRUE(s.form->Cmd_OK_Click());
+  EXPECT_EQ(s.list.current(), (DatabaseEntry{s.path, "Songs", "Title", "Song", "SongNumber", "DiskID"}));
+
+  // Every role found: "&OK" is on from the start. Then the table in use is deleted.
+  s.Load();
+  EXPECT_TRUE(s.form->OkEnabled);
+  s.dialogs.box_answers = {BoxAnswer::kNo};
+  s.form->Cmd_Delete_Click();
+  EXPECT_EQ(s.dialogs.messages.back(), "Are you sure you want to delete this table?\r\nAll data in the table will be lost!");
+  EXPECT_EQ(s.form->List1.size(), 2u);
+
+  s.dialogs.box_answers = {BoxAnswer::kYes, BoxAnswer::kYes};
+  s.form->Cmd_Delete_Click();
+  EXPECT_EQ(s.form->List1, std::vector<std::string>{"Other"});
+  EXPECT_EQ(s.list.current().Table, "Other");
+  s.form->Cmd_Delete_Click();
+  EXPECT_TRUE(s.form->List1.empty());
+  EXPECT_EQ(s.list.current().Table, "Other");  // the last table's name stays
+  s.form->Form_Unload();
+  EXPECT_TRUE(PassesJetCheck(s.path));
 }
 
 }  // namespace

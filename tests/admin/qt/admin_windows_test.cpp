@@ -19,12 +19,9 @@ namespace velloran_test {
 namespace {
 
 TEST(AdminWindows, SelectorCreatesTheMissingFieldsAndStoresTheMapping) {
-  OneDatabase d;
-  Connection::Create(d.path);
-  Connection::Open(d.path)->CreateTable("Karaoke", {NewField{"Title", FieldType::kText, 0, true}});
-  Frm_SelectTable form(d.list, d.host, d.dialogs);
-  ASSERT_TRUE(form.Form_Load());
-  SelectTableWindow window(form, nullptr);
+  Selector s({{"Karaoke", {{"Title", FieldType::kText, 0, true}}}});
+  s.Load();
+  SelectTableWindow window(*s.form, nullptr);
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   EXPECT_EQ(window.windowTitle(), "Table/Field Selection");
@@ -38,7 +35,7 @@ TEST(AdminWindows, SelectorCreatesTheMissingFieldsAndStoresTheMapping) {
   Screenshot(window, "select_table");
   QTest::mouseClick(window.Cmd_OK, Qt::LeftButton);
   EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(d.list.current(), (DatabaseEntry{d.path, "Karaoke", "Artist", "Title", "SongNumber", "DiskID"}));
+  EXPECT_EQ(s.list.current(), (DatabaseEntry{s.path, "Karaoke", "Artist", "Title", "SongNumber", "DiskID"}));
 }
 
 TEST(AdminWindows, AddRecordsAddsSongsByHandAndProposesTheNextNumber) {
@@ -50,23 +47,21 @@ TEST(AdminWindows, AddRecordsAddsSongsByHandAndProposesTheNextNumber) {
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
   EXPECT_EQ(window->Txt_SongNumber->text(), "1");  // an empty table starts at 1
-  const auto add = [&](const char* number, const char* disc, const char* song, const char* artist) {
-    for (auto [box, text] : {std::pair{window->Txt_SongNumber, number}, std::pair{window->Txt_DiskID, disc},
-                             std::pair{window->Txt_Song, song}, std::pair{window->Txt_Artist, artist}}) {
-      box->clear();
-      QTest::keyClicks(box, text);
-    }
+  // The four boxes typed into in order (number, disc ID, song, artist), then "Add".
+  const auto add = [&](std::array<const char*, 4> texts) {
+    QLineEdit* const boxes[] = {window->Txt_SongNumber, window->Txt_DiskID, window->Txt_Song, window->Txt_Artist};
+    for (int i = 0; i < 4; ++i) boxes[i]->clear(), QTest::keyClicks(boxes[i], texts[i]);
     QTest::mouseClick(window->Cmd_Add, Qt::LeftButton);
   };
-  add("2000", "SC02", "Other", "Band");
-  add("500", "SC03", "Low", "Band");
+  add({"2000", "SC02", "Other", "Band"});
+  add({"500", "SC03", "Low", "Band"});
   EXPECT_EQ(window->Txt_SongNumber->text(), "2001");  // one above the highest, not the last
   EXPECT_EQ(window->Txt_Song->text(), "");
   Screenshot(*window, "add_records");
   // Refused: an empty box (blanks count as filled), a number that is not a whole number.
-  add("2001", "", "x", "y");
-  add("12a", " ", "x", "y");
-  add("99999999999", " ", "x", "y");
+  add({"2001", "", "x", "y"});
+  add({"12a", " ", "x", "y"});
+  add({"99999999999", " ", "x", "y"});
   ASSERT_EQ(d.dialogs.messages.size(), 3u);
   EXPECT_EQ(d.dialogs.messages[0], "All fields must be filled!");
   EXPECT_NE(d.dialogs.messages[1].find("\"12a\" is not a whole number"), std::string::npos);

@@ -3,9 +3,6 @@
 // within a book that shrinks; the printed book and the PDF, in
 // artist order, read back with pdftotext: every song in that order and each page's footer.
 // VELLORAN_SCREENSHOTS=folder keeps a picture of the window there.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QTest>
 #include <filesystem>
 #include <sstream>

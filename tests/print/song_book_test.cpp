@@ -1,15 +1,49 @@
 // The song book's layout on a recording surface, from tiny to huge fonts, in both orders and with
-// a title wider than the page: what a host sees on paper, not where each piece lands.
+// a title wider than the page: what a host sees on paper, not where each piece lands. And "Print"
+// in the song book window's logic, with a recorded window and printer: nothing is printed when
+// the host cancels the print dialog, and without a printer the window says so. (The preview, the
+// pages, the printed book and the PDF are checked on the real window.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 
+#include "platform/scripted_dialog_host.h"
 #include "print/book_layout.h"
-#include "tests/print/recording_book.h"
+#include "print/frm_print.h"
 
 namespace velloran_test {
 namespace {
+
+using namespace velloran;
+
+// A song book surface that records what is drawn, page by page: letter paper less quarter-inch
+// margins; texts 12 twips wide a character per point of size, lines 23 twips high per point.
+class RecordingBook : public BookSurface {
+ public:
+  struct Text { int page; double x, y, size; std::string text; };
+  std::vector<Text> texts;
+  std::vector<std::array<double, 5>> lines;  // page, x1, y1, x2, y2
+  int page = 1;
+  BookFont font;
+
+  double width = 11520, height = 15120;
+  double Width() override { return width; }
+  double Height() override { return height; }
+  void SetFont(const BookFont& f) override { font = f; }
+  double TextWidth(const std::string& t) override { return 12 * font.size * static_cast<double>(t.size()); }
+  double LineHeight() override { return 23 * font.size; }
+  double Ascent() override { return 18 * font.size; }
+  void DrawText(double x, double y, const std::string& t) override { texts.push_back({page, x, y, font.size, t}); }
+  void DrawLine(double x1, double y1, double x2, double y2) override { lines.push_back({double(page), x1, y1, x2, y2}); }
+  void NewPage() override { ++page; }
+
+  const Text* Find(const std::string& t) const {
+    const auto found = std::find_if(texts.begin(), texts.end(), [&](const Text& x) { return x.text == t; });
+    return found == texts.end() ? nullptr : &*found;
+  }
+};
 
 std::vector<BookRow> Songs(int n) {
   std::vector<BookRow> rows;
@@ -72,13 +106,8 @@ void ExpectSoundBook(const RecordingBook& b, const std::vector<BookRow>& rows, c
 }
 
 TEST(BookLayout, PagesBreakAboveTheFootAndThePreviewPageIsThatPageOfTheBook) {
-  const struct {
-    int rows, size;
-    double zoom;
-    BookOrder order;
-    int pages;
-    size_t title = 0;  // characters of a longer title than the default
-  } cases[] = {
+  // `title`: the characters of a longer title than the default.
+  const struct { int rows, size; double zoom; BookOrder order; int pages; size_t title = 0; } cases[] = {
       {0, 8, 1, BookOrder::kSong, 1},      {5, 8, 1, BookOrder::kSong, 1, 200}, {73, 8, 1, BookOrder::kSong, 1},
       {74, 8, 1, BookOrder::kSong, 2},     {160, 8, 1, BookOrder::kSong, 3},    {160, 8, 0.5, BookOrder::kArtist, 3},
       {40, 72, 1, BookOrder::kArtist, 5},  {30, 1, 1, BookOrder::kSong, 1},     {2000, 2, 1, BookOrder::kArtist, 7},
@@ -87,12 +116,9 @@ TEST(BookLayout, PagesBreakAboveTheFootAndThePreviewPageIsThatPageOfTheBook) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.rows) + " rows at " + std::to_string(c.size) + " pt");
     RecordingBook b;
-    b.width *= c.zoom;
-    b.height *= c.zoom;
+    b.width *= c.zoom, b.height *= c.zoom;
     BookOptions o;
-    o.font.Size = c.size;
-    o.zoom = c.zoom;
-    o.order = c.order;
+    o.font.Size = c.size, o.zoom = c.zoom, o.order = c.order;
     if (c.title) o.title = std::string(c.title, 'T');
     const std::vector<BookRow> rows = Songs(c.rows);
     EXPECT_EQ(DrawBook(b, rows, o), c.pages);
@@ -114,6 +140,45 @@ TEST(BookLayout, PagesBreakAboveTheFootAndThePreviewPageIsThatPageOfTheBook) {
     EXPECT_EQ(got, expected);
     EXPECT_EQ(last.page, 1);  // the preview's surface never turned a page
   }
+}
+
+struct RecordedWindow : PrintWindowView, BookPrinter {
+  RecordingBook preview;
+  std::vector<std::string> printers{"Office"};
+  bool printed = false;
+
+  double InnerWidth() override { return 9000; }
+  double InnerHeight() override { return 9000; }
+  double ToolbarHeight() override { return 500; }
+  double CloseButtonWidth() override { return 1000; }
+  void PlaceCloseButton(double) override {}
+  void PlacePreview(double, double, double, double) override {}
+  BookSurface& ClearPreview(double, double) override { return preview = RecordingBook{}; }
+  void SetZoomBox(bool) override {}
+  void ShowPage(const std::string&, bool, bool) override {}
+  void SetPrinters(const std::vector<std::string>&, const std::string&) override {}
+  void Close() override {}
+
+  std::vector<std::string> Printers() override { return printers; }
+  std::string CurrentPrinter() override { return printers.empty() ? "" : printers[0]; }
+  double PageWidth() override { return 11520; }
+  double PageHeight() override { return 15120; }
+  std::string Print(const std::function<void(BookSurface&)>&) override { return printed = true, ""; }
+  std::string WritePdf(const std::string&, const std::function<void(BookSurface&)>&) override { return ""; }
+};
+
+TEST(FrmPrint, ACancelledPrintDialogPrintsNothingAndNoPrinterIsSaid) {
+  RecordedWindow w;
+  ScriptedDialogHost dialogs;
+  Frm_Print form(w, w, dialogs, [] { return DatabaseEntry{}; }, FontSpec{"Arial", 8, false, false, false});
+  form.Form_Load();
+  form.Cmd_Print_Click();  // the scripted print dialog is cancelled
+  EXPECT_FALSE(w.printed);
+  EXPECT_TRUE(dialogs.messages.empty());
+  w.printers.clear();
+  form.Cmd_Print_Click();
+  ASSERT_EQ(dialogs.messages.size(), 1u);
+  EXPECT_NE(dialogs.messages[0].find("no printer"), std::string::npos);
 }
 
 }  // namespace
