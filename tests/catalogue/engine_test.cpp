@@ -27,11 +27,14 @@
 namespace velloran {
 namespace {
 
-using velloran_test::InAnotherProcess;
+using velloran_test::Change;
 using velloran_test::ErrorOf;
 using velloran_test::ExpectError;
+using velloran_test::InAnotherProcess;
+using velloran_test::RowOf;
 using velloran_test::ScratchDir;
 using Kind = EngineError::Kind;
+using Row = std::vector<FieldValue>;
 
 constexpr char kSongs[] = "generated/songsV2000.mdb";
 
@@ -175,9 +178,7 @@ TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
     songs->SeekEqual(FieldValue("World Star Girl"));
     // Changing the key moves the row within the index order; it stays the current row, and the
     // walk goes on with the row that followed it before.
-    songs->Edit();
-    songs->SetField("Song", FieldValue("Zzz Last Song"));
-    songs->Update();
+    Change(*songs, "Song", "Zzz Last Song");
     EXPECT_EQ(songs->Field("ID").ToInteger(), 42);
     songs->MoveNext();
     EXPECT_EQ(songs->Field("ID"), follower);
@@ -190,12 +191,8 @@ TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
     EXPECT_EQ(storage->RecordCount(), 500);
   }
   auto fresh = Connection::Open(path);
-  auto row = fresh->OpenRecordset("SELECT * FROM MyList WHERE ID = 42");
-  EXPECT_TRUE(row->Field("PrintYN").ToBool());
-  EXPECT_EQ(row->Field("HotlistA").ToText(), "0000000000");
-  EXPECT_EQ(row->Field("Song").ToText(), "Zzz Last Song");
-  auto next = fresh->OpenRecordset("SELECT HotlistA FROM MyList WHERE ID = 43");
-  EXPECT_EQ(next->Field("HotlistA").ToText(), "0100000000") << "the failed Update wrote nothing";
+  EXPECT_EQ(RowOf(*fresh->OpenRecordset("SELECT PrintYN, HotlistA, Song FROM MyList WHERE ID = 42")), (Row{true, "0000000000", "Zzz Last Song"}));
+  EXPECT_EQ(RowOf(*fresh->OpenRecordset("SELECT HotlistA FROM MyList WHERE ID = 43")), Row{"0100000000"}) << "the failed Update wrote nothing";
 }
 
 // (A walk of the PrimaryKey index that numbers the rows with empty keys as it goes: CheckDatabase
@@ -219,14 +216,9 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
     songs->MoveLast();
     EXPECT_EQ(songs->RecordCount(), 501);
   }
-  auto db = Connection::Open(path);
-  auto added = db->OpenRecordset("SELECT * FROM MyList WHERE SongNumber = 2001");
-  ASSERT_FALSE(added->AtEnd());
-  EXPECT_EQ(added->Field("Song").ToText(), "Brand New Song");
-  EXPECT_EQ(added->Field("Notes").ToText(), notes);
-  EXPECT_TRUE(added->Field("Artist").is_null());
-  EXPECT_EQ(added->Field("DiskID"), FieldValue("")) << "the empty text is not null";
-  EXPECT_EQ(added->Field("PrintYN"), FieldValue(false)) << "an unset Yes/No field is No";
+  // The empty disc ID is not null; an unset Yes/No field is No.
+  EXPECT_EQ(RowOf(*Connection::Open(path)->OpenRecordset("SELECT Song, Notes, Artist, DiskID, PrintYN FROM MyList WHERE SongNumber = 2001")),
+            (Row{"Brand New Song", notes, FieldValue(), "", false}));
 
   // An autonumber field is filled in when the row is started, and the row gets that number.
   auto unicode = Connection::Open(scratch.CopyFixture("access/testUnicodeCompV2003.mdb"));
@@ -254,9 +246,7 @@ TEST(EngineQuery, EditsRowsWhileWalking) {
   for (; !flagged->AtEnd(); flagged->MoveNext()) {
     ++visited;
     seen.insert(flagged->Field("ID").is_null() ? -visited : flagged->Field("ID").ToInteger());
-    flagged->Edit();
-    flagged->SetField("PrintYN", FieldValue(false));
-    flagged->Update();
+    Change(*flagged, "PrintYN", false);
     EXPECT_FALSE(flagged->Field("PrintYN").ToBool());
   }
   EXPECT_EQ(visited, printed);
@@ -269,9 +259,7 @@ TEST(EngineQuery, EditsRowsWhileWalking) {
   std::vector<int64_t> renumbered;
   for (; !high->AtEnd(); high->MoveNext()) {
     renumbered.push_back(high->Field("SongNumber").ToInteger());
-    high->Edit();
-    high->SetField("SongNumber", FieldValue(renumbered.back() + 1000));
-    high->Update();
+    Change(*high, "SongNumber", renumbered.back() + 1000);
   }
   EXPECT_EQ(renumbered.size(), 101u);
   EXPECT_TRUE(std::is_sorted(renumbered.begin(), renumbered.end()));
@@ -335,26 +323,16 @@ TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
 
   db->AppendField("Songs", NewField{"Notes", FieldType::kMemo, 0, true});
   db->DeleteField("Songs", "PrintYN");
-  std::vector<std::string> names;
-  for (const FieldInfo& f : db->TableDef("Songs").fields) names.push_back(f.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"ID", "SongNumber", "Song", "Artist", "Added", "Price", "Notes"}));
+  EXPECT_EQ(velloran_test::FieldNames(*db, "Songs"), (std::vector<std::string>{"ID", "SongNumber", "Song", "Artist", "Added", "Price", "Notes"}));
 
   auto set = db->OpenRecordset("Songs");
   EXPECT_TRUE(set->AtEnd());
-  for (int i = 3; i >= 1; --i) {
-    set->AddNew();
-    set->SetField("ID", FieldValue(int64_t{i}));
-    set->SetField("Song", FieldValue("Song " + std::to_string(i)));
-    set->SetField("Added", FieldValue("2024-02-29 21:30:05"));
-    set->SetField("Price", FieldValue(2.5));
-    set->Update();
-  }
+  for (int64_t i = 3; i >= 1; --i)
+    velloran_test::AddRow(*set, {{"ID", i}, {"Song", "Song " + std::to_string(i)}, {"Added", "2024-02-29 21:30:05"}, {"Price", 2.5}});
   set->SelectIndex("PrimaryKey");
   set->SeekEqual(FieldValue("2"));  // a text that spells the number
   ASSERT_FALSE(set->NoMatch());
-  EXPECT_EQ(set->Field("Added").ToText(), "2024-02-29 21:30:05");
-  EXPECT_EQ(set->Field("Price").ToText(), "2.5");
-  EXPECT_TRUE(set->Field("Notes").is_null());
+  EXPECT_EQ(RowOf(*set), (Row{int64_t{2}, FieldValue(), "Song 2", FieldValue(), "2024-02-29 21:30:05", 2.5, FieldValue()}));
 
   db->RefreshTableDefs();
   std::map<std::string, TableInfo> tables;
@@ -561,18 +539,13 @@ TEST(EngineConnection, OpensEveryFixtureAndReadsEachTableBothWays) {
 }
 
 TEST(EngineFieldValue, ConvertsAsTheListShowsValues) {
-  EXPECT_EQ(FieldValue().ToText(), "");
   EXPECT_NE(FieldValue(), FieldValue(""));
-  EXPECT_EQ(FieldValue(true).ToText(), "True");
-  EXPECT_EQ(FieldValue(true).ToInteger(), -1);
-  EXPECT_EQ(FieldValue(2.5).ToText(), "2.5");
-  EXPECT_EQ(FieldValue(5.0).ToText(), "5");
-  EXPECT_EQ(FieldValue(int64_t{-12}).ToText(), "-12");
-  EXPECT_EQ(FieldValue(" 42 ").ToInteger(), 42);
-  EXPECT_EQ(FieldValue("2.5").ToInteger(), 2) << "ties round to even";
-  EXPECT_EQ(FieldValue("3.5").ToInteger(), 4);
+  const std::pair<FieldValue, const char*> texts[] = {{FieldValue(), ""}, {true, "True"}, {2.5, "2.5"}, {5.0, "5"}, {int64_t{-12}, "-12"}};
+  for (const auto& [value, text] : texts) EXPECT_EQ(value.ToText(), text);
+  // Halves round to the even neighbour.
+  const std::pair<FieldValue, int64_t> integers[] = {{true, -1}, {" 42 ", 42}, {"2.5", 2}, {"3.5", 4}, {"forty", 0}};
+  for (const auto& [value, integer] : integers) EXPECT_EQ(value.ToInteger(), integer) << value.ToText();
   EXPECT_EQ(FieldValue("1e3").ToNumber(), 1000.0);
-  EXPECT_EQ(FieldValue("forty").ToInteger(), 0);
   for (const FieldValue& yes : {FieldValue("YES"), FieldValue("-1"), FieldValue(0.5)}) EXPECT_TRUE(yes.ToBool()) << yes.ToText();
   for (const FieldValue& no : {FieldValue("no"), FieldValue("2")}) EXPECT_FALSE(no.ToBool()) << no.ToText();
 }

@@ -75,16 +75,9 @@ TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
     std::unique_ptr<Connection> db = Connection::Open(path);
     db->CreateTable("Tunes", {NewField{"Title"}, NewField{"Performer"}, NewField{"Num", FieldType::kLong}, NewField{"Disc"}});
     std::unique_ptr<Recordset> rows = db->OpenRecordset("Tunes");
-    const std::vector<std::tuple<const char*, const char*, int, const char*>> songs = {
-        {"Lovesick", "Anna", 3, "D-3"}, {"Blue", "Lovejoy", 1, "D-1"}, {"Rain", "Cole", 2, "D-2"}};
-    for (const auto& [title, performer, num, disc] : songs) {
-      rows->AddNew();
-      rows->SetField("Title", title);
-      rows->SetField("Performer", performer);
-      rows->SetField("Num", num);
-      rows->SetField("Disc", disc);
-      rows->Update();
-    }
+    for (const auto& [title, performer, num, disc] : {std::tuple{"Lovesick", "Anna", 3, "D-3"}, std::tuple{"Blue", "Lovejoy", 1, "D-1"},
+                                                      std::tuple{"Rain", "Cole", 2, "D-2"}})
+      velloran_test::AddRow(*rows, {{"Title", title}, {"Performer", performer}, {"Num", num}, {"Disc", disc}});
   }
   w.Use(DatabaseEntry{path, "Tunes", "Performer", "Title", "Num", "Disc"});
   ASSERT_TRUE(w.form.CheckDatabase());
@@ -96,12 +89,9 @@ TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
   EXPECT_EQ(w.Songs(), (std::vector<std::string>{"Rain", "Lovesick"}));
   EXPECT_TRUE(w.host.messages.empty());
   // The indexes that serve the searches are on the mapped fields.
-  std::unique_ptr<Connection> db = Connection::Open(path);
-  std::map<std::string, std::vector<std::string>> indexes;
-  for (const IndexInfo& index : db->TableDef("Tunes").indexes) indexes[index.name] = index.fields;
-  EXPECT_EQ(indexes["Song"], std::vector<std::string>{"Title"});
-  EXPECT_EQ(indexes["Artist"], std::vector<std::string>{"Performer"});
-  EXPECT_EQ(indexes["SongNumber"], std::vector<std::string>{"Num"});
+  EXPECT_EQ(velloran_test::Indexes(*Connection::Open(path), "Tunes"),
+            (std::map<std::string, std::vector<std::string>>{
+                {"Artist", {"Performer"}}, {"HotlistA", {"HotlistA"}}, {"PrimaryKey", {"ID"}}, {"Song", {"Title"}}, {"SongNumber", {"Num"}}}));
 }
 
 // A name matches whatever its letters' case, accented letters included, in every lookup: the
@@ -155,10 +145,8 @@ SongPages PagesOfSongs(const std::string& path) {
   EXPECT_OK_LET(db, jet::Database::Open(path));
   jet::ReadScope scope(db.value()->pager());
   EXPECT_OK_LET(all, jet::ExecuteSelect(*db.value(), "SELECT ID FROM MyList"));
-  bool first = true;
-  while (all.value()->Next().value()) {
+  for (bool first = true; all.value()->Next().value(); first = false) {
     if (first) pages.first = all.value()->row_id().page;
-    first = false;
     pages.last = std::max(pages.last, all.value()->row_id().page);
     if (std::holds_alternative<jet::Null>(all.value()->values()[0])) pages.without_id.push_back(all.value()->row_id().page);
   }

@@ -42,13 +42,10 @@ std::string BuildSongTable(const ScratchDir& folder) {
     db->CreateTable("MyList", {NewField{"ID", FieldType::kLong}, NewField{"Song", FieldType::kText, 50}});
     db->AppendIndex("MyList", NewIndex{"PrimaryKey", {"ID"}});
   }
-  EXPECT_OK_LET(db, jet::WritableDatabase::Open(path));
-  jet::Status filled = db.value()->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(jet::TableDef def, db.value()->ReadTable("MyList"));
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def));
+  const jet::Status filled = velloran_test::WithTableWriter(path, "MyList", [](jet::TableWriter& writer) -> jet::Status {
     for (int i = 0; i < kSongs; ++i) {
       jet::Value id = i % 4 == 0 ? jet::Value(jet::Null{}) : jet::Value(IdOf(i));
-      JET_RETURN_IF_ERROR(writer->Insert({id, jet::Value(jet::FromUtf8("Song " + std::to_string(i)))}).status());
+      JET_RETURN_IF_ERROR(writer.Insert({id, jet::Value(jet::FromUtf8("Song " + std::to_string(i)))}).status());
     }
     return jet::Status::Ok();
   });
@@ -112,9 +109,7 @@ TEST(TableCursor, MovesCostOnePathAndAKeyEditingWalkMeetsEachRowOnce) {
     int64_t next = highest;
     while (!songs->AtEnd() && songs->Field("ID").is_null()) {
       numbered.push_back(songs->Field("Song").ToText());
-      songs->Edit();
-      songs->SetField("ID", FieldValue(++next));
-      songs->Update();
+      velloran_test::Change(*songs, "ID", ++next);
       songs->MoveNext();
     }
     db->CommitTrans();
