@@ -17,6 +17,7 @@ namespace {
 
 using velloran_test::FieldNames;
 using velloran_test::Indexes;
+using velloran_test::Numbers;
 using velloran_test::ProgramEnded;
 using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
@@ -27,13 +28,6 @@ const char kNotConfigured[] = "This database is not properly configured, launchi
 // The values of `field` in MyList's rows `where` finds, in its order.
 std::vector<std::string> Values(const std::string& path, const std::string& field, const std::string& where) {
   return velloran_test::TextsOf(*Connection::Open(path), "SELECT [" + field + "] FROM [MyList] WHERE " + where);
-}
-
-// The numbers from `first` to `last` as text.
-std::vector<std::string> Numbers(int first, int last) {
-  std::vector<std::string> numbers;
-  for (int n = first; n <= last; ++n) numbers.push_back(std::to_string(n));
-  return numbers;
 }
 
 TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {

@@ -17,9 +17,6 @@
 #include <tuple>
 
 #include "catalogue/engine.h"
-#include "jet/sql/sql_select.h"
-#include "jet/table/table_writer.h"
-#include "jet/writable_database.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
 #include "tests/jet/test_support.h"
@@ -56,20 +53,13 @@ int64_t CountWhere(Connection& db, const std::string& condition) {
   return set->RecordCount();
 }
 
-// Deletes the rows of MyList a SELECT finds, through a database handle of its own (the program
-// has no way to delete rows).
-void DeleteSongs(const std::string& path, const std::string& select) {
-  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
-  jet::Status status = db.value()->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(auto cursor, jet::ExecuteSelect(*db.value(), select));
-    std::vector<jet::RowId> rows;
-    while (true) {
-      JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
-      if (!more) break;
-      rows.push_back(cursor->row_id());
-    }
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), cursor->table()));
-    for (const jet::RowId& row : rows) JET_RETURN_IF_ERROR(writer->Delete(row));
+// Deletes the songs of MyList whose number is `doomed`, through database handles of its own (the
+// program has no way to delete rows).
+void DeleteSongs(const std::string& path, const std::function<bool(int64_t)>& doomed) {
+  const velloran_test::LoadedTable songs = velloran_test::LoadTable(path, "MyList");
+  const jet::Status status = velloran_test::WithTableWriter(path, "MyList", [&](jet::TableWriter& writer) -> jet::Status {
+    for (size_t i = 0; i < songs.rows.size(); ++i)
+      if (doomed(std::get<int64_t>(songs.at(i, "SongNumber")))) JET_RETURN_IF_ERROR(writer.Delete(songs.ids[i]));
     return jet::Status::Ok();
   });
   ASSERT_TRUE(status.ok()) << status.error().message();
@@ -186,9 +176,7 @@ TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
     EXPECT_EQ(songs->Field("ID").ToInteger(), 42) << "the renamed song sorts last";
     EXPECT_EQ(ErrorOf([&] { songs->SelectIndex("Rating"); }).kind(), Kind::kNotFound);
 
-    auto storage = db->OpenRecordset("[MyList]");
-    storage->MoveLast();
-    EXPECT_EQ(storage->RecordCount(), 500);
+    EXPECT_EQ(Walk(*db->OpenRecordset("[MyList]")), 500) << "a table name in brackets opens the table";
   }
   auto fresh = Connection::Open(path);
   EXPECT_EQ(RowOf(*fresh->OpenRecordset("SELECT PrintYN, HotlistA, Song FROM MyList WHERE ID = 42")), (Row{true, "0000000000", "Zzz Last Song"}));
@@ -286,9 +274,7 @@ TEST(EngineExecute, UpdatesDropsAndChangesNothingOnFailure) {
 
   db->Execute("DROP INDEX Artist ON [MyList]");
   EXPECT_EQ(ErrorOf([&] { db->Execute("DROP INDEX Artist ON MyList"); }).kind(), Kind::kNotFound) << "it is gone";
-  auto by_artist = db->OpenRecordset("SELECT Artist FROM MyList ORDER BY Artist DESC");
-  by_artist->MoveLast();
-  EXPECT_EQ(by_artist->RecordCount(), 500) << "sorting works without the index";
+  EXPECT_EQ(Walk(*db->OpenRecordset("SELECT Artist FROM MyList ORDER BY Artist DESC")), 500) << "sorting works without the index";
 
   db->Execute("DROP TABLE [MyList]");
   db->RefreshTableDefs();
@@ -367,7 +353,7 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   auto sorted = db->OpenRecordset("SELECT SongNumber FROM MyList ORDER BY DiskID");
   std::set<int64_t> met;
   for (int i = 0; i < 5; ++i, sorted->MoveNext()) met.insert(sorted->Field("SongNumber").ToInteger());
-  DeleteSongs(path, "SELECT * FROM MyList WHERE SongNumber <= 1050");
+  DeleteSongs(path, [](int64_t number) { return number <= 1050; });
   for (; !sorted->AtEnd(); sorted->MoveNext()) {
     const int64_t number = sorted->Field("SongNumber").ToInteger();
     EXPECT_TRUE(met.insert(number).second) << number << " came twice";
@@ -386,8 +372,7 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   table->MoveFirst();
   for (int i = 0; i < 10; ++i) table->MoveNext();
   ASSERT_EQ(table->Field("SongNumber").ToInteger(), order[10]);
-  DeleteSongs(path, "SELECT * FROM MyList WHERE SongNumber = " + std::to_string(order[10]) +
-                        " OR SongNumber = " + std::to_string(order[12]));
+  DeleteSongs(path, [&](int64_t number) { return number == order[10] || number == order[12]; });
   std::vector<int64_t> rest;
   for (table->MoveNext(); !table->AtEnd(); table->MoveNext()) rest.push_back(table->Field("SongNumber").ToInteger());
   std::vector<int64_t> expected(order.begin() + 11, order.end());
@@ -417,11 +402,7 @@ TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAChange) {
   ASSERT_EQ(walk->Field("ID").ToInteger(), 3);
   EXPECT_EQ(walk->Field("Song").ToText(), "Changed Here");
 
-  const int64_t sixth = [&] {
-    auto ids = kept->OpenRecordset("SELECT ID FROM MyList WHERE ID > 0 ORDER BY ID");
-    for (int i = 0; i < 5; ++i) ids->MoveNext();
-    return ids->Field("ID").ToInteger();
-  }();
+  const int64_t sixth = std::stoll(velloran_test::TextsOf(*kept, "SELECT ID FROM MyList WHERE ID > 0 ORDER BY ID").at(5));
   ASSERT_TRUE(InAnotherProcess([&] {
     Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42 OR ID = " + std::to_string(sixth));
   }));

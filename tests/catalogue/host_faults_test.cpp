@@ -122,10 +122,6 @@ TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
   EXPECT_FALSE(design.TableExists("Ärgers"));
 }
 
-void Overwrite(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 // Gives a data page a row count that cannot fit it: any read of its rows meets the damage.
 void DamagePage(const std::string& path, uint32_t page) {
   std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
@@ -194,7 +190,7 @@ TEST(EngineFaults, DamagedPagesEndTheNumberingAndTheSearchWithAMessageAndChangeN
   Window w;
   const std::string path = w.folder.CopyOfSongs();
   w.Use(path);
-  const std::string sound = ReadWholeFile(path);
+  const std::vector<uint8_t> sound = velloran_test::ReadBytes(path);
   SongPages pages = PagesOfSongs(path);
   ASSERT_GT(pages.without_id.size(), 1u);
   std::optional<uint32_t> later;  // a page the numbering reaches after it numbered some rows
@@ -209,13 +205,13 @@ TEST(EngineFaults, DamagedPagesEndTheNumberingAndTheSearchWithAMessageAndChangeN
     rows->SelectIndex("PrimaryKey");
     EXPECT_TRUE(rows->Field("ID").is_null());
   }
-  Overwrite(path, sound);
+  velloran_test::WriteBytes(path, sound);
   w.Search("love");  // numbers the rows first
   const std::vector<std::string> found = w.Songs();
   ASSERT_GT(found.size(), 10u);
   EXPECT_TRUE(Connection::Open(path)->OpenRecordset("SELECT ID FROM MyList WHERE ID IS NULL")->AtEnd());
 
-  const std::string numbered = ReadWholeFile(path);
+  const std::vector<uint8_t> numbered = velloran_test::ReadBytes(path);
   pages = PagesOfSongs(path);
   ASSERT_NE(pages.last, pages.first);
   DamagePage(path, pages.last);
@@ -223,7 +219,7 @@ TEST(EngineFaults, DamagedPagesEndTheNumberingAndTheSearchWithAMessageAndChangeN
   EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
   EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
   EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << "says what to do: " << error.what();
-  Overwrite(path, numbered);
+  velloran_test::WriteBytes(path, numbered);
   w.Search("love");
   EXPECT_EQ(w.Songs(), found);
 }

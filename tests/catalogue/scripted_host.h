@@ -98,6 +98,13 @@ inline std::vector<std::string> TextsOf(velloran::Connection& db, const std::str
   return texts;
 }
 
+// The whole numbers from `first` to `last`, as text.
+inline std::vector<std::string> Numbers(int64_t first, int64_t last) {
+  std::vector<std::string> numbers;
+  for (int64_t n = first; n <= last; ++n) numbers.push_back(std::to_string(n));
+  return numbers;
+}
+
 inline std::vector<std::string> FieldNames(velloran::Connection& db, const std::string& table) {
   std::vector<std::string> names;
   for (const velloran::FieldInfo& f : db.TableDef(table).fields) names.push_back(f.name);
