@@ -427,10 +427,8 @@ TEST(EngineSharing, HeldReadsSeeOneMomentAndGiveWayToTheirOwnWrites) {
   COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::OpenHoldingReads(path);
   EXPECT_EQ(Song42(*db), "World Star Girl");
-  const pid_t writer = velloran_test::ForkChild([&] {
-    Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42");
-    return 0;
-  });
+  const pid_t writer = velloran_test::ForkChild(
+      [&] { return Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42"), 0; });
   ASSERT_GT(writer, 0);
   usleep(300000);
   EXPECT_EQ(waitpid(writer, nullptr, WNOHANG), 0) << "the other program's write went ahead during the hold";
