@@ -15,6 +15,9 @@
 namespace velloran {
 namespace {
 
+using velloran_test::FieldNames;
+using velloran_test::Indexes;
+using velloran_test::Numbers;
 using velloran_test::ProgramEnded;
 using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
@@ -22,28 +25,9 @@ using Window = velloran_test::KaraokeWindow;
 
 const char kNotConfigured[] = "This database is not properly configured, launching Table/Field selector.";
 
-std::vector<std::string> FieldNames(Connection& db, const std::string& table) {
-  std::vector<std::string> names;
-  for (const FieldInfo& f : db.TableDef(table).fields) names.push_back(f.name);
-  return names;
-}
-
-std::map<std::string, std::vector<std::string>> Indexes(Connection& db, const std::string& table) {
-  std::map<std::string, std::vector<std::string>> indexes;
-  for (const IndexInfo& i : db.TableDef(table).indexes) {
-    EXPECT_FALSE(i.unique || i.primary) << i.name << ": the program's indexes are plain";
-    indexes[i.name] = i.fields;
-  }
-  return indexes;
-}
-
 // The values of `field` in MyList's rows `where` finds, in its order.
 std::vector<std::string> Values(const std::string& path, const std::string& field, const std::string& where) {
-  auto db = Connection::Open(path);
-  std::vector<std::string> values;
-  for (auto rows = db->OpenRecordset("SELECT * FROM [MyList] WHERE " + where); !rows->AtEnd(); rows->MoveNext())
-    values.push_back(rows->Field(field).ToText());
-  return values;
+  return velloran_test::TextsOf(*Connection::Open(path), "SELECT [" + field + "] FROM [MyList] WHERE " + where);
 }
 
 TEST(CheckDatabase, NewDatabaseGetsDefaultsThenTheProgramsTable) {
@@ -129,9 +113,7 @@ TEST(CheckDatabase, OldFavouritesFieldIsReplacedAndRowsWithoutIdAreNumbered) {
   db->Close();
 
   // 501, 502, ... in the order the PrimaryKey index yields the empty IDs: the table's order.
-  std::vector<std::string> ids;
-  for (int id = 501; id <= 513; ++id) ids.push_back(std::to_string(id));
-  EXPECT_EQ(Values(path, "ID", "[ID] > 500 ORDER BY [ID]"), ids);
+  EXPECT_EQ(Values(path, "ID", "[ID] > 500 ORDER BY [ID]"), Numbers(501, 513));
   EXPECT_EQ(Values(path, "SongNumber", "[ID] > 500 ORDER BY [ID]"), unnumbered);
   EXPECT_TRUE(Values(path, "ID", "[ID] Is Null").empty());
 }
@@ -143,11 +125,7 @@ TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
   w.Use(path);
   Connection::Open(path)->Execute("UPDATE [MyList] SET [ID] = Null");
   ASSERT_TRUE(w.form.CheckDatabase());
-  auto db = Connection::Open(path);
-  auto rows = db->OpenRecordset("SELECT ID FROM [MyList] ORDER BY [ID]");
-  int64_t expected = 1;
-  for (; !rows->AtEnd(); rows->MoveNext()) EXPECT_EQ(rows->Field("ID").ToInteger(), expected++);
-  EXPECT_EQ(expected, 501);
+  EXPECT_EQ(Values(path, "ID", "[ID] Is Not Null ORDER BY [ID]"), Numbers(1, 500)) << "every one of the 500 songs numbered";
 }
 
 TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {

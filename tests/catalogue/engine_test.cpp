@@ -17,9 +17,6 @@
 #include <tuple>
 
 #include "catalogue/engine.h"
-#include "jet/sql/sql_select.h"
-#include "jet/table/table_writer.h"
-#include "jet/writable_database.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
 #include "tests/jet/test_support.h"
@@ -27,11 +24,14 @@
 namespace velloran {
 namespace {
 
-using velloran_test::InAnotherProcess;
+using velloran_test::Change;
 using velloran_test::ErrorOf;
 using velloran_test::ExpectError;
+using velloran_test::InAnotherProcess;
+using velloran_test::RowOf;
 using velloran_test::ScratchDir;
 using Kind = EngineError::Kind;
+using Row = std::vector<FieldValue>;
 
 constexpr char kSongs[] = "generated/songsV2000.mdb";
 
@@ -53,20 +53,13 @@ int64_t CountWhere(Connection& db, const std::string& condition) {
   return set->RecordCount();
 }
 
-// Deletes the rows of MyList a SELECT finds, through a database handle of its own (the program
-// has no way to delete rows).
-void DeleteSongs(const std::string& path, const std::string& select) {
-  ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
-  jet::Status status = db.value()->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(auto cursor, jet::ExecuteSelect(*db.value(), select));
-    std::vector<jet::RowId> rows;
-    while (true) {
-      JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
-      if (!more) break;
-      rows.push_back(cursor->row_id());
-    }
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), cursor->table()));
-    for (const jet::RowId& row : rows) JET_RETURN_IF_ERROR(writer->Delete(row));
+// Deletes the songs of MyList whose number is `doomed`, through database handles of its own (the
+// program has no way to delete rows).
+void DeleteSongs(const std::string& path, const std::function<bool(int64_t)>& doomed) {
+  const velloran_test::LoadedTable songs = velloran_test::LoadTable(path, "MyList");
+  const jet::Status status = velloran_test::WithTableWriter(path, "MyList", [&](jet::TableWriter& writer) -> jet::Status {
+    for (size_t i = 0; i < songs.rows.size(); ++i)
+      if (doomed(std::get<int64_t>(songs.at(i, "SongNumber")))) JET_RETURN_IF_ERROR(writer.Delete(songs.ids[i]));
     return jet::Status::Ok();
   });
   ASSERT_TRUE(status.ok()) << status.error().message();
@@ -175,9 +168,7 @@ TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
     songs->SeekEqual(FieldValue("World Star Girl"));
     // Changing the key moves the row within the index order; it stays the current row, and the
     // walk goes on with the row that followed it before.
-    songs->Edit();
-    songs->SetField("Song", FieldValue("Zzz Last Song"));
-    songs->Update();
+    Change(*songs, "Song", "Zzz Last Song");
     EXPECT_EQ(songs->Field("ID").ToInteger(), 42);
     songs->MoveNext();
     EXPECT_EQ(songs->Field("ID"), follower);
@@ -185,17 +176,11 @@ TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
     EXPECT_EQ(songs->Field("ID").ToInteger(), 42) << "the renamed song sorts last";
     EXPECT_EQ(ErrorOf([&] { songs->SelectIndex("Rating"); }).kind(), Kind::kNotFound);
 
-    auto storage = db->OpenRecordset("[MyList]");
-    storage->MoveLast();
-    EXPECT_EQ(storage->RecordCount(), 500);
+    EXPECT_EQ(Walk(*db->OpenRecordset("[MyList]")), 500) << "a table name in brackets opens the table";
   }
   auto fresh = Connection::Open(path);
-  auto row = fresh->OpenRecordset("SELECT * FROM MyList WHERE ID = 42");
-  EXPECT_TRUE(row->Field("PrintYN").ToBool());
-  EXPECT_EQ(row->Field("HotlistA").ToText(), "0000000000");
-  EXPECT_EQ(row->Field("Song").ToText(), "Zzz Last Song");
-  auto next = fresh->OpenRecordset("SELECT HotlistA FROM MyList WHERE ID = 43");
-  EXPECT_EQ(next->Field("HotlistA").ToText(), "0100000000") << "the failed Update wrote nothing";
+  EXPECT_EQ(RowOf(*fresh->OpenRecordset("SELECT PrintYN, HotlistA, Song FROM MyList WHERE ID = 42")), (Row{true, "0000000000", "Zzz Last Song"}));
+  EXPECT_EQ(RowOf(*fresh->OpenRecordset("SELECT HotlistA FROM MyList WHERE ID = 43")), Row{"0100000000"}) << "the failed Update wrote nothing";
 }
 
 // (A walk of the PrimaryKey index that numbers the rows with empty keys as it goes: CheckDatabase
@@ -219,14 +204,9 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
     songs->MoveLast();
     EXPECT_EQ(songs->RecordCount(), 501);
   }
-  auto db = Connection::Open(path);
-  auto added = db->OpenRecordset("SELECT * FROM MyList WHERE SongNumber = 2001");
-  ASSERT_FALSE(added->AtEnd());
-  EXPECT_EQ(added->Field("Song").ToText(), "Brand New Song");
-  EXPECT_EQ(added->Field("Notes").ToText(), notes);
-  EXPECT_TRUE(added->Field("Artist").is_null());
-  EXPECT_EQ(added->Field("DiskID"), FieldValue("")) << "the empty text is not null";
-  EXPECT_EQ(added->Field("PrintYN"), FieldValue(false)) << "an unset Yes/No field is No";
+  // The empty disc ID is not null; an unset Yes/No field is No.
+  EXPECT_EQ(RowOf(*Connection::Open(path)->OpenRecordset("SELECT Song, Notes, Artist, DiskID, PrintYN FROM MyList WHERE SongNumber = 2001")),
+            (Row{"Brand New Song", notes, FieldValue(), "", false}));
 
   // An autonumber field is filled in when the row is started, and the row gets that number.
   auto unicode = Connection::Open(scratch.CopyFixture("access/testUnicodeCompV2003.mdb"));
@@ -254,9 +234,7 @@ TEST(EngineQuery, EditsRowsWhileWalking) {
   for (; !flagged->AtEnd(); flagged->MoveNext()) {
     ++visited;
     seen.insert(flagged->Field("ID").is_null() ? -visited : flagged->Field("ID").ToInteger());
-    flagged->Edit();
-    flagged->SetField("PrintYN", FieldValue(false));
-    flagged->Update();
+    Change(*flagged, "PrintYN", false);
     EXPECT_FALSE(flagged->Field("PrintYN").ToBool());
   }
   EXPECT_EQ(visited, printed);
@@ -269,9 +247,7 @@ TEST(EngineQuery, EditsRowsWhileWalking) {
   std::vector<int64_t> renumbered;
   for (; !high->AtEnd(); high->MoveNext()) {
     renumbered.push_back(high->Field("SongNumber").ToInteger());
-    high->Edit();
-    high->SetField("SongNumber", FieldValue(renumbered.back() + 1000));
-    high->Update();
+    Change(*high, "SongNumber", renumbered.back() + 1000);
   }
   EXPECT_EQ(renumbered.size(), 101u);
   EXPECT_TRUE(std::is_sorted(renumbered.begin(), renumbered.end()));
@@ -298,9 +274,7 @@ TEST(EngineExecute, UpdatesDropsAndChangesNothingOnFailure) {
 
   db->Execute("DROP INDEX Artist ON [MyList]");
   EXPECT_EQ(ErrorOf([&] { db->Execute("DROP INDEX Artist ON MyList"); }).kind(), Kind::kNotFound) << "it is gone";
-  auto by_artist = db->OpenRecordset("SELECT Artist FROM MyList ORDER BY Artist DESC");
-  by_artist->MoveLast();
-  EXPECT_EQ(by_artist->RecordCount(), 500) << "sorting works without the index";
+  EXPECT_EQ(Walk(*db->OpenRecordset("SELECT Artist FROM MyList ORDER BY Artist DESC")), 500) << "sorting works without the index";
 
   db->Execute("DROP TABLE [MyList]");
   db->RefreshTableDefs();
@@ -335,26 +309,16 @@ TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
 
   db->AppendField("Songs", NewField{"Notes", FieldType::kMemo, 0, true});
   db->DeleteField("Songs", "PrintYN");
-  std::vector<std::string> names;
-  for (const FieldInfo& f : db->TableDef("Songs").fields) names.push_back(f.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"ID", "SongNumber", "Song", "Artist", "Added", "Price", "Notes"}));
+  EXPECT_EQ(velloran_test::FieldNames(*db, "Songs"), (std::vector<std::string>{"ID", "SongNumber", "Song", "Artist", "Added", "Price", "Notes"}));
 
   auto set = db->OpenRecordset("Songs");
   EXPECT_TRUE(set->AtEnd());
-  for (int i = 3; i >= 1; --i) {
-    set->AddNew();
-    set->SetField("ID", FieldValue(int64_t{i}));
-    set->SetField("Song", FieldValue("Song " + std::to_string(i)));
-    set->SetField("Added", FieldValue("2024-02-29 21:30:05"));
-    set->SetField("Price", FieldValue(2.5));
-    set->Update();
-  }
+  for (int64_t i = 3; i >= 1; --i)
+    velloran_test::AddRow(*set, {{"ID", i}, {"Song", "Song " + std::to_string(i)}, {"Added", "2024-02-29 21:30:05"}, {"Price", 2.5}});
   set->SelectIndex("PrimaryKey");
   set->SeekEqual(FieldValue("2"));  // a text that spells the number
   ASSERT_FALSE(set->NoMatch());
-  EXPECT_EQ(set->Field("Added").ToText(), "2024-02-29 21:30:05");
-  EXPECT_EQ(set->Field("Price").ToText(), "2.5");
-  EXPECT_TRUE(set->Field("Notes").is_null());
+  EXPECT_EQ(RowOf(*set), (Row{int64_t{2}, FieldValue(), "Song 2", FieldValue(), "2024-02-29 21:30:05", 2.5, FieldValue()}));
 
   db->RefreshTableDefs();
   std::map<std::string, TableInfo> tables;
@@ -389,7 +353,7 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   auto sorted = db->OpenRecordset("SELECT SongNumber FROM MyList ORDER BY DiskID");
   std::set<int64_t> met;
   for (int i = 0; i < 5; ++i, sorted->MoveNext()) met.insert(sorted->Field("SongNumber").ToInteger());
-  DeleteSongs(path, "SELECT * FROM MyList WHERE SongNumber <= 1050");
+  DeleteSongs(path, [](int64_t number) { return number <= 1050; });
   for (; !sorted->AtEnd(); sorted->MoveNext()) {
     const int64_t number = sorted->Field("SongNumber").ToInteger();
     EXPECT_TRUE(met.insert(number).second) << number << " came twice";
@@ -408,8 +372,7 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   table->MoveFirst();
   for (int i = 0; i < 10; ++i) table->MoveNext();
   ASSERT_EQ(table->Field("SongNumber").ToInteger(), order[10]);
-  DeleteSongs(path, "SELECT * FROM MyList WHERE SongNumber = " + std::to_string(order[10]) +
-                        " OR SongNumber = " + std::to_string(order[12]));
+  DeleteSongs(path, [&](int64_t number) { return number == order[10] || number == order[12]; });
   std::vector<int64_t> rest;
   for (table->MoveNext(); !table->AtEnd(); table->MoveNext()) rest.push_back(table->Field("SongNumber").ToInteger());
   std::vector<int64_t> expected(order.begin() + 11, order.end());
@@ -439,11 +402,7 @@ TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAChange) {
   ASSERT_EQ(walk->Field("ID").ToInteger(), 3);
   EXPECT_EQ(walk->Field("Song").ToText(), "Changed Here");
 
-  const int64_t sixth = [&] {
-    auto ids = kept->OpenRecordset("SELECT ID FROM MyList WHERE ID > 0 ORDER BY ID");
-    for (int i = 0; i < 5; ++i) ids->MoveNext();
-    return ids->Field("ID").ToInteger();
-  }();
+  const int64_t sixth = std::stoll(velloran_test::TextsOf(*kept, "SELECT ID FROM MyList WHERE ID > 0 ORDER BY ID").at(5));
   ASSERT_TRUE(InAnotherProcess([&] {
     Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42 OR ID = " + std::to_string(sixth));
   }));
@@ -468,10 +427,8 @@ TEST(EngineSharing, HeldReadsSeeOneMomentAndGiveWayToTheirOwnWrites) {
   COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::OpenHoldingReads(path);
   EXPECT_EQ(Song42(*db), "World Star Girl");
-  const pid_t writer = velloran_test::ForkChild([&] {
-    Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42");
-    return 0;
-  });
+  const pid_t writer = velloran_test::ForkChild(
+      [&] { return Connection::Open(path)->Execute("UPDATE MyList SET Song = 'Changed Elsewhere' WHERE ID = 42"), 0; });
   ASSERT_GT(writer, 0);
   usleep(300000);
   EXPECT_EQ(waitpid(writer, nullptr, WNOHANG), 0) << "the other program's write went ahead during the hold";
@@ -561,18 +518,13 @@ TEST(EngineConnection, OpensEveryFixtureAndReadsEachTableBothWays) {
 }
 
 TEST(EngineFieldValue, ConvertsAsTheListShowsValues) {
-  EXPECT_EQ(FieldValue().ToText(), "");
   EXPECT_NE(FieldValue(), FieldValue(""));
-  EXPECT_EQ(FieldValue(true).ToText(), "True");
-  EXPECT_EQ(FieldValue(true).ToInteger(), -1);
-  EXPECT_EQ(FieldValue(2.5).ToText(), "2.5");
-  EXPECT_EQ(FieldValue(5.0).ToText(), "5");
-  EXPECT_EQ(FieldValue(int64_t{-12}).ToText(), "-12");
-  EXPECT_EQ(FieldValue(" 42 ").ToInteger(), 42);
-  EXPECT_EQ(FieldValue("2.5").ToInteger(), 2) << "ties round to even";
-  EXPECT_EQ(FieldValue("3.5").ToInteger(), 4);
+  const std::pair<FieldValue, const char*> texts[] = {{FieldValue(), ""}, {true, "True"}, {2.5, "2.5"}, {5.0, "5"}, {int64_t{-12}, "-12"}};
+  for (const auto& [value, text] : texts) EXPECT_EQ(value.ToText(), text);
+  // Halves round to the even neighbour.
+  const std::pair<FieldValue, int64_t> integers[] = {{true, -1}, {" 42 ", 42}, {"2.5", 2}, {"3.5", 4}, {"forty", 0}};
+  for (const auto& [value, integer] : integers) EXPECT_EQ(value.ToInteger(), integer) << value.ToText();
   EXPECT_EQ(FieldValue("1e3").ToNumber(), 1000.0);
-  EXPECT_EQ(FieldValue("forty").ToInteger(), 0);
   for (const FieldValue& yes : {FieldValue("YES"), FieldValue("-1"), FieldValue(0.5)}) EXPECT_TRUE(yes.ToBool()) << yes.ToText();
   for (const FieldValue& no : {FieldValue("no"), FieldValue("2")}) EXPECT_FALSE(no.ToBool()) << no.ToText();
 }

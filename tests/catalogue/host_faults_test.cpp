@@ -75,16 +75,9 @@ TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
     std::unique_ptr<Connection> db = Connection::Open(path);
     db->CreateTable("Tunes", {NewField{"Title"}, NewField{"Performer"}, NewField{"Num", FieldType::kLong}, NewField{"Disc"}});
     std::unique_ptr<Recordset> rows = db->OpenRecordset("Tunes");
-    const std::vector<std::tuple<const char*, const char*, int, const char*>> songs = {
-        {"Lovesick", "Anna", 3, "D-3"}, {"Blue", "Lovejoy", 1, "D-1"}, {"Rain", "Cole", 2, "D-2"}};
-    for (const auto& [title, performer, num, disc] : songs) {
-      rows->AddNew();
-      rows->SetField("Title", title);
-      rows->SetField("Performer", performer);
-      rows->SetField("Num", num);
-      rows->SetField("Disc", disc);
-      rows->Update();
-    }
+    for (const auto& [title, performer, num, disc] : {std::tuple{"Lovesick", "Anna", 3, "D-3"}, std::tuple{"Blue", "Lovejoy", 1, "D-1"},
+                                                      std::tuple{"Rain", "Cole", 2, "D-2"}})
+      velloran_test::AddRow(*rows, {{"Title", title}, {"Performer", performer}, {"Num", num}, {"Disc", disc}});
   }
   w.Use(DatabaseEntry{path, "Tunes", "Performer", "Title", "Num", "Disc"});
   ASSERT_TRUE(w.form.CheckDatabase());
@@ -96,12 +89,9 @@ TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {
   EXPECT_EQ(w.Songs(), (std::vector<std::string>{"Rain", "Lovesick"}));
   EXPECT_TRUE(w.host.messages.empty());
   // The indexes that serve the searches are on the mapped fields.
-  std::unique_ptr<Connection> db = Connection::Open(path);
-  std::map<std::string, std::vector<std::string>> indexes;
-  for (const IndexInfo& index : db->TableDef("Tunes").indexes) indexes[index.name] = index.fields;
-  EXPECT_EQ(indexes["Song"], std::vector<std::string>{"Title"});
-  EXPECT_EQ(indexes["Artist"], std::vector<std::string>{"Performer"});
-  EXPECT_EQ(indexes["SongNumber"], std::vector<std::string>{"Num"});
+  EXPECT_EQ(velloran_test::Indexes(*Connection::Open(path), "Tunes"),
+            (std::map<std::string, std::vector<std::string>>{
+                {"Artist", {"Performer"}}, {"HotlistA", {"HotlistA"}}, {"PrimaryKey", {"ID"}}, {"Song", {"Title"}}, {"SongNumber", {"Num"}}}));
 }
 
 // A name matches whatever its letters' case, accented letters included, in every lookup: the
@@ -116,11 +106,9 @@ TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
   db->CreateTable("Arger", {NewField{"A"}});  // another name: the accent counts
   EXPECT_EQ(ErrorOf([&] { db->CreateTable("ÄRGER", {NewField{"A"}}); }).kind(), EngineError::Kind::kInvalid);
 
-  ASSERT_OK_LET(engine, jet::Database::Open(path));
-  auto def = engine.value()->ReadTable("ärger");  // what `velloran-jet export FILE ärger` reads
-  ASSERT_TRUE(def.ok()) << def.error().message();
-  EXPECT_EQ(def->name, "Ärger");
-  ASSERT_NE(def->FindColumn("GRÖßE"), nullptr);
+  const velloran_test::LoadedTable read = velloran_test::LoadTable(path, "ärger", false);  // as `velloran-jet export FILE ärger` reads it
+  EXPECT_EQ(read.def.name, "Ärger");
+  EXPECT_NE(read.def.FindColumn("GRÖßE"), nullptr);
 
   EXPECT_EQ(db->TableDef("ärger").name, "Ärger");
   EXPECT_EQ(db->OpenRecordset("ärger")->Fields().at(0).name, "Größe");
@@ -130,10 +118,6 @@ TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
   EXPECT_TRUE(design.TableExists("ärger"));
   EXPECT_TRUE(design.FieldExists("ärger", "GRÖßE"));
   EXPECT_FALSE(design.TableExists("Ärgers"));
-}
-
-void Overwrite(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // Gives a data page a row count that cannot fit it: any read of its rows meets the damage.
@@ -155,10 +139,8 @@ SongPages PagesOfSongs(const std::string& path) {
   EXPECT_OK_LET(db, jet::Database::Open(path));
   jet::ReadScope scope(db.value()->pager());
   EXPECT_OK_LET(all, jet::ExecuteSelect(*db.value(), "SELECT ID FROM MyList"));
-  bool first = true;
-  while (all.value()->Next().value()) {
+  for (bool first = true; all.value()->Next().value(); first = false) {
     if (first) pages.first = all.value()->row_id().page;
-    first = false;
     pages.last = std::max(pages.last, all.value()->row_id().page);
     if (std::holds_alternative<jet::Null>(all.value()->values()[0])) pages.without_id.push_back(all.value()->row_id().page);
   }
@@ -206,7 +188,7 @@ TEST(EngineFaults, DamagedPagesEndTheNumberingAndTheSearchWithAMessageAndChangeN
   Window w;
   const std::string path = w.folder.CopyOfSongs();
   w.Use(path);
-  const std::string sound = ReadWholeFile(path);
+  const std::vector<uint8_t> sound = velloran_test::ReadBytes(path);
   SongPages pages = PagesOfSongs(path);
   ASSERT_GT(pages.without_id.size(), 1u);
   std::optional<uint32_t> later;  // a page the numbering reaches after it numbered some rows
@@ -221,13 +203,13 @@ TEST(EngineFaults, DamagedPagesEndTheNumberingAndTheSearchWithAMessageAndChangeN
     rows->SelectIndex("PrimaryKey");
     EXPECT_TRUE(rows->Field("ID").is_null());
   }
-  Overwrite(path, sound);
+  velloran_test::WriteBytes(path, sound);
   w.Search("love");  // numbers the rows first
   const std::vector<std::string> found = w.Songs();
   ASSERT_GT(found.size(), 10u);
   EXPECT_TRUE(Connection::Open(path)->OpenRecordset("SELECT ID FROM MyList WHERE ID IS NULL")->AtEnd());
 
-  const std::string numbered = ReadWholeFile(path);
+  const std::vector<uint8_t> numbered = velloran_test::ReadBytes(path);
   pages = PagesOfSongs(path);
   ASSERT_NE(pages.last, pages.first);
   DamagePage(path, pages.last);
@@ -235,7 +217,7 @@ TEST(EngineFaults, DamagedPagesEndTheNumberingAndTheSearchWithAMessageAndChangeN
   EXPECT_EQ(error.kind(), EngineError::Kind::kDamaged);
   EXPECT_NE(std::string(error.what()).find(path), std::string::npos) << error.what();
   EXPECT_NE(std::string(error.what()).find("repair"), std::string::npos) << "says what to do: " << error.what();
-  Overwrite(path, numbered);
+  velloran_test::WriteBytes(path, numbered);
   w.Search("love");
   EXPECT_EQ(w.Songs(), found);
 }

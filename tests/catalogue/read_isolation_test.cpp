@@ -6,12 +6,11 @@
 // first write); the only error allowed is the one that says to try again.
 // VELLORAN_ISOLATION_ROUNDS sets the writers' rounds (tools/isolation_soak.sh runs many).
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -147,10 +146,10 @@ int WriteRounds(const std::string& path, int writer, int rounds, const std::stri
   return 0;
 }
 
-// Reads with `read` until the writers are done; logs what each read returned.
-int ReadUntilDone(const std::function<std::string()>& read, const std::atomic<int>& writers_done, const std::string& log) {
+// Reads with `read` until the file `writers_done` appears; logs what each read returned.
+int ReadUntilDone(const std::function<std::string()>& read, const std::string& writers_done, const std::string& log) {
   std::ofstream out(log);
-  while (writers_done.load() == 0) {
+  while (!std::filesystem::exists(writers_done)) {
     std::string result;
     try {
       result = read();
@@ -173,10 +172,7 @@ TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
   ASSERT_EQ(before.rfind("ok ", 0), 0u) << before;
   ASSERT_EQ(TableSetRead(path), before) << "the program's search and a table set read the same rows";
 
-  auto* writers_done = static_cast<std::atomic<int>*>(
-      mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(writers_done, MAP_FAILED);
-  new (writers_done) std::atomic<int>(0);
+  const std::string writers_done = folder.File("writers done");
   const std::map<std::string, std::function<std::string()>> readers = {
       {"export", [&] { return ToolRead({VELLORAN_JET_TOOL, "export", path, "MyList"}, folder.File("export.out")); }},
       {"sql", [&] { return ToolRead({VELLORAN_JET_TOOL, "sql", path, "SELECT ID, SongNumber, Song FROM MyList"}, folder.File("sql.out")); }},
@@ -185,13 +181,12 @@ TEST(ReadIsolation, EveryReadIsOneCommittedStateWhileOtherProcessesWrite) {
   };
   std::vector<pid_t> reader_pids, writer_pids;
   for (const auto& [name, read] : readers)
-    reader_pids.push_back(velloran_test::ForkChild([&] { return ReadUntilDone(read, *writers_done, folder.File(name + ".log")); }));
+    reader_pids.push_back(velloran_test::ForkChild([&] { return ReadUntilDone(read, writers_done, folder.File(name + ".log")); }));
   for (int w = 0; w < 2; ++w)
     writer_pids.push_back(velloran_test::ForkChild([&] { return WriteRounds(path, w, rounds, folder.File("writer" + std::to_string(w) + ".log")); }));
   for (pid_t pid : writer_pids) EXPECT_TRUE(velloran_test::ExitedCleanly(pid)) << "a writer failed";
-  writers_done->store(2);
+  std::ofstream{writers_done};
   for (pid_t pid : reader_pids) EXPECT_TRUE(velloran_test::ExitedCleanly(pid)) << "a reader failed";
-  munmap(writers_done, sizeof(std::atomic<int>));
 
   std::set<std::string> committed = {before};
   int commits = 0;

@@ -5,6 +5,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <unistd.h>
 #include <string>
@@ -82,6 +83,57 @@ struct KaraokeWindow {
     return songs;
   }
 };
+
+// Every field of a set's current row, in order.
+inline std::vector<velloran::FieldValue> RowOf(velloran::Recordset& set) {
+  std::vector<velloran::FieldValue> row;
+  for (const auto& field : set.Fields()) row.push_back(set.Field(field.name));
+  return row;
+}
+
+// The first field of every row `select` finds, as text, in the query's order.
+inline std::vector<std::string> TextsOf(velloran::Connection& db, const std::string& select) {
+  std::vector<std::string> texts;
+  for (auto rows = db.OpenRecordset(select); !rows->AtEnd(); rows->MoveNext()) texts.push_back(rows->Field(rows->Fields().at(0).name).ToText());
+  return texts;
+}
+
+// The whole numbers from `first` to `last`, as text.
+inline std::vector<std::string> Numbers(int64_t first, int64_t last) {
+  std::vector<std::string> numbers;
+  for (int64_t n = first; n <= last; ++n) numbers.push_back(std::to_string(n));
+  return numbers;
+}
+
+inline std::vector<std::string> FieldNames(velloran::Connection& db, const std::string& table) {
+  std::vector<std::string> names;
+  for (const velloran::FieldInfo& f : db.TableDef(table).fields) names.push_back(f.name);
+  return names;
+}
+
+// A table's indexes by name, each with its fields; every one of them plain, as the program makes them.
+inline std::map<std::string, std::vector<std::string>> Indexes(velloran::Connection& db, const std::string& table) {
+  std::map<std::string, std::vector<std::string>> indexes;
+  for (const velloran::IndexInfo& i : db.TableDef(table).indexes) {
+    EXPECT_FALSE(i.unique || i.primary) << i.name << ": the program's indexes are plain";
+    indexes[i.name] = i.fields;
+  }
+  return indexes;
+}
+
+// Adds a row with the given fields set.
+inline void AddRow(velloran::Recordset& set, const std::vector<std::pair<std::string, velloran::FieldValue>>& fields) {
+  set.AddNew();
+  for (const auto& [name, value] : fields) set.SetField(name, value);
+  set.Update();
+}
+
+// Edits one field of a set's current row and writes it.
+inline void Change(velloran::Recordset& set, const std::string& field, const velloran::FieldValue& value) {
+  set.Edit();
+  set.SetField(field, value);
+  set.Update();
+}
 
 // The error `action` throws; fails the test when it throws none.
 inline velloran::EngineError ErrorOf(const std::function<void()>& action) {

@@ -42,13 +42,10 @@ std::string BuildSongTable(const ScratchDir& folder) {
     db->CreateTable("MyList", {NewField{"ID", FieldType::kLong}, NewField{"Song", FieldType::kText, 50}});
     db->AppendIndex("MyList", NewIndex{"PrimaryKey", {"ID"}});
   }
-  EXPECT_OK_LET(db, jet::WritableDatabase::Open(path));
-  jet::Status filled = db.value()->Write([&]() -> jet::Status {
-    JET_ASSIGN_OR_RETURN(jet::TableDef def, db.value()->ReadTable("MyList"));
-    JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def));
+  const jet::Status filled = velloran_test::WithTableWriter(path, "MyList", [](jet::TableWriter& writer) -> jet::Status {
     for (int i = 0; i < kSongs; ++i) {
       jet::Value id = i % 4 == 0 ? jet::Value(jet::Null{}) : jet::Value(IdOf(i));
-      JET_RETURN_IF_ERROR(writer->Insert({id, jet::Value(jet::FromUtf8("Song " + std::to_string(i)))}).status());
+      JET_RETURN_IF_ERROR(writer.Insert({id, jet::Value(jet::FromUtf8("Song " + std::to_string(i)))}).status());
     }
     return jet::Status::Ok();
   });
@@ -112,30 +109,27 @@ TEST(TableCursor, MovesCostOnePathAndAKeyEditingWalkMeetsEachRowOnce) {
     int64_t next = highest;
     while (!songs->AtEnd() && songs->Field("ID").is_null()) {
       numbered.push_back(songs->Field("Song").ToText());
-      songs->Edit();
-      songs->SetField("ID", FieldValue(++next));
-      songs->Update();
+      velloran_test::Change(*songs, "ID", ++next);
       songs->MoveNext();
     }
     db->CommitTrans();
     ASSERT_FALSE(songs->AtEnd());
     EXPECT_EQ(songs->Field("ID").ToInteger(), ids.front()) << "after the empty IDs comes the smallest";
   });
-  ASSERT_EQ(numbered.size(), static_cast<size_t>(kUnnumbered)) << "each row without an ID met once";
-  // Rows with equal keys lie in row order, which for this table is insertion order.
-  for (int n = 0; n < kUnnumbered; ++n) ASSERT_EQ(numbered[n], "Song " + std::to_string(4 * n)) << n;
+  // Each row without an ID met once; rows with equal keys lie in row order, which for this table
+  // is insertion order.
+  std::vector<std::string> unnumbered;
+  for (int n = 0; n < kUnnumbered; ++n) unnumbered.push_back("Song " + std::to_string(4 * n));
+  EXPECT_EQ(numbered, unnumbered);
   EXPECT_LE(numbering.entries, 4u * kUnnumbered) << "a few entries a row, not the rows before it";
   EXPECT_LE(numbering.pages, 12u * kUnnumbered);
 
   // The numbers landed on those rows, after the highest ID there was.
   auto fresh = Connection::Open(path);
   EXPECT_TRUE(fresh->OpenRecordset("SELECT ID FROM MyList WHERE ID IS NULL")->AtEnd());
-  auto by_id = fresh->OpenRecordset("SELECT ID, Song FROM MyList WHERE ID > " + std::to_string(highest) + " ORDER BY ID");
-  for (int n = 0; n < kUnnumbered; ++n, by_id->MoveNext()) {
-    ASSERT_EQ(by_id->Field("ID").ToInteger(), highest + 1 + n);
-    ASSERT_EQ(by_id->Field("Song").ToText(), "Song " + std::to_string(4 * n));
-  }
-  EXPECT_TRUE(by_id->AtEnd());
+  const std::string numbered_rows = " FROM MyList WHERE ID > " + std::to_string(highest) + " ORDER BY ID";
+  EXPECT_EQ(velloran_test::TextsOf(*fresh, "SELECT ID" + numbered_rows), velloran_test::Numbers(highest + 1, highest + kUnnumbered));
+  EXPECT_EQ(velloran_test::TextsOf(*fresh, "SELECT Song" + numbered_rows), unnumbered);
 }
 
 }  // namespace

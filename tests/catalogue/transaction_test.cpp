@@ -11,11 +11,7 @@ namespace {
 // Sets PrintYN on every song numbered below `below`, one Update a row.
 void FlagSongsBelow(Connection& db, int below) {
   auto rows = db.OpenRecordset("SELECT * FROM [MyList] WHERE [SongNumber] < " + std::to_string(below));
-  for (; !rows->AtEnd(); rows->MoveNext()) {
-    rows->Edit();
-    rows->SetField("PrintYN", FieldValue(true));
-    rows->Update();
-  }
+  for (; !rows->AtEnd(); rows->MoveNext()) velloran_test::Change(*rows, "PrintYN", true);
 }
 
 int64_t FlaggedSongs(const std::string& path) {
