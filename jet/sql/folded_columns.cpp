@@ -347,15 +347,6 @@ bool FoldedSearch::Matches(const FoldedColumns& folded, size_t row) const {
   return false;
 }
 
-double FoldedSearch::Density(const FoldedColumns& folded, size_t samples) const {
-  const size_t rows = folded.rows();
-  if (rows == 0) return 0;
-  const size_t step = std::max<size_t>(1, rows / samples);
-  size_t tested = 0, matched = 0;
-  for (size_t row = step / 2; row < rows; row += step, ++tested) matched += Matches(folded, row);
-  return tested == 0 ? 0 : static_cast<double>(matched) / static_cast<double>(tested);
-}
-
 void FoldedSearch::MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const {
   match->assign(folded.rows(), 0);
   for (const Term& term : terms_) {

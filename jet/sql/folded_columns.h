@@ -53,7 +53,10 @@ struct FoldedColumns {
   RowId Place(size_t row) const { return RowId{places[row] >> 8, static_cast<uint8_t>(places[row] & 0xFF)}; }
   const char* At(uint64_t position) const { return chunks[position / kChunkBytes].get() + position % kChunkBytes; }
   std::string_view Text(size_t row, size_t k) const {
-    const char* text = At(starts[row * columns.size() + k]);
+    const size_t i = row * columns.size() + k;
+    const char* text = At(starts[i]);
+    // The next text begins right after this one's zero, unless it begins a new chunk.
+    if (starts[i + 1] / kChunkBytes == starts[i] / kChunkBytes) return std::string_view(text, starts[i + 1] - starts[i] - 1);
     return std::string_view(text, std::strlen(text));
   }
   bool Null(size_t row, size_t k) const { return (nulls[row] >> k & 1) != 0; }
@@ -87,8 +90,6 @@ class FoldedSearch {
   void MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const;
   // Whether some term matches row `row`.
   bool Matches(const FoldedColumns& folded, size_t row) const;
-  // The share of rows that match, from `samples` rows spread evenly over the table.
-  double Density(const FoldedColumns& folded, size_t samples) const;
 
  private:
   struct Term {

@@ -6,6 +6,7 @@
 #include "jet/pages/data_page.h"
 #include "jet/pages/index_key.h"
 #include "jet/sql/sql_lexer.h"
+#include "jet/sql/sorted_rows.h"
 #include "jet/sql/sql_like.h"
 #include "jet/sql/text_presence.h"
 #include "jet/table/index_cursor.h"
@@ -111,43 +112,44 @@ class PlacesSource final : public RowSource {
   size_t next_ = 0;
 };
 
-// A walk along an index that reads only the rows the folded texts say match: its entries name
-// the rows without reading them. A row the folded texts do not hold is read and tested as a scan
-// would test it.
-class MatchingIndexWalk final : public RowSource {
+// The matching rows in a kept order. Each row is tested as the walk meets it while matches come
+// often; once the walk has tested a good share of the rows, the matches being few, every row is
+// marked at once (at the speed of memory) and the walk goes on reading marks. Either way its
+// cost grows smoothly with the rows it passes, and it stops where the caller stops.
+class OrderedMatches final : public RowSource {
  public:
-  MatchingIndexWalk(Pager& pager, const TableDef& def, const PhysicalIndex& index, std::shared_ptr<const FoldedColumns> folded,
-                    std::unique_ptr<FoldedSearch> search, const Condition& condition)
-      : pager_(pager), cursor_(pager, def.page, index), folded_(std::move(folded)), search_(std::move(search)), condition_(condition) {}
+  OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search)
+      : pager_(pager), order_(std::move(order)), search_(std::move(search)) {}
   Result<bool> Next(LazyRow* row) override {
-    while (true) {
-      JET_ASSIGN_OR_RETURN(bool on, started_ ? cursor_.Next() : cursor_.First());
-      started_ = true;
-      if (!on) return false;
-      const RowId id = cursor_.row();
-      const size_t r = folded_->RowAt(id);
-      if (r < folded_->rows() && !search_->Matches(*folded_, r)) continue;
+    const FoldedColumns& folded = *order_->folded;
+    const std::vector<uint32_t>& rows = order_->rows;
+    while (next_ < rows.size()) {
+      if (!marked_all_ && tested_ * kTestedShare >= rows.size()) {
+        search_->MarkAll(folded, &marked_);
+        marked_all_ = true;
+      }
+      const uint32_t r = rows[next_++];
+      if (marked_all_ ? marked_[r] == 0 : (++tested_, !search_->Matches(folded, r))) continue;
+      const RowId id = folded.Place(r);
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
       JET_RETURN_IF_ERROR(row->Load(id, slot));
       ++rows_read_;
-      if (r < folded_->rows()) return true;
-      JET_ASSIGN_OR_RETURN(bool match, condition_.Matches(*row));
-      if (match) return true;
+      return true;
     }
+    return false;
   }
 
  private:
-  Pager& pager_;
-  IndexCursor cursor_;  // its entries name the rows without reading them
-  std::shared_ptr<const FoldedColumns> folded_;
-  std::unique_ptr<FoldedSearch> search_;
-  const Condition& condition_;
-  bool started_ = false;
-};
+  // Testing rows one by one costs about this many times more per row than marking them all.
+  static constexpr size_t kTestedShare = 16;
 
-// Walking an index costs about this many times less per entry than sorting costs per match.
-constexpr double kWalkAdvantage = 16;
-constexpr size_t kDensitySamples = 4096;
+  Pager& pager_;
+  std::shared_ptr<const SortedRows> order_;
+  std::unique_ptr<FoldedSearch> search_;
+  size_t next_ = 0, tested_ = 0;
+  bool marked_all_ = false;
+  std::vector<uint8_t> marked_;
+};
 
 }  // namespace
 
@@ -173,15 +175,14 @@ Status SelectCursor::PrepareFolded() {
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
   auto search = std::make_unique<FoldedSearch>(folded_terms);
   prefiltered_ = true;
-  // A sample of the rows tells how dense the matches are, before any work that grows with them.
-  if (!order_.empty() && CanWalk(*folded) &&
-      WalkBeatsSort(*folded, search->Density(*folded, kDensitySamples) * static_cast<double>(folded->rows()))) {
-    const size_t physical = def_.logical_indexes[plan_.walk.logical_index].physical_index;
-    source_ = std::make_unique<MatchingIndexWalk>(db_.pager(), def_, def_.physical_indexes[physical], folded, std::move(search),
-                                                  *condition_);
-    walk_budget_ = UINT64_MAX;  // the walk reads only matching rows: it never gives way
-    plan_text_ += ", matched in folded texts";
-    return Status::Ok();
+  if (!order_.empty()) {
+    JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_));
+    if (kept) {
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search));
+      plan_ = AccessPlan{};
+      plan_text_ = "folded texts in their kept order";
+      return Status::Ok();
+    }
   }
   std::vector<uint8_t> marked;
   search->MarkAll(*folded, &marked);
@@ -205,18 +206,6 @@ Status SelectCursor::PrepareFolded() {
   JET_RETURN_IF_ERROR(SortFolded(*folded, matches));
   keys_read_ = true;
   return Status::Ok();
-}
-
-// The walk reads about rows / matches entries for each row it hands out, and a search takes the
-// first few thousand; a sort computes a key for every match. Either way the work grows smoothly
-// with the matches, and taking the cheaper keeps it low at every density.
-bool SelectCursor::CanWalk(const FoldedColumns& folded) const {
-  if (!plan_.use_index || plan_.walk.backward || plan_.walk.low || plan_.walk.high) return false;
-  return !folded.moved_rows && folded.places_ascending && (plan_.ordered_prefix > 0 || !plan_.sort);
-}
-
-bool SelectCursor::WalkBeatsSort(const FoldedColumns& folded, double matches) const {
-  return matches * matches * kWalkAdvantage > 4096.0 * static_cast<double>(folded.rows());
 }
 
 // The keys of texts the folded texts hold are made from them: a folded text sorts exactly as the
