@@ -90,6 +90,8 @@ class FoldedSearch {
   void MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const;
   // Whether some term matches row `row`.
   bool Matches(const FoldedColumns& folded, size_t row) const;
+  // out[i] = Matches(folded, rows[i]) for i < count, with the rows' memory fetched all at once.
+  void MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, uint8_t* out) const;
 
  private:
   struct Term {
