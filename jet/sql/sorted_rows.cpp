@@ -82,11 +82,13 @@ Result<std::optional<Ranks>> IndexRanks(Pager& pager, const TableDef& def, const
       last = entry.key;
     }
     const uint32_t r = lookup.Find(cursor.row());
-    if (r == kNoRank || ranks.of_row[r] != kNoRank) return std::optional<Ranks>();
+    if (r == kNoRank || ++named > folded.rows()) return std::optional<Ranks>();
     ranks.of_row[r] = ranks.count - 1;
-    ++named;
   }
-  if (named != folded.rows()) return std::optional<Ranks>();
+  // As many entries as rows, each naming a row: every row has its rank unless one was named twice.
+  if (named != folded.rows() || std::find(ranks.of_row.begin(), ranks.of_row.end(), kNoRank) != ranks.of_row.end()) {
+    return std::optional<Ranks>();
+  }
   return std::optional<Ranks>(std::move(ranks));
 }
 
@@ -160,8 +162,8 @@ Result<std::unique_ptr<SortedRows>> Build(Pager& pager, const TableDef& def, con
 }  // namespace
 
 Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
-                                                   const std::shared_ptr<const FoldedColumns>& folded,
-                                                   const std::vector<SortColumn>& order_by) {
+                                                       const std::shared_ptr<const FoldedColumns>& folded,
+                                                       const std::vector<SortColumn>& order_by, bool build) {
   if (order_by.empty() || folded->moved_rows || !folded->places_ascending) return std::shared_ptr<const SortedRows>();
   std::string key = "sorted-rows:" + std::to_string(def.page);
   for (size_t c : folded->columns) key += "," + std::to_string(c);
@@ -169,6 +171,7 @@ Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const Table
   for (const SortColumn& c : order_by) key += std::to_string(c.column) + (c.ascending ? "+" : "-");
   std::shared_ptr<const SortedRows> kept = pager.SharedDecoded<SortedRows>(key);
   if (!kept || kept->folded != folded) {
+    if (!build) return std::shared_ptr<const SortedRows>();
     JET_ASSIGN_OR_RETURN(std::unique_ptr<SortedRows> built, Build(pager, def, folded, order_by));
     kept = std::move(built);
     pager.ShareDecoded<SortedRows>(key, kept);

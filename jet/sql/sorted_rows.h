@@ -34,11 +34,11 @@ struct SortedRows {
   size_t MemoryBytes() const { return rows.capacity() * sizeof(uint32_t); }
 };
 
-// The order `order_by` gives the rows of `folded`, kept for the file as it is now or built (then
-// kept); null when it cannot be had that way (a column neither indexed alone nor folded, rows
-// whose places do not ascend, moved rows).
+// The order `order_by` gives the rows of `folded`, kept for the file as it is now or, with
+// `build`, built (then kept); null when it cannot be had that way (a column neither indexed alone
+// nor folded, rows whose places do not ascend, moved rows) or, without `build`, is not kept.
 Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
-                                                   const std::shared_ptr<const FoldedColumns>& folded,
-                                                   const std::vector<SortColumn>& order_by);
+                                                       const std::shared_ptr<const FoldedColumns>& folded,
+                                                       const std::vector<SortColumn>& order_by, bool build);
 
 }  // namespace jet

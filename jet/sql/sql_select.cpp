@@ -118,8 +118,11 @@ class PlacesSource final : public RowSource {
 // search reads, so that its cost grows smoothly with the matches, and stops where the caller does.
 class OrderedMatches final : public RowSource {
  public:
-  OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search)
-      : pager_(pager), order_(std::move(order)), search_(std::move(search)) {}
+  // `marked`: every row's mark, when they were marked already; else empty.
+  OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search,
+                 std::vector<uint8_t> marked)
+      : pager_(pager), order_(std::move(order)), search_(std::move(search)), marked_all_(!marked.empty()),
+        marked_(std::move(marked)) {}
   Result<bool> Next(LazyRow* row) override {
     const FoldedColumns& folded = *order_->folded;
     const std::vector<uint32_t>& rows = order_->rows;
@@ -176,6 +179,9 @@ class OrderedMatches final : public RowSource {
   std::vector<uint8_t> marked_;
 };
 
+// A search that finds more than one row in this many builds the ORDER BY's order of the rows.
+constexpr size_t kOrderShare = 64;
+
 }  // namespace
 
 Status SelectCursor::PrepareFolded() {
@@ -200,21 +206,32 @@ Status SelectCursor::PrepareFolded() {
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
   auto search = std::make_unique<FoldedSearch>(folded_terms);
   prefiltered_ = true;
+  std::vector<uint8_t> marked;
+  std::vector<uint32_t> matches;
+  const auto mark = [&] {
+    search->MarkAll(*folded, &marked);
+    for (uint32_t r = 0; r < marked.size(); ++r) {
+      if (marked[r]) matches.push_back(r);
+    }
+  };
   if (!order_.empty()) {
-    JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_));
+    JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_, false));
+    if (!kept) {
+      // Building the order costs about what sorting a good share of the rows costs: a search that
+      // finds few rows sorts them, one that finds many builds the order for itself and the next.
+      mark();
+      if (matches.size() * kOrderShare > folded->rows()) {
+        JET_ASSIGN_OR_RETURN(kept, SortedRowsOf(db_.pager(), def_, folded, order_, true));
+      }
+    }
     if (kept) {
-      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search));
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), std::move(marked));
       plan_ = AccessPlan{};
       plan_text_ = "folded texts in their kept order";
       return Status::Ok();
     }
   }
-  std::vector<uint8_t> marked;
-  search->MarkAll(*folded, &marked);
-  std::vector<uint32_t> matches;
-  for (uint32_t r = 0; r < marked.size(); ++r) {
-    if (marked[r]) matches.push_back(r);
-  }
+  if (marked.size() != folded->rows()) mark();
   if (order_.empty()) {
     std::vector<RowId> places;
     places.reserve(matches.size());
