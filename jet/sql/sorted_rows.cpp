@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "jet/pages/index_key.h"
-#include "jet/table/index_cursor.h"
+#include "jet/pages/index_page.h"
 
 namespace jet {
 
@@ -64,26 +64,38 @@ const PhysicalIndex* IndexFor(const TableDef& def, const SortColumn& column) {
   return nullptr;
 }
 
-// The ranks from the walk of `index`; nullopt when its entries do not name every row exactly once
-// (then the keys are made instead).
+// The ranks from the walk of `index`'s leaves; nullopt when its entries do not name every row
+// exactly once (then the keys are made instead). Each page is read straight from the file and
+// none is kept: ranking every row of a large table would otherwise fill the cache with its index.
 Result<std::optional<Ranks>> IndexRanks(Pager& pager, const TableDef& def, const PhysicalIndex& index,
                                         const FoldedColumns& folded, const PlaceLookup& lookup) {
   Ranks ranks;
   ranks.of_row.assign(folded.rows(), kNoRank);
-  IndexCursor cursor(pager, def.page, index);
+  std::vector<uint8_t> bytes(pager.page_size());
   std::string last;
   size_t named = 0;
-  for (Result<bool> on = cursor.First();; on = cursor.Next()) {
-    if (!on.ok()) return on.error();
-    if (!on.value()) break;
-    const IndexEntry& entry = cursor.entry();
-    if (named == 0 || entry.key != last) {
-      ++ranks.count;
-      last = entry.key;
+  // Down the leftmost edge to the first leaf, then along the leaves; the pages a walk may visit
+  // are bounded, so that a chain that loops ends.
+  uint32_t page = index.root_page;
+  for (size_t visited = 0; page != 0; ++visited) {
+    if (visited > folded.rows() + 64) return std::optional<Ranks>();
+    JET_RETURN_IF_ERROR(pager.ReadRun(page, 1, bytes.data()));
+    JET_ASSIGN_OR_RETURN(IndexPage read, DecodeIndexPage(pager, page, bytes.data()));
+    if (read.owner != def.page) return std::optional<Ranks>();
+    if (!read.leaf()) {
+      page = read.entries.empty() ? read.tail : read.entries.front().child_page;
+      continue;
     }
-    const uint32_t r = lookup.Find(cursor.row());
-    if (r == kNoRank || ++named > folded.rows()) return std::optional<Ranks>();
-    ranks.of_row[r] = ranks.count - 1;
+    for (const IndexEntry& entry : read.entries) {
+      if (named == 0 || entry.key != last) {
+        ++ranks.count;
+        last = entry.key;
+      }
+      const uint32_t r = lookup.Find(RowId{entry.data_page, entry.data_row});
+      if (r == kNoRank || ++named > folded.rows()) return std::optional<Ranks>();
+      ranks.of_row[r] = ranks.count - 1;
+    }
+    page = read.next;
   }
   // As many entries as rows, each naming a row: every row has its rank unless one was named twice.
   if (named != folded.rows() || std::find(ranks.of_row.begin(), ranks.of_row.end(), kNoRank) != ranks.of_row.end()) {
