@@ -147,14 +147,16 @@ class OrderedMatches final : public RowSource {
   static constexpr uint64_t kTestCost = 8;
   // The matches a search is expected to read: what it keeps (a thousand) and a few more.
   static constexpr uint64_t kExpected = 1024;
+  static constexpr uint64_t kJudgeAfter = 2048;
 
   void TestOrMark(const FoldedColumns& folded, const std::vector<uint32_t>& rows) {
     const uint64_t n = rows.size();
     // Marking pays once testing has cost as much, or when testing the matches still expected,
-    // at the rate they have come so far, would cost more.
+    // at the rate they have come so far, would cost more. The order groups like texts, so the
+    // rate is judged only after a stretch of rows.
     bool mark = tested_ * kTestCost >= n;
-    if (!mark && tested_ >= 8 * kBatch && found_ < kExpected) {
-      mark = found_ == 0 || (kExpected - found_) * tested_ / found_ * kTestCost > n;
+    if (!mark && tested_ >= kJudgeAfter && found_ < kExpected) {
+      mark = (kExpected - found_) * tested_ / (found_ + 1) * kTestCost > n;
     }
     if (mark) {
       search_->MarkAll(folded, &marked_);
