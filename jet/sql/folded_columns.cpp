@@ -374,11 +374,4 @@ void FoldedSearch::MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* ma
   }
 }
 
-size_t FoldedColumns::RowAt(RowId place) const {
-  if (!places_ascending) return rows();
-  const uint32_t packed = place.page << 8 | place.row;
-  const auto at = std::lower_bound(places.begin(), places.end(), packed);
-  return at != places.end() && *at == packed ? static_cast<size_t>(at - places.begin()) : rows();
-}
-
 }  // namespace jet

@@ -47,7 +47,7 @@ struct FoldedColumns {
   std::vector<uint8_t> nulls;    // per row: bit k set when the row's value of columns[k] is NULL
   std::vector<uint32_t> places;  // per row, in storage order: (page << 8) | row
   bool moved_rows = false;       // some row lives away from the slot its index entries name
-  bool places_ascending = true;  // places in ascending order, so that RowAt can find them
+  bool places_ascending = true;  // places in ascending order
 
   size_t rows() const { return places.size(); }
   RowId Place(size_t row) const { return RowId{places[row] >> 8, static_cast<uint8_t>(places[row] & 0xFF)}; }
@@ -60,8 +60,6 @@ struct FoldedColumns {
     return std::string_view(text, std::strlen(text));
   }
   bool Null(size_t row, size_t k) const { return (nulls[row] >> k & 1) != 0; }
-  // The row at `place`; rows() when none is (or places are not ascending).
-  size_t RowAt(RowId place) const;
   size_t MemoryBytes() const;
 };
 
