@@ -48,8 +48,12 @@ Status SplitEntry(Pager& pager, uint32_t page, bool leaf, std::string_view prefi
 }  // namespace
 
 Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page) {
-  const Format& format = pager.format();
   JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPage(page));
+  return DecodeIndexPage(pager, page, data);
+}
+
+Result<IndexPage> DecodeIndexPage(Pager& pager, uint32_t page, const uint8_t* data) {
+  const Format& format = pager.format();
   if (data[0] != kPageIndexLeaf && data[0] != kPageIndexIntermediate) {
     return pager.Corrupt(page, "expected an index page but found page type " + std::to_string(data[0]));
   }

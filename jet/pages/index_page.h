@@ -46,6 +46,9 @@ struct IndexPage {
 // Reads and decodes an index page; fails when the page is not an index page or its entries do
 // not fit it.
 Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page);
+// The same, from the page's bytes as the caller read them (`pager` gives the format and tells
+// what is corrupt).
+Result<IndexPage> DecodeIndexPage(Pager& pager, uint32_t page, const uint8_t* data);
 
 // Unsigned lexicographic comparison of key bytes: <0, 0, >0. Eight bytes at a time, inline:
 // keys are short, and calling memcmp cost more than comparing them (every step of every descent

@@ -347,13 +347,16 @@ bool FoldedSearch::Matches(const FoldedColumns& folded, size_t row) const {
   return false;
 }
 
-double FoldedSearch::Density(const FoldedColumns& folded, size_t samples) const {
-  const size_t rows = folded.rows();
-  if (rows == 0) return 0;
-  const size_t step = std::max<size_t>(1, rows / samples);
-  size_t tested = 0, matched = 0;
-  for (size_t row = step / 2; row < rows; row += step, ++tested) matched += Matches(folded, row);
-  return tested == 0 ? 0 : static_cast<double>(matched) / static_cast<double>(tested);
+void FoldedSearch::MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, uint8_t* out) const {
+  // Rows met in another order than storage lie far apart: where their texts begin is fetched for
+  // all of them first, then their bytes, so that the reads from memory overlap.
+  const size_t width = folded.columns.size();
+  for (size_t i = 0; i < count; ++i) {
+    __builtin_prefetch(&folded.starts[rows[i] * width]);
+    __builtin_prefetch(&folded.nulls[rows[i]]);
+  }
+  for (size_t i = 0; i < count; ++i) __builtin_prefetch(folded.At(folded.starts[rows[i] * width]));
+  for (size_t i = 0; i < count; ++i) out[i] = Matches(folded, rows[i]);
 }
 
 void FoldedSearch::MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const {
@@ -369,13 +372,6 @@ void FoldedSearch::MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* ma
       }
     }
   }
-}
-
-size_t FoldedColumns::RowAt(RowId place) const {
-  if (!places_ascending) return rows();
-  const uint32_t packed = place.page << 8 | place.row;
-  const auto at = std::lower_bound(places.begin(), places.end(), packed);
-  return at != places.end() && *at == packed ? static_cast<size_t>(at - places.begin()) : rows();
 }
 
 }  // namespace jet

@@ -47,18 +47,19 @@ struct FoldedColumns {
   std::vector<uint8_t> nulls;    // per row: bit k set when the row's value of columns[k] is NULL
   std::vector<uint32_t> places;  // per row, in storage order: (page << 8) | row
   bool moved_rows = false;       // some row lives away from the slot its index entries name
-  bool places_ascending = true;  // places in ascending order, so that RowAt can find them
+  bool places_ascending = true;  // places in ascending order
 
   size_t rows() const { return places.size(); }
   RowId Place(size_t row) const { return RowId{places[row] >> 8, static_cast<uint8_t>(places[row] & 0xFF)}; }
   const char* At(uint64_t position) const { return chunks[position / kChunkBytes].get() + position % kChunkBytes; }
   std::string_view Text(size_t row, size_t k) const {
-    const char* text = At(starts[row * columns.size() + k]);
+    const size_t i = row * columns.size() + k;
+    const char* text = At(starts[i]);
+    // The next text begins right after this one's zero, unless it begins a new chunk.
+    if (starts[i + 1] / kChunkBytes == starts[i] / kChunkBytes) return std::string_view(text, starts[i + 1] - starts[i] - 1);
     return std::string_view(text, std::strlen(text));
   }
   bool Null(size_t row, size_t k) const { return (nulls[row] >> k & 1) != 0; }
-  // The row at `place`; rows() when none is (or places are not ascending).
-  size_t RowAt(RowId place) const;
   size_t MemoryBytes() const;
 };
 
@@ -87,8 +88,8 @@ class FoldedSearch {
   void MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const;
   // Whether some term matches row `row`.
   bool Matches(const FoldedColumns& folded, size_t row) const;
-  // The share of rows that match, from `samples` rows spread evenly over the table.
-  double Density(const FoldedColumns& folded, size_t samples) const;
+  // out[i] = Matches(folded, rows[i]) for i < count, with the rows' memory fetched all at once.
+  void MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, uint8_t* out) const;
 
  private:
   struct Term {

@@ -43,8 +43,8 @@ struct SelectOptions {
   uint64_t walk_budget = 0;
   // A condition of LIKEs on Text columns joined by OR is matched against the table's folded
   // texts (folded_columns.h), kept while the file stays as it is, instead of row by row; only the
-  // matching rows are read, and sorted (or taken in the order of an index that gives the ORDER BY
-  // when they are many). false: always read the rows, to cross-check it.
+  // matching rows are read, in the ORDER BY's order kept beside the texts (sorted_rows.h) where it
+  // can be had, else sorted. false: always read the rows, to cross-check it.
   bool use_folded_texts = true;
 };
 
@@ -110,8 +110,6 @@ class SelectCursor {
   // folded texts and sets up the source (or the sorted rows) to hand out only them.
   Status PrepareFolded();
   Status SortFolded(const FoldedColumns& folded, const std::vector<uint32_t>& matches);
-  bool CanWalk(const FoldedColumns& folded) const;
-  bool WalkBeatsSort(const FoldedColumns& folded, double matches) const;
   PageTest ScanPageTest();
   Status Emit();
   // TOP: whether the row just read is one the statement keeps.

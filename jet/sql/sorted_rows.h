@@ -1,0 +1,44 @@
+// The rows of a table's folded texts (folded_columns.h) in the order an ORDER BY puts them, kept
+// beside them: a search that finds many rows walks this order and stops when the caller has
+// what it wants, instead of sorting its matches every time.
+//
+// Contract:
+//   - built under the caller's read lock for one FoldedColumns and kept with the same lifetime
+//     rule (Pager::ShareDecoded: handed out only while the file's change stamp is unchanged);
+//   - `rows` lists every row of the folded texts once, by its number there, in the order the
+//     sort columns' keys (AppendKeyColumn) give them, rows with equal keys in the order the
+//     folded texts hold them, which is where a scan meets them and how an index orders entries
+//     with equal keys when, as SortedRowsOf requires, the rows' places ascend;
+//   - a column's order comes from the walk of an index on that column alone, in the same
+//     direction and holding every row, when there is one (its entries are in key order already);
+//     else from the keys of the column's folded texts, for a Text column the folded texts hold.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "jet/base/status.h"
+#include "jet/file/pager.h"
+#include "jet/pages/table_def.h"
+#include "jet/sql/folded_columns.h"
+#include "jet/sql/sql_plan.h"
+
+namespace jet {
+
+struct SortedRows {
+  std::shared_ptr<const FoldedColumns> folded;  // the rows ordered
+  std::vector<uint32_t> rows;                   // row numbers of `folded`, in order
+  bool usable = true;  // false: kept only to say that this order cannot be had this way
+
+  size_t MemoryBytes() const { return rows.capacity() * sizeof(uint32_t); }
+};
+
+// The order `order_by` gives the rows of `folded`, kept for the file as it is now or, with
+// `build`, built (then kept); null when it cannot be had that way (a column neither indexed alone
+// nor folded, rows whose places do not ascend, moved rows) or, without `build`, is not kept.
+Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
+                                                       const std::shared_ptr<const FoldedColumns>& folded,
+                                                       const std::vector<SortColumn>& order_by, bool build);
+
+}  // namespace jet
