@@ -315,11 +315,9 @@ TEST(ReadOnlyFolder, AWritableFileInAFolderThatIsNotSaysTheFolderAndTheJournal) 
   fs::create_directory(folder);
   const std::string path = (folder / "songs.mdb").string();
   fs::copy_file(velloran_test::FixturePath("generated/songsV2000.mdb"), path);
-  fs::permissions(path, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
-  fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec |
-                              fs::perms::others_read | fs::perms::others_exec);
-  fs::permissions(scratch.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                      fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(path, fs::perms(0666));  // anyone may write the file, but only read the folder
+  fs::permissions(folder, fs::perms(0555));
+  fs::permissions(scratch.path(), fs::perms(0755));
   const std::string said = AsOrdinaryUser([&]() -> std::string {
     auto refused = jet::WritableDatabase::Open(path);
     if (refused.ok()) return "the folder was not noticed";
