@@ -223,15 +223,10 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
             "TitleCode #3 -> 3 (1+2+) t0 f128; Newest #4 -> 4 (10-) t0 f128; TitleToo #5 -> 1 (1+) t0 f128; "
             "Raw #6 -> 5 (12-) t0 f128; ");
   // (Where each column lies in a row: the rows below read back, and read by mdb-reader, as written.)
-  EXPECT_EQ(def.FindColumn("Amount")->precision, 12);
-  EXPECT_EQ(def.FindColumn("Amount")->scale, 2);
-  for (const jet::PhysicalIndex& index : def.physical_indexes) {
-    ASSERT_OK_LET(root, jet::ReadIndexPage(*pager.value(), index.root_page));
-    EXPECT_TRUE(root->leaf());
-    EXPECT_TRUE(root->entries.empty());
-    EXPECT_EQ(root->owner, def.page);
+  // (A Decimal's precision and scale: the rows below read back with them. Each index's root page,
+  // its owner and entries: the check once the rows are in.)
+  for (const jet::PhysicalIndex& index : def.physical_indexes)
     EXPECT_EQ(jet::ReadUsageMap(*pager.value(), index.usage_map).value(), std::vector<uint32_t>{index.root_page});
-  }
 
   const std::string page = std::to_string(def.page);
   EXPECT_EQ(Lines(*pager.value(), "MSysObjects", kObjectColumns)

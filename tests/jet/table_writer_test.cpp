@@ -67,20 +67,14 @@ const Row* FindBy(const std::vector<Row>& rows, size_t column, const Value& v) {
   return nullptr;
 }
 
-// Inserts, and rows that grow, move, shrink and go, against a model and the other readers:
-// RandomWrites. Here the bytes Access reads for a moved row, and for it deleted.
+// Inserts, and rows that grow, move, shrink and go, against a model and the other readers (their
+// values, the row count, the scan meeting a moved row once, at its home): RandomWrites. Here the
+// slot flags Access reads for a moved row, and for it deleted.
 TEST(TableWriter, SongsGrowMoveAndDelete) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const std::vector<Row> before = CheckedRows(path, "MyList");
   ASSERT_EQ(before.size(), 500u);
   auto change = [&](auto body) { ASSERT_TRUE(WithTableWriter(path, "MyList", body).ok()); };
-  // The rows now, and the one whose Song is `song` among them (null when there is none).
-  std::vector<Row> after;
-  auto find = [&](const Value& song, size_t rows) {
-    after = CheckedRows(path, "MyList");
-    EXPECT_EQ(after.size(), rows);
-    return FindBy(after, 3, song);
-  };
 
   // Grow an old row on a full page until it has to move: its slot becomes a forwarding pointer.
   const Row& victim = before[3];
@@ -93,19 +87,14 @@ TEST(TableWriter, SongsGrowMoveAndDelete) {
   ASSERT_EQ(header.bytes.size(), 4u);
   const RowId home = header.forwarded_to();
   EXPECT_EQ(ReadRawSlot(path, home).flags(), 0x8000) << "its new home";
-  const Row* found = find(grown[3], 500);
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->values, grown);
-  EXPECT_EQ(found->id, home) << "a scan finds the row in its home";
+  EXPECT_EQ(CheckedRows(path, "MyList").size(), 500u);
 
-  // Delete it: the forwarding slot and the home both go. (Updates through the home id, and
-  // rows moving again: RandomWrites.)
+  // Delete it: the forwarding slot and the home both go.
   change([&](jet::TableWriter& w) { return w.Delete(victim.id); });
   EXPECT_EQ(ReadRawSlot(path, victim.id).flags(), 0xC000);
   EXPECT_EQ(ReadRawSlot(path, home).flags(), 0xC000);
   EXPECT_TRUE(ReadRawSlot(path, home).bytes.empty()) << "a deleted row gives its bytes back to the page";
-  EXPECT_EQ(find(grown[3], 499), nullptr);
-  EXPECT_EQ(ReadDef(path, "MyList").row_count, 499u);
+  EXPECT_EQ(CheckedRows(path, "MyList").size(), 499u);
 }
 
 // The variable-area bytes of column `name` in a stored row of `table`.
