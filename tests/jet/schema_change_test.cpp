@@ -160,11 +160,7 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
   for (const auto& row : ReadRows(*pager.value(), objects)) EXPECT_NE(IntOf(jet::ColumnValue(objects, row, "Id")), gone_page);
   for (const auto& row : ReadRows(*pager.value(), aces)) EXPECT_NE(IntOf(jet::ColumnValue(aces, row, "ObjectId")), gone_page);
   EXPECT_EQ(ReadRows(*pager.value(), TableNamed(*pager.value(), "Kept")).size(), 2u);
-  pager.value().reset();
-  auto db = jet::WritableDatabase::Open(path);
-  EXPECT_TRUE(jet::CreateTable(*db.value(), design).ok());  // the name is free again
-  db.value().reset();
-  EXPECT_EQ(Problems(path), std::vector<std::string>());
+  // (A dropped table's name taken again: SchemaRandom.)
 }
 
 // Relationships: dropping either side removes the relationship rows and the other side's entries.

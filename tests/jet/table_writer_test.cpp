@@ -264,17 +264,12 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
   ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) { return w.Delete(rows[1].id); }).ok());
   refused("a deleted row", ErrorCode::kInvalidArgument, [&](jet::TableWriter& w) { return w.Delete(rows[1].id); });
 
-  // The next autonumber is the stored one plus one; compressible text is stored compressed.
+  // Compressible text is stored compressed. (The autonumber it is given: RandomWrites.)
   RowId added;
   ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
                 JET_ASSIGN_OR_RETURN(added, w.Insert({Value(), T("plain ascii text")}));
                 return jet::Status::Ok();
               }).ok());
-  rows = CheckedRows(path, "Table");
-  const Row* found = FindBy(rows, 0, int64_t{9});
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->values[1], Value(T("plain ascii text")));
-  EXPECT_EQ(ReadDef(path, "Table").next_autonumber, 9u);
   EXPECT_EQ(StoredField(path, "Table", added, "Unicode"), std::string("\xFF\xFE" "plain ascii text"));
   // NULL and repeated keys in every unique or required index of the fixtures, refused with the
   // file reading as before: RandomWrites.
