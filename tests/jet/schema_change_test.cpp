@@ -77,13 +77,11 @@ TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
 
 TEST(AlterTable, DropColumnsAndIndexes) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  std::vector<std::vector<Value>> before;
   uint32_t song_root = 0;
   std::vector<uint32_t> song_pages;
   {
     auto pager = jet::Pager::Open(path);
     jet::TableDef def = TableNamed(*pager.value(), "MyList");
-    before = ReadRows(*pager.value(), def);
     const jet::PhysicalIndex& song = def.physical_indexes[def.FindIndex("Song")->physical_index];
     song_root = song.root_page;
     song_pages = jet::ReadUsageMap(*pager.value(), song.usage_map).value();
@@ -110,7 +108,7 @@ TEST(AlterTable, DropColumnsAndIndexes) {
   std::set<uint32_t> free = FreePages(*pager.value());
   for (uint32_t page : song_pages) EXPECT_EQ(free.count(page), 1u) << "page " << page << " of the dropped index";
   EXPECT_EQ(free.count(song_root), 1u);
-  EXPECT_EQ(ReadRows(*pager.value(), def).size(), before.size() + 1);
+  // (Rows written and read after columns and indexes are dropped: SchemaRandom.)
 }
 
 TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
