@@ -112,30 +112,26 @@ int HammerWithTheTool(const std::string& path, int64_t first_id, int count, cons
 }
 
 struct Outcomes {
-  std::vector<int> ok, locked;
+  std::vector<int> ok;
+  std::vector<std::pair<int, int64_t>> locked;         // write, milliseconds it waited
   std::vector<std::pair<int64_t, int64_t>> ok_spans;  // when each successful Write call ran
-  std::vector<double> locked_ms;
   std::vector<std::string> errors;
 };
 
 Outcomes ReadOutcomes(const std::string& results) {
   Outcomes o;
   std::istringstream lines(ReadWholeFile(results));
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     std::istringstream words(line);
     std::string what;
     int n = 0;
+    int64_t a = 0, b = 0;
     words >> what >> n;
     if (what == "ok") {
       o.ok.push_back(n);
-      int64_t from = 0, to = 0;
-      if (words >> from >> to) o.ok_spans.emplace_back(from, to);
-    } else if (what == "locked") {
-      double ms = 0;
-      words >> ms;
-      o.locked.push_back(n);
-      o.locked_ms.push_back(ms);
+      if (words >> a >> b) o.ok_spans.emplace_back(a, b);
+    } else if (what == "locked" && words >> a) {
+      o.locked.emplace_back(n, a);
     } else {
       o.errors.push_back(line);
     }
@@ -194,10 +190,10 @@ TEST(ConcurrentWriters, WritersTakeTurnsAndEveryReportedSuccessIsThere) {
     EXPECT_EQ(o.ok.size() + o.locked.size(), static_cast<size_t>(w < 2 ? kWrites : kToolInserts));
     for (int i : o.ok)
       for (int r = 0; r < rows; ++r) EXPECT_EQ(ids.count(kFirstId[w] + i * rows + r), 1u) << "write " << i << " reported success";
-    for (size_t k = 0; k < o.locked.size(); ++k) {
-      for (int r = 0; r < rows; ++r) EXPECT_EQ(ids.count(kFirstId[w] + o.locked[k] * rows + r), 0u) << "write " << o.locked[k] << " was refused";
+    for (auto [i, ms] : o.locked) {
+      for (int r = 0; r < rows; ++r) EXPECT_EQ(ids.count(kFirstId[w] + i * rows + r), 0u) << "write " << i << " was refused";
       // The documented wait: a write gives up only after waiting 5 s for its turn.
-      EXPECT_GE(o.locked_ms[k], 4900) << "write " << o.locked[k] << " was refused too early";
+      EXPECT_GE(ms, 4900) << "write " << i << " was refused too early";
     }
     expected_new += o.ok.size() * static_cast<size_t>(rows);
     std::cout << "[ " << name << " ] " << o.ok.size() << " writes done, " << o.locked.size() << " refused as in use\n";
@@ -284,13 +280,8 @@ Snapshot TakeSnapshot(jet::Database& db, int batch_rows) {
   if (def->row_count != static_cast<uint32_t>(s.rows)) s.problems.push_back("definition count " + std::to_string(def->row_count));
   for (const jet::LogicalIndex& li : def->logical_indexes) {
     jet::IndexCursor index(db.pager(), def->page, def->physical_indexes[li.physical_index]);
-    int entries = 0;
-    while (true) {
-      auto more = index.Next();
-      if (!more.ok()) return {s.rows, {more.error().message()}};
-      if (!more.value()) break;
-      ++entries;
-    }
+    int entries = 0;  // a read error ends the count short, which shows as a problem
+    for (auto more = index.Next(); more.ok() && more.value(); more = index.Next()) ++entries;
     if (entries != s.rows) s.problems.push_back(li.name + " has " + std::to_string(entries) + " entries");
   }
   int last = batches.empty() ? 0 : batches.rbegin()->first;

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <type_traits>
 #include <vector>
 
 #include "jet/base/bytes.h"
@@ -63,29 +64,18 @@ inline bool Have(const char* tool) { return std::system((std::string("command -v
 // From the build (a compiler cache may hand this file a relative name, which __FILE__ would keep).
 inline std::filesystem::path ProjectRoot() { return std::filesystem::path(VELLORAN_SOURCE_DIR); }
 
-// Installs mdb-reader into the build tree (once); returns the folder or "" with `why`.
-inline std::string MdbReaderModules(std::string* why) {
-  std::filesystem::path dir = std::filesystem::path(VELLORAN_JET_TOOL).parent_path().parent_path() / "node";
-  std::string out;
-  std::string script = (ProjectRoot() / "tools" / "install-mdb-reader.sh").string();
-  if (RunCommand("sh " + ShellQuote(script) + " " + ShellQuote(dir.string()) + " 2>&1", &out) != 0) {
-    *why = "installing mdb-reader with npm failed: " + out;
-    return "";
-  }
-  return dir.string();
-}
-
-// The folder of mdb-reader's modules, or "" (with a note) when node and npm are not installed; an
-// install that fails fails the test.
+// The folder of mdb-reader's modules, installed into the build tree once, or "" (with a note)
+// when node and npm are not installed; an install that fails fails the test.
 inline std::string MdbReaderOrNote() {
   if (!Have("node") || !Have("npm")) {
     std::cout << "[ note     ] node and npm are not installed: the mdb-reader comparison is left out\n";
     return "";
   }
-  std::string why;
-  std::string modules = MdbReaderModules(&why);
-  EXPECT_FALSE(modules.empty()) << why;
-  return modules;
+  std::filesystem::path dir = std::filesystem::path(VELLORAN_JET_TOOL).parent_path().parent_path() / "node";
+  std::string out, script = (ProjectRoot() / "tools" / "install-mdb-reader.sh").string();
+  const bool installed = RunCommand("sh " + ShellQuote(script) + " " + ShellQuote(dir.string()) + " 2>&1", &out) == 0;
+  EXPECT_TRUE(installed) << "installing mdb-reader with npm failed: " << out;
+  return installed ? dir.string() : "";
 }
 
 inline std::vector<std::string> CsvRecords(const std::string& csv) {
@@ -178,12 +168,15 @@ class Fingerprint {
     std::memcpy(&bits, &d, 8);
     for (int i = 0; i < 4; ++i) Unit(static_cast<uint32_t>(bits >> (16 * i)));
   }
-  void String(const Text& s) {
-    Unit('s');
-    Unit(static_cast<uint32_t>(s.size()));
-    Unit(static_cast<uint32_t>(s.size() >> 16));
-    for (char16_t c : s) Unit(c);
+  // A string ('s', UTF-16 units) or bytes ('b'): the kind, the length, each unit.
+  template <typename Units>
+  void Sequence(char kind, const Units& units) {
+    Unit(static_cast<uint32_t>(kind));
+    Unit(static_cast<uint32_t>(units.size()));
+    Unit(static_cast<uint32_t>(units.size() >> 16));
+    for (auto u : units) Unit(static_cast<std::make_unsigned_t<decltype(u)>>(u));
   }
+  void String(const Text& s) { Sequence('s', s); }
   std::string Hex() const {
     char buf[17];
     std::snprintf(buf, sizeof buf, "%08x%08x", a_, b_);
@@ -237,11 +230,7 @@ inline void AddValue(const ColumnDef& c, const Value& v, Fingerprint* f) {
                   b[0], b[5], b[4], b[7], b[6], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
     return f->String(jet::FromUtf8(buf));
   }
-  const jet::Bytes& bytes = std::get<jet::Bytes>(v);
-  f->Unit('b');
-  f->Unit(static_cast<uint32_t>(bytes.size()));
-  f->Unit(static_cast<uint32_t>(bytes.size() >> 16));
-  for (unsigned char byte : bytes) f->Unit(byte);
+  f->Sequence('b', std::get<jet::Bytes>(v));
 }
 
 inline std::string FingerprintOf(const jet::TableDef& def, const std::vector<Value>& values) {
@@ -256,12 +245,14 @@ inline std::string FingerprintOf(const jet::TableDef& def, const std::vector<Val
 inline std::string Describe(const std::vector<Value>& values) {
   std::string out;
   for (const Value& v : values) {
+    const Text* t = std::get_if<Text>(&v);
+    const int64_t* i = std::get_if<int64_t>(&v);
     out += out.empty() ? "" : " | ";
-    if (jet::IsNull(v)) out += "NULL";
-    else if (const Text* t = std::get_if<Text>(&v)) out += "\"" + jet::ToUtf8(t->substr(0, 40)) + "\"(" + std::to_string(t->size()) + ")";
-    else if (const int64_t* i = std::get_if<int64_t>(&v)) out += std::to_string(*i);
-    else if (const bool* b = std::get_if<bool>(&v)) out += *b ? "true" : "false";
-    else out += "<value>";
+    out += jet::IsNull(v) ? "NULL"
+           : t           ? "\"" + jet::ToUtf8(t->substr(0, 40)) + "\"(" + std::to_string(t->size()) + ")"
+           : i           ? std::to_string(*i)
+           : std::holds_alternative<bool>(v) ? (std::get<bool>(v) ? "true" : "false")
+                                             : "<value>";
   }
   return out;
 }

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "jet/schema/create_database.h"
-#include "jet/pages/index_key.h"
+#include "jet/table/index_cursor.h"
 #include "jet/pages/table_def_writer.h"
 #include "tests/jet/schema_test_support.h"
 #include "tests/jet/test_support.h"
@@ -18,62 +18,27 @@ using velloran_test::ScratchDir;
 
 Value TextValue(const std::string& s) { return Value(jet::FromUtf8(s)); }
 
-// Old rows read a column added after them as NULL (a Boolean as No); nothing was rewritten to get
-// there.
+// Columns added to a table with rows leave the rows where they are (old rows read them as NULL,
+// a Boolean as No: SchemaRandom); an autonumber or a required column cannot be added to them.
 TEST(AlterTable, AddColumnsToATableWithRows) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  std::vector<std::vector<Value>> before;
-  uint32_t data_pages_before = 0;
-  {
+  auto data_pages = [&] {
     auto pager = jet::Pager::Open(path);
-    jet::TableDef def = TableNamed(*pager.value(), "MyList");
-    before = ReadRows(*pager.value(), def);
-    data_pages_before = static_cast<uint32_t>(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size());
-  }
+    return jet::ReadUsageMap(*pager.value(), TableNamed(*pager.value(), "MyList").owned_pages_map)->size();
+  };
+  const size_t data_pages_before = data_pages();
   ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
   for (const jet::ColumnDesign& c : {Column("Genre", ColumnType::kText, 50), Column("Plays", ColumnType::kLong),
-                                   Column("Karaoke", ColumnType::kBoolean), Column("Lyrics", ColumnType::kMemo),
-                                   Column("Added", ColumnType::kDateTime)}) {
+                                   Column("Karaoke", ColumnType::kBoolean), Column("Lyrics", ColumnType::kMemo)}) {
     ASSERT_OK_LET(added, jet::AddColumn(*db.value(), "MyList", c));
   }
-  jet::ColumnDesign counter = Column("Counter", ColumnType::kLong);
-  counter.autonumber = true;
+  jet::ColumnDesign counter = Column("Counter", ColumnType::kLong), required = Column("Must", ColumnType::kText);
+  counter.autonumber = required.required = true;
   EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", counter).error().code(), jet::ErrorCode::kInvalidArgument);
-  jet::ColumnDesign required = Column("Must", ColumnType::kText);
-  required.required = true;
   EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", required).error().code(), jet::ErrorCode::kConstraint);
-
   db.value().reset();
-
   EXPECT_EQ(Problems(path), std::vector<std::string>());
-  auto pager = jet::Pager::Open(path);
-  jet::TableDef def = TableNamed(*pager.value(), "MyList");
-  EXPECT_EQ(def.max_columns, 12);
-  EXPECT_EQ(def.FindColumn("Genre")->number, 7);
-  EXPECT_EQ(def.FindColumn("Added")->number, 11);
-  EXPECT_EQ(def.FindColumn("Plays")->fixed_offset, 8);  // after ID and SongNumber
-  // (Rows written after the change, and every row against other readers: SchemaRandom.)
-  auto rows = ReadRows(*pager.value(), def);
-  ASSERT_EQ(rows.size(), before.size());
-  std::vector<Value> first = before[0];
-  first.insert(first.end(), {Value(jet::Null{}), Value(jet::Null{}), Value(false), Value(jet::Null{}), Value(jet::Null{})});
-  EXPECT_EQ(rows[0], first);
-  EXPECT_EQ(jet::ReadUsageMap(*pager.value(), def.owned_pages_map)->size(), data_pages_before) << "rows were rewritten";
-}
-
-// The number of distinct keys the rows give an index.
-uint32_t DistinctKeys(const jet::TableDef& def, const std::vector<std::vector<Value>>& rows, const std::vector<std::string>& columns) {
-  std::set<std::string> keys;
-  for (const auto& row : rows) {
-    std::vector<jet::KeyColumn> key_columns;
-    std::vector<Value> values;
-    for (const std::string& name : columns) {
-      key_columns.push_back({def.FindColumn(name)->type, true});
-      values.push_back(jet::ColumnValue(def, row, def.FindColumn(name)->name));
-    }
-    keys.insert(jet::EncodeIndexKey(jet::JetVersion::kJet4, key_columns, values).value());
-  }
-  return static_cast<uint32_t>(keys.size());
+  EXPECT_EQ(data_pages(), data_pages_before) << "rows were rewritten";
 }
 
 TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
@@ -88,11 +53,14 @@ TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
   {
     auto pager = jet::Pager::Open(path);
     jet::TableDef def = TableNamed(*pager.value(), "MyList");
-    auto rows = ReadRows(*pager.value(), def);
     const jet::LogicalIndex* artist_song = def.FindIndex("ArtistSong");
     ASSERT_NE(artist_song, nullptr);
-    EXPECT_EQ(def.physical_indexes[artist_song->physical_index].unique_entry_count, DistinctKeys(def, rows, {"Artist", "Song"}));
-    EXPECT_FALSE(def.physical_indexes[artist_song->physical_index].columns[1].ascending);
+    const jet::PhysicalIndex& filled = def.physical_indexes[artist_song->physical_index];
+    // The check above held every entry to its row, so the entries' distinct keys are the rows'.
+    std::set<std::string> keys;
+    for (jet::IndexCursor c(*pager.value(), def.page, filled); c.Next().value();) keys.insert(c.entry().key);
+    EXPECT_EQ(filled.unique_entry_count, keys.size());
+    EXPECT_FALSE(filled.columns[1].ascending);
     EXPECT_EQ(def.FindIndex("SongNumberToo")->physical_index, def.FindIndex("SongNumber")->physical_index);  // shared
     EXPECT_EQ(def.physical_indexes.size(), 7u);
   }
@@ -109,13 +77,11 @@ TEST(AlterTable, AddIndexFillsItFromTheRowsOrChangesNothing) {
 
 TEST(AlterTable, DropColumnsAndIndexes) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  std::vector<std::vector<Value>> before;
   uint32_t song_root = 0;
   std::vector<uint32_t> song_pages;
   {
     auto pager = jet::Pager::Open(path);
     jet::TableDef def = TableNamed(*pager.value(), "MyList");
-    before = ReadRows(*pager.value(), def);
     const jet::PhysicalIndex& song = def.physical_indexes[def.FindIndex("Song")->physical_index];
     song_root = song.root_page;
     song_pages = jet::ReadUsageMap(*pager.value(), song.usage_map).value();
@@ -142,7 +108,7 @@ TEST(AlterTable, DropColumnsAndIndexes) {
   std::set<uint32_t> free = FreePages(*pager.value());
   for (uint32_t page : song_pages) EXPECT_EQ(free.count(page), 1u) << "page " << page << " of the dropped index";
   EXPECT_EQ(free.count(song_root), 1u);
-  EXPECT_EQ(ReadRows(*pager.value(), def).size(), before.size() + 1);
+  // (Rows written and read after columns and indexes are dropped: SchemaRandom.)
 }
 
 TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
@@ -192,11 +158,7 @@ TEST(DropTable, RemovesItsRowsAndReleasesEveryPage) {
   for (const auto& row : ReadRows(*pager.value(), objects)) EXPECT_NE(IntOf(jet::ColumnValue(objects, row, "Id")), gone_page);
   for (const auto& row : ReadRows(*pager.value(), aces)) EXPECT_NE(IntOf(jet::ColumnValue(aces, row, "ObjectId")), gone_page);
   EXPECT_EQ(ReadRows(*pager.value(), TableNamed(*pager.value(), "Kept")).size(), 2u);
-  pager.value().reset();
-  auto db = jet::WritableDatabase::Open(path);
-  EXPECT_TRUE(jet::CreateTable(*db.value(), design).ok());  // the name is free again
-  db.value().reset();
-  EXPECT_EQ(Problems(path), std::vector<std::string>());
+  // (A dropped table's name taken again: SchemaRandom.)
 }
 
 // Relationships: dropping either side removes the relationship rows and the other side's entries.

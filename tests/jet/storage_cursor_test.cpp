@@ -191,22 +191,17 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   // Turning: Next then Prev comes back to every row; Next from before the first and Prev from
   // after the last reach the ends.
   for (size_t i = 0; i < plain.rows.size(); ++i) {
-    ASSERT_TRUE(Moved(cursor.SeekAtOrAfter(plain.rows[i])));
-    ASSERT_EQ(cursor.row(), plain.rows[i]);
-    if (Moved(cursor.Prev())) {
-      EXPECT_EQ(cursor.row(), plain.rows.at(i - 1));
-    } else {
-      EXPECT_EQ(i, 0u);
-      ASSERT_TRUE(Moved(cursor.Next()));
-      EXPECT_EQ(cursor.row(), plain.rows[0]);
-    }
-    ASSERT_TRUE(Moved(cursor.SeekAtOrAfter(plain.rows[i])));
-    if (Moved(cursor.Next())) {
-      EXPECT_EQ(cursor.row(), plain.rows.at(i + 1));
-    } else {
-      EXPECT_EQ(i + 1, plain.rows.size());
-      ASSERT_TRUE(Moved(cursor.Prev()));
-      EXPECT_EQ(cursor.row(), plain.rows.back());
+    for (bool forward : {false, true}) {
+      ASSERT_TRUE(Moved(cursor.SeekAtOrAfter(plain.rows[i])));
+      ASSERT_EQ(cursor.row(), plain.rows[i]);
+      const bool at_end = forward ? i + 1 == plain.rows.size() : i == 0;
+      ASSERT_EQ(Moved(forward ? cursor.Next() : cursor.Prev()), !at_end) << i;
+      if (!at_end) {
+        EXPECT_EQ(cursor.row(), plain.rows[forward ? i + 1 : i - 1]);
+        continue;
+      }
+      ASSERT_TRUE(Moved(forward ? cursor.Prev() : cursor.Next()));  // back from beyond the end
+      EXPECT_EQ(cursor.row(), forward ? plain.rows.back() : plain.rows.front());
     }
   }
   jet::StorageCursor fresh = t.Cursor();

@@ -67,20 +67,14 @@ const Row* FindBy(const std::vector<Row>& rows, size_t column, const Value& v) {
   return nullptr;
 }
 
-// Inserts, and rows that grow, move, shrink and go, against a model and the other readers:
-// RandomWrites. Here the bytes Access reads for a moved row, and for it deleted.
+// Inserts, and rows that grow, move, shrink and go, against a model and the other readers (their
+// values, the row count, the scan meeting a moved row once, at its home): RandomWrites. Here the
+// slot flags Access reads for a moved row, and for it deleted.
 TEST(TableWriter, SongsGrowMoveAndDelete) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const std::vector<Row> before = CheckedRows(path, "MyList");
   ASSERT_EQ(before.size(), 500u);
   auto change = [&](auto body) { ASSERT_TRUE(WithTableWriter(path, "MyList", body).ok()); };
-  // The rows now, and the one whose Song is `song` among them (null when there is none).
-  std::vector<Row> after;
-  auto find = [&](const Value& song, size_t rows) {
-    after = CheckedRows(path, "MyList");
-    EXPECT_EQ(after.size(), rows);
-    return FindBy(after, 3, song);
-  };
 
   // Grow an old row on a full page until it has to move: its slot becomes a forwarding pointer.
   const Row& victim = before[3];
@@ -93,19 +87,14 @@ TEST(TableWriter, SongsGrowMoveAndDelete) {
   ASSERT_EQ(header.bytes.size(), 4u);
   const RowId home = header.forwarded_to();
   EXPECT_EQ(ReadRawSlot(path, home).flags(), 0x8000) << "its new home";
-  const Row* found = find(grown[3], 500);
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->values, grown);
-  EXPECT_EQ(found->id, home) << "a scan finds the row in its home";
+  EXPECT_EQ(CheckedRows(path, "MyList").size(), 500u);
 
-  // Delete it: the forwarding slot and the home both go. (Updates through the home id, and
-  // rows moving again: RandomWrites.)
+  // Delete it: the forwarding slot and the home both go.
   change([&](jet::TableWriter& w) { return w.Delete(victim.id); });
   EXPECT_EQ(ReadRawSlot(path, victim.id).flags(), 0xC000);
   EXPECT_EQ(ReadRawSlot(path, home).flags(), 0xC000);
   EXPECT_TRUE(ReadRawSlot(path, home).bytes.empty()) << "a deleted row gives its bytes back to the page";
-  EXPECT_EQ(find(grown[3], 499), nullptr);
-  EXPECT_EQ(ReadDef(path, "MyList").row_count, 499u);
+  EXPECT_EQ(CheckedRows(path, "MyList").size(), 499u);
 }
 
 // The variable-area bytes of column `name` in a stored row of `table`.
@@ -275,17 +264,12 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
   ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) { return w.Delete(rows[1].id); }).ok());
   refused("a deleted row", ErrorCode::kInvalidArgument, [&](jet::TableWriter& w) { return w.Delete(rows[1].id); });
 
-  // The next autonumber is the stored one plus one; compressible text is stored compressed.
+  // Compressible text is stored compressed. (The autonumber it is given: RandomWrites.)
   RowId added;
   ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
                 JET_ASSIGN_OR_RETURN(added, w.Insert({Value(), T("plain ascii text")}));
                 return jet::Status::Ok();
               }).ok());
-  rows = CheckedRows(path, "Table");
-  const Row* found = FindBy(rows, 0, int64_t{9});
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->values[1], Value(T("plain ascii text")));
-  EXPECT_EQ(ReadDef(path, "Table").next_autonumber, 9u);
   EXPECT_EQ(StoredField(path, "Table", added, "Unicode"), std::string("\xFF\xFE" "plain ascii text"));
   // NULL and repeated keys in every unique or required index of the fixtures, refused with the
   // file reading as before: RandomWrites.

@@ -137,16 +137,12 @@ struct LoadedTable {
 inline LoadedTable LoadTable(const std::string& path, const std::string& table, bool with_rows = true) {
   LoadedTable t;
   auto db = jet::Database::Open(path);
-  if (!db.ok()) {
-    ADD_FAILURE() << db.error().message();
-    return t;
-  }
-  t.db = std::move(db).value();
-  auto def = t.db->ReadTable(table);
+  auto def = db.ok() ? db.value()->ReadTable(table) : jet::Result<jet::TableDef>(db.error());
   if (!def.ok()) {
     ADD_FAILURE() << def.error().message();
     return t;
   }
+  t.db = std::move(db).value();
   t.def = std::move(def).value();
   if (with_rows) t.rows = ReadRows(t.db->pager(), t.def, &t.ids);
   return t;
