@@ -54,8 +54,7 @@ struct Report {
     return std::any_of(all.begin(), all.end(), [&](const std::string& m) { return m.find(word) != std::string::npos; });
   }
   std::string Describe() const {
-    std::string s = opened ? "opened" : "not opened";
-    s += ", " + std::to_string(rows) + " rows";
+    std::string s = std::string(opened ? "opened" : "not opened") + ", " + std::to_string(rows) + " rows";
     for (const std::string& m : messages()) s += "\n    " + m;
     return s;
   }
@@ -101,15 +100,12 @@ bool NamesSomePage(const std::string& message) { return std::regex_search(messag
 
 // Every message names the file; every error about a damaged structure also names a page.
 void ExpectWellFormed(const Report& report, const std::string& path) {
-  for (const jet::Error& e : report.errors) {
-    EXPECT_NE(e.message().find(path), std::string::npos) << "the error does not name the file: " << e.message();
-    if (e.code() == jet::ErrorCode::kCorrupt) {
-      EXPECT_TRUE(NamesSomePage(e.message())) << "no page in: " << e.message();
-    }
-  }
-  for (const std::string& p : report.problems) {
-    EXPECT_NE(p.find(path), std::string::npos) << "the problem does not name the file: " << p;
-    EXPECT_TRUE(NamesSomePage(p)) << "no page in: " << p;
+  const std::vector<std::string> all = report.messages();  // the errors first
+  for (size_t i = 0; i < all.size(); ++i) {
+    EXPECT_NE(all[i].find(path), std::string::npos) << "the message does not name the file: " << all[i];
+    // A file that is no database, or one this engine cannot read, has no damaged page to name.
+    const bool structure = i >= report.errors.size() || report.errors[i].code() == jet::ErrorCode::kCorrupt;
+    EXPECT_TRUE(!structure || NamesSomePage(all[i])) << "no page in: " << all[i];
   }
 }
 
@@ -125,9 +121,9 @@ void ExpectRefused(const Report& report, const std::string& path, jet::ErrorCode
 void ExpectDamageAt(const Report& report, const std::string& path, uint32_t page) {
   ExpectWellFormed(report, path);
   ASSERT_FALSE(report.clean()) << "the damage went unnoticed";
-  bool named = false;
-  for (const std::string& m : report.messages()) named = named || NamesPage(m, page);
-  EXPECT_TRUE(named) << "no message names page " << page << ":\n  " << report.Describe();
+  const std::vector<std::string> all = report.messages();
+  EXPECT_TRUE(std::any_of(all.begin(), all.end(), [&](const std::string& m) { return NamesPage(m, page); }))
+      << "no message names page " << page << ":\n  " << report.Describe();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -142,14 +138,13 @@ struct Layout {
   uint32_t tdef_max_columns, tdef_column_count, tdef_physical_index_count, tdef_owned_map, tdef_header_end;
   uint32_t physical_index_count_entry, column_entry_size;
   uint32_t column_number, column_flags, column_fixed_offset;
-  uint32_t name_length_size;
   // Data page
   uint32_t data_owner = 4;
   uint32_t data_row_count, data_row_offsets;
 
   static Layout For(jet::JetVersion version) {
-    if (version == jet::JetVersion::kJet3) return {2048, 4, 21, 25, 31, 35, 43, 8, 18, 1, 13, 14, 1, 4, 8, 10};
-    return {4096, 4, 41, 45, 51, 55, 63, 12, 25, 5, 15, 21, 2, 4, 12, 14};
+    if (version == jet::JetVersion::kJet3) return {2048, 4, 21, 25, 31, 35, 43, 8, 18, 1, 13, 14, 4, 8, 10};
+    return {4096, 4, 41, 45, 51, 55, 63, 12, 25, 5, 15, 21, 4, 12, 14};
   }
 };
 
