@@ -431,7 +431,8 @@ TEST(DamageDefinitions, UsageMapsThatListNothingOrTooMuch) {
       // An inline map. Every bit set, starting just below the largest page number: the pages would
       // wrap around to the start of the file. None of them exists, so the table loses its rows, and
       // says so.
-      damages.push_back({"an inline map beyond every page", {{map_page, start + 1, 4, 0xFFFFFF00u}, {map_page, start + 5, end - start - 5, 0xFF}}, t});
+      damages.push_back({"an inline map beyond every page",
+                         {{map_page, start + 1, 4, 0xFFFFFF00u}, {map_page, start + 5, end - start - 5, 0xFF}}, t});
     } else {
       // A reference map whose first bitmap page is a page of another kind.
       const uint32_t bitmap_page = jet::Get32(row + 1);

@@ -469,10 +469,6 @@ TEST(SqlDamage, QueriesOverDamagedPagesFailCleanly) {
   EXPECT_GT(failures, 0);  // the damage was seen, not only survived
 }
 
-size_t ColumnPosition(const jet::TableDef& def, const jet::ColumnDef* column) {
-  return static_cast<size_t>(column - def.columns.data());
-}
-
 // A value written as a SQL constant, or "" for values the dialect cannot write.
 std::string Literal(const Value& v) {
   char buf[64];
@@ -505,11 +501,13 @@ TEST(SqlEveryIndex, WalksAgreeWithSorting) {
       for (const jet::LogicalIndex& index : def->logical_indexes) {
         const jet::PhysicalIndex& physical = def->physical_indexes[index.physical_index];
         for (bool reversed : {false, true}) {
-          std::string sql = "SELECT * FROM [" + table + "] ORDER BY ";
+          const std::string from = "SELECT * FROM [" + table + "]";
+          std::string order = " ORDER BY ";
           for (size_t k = 0; k < physical.columns.size(); ++k) {
             const jet::ColumnDef* c = def->ColumnByNumber(physical.columns[k].column_number);
-            sql += (k ? ", [" : "[") + c->name + "]" + (physical.columns[k].ascending != reversed ? "" : " DESC");
+            order += (k ? ", [" : "[") + c->name + "]" + (physical.columns[k].ascending != reversed ? "" : " DESC");
           }
+          const std::string sql = from + order;
           SCOPED_TRACE(fixture + ": " + sql);
           if (!jet::ExecuteSelect(*db.value(), sql).ok()) continue;  // a column type that cannot be sorted
           const Outcome by_index = Execute(*db.value(), sql, {});
@@ -522,12 +520,11 @@ TEST(SqlEveryIndex, WalksAgreeWithSorting) {
           walks += walked;
           if (by_index.rows.empty() || reversed) continue;
           const jet::ColumnDef* lead = def->ColumnByNumber(physical.columns[0].column_number);
-          const std::string literal = Literal(by_index.rows[by_index.rows.size() / 2][ColumnPosition(def.value(), lead)]);
+          const size_t lead_at = static_cast<size_t>(lead - def->columns.data());
+          const std::string literal = Literal(by_index.rows[by_index.rows.size() / 2][lead_at]);
           if (literal.empty()) continue;
-          const std::string where = " WHERE [" + lead->name + "] ";
-          const size_t order_by = sql.find(" ORDER BY ");
           for (const char* op : {">= ", "< ", "= ", "> "}) {
-            const std::string ranged = sql.substr(0, order_by) + where + op + literal + sql.substr(order_by);
+            const std::string ranged = from + " WHERE [" + lead->name + "] " + op + literal + order;
             SCOPED_TRACE(ranged);
             const Outcome run = Execute(*db.value(), ranged, {true, 0, false});
             EXPECT_EQ(run.rows, Fetch(*db.value(), ranged, false));
