@@ -61,62 +61,71 @@ std::vector<Row> Reference(const Table& t, const Query& q) {
     }
     return false;
   });
-  if (q.columns.empty()) return kept;
-  std::vector<Row> projected;
-  for (const Row& r : kept) {
-    Row p;
-    for (const std::string& c : q.columns) p.push_back(r[t.Col(c)]);
-    projected.push_back(p);
+  for (Row& r : kept) {
+    if (q.columns.empty()) break;
+    Row projected;
+    for (const std::string& c : q.columns) projected.push_back(r[t.Col(c)]);
+    r = std::move(projected);
   }
-  return projected;
+  return kept;
 }
 
-std::vector<Row> Fetch(jet::Database& db, const std::string& sql, bool use_indexes, std::string* plan = nullptr,
-                       bool folded = false) {
-  EXPECT_OK_LET(cursor, jet::ExecuteSelect(db, sql, jet::SelectOptions{use_indexes, 0, folded}));
+// What a SELECT gave: its first `limit` rows, its plan, how many rows it read to give them, and
+// whether a walk gave way to a scan.
+struct Outcome {
   std::vector<Row> rows;
-  if (!cursor.ok()) return rows;
-  if (plan != nullptr) *plan = cursor.value()->plan();
-  while (true) {
+  std::string plan;
+  uint64_t rows_read = 0;
+  bool gave_way = false;
+};
+
+Outcome Execute(jet::Database& db, const std::string& sql, jet::SelectOptions options, size_t limit = SIZE_MAX) {
+  Outcome run;
+  EXPECT_OK_LET(cursor, jet::ExecuteSelect(db, sql, options));
+  if (!cursor.ok()) return run;
+  run.plan = cursor.value()->plan();
+  while (run.rows.size() < limit) {
     EXPECT_OK_LET(more, cursor.value()->Next());
     if (!more.ok() || !more.value()) break;
-    rows.push_back(cursor.value()->values());
+    run.rows.push_back(cursor.value()->values());
   }
-  return rows;
+  run.rows_read = cursor.value()->rows_read();
+  run.gave_way = cursor.value()->walk_gave_way();
+  return run;
 }
 
-// A row as text, to put rows in some fixed order (the fixtures hold Long, Text, Memo, Boolean).
-std::string Render(const Row& row) {
-  std::string s;
-  for (const Value& v : row) {
-    s += std::to_string(v.index()) + ":";
-    if (const int64_t* i = std::get_if<int64_t>(&v)) s += std::to_string(*i);
-    if (const bool* b = std::get_if<bool>(&v)) s += *b ? "1" : "0";
-    if (const Text* t = std::get_if<Text>(&v)) s += jet::ToUtf8(*t);
-    s += '\x1F';
-  }
-  return s;
+std::vector<Row> Fetch(jet::Database& db, const std::string& sql, bool use_indexes, bool folded = false) {
+  return Execute(db, sql, {use_indexes, 0, folded}).rows;
+}
+
+// The rows in a fixed order of their contents (the fixtures hold Long, Text, Memo, Boolean).
+std::vector<Row> ByContent(std::vector<Row> rows) {
+  auto render = [](const Row& row) {
+    std::string s;
+    for (const Value& v : row) {
+      s += std::to_string(v.index()) + ":";
+      if (const int64_t* i = std::get_if<int64_t>(&v)) s += std::to_string(*i);
+      if (const bool* b = std::get_if<bool>(&v)) s += *b ? "1" : "0";
+      if (const Text* t = std::get_if<Text>(&v)) s += jet::ToUtf8(*t);
+      s += '\x1F';
+    }
+    return s;
+  };
+  std::sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) { return render(a) < render(b); });
+  return rows;
 }
 
 void Check(Table& t, const Query& q) {
   SCOPED_TRACE(q.sql);
   const std::vector<Row> expected = Reference(t, q);
-  std::string plan;
-  std::vector<Row> indexed = Fetch(*t.db, q.sql, true, &plan);
-  EXPECT_EQ(plan, q.plan);
+  const Outcome indexed = Execute(*t.db, q.sql, {true, 0, false});
+  EXPECT_EQ(indexed.plan, q.plan);
   EXPECT_EQ(Fetch(*t.db, q.sql, false), expected);  // a scan keeps the table's order
-  EXPECT_EQ(Fetch(*t.db, q.sql, false, nullptr, true), expected);
-  if (!q.order.empty()) EXPECT_EQ(Fetch(*t.db, q.sql, true, nullptr, true), expected);
-  if (q.order.empty()) {
-    // Without ORDER BY an index walk may return the rows in its own order.
-    auto by_content = [](const Row& a, const Row& b) { return Render(a) < Render(b); };
-    std::vector<Row> sorted_expected = expected;
-    std::sort(indexed.begin(), indexed.end(), by_content);
-    std::sort(sorted_expected.begin(), sorted_expected.end(), by_content);
-    EXPECT_EQ(indexed, sorted_expected);
-  } else {
-    EXPECT_EQ(indexed, expected);
-  }
+  EXPECT_EQ(Fetch(*t.db, q.sql, false, true), expected);
+  // Without ORDER BY an index walk may return the rows in its own order.
+  const auto in_order = [&](const std::vector<Row>& rows) { return q.order.empty() ? ByContent(rows) : rows; };
+  EXPECT_EQ(in_order(indexed.rows), in_order(expected));
+  EXPECT_EQ(in_order(Fetch(*t.db, q.sql, true, true)), in_order(expected));
 }
 
 bool HasText(const Value& v) { return std::holds_alternative<Text>(v); }
@@ -214,16 +223,15 @@ TEST_F(SqlSongs, QueriesReturnTheReferenceRowsWithAndWithoutIndexes) {
 TEST_F(SqlSongs, IndexWalksStopWhenTheCallerStops) {
   for (const char* sql : {"SELECT * FROM [MyList] WHERE [SongNumber] >= 1100 ORDER BY [SongNumber]",
                           "SELECT * FROM [MyList] ORDER BY [Song]", "SELECT * FROM [MyList] ORDER BY [ID] DESC"}) {
-    SCOPED_TRACE(sql);
-    ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, sql));
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(cursor.value()->Next().value());
-    EXPECT_EQ(cursor.value()->rows_read(), 3u);
+    const Outcome run = Execute(*t_.db, sql, {}, 3);
+    EXPECT_EQ(run.rows.size(), 3u) << sql;
+    EXPECT_EQ(run.rows_read, 3u) << sql;
   }
   // The seek lands on the first row in range; rows before it are never read.
-  auto cursor = jet::ExecuteSelect(*t_.db, "SELECT SongNumber FROM MyList WHERE SongNumber >= 1100 ORDER BY SongNumber");
-  ASSERT_TRUE(cursor.value()->Next().value());
-  EXPECT_EQ(cursor.value()->values()[0], Value(int64_t{1100}));
-  EXPECT_EQ(cursor.value()->rows_read(), 1u);
+  const Outcome first = Execute(*t_.db, "SELECT SongNumber FROM MyList WHERE SongNumber >= 1100 ORDER BY SongNumber", {}, 1);
+  ASSERT_EQ(first.rows.size(), 1u);
+  EXPECT_EQ(first.rows[0][0], Value(int64_t{1100}));
+  EXPECT_EQ(first.rows_read, 1u);
 }
 
 // ORDER BY Song, Artist walks the Song index and sorts only the rows with equal titles. However
@@ -246,24 +254,17 @@ TEST_F(SqlSongs, RunSortingWalksGiveWayToAScanWithoutLosingOrRepeatingRows) {
     const std::vector<Row> expected = Reference(t_, q);
     for (uint64_t budget : {1, 2, 3, 7, 40, 250, 499, 500, 501, 100000}) {
       SCOPED_TRACE(q.sql + " with a walk budget of " + std::to_string(budget));
-      ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, q.sql, jet::SelectOptions{true, budget, false}));
-      std::vector<Row> rows;
-      while (true) {
-        ASSERT_OK_LET(more, cursor.value()->Next());
-        if (!more.value()) break;
-        rows.push_back(cursor.value()->values());
-      }
-      EXPECT_EQ(rows, expected);
+      const Outcome run = Execute(*t_.db, q.sql, {true, budget, false});
+      EXPECT_EQ(run.rows, expected);
       // The walk reads all 500 rows unless it gives way first, which it does on reaching the
       // budget at the latest; the scan then reads every row on the pages that may hold the
       // words searched for (all of them when the condition searches for none).
-      EXPECT_EQ(cursor.value()->walk_gave_way(), budget <= 500);
+      EXPECT_EQ(run.gave_way, budget <= 500);
       if (budget <= 500) {
-        const size_t scanned = q.keep == nullptr ? 500 : expected.size();
-        EXPECT_LE(cursor.value()->rows_read(), budget + 500);
-        EXPECT_GE(cursor.value()->rows_read(), budget / 4 + scanned);
+        EXPECT_LE(run.rows_read, budget + 500);
+        EXPECT_GE(run.rows_read, budget / 4 + (q.keep == nullptr ? 500 : expected.size()));
       } else {
-        EXPECT_EQ(cursor.value()->rows_read(), 500u);
+        EXPECT_EQ(run.rows_read, 500u);
       }
     }
   }
@@ -279,12 +280,10 @@ TEST_F(SqlSongs, RunSortingWalksGiveWayEarlyWhenRowsRarelyMatch) {
   };
   for (const auto& [sql, rows_read] : cases) {
     SCOPED_TRACE(sql);
-    ASSERT_OK_LET(cursor, jet::ExecuteSelect(*t_.db, sql, jet::SelectOptions{true, 400, false}));
-    size_t rows = 0;
-    while (cursor.value()->Next().value()) ++rows;
-    EXPECT_EQ(rows, std::string(sql).find("zzqx") == std::string::npos ? 500u : 0u);
-    EXPECT_TRUE(cursor.value()->walk_gave_way());
-    EXPECT_EQ(cursor.value()->rows_read(), rows_read);
+    const Outcome run = Execute(*t_.db, sql, {true, 400, false});
+    EXPECT_EQ(run.rows.size(), std::string(sql).find("zzqx") == std::string::npos ? 500u : 0u);
+    EXPECT_TRUE(run.gave_way);
+    EXPECT_EQ(run.rows_read, rows_read);
   }
 }
 
@@ -386,12 +385,11 @@ TEST_F(SqlSongs, TopKeepsTheFirstRowsAndTheirTies) {
       const std::vector<Row> all = Fetch(*t_.db, "SELECT " + c.rest, use_indexes);
       ASSERT_FALSE(all.empty());
       size_t keep = c.percent ? (all.size() * c.count + 99) / 100 : std::min<size_t>(c.count, all.size());
-      while (c.order_columns > 0 && keep < all.size()) {
-        bool tie = true;
-        for (size_t k = 0; k < c.order_columns; ++k) tie = tie && Order(all[keep][k], all[keep - 1][k]) == 0;
-        if (!tie) break;
+      // Rows tying with the last kept on every ORDER BY column stay.
+      auto same = [](const Value& a, const Value& b) { return Order(a, b) == 0; };
+      while (c.order_columns > 0 && keep < all.size() &&
+             std::equal(all[keep].begin(), all[keep].begin() + c.order_columns, all[keep - 1].begin(), same))
         ++keep;
-      }
       const std::vector<Row> top = Fetch(*t_.db, "SELECT " + c.top + " " + c.rest, use_indexes);
       EXPECT_EQ(top, std::vector<Row>(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(keep)));
     }
@@ -404,19 +402,12 @@ TEST_F(SqlSongs, TopKeepsTheFirstRowsAndTheirTies) {
   }
 }
 
-class SqlKeys : public ::testing::Test {
- protected:
-  void SetUp() override {
-    REQUIRE_SHARED_FIXTURES();
-    t_ = Load("generated/keysV2000.mdb", "Keys");
-    ASSERT_EQ(t_.rows.size(), 3000u);
-  }
-  Table t_;
-};
-
 // (Ordering by exactly an index's columns, either way: SqlEveryIndex.)
-TEST_F(SqlKeys, OrdersMatchAccessWhicheverPathIsTaken) {
-  const size_t flag = t_.Col("Flag");
+TEST(SqlKeys, OrdersMatchAccessWhicheverPathIsTaken) {
+  REQUIRE_SHARED_FIXTURES();
+  Table t = Load("generated/keysV2000.mdb", "Keys");
+  ASSERT_EQ(t.rows.size(), 3000u);
+  const size_t flag = t.Col("Flag");
   const Query queries[] = {
       {"SELECT ID, Txt, Num FROM Keys WHERE Num > 0 ORDER BY Txt, Num", NumberIn("Num", 1, INT64_MAX), {{"Txt", true}, {"Num", true}},
        {"ID", "Txt", "Num"}, "index \"TxtNum\""},
@@ -435,7 +426,7 @@ TEST_F(SqlKeys, OrdersMatchAccessWhicheverPathIsTaken) {
       {"SELECT ID, Memo FROM Keys WHERE Memo LIKE '*love*' ORDER BY Memo DESC, ID", Mentions("love", {"Memo"}),
        {{"Memo", false}, {"ID", true}}, {"ID", "Memo"}, "scan, then sort"},
   };
-  for (const Query& q : queries) Check(t_, q);
+  for (const Query& q : queries) Check(t, q);
 }
 
 // Damaged rows and index pages: every query ends in rows or in an error that names the file,
@@ -443,8 +434,7 @@ TEST_F(SqlKeys, OrdersMatchAccessWhicheverPathIsTaken) {
 TEST(SqlDamage, QueriesOverDamagedPagesFailCleanly) {
   REQUIRE_SHARED_FIXTURES();
   velloran_test::ScratchDir scratch;
-  const std::string original = velloran_test::FixturePath("generated/songsV2000.mdb");
-  const std::string clean = velloran_test::ReadWholeFile(original);
+  const std::string clean = velloran_test::ReadWholeFile(velloran_test::FixturePath("generated/songsV2000.mdb"));
   constexpr size_t kPage = 4096;
   const char* queries[] = {
       "SELECT * FROM MyList WHERE Song LIKE '*love*' OR Artist LIKE '*love*' ORDER BY Artist, Song",
@@ -479,10 +469,6 @@ TEST(SqlDamage, QueriesOverDamagedPagesFailCleanly) {
   EXPECT_GT(failures, 0);  // the damage was seen, not only survived
 }
 
-size_t ColumnPosition(const jet::TableDef& def, const jet::ColumnDef* column) {
-  return static_cast<size_t>(column - def.columns.data());
-}
-
 // A value written as a SQL constant, or "" for values the dialect cannot write.
 std::string Literal(const Value& v) {
   char buf[64];
@@ -515,38 +501,34 @@ TEST(SqlEveryIndex, WalksAgreeWithSorting) {
       for (const jet::LogicalIndex& index : def->logical_indexes) {
         const jet::PhysicalIndex& physical = def->physical_indexes[index.physical_index];
         for (bool reversed : {false, true}) {
-          std::string sql = "SELECT * FROM [" + table + "] ORDER BY ";
+          const std::string from = "SELECT * FROM [" + table + "]";
+          std::string order = " ORDER BY ";
           for (size_t k = 0; k < physical.columns.size(); ++k) {
             const jet::ColumnDef* c = def->ColumnByNumber(physical.columns[k].column_number);
-            sql += (k ? ", [" : "[") + c->name + "]" + (physical.columns[k].ascending != reversed ? "" : " DESC");
+            order += (k ? ", [" : "[") + c->name + "]" + (physical.columns[k].ascending != reversed ? "" : " DESC");
           }
+          const std::string sql = from + order;
           SCOPED_TRACE(fixture + ": " + sql);
-          auto cursor = jet::ExecuteSelect(*db.value(), sql);
-          if (!cursor.ok()) continue;  // a column type that cannot be sorted
-          std::vector<Row> by_index;
-          while (cursor.value()->Next().value()) by_index.push_back(cursor.value()->values());
-          EXPECT_EQ(by_index, Fetch(*db.value(), sql, false));
+          if (!jet::ExecuteSelect(*db.value(), sql).ok()) continue;  // a column type that cannot be sorted
+          const Outcome by_index = Execute(*db.value(), sql, {});
+          EXPECT_EQ(by_index.rows, Fetch(*db.value(), sql, false));
           // An index that leaves out NULL rows cannot order them all, and GUID keys are not walked.
-          bool walkable = !physical.ignore_nulls();
-          for (const jet::IndexColumn& k : physical.columns)
-            walkable = walkable && def->ColumnByNumber(k.column_number)->type != jet::ColumnType::kGuid;
-          if (walkable) {
-            EXPECT_EQ(cursor.value()->plan().find("index"), 0u) << cursor.value()->plan();
-          }
-          walks += cursor.value()->plan().find("index") == 0;
-          if (by_index.empty() || reversed) continue;
+          const bool walked = by_index.plan.find("index") == 0, guid = std::any_of(
+              physical.columns.begin(), physical.columns.end(),
+              [&](const jet::IndexColumn& k) { return def->ColumnByNumber(k.column_number)->type == jet::ColumnType::kGuid; });
+          EXPECT_TRUE(walked || physical.ignore_nulls() || guid) << by_index.plan;
+          walks += walked;
+          if (by_index.rows.empty() || reversed) continue;
           const jet::ColumnDef* lead = def->ColumnByNumber(physical.columns[0].column_number);
-          const std::string literal = Literal(by_index[by_index.size() / 2][ColumnPosition(def.value(), lead)]);
+          const size_t lead_at = static_cast<size_t>(lead - def->columns.data());
+          const std::string literal = Literal(by_index.rows[by_index.rows.size() / 2][lead_at]);
           if (literal.empty()) continue;
-          const std::string where = " WHERE [" + lead->name + "] ";
-          const size_t order_by = sql.find(" ORDER BY ");
           for (const char* op : {">= ", "< ", "= ", "> "}) {
-            const std::string ranged = sql.substr(0, order_by) + where + op + literal + sql.substr(order_by);
+            const std::string ranged = from + " WHERE [" + lead->name + "] " + op + literal + order;
             SCOPED_TRACE(ranged);
-            std::string plan;
-            const std::vector<Row> walked = Fetch(*db.value(), ranged, true, &plan);
-            EXPECT_EQ(walked, Fetch(*db.value(), ranged, false));
-            ranges += plan.find("over a range") != std::string::npos && !walked.empty();
+            const Outcome run = Execute(*db.value(), ranged, {true, 0, false});
+            EXPECT_EQ(run.rows, Fetch(*db.value(), ranged, false));
+            ranges += run.plan.find("over a range") != std::string::npos && !run.rows.empty();
           }
         }
       }
