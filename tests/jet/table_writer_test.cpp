@@ -22,21 +22,30 @@ using jet::Text;
 using jet::Value;
 using velloran_test::ScratchDir;
 
-struct Row {
-  RowId id;
-  std::vector<Value> values;
-};
+using velloran_test::LoadedTable;
+using velloran_test::WithTableWriter;
 
-// Every row of `table` read through a fresh read-only handle, after checking the whole file.
-std::vector<Row> CheckedRows(const std::string& path, const std::string& table) {
+// Every row of `table` and its id, read through a handle closed again, after checking the whole file.
+LoadedTable CheckedRows(const std::string& path, const std::string& table) {
   EXPECT_EQ(velloran_test::Problems(path), std::vector<std::string>());
-  velloran_test::LoadedTable t = velloran_test::LoadTable(path, table);
-  std::vector<Row> rows;
-  for (size_t i = 0; i < t.rows.size(); ++i) rows.push_back(Row{t.ids[i], t.rows[i]});
-  return rows;
+  LoadedTable t = velloran_test::LoadTable(path, table);
+  t.db.reset();
+  return t;
 }
 
-jet::TableDef ReadDef(const std::string& path, const std::string& table) { return velloran_test::LoadTable(path, table, false).def; }
+// Inserts `rows` into `table` in one committed write and returns their ids (none when it fails).
+std::vector<RowId> Inserted(const std::string& path, const std::string& table, const std::vector<std::vector<Value>>& rows) {
+  std::vector<RowId> ids;
+  jet::Status s = WithTableWriter(path, table, [&](jet::TableWriter& w) -> jet::Status {
+    for (const std::vector<Value>& row : rows) {
+      JET_ASSIGN_OR_RETURN(RowId id, w.Insert(row));
+      ids.push_back(id);
+    }
+    return jet::Status::Ok();
+  });
+  EXPECT_TRUE(s.ok()) << s.error().message();
+  return s.ok() ? ids : std::vector<RowId>();
+}
 
 // The slot word of (page, row) in a committed file, and the bytes it points to.
 struct RawSlot {
@@ -57,13 +66,12 @@ RawSlot ReadRawSlot(const std::string& path, RowId id) {
   return slot;
 }
 
-using velloran_test::WithTableWriter;
-
 Text T(const char* utf8) { return jet::FromUtf8(utf8); }
 
-const Row* FindBy(const std::vector<Row>& rows, size_t column, const Value& v) {
-  for (const Row& r : rows)
-    if (r.values[column] == v) return &r;
+// The row whose first column holds `id`.
+const std::vector<Value>* FindById(const LoadedTable& t, int64_t id) {
+  for (const std::vector<Value>& r : t.rows)
+    if (r[0] == Value(id)) return &r;
   return nullptr;
 }
 
@@ -72,29 +80,29 @@ const Row* FindBy(const std::vector<Row>& rows, size_t column, const Value& v) {
 // slot flags Access reads for a moved row, and for it deleted.
 TEST(TableWriter, SongsGrowMoveAndDelete) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  const std::vector<Row> before = CheckedRows(path, "MyList");
-  ASSERT_EQ(before.size(), 500u);
+  const LoadedTable before = CheckedRows(path, "MyList");
+  ASSERT_EQ(before.rows.size(), 500u);
   auto change = [&](auto body) { ASSERT_TRUE(WithTableWriter(path, "MyList", body).ok()); };
 
   // Grow an old row on a full page until it has to move: its slot becomes a forwarding pointer.
-  const Row& victim = before[3];
-  std::vector<Value> grown = victim.values;
+  const RowId victim = before.ids[3];
+  std::vector<Value> grown = before.rows[3];
   grown[3] = Text(255, u'x');
   grown[4] = Text(255, u'y');
-  change([&](jet::TableWriter& w) { return w.Update(victim.id, grown); });
-  RawSlot header = ReadRawSlot(path, victim.id);
+  change([&](jet::TableWriter& w) { return w.Update(victim, grown); });
+  RawSlot header = ReadRawSlot(path, victim);
   ASSERT_EQ(header.flags(), 0x4000) << "the row moved";
   ASSERT_EQ(header.bytes.size(), 4u);
   const RowId home = header.forwarded_to();
   EXPECT_EQ(ReadRawSlot(path, home).flags(), 0x8000) << "its new home";
-  EXPECT_EQ(CheckedRows(path, "MyList").size(), 500u);
+  EXPECT_EQ(CheckedRows(path, "MyList").rows.size(), 500u);
 
   // Delete it: the forwarding slot and the home both go.
-  change([&](jet::TableWriter& w) { return w.Delete(victim.id); });
-  EXPECT_EQ(ReadRawSlot(path, victim.id).flags(), 0xC000);
+  change([&](jet::TableWriter& w) { return w.Delete(victim); });
+  EXPECT_EQ(ReadRawSlot(path, victim).flags(), 0xC000);
   EXPECT_EQ(ReadRawSlot(path, home).flags(), 0xC000);
   EXPECT_TRUE(ReadRawSlot(path, home).bytes.empty()) << "a deleted row gives its bytes back to the page";
-  EXPECT_EQ(CheckedRows(path, "MyList").size(), 499u);
+  EXPECT_EQ(CheckedRows(path, "MyList").rows.size(), 499u);
 }
 
 // The variable-area bytes of column `name` in a stored row of `table`.
@@ -142,14 +150,11 @@ TEST(TableWriter, MemosGoInlineToOneLongValueRowOrToAChainAndAreFreed) {
   auto row = [](int64_t id, size_t memo_chars) {
     return std::vector<Value>{id, T("memo test"), int64_t{1}, false, Text(memo_chars, u'm')};
   };
-  RowId small, single, chain;
-  ASSERT_TRUE(WithTableWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
-                JET_ASSIGN_OR_RETURN(small, w.Insert(row(900001, 20)));     // 40 bytes
-                JET_ASSIGN_OR_RETURN(single, w.Insert(row(900002, 1500)));  // 3000 bytes
-                JET_ASSIGN_OR_RETURN(chain, w.Insert(row(900003, 10000)));  // 20000 bytes
-                return jet::Status::Ok();
-              }).ok());
-  EXPECT_EQ(CheckedRows(path, "Keys").size(), 3003u);
+  // 40, 3000 and 20000 bytes of memo.
+  const std::vector<RowId> ids = Inserted(path, "Keys", {row(900001, 20), row(900002, 1500), row(900003, 10000)});
+  ASSERT_EQ(ids.size(), 3u);
+  const RowId small = ids[0], single = ids[1], chain = ids[2];
+  EXPECT_EQ(CheckedRows(path, "Keys").rows.size(), 3003u);
   const std::string f_small = StoredField(path, "Keys", small, "Memo"), f_single = StoredField(path, "Keys", single, "Memo"),
                     f_chain = StoredField(path, "Keys", chain, "Memo");
   EXPECT_EQ(Word(f_small) & 0xC0000000, jet::kLongValueInline);
@@ -177,18 +182,18 @@ TEST(TableWriter, MemosGoInlineToOneLongValueRowOrToAChainAndAreFreed) {
                 JET_RETURN_IF_ERROR(w.Update(chain, row(900003, 3)));
                 return w.Delete(single);
               }).ok());
-  std::vector<Row> rows = CheckedRows(path, "Keys");
-  EXPECT_EQ(rows.size(), 3002u);
+  const LoadedTable rows = CheckedRows(path, "Keys");
+  EXPECT_EQ(rows.rows.size(), 3002u);
   chain_rows.push_back(Word(f_single, 4));
   for (uint32_t p : chain_rows) EXPECT_EQ(ReadRawSlot(path, PointedRow(p)).flags(), 0xC000);
-  const Row* shrunk = FindBy(rows, 0, int64_t{900003});
+  const std::vector<Value>* shrunk = FindById(rows, 900003);
   ASSERT_NE(shrunk, nullptr);
-  EXPECT_EQ(shrunk->values[4], Value(Text(3, u'm')));
+  EXPECT_EQ((*shrunk)[4], Value(Text(3, u'm')));
 }
 
 // Sets byte `offset` of the Memo column's block in the definition of keysV2000's Keys.
 void SetKeysMemoByte(const std::string& path, size_t offset, uint8_t value) {
-  jet::TableDef def = ReadDef(path, "Keys");
+  jet::TableDef def = velloran_test::LoadTable(path, "Keys", false).def;
   size_t memo = static_cast<size_t>(def.FindColumn("Memo") - def.columns.data());
   std::vector<uint8_t> bytes = velloran_test::ReadBytes(path);
   bytes.at(size_t{def.page} * 4096 + 63 + 12 * def.physical_indexes.size() + 25 * memo + offset) = value;
@@ -199,45 +204,38 @@ TEST(TableWriter, MemoTextIsCompressedWhenTheColumnAllowsIt) {
   COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
   // Give the Memo column the compression flag its definition lacks (byte 16 of its block).
   SetKeysMemoByte(path, 16, jet::kColumnCompressedUnicode);
-  RowId short_id, long_id;
-  ASSERT_TRUE(WithTableWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
-                JET_ASSIGN_OR_RETURN(short_id, w.Insert({int64_t{900001}, Value(), int64_t{1}, true, Text(600, u'q')}));
-                JET_ASSIGN_OR_RETURN(long_id, w.Insert({int64_t{900002}, Value(), int64_t{1}, true, Text(1100, u'q')}));
-                return jet::Status::Ok();
-              }).ok());
-  EXPECT_EQ(CheckedRows(path, "Keys").size(), 3002u);
-  EXPECT_EQ(Word(StoredField(path, "Keys", short_id, "Memo")) & 0x3FFFFFFF, 602u);
-  EXPECT_EQ(Word(StoredField(path, "Keys", long_id, "Memo")) & 0x3FFFFFFF, 2200u);
+  const std::vector<RowId> ids = Inserted(path, "Keys", {{int64_t{900001}, Value(), int64_t{1}, true, Text(600, u'q')},
+                                                          {int64_t{900002}, Value(), int64_t{1}, true, Text(1100, u'q')}});
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(CheckedRows(path, "Keys").rows.size(), 3002u);
+  EXPECT_EQ(Word(StoredField(path, "Keys", ids[0], "Memo")) & 0x3FFFFFFF, 602u);
+  EXPECT_EQ(Word(StoredField(path, "Keys", ids[1], "Memo")) & 0x3FFFFFFF, 2200u);
 }
 
 TEST(TableWriter, OleValuesOfAnySizeRoundTrip) {
   COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
   // Make the Memo column an OLE column (byte 0 of its block): its stored values read as bytes.
   SetKeysMemoByte(path, 0, static_cast<uint8_t>(jet::ColumnType::kOle));
-  std::vector<jet::Bytes> blobs;
+  std::vector<std::vector<Value>> blobs;  // ID 800000 + i, blob i of a size either side of each storage kind's limit
   for (size_t size : {0, 64, 65, 4076, 4077, 8144, 8145, 50000}) {
     jet::Bytes b(size, '\0');
     for (size_t i = 0; i < size; ++i) b[i] = static_cast<char>((i * 7919 + size) & 0xFF);
-    blobs.push_back(b);
+    blobs.push_back({int64_t{800000} + static_cast<int64_t>(blobs.size()), Value(), Value(), false, b});
   }
-  ASSERT_TRUE(WithTableWriter(path, "Keys", [&](jet::TableWriter& w) -> jet::Status {
-                for (size_t i = 0; i < blobs.size(); ++i)
-                  JET_RETURN_IF_ERROR(w.Insert({int64_t{800000 + static_cast<int64_t>(i)}, Value(), Value(), false, blobs[i]}).status());
-                return jet::Status::Ok();
-              }).ok());
-  std::vector<Row> rows = CheckedRows(path, "Keys");
-  ASSERT_EQ(rows.size(), 3000u + blobs.size());
-  for (size_t i = 0; i < blobs.size(); ++i) {
-    const Row* found = FindBy(rows, 0, int64_t{800000 + static_cast<int64_t>(i)});
+  ASSERT_EQ(Inserted(path, "Keys", blobs).size(), blobs.size());
+  const LoadedTable rows = CheckedRows(path, "Keys");
+  ASSERT_EQ(rows.rows.size(), 3000u + blobs.size());
+  for (const std::vector<Value>& blob : blobs) {
+    const std::vector<Value>* found = FindById(rows, std::get<int64_t>(blob[0]));
     ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->values[4], Value(blobs[i])) << blobs[i].size() << " bytes";
+    EXPECT_EQ((*found)[4], blob[4]) << std::get<jet::Bytes>(blob[4]).size() << " bytes";
   }
 }
 
 TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
   // Table: ID (autonumber, primary key), Unicode (compressible text).
   COPY_FIXTURE_OR_SKIP("access/testUnicodeCompV2003.mdb", scratch, path);
-  std::vector<Row> rows = CheckedRows(path, "Table");
+  const std::vector<RowId> rows = CheckedRows(path, "Table").ids;
   ASSERT_EQ(rows.size(), 8u);
   auto refused = [&](const char* what, ErrorCode code, auto body) {
     SCOPED_TRACE(what);
@@ -256,21 +254,18 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
   refused("duplicate primary key", ErrorCode::kConstraint,
           [&](jet::TableWriter& w) { return w.Insert({int64_t{3}, T("again")}).status(); });
   refused("autonumber changed", ErrorCode::kInvalidArgument,
-          [&](jet::TableWriter& w) { return w.Update(rows[0].id, {int64_t{4711}, T("x")}); });
+          [&](jet::TableWriter& w) { return w.Update(rows[0], {int64_t{4711}, T("x")}); });
   refused("text longer than its column", ErrorCode::kInvalidArgument,
           [&](jet::TableWriter& w) { return w.Insert({Value(), Text(256, u'x')}).status(); });
   refused("a value of another type", ErrorCode::kInvalidArgument,
           [&](jet::TableWriter& w) { return w.Insert({Value(), int64_t{1}}).status(); });
-  ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) { return w.Delete(rows[1].id); }).ok());
-  refused("a deleted row", ErrorCode::kInvalidArgument, [&](jet::TableWriter& w) { return w.Delete(rows[1].id); });
+  ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) { return w.Delete(rows[1]); }).ok());
+  refused("a deleted row", ErrorCode::kInvalidArgument, [&](jet::TableWriter& w) { return w.Delete(rows[1]); });
 
   // Compressible text is stored compressed. (The autonumber it is given: RandomWrites.)
-  RowId added;
-  ASSERT_TRUE(WithTableWriter(path, "Table", [&](jet::TableWriter& w) -> jet::Status {
-                JET_ASSIGN_OR_RETURN(added, w.Insert({Value(), T("plain ascii text")}));
-                return jet::Status::Ok();
-              }).ok());
-  EXPECT_EQ(StoredField(path, "Table", added, "Unicode"), std::string("\xFF\xFE" "plain ascii text"));
+  const std::vector<RowId> added = Inserted(path, "Table", {{Value(), T("plain ascii text")}});
+  ASSERT_EQ(added.size(), 1u);
+  EXPECT_EQ(StoredField(path, "Table", added[0], "Unicode"), std::string("\xFF\xFE" "plain ascii text"));
   // NULL and repeated keys in every unique or required index of the fixtures, refused with the
   // file reading as before: RandomWrites.
 }
@@ -278,14 +273,10 @@ TEST(TableWriter, RefusesBrokenRulesBeforeChangingAnything) {
 TEST(TableWriter, NewPagesJoinTheOwnedMapAndTheFreeSpaceMapFollowsTheRoom) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const uint32_t pages_before = static_cast<uint32_t>(std::filesystem::file_size(path) / 4096);
-  ASSERT_TRUE(WithTableWriter(path, "MyList", [&](jet::TableWriter& w) -> jet::Status {
-                for (int i = 0; i < 400; ++i) {
-                  JET_RETURN_IF_ERROR(w.Insert({int64_t{100000 + i}, int64_t{i}, T("DISC"), Text(100, u's'), T("artist"), true,
-                                                T("0000000000")}).status());
-                }
-                return jet::Status::Ok();
-              }).ok());
-  EXPECT_EQ(CheckedRows(path, "MyList").size(), 900u);
+  std::vector<std::vector<Value>> songs;
+  for (int i = 0; i < 400; ++i) songs.push_back({int64_t{100000 + i}, int64_t{i}, T("DISC"), Text(100, u's'), T("artist"), true, T("0000000000")});
+  ASSERT_EQ(Inserted(path, "MyList", songs).size(), 400u);
+  EXPECT_EQ(CheckedRows(path, "MyList").rows.size(), 900u);
   velloran_test::LoadedTable t = velloran_test::LoadTable(path, "MyList", false);
   jet::Pager& pager = t.db->pager();
   std::vector<uint32_t> owned = jet::ReadUsageMap(pager, t.def.owned_pages_map).value();
