@@ -137,21 +137,6 @@ std::vector<RowId> Backward(jet::StorageCursor& c) {
   return rows;
 }
 
-struct Opened {
-  std::unique_ptr<jet::Database> db;
-  jet::TableDef def;
-  std::shared_ptr<const std::vector<uint32_t>> pages;
-  jet::StorageCursor Cursor() const { return {db->pager(), def.page, pages}; }
-};
-
-Opened Open(const std::string& path, const std::string& table) {
-  Opened o;
-  o.db = jet::Database::Open(path).value();
-  o.def = o.db->ReadTable(table).value();
-  o.pages = std::make_shared<const std::vector<uint32_t>>(jet::ReadUsageMap(o.db->pager(), o.def.owned_pages_map).value());
-  return o;
-}
-
 TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   ScratchDir scratch;
   const std::string path = scratch.path() + "/walk.mdb";
@@ -165,8 +150,10 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   jet::Put16(word, static_cast<uint16_t>(jet::Get16(word) | 0x8000));
   velloran_test::WriteBytes(path, file);
 
-  Opened t = Open(path, "Walk");
-  const std::vector<uint32_t>& pages = *t.pages;
+  velloran_test::LoadedTable t = velloran_test::LoadTable(path, "Walk", false);
+  ASSERT_NE(t.db, nullptr);
+  const auto owned = std::make_shared<const std::vector<uint32_t>>(jet::ReadUsageMap(t.db->pager(), t.def.owned_pages_map).value());
+  const std::vector<uint32_t>& pages = *owned;
   const Plain plain = PlainReading(file, t.def.page, pages);
   // The scenario holds what it is meant to: moved rows, deleted slots, a page of deleted rows only.
   ASSERT_EQ(plain.forwarding, 3u);
@@ -175,7 +162,7 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   ASSERT_EQ(plain.rows.size(), survivors.size() - 1);
   EXPECT_EQ(std::count(plain.rows.begin(), plain.rows.end(), stray.id), 0);
 
-  jet::StorageCursor cursor = t.Cursor();
+  jet::StorageCursor cursor(t.db->pager(), t.def.page, owned);
   EXPECT_EQ(Forward(cursor), plain.rows);
   EXPECT_EQ(Backward(cursor), plain.rows);
   // The bytes the cursor hands out are its row's: the SQL scan reads every survivor but the stray one.
@@ -204,7 +191,7 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
       EXPECT_EQ(cursor.row(), forward ? plain.rows.back() : plain.rows.front());
     }
   }
-  jet::StorageCursor fresh = t.Cursor();
+  jet::StorageCursor fresh(t.db->pager(), t.def.page, owned);
   ASSERT_TRUE(Moved(fresh.Next()));
   EXPECT_EQ(fresh.row(), plain.rows.front());
 
@@ -237,7 +224,7 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
     return id;
   };
   const RowId first = add(1000);
-  jet::StorageCursor going(db.value()->pager(), t.def.page, t.pages);
+  jet::StorageCursor going(db.value()->pager(), t.def.page, owned);
   ASSERT_TRUE(Moved(going.SeekAtOrAfter(first)));
   ASSERT_EQ(going.row(), first);
   const RowId second = add(1001);
