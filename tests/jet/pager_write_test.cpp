@@ -2,8 +2,6 @@
 // crash at any step of a commit leaves the file exactly as before it (the next open undoes it) or,
 // past the commit point, exactly as after it, and only one handle may write a database at a time.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -183,16 +181,14 @@ std::string JournalOfVersionOne(uint32_t page_count, const std::vector<std::pair
 }
 
 // Scribbles over pages 3 and 7 of the file and adds a page, as a write cut short after the
-// journal was synced would leave it.
-void DamageLikeAnUnfinishedWrite(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDWR);
-  ASSERT_GE(fd, 0);
-  std::string junk(4096, '\x5A');
-  for (off_t page : {3, 7}) ASSERT_EQ(pwrite(fd, junk.data(), junk.size(), page * 4096), 4096);
-  struct stat st;
-  ASSERT_EQ(fstat(fd, &st), 0);
-  ASSERT_EQ(pwrite(fd, junk.data(), junk.size(), st.st_size), 4096);
-  close(fd);
+// journal was synced would leave it; then lets an open undo that and returns the file.
+std::string RecoveredAfterAnUnfinishedWrite(const std::string& path) {
+  const std::string junk(4096, '\x5A');
+  std::string file = FileBytes(path);
+  for (size_t page : {3, 7}) file.replace(page * 4096, 4096, junk);
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << file + junk;
+  EXPECT_TRUE(Pager::Open(path).ok());
+  return FileBytes(path);
 }
 
 // Recovery reads the journals this version writes and those of the version before it (with a
@@ -211,67 +207,57 @@ TEST(PagerWrite, JournalsOfEitherVersionAreUndoneUpToATornRecord) {
   // are when it syncs.
   {
     ASSERT_OK_LET(journal, jet::JournalWriter::Create(path, 4096, page_count));
-    const std::string pages[] = {page_of(3), page_of(7)};
-    ASSERT_TRUE(journal.value()->Append(3, reinterpret_cast<const uint8_t*>(pages[0].data())).ok());
-    ASSERT_TRUE(journal.value()->Append(7, reinterpret_cast<const uint8_t*>(pages[1].data())).ok());
+    for (uint32_t n : {3u, 7u}) ASSERT_TRUE(journal.value()->Append(n, reinterpret_cast<const uint8_t*>(original.data()) + n * 4096).ok());
     ASSERT_TRUE(journal.value()->Sync().ok());
   }
   const std::string current_journal = FileBytes(jet::JournalPath(path));
   ASSERT_EQ(current_journal.size(), 32u + 2 * (4 + 4096 + 4));
-  DamageLikeAnUnfinishedWrite(path);
-  ASSERT_TRUE(Pager::Open(path).ok());
+  EXPECT_TRUE(RecoveredAfterAnUnfinishedWrite(path) == original) << "a journal of this version was not undone";
   EXPECT_FALSE(std::filesystem::exists(jet::JournalPath(path)));
-  EXPECT_TRUE(FileBytes(path) == original) << "a journal of this version was not undone";
 
   // The same with one byte of the second record's page torn: only page 3 comes back.
   std::string torn = current_journal;
   torn[32 + (4 + 4096 + 4) + 4 + 2000] ^= 0x01;
   write_journal(torn);
-  DamageLikeAnUnfinishedWrite(path);
-  ASSERT_TRUE(Pager::Open(path).ok());
-  std::string after = FileBytes(path);
+  const std::string after = RecoveredAfterAnUnfinishedWrite(path);
   ASSERT_EQ(after.size(), original.size()) << "the file keeps its old length whatever the records";
   EXPECT_TRUE(after.substr(3 * 4096, 4096) == page_of(3));
   EXPECT_EQ(after.substr(7 * 4096, 4096), std::string(4096, '\x5A')) << "a torn record was copied back";
 
   // A version 1 journal.
   write_journal(JournalOfVersionOne(page_count, {{3, page_of(3)}, {7, page_of(7)}}));
-  DamageLikeAnUnfinishedWrite(path);
-  ASSERT_TRUE(Pager::Open(path).ok());
-  EXPECT_TRUE(FileBytes(path) == original) << "a journal of version 1 was not undone";
+  EXPECT_TRUE(RecoveredAfterAnUnfinishedWrite(path) == original) << "a journal of version 1 was not undone";
 }
 
 // (Access lock files, stale and held: EngineSharing.TableSetsRefuseAFileAnotherProgramIsWriting.)
 TEST(PagerWrite, OneWriteAtATime) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  {
-    auto first = Pager::Open(path, Pager::Mode::kReadWrite);
-    auto second = Pager::Open(path, Pager::Mode::kReadWrite);
-    ASSERT_TRUE(first.ok() && second.ok()) << "handles may be open side by side";
-    second.value()->set_lock_wait_ms(50);
-    ASSERT_TRUE(first.value()->BeginWrite().ok());
-    first.value()->MutablePage(5).value()[200] = 0xAB;
-    Status refused = second.value()->BeginWrite();
-    ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error().code(), jet::ErrorCode::kLocked);
-    EXPECT_NE(refused.error().message().find("in use"), std::string::npos);
-    ASSERT_TRUE(first.value()->Commit().ok());
-    // The second handle's turn: it starts from the first one's committed change, not its old cache.
-    ASSERT_TRUE(second.value()->BeginWrite().ok());
-    EXPECT_EQ(second.value()->ReadPage(5).value()[200], 0xAB);
-    second.value()->Rollback();
-    // A reader that read before the commit sees it at its next read.
-    ASSERT_OK_LET(reader, Pager::Open(path));
-    ASSERT_TRUE(reader.value()->BeginRead().ok());
-    uint8_t before = reader.value()->ReadPage(5).value()[201];
-    reader.value()->EndRead();
-    ASSERT_TRUE(first.value()->BeginWrite().ok());
-    first.value()->MutablePage(5).value()[201] = static_cast<uint8_t>(before + 1);
-    ASSERT_TRUE(first.value()->Commit().ok());
-    ASSERT_TRUE(reader.value()->BeginRead().ok());
-    EXPECT_EQ(reader.value()->ReadPage(5).value()[201], static_cast<uint8_t>(before + 1));
-    reader.value()->EndRead();
-  }
+  auto first = Pager::Open(path, Pager::Mode::kReadWrite);
+  auto second = Pager::Open(path, Pager::Mode::kReadWrite);
+  ASSERT_TRUE(first.ok() && second.ok()) << "handles may be open side by side";
+  second.value()->set_lock_wait_ms(50);
+  ASSERT_TRUE(first.value()->BeginWrite().ok());
+  first.value()->MutablePage(5).value()[200] = 0xAB;
+  Status refused = second.value()->BeginWrite();
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().code(), jet::ErrorCode::kLocked);
+  EXPECT_NE(refused.error().message().find("in use"), std::string::npos);
+  ASSERT_TRUE(first.value()->Commit().ok());
+  // The second handle's turn: it starts from the first one's committed change, not its old cache.
+  ASSERT_TRUE(second.value()->BeginWrite().ok());
+  EXPECT_EQ(second.value()->ReadPage(5).value()[200], 0xAB);
+  second.value()->Rollback();
+  // A reader that read before the commit sees it at its next read.
+  ASSERT_OK_LET(reader, Pager::Open(path));
+  ASSERT_TRUE(reader.value()->BeginRead().ok());
+  uint8_t before = reader.value()->ReadPage(5).value()[201];
+  reader.value()->EndRead();
+  ASSERT_TRUE(first.value()->BeginWrite().ok());
+  first.value()->MutablePage(5).value()[201] = static_cast<uint8_t>(before + 1);
+  ASSERT_TRUE(first.value()->Commit().ok());
+  ASSERT_TRUE(reader.value()->BeginRead().ok());
+  EXPECT_EQ(reader.value()->ReadPage(5).value()[201], static_cast<uint8_t>(before + 1));
+  reader.value()->EndRead();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -286,19 +272,17 @@ namespace fs = std::filesystem;
 std::string AsOrdinaryUser(const std::function<std::string()>& body) {
   int out[2];
   if (pipe(out) != 0) return "skip: no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
+  const pid_t pid = velloran_test::ForkChild([&] {
     close(out[0]);
     std::string said = geteuid() != 0 || (setgid(65534) == 0 && setuid(65534) == 0) ? body() : "skip: cannot become nobody";
-    if (write(out[1], said.data(), said.size()) < 0) _exit(1);
-    _exit(0);
-  }
+    return write(out[1], said.data(), said.size()) < 0 ? 1 : 0;
+  });
   close(out[1]);
   std::string said;
   char buffer[512];
   for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) said.append(buffer, static_cast<size_t>(n));
   close(out[0]);
-  waitpid(pid, nullptr, 0);
+  velloran_test::WaitFor(pid);
   return said;
 }
 
