@@ -141,11 +141,7 @@ TEST(DamagedFile, ReadsSayWhatIsWrongAndWritesAreRefusedLeavingTheFileAsItWas) {
     ASSERT_OK_LET(db, jet::WritableDatabase::Open(path));
     for (const auto& [name, write] : c.writes) {
       SCOPED_TRACE(name);
-      jet::Status refused = db.value()->Write([&]() -> jet::Status {
-        JET_ASSIGN_OR_RETURN(jet::TableDef def, db.value()->ReadTable(c.table));
-        JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.value()->pager(), def));
-        return write(*writer, intact);
-      });
+      jet::Status refused = velloran_test::WithTableWriter(*db.value(), c.table, [&](jet::TableWriter& w) { return write(w, intact); });
       ASSERT_FALSE(refused.ok()) << "the write went ahead on a damaged file";
       EXPECT_EQ(refused.error().code(), jet::ErrorCode::kCorrupt) << refused.error().message();
       EXPECT_NE(refused.error().message().find("nothing was written"), std::string::npos) << refused.error().message();
@@ -183,29 +179,20 @@ TEST(IntegrityCheck, AnIndexOnAColumnNoIndexCanHoldIsDamageOfTheDefinition) {
   REQUIRE_SHARED_FIXTURES();
   velloran_test::ScratchDir scratch;
   const std::string path = scratch.CopyFixture("access/emptyV2000.mdb");
-  uint32_t tdef = 0;
-  uint16_t physical_indexes = 0, indexed_column = 0;
-  {
-    auto db = jet::Database::Open(path);
-    ASSERT_TRUE(db.ok());
-    jet::TableDef aces = db.value()->ReadTable("MSysACEs").value();
-    tdef = aces.page;
-    physical_indexes = static_cast<uint16_t>(aces.physical_indexes.size());
-    ASSERT_FALSE(aces.physical_indexes.empty());
-    indexed_column = aces.physical_indexes[0].columns[0].column_number;
-  }
+  const jet::TableDef aces = velloran_test::LoadTable(path, "MSysACEs", false).def;
+  ASSERT_FALSE(aces.physical_indexes.empty());
+  const uint32_t tdef = aces.page;
+  const uint16_t indexed_column = aces.physical_indexes[0].columns[0].column_number;
   // Jet 4 definition: a 63-byte header, 12 bytes per physical index, then 25 bytes per column
   // (type first, column number at +5).
   std::vector<uint8_t> bytes = velloran_test::ReadBytes(path);
-  size_t column = size_t{tdef} * 4096 + 63 + 12 * size_t{physical_indexes};
+  size_t column = size_t{tdef} * 4096 + 63 + 12 * aces.physical_indexes.size();
   while (jet::Get16(&bytes[column + 5]) != indexed_column) column += 25;
   ASSERT_EQ(bytes[column], static_cast<uint8_t>(jet::ColumnType::kLong));
   bytes[column] = static_cast<uint8_t>(jet::ColumnType::kOle);
   velloran_test::WriteBytes(path, bytes);
 
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok());
-  const std::vector<std::string> problems = jet::CheckDatabase(*db.value());
+  const std::vector<std::string> problems = velloran_test::Problems(path);
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_NE(problems[0].find(path + ", page " + std::to_string(tdef) + ": "), std::string::npos) << problems[0];
   EXPECT_NE(problems[0].find("of type OLE, which no index can hold: the table's definition is damaged"), std::string::npos)
