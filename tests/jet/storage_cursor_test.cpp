@@ -122,18 +122,13 @@ bool Moved(const jet::Result<bool>& moved) {
 // A cursor that never stops fails the test rather than hang it.
 constexpr size_t kMostRows = 1000;
 
-std::vector<RowId> Forward(jet::StorageCursor& c) {
+// The rows met walking from one end to the other, in storage order either way.
+std::vector<RowId> WalkAll(jet::StorageCursor& c, bool forward) {
+  auto step = [&] { return Moved(forward ? c.Next() : c.Prev()); };
   std::vector<RowId> rows;
-  for (bool on = Moved(c.First()); on && rows.size() < kMostRows; on = Moved(c.Next())) rows.push_back(c.row());
-  EXPECT_FALSE(Moved(c.Next())) << "Next after the last stays there";
-  return rows;
-}
-
-std::vector<RowId> Backward(jet::StorageCursor& c) {
-  std::vector<RowId> rows;
-  for (bool on = Moved(c.Last()); on && rows.size() < kMostRows; on = Moved(c.Prev())) rows.push_back(c.row());
-  EXPECT_FALSE(Moved(c.Prev())) << "Prev before the first stays there";
-  std::reverse(rows.begin(), rows.end());
+  for (bool on = Moved(forward ? c.First() : c.Last()); on && rows.size() < kMostRows; on = step()) rows.push_back(c.row());
+  EXPECT_FALSE(step()) << "a step past the end stays there";
+  if (!forward) std::reverse(rows.begin(), rows.end());
   return rows;
 }
 
@@ -163,8 +158,8 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   EXPECT_EQ(std::count(plain.rows.begin(), plain.rows.end(), stray.id), 0);
 
   jet::StorageCursor cursor(t.db->pager(), t.def.page, owned);
-  EXPECT_EQ(Forward(cursor), plain.rows);
-  EXPECT_EQ(Backward(cursor), plain.rows);
+  EXPECT_EQ(WalkAll(cursor, true), plain.rows);
+  EXPECT_EQ(WalkAll(cursor, false), plain.rows);
   // The bytes the cursor hands out are its row's: the SQL scan reads every survivor but the stray one.
   ASSERT_OK_LET(scan, jet::OpenScan(t.db->pager(), t.def));
   jet::LazyRow row(t.db->pager(), t.def);
@@ -199,9 +194,8 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   // table does not own: the first live row at or after it.
   std::vector<std::pair<uint32_t, uint32_t>> places;  // page, slots
   for (size_t i = 0; i < pages.size(); ++i) places.emplace_back(pages[i], plain.counts[i] + 1);
-  for (uint32_t p = 0; p <= pages.back() + 1; ++p) {
+  for (uint32_t p = 0; p <= pages.back() + 1; ++p)
     if (!std::binary_search(pages.begin(), pages.end(), p)) places.emplace_back(p, 255);
-  }
   for (auto [page, slots] : places) {
     for (uint32_t r = 0; r <= slots && r < 256; ++r) {
       const RowId place{page, static_cast<uint8_t>(r)};

@@ -47,12 +47,14 @@ std::vector<RowId> Inserted(const std::string& path, const std::string& table, c
   return s.ok() ? ids : std::vector<RowId>();
 }
 
+uint32_t Word(const std::string& field, size_t at = 0) { return jet::Get32(reinterpret_cast<const uint8_t*>(field.data()) + at); }
+RowId PointedRow(uint32_t pointer) { return RowId{pointer >> 8, static_cast<uint8_t>(pointer & 0xFF)}; }
+
 // The slot word of (page, row) in a committed file, and the bytes it points to.
 struct RawSlot {
   uint16_t word = 0;
   std::string bytes;
   uint16_t flags() const { return word & 0xC000; }
-  RowId forwarded_to() const { return RowId{jet::Get32(reinterpret_cast<const uint8_t*>(bytes.data())) >> 8, static_cast<uint8_t>(bytes[0])}; }
 };
 
 RawSlot ReadRawSlot(const std::string& path, RowId id) {
@@ -93,7 +95,7 @@ TEST(TableWriter, SongsGrowMoveAndDelete) {
   RawSlot header = ReadRawSlot(path, victim);
   ASSERT_EQ(header.flags(), 0x4000) << "the row moved";
   ASSERT_EQ(header.bytes.size(), 4u);
-  const RowId home = header.forwarded_to();
+  const RowId home = PointedRow(Word(header.bytes));
   EXPECT_EQ(ReadRawSlot(path, home).flags(), 0x8000) << "its new home";
   EXPECT_EQ(CheckedRows(path, "MyList").rows.size(), 500u);
 
@@ -141,8 +143,6 @@ TEST(RowEncoder, CompressesTextOnlyWhereItIsAllowedAndPays) {
   EXPECT_EQ(jet::EncodeColumn(byte, T("1")).status().error().code(), ErrorCode::kInvalidArgument);
 }
 
-uint32_t Word(const std::string& field, size_t at = 0) { return jet::Get32(reinterpret_cast<const uint8_t*>(field.data()) + at); }
-RowId PointedRow(uint32_t pointer) { return RowId{pointer >> 8, static_cast<uint8_t>(pointer & 0xFF)}; }
 
 TEST(TableWriter, MemosGoInlineToOneLongValueRowOrToAChainAndAreFreed) {
   COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
