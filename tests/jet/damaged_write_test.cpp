@@ -176,9 +176,7 @@ TEST(IntegrityCheck, EveryFixturePassesTheCheckCommand) {
 // MSysACEs' index ObjectId is on a Long column; its type byte turned into OLE's (a damaged byte the
 // fuzzer found) leaves an index no Access file can have.
 TEST(IntegrityCheck, AnIndexOnAColumnNoIndexCanHoldIsDamageOfTheDefinition) {
-  REQUIRE_SHARED_FIXTURES();
-  velloran_test::ScratchDir scratch;
-  const std::string path = scratch.CopyFixture("access/emptyV2000.mdb");
+  COPY_FIXTURE_OR_SKIP("access/emptyV2000.mdb", scratch, path);
   const jet::TableDef aces = velloran_test::LoadTable(path, "MSysACEs", false).def;
   ASSERT_FALSE(aces.physical_indexes.empty());
   const uint32_t tdef = aces.page;

@@ -263,12 +263,10 @@ std::string TextKey(const std::u16string& text) {
 // an index that starts empty: mixed inserts and deletes grow it to four levels, then deleting
 // everything must restore the root page byte for byte and leave the file as sound as before.
 TEST(IndexWriter, RandomChurnOnAnEmptyIndexAndBackToNothing) {
-  REQUIRE_SHARED_FIXTURES();
+  COPY_FIXTURE_OR_SKIP("access/bigIndexTestV2000.mdb", scratch, path);
   uint32_t seed = Seed();
   SCOPED_TRACE("VELLORAN_SEED=" + std::to_string(seed));
   std::mt19937 rng(seed);
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("access/bigIndexTestV2000.mdb");
   Handle h = OpenForWrite(path, "Table1");
   const uint32_t root = h.Index("col1").root_page;
   const std::vector<uint8_t> empty_root(h.pager().ReadPage(root).value(), h.pager().ReadPage(root).value() + 4096);
@@ -448,9 +446,7 @@ std::string ChangeTheSongIndex(const std::string& path, uint64_t seed, const std
       return jet::DeleteIndexEntry(pager, def, index, gone.key, gone.row, c).status();
     }
     std::string title = "Song " + std::to_string(random() % 300) + std::string(random() % 40, 'x');
-    auto key = jet::EncodeIndexKey(jet::JetVersion::kJet4, {{jet::ColumnType::kText, true}}, {jet::Value(jet::FromUtf8(title))});
-    JET_RETURN_IF_ERROR(key.status());
-    Entry e{key.value(), RowId{5000 + static_cast<uint32_t>(i / 200), static_cast<uint8_t>(i % 200)}};
+    Entry e{TextKey(jet::FromUtf8(title)), RowId{5000 + static_cast<uint32_t>(i / 200), static_cast<uint8_t>(i % 200)}};
     added->push_back(e);
     return jet::InsertIndexEntry(pager, def, index, e.key, e.row, c).status();
   };
@@ -472,18 +468,17 @@ std::string ChangeTheSongIndex(const std::string& path, uint64_t seed, const std
 }
 
 TEST(IndexNodeCache, ChangesBehindTheCacheAreNeverMissed) {
-  REQUIRE_SHARED_FIXTURES();
-  velloran_test::ScratchDir scratch;
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const uint64_t seed = 4242;
   Model expected, unused;
   std::string plain = ChangeTheSongIndex(scratch.CopyFixture("generated/songsV2000.mdb", "plain.mdb"), seed, [](int) { return false; }, &expected);
   // Every third change goes around the cache, so the cache keeps meeting pages changed without it.
-  std::string mixed = ChangeTheSongIndex(scratch.CopyFixture("generated/songsV2000.mdb"), seed, [](int i) { return i % 3 != 0; }, &unused);
+  std::string mixed = ChangeTheSongIndex(path, seed, [](int i) { return i % 3 != 0; }, &unused);
   ASSERT_EQ(plain.size(), mixed.size());
   EXPECT_TRUE(plain == mixed) << "the index written partly through the cache differs from the one written without it";
 
   // And the index holds exactly the fixture's entries plus the ones added and not deleted, in key order.
-  Handle h = OpenForWrite(scratch.path() + "/songsV2000.mdb", "MyList");
+  Handle h = OpenForWrite(path, "MyList");
   const std::vector<::Entry> walked = Walk(h.pager(), h.def, h.Index("Song"));
   size_t ours = 0;
   for (const ::Entry& e : walked) ours += expected.count(e);

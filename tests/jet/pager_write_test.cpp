@@ -291,8 +291,7 @@ TEST(ReadOnlyFolder, AWritableFileInAFolderThatIsNotSaysTheFolderAndTheJournal) 
   velloran_test::ScratchDir scratch;
   const fs::path folder = fs::path(scratch.path()) / "locked";
   fs::create_directory(folder);
-  const std::string path = (folder / "songs.mdb").string();
-  fs::copy_file(velloran_test::FixturePath("generated/songsV2000.mdb"), path);
+  const std::string path = scratch.CopyOfSongs("locked/songs.mdb");
   fs::permissions(path, fs::perms(0666));  // anyone may write the file, but only read the folder
   fs::permissions(folder, fs::perms(0555));
   fs::permissions(scratch.path(), fs::perms(0755));
