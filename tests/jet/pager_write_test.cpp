@@ -165,9 +165,7 @@ void Put32(std::string* out, uint32_t v) {
 // A version 1 journal, byte by byte as that version wrote it, holding `pages` as they were.
 std::string JournalOfVersionOne(uint32_t page_count, const std::vector<std::pair<uint32_t, std::string>>& pages) {
   std::string j = "VLRNJRNL";
-  Put32(&j, 1);
-  Put32(&j, 4096);
-  Put32(&j, page_count);
+  for (uint32_t field : {1u, 4096u, page_count}) Put32(&j, field);  // version, page size, page count
   Put32(&j, Fnv(reinterpret_cast<const uint8_t*>(j.data()), 20));
   j.resize(32, '\0');
   for (const auto& [page, bytes] : pages) {

@@ -118,27 +118,20 @@ std::string StoredField(const std::string& path, const std::string& table, RowId
 }
 
 TEST(RowEncoder, CompressesTextOnlyWhereItIsAllowedAndPays) {
-  jet::ColumnDef text;
-  text.type = jet::ColumnType::kText;
-  text.length = 510;
-  text.extra_flags = jet::kColumnCompressedUnicode;
+  const jet::ColumnDef text{.name = "Text", .type = jet::ColumnType::kText, .length = 510, .extra_flags = jet::kColumnCompressedUnicode};
   EXPECT_EQ(jet::EncodeText(text, T("Abba")), std::string("\xFF\xFE" "Abba", 6));
   EXPECT_EQ(jet::EncodeText(text, T("Café")), std::string("\xFF\xFE" "Caf\xE9", 6));
   EXPECT_EQ(jet::EncodeText(text, T("ab")), std::string("a\0b\0", 4)) << "two characters gain nothing";
   EXPECT_EQ(jet::EncodeText(text, T("Мир")), std::string("\x1C\x04\x38\x04\x40\x04", 6));
   EXPECT_EQ(jet::EncodeText(text, Text(u"a\u0000b", 3)).size(), 6u) << "NUL cannot be compressed";
-  text.extra_flags = 0;
-  EXPECT_EQ(jet::EncodeText(text, T("Abba")).size(), 8u) << "the column does not allow it";
-  jet::ColumnDef memo = text;
-  memo.type = jet::ColumnType::kMemo;
-  memo.extra_flags = jet::kColumnCompressedUnicode;
+  const jet::ColumnDef plain{.name = "Plain", .type = jet::ColumnType::kText, .length = 510};
+  EXPECT_EQ(jet::EncodeText(plain, T("Abba")).size(), 8u) << "the column does not allow it";
+  const jet::ColumnDef memo{.name = "Memo", .type = jet::ColumnType::kMemo, .length = 510, .extra_flags = jet::kColumnCompressedUnicode};
   EXPECT_EQ(jet::EncodeText(memo, Text(1024, u'x')).size(), 1026u);
   EXPECT_EQ(jet::EncodeText(memo, Text(1025, u'x')).size(), 2050u) << "long memos stay UTF-16";
   // Values that do not belong to the column are refused.
-  EXPECT_EQ(jet::EncodeColumn(text, Text(256, u'x')).status().error().code(), ErrorCode::kInvalidArgument);
-  jet::ColumnDef byte;
-  byte.type = jet::ColumnType::kByte;
-  byte.flags = jet::kColumnFixed;
+  EXPECT_EQ(jet::EncodeColumn(plain, Text(256, u'x')).status().error().code(), ErrorCode::kInvalidArgument);
+  const jet::ColumnDef byte{.name = "Byte", .type = jet::ColumnType::kByte, .flags = jet::kColumnFixed};
   EXPECT_EQ(jet::EncodeColumn(byte, int64_t{256}).status().error().code(), ErrorCode::kInvalidArgument);
   EXPECT_EQ(jet::EncodeColumn(byte, T("1")).status().error().code(), ErrorCode::kInvalidArgument);
 }
