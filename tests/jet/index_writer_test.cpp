@@ -220,8 +220,7 @@ TEST(IndexPageWriter, ReencodesRealPagesAsTheyWereWritten) {
       std::vector<uint8_t> before(pager->ReadPage(n).value(), pager->ReadPage(n).value() + 4096);
       if (before[0] != jet::kPageIndexLeaf && before[0] != jet::kPageIndexIntermediate) continue;
       jet::IndexPage p = jet::ReadIndexPage(*pager, n).value();
-      jet::IndexPageImage image{p.leaf(), p.owner, p.prev, p.next, p.tail, p.entries};
-      ASSERT_TRUE(jet::WriteIndexPage(*pager, n, image).ok()) << fixture << " page " << n;
+      ASSERT_TRUE(jet::WriteIndexPage(*pager, n, {p.leaf(), p.owner, p.prev, p.next, p.tail, p.entries}).ok()) << fixture << " page " << n;
       jet::IndexPage again = jet::ReadIndexPage(*pager, n).value();
       ++pages;
       EXPECT_EQ(again.entries.size(), p.entries.size());
@@ -318,8 +317,7 @@ TEST(IndexWriter, AscendingKeysFillPages) {
   Model model;
   jet::IndexNodeCache cache;  // each key then goes to the end of its leaf in place
   for (uint32_t i = 0; i < 4000; ++i) {
-    std::string digits = std::to_string(100000 + i);
-    Insert(h, h.Index("col1"), model, Entry{TextKey(std::u16string(digits.begin(), digits.end())), 7, i % 256}, &cache);
+    Insert(h, h.Index("col1"), model, Entry{TextKey(jet::FromUtf8(std::to_string(100000 + i))), 7, i % 256}, &cache);
     ASSERT_FALSE(HasFatalFailure());
   }
   ASSERT_TRUE(h.pager().Commit().ok());
@@ -491,10 +489,7 @@ TEST(IndexNodeCache, KeepsAtMostItsBoundAndTheLatestNodes) {
   jet::IndexNodeCache cache;
   const uint32_t total = static_cast<uint32_t>(jet::IndexNodeCache::kMaxKept) * 2;
   for (uint32_t page = 1; page <= total; ++page) {
-    auto node = std::make_unique<jet::IndexNode>();
-    node->number = page;
-    node->entries.resize(3);
-    cache.Keep(std::move(node));
+    cache.Keep(std::make_unique<jet::IndexNode>(jet::IndexNode{.number = page, .entries = std::vector<jet::IndexEntry>(3)}));
     ASSERT_LE(cache.kept_count(), jet::IndexNodeCache::kMaxKept);
   }
   EXPECT_GE(cache.kept_count(), jet::IndexNodeCache::kMaxKept / 2);
