@@ -27,10 +27,7 @@ std::string FileBytes(const std::string& path) { return velloran_test::ReadWhole
 // Changes a few existing pages and adds two; returns the number of the first added page.
 uint32_t ScribbleOnPages(Pager& pager) {
   EXPECT_TRUE(pager.BeginWrite().ok());
-  for (uint32_t page : {3u, 7u, 11u}) {
-    uint8_t* bytes = pager.MutablePage(page).value();
-    std::memset(bytes + 100, static_cast<int>(page), 200);
-  }
+  for (uint32_t page : {3u, 7u, 11u}) std::memset(pager.MutablePage(page).value() + 100, static_cast<int>(page), 200);
   uint32_t first = pager.AppendPage().value();
   pager.MutablePage(first).value()[0] = 0x01;
   pager.AppendPage().value();
@@ -153,8 +150,8 @@ TEST(PagerWrite, ACrashAtAnyStepOfACommitLeavesTheFileAsBeforeOrAsAfterIt) {
 }
 
 // FNV-1a, as journals of version 1 checksummed their header and records.
-uint32_t Fnv(const uint8_t* data, size_t length, uint32_t h = 2166136261u) {
-  for (size_t i = 0; i < length; ++i) h = (h ^ data[i]) * 16777619u;
+uint32_t Fnv(const std::string& data, uint32_t h = 2166136261u) {
+  for (unsigned char c : data) h = (h ^ c) * 16777619u;
   return h;
 }
 
@@ -166,14 +163,13 @@ void Put32(std::string* out, uint32_t v) {
 std::string JournalOfVersionOne(uint32_t page_count, const std::vector<std::pair<uint32_t, std::string>>& pages) {
   std::string j = "VLRNJRNL";
   for (uint32_t field : {1u, 4096u, page_count}) Put32(&j, field);  // version, page size, page count
-  Put32(&j, Fnv(reinterpret_cast<const uint8_t*>(j.data()), 20));
+  Put32(&j, Fnv(j));
   j.resize(32, '\0');
   for (const auto& [page, bytes] : pages) {
     std::string number;
     Put32(&number, page);
     j += number + bytes;
-    const uint32_t seed = Fnv(reinterpret_cast<const uint8_t*>(number.data()), 4);
-    Put32(&j, Fnv(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), seed));
+    Put32(&j, Fnv(bytes, Fnv(number)));
   }
   return j;
 }
@@ -197,9 +193,7 @@ TEST(PagerWrite, JournalsOfEitherVersionAreUndoneUpToATornRecord) {
   const std::string original = FileBytes(path);
   const uint32_t page_count = static_cast<uint32_t>(original.size() / 4096);
   auto page_of = [&](uint32_t n) { return original.substr(n * 4096, 4096); };
-  auto write_journal = [&](const std::string& bytes) {
-    std::ofstream(jet::JournalPath(path), std::ios::binary) << bytes;
-  };
+  auto write_journal = [&](const std::string& bytes) { std::ofstream(jet::JournalPath(path), std::ios::binary) << bytes; };
 
   // Written by this version, through the journal writer, which writes the pages from where they
   // are when it syncs.
