@@ -278,8 +278,7 @@ TEST(IndexWriter, RandomChurnOnAnEmptyIndexAndBackToNothing) {
     jet::IndexNodeCache cache;
     jet::IndexNodeCache* kept = batch % 2 == 1 ? &cache : nullptr;
     for (int op = 0; op < 600; ++op) {
-      bool remove = !model.empty() && (batch >= 9 || rng() % 10 < 3);
-      if (remove) {
+      if (!model.empty() && (batch >= 9 || rng() % 10 < 3)) {
         Delete(h, h.Index("col1"), model, *std::next(model.begin(), static_cast<long>(rng() % model.size())), kept);
       } else {
         std::u16string text = stems[rng() % 6];
