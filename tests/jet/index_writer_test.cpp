@@ -103,9 +103,8 @@ struct ShapeCheck {
 
   void Header(uint32_t number, const jet::IndexPage& p) {
     const uint8_t* d = pager.ReadPage(number).value();
-    EXPECT_EQ(d[1], 0x01) << number;
-    EXPECT_EQ(jet::Get32(d + 8), 0u) << number;
-    EXPECT_EQ(d[26], 0) << number;
+    // Byte 1 is always 1; bytes 8 to 11 and 26 are always 0.
+    EXPECT_EQ(std::make_tuple(d[1], jet::Get32(d + 8), d[26]), std::make_tuple(uint8_t{1}, 0u, uint8_t{0})) << number;
     uint32_t used = 0;
     for (uint32_t bit = 0; bit < (0x1E0 - 0x1B) * 8; ++bit)
       if ((d[0x1B + bit / 8] >> (bit % 8)) & 1) used = bit;
