@@ -385,9 +385,8 @@ TEST(IndexWriter, PagesFoundOutOfOrderAreRefusedThroughTheCacheToo) {
   ASSERT_GE(p.entries.size(), 4u);
   std::swap(p.entries[1], p.entries[2]);
   ASSERT_TRUE(h.pager().BeginWrite().ok());
-  jet::IndexPageImage swapped{true, p.owner, p.prev, p.next, 0, p.entries};
-  swapped.ordered = true;  // trusted: the check is skipped, as for pages the writer keeps in order
-  ASSERT_TRUE(jet::WriteIndexPage(h.pager(), leaf, swapped).ok());
+  // Written as trusted (ordered): the check is skipped, as for pages the writer keeps in order.
+  ASSERT_TRUE(jet::WriteIndexPage(h.pager(), leaf, {true, p.owner, p.prev, p.next, 0, p.entries, /*ordered=*/true}).ok());
   ASSERT_TRUE(h.pager().Commit().ok());
   Reopen(h, path, "Keys");
   const std::string damaged = velloran_test::ReadWholeFile(path);
