@@ -58,14 +58,11 @@ struct RawSlot {
 };
 
 RawSlot ReadRawSlot(const std::string& path, RowId id) {
-  std::string file = velloran_test::ReadWholeFile(path);
+  const std::string file = velloran_test::ReadWholeFile(path);
   const uint8_t* page = reinterpret_cast<const uint8_t*>(file.data()) + size_t{id.page} * 4096;
-  RawSlot slot;
-  slot.word = jet::Get16(page + 14 + 2 * id.row);
-  uint32_t start = slot.word & 0x1FFF;
-  uint32_t end = id.row == 0 ? 4096 : jet::Get16(page + 14 + 2 * (id.row - 1)) & 0x1FFF;
-  slot.bytes.assign(reinterpret_cast<const char*>(page) + start, end - start);
-  return slot;
+  const uint16_t word = jet::Get16(page + 14 + 2 * id.row);
+  const uint32_t start = word & 0x1FFF, end = id.row == 0 ? 4096 : jet::Get16(page + 14 + 2 * (id.row - 1)) & 0x1FFF;
+  return RawSlot{word, file.substr(size_t{id.page} * 4096 + start, end - start)};
 }
 
 Text T(const char* utf8) { return jet::FromUtf8(utf8); }
