@@ -212,8 +212,7 @@ TEST(IndexPageWriter, ReencodesRealPagesAsTheyWereWritten) {
   size_t pages = 0, identical = 0;
   for (const std::string& fixture : velloran_test::AllFixtures()) {
     if (fixture.find("V1997") != std::string::npos) continue;
-    std::string path = scratch.CopyFixture(fixture);
-    auto pager = jet::Pager::Open(path, jet::Pager::Mode::kReadWrite).value();
+    auto pager = jet::Pager::Open(scratch.CopyFixture(fixture), jet::Pager::Mode::kReadWrite).value();
     ASSERT_TRUE(pager->BeginWrite().ok());
     for (uint32_t n = 0; n < pager->page_count(); ++n) {
       std::vector<uint8_t> before(pager->ReadPage(n).value(), pager->ReadPage(n).value() + 4096);
