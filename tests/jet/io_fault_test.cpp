@@ -278,7 +278,9 @@ TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
             << (reported.ok() ? "reported done" : reported.error().message());
         if (mdbtools && !s.creates) velloran_test::ExpectMdbExportAgrees(path, s.table);
         const std::vector<std::string> left = Leftovers(scratch.path(), path);
-        if (counting.calls[at] != Call::kDelete) EXPECT_EQ(left, std::vector<std::string>());
+        if (counting.calls[at] != Call::kDelete) {
+          EXPECT_EQ(left, std::vector<std::string>());
+        }
         if (reported.ok()) continue;
         // The disk behaves again: the same handle's retry goes through.
         ASSERT_OK_LET(retried, s.write(path, db.get()));
