@@ -7,14 +7,11 @@
 // table, system tables included.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <sstream>
 
 #include "jet/schema/create_database.h"
-#include "jet/table/table_writer.h"
 #include "tests/jet/schema_test_support.h"
-#include "tests/jet/test_support.h"
 
 namespace {
 
@@ -136,13 +133,8 @@ struct Mix {
   }
 
   void Expect(const jet::Status& status, bool should_succeed, const std::string& what) {
-    if (should_succeed) {
-      EXPECT_TRUE(status.ok()) << what << ": " << status.error().message();
-      ++done_;
-    } else {
-      EXPECT_FALSE(status.ok()) << what << " was accepted";
-      ++refused_;
-    }
+    EXPECT_EQ(status.ok(), should_succeed) << what << (status.ok() ? std::string(" was accepted") : ": " + status.error().message());
+    ++(should_succeed ? done_ : refused_);
   }
 
   void InsertRows(ModelTable& t) {
@@ -300,10 +292,9 @@ struct Mix {
     for (const ModelTable& t : tables_) {
       expected_names.insert(t.name);
       jet::TableDef def = TableNamed(*pager.value(), t.name);
-      std::vector<std::string> columns, expected_columns;
-      for (const jet::ColumnDef& c : def.columns) columns.push_back(c.name);
-      for (const auto& [name, type] : t.columns) expected_columns.push_back(name);
-      EXPECT_EQ(columns, expected_columns) << t.name;
+      std::vector<std::pair<std::string, ColumnType>> columns;
+      for (const jet::ColumnDef& c : def.columns) columns.emplace_back(c.name, c.type);
+      EXPECT_EQ(columns, t.columns) << t.name;
       std::multiset<std::string> stored, expected;
       for (const auto& row : ReadRows(*pager.value(), def)) stored.insert(Canonical(row));
       for (const ModelRow& r : t.rows) expected.insert(Canonical(r.values));
@@ -340,21 +331,18 @@ void RunMix(const std::string& path, uint32_t seed, int full_steps) {
 
 TEST(SchemaRandom, NewDatabase) {
   ScratchDir scratch;
-  std::string path = scratch.path() + "/random.mdb";
-  ASSERT_TRUE(jet::CreateDatabase(path).ok());
-  RunMix(path, 20240601, 160);
+  ASSERT_TRUE(jet::CreateDatabase(scratch.File("random.mdb")).ok());
+  RunMix(scratch.File("random.mdb"), 20240601, 160);
 }
 
 TEST(SchemaRandom, CopyOfTheSongsFixture) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  RunMix(scratch.CopyFixture("generated/songsV2000.mdb"), 7, 120);
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
+  RunMix(path, 7, 120);
 }
 
 TEST(SchemaRandom, CopyOfTheKeysFixture) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  RunMix(scratch.CopyFixture("generated/keysV2000.mdb"), 99, 80);
+  COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
+  RunMix(path, 99, 80);
 }
 
 }  // namespace
