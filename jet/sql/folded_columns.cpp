@@ -83,6 +83,12 @@ class Builder {
       : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)) {
     folded_ = std::make_unique<FoldedColumns>();
     folded_->columns = columns;
+    // Room for the rows the table says it has: growing by doubling, then shrinking to fit, held
+    // the lists up to three times over at their largest.
+    const size_t rows = std::min<size_t>(def.row_count, size_t{1} << 26);
+    folded_->starts.reserve(rows * columns.size() + 1);
+    folded_->places.reserve(rows);
+    folded_->nulls.reserve(rows);
   }
 
   // Reads the rows of the table's pages in long runs; false (with nothing kept) when a page holds
@@ -167,7 +173,8 @@ class Builder {
     std::vector<uint32_t>& used = folded_->chunk_used;
     if (used.empty() || used.back() + text_.size() + 1 > FoldedColumns::kChunkBytes) {
       if (folded_->chunks.size() * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
-      folded_->chunks.push_back(std::make_unique<char[]>(FoldedColumns::kChunkBytes));
+      // Left unfilled: the end of the last chunk is never touched, so takes no memory.
+      folded_->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
       used.push_back(0);
     }
     char* at = folded_->chunks.back().get() + used.back();
