@@ -139,8 +139,10 @@ Result<std::optional<ColumnOrder>> IndexOrder(Pager& pager, const TableDef& def,
     while (true) {
       JET_ASSIGN_OR_RETURN(bool more, reader.Next());
       if (!more) break;
-      if (named_count > 0 && reader.key() != last) ++group;
-      if (named_count == 0 || reader.key() != last) last.assign(reader.key());
+      if (named_count == 0 || reader.key() != last) {
+        group += named_count > 0 ? 1 : 0;
+        last.assign(reader.key());
+      }
       const uint32_t r = lookup.Find(RowId{reader.data_page(), reader.data_row()});
       if (r == kNoRow || (named[r / 64] >> (r % 64) & 1) != 0) return std::optional<ColumnOrder>();
       named[r / 64] |= uint64_t{1} << (r % 64);
