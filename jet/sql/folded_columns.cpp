@@ -15,19 +15,32 @@
 
 namespace jet {
 
-void AppendFoldedBytes(std::u16string_view folded, std::string* out) {
-  for (const char16_t u : folded) {
-    if (u < 0x80 && u != 0) {
-      out->push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | u >> 6));
-      out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xE0 | u >> 12));
-      out->push_back(static_cast<char>(0x80 | (u >> 6 & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
+namespace {
+
+// Writes the one to three bytes kept for folded unit `u` at `p`; returns the end of them.
+inline char* PutFoldedUnit(char16_t u, char* p) {
+  if (u < 0x80 && u != 0) {
+    *p++ = static_cast<char>(u);
+  } else if (u < 0x800) {
+    *p++ = static_cast<char>(0xC0 | u >> 6);
+    *p++ = static_cast<char>(0x80 | (u & 0x3F));
+  } else {
+    *p++ = static_cast<char>(0xE0 | u >> 12);
+    *p++ = static_cast<char>(0x80 | (u >> 6 & 0x3F));
+    *p++ = static_cast<char>(0x80 | (u & 0x3F));
   }
+  return p;
+}
+
+}  // namespace
+
+void AppendFoldedBytes(std::u16string_view folded, std::string* out) {
+  // Room for the most a unit takes, then cut to what was written.
+  const size_t at = out->size();
+  out->resize(at + folded.size() * 3);
+  char* p = out->data() + at;
+  for (const char16_t u : folded) p = PutFoldedUnit(u, p);
+  out->resize(static_cast<size_t>(p - out->data()));
 }
 
 void FoldedUnitsOf(std::string_view bytes, std::u16string* out) {
@@ -62,11 +75,11 @@ void AppendStoredText(JetVersion version, const char16_t* fold, const StoredText
   const uint8_t* b = stored.bytes;
   const size_t n = stored.size;
   if (version == JetVersion::kJet4 && n >= 2 && b[0] == 0xFF && b[1] == 0xFE && std::memchr(b + 2, 0, n - 2) == nullptr) {
-    for (size_t i = 2; i < n; ++i) {
-      const char16_t f = fold[b[i]];
-      if (f < 0x80 && f != 0) out->push_back(static_cast<char>(f));
-      else AppendFoldedBytes(std::u16string_view(&f, 1), out);
-    }
+    const size_t at = out->size();
+    out->resize(at + (n - 2) * 3);
+    char* p = out->data() + at;
+    for (size_t i = 2; i < n; ++i) p = PutFoldedUnit(fold[b[i]], p);
+    out->resize(static_cast<size_t>(p - out->data()));
     return;
   }
   DecodeStoredText(version, b, n, scratch);
