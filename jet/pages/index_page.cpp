@@ -23,28 +23,6 @@ IndexPageHeader HeaderLayout(const Format& format) {
   return {8, 12, 16, 20};
 }
 
-// Builds one entry from its stored bytes: the page's shared prefix (`prefix`, empty for the first
-// entry) followed by `stored` (`length` bytes), whose last bytes are the pointers.
-Status SplitEntry(Pager& pager, uint32_t page, bool leaf, std::string_view prefix, const uint8_t* stored, size_t length,
-                  IndexEntry* entry) {
-  uint32_t tail = kRowPointerSize + (leaf ? 0 : kChildPointerSize);
-  if (prefix.size() + length < tail) return pager.Corrupt(page, "an index entry is too short to hold its pointers");
-  const uint8_t* p = stored + length - tail;
-  if (length >= tail) {
-    entry->key.reserve(prefix.size() + length - tail);
-    entry->key.assign(prefix);
-    entry->key.append(reinterpret_cast<const char*>(stored), length - tail);
-  } else {
-    // The pointers reach back into the shared prefix (only in damaged or odd pages).
-    std::string whole = std::string(prefix) + std::string(reinterpret_cast<const char*>(stored), length);
-    return SplitEntry(pager, page, leaf, std::string_view(), reinterpret_cast<const uint8_t*>(whole.data()), whole.size(), entry);
-  }
-  entry->data_page = Get24BigEndian(p);
-  entry->data_row = p[3];
-  if (!leaf) entry->child_page = Get32BigEndian(p + kRowPointerSize);
-  return Status::Ok();
-}
-
 }  // namespace
 
 Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page) {
@@ -52,53 +30,89 @@ Result<IndexPage> ReadIndexPage(Pager& pager, uint32_t page) {
   return DecodeIndexPage(pager, page, data);
 }
 
-Result<IndexPage> DecodeIndexPage(Pager& pager, uint32_t page, const uint8_t* data) {
+Status IndexEntryReader::Start(Pager& pager, uint32_t page, const uint8_t* data) {
   const Format& format = pager.format();
   if (data[0] != kPageIndexLeaf && data[0] != kPageIndexIntermediate) {
     return pager.Corrupt(page, "expected an index page but found page type " + std::to_string(data[0]));
   }
-  IndexPageHeader layout = HeaderLayout(format);
-  IndexPage result;
-  result.number = page;
-  result.type = data[0];
-  result.owner = Get32(data + 4);
-  result.prev = Get32(data + layout.prev_offset);
-  result.next = Get32(data + layout.next_offset);
-  result.tail = Get32(data + layout.tail_offset);
+  // Everything but the key's buffer, which serves the next page too.
+  pager_ = &pager;
+  data_ = data;
+  marked_ = 0;
+  mask_byte_ = 0;
+  entry_start_ = 0;
+  first_ = true;
+  // An entry and the prefix it omits: at most the page twice over.
+  if (key_room_ < size_t{format.page_size} * 2) {
+    key_room_ = size_t{format.page_size} * 2;
+    key_ = std::make_unique_for_overwrite<char[]>(key_room_);
+  }
+  const IndexPageHeader layout = HeaderLayout(format);
+  page_.number = page;
+  page_.type = data[0];
+  page_.owner = Get32(data + 4);
+  page_.prev = Get32(data + layout.prev_offset);
+  page_.next = Get32(data + layout.next_offset);
+  page_.tail = Get32(data + layout.tail_offset);
   // Jet 3 keeps the prefix length in one byte (the next holds unrelated flags); Jet 4 in two.
-  result.prefix_length = format.jet4() ? Get16(data + layout.prefix_offset) : data[layout.prefix_offset];
-  const uint32_t start = format.index_entries_start;
-  const uint32_t mask_length = start - format.index_entry_mask;
-  // Room for every entry at once (one per set bit), and for some more that a writer keeping the
-  // decoded page adds before the page splits: growing the list entry by entry moved each entry
-  // several times.
-  size_t marked = 0;
+  page_.prefix_length = format.jet4() ? Get16(data + layout.prefix_offset) : data[layout.prefix_offset];
+  const uint32_t mask_length = format.index_entries_start - format.index_entry_mask;
   for (uint32_t byte = 0; byte < mask_length; byte += 8) {
     uint8_t word[8] = {};
     std::memcpy(word, data + format.index_entry_mask + byte, std::min<uint32_t>(8, mask_length - byte));
-    marked += static_cast<size_t>(std::popcount(Get64(word)));
+    marked_ += static_cast<size_t>(std::popcount(Get64(word)));
   }
-  result.entries.reserve(marked + marked / 4 + 4);
-  std::string_view prefix;  // of the first entry's bytes, which every later entry omits
-  uint32_t entry_start = 0;
-  for (uint32_t byte = 0; byte < mask_length; ++byte) {
-    uint8_t bits = data[format.index_entry_mask + byte];
-    for (; bits != 0; bits &= static_cast<uint8_t>(bits - 1)) {
-      uint32_t entry_end = byte * 8 + static_cast<uint32_t>(__builtin_ctz(bits));  // a set bit marks the offset just past an entry
-      if (start + entry_end > format.page_size) return pager.Corrupt(page, "an index entry runs past the end of the page");
-      const uint8_t* stored = data + start + entry_start;
-      size_t length = entry_end - entry_start;
-      IndexEntry entry;
-      if (result.entries.empty()) {
-        if (result.prefix_length > length) return pager.Corrupt(page, "the shared key prefix is longer than the page's first entry");
-        JET_RETURN_IF_ERROR(SplitEntry(pager, page, result.leaf(), std::string_view(), stored, length, &entry));
-        prefix = std::string_view(reinterpret_cast<const char*>(stored), result.prefix_length);
-      } else {
-        JET_RETURN_IF_ERROR(SplitEntry(pager, page, result.leaf(), prefix, stored, length, &entry));
-      }
-      result.entries.push_back(std::move(entry));
-      entry_start = entry_end;
-    }
+  bits_ = mask_length > 0 ? data[format.index_entry_mask] : 0;
+  return Status::Ok();
+}
+
+Result<bool> IndexEntryReader::Next() {
+  const Format& format = pager_->format();
+  const uint32_t mask_length = format.index_entries_start - format.index_entry_mask;
+  while (bits_ == 0) {
+    if (++mask_byte_ >= mask_length) return false;
+    bits_ = data_[format.index_entry_mask + mask_byte_];
+  }
+  // A set bit marks the offset just past an entry.
+  const uint32_t entry_end = mask_byte_ * 8 + static_cast<uint32_t>(__builtin_ctz(bits_));
+  bits_ &= static_cast<uint8_t>(bits_ - 1);
+  const uint32_t page = page_.number;
+  if (format.index_entries_start + entry_end > format.page_size) return pager_->Corrupt(page, "an index entry runs past the end of the page");
+  const char* stored = reinterpret_cast<const char*>(data_ + format.index_entries_start + entry_start_);
+  const size_t length = entry_end - entry_start_;
+  entry_start_ = entry_end;
+  // The entry's bytes follow the shared prefix, which the first entry put at the buffer's start.
+  if (first_ && page_.prefix_length > length) return pager_->Corrupt(page, "the shared key prefix is longer than the page's first entry");
+  const size_t prefix = first_ ? 0 : page_.prefix_length;
+  first_ = false;
+  std::memcpy(key_.get() + prefix, stored, length);
+  const size_t size = prefix + length;
+  // The pointers end the entry; in damaged or odd pages they reach back into the shared prefix.
+  const size_t tail = kRowPointerSize + (page_.leaf() ? 0 : kChildPointerSize);
+  if (size < tail) return pager_->Corrupt(page, "an index entry is too short to hold its pointers");
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(key_.get()) + size - tail;
+  data_page_ = Get24BigEndian(p);
+  data_row_ = p[3];
+  child_page_ = page_.leaf() ? 0 : Get32BigEndian(p + kRowPointerSize);
+  key_size_ = size - tail;
+  return true;
+}
+
+Result<IndexPage> DecodeIndexPage(Pager& pager, uint32_t page, const uint8_t* data) {
+  IndexEntryReader reader;
+  JET_RETURN_IF_ERROR(reader.Start(pager, page, data));
+  IndexPage result = reader.page();
+  // Room for every entry at once, and for some more that a writer keeping the decoded page adds
+  // before the page splits: growing the list entry by entry moved each entry several times.
+  result.entries.reserve(reader.marked() + reader.marked() / 4 + 4);
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, reader.Next());
+    if (!more) break;
+    IndexEntry& entry = result.entries.emplace_back();
+    entry.key.assign(reader.key());
+    entry.data_page = reader.data_page();
+    entry.data_row = reader.data_row();
+    entry.child_page = reader.child_page();
   }
   return result;
 }

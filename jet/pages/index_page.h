@@ -10,7 +10,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jet/file/pager.h"
@@ -41,6 +43,41 @@ struct IndexPage {
   std::vector<IndexEntry> entries;
 
   bool leaf() const { return type == kPageIndexLeaf; }
+};
+
+// The entries of one index page in order, read straight from its bytes: a walk over many leaves
+// assembles each key in one buffer instead of keeping a string per entry.
+class IndexEntryReader {
+ public:
+  // Reads the page's header; fails when `data` is not an index page.
+  Status Start(Pager& pager, uint32_t page, const uint8_t* data);
+  // Steps to the next entry; false after the last one. Fails when an entry does not fit the page.
+  Result<bool> Next();
+
+  const IndexPage& page() const { return page_; }  // the header, without entries
+  size_t marked() const { return marked_; }         // how many entries the page holds
+  // The current entry's key, valid until the next call of Next.
+  std::string_view key() const { return std::string_view(key_.get(), key_size_); }
+  uint32_t data_page() const { return data_page_; }
+  uint8_t data_row() const { return data_row_; }
+  uint32_t child_page() const { return child_page_; }
+
+ private:
+  Pager* pager_ = nullptr;
+  const uint8_t* data_ = nullptr;
+  IndexPage page_;
+  size_t marked_ = 0;
+  uint32_t mask_byte_ = 0;  // the entry mask's byte being read, and its bits still to read
+  uint8_t bits_ = 0;
+  uint32_t entry_start_ = 0;
+  bool first_ = true;
+  // The entry's bytes after the shared prefix (the first entry's first bytes, which every later
+  // entry omits); its key the first key_size_ of them.
+  std::unique_ptr<char[]> key_;
+  size_t key_room_ = 0;
+  size_t key_size_ = 0;
+  uint32_t data_page_ = 0, child_page_ = 0;
+  uint8_t data_row_ = 0;
 };
 
 // Reads and decodes an index page; fails when the page is not an index page or its entries do

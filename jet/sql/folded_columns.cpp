@@ -15,19 +15,32 @@
 
 namespace jet {
 
-void AppendFoldedBytes(std::u16string_view folded, std::string* out) {
-  for (const char16_t u : folded) {
-    if (u < 0x80 && u != 0) {
-      out->push_back(static_cast<char>(u));
-    } else if (u < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | u >> 6));
-      out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xE0 | u >> 12));
-      out->push_back(static_cast<char>(0x80 | (u >> 6 & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
-    }
+namespace {
+
+// Writes the one to three bytes kept for folded unit `u` at `p`; returns the end of them.
+inline char* PutFoldedUnit(char16_t u, char* p) {
+  if (u < 0x80 && u != 0) {
+    *p++ = static_cast<char>(u);
+  } else if (u < 0x800) {
+    *p++ = static_cast<char>(0xC0 | u >> 6);
+    *p++ = static_cast<char>(0x80 | (u & 0x3F));
+  } else {
+    *p++ = static_cast<char>(0xE0 | u >> 12);
+    *p++ = static_cast<char>(0x80 | (u >> 6 & 0x3F));
+    *p++ = static_cast<char>(0x80 | (u & 0x3F));
   }
+  return p;
+}
+
+}  // namespace
+
+void AppendFoldedBytes(std::u16string_view folded, std::string* out) {
+  // Room for the most a unit takes, then cut to what was written.
+  const size_t at = out->size();
+  out->resize(at + folded.size() * 3);
+  char* p = out->data() + at;
+  for (const char16_t u : folded) p = PutFoldedUnit(u, p);
+  out->resize(static_cast<size_t>(p - out->data()));
 }
 
 void FoldedUnitsOf(std::string_view bytes, std::u16string* out) {
@@ -62,11 +75,11 @@ void AppendStoredText(JetVersion version, const char16_t* fold, const StoredText
   const uint8_t* b = stored.bytes;
   const size_t n = stored.size;
   if (version == JetVersion::kJet4 && n >= 2 && b[0] == 0xFF && b[1] == 0xFE && std::memchr(b + 2, 0, n - 2) == nullptr) {
-    for (size_t i = 2; i < n; ++i) {
-      const char16_t f = fold[b[i]];
-      if (f < 0x80 && f != 0) out->push_back(static_cast<char>(f));
-      else AppendFoldedBytes(std::u16string_view(&f, 1), out);
-    }
+    const size_t at = out->size();
+    out->resize(at + (n - 2) * 3);
+    char* p = out->data() + at;
+    for (size_t i = 2; i < n; ++i) p = PutFoldedUnit(fold[b[i]], p);
+    out->resize(static_cast<size_t>(p - out->data()));
     return;
   }
   DecodeStoredText(version, b, n, scratch);
@@ -83,6 +96,12 @@ class Builder {
       : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)) {
     folded_ = std::make_unique<FoldedColumns>();
     folded_->columns = columns;
+    // Room for the rows the table says it has: growing by doubling, then shrinking to fit, held
+    // the lists up to three times over at their largest.
+    const size_t rows = std::min<size_t>(def.row_count, size_t{1} << 26);
+    folded_->starts.reserve(rows * columns.size() + 1);
+    folded_->places.reserve(rows);
+    folded_->nulls.reserve(rows);
   }
 
   // Reads the rows of the table's pages in long runs; false (with nothing kept) when a page holds
@@ -167,7 +186,8 @@ class Builder {
     std::vector<uint32_t>& used = folded_->chunk_used;
     if (used.empty() || used.back() + text_.size() + 1 > FoldedColumns::kChunkBytes) {
       if (folded_->chunks.size() * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
-      folded_->chunks.push_back(std::make_unique<char[]>(FoldedColumns::kChunkBytes));
+      // Left unfilled: the end of the last chunk is never touched, so takes no memory.
+      folded_->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
       used.push_back(0);
     }
     char* at = folded_->chunks.back().get() + used.back();

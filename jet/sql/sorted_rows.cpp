@@ -1,10 +1,12 @@
 #include "jet/sql/sorted_rows.h"
 
 #include <algorithm>
+#include <bit>
 #include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "jet/pages/index_key.h"
 #include "jet/pages/index_page.h"
@@ -13,17 +15,52 @@ namespace jet {
 
 namespace {
 
-constexpr uint32_t kNoRank = UINT32_MAX;
+constexpr uint32_t kNoRow = UINT32_MAX;
 
-// Per row of the folded texts, the place of its key among the column's distinct keys: rows with
-// equal keys share a rank, and ranks grow with the keys.
-struct Ranks {
-  std::vector<uint32_t> of_row;
-  uint32_t count = 0;  // distinct keys
+// Rows in the order of one sort column, each marked where it ties the row before on that column.
+struct ColumnOrder {
+  std::vector<uint32_t> rows;
+  std::vector<bool> ties;  // ties[i]: rows[i] has the key of rows[i - 1]
+};
+
+// A set of rows of the folded texts, numbered in ascending order: the number of a row in the set
+// costs a count of bits, so that what is kept per row of the set takes no room for the others.
+class RowSubset {
+ public:
+  explicit RowSubset(size_t rows) : bits_((rows + 63) / 64) {}
+  void Add(uint32_t r) { bits_[r / 64] |= uint64_t{1} << (r % 64); }
+  bool Has(uint32_t r) const { return (bits_[r / 64] >> (r % 64) & 1) != 0; }
+  // After the last Add.
+  void Count() {
+    before_.resize(bits_.size());
+    for (size_t w = 0; w < bits_.size(); ++w) {
+      before_[w] = count_;
+      count_ += static_cast<uint32_t>(std::popcount(bits_[w]));
+    }
+  }
+  uint32_t count() const { return count_; }
+  uint32_t Slot(uint32_t r) const {
+    return before_[r / 64] + static_cast<uint32_t>(std::popcount(bits_[r / 64] & ((uint64_t{1} << (r % 64)) - 1)));
+  }
+  std::vector<uint32_t> Rows() const {
+    std::vector<uint32_t> rows;
+    rows.reserve(count_);
+    for (size_t w = 0; w < bits_.size(); ++w) {
+      for (uint64_t b = bits_[w]; b != 0; b &= b - 1) rows.push_back(static_cast<uint32_t>(w * 64 + std::countr_zero(b)));
+    }
+    return rows;
+  }
+
+ private:
+  std::vector<uint64_t> bits_;
+  std::vector<uint32_t> before_;  // per word: the rows of the set in the words before it
+  uint32_t count_ = 0;
 };
 
 // Finds a row of the folded texts by its place: the places ascend, so a page's rows are one
-// stretch of them, found through a table of where each page's stretch begins.
+// stretch of them, found through a table of where each page's stretch begins. On a page whose
+// stretch holds its slots 0, 1, 2, ... in turn (no row deleted), a slot is its row's offset in the
+// stretch, and the places themselves are not read.
 class PlaceLookup {
  public:
   explicit PlaceLookup(const FoldedColumns& folded) : places_(folded.places) {
@@ -31,23 +68,28 @@ class PlaceLookup {
     first_.resize(pages);
     size_t r = 0;
     for (uint32_t page = 0; page < pages; ++page) {
-      while (r < places_.size() && places_[r] >> 8 < page) ++r;
-      first_[page] = static_cast<uint32_t>(r);
+      const size_t begin = r;
+      bool dense = true;
+      for (; r < places_.size() && places_[r] >> 8 == page; ++r) dense = dense && (places_[r] & 0xFF) == r - begin;
+      first_[page] = static_cast<uint32_t>(begin) | (dense ? kDense : 0);
     }
   }
-  // The row at `place`; kNoRank when none is.
+  // The row at `place`; kNoRow when none is.
   uint32_t Find(RowId place) const {
-    if (place.page + 1 >= first_.size()) return kNoRank;
+    if (place.page + 1 >= first_.size()) return kNoRow;
+    const uint32_t begin = first_[place.page] & ~kDense, end = first_[place.page + 1] & ~kDense;
+    if ((first_[place.page] & kDense) != 0) return place.row < end - begin ? begin + place.row : kNoRow;
     const uint32_t packed = place.page << 8 | place.row;
-    for (uint32_t r = first_[place.page]; r < first_[place.page + 1]; ++r) {
+    for (uint32_t r = begin; r < end; ++r) {
       if (places_[r] == packed) return r;
     }
-    return kNoRank;
+    return kNoRow;
   }
 
  private:
+  static constexpr uint32_t kDense = 0x80000000u;  // folded texts hold fewer rows than this
   const std::vector<uint32_t>& places_;
-  std::vector<uint32_t> first_;  // per page: its first row, or where it would be
+  std::vector<uint32_t> first_;  // per page: its first row, or where it would be; kDense
 };
 
 // The index on `column` alone that keys it in the sort's direction and holds every row.
@@ -64,110 +106,184 @@ const PhysicalIndex* IndexFor(const TableDef& def, const SortColumn& column) {
   return nullptr;
 }
 
-// The ranks from the walk of `index`'s leaves; nullopt when its entries do not name every row
-// exactly once (then the keys are made instead). Each page is read straight from the file and
-// none is kept: ranking every row of a large table would otherwise fill the cache with its index.
-Result<std::optional<Ranks>> IndexRanks(Pager& pager, const TableDef& def, const PhysicalIndex& index,
-                                        const FoldedColumns& folded, const PlaceLookup& lookup) {
-  Ranks ranks;
-  ranks.of_row.assign(folded.rows(), kNoRank);
+// The rows (those of `subset`, else all) in the order of `index`'s entries; nullopt when its
+// entries do not name every row exactly once (then the keys are made instead). Each page is read
+// straight from the file and none is kept: ordering every row of a large table would otherwise
+// fill the cache with its index.
+Result<std::optional<ColumnOrder>> IndexOrder(Pager& pager, const TableDef& def, const PhysicalIndex& index,
+                                              const FoldedColumns& folded, const PlaceLookup& lookup,
+                                              const RowSubset* subset) {
+  const size_t n = folded.rows();
+  ColumnOrder order;
+  order.rows.reserve(subset != nullptr ? subset->count() : n);
+  order.ties.reserve(order.rows.capacity());
+  std::vector<uint64_t> named((n + 63) / 64);
+  size_t named_count = 0;
+  uint64_t group = 0, last_kept_group = UINT64_MAX;  // of equal keys, counted over every entry
   std::vector<uint8_t> bytes(pager.page_size());
+  IndexEntryReader reader;
   std::string last;
-  size_t named = 0;
   // Down the leftmost edge to the first leaf, then along the leaves; the pages a walk may visit
   // are bounded, so that a chain that loops ends.
   uint32_t page = index.root_page;
   for (size_t visited = 0; page != 0; ++visited) {
-    if (visited > folded.rows() + 64) return std::optional<Ranks>();
+    if (visited > n + 64) return std::optional<ColumnOrder>();
     JET_RETURN_IF_ERROR(pager.ReadRun(page, 1, bytes.data()));
-    JET_ASSIGN_OR_RETURN(IndexPage read, DecodeIndexPage(pager, page, bytes.data()));
-    if (read.owner != def.page) return std::optional<Ranks>();
-    if (!read.leaf()) {
-      page = read.entries.empty() ? read.tail : read.entries.front().child_page;
+    JET_RETURN_IF_ERROR(reader.Start(pager, page, bytes.data()));
+    if (reader.page().owner != def.page) return std::optional<ColumnOrder>();
+    if (!reader.page().leaf()) {
+      JET_ASSIGN_OR_RETURN(bool any, reader.Next());
+      page = any ? reader.child_page() : reader.page().tail;
       continue;
     }
-    for (const IndexEntry& entry : read.entries) {
-      if (named == 0 || entry.key != last) {
-        ++ranks.count;
-        last = entry.key;
+    while (true) {
+      JET_ASSIGN_OR_RETURN(bool more, reader.Next());
+      if (!more) break;
+      if (named_count == 0 || reader.key() != last) {
+        group += named_count > 0 ? 1 : 0;
+        last.assign(reader.key());
       }
-      const uint32_t r = lookup.Find(RowId{entry.data_page, entry.data_row});
-      if (r == kNoRank || ++named > folded.rows()) return std::optional<Ranks>();
-      ranks.of_row[r] = ranks.count - 1;
+      const uint32_t r = lookup.Find(RowId{reader.data_page(), reader.data_row()});
+      if (r == kNoRow || (named[r / 64] >> (r % 64) & 1) != 0) return std::optional<ColumnOrder>();
+      named[r / 64] |= uint64_t{1} << (r % 64);
+      ++named_count;
+      if (subset != nullptr && !subset->Has(r)) continue;
+      order.ties.push_back(group == last_kept_group);
+      order.rows.push_back(r);
+      last_kept_group = group;
     }
-    page = read.next;
+    page = reader.page().next;
   }
-  // As many entries as rows, each naming a row: every row has its rank unless one was named twice.
-  if (named != folded.rows() || std::find(ranks.of_row.begin(), ranks.of_row.end(), kNoRank) != ranks.of_row.end()) {
-    return std::optional<Ranks>();
-  }
-  return std::optional<Ranks>(std::move(ranks));
+  if (named_count != n) return std::optional<ColumnOrder>();
+  return std::optional<ColumnOrder>(std::move(order));
 }
 
-// The ranks from the keys of the folded texts of folded.columns[k]: a folded text sorts exactly
-// as the text does, as folding keeps every weight of every character.
-Result<Ranks> KeyRanks(JetVersion version, const FoldedColumns& folded, size_t k, bool ascending) {
+// `rows` (ascending) in the order of the keys of their folded texts of folded.columns[k]: a
+// folded text sorts exactly as the text does, as folding keeps every weight of every character.
+Result<ColumnOrder> KeyOrder(JetVersion version, const FoldedColumns& folded, size_t k, bool ascending,
+                             const std::vector<uint32_t>& rows) {
   std::string keys;
   std::vector<size_t> ends;  // of each row's key in `keys`
-  ends.reserve(folded.rows());
+  ends.reserve(rows.size());
   Value text = Text();
   const Value null = Null{};
-  for (size_t r = 0; r < folded.rows(); ++r) {
+  for (uint32_t r : rows) {
     if (!folded.Null(r, k)) FoldedUnitsOf(folded.Text(r, k), &std::get<Text>(text));
     JET_RETURN_IF_ERROR(AppendKeyColumn(version, KeyColumn{ColumnType::kText, ascending}, folded.Null(r, k) ? null : text, &keys));
     ends.push_back(keys.size());
   }
-  const auto key = [&](uint32_t r) {
-    const size_t begin = r == 0 ? 0 : ends[r - 1];
-    return std::string_view(keys).substr(begin, ends[r] - begin);
+  const auto key = [&](uint32_t i) {
+    const size_t begin = i == 0 ? 0 : ends[i - 1];
+    return std::string_view(keys).substr(begin, ends[i] - begin);
   };
-  std::vector<uint32_t> sorted(folded.rows());
+  std::vector<uint32_t> sorted(rows.size());
   std::iota(sorted.begin(), sorted.end(), 0u);
-  std::sort(sorted.begin(), sorted.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
-  Ranks ranks;
-  ranks.of_row.resize(folded.rows());
+  std::stable_sort(sorted.begin(), sorted.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+  ColumnOrder order;
+  order.rows.resize(rows.size());
+  order.ties.resize(rows.size());
   for (size_t i = 0; i < sorted.size(); ++i) {
-    if (i == 0 || key(sorted[i]) != key(sorted[i - 1])) ++ranks.count;
-    ranks.of_row[sorted[i]] = ranks.count - 1;
+    order.rows[i] = rows[sorted[i]];
+    order.ties[i] = i > 0 && key(sorted[i]) == key(sorted[i - 1]);
   }
-  return ranks;
+  return order;
 }
 
-// Puts `rows` in the order of their ranks, keeping the order of rows with equal ranks.
-void SortByRank(const Ranks& ranks, std::vector<uint32_t>* rows) {
-  std::vector<uint32_t> starts(size_t{ranks.count} + 1, 0);
-  for (uint32_t r : *rows) ++starts[ranks.of_row[r] + 1];
-  std::partial_sum(starts.begin(), starts.end(), starts.begin());
-  std::vector<uint32_t> out(rows->size());
-  for (uint32_t r : *rows) out[starts[ranks.of_row[r]]++] = r;
-  rows->swap(out);
-}
+class Builder {
+ public:
+  Builder(Pager& pager, const TableDef& def, const FoldedColumns& folded) : pager_(pager), def_(def), folded_(folded) {}
 
+  // The rows (of `subset`, else all) in `column`'s order: from its index when it has one that
+  // names every row, else from the keys of its folded texts; nullopt when neither can be had.
+  Result<std::optional<ColumnOrder>> Order(const SortColumn& column, const RowSubset* subset) {
+    if (const PhysicalIndex* index = IndexFor(def_, column)) {
+      if (!lookup_) lookup_.emplace(folded_);
+      JET_ASSIGN_OR_RETURN(std::optional<ColumnOrder> walked, IndexOrder(pager_, def_, *index, folded_, *lookup_, subset));
+      if (walked) return walked;
+    }
+    const auto k = std::find(folded_.columns.begin(), folded_.columns.end(), column.column);
+    if (k == folded_.columns.end() || def_.columns[column.column].type != ColumnType::kText) return std::optional<ColumnOrder>();
+    std::vector<uint32_t> rows;
+    if (subset != nullptr) {
+      rows = subset->Rows();
+    } else {
+      rows.resize(folded_.rows());
+      std::iota(rows.begin(), rows.end(), 0u);
+    }
+    JET_ASSIGN_OR_RETURN(ColumnOrder order, KeyOrder(pager_.format().version, folded_, static_cast<size_t>(k - folded_.columns.begin()),
+                                                     column.ascending, rows));
+    return std::optional<ColumnOrder>(std::move(order));
+  }
+
+  // Puts each stretch of `order`'s rows that tie on its column in the order of `later` columns,
+  // rows that tie on all of them in ascending order; false when a later column cannot be had.
+  // Only the tied rows are ranked by the later columns: most rows differ on the first.
+  Result<bool> OrderTies(ColumnOrder& order, const SortColumn* later, size_t later_count) {
+    RowSubset tied(folded_.rows());
+    for (size_t i = 1; i < order.rows.size(); ++i) {
+      if (order.ties[i]) {
+        tied.Add(order.rows[i - 1]);
+        tied.Add(order.rows[i]);
+      }
+    }
+    tied.Count();
+    if (tied.count() == 0) return true;
+    // Per later column, per tied row (by its number in `tied`): its rank among the tied rows.
+    std::vector<std::vector<uint32_t>> ranks;
+    for (size_t c = 0; c < later_count; ++c) {
+      JET_ASSIGN_OR_RETURN(std::optional<ColumnOrder> by, Order(later[c], &tied));
+      if (!by || by->rows.size() != tied.count()) return false;
+      std::vector<uint32_t>& rank = ranks.emplace_back(tied.count());
+      uint32_t at = 0;
+      for (size_t i = 0; i < by->rows.size(); ++i) {
+        if (i > 0 && !by->ties[i]) ++at;
+        rank[tied.Slot(by->rows[i])] = at;
+      }
+    }
+    std::vector<std::pair<uint32_t, uint32_t>> stretch;  // (number in `tied`, row)
+    const auto before = [&](const std::pair<uint32_t, uint32_t>& a, const std::pair<uint32_t, uint32_t>& b) {
+      for (const std::vector<uint32_t>& rank : ranks) {
+        if (rank[a.first] != rank[b.first]) return rank[a.first] < rank[b.first];
+      }
+      return a.first < b.first;
+    };
+    for (size_t begin = 0; begin < order.rows.size();) {
+      size_t end = begin + 1;
+      while (end < order.rows.size() && order.ties[end]) ++end;
+      if (end - begin > 1) {
+        stretch.clear();
+        for (size_t i = begin; i < end; ++i) stretch.emplace_back(tied.Slot(order.rows[i]), order.rows[i]);
+        std::sort(stretch.begin(), stretch.end(), before);
+        for (size_t i = begin; i < end; ++i) order.rows[i] = stretch[i - begin].second;
+      }
+      begin = end;
+    }
+    return true;
+  }
+
+ private:
+  Pager& pager_;
+  const TableDef& def_;
+  const FoldedColumns& folded_;
+  std::optional<PlaceLookup> lookup_;
+};
+
+// The first column orders every row; the later ones only the rows that tie on the columns before.
 Result<std::unique_ptr<SortedRows>> Build(Pager& pager, const TableDef& def, const std::shared_ptr<const FoldedColumns>& folded,
-                                        const std::vector<SortColumn>& order_by) {
+                                          const std::vector<SortColumn>& order_by) {
   auto order = std::make_unique<SortedRows>();
   order->folded = folded;
-  order->rows.resize(folded->rows());
-  std::iota(order->rows.begin(), order->rows.end(), 0u);
-  std::optional<PlaceLookup> lookup;
-  // The last column first: each pass keeps the order of rows its column ties.
-  for (auto c = order_by.rbegin(); c != order_by.rend(); ++c) {
-    std::optional<Ranks> ranks;
-    if (const PhysicalIndex* index = IndexFor(def, *c)) {
-      if (!lookup) lookup.emplace(*folded);
-      JET_ASSIGN_OR_RETURN(ranks, IndexRanks(pager, def, *index, *folded, *lookup));
-    }
-    if (!ranks) {
-      const auto k = std::find(folded->columns.begin(), folded->columns.end(), c->column);
-      if (k == folded->columns.end() || def.columns[c->column].type != ColumnType::kText) {
-        order->rows.clear();
-        order->usable = false;
-        return order;
-      }
-      JET_ASSIGN_OR_RETURN(ranks, KeyRanks(pager.format().version, *folded, static_cast<size_t>(k - folded->columns.begin()), c->ascending));
-    }
-    SortByRank(*ranks, &order->rows);
+  Builder builder(pager, def, *folded);
+  JET_ASSIGN_OR_RETURN(std::optional<ColumnOrder> first, builder.Order(order_by.front(), nullptr));
+  bool usable = first.has_value();
+  if (usable && order_by.size() > 1) {
+    JET_ASSIGN_OR_RETURN(usable, builder.OrderTies(*first, order_by.data() + 1, order_by.size() - 1));
   }
+  if (!usable) {
+    order->usable = false;
+    return order;
+  }
+  order->rows = std::move(first->rows);
   return order;
 }
 

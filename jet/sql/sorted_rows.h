@@ -11,7 +11,9 @@
 //     with equal keys when, as SortedRowsOf requires, the rows' places ascend;
 //   - a column's order comes from the walk of an index on that column alone, in the same
 //     direction and holding every row, when there is one (its entries are in key order already);
-//     else from the keys of the column's folded texts, for a Text column the folded texts hold.
+//     else from the keys of the column's folded texts, for a Text column the folded texts hold;
+//   - the first column orders every row; a later column is consulted only for the rows that tie
+//     on the first, and the order cannot be had only when such rows exist and it cannot order them.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
 #include "jet/sql/sql_select.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <string_view>
 
 #include "jet/pages/data_page.h"
@@ -120,16 +122,16 @@ class OrderedMatches final : public RowSource {
  public:
   // `marked`: every row's mark, when they were marked already; else empty.
   OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search,
-                 std::vector<uint8_t> marked)
+                 const std::vector<uint8_t>& marked)
       : pager_(pager), order_(std::move(order)), search_(std::move(search)), marked_all_(!marked.empty()),
-        marked_(std::move(marked)) {}
+        marked_(Packed(marked)) {}
   Result<bool> Next(LazyRow* row) override {
     const FoldedColumns& folded = *order_->folded;
     const std::vector<uint32_t>& rows = order_->rows;
     for (; next_ < rows.size(); ++next_) {
       if (!marked_all_ && next_ == batch_start_ + batch_size_) TestOrMark(folded, rows);
       const uint32_t r = rows[next_];
-      if (marked_all_ ? marked_[r] == 0 : verdicts_[next_ - batch_start_] == 0) continue;
+      if (marked_all_ ? (marked_[r / 64] >> (r % 64) & 1) == 0 : verdicts_[next_ - batch_start_] == 0) continue;
       const RowId id = folded.Place(r);
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
       JET_RETURN_IF_ERROR(row->Load(id, slot));
@@ -149,6 +151,22 @@ class OrderedMatches final : public RowSource {
   static constexpr uint64_t kExpected = 1024;
   static constexpr uint64_t kJudgeAfter = 2048;
 
+  // Marks (each 0 or 1) as a bit per row; eight at a time, the multiplication gathering the low
+  // bit of each of eight bytes into one byte, the first byte's bit lowest.
+  static std::vector<uint64_t> Packed(const std::vector<uint8_t>& marks) {
+    std::vector<uint64_t> bits((marks.size() + 63) / 64);
+    size_t r = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      for (; r + 8 <= marks.size(); r += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, marks.data() + r, 8);
+        bits[r / 64] |= (eight * 0x0102040810204080ull >> 56) << (r % 64);
+      }
+    }
+    for (; r < marks.size(); ++r) bits[r / 64] |= uint64_t{marks[r]} << (r % 64);
+    return bits;
+  }
+
   void TestOrMark(const FoldedColumns& folded, const std::vector<uint32_t>& rows) {
     const uint64_t n = rows.size();
     // Marking pays once testing has cost as much, or when testing the matches still expected,
@@ -159,7 +177,9 @@ class OrderedMatches final : public RowSource {
       mark = (kExpected - found_) * tested_ / (found_ + 1) * kTestCost > n;
     }
     if (mark) {
-      search_->MarkAll(folded, &marked_);
+      std::vector<uint8_t> marks;
+      search_->MarkAll(folded, &marks);
+      marked_ = Packed(marks);
       marked_all_ = true;
       return;
     }
@@ -178,7 +198,7 @@ class OrderedMatches final : public RowSource {
   uint8_t verdicts_[kBatch] = {};
   uint64_t tested_ = 0, found_ = 0;
   bool marked_all_ = false;
-  std::vector<uint8_t> marked_;
+  std::vector<uint64_t> marked_;  // a bit per row: held while the rows are read, so kept small
 };
 
 // A search that finds more than one row in this many builds the ORDER BY's order of the rows.
@@ -209,12 +229,10 @@ Status SelectCursor::PrepareFolded() {
   auto search = std::make_unique<FoldedSearch>(folded_terms);
   prefiltered_ = true;
   std::vector<uint8_t> marked;
-  std::vector<uint32_t> matches;
+  size_t marked_count = 0;
   const auto mark = [&] {
     search->MarkAll(*folded, &marked);
-    for (uint32_t r = 0; r < marked.size(); ++r) {
-      if (marked[r]) matches.push_back(r);
-    }
+    marked_count = static_cast<size_t>(std::count(marked.begin(), marked.end(), uint8_t{1}));
   };
   if (!order_.empty()) {
     JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_, false));
@@ -222,18 +240,26 @@ Status SelectCursor::PrepareFolded() {
       // Building the order costs about what sorting a good share of the rows costs: a search that
       // finds few rows sorts them, one that finds many builds the order for itself and the next.
       mark();
-      if (matches.size() * kOrderShare > folded->rows()) {
+      if (marked_count * kOrderShare > folded->rows()) {
         JET_ASSIGN_OR_RETURN(kept, SortedRowsOf(db_.pager(), def_, folded, order_, true));
       }
     }
     if (kept) {
-      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), std::move(marked));
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), marked);
+      marked = std::vector<uint8_t>();
       plan_ = AccessPlan{};
       plan_text_ = "folded texts in their kept order";
       return Status::Ok();
     }
   }
   if (marked.size() != folded->rows()) mark();
+  // Listed only now: a search that walks the kept order reads the marks instead.
+  std::vector<uint32_t> matches;
+  matches.reserve(marked_count);
+  for (uint32_t r = 0; r < marked.size(); ++r) {
+    if (marked[r]) matches.push_back(r);
+  }
+  marked = std::vector<uint8_t>();
   if (order_.empty()) {
     std::vector<RowId> places;
     places.reserve(matches.size());
