@@ -27,7 +27,8 @@
 // usage: search_bench [RUNS [SIZES [FOLDER]]]   (defaults: 15 runs, sizes "100000,1000000")
 // Environment: SEARCH_BENCH_MIX=even|zipf (default both); SEARCH_BENCH_CURVE=0 leaves out the
 // density curve; SEARCH_BENCH_MDB=0 leaves out mdb-sql; SEARCH_BENCH_ONLY=TEXT times only the
-// search for TEXT, ours alone, with the fastest run and the processor time (for profiling).
+// search for TEXT, ours alone, with the fastest run and the processor time (for profiling), and
+// with SEARCH_BENCH_COLD=1 its cold figures too.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -464,6 +465,12 @@ Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& s
   if (b.only != nullptr) {
     std::printf("%-24s %8lld %8.2f /%7.2f (fastest %.2f, processor time %.2f)\n", search.label.c_str(),
                 static_cast<long long>(found), m.warm.median, m.warm.p90, m.warm.fastest, m.warm.cpu_median);
+    if (std::getenv("SEARCH_BENCH_COLD") != nullptr) {
+      m.cold = Time(std::max(3, b.runs / 3), [&] { form.Search(search.text); },
+                    [&] { WriteFromAnotherProcess(b.mdb.string(), b.sqlite.string()); });
+      std::printf("%-24s cold %8.2f /%7.2f (fastest %.2f, processor time %.2f)\n", search.label.c_str(), m.cold.median,
+                  m.cold.p90, m.cold.fastest, m.cold.cpu_median);
+    }
     return m;
   }
   const int cold_runs = std::max(3, b.runs / 3);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -131,6 +132,18 @@ class Pager {
     if (!in_write_) shared_->OfferDecoded(file_stamp_, key, std::move(value), numerous);
   }
   uint64_t process_commits() const { return shared_->commits(); }
+  // What is carried from one state of the file to the next (SharedPages::TakeCarried); nothing
+  // inside a write, whose pages are not yet the file's.
+  template <typename T>
+  std::shared_ptr<T> TakeCarried(const std::string& key) const {
+    if (in_write_) return nullptr;
+    return std::static_pointer_cast<T>(shared_->TakeCarried(key));
+  }
+  template <typename T>
+  void Carry(const std::string& key, std::shared_ptr<T> value) const {
+    if (!in_write_) shared_->Carry(key, std::const_pointer_cast<std::remove_const_t<T>>(std::move(value)));
+  }
+  void DropCarried(const std::string& prefix) const { shared_->DropCarried(prefix); }
 
   // For readers: takes the shared data lock (so no commit is copied into the file meanwhile) and
   // drops cached pages when another handle has changed the file since they were read.

@@ -67,6 +67,25 @@ void SharedPages::OfferDecoded(int64_t stamp, const std::string& key, std::share
   decoded_[key] = std::move(value);
 }
 
+std::shared_ptr<void> SharedPages::TakeCarried(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = carried_.find(key);
+  if (found == carried_.end()) return nullptr;
+  std::shared_ptr<void> taken = std::move(found->second);
+  carried_.erase(found);
+  return taken;
+}
+
+void SharedPages::Carry(const std::string& key, std::shared_ptr<void> value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  carried_[key] = std::move(value);
+}
+
+void SharedPages::DropCarried(const std::string& prefix) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::erase_if(carried_, [&](const auto& entry) { return entry.first.starts_with(prefix); });
+}
+
 void SharedPages::Validated(int64_t stamp, bool settled) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!settled) StartOver(kNoStamp);

@@ -53,6 +53,15 @@ class SharedPages {
   void OfferDecoded(int64_t stamp, const std::string& key, std::shared_ptr<const void> value, bool numerous = false);
   static constexpr size_t kMaxNumerous = 1024;
 
+  // Things decoded for some earlier state of the file that can be checked against the pages as
+  // they are now for less than decoding them afresh costs (the folded texts, with a digest of
+  // every page they came from). Kept whatever the stamp, one per key, and handed out once: the
+  // taker owns it alone until it carries it again, so it may bring it up to date in place.
+  std::shared_ptr<void> TakeCarried(const std::string& key);
+  void Carry(const std::string& key, std::shared_ptr<void> value);
+  // Forgets what is carried under keys that begin with `prefix`.
+  void DropCarried(const std::string& prefix);
+
   // Commits made through this process's handles: a handle holding values read earlier compares
   // it to know, without a system call, that a handle of this process changed the file meanwhile.
   uint64_t commits() const { return commits_.load(std::memory_order_acquire); }
@@ -67,6 +76,7 @@ class SharedPages {
   int64_t stamp_ = -1;
   std::vector<SharedPage> pages_;  // by page number; null where not shared
   std::unordered_map<std::string, std::shared_ptr<const void>> decoded_;
+  std::unordered_map<std::string, std::shared_ptr<void>> carried_;  // not dropped by StartOver
   size_t numerous_count_ = 0;
   size_t shared_count_ = 0;
   const size_t max_pages_;

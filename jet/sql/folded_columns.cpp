@@ -5,6 +5,7 @@
 
 #include "jet/pages/usage_map.h"
 #include "jet/pages/data_page.h"
+#include "jet/sql/page_digest.h"
 #include "jet/sql/sql_rows.h"
 #include "jet/text/text_codec.h"
 #include "jet/text/text_fold.h"
@@ -90,35 +91,61 @@ void AppendStoredText(JetVersion version, const char16_t* fold, const StoredText
 // Pages read at once while streaming a table: 1 MB of 4 KB pages.
 constexpr uint32_t kRunPages = 256;
 
+// Reads `pages` (ascending) in long runs straight from the file and hands each to `visit`
+// (page, bytes) -> Result<bool>; stops with false as soon as `visit` does.
+template <typename Visit>
+Result<bool> StreamPages(Pager& pager, const std::vector<uint32_t>& pages, Visit visit) {
+  const uint32_t page_size = pager.page_size();
+  std::vector<uint8_t> run(size_t{kRunPages} * page_size);
+  for (size_t i = 0; i < pages.size();) {
+    uint32_t count = 1;
+    while (count < kRunPages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
+    JET_RETURN_IF_ERROR(pager.ReadRun(pages[i], count, run.data()));
+    for (uint32_t k = 0; k < count; ++k) {
+      JET_ASSIGN_OR_RETURN(bool go_on, visit(pages[i] + k, run.data() + size_t{k} * page_size));
+      if (!go_on) return false;
+    }
+    i += count;
+  }
+  return true;
+}
+
 class Builder {
  public:
-  Builder(Pager& pager, const TableDef& def, const std::vector<size_t>& columns)
+  // `expected_rows`: the rows it will most likely hold, room for which is made at once.
+  Builder(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, size_t expected_rows)
       : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)) {
     folded_ = std::make_unique<FoldedColumns>();
     folded_->columns = columns;
-    // Room for the rows the table says it has: growing by doubling, then shrinking to fit, held
-    // the lists up to three times over at their largest.
-    const size_t rows = std::min<size_t>(def.row_count, size_t{1} << 26);
+    // Growing by doubling, then shrinking to fit, held the lists up to three times over at their
+    // largest.
+    const size_t rows = std::min<size_t>(expected_rows, size_t{1} << 26);
     folded_->starts.reserve(rows * columns.size() + 1);
     folded_->places.reserve(rows);
     folded_->nulls.reserve(rows);
   }
 
-  // Reads the rows of the table's pages in long runs; false (with nothing kept) when a page holds
-  // a moved row's home, which only the forwarding chains tell from a stray flag: the caller
-  // walks the table with a StorageCursor instead.
-  Result<bool> Stream(const std::vector<uint32_t>& pages) {
+  // Reads the rows of the table's pages in long runs, with each page's digest into `digests`;
+  // false (with nothing kept) when a page holds a moved row's home, which only the forwarding
+  // chains tell from a stray flag: the caller walks the table with a StorageCursor instead.
+  Result<bool> Stream(const std::vector<uint32_t>& pages, std::vector<uint64_t>* digests) {
+    digests->reserve(pages.size());
     const uint32_t page_size = pager_.page_size();
-    std::vector<uint8_t> run(size_t{kRunPages} * page_size);
-    for (size_t i = 0; i < pages.size();) {
-      uint32_t count = 1;
-      while (count < kRunPages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
-      JET_RETURN_IF_ERROR(pager_.ReadRun(pages[i], count, run.data()));
-      for (uint32_t k = 0; k < count; ++k) {
-        JET_ASSIGN_OR_RETURN(bool plain, AddPage(pages[i] + k, run.data() + size_t{k} * page_size));
-        if (!plain) return false;
-      }
-      i += count;
+    return StreamPages(pager_, pages, [&](uint32_t page, const uint8_t* data) {
+      digests->push_back(PageDigest(data, page_size));
+      return AddPage(page, data);
+    });
+  }
+
+  // Adds the rows of a data page of the table; false as Stream says.
+  Result<bool> AddPage(uint32_t page, const uint8_t* data) {
+    JET_RETURN_IF_ERROR(CheckOwnedDataPage(pager_, def_.page, page, data));
+    const uint16_t count = DataPageRowCount(pager_.format(), data);
+    for (uint32_t r = 0; r < count; ++r) {
+      JET_ASSIGN_OR_RETURN(RowSlot slot, RowSlotOf(pager_, page, data, r));
+      if (slot.deleted() || slot.forwarding()) continue;
+      if (slot.moved_home()) return false;
+      JET_RETURN_IF_ERROR(Add(RowId{page, static_cast<uint8_t>(r)}, slot));
     }
     return true;
   }
@@ -126,9 +153,7 @@ class Builder {
   Status Add(RowId id, const RowSlot& slot) {
     JET_RETURN_IF_ERROR(row_.Load(id, slot));
     folded_->moved_rows = folded_->moved_rows || slot.moved_home();
-    const uint32_t packed = id.page << 8 | id.row;
-    folded_->places_ascending = folded_->places_ascending && (folded_->places.empty() || folded_->places.back() < packed);
-    folded_->places.push_back(packed);
+    AddPlace(id.page << 8 | id.row);
     uint8_t nulls = 0;
     for (size_t k = 0; k < folded_->columns.size(); ++k) {
       text_.clear();
@@ -137,6 +162,17 @@ class Builder {
       JET_RETURN_IF_ERROR(Keep());
     }
     folded_->nulls.push_back(nulls);
+    return Status::Ok();
+  }
+
+  // Adds row `row` of other folded texts of the same columns, as they hold it.
+  Status Copy(const FoldedColumns& from, size_t row) {
+    AddPlace(from.places[row]);
+    for (size_t k = 0; k < folded_->columns.size(); ++k) {
+      text_.assign(from.Text(row, k));
+      JET_RETURN_IF_ERROR(Keep());
+    }
+    folded_->nulls.push_back(from.nulls[row]);
     return Status::Ok();
   }
 
@@ -151,16 +187,9 @@ class Builder {
   }
 
  private:
-  Result<bool> AddPage(uint32_t page, const uint8_t* data) {
-    JET_RETURN_IF_ERROR(CheckOwnedDataPage(pager_, def_.page, page, data));
-    const uint16_t count = DataPageRowCount(pager_.format(), data);
-    for (uint32_t r = 0; r < count; ++r) {
-      JET_ASSIGN_OR_RETURN(RowSlot slot, RowSlotOf(pager_, page, data, r));
-      if (slot.deleted() || slot.forwarding()) continue;
-      if (slot.moved_home()) return false;
-      JET_RETURN_IF_ERROR(Add(RowId{page, static_cast<uint8_t>(r)}, slot));
-    }
-    return true;
+  void AddPlace(uint32_t packed) {
+    folded_->places_ascending = folded_->places_ascending && (folded_->places.empty() || folded_->places.back() < packed);
+    folded_->places.push_back(packed);
   }
 
   // Folds the row's value of `column` into text_; true when it is NULL.
@@ -209,24 +238,151 @@ class Builder {
   jet::Text scratch_;
 };
 
-Result<std::unique_ptr<FoldedColumns>> Build(Pager& pager, const TableDef& def, const std::vector<size_t>& columns) {
+// What a build keeps beside the folded texts, carried from one state of the file to the next
+// (Pager::Carry): when the file changes, its pages are read again and only those whose digest
+// differs are decoded, instead of every row being folded afresh.
+struct FoldedCarry {
+  std::shared_ptr<const FoldedColumns> folded;
+  std::string layout;             // LayoutOf the table's definition they were folded with
+  std::vector<uint32_t> pages;    // the table's pages they came from, ascending
+  std::vector<uint64_t> digests;  // PageDigest of each of those pages as it was read
+};
+
+// What decoding a row depends on besides its page: where each column's value lies in it.
+std::string LayoutOf(const TableDef& def) {
+  std::string layout = std::to_string(def.max_columns) + "/" + std::to_string(def.var_column_count);
+  for (const ColumnDef& c : def.columns) {
+    layout += ";" + std::to_string(static_cast<int>(c.type)) + "," + std::to_string(c.number) + "," + std::to_string(c.var_index) +
+              "," + std::to_string(c.fixed_offset) + "," + std::to_string(c.flags) + "," + std::to_string(c.extra_flags);
+  }
+  return layout;
+}
+
+// Folded texts of the table as it is now; with the digests of the pages read when the table was
+// streamed (not when a moved row made the build walk it, or inside a write).
+Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, const std::vector<size_t>& columns) {
+  auto carry = std::make_shared<FoldedCarry>();
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
   if (!pager.in_write()) {
-    Builder streamed(pager, def, columns);
-    JET_ASSIGN_OR_RETURN(bool whole, streamed.Stream(owned));
-    if (whole) return streamed.Finish();
+    Builder streamed(pager, def, columns, def.row_count);
+    JET_ASSIGN_OR_RETURN(bool whole, streamed.Stream(owned, &carry->digests));
+    if (whole) {
+      JET_ASSIGN_OR_RETURN(carry->folded, streamed.Finish());
+      carry->layout = LayoutOf(def);
+      carry->pages = std::move(owned);
+      return carry;
+    }
+    carry->digests.clear();
   }
-  Builder walked(pager, def, columns);
+  Builder walked(pager, def, columns, def.row_count);
   StorageCursor cursor(pager, def.page, std::make_shared<const std::vector<uint32_t>>(std::move(owned)));
   for (Result<bool> on = cursor.First();; on = cursor.Next()) {
     if (!on.ok()) return on.error();
     if (!on.value()) break;
     JET_RETURN_IF_ERROR(walked.Add(cursor.row(), cursor.slot()));
   }
-  return walked.Finish();
+  JET_ASSIGN_OR_RETURN(carry->folded, walked.Finish());
+  return carry;
+}
+
+// The rows of `folded` (places ascending) on `page`: [first, second).
+std::pair<size_t, size_t> RowsOnPage(const FoldedColumns& folded, uint32_t page) {
+  const auto begin = std::lower_bound(folded.places.begin(), folded.places.end(), page << 8);
+  const auto end = std::lower_bound(begin, folded.places.end(), (page + 1) << 8);
+  return {static_cast<size_t>(begin - folded.places.begin()), static_cast<size_t>(end - folded.places.begin())};
+}
+
+// Whether rows [a, a + n) of `x` and [b, b + n) of `y` are the same rows with the same texts.
+bool SameRows(const FoldedColumns& x, size_t a, const FoldedColumns& y, size_t b, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (x.places[a + i] != y.places[b + i] || x.nulls[a + i] != y.nulls[b + i]) return false;
+    for (size_t k = 0; k < x.columns.size(); ++k) {
+      if (x.Text(a + i, k) != y.Text(b + i, k)) return false;
+    }
+  }
+  return true;
+}
+
+// The kept rows, those of the `changed` pages (ascending) put in place of theirs. When the
+// carry alone holds the kept texts, each of their chunks is given back as soon as it is copied,
+// so that the two copies are never whole at once.
+Result<std::unique_ptr<FoldedColumns>> Splice(Pager& pager, const TableDef& def, FoldedCarry& carry,
+                                              const FoldedColumns& fresh, const std::vector<uint32_t>& changed) {
+  const FoldedColumns& kept = *carry.folded;
+  FoldedColumns* reclaim = carry.folded.use_count() == 1 ? const_cast<FoldedColumns*>(&kept) : nullptr;
+  Builder spliced(pager, def, kept.columns, kept.rows() + fresh.rows());
+  size_t c = 0, reclaimed = 0;
+  for (size_t i = 0, r = 0; i < kept.rows() || r < fresh.rows();) {
+    if (r < fresh.rows() && (i == kept.rows() || fresh.places[r] < kept.places[i])) {
+      JET_RETURN_IF_ERROR(spliced.Copy(fresh, r++));
+      continue;
+    }
+    const uint32_t page = kept.places[i] >> 8;
+    while (c < changed.size() && changed[c] < page) ++c;
+    if (c == changed.size() || changed[c] != page) JET_RETURN_IF_ERROR(spliced.Copy(kept, i));
+    ++i;
+    for (const size_t chunk = kept.starts[i * kept.columns.size()] / FoldedColumns::kChunkBytes; reclaim != nullptr && reclaimed < chunk;) {
+      reclaim->chunks[reclaimed++].reset();
+    }
+  }
+  return spliced.Finish();
+}
+
+// Brings the carried folded texts up to the table as it is now: reads its pages, decodes those
+// whose digest changed and compares their rows with the kept ones; the same rows with the same
+// texts keep the folded texts as they are, others are spliced in. False when folding afresh is
+// as cheap or the only way (moved rows, a changed definition): `carry` is then spent.
+Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
+  const FoldedColumns& kept = *carry.folded;
+  if (carry.pages.empty() || carry.layout != LayoutOf(def) || kept.moved_rows || !kept.places_ascending) return false;
+  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
+  Builder fresh(pager, def, kept.columns, 0);  // the rows of the pages that changed
+  std::vector<uint32_t> changed;               // pages that changed, came or went
+  std::vector<uint64_t> digests;
+  digests.reserve(owned.size());
+  const size_t most_changed = owned.size() / 8 + 16;  // beyond it, folding every row costs little more
+  size_t j = 0;
+  JET_ASSIGN_OR_RETURN(bool plain, StreamPages(pager, owned, [&](uint32_t page, const uint8_t* data) -> Result<bool> {
+    digests.push_back(PageDigest(data, pager.page_size()));
+    for (; j < carry.pages.size() && carry.pages[j] < page; ++j) changed.push_back(carry.pages[j]);  // gone
+    const bool had = j < carry.pages.size() && carry.pages[j] == page;
+    if (had && carry.digests[j++] == digests.back()) return true;
+    changed.push_back(page);
+    if (changed.size() > most_changed) return false;
+    return fresh.AddPage(page, data);
+  }));
+  if (!plain) return false;
+  changed.insert(changed.end(), carry.pages.begin() + static_cast<std::ptrdiff_t>(j), carry.pages.end());
+  if (changed.size() > most_changed) return false;
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<const FoldedColumns> finished, fresh.Finish());
+  const FoldedColumns& now = *finished;
+  if (now.moved_rows || !now.places_ascending) return false;
+  bool same = true;
+  for (size_t c = 0, r = 0; c < changed.size() && same; ++c) {
+    const auto [begin, end] = RowsOnPage(kept, changed[c]);
+    const size_t n = RowsOnPage(now, changed[c]).second - r;
+    same = n == end - begin && SameRows(kept, begin, now, r, n);
+    r += n;
+  }
+  if (!same) {
+    // The orders kept for these texts no longer hold: they go first, so that the splice may
+    // reclaim the texts' memory as it goes.
+    pager.DropCarried(SortedRowsKeyPrefix(def.page, kept.columns));
+    JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
+    carry.folded = std::move(spliced);
+  }
+  carry.pages = std::move(owned);
+  carry.digests = std::move(digests);
+  return true;
 }
 
 }  // namespace
+
+std::string SortedRowsKeyPrefix(uint32_t table_page, const std::vector<size_t>& columns) {
+  std::string key = "sorted-rows:" + std::to_string(table_page);
+  for (size_t c : columns) key += "," + std::to_string(c);
+  return key + ":";
+}
 
 Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
                                                              const std::vector<size_t>& columns) {
@@ -236,10 +392,24 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
   std::string key = "folded-columns:" + std::to_string(def.page);
   for (size_t c : columns) key += "," + std::to_string(c);
   if (std::shared_ptr<const FoldedColumns> kept = pager.SharedDecoded<FoldedColumns>(key)) return kept;
-  JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> built, Build(pager, def, columns));
-  std::shared_ptr<const FoldedColumns> shared = std::move(built);
-  pager.ShareDecoded<FoldedColumns>(key, shared);
-  return shared;
+  // Only Text columns are carried: their values lie on the table's own pages, whose digests are
+  // kept, where a Memo's may lie on pages no digest covers.
+  const bool carriable = std::all_of(columns.begin(), columns.end(), [&](size_t c) { return def.columns[c].type == ColumnType::kText; });
+  std::shared_ptr<FoldedCarry> carry = carriable ? pager.TakeCarried<FoldedCarry>(key) : nullptr;
+  bool current = false;
+  if (carry != nullptr) {
+    JET_ASSIGN_OR_RETURN(current, Refresh(pager, def, *carry));
+  }
+  if (!current) {
+    // What was carried for these texts goes before they are folded afresh, so that the process
+    // never holds two copies of them.
+    carry.reset();
+    pager.DropCarried(SortedRowsKeyPrefix(def.page, columns));
+    JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns));
+  }
+  pager.ShareDecoded<FoldedColumns>(key, carry->folded);
+  if (carriable && !carry->pages.empty()) pager.Carry(key, carry);
+  return carry->folded;
 }
 
 const char* FindBytes(const char* from, const char* end, std::string_view needle) {

@@ -6,8 +6,12 @@
 //   - built by one scan of the table, in storage order, under the caller's read lock (or inside a
 //     write, where it is not kept); it describes the file as that scan read it;
 //   - kept for the other handles of this process on the file (Pager::ShareDecoded) and handed out
-//     again only while the file's change stamp stays the one it was built at: any write, by this
-//     process or another program, makes the next search build it afresh;
+//     again only while the file's change stamp stays the one it was built at;
+//   - carried to the file's next state (Pager::Carry) with a digest of every page of the table
+//     it was read from: after any write, by this process or another program, the next search
+//     reads the table's pages again but decodes only those whose digest changed. When their rows
+//     are the same rows at the same places with the same texts (a changed print flag), what is
+//     kept describes the new state as it is; else the changed pages' rows are spliced in;
 //   - each text is kept as its folded code units (FoldUnit), each unit written as one to three
 //     bytes the way UTF-8 writes it (U+0000 as the two bytes C0 80), so that a string of folded
 //     units is contained in a text exactly when its bytes are contained in the text's bytes; each
@@ -67,6 +71,10 @@ struct FoldedColumns {
 // for the file as it is now, else from a scan of the table (then kept).
 Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
                                                              const std::vector<size_t>& columns);
+
+// Where the orders of the rows of folded texts of `columns` of a table are kept (Pager::ShareDecoded,
+// Pager::Carry): under keys that begin with this.
+std::string SortedRowsKeyPrefix(uint32_t table_page, const std::vector<size_t>& columns);
 
 // Appends the bytes FoldedColumns keeps for folded units `folded`.
 void AppendFoldedBytes(std::u16string_view folded, std::string* out);

@@ -293,16 +293,28 @@ Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const Table
                                                        const std::shared_ptr<const FoldedColumns>& folded,
                                                        const std::vector<SortColumn>& order_by, bool build) {
   if (order_by.empty() || folded->moved_rows || !folded->places_ascending) return std::shared_ptr<const SortedRows>();
-  std::string key = "sorted-rows:" + std::to_string(def.page);
-  for (size_t c : folded->columns) key += "," + std::to_string(c);
-  key += ":";
+  std::string key = SortedRowsKeyPrefix(def.page, folded->columns);
   for (const SortColumn& c : order_by) key += std::to_string(c.column) + (c.ascending ? "+" : "-");
   std::shared_ptr<const SortedRows> kept = pager.SharedDecoded<SortedRows>(key);
   if (!kept || kept->folded != folded) {
-    if (!build) return std::shared_ptr<const SortedRows>();
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<SortedRows> built, Build(pager, def, folded, order_by));
-    kept = std::move(built);
+    // The same rows at the same places with the same texts are put in the same order: an order
+    // made for folded texts that the file's next state left as they were (the very same ones)
+    // still holds, when only those texts order the rows.
+    const bool by_texts = std::all_of(order_by.begin(), order_by.end(), [&](const SortColumn& c) {
+      return def.columns[c.column].type == ColumnType::kText &&
+             std::find(folded->columns.begin(), folded->columns.end(), c.column) != folded->columns.end();
+    });
+    std::shared_ptr<const SortedRows> carried = by_texts ? pager.TakeCarried<const SortedRows>(key) : nullptr;
+    if (carried && carried->folded == folded) {
+      kept = std::move(carried);
+    } else {
+      carried.reset();
+      if (!build) return std::shared_ptr<const SortedRows>();
+      JET_ASSIGN_OR_RETURN(std::unique_ptr<SortedRows> built, Build(pager, def, folded, order_by));
+      kept = std::move(built);
+    }
     pager.ShareDecoded<SortedRows>(key, kept);
+    if (by_texts) pager.Carry(key, kept);
   }
   return kept->usable ? kept : nullptr;
 }

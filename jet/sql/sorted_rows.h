@@ -5,6 +5,9 @@
 // Contract:
 //   - built under the caller's read lock for one FoldedColumns and kept with the same lifetime
 //     rule (Pager::ShareDecoded: handed out only while the file's change stamp is unchanged);
+//     an order by Text columns of the folded texts alone is carried to the file's next state too,
+//     and serves it when the folded texts came through unchanged (the same rows at the same
+//     places with the same texts are put in the same order);
 //   - `rows` lists every row of the folded texts once, by its number there, in the order the
 //     sort columns' keys (AppendKeyColumn) give them, rows with equal keys in the order the
 //     folded texts hold them, which is where a scan meets them and how an index orders entries
