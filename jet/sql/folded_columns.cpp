@@ -176,6 +176,37 @@ class Builder {
     return Status::Ok();
   }
 
+  // Adds rows [first, end) of other folded texts of the same columns: where rows lie together in
+  // one chunk there and fit together in the chunk being filled here, their bytes are copied at
+  // once and their starts moved by as much.
+  Status CopyRows(const FoldedColumns& from, size_t first, size_t end) {
+    const size_t width = folded_->columns.size();
+    std::vector<uint32_t>& used = folded_->chunk_used;
+    while (first < end) {
+      const uint64_t at = from.starts[first * width];
+      const uint64_t chunk_end = (at / FoldedColumns::kChunkBytes + 1) * FoldedColumns::kChunkBytes;
+      const uint64_t room = used.empty() ? 0 : FoldedColumns::kChunkBytes - used.back();
+      // The rows followed by another in the same chunk (the last one of a chunk is copied alone).
+      size_t last = first;
+      while (last < end && from.starts[(last + 1) * width] < chunk_end && from.starts[(last + 1) * width] - at <= room) ++last;
+      if (last == first) {
+        JET_RETURN_IF_ERROR(Copy(from, first++));
+        continue;
+      }
+      const uint64_t bytes = from.starts[last * width] - at;
+      const uint64_t to = uint64_t{folded_->chunks.size() - 1} * FoldedColumns::kChunkBytes + used.back();
+      std::memcpy(folded_->chunks.back().get() + used.back(), from.At(at), bytes);
+      used.back() += static_cast<uint32_t>(bytes);
+      for (size_t i = first * width; i < last * width; ++i) folded_->starts.push_back(static_cast<uint32_t>(from.starts[i] - at + to));
+      for (size_t row = first; row < last; ++row) {
+        AddPlace(from.places[row]);
+        folded_->nulls.push_back(from.nulls[row]);
+      }
+      first = last;
+    }
+    return Status::Ok();
+  }
+
   Result<std::unique_ptr<FoldedColumns>> Finish() {
     const uint64_t end = uint64_t{folded_->chunks.size()} * FoldedColumns::kChunkBytes;
     if (end > UINT32_MAX) return TooMuch();
@@ -319,8 +350,17 @@ Result<std::unique_ptr<FoldedColumns>> Splice(Pager& pager, const TableDef& def,
     }
     const uint32_t page = kept.places[i] >> 8;
     while (c < changed.size() && changed[c] < page) ++c;
-    if (c == changed.size() || changed[c] != page) JET_RETURN_IF_ERROR(spliced.Copy(kept, i));
-    ++i;
+    if (c < changed.size() && changed[c] == page) {
+      ++i;  // read again: among the fresh rows
+      continue;
+    }
+    // The kept rows up to the next fresh row or the next changed page, copied together.
+    uint32_t limit = c < changed.size() ? changed[c] << 8 : UINT32_MAX;
+    if (r < fresh.rows()) limit = std::min(limit, fresh.places[r]);
+    const size_t end = static_cast<size_t>(std::lower_bound(kept.places.begin() + static_cast<std::ptrdiff_t>(i), kept.places.end(), limit) -
+                                           kept.places.begin());
+    JET_RETURN_IF_ERROR(spliced.CopyRows(kept, i, end));
+    i = end;
     for (const size_t chunk = kept.starts[i * kept.columns.size()] / FoldedColumns::kChunkBytes; reclaim != nullptr && reclaimed < chunk;) {
       reclaim->chunks[reclaimed++].reset();
     }
