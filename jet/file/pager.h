@@ -143,7 +143,13 @@ class Pager {
   void Carry(const std::string& key, std::shared_ptr<T> value) const {
     if (!in_write_) shared_->Carry(key, std::const_pointer_cast<std::remove_const_t<T>>(std::move(value)));
   }
-  void DropCarried(const std::string& prefix) const { shared_->DropCarried(prefix); }
+  template <typename T>
+  std::vector<std::pair<std::string, std::shared_ptr<T>>> TakeCarriedUnder(const std::string& prefix) const {
+    std::vector<std::pair<std::string, std::shared_ptr<T>>> taken;
+    if (in_write_) return taken;
+    for (auto& [key, value] : shared_->TakeCarriedUnder(prefix)) taken.emplace_back(key, std::static_pointer_cast<T>(value));
+    return taken;
+  }
 
   // For readers: takes the shared data lock (so no commit is copied into the file meanwhile) and
   // drops cached pages when another handle has changed the file since they were read.

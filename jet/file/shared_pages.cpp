@@ -81,9 +81,15 @@ void SharedPages::Carry(const std::string& key, std::shared_ptr<void> value) {
   carried_[key] = std::move(value);
 }
 
-void SharedPages::DropCarried(const std::string& prefix) {
+std::vector<std::pair<std::string, std::shared_ptr<void>>> SharedPages::TakeCarriedUnder(const std::string& prefix) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(carried_, [&](const auto& entry) { return entry.first.starts_with(prefix); });
+  std::vector<std::pair<std::string, std::shared_ptr<void>>> taken;
+  std::erase_if(carried_, [&](auto& entry) {
+    if (!entry.first.starts_with(prefix)) return false;
+    taken.emplace_back(entry.first, std::move(entry.second));
+    return true;
+  });
+  return taken;
 }
 
 void SharedPages::Validated(int64_t stamp, bool settled) {

@@ -59,8 +59,8 @@ class SharedPages {
   // taker owns it alone until it carries it again, so it may bring it up to date in place.
   std::shared_ptr<void> TakeCarried(const std::string& key);
   void Carry(const std::string& key, std::shared_ptr<void> value);
-  // Forgets what is carried under keys that begin with `prefix`.
-  void DropCarried(const std::string& prefix);
+  // Takes what is carried under keys that begin with `prefix`, with their keys.
+  std::vector<std::pair<std::string, std::shared_ptr<void>>> TakeCarriedUnder(const std::string& prefix);
 
   // Commits made through this process's handles: a handle holding values read earlier compares
   // it to know, without a system call, that a handle of this process changed the file meanwhile.

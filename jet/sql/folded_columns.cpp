@@ -6,6 +6,7 @@
 #include "jet/pages/usage_map.h"
 #include "jet/pages/data_page.h"
 #include "jet/sql/page_digest.h"
+#include "jet/sql/sorted_rows.h"
 #include "jet/sql/sql_rows.h"
 #include "jet/text/text_codec.h"
 #include "jet/text/text_fold.h"
@@ -405,11 +406,12 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
     r += n;
   }
   if (!same) {
-    // The orders kept for these texts no longer hold: they go first, so that the splice may
-    // reclaim the texts' memory as it goes.
-    pager.DropCarried(SortedRowsKeyPrefix(def.page, kept.columns));
+    // The orders kept for these texts are held by their rows' places meanwhile, so that the
+    // splice may reclaim the texts' memory as it goes, and are then repaired for the new ones.
+    std::vector<OrderByPlaces> orders = TakeOrdersByPlaces(pager, def.page, kept);
     JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
     carry.folded = std::move(spliced);
+    JET_RETURN_IF_ERROR(CarryRepairedOrders(pager, def, carry.folded, changed, std::move(orders)));
   }
   carry.pages = std::move(owned);
   carry.digests = std::move(digests);
@@ -444,7 +446,7 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
     // What was carried for these texts goes before they are folded afresh, so that the process
     // never holds two copies of them.
     carry.reset();
-    pager.DropCarried(SortedRowsKeyPrefix(def.page, columns));
+    pager.TakeCarriedUnder<void>(SortedRowsKeyPrefix(def.page, columns));
     JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns));
   }
   pager.ShareDecoded<FoldedColumns>(key, carry->folded);

@@ -273,6 +273,7 @@ Result<std::unique_ptr<SortedRows>> Build(Pager& pager, const TableDef& def, con
                                           const std::vector<SortColumn>& order_by) {
   auto order = std::make_unique<SortedRows>();
   order->folded = folded;
+  order->order_by = order_by;
   Builder builder(pager, def, *folded);
   JET_ASSIGN_OR_RETURN(std::optional<ColumnOrder> first, builder.Order(order_by.front(), nullptr));
   bool usable = first.has_value();
@@ -287,7 +288,110 @@ Result<std::unique_ptr<SortedRows>> Build(Pager& pager, const TableDef& def, con
   return order;
 }
 
+// Orders rows of folded texts as a built order does: by the keys of each sort column's folded
+// texts in turn, then by row.
+class KeyedRows {
+ public:
+  KeyedRows(JetVersion version, const FoldedColumns& folded, const std::vector<SortColumn>& order_by)
+      : version_(version), folded_(folded), order_by_(order_by) {
+    for (const SortColumn& c : order_by) {
+      at_.push_back(static_cast<size_t>(std::find(folded.columns.begin(), folded.columns.end(), c.column) - folded.columns.begin()));
+    }
+  }
+  Result<bool> Before(uint32_t a, uint32_t b) {
+    for (size_t c = 0; c < at_.size(); ++c) {
+      JET_RETURN_IF_ERROR(Key(a, c, &key_a_));
+      JET_RETURN_IF_ERROR(Key(b, c, &key_b_));
+      if (key_a_ != key_b_) return key_a_ < key_b_;
+    }
+    return a < b;
+  }
+
+ private:
+  Status Key(uint32_t row, size_t c, std::string* key) {
+    key->clear();
+    if (folded_.Null(row, at_[c])) return AppendKeyColumn(version_, KeyColumn{ColumnType::kText, order_by_[c].ascending}, Null{}, key);
+    FoldedUnitsOf(folded_.Text(row, at_[c]), &std::get<Text>(text_));
+    return AppendKeyColumn(version_, KeyColumn{ColumnType::kText, order_by_[c].ascending}, text_, key);
+  }
+
+  JetVersion version_;
+  const FoldedColumns& folded_;
+  const std::vector<SortColumn>& order_by_;
+  std::vector<size_t> at_;  // per sort column: its place in folded.columns
+  Value text_ = Text();
+  std::string key_a_, key_b_;
+};
+
+// The rows of `spliced` in `order`'s order; empty when `spliced` lacks one of its rows.
+Result<std::vector<uint32_t>> Repaired(JetVersion version, const FoldedColumns& spliced, const std::vector<uint32_t>& changed,
+                                       const OrderByPlaces& order) {
+  const auto on_changed = [&](uint32_t place) { return std::binary_search(changed.begin(), changed.end(), place >> 8); };
+  const PlaceLookup lookup(spliced);
+  std::vector<uint32_t> kept;
+  kept.reserve(spliced.rows());
+  for (uint32_t place : order.places) {
+    if (on_changed(place)) continue;
+    const uint32_t r = lookup.Find(RowId{place >> 8, static_cast<uint8_t>(place & 0xFF)});
+    if (r == kNoRow) return std::vector<uint32_t>();
+    kept.push_back(r);
+  }
+  std::vector<uint32_t> fresh;
+  for (uint32_t r = 0; r < spliced.rows(); ++r) {
+    if (on_changed(spliced.places[r])) fresh.push_back(r);
+  }
+  if (kept.size() + fresh.size() != spliced.rows()) return std::vector<uint32_t>();
+  KeyedRows keyed(version, spliced, order.order_by);
+  Status failed = Status::Ok();
+  const auto before = [&](uint32_t a, uint32_t b) {
+    Result<bool> is = keyed.Before(a, b);
+    if (!is.ok() && failed.ok()) failed = is.error();
+    return is.ok() && is.value();
+  };
+  std::sort(fresh.begin(), fresh.end(), before);
+  // Each fresh row goes before the first kept row it sorts before.
+  std::vector<uint32_t> rows;
+  rows.reserve(spliced.rows());
+  auto from = kept.begin();
+  for (uint32_t f : fresh) {
+    const auto to = std::upper_bound(from, kept.end(), f, before);
+    rows.insert(rows.end(), from, to);
+    rows.push_back(f);
+    from = to;
+  }
+  rows.insert(rows.end(), from, kept.end());
+  JET_RETURN_IF_ERROR(failed);
+  return rows;
+}
+
 }  // namespace
+
+std::vector<OrderByPlaces> TakeOrdersByPlaces(const Pager& pager, uint32_t table_page, const FoldedColumns& folded) {
+  std::vector<OrderByPlaces> orders;
+  for (auto& [key, kept] : pager.TakeCarriedUnder<const SortedRows>(SortedRowsKeyPrefix(table_page, folded.columns))) {
+    if (!kept->usable || kept->folded.get() != &folded) continue;
+    OrderByPlaces& order = orders.emplace_back(OrderByPlaces{key, kept->order_by, {}});
+    order.places.reserve(kept->rows.size());
+    for (uint32_t r : kept->rows) order.places.push_back(folded.places[r]);
+  }
+  return orders;
+}
+
+Status CarryRepairedOrders(const Pager& pager, const TableDef& def, const std::shared_ptr<const FoldedColumns>& spliced,
+                           const std::vector<uint32_t>& changed, std::vector<OrderByPlaces> orders) {
+  if (spliced->moved_rows || !spliced->places_ascending) return Status::Ok();
+  for (OrderByPlaces& order : orders) {
+    JET_ASSIGN_OR_RETURN(std::vector<uint32_t> rows, Repaired(pager.format().version, *spliced, changed, order));
+    order.places = std::vector<uint32_t>();
+    if (rows.empty() && spliced->rows() != 0) continue;
+    auto repaired = std::make_shared<SortedRows>();
+    repaired->folded = spliced;
+    repaired->order_by = std::move(order.order_by);
+    repaired->rows = std::move(rows);
+    pager.Carry(order.key, std::shared_ptr<const SortedRows>(std::move(repaired)));
+  }
+  return Status::Ok();
+}
 
 Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
                                                        const std::shared_ptr<const FoldedColumns>& folded,

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "jet/base/status.h"
@@ -33,6 +34,7 @@ namespace jet {
 
 struct SortedRows {
   std::shared_ptr<const FoldedColumns> folded;  // the rows ordered
+  std::vector<SortColumn> order_by;
   std::vector<uint32_t> rows;                   // row numbers of `folded`, in order
   bool usable = true;  // false: kept only to say that this order cannot be had this way
 
@@ -45,5 +47,22 @@ struct SortedRows {
 Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
                                                        const std::shared_ptr<const FoldedColumns>& folded,
                                                        const std::vector<SortColumn>& order_by, bool build);
+
+// An order carried for folded texts that are about to be spliced (folded_columns.h), held by
+// the places of its rows so that the texts it ordered can go meanwhile.
+struct OrderByPlaces {
+  std::string key;
+  std::vector<SortColumn> order_by;
+  std::vector<uint32_t> places;  // (page << 8) | row, in order
+};
+
+// Takes the orders carried for `folded`, the folded texts of a table at `table_page`.
+std::vector<OrderByPlaces> TakeOrdersByPlaces(const Pager& pager, uint32_t table_page, const FoldedColumns& folded);
+
+// Carries each order again, for `spliced`: the rows it held on pages other than `changed`
+// (ascending) in the order they had, with the rows `spliced` holds on `changed` pages put where
+// their keys belong. An order whose rows `spliced` does not all hold is dropped.
+Status CarryRepairedOrders(const Pager& pager, const TableDef& def, const std::shared_ptr<const FoldedColumns>& spliced,
+                           const std::vector<uint32_t>& changed, std::vector<OrderByPlaces> orders);
 
 }  // namespace jet
