@@ -79,7 +79,9 @@ TEST(EngineQuery, WalksInOrderAndCountsWhatItVisited) {
   EXPECT_EQ(q->RecordCount(), 1) << "only the first row has been visited";
   std::vector<int64_t> numbers;
   for (; !q->AtEnd(); q->MoveNext()) {
-    if (numbers.size() == 5) EXPECT_EQ(q->RecordCount(), 6) << "five moves from the first row visit six rows";
+    if (numbers.size() == 5) {
+      EXPECT_EQ(q->RecordCount(), 6) << "five moves from the first row visit six rows";
+    }
     EXPECT_EQ(q->Field("artist").ToText().rfind("Elvis", 0), 0u);  // names ignore letter case
     numbers.push_back(q->Field("SongNumber").ToInteger());
   }
@@ -411,7 +413,9 @@ TEST(EngineSharing, PagesKeptForLaterConnectionsNeverHideAChange) {
   for (walk->MoveNext(); !walk->AtEnd(); walk->MoveNext(), ++rows) {
     EXPECT_GT(walk->Field("ID").ToInteger(), last);
     last = walk->Field("ID").ToInteger();
-    if (last == sixth) EXPECT_EQ(walk->Field("Song").ToText(), "Changed Elsewhere");
+    if (last == sixth) {
+      EXPECT_EQ(walk->Field("Song").ToText(), "Changed Elsewhere");
+    }
   }
   EXPECT_EQ(rows, 487);  // the songs that have an ID
   walk->MoveFirst();
