@@ -13,6 +13,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+// The hit scan also comes in 32-byte steps, for processors that have them (chosen as it runs).
+#define JET_WIDE_SCAN 1
+#include <immintrin.h>
+#endif
 
 namespace jet {
 
@@ -316,9 +321,12 @@ constexpr size_t kBlock = 64;
 template <typename OnHit>
 class HitScan {
  public:
-  HitScan(std::string_view needle, OnHit& on_hit) : needle_(needle), on_hit_(on_hit) {}
+  HitScan(std::string_view needle, OnHit& on_hit, bool wide) : needle_(needle), on_hit_(on_hit), wide_(wide) {}
 
   void Chunk(const char* p, const char* end) {
+#if defined(JET_WIDE_SCAN)
+    if (wide_) p = WideBlocks(p, end);
+#endif
 #if defined(__SSE2__)
     p = Blocks(p, end);
 #endif
@@ -379,8 +387,32 @@ class HitScan {
   }
 #endif
 
-  // The candidates of one block, text_ being the text its first byte lies in.
-  void Hits(const char* p, uint64_t hits, uint64_t zero_bits) {
+#if defined(JET_WIDE_SCAN)
+  // Blocks as Blocks takes them, each in two steps of 32 bytes, the zeros counted by instruction.
+  __attribute__((target("avx2,popcnt"))) const char* WideBlocks(const char* p, const char* end) {
+    const size_t m = needle_.size();
+    const __m256i zero = _mm256_setzero_si256(), first = _mm256_set1_epi8(needle_[0]), last = _mm256_set1_epi8(needle_[m - 1]);
+    for (; end - p >= static_cast<std::ptrdiff_t>(kBlock + m - 1); p += kBlock) {
+      const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+      const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+      const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + m - 1));
+      const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + m + 31));
+      const uint64_t zero_bits = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a0, zero)))} |
+                                 uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a1, zero)))} << 32;
+      const __m256i h0 = _mm256_and_si256(_mm256_cmpeq_epi8(a0, first), _mm256_cmpeq_epi8(b0, last));
+      const __m256i h1 = _mm256_and_si256(_mm256_cmpeq_epi8(a1, first), _mm256_cmpeq_epi8(b1, last));
+      const uint64_t hits = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(h0))} |
+                            uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(h1))} << 32;
+      if (hits != 0) Hits(p, hits, zero_bits);
+      text_ += static_cast<uint64_t>(_mm_popcnt_u64(zero_bits));
+    }
+    return p;
+  }
+#endif
+
+  // The candidates of one block, text_ being the text its first byte lies in. Always inlined, so
+  // that in WideBlocks its bit counts are single instructions too.
+  __attribute__((always_inline)) inline void Hits(const char* p, uint64_t hits, uint64_t zero_bits) {
     const size_t m = needle_.size();
     while (hits != 0) {
       const int i = std::countr_zero(hits);
@@ -395,12 +427,18 @@ class HitScan {
 
   std::string_view needle_;
   OnHit& on_hit_;
+  bool wide_;
   uint64_t text_ = 0;
 };
 
 template <typename OnHit>
 void ForEachHit(const FoldedColumns& folded, std::string_view needle, OnHit on_hit) {
-  HitScan<OnHit> scan(needle, on_hit);
+#if defined(JET_WIDE_SCAN)
+  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+#else
+  constexpr bool wide = false;
+#endif
+  HitScan<OnHit> scan(needle, on_hit, wide);
   for (size_t chunk = 0; chunk < folded.chunks.size(); ++chunk) {
     const char* p = folded.chunks[chunk].get();
     scan.Chunk(p, p + folded.chunk_used[chunk]);
