@@ -114,17 +114,36 @@ class PlacesSource final : public RowSource {
   size_t next_ = 0;
 };
 
+// The share of rows `search` matches, by kSample rows spread evenly over the table; half a match
+// is added, so that a word the sample misses is taken to be rare rather than absent.
+constexpr size_t kSample = 1024;
+double SampledShare(const FoldedSearch& search, const FoldedColumns& folded) {
+  constexpr size_t kBatch = 32;
+  const size_t n = folded.rows(), count = std::min(kSample, n);
+  std::vector<uint32_t> rows(count);
+  for (size_t i = 0; i < count; ++i) rows[i] = static_cast<uint32_t>(i * n / count);
+  uint8_t verdicts[kBatch];
+  uint64_t found = 0;
+  for (size_t at = 0; at < count; at += kBatch) {
+    const size_t size = std::min(kBatch, count - at);
+    search.MatchRows(folded, rows.data() + at, size, rows.data() + count, verdicts);
+    for (size_t i = 0; i < size; ++i) found += verdicts[i];
+  }
+  return (static_cast<double>(found) + 0.5) / (static_cast<double>(count) + 1);
+}
+
 // The matching rows in a kept order. Rows are tested a batch at a time as the walk meets them
 // while matches come often; when they come rarely, every row is marked at once (at the speed of
 // memory) and the walk goes on reading marks. The walk takes whichever costs less for what a
 // search reads, so that its cost grows smoothly with the matches, and stops where the caller does.
 class OrderedMatches final : public RowSource {
  public:
-  // `marked`: every row's mark, when they were marked already; else empty.
+  // `marked`: every row's mark, when they were marked already; else empty. `share`: of rows
+  // matching, by SampledShare, when sampled already; else negative.
   OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search,
-                 const std::vector<uint8_t>& marked)
-      : pager_(pager), order_(std::move(order)), search_(std::move(search)), marked_all_(!marked.empty()),
-        marked_(Packed(marked)) {}
+                 const std::vector<uint8_t>& marked, double share)
+      : pager_(pager), order_(std::move(order)), search_(std::move(search)), share_(share),
+        marked_all_(!marked.empty()), marked_(Packed(marked)) {}
   Result<bool> Next(LazyRow* row) override {
     const FoldedColumns& folded = *order_->folded;
     const std::vector<uint32_t>& rows = order_->rows;
@@ -154,11 +173,6 @@ class OrderedMatches final : public RowSource {
   static constexpr double kWalkCost = 0.5;
   // The matches a search is expected to read: what it keeps (a thousand) and a few more.
   static constexpr uint64_t kExpected = 1024;
-  // Rows tested, spread evenly over the table, to judge how often the search matches before
-  // walking: the kept order groups like texts, so the rows it meets first can hold a word far
-  // more or less often than the rest.
-  static constexpr size_t kSample = 1024;
-
   // Marks (each 0 or 1) as a bit per row; eight at a time, the multiplication gathering the low
   // bit of each of eight bytes into one byte, the first byte's bit lowest.
   static std::vector<uint64_t> Packed(const std::vector<uint8_t>& marks) {
@@ -175,23 +189,10 @@ class OrderedMatches final : public RowSource {
     return bits;
   }
 
-  // The share of rows that match, by the sample; half a match is added, so that a word the sample
-  // misses is taken to be rare rather than absent.
-  void Sample(const FoldedColumns& folded) {
-    const size_t n = folded.rows(), count = std::min(kSample, n);
-    std::vector<uint32_t> rows(count);
-    for (size_t i = 0; i < count; ++i) rows[i] = static_cast<uint32_t>(i * n / count);
-    uint64_t found = 0;
-    for (size_t at = 0; at < count; at += kBatch) {
-      const size_t size = std::min(kBatch, count - at);
-      search_->MatchRows(folded, rows.data() + at, size, rows.data() + count, verdicts_);
-      for (size_t i = 0; i < size; ++i) found += verdicts_[i];
-    }
-    share_ = (static_cast<double>(found) + 0.5) / (static_cast<double>(count) + 1);
-  }
-
-  // Marking pays when testing on for the matches still expected (every row, once the caller
-  // reads past them), at the sampled rate, would cost more than marking and then walking on past
+  // How often the search matches is judged from the sample, not from the walk: the kept order
+  // groups like texts, so the rows it meets first can hold a word far more or less often than
+  // the rest. Marking pays when testing on for the matches still expected (every row, once the
+  // caller reads past them), at the sampled rate, would cost more than marking and then walking on past
   // as many rows. The rows the walk meets first match less often than the rest for most words
   // (titles of digits and signs sort first), so the walk's own rate is not trusted for that; but
   // a walk meeting matches at under half the sampled rate (matches grouped late in the order)
@@ -206,7 +207,7 @@ class OrderedMatches final : public RowSource {
   }
 
   void TestOrMark(const FoldedColumns& folded, const std::vector<uint32_t>& rows) {
-    if (share_ < 0) Sample(folded);
+    if (share_ < 0) share_ = SampledShare(*search_, folded);
     if (ShouldMark(rows.size())) {
       std::vector<uint8_t> marks;
       search_->MarkAll(folded, &marks);
@@ -228,7 +229,7 @@ class OrderedMatches final : public RowSource {
   size_t batch_start_ = 0, batch_size_ = 0;  // the rows verdicts_ tells about
   uint8_t verdicts_[kBatch] = {};
   uint64_t tested_ = 0, found_ = 0;
-  double share_ = -1;  // of rows matching, by the sample; -1 before it
+  double share_;  // of rows matching, by the sample; negative before it
   bool marked_all_ = false;
   std::vector<uint64_t> marked_;  // a bit per row: held while the rows are read, so kept small
 };
@@ -238,18 +239,15 @@ class OrderedMatches final : public RowSource {
 // (0.6 us against 2 ns), so beyond this share sorting costs more than the walk of every row.
 constexpr size_t kOrderShare = 256;
 
-}  // namespace
-
-Status SelectCursor::PrepareFolded() {
-  std::optional<std::vector<Condition::LikeTerm>> terms = condition_->LikeDisjunction();
-  if (!terms || terms->empty()) return Status::Ok();
-  std::vector<size_t> columns;
+// The terms of a search of folded texts, one per pattern (a pattern on several columns is looked
+// for once); `columns` gets the columns they look in, in the order of the terms' column bits.
+std::vector<FoldedTerm> FoldedTermsOf(const std::vector<Condition::LikeTerm>& terms, std::vector<size_t>* columns) {
   std::vector<FoldedTerm> folded_terms;
-  std::vector<const Text*> patterns;  // of folded_terms: a pattern on several columns is looked for once
-  for (const Condition::LikeTerm& term : *terms) {
-    auto column = std::find(columns.begin(), columns.end(), term.column);
-    if (column == columns.end()) column = columns.insert(columns.end(), term.column);
-    const uint32_t bit = 1u << (column - columns.begin());
+  std::vector<const Text*> patterns;  // of folded_terms
+  for (const Condition::LikeTerm& term : terms) {
+    auto column = std::find(columns->begin(), columns->end(), term.column);
+    if (column == columns->end()) column = columns->insert(columns->end(), term.column);
+    const uint32_t bit = 1u << (column - columns->begin());
     size_t same = 0;
     while (same < patterns.size() && *patterns[same] != *term.pattern) ++same;
     if (same == patterns.size()) {
@@ -258,6 +256,16 @@ Status SelectCursor::PrepareFolded() {
     }
     folded_terms[same].column_mask |= bit;
   }
+  return folded_terms;
+}
+
+}  // namespace
+
+Status SelectCursor::PrepareFolded() {
+  std::optional<std::vector<Condition::LikeTerm>> terms = condition_->LikeDisjunction();
+  if (!terms || terms->empty()) return Status::Ok();
+  std::vector<size_t> columns;
+  const std::vector<FoldedTerm> folded_terms = FoldedTermsOf(*terms, &columns);
   if (columns.size() > 8) return Status::Ok();
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
   auto search = std::make_unique<FoldedSearch>(folded_terms);
@@ -270,7 +278,16 @@ Status SelectCursor::PrepareFolded() {
   };
   if (!order_.empty()) {
     JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_, false));
-    if (!kept) {
+    double share = -1;
+    if (kept) {
+      // A search the sample finds rare marks every row at once; one that finds few rows sorts
+      // them rather than walk the whole order past their marks.
+      share = SampledShare(*search, *folded);
+      if (share * kOrderShare < 1) {
+        mark();
+        if (marked_count * kOrderShare <= folded->rows()) kept = nullptr;
+      }
+    } else {
       // Building the order costs about what sorting a tenth of the rows costs: a search that
       // finds few rows sorts them, one that finds more builds the order for itself and the next.
       mark();
@@ -279,7 +296,7 @@ Status SelectCursor::PrepareFolded() {
       }
     }
     if (kept) {
-      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), marked);
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), marked, share);
       marked = std::vector<uint8_t>();
       plan_ = AccessPlan{};
       plan_text_ = "folded texts in their kept order";
