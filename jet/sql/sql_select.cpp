@@ -259,6 +259,16 @@ std::vector<FoldedTerm> FoldedTermsOf(const std::vector<Condition::LikeTerm>& te
   return folded_terms;
 }
 
+// The rows marked (`count` of them), in order; the marks are let go.
+std::vector<uint32_t> MarkedRows(std::vector<uint8_t> marked, size_t count) {
+  std::vector<uint32_t> rows;
+  rows.reserve(count);
+  for (uint32_t r = 0; r < marked.size(); ++r) {
+    if (marked[r]) rows.push_back(r);
+  }
+  return rows;
+}
+
 }  // namespace
 
 Status SelectCursor::PrepareFolded() {
@@ -305,12 +315,7 @@ Status SelectCursor::PrepareFolded() {
   }
   if (marked.size() != folded->rows()) mark();
   // Listed only now: a search that walks the kept order reads the marks instead.
-  std::vector<uint32_t> matches;
-  matches.reserve(marked_count);
-  for (uint32_t r = 0; r < marked.size(); ++r) {
-    if (marked[r]) matches.push_back(r);
-  }
-  marked = std::vector<uint8_t>();
+  const std::vector<uint32_t> matches = MarkedRows(std::move(marked), marked_count);
   if (order_.empty()) {
     std::vector<RowId> places;
     places.reserve(matches.size());
