@@ -96,8 +96,10 @@ class FoldedSearch {
   void MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const;
   // Whether some term matches row `row`.
   bool Matches(const FoldedColumns& folded, size_t row) const;
-  // out[i] = Matches(folded, rows[i]) for i < count, with the rows' memory fetched all at once.
-  void MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, uint8_t* out) const;
+  // out[i] = Matches(folded, rows[i]) for i < count; the rows up to rows_end are the ones to be
+  // tested next, whose memory is fetched ahead.
+  void MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, const uint32_t* rows_end,
+                 uint8_t* out) const;
 
  private:
   struct Term {

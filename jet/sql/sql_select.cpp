@@ -114,17 +114,36 @@ class PlacesSource final : public RowSource {
   size_t next_ = 0;
 };
 
+// The share of rows `search` matches, by kSample rows spread evenly over the table; half a match
+// is added, so that a word the sample misses is taken to be rare rather than absent.
+constexpr size_t kSample = 1024;
+double SampledShare(const FoldedSearch& search, const FoldedColumns& folded) {
+  constexpr size_t kBatch = 32;
+  const size_t n = folded.rows(), count = std::min(kSample, n);
+  std::vector<uint32_t> rows(count);
+  for (size_t i = 0; i < count; ++i) rows[i] = static_cast<uint32_t>(i * n / count);
+  uint8_t verdicts[kBatch];
+  uint64_t found = 0;
+  for (size_t at = 0; at < count; at += kBatch) {
+    const size_t size = std::min(kBatch, count - at);
+    search.MatchRows(folded, rows.data() + at, size, rows.data() + count, verdicts);
+    for (size_t i = 0; i < size; ++i) found += verdicts[i];
+  }
+  return (static_cast<double>(found) + 0.5) / (static_cast<double>(count) + 1);
+}
+
 // The matching rows in a kept order. Rows are tested a batch at a time as the walk meets them
 // while matches come often; when they come rarely, every row is marked at once (at the speed of
 // memory) and the walk goes on reading marks. The walk takes whichever costs less for what a
 // search reads, so that its cost grows smoothly with the matches, and stops where the caller does.
 class OrderedMatches final : public RowSource {
  public:
-  // `marked`: every row's mark, when they were marked already; else empty.
+  // `marked`: every row's mark, when they were marked already; else empty. `share`: of rows
+  // matching, by SampledShare, when sampled already; else negative.
   OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search,
-                 const std::vector<uint8_t>& marked)
-      : pager_(pager), order_(std::move(order)), search_(std::move(search)), marked_all_(!marked.empty()),
-        marked_(Packed(marked)) {}
+                 const std::vector<uint8_t>& marked, double share)
+      : pager_(pager), order_(std::move(order)), search_(std::move(search)), share_(share),
+        marked_all_(!marked.empty()), marked_(Packed(marked)) {}
   Result<bool> Next(LazyRow* row) override {
     const FoldedColumns& folded = *order_->folded;
     const std::vector<uint32_t>& rows = order_->rows;
@@ -144,13 +163,16 @@ class OrderedMatches final : public RowSource {
 
  private:
   static constexpr size_t kBatch = 32;
-  // Testing a row met out of storage order costs about this many times more than marking one
-  // (measured: 80-160 ns against 5-25 ns).
-  static constexpr uint64_t kTestCost = 8;
+  // Costs in units of marking one row (one pass over the folded texts at the speed of memory:
+  // measured 2-3 ns a row on 100,000 songs, 3-6 on 1,000,000, whose texts do not stay in cache).
+  // Testing a row met out of storage order, its memory fetched ahead: 23-27 ns on either.
+  static constexpr double kTestCost = 8;
+  // Marking a row that matches, on top: a text found costs more than bytes passed over.
+  static constexpr double kMatchCost = 4;
+  // Walking the kept order past a row once every row is marked: reading its mark.
+  static constexpr double kWalkCost = 0.5;
   // The matches a search is expected to read: what it keeps (a thousand) and a few more.
   static constexpr uint64_t kExpected = 1024;
-  static constexpr uint64_t kJudgeAfter = 2048;
-
   // Marks (each 0 or 1) as a bit per row; eight at a time, the multiplication gathering the low
   // bit of each of eight bytes into one byte, the first byte's bit lowest.
   static std::vector<uint64_t> Packed(const std::vector<uint8_t>& marks) {
@@ -167,16 +189,26 @@ class OrderedMatches final : public RowSource {
     return bits;
   }
 
+  // How often the search matches is judged from the sample, not from the walk: the kept order
+  // groups like texts, so the rows it meets first can hold a word far more or less often than
+  // the rest. Marking pays when testing on for the matches still expected (every row, once the
+  // caller reads past them), at the sampled rate, would cost more than marking and then walking on past
+  // as many rows. The rows the walk meets first match less often than the rest for most words
+  // (titles of digits and signs sort first), so the walk's own rate is not trusted for that; but
+  // a walk meeting matches at under half the sampled rate (matches grouped late in the order)
+  // marks once it has cost what marking costs, so that it costs at most about twice the cheaper way.
+  bool ShouldMark(uint64_t n) const {
+    const double tested = static_cast<double>(tested_), found = static_cast<double>(found_);
+    const double marking = static_cast<double>(n) * (1 + share_ * kMatchCost);
+    if (tested * kTestCost >= marking && found * 2 < tested * share_) return true;
+    double rows_on = static_cast<double>(n - tested_);
+    if (found_ < kExpected) rows_on = std::min(rows_on, static_cast<double>(kExpected - found_) / share_);
+    return marking + rows_on * kWalkCost < rows_on * kTestCost;
+  }
+
   void TestOrMark(const FoldedColumns& folded, const std::vector<uint32_t>& rows) {
-    const uint64_t n = rows.size();
-    // Marking pays once testing has cost as much, or when testing the matches still expected,
-    // at the rate they have come so far, would cost more. The order groups like texts, so the
-    // rate is judged only after a stretch of rows.
-    bool mark = tested_ * kTestCost >= n;
-    if (!mark && tested_ >= kJudgeAfter && found_ < kExpected) {
-      mark = (kExpected - found_) * tested_ / (found_ + 1) * kTestCost > n;
-    }
-    if (mark) {
+    if (share_ < 0) share_ = SampledShare(*search_, folded);
+    if (ShouldMark(rows.size())) {
       std::vector<uint8_t> marks;
       search_->MarkAll(folded, &marks);
       marked_ = Packed(marks);
@@ -185,7 +217,7 @@ class OrderedMatches final : public RowSource {
     }
     batch_start_ = next_;
     batch_size_ = std::min<size_t>(kBatch, rows.size() - next_);
-    search_->MatchRows(folded, rows.data() + next_, batch_size_, verdicts_);
+    search_->MatchRows(folded, rows.data() + next_, batch_size_, rows.data() + rows.size(), verdicts_);
     tested_ += batch_size_;
     for (size_t i = 0; i < batch_size_; ++i) found_ += verdicts_[i];
   }
@@ -197,25 +229,25 @@ class OrderedMatches final : public RowSource {
   size_t batch_start_ = 0, batch_size_ = 0;  // the rows verdicts_ tells about
   uint8_t verdicts_[kBatch] = {};
   uint64_t tested_ = 0, found_ = 0;
+  double share_;  // of rows matching, by the sample; negative before it
   bool marked_all_ = false;
   std::vector<uint64_t> marked_;  // a bit per row: held while the rows are read, so kept small
 };
 
-// A search that finds more than one row in this many builds the ORDER BY's order of the rows.
-constexpr size_t kOrderShare = 64;
+// A search that finds more than one row in this many builds the ORDER BY's order of the rows:
+// sorting a match costs about what walking 300 rows of the kept order past their marks costs
+// (0.6 us against 2 ns), so beyond this share sorting costs more than the walk of every row.
+constexpr size_t kOrderShare = 256;
 
-}  // namespace
-
-Status SelectCursor::PrepareFolded() {
-  std::optional<std::vector<Condition::LikeTerm>> terms = condition_->LikeDisjunction();
-  if (!terms || terms->empty()) return Status::Ok();
-  std::vector<size_t> columns;
+// The terms of a search of folded texts, one per pattern (a pattern on several columns is looked
+// for once); `columns` gets the columns they look in, in the order of the terms' column bits.
+std::vector<FoldedTerm> FoldedTermsOf(const std::vector<Condition::LikeTerm>& terms, std::vector<size_t>* columns) {
   std::vector<FoldedTerm> folded_terms;
-  std::vector<const Text*> patterns;  // of folded_terms: a pattern on several columns is looked for once
-  for (const Condition::LikeTerm& term : *terms) {
-    auto column = std::find(columns.begin(), columns.end(), term.column);
-    if (column == columns.end()) column = columns.insert(columns.end(), term.column);
-    const uint32_t bit = 1u << (column - columns.begin());
+  std::vector<const Text*> patterns;  // of folded_terms
+  for (const Condition::LikeTerm& term : terms) {
+    auto column = std::find(columns->begin(), columns->end(), term.column);
+    if (column == columns->end()) column = columns->insert(columns->end(), term.column);
+    const uint32_t bit = 1u << (column - columns->begin());
     size_t same = 0;
     while (same < patterns.size() && *patterns[same] != *term.pattern) ++same;
     if (same == patterns.size()) {
@@ -224,6 +256,26 @@ Status SelectCursor::PrepareFolded() {
     }
     folded_terms[same].column_mask |= bit;
   }
+  return folded_terms;
+}
+
+// The rows marked (`count` of them), in order; the marks are let go.
+std::vector<uint32_t> MarkedRows(std::vector<uint8_t> marked, size_t count) {
+  std::vector<uint32_t> rows;
+  rows.reserve(count);
+  for (uint32_t r = 0; r < marked.size(); ++r) {
+    if (marked[r]) rows.push_back(r);
+  }
+  return rows;
+}
+
+}  // namespace
+
+Status SelectCursor::PrepareFolded() {
+  std::optional<std::vector<Condition::LikeTerm>> terms = condition_->LikeDisjunction();
+  if (!terms || terms->empty()) return Status::Ok();
+  std::vector<size_t> columns;
+  const std::vector<FoldedTerm> folded_terms = FoldedTermsOf(*terms, &columns);
   if (columns.size() > 8) return Status::Ok();
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
   auto search = std::make_unique<FoldedSearch>(folded_terms);
@@ -236,16 +288,25 @@ Status SelectCursor::PrepareFolded() {
   };
   if (!order_.empty()) {
     JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_, false));
-    if (!kept) {
-      // Building the order costs about what sorting a good share of the rows costs: a search that
-      // finds few rows sorts them, one that finds many builds the order for itself and the next.
+    double share = -1;
+    if (kept) {
+      // A search the sample finds rare marks every row at once; one that finds few rows sorts
+      // them rather than walk the whole order past their marks.
+      share = SampledShare(*search, *folded);
+      if (share * kOrderShare < 1) {
+        mark();
+        if (marked_count * kOrderShare <= folded->rows()) kept = nullptr;
+      }
+    } else {
+      // Building the order costs about what sorting a tenth of the rows costs: a search that
+      // finds few rows sorts them, one that finds more builds the order for itself and the next.
       mark();
       if (marked_count * kOrderShare > folded->rows()) {
         JET_ASSIGN_OR_RETURN(kept, SortedRowsOf(db_.pager(), def_, folded, order_, true));
       }
     }
     if (kept) {
-      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), marked);
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), marked, share);
       marked = std::vector<uint8_t>();
       plan_ = AccessPlan{};
       plan_text_ = "folded texts in their kept order";
@@ -254,12 +315,7 @@ Status SelectCursor::PrepareFolded() {
   }
   if (marked.size() != folded->rows()) mark();
   // Listed only now: a search that walks the kept order reads the marks instead.
-  std::vector<uint32_t> matches;
-  matches.reserve(marked_count);
-  for (uint32_t r = 0; r < marked.size(); ++r) {
-    if (marked[r]) matches.push_back(r);
-  }
-  marked = std::vector<uint8_t>();
+  const std::vector<uint32_t> matches = MarkedRows(std::move(marked), marked_count);
   if (order_.empty()) {
     std::vector<RowId> places;
     places.reserve(matches.size());
