@@ -34,7 +34,6 @@
 #include "jet/base/status.h"
 #include "jet/file/pager.h"
 #include "jet/pages/table_def.h"
-#include "jet/sql/sql_like.h"
 #include "jet/table/storage_cursor.h"
 
 namespace jet {
@@ -80,41 +79,5 @@ std::string SortedRowsKeyPrefix(uint32_t table_page, const std::vector<size_t>& 
 void AppendFoldedBytes(std::u16string_view folded, std::string* out);
 // The folded units back from such bytes.
 void FoldedUnitsOf(std::string_view bytes, std::u16string* out);
-
-// One condition term: rows whose text in columns[k], for a k in `column_mask`, matches `like`.
-struct FoldedTerm {
-  uint32_t column_mask = 0;
-  const LikePattern* like = nullptr;
-};
-
-// A search of folded texts for rows that some term matches.
-class FoldedSearch {
- public:
-  explicit FoldedSearch(const std::vector<FoldedTerm>& terms);
-
-  // Sets match[r] for every row r that some term matches (match gets rows() entries).
-  void MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const;
-  // Whether some term matches row `row`.
-  bool Matches(const FoldedColumns& folded, size_t row) const;
-  // out[i] = Matches(folded, rows[i]) for i < count; the rows up to rows_end are the ones to be
-  // tested next, whose memory is fetched ahead.
-  void MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, const uint32_t* rows_end,
-                 uint8_t* out) const;
-
- private:
-  struct Term {
-    uint32_t mask;
-    const LikePattern* like;
-    enum class Kind { kContains, kRequires, kAny, kEvery } kind;  // how the rows are found
-    std::string needle;  // kContains: the folded string; kRequires: one every match holds
-  };
-  bool TextMatches(const Term& term, std::string_view text) const;
-
-  std::vector<Term> terms_;
-  mutable std::u16string units_;  // scratch
-};
-
-// The first place at or after `from` in [from, end) where `needle` begins; end when none.
-const char* FindBytes(const char* from, const char* end, std::string_view needle);
 
 }  // namespace jet

@@ -8,6 +8,7 @@
 #include "jet/pages/data_page.h"
 #include "jet/pages/index_key.h"
 #include "jet/sql/sql_lexer.h"
+#include "jet/sql/folded_search.h"
 #include "jet/sql/sorted_rows.h"
 #include "jet/sql/sql_like.h"
 #include "jet/sql/text_presence.h"

@@ -1,0 +1,52 @@
+// Looking for LIKE patterns in folded texts: every row at once, at the speed of memory (MarkAll),
+// or the rows a walk along some order meets, a few at a time with their memory fetched ahead
+// (MatchRows). Either way a row matches exactly when the plain condition would hold for it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jet/sql/folded_columns.h"
+#include "jet/sql/sql_like.h"
+
+namespace jet {
+
+// One condition term: rows whose text in columns[k], for a k in `column_mask`, matches `like`.
+struct FoldedTerm {
+  uint32_t column_mask = 0;
+  const LikePattern* like = nullptr;
+};
+
+// A search of folded texts for rows that some term matches.
+class FoldedSearch {
+ public:
+  explicit FoldedSearch(const std::vector<FoldedTerm>& terms);
+
+  // Sets match[r] for every row r that some term matches (match gets rows() entries).
+  void MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const;
+  // Whether some term matches row `row`.
+  bool Matches(const FoldedColumns& folded, size_t row) const;
+  // out[i] = Matches(folded, rows[i]) for i < count; the rows up to rows_end are the ones to be
+  // tested next, whose memory is fetched ahead.
+  void MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, const uint32_t* rows_end,
+                 uint8_t* out) const;
+
+ private:
+  struct Term {
+    uint32_t mask;
+    const LikePattern* like;
+    enum class Kind { kContains, kRequires, kAny, kEvery } kind;  // how the rows are found
+    std::string needle;  // kContains: the folded string; kRequires: one every match holds
+  };
+  bool TextMatches(const Term& term, std::string_view text) const;
+
+  std::vector<Term> terms_;
+  mutable std::u16string units_;  // scratch
+};
+
+// The first place at or after `from` in [from, end) where `needle` begins; end when none.
+const char* FindBytes(const char* from, const char* end, std::string_view needle);
+
+}  // namespace jet
