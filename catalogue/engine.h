@@ -196,6 +196,11 @@ class Recordset {
   // for a name the set does not have, kInvalid when there is no current row.
   // The value stays valid until the set moves, changes a field or closes.
   virtual const FieldValue& Field(const std::string& name) const = 0;
+  // For a caller that reads the same fields row after row: where the named field is among
+  // Fields() (kNotFound as Field), and the value at that place (as Field; kInvalid for a place
+  // past the last field).
+  virtual size_t FieldPosition(const std::string& name) const = 0;
+  virtual const FieldValue& FieldAt(size_t position) const = 0;
   virtual void SetField(const std::string& name, const FieldValue& value) = 0;
 
   virtual void AddNew() = 0;

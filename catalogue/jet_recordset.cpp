@@ -160,15 +160,19 @@ jet::Result<bool> JetRecordset::LoadValues(size_t index) {
   }
   JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, reader_.Read(db, rows_[index]));
   if (!values) return false;
-  row_values_ = std::move(*values);
+  row_values_.TakeRead(*values);
   return true;
+}
+
+void JetRecordset::MakeCurrent(jet::RowId id, LoadedRow& values) {
+  asked_since_move_ = 0;
+  current_.swap(values);
+  current_id_ = id;
 }
 
 void JetRecordset::MakeCurrent(jet::RowId id, std::vector<jet::Value>& values) {
   asked_since_move_ = 0;
-  current_read_.swap(values);
-  current_.resize(current_read_.size());
-  converted_.assign(current_read_.size(), 0);
+  current_.TakeRead(values);
   current_id_ = id;
 }
 
@@ -219,9 +223,7 @@ bool SameBytes(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-size_t JetRecordset::FieldIndex(const std::string& name) const {
-  const size_t k = asked_since_move_++;
-  if (k < asked_order_.size() && SameBytes(fields_[asked_order_[k]].name, name)) return asked_order_[k];
+size_t JetRecordset::FindField(const std::string& name) const {
   size_t found = fields_.size();
   for (size_t i = 0; i < fields_.size() && found == fields_.size(); ++i)
     if (fields_[i].name == name) found = i;
@@ -230,6 +232,13 @@ size_t JetRecordset::FieldIndex(const std::string& name) const {
   if (found == fields_.size()) {
     throw EngineError(EngineError::Kind::kNotFound, "the record set of \"" + table_ + "\" has no field \"" + name + "\"");
   }
+  return found;
+}
+
+size_t JetRecordset::FieldIndex(const std::string& name) const {
+  const size_t k = asked_since_move_++;
+  if (k < asked_order_.size() && SameBytes(fields_[asked_order_[k]].name, name)) return asked_order_[k];
+  const size_t found = FindField(name);
   if (k < asked_order_.size()) asked_order_[k] = found;
   else if (k == asked_order_.size() && k < 64) asked_order_.push_back(found);
   return found;
@@ -237,17 +246,30 @@ size_t JetRecordset::FieldIndex(const std::string& name) const {
 
 const FieldValue& JetRecordset::Field(const std::string& name) const {
   RequireOpen();
-  const size_t i = FieldIndex(name);
+  return FieldAt(FieldIndex(name));
+}
+
+size_t JetRecordset::FieldPosition(const std::string& name) const {
+  RequireOpen();
+  return FindField(name);
+}
+
+const FieldValue& JetRecordset::FieldAt(size_t i) const {
+  RequireOpen();
+  if (i >= fields_.size()) {
+    ThrowInvalid("the record set of \"" + table_ + "\" has " + std::to_string(fields_.size()) + " fields; there is none at place " +
+                 std::to_string(i));
+  }
   if (pending_ != Pending::kNone && changes_[i]) return changes_shown_[i];
   if (pending_ == Pending::kAdd) return added_[i];
   if (at_end_) {
     ThrowInvalid("field \"" + fields_[i].name + "\" of \"" + table_ + "\" has no value: there is no current row (the set is at its end)");
   }
-  if (!converted_[i]) {
-    AssignFromJetValue(current_read_[i], &current_[i]);
-    converted_[i] = 1;
+  if (!current_.ready[i]) {
+    AssignFromJetValue(current_.read[i], &current_.shown[i]);
+    current_.ready[i] = 1;
   }
-  return current_[i];
+  return current_.shown[i];
 }
 
 void JetRecordset::SetField(const std::string& name, const FieldValue& value) {
@@ -346,9 +368,7 @@ void JetRecordset::Close() {
   pending_ = Pending::kNone;
   resume_.reset();
   rows_.clear();
-  current_.clear();
-  current_read_.clear();
-  converted_.clear();
+  current_ = LoadedRow{};
   handed_over_ = HandedOver{};
   ahead_.values.clear();
   at_end_ = true;

@@ -1,6 +1,7 @@
 #include "catalogue/query_recordset.h"
 
 #include "catalogue/jet_values.h"
+#include "jet/text/text_codec.h"
 
 namespace velloran {
 
@@ -30,6 +31,7 @@ std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession>
   ThrowIfError(scope.status());
   ThrowIfError(db.RefreshCatalogue());
   std::unique_ptr<jet::SelectCursor> cursor = ValueOrThrow(jet::ExecuteSelect(db, sql));
+  cursor->ReadColumnsOnDemand();  // TakeRow reads them
   const TableProperties* properties = ValueOrThrow(db.ColumnPropertiesOf(cursor->table().name));
   std::vector<FieldInfo> fields;
   for (size_t i = 0; i < cursor->columns().size(); ++i) {
@@ -57,14 +59,48 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
       cursor_.reset();
       break;
     }
+    JET_RETURN_IF_ERROR(TakeRow(&taken_));
     if (!seen_.insert(PackRowId(cursor_->row_id()))) continue;
     rows_.push_back(cursor_->row_id());
     handed_over_.live = true;
     handed_over_.index = rows_.size() - 1;
     handed_over_.generation = db.generation();
-    cursor_->SwapValues(&handed_over_.values);  // which gives the cursor the room of earlier rows' values
+    handed_over_.values.swap(taken_);  // which gives TakeRow the room of earlier rows' values
   }
   return index < rows_.size();
+}
+
+jet::Status QueryRecordset::TakeRow(LoadedRow* row) {
+  const jet::JetVersion version = Db().version();
+  const size_t count = columns_.size();
+  row->read.resize(count);
+  row->shown.resize(count);
+  row->ready.resize(count);
+  for (size_t j = 0; j < count; ++j) {
+    row->ready[j] = 1;
+    if (columns_[j].type == jet::ColumnType::kText) {
+      jet::StoredText stored;
+      JET_ASSIGN_OR_RETURN(jet::Stored kind, cursor_->StoredColumn(j, &stored));
+      if (kind == jet::Stored::kText) {
+        jet::DecodeStoredTextUtf8(version, stored.bytes, stored.size, &row->shown[j].ResetToText());
+        continue;
+      }
+      if (kind == jet::Stored::kNull) {
+        row->shown[j] = FieldValue();
+        continue;
+      }
+    }
+    JET_ASSIGN_OR_RETURN(const jet::Value* value, cursor_->Column(j));
+    if (const int64_t* whole = std::get_if<int64_t>(value)) {
+      row->shown[j] = FieldValue(*whole);
+    } else if (const bool* yes = std::get_if<bool>(value)) {
+      row->shown[j] = FieldValue(*yes);
+    } else {
+      row->read[j] = *value;
+      row->ready[j] = 0;
+    }
+  }
+  return jet::Status::Ok();
 }
 
 jet::Status QueryRecordset::RunAgainForTheRest() {
@@ -72,6 +108,7 @@ jet::Status QueryRecordset::RunAgainForTheRest() {
   cursor_.reset();
   JET_RETURN_IF_ERROR(db.RefreshCatalogue());
   JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::SelectCursor> cursor, jet::ExecuteSelect(db, sql_));
+  cursor->ReadColumnsOnDemand();  // only the places are wanted
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
     if (!more) break;

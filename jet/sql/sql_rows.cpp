@@ -50,6 +50,17 @@ Result<const Value*> LazyRow::Get(size_t column_index) {
   return &values_[column_index];
 }
 
+Status LazyRow::CopyTo(size_t column_index, Value* out) {
+  // A failure goes through Get, which names the place.
+  if (column_index < values_.size() && !decoded_[column_index] &&
+      DecodeColumn(pager_, def_, def_.columns[column_index], layout_, kUnnamed, out).ok()) {
+    return Status::Ok();
+  }
+  JET_ASSIGN_OR_RETURN(const Value* value, Get(column_index));
+  *out = *value;
+  return Status::Ok();
+}
+
 Result<Stored> LazyRow::GetStored(size_t column_index, StoredText* text) {
   if (column_index >= values_.size()) return Get(column_index).error();
   const ColumnDef& column = def_.columns[column_index];

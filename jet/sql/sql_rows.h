@@ -35,6 +35,9 @@ class LazyRow final : public RowValues {
   Result<const Value*> Get(size_t column_index) override;
   // Variable-length Text columns only; the rest are kUnavailable.
   Result<Stored> GetStored(size_t column_index, StoredText* text) override;
+  // The value of a column into *out, whose text room is reused: decoded straight there when the
+  // row has not decoded it yet.
+  Status CopyTo(size_t column_index, Value* out);
   // The value of a column, moved out of the row (decoded now if it was not yet).
   Result<Value> Take(size_t column_index);
 

@@ -40,6 +40,49 @@ void DecodeCompressed(const uint8_t* data, size_t length, Text* out) {
   }
 }
 
+// How many of the first `count` bytes are ASCII, eight at a time while they are.
+size_t AsciiPrefix(const uint8_t* bytes, size_t count) {
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, sizeof word);
+    if ((word & 0x8080808080808080ULL) != 0) break;
+  }
+  while (i < count && bytes[i] < 0x80) ++i;
+  return i;
+}
+
+// Appends `count` UTF-16 units, unit(0) .. unit(count - 1), as UTF-8. A surrogate pair makes one
+// code point; a lone surrogate is encoded as its own value, so that every stored text round-trips.
+template <typename Unit>
+void AppendUnitsUtf8(size_t count, Unit unit, std::string* out) {
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t cp = unit(i);
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count) {
+      const uint32_t low = unit(i + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (cp < 0x80) {
+      out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+}
+
 }  // namespace
 
 char16_t Cp1252ToUnicode(uint8_t byte) {
@@ -101,28 +144,34 @@ void AppendUtf8(const Text& text, std::string* out) {
   out->resize(at + ascii);
   if (ascii == text.size()) return;
   out->reserve(at + text.size() + 8);
-  for (size_t i = ascii; i < text.size(); ++i) {
-    uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+  AppendUnitsUtf8(text.size() - ascii, [&](size_t i) { return text[ascii + i]; }, out);
+}
+
+void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
+  out->clear();
+  const bool compressed = version != JetVersion::kJet3 && length >= 2 && data[0] == 0xFF && data[1] == 0xFE;
+  if (version == JetVersion::kJet3 || (compressed && std::memchr(data + 2, 0, length - 2) == nullptr)) {
+    // One byte a character: its ASCII run is its own UTF-8.
+    const size_t skip = compressed ? 2 : 0;
+    const uint8_t* bytes = data + skip;
+    const size_t count = length - skip;
+    const size_t ascii = AsciiPrefix(bytes, count);
+    out->assign(reinterpret_cast<const char*>(bytes), ascii);
+    if (ascii == count) return;
+    out->reserve(count + count / 2 + 8);
+    if (compressed) AppendUnitsUtf8(count - ascii, [&](size_t i) { return char16_t{bytes[ascii + i]}; }, out);
+    else AppendUnitsUtf8(count - ascii, [&](size_t i) { return Cp1252ToUnicode(bytes[ascii + i]); }, out);
+    return;
   }
+  if (compressed) {
+    // Runs of two-byte characters inside: rare enough to go through UTF-16.
+    Text text;
+    DecodeCompressed(data, length, &text);
+    AppendUtf8(text, out);
+    return;
+  }
+  out->reserve(length / 2 + 8);
+  AppendUnitsUtf8(length / 2, [&](size_t i) { return static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)); }, out);
 }
 
 std::string ToUtf8(const Text& text) {
