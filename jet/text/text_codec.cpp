@@ -40,24 +40,36 @@ void DecodeCompressed(const uint8_t* data, size_t length, Text* out) {
   }
 }
 
-// How many of the first `count` bytes are ASCII, eight at a time while they are.
-size_t AsciiPrefix(const uint8_t* bytes, size_t count) {
+// How many of the first `count` bytes are ASCII characters other than 0, eight at a time while
+// they are: in compressed text a 0 switches to two bytes a character.
+size_t PlainAsciiPrefix(const uint8_t* bytes, size_t count) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
   size_t i = 0;
   for (; i + 8 <= count; i += 8) {
     uint64_t word;
     std::memcpy(&word, bytes + i, sizeof word);
-    if ((word & 0x8080808080808080ULL) != 0) break;
+    if (((word - kOnes) | word) & kHighs) break;  // a byte of 0 or one of 0x80 and above
   }
-  while (i < count && bytes[i] < 0x80) ++i;
+  while (i < count && bytes[i] != 0 && bytes[i] < 0x80) ++i;
   return i;
 }
 
 // Appends `count` UTF-16 units, unit(0) .. unit(count - 1), as UTF-8. A surrogate pair makes one
 // code point; a lone surrogate is encoded as its own value, so that every stored text round-trips.
+// No unit takes more than three bytes (a pair takes four for two), so room for three a unit is
+// made once and the bytes are written straight into it.
 template <typename Unit>
 void AppendUnitsUtf8(size_t count, Unit unit, std::string* out) {
+  const size_t at = out->size();
+  out->resize(at + 3 * count);
+  char* const start = out->data() + at;
+  char* w = start;
   for (size_t i = 0; i < count; ++i) {
     uint32_t cp = unit(i);
+    if (cp < 0x80) {
+      *w++ = static_cast<char>(cp);
+      continue;
+    }
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count) {
       const uint32_t low = unit(i + 1);
       if (low >= 0xDC00 && low <= 0xDFFF) {
@@ -65,22 +77,20 @@ void AppendUnitsUtf8(size_t count, Unit unit, std::string* out) {
         ++i;
       }
     }
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    if (cp < 0x800) {
+      *w++ = static_cast<char>(0xC0 | (cp >> 6));
     } else {
-      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      if (cp < 0x10000) {
+        *w++ = static_cast<char>(0xE0 | (cp >> 12));
+      } else {
+        *w++ = static_cast<char>(0xF0 | (cp >> 18));
+        *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      }
+      *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     }
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  out->resize(at + static_cast<size_t>(w - start));
 }
 
 }  // namespace
@@ -143,35 +153,32 @@ void AppendUtf8(const Text& text, std::string* out) {
   }
   out->resize(at + ascii);
   if (ascii == text.size()) return;
-  out->reserve(at + text.size() + 8);
   AppendUnitsUtf8(text.size() - ascii, [&](size_t i) { return text[ascii + i]; }, out);
 }
 
 void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
   out->clear();
   const bool compressed = version != JetVersion::kJet3 && length >= 2 && data[0] == 0xFF && data[1] == 0xFE;
-  if (version == JetVersion::kJet3 || (compressed && std::memchr(data + 2, 0, length - 2) == nullptr)) {
-    // One byte a character: its ASCII run is its own UTF-8.
-    const size_t skip = compressed ? 2 : 0;
-    const uint8_t* bytes = data + skip;
-    const size_t count = length - skip;
-    const size_t ascii = AsciiPrefix(bytes, count);
-    out->assign(reinterpret_cast<const char*>(bytes), ascii);
-    if (ascii == count) return;
-    out->reserve(count + count / 2 + 8);
-    if (compressed) AppendUnitsUtf8(count - ascii, [&](size_t i) { return char16_t{bytes[ascii + i]}; }, out);
-    else AppendUnitsUtf8(count - ascii, [&](size_t i) { return Cp1252ToUnicode(bytes[ascii + i]); }, out);
+  if (!compressed && version != JetVersion::kJet3) {
+    AppendUnitsUtf8(length / 2, [&](size_t i) { return static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)); }, out);
     return;
   }
-  if (compressed) {
+  // One byte a character: a run of ASCII is its own UTF-8.
+  const size_t skip = compressed ? 2 : 0;
+  const uint8_t* bytes = data + skip;
+  const size_t count = length - skip;
+  const size_t plain = PlainAsciiPrefix(bytes, count);
+  if (compressed && std::memchr(bytes + plain, 0, count - plain) != nullptr) {
     // Runs of two-byte characters inside: rare enough to go through UTF-16.
     Text text;
     DecodeCompressed(data, length, &text);
     AppendUtf8(text, out);
     return;
   }
-  out->reserve(length / 2 + 8);
-  AppendUnitsUtf8(length / 2, [&](size_t i) { return static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)); }, out);
+  out->assign(reinterpret_cast<const char*>(bytes), plain);
+  if (plain == count) return;
+  if (compressed) AppendUnitsUtf8(count - plain, [&](size_t i) { return char16_t{bytes[plain + i]}; }, out);
+  else AppendUnitsUtf8(count - plain, [&](size_t i) { return Cp1252ToUnicode(bytes[plain + i]); }, out);
 }
 
 std::string ToUtf8(const Text& text) {
