@@ -77,7 +77,9 @@ std::string FieldValue::ToText() const& {
 }
 
 void FieldValue::CopyTextTo(std::string& out) const {
+  // An empty field clears `out` rather than replacing it, which would give its room away.
   if (const std::string* text = std::get_if<std::string>(&value_)) out.assign(*text);
+  else if (is_null()) out.clear();
   else out = ToText();
 }
 

@@ -60,7 +60,7 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
       break;
     }
     JET_RETURN_IF_ERROR(TakeRow(&taken_));
-    if (!seen_.insert(PackRowId(cursor_->row_id()))) continue;
+    found_.push_back(PackRowId(cursor_->row_id()));
     rows_.push_back(cursor_->row_id());
     handed_over_.live = true;
     handed_over_.index = rows_.size() - 1;
@@ -68,6 +68,12 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
     handed_over_.values.swap(taken_);  // which gives TakeRow the room of earlier rows' values
   }
   return index < rows_.size();
+}
+
+PlaceSet& QueryRecordset::Seen() {
+  for (uint64_t place : found_) seen_.insert(place);
+  found_.clear();
+  return seen_;
 }
 
 jet::Status QueryRecordset::TakeRow(LoadedRow* row) {
@@ -109,10 +115,11 @@ jet::Status QueryRecordset::RunAgainForTheRest() {
   JET_RETURN_IF_ERROR(db.RefreshCatalogue());
   JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::SelectCursor> cursor, jet::ExecuteSelect(db, sql_));
   cursor->ReadColumnsOnDemand();  // only the places are wanted
+  PlaceSet& seen = Seen();
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
     if (!more) break;
-    if (seen_.insert(PackRowId(cursor->row_id()))) rows_.push_back(cursor->row_id());
+    if (seen.insert(PackRowId(cursor->row_id()))) rows_.push_back(cursor->row_id());
   }
   return jet::Status::Ok();
 }
@@ -121,7 +128,7 @@ void QueryRecordset::AfterWrite(const WriteOutcome& outcome) {
   // A second run meets an edited row at the slot its index entries name or, scanning, where its
   // bytes are now; an added row is new to the set and may be found by it.
   if (outcome.added) return;
-  seen_.insert(PackRowId(outcome.header));
+  Seen().insert(PackRowId(outcome.header));
   seen_.insert(PackRowId(outcome.home));
 }
 

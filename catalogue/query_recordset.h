@@ -60,7 +60,12 @@ class QueryRecordset final : public JetRecordset {
   std::string sql_;
   std::unique_ptr<jet::SelectCursor> cursor_;  // null once every row was found
   uint64_t cursor_generation_ = 0;  // the pager's generation the cursor has been reading at
-  PlaceSet seen_;  // places of the rows found (PackRowId), and where they moved
+  // Places of the rows found (PackRowId), and where they moved. One run of the query meets a row
+  // once, so the places the first run finds are only listed (found_) until a second run or a
+  // write needs the set: Seen() puts them in.
+  PlaceSet seen_;
+  std::vector<uint64_t> found_;
+  PlaceSet& Seen();
   LoadedRow taken_;  // the row TakeRow read last, before it is handed over
 };
 
