@@ -54,6 +54,50 @@ size_t PlainAsciiPrefix(const uint8_t* bytes, size_t count) {
   return i;
 }
 
+// Whether every one of `count` bytes is an ASCII character other than 0: a word at a time, the
+// last word overlapping the one before, as most texts are a few words long.
+bool AllPlainAscii(const uint8_t* bytes, size_t count) {
+  const auto plain64 = [](uint64_t w) { return (((w - 0x0101010101010101ULL) | w) & 0x8080808080808080ULL) == 0; };
+  const auto plain32 = [](uint32_t w) { return (((w - 0x01010101U) | w) & 0x80808080U) == 0; };
+  if (count >= 8) {
+    uint64_t word;
+    for (size_t i = 0; i + 8 < count; i += 8) {
+      std::memcpy(&word, bytes + i, sizeof word);
+      if (!plain64(word)) return false;
+    }
+    std::memcpy(&word, bytes + count - 8, sizeof word);
+    return plain64(word);
+  }
+  if (count >= 4) {
+    uint32_t first, last;
+    std::memcpy(&first, bytes, sizeof first);
+    std::memcpy(&last, bytes + count - 4, sizeof last);
+    return plain32(first) && plain32(last);
+  }
+  for (size_t i = 0; i < count; ++i)
+    if (bytes[i] == 0 || bytes[i] >= 0x80) return false;
+  return true;
+}
+
+// Appends Latin-1 bytes (compressed Jet 4 text without mode switches) as UTF-8: two bytes at most
+// a character.
+void AppendLatin1Utf8(const uint8_t* bytes, size_t count, std::string* out) {
+  const size_t at = out->size();
+  out->resize(at + 2 * count);
+  char* const start = out->data() + at;
+  char* w = start;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t b = bytes[i];
+    if (b < 0x80) {
+      *w++ = static_cast<char>(b);
+    } else {
+      *w++ = static_cast<char>(0xC0 | (b >> 6));
+      *w++ = static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  out->resize(at + static_cast<size_t>(w - start));
+}
+
 // Appends `count` UTF-16 units, unit(0) .. unit(count - 1), as UTF-8. A surrogate pair makes one
 // code point; a lone surrogate is encoded as its own value, so that every stored text round-trips.
 // No unit takes more than three bytes (a pair takes four for two), so room for three a unit is
@@ -157,8 +201,12 @@ void AppendUtf8(const Text& text, std::string* out) {
 }
 
 void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
-  out->clear();
   const bool compressed = version != JetVersion::kJet3 && length >= 2 && data[0] == 0xFF && data[1] == 0xFE;
+  if (compressed && AllPlainAscii(data + 2, length - 2)) {
+    out->assign(reinterpret_cast<const char*>(data + 2), length - 2);
+    return;
+  }
+  out->clear();
   if (!compressed && version != JetVersion::kJet3) {
     AppendUnitsUtf8(length / 2, [&](size_t i) { return static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)); }, out);
     return;
@@ -177,7 +225,7 @@ void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length
   }
   out->assign(reinterpret_cast<const char*>(bytes), plain);
   if (plain == count) return;
-  if (compressed) AppendUnitsUtf8(count - plain, [&](size_t i) { return char16_t{bytes[plain + i]}; }, out);
+  if (compressed) AppendLatin1Utf8(bytes + plain, count - plain, out);
   else AppendUnitsUtf8(count - plain, [&](size_t i) { return Cp1252ToUnicode(bytes[plain + i]); }, out);
 }
 
