@@ -97,7 +97,13 @@ class FieldValue {
 
   // Makes the value an empty text and hands that out for filling. The room a text held before
   // is kept, so that a value refilled row after row does not allocate each time.
-  std::string& ResetToText();
+  std::string& ResetToText() {
+    if (std::string* text = std::get_if<std::string>(&value_)) {
+      text->clear();
+      return *text;
+    }
+    return value_.emplace<std::string>();
+  }
 
   bool operator==(const FieldValue&) const = default;
 

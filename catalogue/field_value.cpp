@@ -129,12 +129,4 @@ bool FieldValue::ToBool() const {
   return false;
 }
 
-std::string& FieldValue::ResetToText() {
-  if (auto* text = std::get_if<std::string>(&value_)) {
-    text->clear();
-    return *text;
-  }
-  return value_.emplace<std::string>();
-}
-
 }  // namespace velloran

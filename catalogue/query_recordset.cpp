@@ -43,6 +43,7 @@ std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession>
   set->sql_ = sql;
   set->cursor_ = std::move(cursor);
   set->cursor_generation_ = db.generation();
+  set->version_ = db.version();
   ThrowIfError(set->Settle(0, false));
   return set;
 }
@@ -77,30 +78,37 @@ PlaceSet& QueryRecordset::Seen() {
 }
 
 jet::Status QueryRecordset::TakeRow(LoadedRow* row) {
-  const jet::JetVersion version = Db().version();
   const size_t count = columns_.size();
-  row->read.resize(count);
-  row->shown.resize(count);
-  row->ready.resize(count);
+  if (row->ready.size() != count) {
+    row->read.resize(count);
+    row->shown.resize(count);
+    row->ready.resize(count);
+  }
   for (size_t j = 0; j < count; ++j) {
+    FieldValue& shown = row->shown[j];
     row->ready[j] = 1;
     if (columns_[j].type == jet::ColumnType::kText) {
       jet::StoredText stored;
-      JET_ASSIGN_OR_RETURN(jet::Stored kind, cursor_->StoredColumn(j, &stored));
+      const jet::Stored kind = cursor_->StoredColumn(j, &stored);
       if (kind == jet::Stored::kText) {
-        jet::DecodeStoredTextUtf8(version, stored.bytes, stored.size, &row->shown[j].ResetToText());
+        jet::DecodeStoredTextUtf8(version_, stored.bytes, stored.size, &shown.ResetToText());
         continue;
       }
       if (kind == jet::Stored::kNull) {
-        row->shown[j] = FieldValue();
+        shown = FieldValue();
         continue;
       }
     }
-    JET_ASSIGN_OR_RETURN(const jet::Value* value, cursor_->Column(j));
+    const jet::Value* value = cursor_->DecodedColumn(j);
+    if (value == nullptr) {  // Column names the place in its error
+      jet::Result<const jet::Value*> named = cursor_->Column(j);
+      if (!named.ok()) return named.error();
+      value = *named;
+    }
     if (const int64_t* whole = std::get_if<int64_t>(value)) {
-      row->shown[j] = FieldValue(*whole);
+      shown = *whole;
     } else if (const bool* yes = std::get_if<bool>(value)) {
-      row->shown[j] = FieldValue(*yes);
+      shown = *yes;
     } else {
       row->read[j] = *value;
       row->ready[j] = 0;

@@ -34,20 +34,28 @@ Status LazyRow::Load(RowId id, const RowSlot& slot) {
   return Status::Ok();
 }
 
-Result<const Value*> LazyRow::Get(size_t column_index) {
-  if (column_index >= values_.size()) {
-    return Error(ErrorCode::kInvalidArgument, "table \"" + def_.name + "\" has no column " + std::to_string(column_index));
-  }
+const Value* LazyRow::Decoded(size_t column_index) {
+  if (column_index >= values_.size()) return nullptr;
   if (!decoded_[column_index]) {
-    const ColumnDef& column = def_.columns[column_index];
-    Status decoded = DecodeColumn(pager_, def_, column, layout_, kUnnamed, &values_[column_index]);
-    if (!decoded.ok()) {
-      auto named = DecodeColumn(pager_, def_, column, layout_, Where());
-      return named.ok() ? decoded.error() : named.error();
-    }
+    if (!DecodeColumn(pager_, def_, def_.columns[column_index], layout_, kUnnamed, &values_[column_index]).ok()) return nullptr;
     decoded_[column_index] = 1;
   }
   return &values_[column_index];
+}
+
+Result<const Value*> LazyRow::Get(size_t column_index) {
+  if (const Value* value = Decoded(column_index)) return value;
+  if (column_index >= values_.size()) {
+    return Error(ErrorCode::kInvalidArgument, "table \"" + def_.name + "\" has no column " + std::to_string(column_index));
+  }
+  const ColumnDef& column = def_.columns[column_index];
+  Status decoded = DecodeColumn(pager_, def_, column, layout_, kUnnamed, &values_[column_index]);
+  if (decoded.ok()) {  // decoding is deterministic: not reached
+    decoded_[column_index] = 1;
+    return &values_[column_index];
+  }
+  auto named = DecodeColumn(pager_, def_, column, layout_, Where());
+  return named.ok() ? decoded.error() : named.error();
 }
 
 Status LazyRow::CopyTo(size_t column_index, Value* out) {
@@ -63,16 +71,7 @@ Status LazyRow::CopyTo(size_t column_index, Value* out) {
 
 Result<Stored> LazyRow::GetStored(size_t column_index, StoredText* text) {
   if (column_index >= values_.size()) return Get(column_index).error();
-  const ColumnDef& column = def_.columns[column_index];
-  if (column.type != ColumnType::kText || column.fixed()) return Stored::kUnavailable;
-  // A row written before the column was added has no offsets for it: NULL, as DecodeColumn says.
-  if (!layout_.Present(column.number) || column.var_index + 1u >= layout_.var_offsets.size()) return Stored::kNull;
-  const uint32_t start = layout_.var_offsets[column.var_index];
-  const uint32_t end = layout_.var_offsets[column.var_index + 1];
-  if (start > end || end > layout_.size) return Stored::kUnavailable;  // Get reports the damage
-  text->bytes = layout_.bytes + start;
-  text->size = end - start;
-  return Stored::kText;
+  return StoredOf(column_index, text);
 }
 
 Result<Value> LazyRow::Take(size_t column_index) {

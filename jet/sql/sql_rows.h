@@ -33,8 +33,26 @@ class LazyRow final : public RowValues {
   RowId id() const { return id_; }
 
   Result<const Value*> Get(size_t column_index) override;
+  // Get without the Result, for a reader that takes values row after row: null when the value
+  // cannot be had (Get says why).
+  const Value* Decoded(size_t column_index);
   // Variable-length Text columns only; the rest are kUnavailable.
   Result<Stored> GetStored(size_t column_index, StoredText* text) override;
+  // The same, for a reader that takes texts row after row: an index past the columns is
+  // kUnavailable too (Get reports it).
+  Stored StoredOf(size_t column_index, StoredText* text) const {
+    if (column_index >= def_.columns.size()) return Stored::kUnavailable;
+    const ColumnDef& column = def_.columns[column_index];
+    if (column.type != ColumnType::kText || column.fixed()) return Stored::kUnavailable;
+    // A row written before the column was added has no offsets for it: NULL, as DecodeColumn says.
+    if (!layout_.Present(column.number) || column.var_index + 1u >= layout_.var_offsets.size()) return Stored::kNull;
+    const uint32_t start = layout_.var_offsets[column.var_index];
+    const uint32_t end = layout_.var_offsets[column.var_index + 1];
+    if (start > end || end > layout_.size) return Stored::kUnavailable;  // Get reports the damage
+    text->bytes = layout_.bytes + start;
+    text->size = end - start;
+    return Stored::kText;
+  }
   // The value of a column into *out, whose text room is reused: decoded straight there when the
   // row has not decoded it yet.
   Status CopyTo(size_t column_index, Value* out);

@@ -75,8 +75,10 @@ class SelectCursor {
     if (!value.ok()) return value.error().WithContext("running " + sql_);
     return value;
   }
-  // The stored bytes of selected column `j` when it is variable-length Text (LazyRow::GetStored).
-  Result<Stored> StoredColumn(size_t j, StoredText* text) { return row_->GetStored(selected_[j], text); }
+  // Column without the Result: null where Column gives an error.
+  const Value* DecodedColumn(size_t j) { return row_->Decoded(selected_[j]); }
+  // The stored bytes of selected column `j` when it is variable-length Text (LazyRow::StoredOf).
+  Stored StoredColumn(size_t j, StoredText* text) const { return row_->StoredOf(selected_[j], text); }
   // The selected columns: their names as the table spells them, and their definitions.
   const std::vector<std::string>& column_names() const { return names_; }
   const std::vector<ColumnDef>& columns() const { return columns_; }

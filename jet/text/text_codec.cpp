@@ -40,20 +40,6 @@ void DecodeCompressed(const uint8_t* data, size_t length, Text* out) {
   }
 }
 
-// How many of the first `count` bytes are ASCII characters other than 0, eight at a time while
-// they are: in compressed text a 0 switches to two bytes a character.
-size_t PlainAsciiPrefix(const uint8_t* bytes, size_t count) {
-  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
-  size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, bytes + i, sizeof word);
-    if (((word - kOnes) | word) & kHighs) break;  // a byte of 0 or one of 0x80 and above
-  }
-  while (i < count && bytes[i] != 0 && bytes[i] < 0x80) ++i;
-  return i;
-}
-
 // Whether every one of `count` bytes is an ASCII character other than 0: a word at a time, the
 // last word overlapping the one before, as most texts are a few words long.
 bool AllPlainAscii(const uint8_t* bytes, size_t count) {
@@ -79,15 +65,15 @@ bool AllPlainAscii(const uint8_t* bytes, size_t count) {
   return true;
 }
 
-// Appends Latin-1 bytes (compressed Jet 4 text without mode switches) as UTF-8: two bytes at most
-// a character.
-void AppendLatin1Utf8(const uint8_t* bytes, size_t count, std::string* out) {
-  const size_t at = out->size();
-  out->resize(at + 2 * count);
-  char* const start = out->data() + at;
+// Latin-1 bytes (compressed Jet 4 text) as UTF-8 into *out, two bytes at most a character;
+// false, with *out unspecified, at a 0 byte, which switches to two bytes a character.
+bool Latin1ToUtf8(const uint8_t* bytes, size_t count, std::string* out) {
+  out->resize(2 * count);
+  char* const start = out->data();
   char* w = start;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t b = bytes[i];
+    if (b == 0) return false;
     if (b < 0x80) {
       *w++ = static_cast<char>(b);
     } else {
@@ -95,7 +81,8 @@ void AppendLatin1Utf8(const uint8_t* bytes, size_t count, std::string* out) {
       *w++ = static_cast<char>(0x80 | (b & 0x3F));
     }
   }
-  out->resize(at + static_cast<size_t>(w - start));
+  out->resize(static_cast<size_t>(w - start));
+  return true;
 }
 
 // Appends `count` UTF-16 units, unit(0) .. unit(count - 1), as UTF-8. A surrogate pair makes one
@@ -201,32 +188,30 @@ void AppendUtf8(const Text& text, std::string* out) {
 }
 
 void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
-  const bool compressed = version != JetVersion::kJet3 && length >= 2 && data[0] == 0xFF && data[1] == 0xFE;
-  if (compressed && AllPlainAscii(data + 2, length - 2)) {
-    out->assign(reinterpret_cast<const char*>(data + 2), length - 2);
+  if (version == JetVersion::kJet3) {
+    out->clear();
+    AppendUnitsUtf8(length, [&](size_t i) { return Cp1252ToUnicode(data[i]); }, out);
     return;
   }
-  out->clear();
-  if (!compressed && version != JetVersion::kJet3) {
+  if (length < 2 || data[0] != 0xFF || data[1] != 0xFE) {
+    out->clear();
     AppendUnitsUtf8(length / 2, [&](size_t i) { return static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)); }, out);
     return;
   }
-  // One byte a character: a run of ASCII is its own UTF-8.
-  const size_t skip = compressed ? 2 : 0;
-  const uint8_t* bytes = data + skip;
-  const size_t count = length - skip;
-  const size_t plain = PlainAsciiPrefix(bytes, count);
-  if (compressed && std::memchr(bytes + plain, 0, count - plain) != nullptr) {
+  // Compressed: one byte a character, Latin-1, until a 0 switches to two.
+  const uint8_t* bytes = data + 2;
+  const size_t count = length - 2;
+  if (AllPlainAscii(bytes, count)) {
+    out->assign(reinterpret_cast<const char*>(bytes), count);
+    return;
+  }
+  if (!Latin1ToUtf8(bytes, count, out)) {
     // Runs of two-byte characters inside: rare enough to go through UTF-16.
     Text text;
     DecodeCompressed(data, length, &text);
+    out->clear();
     AppendUtf8(text, out);
-    return;
   }
-  out->assign(reinterpret_cast<const char*>(bytes), plain);
-  if (plain == count) return;
-  if (compressed) AppendLatin1Utf8(bytes + plain, count - plain, out);
-  else AppendUnitsUtf8(count - plain, [&](size_t i) { return Cp1252ToUnicode(bytes[plain + i]); }, out);
 }
 
 std::string ToUtf8(const Text& text) {
