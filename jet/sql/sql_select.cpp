@@ -465,7 +465,7 @@ Status SelectCursor::Emit() {
   if (!fill_values_) return Status::Ok();
   // Decoded into these, whose texts keep their room from one row to the next, so a walk does not
   // allocate for every value.
-  values_.resize(selected_.size());  // a caller's vector from SwapValues may be shorter
+  values_.resize(selected_.size());
   for (size_t j = 0; j < selected_.size(); ++j) JET_RETURN_IF_ERROR(row_->CopyTo(selected_[j], &values_[j]));
   return Status::Ok();
 }

@@ -62,10 +62,6 @@ class SelectCursor {
 
   // The current row's values, one per selected column.
   const std::vector<Value>& values() const { return values_; }
-  // Hands the current row's values to the caller in exchange for `*other`, whose room the next
-  // rows' values take over (values() is unspecified until Next). A walk that swaps back the
-  // vector it was given allocates nothing for rows whose texts fit the room of earlier ones.
-  void SwapValues(std::vector<Value>* other) { values_.swap(*other); }
   // From now on Next leaves values() alone: the caller reads the columns it wants of each row
   // with Column and StoredColumn, and nothing is copied for it.
   void ReadColumnsOnDemand() { fill_values_ = false; }
