@@ -1,7 +1,6 @@
 #include "catalogue/query_recordset.h"
 
 #include "catalogue/jet_values.h"
-#include "jet/text/text_codec.h"
 
 namespace velloran {
 
@@ -43,7 +42,6 @@ std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession>
   set->sql_ = sql;
   set->cursor_ = std::move(cursor);
   set->cursor_generation_ = db.generation();
-  set->version_ = db.version();
   ThrowIfError(set->Settle(0, false));
   return set;
 }
@@ -88,12 +86,8 @@ jet::Status QueryRecordset::TakeRow(LoadedRow* row) {
     FieldValue& shown = row->shown[j];
     row->ready[j] = 1;
     if (columns_[j].type == jet::ColumnType::kText) {
-      jet::StoredText stored;
-      const jet::Stored kind = cursor_->StoredColumn(j, &stored);
-      if (kind == jet::Stored::kText) {
-        jet::DecodeStoredTextUtf8(version_, stored.bytes, stored.size, &shown.ResetToText());
-        continue;
-      }
+      const jet::Stored kind = cursor_->TextColumnUtf8(j, &shown.ResetToText());
+      if (kind == jet::Stored::kText) continue;
       if (kind == jet::Stored::kNull) {
         shown = FieldValue();
         continue;

@@ -67,7 +67,6 @@ class QueryRecordset final : public JetRecordset {
   std::vector<uint64_t> found_;
   PlaceSet& Seen();
   LoadedRow taken_;  // the row TakeRow read last, before it is handed over
-  jet::JetVersion version_ = jet::JetVersion::kJet4;  // of the file, for its texts
 };
 
 }  // namespace velloran

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "jet/table/index_cursor.h"
+#include "jet/text/text_codec.h"
 #include "jet/pages/index_key.h"
 #include "jet/pages/usage_map.h"
 
@@ -67,6 +68,13 @@ Status LazyRow::CopyTo(size_t column_index, Value* out) {
   JET_ASSIGN_OR_RETURN(const Value* value, Get(column_index));
   *out = *value;
   return Status::Ok();
+}
+
+Stored LazyRow::TextUtf8(size_t column_index, std::string* out) const {
+  StoredText text;
+  const Stored kind = StoredOf(column_index, &text);
+  if (kind == Stored::kText) DecodeStoredTextUtf8(pager_.format().version, text.bytes, text.size, out);
+  return kind;
 }
 
 Result<Stored> LazyRow::GetStored(size_t column_index, StoredText* text) {

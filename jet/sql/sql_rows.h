@@ -38,7 +38,10 @@ class LazyRow final : public RowValues {
   const Value* Decoded(size_t column_index);
   // Variable-length Text columns only; the rest are kUnavailable.
   Result<Stored> GetStored(size_t column_index, StoredText* text) override;
-  // The same, for a reader that takes texts row after row: an index past the columns is
+  // A variable-length Text column as UTF-8 into *out (its room reused), straight from the stored
+  // bytes (when kText; *out is left alone otherwise).
+  Stored TextUtf8(size_t column_index, std::string* out) const;
+  // GetStored for a reader that takes texts row after row: an index past the columns is
   // kUnavailable too (Get reports it).
   Stored StoredOf(size_t column_index, StoredText* text) const {
     if (column_index >= def_.columns.size()) return Stored::kUnavailable;

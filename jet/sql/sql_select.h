@@ -73,8 +73,8 @@ class SelectCursor {
   }
   // Column without the Result: null where Column gives an error.
   const Value* DecodedColumn(size_t j) { return row_->Decoded(selected_[j]); }
-  // The stored bytes of selected column `j` when it is variable-length Text (LazyRow::StoredOf).
-  Stored StoredColumn(size_t j, StoredText* text) const { return row_->StoredOf(selected_[j], text); }
+  // Selected column `j` as UTF-8 when it is variable-length Text (LazyRow::TextUtf8).
+  Stored TextColumnUtf8(size_t j, std::string* out) const { return row_->TextUtf8(selected_[j], out); }
   // The selected columns: their names as the table spells them, and their definitions.
   const std::vector<std::string>& column_names() const { return names_; }
   const std::vector<ColumnDef>& columns() const { return columns_; }
