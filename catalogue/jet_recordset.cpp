@@ -131,10 +131,10 @@ jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead)
       current_id_.reset();
       return jet::Status::Ok();
     }
-    JET_ASSIGN_OR_RETURN(bool found, LoadValues(index));
-    if (found) {
+    JET_ASSIGN_OR_RETURN(LoadedRow* found, LoadValues(index));
+    if (found != nullptr) {
       pos_ = index;
-      MakeCurrent(rows_[index], row_values_);
+      MakeCurrent(rows_[index], *found);
       at_end_ = false;
       visited_ = std::max(visited_, pos_ + 1);
       return read_ahead == 0 ? jet::Status::Ok() : ReadAheadFrom(pos_ + 1, read_ahead);
@@ -151,17 +151,16 @@ jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead)
   }
 }
 
-jet::Result<bool> JetRecordset::LoadValues(size_t index) {
+jet::Result<JetRecordset::LoadedRow*> JetRecordset::LoadValues(size_t index) {
   jet::Database& db = Db();
   if (handed_over_.live && handed_over_.index == index && handed_over_.generation == db.generation()) {
-    row_values_.swap(handed_over_.values);  // both keep their room for the rows to come
     handed_over_.live = false;
-    return true;
+    return &handed_over_.values;  // swapped with the current row's: both keep their room
   }
   JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, reader_.Read(db, rows_[index]));
-  if (!values) return false;
+  if (!values) return nullptr;
   row_values_.TakeRead(*values);
-  return true;
+  return &row_values_;
 }
 
 void JetRecordset::MakeCurrent(jet::RowId id, LoadedRow& values) {
@@ -190,13 +189,13 @@ jet::Status JetRecordset::ReadAheadFrom(size_t index, size_t count) {
       break;
     }
     if (!there.value()) break;
-    jet::Result<bool> found = LoadValues(i);
+    jet::Result<LoadedRow*> found = LoadValues(i);
     if (!found.ok()) {
       read_ahead_error_ = found.error();
       break;
     }
-    if (!found.value()) break;
-    ahead_.values.push_back(std::move(row_values_));
+    if (found.value() == nullptr) break;
+    ahead_.values.push_back(std::move(*found.value()));
   }
   return jet::Status::Ok();
 }
@@ -255,6 +254,10 @@ size_t JetRecordset::FieldPosition(const std::string& name) const {
 }
 
 const FieldValue& JetRecordset::FieldAt(size_t i) const {
+  // The usual case first: a field of the current row, already converted, no edit pending.
+  if (pending_ == Pending::kNone && !at_end_ && !closed_ && i < current_.ready.size() && current_.ready[i]) {
+    return current_.shown[i];
+  }
   RequireOpen();
   if (i >= fields_.size()) {
     ThrowInvalid("the record set of \"" + table_ + "\" has " + std::to_string(fields_.size()) + " fields; there is none at place " +

@@ -211,9 +211,9 @@ class JetRecordset : public Recordset {
   // name asked for since the last move is looked for first where the k-th was found before.
   mutable std::vector<size_t> asked_order_;
   mutable size_t asked_since_move_ = 0;
-  // Puts the values of rows_[index] in row_values_, from what a source handed over or read now;
-  // false when the row is gone.
-  jet::Result<bool> LoadValues(size_t index);
+  // The values of rows_[index], from what a source handed over or read now (into row_values_);
+  // null when the row is gone.
+  jet::Result<LoadedRow*> LoadValues(size_t index);
   jet::Status ReadAheadFrom(size_t index, size_t count);
   // MoveNext onto a row read ahead, without a lock; false when that cannot be done.
   bool MoveNextWithinReadAhead();
