@@ -130,8 +130,9 @@ void QueryRecordset::AfterWrite(const WriteOutcome& outcome) {
   // A second run meets an edited row at the slot its index entries name or, scanning, where its
   // bytes are now; an added row is new to the set and may be found by it.
   if (outcome.added) return;
-  Seen().insert(PackRowId(outcome.header));
-  seen_.insert(PackRowId(outcome.home));
+  PlaceSet& seen = Seen();
+  seen.insert(PackRowId(outcome.header));
+  seen.insert(PackRowId(outcome.home));
 }
 
 void QueryRecordset::SelectIndex(const std::string& index_name) {

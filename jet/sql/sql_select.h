@@ -63,7 +63,7 @@ class SelectCursor {
   // The current row's values, one per selected column.
   const std::vector<Value>& values() const { return values_; }
   // From now on Next leaves values() alone: the caller reads the columns it wants of each row
-  // with Column and StoredColumn, and nothing is copied for it.
+  // with Column, DecodedColumn and TextColumnUtf8, and nothing is copied for it.
   void ReadColumnsOnDemand() { fill_values_ = false; }
   // Selected column `j` of the current row, decoded now; valid until Next.
   Result<const Value*> Column(size_t j) {
