@@ -132,6 +132,7 @@ class IndexSource final : public RowSource {
   std::optional<std::string> SeekKey() const;
   Result<bool> NextEntry(RowId* id);
   bool Beyond(const Value& v) const;
+  bool Before(const Value& v) const;
 
   Pager& pager_;
   const TableDef& def_;
@@ -217,6 +218,13 @@ bool IndexSource::Beyond(const Value& v) const {
   return value_ascending_ ? c > 0 : c < 0;
 }
 
+bool IndexSource::Before(const Value& v) const {
+  const IndexWalk::Bound& start = *StartBound();
+  const int c = CompareValues(pager_.format().version, v, start.literal);
+  if (c == 0) return !start.inclusive;
+  return value_ascending_ ? c < 0 : c > 0;
+}
+
 Result<bool> IndexSource::Next(LazyRow* row) {
   while (!done_) {
     RowId id;
@@ -236,6 +244,7 @@ Result<bool> IndexSource::Next(LazyRow* row) {
       break;                           // NULLs come last: the range is behind
     }
     if (EndBound() && Beyond(*v)) break;
+    if (walk_.bounds_are_condition && StartBound() && Before(*v)) continue;
     return true;
   }
   done_ = true;

@@ -93,8 +93,8 @@ class RowSource {
 Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def, PageTest page_test = nullptr);
 
 // A walk along one index. The bounds restrict the index's first column; they come from the
-// query's condition, which the caller still applies to every row: the walk only seeks to where
-// the range starts and stops where it ends, in the order of the walk. Rows whose first column is
+// query's condition, which the caller still applies to every row (but see bounds_are_condition):
+// the walk only seeks to where the range starts and stops where it ends, in the order of the walk. Rows whose first column is
 // NULL never lie inside a range. Walking backward yields rows with equal keys in the same order
 // as walking forward would, so that both directions agree with a stable sort.
 struct IndexWalk {
@@ -105,6 +105,10 @@ struct IndexWalk {
   size_t logical_index = 0;  // position in def.logical_indexes
   bool backward = false;
   std::optional<Bound> low, high;  // in value order, whatever the direction of the index
+  // The bounds are the query's whole condition: the walk then also tests every row against the
+  // bound it starts from (its seek only finds where that lies), so that it yields exactly the
+  // rows inside both and the caller tests nothing more.
+  bool bounds_are_condition = false;
 };
 
 Result<std::unique_ptr<RowSource>> OpenIndexWalk(Pager& pager, const TableDef& def, const IndexWalk& walk);

@@ -353,6 +353,8 @@ Result<bool> SelectCursor::Advance() {
 
 Result<bool> SelectCursor::Matches() {
   if (!condition_ || prefiltered_) return true;
+  // A walk whose bounds are the whole condition tested every row it yields already.
+  if (plan_.use_index && plan_.walk.bounds_are_condition && !gave_way_) return true;
   return condition_->Matches(*row_);
 }
 
