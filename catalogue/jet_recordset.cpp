@@ -68,7 +68,7 @@ void JetRecordset::MoveFirst() {
 
 void JetRecordset::MoveNext() {
   RequireOpen();
-  if (!resume_ && MoveNextWithinReadAhead()) return;
+  if (!resume_ && (MoveNextWithinReadAhead() || MoveNextHolding())) return;
   Moving([&]() -> jet::Status {
     const std::optional<ResumePoint> resume = resume_;  // as Sync left it
     resume_.reset();
@@ -117,6 +117,24 @@ bool JetRecordset::MoveNextWithinReadAhead() {
   if (!db.StillCurrent(ahead_.mark)) return false;  // the locked path reports errors
   ++pos_;
   MakeCurrent(rows_[pos_], ahead_.values[pos_ - ahead_.first]);
+  visited_ = std::max(visited_, pos_ + 1);
+  return true;
+}
+
+// Under a hold of the read lock taking it again is free and nothing is read ahead: the row the
+// source finds next is made current straight away. The end, and a row that is gone, take Settle.
+bool JetRecordset::MoveNextHolding() {
+  if (at_end_ || pending_ != Pending::kNone || read_ahead_error_ || !ahead_.values.empty()) return false;
+  if (!Db().holding_reads()) return false;
+  ThrowIfError(Sync());
+  const jet::Result<bool> there = Reach(pos_ + 1);
+  ThrowIfError(there.status());
+  if (!there.value()) return false;
+  const jet::Result<LoadedRow*> found = LoadValues(pos_ + 1);
+  ThrowIfError(found.status());
+  if (found.value() == nullptr) return false;
+  ++pos_;
+  MakeCurrent(rows_[pos_], *found.value());
   visited_ = std::max(visited_, pos_ + 1);
   return true;
 }

@@ -217,6 +217,9 @@ class JetRecordset : public Recordset {
   jet::Status ReadAheadFrom(size_t index, size_t count);
   // MoveNext onto a row read ahead, without a lock; false when that cannot be done.
   bool MoveNextWithinReadAhead();
+  // MoveNext under a hold of the read lock, when no resume point, edit or read-ahead is pending;
+  // false when Settle must do it. Throws an error the source meets.
+  bool MoveNextHolding();
   void DropRow(size_t index);
   jet::Status WritePending(WriteOutcome* outcome);
 
