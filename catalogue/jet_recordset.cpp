@@ -128,10 +128,10 @@ bool JetRecordset::MoveNextHolding() {
   if (!Db().holding_reads()) return false;
   ThrowIfError(Sync());
   const jet::Result<bool> there = Reach(pos_ + 1);
-  ThrowIfError(there.status());
+  if (!there.ok()) ThrowIfError(there.error());
   if (!there.value()) return false;
   const jet::Result<LoadedRow*> found = LoadValues(pos_ + 1);
-  ThrowIfError(found.status());
+  if (!found.ok()) ThrowIfError(found.error());
   if (found.value() == nullptr) return false;
   ++pos_;
   MakeCurrent(rows_[pos_], *found.value());
