@@ -97,7 +97,13 @@ class FieldValue {
 
   // Makes the value an empty text and hands that out for filling. The room a text held before
   // is kept, so that a value refilled row after row does not allocate each time.
-  std::string& ResetToText();
+  std::string& ResetToText() {
+    if (std::string* text = std::get_if<std::string>(&value_)) {
+      text->clear();
+      return *text;
+    }
+    return value_.emplace<std::string>();
+  }
 
   bool operator==(const FieldValue&) const = default;
 
@@ -196,6 +202,11 @@ class Recordset {
   // for a name the set does not have, kInvalid when there is no current row.
   // The value stays valid until the set moves, changes a field or closes.
   virtual const FieldValue& Field(const std::string& name) const = 0;
+  // For a caller that reads the same fields row after row: where the named field is among
+  // Fields() (kNotFound as Field), and the value at that place (as Field; kInvalid for a place
+  // past the last field).
+  virtual size_t FieldPosition(const std::string& name) const = 0;
+  virtual const FieldValue& FieldAt(size_t position) const = 0;
   virtual void SetField(const std::string& name, const FieldValue& value) = 0;
 
   virtual void AddNew() = 0;

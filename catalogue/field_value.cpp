@@ -57,6 +57,13 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
   return i == a.size() && b[i] == '\0';
 }
 
+// A whole number in decimal into `out`, keeping its room.
+void FormatWhole(int64_t value, std::string& out) {
+  char buffer[24];
+  const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.assign(buffer, written.ptr);
+}
+
 }  // namespace
 
 std::string FieldValue::ToText() && {
@@ -77,7 +84,10 @@ std::string FieldValue::ToText() const& {
 }
 
 void FieldValue::CopyTextTo(std::string& out) const {
+  // An empty field clears `out` rather than replacing it, which would give its room away.
   if (const std::string* text = std::get_if<std::string>(&value_)) out.assign(*text);
+  else if (is_null()) out.clear();
+  else if (const int64_t* i = std::get_if<int64_t>(&value_)) FormatWhole(*i, out);
   else out = ToText();
 }
 
@@ -117,14 +127,6 @@ bool FieldValue::ToBool() const {
     return EqualsIgnoringCase(t, "true") || EqualsIgnoringCase(t, "yes") || t == "-1" || t == "1";
   }
   return false;
-}
-
-std::string& FieldValue::ResetToText() {
-  if (auto* text = std::get_if<std::string>(&value_)) {
-    text->clear();
-    return *text;
-  }
-  return value_.emplace<std::string>();
 }
 
 }  // namespace velloran

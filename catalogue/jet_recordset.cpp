@@ -68,7 +68,7 @@ void JetRecordset::MoveFirst() {
 
 void JetRecordset::MoveNext() {
   RequireOpen();
-  if (!resume_ && MoveNextWithinReadAhead()) return;
+  if (!resume_ && (MoveNextWithinReadAhead() || MoveNextHolding())) return;
   Moving([&]() -> jet::Status {
     const std::optional<ResumePoint> resume = resume_;  // as Sync left it
     resume_.reset();
@@ -121,6 +121,24 @@ bool JetRecordset::MoveNextWithinReadAhead() {
   return true;
 }
 
+// Under a hold of the read lock taking it again is free and nothing is read ahead: the row the
+// source finds next is made current straight away. The end, and a row that is gone, take Settle.
+bool JetRecordset::MoveNextHolding() {
+  if (at_end_ || pending_ != Pending::kNone || read_ahead_error_ || !ahead_.values.empty()) return false;
+  if (!Db().holding_reads()) return false;
+  ThrowIfError(Sync());
+  const jet::Result<bool> there = Reach(pos_ + 1);
+  if (!there.ok()) ThrowIfError(there.error());
+  if (!there.value()) return false;
+  const jet::Result<LoadedRow*> found = LoadValues(pos_ + 1);
+  if (!found.ok()) ThrowIfError(found.error());
+  if (found.value() == nullptr) return false;
+  ++pos_;
+  MakeCurrent(rows_[pos_], *found.value());
+  visited_ = std::max(visited_, pos_ + 1);
+  return true;
+}
+
 jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead) {
   ahead_.values.clear();
   read_ahead_error_.reset();
@@ -131,10 +149,10 @@ jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead)
       current_id_.reset();
       return jet::Status::Ok();
     }
-    JET_ASSIGN_OR_RETURN(bool found, LoadValues(index));
-    if (found) {
+    JET_ASSIGN_OR_RETURN(LoadedRow* found, LoadValues(index));
+    if (found != nullptr) {
       pos_ = index;
-      MakeCurrent(rows_[index], row_values_);
+      MakeCurrent(rows_[index], *found);
       at_end_ = false;
       visited_ = std::max(visited_, pos_ + 1);
       return read_ahead == 0 ? jet::Status::Ok() : ReadAheadFrom(pos_ + 1, read_ahead);
@@ -151,24 +169,27 @@ jet::Status JetRecordset::Settle(size_t index, bool backward, size_t read_ahead)
   }
 }
 
-jet::Result<bool> JetRecordset::LoadValues(size_t index) {
+jet::Result<JetRecordset::LoadedRow*> JetRecordset::LoadValues(size_t index) {
   jet::Database& db = Db();
   if (handed_over_.live && handed_over_.index == index && handed_over_.generation == db.generation()) {
-    row_values_.swap(handed_over_.values);  // both keep their room for the rows to come
     handed_over_.live = false;
-    return true;
+    return &handed_over_.values;  // swapped with the current row's: both keep their room
   }
   JET_ASSIGN_OR_RETURN(std::optional<std::vector<jet::Value>> values, reader_.Read(db, rows_[index]));
-  if (!values) return false;
-  row_values_ = std::move(*values);
-  return true;
+  if (!values) return nullptr;
+  row_values_.TakeRead(*values);
+  return &row_values_;
+}
+
+void JetRecordset::MakeCurrent(jet::RowId id, LoadedRow& values) {
+  asked_since_move_ = 0;
+  current_.swap(values);
+  current_id_ = id;
 }
 
 void JetRecordset::MakeCurrent(jet::RowId id, std::vector<jet::Value>& values) {
   asked_since_move_ = 0;
-  current_read_.swap(values);
-  current_.resize(current_read_.size());
-  converted_.assign(current_read_.size(), 0);
+  current_.TakeRead(values);
   current_id_ = id;
 }
 
@@ -186,13 +207,13 @@ jet::Status JetRecordset::ReadAheadFrom(size_t index, size_t count) {
       break;
     }
     if (!there.value()) break;
-    jet::Result<bool> found = LoadValues(i);
+    jet::Result<LoadedRow*> found = LoadValues(i);
     if (!found.ok()) {
       read_ahead_error_ = found.error();
       break;
     }
-    if (!found.value()) break;
-    ahead_.values.push_back(std::move(row_values_));
+    if (found.value() == nullptr) break;
+    ahead_.values.push_back(std::move(*found.value()));
   }
   return jet::Status::Ok();
 }
@@ -219,9 +240,7 @@ bool SameBytes(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-size_t JetRecordset::FieldIndex(const std::string& name) const {
-  const size_t k = asked_since_move_++;
-  if (k < asked_order_.size() && SameBytes(fields_[asked_order_[k]].name, name)) return asked_order_[k];
+size_t JetRecordset::FindField(const std::string& name) const {
   size_t found = fields_.size();
   for (size_t i = 0; i < fields_.size() && found == fields_.size(); ++i)
     if (fields_[i].name == name) found = i;
@@ -230,6 +249,13 @@ size_t JetRecordset::FieldIndex(const std::string& name) const {
   if (found == fields_.size()) {
     throw EngineError(EngineError::Kind::kNotFound, "the record set of \"" + table_ + "\" has no field \"" + name + "\"");
   }
+  return found;
+}
+
+size_t JetRecordset::FieldIndex(const std::string& name) const {
+  const size_t k = asked_since_move_++;
+  if (k < asked_order_.size() && SameBytes(fields_[asked_order_[k]].name, name)) return asked_order_[k];
+  const size_t found = FindField(name);
   if (k < asked_order_.size()) asked_order_[k] = found;
   else if (k == asked_order_.size() && k < 64) asked_order_.push_back(found);
   return found;
@@ -237,17 +263,34 @@ size_t JetRecordset::FieldIndex(const std::string& name) const {
 
 const FieldValue& JetRecordset::Field(const std::string& name) const {
   RequireOpen();
-  const size_t i = FieldIndex(name);
+  return FieldAt(FieldIndex(name));
+}
+
+size_t JetRecordset::FieldPosition(const std::string& name) const {
+  RequireOpen();
+  return FindField(name);
+}
+
+const FieldValue& JetRecordset::FieldAt(size_t i) const {
+  // The usual case first: a field of the current row, already converted, no edit pending.
+  if (pending_ == Pending::kNone && !at_end_ && !closed_ && i < current_.ready.size() && current_.ready[i]) {
+    return current_.shown[i];
+  }
+  RequireOpen();
+  if (i >= fields_.size()) {
+    ThrowInvalid("the record set of \"" + table_ + "\" has " + std::to_string(fields_.size()) + " fields; there is none at place " +
+                 std::to_string(i));
+  }
   if (pending_ != Pending::kNone && changes_[i]) return changes_shown_[i];
   if (pending_ == Pending::kAdd) return added_[i];
   if (at_end_) {
     ThrowInvalid("field \"" + fields_[i].name + "\" of \"" + table_ + "\" has no value: there is no current row (the set is at its end)");
   }
-  if (!converted_[i]) {
-    AssignFromJetValue(current_read_[i], &current_[i]);
-    converted_[i] = 1;
+  if (!current_.ready[i]) {
+    AssignFromJetValue(current_.read[i], &current_.shown[i]);
+    current_.ready[i] = 1;
   }
-  return current_[i];
+  return current_.shown[i];
 }
 
 void JetRecordset::SetField(const std::string& name, const FieldValue& value) {
@@ -346,9 +389,7 @@ void JetRecordset::Close() {
   pending_ = Pending::kNone;
   resume_.reset();
   rows_.clear();
-  current_.clear();
-  current_read_.clear();
-  converted_.clear();
+  current_ = LoadedRow{};
   handed_over_ = HandedOver{};
   ahead_.values.clear();
   at_end_ = true;

@@ -70,6 +70,8 @@ class JetRecordset : public Recordset {
 
   const std::vector<FieldInfo>& Fields() const override { return fields_; }
   const FieldValue& Field(const std::string& name) const override;
+  size_t FieldPosition(const std::string& name) const override;
+  const FieldValue& FieldAt(size_t position) const override;
   void SetField(const std::string& name, const FieldValue& value) override;
 
   void AddNew() override;
@@ -116,6 +118,27 @@ class JetRecordset : public Recordset {
   template <typename Move>
   void Moving(Move move);
 
+  // One row's values: as the engine read them, and as Field gives them. A field is converted
+  // when first asked for, as a list asks for some fields of a row and not others; a source may
+  // hand some over converted already (QueryRecordset::TakeRow). Rows pass from one holder to the
+  // next by swapping, so the room of their texts serves the rows to come.
+  struct LoadedRow {
+    std::vector<jet::Value> read;
+    std::vector<FieldValue> shown;
+    std::vector<uint8_t> ready;  // per field: whether shown holds its value
+
+    // Takes over `values`, none of them converted yet.
+    void TakeRead(std::vector<jet::Value>& values) {
+      read.swap(values);
+      shown.resize(read.size());
+      ready.assign(read.size(), 0);
+    }
+    void swap(LoadedRow& other) {
+      read.swap(other.read);
+      shown.swap(other.shown);
+      ready.swap(other.ready);
+    }
+  };
   // Values a source handed over with the row it just found (rows_[index]), so that the row is
   // not read twice.
   // Kept when empty (live false) so that the room of its texts serves the next row.
@@ -123,13 +146,13 @@ class JetRecordset : public Recordset {
     bool live = false;
     size_t index = 0;
     uint64_t generation = 0;
-    std::vector<jet::Value> values;
+    LoadedRow values;
   };
   // Rows read after the current one: rows_[first + i] has values[i]. Good while the pager's
   // generation and the file's change stamp are what they were when the rows were read.
   struct ReadAhead {
     size_t first = 0;
-    std::vector<std::vector<jet::Value>> values;
+    std::vector<LoadedRow> values;
     jet::Database::ReadMark mark;
     bool Holds(size_t index) const { return index >= first && index - first < values.size(); }
   };
@@ -174,33 +197,34 @@ class JetRecordset : public Recordset {
   std::optional<ResumePoint> resume_;
 
   // Makes `values` (one per field) the current row's, which lives at `id`.
-  // `values` are taken over (what the vector holds afterwards is unspecified, but its room is
-  // the room of an earlier row's values, ready for reuse).
+  // `values` are taken over (what they hold afterwards is unspecified, but their room is the
+  // room of an earlier row's values, ready for reuse).
+  void MakeCurrent(jet::RowId id, LoadedRow& values);
   void MakeCurrent(jet::RowId id, std::vector<jet::Value>& values);
 
  private:
   enum class Pending { kNone, kEdit, kAdd };
 
   size_t FieldIndex(const std::string& name) const;  // throws kNotFound
+  size_t FindField(const std::string& name) const;   // the same, without remembering the order
   // A caller reading a row asks for the same fields in the same order row after row: the k-th
   // name asked for since the last move is looked for first where the k-th was found before.
   mutable std::vector<size_t> asked_order_;
   mutable size_t asked_since_move_ = 0;
-  // Puts the values of rows_[index] in row_values_, from what a source handed over or read now;
-  // false when the row is gone.
-  jet::Result<bool> LoadValues(size_t index);
+  // The values of rows_[index], from what a source handed over or read now (into row_values_);
+  // null when the row is gone.
+  jet::Result<LoadedRow*> LoadValues(size_t index);
   jet::Status ReadAheadFrom(size_t index, size_t count);
   // MoveNext onto a row read ahead, without a lock; false when that cannot be done.
   bool MoveNextWithinReadAhead();
+  // MoveNext under a hold of the read lock, when no resume point, edit or read-ahead is pending;
+  // false when Settle must do it. Throws an error the source meets.
+  bool MoveNextHolding();
   void DropRow(size_t index);
   jet::Status WritePending(WriteOutcome* outcome);
 
-  // The current row's values as the engine read them, and as Field gives them: each is
-  // converted when first asked for, as a list asks for some fields of a row and not others.
-  std::vector<jet::Value> current_read_;
-  mutable std::vector<FieldValue> current_;
-  mutable std::vector<uint8_t> converted_;
-  std::vector<jet::Value> row_values_;  // what LoadValues found last
+  mutable LoadedRow current_;
+  LoadedRow row_values_;  // what LoadValues found last
   Pending pending_ = Pending::kNone;
   std::vector<std::optional<jet::Value>> changes_;  // per field, what SetField gave
   std::vector<FieldValue> changes_shown_;  // the same, as Field reads them

@@ -30,6 +30,7 @@ std::unique_ptr<Recordset> QueryRecordset::Open(std::shared_ptr<DatabaseSession>
   ThrowIfError(scope.status());
   ThrowIfError(db.RefreshCatalogue());
   std::unique_ptr<jet::SelectCursor> cursor = ValueOrThrow(jet::ExecuteSelect(db, sql));
+  cursor->ReadColumnsOnDemand();  // TakeRow reads them
   const TableProperties* properties = ValueOrThrow(db.ColumnPropertiesOf(cursor->table().name));
   std::vector<FieldInfo> fields;
   for (size_t i = 0; i < cursor->columns().size(); ++i) {
@@ -57,14 +58,57 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
       cursor_.reset();
       break;
     }
-    if (!seen_.insert(PackRowId(cursor_->row_id()))) continue;
+    JET_RETURN_IF_ERROR(TakeRow(&taken_));
+    found_.push_back(PackRowId(cursor_->row_id()));
     rows_.push_back(cursor_->row_id());
     handed_over_.live = true;
     handed_over_.index = rows_.size() - 1;
     handed_over_.generation = db.generation();
-    cursor_->SwapValues(&handed_over_.values);  // which gives the cursor the room of earlier rows' values
+    handed_over_.values.swap(taken_);  // which gives TakeRow the room of earlier rows' values
   }
   return index < rows_.size();
+}
+
+PlaceSet& QueryRecordset::Seen() {
+  for (uint64_t place : found_) seen_.insert(place);
+  found_.clear();
+  return seen_;
+}
+
+jet::Status QueryRecordset::TakeRow(LoadedRow* row) {
+  const size_t count = columns_.size();
+  if (row->ready.size() != count) {
+    row->read.resize(count);
+    row->shown.resize(count);
+    row->ready.resize(count);
+  }
+  for (size_t j = 0; j < count; ++j) {
+    FieldValue& shown = row->shown[j];
+    row->ready[j] = 1;
+    if (columns_[j].type == jet::ColumnType::kText) {
+      const jet::Stored kind = cursor_->TextColumnUtf8(j, &shown.ResetToText());
+      if (kind == jet::Stored::kText) continue;
+      if (kind == jet::Stored::kNull) {
+        shown = FieldValue();
+        continue;
+      }
+    }
+    const jet::Value* value = cursor_->DecodedColumn(j);
+    if (value == nullptr) {  // Column names the place in its error
+      jet::Result<const jet::Value*> named = cursor_->Column(j);
+      if (!named.ok()) return named.error();
+      value = *named;
+    }
+    if (const int64_t* whole = std::get_if<int64_t>(value)) {
+      shown = *whole;
+    } else if (const bool* yes = std::get_if<bool>(value)) {
+      shown = *yes;
+    } else {
+      row->read[j] = *value;
+      row->ready[j] = 0;
+    }
+  }
+  return jet::Status::Ok();
 }
 
 jet::Status QueryRecordset::RunAgainForTheRest() {
@@ -72,10 +116,12 @@ jet::Status QueryRecordset::RunAgainForTheRest() {
   cursor_.reset();
   JET_RETURN_IF_ERROR(db.RefreshCatalogue());
   JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::SelectCursor> cursor, jet::ExecuteSelect(db, sql_));
+  cursor->ReadColumnsOnDemand();  // only the places are wanted
+  PlaceSet& seen = Seen();
   while (true) {
     JET_ASSIGN_OR_RETURN(bool more, cursor->Next());
     if (!more) break;
-    if (seen_.insert(PackRowId(cursor->row_id()))) rows_.push_back(cursor->row_id());
+    if (seen.insert(PackRowId(cursor->row_id()))) rows_.push_back(cursor->row_id());
   }
   return jet::Status::Ok();
 }
@@ -84,8 +130,9 @@ void QueryRecordset::AfterWrite(const WriteOutcome& outcome) {
   // A second run meets an edited row at the slot its index entries name or, scanning, where its
   // bytes are now; an added row is new to the set and may be found by it.
   if (outcome.added) return;
-  seen_.insert(PackRowId(outcome.header));
-  seen_.insert(PackRowId(outcome.home));
+  PlaceSet& seen = Seen();
+  seen.insert(PackRowId(outcome.header));
+  seen.insert(PackRowId(outcome.home));
 }
 
 void QueryRecordset::SelectIndex(const std::string& index_name) {

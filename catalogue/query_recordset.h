@@ -52,11 +52,21 @@ class QueryRecordset final : public JetRecordset {
 
   // Runs the query again and appends every row it finds that the set does not have yet.
   jet::Status RunAgainForTheRest();
+  // The cursor's current row into *row: its texts decoded straight from their stored bytes into
+  // the text Field gives (no UTF-16 step), its whole numbers and Yes/No values as Field gives
+  // them; what costs more to convert (dates, fractions) waits until Field asks for it.
+  jet::Status TakeRow(LoadedRow* row);
 
   std::string sql_;
   std::unique_ptr<jet::SelectCursor> cursor_;  // null once every row was found
   uint64_t cursor_generation_ = 0;  // the pager's generation the cursor has been reading at
-  PlaceSet seen_;  // places of the rows found (PackRowId), and where they moved
+  // Places of the rows found (PackRowId), and where they moved. One run of the query meets a row
+  // once, so the places the first run finds are only listed (found_) until a second run or a
+  // write needs the set: Seen() puts them in.
+  PlaceSet seen_;
+  std::vector<uint64_t> found_;
+  PlaceSet& Seen();
+  LoadedRow taken_;  // the row TakeRow read last, before it is handed over
 };
 
 }  // namespace velloran

@@ -98,16 +98,20 @@ void Frm_Karaoke::GetSongs(const std::string& NewSQL, const std::string& Sortby)
   } else {
     SearchVisible = false;
     rows->MoveFirst();
+    // The fields are found once; every row is read by their places.
+    const size_t id = rows->FieldPosition("ID"), print = rows->FieldPosition("PrintYN");
+    const size_t number = rows->FieldPosition(fields.number), disc = rows->FieldPosition(fields.disc);
+    const size_t song = rows->FieldPosition(fields.song), artist = rows->FieldPosition(fields.artist);
     int c = 0;
     while (!rows->AtEnd()) {
       ++c;
       ResultRow& row = Results.Grow(c);
-      row.ID = static_cast<int32_t>(rows->Field("ID").ToInteger());
-      row.PrintYN = rows->Field("PrintYN").ToBool();
-      rows->Field(fields.number).CopyTextTo(row.SongNumber);
-      rows->Field(fields.disc).CopyTextTo(row.DiskID);
-      rows->Field(fields.song).CopyTextTo(row.Song);
-      rows->Field(fields.artist).CopyTextTo(row.Artist);
+      row.ID = static_cast<int32_t>(rows->FieldAt(id).ToInteger());
+      row.PrintYN = rows->FieldAt(print).ToBool();
+      rows->FieldAt(number).CopyTextTo(row.SongNumber);
+      rows->FieldAt(disc).CopyTextTo(row.DiskID);
+      rows->FieldAt(song).CopyTextTo(row.Song);
+      rows->FieldAt(artist).CopyTextTo(row.Artist);
       rows->MoveNext();
       if (c > MaxResults) break;  // so at most MaxResults + 1 rows are kept
     }

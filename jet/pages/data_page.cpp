@@ -14,30 +14,52 @@ Result<RowSlot> ReadRowSlot(Pager& pager, uint32_t page, uint32_t row) {
   return RowSlotOf(pager, page, data, row);
 }
 
-Result<RowSlot> RowSlotOf(const Pager& pager, uint32_t page, const uint8_t* data, uint32_t row) {
-  const Format& format = pager.format();
-  uint16_t count = DataPageRowCount(format, data);
-  uint32_t table_end = format.data_row_offsets + 2u * count;
-  if (table_end > format.page_size) return pager.Corrupt(page, "row count " + std::to_string(count) + " does not fit the page");
-  if (row >= count) {
-    return pager.Corrupt(page, "row " + std::to_string(row) + " does not exist (the page has " + std::to_string(count) + " rows)");
-  }
-  uint16_t raw = Get16(data + format.data_row_offsets + 2 * row);
-  RowSlot slot;
-  slot.deleted_flag = (raw & kRowDeleted) != 0;
-  slot.overflow_flag = (raw & kRowOverflow) != 0;
-  if (slot.deleted()) return slot;  // a deleted slot's bytes are never read, so a stale offset is harmless
-  uint32_t start = raw & kRowOffsetMask;
-  uint32_t end = format.page_size;
+namespace {
+
+// Why a slot's bounds cannot be trusted; kNone when they can.
+enum class SlotFault { kNone, kCount, kRow, kOffsets };
+
+// The slot `row` of a data page, with its bounds checked against the page, without wording an
+// error: every row a search reads passes here, and only a damaged page needs the words.
+inline SlotFault SlotOf(const Format& format, const uint8_t* data, uint32_t row, RowSlot* slot, uint32_t* start,
+                        uint32_t* end) {
+  const uint16_t count = DataPageRowCount(format, data);
+  const uint32_t table_end = format.data_row_offsets + 2u * count;
+  if (table_end > format.page_size) return SlotFault::kCount;
+  if (row >= count) return SlotFault::kRow;
+  const uint16_t raw = Get16(data + format.data_row_offsets + 2 * row);
+  slot->deleted_flag = (raw & kRowDeleted) != 0;
+  slot->overflow_flag = (raw & kRowOverflow) != 0;
+  if (slot->deleted()) return SlotFault::kNone;  // a deleted slot's bytes are never read, so a stale offset is harmless
+  *start = raw & kRowOffsetMask;
+  *end = format.page_size;
   // Earlier slots always lie higher on the page, so the previous slot's start ends this row.
-  if (row > 0) end = Get16(data + format.data_row_offsets + 2 * (row - 1)) & kRowOffsetMask;
-  if (start < table_end || start > end || end > format.page_size) {
-    return pager.Corrupt(page, "row " + std::to_string(row) + " has offsets " + std::to_string(start) + ".." +
-                                   std::to_string(end) + " outside the page's row area");
+  if (row > 0) *end = Get16(data + format.data_row_offsets + 2 * (row - 1)) & kRowOffsetMask;
+  if (*start < table_end || *start > *end || *end > format.page_size) return SlotFault::kOffsets;
+  slot->bytes = data + *start;
+  slot->size = *end - *start;
+  return SlotFault::kNone;
+}
+
+}  // namespace
+
+Result<RowSlot> RowSlotOf(const Pager& pager, uint32_t page, const uint8_t* data, uint32_t row) {
+  RowSlot slot;
+  uint32_t start = 0, end = 0;
+  switch (SlotOf(pager.format(), data, row, &slot, &start, &end)) {
+    case SlotFault::kNone: return slot;
+    case SlotFault::kCount: {
+      const uint16_t count = DataPageRowCount(pager.format(), data);
+      return pager.Corrupt(page, "row count " + std::to_string(count) + " does not fit the page");
+    }
+    case SlotFault::kRow: {
+      const uint16_t count = DataPageRowCount(pager.format(), data);
+      return pager.Corrupt(page, "row " + std::to_string(row) + " does not exist (the page has " + std::to_string(count) + " rows)");
+    }
+    case SlotFault::kOffsets: break;
   }
-  slot.bytes = data + start;
-  slot.size = end - start;
-  return slot;
+  return pager.Corrupt(page, "row " + std::to_string(row) + " has offsets " + std::to_string(start) + ".." +
+                                 std::to_string(end) + " outside the page's row area");
 }
 
 Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowSlot& slot) {
@@ -65,12 +87,21 @@ Result<RowSlot> FollowForwarding(Pager& pager, uint32_t page, uint32_t row, uint
 
 Result<RowSlot> ReadRowFollowingOverflow(Pager& pager, uint32_t page, uint32_t row, uint32_t* home,
                                          const ForwardingWalk& walk) {
-  uint32_t end = 0;
-  JET_ASSIGN_OR_RETURN(RowSlot slot, FollowForwarding(pager, page, row, &end, walk));
-  if (slot.deleted() && end != (page << 8 | row)) {
-    return pager.Corrupt(RowPointerPage(end), "a forwarding pointer leads to deleted row " + std::to_string(RowPointerRow(end)));
+  // Most rows never moved: one page read and one slot check serve them, and only a slot that
+  // forwards, or is damaged, takes the walk below, which words the errors.
+  JET_ASSIGN_OR_RETURN(const uint8_t* data, pager.ReadPageOfType(page, kPageData, "data"));
+  RowSlot slot;
+  uint32_t start = 0, end = 0;
+  if (SlotOf(pager.format(), data, row, &slot, &start, &end) == SlotFault::kNone && !slot.forwarding()) {
+    if (home != nullptr) *home = page << 8 | row;
+    return slot;
   }
-  if (home != nullptr) *home = end;
+  uint32_t last = 0;
+  JET_ASSIGN_OR_RETURN(slot, FollowForwarding(pager, page, row, &last, walk));
+  if (slot.deleted() && last != (page << 8 | row)) {
+    return pager.Corrupt(RowPointerPage(last), "a forwarding pointer leads to deleted row " + std::to_string(RowPointerRow(last)));
+  }
+  if (home != nullptr) *home = last;
   return slot;
 }
 

@@ -158,13 +158,19 @@ Status DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, 
   // Yes/No and fixed-size values (numbers, dates), which every row of a list has, are set in
   // place, as is variable-length text, decoded into the buffer the value already has; everything
   // else (and every error) takes the general path.
+  // A value of the type the previous row's had is overwritten where it is.
   if (column.type == ColumnType::kBoolean) {
-    *value = row.Present(column.number);
+    const bool present = row.Present(column.number);
+    if (bool* held = std::get_if<bool>(value)) *held = present;
+    else *value = present;
     return Status::Ok();
   }
   if (column.fixed() && row.Present(column.number) &&
       row.fixed_start + column.fixed_offset + StoredFixedSize(column) <= row.size) {
-    *value = DecodeFixed(pager.format().version, column, row.bytes + row.fixed_start + column.fixed_offset);
+    const uint8_t* bytes = row.bytes + row.fixed_start + column.fixed_offset;
+    int64_t* held = std::get_if<int64_t>(value);
+    if (held != nullptr && column.type == ColumnType::kLong) *held = static_cast<int32_t>(Get32(bytes));
+    else *value = DecodeFixed(pager.format().version, column, bytes);
     return Status::Ok();
   }
   if (column.type == ColumnType::kText && !column.fixed() && row.Present(column.number) &&

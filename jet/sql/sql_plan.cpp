@@ -134,16 +134,21 @@ AccessPlan WalkPlan(const Candidate& c, bool backward, bool sort) {
   return plan;
 }
 
-}  // namespace
+// Whether every conjunct of `e` bounds `column` with a number: then a walk that keeps to the
+// bounds yields exactly the rows the condition admits. (Texts compare by the condition's own keys.)
+bool OnlyNumberBounds(const Expr* e, const TableDef& def, size_t column) {
+  if (e->kind == Expr::Kind::kAnd) {
+    return OnlyNumberBounds(e->left.get(), def, column) && OnlyNumberBounds(e->right.get(), def, column);
+  }
+  std::vector<Restriction> one;
+  CollectRestrictions(e, def, &one);
+  return one.size() == 1 && one[0].column == column && ClassOf(def.columns[column].type) == ValueClass::kNumber;
+}
 
-AccessPlan ChoosePlan(const TableDef& def, JetVersion version, const Expr* where,
-                      const std::vector<SortColumn>& order_by, bool use_indexes) {
+AccessPlan ChooseAmong(const std::vector<Candidate>& candidates, JetVersion version,
+                       const std::vector<SortColumn>& order_by) {
   AccessPlan scan;
   scan.sort = !order_by.empty();
-  if (!use_indexes) return scan;
-  std::vector<Restriction> restrictions;
-  CollectRestrictions(where, def, &restrictions);
-  const std::vector<Candidate> candidates = Candidates(def, version, restrictions);
 
   const Candidate* point = nullptr;
   for (const Candidate& c : candidates) {
@@ -181,6 +186,27 @@ AccessPlan ChoosePlan(const TableDef& def, JetVersion version, const Expr* where
     return plan;
   }
   return scan;
+}
+
+}  // namespace
+
+AccessPlan ChoosePlan(const TableDef& def, JetVersion version, const Expr* where,
+                      const std::vector<SortColumn>& order_by, bool use_indexes) {
+  if (!use_indexes) {
+    AccessPlan scan;
+    scan.sort = !order_by.empty();
+    return scan;
+  }
+  std::vector<Restriction> restrictions;
+  CollectRestrictions(where, def, &restrictions);
+  const std::vector<Candidate> candidates = Candidates(def, version, restrictions);
+  AccessPlan plan = ChooseAmong(candidates, version, order_by);
+  if (plan.use_index && where != nullptr && (plan.walk.low || plan.walk.high)) {
+    for (const Candidate& c : candidates) {
+      if (c.logical == plan.walk.logical_index) plan.walk.bounds_are_condition = OnlyNumberBounds(where, def, c.columns[0]);
+    }
+  }
+  return plan;
 }
 
 std::string DescribePlan(const TableDef& def, const AccessPlan& plan) {

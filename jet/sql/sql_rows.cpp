@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "jet/table/index_cursor.h"
+#include "jet/text/text_codec.h"
 #include "jet/pages/index_key.h"
 #include "jet/pages/usage_map.h"
 
@@ -34,34 +35,51 @@ Status LazyRow::Load(RowId id, const RowSlot& slot) {
   return Status::Ok();
 }
 
-Result<const Value*> LazyRow::Get(size_t column_index) {
-  if (column_index >= values_.size()) {
-    return Error(ErrorCode::kInvalidArgument, "table \"" + def_.name + "\" has no column " + std::to_string(column_index));
-  }
+const Value* LazyRow::Decoded(size_t column_index) {
+  if (column_index >= values_.size()) return nullptr;
   if (!decoded_[column_index]) {
-    const ColumnDef& column = def_.columns[column_index];
-    Status decoded = DecodeColumn(pager_, def_, column, layout_, kUnnamed, &values_[column_index]);
-    if (!decoded.ok()) {
-      auto named = DecodeColumn(pager_, def_, column, layout_, Where());
-      return named.ok() ? decoded.error() : named.error();
-    }
+    if (!DecodeColumn(pager_, def_, def_.columns[column_index], layout_, kUnnamed, &values_[column_index]).ok()) return nullptr;
     decoded_[column_index] = 1;
   }
   return &values_[column_index];
 }
 
+Result<const Value*> LazyRow::Get(size_t column_index) {
+  if (const Value* value = Decoded(column_index)) return value;
+  if (column_index >= values_.size()) {
+    return Error(ErrorCode::kInvalidArgument, "table \"" + def_.name + "\" has no column " + std::to_string(column_index));
+  }
+  const ColumnDef& column = def_.columns[column_index];
+  Status decoded = DecodeColumn(pager_, def_, column, layout_, kUnnamed, &values_[column_index]);
+  if (decoded.ok()) {  // decoding is deterministic: not reached
+    decoded_[column_index] = 1;
+    return &values_[column_index];
+  }
+  auto named = DecodeColumn(pager_, def_, column, layout_, Where());
+  return named.ok() ? decoded.error() : named.error();
+}
+
+Status LazyRow::CopyTo(size_t column_index, Value* out) {
+  // A failure goes through Get, which names the place.
+  if (column_index < values_.size() && !decoded_[column_index] &&
+      DecodeColumn(pager_, def_, def_.columns[column_index], layout_, kUnnamed, out).ok()) {
+    return Status::Ok();
+  }
+  JET_ASSIGN_OR_RETURN(const Value* value, Get(column_index));
+  *out = *value;
+  return Status::Ok();
+}
+
+Stored LazyRow::TextUtf8(size_t column_index, std::string* out) const {
+  StoredText text;
+  const Stored kind = StoredOf(column_index, &text);
+  if (kind == Stored::kText) DecodeStoredTextUtf8(pager_.format().version, text.bytes, text.size, out);
+  return kind;
+}
+
 Result<Stored> LazyRow::GetStored(size_t column_index, StoredText* text) {
   if (column_index >= values_.size()) return Get(column_index).error();
-  const ColumnDef& column = def_.columns[column_index];
-  if (column.type != ColumnType::kText || column.fixed()) return Stored::kUnavailable;
-  // A row written before the column was added has no offsets for it: NULL, as DecodeColumn says.
-  if (!layout_.Present(column.number) || column.var_index + 1u >= layout_.var_offsets.size()) return Stored::kNull;
-  const uint32_t start = layout_.var_offsets[column.var_index];
-  const uint32_t end = layout_.var_offsets[column.var_index + 1];
-  if (start > end || end > layout_.size) return Stored::kUnavailable;  // Get reports the damage
-  text->bytes = layout_.bytes + start;
-  text->size = end - start;
-  return Stored::kText;
+  return StoredOf(column_index, text);
 }
 
 Result<Value> LazyRow::Take(size_t column_index) {
@@ -114,6 +132,7 @@ class IndexSource final : public RowSource {
   std::optional<std::string> SeekKey() const;
   Result<bool> NextEntry(RowId* id);
   bool Beyond(const Value& v) const;
+  bool Before(const Value& v) const;
 
   Pager& pager_;
   const TableDef& def_;
@@ -199,6 +218,13 @@ bool IndexSource::Beyond(const Value& v) const {
   return value_ascending_ ? c > 0 : c < 0;
 }
 
+bool IndexSource::Before(const Value& v) const {
+  const IndexWalk::Bound& start = *StartBound();
+  const int c = CompareValues(pager_.format().version, v, start.literal);
+  if (c == 0) return !start.inclusive;
+  return value_ascending_ ? c < 0 : c > 0;
+}
+
 Result<bool> IndexSource::Next(LazyRow* row) {
   while (!done_) {
     RowId id;
@@ -218,6 +244,7 @@ Result<bool> IndexSource::Next(LazyRow* row) {
       break;                           // NULLs come last: the range is behind
     }
     if (EndBound() && Beyond(*v)) break;
+    if (walk_.bounds_are_condition && StartBound() && Before(*v)) continue;
     return true;
   }
   done_ = true;

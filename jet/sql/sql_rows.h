@@ -33,8 +33,32 @@ class LazyRow final : public RowValues {
   RowId id() const { return id_; }
 
   Result<const Value*> Get(size_t column_index) override;
+  // Get without the Result, for a reader that takes values row after row: null when the value
+  // cannot be had (Get says why).
+  const Value* Decoded(size_t column_index);
   // Variable-length Text columns only; the rest are kUnavailable.
   Result<Stored> GetStored(size_t column_index, StoredText* text) override;
+  // A variable-length Text column as UTF-8 into *out (its room reused), straight from the stored
+  // bytes (when kText; *out is left alone otherwise).
+  Stored TextUtf8(size_t column_index, std::string* out) const;
+  // GetStored for a reader that takes texts row after row: an index past the columns is
+  // kUnavailable too (Get reports it).
+  Stored StoredOf(size_t column_index, StoredText* text) const {
+    if (column_index >= def_.columns.size()) return Stored::kUnavailable;
+    const ColumnDef& column = def_.columns[column_index];
+    if (column.type != ColumnType::kText || column.fixed()) return Stored::kUnavailable;
+    // A row written before the column was added has no offsets for it: NULL, as DecodeColumn says.
+    if (!layout_.Present(column.number) || column.var_index + 1u >= layout_.var_offsets.size()) return Stored::kNull;
+    const uint32_t start = layout_.var_offsets[column.var_index];
+    const uint32_t end = layout_.var_offsets[column.var_index + 1];
+    if (start > end || end > layout_.size) return Stored::kUnavailable;  // Get reports the damage
+    text->bytes = layout_.bytes + start;
+    text->size = end - start;
+    return Stored::kText;
+  }
+  // The value of a column into *out, whose text room is reused: decoded straight there when the
+  // row has not decoded it yet.
+  Status CopyTo(size_t column_index, Value* out);
   // The value of a column, moved out of the row (decoded now if it was not yet).
   Result<Value> Take(size_t column_index);
 
@@ -69,8 +93,8 @@ class RowSource {
 Result<std::unique_ptr<RowSource>> OpenScan(Pager& pager, const TableDef& def, PageTest page_test = nullptr);
 
 // A walk along one index. The bounds restrict the index's first column; they come from the
-// query's condition, which the caller still applies to every row: the walk only seeks to where
-// the range starts and stops where it ends, in the order of the walk. Rows whose first column is
+// query's condition, which the caller still applies to every row (but see bounds_are_condition):
+// the walk only seeks to where the range starts and stops where it ends, in the order of the walk. Rows whose first column is
 // NULL never lie inside a range. Walking backward yields rows with equal keys in the same order
 // as walking forward would, so that both directions agree with a stable sort.
 struct IndexWalk {
@@ -81,6 +105,10 @@ struct IndexWalk {
   size_t logical_index = 0;  // position in def.logical_indexes
   bool backward = false;
   std::optional<Bound> low, high;  // in value order, whatever the direction of the index
+  // The bounds are the query's whole condition: the walk then also tests every row against the
+  // bound it starts from (its seek only finds where that lies), so that it yields exactly the
+  // rows inside both and the caller tests nothing more.
+  bool bounds_are_condition = false;
 };
 
 Result<std::unique_ptr<RowSource>> OpenIndexWalk(Pager& pager, const TableDef& def, const IndexWalk& walk);

@@ -410,6 +410,8 @@ Result<bool> SelectCursor::Advance() {
 
 Result<bool> SelectCursor::Matches() {
   if (!condition_ || prefiltered_) return true;
+  // A walk whose bounds are the whole condition tested every row it yields already.
+  if (plan_.use_index && plan_.walk.bounds_are_condition && !gave_way_) return true;
   return condition_->Matches(*row_);
 }
 
@@ -518,14 +520,12 @@ Status SelectCursor::LoadAndEmit(RowId id) {
 }
 
 Status SelectCursor::Emit() {
-  // Copied, not taken: the row's texts and these keep their room from one row to the next, so a
-  // walk does not allocate for every value.
-  values_.resize(selected_.size());  // a caller's vector from SwapValues may be shorter
-  for (size_t j = 0; j < selected_.size(); ++j) {
-    JET_ASSIGN_OR_RETURN(const Value* value, row_->Get(selected_[j]));
-    values_[j] = *value;
-  }
   row_id_ = row_->id();
+  if (!fill_values_) return Status::Ok();
+  // Decoded into these, whose texts keep their room from one row to the next, so a walk does not
+  // allocate for every value.
+  values_.resize(selected_.size());
+  for (size_t j = 0; j < selected_.size(); ++j) JET_RETURN_IF_ERROR(row_->CopyTo(selected_[j], &values_[j]));
   return Status::Ok();
 }
 

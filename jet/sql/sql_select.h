@@ -62,10 +62,19 @@ class SelectCursor {
 
   // The current row's values, one per selected column.
   const std::vector<Value>& values() const { return values_; }
-  // Hands the current row's values to the caller in exchange for `*other`, whose room the next
-  // rows' values take over (values() is unspecified until Next). A walk that swaps back the
-  // vector it was given allocates nothing for rows whose texts fit the room of earlier ones.
-  void SwapValues(std::vector<Value>* other) { values_.swap(*other); }
+  // From now on Next leaves values() alone: the caller reads the columns it wants of each row
+  // with Column, DecodedColumn and TextColumnUtf8, and nothing is copied for it.
+  void ReadColumnsOnDemand() { fill_values_ = false; }
+  // Selected column `j` of the current row, decoded now; valid until Next.
+  Result<const Value*> Column(size_t j) {
+    Result<const Value*> value = row_->Get(selected_[j]);
+    if (!value.ok()) return value.error().WithContext("running " + sql_);
+    return value;
+  }
+  // Column without the Result: null where Column gives an error.
+  const Value* DecodedColumn(size_t j) { return row_->Decoded(selected_[j]); }
+  // Selected column `j` as UTF-8 when it is variable-length Text (LazyRow::TextUtf8).
+  Stored TextColumnUtf8(size_t j, std::string* out) const { return row_->TextUtf8(selected_[j], out); }
   // The selected columns: their names as the table spells them, and their definitions.
   const std::vector<std::string>& column_names() const { return names_; }
   const std::vector<ColumnDef>& columns() const { return columns_; }
@@ -129,6 +138,7 @@ class SelectCursor {
   std::unique_ptr<RowSource> source_;
   std::unique_ptr<LazyRow> row_;
   std::vector<Value> values_;
+  bool fill_values_ = true;  // Next copies every selected value into values_
   RowId row_id_;
 
   // Sorting: the rows still to hand out, in order (every matching row, or the current run).

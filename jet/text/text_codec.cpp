@@ -40,6 +40,90 @@ void DecodeCompressed(const uint8_t* data, size_t length, Text* out) {
   }
 }
 
+// Whether every one of `count` bytes is an ASCII character other than 0: a word at a time, the
+// last word overlapping the one before, as most texts are a few words long.
+bool AllPlainAscii(const uint8_t* bytes, size_t count) {
+  const auto plain64 = [](uint64_t w) { return (((w - 0x0101010101010101ULL) | w) & 0x8080808080808080ULL) == 0; };
+  const auto plain32 = [](uint32_t w) { return (((w - 0x01010101U) | w) & 0x80808080U) == 0; };
+  if (count >= 8) {
+    uint64_t word;
+    for (size_t i = 0; i + 8 < count; i += 8) {
+      std::memcpy(&word, bytes + i, sizeof word);
+      if (!plain64(word)) return false;
+    }
+    std::memcpy(&word, bytes + count - 8, sizeof word);
+    return plain64(word);
+  }
+  if (count >= 4) {
+    uint32_t first, last;
+    std::memcpy(&first, bytes, sizeof first);
+    std::memcpy(&last, bytes + count - 4, sizeof last);
+    return plain32(first) && plain32(last);
+  }
+  for (size_t i = 0; i < count; ++i)
+    if (bytes[i] == 0 || bytes[i] >= 0x80) return false;
+  return true;
+}
+
+// Latin-1 bytes (compressed Jet 4 text) as UTF-8 into *out, two bytes at most a character;
+// false, with *out unspecified, at a 0 byte, which switches to two bytes a character.
+bool Latin1ToUtf8(const uint8_t* bytes, size_t count, std::string* out) {
+  out->resize(2 * count);
+  char* const start = out->data();
+  char* w = start;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t b = bytes[i];
+    if (b == 0) return false;
+    if (b < 0x80) {
+      *w++ = static_cast<char>(b);
+    } else {
+      *w++ = static_cast<char>(0xC0 | (b >> 6));
+      *w++ = static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  out->resize(static_cast<size_t>(w - start));
+  return true;
+}
+
+// Appends `count` UTF-16 units, unit(0) .. unit(count - 1), as UTF-8. A surrogate pair makes one
+// code point; a lone surrogate is encoded as its own value, so that every stored text round-trips.
+// No unit takes more than three bytes (a pair takes four for two), so room for three a unit is
+// made once and the bytes are written straight into it.
+template <typename Unit>
+void AppendUnitsUtf8(size_t count, Unit unit, std::string* out) {
+  const size_t at = out->size();
+  out->resize(at + 3 * count);
+  char* const start = out->data() + at;
+  char* w = start;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t cp = unit(i);
+    if (cp < 0x80) {
+      *w++ = static_cast<char>(cp);
+      continue;
+    }
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count) {
+      const uint32_t low = unit(i + 1);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
+    if (cp < 0x800) {
+      *w++ = static_cast<char>(0xC0 | (cp >> 6));
+    } else {
+      if (cp < 0x10000) {
+        *w++ = static_cast<char>(0xE0 | (cp >> 12));
+      } else {
+        *w++ = static_cast<char>(0xF0 | (cp >> 18));
+        *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      }
+      *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  out->resize(at + static_cast<size_t>(w - start));
+}
+
 }  // namespace
 
 char16_t Cp1252ToUnicode(uint8_t byte) {
@@ -100,28 +184,33 @@ void AppendUtf8(const Text& text, std::string* out) {
   }
   out->resize(at + ascii);
   if (ascii == text.size()) return;
-  out->reserve(at + text.size() + 8);
-  for (size_t i = ascii; i < text.size(); ++i) {
-    uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+  AppendUnitsUtf8(text.size() - ascii, [&](size_t i) { return text[ascii + i]; }, out);
+}
+
+void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
+  if (version == JetVersion::kJet3) {
+    out->clear();
+    AppendUnitsUtf8(length, [&](size_t i) { return Cp1252ToUnicode(data[i]); }, out);
+    return;
+  }
+  if (length < 2 || data[0] != 0xFF || data[1] != 0xFE) {
+    out->clear();
+    AppendUnitsUtf8(length / 2, [&](size_t i) { return static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)); }, out);
+    return;
+  }
+  // Compressed: one byte a character, Latin-1, until a 0 switches to two.
+  const uint8_t* bytes = data + 2;
+  const size_t count = length - 2;
+  if (AllPlainAscii(bytes, count)) {
+    out->assign(reinterpret_cast<const char*>(bytes), count);
+    return;
+  }
+  if (!Latin1ToUtf8(bytes, count, out)) {
+    // Runs of two-byte characters inside: rare enough to go through UTF-16.
+    Text text;
+    DecodeCompressed(data, length, &text);
+    out->clear();
+    AppendUtf8(text, out);
   }
 }
 

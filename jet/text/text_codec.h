@@ -16,6 +16,9 @@ namespace jet {
 Text DecodeStoredText(JetVersion version, const uint8_t* data, size_t length);
 // The same into *out, whose capacity is reused: for readers that decode row after row.
 void DecodeStoredText(JetVersion version, const uint8_t* data, size_t length, Text* out);
+// The same text as UTF-8 (as ToUtf8 gives it) into *out, whose capacity is reused, without the
+// UTF-16 step: a compressed Jet 4 text of ASCII characters, the usual song title, is one copy.
+void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out);
 
 // FromUtf8 (value.h) for text a user gives: bytes that are not UTF-8 (a stray byte, a cut-short or
 // overlong sequence, a code point past U+10FFFF), which FromUtf8 turns into U+FFFD, are refused

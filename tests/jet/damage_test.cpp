@@ -459,14 +459,26 @@ TEST(DamageRowsAndPointers, RowOffsetTablesOutOfRange) {
     const uint32_t page = table.ids[0].page, offsets = l.data_row_offsets;
     ASSERT_EQ(table.ids[1].page, page);
     const uint32_t first = jet::Get16(file.OriginalPage(page) + offsets);
-    file.ExpectDamages({
+    const std::vector<Damage> damages = {
         {"a row count larger than the page", {{page, l.data_row_count, 2, 0x0FFF}}, page},
         {"a row starting past the page", {{page, offsets, 2, 0x1FFF}}, page},
         {"a row starting inside the offset table", {{page, offsets + 2, 2, 4}}, page},
         {"a row ending where a deleted row's stale offset points, past the page",
          {{page, offsets, 2, 0xC000 | 0x1F00}, {page, offsets + 2, 2, 0x1E00}}, page},
         {"a row that ends before it starts", {{page, offsets + 2, 2, first + 8}}, page},
-    });
+    };
+    file.ExpectDamages(damages);
+    // Reached by its place, as an index walk reaches it, the damaged row is an error as well.
+    for (const Damage& d : damages) {
+      SCOPED_TRACE(d.what);
+      for (const Write& w : d.writes) file.Apply(w);
+      file.Read();
+      auto db = jet::Database::Open(file.path());
+      ASSERT_TRUE(db.ok());
+      jet::Pager& pager = db.value()->pager();
+      EXPECT_FALSE(jet::ReadRowFollowingOverflow(pager, page, 0).ok() && jet::ReadRowFollowingOverflow(pager, page, 1).ok());
+      file.Restore();
+    }
     // (A data page that stops being one: DamagedFile.ReadsSayWhatIsWrong..., which also holds the
     // export to every row or an error.)
   });

@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <iostream>
+#include <random>
 
 #include "jet/base/bytes.h"
 #include "jet/check/csv_export.h"
 #include "jet/pages/data_page.h"
 #include "jet/database.h"
 #include "jet/pages/row_decoder.h"
+#include "jet/text/text_codec.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/test_support.h"
 
@@ -144,6 +146,28 @@ TEST(RowsAndTypes, CompressedTextAndModeToggles) {
   ASSERT_EQ(edited.rows.size(), 8u);
   EXPECT_EQ(edited.at(0, "Unicode"), Value(Text(u"OK\u041F\u0440\u0438\u0432 !!!")));
   EXPECT_EQ(edited.at(6, "Unicode"), Value(Text(u"A\u041C\u041D")));
+}
+
+// Rows are decoded for a list straight into UTF-8; that must be the text the UTF-16 decoding
+// spells, for every kind of stored text: ASCII and Latin-1 runs, mode toggles, surrogates (paired
+// and lone), an odd trailing byte, Windows-1252.
+TEST(RowsAndTypes, StoredTextDecodesToTheSameUtf8EitherWay) {
+  std::mt19937 random(19);
+  const uint8_t kBytes[] = {'a', 'Z', ' ', 0x00, 0x7F, 0x80, 0x9F, 0xE9, 0xFF, 0xD8, 0xDC, 0x3D, 0x04};
+  for (int round = 0; round < 4000; ++round) {
+    const bool jet3 = round % 4 == 0;
+    std::vector<uint8_t> stored;
+    if (!jet3 && round % 2 == 1) stored = {0xFF, 0xFE};
+    const size_t length = random() % 24;
+    const bool ascii_only = round % 3 == 0;
+    for (size_t i = 0; i < length; ++i) {
+      stored.push_back(ascii_only ? static_cast<uint8_t>('a' + random() % 26) : kBytes[random() % std::size(kBytes)]);
+    }
+    const jet::JetVersion version = jet3 ? jet::JetVersion::kJet3 : jet::JetVersion::kJet4;
+    std::string direct = "room left from an earlier row";
+    jet::DecodeStoredTextUtf8(version, stored.data(), stored.size(), &direct);
+    ASSERT_EQ(direct, jet::ToUtf8(jet::DecodeStoredText(version, stored.data(), stored.size()))) << "round " << round;
+  }
 }
 
 // A Jet 3 row whose variable data runs past two 256-byte boundaries (no fixture has one): the
