@@ -22,6 +22,11 @@ class PageTable {
     if (block == nullptr) block = std::make_unique<Block>();
     return (*block)[page % kBlockPages];
   }
+  // The bytes kept for `page`, or null, allocating nothing; `page` must be below size().
+  const uint8_t* Kept(uint32_t page) const {
+    const Block* block = blocks_[page / kBlockPages].get();
+    return block == nullptr ? nullptr : (*block)[page % kBlockPages].get();
+  }
   uint32_t size() const { return size_; }
   // Makes room for `pages` pages; pages at and beyond it are dropped.
   void resize(uint32_t pages) {

@@ -251,7 +251,7 @@ void Pager::ReleaseReads() {
   EndRead();
 }
 
-Result<const uint8_t*> Pager::ReadPage(uint32_t page) {
+Result<const uint8_t*> Pager::LoadPage(uint32_t page) {
   if (in_write_) {
     auto found = dirty_.find(page);
     if (found != dirty_.end()) return static_cast<const uint8_t*>(found->second.get());

@@ -51,7 +51,13 @@ class Pager {
   // outside a write that finds the file changed since the cached pages were read fails with
   // kLocked ("changed while it was being read ... try again") rather than mix two states: a
   // reader that must see one state from start to end holds a ReadScope for all of it.
-  Result<const uint8_t*> ReadPage(uint32_t page);
+  Result<const uint8_t*> ReadPage(uint32_t page) {
+    // A page kept already is the common case of every row read: found without a call.
+    if (!in_write_ && page < page_count_) {
+      if (const uint8_t* kept = cache_.Kept(page)) return kept;
+    }
+    return LoadPage(page);
+  }
   // Reads `count` pages from `first` on with one read into `out` (count * page_size bytes), as
   // the committed file holds them, and keeps none of them: for a scan that reads a whole table
   // once and wants neither a read per page nor the memory of every page. Outside a write only
@@ -176,6 +182,8 @@ class Pager {
   uint64_t hold_serial() const { return hold_serial_; }
 
  private:
+  // ReadPage for a page not kept yet, a page past the end, or any page inside a write.
+  Result<const uint8_t*> LoadPage(uint32_t page);
   Pager(std::string path, Os& os, std::unique_ptr<OsFile> file) : path_(std::move(path)), os_(os), file_(std::move(file)) {}
   // Decodes the header (unless it was decoded at `stamp` already) and starts the cache over.
   Status LoadHeader(uint64_t file_size, int64_t stamp);
