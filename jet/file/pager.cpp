@@ -293,13 +293,9 @@ Status Pager::CheckUnchangedSinceRefresh() const {
                                            "change meanwhile); try again");
 }
 
-Result<const uint8_t*> Pager::ReadPageOfType(uint32_t page, uint8_t type, const char* what) {
-  JET_ASSIGN_OR_RETURN(const uint8_t* data, ReadPage(page));
-  if (data[0] != type) {
-    return Corrupt(page, std::string("expected ") + what + " page (type " + std::to_string(type) +
-                             ") but found page type " + std::to_string(data[0]));
-  }
-  return data;
+Error Pager::WrongType(uint32_t page, uint8_t type, uint8_t found, const char* what) const {
+  return Corrupt(page, std::string("expected ") + what + " page (type " + std::to_string(type) + ") but found page type " +
+                           std::to_string(found));
 }
 
 Error Pager::Corrupt(uint32_t page, const std::string& what) const {

@@ -65,7 +65,11 @@ class Pager {
   // changed meanwhile.
   Status ReadRun(uint32_t first, uint32_t count, uint8_t* out);
   // ReadPage plus a check of the page's type byte.
-  Result<const uint8_t*> ReadPageOfType(uint32_t page, uint8_t type, const char* what);
+  Result<const uint8_t*> ReadPageOfType(uint32_t page, uint8_t type, const char* what) {
+    JET_ASSIGN_OR_RETURN(const uint8_t* data, ReadPage(page));
+    if (data[0] != type) return WrongType(page, type, data[0], what);
+    return data;
+  }
 
   // An error that names this file and `page`.
   Error Corrupt(uint32_t page, const std::string& what) const;
@@ -184,6 +188,7 @@ class Pager {
  private:
   // ReadPage for a page not kept yet, a page past the end, or any page inside a write.
   Result<const uint8_t*> LoadPage(uint32_t page);
+  Error WrongType(uint32_t page, uint8_t type, uint8_t found, const char* what) const;
   Pager(std::string path, Os& os, std::unique_ptr<OsFile> file) : path_(std::move(path)), os_(os), file_(std::move(file)) {}
   // Decodes the header (unless it was decoded at `stamp` already) and starts the cache over.
   Status LoadHeader(uint64_t file_size, int64_t stamp);
