@@ -217,15 +217,19 @@ class HitScan {
   }
 
   // A block in one step: the comparisons give bit masks straight away, each narrowing the last.
-  // Two blocks a round, with one test of whether either has a candidate.
+  // A fourth byte, the one before the last, for needles of four and more: a word shares its
+  // first, second and last letters with many others ("wild", "wind"), and each candidate
+  // costs far more than a comparison. Two blocks a round, with one test of whether either has
+  // a candidate; the candidates are worked out in line, where the loop's registers stay put.
   __attribute__((target("avx512f,avx512bw,popcnt"))) const char* Blocks64(const char* p, const char* end) {
-    const size_t m = needle_.size(), mid = Mid();
+    const size_t m = needle_.size(), mid = Mid(), third = m > 3 ? m - 2 : mid;
     const __m512i first = _mm512_set1_epi8(needle_[0]), last = _mm512_set1_epi8(needle_[m - 1]);
-    const __m512i second = _mm512_set1_epi8(needle_[mid]);
+    const __m512i second = _mm512_set1_epi8(needle_[mid]), before_last = _mm512_set1_epi8(needle_[third]);
     uint64_t text = text_;
     const auto candidates = [&](const char* at, __m512i a) __attribute__((target("avx512f,avx512bw"))) {
-      const __mmask64 hits = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(a, first), _mm512_loadu_si512(at + m - 1), last);
-      return _mm512_mask_cmpeq_epi8_mask(hits, _mm512_loadu_si512(at + mid), second);
+      __mmask64 hits = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(a, first), _mm512_loadu_si512(at + m - 1), last);
+      hits = _mm512_mask_cmpeq_epi8_mask(hits, _mm512_loadu_si512(at + mid), second);
+      return _mm512_mask_cmpeq_epi8_mask(hits, _mm512_loadu_si512(at + third), before_last);
     };
     for (; Room(p + kBlock, end); p += 2 * kBlock) {
       __builtin_prefetch(p + kAhead);
@@ -233,11 +237,12 @@ class HitScan {
       const __m512i a0 = _mm512_loadu_si512(p), a1 = _mm512_loadu_si512(p + kBlock);
       const uint64_t zeros0 = _mm512_testn_epi8_mask(a0, a0), zeros1 = _mm512_testn_epi8_mask(a1, a1);
       const uint64_t hits0 = candidates(p, a0), hits1 = candidates(p + kBlock, a1);
-      if ((hits0 | hits1) != 0) {
-        if (hits0 != 0) HitsApart(p, hits0, zeros0, text);
-        if (hits1 != 0) HitsApart(p + kBlock, hits1, zeros1, text + static_cast<uint64_t>(_mm_popcnt_u64(zeros0)));
+      const uint64_t in0 = static_cast<uint64_t>(_mm_popcnt_u64(zeros0));
+      if ((hits0 | hits1) != 0) [[unlikely]] {
+        Hits(p, hits0, zeros0, text);
+        Hits(p + kBlock, hits1, zeros1, text + in0);
       }
-      text += static_cast<uint64_t>(_mm_popcnt_u64(zeros0) + _mm_popcnt_u64(zeros1));
+      text += in0 + static_cast<uint64_t>(_mm_popcnt_u64(zeros1));
     }
     text_ = text;
     return p;
@@ -252,13 +257,17 @@ class HitScan {
   }
 #endif
 
-  // The candidates of one block, `text` being the text its first byte lies in.
+  // The candidates of one block, `text` being the text its first byte lies in. Always inlined,
+  // so that in the wider steps its bit counts are single instructions too.
   __attribute__((always_inline)) inline void Hits(const char* p, uint64_t hits, uint64_t zero_bits, uint64_t text) {
     const size_t m = needle_.size();
     while (hits != 0) {
       const int i = std::countr_zero(hits);
       hits &= hits - 1;
-      if (m > 2 && (p[i + 1] != needle_[1] || std::memcmp(p + i + 2, needle_.data() + 2, m - 2) != 0)) continue;
+      // Compared in line, not by a call, which would cost the wider steps their registers.
+      size_t same = 1;
+      while (same < m && p[i + same] == needle_[same]) ++same;
+      if (same < m) continue;
       on_hit_(text + static_cast<uint64_t>(std::popcount(zero_bits & ((uint64_t{1} << i) - 1))));
       // The rest of the text holds nothing more to find: on from its zero (if in this block).
       const uint64_t after = zero_bits & ~((uint64_t{2} << i) - 1);
