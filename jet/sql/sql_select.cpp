@@ -138,38 +138,22 @@ bool SortPays(double matches, double rows) {
   return matches * kSortCost <= walked * kWalkCost;
 }
 
-// What testing kSample rows spread evenly along a kept order of every row tells of a search:
-// the share of rows it matches (half a match added, so that a word the sample misses is taken to
-// be rare rather than absent), and how far along the order a walk is expected to go for the
-// matches a search reads (the whole order when the sample finds too few). The order, not the
-// table, is sampled: it groups like texts, so the rows a walk meets first can hold a word far
-// more or less often than the rest (titles of digits and signs sort first).
+// The share of rows `search` matches, by kSample rows spread evenly over the table; half a match
+// is added, so that a word the sample misses is taken to be rare rather than absent.
 constexpr size_t kSample = 1024;
-struct Sampled {
-  double share = -1;  // negative: not sampled
-  double walk = 0;
-};
-Sampled SampleAlong(const FoldedSearch& search, const FoldedColumns& folded, const std::vector<uint32_t>& order) {
+double SampledShare(const FoldedSearch& search, const FoldedColumns& folded) {
   constexpr size_t kBatch = 32;
-  const size_t n = order.size(), count = std::min(kSample, n);
+  const size_t n = folded.rows(), count = std::min(kSample, n);
   std::vector<uint32_t> rows(count);
-  for (size_t i = 0; i < count; ++i) rows[i] = order[i * n / count];
-  const double rows_a_sample = count == 0 ? 0 : static_cast<double>(n) / static_cast<double>(count);
+  for (size_t i = 0; i < count; ++i) rows[i] = static_cast<uint32_t>(i * n / count);
   uint8_t verdicts[kBatch];
   uint64_t found = 0;
-  Sampled sampled;
-  sampled.walk = static_cast<double>(n);
   for (size_t at = 0; at < count; at += kBatch) {
     const size_t size = std::min(kBatch, count - at);
     search.MatchRows(folded, rows.data() + at, size, rows.data() + count, verdicts);
-    for (size_t i = 0; i < size; ++i) {
-      found += verdicts[i];
-      const double walked = static_cast<double>(at + i + 1) * rows_a_sample;
-      if (verdicts[i] != 0 && static_cast<double>(found) * rows_a_sample >= kExpected) sampled.walk = std::min(sampled.walk, walked);
-    }
+    for (size_t i = 0; i < size; ++i) found += verdicts[i];
   }
-  sampled.share = (static_cast<double>(found) + 0.5) / (static_cast<double>(count) + 1);
-  return sampled;
+  return (static_cast<double>(found) + 0.5) / (static_cast<double>(count) + 1);
 }
 
 // The matching rows in a kept order. Rows are tested a batch at a time as the walk meets them
@@ -178,11 +162,11 @@ Sampled SampleAlong(const FoldedSearch& search, const FoldedColumns& folded, con
 // search reads, so that its cost grows smoothly with the matches, and stops where the caller does.
 class OrderedMatches final : public RowSource {
  public:
-  // `marked`: every row's mark, when they were marked already; else empty. `sampled`: by
-  // SampleAlong the order, when sampled already.
+  // `marked`: every row's mark, when they were marked already; else empty. `share`: of rows
+  // matching, by SampledShare, when sampled already; else negative.
   OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search,
-                 std::vector<uint64_t> marked, Sampled sampled)
-      : pager_(pager), order_(std::move(order)), search_(std::move(search)), sampled_(sampled),
+                 std::vector<uint64_t> marked, double share)
+      : pager_(pager), order_(std::move(order)), search_(std::move(search)), share_(share),
         marked_all_(!marked.empty()), marked_(std::move(marked)) {}
   Result<bool> Next(LazyRow* row) override {
     const FoldedColumns& folded = *order_->folded;
@@ -203,26 +187,25 @@ class OrderedMatches final : public RowSource {
 
  private:
   static constexpr size_t kBatch = 32;
-  // How far the walk goes, and so how many rows it tests, is judged from the sample along the
-  // order. Marking pays when testing on for the matches still expected (every row, once the
-  // caller reads past them) would cost more than marking and then walking on past as many rows.
-  // Past where the sample expected them, the matches still owed are expected at the sampled
-  // share. A walk meeting matches at under half the rate the sample gave (matches grouped where
-  // the sample missed them) marks once it has cost what marking costs, so that it costs at most
-  // about twice the cheaper way.
+  // How often the search matches is judged from the sample, not from the walk: the kept order
+  // groups like texts, so the rows it meets first can hold a word far more or less often than
+  // the rest. Marking pays when testing on for the matches still expected (every row, once the
+  // caller reads past them), at the sampled rate, would cost more than marking and then walking on past
+  // as many rows. The rows the walk meets first match less often than the rest for most words
+  // (titles of digits and signs sort first), so the walk's own rate is not trusted for that; but
+  // a walk meeting matches at under half the sampled rate (matches grouped late in the order)
+  // marks once it has cost what marking costs, so that it costs at most about twice the cheaper way.
   bool ShouldMark(uint64_t n) const {
     const double tested = static_cast<double>(tested_), found = static_cast<double>(found_);
-    const double share = sampled_.share, walk = sampled_.walk;
-    const double marking = static_cast<double>(n) * (kMarkCost + share * kMatchCost);
-    const double rate = walk < static_cast<double>(n) ? kExpected / walk : share;
-    if (tested * kTestCost >= marking && found * 2 < tested * rate) return true;
+    const double marking = static_cast<double>(n) * (kMarkCost + share_ * kMatchCost);
+    if (tested * kTestCost >= marking && found * 2 < tested * share_) return true;
     double rows_on = static_cast<double>(n - tested_);
-    if (found_ < kExpected) rows_on = std::min(rows_on, tested < walk ? walk - tested : static_cast<double>(kExpected - found_) / share);
+    if (found_ < kExpected) rows_on = std::min(rows_on, static_cast<double>(kExpected - found_) / share_);
     return marking + rows_on * kWalkCost < rows_on * kTestCost;
   }
 
   void TestOrMark(const FoldedColumns& folded, const std::vector<uint32_t>& rows) {
-    if (sampled_.share < 0) sampled_ = SampleAlong(*search_, folded, rows);
+    if (share_ < 0) share_ = SampledShare(*search_, folded);
     if (ShouldMark(rows.size())) {
       search_->MarkAll(folded, &marked_);
       marked_all_ = true;
@@ -242,7 +225,7 @@ class OrderedMatches final : public RowSource {
   size_t batch_start_ = 0, batch_size_ = 0;  // the rows verdicts_ tells about
   uint8_t verdicts_[kBatch] = {};
   uint64_t tested_ = 0, found_ = 0;
-  Sampled sampled_;
+  double share_;  // of rows matching, by the sample; negative before it
   bool marked_all_ = false;
   std::vector<uint64_t> marked_;  // a bit per row (FoldedSearch::MarkAll): held while the rows are read, so kept small
 };
@@ -307,14 +290,14 @@ Status SelectCursor::PrepareFolded() {
   };
   if (!order_.empty()) {
     JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_, false));
-    Sampled sampled;
+    double share = -1;
     if (kept) {
       // A search the sample finds rare marks every row at once (its rate being rough, for up to
       // four times the matches where sorting pays); one that finds few rows sorts them rather
       // than walk the order past their marks.
-      sampled = SampleAlong(*search, *folded, kept->rows);
+      share = SampledShare(*search, *folded);
       const double rows = static_cast<double>(folded->rows());
-      if (SortPays(sampled.share * rows / 4, rows)) {
+      if (SortPays(share * rows / 4, rows)) {
         mark();
         if (SortPays(static_cast<double>(marked_count), rows)) kept = nullptr;
       }
@@ -325,7 +308,7 @@ Status SelectCursor::PrepareFolded() {
       }
     }
     if (kept) {
-      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), std::move(marked), sampled);
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), std::move(marked), share);
       marked = std::vector<uint64_t>();
       plan_ = AccessPlan{};
       plan_text_ = "folded texts in their kept order";
