@@ -250,7 +250,7 @@ class HitScan {
 #endif
 
 #if defined(JET_WIDE_SCAN)
-  // Hits for the wider steps, out of their loops: inlined, what a hit needs would crowd the
+  // Hits for the 32-byte step, out of its loop: inlined there, what a hit needs would crowd the
   // count of texts the loop carries out of the registers, into memory.
   __attribute__((target("popcnt"), noinline)) void HitsApart(const char* p, uint64_t hits, uint64_t zero_bits, uint64_t text) {
     Hits(p, hits, zero_bits, text);
