@@ -1,6 +1,7 @@
 #include "jet/sql/folded_search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -10,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 #if defined(__x86_64__) && defined(__GNUC__)
-// The hit scan also comes in 32-byte steps, for processors that have them (chosen as it runs).
+// The hit scan also comes in steps of 32 and 64 bytes, for processors that have them (chosen as it runs).
 #define JET_WIDE_SCAN 1
 #include <immintrin.h>
 #endif
@@ -82,22 +83,50 @@ bool Holds(const char* p, size_t size, std::string_view needle, const char* read
 namespace {
 
 constexpr size_t kBlock = 64;
+// How far ahead the wider steps ask for the texts: the processor's own fetching ahead of a
+// stream leaves the scan waiting for memory a quarter of the time.
+constexpr size_t kAhead = 1024;
+
+// The widest step the processor takes, found once; a test may ask for narrower ones.
+size_t WidestStep() {
+  static const size_t widest = [] {
+#if defined(JET_WIDE_SCAN)
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("popcnt")) return 64;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt")) return 32;
+#endif
+    return 16;
+  }();
+  return widest;
+}
+std::atomic<size_t> step_limit{SIZE_MAX};
+
+#if defined(JET_WIDE_SCAN)
+__attribute__((target("avx2"), always_inline)) inline __m256i Load32(const char* at) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+// The top bits of two comparisons' 32 bytes each, the first's lowest.
+__attribute__((target("avx2"), always_inline)) inline uint64_t Bits32(__m256i low, __m256i high) {
+  return uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(low))} | uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(high))} << 32;
+}
+#endif
 
 // Which text each place where `needle` begins lies in (row * columns + k), counted from the zero
 // bytes that end the texts before it: no search over where the texts start, so that a needle
 // found in every other row costs little more than one found nowhere. After a hit, the rest of
-// that text is not looked at.
+// that text is not looked at. The count of texts passed is kept in a local while blocks are
+// scanned: a member would be written back after every block, as the hit's marks may alias it.
 template <typename OnHit>
 class HitScan {
  public:
-  HitScan(std::string_view needle, OnHit& on_hit, bool wide) : needle_(needle), on_hit_(on_hit), wide_(wide) {}
+  HitScan(std::string_view needle, OnHit& on_hit, size_t step) : needle_(needle), on_hit_(on_hit), step_(step) {}
 
   void Chunk(const char* p, const char* end) {
 #if defined(JET_WIDE_SCAN)
-    if (wide_) p = WideBlocks(p, end);
+    if (step_ >= 64) p = Blocks64(p, end);
+    if (step_ >= 32) p = Blocks32(p, end);
 #endif
 #if defined(__SSE2__)
-    p = Blocks(p, end);
+    p = Blocks16(p, end);
 #endif
     const size_t m = needle_.size();
     for (; p < end; ++p) {
@@ -111,22 +140,32 @@ class HitScan {
   }
 
  private:
+  // Whether a block of 64 bytes from p can be scanned whole: the needle's last byte at the
+  // block's last place lies before `end`.
+  bool Room(const char* p, const char* end) const {
+    return end - p >= static_cast<std::ptrdiff_t>(kBlock + needle_.size() - 1);
+  }
+  // A third byte compared besides the first and the last, the second, for needles of three and
+  // more: "r?l" comes far more often than "rul".
+  size_t Mid() const { return needle_.size() > 2 ? 1 : 0; }
+
 #if defined(__SSE2__)
-  // Whole blocks of 64 bytes while the needle's last byte at a block's last place lies before
-  // `end`; returns where they stop. The zeros are counted sixteen bytes at a time in byte lanes
-  // (at most four a block each), summed before a lane could overflow; only a block with a place
-  // where the needle's first and last bytes both are has its zeros' places worked out.
-  const char* Blocks(const char* p, const char* end) {
+  // The zeros are counted sixteen bytes at a time in byte lanes (at most four a block each),
+  // summed before a lane could overflow; only a block with a place where the needle's first and
+  // last bytes both are has its zeros' places worked out.
+  const char* Blocks16(const char* p, const char* end) {
     const size_t m = needle_.size();
     const __m128i zero = _mm_setzero_si128(), first = _mm_set1_epi8(needle_[0]), last = _mm_set1_epi8(needle_[m - 1]);
-    __m128i lanes = zero, sums = zero;
+    __m128i lanes = zero;
     int blocks = 0;
+    uint64_t text = text_;
     const auto add_lanes = [&] {
-      sums = _mm_add_epi64(sums, _mm_sad_epu8(lanes, zero));
+      const __m128i sums = _mm_sad_epu8(lanes, zero);
+      text += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) + static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
       lanes = zero;
       blocks = 0;
     };
-    for (; end - p >= static_cast<std::ptrdiff_t>(kBlock + m - 1); p += kBlock) {
+    for (; Room(p, end); p += kBlock) {
       __m128i zeros[4], any = zero;
       uint64_t hits = 0;
       for (int i = 0; i < 4; ++i) {
@@ -139,62 +178,97 @@ class HitScan {
       }
       if (_mm_movemask_epi8(any) != 0) {
         add_lanes();
-        text_ += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) + static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-        sums = zero;
         uint64_t zero_bits = 0;
         for (int i = 0; i < 4; ++i) zero_bits |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(zeros[i]))} << (16 * i);
-        Hits(p, hits, zero_bits);
-        text_ += static_cast<uint64_t>(std::popcount(zero_bits));
+        Hits(p, hits, zero_bits, text);
+        text += static_cast<uint64_t>(std::popcount(zero_bits));
         continue;
       }
       for (int i = 0; i < 4; ++i) lanes = _mm_sub_epi8(lanes, zeros[i]);
       if (++blocks == 63) add_lanes();
     }
     add_lanes();
-    text_ += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) + static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    text_ = text;
     return p;
   }
 #endif
 
 #if defined(JET_WIDE_SCAN)
-  // Blocks as Blocks takes them, each in two steps of 32 bytes, the zeros counted by instruction.
-  __attribute__((target("avx2,popcnt"))) const char* WideBlocks(const char* p, const char* end) {
-    const size_t m = needle_.size();
+  // Each block in two steps of 32 bytes, the zeros counted by instruction.
+  __attribute__((target("avx2,popcnt"))) const char* Blocks32(const char* p, const char* end) {
+    const size_t m = needle_.size(), mid = Mid();
     const __m256i zero = _mm256_setzero_si256(), first = _mm256_set1_epi8(needle_[0]), last = _mm256_set1_epi8(needle_[m - 1]);
-    // A third byte, the second, for needles of three and more: "r?l" comes far more often than "rul".
-    const size_t mid = m > 2 ? 1 : 0;
     const __m256i second = _mm256_set1_epi8(needle_[mid]);
-    for (; end - p >= static_cast<std::ptrdiff_t>(kBlock + m - 1); p += kBlock) {
-      const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-      const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-      const __m256i b0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + m - 1));
-      const __m256i b1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + m + 31));
-      const uint64_t zero_bits = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a0, zero)))} |
-                                 uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a1, zero)))} << 32;
-      const __m256i c0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + mid));
-      const __m256i c1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + mid + 32));
-      const __m256i h0 = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(a0, first), _mm256_cmpeq_epi8(b0, last)),
-                                          _mm256_cmpeq_epi8(c0, second));
-      const __m256i h1 = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(a1, first), _mm256_cmpeq_epi8(b1, last)),
-                                          _mm256_cmpeq_epi8(c1, second));
-      const uint64_t hits = uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(h0))} |
-                            uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(h1))} << 32;
-      if (hits != 0) Hits(p, hits, zero_bits);
-      text_ += static_cast<uint64_t>(_mm_popcnt_u64(zero_bits));
+    uint64_t text = text_;
+    for (; Room(p, end); p += kBlock) {
+      __builtin_prefetch(p + kAhead);
+      const __m256i a0 = Load32(p), a1 = Load32(p + 32);
+      const uint64_t zero_bits = Bits32(_mm256_cmpeq_epi8(a0, zero), _mm256_cmpeq_epi8(a1, zero));
+      const __m256i h0 = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(a0, first), _mm256_cmpeq_epi8(Load32(p + m - 1), last)),
+                                          _mm256_cmpeq_epi8(Load32(p + mid), second));
+      const __m256i h1 = _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(a1, first), _mm256_cmpeq_epi8(Load32(p + m + 31), last)),
+                                          _mm256_cmpeq_epi8(Load32(p + mid + 32), second));
+      const uint64_t hits = Bits32(h0, h1);
+      if (hits != 0) HitsApart(p, hits, zero_bits, text);
+      text += static_cast<uint64_t>(_mm_popcnt_u64(zero_bits));
     }
+    text_ = text;
+    return p;
+  }
+
+  // A block in one step: the comparisons give bit masks straight away, each narrowing the last.
+  // A fourth byte, the one before the last, for needles of four and more: a word shares its
+  // first, second and last letters with many others ("wild", "wind"), and each candidate
+  // costs far more than a comparison. Two blocks a round, with one test of whether either has
+  // a candidate; the candidates are worked out in line, where the loop's registers stay put.
+  __attribute__((target("avx512f,avx512bw,popcnt"))) const char* Blocks64(const char* p, const char* end) {
+    const size_t m = needle_.size(), mid = Mid(), third = m > 3 ? m - 2 : mid;
+    const __m512i first = _mm512_set1_epi8(needle_[0]), last = _mm512_set1_epi8(needle_[m - 1]);
+    const __m512i second = _mm512_set1_epi8(needle_[mid]), before_last = _mm512_set1_epi8(needle_[third]);
+    uint64_t text = text_;
+    const auto candidates = [&](const char* at, __m512i a) __attribute__((target("avx512f,avx512bw"))) {
+      __mmask64 hits = _mm512_mask_cmpeq_epi8_mask(_mm512_cmpeq_epi8_mask(a, first), _mm512_loadu_si512(at + m - 1), last);
+      hits = _mm512_mask_cmpeq_epi8_mask(hits, _mm512_loadu_si512(at + mid), second);
+      return _mm512_mask_cmpeq_epi8_mask(hits, _mm512_loadu_si512(at + third), before_last);
+    };
+    for (; Room(p + kBlock, end); p += 2 * kBlock) {
+      __builtin_prefetch(p + kAhead);
+      __builtin_prefetch(p + kAhead + kBlock);
+      const __m512i a0 = _mm512_loadu_si512(p), a1 = _mm512_loadu_si512(p + kBlock);
+      const uint64_t zeros0 = _mm512_testn_epi8_mask(a0, a0), zeros1 = _mm512_testn_epi8_mask(a1, a1);
+      const uint64_t hits0 = candidates(p, a0), hits1 = candidates(p + kBlock, a1);
+      const uint64_t in0 = static_cast<uint64_t>(_mm_popcnt_u64(zeros0));
+      if ((hits0 | hits1) != 0) [[unlikely]] {
+        Hits(p, hits0, zeros0, text);
+        Hits(p + kBlock, hits1, zeros1, text + in0);
+      }
+      text += in0 + static_cast<uint64_t>(_mm_popcnt_u64(zeros1));
+    }
+    text_ = text;
     return p;
   }
 #endif
 
-  // The candidates of one block, text_ being the text its first byte lies in. Always inlined, so
-  // that in WideBlocks its bit counts are single instructions too.
-  __attribute__((always_inline)) inline void Hits(const char* p, uint64_t hits, uint64_t zero_bits) {
+#if defined(JET_WIDE_SCAN)
+  // Hits for the 32-byte step, out of its loop: inlined there, what a hit needs would crowd the
+  // count of texts the loop carries out of the registers, into memory.
+  __attribute__((target("popcnt"), noinline)) void HitsApart(const char* p, uint64_t hits, uint64_t zero_bits, uint64_t text) {
+    Hits(p, hits, zero_bits, text);
+  }
+#endif
+
+  // The candidates of one block, `text` being the text its first byte lies in. Always inlined,
+  // so that in the wider steps its bit counts are single instructions too.
+  __attribute__((always_inline)) inline void Hits(const char* p, uint64_t hits, uint64_t zero_bits, uint64_t text) {
     const size_t m = needle_.size();
     while (hits != 0) {
       const int i = std::countr_zero(hits);
       hits &= hits - 1;
-      if (m > 2 && (p[i + 1] != needle_[1] || std::memcmp(p + i + 2, needle_.data() + 2, m - 2) != 0)) continue;
-      on_hit_(text_ + static_cast<uint64_t>(std::popcount(zero_bits & ((uint64_t{1} << i) - 1))));
+      // Compared in line, not by a call, which would cost the wider steps their registers.
+      size_t same = 1;
+      while (same < m && p[i + same] == needle_[same]) ++same;
+      if (same < m) continue;
+      on_hit_(text + static_cast<uint64_t>(std::popcount(zero_bits & ((uint64_t{1} << i) - 1))));
       // The rest of the text holds nothing more to find: on from its zero (if in this block).
       const uint64_t after = zero_bits & ~((uint64_t{2} << i) - 1);
       hits &= after == 0 ? 0 : ~(after - 1);
@@ -203,18 +277,13 @@ class HitScan {
 
   std::string_view needle_;
   OnHit& on_hit_;
-  bool wide_;
+  size_t step_;
   uint64_t text_ = 0;
 };
 
 template <typename OnHit>
 void ForEachHit(const FoldedColumns& folded, std::string_view needle, OnHit on_hit) {
-#if defined(JET_WIDE_SCAN)
-  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-#else
-  constexpr bool wide = false;
-#endif
-  HitScan<OnHit> scan(needle, on_hit, wide);
+  HitScan<OnHit> scan(needle, on_hit, FoldedScanStep());
   for (size_t chunk = 0; chunk < folded.chunks.size(); ++chunk) {
     const char* p = folded.chunks[chunk].get();
     scan.Chunk(p, p + folded.chunk_used[chunk]);
@@ -225,15 +294,16 @@ void ForEachHit(const FoldedColumns& folded, std::string_view needle, OnHit on_h
 // whose whole text `verify` matches too. The needle holds no zero byte, so a place where it is
 // found lies inside one text.
 void MarkHolding(const FoldedColumns& folded, uint32_t mask, std::string_view needle, const LikePattern* verify,
-                 std::vector<uint8_t>* match) {
+                 std::vector<uint64_t>* marks) {
   const size_t width = folded.columns.size();
-  uint8_t* marks = match->data();
+  uint64_t* bits = marks->data();
   std::u16string units;
   uint64_t refused = UINT64_MAX;  // the last text `verify` refused: a text holding the needle twice is tried once
   ForEachHit(folded, needle, [&](uint64_t text) {
     const size_t row = width == 1 ? text : width == 2 ? text >> 1 : text / width;
     const size_t k = text - row * width;
-    if (marks[row] != 0 || (mask >> k & 1) == 0 || text == refused) return;
+    const uint64_t bit = uint64_t{1} << (row % 64);
+    if ((bits[row / 64] & bit) != 0 || (mask >> k & 1) == 0 || text == refused) return;
     if (verify != nullptr) {
       FoldedUnitsOf(folded.Text(row, k), &units);
       if (!verify->Matches(units)) {
@@ -241,7 +311,7 @@ void MarkHolding(const FoldedColumns& folded, uint32_t mask, std::string_view ne
         return;
       }
     }
-    marks[row] = 1;
+    bits[row / 64] |= bit;
   });
 }
 
@@ -317,19 +387,26 @@ void FoldedSearch::MatchRows(const FoldedColumns& folded, const uint32_t* rows, 
   }
 }
 
-void FoldedSearch::MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const {
-  match->assign(folded.rows(), 0);
+void FoldedSearch::MarkAll(const FoldedColumns& folded, std::vector<uint64_t>* marks) const {
+  const size_t rows = folded.rows();
+  marks->assign((rows + 63) / 64, 0);
   for (const Term& term : terms_) {
     if (term.kind == Term::Kind::kContains || term.kind == Term::Kind::kRequires) {
-      MarkHolding(folded, term.mask, term.needle, term.kind == Term::Kind::kRequires ? term.like : nullptr, match);
+      MarkHolding(folded, term.mask, term.needle, term.kind == Term::Kind::kRequires ? term.like : nullptr, marks);
       continue;
     }
-    for (size_t row = 0; row < folded.rows(); ++row) {
-      for (size_t k = 0; k < folded.columns.size() && !(*match)[row]; ++k) {
-        if ((term.mask >> k & 1) != 0 && !folded.Null(row, k) && TextMatches(term, folded.Text(row, k))) (*match)[row] = 1;
+    for (size_t row = 0; row < rows; ++row) {
+      uint64_t& word = (*marks)[row / 64];
+      const uint64_t bit = uint64_t{1} << (row % 64);
+      for (size_t k = 0; k < folded.columns.size() && (word & bit) == 0; ++k) {
+        if ((term.mask >> k & 1) != 0 && !folded.Null(row, k) && TextMatches(term, folded.Text(row, k))) word |= bit;
       }
     }
   }
 }
+
+void LimitFoldedScanStep(size_t bytes) { step_limit.store(bytes, std::memory_order_relaxed); }
+
+size_t FoldedScanStep() { return std::min(WidestStep(), step_limit.load(std::memory_order_relaxed)); }
 
 }  // namespace jet

@@ -24,8 +24,9 @@ class FoldedSearch {
  public:
   explicit FoldedSearch(const std::vector<FoldedTerm>& terms);
 
-  // Sets match[r] for every row r that some term matches (match gets rows() entries).
-  void MarkAll(const FoldedColumns& folded, std::vector<uint8_t>* match) const;
+  // Marks every row that some term matches, a bit per row: row r's is bit r % 64 of
+  // (*marks)[r / 64] (marks gets a word for every 64 rows begun, bits past the last row clear).
+  void MarkAll(const FoldedColumns& folded, std::vector<uint64_t>* marks) const;
   // Whether some term matches row `row`.
   bool Matches(const FoldedColumns& folded, size_t row) const;
   // out[i] = Matches(folded, rows[i]) for i < count; the rows up to rows_end are the ones to be
@@ -45,6 +46,12 @@ class FoldedSearch {
   std::vector<Term> terms_;
   mutable std::u16string units_;  // scratch
 };
+
+// MarkAll scans the texts 16, 32 or 64 bytes a step, the widest the processor has; this limits
+// the step (SIZE_MAX: no limit), for this whole process, so that every way can be tried on one
+// processor. FoldedScanStep is the step a scan takes now.
+void LimitFoldedScanStep(size_t bytes);
+size_t FoldedScanStep();
 
 // The first place at or after `from` in [from, end) where `needle` begins; end when none.
 const char* FindBytes(const char* from, const char* end, std::string_view needle);

@@ -115,6 +115,29 @@ class PlacesSource final : public RowSource {
   size_t next_ = 0;
 };
 
+// What the ways of finding matches cost, in nanoseconds, as measured on 100,000 and 1,000,000
+// songs (whose folded texts are streamed at the speed of memory either way).
+// Marking a row: one pass over every row's folded texts.
+constexpr double kMarkCost = 1.2;
+// Marking a row that matches, on top: a text found costs more than bytes passed over.
+constexpr double kMatchCost = 20;
+// Testing a row met out of storage order, its memory fetched ahead.
+constexpr double kTestCost = 22;
+// Walking the kept order past a row once every row is marked: reading its mark.
+constexpr double kWalkCost = 1.2;
+// Sorting a match by its folded texts: making its key and placing it among the others.
+constexpr double kSortCost = 500;
+// The matches a search is expected to read: what it keeps (a thousand) and a few more.
+constexpr uint64_t kExpected = 1024;
+
+// Whether sorting `matches` of `rows` costs less than walking the kept order past the marks for
+// as many of them as a search reads: until the end when it reads them all, else (the matches
+// spread evenly, as most words' are) as far as its share of them lies.
+bool SortPays(double matches, double rows) {
+  const double walked = matches <= kExpected ? rows : rows * kExpected / matches;
+  return matches * kSortCost <= walked * kWalkCost;
+}
+
 // The share of rows `search` matches, by kSample rows spread evenly over the table; half a match
 // is added, so that a word the sample misses is taken to be rare rather than absent.
 constexpr size_t kSample = 1024;
@@ -142,9 +165,9 @@ class OrderedMatches final : public RowSource {
   // `marked`: every row's mark, when they were marked already; else empty. `share`: of rows
   // matching, by SampledShare, when sampled already; else negative.
   OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search,
-                 const std::vector<uint8_t>& marked, double share)
+                 std::vector<uint64_t> marked, double share)
       : pager_(pager), order_(std::move(order)), search_(std::move(search)), share_(share),
-        marked_all_(!marked.empty()), marked_(Packed(marked)) {}
+        marked_all_(!marked.empty()), marked_(std::move(marked)) {}
   Result<bool> Next(LazyRow* row) override {
     const FoldedColumns& folded = *order_->folded;
     const std::vector<uint32_t>& rows = order_->rows;
@@ -164,32 +187,6 @@ class OrderedMatches final : public RowSource {
 
  private:
   static constexpr size_t kBatch = 32;
-  // Costs in units of marking one row (one pass over the folded texts at the speed of memory:
-  // measured 2-3 ns a row on 100,000 songs, 3-6 on 1,000,000, whose texts do not stay in cache).
-  // Testing a row met out of storage order, its memory fetched ahead: 23-27 ns on either.
-  static constexpr double kTestCost = 8;
-  // Marking a row that matches, on top: a text found costs more than bytes passed over.
-  static constexpr double kMatchCost = 4;
-  // Walking the kept order past a row once every row is marked: reading its mark.
-  static constexpr double kWalkCost = 0.5;
-  // The matches a search is expected to read: what it keeps (a thousand) and a few more.
-  static constexpr uint64_t kExpected = 1024;
-  // Marks (each 0 or 1) as a bit per row; eight at a time, the multiplication gathering the low
-  // bit of each of eight bytes into one byte, the first byte's bit lowest.
-  static std::vector<uint64_t> Packed(const std::vector<uint8_t>& marks) {
-    std::vector<uint64_t> bits((marks.size() + 63) / 64);
-    size_t r = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-      for (; r + 8 <= marks.size(); r += 8) {
-        uint64_t eight;
-        std::memcpy(&eight, marks.data() + r, 8);
-        bits[r / 64] |= (eight * 0x0102040810204080ull >> 56) << (r % 64);
-      }
-    }
-    for (; r < marks.size(); ++r) bits[r / 64] |= uint64_t{marks[r]} << (r % 64);
-    return bits;
-  }
-
   // How often the search matches is judged from the sample, not from the walk: the kept order
   // groups like texts, so the rows it meets first can hold a word far more or less often than
   // the rest. Marking pays when testing on for the matches still expected (every row, once the
@@ -200,7 +197,7 @@ class OrderedMatches final : public RowSource {
   // marks once it has cost what marking costs, so that it costs at most about twice the cheaper way.
   bool ShouldMark(uint64_t n) const {
     const double tested = static_cast<double>(tested_), found = static_cast<double>(found_);
-    const double marking = static_cast<double>(n) * (1 + share_ * kMatchCost);
+    const double marking = static_cast<double>(n) * (kMarkCost + share_ * kMatchCost);
     if (tested * kTestCost >= marking && found * 2 < tested * share_) return true;
     double rows_on = static_cast<double>(n - tested_);
     if (found_ < kExpected) rows_on = std::min(rows_on, static_cast<double>(kExpected - found_) / share_);
@@ -210,9 +207,7 @@ class OrderedMatches final : public RowSource {
   void TestOrMark(const FoldedColumns& folded, const std::vector<uint32_t>& rows) {
     if (share_ < 0) share_ = SampledShare(*search_, folded);
     if (ShouldMark(rows.size())) {
-      std::vector<uint8_t> marks;
-      search_->MarkAll(folded, &marks);
-      marked_ = Packed(marks);
+      search_->MarkAll(folded, &marked_);
       marked_all_ = true;
       return;
     }
@@ -232,12 +227,12 @@ class OrderedMatches final : public RowSource {
   uint64_t tested_ = 0, found_ = 0;
   double share_;  // of rows matching, by the sample; negative before it
   bool marked_all_ = false;
-  std::vector<uint64_t> marked_;  // a bit per row: held while the rows are read, so kept small
+  std::vector<uint64_t> marked_;  // a bit per row (FoldedSearch::MarkAll): held while the rows are read, so kept small
 };
 
-// A search that finds more than one row in this many builds the ORDER BY's order of the rows:
-// sorting a match costs about what walking 300 rows of the kept order past their marks costs
-// (0.6 us against 2 ns), so beyond this share sorting costs more than the walk of every row.
+// A search that finds more than one row in this many builds the ORDER BY's order of the rows
+// rather than sort them: building it costs about what sorting a tenth of the rows costs, and
+// serves the next search too.
 constexpr size_t kOrderShare = 256;
 
 // The terms of a search of folded texts, one per pattern (a pattern on several columns is looked
@@ -260,12 +255,18 @@ std::vector<FoldedTerm> FoldedTermsOf(const std::vector<Condition::LikeTerm>& te
   return folded_terms;
 }
 
+size_t MarkedCount(const std::vector<uint64_t>& marked) {
+  size_t count = 0;
+  for (uint64_t word : marked) count += static_cast<size_t>(std::popcount(word));
+  return count;
+}
+
 // The rows marked (`count` of them), in order; the marks are let go.
-std::vector<uint32_t> MarkedRows(std::vector<uint8_t> marked, size_t count) {
+std::vector<uint32_t> MarkedRows(std::vector<uint64_t> marked, size_t count) {
   std::vector<uint32_t> rows;
   rows.reserve(count);
-  for (uint32_t r = 0; r < marked.size(); ++r) {
-    if (marked[r]) rows.push_back(r);
+  for (size_t w = 0; w < marked.size(); ++w) {
+    for (uint64_t word = marked[w]; word != 0; word &= word - 1) rows.push_back(static_cast<uint32_t>(w * 64 + std::countr_zero(word)));
   }
   return rows;
 }
@@ -281,40 +282,40 @@ Status SelectCursor::PrepareFolded() {
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
   auto search = std::make_unique<FoldedSearch>(folded_terms);
   prefiltered_ = true;
-  std::vector<uint8_t> marked;
+  std::vector<uint64_t> marked;
   size_t marked_count = 0;
   const auto mark = [&] {
     search->MarkAll(*folded, &marked);
-    marked_count = static_cast<size_t>(std::count(marked.begin(), marked.end(), uint8_t{1}));
+    marked_count = MarkedCount(marked);
   };
   if (!order_.empty()) {
     JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_, false));
     double share = -1;
     if (kept) {
-      // A search the sample finds rare marks every row at once; one that finds few rows sorts
-      // them rather than walk the whole order past their marks.
+      // A search the sample finds rare marks every row at once (its rate being rough, for up to
+      // four times the matches where sorting pays); one that finds few rows sorts them rather
+      // than walk the order past their marks.
       share = SampledShare(*search, *folded);
-      if (share * kOrderShare < 1) {
+      const double rows = static_cast<double>(folded->rows());
+      if (SortPays(share * rows / 4, rows)) {
         mark();
-        if (marked_count * kOrderShare <= folded->rows()) kept = nullptr;
+        if (SortPays(static_cast<double>(marked_count), rows)) kept = nullptr;
       }
     } else {
-      // Building the order costs about what sorting a tenth of the rows costs: a search that
-      // finds few rows sorts them, one that finds more builds the order for itself and the next.
       mark();
       if (marked_count * kOrderShare > folded->rows()) {
         JET_ASSIGN_OR_RETURN(kept, SortedRowsOf(db_.pager(), def_, folded, order_, true));
       }
     }
     if (kept) {
-      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), marked, share);
-      marked = std::vector<uint8_t>();
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), std::move(marked), share);
+      marked = std::vector<uint64_t>();
       plan_ = AccessPlan{};
       plan_text_ = "folded texts in their kept order";
       return Status::Ok();
     }
   }
-  if (marked.size() != folded->rows()) mark();
+  if (marked.empty() && folded->rows() > 0) mark();
   // Listed only now: a search that walks the kept order reads the marks instead.
   const std::vector<uint32_t> matches = MarkedRows(std::move(marked), marked_count);
   if (order_.empty()) {
