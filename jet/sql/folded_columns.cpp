@@ -6,6 +6,7 @@
 
 #include "jet/pages/usage_map.h"
 #include "jet/pages/data_page.h"
+#include "jet/sql/kept_texts.h"
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sorted_rows.h"
 #include "jet/sql/sql_rows.h"
@@ -267,26 +268,6 @@ class Builder {
   jet::Text scratch_;
 };
 
-// What a build keeps beside the folded texts, carried from one state of the file to the next
-// (Pager::Carry): when the file changes, its pages are read again and only those whose digest
-// differs are decoded, instead of every row being folded afresh.
-struct FoldedCarry {
-  std::shared_ptr<const FoldedColumns> folded;
-  std::string layout;             // LayoutOf the table's definition they were folded with
-  std::vector<uint32_t> pages;    // the table's pages they came from, ascending
-  std::vector<uint64_t> digests;  // PageDigest of each of those pages as it was read
-};
-
-// What decoding a row depends on besides its page: where each column's value lies in it.
-std::string LayoutOf(const TableDef& def) {
-  std::string layout = std::to_string(def.max_columns) + "/" + std::to_string(def.var_column_count);
-  for (const ColumnDef& c : def.columns) {
-    layout += ";" + std::to_string(static_cast<int>(c.type)) + "," + std::to_string(c.number) + "," + std::to_string(c.var_index) +
-              "," + std::to_string(c.fixed_offset) + "," + std::to_string(c.flags) + "," + std::to_string(c.extra_flags);
-  }
-  return layout;
-}
-
 // Folded texts of the table as it is now; with the digests of the pages read when the table was
 // streamed (not when a moved row made the build walk it, or inside a write).
 Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, const std::vector<size_t>& columns) {
@@ -408,6 +389,7 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
     std::vector<OrderByPlaces> orders = TakeOrdersByPlaces(pager, def.page, kept);
     JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
     carry.folded = std::move(spliced);
+    carry.kept_id = 0;  // no kept file holds these texts
     JET_RETURN_IF_ERROR(CarryRepairedOrders(pager, def, carry.folded, changed, std::move(orders)));
   }
   carry.pages = std::move(owned);
@@ -416,6 +398,21 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
 }
 
 }  // namespace
+
+std::string LayoutOf(const TableDef& def) {
+  std::string layout = std::to_string(def.max_columns) + "/" + std::to_string(def.var_column_count);
+  for (const ColumnDef& c : def.columns) {
+    layout += ";" + std::to_string(static_cast<int>(c.type)) + "," + std::to_string(c.number) + "," + std::to_string(c.var_index) +
+              "," + std::to_string(c.fixed_offset) + "," + std::to_string(c.flags) + "," + std::to_string(c.extra_flags);
+  }
+  return layout;
+}
+
+std::string FoldedColumnsKey(uint32_t table_page, const std::vector<size_t>& columns) {
+  std::string key = "folded-columns:" + std::to_string(table_page);
+  for (size_t c : columns) key += "," + std::to_string(c);
+  return key;
+}
 
 std::string SortedRowsKeyPrefix(uint32_t table_page, const std::vector<size_t>& columns) {
   std::string key = "sorted-rows:" + std::to_string(table_page);
@@ -428,13 +425,14 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
   if (columns.empty() || columns.size() > 8) {
     return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\": folded texts of 1 to 8 columns, not " + std::to_string(columns.size()));
   }
-  std::string key = "folded-columns:" + std::to_string(def.page);
-  for (size_t c : columns) key += "," + std::to_string(c);
+  const std::string key = FoldedColumnsKey(def.page, columns);
   if (std::shared_ptr<const FoldedColumns> kept = pager.SharedDecoded<FoldedColumns>(key)) return kept;
   // Only Text columns are carried: their values lie on the table's own pages, whose digests are
   // kept, where a Memo's may lie on pages no digest covers.
   const bool carriable = std::all_of(columns.begin(), columns.end(), [&](size_t c) { return def.columns[c].type == ColumnType::kText; });
   std::shared_ptr<FoldedCarry> carry = carriable ? pager.TakeCarried<FoldedCarry>(key) : nullptr;
+  // A process with nothing carried starts from what an earlier one kept, if it kept anything.
+  if (carry == nullptr && carriable && !pager.in_write()) carry = LoadKeptTexts(pager, def, columns);
   bool current = false;
   if (carry != nullptr) {
     JET_ASSIGN_OR_RETURN(current, Refresh(pager, def, *carry));
@@ -445,6 +443,7 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
     carry.reset();
     pager.TakeCarriedUnder<void>(SortedRowsKeyPrefix(def.page, columns));
     JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns));
+    if (carriable) KeepTexts(pager, def, *carry);
   }
   pager.ShareDecoded<FoldedColumns>(key, carry->folded);
   if (carriable && !carry->pages.empty()) pager.Carry(key, carry);
