@@ -263,6 +263,20 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
 
   const Found all = Search(*jet::Database::Open(path).value(), "SELECT * FROM [Songs]", false);
   const auto place = [&](size_t i) { return jet::RowId{static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}; };
+  // Every title reversed in place: the texts are kept afresh, searched without an order meanwhile,
+  // so that the next process finds the order kept for the old texts beside them.
+  WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
+    for (size_t i = 0; i < all.rows.size(); ++i) {
+      std::vector<Value> values = all.rows[i];
+      if (jet::Text* song = std::get_if<jet::Text>(&values[1])) std::reverse(song->begin(), song->end());
+      JET_RETURN_IF_ERROR(writer.Update(place(i), values));
+    }
+    return jet::Status::Ok();
+  });
+  searches_afresh("every title changed", 1);
+  searches_afresh("an order of other texts kept", sqls.size());
+
+  date_back();
   WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
     for (size_t i : {size_t{5}, all.rows.size() / 2}) {
       std::vector<Value> values = all.rows[i];
@@ -274,28 +288,18 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
   searches_afresh("a few rows changed", sqls.size());
   EXPECT_FALSE(written_anew()) << "built again instead of brought up to date";
 
-  // Every title reversed in place: the texts are kept afresh, searched without an order meanwhile.
-  WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
-    for (size_t i = 0; i + 1 < all.rows.size(); ++i) {
-      std::vector<Value> values = all.rows[i];
-      if (jet::Text* song = std::get_if<jet::Text>(&values[1])) std::reverse(song->begin(), song->end());
-      if (i != 5 && i != all.rows.size() / 2) JET_RETURN_IF_ERROR(writer.Update(place(i), values));
-    }
-    return jet::Status::Ok();
-  });
-  searches_afresh("every title changed", 1);
-  searches_afresh("an order of other texts kept", sqls.size());
-
   for (const std::string damage : {"cut short", "damaged"}) {
-    const std::string texts = texts_file(), whole = velloran_test::ReadWholeFile(texts);
-    std::string bytes = whole;
+    const std::string texts = texts_file();
+    std::string bytes = velloran_test::ReadWholeFile(texts);
     if (damage == "cut short") bytes.resize(bytes.size() - 100);
+    // Texts are kept folded, in upper case: a "Q" where no song has one.
     for (size_t i = bytes.size() * 4 / 5; damage == "damaged" && i < bytes.size(); ++i) {
-      if (bytes[i] >= 'a' && bytes[i] <= 'y') bytes[i] = 'q';
+      if (bytes[i] >= 'A' && bytes[i] <= 'Y') bytes[i] = 'Q';
     }
     std::ofstream(texts, std::ios::binary | std::ios::trunc) << bytes;
+    date_back();
     searches_afresh(damage, sqls.size());
-    EXPECT_EQ(velloran_test::ReadWholeFile(texts_file()), whole) << damage << ": not built again";
+    EXPECT_TRUE(written_anew()) << damage << ": not built again";
   }
 }
 
