@@ -394,6 +394,7 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
   }
   carry.pages = std::move(owned);
   carry.digests = std::move(digests);
+  carry.stamp = 0;
   return true;
 }
 
@@ -434,7 +435,9 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
   // A process with nothing carried starts from what an earlier one kept, if it kept anything.
   if (carry == nullptr && carriable && !pager.in_write()) carry = LoadKeptTexts(pager, def, columns);
   bool current = false;
-  if (carry != nullptr) {
+  if (carry != nullptr && carry->stamp != 0 && carry->stamp == pager.file_stamp()) {
+    current = true;  // kept by a process that read the file as it still is
+  } else if (carry != nullptr) {
     JET_ASSIGN_OR_RETURN(current, Refresh(pager, def, *carry));
   }
   if (!current) {

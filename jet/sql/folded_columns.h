@@ -80,6 +80,9 @@ struct FoldedCarry {
   std::vector<uint32_t> pages;    // the table's pages they came from, ascending
   std::vector<uint64_t> digests;  // PageDigest of each of those pages as it was read
   uint64_t kept_id = 0;           // the kept file (kept_texts.h) that holds these very texts; 0: none
+  // The file's change stamp when the pages were read, where it is one no later write can leave
+  // again (Pager::SettledStampNow); 0 when unknown. The same stamp now: the pages are as read.
+  int64_t stamp = 0;
 };
 
 // What decoding a row depends on besides its page: where each column's value lies in it.

@@ -12,6 +12,11 @@
 
 #include "jet/sql/page_digest.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define JET_WIDE_ZEROS 1
+#endif
+
 namespace jet {
 
 namespace fs = std::filesystem;
@@ -22,7 +27,7 @@ std::mutex folder_mutex;
 std::string kept_folder;
 
 constexpr char kMagic[8] = {'V', 'L', 'R', 'N', 'K', 'E', 'P', 'T'};
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
 constexpr uint32_t kTextsKind = 1, kOrderKind = 2;
 
 struct Header {
@@ -184,38 +189,87 @@ void Trim(const fs::path& folder) {
   for (size_t i = 0; i + kKeptFiles < files.size(); ++i) Discard(files[i].second);
 }
 
-// Whether the loaded texts hold together: every text where the starts say, ended by the one zero
-// that the search counts texts by, every row on one of the pages, places ascending.
-bool HoldsTogether(const FoldedColumns& f, const std::vector<uint32_t>& pages, const std::vector<uint64_t>& digests) {
-  const size_t width = f.columns.size(), rows = f.places.size();
-  constexpr size_t kChunk = FoldedColumns::kChunkBytes;
-  if (pages.empty() || digests.size() != pages.size() || f.nulls.size() != rows || f.starts.size() != rows * width + 1 ||
-      f.chunks.size() != f.chunk_used.size() || f.chunks.size() * kChunk > UINT32_MAX || f.starts.back() != f.chunks.size() * kChunk) {
-    return false;
+#if defined(JET_WIDE_ZEROS)
+
+// For each zero byte of bytes [0, size) at offset p, writes at + p to `out`, 32 bytes at a time
+// while `out` stays `room` entries before `limit` (a block writes at most 32, and the first eight
+// whatever the block holds); returns the bytes done and moves `out` past what it wrote.
+__attribute__((target("avx2,popcnt,bmi"))) size_t WideZeros(const char* bytes, size_t size, uint32_t at, uint32_t*& out,
+                                                             const uint32_t* limit) {
+  constexpr ptrdiff_t kRoom = 40;
+  const __m256i zero = _mm256_setzero_si256();
+  size_t i = 0;
+  for (; i + 32 <= size && limit - out >= kRoom; i += 32) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+    uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, zero)));
+    const int count = _mm_popcnt_u32(mask);
+    const uint32_t from = at + static_cast<uint32_t>(i);
+    for (int k = 0; k < 8; ++k, mask &= mask - 1) out[k] = from + _tzcnt_u32(mask);
+    for (uint32_t* rest = out + 8; mask != 0; mask &= mask - 1) *rest++ = from + _tzcnt_u32(mask);
+    out += count;
   }
+  return i;
+}
+#endif
+
+// Where each text of the loaded chunks begins, found from the zero that ends each (the one zero
+// the search counts texts by): texts follow each other from the start of each chunk to the end
+// of what it uses. Each chunk is looked at as soon as it is read, while it is in the cache.
+class StartsFinder {
+ public:
+  StartsFinder(FoldedColumns& f, size_t count) : f_(f), count_(count) {
+    f.starts.resize(count + 1);
+    out_ = f.starts.data();
+  }
+  // False when chunk `c` does not end with a zero or holds more texts than are kept.
+  bool Chunk(size_t c) {
+    const char* bytes = f_.chunks[c].get();
+    const size_t used = f_.chunk_used[c];
+    if (used == 0 || bytes[used - 1] != 0) return false;
+    const uint32_t base = static_cast<uint32_t>(c * FoldedColumns::kChunkBytes);
+    // The chunk's first text begins it; each zero ends one and begins the next (the last zero,
+    // the next chunk's first, dropped below). At most count_ + 1 entries are written.
+    uint32_t* out = out_ + n_;
+    const uint32_t* const limit = out_ + count_ + 1;
+    if (out == limit - 1) return false;
+    *out++ = base;
+    size_t i = 0;
+#if defined(JET_WIDE_ZEROS)
+    static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi");
+    if (wide) i = WideZeros(bytes, used, base + 1, out, limit);
+#endif
+    for (; i < used; ++i) {
+      if (bytes[i] != 0) continue;
+      if (out == limit) return false;
+      *out++ = base + static_cast<uint32_t>(i) + 1;
+    }
+    n_ = static_cast<size_t>(out - out_) - 1;
+    return true;
+  }
+  // Whether every text was found; the end past the last one set.
+  bool Finish() {
+    if (n_ != count_ || f_.chunks.size() * FoldedColumns::kChunkBytes > UINT32_MAX) return false;
+    out_[count_] = static_cast<uint32_t>(f_.chunks.size() * FoldedColumns::kChunkBytes);
+    return true;
+  }
+
+ private:
+  FoldedColumns& f_;
+  size_t count_, n_ = 0;
+  uint32_t* out_;
+};
+
+// Whether the loaded rows hold together: places ascending, each on one of the pages (ascending,
+// each with its digest), a NULL flag per row.
+bool RowsHoldTogether(const FoldedColumns& f, const std::vector<uint32_t>& pages, const std::vector<uint64_t>& digests) {
+  if (pages.empty() || digests.size() != pages.size() || f.nulls.size() != f.places.size()) return false;
   for (size_t i = 1; i < pages.size(); ++i) {
     if (pages[i] <= pages[i - 1]) return false;
   }
-  for (size_t r = 0, p = 0; r < rows; ++r) {
+  for (size_t r = 0, p = 0; r < f.places.size(); ++r) {
     if (r > 0 && f.places[r] <= f.places[r - 1]) return false;
     while (p < pages.size() && pages[p] < f.places[r] >> 8) ++p;
     if (p == pages.size() || pages[p] != f.places[r] >> 8) return false;
-  }
-  // Texts follow each other from the start of each chunk to the end of what it uses.
-  std::vector<size_t> texts_in(f.chunks.size());
-  if (f.starts.size() > 1 && f.starts.front() != 0) return false;
-  for (size_t i = 0; i + 1 < f.starts.size(); ++i) {
-    const size_t chunk = f.starts[i] / kChunk, at = f.starts[i] % kChunk, next = f.starts[i + 1];
-    if (chunk >= f.chunks.size() || next <= f.starts[i]) return false;
-    // The last text of a chunk ends where the chunk's bytes do, and the next begins the next chunk.
-    const size_t end = next / kChunk == chunk ? next % kChunk : f.chunk_used[chunk];
-    if (next / kChunk != chunk && next != (chunk + 1) * kChunk) return false;
-    if (end <= at || end > f.chunk_used[chunk] || f.chunks[chunk][end - 1] != 0) return false;
-    ++texts_in[chunk];
-  }
-  for (size_t c = 0; c < f.chunks.size(); ++c) {
-    const char* bytes = f.chunks[c].get();
-    if (texts_in[c] == 0 || static_cast<size_t>(std::count(bytes, bytes + f.chunk_used[c], '\0')) != texts_in[c]) return false;
   }
   return true;
 }
@@ -233,17 +287,21 @@ std::shared_ptr<FoldedCarry> ReadTexts(const fs::path& path, const std::string& 
     return nullptr;
   }
   folded->columns = columns;
+  const uint64_t stamp = in.Number();
   if (!in.Vector(&carry->pages) || !in.Vector(&carry->digests) || !in.Vector(&folded->places) || !in.Vector(&folded->nulls) ||
-      !in.Vector(&folded->starts) || !in.Vector(&folded->chunk_used)) {
+      !in.Vector(&folded->chunk_used) || !RowsHoldTogether(*folded, carry->pages, carry->digests)) {
     return nullptr;
   }
-  for (const uint32_t used : folded->chunk_used) {
-    if (used > FoldedColumns::kChunkBytes) return nullptr;
+  if (folded->chunk_used.size() >= UINT32_MAX / FoldedColumns::kChunkBytes) return nullptr;
+  StartsFinder starts(*folded, folded->rows() * columns.size());
+  for (size_t c = 0; c < folded->chunk_used.size(); ++c) {
+    if (folded->chunk_used[c] > FoldedColumns::kChunkBytes) return nullptr;
     folded->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
-    if (!in.Bytes(folded->chunks.back().get(), used)) return nullptr;
+    if (!in.Bytes(folded->chunks.back().get(), folded->chunk_used[c]) || !starts.Chunk(c)) return nullptr;
   }
-  if (!in.Whole() || !HoldsTogether(*folded, carry->pages, carry->digests)) return nullptr;
+  if (!in.Whole() || !starts.Finish()) return nullptr;
   carry->kept_id = in.digest();
+  carry->stamp = static_cast<int64_t>(stamp);
   carry->folded = std::move(folded);
   return carry;
 }
@@ -336,11 +394,12 @@ uint64_t WriteTexts(const fs::path& folder, const std::string& catalogue, const 
   out.String(key);
   out.String(carry.layout);
   out.Vector(std::vector<uint64_t>(f.columns.begin(), f.columns.end()));
+  out.Number(static_cast<uint64_t>(carry.stamp));
   out.Vector(carry.pages);
   out.Vector(carry.digests);
   out.Vector(f.places);
   out.Vector(f.nulls);
-  out.Vector(f.starts);
+  // Not the starts: each text's zero tells where the next begins.
   out.Vector(f.chunk_used);
   for (size_t c = 0; c < f.chunks.size(); ++c) out.Bytes(f.chunks[c].get(), f.chunk_used[c]);
   const uint64_t id = out.Finish(kTextsKind);
@@ -353,6 +412,10 @@ uint64_t WriteTexts(const fs::path& folder, const std::string& catalogue, const 
 void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   const fs::path folder = Folder();
   if (folder.empty() || carry.pages.empty() || carry.folded->moved_rows || !carry.folded->places_ascending) return;
+  // The pages were read as the file is now: where no later write can leave its stamp again, a
+  // process that finds the file at that stamp trusts them without reading them again.
+  const Result<int64_t> settled = pager.SettledStampNow();
+  carry.stamp = settled.ok() && settled.value() == pager.file_stamp() ? settled.value() : 0;
   carry.kept_id = WriteTexts(folder, CataloguePath(pager), FoldedColumnsKey(def.page, carry.folded->columns), carry);
 }
 

@@ -14,6 +14,9 @@
 //     digest of its whole content are as expected and every count and offset in it holds
 //     together; otherwise it is deleted and what it held is built again;
 //   - an order names the texts file it orders by that file's digest, and serves only those texts;
+//   - texts are brought up to the file as it is by the digests of its pages, unless the file is
+//     still at the change stamp they were read at and that stamp was one no later write could
+//     leave again (Pager::SettledStampNow): then they are taken as they are;
 //   - loading reads straight into the buffers the texts are searched in, and writing writes
 //     straight from them: neither holds a second copy.
 #pragma once

@@ -9,6 +9,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
@@ -224,6 +225,9 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     ASSERT_TRUE(jet::CreateTable(*db.value(), Songs()).ok());
     AddSongs(*db.value(), random, 3000, 1);
   }
+  // Long enough for no later write to leave the file's stamp again: the texts kept now are taken
+  // by the next process without reading the pages.
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
   jet::SetKeptTextsFolder(folder);
   struct Off {
     ~Off() { jet::SetKeptTextsFolder(""); }
