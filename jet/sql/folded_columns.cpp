@@ -68,23 +68,12 @@ size_t FoldedColumns::MemoryBytes() const {
 
 namespace {
 
-// Appends the folding of one stored text. Jet 4 texts kept one byte a character without a switch
-// to two-byte runs (most of them) are folded straight from their bytes.
-void AppendStoredText(JetVersion version, const char16_t* fold, const StoredText& stored, Text* scratch,
-                      std::string* out) {
+// Whether a stored text is a Jet 4 text kept one byte a character without a switch to two-byte
+// runs (most of them): those are folded straight from their bytes.
+bool OneByteUnits(JetVersion version, const StoredText& stored) {
   const uint8_t* b = stored.bytes;
-  const size_t n = stored.size;
-  if (version == JetVersion::kJet4 && n >= 2 && b[0] == 0xFF && b[1] == 0xFE && std::memchr(b + 2, 0, n - 2) == nullptr) {
-    const size_t at = out->size();
-    out->resize(at + (n - 2) * 3);
-    char* p = out->data() + at;
-    for (size_t i = 2; i < n; ++i) p = PutFoldedUnit(fold[b[i]], p);
-    out->resize(static_cast<size_t>(p - out->data()));
-    return;
-  }
-  DecodeStoredText(version, b, n, scratch);
-  for (char16_t& u : *scratch) u = fold[u];
-  AppendFoldedBytes(*scratch, out);
+  return version == JetVersion::kJet4 && stored.size >= 2 && b[0] == 0xFF && b[1] == 0xFE &&
+         std::memchr(b + 2, 0, stored.size - 2) == nullptr;
 }
 
 // Pages read at once while streaming a table: 1 MB of 4 KB pages.
@@ -155,8 +144,17 @@ class Builder {
     AddPlace(id.page << 8 | id.row);
     uint8_t nulls = 0;
     for (size_t k = 0; k < folded_->columns.size(); ++k) {
+      StoredText stored;
+      JET_ASSIGN_OR_RETURN(Stored kind, row_.GetStored(folded_->columns[k], &stored));
+      if (kind == Stored::kText && OneByteUnits(pager_.format().version, stored)) {
+        // Folded where it is kept: room for the most its units take, then as much used as written.
+        JET_ASSIGN_OR_RETURN(char* at, Room((stored.size - 2) * 3 + 1));
+        for (size_t i = 2; i < stored.size; ++i) at = PutFoldedUnit(fold_[stored.bytes[i]], at);
+        Kept(at);
+        continue;
+      }
       text_.clear();
-      JET_ASSIGN_OR_RETURN(bool null, FoldColumn(folded_->columns[k]));
+      JET_ASSIGN_OR_RETURN(bool null, FoldColumn(folded_->columns[k], kind, stored));
       if (null) nulls |= static_cast<uint8_t>(1u << k);
       JET_RETURN_IF_ERROR(Keep());
     }
@@ -222,12 +220,13 @@ class Builder {
     folded_->places.push_back(packed);
   }
 
-  // Folds the row's value of `column` into text_; true when it is NULL.
-  Result<bool> FoldColumn(size_t column) {
-    StoredText stored;
-    JET_ASSIGN_OR_RETURN(Stored kind, row_.GetStored(column, &stored));
+  // Folds the row's value of `column`, stored as `kind` and `stored` say, into text_; true when
+  // it is NULL.
+  Result<bool> FoldColumn(size_t column, Stored kind, const StoredText& stored) {
     if (kind == Stored::kText) {
-      AppendStoredText(pager_.format().version, fold_, stored, &scratch_, &text_);
+      DecodeStoredText(pager_.format().version, stored.bytes, stored.size, &scratch_);
+      for (char16_t& u : scratch_) u = fold_[u];
+      AppendFoldedBytes(scratch_, &text_);
       return false;
     }
     if (kind == Stored::kNull) return true;
@@ -240,20 +239,32 @@ class Builder {
     return false;
   }
 
-  // Puts text_ and its zero in the last chunk, or a new one where it does not fit.
-  Status Keep() {
+  // Where the next text goes, with room for `most` bytes: in the last chunk, or a new one where
+  // they do not fit.
+  Result<char*> Room(size_t most) {
     std::vector<uint32_t>& used = folded_->chunk_used;
-    if (used.empty() || used.back() + text_.size() + 1 > FoldedColumns::kChunkBytes) {
+    if (used.empty() || used.back() + most > FoldedColumns::kChunkBytes) {
       if (folded_->chunks.size() * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
       // Left unfilled: the end of the last chunk is never touched, so takes no memory.
       folded_->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
       used.push_back(0);
     }
-    char* at = folded_->chunks.back().get() + used.back();
-    std::memcpy(at, text_.data(), text_.size());
-    at[text_.size()] = '\0';
+    return folded_->chunks.back().get() + used.back();
+  }
+  // The text written from Room on ends at `end`: its zero goes there.
+  void Kept(char* end) {
+    *end = '\0';
+    std::vector<uint32_t>& used = folded_->chunk_used;
+    const char* at = folded_->chunks.back().get() + used.back();
     folded_->starts.push_back(static_cast<uint32_t>((folded_->chunks.size() - 1) * FoldedColumns::kChunkBytes + used.back()));
-    used.back() += static_cast<uint32_t>(text_.size() + 1);
+    used.back() += static_cast<uint32_t>(end + 1 - at);
+  }
+
+  // Puts text_ and its zero in the last chunk, or a new one where it does not fit.
+  Status Keep() {
+    JET_ASSIGN_OR_RETURN(char* at, Room(text_.size() + 1));
+    std::memcpy(at, text_.data(), text_.size());
+    Kept(at + text_.size());
     return Status::Ok();
   }
 
