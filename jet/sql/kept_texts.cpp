@@ -51,8 +51,9 @@ uint64_t DigestOf(const std::string& s) { return PageDigest(reinterpret_cast<con
 // The catalogue as one name whatever way it was opened.
 std::string CataloguePath(const Pager& pager) {
   std::error_code error;
-  fs::path path = fs::weakly_canonical(fs::absolute(pager.path(), error), error);
-  return error ? fs::absolute(pager.path()).lexically_normal().string() : path.string();
+  const fs::path absolute = fs::absolute(pager.path(), error);
+  const fs::path path = fs::weakly_canonical(absolute, error);
+  return error ? absolute.lexically_normal().string() : path.string();
 }
 
 // The name shared by the files kept for one catalogue's folded texts of some columns.
@@ -172,6 +173,15 @@ class Reader {
   uint64_t expected_ = 0, left_ = 0, digest_ = page_digest_detail::kPrime3;
 };
 
+// The files in `folder`, without a throw when it changes meanwhile (other processes keep files
+// there too) or cannot be read.
+std::vector<fs::directory_entry> FilesIn(const fs::path& folder) {
+  std::vector<fs::directory_entry> files;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) files.push_back(*it);
+  return files;
+}
+
 void Discard(const fs::path& path) {
   std::error_code error;
   fs::remove(path, error);
@@ -181,7 +191,7 @@ void Discard(const fs::path& path) {
 void Trim(const fs::path& folder) {
   std::error_code error;
   std::vector<std::pair<fs::file_time_type, fs::path>> files;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+  for (const fs::directory_entry& entry : FilesIn(folder)) {
     if (entry.is_regular_file(error)) files.emplace_back(entry.last_write_time(error), entry.path());
   }
   if (files.size() <= kKeptFiles) return;
@@ -369,7 +379,7 @@ std::shared_ptr<FoldedCarry> LoadKeptTexts(const Pager& pager, const TableDef& d
     return nullptr;
   }
   const std::string prefix = SortedRowsKeyPrefix(def.page, columns);
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+  for (const fs::directory_entry& entry : FilesIn(folder)) {
     const std::string name = entry.path().filename().string();
     if (!name.starts_with(base + "-") || !name.ends_with(".order")) continue;
     std::string order_key;
