@@ -201,16 +201,25 @@ void Discard(const fs::path& path) {
   fs::remove(path, error);
 }
 
-// Keeps at most kKeptFiles files in the folder, the oldest going first.
+// Keeps at most kKeptFiles files and kKeptBytes in the folder, the oldest going first (the newest
+// stays whatever its size: it was just written to be used).
 void Trim(const fs::path& folder) {
   std::error_code error;
-  std::vector<std::pair<fs::file_time_type, fs::path>> files;
+  struct Kept {
+    fs::file_time_type time;
+    uintmax_t size;
+    fs::path path;
+  };
+  std::vector<Kept> files;
   for (const fs::directory_entry& entry : FilesIn(folder)) {
-    if (entry.is_regular_file(error)) files.emplace_back(entry.last_write_time(error), entry.path());
+    if (entry.is_regular_file(error)) files.push_back({entry.last_write_time(error), entry.file_size(error), entry.path()});
   }
-  if (files.size() <= kKeptFiles) return;
-  std::sort(files.begin(), files.end());
-  for (size_t i = 0; i + kKeptFiles < files.size(); ++i) Discard(files[i].second);
+  std::sort(files.begin(), files.end(), [](const Kept& a, const Kept& b) { return a.time > b.time; });
+  uintmax_t total = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    total += files[i].size;
+    if (i > 0 && (i >= kKeptFiles || total > kKeptBytes)) Discard(files[i].path);
+  }
 }
 
 #if defined(JET_WIDE_ZEROS)

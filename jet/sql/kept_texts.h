@@ -8,7 +8,7 @@
 //     its cache folder at start-up, tests and tools that do not ask write nothing;
 //   - a file is written when texts or an order were built afresh, to a temporary name and then
 //     renamed, so a reader sees a whole file or none; the folder keeps at most kKeptFiles of
-//     them, the oldest going first;
+//     them and kKeptBytes, the oldest going first;
 //   - a file is named by a digest of the catalogue's absolute path and what it keeps, and holds
 //     both in full; it is trusted only when its kind, version, catalogue, table layout and a
 //     digest of its whole content are as expected and every count and offset in it holds
@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +38,10 @@ namespace jet {
 void SetKeptTextsFolder(const std::string& folder);
 std::string KeptTextsFolder();
 
+// What the folder keeps at most: the files of a few catalogues of a million songs (about 45 MB
+// each), or of many small ones.
 constexpr size_t kKeptFiles = 24;
+constexpr uintmax_t kKeptBytes = uintmax_t{256} << 20;
 
 // The texts kept for `columns` of `def` (under FoldedColumnsKey), as an earlier process carried
 // them, with the orders kept for them carried (Pager::Carry) for the texts loaded; null when

@@ -256,11 +256,21 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     }
     return texts;
   };
-  const auto dated = std::filesystem::file_time_type() + std::chrono::hours(1);
+  const std::filesystem::file_time_type dated =
+      std::chrono::time_point_cast<std::chrono::seconds>(std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
   const auto date_back = [&] { std::filesystem::last_write_time(texts_file(), dated); };
   const auto written_anew = [&] { return std::filesystem::last_write_time(texts_file()) != dated; };
+  // Older files of other catalogues fill the folder: the oldest make room.
+  std::filesystem::create_directories(folder);
+  for (size_t i = 0; i < jet::kKeptFiles; ++i) {
+    const std::string old = folder + "/old" + std::to_string(i);
+    std::ofstream(old) << "x";
+    std::filesystem::last_write_time(old, dated - std::chrono::minutes(i));
+  }
   searches_afresh("nothing kept", sqls.size());
-  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2) << "the texts and one order";
+  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), jet::kKeptFiles);
+  ASSERT_TRUE(std::filesystem::exists(folder + "/old0") && !std::filesystem::exists(folder + "/old22"));
+  ASSERT_TRUE(std::filesystem::exists(texts_file())) << "the texts and one order kept";
   date_back();
   searches_afresh("loaded", sqls.size());
   EXPECT_FALSE(written_anew()) << "built again instead of loaded";
