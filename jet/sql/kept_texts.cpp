@@ -62,6 +62,19 @@ std::string BaseName(const std::string& catalogue, const std::string& texts_key)
   return Hex(DigestOf(catalogue + '\0' + texts_key));
 }
 
+// Gives memory about to be written whole its pages with one call rather than a fault per page.
+void MapInAtOnce(char* bytes, size_t size) {
+#if defined(MADV_POPULATE_WRITE)
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(bytes) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(bytes) + size) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);  // a hint: failing costs nothing
+#else
+  (void)bytes;
+  (void)size;
+#endif
+}
+
 // Writes a kept file: the header goes last, once the digest of the rest is known, and the file
 // takes its name only when whole.
 class Writer {
@@ -155,6 +168,8 @@ class Reader {
   bool Vector(std::vector<T>* v) {
     const uint64_t n = Number();
     if (!ok_ || n > left_ / sizeof(T)) return ok_ = false;
+    v->reserve(n);
+    MapInAtOnce(reinterpret_cast<char*>(v->data()), n * sizeof(T));
     v->resize(n);
     return Bytes(v->data(), n * sizeof(T));
   }
@@ -181,19 +196,6 @@ std::vector<fs::directory_entry> FilesIn(const fs::path& folder) {
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) files.push_back(*it);
   return files;
-}
-
-// Gives memory about to be written whole its pages with one call rather than a fault per page.
-void MapInAtOnce(char* bytes, size_t size) {
-#if defined(MADV_POPULATE_WRITE)
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(bytes) + page - 1) & ~(page - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(bytes) + size) & ~(page - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);  // a hint: failing costs nothing
-#else
-  (void)bytes;
-  (void)size;
-#endif
 }
 
 void Discard(const fs::path& path) {
@@ -251,6 +253,8 @@ __attribute__((target("avx2,popcnt,bmi"))) size_t WideZeros(const char* bytes, s
 class StartsFinder {
  public:
   StartsFinder(FoldedColumns& f, size_t count) : f_(f), count_(count) {
+    f.starts.reserve(count + 1);
+    MapInAtOnce(reinterpret_cast<char*>(f.starts.data()), (count + 1) * sizeof(uint32_t));
     f.starts.resize(count + 1);
     out_ = f.starts.data();
   }
