@@ -57,6 +57,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/bench_processes.h"
+#include "bench/common/density_texts.h"
 #include "bench/common/song_catalogue.h"
 #include "catalogue/catalogue_host.h"
 #include "catalogue/engine.h"
@@ -76,6 +78,12 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using jet::Value;
+
+using bench::Lower;
+using bench::MedianOfProcesses;
+using bench::PeakMegabytesOf;
+using bench::PrintPeakMemory;
+using bench::TextsAtDensities;
 
 double Millis(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }
 
@@ -390,49 +398,6 @@ void MdbSqlSearch(const std::string& mdb, const std::string& query_file) {
 
 bool HaveMdbSql() { return std::system("command -v mdb-sql >/dev/null 2>&1") == 0; }
 
-// This program run again as `search_bench MODE ARGS...`; returns the one figure it prints, which
-// it measures itself (its peak memory: its own high-water mark, not the one of the process that
-// started it, which a count kept across exec would give).
-double FigureOf(const std::vector<std::string>& args) {
-  std::error_code error;
-  const auto quoted = [](const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-  };
-  std::string command = quoted(fs::read_symlink("/proc/self/exe", error).string());
-  for (const std::string& a : args) command += " " + quoted(a);
-  FILE* pipe = popen(command.c_str(), "r");
-  double figure = -1;
-  if (pipe == nullptr || std::fscanf(pipe, "%lf", &figure) != 1) figure = -1;
-  if (pipe != nullptr && pclose(pipe) != 0) Die("the measuring process failed: " + args[0]);
-  if (figure < 0) Die("the measuring process printed no figure: " + args[0]);
-  return figure;
-}
-
-double PeakMegabytesOf(const std::vector<std::string>& args) { return FigureOf(args) / 1024; }
-
-// The median of the figures of `processes` runs of this program as `args`, each after `before`.
-double MedianOfProcesses(int processes, const std::vector<std::string>& args, const std::function<void()>& before = nullptr) {
-  std::vector<double> figures;
-  for (int i = 0; i < processes; ++i) {
-    if (before) before();
-    figures.push_back(FigureOf(args));
-  }
-  std::sort(figures.begin(), figures.end());
-  return figures[figures.size() / 2];
-}
-
-// Prints this process's peak resident memory in kB (VmHWM).
-void PrintPeakMemory() {
-  FILE* status = std::fopen("/proc/self/status", "r");
-  char line[256];
-  while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::strncmp(line, "VmHWM:", 6) == 0) std::printf("%s", line + 6);
-  }
-  if (status != nullptr) std::fclose(status);
-}
-
 std::string Ratio(double ours, double theirs) {
   if (theirs <= 0) return "-";
   char buf[32];
@@ -538,16 +503,6 @@ Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& s
 // ---------------------------------------------------------------------------------------------
 // Search texts by density.
 
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool Ascii(const std::string& s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\''; });
-}
-
 // The songs' titles and artists, lower case, for counting matches of plain ASCII texts (which
 // match without regard to case, and no other character folds to an ASCII letter).
 std::vector<std::string> SongTexts(const Bench& b) {
@@ -560,50 +515,6 @@ std::vector<std::string> SongTexts(const Bench& b) {
     texts.push_back(Lower(s.artist));
   }
   return texts;
-}
-
-int64_t CountIn(const std::vector<std::string>& texts, const std::string& needle, size_t step = 1) {
-  int64_t n = 0;
-  for (size_t i = 0; i + 1 < texts.size(); i += 2 * step) {
-    n += texts[i].find(needle) != std::string::npos || texts[i + 1].find(needle) != std::string::npos;
-  }
-  return n;
-}
-
-// For each density asked for, the candidate text whose share of songs comes closest (by a sample,
-// then counted exactly): words and pieces of words of the songs themselves.
-std::vector<std::pair<std::string, double>> TextsAtDensities(const std::vector<std::string>& texts,
-                                                             const std::vector<double>& densities) {
-  std::set<std::string> candidates;
-  for (size_t i = 0; i < std::min<size_t>(texts.size(), 4000); ++i) {
-    std::string word;
-    for (char c : texts[i] + " ") {
-      if (c != ' ') {
-        word += c;
-        continue;
-      }
-      if (!word.empty() && Ascii(word)) {
-        candidates.insert(word);
-        for (size_t n = 1; n <= 3 && n < word.size(); ++n) candidates.insert(word.substr(0, n));
-      }
-      word.clear();
-    }
-  }
-  const size_t step = std::max<size_t>(1, texts.size() / 2 / 20000);
-  const double sampled = static_cast<double>(texts.size() / 2 / step);
-  std::map<std::string, double> share;
-  for (const std::string& c : candidates) share[c] = static_cast<double>(CountIn(texts, c, step)) / sampled;
-  std::vector<std::pair<std::string, double>> out;
-  for (double want : densities) {
-    std::string best;
-    double best_distance = 1e9;
-    for (const auto& [text, d] : share) {
-      const double distance = std::fabs(std::log((d + 1e-7) / want));
-      if (distance < best_distance) best = text, best_distance = distance;
-    }
-    out.emplace_back(best, static_cast<double>(CountIn(texts, best)) / static_cast<double>(texts.size() / 2));
-  }
-  return out;
 }
 
 void DensityCurve(const Bench& b, Form& form, SqliteSide& lite, const std::vector<std::string>& texts) {
