@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("velloran");
   // The searchable texts of a catalogue and their orders, kept between runs, so that the first
   // search after the program starts does not fold and sort every song again.
-  jet::SetKeptTextsFolder(QStandardPaths::writableLocation(QStandardPaths::CacheLocation).toStdString() + "/search");
+  const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+  if (!cache.isEmpty()) jet::SetKeptTextsFolder((cache + "/search").toStdString());
   const std::string executable = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
   const std::string demo_path = demo ? DemoCatalogue() : std::string();
 
