@@ -9,16 +9,21 @@
 // For each search shape (a common word, a word at the density where an index walk stops paying,
 // a rare but present phrase, two words, no match, the empty text, a number) it times one Enter in
 // the search box: the whole Frm_Karaoke search (CheckDatabase, opening the database, the query
-// with its ORDER BY, copying at most 1,001 rows), warm (the same search again) and cold (the
-// first search after another process wrote the file). SQLite keeps one connection with a page
+// with its ORDER BY, copying at most 1,001 rows), warm (the same search again), cold (the first
+// search after another process wrote the file) and first (the first search of a freshly started
+// process, timed inside it from opening the catalogue to the end of the search, the file in the
+// system's cache: the median of three processes), with nothing kept (the process folds and
+// orders the texts afresh, and keeps them in a folder beside the catalogue, <name>-kept, as the
+// program keeps them in its cache folder) and with what such a process kept. SQLite keeps one connection with a page
 // cache as large as the engine's share of pages, steps and copies the same 1,001 rows, and is
 // timed with its default plan and with the plan a one-character hint gives it (ORDER BY +Song,
 // which sorts the matches instead of walking the Song index); the better of the two is the one
-// compared. Its cold search follows a write by another process too. mdb-sql is a whole process
-// per search that prints every match (not 1,001) without sorting: a reference only.
+// compared. Its cold search follows a write by another process too, and its first search is a
+// fresh process's on a fresh connection, with the better plan. mdb-sql is a whole process per
+// search that prints every match (not 1,001) without sorting: a reference only.
 //
 // Then the peak memory of a process that opens the catalogue and searches twice (ours and SQLite's,
-// each a fresh process of this program), and the density curve: the warm time of searches whose
+// each a fresh process of this program; ours with nothing kept and with a kept file), and the density curve: the warm time of searches whose
 // texts match from 0.01% to 50% of the songs, with the step from each density to the next.
 //
 // Catalogues are kept in FOLDER (default: bench-data/ in the build folder), so a second run
@@ -28,7 +33,7 @@
 // Environment: SEARCH_BENCH_MIX=even|zipf (default both); SEARCH_BENCH_CURVE=0 leaves out the
 // density curve; SEARCH_BENCH_MDB=0 leaves out mdb-sql; SEARCH_BENCH_ONLY=TEXT times only the
 // search for TEXT, ours alone, with the fastest run and the processor time (for profiling), and
-// with SEARCH_BENCH_COLD=1 its cold figures too.
+// with SEARCH_BENCH_COLD=1 its cold and first-search figures too.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -52,6 +57,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/bench_processes.h"
+#include "bench/common/density_texts.h"
 #include "bench/common/song_catalogue.h"
 #include "catalogue/catalogue_host.h"
 #include "catalogue/engine.h"
@@ -59,6 +66,7 @@
 #include "catalogue/search_query.h"
 #include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
+#include "jet/sql/kept_texts.h"
 #include "jet/sql/sql_select.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
@@ -70,6 +78,12 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using jet::Value;
+
+using bench::Lower;
+using bench::MedianOfProcesses;
+using bench::PeakMegabytesOf;
+using bench::PrintPeakMemory;
+using bench::TextsAtDensities;
 
 double Millis(Clock::time_point since) { return std::chrono::duration<double, std::milli>(Clock::now() - since).count(); }
 
@@ -384,36 +398,6 @@ void MdbSqlSearch(const std::string& mdb, const std::string& query_file) {
 
 bool HaveMdbSql() { return std::system("command -v mdb-sql >/dev/null 2>&1") == 0; }
 
-// This program run again as `search_bench MODE ARGS...`; returns its peak memory in MB, as the
-// process itself reads it at its end (its own high-water mark, not the one of the process that
-// started it, which a count kept across exec would give).
-double PeakMegabytesOf(const std::vector<std::string>& args) {
-  std::error_code error;
-  const auto quoted = [](const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-  };
-  std::string command = quoted(fs::read_symlink("/proc/self/exe", error).string());
-  for (const std::string& a : args) command += " " + quoted(a);
-  FILE* pipe = popen(command.c_str(), "r");
-  double kb = -1;
-  if (pipe == nullptr || std::fscanf(pipe, "%lf", &kb) != 1) kb = -1;
-  if (pipe != nullptr && pclose(pipe) != 0) Die("the measuring process failed: " + args[0]);
-  if (kb < 0) Die("the measuring process printed no figure: " + args[0]);
-  return kb / 1024;
-}
-
-// Prints this process's peak resident memory in kB (VmHWM).
-void PrintPeakMemory() {
-  FILE* status = std::fopen("/proc/self/status", "r");
-  char line[256];
-  while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::strncmp(line, "VmHWM:", 6) == 0) std::printf("%s", line + 6);
-  }
-  if (status != nullptr) std::fclose(status);
-}
-
 std::string Ratio(double ours, double theirs) {
   if (theirs <= 0) return "-";
   char buf[32];
@@ -447,7 +431,23 @@ std::optional<Figures> TimeMdbSql(const Bench& b, const std::string& text) {
 
 struct Measured {
   Figures warm, cold, lite_best, lite_default, lite_cold;
+  // The first search of a freshly started process, opening included: with nothing kept (the
+  // process builds and keeps what it searches), with what such a process kept, and SQLite's.
+  double first = 0, first_kept = 0, lite_first = 0;
 };
+
+// The first search in a process of its own, from opening the catalogue to the end of the search
+// (the file in the system's cache, as the warm runs before left it): ours, and SQLite's on a
+// fresh connection with the plan `best` says.
+constexpr int kFirstProcesses = 3;
+
+void TimeFirstSearches(const Bench& b, const Search& search, bool best, Measured& m) {
+  const fs::path kept = b.folder / (b.stem + "-kept");
+  const std::vector<std::string> args = {"--first-search", b.mdb.string(), search.text, kept.string()};
+  m.first = MedianOfProcesses(kFirstProcesses, args, [&] { fs::remove_all(kept); });
+  m.first_kept = MedianOfProcesses(kFirstProcesses, args);
+  m.lite_first = MedianOfProcesses(kFirstProcesses, {"--sqlite-first", b.sqlite.string(), SqliteSelect(SqliteQueryFor(search.text), best)});
+}
 
 Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& search) {
   // The same rows first: the engine must find what SQLite finds.
@@ -470,6 +470,9 @@ Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& s
                     [&] { WriteFromAnotherProcess(b.mdb.string(), b.sqlite.string()); });
       std::printf("%-24s cold %8.2f /%7.2f (fastest %.2f, processor time %.2f)\n", search.label.c_str(), m.cold.median,
                   m.cold.p90, m.cold.fastest, m.cold.cpu_median);
+      TimeFirstSearches(b, search, true, m);
+      std::printf("%-24s first search of a process %8.2f, with what one kept %8.2f (SQLite's, ORDER BY +Song: %.2f)\n",
+                  search.label.c_str(), m.first, m.first_kept, m.lite_first);
     }
     return m;
   }
@@ -486,28 +489,19 @@ Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& s
   const bool hint_helps = m.lite_best.median < m.lite_default.median;
   if (!hint_helps) m.lite_best = m.lite_default;
   m.lite_cold = Time(cold_runs, sqlite_run(hint_helps), write);
+  TimeFirstSearches(b, search, hint_helps, m);
   const std::optional<Figures> mdb = TimeMdbSql(b, search.text);
   char mdb_text[32] = "-";
   if (mdb) std::snprintf(mdb_text, sizeof mdb_text, "%9.1f", mdb->median);
-  std::printf("%-24s %8lld %8.2f %8.2f %9.2f%s %9.2f %9.2f %10s  %s\n", search.label.c_str(),
-              static_cast<long long>(found), m.warm.median, m.cold.median, m.lite_best.median, hint_helps ? "+" : " ",
-              m.lite_default.median, m.lite_cold.median, mdb_text, Ratio(m.warm.median, m.lite_best.median).c_str());
+  std::printf("%-24s %8lld %8.2f %8.2f %8.1f %8.1f %9.2f%s %9.2f %9.2f %8.1f %10s  %s\n", search.label.c_str(),
+              static_cast<long long>(found), m.warm.median, m.cold.median, m.first, m.first_kept, m.lite_best.median, hint_helps ? "+" : " ",
+              m.lite_default.median, m.lite_cold.median, m.lite_first, mdb_text, Ratio(m.warm.median, m.lite_best.median).c_str());
   std::fflush(stdout);
   return m;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Search texts by density.
-
-std::string Lower(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-bool Ascii(const std::string& s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\''; });
-}
 
 // The songs' titles and artists, lower case, for counting matches of plain ASCII texts (which
 // match without regard to case, and no other character folds to an ASCII letter).
@@ -521,50 +515,6 @@ std::vector<std::string> SongTexts(const Bench& b) {
     texts.push_back(Lower(s.artist));
   }
   return texts;
-}
-
-int64_t CountIn(const std::vector<std::string>& texts, const std::string& needle, size_t step = 1) {
-  int64_t n = 0;
-  for (size_t i = 0; i + 1 < texts.size(); i += 2 * step) {
-    n += texts[i].find(needle) != std::string::npos || texts[i + 1].find(needle) != std::string::npos;
-  }
-  return n;
-}
-
-// For each density asked for, the candidate text whose share of songs comes closest (by a sample,
-// then counted exactly): words and pieces of words of the songs themselves.
-std::vector<std::pair<std::string, double>> TextsAtDensities(const std::vector<std::string>& texts,
-                                                             const std::vector<double>& densities) {
-  std::set<std::string> candidates;
-  for (size_t i = 0; i < std::min<size_t>(texts.size(), 4000); ++i) {
-    std::string word;
-    for (char c : texts[i] + " ") {
-      if (c != ' ') {
-        word += c;
-        continue;
-      }
-      if (!word.empty() && Ascii(word)) {
-        candidates.insert(word);
-        for (size_t n = 1; n <= 3 && n < word.size(); ++n) candidates.insert(word.substr(0, n));
-      }
-      word.clear();
-    }
-  }
-  const size_t step = std::max<size_t>(1, texts.size() / 2 / 20000);
-  const double sampled = static_cast<double>(texts.size() / 2 / step);
-  std::map<std::string, double> share;
-  for (const std::string& c : candidates) share[c] = static_cast<double>(CountIn(texts, c, step)) / sampled;
-  std::vector<std::pair<std::string, double>> out;
-  for (double want : densities) {
-    std::string best;
-    double best_distance = 1e9;
-    for (const auto& [text, d] : share) {
-      const double distance = std::fabs(std::log((d + 1e-7) / want));
-      if (distance < best_distance) best = text, best_distance = distance;
-    }
-    out.emplace_back(best, static_cast<double>(CountIn(texts, best)) / static_cast<double>(texts.size() / 2));
-  }
-  return out;
 }
 
 void DensityCurve(const Bench& b, Form& form, SqliteSide& lite, const std::vector<std::string>& texts) {
@@ -620,8 +570,10 @@ void RunCatalogue(int64_t songs, bench::WordMix mix, int runs, const fs::path& f
   if (b.only == nullptr) {
     std::printf("SQLite: one connection kept open; best = with ORDER BY +Song where that is faster (+), else its default "
                 "plan. mdb-sql: a whole process printing every match.\n");
-    std::printf("%-24s %8s %8s %8s %10s %9s %9s %10s  %s\n", "search", "rows", "warm", "cold", "SQLite", "default",
-                "cold", "mdb-sql", "warm vs SQLite best");
+    std::printf("first: the first search of a process started afresh, opening included, with nothing kept (ours keeps "
+                "its texts and orders in a folder) and with what such a process kept (kept).\n");
+    std::printf("%-24s %8s %8s %8s %8s %8s %10s %9s %9s %8s %10s  %s\n", "search", "rows", "warm", "cold", "first", "kept",
+                "SQLite", "default", "cold", "first", "mdb-sql", "warm vs SQLite best");
   }
   std::vector<Search> timed = searches;
   // A text of no shape (one of the density curve's, say) is timed alone all the same.
@@ -634,9 +586,13 @@ void RunCatalogue(int64_t songs, bench::WordMix mix, int runs, const fs::path& f
     RunSearch(b, form, lite, search);
   }
   if (b.only != nullptr) return;
-  std::printf("peak memory of a process that opens the catalogue and searches \"love\" twice: ours %.1f MB, SQLite %.1f MB"
-              " (an idle process of this program: %.1f MB)\n",
-              PeakMegabytesOf({"--search-once", b.mdb.string(), "love"}),
+  // The first process with a folder keeps the texts and order that the second loads.
+  const std::vector<std::string> kept_once = {"--search-once", b.mdb.string(), "love", (b.folder / (b.stem + "-kept")).string()};
+  fs::remove_all(kept_once.back());
+  const double keeping = PeakMegabytesOf(kept_once);
+  std::printf("peak memory of a process that opens the catalogue and searches \"love\" twice: ours %.1f MB (keeping its texts"
+              " and order: %.1f MB, loading them: %.1f MB), SQLite %.1f MB (an idle process of this program: %.1f MB)\n",
+              PeakMegabytesOf({"--search-once", b.mdb.string(), "love", ""}), keeping, PeakMegabytesOf(kept_once),
               PeakMegabytesOf({"--sqlite-once", b.sqlite.string(), SqliteSelect(SqliteQueryFor("love"), true)}),
               PeakMegabytesOf({"--idle"}));
   const char* curve = std::getenv("SEARCH_BENCH_CURVE");
@@ -653,11 +609,23 @@ fs::path DefaultFolder() {
 // The processes whose peak memory is measured.
 int RunOnce(int argc, char** argv) {
   const std::string mode = argv[1];
-  if (mode == "--search-once" && argc == 4) {
+  if (mode == "--search-once" && argc == 5) {
+    jet::SetKeptTextsFolder(argv[4]);
     Form form(argv[2]);
     form.Search(argv[3]);
     form.Search(argv[3]);
     PrintPeakMemory();
+    return 0;
+  }
+  if ((mode == "--first-search" && argc == 5) || (mode == "--sqlite-first" && argc == 4)) {
+    if (mode == "--first-search") jet::SetKeptTextsFolder(argv[4]);
+    const Clock::time_point start = Clock::now();
+    if (mode == "--first-search") {
+      Form(argv[2]).Search(argv[3]);
+    } else {
+      SqliteSide(argv[2]).Search(argv[3]);
+    }
+    std::printf("%.3f\n", Millis(start));
     return 0;
   }
   if (mode == "--sqlite-once" && argc == 4) {

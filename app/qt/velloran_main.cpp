@@ -12,6 +12,7 @@
 #include "admin/folder_import.h"
 #include "app/demo_catalogue.h"
 #include "app/qt/program_window.h"
+#include "jet/sql/kept_texts.h"
 #include "print/qt/book_command.h"
 
 namespace {
@@ -102,6 +103,10 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(QuietDisplayFailure);
   QApplication app(argc, argv);
   QApplication::setApplicationName("velloran");
+  // The searchable texts of a catalogue and their orders, kept between runs, so that the first
+  // search after the program starts does not fold and sort every song again.
+  const QString cache = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+  if (!cache.isEmpty()) jet::SetKeptTextsFolder((cache + "/search").toStdString());
   const std::string executable = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
   const std::string demo_path = demo ? DemoCatalogue() : std::string();
 

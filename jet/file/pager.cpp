@@ -234,6 +234,11 @@ Result<int64_t> Pager::StampNow() const {
   return ChangeStampOf(info);
 }
 
+Result<int64_t> Pager::SettledStampNow() const {
+  JET_ASSIGN_OR_RETURN(FileInfo info, file_->Stat());
+  return StampIsSettled(info) ? ChangeStampOf(info) : 0;
+}
+
 // Locks of this handle's own descriptor never conflict with its own test: only others show.
 Result<bool> Pager::OtherWriterActive() const { return WriterLockHeldElsewhere(*file_); }
 

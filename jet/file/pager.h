@@ -179,6 +179,9 @@ class Pager {
 
   // The file's change stamp as it is now (one fstat), whatever the cached pages belong to.
   Result<int64_t> StampNow() const;
+  // StampNow when no later write can leave that stamp again (it is some clock ticks old), else 0:
+  // a stamp that names the same bytes for a process that opens the file later.
+  Result<int64_t> SettledStampNow() const;
   // Whether a handle other than this one holds the writer lock (this process's others included).
   Result<bool> OtherWriterActive() const;
   // Changes each time a hold begins, so that what a caller learned inside one hold (that no other

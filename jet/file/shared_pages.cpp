@@ -42,6 +42,11 @@ std::shared_ptr<SharedPages> SharedPages::Of(uint64_t device, uint64_t inode, ui
   return share;
 }
 
+void SharedPages::ForgetUnusedForTesting() {
+  std::lock_guard<std::mutex> lock(registry_mutex);
+  kept_shares.clear();
+}
+
 void SharedPages::StartOver(int64_t stamp) {
   stamp_ = stamp;
   pages_.clear();

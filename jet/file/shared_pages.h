@@ -29,6 +29,9 @@ class SharedPages {
   // The process keeps the shares of the few files used last even while no handle has them open.
   static std::shared_ptr<SharedPages> Of(uint64_t device, uint64_t inode, uint32_t page_size);
 
+  // Testing aid: drops the shares no handle uses, as a process started afresh has none.
+  static void ForgetUnusedForTesting();
+
   explicit SharedPages(uint32_t page_size) : max_pages_(kMaxBytes / page_size) {}
 
   // A handle has checked, holding the data lock, that the file is at `stamp`: from now on pages

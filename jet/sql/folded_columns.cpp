@@ -6,6 +6,7 @@
 
 #include "jet/pages/usage_map.h"
 #include "jet/pages/data_page.h"
+#include "jet/sql/kept_texts.h"
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sorted_rows.h"
 #include "jet/sql/sql_rows.h"
@@ -67,23 +68,12 @@ size_t FoldedColumns::MemoryBytes() const {
 
 namespace {
 
-// Appends the folding of one stored text. Jet 4 texts kept one byte a character without a switch
-// to two-byte runs (most of them) are folded straight from their bytes.
-void AppendStoredText(JetVersion version, const char16_t* fold, const StoredText& stored, Text* scratch,
-                      std::string* out) {
+// Whether a stored text is a Jet 4 text kept one byte a character without a switch to two-byte
+// runs (most of them): those are folded straight from their bytes.
+bool OneByteUnits(JetVersion version, const StoredText& stored) {
   const uint8_t* b = stored.bytes;
-  const size_t n = stored.size;
-  if (version == JetVersion::kJet4 && n >= 2 && b[0] == 0xFF && b[1] == 0xFE && std::memchr(b + 2, 0, n - 2) == nullptr) {
-    const size_t at = out->size();
-    out->resize(at + (n - 2) * 3);
-    char* p = out->data() + at;
-    for (size_t i = 2; i < n; ++i) p = PutFoldedUnit(fold[b[i]], p);
-    out->resize(static_cast<size_t>(p - out->data()));
-    return;
-  }
-  DecodeStoredText(version, b, n, scratch);
-  for (char16_t& u : *scratch) u = fold[u];
-  AppendFoldedBytes(*scratch, out);
+  return version == JetVersion::kJet4 && stored.size >= 2 && b[0] == 0xFF && b[1] == 0xFE &&
+         std::memchr(b + 2, 0, stored.size - 2) == nullptr;
 }
 
 // Pages read at once while streaming a table: 1 MB of 4 KB pages.
@@ -154,8 +144,17 @@ class Builder {
     AddPlace(id.page << 8 | id.row);
     uint8_t nulls = 0;
     for (size_t k = 0; k < folded_->columns.size(); ++k) {
+      StoredText stored;
+      JET_ASSIGN_OR_RETURN(Stored kind, row_.GetStored(folded_->columns[k], &stored));
+      if (kind == Stored::kText && OneByteUnits(pager_.format().version, stored)) {
+        // Folded where it is kept: room for the most its units take, then as much used as written.
+        JET_ASSIGN_OR_RETURN(char* at, Room((stored.size - 2) * 3 + 1));
+        for (size_t i = 2; i < stored.size; ++i) at = PutFoldedUnit(fold_[stored.bytes[i]], at);
+        Kept(at);
+        continue;
+      }
       text_.clear();
-      JET_ASSIGN_OR_RETURN(bool null, FoldColumn(folded_->columns[k]));
+      JET_ASSIGN_OR_RETURN(bool null, FoldColumn(folded_->columns[k], kind, stored));
       if (null) nulls |= static_cast<uint8_t>(1u << k);
       JET_RETURN_IF_ERROR(Keep());
     }
@@ -221,12 +220,13 @@ class Builder {
     folded_->places.push_back(packed);
   }
 
-  // Folds the row's value of `column` into text_; true when it is NULL.
-  Result<bool> FoldColumn(size_t column) {
-    StoredText stored;
-    JET_ASSIGN_OR_RETURN(Stored kind, row_.GetStored(column, &stored));
+  // Folds the row's value of `column`, stored as `kind` and `stored` say, into text_; true when
+  // it is NULL.
+  Result<bool> FoldColumn(size_t column, Stored kind, const StoredText& stored) {
     if (kind == Stored::kText) {
-      AppendStoredText(pager_.format().version, fold_, stored, &scratch_, &text_);
+      DecodeStoredText(pager_.format().version, stored.bytes, stored.size, &scratch_);
+      for (char16_t& u : scratch_) u = fold_[u];
+      AppendFoldedBytes(scratch_, &text_);
       return false;
     }
     if (kind == Stored::kNull) return true;
@@ -239,20 +239,32 @@ class Builder {
     return false;
   }
 
-  // Puts text_ and its zero in the last chunk, or a new one where it does not fit.
-  Status Keep() {
+  // Where the next text goes, with room for `most` bytes: in the last chunk, or a new one where
+  // they do not fit.
+  Result<char*> Room(size_t most) {
     std::vector<uint32_t>& used = folded_->chunk_used;
-    if (used.empty() || used.back() + text_.size() + 1 > FoldedColumns::kChunkBytes) {
+    if (used.empty() || used.back() + most > FoldedColumns::kChunkBytes) {
       if (folded_->chunks.size() * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
       // Left unfilled: the end of the last chunk is never touched, so takes no memory.
       folded_->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
       used.push_back(0);
     }
-    char* at = folded_->chunks.back().get() + used.back();
-    std::memcpy(at, text_.data(), text_.size());
-    at[text_.size()] = '\0';
+    return folded_->chunks.back().get() + used.back();
+  }
+  // The text written from Room on ends at `end`: its zero goes there.
+  void Kept(char* end) {
+    *end = '\0';
+    std::vector<uint32_t>& used = folded_->chunk_used;
+    const char* at = folded_->chunks.back().get() + used.back();
     folded_->starts.push_back(static_cast<uint32_t>((folded_->chunks.size() - 1) * FoldedColumns::kChunkBytes + used.back()));
-    used.back() += static_cast<uint32_t>(text_.size() + 1);
+    used.back() += static_cast<uint32_t>(end + 1 - at);
+  }
+
+  // Puts text_ and its zero in the last chunk, or a new one where it does not fit.
+  Status Keep() {
+    JET_ASSIGN_OR_RETURN(char* at, Room(text_.size() + 1));
+    std::memcpy(at, text_.data(), text_.size());
+    Kept(at + text_.size());
     return Status::Ok();
   }
 
@@ -266,26 +278,6 @@ class Builder {
   std::string text_;
   jet::Text scratch_;
 };
-
-// What a build keeps beside the folded texts, carried from one state of the file to the next
-// (Pager::Carry): when the file changes, its pages are read again and only those whose digest
-// differs are decoded, instead of every row being folded afresh.
-struct FoldedCarry {
-  std::shared_ptr<const FoldedColumns> folded;
-  std::string layout;             // LayoutOf the table's definition they were folded with
-  std::vector<uint32_t> pages;    // the table's pages they came from, ascending
-  std::vector<uint64_t> digests;  // PageDigest of each of those pages as it was read
-};
-
-// What decoding a row depends on besides its page: where each column's value lies in it.
-std::string LayoutOf(const TableDef& def) {
-  std::string layout = std::to_string(def.max_columns) + "/" + std::to_string(def.var_column_count);
-  for (const ColumnDef& c : def.columns) {
-    layout += ";" + std::to_string(static_cast<int>(c.type)) + "," + std::to_string(c.number) + "," + std::to_string(c.var_index) +
-              "," + std::to_string(c.fixed_offset) + "," + std::to_string(c.flags) + "," + std::to_string(c.extra_flags);
-  }
-  return layout;
-}
 
 // Folded texts of the table as it is now; with the digests of the pages read when the table was
 // streamed (not when a moved row made the build walk it, or inside a write).
@@ -408,14 +400,31 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
     std::vector<OrderByPlaces> orders = TakeOrdersByPlaces(pager, def.page, kept);
     JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
     carry.folded = std::move(spliced);
+    carry.kept_id = 0;  // no kept file holds these texts
     JET_RETURN_IF_ERROR(CarryRepairedOrders(pager, def, carry.folded, changed, std::move(orders)));
   }
   carry.pages = std::move(owned);
   carry.digests = std::move(digests);
+  carry.stamp = 0;
   return true;
 }
 
 }  // namespace
+
+std::string LayoutOf(const TableDef& def) {
+  std::string layout = std::to_string(def.max_columns) + "/" + std::to_string(def.var_column_count);
+  for (const ColumnDef& c : def.columns) {
+    layout += ";" + std::to_string(static_cast<int>(c.type)) + "," + std::to_string(c.number) + "," + std::to_string(c.var_index) +
+              "," + std::to_string(c.fixed_offset) + "," + std::to_string(c.flags) + "," + std::to_string(c.extra_flags);
+  }
+  return layout;
+}
+
+std::string FoldedColumnsKey(uint32_t table_page, const std::vector<size_t>& columns) {
+  std::string key = "folded-columns:" + std::to_string(table_page);
+  for (size_t c : columns) key += "," + std::to_string(c);
+  return key;
+}
 
 std::string SortedRowsKeyPrefix(uint32_t table_page, const std::vector<size_t>& columns) {
   std::string key = "sorted-rows:" + std::to_string(table_page);
@@ -428,15 +437,18 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
   if (columns.empty() || columns.size() > 8) {
     return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\": folded texts of 1 to 8 columns, not " + std::to_string(columns.size()));
   }
-  std::string key = "folded-columns:" + std::to_string(def.page);
-  for (size_t c : columns) key += "," + std::to_string(c);
+  const std::string key = FoldedColumnsKey(def.page, columns);
   if (std::shared_ptr<const FoldedColumns> kept = pager.SharedDecoded<FoldedColumns>(key)) return kept;
   // Only Text columns are carried: their values lie on the table's own pages, whose digests are
   // kept, where a Memo's may lie on pages no digest covers.
   const bool carriable = std::all_of(columns.begin(), columns.end(), [&](size_t c) { return def.columns[c].type == ColumnType::kText; });
   std::shared_ptr<FoldedCarry> carry = carriable ? pager.TakeCarried<FoldedCarry>(key) : nullptr;
+  // A process with nothing carried starts from what an earlier one kept, if it kept anything.
+  if (carry == nullptr && carriable && !pager.in_write()) carry = LoadKeptTexts(pager, def, columns);
   bool current = false;
-  if (carry != nullptr) {
+  if (carry != nullptr && carry->stamp != 0 && carry->stamp == pager.file_stamp()) {
+    current = true;  // kept by a process that read the file as it still is
+  } else if (carry != nullptr) {
     JET_ASSIGN_OR_RETURN(current, Refresh(pager, def, *carry));
   }
   if (!current) {
@@ -445,6 +457,7 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
     carry.reset();
     pager.TakeCarriedUnder<void>(SortedRowsKeyPrefix(def.page, columns));
     JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns));
+    if (carriable) KeepTexts(pager, def, *carry);
   }
   pager.ShareDecoded<FoldedColumns>(key, carry->folded);
   if (carriable && !carry->pages.empty()) pager.Carry(key, carry);

@@ -71,6 +71,26 @@ struct FoldedColumns {
 Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
                                                              const std::vector<size_t>& columns);
 
+// What a build keeps beside the folded texts, carried from one state of the file to the next
+// (Pager::Carry): when the file changes, its pages are read again and only those whose digest
+// differs are decoded, instead of every row being folded afresh.
+struct FoldedCarry {
+  std::shared_ptr<const FoldedColumns> folded;
+  std::string layout;             // LayoutOf the table's definition they were folded with
+  std::vector<uint32_t> pages;    // the table's pages they came from, ascending
+  std::vector<uint64_t> digests;  // PageDigest of each of those pages as it was read
+  uint64_t kept_id = 0;           // the kept file (kept_texts.h) that holds these very texts; 0: none
+  // The file's change stamp when the pages were read, where it is one no later write can leave
+  // again (Pager::SettledStampNow); 0 when unknown. The same stamp now: the pages are as read.
+  int64_t stamp = 0;
+};
+
+// What decoding a row depends on besides its page: where each column's value lies in it.
+std::string LayoutOf(const TableDef& def);
+
+// Where the folded texts of `columns` of the table at `table_page` are kept and carried.
+std::string FoldedColumnsKey(uint32_t table_page, const std::vector<size_t>& columns);
+
 // Where the orders of the rows of folded texts of `columns` of a table are kept (Pager::ShareDecoded,
 // Pager::Carry): under keys that begin with this.
 std::string SortedRowsKeyPrefix(uint32_t table_page, const std::vector<size_t>& columns);

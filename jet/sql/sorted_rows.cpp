@@ -10,6 +10,7 @@
 
 #include "jet/pages/index_key.h"
 #include "jet/pages/index_page.h"
+#include "jet/sql/kept_texts.h"
 
 namespace jet {
 
@@ -415,6 +416,7 @@ Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const Table
       carried.reset();
       if (!build) return std::shared_ptr<const SortedRows>();
       JET_ASSIGN_OR_RETURN(std::unique_ptr<SortedRows> built, Build(pager, def, folded, order_by));
+      if (by_texts) KeepOrder(pager, def, key, *built);
       kept = std::move(built);
     }
     pager.ShareDecoded<SortedRows>(key, kept);

@@ -26,6 +26,7 @@ using FoldTable = std::array<char16_t, 0x10000>;
 std::unique_ptr<FoldTable> BuildFoldTable(JetVersion version) {
   auto table = std::make_unique<FoldTable>();
   std::unordered_map<uint64_t, char16_t> first_with;
+  first_with.reserve(size_t{1} << 15);
   for (uint32_t u = 0; u < 0x10000; ++u) {
     const char16_t unit = static_cast<char16_t>(u);
     (*table)[u] = unit;
@@ -43,10 +44,14 @@ std::unique_ptr<FoldTable> BuildFoldTable(JetVersion version) {
   return table;
 }
 
+// Each built when first used: a process that opens only Jet 4 files never builds the other.
 const FoldTable& FoldTableFor(JetVersion version) {
-  static const std::unique_ptr<FoldTable> jet4 = BuildFoldTable(JetVersion::kJet4);
+  if (version == JetVersion::kJet4) {
+    static const std::unique_ptr<FoldTable> jet4 = BuildFoldTable(JetVersion::kJet4);
+    return *jet4;
+  }
   static const std::unique_ptr<FoldTable> jet3 = BuildFoldTable(JetVersion::kJet3);
-  return version == JetVersion::kJet4 ? *jet4 : *jet3;
+  return *jet3;
 }
 
 }  // namespace

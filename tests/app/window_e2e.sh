@@ -25,7 +25,7 @@ xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=:$(head -1 "$work/display") VELLORAN_SETTINGS_DIR=$work/settings XDG_CONFIG_HOME=$work/config
-export XDG_DATA_HOME=$work/data
+export XDG_DATA_HOME=$work/data XDG_CACHE_HOME=$work/cache
 unset QT_QPA_PLATFORM
 
 "$bin" > "$work/app.log" 2>&1 &

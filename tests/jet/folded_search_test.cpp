@@ -5,13 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
 #include "jet/sql/folded_search.h"
+#include "jet/sql/kept_texts.h"
 #include "jet/sql/sql_select.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
@@ -212,6 +215,113 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
       EXPECT_EQ(fast, plain) << "round " << round << ": " << sql << " (" << fast.plan << ": " << fast.rows.size()
                              << " rows, read: " << plain.rows.size() << ")";
     }
+  }
+}
+
+// A process started afresh begins from the texts and orders an earlier one kept in files: it
+// finds what reading every row finds from a loaded file, after another program changed a few
+// rows, after it changed every title (the order kept for the old texts must then not serve the
+// new ones), and with a kept file cut short or damaged where its texts lie (ignored, built again).
+TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
+  ScratchDir scratch;
+  const std::string path = scratch.File("songs.mdb"), folder = scratch.File("kept");
+  std::mt19937 random(19);
+  ASSERT_TRUE(jet::CreateDatabase(path).ok());
+  {
+    auto db = jet::WritableDatabase::Open(path);
+    ASSERT_TRUE(db.ok());
+    ASSERT_TRUE(jet::CreateTable(*db.value(), Songs()).ok());
+    AddSongs(*db.value(), random, 3000, 1);
+  }
+  // Long enough for no later write to leave the file's stamp again: the texts kept now are taken
+  // by the next process without reading the pages.
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  jet::SetKeptTextsFolder(folder);
+  struct Off {
+    ~Off() { jet::SetKeptTextsFolder(""); }
+  } off;
+  const std::vector<std::string> sqls = {
+      "SELECT * FROM [Songs] WHERE [Song] LIKE '*e*' OR [Artist] LIKE '*e*'",
+      "SELECT * FROM [Songs] WHERE [Song] LIKE '*a*' OR [Artist] LIKE '*a*' ORDER BY [Song], [Artist]",
+      "SELECT * FROM [Songs] WHERE [Song] LIKE '*z*' OR [Artist] LIKE '*z*' ORDER BY [Artist] DESC, [Song]",
+      "SELECT * FROM [Songs] WHERE [Song] LIKE '*q*' OR [Artist] LIKE '*q*' ORDER BY [Song]"};
+  // Searches as a process that has nothing carried yet; the first `count` of them.
+  const auto searches_afresh = [&](const std::string& when, size_t count) {
+    jet::SharedPages::ForgetUnusedForTesting();
+    auto db = jet::Database::Open(path);
+    ASSERT_TRUE(db.ok());
+    for (size_t i = 0; i < count; ++i) {
+      const Found fast = Search(*db.value(), sqls[i], true), plain = Search(*db.value(), sqls[i], false);
+      EXPECT_EQ(fast, plain) << when << ": " << sqls[i] << " (" << fast.plan << ": " << fast.rows.size() << " rows, read: "
+                             << plain.rows.size() << ")";
+    }
+  };
+  // The kept texts file, dated back so that a file written anew is told from it.
+  const auto texts_file = [&] {
+    std::string texts;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().extension() == ".texts") texts = entry.path().string();
+    }
+    return texts;
+  };
+  const std::filesystem::file_time_type dated =
+      std::chrono::time_point_cast<std::chrono::seconds>(std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  const auto date_back = [&] { std::filesystem::last_write_time(texts_file(), dated); };
+  const auto written_anew = [&] { return std::filesystem::last_write_time(texts_file()) != dated; };
+  // Older files of other catalogues fill the folder: the oldest make room.
+  std::filesystem::create_directories(folder);
+  for (size_t i = 0; i < jet::kKeptFiles; ++i) {
+    const std::string old = folder + "/old" + std::to_string(i);
+    std::ofstream(old) << "x";
+    std::filesystem::last_write_time(old, dated - std::chrono::minutes(i));
+  }
+  searches_afresh("nothing kept", sqls.size());
+  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), jet::kKeptFiles);
+  ASSERT_TRUE(std::filesystem::exists(folder + "/old0") && !std::filesystem::exists(folder + "/old22"));
+  ASSERT_TRUE(std::filesystem::exists(texts_file())) << "the texts and one order kept";
+  date_back();
+  searches_afresh("loaded", sqls.size());
+  EXPECT_FALSE(written_anew()) << "built again instead of loaded";
+
+  const Found all = Search(*jet::Database::Open(path).value(), "SELECT * FROM [Songs]", false);
+  const auto place = [&](size_t i) { return jet::RowId{static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}; };
+  // Every title reversed in place: the texts are kept afresh, searched without an order meanwhile,
+  // so that the next process finds the order kept for the old texts beside them.
+  WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
+    for (size_t i = 0; i < all.rows.size(); ++i) {
+      std::vector<Value> values = all.rows[i];
+      if (jet::Text* song = std::get_if<jet::Text>(&values[1])) std::reverse(song->begin(), song->end());
+      JET_RETURN_IF_ERROR(writer.Update(place(i), values));
+    }
+    return jet::Status::Ok();
+  });
+  searches_afresh("every title changed", 1);
+  searches_afresh("an order of other texts kept", sqls.size());
+
+  date_back();
+  WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
+    for (size_t i : {size_t{5}, all.rows.size() / 2}) {
+      std::vector<Value> values = all.rows[i];
+      values[1] = jet::FromUtf8("zz");
+      JET_RETURN_IF_ERROR(writer.Update(place(i), values));
+    }
+    return writer.Delete(place(all.rows.size() - 1));
+  });
+  searches_afresh("a few rows changed", sqls.size());
+  EXPECT_FALSE(written_anew()) << "built again instead of brought up to date";
+
+  for (const std::string damage : {"cut short", "damaged"}) {
+    const std::string texts = texts_file();
+    std::string bytes = velloran_test::ReadWholeFile(texts);
+    if (damage == "cut short") bytes.resize(bytes.size() - 100);
+    // Texts are kept folded, in upper case: a "Q" where no song has one.
+    for (size_t i = bytes.size() * 4 / 5; damage == "damaged" && i < bytes.size(); ++i) {
+      if (bytes[i] >= 'A' && bytes[i] <= 'Y') bytes[i] = 'Q';
+    }
+    std::ofstream(texts, std::ios::binary | std::ios::trunc) << bytes;
+    date_back();
+    searches_afresh(damage, sqls.size());
+    EXPECT_TRUE(written_anew()) << damage << ": not built again";
   }
 }
 
