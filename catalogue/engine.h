@@ -207,6 +207,9 @@ class Recordset {
   // past the last field).
   virtual size_t FieldPosition(const std::string& name) const = 0;
   virtual const FieldValue& FieldAt(size_t position) const = 0;
+  // FieldAt(position).CopyTextTo(out), for a list that keeps the texts of many rows: a set may
+  // write the text straight into `out`, whose room is reused.
+  virtual void CopyTextAt(size_t position, std::string& out) const { FieldAt(position).CopyTextTo(out); }
   virtual void SetField(const std::string& name, const FieldValue& value) = 0;
 
   virtual void AddNew() = 0;
