@@ -272,10 +272,15 @@ size_t JetRecordset::FieldPosition(const std::string& name) const {
 }
 
 const FieldValue& JetRecordset::FieldAt(size_t i) const {
-  // The usual case first: a field of the current row, already converted, no edit pending.
-  if (pending_ == Pending::kNone && !at_end_ && !closed_ && i < current_.state.size() &&
-      current_.state[i] == LoadedRow::kShown) {
-    return current_.shown[i];
+  // The usual cases first: a field of the current row, no edit pending, converted already or
+  // kept to be converted now.
+  if (AsLoaded(i)) {
+    uint8_t& state = current_.state[i];
+    if (state == LoadedRow::kKept) {
+      ConvertKept(i);
+      state = LoadedRow::kShown;
+    }
+    if (state == LoadedRow::kShown) return current_.shown[i];
   }
   RequireOpen();
   if (i >= fields_.size()) {
@@ -298,14 +303,14 @@ void JetRecordset::ConvertKept(size_t i) const {
   FieldValue& shown = current_.shown[i];
   if (column.type == jet::ColumnType::kText && !column.fixed()) {
     // Straight from its stored bytes to the UTF-8 Field gives, without a UTF-16 step.
-    const jet::Stored text = current_.kept.TextUtf8(column, &shown.ResetToText());
+    const jet::Stored text = current_.kept->TextUtf8(column, &shown.ResetToText());
     if (text == jet::Stored::kNull) shown = FieldValue();
     if (text == jet::Stored::kUnavailable) ThrowOutsideRow(i);
     return;
   }
   // Decoded where the field's value of earlier rows was, so that a number is set in place.
   jet::Value& value = current_.read[i];
-  if (!current_.kept.Decode(column, &value)) ThrowOutsideRow(i);
+  if (!current_.kept->Decode(column, &value)) ThrowOutsideRow(i);
   if (const int64_t* whole = std::get_if<int64_t>(&value)) shown = *whole;
   else if (const bool* yes = std::get_if<bool>(&value)) shown = *yes;
   else AssignFromJetValue(value, &shown);
@@ -321,9 +326,8 @@ void JetRecordset::ThrowOutsideRow(size_t i) const {
 // A text field of the current row not converted yet is decoded straight into `out`: a list
 // copying rows keeps no second copy of it.
 void JetRecordset::CopyTextAt(size_t i, std::string& out) const {
-  if (pending_ == Pending::kNone && !at_end_ && !closed_ && i < current_.state.size() &&
-      current_.state[i] == LoadedRow::kKept) {
-    const jet::Stored text = current_.kept.TextUtf8(columns_[i], &out);
+  if (AsLoaded(i) && current_.state[i] == LoadedRow::kKept) {
+    const jet::Stored text = current_.kept->TextUtf8(columns_[i], &out);
     if (text == jet::Stored::kText) return;
     if (text == jet::Stored::kNull) {
       out.clear();

@@ -133,7 +133,9 @@ class JetRecordset : public Recordset {
     std::vector<jet::Value> read;
     std::vector<FieldValue> shown;
     std::vector<uint8_t> state;  // per field
-    jet::KeptRow kept;  // with a field kKept: the row's bytes (QueryRecordset::TakeRow)
+    // With a field kKept: the row's bytes (QueryRecordset::TakeRow). Held apart, so that a swap
+    // of rows swaps a pointer.
+    std::unique_ptr<jet::KeptRow> kept;
 
     // Takes over `values`, none of them converted yet.
     void TakeRead(std::vector<jet::Value>& values) {
@@ -232,6 +234,9 @@ class JetRecordset : public Recordset {
   void DropRow(size_t index);
   jet::Status WritePending(WriteOutcome* outcome);
 
+  // Whether field i of the current row reads as it was loaded: a row is current, no edit is
+  // pending, and the set has such a field.
+  bool AsLoaded(size_t i) const { return pending_ == Pending::kNone && !at_end_ && !closed_ && i < current_.state.size(); }
   // Converts current_'s field i from its kept bytes into shown (state kKept).
   void ConvertKept(size_t i) const;
   // Throws kDamaged: field i of the current row lies outside the row's bytes.

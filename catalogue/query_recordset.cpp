@@ -58,13 +58,15 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
       cursor_.reset();
       break;
     }
-    JET_RETURN_IF_ERROR(TakeRow(&taken_));
+    // Taken where the row handed over before it was, whose room (a row made current gave it
+    // its own) serves this one.
+    handed_over_.live = false;
+    JET_RETURN_IF_ERROR(TakeRow(&handed_over_.values));
     found_.push_back(PackRowId(cursor_->row_id()));
     rows_.push_back(cursor_->row_id());
     handed_over_.live = true;
     handed_over_.index = rows_.size() - 1;
     handed_over_.generation = db.generation();
-    handed_over_.values.swap(taken_);  // which gives TakeRow the room of earlier rows' values
   }
   return index < rows_.size();
 }
@@ -87,7 +89,8 @@ jet::Status QueryRecordset::TakeRow(LoadedRow* row) {
     row->shown.resize(count);
   }
   row->state = kept_states_;
-  cursor_->KeepRow(&row->kept);
+  if (row->kept == nullptr) row->kept = std::make_unique<jet::KeptRow>();
+  cursor_->KeepRow(row->kept.get());
   for (size_t j = 0; j < count; ++j) {
     if (kept_states_[j] == LoadedRow::kKept) continue;
     // A long value lies on pages of its own, which may change once the walk moves on: read now.

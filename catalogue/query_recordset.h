@@ -65,7 +65,6 @@ class QueryRecordset final : public JetRecordset {
   PlaceSet seen_;
   std::vector<uint64_t> found_;
   PlaceSet& Seen();
-  LoadedRow taken_;  // the row TakeRow read last, before it is handed over
   std::vector<uint8_t> kept_states_;  // per field: how TakeRow hands it over (LoadedRow::State)
 };
 

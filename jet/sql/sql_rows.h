@@ -48,16 +48,6 @@ class KeptRow {
   KeptRow(const KeptRow&) = delete;
   KeptRow& operator=(const KeptRow&) = delete;
 
-  void swap(KeptRow& other) noexcept {
-    std::swap(version_, other.version_);
-    bytes_.swap(other.bytes_);  // the buffers, and so what the layouts point into, change hands
-    std::swap(layout_.bytes, other.layout_.bytes);
-    std::swap(layout_.size, other.layout_.size);
-    std::swap(layout_.column_count, other.layout_.column_count);
-    std::swap(layout_.fixed_start, other.layout_.fixed_start);
-    std::swap(layout_.null_mask, other.layout_.null_mask);
-    layout_.var_offsets.swap(other.layout_.var_offsets);
-  }
   // Whether a column of this type can be had from the copy (unless the row is damaged there): a
   // long value cannot.
   static bool MayHold(const ColumnDef& column) {
