@@ -111,6 +111,9 @@ class FieldValue {
   std::variant<std::monostate, bool, int64_t, double, std::string> value_;
 };
 
+// A whole number in decimal into `out`, keeping its room (as CopyTextTo writes one).
+void FormatWhole(int64_t value, std::string& out);
+
 // Whether two names of tables, fields or indexes name the same object: letter case does not
 // count, accents do ("Ärger" is "ärger", not "Arger"). The database's own rule.
 bool SameName(const std::string& a, const std::string& b);

@@ -308,7 +308,16 @@ void JetRecordset::ConvertKept(size_t i) const {
     if (text == jet::Stored::kUnavailable) ThrowOutsideRow(i);
     return;
   }
-  // Decoded where the field's value of earlier rows was, so that a number is set in place.
+  int64_t whole;
+  if (column.type == jet::ColumnType::kBoolean) {
+    shown = current_.kept->YesNo(column);
+    return;
+  }
+  if (current_.kept->Whole(column, &whole)) {
+    shown = whole;
+    return;
+  }
+  // Decoded where the field's value of earlier rows was, so that a value is set in place.
   jet::Value& value = current_.read[i];
   if (!current_.kept->Decode(column, &value)) ThrowOutsideRow(i);
   if (const int64_t* whole = std::get_if<int64_t>(&value)) shown = *whole;
@@ -331,6 +340,11 @@ void JetRecordset::CopyTextAt(size_t i, std::string& out) const {
     if (text == jet::Stored::kText) return;
     if (text == jet::Stored::kNull) {
       out.clear();
+      return;
+    }
+    int64_t whole;  // a song number, say
+    if (current_.kept->Whole(columns_[i], &whole)) {
+      FormatWhole(whole, out);
       return;
     }
   }

@@ -159,10 +159,10 @@ bool DecodeInRow(JetVersion version, const ColumnDef& column, const RowLayout& r
     }
     case InRow::kNull: *value = Null{}; return true;
     case InRow::kFixed: {
-      const uint8_t* bytes = row.bytes + row.fixed_start + column.fixed_offset;
-      int64_t* held = std::get_if<int64_t>(value);
-      if (held != nullptr && column.type == ColumnType::kLong) *held = static_cast<int32_t>(Get32(bytes));
-      else *value = DecodeFixed(version, column, bytes);
+      int64_t whole;
+      if (!WholeInRow(column, row, &whole)) *value = DecodeFixed(version, column, row.bytes + row.fixed_start + column.fixed_offset);
+      else if (int64_t* held = std::get_if<int64_t>(value)) *held = whole;
+      else *value = whole;
       return true;
     }
     case InRow::kVarText: {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "jet/base/bytes.h"
 #include "jet/file/pager.h"
 #include "jet/base/status.h"
 #include "jet/pages/table_def.h"
@@ -62,6 +63,19 @@ inline InRow WhereInRow(const ColumnDef& column, const RowLayout& row) {
   const uint32_t start = row.var_offsets[column.var_index];
   const uint32_t end = row.var_offsets[column.var_index + 1];
   return start <= end && end <= row.size ? InRow::kVarText : InRow::kNo;
+}
+// A Byte, Integer or Long column inside the row into *out; false for anything else (NULL,
+// another type, a damaged row). Inline: the whole numbers of a list, row after row.
+inline bool WholeInRow(const ColumnDef& column, const RowLayout& row, int64_t* out) {
+  const uint32_t size = column.type == ColumnType::kLong ? 4 : column.type == ColumnType::kInteger ? 2
+                        : column.type == ColumnType::kByte ? 1 : 0;
+  if (size == 0 || !column.fixed() || !row.Present(column.number) ||
+      row.fixed_start + column.fixed_offset + size > row.size) {
+    return false;
+  }
+  const uint8_t* p = row.bytes + row.fixed_start + column.fixed_offset;
+  *out = size == 4 ? static_cast<int32_t>(Get32(p)) : size == 2 ? static_cast<int16_t>(Get16(p)) : p[0];
+  return true;
 }
 // The value of a column that lies in the row (WhereInRow is not kNo) into *value, a text's room
 // reused; false for kNo. Needs nothing but the row's bytes, so it cannot fail.

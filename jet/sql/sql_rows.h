@@ -56,6 +56,10 @@ class KeptRow {
   // `column` (of the table the row was read from) into *out, a text's room reused; false where
   // the copy does not hold it (a long value, or a row damaged there).
   bool Decode(const ColumnDef& column, Value* out) const { return DecodeInRow(version_, column, layout_, out); }
+  // WholeInRow of the kept bytes.
+  bool Whole(const ColumnDef& column, int64_t* out) const { return WholeInRow(column, layout_, out); }
+  // A Yes/No column: its bit.
+  bool YesNo(const ColumnDef& column) const { return layout_.Present(column.number); }
   // A variable-length Text column as UTF-8 into *out when it is not NULL (kText); kNull leaves
   // *out alone, and where the copy does not hold it (a row damaged there) it is kUnavailable.
   Stored TextUtf8(const ColumnDef& column, std::string* out) const;
