@@ -111,6 +111,9 @@ class FieldValue {
   std::variant<std::monostate, bool, int64_t, double, std::string> value_;
 };
 
+// A whole number in decimal into `out`, keeping its room (as CopyTextTo writes one).
+void FormatWhole(int64_t value, std::string& out);
+
 // Whether two names of tables, fields or indexes name the same object: letter case does not
 // count, accents do ("Ärger" is "ärger", not "Arger"). The database's own rule.
 bool SameName(const std::string& a, const std::string& b);
@@ -207,6 +210,9 @@ class Recordset {
   // past the last field).
   virtual size_t FieldPosition(const std::string& name) const = 0;
   virtual const FieldValue& FieldAt(size_t position) const = 0;
+  // FieldAt(position).CopyTextTo(out), for a list that keeps the texts of many rows: a set may
+  // write the text straight into `out`, whose room is reused.
+  virtual void CopyTextAt(size_t position, std::string& out) const { FieldAt(position).CopyTextTo(out); }
   virtual void SetField(const std::string& name, const FieldValue& value) = 0;
 
   virtual void AddNew() = 0;

@@ -57,14 +57,13 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
   return i == a.size() && b[i] == '\0';
 }
 
-// A whole number in decimal into `out`, keeping its room.
+}  // namespace
+
 void FormatWhole(int64_t value, std::string& out) {
   char buffer[24];
   const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
   out.assign(buffer, written.ptr);
 }
-
-}  // namespace
 
 std::string FieldValue::ToText() && {
   if (std::string* text = std::get_if<std::string>(&value_)) return std::move(*text);

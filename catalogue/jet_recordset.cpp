@@ -272,9 +272,15 @@ size_t JetRecordset::FieldPosition(const std::string& name) const {
 }
 
 const FieldValue& JetRecordset::FieldAt(size_t i) const {
-  // The usual case first: a field of the current row, already converted, no edit pending.
-  if (pending_ == Pending::kNone && !at_end_ && !closed_ && i < current_.ready.size() && current_.ready[i]) {
-    return current_.shown[i];
+  // The usual cases first: a field of the current row, no edit pending, converted already or
+  // kept to be converted now.
+  if (AsLoaded(i)) {
+    uint8_t& state = current_.state[i];
+    if (state == LoadedRow::kKept) {
+      ConvertKept(i);
+      state = LoadedRow::kShown;
+    }
+    if (state == LoadedRow::kShown) return current_.shown[i];
   }
   RequireOpen();
   if (i >= fields_.size()) {
@@ -286,11 +292,63 @@ const FieldValue& JetRecordset::FieldAt(size_t i) const {
   if (at_end_) {
     ThrowInvalid("field \"" + fields_[i].name + "\" of \"" + table_ + "\" has no value: there is no current row (the set is at its end)");
   }
-  if (!current_.ready[i]) {
-    AssignFromJetValue(current_.read[i], &current_.shown[i]);
-    current_.ready[i] = 1;
-  }
+  if (current_.state[i] == LoadedRow::kKept) ConvertKept(i);
+  else if (current_.state[i] == LoadedRow::kRead) AssignFromJetValue(current_.read[i], &current_.shown[i]);
+  current_.state[i] = LoadedRow::kShown;
   return current_.shown[i];
+}
+
+void JetRecordset::ConvertKept(size_t i) const {
+  const jet::ColumnDef& column = columns_[i];
+  FieldValue& shown = current_.shown[i];
+  if (column.type == jet::ColumnType::kText && !column.fixed()) {
+    // Straight from its stored bytes to the UTF-8 Field gives, without a UTF-16 step.
+    const jet::Stored text = current_.kept->TextUtf8(column, &shown.ResetToText());
+    if (text == jet::Stored::kNull) shown = FieldValue();
+    if (text == jet::Stored::kUnavailable) ThrowOutsideRow(i);
+    return;
+  }
+  int64_t whole;
+  if (column.type == jet::ColumnType::kBoolean) {
+    shown = current_.kept->YesNo(column);
+    return;
+  }
+  if (current_.kept->Whole(column, &whole)) {
+    shown = whole;
+    return;
+  }
+  // Decoded where the field's value of earlier rows was, so that a value is set in place.
+  jet::Value& value = current_.read[i];
+  if (!current_.kept->Decode(column, &value)) ThrowOutsideRow(i);
+  if (const int64_t* whole = std::get_if<int64_t>(&value)) shown = *whole;
+  else if (const bool* yes = std::get_if<bool>(&value)) shown = *yes;
+  else AssignFromJetValue(value, &shown);
+}
+
+void JetRecordset::ThrowOutsideRow(size_t i) const {
+  const jet::RowId at = current_id_.value_or(jet::RowId{});
+  ThrowError(jet::Error(jet::ErrorCode::kCorrupt, session_->db->path() + ", page " + std::to_string(at.page) + ", row " +
+                                                      std::to_string(at.row) + ": field \"" + fields_[i].name + "\" of \"" +
+                                                      table_ + "\" lies outside its row"));
+}
+
+// A text field of the current row not converted yet is decoded straight into `out`: a list
+// copying rows keeps no second copy of it.
+void JetRecordset::CopyTextAt(size_t i, std::string& out) const {
+  if (AsLoaded(i) && current_.state[i] == LoadedRow::kKept) {
+    const jet::Stored text = current_.kept->TextUtf8(columns_[i], &out);
+    if (text == jet::Stored::kText) return;
+    if (text == jet::Stored::kNull) {
+      out.clear();
+      return;
+    }
+    int64_t whole;  // a song number, say
+    if (current_.kept->Whole(columns_[i], &whole)) {
+      FormatWhole(whole, out);
+      return;
+    }
+  }
+  FieldAt(i).CopyTextTo(out);
 }
 
 void JetRecordset::SetField(const std::string& name, const FieldValue& value) {

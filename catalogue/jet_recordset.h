@@ -24,6 +24,7 @@
 #include "catalogue/jet_errors.h"
 #include "jet/base/status.h"
 #include "jet/database.h"
+#include "jet/sql/sql_rows.h"
 
 namespace velloran {
 
@@ -72,6 +73,7 @@ class JetRecordset : public Recordset {
   const FieldValue& Field(const std::string& name) const override;
   size_t FieldPosition(const std::string& name) const override;
   const FieldValue& FieldAt(size_t position) const override;
+  void CopyTextAt(size_t position, std::string& out) const override;
   void SetField(const std::string& name, const FieldValue& value) override;
 
   void AddNew() override;
@@ -118,25 +120,34 @@ class JetRecordset : public Recordset {
   template <typename Move>
   void Moving(Move move);
 
-  // One row's values: as the engine read them, and as Field gives them. A field is converted
-  // when first asked for, as a list asks for some fields of a row and not others; a source may
-  // hand some over converted already (QueryRecordset::TakeRow). Rows pass from one holder to the
-  // next by swapping, so the room of their texts serves the rows to come.
+  // One row's values: as the engine read them (or the row's bytes, kept), and as Field gives
+  // them. A field is converted when first asked for, as a list asks for some fields of a row and
+  // not others. Rows pass from one holder to the next by swapping, so the room of their texts
+  // serves the rows to come.
   struct LoadedRow {
+    enum State : uint8_t {
+      kRead = 0,   // converted from read[j] when asked for
+      kShown = 1,  // shown[j] holds it
+      kKept = 2,   // converted from the kept bytes when asked for
+    };
     std::vector<jet::Value> read;
     std::vector<FieldValue> shown;
-    std::vector<uint8_t> ready;  // per field: whether shown holds its value
+    std::vector<uint8_t> state;  // per field
+    // With a field kKept: the row's bytes (QueryRecordset::TakeRow). Held apart, so that a swap
+    // of rows swaps a pointer.
+    std::unique_ptr<jet::KeptRow> kept;
 
     // Takes over `values`, none of them converted yet.
     void TakeRead(std::vector<jet::Value>& values) {
       read.swap(values);
       shown.resize(read.size());
-      ready.assign(read.size(), 0);
+      state.assign(read.size(), kRead);
     }
     void swap(LoadedRow& other) {
       read.swap(other.read);
       shown.swap(other.shown);
-      ready.swap(other.ready);
+      state.swap(other.state);
+      kept.swap(other.kept);
     }
   };
   // Values a source handed over with the row it just found (rows_[index]), so that the row is
@@ -222,6 +233,14 @@ class JetRecordset : public Recordset {
   bool MoveNextHolding();
   void DropRow(size_t index);
   jet::Status WritePending(WriteOutcome* outcome);
+
+  // Whether field i of the current row reads as it was loaded: a row is current, no edit is
+  // pending, and the set has such a field.
+  bool AsLoaded(size_t i) const { return pending_ == Pending::kNone && !at_end_ && !closed_ && i < current_.state.size(); }
+  // Converts current_'s field i from its kept bytes into shown (state kKept).
+  void ConvertKept(size_t i) const;
+  // Throws kDamaged: field i of the current row lies outside the row's bytes.
+  [[noreturn]] void ThrowOutsideRow(size_t i) const;
 
   mutable LoadedRow current_;
   LoadedRow row_values_;  // what LoadValues found last

@@ -58,13 +58,15 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
       cursor_.reset();
       break;
     }
-    JET_RETURN_IF_ERROR(TakeRow(&taken_));
+    // Taken where the row handed over before it was, whose room (a row made current gave it
+    // its own) serves this one.
+    handed_over_.live = false;
+    JET_RETURN_IF_ERROR(TakeRow(&handed_over_.values));
     found_.push_back(PackRowId(cursor_->row_id()));
     rows_.push_back(cursor_->row_id());
     handed_over_.live = true;
     handed_over_.index = rows_.size() - 1;
     handed_over_.generation = db.generation();
-    handed_over_.values.swap(taken_);  // which gives TakeRow the room of earlier rows' values
   }
   return index < rows_.size();
 }
@@ -77,36 +79,24 @@ PlaceSet& QueryRecordset::Seen() {
 
 jet::Status QueryRecordset::TakeRow(LoadedRow* row) {
   const size_t count = columns_.size();
-  if (row->ready.size() != count) {
+  if (kept_states_.size() != count) {
+    kept_states_.resize(count);
+    for (size_t j = 0; j < count; ++j)
+      kept_states_[j] = jet::KeptRow::MayHold(columns_[j]) ? LoadedRow::kKept : LoadedRow::kRead;
+  }
+  if (row->state.size() != count) {
     row->read.resize(count);
     row->shown.resize(count);
-    row->ready.resize(count);
   }
+  row->state = kept_states_;
+  if (row->kept == nullptr) row->kept = std::make_unique<jet::KeptRow>();
+  cursor_->KeepRow(row->kept.get());
   for (size_t j = 0; j < count; ++j) {
-    FieldValue& shown = row->shown[j];
-    row->ready[j] = 1;
-    if (columns_[j].type == jet::ColumnType::kText) {
-      const jet::Stored kind = cursor_->TextColumnUtf8(j, &shown.ResetToText());
-      if (kind == jet::Stored::kText) continue;
-      if (kind == jet::Stored::kNull) {
-        shown = FieldValue();
-        continue;
-      }
-    }
-    const jet::Value* value = cursor_->DecodedColumn(j);
-    if (value == nullptr) {  // Column names the place in its error
-      jet::Result<const jet::Value*> named = cursor_->Column(j);
-      if (!named.ok()) return named.error();
-      value = *named;
-    }
-    if (const int64_t* whole = std::get_if<int64_t>(value)) {
-      shown = *whole;
-    } else if (const bool* yes = std::get_if<bool>(value)) {
-      shown = *yes;
-    } else {
-      row->read[j] = *value;
-      row->ready[j] = 0;
-    }
+    if (kept_states_[j] == LoadedRow::kKept) continue;
+    // A long value lies on pages of its own, which may change once the walk moves on: read now.
+    jet::Result<const jet::Value*> value = cursor_->Column(j);
+    if (!value.ok()) return value.error();
+    row->read[j] = **value;
   }
   return jet::Status::Ok();
 }

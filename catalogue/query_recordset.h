@@ -52,9 +52,8 @@ class QueryRecordset final : public JetRecordset {
 
   // Runs the query again and appends every row it finds that the set does not have yet.
   jet::Status RunAgainForTheRest();
-  // The cursor's current row into *row: its texts decoded straight from their stored bytes into
-  // the text Field gives (no UTF-16 step), its whole numbers and Yes/No values as Field gives
-  // them; what costs more to convert (dates, fractions) waits until Field asks for it.
+  // The cursor's current row into *row: its bytes kept, to be converted field by field as they
+  // are read; only a value stored outside the row (a long text) is read now.
   jet::Status TakeRow(LoadedRow* row);
 
   std::string sql_;
@@ -66,7 +65,7 @@ class QueryRecordset final : public JetRecordset {
   PlaceSet seen_;
   std::vector<uint64_t> found_;
   PlaceSet& Seen();
-  LoadedRow taken_;  // the row TakeRow read last, before it is handed over
+  std::vector<uint8_t> kept_states_;  // per field: how TakeRow hands it over (LoadedRow::State)
 };
 
 }  // namespace velloran

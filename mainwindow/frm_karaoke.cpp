@@ -108,10 +108,10 @@ void Frm_Karaoke::GetSongs(const std::string& NewSQL, const std::string& Sortby)
       ResultRow& row = Results.Grow(c);
       row.ID = static_cast<int32_t>(rows->FieldAt(id).ToInteger());
       row.PrintYN = rows->FieldAt(print).ToBool();
-      rows->FieldAt(number).CopyTextTo(row.SongNumber);
-      rows->FieldAt(disc).CopyTextTo(row.DiskID);
-      rows->FieldAt(song).CopyTextTo(row.Song);
-      rows->FieldAt(artist).CopyTextTo(row.Artist);
+      rows->CopyTextAt(number, row.SongNumber);
+      rows->CopyTextAt(disc, row.DiskID);
+      rows->CopyTextAt(song, row.Song);
+      rows->CopyTextAt(artist, row.Artist);
       rows->MoveNext();
       if (c > MaxResults) break;  // so at most MaxResults + 1 rows are kept
     }

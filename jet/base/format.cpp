@@ -66,25 +66,6 @@ const Format& Format::For(JetVersion version) {
   return version == JetVersion::kJet3 ? kJet3Format : kJet4Format;
 }
 
-int FixedSizeOf(ColumnType type) {
-  switch (type) {
-    case ColumnType::kBoolean: return 0;  // lives in the null mask
-    case ColumnType::kByte: return 1;
-    case ColumnType::kInteger: return 2;
-    case ColumnType::kLong: return 4;
-    case ColumnType::kCurrency: return 8;
-    case ColumnType::kSingle: return 4;
-    case ColumnType::kDouble: return 8;
-    case ColumnType::kDateTime: return 8;
-    case ColumnType::kGuid: return 16;
-    case ColumnType::kDecimal: return 17;
-    case ColumnType::kComplex: return 4;
-    case ColumnType::kOle:
-    case ColumnType::kMemo: return 12;
-    default: return 0;
-  }
-}
-
 const char* ColumnTypeName(ColumnType type) {
   switch (type) {
     case ColumnType::kBoolean: return "Boolean";

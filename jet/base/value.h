@@ -29,8 +29,26 @@ enum class ColumnType : uint8_t {
   kComplex = 0x12,   // newer formats only; read as its 32-bit key
 };
 
-// The fixed storage size of a type in a row, or 0 for variable-length types.
-int FixedSizeOf(ColumnType type);
+// The fixed storage size of a type in a row, or 0 for variable-length types. Inline: a row
+// reader asks it for every column of every row.
+inline int FixedSizeOf(ColumnType type) {
+  switch (type) {
+    case ColumnType::kBoolean: return 0;  // lives in the null mask
+    case ColumnType::kByte: return 1;
+    case ColumnType::kInteger: return 2;
+    case ColumnType::kLong: return 4;
+    case ColumnType::kCurrency: return 8;
+    case ColumnType::kSingle: return 4;
+    case ColumnType::kDouble: return 8;
+    case ColumnType::kDateTime: return 8;
+    case ColumnType::kGuid: return 16;
+    case ColumnType::kDecimal: return 17;
+    case ColumnType::kComplex: return 4;
+    case ColumnType::kOle:
+    case ColumnType::kMemo: return 12;
+    default: return 0;
+  }
+}
 // True for Memo and OLE, whose row field is a 12-byte pointer to long-value storage.
 inline bool IsLongValue(ColumnType type) {
   return type == ColumnType::kMemo || type == ColumnType::kOle;

@@ -79,11 +79,6 @@ Value DecodeFixed(JetVersion version, const ColumnDef& column, const uint8_t* p)
   }
 }
 
-uint32_t StoredFixedSize(const ColumnDef& column) {
-  int size = FixedSizeOf(column.type);
-  return size > 0 && !IsLongValue(column.type) ? static_cast<uint32_t>(size) : column.length;
-}
-
 }  // namespace
 
 Result<RowLayout> ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* bytes, uint32_t size,
@@ -153,37 +148,41 @@ Result<Value> DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& c
   return DecodeFixed(version, column, data);
 }
 
-Status DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, const RowLayout& row,
-                    const std::string& where, Value* value) {
-  // Yes/No and fixed-size values (numbers, dates), which every row of a list has, are set in
-  // place, as is variable-length text, decoded into the buffer the value already has; everything
-  // else (and every error) takes the general path.
+bool DecodeInRow(JetVersion version, const ColumnDef& column, const RowLayout& row, Value* value) {
   // A value of the type the previous row's had is overwritten where it is.
-  if (column.type == ColumnType::kBoolean) {
-    const bool present = row.Present(column.number);
-    if (bool* held = std::get_if<bool>(value)) *held = present;
-    else *value = present;
-    return Status::Ok();
-  }
-  if (column.fixed() && row.Present(column.number) &&
-      row.fixed_start + column.fixed_offset + StoredFixedSize(column) <= row.size) {
-    const uint8_t* bytes = row.bytes + row.fixed_start + column.fixed_offset;
-    int64_t* held = std::get_if<int64_t>(value);
-    if (held != nullptr && column.type == ColumnType::kLong) *held = static_cast<int32_t>(Get32(bytes));
-    else *value = DecodeFixed(pager.format().version, column, bytes);
-    return Status::Ok();
-  }
-  if (column.type == ColumnType::kText && !column.fixed() && row.Present(column.number) &&
-      column.var_index + 1u < row.var_offsets.size()) {
-    const uint32_t start = row.var_offsets[column.var_index];
-    const uint32_t end = row.var_offsets[column.var_index + 1];
-    if (start <= end && end <= row.size) {
+  switch (WhereInRow(column, row)) {
+    case InRow::kBoolean: {
+      const bool present = row.Present(column.number);
+      if (bool* held = std::get_if<bool>(value)) *held = present;
+      else *value = present;
+      return true;
+    }
+    case InRow::kNull: *value = Null{}; return true;
+    case InRow::kFixed: {
+      int64_t whole;
+      if (!WholeInRow(column, row, &whole)) *value = DecodeFixed(version, column, row.bytes + row.fixed_start + column.fixed_offset);
+      else if (int64_t* held = std::get_if<int64_t>(value)) *held = whole;
+      else *value = whole;
+      return true;
+    }
+    case InRow::kVarText: {
+      const uint32_t start = row.var_offsets[column.var_index];
       Text* text = std::get_if<Text>(value);
       if (text == nullptr) text = &value->emplace<Text>();
-      DecodeStoredText(pager.format().version, row.bytes + start, end - start, text);
-      return Status::Ok();
+      DecodeStoredText(version, row.bytes + start, row.var_offsets[column.var_index + 1] - start, text);
+      return true;
     }
+    case InRow::kNo: break;
   }
+  return false;
+}
+
+Status DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, const RowLayout& row,
+                    const std::string& where, Value* value) {
+  // What every row of a list has (Yes/No, numbers, dates, variable-length text) is set in place,
+  // a text decoded into the buffer the value already has; everything else (and every error)
+  // takes the general path.
+  if (DecodeInRow(pager.format().version, column, row, value)) return Status::Ok();
   JET_ASSIGN_OR_RETURN(*value, DecodeColumn(pager, def, column, row, where));
   return Status::Ok();
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "jet/base/bytes.h"
 #include "jet/file/pager.h"
 #include "jet/base/status.h"
 #include "jet/pages/table_def.h"
@@ -38,6 +39,47 @@ Result<RowLayout> ParseRowLayout(const Format& format, const TableDef& def, cons
 // The same into *row, whose offset buffer is reused: for readers that parse row after row.
 Status ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* bytes, uint32_t size,
                       const std::string& where, RowLayout* row);
+
+// How a column's value lies in a parsed row, as far as it can be had from the row's bytes alone.
+enum class InRow : uint8_t {
+  kNo,       // a long value kept on other pages, or a row damaged there (DecodeColumn says how)
+  kBoolean,  // Yes/No: a bit of the null mask
+  kNull,     // absent from the row
+  kFixed,    // a fixed-size value inside the row
+  kVarText,  // a variable-length Text inside the row
+};
+inline uint32_t StoredFixedSize(const ColumnDef& column) {
+  const int size = FixedSizeOf(column.type);
+  return size > 0 && !IsLongValue(column.type) ? static_cast<uint32_t>(size) : column.length;
+}
+// Inline: a reader that keeps rows asks it for every column of every row.
+inline InRow WhereInRow(const ColumnDef& column, const RowLayout& row) {
+  if (column.type == ColumnType::kBoolean) return InRow::kBoolean;
+  if (!row.Present(column.number)) return InRow::kNull;
+  if (column.fixed()) {
+    return row.fixed_start + column.fixed_offset + StoredFixedSize(column) <= row.size ? InRow::kFixed : InRow::kNo;
+  }
+  if (column.type != ColumnType::kText || column.var_index + 1u >= row.var_offsets.size()) return InRow::kNo;
+  const uint32_t start = row.var_offsets[column.var_index];
+  const uint32_t end = row.var_offsets[column.var_index + 1];
+  return start <= end && end <= row.size ? InRow::kVarText : InRow::kNo;
+}
+// A Byte, Integer or Long column inside the row into *out; false for anything else (NULL,
+// another type, a damaged row). Inline: the whole numbers of a list, row after row.
+inline bool WholeInRow(const ColumnDef& column, const RowLayout& row, int64_t* out) {
+  const uint32_t size = column.type == ColumnType::kLong ? 4 : column.type == ColumnType::kInteger ? 2
+                        : column.type == ColumnType::kByte ? 1 : 0;
+  if (size == 0 || !column.fixed() || !row.Present(column.number) ||
+      row.fixed_start + column.fixed_offset + size > row.size) {
+    return false;
+  }
+  const uint8_t* p = row.bytes + row.fixed_start + column.fixed_offset;
+  *out = size == 4 ? static_cast<int32_t>(Get32(p)) : size == 2 ? static_cast<int16_t>(Get16(p)) : p[0];
+  return true;
+}
+// The value of a column that lies in the row (WhereInRow is not kNo) into *value, a text's room
+// reused; false for kNo. Needs nothing but the row's bytes, so it cannot fail.
+bool DecodeInRow(JetVersion version, const ColumnDef& column, const RowLayout& row, Value* value);
 
 // Decodes one column of a parsed row. Long values are read through `pager`.
 Result<Value> DecodeColumn(Pager& pager, const TableDef& def, const ColumnDef& column, const RowLayout& row,

@@ -7,6 +7,7 @@
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page_writer.h"
+#include "jet/pages/row_decoder.h"
 
 namespace jet {
 
@@ -18,11 +19,6 @@ constexpr const char* kNotANumber = "cannot hold infinity or an undefined number
 
 Error Invalid(const ColumnDef& column, const std::string& what) {
   return Error(ErrorCode::kInvalidArgument, "column \"" + column.name + "\" (" + ColumnTypeName(column.type) + "): " + what);
-}
-
-uint32_t StoredFixedSize(const ColumnDef& column) {
-  int size = FixedSizeOf(column.type);
-  return size > 0 && !IsLongValue(column.type) ? static_cast<uint32_t>(size) : column.length;
 }
 
 template <typename T>

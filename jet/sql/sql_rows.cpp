@@ -77,6 +77,25 @@ Stored LazyRow::TextUtf8(size_t column_index, std::string* out) const {
   return kind;
 }
 
+void LazyRow::Keep(KeptRow* kept) const {
+  kept->version_ = pager_.format().version;
+  kept->bytes_.assign(layout_.bytes, layout_.bytes + layout_.size);
+  RowLayout& copy = kept->layout_;
+  copy.bytes = kept->bytes_.data();
+  copy.size = layout_.size;
+  copy.column_count = layout_.column_count;
+  copy.fixed_start = layout_.fixed_start;
+  copy.null_mask = copy.bytes + (layout_.null_mask - layout_.bytes);  // the mask ends the row
+  copy.var_offsets.assign(layout_.var_offsets.begin(), layout_.var_offsets.end());
+}
+
+Stored KeptRow::TextUtf8(const ColumnDef& column, std::string* out) const {
+  StoredText text;
+  const Stored kind = StoredTextIn(column, layout_, &text);
+  if (kind == Stored::kText) DecodeStoredTextUtf8(version_, text.bytes, text.size, out);
+  return kind;
+}
+
 Result<Stored> LazyRow::GetStored(size_t column_index, StoredText* text) {
   if (column_index >= values_.size()) return Get(column_index).error();
   return StoredOf(column_index, text);
@@ -145,6 +164,10 @@ class IndexSource final : public RowSource {
   bool on_entry_ = false;  // the cursor sits on an entry not yet yielded
   bool done_ = false;
   std::vector<RowId> group_;  // backward walks: rows with one key, yielded from the back
+  bool inside_for_good_ = false;  // every row still to come lies inside the bounds
+  static bool IsWhole(ColumnType type) {
+    return type == ColumnType::kByte || type == ColumnType::kInteger || type == ColumnType::kLong;
+  }
 };
 
 // The key part of the bound the walk starts from, when the bound is exactly a value of the column.
@@ -237,7 +260,7 @@ Result<bool> IndexSource::Next(LazyRow* row) {
     }
     ++rows_read_;
     JET_RETURN_IF_ERROR(row->Load(id, slot));
-    if (!Bounded()) return true;
+    if (!Bounded() || inside_for_good_) return true;
     JET_ASSIGN_OR_RETURN(const Value* v, row->Get(lead_column_));
     if (IsNull(*v)) {
       if (value_ascending_) continue;  // NULLs come first: the range is still ahead
@@ -245,6 +268,9 @@ Result<bool> IndexSource::Next(LazyRow* row) {
     }
     if (EndBound() && Beyond(*v)) break;
     if (walk_.bounds_are_condition && StartBound() && Before(*v)) continue;
+    // Whole numbers key in the order they compare: once a row lies past the start, so do all
+    // that follow it, and with no end to reach the rest of the walk needs no test.
+    inside_for_good_ = !EndBound() && value_ascending_ && IsWhole(def_.columns[lead_column_].type);
     return true;
   }
   done_ = true;

@@ -21,6 +21,56 @@
 
 namespace jet {
 
+// A variable-length Text column's stored bytes in a parsed row; kUnavailable for other columns
+// and where the offsets lie outside the row (DecodeColumn reports the damage).
+inline Stored StoredTextIn(const ColumnDef& column, const RowLayout& layout, StoredText* text) {
+  if (column.type != ColumnType::kText || column.fixed()) return Stored::kUnavailable;
+  // A row written before the column was added has no offsets for it: NULL, as DecodeColumn says.
+  if (!layout.Present(column.number) || column.var_index + 1u >= layout.var_offsets.size()) return Stored::kNull;
+  const uint32_t start = layout.var_offsets[column.var_index];
+  const uint32_t end = layout.var_offsets[column.var_index + 1];
+  if (start > end || end > layout.size) return Stored::kUnavailable;
+  text->bytes = layout.bytes + start;
+  text->size = end - start;
+  return Stored::kText;
+}
+
+// A row's bytes copied out of its page, so that a reader converts the columns it reads after the
+// source has moved on, and never the rest: a list shows some columns of a row, not all. Only what
+// lies in the row itself is had from the copy (InRow); a long value is read from its own pages
+// while the row is current.
+class KeptRow {
+ public:
+  // Moved, never copied: the layout points into the bytes, which a move takes along.
+  KeptRow() = default;
+  KeptRow(KeptRow&&) noexcept = default;
+  KeptRow& operator=(KeptRow&&) noexcept = default;
+  KeptRow(const KeptRow&) = delete;
+  KeptRow& operator=(const KeptRow&) = delete;
+
+  // Whether a column of this type can be had from the copy (unless the row is damaged there): a
+  // long value cannot.
+  static bool MayHold(const ColumnDef& column) {
+    return column.type == ColumnType::kBoolean || column.fixed() || column.type == ColumnType::kText;
+  }
+  // `column` (of the table the row was read from) into *out, a text's room reused; false where
+  // the copy does not hold it (a long value, or a row damaged there).
+  bool Decode(const ColumnDef& column, Value* out) const { return DecodeInRow(version_, column, layout_, out); }
+  // WholeInRow of the kept bytes.
+  bool Whole(const ColumnDef& column, int64_t* out) const { return WholeInRow(column, layout_, out); }
+  // A Yes/No column: its bit.
+  bool YesNo(const ColumnDef& column) const { return layout_.Present(column.number); }
+  // A variable-length Text column as UTF-8 into *out when it is not NULL (kText); kNull leaves
+  // *out alone, and where the copy does not hold it (a row damaged there) it is kUnavailable.
+  Stored TextUtf8(const ColumnDef& column, std::string* out) const;
+
+ private:
+  friend class LazyRow;
+  JetVersion version_ = JetVersion::kJet4;
+  std::vector<uint8_t> bytes_;
+  RowLayout layout_;  // pointing into bytes_
+};
+
 // One row of a table, located but decoded only as its columns are asked for.
 class LazyRow final : public RowValues {
  public:
@@ -45,17 +95,10 @@ class LazyRow final : public RowValues {
   // kUnavailable too (Get reports it).
   Stored StoredOf(size_t column_index, StoredText* text) const {
     if (column_index >= def_.columns.size()) return Stored::kUnavailable;
-    const ColumnDef& column = def_.columns[column_index];
-    if (column.type != ColumnType::kText || column.fixed()) return Stored::kUnavailable;
-    // A row written before the column was added has no offsets for it: NULL, as DecodeColumn says.
-    if (!layout_.Present(column.number) || column.var_index + 1u >= layout_.var_offsets.size()) return Stored::kNull;
-    const uint32_t start = layout_.var_offsets[column.var_index];
-    const uint32_t end = layout_.var_offsets[column.var_index + 1];
-    if (start > end || end > layout_.size) return Stored::kUnavailable;  // Get reports the damage
-    text->bytes = layout_.bytes + start;
-    text->size = end - start;
-    return Stored::kText;
+    return StoredTextIn(def_.columns[column_index], layout_, text);
   }
+  // Copies the row's bytes into *kept, its room reused.
+  void Keep(KeptRow* kept) const;
   // The value of a column into *out, whose text room is reused: decoded straight there when the
   // row has not decoded it yet.
   Status CopyTo(size_t column_index, Value* out);

@@ -65,6 +65,29 @@ bool AllPlainAscii(const uint8_t* bytes, size_t count) {
   return true;
 }
 
+// Narrows the leading ASCII characters of `count` little-endian UTF-16 units (stored bytes, or a
+// Text: the same bytes on this machine) into `narrow`; returns how many there were. Most texts
+// are plain ASCII: four units are tested at a time.
+size_t NarrowAscii(const void* units, size_t count, char* narrow) {
+  static_assert(std::endian::native == std::endian::little, "the units are read as one little-endian word");
+  const uint8_t* bytes = static_cast<const uint8_t*>(units);
+  size_t ascii = 0;
+  for (; ascii + 4 <= count; ascii += 4) {
+    uint64_t four;
+    std::memcpy(&four, bytes + 2 * ascii, sizeof four);
+    if ((four & 0xFF80FF80FF80FF80ULL) != 0) break;
+    narrow[ascii] = static_cast<char>(four);
+    narrow[ascii + 1] = static_cast<char>(four >> 16);
+    narrow[ascii + 2] = static_cast<char>(four >> 32);
+    narrow[ascii + 3] = static_cast<char>(four >> 48);
+  }
+  while (ascii < count && bytes[2 * ascii] < 0x80 && bytes[2 * ascii + 1] == 0) {
+    narrow[ascii] = static_cast<char>(bytes[2 * ascii]);
+    ++ascii;
+  }
+  return ascii;
+}
+
 // Latin-1 bytes (compressed Jet 4 text) as UTF-8 into *out, two bytes at most a character;
 // false, with *out unspecified, at a 0 byte, which switches to two bytes a character.
 bool Latin1ToUtf8(const uint8_t* bytes, size_t count, std::string* out) {
@@ -163,25 +186,9 @@ void DecodeStoredText(JetVersion version, const uint8_t* data, size_t length, Te
 }
 
 void AppendUtf8(const Text& text, std::string* out) {
-  // Most texts are plain ASCII: that run is narrowed four units at a time first.
-  static_assert(std::endian::native == std::endian::little, "the units are read as one little-endian word");
   const size_t at = out->size();
   out->resize(at + text.size());
-  char* narrow = out->data() + at;
-  size_t ascii = 0;
-  for (; ascii + 4 <= text.size(); ascii += 4) {
-    uint64_t units;
-    std::memcpy(&units, text.data() + ascii, sizeof units);
-    if ((units & 0xFF80FF80FF80FF80ULL) != 0) break;
-    narrow[ascii] = static_cast<char>(units);
-    narrow[ascii + 1] = static_cast<char>(units >> 16);
-    narrow[ascii + 2] = static_cast<char>(units >> 32);
-    narrow[ascii + 3] = static_cast<char>(units >> 48);
-  }
-  while (ascii < text.size() && text[ascii] < 0x80) {
-    narrow[ascii] = static_cast<char>(text[ascii]);
-    ++ascii;
-  }
+  const size_t ascii = NarrowAscii(text.data(), text.size(), out->data() + at);
   out->resize(at + ascii);
   if (ascii == text.size()) return;
   AppendUnitsUtf8(text.size() - ascii, [&](size_t i) { return text[ascii + i]; }, out);
@@ -194,8 +201,13 @@ void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length
     return;
   }
   if (length < 2 || data[0] != 0xFF || data[1] != 0xFE) {
-    out->clear();
-    AppendUnitsUtf8(length / 2, [&](size_t i) { return static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8)); }, out);
+    const size_t count = length / 2;
+    out->resize(count);
+    const size_t ascii = NarrowAscii(data, count, out->data());
+    out->resize(ascii);
+    if (ascii == count) return;
+    const uint8_t* rest = data + 2 * ascii;
+    AppendUnitsUtf8(count - ascii, [&](size_t i) { return static_cast<char16_t>(rest[2 * i] | (rest[2 * i + 1] << 8)); }, out);
     return;
   }
   // Compressed: one byte a character, Latin-1, until a 0 switches to two.

@@ -105,6 +105,9 @@ TEST(EngineQuery, WalksInOrderAndCountsWhatItVisited) {
 
     // MoveLast straight after opening reaches the full count; NULL titles sort first.
     auto by_title = db->OpenRecordset("SELECT Song FROM MyList ORDER BY Song");
+    std::string copied = "an earlier row's title";  // a NULL copied for a list empties the room
+    by_title->CopyTextAt(0, copied);
+    EXPECT_EQ(copied, "");
     EXPECT_TRUE(by_title->Field("Song").is_null());
     by_title->MoveLast();
     EXPECT_EQ(by_title->RecordCount(), 500);

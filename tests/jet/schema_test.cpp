@@ -7,6 +7,7 @@
 #include <map>
 
 #include "jet/schema/create_database.h"
+#include "jet/sql/sql_select.h"
 #include "jet/pages/index_page.h"
 #include "jet/pages/property_map.h"
 #include "jet/schema/system_tables.h"
@@ -250,6 +251,15 @@ TEST(CreateTable, EveryColumnTypeAndIndexKind) {
   EXPECT_EQ(Problems(path), std::vector<std::string>());
   for (size_t i = 0; i < rows.size(); ++i) rows[i][0] = int64_t(i + 1);  // the autonumbers
   EXPECT_EQ(velloran_test::LoadTable(path, "Everything").rows, rows);
+  {  // A SELECT decodes each value where the previous row's was: the same values, signs and all.
+    ASSERT_OK_LET(reading, jet::Database::Open(path));
+    ASSERT_OK_LET(select, jet::ExecuteSelect(*reading.value(), "SELECT * FROM Everything"));
+    for (const std::vector<Value>& row : rows) {
+      ASSERT_OK_LET(more, select.value()->Next());
+      ASSERT_TRUE(more.value());
+      EXPECT_EQ(select.value()->values(), row);
+    }
+  }
   ExpectMdbExportLines(path, "Everything", 61);
   ExpectMdbReaderAgrees(path, {"Everything", "MSysObjects", "MSysACEs"});
 }
