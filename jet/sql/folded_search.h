@@ -47,6 +47,10 @@ class FoldedSearch {
   mutable std::u16string units_;  // scratch
 };
 
+// The first i in [from, end) whose row rows[i] is marked in `marks` (as MarkAll marks them); end
+// when none is.
+size_t FirstMarked(const std::vector<uint64_t>& marks, const uint32_t* rows, size_t from, size_t end);
+
 // MarkAll scans the texts 16, 32 or 64 bytes a step, the widest the processor has; this limits
 // the step (SIZE_MAX: no limit), for this whole process, so that every way can be tried on one
 // processor. FoldedScanStep is the step a scan takes now.

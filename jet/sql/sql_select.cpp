@@ -173,9 +173,13 @@ class OrderedMatches final : public RowSource {
     const std::vector<uint32_t>& rows = order_->rows;
     for (; next_ < rows.size(); ++next_) {
       if (!marked_all_ && next_ == batch_start_ + batch_size_) TestOrMark(folded, rows);
-      const uint32_t r = rows[next_];
-      if (marked_all_ ? (marked_[r / 64] >> (r % 64) & 1) == 0 : verdicts_[next_ - batch_start_] == 0) continue;
-      const RowId id = folded.Place(r);
+      if (marked_all_) {
+        next_ = FirstMarked(marked_, rows.data(), next_, rows.size());
+        if (next_ == rows.size()) break;
+      } else if (verdicts_[next_ - batch_start_] == 0) {
+        continue;
+      }
+      const RowId id = folded.Place(rows[next_]);
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
       JET_RETURN_IF_ERROR(row->Load(id, slot));
       ++rows_read_;
