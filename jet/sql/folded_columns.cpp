@@ -1,5 +1,8 @@
 #include "jet/sql/folded_columns.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -59,6 +62,18 @@ void FoldedUnitsOf(std::string_view bytes, std::u16string* out) {
       i += 3;
     }
   }
+}
+
+void FoldedColumns::ChunkFree::operator()(char* chunk) const {
+  if (mapped == 0) {
+    delete[] chunk;
+    return;
+  }
+  // Only the pages wholly inside the chunk: its neighbours may still be in use.
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(chunk) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(chunk) + mapped) & ~(page - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
 size_t FoldedColumns::MemoryBytes() const {

@@ -41,8 +41,23 @@ namespace jet {
 struct FoldedColumns {
   static constexpr size_t kChunkBytes = size_t{1} << 20;
 
+  // Gives a chunk back: one the texts own is freed; one that lies in a mapping of a kept file
+  // (kept_texts.h), `mapped` bytes of it, has its pages let go, the mapping itself going with
+  // the texts.
+  struct ChunkFree {
+    size_t mapped = 0;
+    ChunkFree() = default;
+    explicit ChunkFree(size_t mapped_bytes) : mapped(mapped_bytes) {}
+    ChunkFree(std::default_delete<char[]>) {}  // NOLINT: a chunk made with new[] is owned
+    void operator()(char* chunk) const;
+  };
+  using Chunk = std::unique_ptr<char[], ChunkFree>;
+
   std::vector<size_t> columns;  // positions in def.columns, each a Text column
-  std::vector<std::unique_ptr<char[]>> chunks;
+  // What holds mapped chunks in memory: declared before them, so that it goes after them.
+  std::shared_ptr<const void> mapping;
+  // Each readable for kChunkBytes from its start, whatever it uses: a search may read ahead.
+  std::vector<Chunk> chunks;
   std::vector<uint32_t> chunk_used;  // bytes used at the start of each chunk
   // Where each text begins, as chunk * kChunkBytes + offset: row r's text of columns[k] at
   // starts[r * columns.size() + k]; one more entry at the end, past every text.

@@ -17,8 +17,10 @@
 //   - texts are brought up to the file as it is by the digests of its pages, unless the file is
 //     still at the change stamp they were read at and that stamp was one no later write could
 //     leave again (Pager::SettledStampNow): then they are taken as they are;
-//   - loading reads straight into the buffers the texts are searched in, and writing writes
-//     straight from them: neither holds a second copy.
+//   - loading maps the texts' bytes from the file and searches them there, in the system's cache,
+//     and writing writes straight from the buffers they are searched in: neither holds a second
+//     copy. A kept file is only ever replaced whole (by a rename) or deleted, never changed in
+//     place, so a mapping of it stays as it was read.
 #pragma once
 
 #include <cstddef>

@@ -275,6 +275,19 @@ std::vector<uint32_t> MarkedRows(std::vector<uint64_t> marked, size_t count) {
   return rows;
 }
 
+// Whether searching the folded texts pays. A search every text matches (the empty one) tells
+// rows apart only by their NULLs, which the plain plan tests as it reads the few rows it keeps,
+// walking the index for their order: for it the folded texts pay only when this process holds
+// them, and their order, already; loading or building them costs many times that walk.
+Result<bool> FoldedPays(Pager& pager, const TableDef& def, const std::vector<Condition::LikeTerm>& terms,
+                        const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by) {
+  if (!std::all_of(terms.begin(), terms.end(), [](const Condition::LikeTerm& t) { return t.like->MatchesAnyText(); })) return true;
+  const std::shared_ptr<const FoldedColumns> held = pager.SharedDecoded<FoldedColumns>(FoldedColumnsKey(def.page, columns));
+  if (!held || order_by.empty()) return held != nullptr;
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> order, SortedRowsOf(pager, def, held, order_by, false));
+  return order != nullptr;
+}
+
 }  // namespace
 
 Status SelectCursor::PrepareFolded() {
@@ -283,6 +296,8 @@ Status SelectCursor::PrepareFolded() {
   std::vector<size_t> columns;
   const std::vector<FoldedTerm> folded_terms = FoldedTermsOf(*terms, &columns);
   if (columns.size() > 8) return Status::Ok();
+  JET_ASSIGN_OR_RETURN(bool pays, FoldedPays(db_.pager(), def_, *terms, columns, order_));
+  if (!pays) return Status::Ok();
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
   auto search = std::make_unique<FoldedSearch>(folded_terms);
   prefiltered_ = true;

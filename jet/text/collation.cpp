@@ -14,26 +14,30 @@ CharCode Resolve(const CharRun* runs, size_t count, char16_t unit) {
   const CharRun* run =
       std::upper_bound(runs, runs + count, unit,
                        [](char16_t u, const CharRun& r) { return u < r.first; }) - 1;
+  return CodeInRun(*run, unit);
+}
+
+}  // namespace
+
+CharCode CodeInRun(const CharRun& run, char16_t unit) {
   CharCode code;
-  code.cls = run->cls;
-  code.weight_len = run->weight_len;
-  code.code_len = run->code_len;
-  code.code = run->code;
-  code.mark = run->mark;
-  const uint32_t steps = unit - run->first;
-  if (run->weight_len == 0 || steps == 0) {
-    code.weight = run->weight;
-  } else if (run->dense) {
-    code.weight = run->weight + steps;
+  code.cls = run.cls;
+  code.weight_len = run.weight_len;
+  code.code_len = run.code_len;
+  code.code = run.code;
+  code.mark = run.mark;
+  const uint32_t steps = unit - run.first;
+  if (run.weight_len == 0 || steps == 0) {
+    code.weight = run.weight;
+  } else if (run.dense) {
+    code.weight = run.weight + steps;
   } else {
     // Count in a base-254 space whose low digit runs 0x02..0xFF.
-    const uint32_t ordinal = (run->weight >> 8) * 254 + (run->weight & 0xFF) - 2 + steps;
+    const uint32_t ordinal = (run.weight >> 8) * 254 + (run.weight & 0xFF) - 2 + steps;
     code.weight = (ordinal / 254) << 8 | (ordinal % 254 + 2);
   }
   return code;
 }
-
-}  // namespace
 
 CharCode LookupGeneral(char16_t unit) {
   // Most text is Latin: its codes are looked up once, not searched for in every key.

@@ -82,6 +82,9 @@ struct CharCode {
 
 // Looks up a Jet 4 code unit, or a Jet 3 code page 1252 byte.
 CharCode LookupGeneral(char16_t unit);
+// The code of `unit`, which lies in `run` (it is the run's first or comes after it, before the next
+// run's first): for a walk over many units that steps through the runs instead of searching them.
+CharCode CodeInRun(const CharRun& run, char16_t unit);
 CharCode LookupGeneral97(uint8_t byte);
 // Byte helpers shared by the key builders (here and in index_key.cpp).
 void AppendBigEndian(uint64_t value, int bytes, std::string* out);

@@ -2,7 +2,7 @@
 
 #include <array>
 #include <memory>
-#include <unordered_map>
+#include <vector>
 
 #include "jet/text/collation.h"
 #include "jet/text/text_codec.h"
@@ -22,24 +22,54 @@ uint64_t Pack(const CharCode& c) {
 
 using FoldTable = std::array<char16_t, 0x10000>;
 
+// The first unit seen with each packed code, in a table of open addressing: building the fold
+// table happens in every process before its first search, where a node per code would cost
+// more than the lookups themselves.
+class FirstWith {
+ public:
+  // The unit first offered with `packed` (this one when it is the first).
+  char16_t Offer(uint64_t packed, char16_t unit) {
+    for (size_t slot = (packed * 0x9E3779B97F4A7C15u) >> (64 - kBits);; slot = (slot + 1) & (kSlots - 1)) {
+      if (!used_[slot]) {
+        used_[slot] = true;
+        keys_[slot] = packed;
+        units_[slot] = unit;
+        return unit;
+      }
+      if (keys_[slot] == packed) return units_[slot];
+    }
+  }
+
+ private:
+  static constexpr int kBits = 17;  // twice the most codes there can be
+  static constexpr size_t kSlots = size_t{1} << kBits;
+  std::vector<uint64_t> keys_ = std::vector<uint64_t>(kSlots);
+  std::vector<char16_t> units_ = std::vector<char16_t>(kSlots);
+  std::vector<bool> used_ = std::vector<bool>(kSlots);
+};
+
 // Each unit maps to the lowest unit with the same weights. Built once; lookups are then one load.
 std::unique_ptr<FoldTable> BuildFoldTable(JetVersion version) {
   auto table = std::make_unique<FoldTable>();
-  std::unordered_map<uint64_t, char16_t> first_with;
-  first_with.reserve(size_t{1} << 15);
+  for (uint32_t u = 0; u < 0x10000; ++u) (*table)[u] = static_cast<char16_t>(u);
+  FirstWith first_with;
+  const auto fold = [&](char16_t unit, const CharCode& code) {
+    // No weight of its own: only matches itself.
+    (*table)[unit] = code.weight_len == 0 ? unit : first_with.Offer(Pack(code), unit);
+  };
+  if (version == JetVersion::kJet4) {
+    // The runs cover every unit in order: walked, not searched for each unit.
+    const collation_internal::CharRun* runs = collation_internal::kGeneralRuns;
+    for (size_t r = 0; r < collation_internal::kGeneralRunsCount; ++r) {
+      const uint32_t end = r + 1 < collation_internal::kGeneralRunsCount ? runs[r + 1].first : 0x10000;
+      for (uint32_t u = runs[r].first; u < end; ++u) fold(static_cast<char16_t>(u), collation_internal::CodeInRun(runs[r], static_cast<char16_t>(u)));
+    }
+    return table;
+  }
   for (uint32_t u = 0; u < 0x10000; ++u) {
     const char16_t unit = static_cast<char16_t>(u);
-    (*table)[u] = unit;
-    CharCode code;
-    if (version == JetVersion::kJet4) {
-      code = collation_internal::LookupGeneral(unit);
-    } else {
-      uint8_t byte;
-      if (!UnicodeToCp1252(unit, &byte)) continue;
-      code = collation_internal::LookupGeneral97(byte);
-    }
-    if (code.weight_len == 0) continue;  // no weight of its own: only matches itself
-    (*table)[u] = first_with.emplace(Pack(code), unit).first->second;
+    uint8_t byte;
+    if (UnicodeToCp1252(unit, &byte)) fold(unit, collation_internal::LookupGeneral97(byte));
   }
   return table;
 }

@@ -74,8 +74,8 @@ std::string RandomText(std::mt19937& random, int most) {
 }
 
 // Adds `count` songs; with `delete_every`, deletes every n-th of them in the same write, leaving
-// pages with empty slots among their rows.
-void AddSongs(jet::WritableDatabase& db, std::mt19937& random, int count, int first_id, int delete_every = 0) {
+// pages with empty slots among their rows; each text after `padding` x's.
+void AddSongs(jet::WritableDatabase& db, std::mt19937& random, int count, int first_id, int delete_every = 0, size_t padding = 0) {
   ASSERT_TRUE(db.Write([&]() -> jet::Status {
                   JET_ASSIGN_OR_RETURN(jet::TableDef def, db.ReadTable("Songs"));
                   JET_ASSIGN_OR_RETURN(auto writer, jet::TableWriter::Open(db.pager(), def));
@@ -88,6 +88,9 @@ void AddSongs(jet::WritableDatabase& db, std::mt19937& random, int count, int fi
                       return jet::FromUtf8(RandomText(random, 6));
                     };
                     Value song = text(), artist = text();
+                    for (Value* v : {&song, &artist}) {
+                      if (jet::Text* t = std::get_if<jet::Text>(v)) t->insert(0, padding, u'x');
+                    }
                     JET_ASSIGN_OR_RETURN(jet::RowId id, writer->Insert({int64_t{first_id + i}, song, artist}));
                     if (delete_every > 0 && i % delete_every == 0) doomed.push_back(id);
                   }
@@ -231,7 +234,9 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     auto db = jet::WritableDatabase::Open(path);
     ASSERT_TRUE(db.ok());
     ASSERT_TRUE(jet::CreateTable(*db.value(), Songs()).ok());
+    // Long texts among them, so that the texts fill more than one chunk.
     AddSongs(*db.value(), random, 3000, 1);
+    AddSongs(*db.value(), random, 3000, 3001, 0, 200);
   }
   // Long enough for no later write to leave the file's stamp again: the texts kept now are taken
   // by the next process without reading the pages.
@@ -282,6 +287,19 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
   date_back();
   searches_afresh("loaded", sqls.size());
   EXPECT_FALSE(written_anew()) << "built again instead of loaded";
+  {
+    // The empty search walks the index rather than load the texts, unless they and its order are held.
+    jet::SharedPages::ForgetUnusedForTesting();
+    auto db = jet::Database::Open(path);
+    const std::string every = "SELECT * FROM [Songs] WHERE [Song] LIKE '**' OR [Artist] LIKE '**' ORDER BY [Song], [Artist]";
+    const Found plain = Search(*db.value(), every, false), first = Search(*db.value(), every, true);
+    EXPECT_EQ(first, plain);
+    EXPECT_EQ(first.plan.find("folded"), std::string::npos) << first.plan;
+    Search(*db.value(), sqls[1], true);
+    const Found held = Search(*db.value(), every, true);
+    EXPECT_EQ(held, plain);
+    EXPECT_EQ(held.plan, "folded texts in their kept order");
+  }
 
   const Found all = Search(*jet::Database::Open(path).value(), "SELECT * FROM [Songs]", false);
   const auto place = [&](size_t i) { return jet::RowId{static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}; };
