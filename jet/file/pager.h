@@ -149,6 +149,7 @@ class Pager {
     if (in_write_) return nullptr;
     return std::static_pointer_cast<T>(shared_->TakeCarried(key));
   }
+  bool Carries(const std::string& key) const { return !in_write_ && shared_->Carries(key); }
   template <typename T>
   void Carry(const std::string& key, std::shared_ptr<T> value) const {
     if (!in_write_) shared_->Carry(key, std::const_pointer_cast<std::remove_const_t<T>>(std::move(value)));

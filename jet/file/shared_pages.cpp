@@ -81,6 +81,11 @@ std::shared_ptr<void> SharedPages::TakeCarried(const std::string& key) {
   return taken;
 }
 
+bool SharedPages::Carries(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return carried_.count(key) != 0;
+}
+
 void SharedPages::Carry(const std::string& key, std::shared_ptr<void> value) {
   std::lock_guard<std::mutex> lock(mutex_);
   carried_[key] = std::move(value);

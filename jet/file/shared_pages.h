@@ -61,6 +61,8 @@ class SharedPages {
   // every page they came from). Kept whatever the stamp, one per key, and handed out once: the
   // taker owns it alone until it carries it again, so it may bring it up to date in place.
   std::shared_ptr<void> TakeCarried(const std::string& key);
+  // Whether something is carried under `key`, left where it is.
+  bool Carries(const std::string& key);
   void Carry(const std::string& key, std::shared_ptr<void> value);
   // Takes what is carried under keys that begin with `prefix`, with their keys.
   std::vector<std::pair<std::string, std::shared_ptr<void>>> TakeCarriedUnder(const std::string& prefix);

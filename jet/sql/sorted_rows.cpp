@@ -394,12 +394,17 @@ Status CarryRepairedOrders(const Pager& pager, const TableDef& def, const std::s
   return Status::Ok();
 }
 
+std::string SortedRowsKey(uint32_t table_page, const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by) {
+  std::string key = SortedRowsKeyPrefix(table_page, columns);
+  for (const SortColumn& c : order_by) key += std::to_string(c.column) + (c.ascending ? "+" : "-");
+  return key;
+}
+
 Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
                                                        const std::shared_ptr<const FoldedColumns>& folded,
                                                        const std::vector<SortColumn>& order_by, bool build) {
   if (order_by.empty() || folded->moved_rows || !folded->places_ascending) return std::shared_ptr<const SortedRows>();
-  std::string key = SortedRowsKeyPrefix(def.page, folded->columns);
-  for (const SortColumn& c : order_by) key += std::to_string(c.column) + (c.ascending ? "+" : "-");
+  const std::string key = SortedRowsKey(def.page, folded->columns, order_by);
   std::shared_ptr<const SortedRows> kept = pager.SharedDecoded<SortedRows>(key);
   if (!kept || kept->folded != folded) {
     // The same rows at the same places with the same texts are put in the same order: an order

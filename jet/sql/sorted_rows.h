@@ -41,6 +41,10 @@ struct SortedRows {
   size_t MemoryBytes() const { return rows.capacity() * sizeof(uint32_t); }
 };
 
+// Where the order `order_by` of the rows of folded texts of `columns` is kept (Pager::ShareDecoded,
+// Pager::Carry).
+std::string SortedRowsKey(uint32_t table_page, const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by);
+
 // The order `order_by` gives the rows of `folded`, kept for the file as it is now or, with
 // `build`, built (then kept); null when it cannot be had that way (a column neither indexed alone
 // nor folded, rows whose places do not ascend, moved rows) or, without `build`, is not kept.

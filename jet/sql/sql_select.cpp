@@ -278,12 +278,17 @@ std::vector<uint32_t> MarkedRows(std::vector<uint64_t> marked, size_t count) {
 // Whether searching the folded texts pays. A search every text matches (the empty one) tells
 // rows apart only by their NULLs, which the plain plan tests as it reads the few rows it keeps,
 // walking the index for their order: for it the folded texts pay only when this process holds
-// them, and their order, already; loading or building them costs many times that walk.
+// them, and their order, already; loading or building them costs many times that walk. Texts
+// and an order carried from before another program's write are held too: bringing them up to
+// date reads the table once, as the next text search would, and every search after it reads the
+// kept order again instead of walking the index each time.
 Result<bool> FoldedPays(Pager& pager, const TableDef& def, const std::vector<Condition::LikeTerm>& terms,
                         const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by) {
   if (!std::all_of(terms.begin(), terms.end(), [](const Condition::LikeTerm& t) { return t.like->MatchesAnyText(); })) return true;
-  const std::shared_ptr<const FoldedColumns> held = pager.SharedDecoded<FoldedColumns>(FoldedColumnsKey(def.page, columns));
-  if (!held || order_by.empty()) return held != nullptr;
+  const std::string texts_key = FoldedColumnsKey(def.page, columns);
+  const std::shared_ptr<const FoldedColumns> held = pager.SharedDecoded<FoldedColumns>(texts_key);
+  if (!held) return pager.Carries(texts_key) && (order_by.empty() || pager.Carries(SortedRowsKey(def.page, columns, order_by)));
+  if (order_by.empty()) return true;
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> order, SortedRowsOf(pager, def, held, order_by, false));
   return order != nullptr;
 }

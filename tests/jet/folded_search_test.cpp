@@ -287,6 +287,8 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
   date_back();
   searches_afresh("loaded", sqls.size());
   EXPECT_FALSE(written_anew()) << "built again instead of loaded";
+  const Found all = Search(*jet::Database::Open(path).value(), "SELECT * FROM [Songs]", false);
+  const auto place = [&](size_t i) { return jet::RowId{static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}; };
   {
     // The empty search walks the index rather than load the texts, unless they and its order are held.
     jet::SharedPages::ForgetUnusedForTesting();
@@ -299,10 +301,17 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     const Found held = Search(*db.value(), every, true);
     EXPECT_EQ(held, plain);
     EXPECT_EQ(held.plan, "folded texts in their kept order");
+    // Carried over another program's write, they serve it again once brought up to date.
+    WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
+      std::vector<Value> values = all.rows[7];
+      values[1] = jet::FromUtf8("aaa");
+      return writer.Update(place(7), values);
+    });
+    auto after = jet::Database::Open(path);
+    const Found carried = Search(*after.value(), every, true);
+    EXPECT_EQ(carried, Search(*after.value(), every, false));
+    EXPECT_EQ(carried.plan, "folded texts in their kept order");
   }
-
-  const Found all = Search(*jet::Database::Open(path).value(), "SELECT * FROM [Songs]", false);
-  const auto place = [&](size_t i) { return jet::RowId{static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}; };
   // Every title reversed in place: the texts are kept afresh, searched without an order meanwhile,
   // so that the next process finds the order kept for the old texts beside them.
   WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
