@@ -14,7 +14,7 @@ trap 'kill ${app:-} ${xvfb:-} 2>/dev/null || true; rm -rf "$work"' EXIT
 Xvfb -displayfd 1 -screen 0 1024x640x24 -nolisten tcp >"$work/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -1 "$work/display") XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+export DISPLAY=:$(head -1 "$work/display") XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
 export VELLORAN_SETTINGS_DIR=$work/settings LC_ALL=C.UTF-8
 # A larger window than the design's, with columns widened as a host would drag them.
 mkdir -p "$work/settings"
