@@ -33,6 +33,7 @@ Status ReadJet3VarOffsets(const uint8_t* row, uint32_t size, uint32_t mask_size,
   // The data ends where the offset table begins at the latest: only the boundaries below that count.
   const uint32_t used_jumps = std::min(jumps, (first_offset - var_count) / 256);
   uint32_t jumps_passed = 0;
+  offsets->clear();
   for (uint32_t i = 0; i <= var_count; ++i) {
     while (jumps_passed < used_jumps && row[last - mask_size - 1 - jumps_passed] == i) ++jumps_passed;
     offsets->push_back(static_cast<uint16_t>(row[first_offset - i] + jumps_passed * 256));
@@ -44,6 +45,8 @@ Status ReadJet4VarOffsets(const uint8_t* row, uint32_t size, uint32_t mask_size,
                           const std::string& where, std::vector<uint16_t>* offsets) {
   uint64_t needed = static_cast<uint64_t>(mask_size) + 2 + 2 * (static_cast<uint64_t>(var_count) + 1);
   if (needed > size) return LayoutCorrupt(where, "the row is too short for its " + std::to_string(var_count) + " variable offsets");
+  // Rows of a table mostly have the same count: the room of the row before is written over, not
+  // emptied and filled again.
   offsets->resize(static_cast<size_t>(var_count) + 1);
   const uint8_t* last_first = row + size - mask_size - 4;  // offset 0; the later ones lie below it
   for (uint32_t i = 0; i <= var_count; ++i) (*offsets)[i] = Get16(last_first - 2 * i);
@@ -92,7 +95,6 @@ Status ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* 
                       const std::string& where, RowLayout* row) {
   row->bytes = bytes;
   row->size = size;
-  row->var_offsets.clear();
   const uint32_t count_size = format.jet4() ? 2 : 1;
   if (size < count_size + 1) return LayoutCorrupt(where, "the row is too short to hold its column count");
   row->column_count = format.jet4() ? Get16(bytes) : bytes[0];
@@ -102,7 +104,7 @@ Status ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* 
   row->null_mask = bytes + size - mask_size;
   if (def.var_column_count == 0) {
     // Rows of tables without variable columns carry no offset table.
-    row->var_offsets.push_back(static_cast<uint16_t>(size - mask_size));
+    row->var_offsets.assign(1, static_cast<uint16_t>(size - mask_size));
     return Status::Ok();
   }
   uint32_t count_at = size - mask_size - count_size;

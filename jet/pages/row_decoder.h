@@ -36,7 +36,8 @@ struct RowLayout {
 // Locates the parts of a row; `where` names the row in errors.
 Result<RowLayout> ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* bytes, uint32_t size,
                                  const std::string& where);
-// The same into *row, whose offset buffer is reused: for readers that parse row after row.
+// The same into *row, whose offset buffer is reused: for readers that parse row after row. After
+// an error *row is unspecified.
 Status ParseRowLayout(const Format& format, const TableDef& def, const uint8_t* bytes, uint32_t size,
                       const std::string& where, RowLayout* row);
 

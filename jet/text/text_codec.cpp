@@ -1,5 +1,6 @@
 #include "jet/text/text_codec.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -88,15 +89,35 @@ size_t NarrowAscii(const void* units, size_t count, char* narrow) {
   return ascii;
 }
 
-// Latin-1 bytes (compressed Jet 4 text) as UTF-8 into *out, two bytes at most a character;
-// false, with *out unspecified, at a 0 byte, which switches to two bytes a character.
-bool Latin1ToUtf8(const uint8_t* bytes, size_t count, std::string* out) {
-  out->resize(2 * count);
-  char* const start = out->data();
-  char* w = start;
-  for (size_t i = 0; i < count; ++i) {
+// Latin-1 bytes (compressed Jet 4 text) as UTF-8 at `to`, which has room for two bytes a
+// character (a whole word stored at once never passes that); returns the end written, or nullptr at a 0 byte, which switches to
+// two bytes a character. Even an accented title is mostly ASCII: eight bytes are tested and stored
+// at a time, and only a byte from 0x80 up (or a 0) is taken on its own.
+char* Latin1ToUtf8(const uint8_t* bytes, size_t count, char* to) {
+  char* w = to;
+  size_t i = 0;
+  while (i + 8 <= count) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, sizeof word);
+    std::memcpy(w, &word, sizeof word);
+    // The lowest byte marked is the first that is 0 or from 0x80 up; marks above it may be borrows.
+    const uint64_t odd = ((word - 0x0101010101010101ULL) | word) & 0x8080808080808080ULL;
+    if (odd == 0) {
+      w += 8;
+      i += 8;
+      continue;
+    }
+    const size_t plain = static_cast<size_t>(std::countr_zero(odd)) / 8;
+    w += plain;
+    i += plain;
+    const uint8_t b = bytes[i++];
+    if (b == 0) return nullptr;
+    *w++ = static_cast<char>(0xC0 | (b >> 6));
+    *w++ = static_cast<char>(0x80 | (b & 0x3F));
+  }
+  for (; i < count; ++i) {
     const uint8_t b = bytes[i];
-    if (b == 0) return false;
+    if (b == 0) return nullptr;
     if (b < 0x80) {
       *w++ = static_cast<char>(b);
     } else {
@@ -104,8 +125,7 @@ bool Latin1ToUtf8(const uint8_t* bytes, size_t count, std::string* out) {
       *w++ = static_cast<char>(0x80 | (b & 0x3F));
     }
   }
-  out->resize(static_cast<size_t>(w - start));
-  return true;
+  return w;
 }
 
 // Appends `count` UTF-16 units, unit(0) .. unit(count - 1), as UTF-8. A surrogate pair makes one
@@ -194,6 +214,19 @@ void AppendUtf8(const Text& text, std::string* out) {
   AppendUnitsUtf8(text.size() - ascii, [&](size_t i) { return text[ascii + i]; }, out);
 }
 
+namespace {
+
+// Compressed text with runs of two-byte characters: rare enough to go through UTF-16, kept out of
+// line so that the common paths stay a leaf.
+[[gnu::noinline]] void CompressedWithRunsToUtf8(const uint8_t* data, size_t length, std::string* out) {
+  Text text;
+  DecodeCompressed(data, length, &text);
+  out->clear();
+  AppendUtf8(text, out);
+}
+
+}  // namespace
+
 void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
   if (version == JetVersion::kJet3) {
     out->clear();
@@ -217,13 +250,18 @@ void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length
     out->assign(reinterpret_cast<const char*>(bytes), count);
     return;
   }
-  if (!Latin1ToUtf8(bytes, count, out)) {
-    // Runs of two-byte characters inside: rare enough to go through UTF-16.
-    Text text;
-    DecodeCompressed(data, length, &text);
-    out->clear();
-    AppendUtf8(text, out);
+  // Converted on the stack a piece at a time and appended: the string's room is not cleared
+  // before it is written, as growing it would.
+  constexpr size_t kPiece = 256;
+  char room[2 * kPiece];
+  out->clear();
+  for (size_t at = 0; at < count; at += kPiece) {
+    const char* end = Latin1ToUtf8(bytes + at, std::min(kPiece, count - at), room);
+    if (end == nullptr) break;
+    out->append(room, static_cast<size_t>(end - room));
+    if (at + kPiece >= count) return;
   }
+  CompressedWithRunsToUtf8(data, length, out);
 }
 
 std::string ToUtf8(const Text& text) {
