@@ -90,9 +90,10 @@ size_t NarrowAscii(const void* units, size_t count, char* narrow) {
 }
 
 // Latin-1 bytes (compressed Jet 4 text) as UTF-8 at `to`, which has room for two bytes a
-// character (a whole word stored at once never passes that); returns the end written, or nullptr at a 0 byte, which switches to
-// two bytes a character. Even an accented title is mostly ASCII: eight bytes are tested and stored
-// at a time, and only a byte from 0x80 up (or a 0) is taken on its own.
+// character (a whole word stored at once never passes that); returns the end written, or nullptr
+// at a 0 byte, which switches to two bytes a character. Even an accented title is mostly ASCII:
+// eight bytes are tested and stored at a time, and only a byte from 0x80 up (or a 0) is taken on
+// its own.
 char* Latin1ToUtf8(const uint8_t* bytes, size_t count, char* to) {
   char* w = to;
   size_t i = 0;
