@@ -18,7 +18,7 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#define JET_WIDE_ZEROS 1
+#define JET_WIDE_CHECKS 1
 #endif
 
 namespace jet {
@@ -254,7 +254,8 @@ void Trim(const fs::path& folder) {
   }
 }
 
-#if defined(JET_WIDE_ZEROS)
+#if defined(JET_WIDE_CHECKS)
+// Counts the zero bytes of whole 32-byte blocks of `bytes` into *count; returns the bytes done.
 __attribute__((target("avx2,popcnt"))) size_t WideZeros(const char* bytes, size_t size, size_t* count) {
   const __m256i zero = _mm256_setzero_si256();
   size_t i = 0, n = 0;
@@ -302,7 +303,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) size_t WiderStart
 // How many zero bytes `bytes` holds.
 size_t ZerosIn(const char* bytes, size_t size) {
   size_t count = 0, i = 0;
-#if defined(JET_WIDE_ZEROS)
+#if defined(JET_WIDE_CHECKS)
   static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
   if (wide) i = WideZeros(bytes, size, &count);
 #endif
@@ -322,7 +323,7 @@ bool ChunkStartsHold(const FoldedColumns& f, size_t c, size_t* next) {
   const uint32_t* s = f.starts.data() + first;
   const uint32_t base = static_cast<uint32_t>(c * FoldedColumns::kChunkBytes);
   if (room == 0 || s[0] != base) return false;
-#if defined(JET_WIDE_ZEROS)
+#if defined(JET_WIDE_CHECKS)
   static const bool wider = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                             __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt");
   if (wider) {
