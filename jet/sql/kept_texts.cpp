@@ -354,17 +354,16 @@ bool RowsHoldTogether(const FoldedColumns& f, const std::vector<uint32_t>& pages
   for (size_t i = 1; i < pages.size(); ++i) {
     if (pages[i] <= pages[i - 1]) return false;
   }
-  uint32_t descending = 0;
-  for (size_t r = 1; r < f.places.size(); ++r) descending |= static_cast<uint32_t>(f.places[r] <= f.places[r - 1]);
-  if (descending != 0) return false;
   // The rows' pages ascend with them: one walk over both, a step each time a row's page changes.
+  uint32_t descending = 0;
   for (size_t r = 0, p = 0, page = SIZE_MAX; r < f.places.size(); ++r) {
+    descending |= static_cast<uint32_t>(r > 0 && f.places[r] <= f.places[r - 1]);
     if (f.places[r] >> 8 == page) continue;
     page = f.places[r] >> 8;
     while (p < pages.size() && pages[p] < page) ++p;
     if (p == pages.size() || pages[p] != page) return false;
   }
-  return true;
+  return descending == 0;
 }
 
 // Takes for `v` the next vector of the file where it lies in the mapping.
