@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/base/adoptable_vector.h"
 #include "jet/base/status.h"
 #include "jet/file/pager.h"
 #include "jet/pages/table_def.h"
@@ -60,10 +61,11 @@ struct FoldedColumns {
   std::vector<Chunk> chunks;
   std::vector<uint32_t> chunk_used;  // bytes used at the start of each chunk
   // Where each text begins, as chunk * kChunkBytes + offset: row r's text of columns[k] at
-  // starts[r * columns.size() + k]; one more entry at the end, past every text.
-  std::vector<uint32_t> starts;
-  std::vector<uint8_t> nulls;    // per row: bit k set when the row's value of columns[k] is NULL
-  std::vector<uint32_t> places;  // per row, in storage order: (page << 8) | row
+  // starts[r * columns.size() + k]; one more entry at the end, past every text. Loaded from a
+  // kept file, they (and the NULL flags and places below) lie in its mapping.
+  AdoptableVector<uint32_t> starts;
+  AdoptableVector<uint8_t> nulls;    // per row: bit k set when the row's value of columns[k] is NULL
+  AdoptableVector<uint32_t> places;  // per row, in storage order: (page << 8) | row
   bool moved_rows = false;       // some row lives away from the slot its index entries name
   bool places_ascending = true;  // places in ascending order
 

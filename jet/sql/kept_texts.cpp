@@ -1,6 +1,8 @@
 #include "jet/sql/kept_texts.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,11 +13,12 @@
 #include <filesystem>
 #include <mutex>
 
+#include "jet/sql/bulk_digest.h"
 #include "jet/sql/page_digest.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#define JET_WIDE_ZEROS 1
+#define JET_WIDE_CHECKS 1
 #endif
 
 namespace jet {
@@ -28,7 +31,7 @@ std::mutex folder_mutex;
 std::string kept_folder;
 
 constexpr char kMagic[8] = {'V', 'L', 'R', 'N', 'K', 'E', 'P', 'T'};
-constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersion = 3;
 constexpr uint32_t kTextsKind = 1, kOrderKind = 2;
 
 struct Header {
@@ -39,7 +42,6 @@ struct Header {
   uint64_t body_bytes;
 };
 
-uint64_t Combine(uint64_t h, uint64_t d) { return std::rotl(h ^ d, 29) * page_digest_detail::kPrime1 + page_digest_detail::kPrime4; }
 
 std::string Hex(uint64_t v) {
   char buf[17];
@@ -76,7 +78,8 @@ void MapInAtOnce(char* bytes, size_t size) {
 }
 
 // Writes a kept file: the header goes last, once the digest of the rest is known, and the file
-// takes its name only when whole.
+// takes its name only when whole. Each vector's elements begin at a multiple of 8 bytes from the
+// file's start, so that a reader may use them where the file is mapped.
 class Writer {
  public:
   explicit Writer(fs::path path) : path_(std::move(path)) {
@@ -93,14 +96,16 @@ class Writer {
   void Bytes(const void* p, size_t n) {
     if (!ok_) return;
     ok_ = n == 0 || std::fwrite(p, 1, n, file_) == n;
-    digest_ = Combine(digest_, PageDigest(static_cast<const uint8_t*>(p), n));
+    digest_.Add(p, n);
     bytes_ += n;
   }
   void Number(uint64_t n) { Bytes(&n, sizeof n); }
-  template <typename T>
-  void Vector(const std::vector<T>& v) {
+  template <typename Elements>
+  void Vector(const Elements& v) {
     Number(v.size());
-    Bytes(v.data(), v.size() * sizeof(T));
+    static constexpr char kZeros[8] = {};
+    Bytes(kZeros, (8 - (sizeof(Header) + bytes_) % 8) % 8);
+    Bytes(v.data(), v.size() * sizeof(v[0]));
   }
   void String(const std::string& s) {
     Number(s.size());
@@ -112,7 +117,7 @@ class Writer {
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.version = kVersion;
     header.kind = kind;
-    header.digest = digest_;
+    header.digest = digest_.Value();
     header.body_bytes = bytes_;
     ok_ = ok_ && std::fseek(file_, 0, SEEK_SET) == 0 && std::fwrite(&header, sizeof header, 1, file_) == 1;
     ok_ = std::fclose(file_) == 0 && ok_;
@@ -120,7 +125,7 @@ class Writer {
     std::error_code error;
     if (ok_) fs::rename(temp_, path_, error);
     done_ = ok_ && !error;
-    return done_ ? digest_ : 0;
+    return done_ ? header.digest : 0;
   }
 
  private:
@@ -128,86 +133,90 @@ class Writer {
   std::string temp_;
   FILE* file_ = nullptr;
   bool ok_ = false, done_ = false;
-  uint64_t digest_ = page_digest_detail::kPrime3, bytes_ = 0;
+  BulkDigest digest_;
+  uint64_t bytes_ = 0;
 };
 
-// Reads a kept file, every count checked against what is left of it before room is made.
+// Reads a kept file where it is mapped, front to back, every count checked against what is left
+// of it and every byte taken added to the digest it must match. The mapping is followed by
+// `ahead` bytes that read as zeros (texts are read past their end).
 class Reader {
  public:
-  Reader(const fs::path& path, uint32_t kind) {
-    file_ = std::fopen(path.c_str(), "rb");
+  Reader(const fs::path& path, uint32_t kind, size_t ahead) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    const bool sized = fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) >= sizeof(Header);
+    const size_t size = sized ? static_cast<size_t>(st.st_size) : 0;
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t span = (size + ahead + page - 1) / page * page;
+    // Room for all of it first, so that what lies past the file's end reads as zeros.
+    void* room = sized ? mmap(nullptr, span, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) : MAP_FAILED;
+    if (room != MAP_FAILED) {
+      mapping_.reset(room, [span](const void* p) { munmap(const_cast<void*>(p), span); });
+      ok_ = mmap(room, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0) != MAP_FAILED;
+    }
+    close(fd);
     Header header{};
-    ok_ = file_ != nullptr && std::fread(&header, sizeof header, 1, file_) == 1 &&
-          std::memcmp(header.magic, kMagic, sizeof kMagic) == 0 && header.version == kVersion && header.kind == kind;
-    std::error_code error;
-    const uintmax_t size = fs::file_size(path, error);
-    ok_ = ok_ && !error && size == sizeof header + header.body_bytes;
+    if (ok_) std::memcpy(&header, room, sizeof header);
+    ok_ = ok_ && std::memcmp(header.magic, kMagic, sizeof kMagic) == 0 && header.version == kVersion && header.kind == kind &&
+          size - sizeof header == header.body_bytes;
     expected_ = header.digest;
-    left_ = header.body_bytes;
+    left_ = ok_ ? header.body_bytes : 0;
+    at_ = static_cast<const char*>(room) + sizeof header;
   }
-  ~Reader() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  Reader(const Reader&) = delete;
-  Reader& operator=(const Reader&) = delete;
 
   bool ok() const { return ok_; }
-  bool Bytes(void* p, size_t n) {
-    ok_ = ok_ && n <= left_ && (n == 0 || std::fread(p, 1, n, file_) == n);
-    if (!ok_) return false;
+  // The next `n` bytes, where they lie; null when fewer are left.
+  const char* Take(uint64_t n) {
+    ok_ = ok_ && n <= left_;
+    if (!ok_) return nullptr;
+    const char* p = at_;
+    at_ += n;
     left_ -= n;
-    digest_ = Combine(digest_, PageDigest(static_cast<const uint8_t*>(p), n));
-    return true;
+    digest_.Add(p, n);
+    return p;
   }
   uint64_t Number() {
     uint64_t n = 0;
-    Bytes(&n, sizeof n);
+    if (const char* p = Take(sizeof n)) std::memcpy(&n, p, sizeof n);
     return n;
+  }
+  bool String(std::string* s) {
+    const uint64_t n = Number();
+    const char* p = Take(n);
+    if (p != nullptr) s->assign(p, n);
+    return p != nullptr;
+  }
+  // A vector's `count` elements (Writer::Vector), where they lie.
+  template <typename T>
+  const T* Elements(uint64_t count) {
+    Take((8 - (sizeof(Header) + static_cast<size_t>(at_ - first())) % 8) % 8);
+    return ok_ && count <= left_ / sizeof(T) ? reinterpret_cast<const T*>(Take(count * sizeof(T))) : nullptr;
   }
   template <typename T>
   bool Vector(std::vector<T>* v) {
     const uint64_t n = Number();
-    if (!ok_ || n > left_ / sizeof(T)) return ok_ = false;
+    const T* p = Elements<T>(n);
+    if (p == nullptr) return false;
     v->reserve(n);
     MapInAtOnce(reinterpret_cast<char*>(v->data()), n * sizeof(T));
-    v->resize(n);
-    return Bytes(v->data(), n * sizeof(T));
+    v->assign(p, p + n);
+    return true;
   }
-  bool String(std::string* s) {
-    const uint64_t n = Number();
-    if (!ok_ || n > left_) return ok_ = false;
-    s->resize(n);
-    return Bytes(s->data(), n);
-  }
-  // The next `n` bytes mapped in place rather than read, with `ahead` more bytes readable past
-  // them; the mapping is held by `holder`. Their digest is taken as they are told (Digest).
-  const char* Map(size_t n, size_t ahead, std::shared_ptr<const void>* holder) {
-    const long at = ok_ && n <= left_ ? std::ftell(file_) : -1;
-    if (at < 0) return nullptr;
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    const size_t lead = static_cast<size_t>(at) % page;
-    const size_t span = (lead + n + ahead + page - 1) / page * page;
-    // Room for all of it first, so that what lies past the file's end reads as zeros.
-    void* room = mmap(nullptr, span, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (room == MAP_FAILED) return nullptr;
-    holder->reset(room, [span](const void* p) { munmap(const_cast<void*>(p), span); });
-    if (lead + n > 0 && mmap(room, lead + n, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fileno(file_),
-                             static_cast<off_t>(static_cast<size_t>(at) - lead)) == MAP_FAILED) {
-      return nullptr;
-    }
-    if (std::fseek(file_, at + static_cast<long>(n), SEEK_SET) != 0) return nullptr;
-    left_ -= n;
-    return static_cast<const char*>(room) + lead;
-  }
-  void Digest(const char* p, size_t n) { digest_ = Combine(digest_, PageDigest(reinterpret_cast<const uint8_t*>(p), n)); }
   // Whether all of it was read and is what was written.
-  bool Whole() const { return ok_ && left_ == 0 && digest_ == expected_; }
+  bool Whole() const { return ok_ && left_ == 0 && digest_.Value() == expected_; }
   uint64_t digest() const { return expected_; }
+  const std::shared_ptr<const void>& mapping() const { return mapping_; }
 
  private:
-  FILE* file_ = nullptr;
+  const char* first() const { return static_cast<const char*>(mapping_.get()) + sizeof(Header); }
+
+  std::shared_ptr<const void> mapping_;
   bool ok_ = false;
-  uint64_t expected_ = 0, left_ = 0, digest_ = page_digest_detail::kPrime3;
+  const char* at_ = nullptr;
+  uint64_t expected_ = 0, left_ = 0;
+  BulkDigest digest_;
 };
 
 // The files in `folder`, without a throw when it changes meanwhile (other processes keep files
@@ -245,77 +254,98 @@ void Trim(const fs::path& folder) {
   }
 }
 
-#if defined(JET_WIDE_ZEROS)
-
-// For each zero byte of bytes [0, size) at offset p, writes at + p to `out`, 32 bytes at a time
-// while `out` stays `room` entries before `limit` (a block writes at most 32, and the first eight
-// whatever the block holds); returns the bytes done and moves `out` past what it wrote.
-__attribute__((target("avx2,popcnt,bmi"))) size_t WideZeros(const char* bytes, size_t size, uint32_t at, uint32_t*& out,
-                                                             const uint32_t* limit) {
-  constexpr ptrdiff_t kRoom = 40;
+#if defined(JET_WIDE_CHECKS)
+// Counts the zero bytes of whole 32-byte blocks of `bytes` into *count; returns the bytes done.
+__attribute__((target("avx2,popcnt"))) size_t WideZeros(const char* bytes, size_t size, size_t* count) {
   const __m256i zero = _mm256_setzero_si256();
-  size_t i = 0;
-  for (; i + 32 <= size && limit - out >= kRoom; i += 32) {
+  size_t i = 0, n = 0;
+  for (; i + 32 <= size; i += 32) {
     const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
-    uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, zero)));
-    const int count = _mm_popcnt_u32(mask);
-    const uint32_t from = at + static_cast<uint32_t>(i);
-    for (int k = 0; k < 8; ++k, mask &= mask - 1) out[k] = from + _tzcnt_u32(mask);
-    for (uint32_t* rest = out + 8; mask != 0; mask &= mask - 1) *rest++ = from + _tzcnt_u32(mask);
-    out += count;
+    n += static_cast<size_t>(_mm_popcnt_u32(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, zero)))));
   }
+  *count = n;
   return i;
+}
+
+// Compares the starts s[1, room) with where the zeros of bytes [0, size) are, in order: the text
+// after the zero at offset z must begin at `base` + z + 1. 64 bytes at a time: their zeros'
+// offsets gathered into one register (compress), compared 16 at a time with the starts there.
+// The number of texts the zeros begin (s[0]'s among them), or 0 when a start is not where it
+// should be or there are more zeros than starts.
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt"))) size_t WiderStartsFollowZeros(const char* bytes, size_t size,
+                                                                                          const uint32_t* s, size_t room,
+                                                                                          uint32_t base) {
+  const __m512i offsets = _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41,
+                                          40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17,
+                                          16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  size_t k = 1;
+  __mmask16 bad = 0;
+  for (size_t i = 0; i < size; i += 64) {
+    const __mmask64 valid = size - i >= 64 ? ~__mmask64{0} : (__mmask64{1} << (size - i)) - 1;
+    const __mmask64 zeros = _mm512_mask_cmpeq_epi8_mask(valid, _mm512_maskz_loadu_epi8(valid, bytes + i), _mm512_setzero_si512());
+    size_t n = static_cast<size_t>(_mm_popcnt_u64(zeros));
+    if (n > room - k) return 0;
+    __m512i at = _mm512_maskz_compress_epi8(zeros, offsets);
+    const __m512i after = _mm512_set1_epi32(static_cast<int>(base + i + 1));
+    for (; n > 0; at = _mm512_alignr_epi32(_mm512_setzero_si512(), at, 4)) {
+      const size_t take = std::min<size_t>(n, 16);
+      const __mmask16 lanes = static_cast<__mmask16>((1u << take) - 1);
+      const __m512i expected = _mm512_add_epi32(_mm512_cvtepu8_epi32(_mm512_castsi512_si128(at)), after);
+      bad |= _mm512_mask_cmpneq_epu32_mask(lanes, _mm512_maskz_loadu_epi32(lanes, s + k), expected);
+      k += take;
+      n -= take;
+    }
+  }
+  return bad == 0 ? k : 0;
 }
 #endif
 
-// Where each text of the loaded chunks begins, found from the zero that ends each (the one zero
-// the search counts texts by): texts follow each other from the start of each chunk to the end
-// of what it uses. Each chunk is looked at as soon as it is read, while it is in the cache.
-class StartsFinder {
- public:
-  StartsFinder(FoldedColumns& f, size_t count) : f_(f), count_(count) {
-    f.starts.reserve(count + 1);
-    MapInAtOnce(reinterpret_cast<char*>(f.starts.data()), (count + 1) * sizeof(uint32_t));
-    f.starts.resize(count + 1);
-    out_ = f.starts.data();
-  }
-  // False when chunk `c` does not end with a zero or holds more texts than are kept.
-  bool Chunk(size_t c) {
-    const char* bytes = f_.chunks[c].get();
-    const size_t used = f_.chunk_used[c];
-    if (used == 0 || bytes[used - 1] != 0) return false;
-    const uint32_t base = static_cast<uint32_t>(c * FoldedColumns::kChunkBytes);
-    // The chunk's first text begins it; each zero ends one and begins the next (the last zero,
-    // the next chunk's first, dropped below). At most count_ + 1 entries are written.
-    uint32_t* out = out_ + n_;
-    const uint32_t* const limit = out_ + count_ + 1;
-    if (out == limit - 1) return false;
-    *out++ = base;
-    size_t i = 0;
-#if defined(JET_WIDE_ZEROS)
-    static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi");
-    if (wide) i = WideZeros(bytes, used, base + 1, out, limit);
+// How many zero bytes `bytes` holds.
+size_t ZerosIn(const char* bytes, size_t size) {
+  size_t count = 0, i = 0;
+#if defined(JET_WIDE_CHECKS)
+  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  if (wide) i = WideZeros(bytes, size, &count);
 #endif
-    for (; i < used; ++i) {
-      if (bytes[i] != 0) continue;
-      if (out == limit) return false;
-      *out++ = base + static_cast<uint32_t>(i) + 1;
-    }
-    n_ = static_cast<size_t>(out - out_) - 1;
-    return true;
-  }
-  // Whether every text was found; the end past the last one set.
-  bool Finish() {
-    if (n_ != count_ || f_.chunks.size() * FoldedColumns::kChunkBytes > UINT32_MAX) return false;
-    out_[count_] = static_cast<uint32_t>(f_.chunks.size() * FoldedColumns::kChunkBytes);
-    return true;
-  }
+  for (; i < size; ++i) count += bytes[i] == 0;
+  return count;
+}
 
- private:
-  FoldedColumns& f_;
-  size_t count_, n_ = 0;
-  uint32_t* out_;
-};
+// Whether the kept starts of the texts of chunk `c`, from (*next) on, are where its texts begin:
+// the first at the chunk's start, each other right after a zero, ascending, inside what the
+// chunk uses, and as many as the zeros that end its texts; moves *next past them. Then a text
+// found in the bytes is the one the starts name, and no text is read past its chunk.
+bool ChunkStartsHold(const FoldedColumns& f, size_t c, size_t* next) {
+  const char* bytes = f.chunks[c].get();
+  const uint32_t used = f.chunk_used[c];
+  if (used == 0 || bytes[used - 1] != 0) return false;
+  const size_t first = *next, room = f.starts.size() - 1 - first;  // the last entry is no text's start
+  const uint32_t* s = f.starts.data() + first;
+  const uint32_t base = static_cast<uint32_t>(c * FoldedColumns::kChunkBytes);
+  if (room == 0 || s[0] != base) return false;
+#if defined(JET_WIDE_CHECKS)
+  static const bool wider = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("popcnt");
+  if (wider) {
+    // The chunk's last zero ends its last text: the next start is the next chunk's.
+    const size_t texts = WiderStartsFollowZeros(bytes, used - 1, s, room, base);
+    *next = first + texts;
+    return texts != 0;
+  }
+#endif
+  const size_t texts = ZerosIn(bytes, used);
+  if (texts > room) return false;
+  *next = first + texts;
+  // Without a branch per text: the byte looked at stays inside the chunk's readable span even
+  // for a start that fails, and a failure is only told at the end.
+  uint32_t bad = 0;
+  for (size_t k = 1; k < texts; ++k) {
+    const uint32_t at = s[k] - base - 1;
+    bad |= static_cast<uint32_t>(s[k] <= s[k - 1]) | static_cast<uint32_t>(at >= used - 1);
+    bad |= static_cast<unsigned char>(bytes[at & (FoldedColumns::kChunkBytes - 1)]);
+  }
+  return bad == 0;
+}
 
 // Whether the loaded rows hold together: places ascending, each on one of the pages (ascending,
 // each with its digest), a NULL flag per row.
@@ -324,17 +354,33 @@ bool RowsHoldTogether(const FoldedColumns& f, const std::vector<uint32_t>& pages
   for (size_t i = 1; i < pages.size(); ++i) {
     if (pages[i] <= pages[i - 1]) return false;
   }
-  for (size_t r = 0, p = 0; r < f.places.size(); ++r) {
-    if (r > 0 && f.places[r] <= f.places[r - 1]) return false;
-    while (p < pages.size() && pages[p] < f.places[r] >> 8) ++p;
-    if (p == pages.size() || pages[p] != f.places[r] >> 8) return false;
+  // The rows' pages ascend with them: one walk over both, a step each time a row's page changes.
+  uint32_t descending = 0;
+  for (size_t r = 0, p = 0, page = SIZE_MAX; r < f.places.size(); ++r) {
+    descending |= static_cast<uint32_t>(r > 0 && f.places[r] <= f.places[r - 1]);
+    if (f.places[r] >> 8 == page) continue;
+    page = f.places[r] >> 8;
+    while (p < pages.size() && pages[p] < page) ++p;
+    if (p == pages.size() || pages[p] != page) return false;
   }
+  return descending == 0;
+}
+
+// Takes for `v` the next vector of the file where it lies in the mapping.
+template <typename T>
+bool Adopt(Reader& in, AdoptableVector<T>* v) {
+  const uint64_t n = in.Number();
+  const T* p = in.Elements<T>(n);
+  if (p == nullptr) return false;
+  *v = AdoptableVector<T>(AdoptingAllocator<T>(const_cast<T*>(p), n));
+  v->reserve(n);
+  v->resize(n);
   return true;
 }
 
 std::shared_ptr<FoldedCarry> ReadTexts(const fs::path& path, const std::string& catalogue, const std::string& key,
                                        const TableDef& def, const std::vector<size_t>& columns) {
-  Reader in(path, kTextsKind);
+  Reader in(path, kTextsKind, FoldedColumns::kChunkBytes);
   auto carry = std::make_shared<FoldedCarry>();
   auto folded = std::make_shared<FoldedColumns>();
   std::string kept_catalogue, kept_key;
@@ -345,30 +391,32 @@ std::shared_ptr<FoldedCarry> ReadTexts(const fs::path& path, const std::string& 
     return nullptr;
   }
   folded->columns = columns;
+  // The texts, their starts, places and NULL flags are used where the file's pages lie in the
+  // system's cache: neither copied nor given memory of their own, which costs several times
+  // what mapping them does.
+  folded->mapping = in.mapping();
   const uint64_t stamp = in.Number();
-  if (!in.Vector(&carry->pages) || !in.Vector(&carry->digests) || !in.Vector(&folded->places) || !in.Vector(&folded->nulls) ||
+  if (!in.Vector(&carry->pages) || !in.Vector(&carry->digests) || !Adopt(in, &folded->places) || !Adopt(in, &folded->nulls) ||
       !in.Vector(&folded->chunk_used) || !RowsHoldTogether(*folded, carry->pages, carry->digests)) {
     return nullptr;
   }
-  if (folded->chunk_used.size() >= UINT32_MAX / FoldedColumns::kChunkBytes) return nullptr;
-  size_t bytes = 0;
-  for (const uint32_t used : folded->chunk_used) {
-    if (used > FoldedColumns::kChunkBytes) return nullptr;
-    bytes += used;
+  const size_t chunks = folded->chunk_used.size();
+  if (chunks >= UINT32_MAX / FoldedColumns::kChunkBytes) return nullptr;
+  if (!Adopt(in, &folded->starts) || folded->starts.size() != folded->rows() * columns.size() + 1 ||
+      folded->starts.back() != chunks * FoldedColumns::kChunkBytes) {
+    return nullptr;
   }
-  // The texts are searched where the file's pages lie in the system's cache: neither copied nor
-  // given memory of their own, which costs several times what reading them does.
-  const char* mapped = in.Map(bytes, FoldedColumns::kChunkBytes, &folded->mapping);
-  if (mapped == nullptr) return nullptr;
-  StartsFinder starts(*folded, folded->rows() * columns.size());
-  for (size_t c = 0; c < folded->chunk_used.size(); ++c) {
+  const size_t count = folded->starts.size();
+  size_t next = 0;
+  for (size_t c = 0; c < chunks; ++c) {
     const uint32_t used = folded->chunk_used[c];
-    folded->chunks.emplace_back(const_cast<char*>(mapped), FoldedColumns::ChunkFree(used));
-    in.Digest(mapped, used);
-    if (!starts.Chunk(c)) return nullptr;
-    mapped += used;
+    const char* bytes = used <= FoldedColumns::kChunkBytes ? in.Take(used) : nullptr;
+    if (bytes == nullptr) return nullptr;
+    folded->chunks.emplace_back(const_cast<char*>(bytes), FoldedColumns::ChunkFree(used));
+    // Each chunk looked at while the digest has just brought it into the cache.
+    if (!ChunkStartsHold(*folded, c, &next)) return nullptr;
   }
-  if (!in.Whole() || !starts.Finish()) return nullptr;
+  if (!in.Whole() || next != count - 1) return nullptr;
   carry->kept_id = in.digest();
   carry->stamp = static_cast<int64_t>(stamp);
   carry->folded = std::move(folded);
@@ -380,7 +428,7 @@ std::shared_ptr<FoldedCarry> ReadTexts(const fs::path& path, const std::string& 
 std::shared_ptr<const SortedRows> ReadOrder(const fs::path& path, const std::string& catalogue, const std::string& prefix,
                                             uint64_t texts_id, const TableDef& def,
                                             const std::shared_ptr<const FoldedColumns>& folded, std::string* key) {
-  Reader in(path, kOrderKind);
+  Reader in(path, kOrderKind, 0);
   std::string kept_catalogue;
   std::vector<uint64_t> order_by;
   auto order = std::make_shared<SortedRows>();
@@ -468,8 +516,8 @@ uint64_t WriteTexts(const fs::path& folder, const std::string& catalogue, const 
   out.Vector(carry.digests);
   out.Vector(f.places);
   out.Vector(f.nulls);
-  // Not the starts: each text's zero tells where the next begins.
   out.Vector(f.chunk_used);
+  out.Vector(f.starts);
   for (size_t c = 0; c < f.chunks.size(); ++c) out.Bytes(f.chunks[c].get(), f.chunk_used[c]);
   const uint64_t id = out.Finish(kTextsKind);
   Trim(folder);

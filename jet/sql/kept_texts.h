@@ -17,10 +17,15 @@
 //   - texts are brought up to the file as it is by the digests of its pages, unless the file is
 //     still at the change stamp they were read at and that stamp was one no later write could
 //     leave again (Pager::SettledStampNow): then they are taken as they are;
-//   - loading maps the texts' bytes from the file and searches them there, in the system's cache,
-//     and writing writes straight from the buffers they are searched in: neither holds a second
-//     copy. A kept file is only ever replaced whole (by a rename) or deleted, never changed in
-//     place, so a mapping of it stays as it was read.
+//   - the texts file keeps where each text starts, and a loaded file is trusted only when every
+//     start lies right after the zero that ends the text before it (the first of each chunk at
+//     the chunk's start), as many starts as zeros: a text the search finds in the bytes is then
+//     the one the starts name;
+//   - loading maps the file whole and uses the texts' bytes, their starts, places and NULL
+//     flags where they lie, in the system's cache, and writing writes straight from the buffers
+//     they are searched in: neither holds a second copy. The digest is taken at the speed
+//     memory delivers the file (BulkDigest). A kept file is only ever replaced whole (by a
+//     rename) or deleted, never changed in place, so a mapping of it stays as it was read.
 #pragma once
 
 #include <cstddef>

@@ -89,7 +89,7 @@ class PlaceLookup {
 
  private:
   static constexpr uint32_t kDense = 0x80000000u;  // folded texts hold fewer rows than this
-  const std::vector<uint32_t>& places_;
+  const AdoptableVector<uint32_t>& places_;
   std::vector<uint32_t> first_;  // per page: its first row, or where it would be; kDense
 };
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <set>
@@ -13,6 +14,7 @@
 
 #include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
+#include "jet/sql/bulk_digest.h"
 #include "jet/sql/folded_search.h"
 #include "jet/sql/kept_texts.h"
 #include "jet/sql/sql_select.h"
@@ -221,10 +223,38 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
   }
 }
 
+// A kept file's digest is the same taken every way the processor offers and in pieces of any
+// size, and a change of any one byte changes it.
+TEST(FoldedSearch, KeptFileDigestIsTheSameEveryWayAndTakesEveryByte) {
+  std::mt19937 random(23);
+  std::vector<unsigned char> bytes(1000);
+  for (unsigned char& b : bytes) b = static_cast<unsigned char>(random());
+  using Way = jet::BulkDigest::Way;
+  const auto digest = [&](Way way, size_t size, size_t piece) {
+    jet::BulkDigest d(way);
+    for (size_t at = 0; at < size; at += piece) d.Add(bytes.data() + at, std::min(piece, size - at));
+    return d.Value();
+  };
+  for (const Way way : {Way::kPlain, Way::kFour}) {
+    if (!jet::BulkDigest::Supported(way)) continue;  // this processor has no such instructions
+    for (const size_t size : {0, 1, 127, 128, 129, 300, 1000}) {
+      const uint64_t plain = digest(Way::kPlain, size, size + 1);
+      for (const size_t piece : {1, 7, 128, 200, 1001}) EXPECT_EQ(digest(way, size, piece), plain) << int(way) << " " << size << " " << piece;
+    }
+    const uint64_t whole = digest(way, bytes.size(), bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      bytes[i] ^= 0x10;
+      EXPECT_NE(digest(way, bytes.size(), bytes.size()), whole) << int(way) << ": byte " << i;
+      bytes[i] ^= 0x10;
+    }
+  }
+}
+
 // A process started afresh begins from the texts and orders an earlier one kept in files: it
 // finds what reading every row finds from a loaded file, after another program changed a few
 // rows, after it changed every title (the order kept for the old texts must then not serve the
-// new ones), and with a kept file cut short or damaged where its texts lie (ignored, built again).
+// new ones), and with a kept file cut short, damaged where its texts lie, of an older version,
+// or with a text's end moved by one and the digest made right (ignored, built again).
 TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
   ScratchDir scratch;
   const std::string path = scratch.File("songs.mdb"), folder = scratch.File("kept");
@@ -337,13 +367,28 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
   searches_afresh("a few rows changed", sqls.size());
   EXPECT_FALSE(written_anew()) << "built again instead of brought up to date";
 
-  for (const std::string damage : {"cut short", "damaged"}) {
+  // The header: 8 bytes of magic, the version (4), the kind (4), the digest of what follows it (8)
+  // and its length (8).
+  constexpr size_t kVersionAt = 8, kDigestAt = 16, kBodyAt = 32;
+  for (const std::string damage : {"cut short", "damaged", "of an older version", "with a text's end moved"}) {
     const std::string texts = texts_file();
     std::string bytes = velloran_test::ReadWholeFile(texts);
     if (damage == "cut short") bytes.resize(bytes.size() - 100);
     // Texts are kept folded, in upper case: a "Q" where no song has one.
     for (size_t i = bytes.size() * 4 / 5; damage == "damaged" && i < bytes.size(); ++i) {
       if (bytes[i] >= 'A' && bytes[i] <= 'Y') bytes[i] = 'Q';
+    }
+    if (damage == "of an older version") --bytes[kVersionAt];
+    if (damage == "with a text's end moved") {
+      // The texts come last, each ending in a zero: the zero ending the next to last one moves a
+      // byte back, so that the last text begins a byte before where its start says.
+      size_t end = bytes.size() - 2;
+      while (bytes[end] != 0 || bytes[end - 1] == 0) --end;
+      std::swap(bytes[end], bytes[end - 1]);
+      jet::BulkDigest digest;
+      digest.Add(bytes.data() + kBodyAt, bytes.size() - kBodyAt);
+      const uint64_t value = digest.Value();
+      std::memcpy(bytes.data() + kDigestAt, &value, sizeof value);
     }
     std::ofstream(texts, std::ios::binary | std::ios::trunc) << bytes;
     date_back();
