@@ -107,31 +107,10 @@ const PhysicalIndex* IndexFor(const TableDef& def, const SortColumn& column) {
   return nullptr;
 }
 
-// Index pages read straight from the file and none kept: ordering every row of a large table
-// would otherwise fill the cache with its index. A walk that goes on to the next page of the file
-// (leaves written in key order lie so) reads twice as far ahead each time, up to a run.
-class IndexPages {
- public:
-  explicit IndexPages(Pager& pager) : pager_(pager), bytes_(size_t{kMostAhead} * pager.page_size()) {}
-  Result<const uint8_t*> Read(uint32_t page) {
-    if (page >= first_ && page - first_ < count_) return bytes_.data() + size_t{page - first_} * pager_.page_size();
-    ahead_ = count_ > 0 && page == first_ + count_ ? std::min(ahead_ * 2, kMostAhead) : 1;
-    const uint32_t count = page < pager_.page_count() ? std::min(ahead_, pager_.page_count() - page) : 1;
-    JET_RETURN_IF_ERROR(pager_.ReadRun(page, count, bytes_.data()));
-    first_ = page;
-    count_ = count;
-    return bytes_.data();
-  }
-
- private:
-  static constexpr uint32_t kMostAhead = 32;
-  Pager& pager_;
-  std::vector<uint8_t> bytes_;
-  uint32_t first_ = 0, count_ = 0, ahead_ = 1;
-};
-
 // The rows (those of `subset`, else all) in the order of `index`'s entries; nullopt when its
-// entries do not name every row exactly once (then the keys are made instead).
+// entries do not name every row exactly once (then the keys are made instead). Each page is read
+// straight from the file and none is kept: ordering every row of a large table would otherwise
+// fill the cache with its index.
 Result<std::optional<ColumnOrder>> IndexOrder(Pager& pager, const TableDef& def, const PhysicalIndex& index,
                                               const FoldedColumns& folded, const PlaceLookup& lookup,
                                               const RowSubset* subset) {
@@ -142,7 +121,7 @@ Result<std::optional<ColumnOrder>> IndexOrder(Pager& pager, const TableDef& def,
   std::vector<uint64_t> named((n + 63) / 64);
   size_t named_count = 0;
   uint64_t group = 0, last_kept_group = UINT64_MAX;  // of equal keys, counted over every entry
-  IndexPages pages(pager);
+  std::vector<uint8_t> bytes(pager.page_size());
   IndexEntryReader reader;
   std::vector<IndexEntryReader::LeafRow> leaf;
   std::string last;  // the key of the entry before
@@ -151,8 +130,8 @@ Result<std::optional<ColumnOrder>> IndexOrder(Pager& pager, const TableDef& def,
   uint32_t page = index.root_page;
   for (size_t visited = 0; page != 0; ++visited) {
     if (visited > n + 64) return std::optional<ColumnOrder>();
-    JET_ASSIGN_OR_RETURN(const uint8_t* bytes, pages.Read(page));
-    JET_RETURN_IF_ERROR(reader.Start(pager, page, bytes));
+    JET_RETURN_IF_ERROR(pager.ReadRun(page, 1, bytes.data()));
+    JET_RETURN_IF_ERROR(reader.Start(pager, page, bytes.data()));
     if (reader.page().owner != def.page) return std::optional<ColumnOrder>();
     if (!reader.page().leaf()) {
       JET_ASSIGN_OR_RETURN(bool any, reader.Next());
