@@ -243,7 +243,7 @@ class Builder {
         const uint32_t start = raw & kRowOffsetMask, end = row_end;
         row_end = start;
         if ((raw & (kRowDeleted | kRowOverflow)) == 0 && start >= slots_end && start <= end && end <= format.page_size) {
-          JET_ASSIGN_OR_RETURN(bool added, AddPlain(page << 8 | r, data + start, end - start));
+          JET_ASSIGN_OR_RETURN(bool added, AddPlain(page << 8 | static_cast<uint8_t>(r), data + start, end - start));
           if (added) continue;
         }
       }
