@@ -208,7 +208,12 @@ class Builder {
     folded_ = std::make_unique<FoldedColumns>();
     folded_->columns = columns;
     plain_ = pager.format().version == JetVersion::kJet4 && def.var_column_count > 0;
-    for (size_t c : columns) plain_ = plain_ && def.columns[c].type == ColumnType::kText && !def.columns[c].fixed();
+    for (size_t k = 0; k < columns.size() && k < 8; ++k) {
+      const ColumnDef& column = def.columns[columns[k]];
+      plain_ = plain_ && column.type == ColumnType::kText && !column.fixed();
+      numbers_[k] = column.number;
+      var_indexes_[k] = column.var_index;
+    }
     // Growing by doubling, then shrinking to fit, held the lists up to three times over at their
     // largest.
     const size_t rows = std::min<size_t>(expected_rows, size_t{1} << 26);
@@ -243,8 +248,7 @@ class Builder {
         const uint32_t start = raw & kRowOffsetMask, end = row_end;
         row_end = start;
         if ((raw & (kRowDeleted | kRowOverflow)) == 0 && start >= slots_end && start <= end && end <= format.page_size) {
-          JET_ASSIGN_OR_RETURN(bool added, AddPlain(page << 8 | static_cast<uint8_t>(r), data + start, end - start));
-          if (added) continue;
+          if (AddPlain(page << 8 | static_cast<uint8_t>(r), data + start, end - start)) continue;
         }
       }
       JET_ASSIGN_OR_RETURN(RowSlot slot, RowSlotOf(pager_, page, data, r));
@@ -279,9 +283,9 @@ class Builder {
   }
 
   // Adds a live row kept where its slot says, straight from its bytes, as Add would through the
-  // row's layout; false, with nothing added, when the row wants Add (its texts not all in it,
-  // or a damaged row, which Add reports).
-  Result<bool> AddPlain(uint32_t place, const uint8_t* bytes, uint32_t size) {
+  // row's layout; false, with nothing added, when the row wants Add (its texts not all in it, a
+  // damaged row, or too much text, which Add reports).
+  bool AddPlain(uint32_t place, const uint8_t* bytes, uint32_t size) {
     if (size < 4) return false;
     const uint32_t column_count = Get16(bytes);
     const uint32_t mask_size = (column_count + 7) / 8;
@@ -298,8 +302,7 @@ class Builder {
     } texts[8];
     uint8_t nulls = 0;
     for (size_t k = 0; k < width; ++k) {
-      const ColumnDef& column = def_.columns[folded_->columns[k]];
-      const uint32_t n = column.number, v = column.var_index;
+      const uint32_t n = numbers_[k], v = var_indexes_[k];
       if (n >= column_count || (null_mask[n / 8] >> (n % 8) & 1) == 0 || v >= var_count) {
         nulls |= static_cast<uint8_t>(1u << k);
         texts[k].size = 0;
@@ -314,7 +317,7 @@ class Builder {
     size_t most = 0;
     for (size_t k = 0; k < width; ++k) most += ByteFolder::Room(texts[k].size) + 1;
     std::vector<uint32_t>& used = folded_->chunk_used;
-    if (used.empty() || used.back() + most > FoldedColumns::kChunkBytes) JET_RETURN_IF_ERROR(Room(most).status());
+    if ((used.empty() || used.back() + most > FoldedColumns::kChunkBytes) && !Room(most).ok()) return false;
     char* const chunk = folded_->chunks.back().get();
     char* at = chunk + used.back();
     const uint64_t base = uint64_t{folded_->chunks.size() - 1} * FoldedColumns::kChunkBytes;
@@ -457,6 +460,8 @@ class Builder {
   const char16_t* fold_;
   ByteFolder bytes_;
   bool plain_ = false;  // rows may be added by AddPlain: Jet 4, variable-length Text columns only
+  // Per column of the texts: its number and its place among the variable-length columns.
+  uint16_t numbers_[8] = {}, var_indexes_[8] = {};
   std::unique_ptr<FoldedColumns> folded_;
   std::string text_;
   jet::Text scratch_;
