@@ -238,6 +238,17 @@ class Builder {
         rank[tied.Slot(by->rows[i])] = at;
       }
     }
+    SortStretches(tied, ranks, order);
+    return true;
+  }
+
+ private:
+  // Sorts each stretch of tied rows of `order` by `ranks` (per later column, per tied row by its
+  // number in `tied`), rows equal on all of them in ascending order.
+  static void SortStretches(const RowSubset& tied, const std::vector<std::vector<uint32_t>>& ranks, ColumnOrder& order) {
+    // One later column, the usual case: a row's rank and the row itself make one number, which
+    // sorts as the row does (numbers in `tied` ascend with the rows).
+    std::vector<uint64_t> keyed;
     std::vector<std::pair<uint32_t, uint32_t>> stretch;  // (number in `tied`, row)
     const auto before = [&](const std::pair<uint32_t, uint32_t>& a, const std::pair<uint32_t, uint32_t>& b) {
       for (const std::vector<uint32_t>& rank : ranks) {
@@ -248,7 +259,12 @@ class Builder {
     for (size_t begin = 0; begin < order.rows.size();) {
       size_t end = begin + 1;
       while (end < order.rows.size() && order.ties[end]) ++end;
-      if (end - begin > 1) {
+      if (end - begin > 1 && ranks.size() == 1) {
+        keyed.clear();
+        for (size_t i = begin; i < end; ++i) keyed.push_back(uint64_t{ranks[0][tied.Slot(order.rows[i])]} << 32 | order.rows[i]);
+        std::sort(keyed.begin(), keyed.end());
+        for (size_t i = begin; i < end; ++i) order.rows[i] = static_cast<uint32_t>(keyed[i - begin]);
+      } else if (end - begin > 1) {
         stretch.clear();
         for (size_t i = begin; i < end; ++i) stretch.emplace_back(tied.Slot(order.rows[i]), order.rows[i]);
         std::sort(stretch.begin(), stretch.end(), before);
@@ -256,7 +272,6 @@ class Builder {
       }
       begin = end;
     }
-    return true;
   }
 
  private:
