@@ -38,7 +38,6 @@ Status IndexEntryReader::Start(Pager& pager, uint32_t page, const uint8_t* data)
   // Everything but the key's buffer, which serves the next page too.
   pager_ = &pager;
   data_ = data;
-  marked_ = 0;
   mask_byte_ = 0;
   entry_start_ = 0;
   first_ = true;
@@ -57,13 +56,73 @@ Status IndexEntryReader::Start(Pager& pager, uint32_t page, const uint8_t* data)
   // Jet 3 keeps the prefix length in one byte (the next holds unrelated flags); Jet 4 in two.
   page_.prefix_length = format.jet4() ? Get16(data + layout.prefix_offset) : data[layout.prefix_offset];
   const uint32_t mask_length = format.index_entries_start - format.index_entry_mask;
-  for (uint32_t byte = 0; byte < mask_length; byte += 8) {
-    uint8_t word[8] = {};
-    std::memcpy(word, data + format.index_entry_mask + byte, std::min<uint32_t>(8, mask_length - byte));
-    marked_ += static_cast<size_t>(std::popcount(Get64(word)));
-  }
   bits_ = mask_length > 0 ? data[format.index_entry_mask] : 0;
   return Status::Ok();
+}
+
+size_t IndexEntryReader::marked() const {
+  const Format& format = pager_->format();
+  const uint32_t mask_length = format.index_entries_start - format.index_entry_mask;
+  size_t marked = 0;
+  for (uint32_t byte = 0; byte < mask_length; byte += 8) {
+    uint8_t word[8] = {};
+    std::memcpy(word, data_ + format.index_entry_mask + byte, std::min<uint32_t>(8, mask_length - byte));
+    marked += static_cast<size_t>(std::popcount(Get64(word)));
+  }
+  return marked;
+}
+
+Status IndexEntryReader::LeafRows(std::vector<LeafRow>* rows, bool has_before, std::string* key_before) {
+  JET_ASSIGN_OR_RETURN(bool plain, PlainLeafRows(rows, has_before, key_before));
+  if (plain) return Status::Ok();
+  rows->clear();
+  while (true) {
+    JET_ASSIGN_OR_RETURN(bool more, Next());
+    if (!more) return Status::Ok();
+    const bool same = (has_before || !rows->empty()) && key() == *key_before;
+    rows->push_back(LeafRow{data_page_, data_row_, same});
+    key_before->assign(key());
+  }
+}
+
+Result<bool> IndexEntryReader::PlainLeafRows(std::vector<LeafRow>* rows, bool has_before, std::string* key_before) const {
+  const Format& format = pager_->format();
+  const uint32_t mask_length = format.index_entries_start - format.index_entry_mask;
+  const uint32_t room = format.page_size - format.index_entries_start;
+  const uint8_t* entries = data_ + format.index_entries_start;
+  const size_t prefix = page_.prefix_length;
+  rows->clear();
+  uint32_t start = 0;
+  const uint8_t* last = nullptr;  // the key bytes past the prefix of the entry before
+  size_t last_size = 0;
+  for (uint32_t byte = 0; byte < mask_length; byte += 8) {
+    uint8_t word[8] = {};
+    std::memcpy(word, data_ + format.index_entry_mask + byte, std::min<uint32_t>(8, mask_length - byte));
+    for (uint64_t bits = Get64(word); bits != 0; bits &= bits - 1) {
+      // A set bit marks the offset just past an entry.
+      const uint32_t end = byte * 8 + static_cast<uint32_t>(std::countr_zero(bits));
+      if (end > room) return pager_->Corrupt(page_.number, "an index entry runs past the end of the page");
+      const uint8_t* stored = entries + start;
+      const size_t length = end - start;
+      start = end;
+      const bool first = rows->empty();
+      if (first && prefix > length) return pager_->Corrupt(page_.number, "the shared key prefix is longer than the page's first entry");
+      const size_t skip = first ? prefix : 0;  // the first entry holds the prefix itself
+      if (length < skip + 4) return false;
+      const uint8_t* key = stored + skip;
+      const size_t key_size = length - skip - 4;
+      const bool same = first ? has_before && std::string_view(*key_before) == std::string_view(reinterpret_cast<const char*>(stored), length - 4)
+                              : key_size == last_size && std::memcmp(key, last, key_size) == 0;
+      rows->push_back(LeafRow{Get24BigEndian(stored + length - 4), stored[length - 1], same});
+      last = key;
+      last_size = key_size;
+    }
+  }
+  if (!rows->empty()) {
+    key_before->assign(reinterpret_cast<const char*>(entries), prefix);
+    key_before->append(reinterpret_cast<const char*>(last), last_size);
+  }
+  return true;
 }
 
 Result<bool> IndexEntryReader::Next() {

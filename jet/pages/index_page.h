@@ -54,8 +54,23 @@ class IndexEntryReader {
   // Steps to the next entry; false after the last one. Fails when an entry does not fit the page.
   Result<bool> Next();
 
+  // A leaf entry's row pointer, and whether its key is the key of the entry before it.
+  struct LeafRow {
+    uint32_t data_page;
+    uint8_t data_row;
+    bool same_key;
+  };
+  // The entries of a leaf in one pass into *rows, without assembling their keys: every entry
+  // after the first keeps its key's bytes past the page's shared prefix, so two keys are equal
+  // exactly when those bytes are. `*key_before` is the key of the entry before the page's first
+  // (none when `has_before` is false), and becomes the key of the page's last entry. A page
+  // where an entry's pointers reach back into the shared prefix is read as it must be (an odd
+  // page, entry by entry through Next); fails as Next does on an entry that does not fit.
+  // Call it right after Start, in place of Next.
+  Status LeafRows(std::vector<LeafRow>* rows, bool has_before, std::string* key_before);
+
   const IndexPage& page() const { return page_; }  // the header, without entries
-  size_t marked() const { return marked_; }         // how many entries the page holds
+  size_t marked() const;                            // how many entries the page holds
   // The current entry's key, valid until the next call of Next.
   std::string_view key() const { return std::string_view(key_.get(), key_size_); }
   uint32_t data_page() const { return data_page_; }
@@ -63,10 +78,13 @@ class IndexEntryReader {
   uint32_t child_page() const { return child_page_; }
 
  private:
+  // LeafRows where no entry's pointers reach into the shared prefix; false, with *rows and
+  // *key_before as they came, where one does.
+  Result<bool> PlainLeafRows(std::vector<LeafRow>* rows, bool has_before, std::string* key_before) const;
+
   Pager* pager_ = nullptr;
   const uint8_t* data_ = nullptr;
   IndexPage page_;
-  size_t marked_ = 0;
   uint32_t mask_byte_ = 0;  // the entry mask's byte being read, and its bits still to read
   uint8_t bits_ = 0;
   uint32_t entry_start_ = 0;

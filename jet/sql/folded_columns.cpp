@@ -6,9 +6,13 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
-#include "jet/pages/usage_map.h"
+#include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
+#include "jet/pages/usage_map.h"
 #include "jet/sql/kept_texts.h"
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sorted_rows.h"
@@ -91,6 +95,88 @@ bool OneByteUnits(JetVersion version, const StoredText& stored) {
          std::memchr(b + 2, 0, stored.size - 2) == nullptr;
 }
 
+// Folds texts kept one byte a character (Jet 4's compressed form without two-byte runs) into
+// the bytes the folded texts keep, from a table of each byte's folded bytes; a stretch of
+// sixteen ASCII bytes at once where the folding of ASCII is one shift of one range of bytes
+// (upper case for lower), as the General order's is: most titles and artists are ASCII.
+class ByteFolder {
+ public:
+  explicit ByteFolder(const char16_t* fold) {
+    for (uint32_t b = 0; b < 256; ++b) {
+      char bytes[4] = {};
+      size_[b] = static_cast<uint8_t>(PutFoldedUnit(fold[b], bytes) - bytes);
+      std::memcpy(&bytes_[b], bytes, 4);
+    }
+    // The bytes ASCII folding changes, their range and shift; a block fold only when they are
+    // one range with one shift into ASCII.
+    int lo = 0, hi = -1, shift = 0;
+    bool one_shift = true;
+    for (int b = 1; b < 0x80; ++b) {
+      if (fold[b] == b) continue;
+      if (hi < 0) lo = b, shift = fold[b] - b;
+      one_shift = one_shift && fold[b] < 0x80 && fold[b] - b == shift && (hi < 0 || hi == b - 1);
+      hi = b;
+    }
+    blocks_ = one_shift;
+    lo_ = static_cast<int8_t>(hi < 0 ? 1 : lo);
+    hi_ = static_cast<int8_t>(hi < 0 ? 0 : hi);
+    shift_ = static_cast<int8_t>(shift);
+  }
+
+  // Bytes a fold of `n` stored bytes may write: three per byte, and a block's store past them.
+  static size_t Room(size_t n) { return n * 3 + 16; }
+
+  // Writes the folded bytes of `n` stored bytes at `out`; their end, or null when a zero byte
+  // (a switch to two-byte runs) is met. With `padded`, the 15 bytes after the text may be read:
+  // a text shorter than a block is then folded as one too.
+  char* Fold(const uint8_t* p, size_t n, char* out, bool padded) const {
+    size_t i = 0;
+#if defined(__SSE2__)
+    if (blocks_) {
+      const __m128i zero = _mm_setzero_si128();
+      const __m128i below = _mm_set1_epi8(static_cast<char>(lo_ - 1)), above = _mm_set1_epi8(static_cast<char>(hi_ + 1));
+      const __m128i shift = _mm_set1_epi8(static_cast<char>(shift_));
+      // Each block is folded as ASCII up to its first byte that is not (an accented letter, or
+      // a zero), which the table folds; the next block starts right after it.
+      while (i + 16 <= n || (padded && i < n)) {
+        const size_t left = std::min<size_t>(16, n - i);
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const uint32_t odd = static_cast<uint32_t>(_mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) &
+                             ((uint32_t{1} << left) - 1);
+        // ASCII compares the same signed or not; the lanes from the odd byte on are written over.
+        const __m128i in = _mm_and_si128(_mm_cmpgt_epi8(v, below), _mm_cmplt_epi8(v, above));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_add_epi8(v, _mm_and_si128(in, shift)));
+        const size_t plain = odd == 0 ? left : static_cast<size_t>(std::countr_zero(odd));
+        out += plain;
+        i += plain;
+        if (odd == 0) continue;
+        out = Bytes(p + i, 1, out);
+        if (out == nullptr) return nullptr;
+        ++i;
+      }
+      return Bytes(p + i, n - i, out);
+    }
+#endif
+    return Bytes(p + i, n - i, out);
+  }
+
+ private:
+  char* Bytes(const uint8_t* p, size_t n, char* out) const {
+    for (size_t i = 0; i < n; ++i) {
+      const uint8_t b = p[i];
+      if (b == 0) return nullptr;
+      std::memcpy(out, &bytes_[b], 4);
+      out += size_[b];
+    }
+    return out;
+  }
+
+  uint32_t bytes_[256];  // each byte's folded bytes, the first at the lowest address
+  uint8_t size_[256];
+  bool blocks_ = false;
+  int8_t lo_ = 1, hi_ = 0, shift_ = 0;
+};
+
 // Pages read at once while streaming a table: 1 MB of 4 KB pages.
 constexpr uint32_t kRunPages = 256;
 
@@ -99,7 +185,8 @@ constexpr uint32_t kRunPages = 256;
 template <typename Visit>
 Result<bool> StreamPages(Pager& pager, const std::vector<uint32_t>& pages, Visit visit) {
   const uint32_t page_size = pager.page_size();
-  std::vector<uint8_t> run(size_t{kRunPages} * page_size);
+  // With a block's room after the last page: a text at its very end is folded as a block too.
+  std::vector<uint8_t> run(size_t{kRunPages} * page_size + 16);
   for (size_t i = 0; i < pages.size();) {
     uint32_t count = 1;
     while (count < kRunPages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
@@ -117,9 +204,16 @@ class Builder {
  public:
   // `expected_rows`: the rows it will most likely hold, room for which is made at once.
   Builder(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, size_t expected_rows)
-      : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)) {
+      : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)), bytes_(fold_) {
     folded_ = std::make_unique<FoldedColumns>();
     folded_->columns = columns;
+    plain_ = pager.format().version == JetVersion::kJet4 && def.var_column_count > 0;
+    for (size_t k = 0; k < columns.size() && k < 8; ++k) {
+      const ColumnDef& column = def.columns[columns[k]];
+      plain_ = plain_ && column.type == ColumnType::kText && !column.fixed();
+      numbers_[k] = column.number;
+      var_indexes_[k] = column.var_index;
+    }
     // Growing by doubling, then shrinking to fit, held the lists up to three times over at their
     // largest.
     const size_t rows = std::min<size_t>(expected_rows, size_t{1} << 26);
@@ -143,8 +237,20 @@ class Builder {
   // Adds the rows of a data page of the table; false as Stream says.
   Result<bool> AddPage(uint32_t page, const uint8_t* data) {
     JET_RETURN_IF_ERROR(CheckOwnedDataPage(pager_, def_.page, page, data));
-    const uint16_t count = DataPageRowCount(pager_.format(), data);
+    const Format& format = pager_.format();
+    const uint16_t count = DataPageRowCount(format, data);
+    const uint32_t slots_end = format.data_row_offsets + 2u * count;
+    // A row ends where the slot before it begins, whatever that slot holds.
+    uint32_t row_end = format.page_size;
     for (uint32_t r = 0; r < count; ++r) {
+      if (plain_ && slots_end <= format.page_size) {
+        const uint16_t raw = Get16(data + format.data_row_offsets + 2 * r);
+        const uint32_t start = raw & kRowOffsetMask, end = row_end;
+        row_end = start;
+        if ((raw & (kRowDeleted | kRowOverflow)) == 0 && start >= slots_end && start <= end && end <= format.page_size) {
+          if (AddPlain(page << 8 | static_cast<uint8_t>(r), data + start, end - start)) continue;
+        }
+      }
       JET_ASSIGN_OR_RETURN(RowSlot slot, RowSlotOf(pager_, page, data, r));
       if (slot.deleted() || slot.forwarding()) continue;
       if (slot.moved_home()) return false;
@@ -163,9 +269,8 @@ class Builder {
       JET_ASSIGN_OR_RETURN(Stored kind, row_.GetStored(folded_->columns[k], &stored));
       if (kind == Stored::kText && OneByteUnits(pager_.format().version, stored)) {
         // Folded where it is kept: room for the most its units take, then as much used as written.
-        JET_ASSIGN_OR_RETURN(char* at, Room((stored.size - 2) * 3 + 1));
-        for (size_t i = 2; i < stored.size; ++i) at = PutFoldedUnit(fold_[stored.bytes[i]], at);
-        Kept(at);
+        JET_ASSIGN_OR_RETURN(char* at, Room(ByteFolder::Room(stored.size - 2)));
+        Kept(bytes_.Fold(stored.bytes + 2, stored.size - 2, at, false));
         continue;
       }
       text_.clear();
@@ -175,6 +280,70 @@ class Builder {
     }
     folded_->nulls.push_back(nulls);
     return Status::Ok();
+  }
+
+  // Adds a live row kept where its slot says, straight from its bytes, as Add would through the
+  // row's layout; false, with nothing added, when the row wants Add (its texts not all in it, a
+  // damaged row, or too much text, which Add reports).
+  bool AddPlain(uint32_t place, const uint8_t* bytes, uint32_t size) {
+    if (size < 4) return false;
+    const uint32_t column_count = Get16(bytes);
+    const uint32_t mask_size = (column_count + 7) / 8;
+    if (mask_size + 4 > size) return false;
+    const uint8_t* null_mask = bytes + size - mask_size;
+    const uint32_t var_count = Get16(bytes + size - mask_size - 2);
+    if (mask_size + 2 + 2 * (var_count + 1) > size) return false;
+    const uint8_t* offsets = bytes + size - mask_size - 4;  // variable column 0's; the next below
+    const size_t width = folded_->columns.size();
+    // Filled for the row's columns below: not emptied first, as a StoredText would be.
+    struct {
+      const uint8_t* bytes;
+      size_t size;
+    } texts[8];
+    uint8_t nulls = 0;
+    for (size_t k = 0; k < width; ++k) {
+      const uint32_t n = numbers_[k], v = var_indexes_[k];
+      if (n >= column_count || (null_mask[n / 8] >> (n % 8) & 1) == 0 || v >= var_count) {
+        nulls |= static_cast<uint8_t>(1u << k);
+        texts[k].size = 0;
+        continue;
+      }
+      const uint32_t start = Get16(offsets - 2 * v), end = Get16(offsets - 2 * v - 2);
+      if (start > end || end > size) return false;
+      texts[k].bytes = bytes + start;
+      texts[k].size = end - start;
+    }
+    // Room for the row's texts at once, each written right after the one before.
+    size_t most = 0;
+    for (size_t k = 0; k < width; ++k) most += ByteFolder::Room(texts[k].size) + 1;
+    std::vector<uint32_t>& used = folded_->chunk_used;
+    if ((used.empty() || used.back() + most > FoldedColumns::kChunkBytes) && !Room(most).ok()) return false;
+    char* const chunk = folded_->chunks.back().get();
+    char* at = chunk + used.back();
+    const uint64_t base = uint64_t{folded_->chunks.size() - 1} * FoldedColumns::kChunkBytes;
+    for (size_t k = 0; k < width; ++k) {
+      folded_->starts.push_back(static_cast<uint32_t>(base + static_cast<uint64_t>(at - chunk)));
+      at = FoldStored(texts[k].bytes, texts[k].size, at);
+      *at++ = '\0';
+    }
+    used.back() = static_cast<uint32_t>(at - chunk);
+    AddPlace(place);
+    folded_->nulls.push_back(nulls);
+    return true;
+  }
+
+  // Writes at `at` the folded bytes of a Jet 4 text stored as `size` bytes `b` (none for a
+  // NULL), with ByteFolder::Room of its size there; returns their end.
+  char* FoldStored(const uint8_t* b, size_t size, char* at) {
+    if (size >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+      if (char* end = bytes_.Fold(b + 2, size - 2, at, true)) return end;
+    }
+    if (size == 0) return at;
+    // Runs of two-byte characters, or a text kept two bytes a character: at most three bytes
+    // for each two stored bytes.
+    DecodeStoredText(JetVersion::kJet4, b, size, &scratch_);
+    for (const char16_t u : scratch_) at = PutFoldedUnit(fold_[u], at);
+    return at;
   }
 
   // Adds row `row` of other folded texts of the same columns, as they hold it.
@@ -289,6 +458,10 @@ class Builder {
   const TableDef& def_;
   LazyRow row_;
   const char16_t* fold_;
+  ByteFolder bytes_;
+  bool plain_ = false;  // rows may be added by AddPlain: Jet 4, variable-length Text columns only
+  // Per column of the texts: its number and its place among the variable-length columns.
+  uint16_t numbers_[8] = {}, var_indexes_[8] = {};
   std::unique_ptr<FoldedColumns> folded_;
   std::string text_;
   jet::Text scratch_;

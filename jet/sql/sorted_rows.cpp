@@ -123,7 +123,8 @@ Result<std::optional<ColumnOrder>> IndexOrder(Pager& pager, const TableDef& def,
   uint64_t group = 0, last_kept_group = UINT64_MAX;  // of equal keys, counted over every entry
   std::vector<uint8_t> bytes(pager.page_size());
   IndexEntryReader reader;
-  std::string last;
+  std::vector<IndexEntryReader::LeafRow> leaf;
+  std::string last;  // the key of the entry before
   // Down the leftmost edge to the first leaf, then along the leaves; the pages a walk may visit
   // are bounded, so that a chain that loops ends.
   uint32_t page = index.root_page;
@@ -137,14 +138,10 @@ Result<std::optional<ColumnOrder>> IndexOrder(Pager& pager, const TableDef& def,
       page = any ? reader.child_page() : reader.page().tail;
       continue;
     }
-    while (true) {
-      JET_ASSIGN_OR_RETURN(bool more, reader.Next());
-      if (!more) break;
-      if (named_count == 0 || reader.key() != last) {
-        group += named_count > 0 ? 1 : 0;
-        last.assign(reader.key());
-      }
-      const uint32_t r = lookup.Find(RowId{reader.data_page(), reader.data_row()});
+    JET_RETURN_IF_ERROR(reader.LeafRows(&leaf, named_count > 0, &last));
+    for (const IndexEntryReader::LeafRow& entry : leaf) {
+      group += !entry.same_key && named_count > 0 ? 1 : 0;
+      const uint32_t r = lookup.Find(RowId{entry.data_page, entry.data_row});
       if (r == kNoRow || (named[r / 64] >> (r % 64) & 1) != 0) return std::optional<ColumnOrder>();
       named[r / 64] |= uint64_t{1} << (r % 64);
       ++named_count;
@@ -241,6 +238,17 @@ class Builder {
         rank[tied.Slot(by->rows[i])] = at;
       }
     }
+    SortStretches(tied, ranks, order);
+    return true;
+  }
+
+ private:
+  // Sorts each stretch of tied rows of `order` by `ranks` (per later column, per tied row by its
+  // number in `tied`), rows equal on all of them in ascending order.
+  static void SortStretches(const RowSubset& tied, const std::vector<std::vector<uint32_t>>& ranks, ColumnOrder& order) {
+    // One later column, the usual case: a row's rank and the row itself make one number, which
+    // sorts as the row does (numbers in `tied` ascend with the rows).
+    std::vector<uint64_t> keyed;
     std::vector<std::pair<uint32_t, uint32_t>> stretch;  // (number in `tied`, row)
     const auto before = [&](const std::pair<uint32_t, uint32_t>& a, const std::pair<uint32_t, uint32_t>& b) {
       for (const std::vector<uint32_t>& rank : ranks) {
@@ -251,7 +259,12 @@ class Builder {
     for (size_t begin = 0; begin < order.rows.size();) {
       size_t end = begin + 1;
       while (end < order.rows.size() && order.ties[end]) ++end;
-      if (end - begin > 1) {
+      if (end - begin > 1 && ranks.size() == 1) {
+        keyed.clear();
+        for (size_t i = begin; i < end; ++i) keyed.push_back(uint64_t{ranks[0][tied.Slot(order.rows[i])]} << 32 | order.rows[i]);
+        std::sort(keyed.begin(), keyed.end());
+        for (size_t i = begin; i < end; ++i) order.rows[i] = static_cast<uint32_t>(keyed[i - begin]);
+      } else if (end - begin > 1) {
         stretch.clear();
         for (size_t i = begin; i < end; ++i) stretch.emplace_back(tied.Slot(order.rows[i]), order.rows[i]);
         std::sort(stretch.begin(), stretch.end(), before);
@@ -259,7 +272,6 @@ class Builder {
       }
       begin = end;
     }
-    return true;
   }
 
  private:
