@@ -215,21 +215,13 @@ std::string CompareWithLine(const collation_internal::CharCode& code, const std:
   return same ? "" : "table says " + line;
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) lines.push_back(line);
-  return lines;
-}
-
 TEST(CollationTables, AgreeWithTheSharedWeightTables) {
   const std::string shared = velloran_test::SharedDir();
   if (shared.empty()) GTEST_SKIP() << "no ../shared beside the checkout: weight tables not checked";
   const std::string dir = shared + "/jet-collation/";
 
-  std::vector<std::string> jet4 = ReadLines(dir + "index_codes_genleg.txt");
-  const std::vector<std::string> ext = ReadLines(dir + "index_codes_ext_genleg.txt");
+  std::vector<std::string> jet4 = velloran_test::LinesOf(dir + "index_codes_genleg.txt");
+  const std::vector<std::string> ext = velloran_test::LinesOf(dir + "index_codes_ext_genleg.txt");
   jet4.insert(jet4.end(), ext.begin(), ext.end());
   ASSERT_EQ(jet4.size(), 0x10000u - 0x800u);  // every code unit but the surrogates
   size_t line = 0;
@@ -239,11 +231,11 @@ TEST(CollationTables, AgreeWithTheSharedWeightTables) {
     ASSERT_EQ(diff, "") << "Jet 4 unit " << unit;
   }
 
-  const std::vector<std::string> jet3 = ReadLines(dir + "index_codes_gen_97.txt");
+  const std::vector<std::string> jet3 = velloran_test::LinesOf(dir + "index_codes_gen_97.txt");
   ASSERT_EQ(jet3.size(), 256u);
   for (int byte = 0; byte < 256; ++byte) ASSERT_EQ(CompareWithLine(collation_internal::LookupGeneral97(byte), jet3[byte]), "") << byte;
   // Jet 3 keys read text through the code page; the tables expect these characters at these bytes.
-  for (const std::string& mapping : ReadLines(dir + "index_mappings_ext_gen_97.txt")) {
+  for (const std::string& mapping : velloran_test::LinesOf(dir + "index_mappings_ext_gen_97.txt")) {
     const size_t comma = mapping.find(',');
     uint8_t byte = 0;
     EXPECT_TRUE(UnicodeToCp1252(std::stoi(mapping.substr(0, comma)), &byte)) << mapping;
