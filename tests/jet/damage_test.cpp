@@ -575,8 +575,7 @@ TEST(DamageRowsAndPointers, MemoPointersLengthsAndChains) {
 // Seeded so that a failure is reproducible; VELLORAN_DAMAGE_SEED chooses another sweep.
 TEST(DamageRandomSweep, ThousandsOfMutationsOfAccess97And2000Files) {
   REQUIRE_SHARED_FIXTURES();
-  uint64_t seed = 0x5EEDF00Du;
-  if (const char* env = std::getenv("VELLORAN_DAMAGE_SEED")) seed = std::strtoull(env, nullptr, 0);
+  const uint64_t seed = velloran_test::NumberFromEnvironment("VELLORAN_DAMAGE_SEED", 0x5EEDF00Du);
   std::printf("damage sweep seed 0x%" PRIx64 " (set VELLORAN_DAMAGE_SEED to change it)\n", seed);
   RecordProperty("seed", std::to_string(seed));
   std::mt19937_64 random(seed);

@@ -99,6 +99,12 @@ inline std::string Hex(const std::string& bytes, bool upper = false) {
   return out;
 }
 
+// A number from the environment (decimal, or hexadecimal after 0x), or `fallback`.
+inline uint64_t NumberFromEnvironment(const char* name, uint64_t fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 0) : fallback;
+}
+
 // VELLORAN_RANDOM_WRITES_SCALE multiplies the work of the randomized write tests; sanitizer builds
 // default to a quarter of it.
 inline double RandomWritesScale() {
