@@ -10,10 +10,10 @@
 #include "catalogue/engine.h"
 #include "mainwindow/frm_karaoke.h"
 #include "jet/database.h"
-#include "jet/file/os.h"
 #include "jet/sql/sql_select.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
+#include "tests/jet/faulty_os.h"
 
 namespace velloran {
 namespace {
@@ -27,44 +27,11 @@ using Window = velloran_test::KaraokeWindow;
 
 // The operating system with a disk that can fill up: while `full`, every write of a file opened
 // through it fails as a disk with no room left does, while reads and everything else go on.
-class FullDisk final : public jet::Os {
- public:
+struct FullDisk {
   bool full = true;
-  FullDisk() : previous_(jet::Os::SetDefaultForTesting(this)) {}
-  ~FullDisk() override { jet::Os::SetDefaultForTesting(previous_); }
-  jet::Result<std::unique_ptr<jet::OsFile>> Open(const std::string& path, jet::OpenMode mode) override {
-    JET_ASSIGN_OR_RETURN(std::unique_ptr<jet::OsFile> file, jet::Os::Posix().Open(path, mode));
-    return std::unique_ptr<jet::OsFile>(new File(std::move(file), full));
-  }
-  jet::Result<bool> Exists(const std::string& path) override { return jet::Os::Posix().Exists(path); }
-  jet::Status Delete(const std::string& path) override { return jet::Os::Posix().Delete(path); }
-  jet::Result<bool> Link(const std::string& from, const std::string& to) override { return jet::Os::Posix().Link(from, to); }
-  jet::Status Rename(const std::string& from, const std::string& to) override { return jet::Os::Posix().Rename(from, to); }
-  jet::Status SyncFolderOf(const std::string& path) override { return jet::Os::Posix().SyncFolderOf(path); }
-
- private:
-  class File final : public jet::OsFile {
-   public:
-    File(std::unique_ptr<jet::OsFile> real, const bool& full) : OsFile(real->path()), real_(std::move(real)), full_(full) {}
-    jet::Result<size_t> ReadSome(uint8_t* out, size_t length, uint64_t offset) override { return real_->ReadSome(out, length, offset); }
-    jet::Result<size_t> WriteSome(const struct iovec* parts, int count, uint64_t offset) override {
-      if (!full_) return real_->WriteSome(parts, count, offset);
-      return jet::OsError(path(), "cannot write at byte " + std::to_string(offset), ENOSPC);
-    }
-    jet::Status Sync(bool data_only) override { return real_->Sync(data_only); }
-    jet::Status Truncate(uint64_t length) override { return real_->Truncate(length); }
-    jet::Result<jet::FileInfo> Stat() override { return real_->Stat(); }
-    jet::Status SetModifiedTime(int64_t ns) override { return real_->SetModifiedTime(ns); }
-    jet::Result<bool> TryLock(uint64_t start, uint64_t length, jet::FileLock kind) override { return real_->TryLock(start, length, kind); }
-    jet::Result<bool> LockedElsewhere(uint64_t start, uint64_t length, jet::FileLock kind) override {
-      return real_->LockedElsewhere(start, length, kind);
-    }
-
-   private:
-    std::unique_ptr<jet::OsFile> real_;
-    const bool& full_;
-  };
-  jet::Os* previous_;
+  velloran_test::FaultyOs os{[this](velloran_test::DiskCall call) { return full && call == velloran_test::DiskCall::kWrite ? ENOSPC : 0; }};
+  jet::Os* previous = jet::Os::SetDefaultForTesting(&os);
+  ~FullDisk() { jet::Os::SetDefaultForTesting(previous); }
 };
 
 TEST(FieldMapping, SearchListAndIndexesUseTheMappedFields) {

@@ -29,16 +29,15 @@ class LockHolder {
   explicit LockHolder(const std::function<bool()>& take) {
     int ready[2], hold[2];
     if (pipe(ready) != 0 || pipe(hold) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
+    pid_ = ForkChild([&] {
       close(ready[0]);
       close(hold[1]);
       char c = take() ? 'y' : 'n';
-      if (write(ready[1], &c, 1) != 1) _exit(2);
+      if (write(ready[1], &c, 1) != 1) return 2;
       while (read(hold[0], &c, 1) > 0) {
       }
-      _exit(0);  // ending the process drops its locks
-    }
+      return 0;  // ending the process drops its locks
+    });
     close(ready[1]);
     close(hold[0]);
     char c = 'n';

@@ -30,6 +30,7 @@
 namespace velloran {
 namespace {
 
+using velloran_test::LinesOf;
 using velloran_test::ScratchDir;
 
 // The rows a reader saw, as "ID|SongNumber|Song" lines sorted by ID, boiled down to one number.
@@ -41,13 +42,6 @@ uint64_t Digest(const Rows& rows) {
 }
 void Add(Rows* rows, int64_t id, const std::string& song_number, const std::string& song) {
   (*rows)[id] = song_number + "|" + song;
-}
-
-std::vector<std::string> LinesOf(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 // Runs a tool and turns its output into rows; "error ..." when it failed.

@@ -313,7 +313,7 @@ void AwaitSnapshots(const SharedProgress& progress, int count) {
 
 // Each write adds a batch of rows and deletes the first row of the batch before it, so a reader
 // that saw part of a write would find a batch of the wrong size or counts that disagree. Writes
-// "ok MS" (how long the Write took) or "error MESSAGE" per batch to `results`.
+// each outcome to `results` as HammerWithWrites does.
 int WriteBatches(const std::string& path, int batches, int batch_rows, const std::string& results,
                  const SharedProgress& progress) {
   std::ofstream out(results);
@@ -330,8 +330,8 @@ int WriteBatches(const std::string& path, int batches, int batch_rows, const std
       }
       return jet::Status::Ok();
     });
-    if (s.ok()) out << "ok " << MillisecondsSince(started) << "\n";
-    else out << "error " << s.error().message() << "\n";
+    if (s.ok()) out << "ok " << b << " " << Microseconds(started) << " " << Microseconds(std::chrono::steady_clock::now()) << "\n";
+    else out << "error " << b << " " << s.error().message() << "\n";
     out.flush();
     // A snapshot begun before this commit may end after it: the second one began after it.
     if (b <= kPacedWrites) AwaitSnapshots(progress, progress.snapshots.load() + 2);
@@ -381,17 +381,11 @@ TEST(ConcurrentWriters, AReaderNeverSeesPartOfAWrite) {
   // A reader that keeps taking snapshots must not keep the writer from committing: while a writer
   // waits to copy its pages in, new snapshots wait for it, so a write takes at most about one
   // snapshot longer (without that rule it waited for a gap between snapshots, for seconds).
-  std::istringstream writes(ReadWholeFile(writer_results));
-  std::string word;
-  int done = 0;
-  double ms = 0, slowest = 0;
-  while (writes >> word) {
-    ASSERT_EQ(word, "ok") << "write " << done << " failed";
-    writes >> ms;
-    slowest = std::max(slowest, ms);
-    ++done;
-  }
-  EXPECT_EQ(done, kBatches);
+  const Outcomes writes = ReadOutcomes(writer_results);
+  EXPECT_EQ(writes.errors, std::vector<std::string>());
+  EXPECT_EQ(writes.ok.size(), static_cast<size_t>(kBatches));
+  double slowest = 0;
+  for (const auto& [start, end] : writes.ok_spans) slowest = std::max(slowest, (end - start) / 1000.0);
   EXPECT_LT(slowest, 1000) << "the slowest write waited too long for the reader";
   std::string read = ReadWholeFile(reader_results);
   EXPECT_EQ(read.find("problem"), std::string::npos) << read;

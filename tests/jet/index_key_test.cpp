@@ -26,15 +26,12 @@ namespace {
 constexpr JetVersion kJet3 = JetVersion::kJet3;
 constexpr JetVersion kJet4 = JetVersion::kJet4;
 
-std::string KeyHex(JetVersion version, const std::vector<KeyColumn>& columns,
-                   const std::vector<Value>& values) {
+std::string KeyHex(JetVersion version, const std::vector<KeyColumn>& columns, const std::vector<Value>& values) {
   Result<std::string> key = EncodeIndexKey(version, columns, values);
   return key.ok() ? velloran_test::Hex(*key) : "error: " + key.error().message();
 }
 
-std::string Key(ColumnType type, const Value& value, bool ascending = true) {
-  return KeyHex(kJet4, {{type, ascending}}, {value});
-}
+std::string Key(ColumnType type, const Value& value, bool ascending = true) { return KeyHex(kJet4, {{type, ascending}}, {value}); }
 
 std::string TextKey(JetVersion version, const Text& text, bool ascending = true) {
   return KeyHex(version, {{ColumnType::kText, ascending}}, {text});
@@ -59,26 +56,19 @@ TEST(IndexKeyNumbers, ExactBytes) {
   EXPECT_EQ(Key(ColumnType::kSingle, 1.5f), "7fbfc00000");
   EXPECT_EQ(Key(ColumnType::kDouble, -1.0), "7f400fffffffffffff");
   EXPECT_EQ(Key(ColumnType::kDouble, -1.0, false), "80bff0000000000000");
-  EXPECT_EQ(Key(ColumnType::kDateTime, DateTime{std::bit_cast<double>(0x40E39585457FCF74ULL)}),
-            "7fc0e39585457fcf74");  // Access
+  EXPECT_EQ(Key(ColumnType::kDateTime, DateTime{std::bit_cast<double>(0x40E39585457FCF74ULL)}), "7fc0e39585457fcf74");  // Access
 }
 
 TEST(IndexKeyNumbers, KeysSortLikeTheNumbers) {
-  ExpectKeysFollowOrder(ColumnType::kByte, {int64_t{0}, int64_t{1}, int64_t{127}, int64_t{128},
-                                            int64_t{255}});
-  ExpectKeysFollowOrder(ColumnType::kInteger, {int64_t{INT16_MIN}, int64_t{-256}, int64_t{-1},
-                                               int64_t{0}, int64_t{255}, int64_t{INT16_MAX}});
-  ExpectKeysFollowOrder(ColumnType::kLong, {int64_t{INT32_MIN}, int64_t{-70000}, int64_t{-1},
-                                            int64_t{0}, int64_t{256}, int64_t{INT32_MAX}});
-  ExpectKeysFollowOrder(ColumnType::kCurrency, {Currency{INT64_MIN}, Currency{-10000}, Currency{0},
-                                                Currency{1}, Currency{INT64_MAX}});
+  ExpectKeysFollowOrder(ColumnType::kByte, {int64_t{0}, int64_t{1}, int64_t{127}, int64_t{128}, int64_t{255}});
+  ExpectKeysFollowOrder(ColumnType::kInteger, {int64_t{INT16_MIN}, int64_t{-256}, int64_t{-1}, int64_t{0}, int64_t{255}, int64_t{INT16_MAX}});
+  ExpectKeysFollowOrder(ColumnType::kLong, {int64_t{INT32_MIN}, int64_t{-70000}, int64_t{-1}, int64_t{0}, int64_t{256}, int64_t{INT32_MAX}});
+  ExpectKeysFollowOrder(ColumnType::kCurrency, {Currency{INT64_MIN}, Currency{-10000}, Currency{0}, Currency{1}, Currency{INT64_MAX}});
   const double inf = std::numeric_limits<double>::infinity();
-  ExpectKeysFollowOrder(ColumnType::kDouble, {-inf, -1e300, -2.5, -1.0, -1e-300, 0.0, 1e-300, 1.0,
-                                              2.5, 1e300, inf});
+  ExpectKeysFollowOrder(ColumnType::kDouble, {-inf, -1e300, -2.5, -1.0, -1e-300, 0.0, 1e-300, 1.0, 2.5, 1e300, inf});
   ExpectKeysFollowOrder(ColumnType::kSingle, {-3e38f, -1.5f, -1e-30f, 0.0f, 1e-30f, 1.5f, 3e38f});
   // Dates before 1899-12-30 are negative day counts.
-  ExpectKeysFollowOrder(ColumnType::kDateTime, {DateTime{-700000.5}, DateTime{-1.25}, DateTime{0},
-                                                DateTime{0.5}, DateTime{45000.75}});
+  ExpectKeysFollowOrder(ColumnType::kDateTime, {DateTime{-700000.5}, DateTime{-1.25}, DateTime{0}, DateTime{0.5}, DateTime{45000.75}});
 }
 
 TEST(IndexKeyNulls, NullsAndBooleans) {
@@ -92,16 +82,14 @@ TEST(IndexKeyNulls, NullsAndBooleans) {
 
 TEST(IndexKeySegments, GuidsInTextualOrderAndBinaryValuesOfAnyLength) {
   // {00112233-4455-6677-8899-AABBCCDDEEFF} as a row stores it.
-  const Guid guid{{0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD,
-                   0xEE, 0xFF}};
+  const Guid guid{{0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};
   EXPECT_EQ(Key(ColumnType::kGuid, guid), "7f001122334455667709" "8899aabbccddeeff08");
   EXPECT_EQ(Key(ColumnType::kGuid, guid, false), "80ffeeddccbbaa998809" "7766554433221100f7");
   // The Order of a saved query's rows (queryTestV2000's MSysQueries, Access).
   EXPECT_EQ(Key(ColumnType::kBinary, Bytes("\0\0\0\1", 4)), "7f000000010000000004");
   EXPECT_EQ(Key(ColumnType::kBinary, Bytes()), "7f");
   EXPECT_EQ(Key(ColumnType::kBinary, Bytes("\1\2\3\4\5\6\7\x08\x09", 9)), "7f010203040506070809" "090000000000000001");
-  EXPECT_EQ(Key(ColumnType::kBinary, Bytes("\1\2\3\4\5\6\7\x08\x09", 9), false),
-            "80fefdfcfbfaf9f8f709" "f6fffffffffffffffe");
+  EXPECT_EQ(Key(ColumnType::kBinary, Bytes("\1\2\3\4\5\6\7\x08\x09", 9), false), "80fefdfcfbfaf9f8f709" "f6fffffffffffffffe");
   // Shorter values first, a zero byte after the end of a value included; descending the reverse
   // (but for the empty value, whose key is the flag alone in both directions).
   ExpectKeysFollowOrder(ColumnType::kBinary, {Bytes(1, '\0'), Bytes(2, '\0'), Bytes("\0\1", 2), Bytes(8, 'a'),
@@ -127,8 +115,7 @@ TEST(IndexKeyText, Jet4SectionCombinations) {
   // A modifier before any letter starts the accents, and unprintable positions do not count it.
   EXPECT_EQ(TextKey(kJet4, u"\u0301a'"), "7f4a010c010101800b068000");
   // Extended marks (2, 2, 3, 2) packed three to a byte, then 0xFF before the unprintables.
-  EXPECT_EQ(TextKey(kJet4, u"\u3041\u3041\u3058\u3041'"),
-            "7f7f027f027f137f02010202030101aba0ff0280ff80ff018017068000");
+  EXPECT_EQ(TextKey(kJet4, u"\u3041\u3041\u3058\u3041'"), "7f7f027f027f137f02010202030101aba0ff0280ff80ff018017068000");
   // Only default marks: none are written, the fixed tail still is.
   EXPECT_EQ(TextKey(kJet4, u"\u3058'"), "7f7f1301030101ff0280ff80ff01800b068000");
 }
@@ -144,8 +131,7 @@ TEST(IndexKeyText, CaseBlanksLengthAndDirection) {
   EXPECT_EQ(TextKey(kJet4, limit + u"yz"), TextKey(kJet4, limit));
   EXPECT_NE(TextKey(kJet4, limit.substr(1) + u"y"), TextKey(kJet4, limit));
   // Blanks are dropped after cutting at the limit.
-  EXPECT_EQ(TextKey(kJet4, Text(kMaxKeyTextLength - 1, u'x') + u"  z"),
-            TextKey(kJet4, Text(kMaxKeyTextLength - 1, u'x')));
+  EXPECT_EQ(TextKey(kJet4, Text(kMaxKeyTextLength - 1, u'x') + u"  z"), TextKey(kJet4, Text(kMaxKeyTextLength - 1, u'x')));
 
   // Descending: the ascending bytes inverted, then an uninverted 0x00.
   EXPECT_EQ(TextKey(kJet4, u"\u00FCmlaut", false), "80909fa1b59092feecff00");
@@ -169,9 +155,7 @@ TEST(IndexKeyText, Jet3UsesCodePage1252Weights) {
 
 TEST(IndexKeyMultiColumn, ColumnsConcatenate) {
   EXPECT_EQ(KeyHex(kJet4, {{ColumnType::kText}, {ColumnType::kLong}}, {Null{}, Null{}}), "0000");
-  EXPECT_EQ(KeyHex(kJet4, {{ColumnType::kText, false}, {ColumnType::kLong}},
-                   {Null{}, int64_t{-1}}),
-            "ff7f7fffffff");
+  EXPECT_EQ(KeyHex(kJet4, {{ColumnType::kText, false}, {ColumnType::kLong}}, {Null{}, int64_t{-1}}), "ff7f7fffffff");
 }
 
 // A builder that keeps the text parts it has built gives, row after row, exactly the keys of a
@@ -212,18 +196,11 @@ TEST(IndexKeyMultiColumn, ABuilderKeepingTextPartsMatchesAFreshEncoding) {
 std::string CompareWithLine(const collation_internal::CharCode& code, const std::string& line) {
   using collation_internal::CharClass;
   static const std::string kLetters = "XSIZUPG";
-  static const CharClass kClasses[] = {CharClass::kIgnored,     CharClass::kSimple,
-                                       CharClass::kAccented,    CharClass::kExtended,
-                                       CharClass::kUnprintable, CharClass::kModifier,
-                                       CharClass::kSignificant};
+  static const CharClass kClasses[] = {CharClass::kIgnored,     CharClass::kSimple,   CharClass::kAccented,   CharClass::kExtended,
+                                       CharClass::kUnprintable, CharClass::kModifier, CharClass::kSignificant};
   std::vector<std::string> fields(1);
-  for (char c : line.substr(1)) {
-    if (c == ',') {
-      fields.emplace_back();
-    } else {
-      fields.back().push_back(c);
-    }
-  }
+  for (char c : line.substr(1))
+    if (c == ',') fields.emplace_back(); else fields.back().push_back(c);
   auto number = [](const std::string& hex) { return hex.empty() ? 0u : std::stoul(hex, nullptr, 16); };
   auto length = [](const std::string& hex) { return static_cast<int>((hex.size() + 1) / 2); };
   const char letter = line[0];
@@ -232,20 +209,10 @@ std::string CompareWithLine(const collation_internal::CharCode& code, const std:
   if (letter == 'I' || letter == 'Z') accent = fields[1];
   if (letter == 'U' || letter == 'P') accent = fields[0];
   const int mark = letter == 'Z' ? (fields[2] == "1" ? 2 : 3) : 0;
-  const bool same = kLetters.find(letter) != std::string::npos &&
-                    code.cls == kClasses[kLetters.find(letter)] && code.weight_len == length(weight) &&
-                    code.weight == number(weight) && code.code_len == length(accent) &&
+  const bool same = kLetters.find(letter) != std::string::npos && code.cls == kClasses[kLetters.find(letter)] &&
+                    code.weight_len == length(weight) && code.weight == number(weight) && code.code_len == length(accent) &&
                     code.code == number(accent) && code.mark == mark;
   return same ? "" : "table says " + line;
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) lines.push_back(line);
-  }
-  return lines;
 }
 
 TEST(CollationTables, AgreeWithTheSharedWeightTables) {
@@ -253,8 +220,8 @@ TEST(CollationTables, AgreeWithTheSharedWeightTables) {
   if (shared.empty()) GTEST_SKIP() << "no ../shared beside the checkout: weight tables not checked";
   const std::string dir = shared + "/jet-collation/";
 
-  std::vector<std::string> jet4 = ReadLines(dir + "index_codes_genleg.txt");
-  const std::vector<std::string> ext = ReadLines(dir + "index_codes_ext_genleg.txt");
+  std::vector<std::string> jet4 = velloran_test::LinesOf(dir + "index_codes_genleg.txt");
+  const std::vector<std::string> ext = velloran_test::LinesOf(dir + "index_codes_ext_genleg.txt");
   jet4.insert(jet4.end(), ext.begin(), ext.end());
   ASSERT_EQ(jet4.size(), 0x10000u - 0x800u);  // every code unit but the surrogates
   size_t line = 0;
@@ -264,13 +231,11 @@ TEST(CollationTables, AgreeWithTheSharedWeightTables) {
     ASSERT_EQ(diff, "") << "Jet 4 unit " << unit;
   }
 
-  const std::vector<std::string> jet3 = ReadLines(dir + "index_codes_gen_97.txt");
+  const std::vector<std::string> jet3 = velloran_test::LinesOf(dir + "index_codes_gen_97.txt");
   ASSERT_EQ(jet3.size(), 256u);
-  for (int byte = 0; byte < 256; ++byte) {
-    ASSERT_EQ(CompareWithLine(collation_internal::LookupGeneral97(byte), jet3[byte]), "") << byte;
-  }
+  for (int byte = 0; byte < 256; ++byte) ASSERT_EQ(CompareWithLine(collation_internal::LookupGeneral97(byte), jet3[byte]), "") << byte;
   // Jet 3 keys read text through the code page; the tables expect these characters at these bytes.
-  for (const std::string& mapping : ReadLines(dir + "index_mappings_ext_gen_97.txt")) {
+  for (const std::string& mapping : velloran_test::LinesOf(dir + "index_mappings_ext_gen_97.txt")) {
     const size_t comma = mapping.find(',');
     uint8_t byte = 0;
     EXPECT_TRUE(UnicodeToCp1252(std::stoi(mapping.substr(0, comma)), &byte)) << mapping;
@@ -299,10 +264,11 @@ uint32_t HomeOf(jet::Pager& pager, jet::RowId id) {
 }
 
 // key -> homes of the rows with that key, from a full scan.
-std::map<std::string, std::multiset<uint32_t>> ScanKeys(jet::Pager& pager, const jet::TableDef& def,
-                                                         const jet::PhysicalIndex& index) {
+using Scan = std::map<std::string, std::multiset<uint32_t>>;
+
+Scan ScanKeys(jet::Pager& pager, const jet::TableDef& def, const jet::PhysicalIndex& index) {
   const auto [columns, positions] = jet::KeyColumnsOf(def, index);
-  std::map<std::string, std::multiset<uint32_t>> keys;
+  Scan keys;
   EXPECT_OK_LET(cursor, jet::TableCursor::Open(pager, def));
   while (cursor.ok() && cursor.value()->Next().value()) {
     std::vector<jet::Value> values;
@@ -318,8 +284,7 @@ std::map<std::string, std::multiset<uint32_t>> ScanKeys(jet::Pager& pager, const
   return keys;
 }
 
-void ExpectWalksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
-                          const std::map<std::string, std::multiset<uint32_t>>& scan) {
+void ExpectWalksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor, const Scan& scan) {
   std::vector<std::pair<std::string, uint32_t>> forward, backward;
   cursor.BeforeFirst();
   while (cursor.Next().value()) forward.emplace_back(cursor.entry().key, HomeOf(pager, cursor.row()));
@@ -327,18 +292,15 @@ void ExpectWalksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
   while (cursor.Prev().value()) backward.emplace_back(cursor.entry().key, HomeOf(pager, cursor.row()));
   std::reverse(backward.begin(), backward.end());
   EXPECT_EQ(forward, backward);
-  std::map<std::string, std::multiset<uint32_t>> walked;
+  Scan walked;
   for (size_t i = 0; i < forward.size(); ++i) {
-    if (i > 0) {
-      EXPECT_LE(jet::CompareKeys(forward[i - 1].first, forward[i].first), 0) << "entry " << i;
-    }
+    EXPECT_TRUE(i == 0 || jet::CompareKeys(forward[i - 1].first, forward[i].first) <= 0) << "entry " << i;
     walked[forward[i].first].insert(forward[i].second);
   }
   EXPECT_EQ(walked, scan);
 }
 
-void ExpectSeeksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
-                          const std::map<std::string, std::multiset<uint32_t>>& scan) {
+void ExpectSeeksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor, const Scan& scan) {
   for (const auto& [key, homes] : scan) {
     ASSERT_TRUE(cursor.SeekEqual(key).value());
     std::multiset<uint32_t> found;
@@ -354,9 +316,7 @@ void ExpectSeeksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor,
     auto next = scan.upper_bound(absent);
     bool positioned = cursor.SeekAtOrAfter(absent).value();
     EXPECT_EQ(positioned, next != scan.end());
-    if (positioned && next != scan.end()) {
-      EXPECT_EQ(cursor.entry().key, next->first);
-    }
+    EXPECT_TRUE(!positioned || next == scan.end() || cursor.entry().key == next->first) << "not at the next key";
   }
   // Below every key and above every key.
   if (!scan.empty()) {

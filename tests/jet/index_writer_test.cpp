@@ -42,13 +42,6 @@ using Model = std::set<Entry>;
 
 Entry AsEntry(const jet::IndexEntry& e) { return Entry{e.key, e.data_page, e.data_row}; }
 
-uint32_t Seed() {
-  const char* fixed = std::getenv("VELLORAN_SEED");
-  uint32_t seed = fixed ? static_cast<uint32_t>(std::strtoul(fixed, nullptr, 10)) : std::random_device{}();
-  std::cout << "[ seed     ] VELLORAN_SEED=" << seed << std::endl;
-  return seed;
-}
-
 // A writable handle on `path` and the definition of `table`.
 struct Handle {
   std::unique_ptr<jet::WritableDatabase> db;
@@ -259,7 +252,8 @@ std::string TextKey(const std::u16string& text) {
 // everything must restore the root page byte for byte and leave the file as sound as before.
 TEST(IndexWriter, RandomChurnOnAnEmptyIndexAndBackToNothing) {
   COPY_FIXTURE_OR_SKIP("access/bigIndexTestV2000.mdb", scratch, path);
-  uint32_t seed = Seed();
+  const uint32_t seed = static_cast<uint32_t>(velloran_test::NumberFromEnvironment("VELLORAN_SEED", std::random_device{}()));
+  std::cout << "[ seed     ] VELLORAN_SEED=" << seed << std::endl;
   SCOPED_TRACE("VELLORAN_SEED=" + std::to_string(seed));
   std::mt19937 rng(seed);
   Handle h = OpenForWrite(path, "Table1");

@@ -15,11 +15,11 @@
 #include "jet/check/csv_export.h"
 #include "jet/check/integrity_check.h"
 #include "jet/file/journal.h"
-#include "jet/file/os.h"
 #include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
+#include "tests/jet/faulty_os.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/schema_test_support.h"
 #include "tests/jet/test_support.h"
@@ -30,7 +30,7 @@ using schema_test::Column;
 using schema_test::Index;
 using jet::ColumnType;
 
-enum class Call { kWrite, kSync, kTruncate, kStamp, kCreate, kDelete, kLink, kRename };
+using Call = velloran_test::DiskCall;
 enum class Fault { kDiskFull, kWriteError, kShortWrite, kSyncError, kRefused };
 
 std::vector<Fault> FaultsFor(Call call) {
@@ -46,17 +46,16 @@ int ErrnoOf(Fault fault) {
 
 // The operating system with one fault: counts, once armed, every call that changes the disk and
 // fails call number `fail_at` with `fault`. A short write writes half of what it was given; the
-// disk is then full, so the next write fails. With `no_links` it is a file system without hard
-// links, as some network shares are.
-class FaultyOs final : public jet::Os {
- public:
-  FaultyOs(int fail_at, Fault fault, bool no_links) : fail_at_(fail_at), fault_(fault), no_links_(no_links) {}
+// disk is then full, so the next write fails.
+struct OneFault {
+  OneFault(int fail_at, Fault fault, bool no_links)
+      : os([this](Call call) { return Decide(call); }, no_links), fail_at_(fail_at), fault_(fault) {}
 
+  velloran_test::FaultyOs os;
   std::vector<Call> calls;
   bool armed = false;
   int failed_with = 0;  // the errno the chosen call failed with, once it has
 
-  // 0: the call goes ahead; -1: it writes half; else the errno it fails with.
   int Decide(Call call) {
     if (!armed) return 0;
     const bool chosen = static_cast<int>(calls.size()) == fail_at_;
@@ -71,79 +70,12 @@ class FaultyOs final : public jet::Os {
     disk_full_ = true;
     return -1;
   }
-  jet::Status Gate(Call call, const std::string& path, const char* what) {
-    const int decided = Decide(call);
-    return decided > 0 ? jet::Status(jet::OsError(path, what, decided)) : jet::Status::Ok();
-  }
-
-  jet::Result<std::unique_ptr<jet::OsFile>> Open(const std::string& path, jet::OpenMode mode) override;
-  jet::Result<bool> Exists(const std::string& path) override { return real_.Exists(path); }
-  jet::Status Delete(const std::string& path) override {
-    JET_RETURN_IF_ERROR(Gate(Call::kDelete, path, "cannot delete the file"));
-    return real_.Delete(path);
-  }
-  jet::Result<bool> Link(const std::string& from, const std::string& to) override {
-    if (no_links_) return jet::OsError(to, "cannot create the file", EPERM);
-    JET_RETURN_IF_ERROR(Gate(Call::kLink, to, "cannot create the file"));
-    return real_.Link(from, to);
-  }
-  jet::Status Rename(const std::string& from, const std::string& to) override {
-    JET_RETURN_IF_ERROR(Gate(Call::kRename, to, "cannot give the file its name"));
-    return real_.Rename(from, to);
-  }
-  jet::Status SyncFolderOf(const std::string& path) override {
-    JET_RETURN_IF_ERROR(Gate(Call::kSync, path, "cannot make a change of the folder durable"));
-    return real_.SyncFolderOf(path);
-  }
 
  private:
-  jet::Os& real_ = jet::Os::Posix();
   int fail_at_;
   Fault fault_;
-  bool no_links_;
   bool disk_full_ = false;
 };
-
-class FaultyFile final : public jet::OsFile {
- public:
-  FaultyFile(FaultyOs& os, std::unique_ptr<jet::OsFile> real) : OsFile(real->path()), os_(os), real_(std::move(real)) {}
-
-  jet::Result<size_t> ReadSome(uint8_t* out, size_t length, uint64_t offset) override { return real_->ReadSome(out, length, offset); }
-  jet::Result<size_t> WriteSome(const struct iovec* parts, int count, uint64_t offset) override {
-    const int decided = os_.Decide(Call::kWrite);
-    if (decided > 0) return jet::OsError(path(), "cannot write at byte " + std::to_string(offset), decided);
-    if (decided == 0) return real_->WriteSome(parts, count, offset);
-    const struct iovec half = {parts[0].iov_base, std::max<size_t>(1, parts[0].iov_len / 2)};
-    return real_->WriteSome(&half, 1, offset);
-  }
-  jet::Status Sync(bool data_only) override {
-    JET_RETURN_IF_ERROR(os_.Gate(Call::kSync, path(), "cannot make the change durable"));
-    return real_->Sync(data_only);
-  }
-  jet::Status Truncate(uint64_t length) override {
-    JET_RETURN_IF_ERROR(os_.Gate(Call::kTruncate, path(), "cannot set the file's length"));
-    return real_->Truncate(length);
-  }
-  jet::Status SetModifiedTime(int64_t ns) override {
-    JET_RETURN_IF_ERROR(os_.Gate(Call::kStamp, path(), "cannot record the change's time"));
-    return real_->SetModifiedTime(ns);
-  }
-  jet::Result<jet::FileInfo> Stat() override { return real_->Stat(); }
-  jet::Result<bool> TryLock(uint64_t start, uint64_t length, jet::FileLock kind) override { return real_->TryLock(start, length, kind); }
-  jet::Result<bool> LockedElsewhere(uint64_t start, uint64_t length, jet::FileLock kind) override {
-    return real_->LockedElsewhere(start, length, kind);
-  }
-
- private:
-  FaultyOs& os_;
-  std::unique_ptr<jet::OsFile> real_;
-};
-
-jet::Result<std::unique_ptr<jet::OsFile>> FaultyOs::Open(const std::string& path, jet::OpenMode mode) {
-  if (mode == jet::OpenMode::kCreateNew || mode == jet::OpenMode::kReplace) JET_RETURN_IF_ERROR(Gate(Call::kCreate, path, "cannot create the file"));
-  JET_ASSIGN_OR_RETURN(auto real, real_.Open(path, mode));
-  return std::unique_ptr<jet::OsFile>(new FaultyFile(*this, std::move(real)));
-}
 
 // What a user can see of the database: whether it is there, and the table's columns, indexes and
 // rows as our export writes them. The database must pass the integrity check and leave no journal.
@@ -222,14 +154,14 @@ const Scenario kScenarios[] = {
 
 // Runs the scenario's write on a fresh copy under `os` (armed for the write alone); returns what
 // it reported. `db` keeps the handle, opened under `os`, for a retry.
-jet::Status RunUnder(const Scenario& s, const std::string& path, FaultyOs& os, std::unique_ptr<jet::WritableDatabase>* db) {
+jet::Status RunUnder(const Scenario& s, const std::string& path, OneFault& os, std::unique_ptr<jet::WritableDatabase>* db) {
   std::filesystem::remove(path);
   std::filesystem::remove(jet::JournalPath(path));
   if (!s.creates) {
     std::filesystem::copy_file(velloran_test::FixturePath("generated/songsV2000.mdb"), path);
     std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
-  jet::Os::SetDefaultForTesting(&os);
+  jet::Os::SetDefaultForTesting(&os.os);
   if (!s.creates) {
     EXPECT_OK_LET(opened, jet::WritableDatabase::Open(path));
     if (opened.ok()) *db = std::move(opened).value();
@@ -250,7 +182,7 @@ TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
   for (const Scenario& s : kScenarios) {
     SCOPED_TRACE(s.name);
     // A write that meets no fault: the state before and after it, and the calls it makes.
-    FaultyOs counting(-1, Fault::kDiskFull, s.no_links);
+    OneFault counting(-1, Fault::kDiskFull, s.no_links);
     std::unique_ptr<jet::WritableDatabase> db;
     std::filesystem::remove(path);
     if (!s.creates) std::filesystem::copy_file(velloran_test::FixturePath("generated/songsV2000.mdb"), path);
@@ -264,7 +196,7 @@ TEST(IoFaults, EveryCallOfAWriteFailsInTurnAndTheDatabaseKeepsWhatWasReported) {
       for (Fault fault : FaultsFor(counting.calls[at])) {
         SCOPED_TRACE("call " + std::to_string(at) + " of " + std::to_string(counting.calls.size()) + ", fault " +
                      std::to_string(static_cast<int>(fault)));
-        FaultyOs faulty(static_cast<int>(at), fault, s.no_links);
+        OneFault faulty(static_cast<int>(at), fault, s.no_links);
         jet::Status reported = RunUnder(s, path, faulty, &db);
         ASSERT_NE(faulty.failed_with, 0) << "the fault was never met: the write's calls changed";
         if (!reported.ok()) {

@@ -69,10 +69,4 @@ inline int RunToEnd(const std::vector<std::string>& args, const std::string& scr
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A number from the environment, or `fallback`.
-inline uint64_t NumberFromEnvironment(const char* name, uint64_t fallback) {
-  const char* text = std::getenv(name);
-  return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) : fallback;
-}
-
 }  // namespace velloran_test

@@ -421,14 +421,9 @@ class RandomWrites {
   std::map<std::string, int> tally_;
 };
 
-uint64_t SeedFromEnvironment() {
-  if (const char* s = std::getenv("VELLORAN_RANDOM_WRITES_SEED")) return std::strtoull(s, nullptr, 10);
-  return std::random_device{}();
-}
-
 TEST(RandomWrites, ManyBatchesMatchTheModelAndOtherReaders) {
   REQUIRE_SHARED_FIXTURES();
-  const uint64_t seed = SeedFromEnvironment();
+  const uint64_t seed = velloran_test::NumberFromEnvironment("VELLORAN_RANDOM_WRITES_SEED", std::random_device{}());
   const double scale = velloran_test::RandomWritesScale();
   std::cout << "[ seed     ] " << seed << " (replay with VELLORAN_RANDOM_WRITES_SEED=" << seed << ")\n";
   SCOPED_TRACE("seed " + std::to_string(seed));

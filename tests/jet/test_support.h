@@ -72,6 +72,14 @@ inline std::string ReadWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The lines of a text file, without their line ends.
+inline std::vector<std::string> LinesOf(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -89,6 +97,12 @@ inline std::string Hex(const std::string& bytes, bool upper = false) {
   std::string out;
   for (unsigned char c : bytes) out += std::string{digits[c >> 4], digits[c & 15]};
   return out;
+}
+
+// A number from the environment (decimal, or hexadecimal after 0x), or `fallback`.
+inline uint64_t NumberFromEnvironment(const char* name, uint64_t fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 0) : fallback;
 }
 
 // VELLORAN_RANDOM_WRITES_SCALE multiplies the work of the randomized write tests; sanitizer builds
