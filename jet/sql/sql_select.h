@@ -75,6 +75,8 @@ class SelectCursor {
   const Value* DecodedColumn(size_t j) { return row_->Decoded(selected_[j]); }
   // Selected column `j` as UTF-8 when it is variable-length Text (LazyRow::TextUtf8).
   Stored TextColumnUtf8(size_t j, std::string* out) const { return row_->TextUtf8(selected_[j], out); }
+  // Where the current row's columns lie (LazyRow::layout); columns()[j] finds selected column j.
+  const RowLayout& row_layout() const { return row_->layout(); }
   // The current row's bytes into *kept (KeptRow), for a reader that converts its columns later.
   void KeepRow(KeptRow* kept) const { row_->Keep(kept); }
   // The selected columns: their names as the table spells them, and their definitions.
