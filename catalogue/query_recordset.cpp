@@ -134,8 +134,10 @@ jet::Status QueryRecordset::CopyFound(size_t most, CopiedRows& rows, size_t* cop
 bool QueryRecordset::CopyFromPage(jet::JetVersion version, size_t row, CopiedRows& rows) {
   const jet::RowLayout& layout = cursor_->row_layout();
   rows.Start(row);
-  for (size_t k = 0; k < copy_plan_.size(); ++k) {
-    const CopyStep& step = copy_plan_[k];
+  const CopyStep* const steps = copy_plan_.data();  // held here: the calls to `rows` might change members
+  const size_t count = copy_plan_.size();
+  for (size_t k = 0; k < count; ++k) {
+    const CopyStep& step = steps[k];
     int64_t whole = 0;
     switch (step.way) {
       case CopyStep::kText: {

@@ -24,7 +24,10 @@ std::string InShapeNote(const DatabaseEntry& entry) {
 class ResultRows final : public Recordset::CopiedRows {
  public:
   explicit ResultRows(ResultSet& results) : results_(results) {}
-  void Start(size_t row) override { row_ = &results_.Grow(static_cast<int>(row) + 1); }
+  void Start(size_t row) override {
+    const int n = static_cast<int>(row) + 1;
+    row_ = n == results_.count() + 1 ? &results_.Append() : &results_.Grow(n);
+  }
   std::string& Text(size_t k) override {
     return k == 2 ? row_->SongNumber : k == 3 ? row_->DiskID : k == 4 ? row_->Song : row_->Artist;
   }

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <set>
 #include <tuple>
@@ -586,8 +587,16 @@ TEST(EngineConnection, OpensEveryFixtureAndReadsEachTableBothWays) {
 
 TEST(EngineFieldValue, ConvertsAsTheListShowsValues) {
   EXPECT_NE(FieldValue(), FieldValue(""));
-  const std::pair<FieldValue, const char*> texts[] = {{FieldValue(), ""}, {true, "True"}, {2.5, "2.5"}, {5.0, "5"}, {int64_t{-12}, "-12"}};
-  for (const auto& [value, text] : texts) EXPECT_EQ(value.ToText(), text);
+  const std::pair<FieldValue, const char*> texts[] = {
+      {FieldValue(), ""}, {true, "True"}, {2.5, "2.5"}, {5.0, "5"}, {int64_t{-12}, "-12"}, {int64_t{0}, "0"},
+      {int64_t{7}, "7"}, {int64_t{100}, "100"}, {int64_t{50099}, "50099"},
+      {std::numeric_limits<int64_t>::min(), "-9223372036854775808"}};
+  for (const auto& [value, text] : texts) {
+    EXPECT_EQ(value.ToText(), text);
+    std::string copied = "an earlier row's text";  // as a list refills its room
+    value.CopyTextTo(copied);
+    EXPECT_EQ(copied, text);
+  }
   // Halves round to the even neighbour.
   const std::pair<FieldValue, int64_t> integers[] = {{true, -1}, {" 42 ", 42}, {"2.5", 2}, {"3.5", 4}, {"forty", 0}};
   for (const auto& [value, integer] : integers) EXPECT_EQ(value.ToInteger(), integer) << value.ToText();
