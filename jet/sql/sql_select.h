@@ -124,7 +124,12 @@ class SelectCursor {
   Status PrepareFolded();
   Status SortFolded(const FoldedColumns& folded, const std::vector<uint32_t>& matches);
   PageTest ScanPageTest();
-  Status Emit();
+  // Emit is inline: every row a walk hands out passes it, and most readers want no values copied.
+  Status Emit() {
+    row_id_ = row_->id();
+    return fill_values_ ? FillValues() : Status::Ok();
+  }
+  Status FillValues();
   // TOP: whether the row just read is one the statement keeps.
   Result<bool> WithinTop();
 
