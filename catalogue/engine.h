@@ -238,7 +238,8 @@ class Recordset {
   // Copies the current row and those after it, up to `most`, into `rows`, each followed by a
   // MoveNext: afterwards the set is where that many MoveNexts leave it. Returns how many rows
   // were copied (fewer when the end came first). A set may copy straight from the file, all in one
-  // hold of the read lock; what is copied and where the set ends are the same either way.
+  // hold of the read lock; what is copied and where the set ends are the same either way, and an
+  // error a move meets is thrown with the set on the last row copied, as that move leaves it.
   virtual size_t CopyRows(const std::vector<CopiedField>& fields, size_t most, CopiedRows& rows);
   // CopyRows of the current row alone, without moving.
   void CopyCurrentRow(const std::vector<CopiedField>& fields, size_t row, CopiedRows& rows) const;

@@ -58,20 +58,20 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
       cursor_.reset();
       break;
     }
-    found_.push_back(PackRowId(cursor_->row_id()));
-    rows_.push_back(cursor_->row_id());
-    JET_RETURN_IF_ERROR(HandOver(rows_.size() - 1));
+    JET_RETURN_IF_ERROR(TakeFound());
   }
   return index < rows_.size();
 }
 
-jet::Status QueryRecordset::HandOver(size_t index) {
+jet::Status QueryRecordset::TakeFound() {
   // Taken where the row handed over before it was, whose room (a row made current gave it its
   // own) serves this one.
   handed_over_.live = false;
   JET_RETURN_IF_ERROR(TakeRow(&handed_over_.values));
+  found_.push_back(PackRowId(cursor_->row_id()));
+  rows_.push_back(cursor_->row_id());
   handed_over_.live = true;
-  handed_over_.index = index;
+  handed_over_.index = rows_.size() - 1;
   handed_over_.generation = Db().generation();
   return jet::Status::Ok();
 }
@@ -115,19 +115,26 @@ jet::Status QueryRecordset::CopyFound(size_t most, CopiedRows& rows, size_t* cop
   // A file changed since the cursor began has Reach run the query again.
   if (cursor_generation_ != Db().generation()) return Settle(pos_ + 1, false, GrowingReadAhead());
   const jet::JetVersion version = Db().version();
+  // An error stops the walk where the moves would have stopped: on the last row copied.
+  const auto failed = [&](const jet::Error& error) -> jet::Status {
+    if (rows_.size() > pos_ + 1) JET_RETURN_IF_ERROR(Settle(rows_.size() - 1, false));
+    return error;
+  };
   while (true) {
-    JET_ASSIGN_OR_RETURN(bool more, cursor_->Next());
-    if (!more) {
+    jet::Result<bool> more = cursor_->Next();
+    if (!more.ok()) return failed(more.error());
+    if (!more.value()) {
       cursor_.reset();
       visited_ = std::max(visited_, rows_.size());  // every row found has been current
       return Settle(rows_.size(), false);           // the end
     }
+    if (*copied == most || !CopyFromPage(version, *copied, rows)) break;
     found_.push_back(PackRowId(cursor_->row_id()));
     rows_.push_back(cursor_->row_id());
-    if (*copied == most || !CopyFromPage(version, *copied, rows)) break;
     ++*copied;
   }
-  JET_RETURN_IF_ERROR(HandOver(rows_.size() - 1));
+  // The first row not copied (or one that must be read as the current row) is made current.
+  if (jet::Status taken = TakeFound(); !taken.ok()) return failed(taken.error());
   return Settle(rows_.size() - 1, false, GrowingReadAhead());
 }
 

@@ -58,8 +58,9 @@ class QueryRecordset final : public JetRecordset {
   // The cursor's current row into *row: its bytes kept, to be converted field by field as they
   // are read; only a value stored outside the row (a long text) is read now.
   jet::Status TakeRow(LoadedRow* row);
-  // The cursor's row found last, handed over (as Reach hands it) to become rows_[index].
-  jet::Status HandOver(size_t index);
+  // The cursor's current row becomes the set's next row, its values handed over for the move
+  // onto it (TakeRow).
+  jet::Status TakeFound();
   // How CopyRows has a field of a row the cursor found: straight from the page where its type
   // allows (a Text's stored bytes converted into the caller's room, a whole number, a Yes/No
   // bit), else decoded and converted as Field converts it.
