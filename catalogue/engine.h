@@ -213,6 +213,36 @@ class Recordset {
   // FieldAt(position).CopyTextTo(out), for a list that keeps the texts of many rows: a set may
   // write the text straight into `out`, whose room is reused.
   virtual void CopyTextAt(size_t position, std::string& out) const { FieldAt(position).CopyTextTo(out); }
+
+  // One field a list copies from each row: its place among Fields() and what the list keeps.
+  struct CopiedField {
+    enum class As : uint8_t {
+      kText,   // as CopyTextAt gives it
+      kWhole,  // FieldAt(position).ToInteger()
+      kYesNo,  // FieldAt(position).ToBool()
+    };
+    size_t position = 0;
+    As as = As::kText;
+  };
+  // The caller's rows a copy fills: Start names the row (0 first) whose fields the calls after it
+  // give, one call per field in the order asked for (field k). A row may be started again; its
+  // fields are then given again in full.
+  class CopiedRows {
+   public:
+    virtual ~CopiedRows() = default;
+    virtual void Start(size_t row) = 0;
+    virtual std::string& Text(size_t k) = 0;  // the room a text goes to, reused
+    virtual void Whole(size_t k, int64_t value) = 0;
+    virtual void YesNo(size_t k, bool value) = 0;
+  };
+  // Copies the current row and those after it, up to `most`, into `rows`, each followed by a
+  // MoveNext: afterwards the set is where that many MoveNexts leave it. Returns how many rows
+  // were copied (fewer when the end came first). A set may copy straight from the file, all in one
+  // hold of the read lock; what is copied and where the set ends are the same either way, and an
+  // error a move meets is thrown with the set on the last row copied, as that move leaves it.
+  virtual size_t CopyRows(const std::vector<CopiedField>& fields, size_t most, CopiedRows& rows);
+  // CopyRows of the current row alone, without moving.
+  void CopyCurrentRow(const std::vector<CopiedField>& fields, size_t row, CopiedRows& rows) const;
   virtual void SetField(const std::string& name, const FieldValue& value) = 0;
 
   virtual void AddNew() = 0;

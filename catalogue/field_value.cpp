@@ -1,5 +1,7 @@
 // FieldValue conversions: how a field's value reads as text, number and Yes/No.
+#include <array>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -59,10 +61,33 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
 
 }  // namespace
 
+// "00" to "99": a list writes a song number for every row it shows, two digits a step.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
 void FormatWhole(int64_t value, std::string& out) {
-  char buffer[24];
-  const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.assign(buffer, written.ptr);
+  char buffer[20];  // the longest, -9223372036854775808, has 20 characters
+  char* const end = buffer + sizeof buffer;
+  char* p = end;
+  uint64_t rest = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  for (; rest >= 100; rest /= 100) {
+    p -= 2;
+    std::memcpy(p, &kDigitPairs[2 * (rest % 100)], 2);
+  }
+  if (rest >= 10) {
+    p -= 2;
+    std::memcpy(p, &kDigitPairs[2 * rest], 2);
+  } else {
+    *--p = static_cast<char>('0' + rest);
+  }
+  if (value < 0) *--p = '-';
+  out.assign(p, end);
 }
 
 std::string FieldValue::ToText() && {

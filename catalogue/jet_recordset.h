@@ -207,6 +207,10 @@ class JetRecordset : public Recordset {
   };
   std::optional<ResumePoint> resume_;
 
+  // Whether the row after the current one is yet to be found by the source, and a MoveNext would
+  // simply take it: no resume point or error read ahead waits for the next move.
+  bool NextIsUnfound() const { return !at_end_ && !resume_ && !read_ahead_error_ && pos_ + 1 == rows_.size(); }
+
   // Makes `values` (one per field) the current row's, which lives at `id`.
   // `values` are taken over (what they hold afterwards is unspecified, but their room is the
   // room of an earlier row's values, ready for reuse).

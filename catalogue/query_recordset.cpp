@@ -58,17 +58,125 @@ jet::Result<bool> QueryRecordset::Reach(size_t index) {
       cursor_.reset();
       break;
     }
-    // Taken where the row handed over before it was, whose room (a row made current gave it
-    // its own) serves this one.
-    handed_over_.live = false;
-    JET_RETURN_IF_ERROR(TakeRow(&handed_over_.values));
-    found_.push_back(PackRowId(cursor_->row_id()));
-    rows_.push_back(cursor_->row_id());
-    handed_over_.live = true;
-    handed_over_.index = rows_.size() - 1;
-    handed_over_.generation = db.generation();
+    JET_RETURN_IF_ERROR(TakeFound());
   }
   return index < rows_.size();
+}
+
+jet::Status QueryRecordset::TakeFound() {
+  // Taken where the row handed over before it was, whose room (a row made current gave it its
+  // own) serves this one.
+  handed_over_.live = false;
+  JET_RETURN_IF_ERROR(TakeRow(&handed_over_.values));
+  found_.push_back(PackRowId(cursor_->row_id()));
+  rows_.push_back(cursor_->row_id());
+  handed_over_.live = true;
+  handed_over_.index = rows_.size() - 1;
+  handed_over_.generation = Db().generation();
+  return jet::Status::Ok();
+}
+
+size_t QueryRecordset::CopyRows(const std::vector<CopiedField>& fields, size_t most, CopiedRows& rows) {
+  PlanCopy(fields);
+  size_t copied = 0;
+  while (copied < most && !AtEnd()) {
+    // The current row is loaded already, and may have an edit pending: read as any caller reads it.
+    CopyCurrentRow(fields, copied++, rows);
+    if (copied < most && cursor_ != nullptr && NextIsUnfound()) {
+      Moving([&] { return CopyFound(most, rows, &copied); });
+    } else {
+      MoveNext();
+    }
+  }
+  return copied;
+}
+
+void QueryRecordset::PlanCopy(const std::vector<CopiedField>& fields) {
+  using As = CopiedField::As;
+  copy_plan_.clear();
+  for (const CopiedField& field : fields) {
+    CopyStep step{field.position < columns_.size() ? &columns_[field.position] : nullptr, field.position, CopyStep::kOther};
+    const jet::ColumnDef* column = step.column;
+    const bool whole = column != nullptr && column->fixed() &&
+                       (column->type == jet::ColumnType::kLong || column->type == jet::ColumnType::kInteger ||
+                        column->type == jet::ColumnType::kByte);
+    if (column == nullptr) step.way = CopyStep::kNone;
+    else if (field.as == As::kText && column->type == jet::ColumnType::kText && !column->fixed()) step.way = CopyStep::kText;
+    else if (field.as == As::kText && whole) step.way = CopyStep::kWholeText;
+    else if (field.as == As::kWhole && whole) step.way = CopyStep::kWhole;
+    else if (field.as == As::kYesNo && column->type == jet::ColumnType::kBoolean) step.way = CopyStep::kYesNo;
+    else if (field.as == As::kWhole) step.way = CopyStep::kOtherWhole;
+    else if (field.as == As::kYesNo) step.way = CopyStep::kOtherYesNo;
+    copy_plan_.push_back(step);
+  }
+}
+
+jet::Status QueryRecordset::CopyFound(size_t most, CopiedRows& rows, size_t* copied) {
+  // A file changed since the cursor began has Reach run the query again.
+  if (cursor_generation_ != Db().generation()) return Settle(pos_ + 1, false, GrowingReadAhead());
+  const jet::JetVersion version = Db().version();
+  // An error stops the walk where the moves would have stopped: on the last row copied.
+  const auto failed = [&](const jet::Error& error) -> jet::Status {
+    if (rows_.size() > pos_ + 1) JET_RETURN_IF_ERROR(Settle(rows_.size() - 1, false));
+    return error;
+  };
+  while (true) {
+    jet::Result<bool> more = cursor_->Next();
+    if (!more.ok()) return failed(more.error());
+    if (!more.value()) {
+      cursor_.reset();
+      visited_ = std::max(visited_, rows_.size());  // every row found has been current
+      return Settle(rows_.size(), false);           // the end
+    }
+    if (*copied == most || !CopyFromPage(version, *copied, rows)) break;
+    found_.push_back(PackRowId(cursor_->row_id()));
+    rows_.push_back(cursor_->row_id());
+    ++*copied;
+  }
+  // The first row not copied (or one that must be read as the current row) is made current.
+  if (jet::Status taken = TakeFound(); !taken.ok()) return failed(taken.error());
+  return Settle(rows_.size() - 1, false, GrowingReadAhead());
+}
+
+bool QueryRecordset::CopyFromPage(jet::JetVersion version, size_t row, CopiedRows& rows) {
+  const jet::RowLayout& layout = cursor_->row_layout();
+  rows.Start(row);
+  const CopyStep* const steps = copy_plan_.data();  // held here: the calls to `rows` might change members
+  const size_t count = copy_plan_.size();
+  for (size_t k = 0; k < count; ++k) {
+    const CopyStep& step = steps[k];
+    int64_t whole = 0;
+    switch (step.way) {
+      case CopyStep::kText: {
+        std::string& out = rows.Text(k);
+        const jet::Stored stored = jet::TextUtf8In(version, *step.column, layout, &out);
+        if (stored == jet::Stored::kNull) out.clear();
+        if (stored == jet::Stored::kUnavailable) return false;  // outside the row: FieldAt reports it
+        continue;
+      }
+      case CopyStep::kWholeText:
+        if (!jet::WholeInRow(*step.column, layout, &whole)) break;
+        FormatWhole(whole, rows.Text(k));
+        continue;
+      case CopyStep::kWhole:
+        if (!jet::WholeInRow(*step.column, layout, &whole)) break;
+        rows.Whole(k, whole);
+        continue;
+      case CopyStep::kYesNo:
+        rows.YesNo(k, layout.Present(step.column->number));
+        continue;
+      case CopyStep::kNone: return false;  // FieldAt says what is wrong
+      default: break;
+    }
+    // Any other type, or NULL, converted as Field converts it.
+    const jet::Value* value = cursor_->DecodedColumn(step.position);
+    if (value == nullptr) return false;
+    AssignFromJetValue(*value, &scratch_);
+    if (step.way == CopyStep::kWhole || step.way == CopyStep::kOtherWhole) rows.Whole(k, scratch_.ToInteger());
+    else if (step.way == CopyStep::kYesNo || step.way == CopyStep::kOtherYesNo) rows.YesNo(k, scratch_.ToBool());
+    else scratch_.CopyTextTo(rows.Text(k));
+  }
+  return true;
 }
 
 PlaceSet& QueryRecordset::Seen() {

@@ -40,6 +40,9 @@ class QueryRecordset final : public JetRecordset {
   void SelectIndex(const std::string& index_name) override;
   void SeekEqual(const FieldValue& key) override;
   bool NoMatch() const override { return false; }
+  // Under one hold of the read lock, the rows the query finds after the current one are copied
+  // straight from their pages: no copy of their bytes is kept, as none of them becomes current.
+  size_t CopyRows(const std::vector<CopiedField>& fields, size_t most, CopiedRows& rows) override;
 
  protected:
   jet::Status Sync() override { return jet::Status::Ok(); }  // a stale query is noticed in Reach
@@ -55,6 +58,26 @@ class QueryRecordset final : public JetRecordset {
   // The cursor's current row into *row: its bytes kept, to be converted field by field as they
   // are read; only a value stored outside the row (a long text) is read now.
   jet::Status TakeRow(LoadedRow* row);
+  // The cursor's current row becomes the set's next row, its values handed over for the move
+  // onto it (TakeRow).
+  jet::Status TakeFound();
+  // How CopyRows has a field of a row the cursor found: straight from the page where its type
+  // allows (a Text's stored bytes converted into the caller's room, a whole number, a Yes/No
+  // bit), else decoded and converted as Field converts it.
+  struct CopyStep {
+    enum Way : uint8_t { kText, kWholeText, kWhole, kYesNo, kOther, kOtherWhole, kOtherYesNo, kNone };
+    const jet::ColumnDef* column;  // null for a place past the last field (kNone)
+    size_t position;
+    Way way;
+  };
+  void PlanCopy(const std::vector<CopiedField>& fields);
+  // CopyRows' work under the lock, once the current row is copied: copies the rows the cursor
+  // finds next while *copied < most, then makes the first row not copied current, as the
+  // MoveNexts would have.
+  jet::Status CopyFound(size_t most, CopiedRows& rows, size_t* copied);
+  // The cursor's row as row `row` of the copy; false where it must be read as the current row
+  // instead (a damaged row, which then reports what is wrong).
+  bool CopyFromPage(jet::JetVersion version, size_t row, CopiedRows& rows);
 
   std::string sql_;
   std::unique_ptr<jet::SelectCursor> cursor_;  // null once every row was found
@@ -66,6 +89,8 @@ class QueryRecordset final : public JetRecordset {
   std::vector<uint64_t> found_;
   PlaceSet& Seen();
   std::vector<uint8_t> kept_states_;  // per field: how TakeRow hands it over (LoadedRow::State)
+  std::vector<CopyStep> copy_plan_;  // per field CopyRows copies
+  FieldValue scratch_;  // CopyFromPage's value of a field of another type
 };
 
 }  // namespace velloran

@@ -38,6 +38,12 @@ class ResultSet {
   void Truncate(int n) {
     if (n >= 0 && n < count_) count_ = n;
   }
+  // Row count() + 1, added for a caller that sets every field of it: its texts keep the room,
+  // and until set the characters, of a row an earlier search left.
+  ResultRow& Append() {
+    if (rows_.size() <= static_cast<size_t>(count_) + 1) rows_.resize(rows_.size() * 2);
+    return rows_[static_cast<size_t>(++count_)];
+  }
   // Row n; rows up to n are added (empty) when n is past the end.
   ResultRow& Grow(int n) {
     if (n > count_) {

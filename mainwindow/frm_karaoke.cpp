@@ -1,5 +1,6 @@
 #include "mainwindow/frm_karaoke.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "catalogue/access97.h"
@@ -17,6 +18,26 @@ std::string InShapeNote(const DatabaseEntry& entry) {
   return "in shape: " + entry.Table + "|" + entry.SongNumberField + "|" + entry.DiskIDField + "|" + entry.SongField + "|" +
          entry.ArtistField;
 }
+
+// The result set as the rows a search copies: row n of the copy is result row n + 1, its fields
+// in the order GetSongs asks for them.
+class ResultRows final : public Recordset::CopiedRows {
+ public:
+  explicit ResultRows(ResultSet& results) : results_(results) {}
+  void Start(size_t row) override {
+    const int n = static_cast<int>(row) + 1;
+    row_ = n == results_.count() + 1 ? &results_.Append() : &results_.Grow(n);
+  }
+  std::string& Text(size_t k) override {
+    return k == 2 ? row_->SongNumber : k == 3 ? row_->DiskID : k == 4 ? row_->Song : row_->Artist;
+  }
+  void Whole(size_t, int64_t value) override { row_->ID = static_cast<int32_t>(value); }
+  void YesNo(size_t, bool value) override { row_->PrintYN = value; }
+
+ private:
+  ResultSet& results_;
+  ResultRow* row_ = nullptr;
+};
 
 }  // namespace
 
@@ -98,24 +119,15 @@ void Frm_Karaoke::GetSongs(const std::string& NewSQL, const std::string& Sortby)
   } else {
     SearchVisible = false;
     rows->MoveFirst();
-    // The fields are found once; every row is read by their places.
-    const size_t id = rows->FieldPosition("ID"), print = rows->FieldPosition("PrintYN");
-    const size_t number = rows->FieldPosition(fields.number), disc = rows->FieldPosition(fields.disc);
-    const size_t song = rows->FieldPosition(fields.song), artist = rows->FieldPosition(fields.artist);
-    int c = 0;
-    while (!rows->AtEnd()) {
-      ++c;
-      ResultRow& row = Results.Grow(c);
-      row.ID = static_cast<int32_t>(rows->FieldAt(id).ToInteger());
-      row.PrintYN = rows->FieldAt(print).ToBool();
-      rows->CopyTextAt(number, row.SongNumber);
-      rows->CopyTextAt(disc, row.DiskID);
-      rows->CopyTextAt(song, row.Song);
-      rows->CopyTextAt(artist, row.Artist);
-      rows->MoveNext();
-      if (c > MaxResults) break;  // so at most MaxResults + 1 rows are kept
-    }
-    Results.Truncate(c);
+    // The fields are found once; the rows are copied in one go, at most MaxResults + 1 of them.
+    using As = Recordset::CopiedField::As;
+    const std::vector<Recordset::CopiedField> wanted = {
+        {rows->FieldPosition("ID"), As::kWhole},        {rows->FieldPosition("PrintYN"), As::kYesNo},
+        {rows->FieldPosition(fields.number), As::kText}, {rows->FieldPosition(fields.disc), As::kText},
+        {rows->FieldPosition(fields.song), As::kText},   {rows->FieldPosition(fields.artist), As::kText}};
+    ResultRows into(Results);
+    const size_t most = static_cast<size_t>(std::max(MaxResults, 0)) + 1;
+    Results.Truncate(static_cast<int>(rows->CopyRows(wanted, most, into)));
     TitleText = "";
   }
   rows->Close();

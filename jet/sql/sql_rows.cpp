@@ -71,10 +71,8 @@ Status LazyRow::CopyTo(size_t column_index, Value* out) {
 }
 
 Stored LazyRow::TextUtf8(size_t column_index, std::string* out) const {
-  StoredText text;
-  const Stored kind = StoredOf(column_index, &text);
-  if (kind == Stored::kText) DecodeStoredTextUtf8(pager_.format().version, text.bytes, text.size, out);
-  return kind;
+  if (column_index >= def_.columns.size()) return Stored::kUnavailable;
+  return TextUtf8In(pager_.format().version, def_.columns[column_index], layout_, out);
 }
 
 void LazyRow::Keep(KeptRow* kept) const {
@@ -90,10 +88,7 @@ void LazyRow::Keep(KeptRow* kept) const {
 }
 
 Stored KeptRow::TextUtf8(const ColumnDef& column, std::string* out) const {
-  StoredText text;
-  const Stored kind = StoredTextIn(column, layout_, &text);
-  if (kind == Stored::kText) DecodeStoredTextUtf8(version_, text.bytes, text.size, out);
-  return kind;
+  return TextUtf8In(version_, column, layout_, out);
 }
 
 Result<Stored> LazyRow::GetStored(size_t column_index, StoredText* text) {

@@ -15,6 +15,7 @@
 #include "jet/sql/sql_expression.h"
 #include "jet/base/status.h"
 #include "jet/table/storage_cursor.h"
+#include "jet/text/text_codec.h"
 #include "jet/table/table_cursor.h"
 #include "jet/pages/table_def.h"
 #include "jet/base/value.h"
@@ -33,6 +34,16 @@ inline Stored StoredTextIn(const ColumnDef& column, const RowLayout& layout, Sto
   text->bytes = layout.bytes + start;
   text->size = end - start;
   return Stored::kText;
+}
+
+// StoredTextIn's text as UTF-8 into *out (its room reused) when it is kText; *out is left alone
+// otherwise. What every reader of a row's texts for a list goes through.
+// Inline: a list's every text, row after row.
+inline Stored TextUtf8In(JetVersion version, const ColumnDef& column, const RowLayout& layout, std::string* out) {
+  StoredText text;
+  const Stored kind = StoredTextIn(column, layout, &text);
+  if (kind == Stored::kText) DecodeStoredTextUtf8(version, text.bytes, text.size, out);
+  return kind;
 }
 
 // A row's bytes copied out of its page, so that a reader converts the columns it reads after the
@@ -97,6 +108,9 @@ class LazyRow final : public RowValues {
     if (column_index >= def_.columns.size()) return Stored::kUnavailable;
     return StoredTextIn(def_.columns[column_index], layout_, text);
   }
+  // Where the row's columns lie (valid until the next Load), for a reader that copies them out
+  // straight from the page: a list, row after row.
+  const RowLayout& layout() const { return layout_; }
   // Copies the row's bytes into *kept, its room reused.
   void Keep(KeptRow* kept) const;
   // The value of a column into *out, whose text room is reused: decoded straight there when the

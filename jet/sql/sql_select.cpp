@@ -544,9 +544,7 @@ Status SelectCursor::LoadAndEmit(RowId id) {
   return Emit();
 }
 
-Status SelectCursor::Emit() {
-  row_id_ = row_->id();
-  if (!fill_values_) return Status::Ok();
+Status SelectCursor::FillValues() {
   // Decoded into these, whose texts keep their room from one row to the next, so a walk does not
   // allocate for every value.
   values_.resize(selected_.size());

@@ -75,6 +75,8 @@ class SelectCursor {
   const Value* DecodedColumn(size_t j) { return row_->Decoded(selected_[j]); }
   // Selected column `j` as UTF-8 when it is variable-length Text (LazyRow::TextUtf8).
   Stored TextColumnUtf8(size_t j, std::string* out) const { return row_->TextUtf8(selected_[j], out); }
+  // Where the current row's columns lie (LazyRow::layout); columns()[j] finds selected column j.
+  const RowLayout& row_layout() const { return row_->layout(); }
   // The current row's bytes into *kept (KeptRow), for a reader that converts its columns later.
   void KeepRow(KeptRow* kept) const { row_->Keep(kept); }
   // The selected columns: their names as the table spells them, and their definitions.
@@ -122,7 +124,12 @@ class SelectCursor {
   Status PrepareFolded();
   Status SortFolded(const FoldedColumns& folded, const std::vector<uint32_t>& matches);
   PageTest ScanPageTest();
-  Status Emit();
+  // Emit is inline: every row a walk hands out passes it, and most readers want no values copied.
+  Status Emit() {
+    row_id_ = row_->id();
+    return fill_values_ ? FillValues() : Status::Ok();
+  }
+  Status FillValues();
   // TOP: whether the row just read is one the statement keeps.
   Result<bool> WithinTop();
 

@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace jet {
 
 namespace {
@@ -41,9 +45,21 @@ void DecodeCompressed(const uint8_t* data, size_t length, Text* out) {
   }
 }
 
-// Whether every one of `count` bytes is an ASCII character other than 0: a word at a time, the
-// last word overlapping the one before, as most texts are a few words long.
+// Whether every one of `count` bytes is an ASCII character other than 0: sixteen or eight at a
+// time, the last block overlapping the one before, as most texts are a few words long.
 bool AllPlainAscii(const uint8_t* bytes, size_t count) {
+#if defined(__SSE2__)
+  if (count >= 16) {
+    const __m128i zero = _mm_setzero_si128();
+    const auto odd = [&](const uint8_t* at) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+      return _mm_movemask_epi8(_mm_or_si128(block, _mm_cmpeq_epi8(block, zero)));  // 0 or 0x80 up
+    };
+    for (size_t i = 0; i + 16 < count; i += 16)
+      if (odd(bytes + i) != 0) return false;
+    return odd(bytes + count - 16) == 0;
+  }
+#endif
   const auto plain64 = [](uint64_t w) { return (((w - 0x0101010101010101ULL) | w) & 0x8080808080808080ULL) == 0; };
   const auto plain32 = [](uint32_t w) { return (((w - 0x01010101U) | w) & 0x80808080U) == 0; };
   if (count >= 8) {
@@ -90,22 +106,34 @@ size_t NarrowAscii(const void* units, size_t count, char* narrow) {
 }
 
 // Latin-1 bytes (compressed Jet 4 text) as UTF-8 at `to`, which has room for two bytes a
-// character (a whole word stored at once never passes that); returns the end written, or nullptr
-// at a 0 byte, which switches to two bytes a character. Even an accented title is mostly ASCII:
-// eight bytes are tested and stored at a time, and only a byte from 0x80 up (or a 0) is taken on
-// its own.
+// character and eight more (a whole word stored at once never passes that); returns the end
+// written, or nullptr at a 0 byte, which switches to two bytes a character. Even an accented title
+// is mostly ASCII: eight bytes are tested and stored at a time (the last eight of a text of eight
+// or more overlapping those before, only the bytes not taken yet counting), and only a byte from
+// 0x80 up (or a 0) is taken on its own.
 char* Latin1ToUtf8(const uint8_t* bytes, size_t count, char* to) {
   char* w = to;
   size_t i = 0;
-  while (i + 8 <= count) {
+  while (i < count) {
+    size_t valid = 8;
     uint64_t word;
-    std::memcpy(&word, bytes + i, sizeof word);
+    if (i + 8 <= count) {
+      std::memcpy(&word, bytes + i, sizeof word);
+    } else if (count >= 8) {
+      valid = count - i;
+      std::memcpy(&word, bytes + count - 8, sizeof word);
+      word >>= 8 * (8 - valid);  // the bytes not taken yet, lowest first
+    } else {
+      break;  // a text of fewer than eight: byte by byte below
+    }
     std::memcpy(w, &word, sizeof word);
-    // The lowest byte marked is the first that is 0 or from 0x80 up; marks above it may be borrows.
-    const uint64_t odd = ((word - 0x0101010101010101ULL) | word) & 0x8080808080808080ULL;
+    // The lowest byte marked is the first that is 0 or from 0x80 up; marks above it may be
+    // borrows, and marks past the valid bytes are not the text's.
+    uint64_t odd = ((word - 0x0101010101010101ULL) | word) & 0x8080808080808080ULL;
+    if (valid < 8) odd &= (uint64_t{1} << (8 * valid)) - 1;
     if (odd == 0) {
-      w += 8;
-      i += 8;
+      w += valid;
+      i += valid;
       continue;
     }
     const size_t plain = static_cast<size_t>(std::countr_zero(odd)) / 8;
@@ -226,9 +254,9 @@ namespace {
   AppendUtf8(text, out);
 }
 
-}  // namespace
-
-void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
+// DecodeStoredTextUtf8 of every text but compressed ASCII: out of line, so that the usual path
+// stays a leaf with no room of its own to set up.
+[[gnu::noinline]] void OtherStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
   if (version == JetVersion::kJet3) {
     out->clear();
     AppendUnitsUtf8(length, [&](size_t i) { return Cp1252ToUnicode(data[i]); }, out);
@@ -244,25 +272,28 @@ void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length
     AppendUnitsUtf8(count - ascii, [&](size_t i) { return static_cast<char16_t>(rest[2 * i] | (rest[2 * i + 1] << 8)); }, out);
     return;
   }
-  // Compressed: one byte a character, Latin-1, until a 0 switches to two.
-  const uint8_t* bytes = data + 2;
+  // Compressed: one byte a character, Latin-1, until a 0 switches to two. Written straight into
+  // the string's room, made as long as the longest the text can be, then cut to what it is.
   const size_t count = length - 2;
-  if (AllPlainAscii(bytes, count)) {
-    out->assign(reinterpret_cast<const char*>(bytes), count);
+  out->resize(2 * count + 8);
+  char* const start = out->data();
+  if (const char* end = Latin1ToUtf8(data + 2, count, start)) {
+    out->resize(static_cast<size_t>(end - start));
     return;
   }
-  // Converted on the stack a piece at a time and appended: the string's room is not cleared
-  // before it is written, as growing it would.
-  constexpr size_t kPiece = 256;
-  char room[2 * kPiece];
-  out->clear();
-  for (size_t at = 0; at < count; at += kPiece) {
-    const char* end = Latin1ToUtf8(bytes + at, std::min(kPiece, count - at), room);
-    if (end == nullptr) break;
-    out->append(room, static_cast<size_t>(end - room));
-    if (at + kPiece >= count) return;
-  }
   CompressedWithRunsToUtf8(data, length, out);
+}
+
+}  // namespace
+
+void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length, std::string* out) {
+  // Most stored texts are compressed ASCII: one test and one copy.
+  if (version != JetVersion::kJet3 && length >= 2 && data[0] == 0xFF && data[1] == 0xFE &&
+      AllPlainAscii(data + 2, length - 2)) {
+    out->assign(reinterpret_cast<const char*>(data + 2), length - 2);
+    return;
+  }
+  OtherStoredTextUtf8(version, data, length, out);
 }
 
 std::string ToUtf8(const Text& text) {
