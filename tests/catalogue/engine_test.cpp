@@ -167,7 +167,9 @@ TEST(EngineQuery, CopyingRowsReadsWhatTheMovesRead) {
         ASSERT_EQ(fast->AtEnd(), plain->AtEnd());
         EXPECT_EQ(fast->RecordCount(), plain->RecordCount());
         const size_t last = fast->Fields().size() - 1;
-        if (!fast->AtEnd()) EXPECT_EQ(fast->FieldAt(last), plain->FieldAt(last));
+        if (!fast->AtEnd()) {
+          EXPECT_EQ(fast->FieldAt(last), plain->FieldAt(last));
+        }
         fast->MoveFirst(), plain->MoveFirst();
         EXPECT_EQ(fast->FieldAt(last), plain->FieldAt(last));
         fast->MoveLast(), plain->MoveLast();
