@@ -599,7 +599,7 @@ TEST(EngineFieldValue, ConvertsAsTheListShowsValues) {
   EXPECT_NE(FieldValue(), FieldValue(""));
   const std::pair<FieldValue, const char*> texts[] = {
       {FieldValue(), ""}, {true, "True"}, {2.5, "2.5"}, {5.0, "5"}, {int64_t{-12}, "-12"}, {int64_t{0}, "0"},
-      {int64_t{7}, "7"}, {int64_t{100}, "100"}, {int64_t{50099}, "50099"},
+      {int64_t{7}, "7"}, {int64_t{100}, "100"}, {int64_t{50099}, "50099"}, {int64_t{-1234567890123}, "-1234567890123"},
       {std::numeric_limits<int64_t>::min(), "-9223372036854775808"}};
   for (const auto& [value, text] : texts) {
     EXPECT_EQ(value.ToText(), text);
