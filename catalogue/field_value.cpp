@@ -71,6 +71,9 @@ constexpr std::array<char, 200> kDigitPairs = [] {
   return pairs;
 }();
 
+// Out of line: the usual number keeps to registers the caller does not save.
+[[gnu::noinline]] static void AssignText(const char* text, size_t length, std::string& out) { out.assign(text, length); }
+
 void FormatWhole(int64_t value, std::string& out) {
   char buffer[20];  // the longest, -9223372036854775808, has 20 characters
   char* const end = buffer + sizeof buffer;
@@ -91,10 +94,7 @@ void FormatWhole(int64_t value, std::string& out) {
   // A list writes a number into the room of the one its row held before, mostly as long: cut to
   // length (no fill) and written over with two overlapping fixed-size copies, without the
   // general assign's checks and call to copy.
-  if (length > 16 || out.size() < length) {
-    out.assign(p, end);
-    return;
-  }
+  if (length > 16 || out.size() < length) return AssignText(p, length, out);
   out.resize(length);
   char* const to = out.data();
   if (length >= 8) {
