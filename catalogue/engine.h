@@ -224,16 +224,16 @@ class Recordset {
     size_t position = 0;
     As as = As::kText;
   };
-  // The caller's rows a copy fills: Start names the row (0 first) whose fields the calls after it
-  // give, one call per field in the order asked for (field k). A row may be started again; its
-  // fields are then given again in full.
+  // The caller's rows a copy fills, one row in two calls: Start names the row (0 first) and gives
+  // the rooms its texts go to (texts[k] for field k asked as kText, reused; the other entries are
+  // not read); Finish then gives its numbers (numbers[k] for a kWhole field, 0 or 1 for kYesNo;
+  // the other entries hold nothing). A row may be started again; it is then given again in full.
+  // Two calls a row rather than one a field: a list copies a thousand rows a search.
   class CopiedRows {
    public:
     virtual ~CopiedRows() = default;
-    virtual void Start(size_t row) = 0;
-    virtual std::string& Text(size_t k) = 0;  // the room a text goes to, reused
-    virtual void Whole(size_t k, int64_t value) = 0;
-    virtual void YesNo(size_t k, bool value) = 0;
+    virtual std::string* const* Start(size_t row) = 0;
+    virtual void Finish(const int64_t* numbers) = 0;
   };
   // Copies the current row and those after it, up to `most`, into `rows`, each followed by a
   // MoveNext: afterwards the set is where that many MoveNexts leave it. Returns how many rows

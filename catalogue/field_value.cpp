@@ -71,6 +71,9 @@ constexpr std::array<char, 200> kDigitPairs = [] {
   return pairs;
 }();
 
+// Out of line: the usual number keeps to registers the caller does not save.
+[[gnu::noinline]] static void AssignText(const char* text, size_t length, std::string& out) { out.assign(text, length); }
+
 void FormatWhole(int64_t value, std::string& out) {
   char buffer[20];  // the longest, -9223372036854775808, has 20 characters
   char* const end = buffer + sizeof buffer;
@@ -87,7 +90,24 @@ void FormatWhole(int64_t value, std::string& out) {
     *--p = static_cast<char>('0' + rest);
   }
   if (value < 0) *--p = '-';
-  out.assign(p, end);
+  const size_t length = static_cast<size_t>(end - p);
+  // A list writes a number into the room of the one its row held before, mostly as long: cut to
+  // length (no fill) and written over with two overlapping fixed-size copies, without the
+  // general assign's checks and call to copy.
+  if (length > 16 || out.size() < length) return AssignText(p, length, out);
+  out.resize(length);
+  char* const to = out.data();
+  if (length >= 8) {
+    std::memcpy(to, p, 8);
+    std::memcpy(to + length - 8, p + length - 8, 8);
+  } else if (length >= 4) {
+    std::memcpy(to, p, 4);
+    std::memcpy(to + length - 4, p + length - 4, 4);
+  } else {
+    to[0] = p[0];
+    to[length / 2] = p[length / 2];
+    to[length - 1] = p[length - 1];
+  }
 }
 
 std::string FieldValue::ToText() && {

@@ -109,6 +109,7 @@ void QueryRecordset::PlanCopy(const std::vector<CopiedField>& fields) {
     else if (field.as == As::kYesNo) step.way = CopyStep::kOtherYesNo;
     copy_plan_.push_back(step);
   }
+  numbers_.assign(fields.size(), 0);
 }
 
 jet::Status QueryRecordset::CopyFound(size_t most, CopiedRows& rows, size_t* copied) {
@@ -140,30 +141,28 @@ jet::Status QueryRecordset::CopyFound(size_t most, CopiedRows& rows, size_t* cop
 
 bool QueryRecordset::CopyFromPage(jet::JetVersion version, size_t row, CopiedRows& rows) {
   const jet::RowLayout& layout = cursor_->row_layout();
-  rows.Start(row);
-  const CopyStep* const steps = copy_plan_.data();  // held here: the calls to `rows` might change members
+  std::string* const* texts = rows.Start(row);
+  const CopyStep* const steps = copy_plan_.data();  // held here: the call to `rows` might change members
+  int64_t* const numbers = numbers_.data();
   const size_t count = copy_plan_.size();
   for (size_t k = 0; k < count; ++k) {
     const CopyStep& step = steps[k];
-    int64_t whole = 0;
     switch (step.way) {
       case CopyStep::kText: {
-        std::string& out = rows.Text(k);
-        const jet::Stored stored = jet::TextUtf8In(version, *step.column, layout, &out);
-        if (stored == jet::Stored::kNull) out.clear();
+        const jet::Stored stored = jet::TextUtf8In(version, *step.column, layout, texts[k]);
+        if (stored == jet::Stored::kNull) texts[k]->clear();
         if (stored == jet::Stored::kUnavailable) return false;  // outside the row: FieldAt reports it
         continue;
       }
       case CopyStep::kWholeText:
-        if (!jet::WholeInRow(*step.column, layout, &whole)) break;
-        FormatWhole(whole, rows.Text(k));
+        if (!jet::WholeInRow(*step.column, layout, &numbers[k])) break;
+        FormatWhole(numbers[k], *texts[k]);
         continue;
       case CopyStep::kWhole:
-        if (!jet::WholeInRow(*step.column, layout, &whole)) break;
-        rows.Whole(k, whole);
+        if (!jet::WholeInRow(*step.column, layout, &numbers[k])) break;
         continue;
       case CopyStep::kYesNo:
-        rows.YesNo(k, layout.Present(step.column->number));
+        numbers[k] = layout.Present(step.column->number) ? 1 : 0;
         continue;
       case CopyStep::kNone: return false;  // FieldAt says what is wrong
       default: break;
@@ -172,10 +171,11 @@ bool QueryRecordset::CopyFromPage(jet::JetVersion version, size_t row, CopiedRow
     const jet::Value* value = cursor_->DecodedColumn(step.position);
     if (value == nullptr) return false;
     AssignFromJetValue(*value, &scratch_);
-    if (step.way == CopyStep::kWhole || step.way == CopyStep::kOtherWhole) rows.Whole(k, scratch_.ToInteger());
-    else if (step.way == CopyStep::kYesNo || step.way == CopyStep::kOtherYesNo) rows.YesNo(k, scratch_.ToBool());
-    else scratch_.CopyTextTo(rows.Text(k));
+    if (step.way == CopyStep::kWhole || step.way == CopyStep::kOtherWhole) numbers[k] = scratch_.ToInteger();
+    else if (step.way == CopyStep::kYesNo || step.way == CopyStep::kOtherYesNo) numbers[k] = scratch_.ToBool() ? 1 : 0;
+    else scratch_.CopyTextTo(*texts[k]);
   }
+  rows.Finish(numbers);
   return true;
 }
 

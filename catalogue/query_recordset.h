@@ -90,6 +90,7 @@ class QueryRecordset final : public JetRecordset {
   PlaceSet& Seen();
   std::vector<uint8_t> kept_states_;  // per field: how TakeRow hands it over (LoadedRow::State)
   std::vector<CopyStep> copy_plan_;  // per field CopyRows copies
+  std::vector<int64_t> numbers_;      // CopyFromPage's numbers of a row, per field
   FieldValue scratch_;  // CopyFromPage's value of a field of another type
 };
 

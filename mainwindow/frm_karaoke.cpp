@@ -1,6 +1,7 @@
 #include "mainwindow/frm_karaoke.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 
 #include "catalogue/access97.h"
@@ -24,19 +25,21 @@ std::string InShapeNote(const DatabaseEntry& entry) {
 class ResultRows final : public Recordset::CopiedRows {
  public:
   explicit ResultRows(ResultSet& results) : results_(results) {}
-  void Start(size_t row) override {
+  std::string* const* Start(size_t row) override {
     const int n = static_cast<int>(row) + 1;
     row_ = n == results_.count() + 1 ? &results_.Append() : &results_.Grow(n);
+    texts_ = {nullptr, nullptr, &row_->SongNumber, &row_->DiskID, &row_->Song, &row_->Artist};
+    return texts_.data();
   }
-  std::string& Text(size_t k) override {
-    return k == 2 ? row_->SongNumber : k == 3 ? row_->DiskID : k == 4 ? row_->Song : row_->Artist;
+  void Finish(const int64_t* numbers) override {
+    row_->ID = static_cast<int32_t>(numbers[0]);
+    row_->PrintYN = numbers[1] != 0;
   }
-  void Whole(size_t, int64_t value) override { row_->ID = static_cast<int32_t>(value); }
-  void YesNo(size_t, bool value) override { row_->PrintYN = value; }
 
  private:
   ResultSet& results_;
   ResultRow* row_ = nullptr;
+  std::array<std::string*, 6> texts_{};  // in the order GetSongs asks for the fields
 };
 
 }  // namespace

@@ -24,7 +24,11 @@ std::string LazyRow::Where() const {
 
 Status LazyRow::Load(RowId id, const RowSlot& slot) {
   id_ = id;
-  std::fill(decoded_.begin(), decoded_.end(), 0);
+  // A new mark tells this row's decoded values from an earlier row's, with no pass over the marks.
+  if (++load_ == 0) {
+    std::fill(decoded_.begin(), decoded_.end(), 0);
+    load_ = 1;
+  }
   Status parsed = ParseRowLayout(pager_.format(), def_, slot.bytes, slot.size, kUnnamed, &layout_);
   if (!parsed.ok()) {
     layout_ = RowLayout{};  // a row that failed to parse reads as having no columns
@@ -37,9 +41,9 @@ Status LazyRow::Load(RowId id, const RowSlot& slot) {
 
 const Value* LazyRow::Decoded(size_t column_index) {
   if (column_index >= values_.size()) return nullptr;
-  if (!decoded_[column_index]) {
+  if (decoded_[column_index] != load_) {
     if (!DecodeColumn(pager_, def_, def_.columns[column_index], layout_, kUnnamed, &values_[column_index]).ok()) return nullptr;
-    decoded_[column_index] = 1;
+    decoded_[column_index] = load_;
   }
   return &values_[column_index];
 }
@@ -52,7 +56,7 @@ Result<const Value*> LazyRow::Get(size_t column_index) {
   const ColumnDef& column = def_.columns[column_index];
   Status decoded = DecodeColumn(pager_, def_, column, layout_, kUnnamed, &values_[column_index]);
   if (decoded.ok()) {  // decoding is deterministic: not reached
-    decoded_[column_index] = 1;
+    decoded_[column_index] = load_;
     return &values_[column_index];
   }
   auto named = DecodeColumn(pager_, def_, column, layout_, Where());
@@ -61,7 +65,7 @@ Result<const Value*> LazyRow::Get(size_t column_index) {
 
 Status LazyRow::CopyTo(size_t column_index, Value* out) {
   // A failure goes through Get, which names the place.
-  if (column_index < values_.size() && !decoded_[column_index] &&
+  if (column_index < values_.size() && decoded_[column_index] != load_ &&
       DecodeColumn(pager_, def_, def_.columns[column_index], layout_, kUnnamed, out).ok()) {
     return Status::Ok();
   }

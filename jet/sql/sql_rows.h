@@ -125,7 +125,9 @@ class LazyRow final : public RowValues {
   RowId id_;
   RowLayout layout_;
   std::vector<Value> values_;
-  std::vector<uint8_t> decoded_;  // per column: whether values_ holds it
+  // Per column: the Load whose value values_ holds (0: none). load_ counts the Loads, never 0.
+  std::vector<uint32_t> decoded_;
+  uint32_t load_ = 1;
 
   static const std::string kUnnamed;
   std::string Where() const;  // "page P, row R", for errors

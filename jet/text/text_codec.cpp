@@ -290,7 +290,15 @@ void DecodeStoredTextUtf8(JetVersion version, const uint8_t* data, size_t length
   // Most stored texts are compressed ASCII: one test and one copy.
   if (version != JetVersion::kJet3 && length >= 2 && data[0] == 0xFF && data[1] == 0xFE &&
       AllPlainAscii(data + 2, length - 2)) {
-    out->assign(reinterpret_cast<const char*>(data + 2), length - 2);
+    // Into the room of the text it held before (a list's row, mostly as long): cut to length, no
+    // fill, and copied over, without the general assign's checks.
+    const size_t count = length - 2;
+    if (out->size() < count) {
+      out->assign(reinterpret_cast<const char*>(data + 2), count);
+      return;
+    }
+    out->resize(count);
+    std::memcpy(out->data(), data + 2, count);
     return;
   }
   OtherStoredTextUtf8(version, data, length, out);

@@ -127,18 +127,26 @@ TEST(EngineQuery, WalksInOrderAndCountsWhatItVisited) {
 
 // Every field of a row as each kind a list keeps, in one line of text per row.
 struct TextRows final : Recordset::CopiedRows {
+  explicit TextRows(const std::vector<Recordset::CopiedField>& asked) : fields(asked) {}
+  const std::vector<Recordset::CopiedField>& fields;
   std::vector<std::vector<std::string>> rows;
-  std::vector<std::string>* row = nullptr;
-  void Start(size_t n) override {
+  std::vector<std::string*> texts;
+  size_t current = 0;
+  std::string* const* Start(size_t n) override {
     if (rows.size() <= n) rows.resize(n + 1);
-    row = &rows[n];
+    current = n;
+    // As a list's reused room holds: a text not written shows.
+    rows[n].resize(fields.size(), "an earlier row's text");
+    texts.clear();
+    for (std::string& text : rows[n]) texts.push_back(&text);
+    return texts.data();
   }
-  std::string& Text(size_t k) override { return At(k); }
-  void Whole(size_t k, int64_t value) override { At(k) = std::to_string(value); }
-  void YesNo(size_t k, bool value) override { At(k) = value ? "yes" : "no"; }
-  std::string& At(size_t k) {
-    if (row->size() <= k) row->resize(k + 1, "an earlier row's text");  // as a list's reused room holds
-    return (*row)[k];
+  void Finish(const int64_t* numbers) override {
+    using As = Recordset::CopiedField::As;
+    for (size_t k = 0; k < fields.size(); ++k) {
+      if (fields[k].as == As::kWhole) rows[current][k] = std::to_string(numbers[k]);
+      if (fields[k].as == As::kYesNo) rows[current][k] = numbers[k] == 1 ? "yes" : numbers[k] == 0 ? "no" : "neither";
+    }
   }
 };
 
@@ -160,7 +168,7 @@ TEST(EngineQuery, CopyingRowsReadsWhatTheMovesRead) {
         std::vector<Recordset::CopiedField> fields;
         for (size_t p = 0; p < fast->Fields().size(); ++p)
           for (As as : {As::kText, As::kWhole, As::kYesNo}) fields.push_back({p, as});
-        TextRows fast_rows, plain_rows;
+        TextRows fast_rows(fields), plain_rows(fields);
         for (int i = 0; i < skip; ++i) fast->MoveNext(), plain->MoveNext();
         EXPECT_EQ(fast->CopyRows(fields, most, fast_rows), plain->Recordset::CopyRows(fields, most, plain_rows));
         EXPECT_EQ(fast_rows.rows, plain_rows.rows);
@@ -591,7 +599,7 @@ TEST(EngineFieldValue, ConvertsAsTheListShowsValues) {
   EXPECT_NE(FieldValue(), FieldValue(""));
   const std::pair<FieldValue, const char*> texts[] = {
       {FieldValue(), ""}, {true, "True"}, {2.5, "2.5"}, {5.0, "5"}, {int64_t{-12}, "-12"}, {int64_t{0}, "0"},
-      {int64_t{7}, "7"}, {int64_t{100}, "100"}, {int64_t{50099}, "50099"},
+      {int64_t{7}, "7"}, {int64_t{100}, "100"}, {int64_t{50099}, "50099"}, {int64_t{-1234567890123}, "-1234567890123"},
       {std::numeric_limits<int64_t>::min(), "-9223372036854775808"}};
   for (const auto& [value, text] : texts) {
     EXPECT_EQ(value.ToText(), text);
