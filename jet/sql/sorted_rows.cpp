@@ -274,7 +274,6 @@ class Builder {
     }
   }
 
- private:
   Pager& pager_;
   const TableDef& def_;
   const FoldedColumns& folded_;
