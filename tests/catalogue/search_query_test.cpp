@@ -12,7 +12,7 @@ TEST(SearchQuery, NumbersSearchFromThatNumberUpAndOtherTextsSearchTitlesAndArtis
   struct Case {
     const char* typed;
     const char* from_number;  // null for a search of titles and artists
-    const char* pattern;      // what stands between the asterisks then
+    const char* pattern = nullptr;  // what stands between the asterisks then
   };
   const Case cases[] = {
       {"5", "5"},         {"12abc", "12"},     {"1 2", "12"},  // blanks inside a number are ignored
