@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <vector>
 
 #include "catalogue/access97.h"
 #include "catalogue/catalogue_design.h"
@@ -20,11 +21,18 @@ std::string InShapeNote(const DatabaseEntry& entry) {
          entry.ArtistField;
 }
 
-// The result set as the rows a search copies: row n of the copy is result row n + 1, its fields
-// in the order GetSongs asks for them.
+// The result set as the rows a search copies: row n of the copy is result row n + 1. The fields
+// it asks for and the places it puts them are listed here together, in one order.
 class ResultRows final : public Recordset::CopiedRows {
  public:
   explicit ResultRows(ResultSet& results) : results_(results) {}
+  // Where ID, PrintYN and the mapped number, disc, song and artist fields lie among `rows`' fields.
+  static std::vector<Recordset::CopiedField> Wanted(const Recordset& rows, const SongFields& fields) {
+    using As = Recordset::CopiedField::As;
+    return {{rows.FieldPosition("ID"), As::kWhole},        {rows.FieldPosition("PrintYN"), As::kYesNo},
+            {rows.FieldPosition(fields.number), As::kText}, {rows.FieldPosition(fields.disc), As::kText},
+            {rows.FieldPosition(fields.song), As::kText},   {rows.FieldPosition(fields.artist), As::kText}};
+  }
   std::string* const* Start(size_t row) override {
     const int n = static_cast<int>(row) + 1;
     row_ = n == results_.count() + 1 ? &results_.Append() : &results_.Grow(n);
@@ -39,7 +47,7 @@ class ResultRows final : public Recordset::CopiedRows {
  private:
   ResultSet& results_;
   ResultRow* row_ = nullptr;
-  std::array<std::string*, 6> texts_{};  // in the order GetSongs asks for the fields
+  std::array<std::string*, 6> texts_{};  // in Wanted's order
 };
 
 }  // namespace
@@ -123,14 +131,9 @@ void Frm_Karaoke::GetSongs(const std::string& NewSQL, const std::string& Sortby)
     SearchVisible = false;
     rows->MoveFirst();
     // The fields are found once; the rows are copied in one go, at most MaxResults + 1 of them.
-    using As = Recordset::CopiedField::As;
-    const std::vector<Recordset::CopiedField> wanted = {
-        {rows->FieldPosition("ID"), As::kWhole},        {rows->FieldPosition("PrintYN"), As::kYesNo},
-        {rows->FieldPosition(fields.number), As::kText}, {rows->FieldPosition(fields.disc), As::kText},
-        {rows->FieldPosition(fields.song), As::kText},   {rows->FieldPosition(fields.artist), As::kText}};
     ResultRows into(Results);
     const size_t most = static_cast<size_t>(std::max(MaxResults, 0)) + 1;
-    Results.Truncate(static_cast<int>(rows->CopyRows(wanted, most, into)));
+    Results.Truncate(static_cast<int>(rows->CopyRows(ResultRows::Wanted(*rows, fields), most, into)));
     TitleText = "";
   }
   rows->Close();
