@@ -107,54 +107,48 @@ const PhysicalIndex* IndexFor(const TableDef& def, const SortColumn& column) {
   return nullptr;
 }
 
-// The rows (those of `subset`, else all) in the order of `index`'s entries; nullopt when its
-// entries do not name every row exactly once (then the keys are made instead). Each page is read
-// straight from the file and none is kept: ordering every row of a large table would otherwise
-// fill the cache with its index.
-Result<std::optional<ColumnOrder>> IndexOrder(Pager& pager, const TableDef& def, const PhysicalIndex& index,
-                                              const FoldedColumns& folded, const PlaceLookup& lookup,
-                                              const RowSubset* subset) {
-  const size_t n = folded.rows();
-  ColumnOrder order;
-  order.rows.reserve(subset != nullptr ? subset->count() : n);
-  order.ties.reserve(order.rows.capacity());
-  std::vector<uint64_t> named((n + 63) / 64);
-  size_t named_count = 0;
-  uint64_t group = 0, last_kept_group = UINT64_MAX;  // of equal keys, counted over every entry
-  std::vector<uint8_t> bytes(pager.page_size());
-  IndexEntryReader reader;
-  std::vector<IndexEntryReader::LeafRow> leaf;
-  std::string last;  // the key of the entry before
-  // Down the leftmost edge to the first leaf, then along the leaves; the pages a walk may visit
-  // are bounded, so that a chain that loops ends.
-  uint32_t page = index.root_page;
-  for (size_t visited = 0; page != 0; ++visited) {
-    if (visited > n + 64) return std::optional<ColumnOrder>();
-    JET_RETURN_IF_ERROR(pager.ReadRun(page, 1, bytes.data()));
-    JET_RETURN_IF_ERROR(reader.Start(pager, page, bytes.data()));
-    if (reader.page().owner != def.page) return std::optional<ColumnOrder>();
-    if (!reader.page().leaf()) {
-      JET_ASSIGN_OR_RETURN(bool any, reader.Next());
-      page = any ? reader.child_page() : reader.page().tail;
-      continue;
+// Down the leftmost edge of the index to its first leaf, then along the leaves. Each page is read
+// straight from the file and none is kept: a walk of every row of a large table would otherwise
+// fill the cache with its index. The pages a walk visits are bounded, so that a chain that loops ends.
+class LeafWalk {
+ public:
+  LeafWalk(Pager& pager, const TableDef& def, const PhysicalIndex& index, size_t rows)
+      : pager_(pager), owner_(def.page), page_(index.root_page), most_(rows + 64), bytes_(pager.page_size()) {}
+
+  // The next leaf's entries into *leaf; false after the last one or when the pages do not make
+  // an index of this table (then `broken` says so).
+  Result<bool> Next(std::vector<IndexEntryReader::LeafRow>* leaf) {
+    while (page_ != 0) {
+      if (++visited_ > most_) break;
+      JET_RETURN_IF_ERROR(pager_.ReadRun(page_, 1, bytes_.data()));
+      JET_RETURN_IF_ERROR(reader_.Start(pager_, page_, bytes_.data()));
+      if (reader_.page().owner != owner_) break;
+      if (!reader_.page().leaf()) {
+        JET_ASSIGN_OR_RETURN(bool any, reader_.Next());
+        page_ = any ? reader_.child_page() : reader_.page().tail;
+        continue;
+      }
+      JET_RETURN_IF_ERROR(reader_.LeafRows(leaf, leaves_ > 0, &last_));
+      ++leaves_;
+      page_ = reader_.page().next;
+      return true;
     }
-    JET_RETURN_IF_ERROR(reader.LeafRows(&leaf, named_count > 0, &last));
-    for (const IndexEntryReader::LeafRow& entry : leaf) {
-      group += !entry.same_key && named_count > 0 ? 1 : 0;
-      const uint32_t r = lookup.Find(RowId{entry.data_page, entry.data_row});
-      if (r == kNoRow || (named[r / 64] >> (r % 64) & 1) != 0) return std::optional<ColumnOrder>();
-      named[r / 64] |= uint64_t{1} << (r % 64);
-      ++named_count;
-      if (subset != nullptr && !subset->Has(r)) continue;
-      order.ties.push_back(group == last_kept_group);
-      order.rows.push_back(r);
-      last_kept_group = group;
-    }
-    page = reader.page().next;
+    broken_ = page_ != 0;
+    page_ = 0;
+    return false;
   }
-  if (named_count != n) return std::optional<ColumnOrder>();
-  return std::optional<ColumnOrder>(std::move(order));
-}
+  bool broken() const { return broken_; }
+
+ private:
+  Pager& pager_;
+  uint32_t owner_;
+  uint32_t page_;
+  size_t most_, visited_ = 0, leaves_ = 0;
+  bool broken_ = false;
+  std::vector<uint8_t> bytes_;
+  IndexEntryReader reader_;
+  std::string last_;  // the key of the entry before the leaf's first
+};
 
 // `rows` (ascending) in the order of the keys of their folded texts of folded.columns[k]: a
 // folded text sorts exactly as the text does, as folding keeps every weight of every character.
@@ -191,14 +185,9 @@ class Builder {
  public:
   Builder(Pager& pager, const TableDef& def, const FoldedColumns& folded) : pager_(pager), def_(def), folded_(folded) {}
 
-  // The rows (of `subset`, else all) in `column`'s order: from its index when it has one that
-  // names every row, else from the keys of its folded texts; nullopt when neither can be had.
+  // The rows (of `subset`, else all) in `column`'s order, from the keys of its folded texts;
+  // nullopt when it is not a Text column they hold.
   Result<std::optional<ColumnOrder>> Order(const SortColumn& column, const RowSubset* subset) {
-    if (const PhysicalIndex* index = IndexFor(def_, column)) {
-      if (!lookup_) lookup_.emplace(folded_);
-      JET_ASSIGN_OR_RETURN(std::optional<ColumnOrder> walked, IndexOrder(pager_, def_, *index, folded_, *lookup_, subset));
-      if (walked) return walked;
-    }
     const auto k = std::find(folded_.columns.begin(), folded_.columns.end(), column.column);
     if (k == folded_.columns.end() || def_.columns[column.column].type != ColumnType::kText) return std::optional<ColumnOrder>();
     std::vector<uint32_t> rows;
@@ -277,7 +266,6 @@ class Builder {
   Pager& pager_;
   const TableDef& def_;
   const FoldedColumns& folded_;
-  std::optional<PlaceLookup> lookup_;
 };
 
 // The first column orders every row; the later ones only the rows that tie on the columns before.
@@ -318,6 +306,15 @@ class KeyedRows {
     }
     return a < b;
   }
+  // Appends the keys of every sort column of `row`, in turn: keys of rows compare as Before does
+  // until the rows themselves.
+  Status AppendKeys(uint32_t row, std::string* key) {
+    for (size_t c = 0; c < at_.size(); ++c) {
+      JET_RETURN_IF_ERROR(Key(row, c, &key_a_));
+      key->append(key_a_);
+    }
+    return Status::Ok();
+  }
 
  private:
   Status Key(uint32_t row, size_t c, std::string* key) {
@@ -333,6 +330,108 @@ class KeyedRows {
   std::vector<size_t> at_;  // per sort column: its place in folded.columns
   Value text_ = Text();
   std::string key_a_, key_b_;
+};
+
+// Where the pages' rows begin in folded texts, kept beside them while the file is as it is: made
+// in a pass over every row's place, which a walk that reads a few thousand rows should not pay
+// each time.
+struct SharedLookup {
+  explicit SharedLookup(std::shared_ptr<const FoldedColumns> texts) : folded(std::move(texts)), lookup(*folded) {}
+  std::shared_ptr<const FoldedColumns> folded;
+  PlaceLookup lookup;
+};
+
+// Walks the leaves of the first ORDER BY column's index. The entries of one key are held until
+// the next key begins; the wanted rows among them then go out in the order of the later columns'
+// keys, rows whose keys are all equal in the order the folded texts hold them.
+class LeafOrderWalk final : public OrderWalk {
+ public:
+  LeafOrderWalk(Pager& pager, const TableDef& def, const PhysicalIndex& index, std::shared_ptr<const SharedLookup> lookup,
+                const SortColumn& first, std::vector<SortColumn> later)
+      : lookup_(std::move(lookup)), folded_(*lookup_->folded), walk_(pager, def, index, folded_.rows()), later_(std::move(later)),
+        keyed_(pager.format().version, folded_, later_), named_((folded_.rows() + 63) / 64),
+        column_(def.columns[first.column].name) {}
+
+  Result<bool> Next(const Test& test, std::vector<uint32_t>* rows) override {
+    const size_t before = rows->size();
+    while (rows->size() == before && !done_) {
+      JET_ASSIGN_OR_RETURN(bool more, walk_.Next(&leaf_));
+      if (!more) {
+        done_ = true;
+        if (walk_.broken() || named_count_ != folded_.rows()) return Mismatch();
+        JET_RETURN_IF_ERROR(CloseGroup(rows));
+        break;
+      }
+      JET_RETURN_IF_ERROR(MapLeaf());
+      const uint32_t* end = leaf_rows_.data() + leaf_rows_.size();
+      wanted_.resize(leaf_rows_.size());
+      for (size_t at = 0; at < leaf_rows_.size(); at += kTestBatch) {
+        test(leaf_rows_.data() + at, std::min(kTestBatch, leaf_rows_.size() - at), end, wanted_.data() + at);
+      }
+      for (size_t i = 0; i < leaf_rows_.size(); ++i) {
+        if (!leaf_[i].same_key) JET_RETURN_IF_ERROR(CloseGroup(rows));
+        if (wanted_[i] != 0) group_.push_back(leaf_rows_[i]);
+      }
+    }
+    return rows->size() > before;
+  }
+
+ private:
+  Error Mismatch() const {
+    return Error(ErrorCode::kCorrupt, "the index on column \"" + column_ +
+                        "\" does not list the table's rows as they are; compact and repair the catalogue");
+  }
+
+  // leaf_rows_: the rows leaf_'s entries name; each row is named once.
+  Status MapLeaf() {
+    leaf_rows_.clear();
+    for (const IndexEntryReader::LeafRow& entry : leaf_) {
+      const uint32_t r = lookup_->lookup.Find(RowId{entry.data_page, entry.data_row});
+      if (r == kNoRow || (named_[r / 64] >> (r % 64) & 1) != 0) return Mismatch();
+      named_[r / 64] |= uint64_t{1} << (r % 64);
+      ++named_count_;
+      leaf_rows_.push_back(r);
+    }
+    return Status::Ok();
+  }
+
+  // Appends the wanted rows of the key that ended, in order.
+  Status CloseGroup(std::vector<uint32_t>* rows) {
+    if (group_.size() > 1) {
+      keys_.clear();
+      ends_.clear();
+      for (uint32_t r : group_) {
+        JET_RETURN_IF_ERROR(keyed_.AppendKeys(r, &keys_));
+        ends_.push_back(keys_.size());
+      }
+      keyed_rows_.clear();
+      for (size_t i = 0; i < group_.size(); ++i) {
+        const size_t begin = i == 0 ? 0 : ends_[i - 1];
+        keyed_rows_.emplace_back(std::string_view(keys_).substr(begin, ends_[i] - begin), group_[i]);
+      }
+      std::sort(keyed_rows_.begin(), keyed_rows_.end());
+      for (size_t i = 0; i < group_.size(); ++i) group_[i] = keyed_rows_[i].second;
+    }
+    rows->insert(rows->end(), group_.begin(), group_.end());
+    group_.clear();
+    return Status::Ok();
+  }
+
+  std::shared_ptr<const SharedLookup> lookup_;
+  const FoldedColumns& folded_;
+  LeafWalk walk_;
+  std::vector<SortColumn> later_;
+  KeyedRows keyed_;  // by later_
+  std::vector<uint64_t> named_;  // a bit per row named so far
+  size_t named_count_ = 0;
+  std::string column_;
+  bool done_ = false;
+  std::vector<IndexEntryReader::LeafRow> leaf_;
+  std::vector<uint32_t> leaf_rows_, group_;
+  std::vector<uint8_t> wanted_;
+  std::string keys_;
+  std::vector<size_t> ends_;
+  std::vector<std::pair<std::string_view, uint32_t>> keyed_rows_;
 };
 
 // The rows of `spliced` in `order`'s order; empty when `spliced` lacks one of its rows.
@@ -377,6 +476,27 @@ Result<std::vector<uint32_t>> Repaired(JetVersion version, const FoldedColumns& 
 }
 
 }  // namespace
+
+bool OrdersByWalking(const TableDef& def, const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by) {
+  if (order_by.empty() || IndexFor(def, order_by.front()) == nullptr) return false;
+  return std::all_of(order_by.begin() + 1, order_by.end(), [&](const SortColumn& c) {
+    return def.columns[c.column].type == ColumnType::kText && std::find(columns.begin(), columns.end(), c.column) != columns.end();
+  });
+}
+
+std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::shared_ptr<const FoldedColumns> folded,
+                                       const std::vector<SortColumn>& order_by) {
+  if (folded->moved_rows || !folded->places_ascending || !OrdersByWalking(def, folded->columns, order_by)) return nullptr;
+  const PhysicalIndex* index = IndexFor(def, order_by.front());
+  const std::string key = "row-places:" + FoldedColumnsKey(def.page, folded->columns);
+  std::shared_ptr<const SharedLookup> lookup = pager.SharedDecoded<SharedLookup>(key);
+  if (!lookup || lookup->folded != folded) {
+    lookup = std::make_shared<const SharedLookup>(folded);
+    pager.ShareDecoded<SharedLookup>(key, lookup);
+  }
+  return std::make_unique<LeafOrderWalk>(pager, def, *index, std::move(lookup), order_by.front(),
+                                         std::vector<SortColumn>(order_by.begin() + 1, order_by.end()));
+}
 
 std::vector<OrderByPlaces> TakeOrdersByPlaces(const Pager& pager, uint32_t table_page, const FoldedColumns& folded) {
   std::vector<OrderByPlaces> orders;

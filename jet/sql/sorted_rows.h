@@ -12,14 +12,14 @@
 //     sort columns' keys (AppendKeyColumn) give them, rows with equal keys in the order the
 //     folded texts hold them, which is where a scan meets them and how an index orders entries
 //     with equal keys when, as SortedRowsOf requires, the rows' places ascend;
-//   - a column's order comes from the walk of an index on that column alone, in the same
-//     direction and holding every row, when there is one (its entries are in key order already);
-//     else from the keys of the column's folded texts, for a Text column the folded texts hold;
+//   - a column's order comes from the keys of the column's folded texts, for a Text column the
+//     folded texts hold (an order whose first column has an index is walked instead: OrderWalk);
 //   - the first column orders every row; a later column is consulted only for the rows that tie
 //     on the first, and the order cannot be had only when such rows exist and it cannot order them.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,11 +46,41 @@ struct SortedRows {
 std::string SortedRowsKey(uint32_t table_page, const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by);
 
 // The order `order_by` gives the rows of `folded`, kept for the file as it is now or, with
-// `build`, built (then kept); null when it cannot be had that way (a column neither indexed alone
-// nor folded, rows whose places do not ascend, moved rows) or, without `build`, is not kept.
+// `build`, built (then kept); null when it cannot be had that way (a column that is not a Text
+// column of the folded texts, rows whose places do not ascend, moved rows) or, without `build`,
+// is not kept.
 Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
                                                        const std::shared_ptr<const FoldedColumns>& folded,
                                                        const std::vector<SortColumn>& order_by, bool build);
+
+// The rows of folded texts in the order an ORDER BY puts them, walked along the index on its first
+// column as far as the caller reads, without building the order of every row: a search that finds
+// many rows reads only the stretch of the index that holds the ones it keeps.
+//   - the index is one SortedRowsOf would walk (on that column alone, in its direction, holding
+//     every row); every later ORDER BY column is a Text column of the folded texts, whose keys
+//     order the rows that tie on the first; rows that tie on all of them come in the order the
+//     folded texts hold them, as the plain plan gives them;
+//   - an index entry that names no row of the folded texts, or one named twice, or an index that
+//     ends before naming every row, is an error: the index does not describe the table.
+class OrderWalk {
+ public:
+  virtual ~OrderWalk() = default;
+  // Sets wanted[i] (0 or 1) for each of rows[0, count), at most kTestBatch of them; the rows up to
+  // `end` come next.
+  static constexpr size_t kTestBatch = 32;
+  using Test = std::function<void(const uint32_t* rows, size_t count, const uint32_t* end, uint8_t* wanted)>;
+  // Appends the next wanted rows (one or more), in order, to *rows; false when none is left.
+  virtual Result<bool> Next(const Test& test, std::vector<uint32_t>* rows) = 0;
+};
+
+// A walk of the rows of `folded` in the order `order_by` gives them; null when it cannot be had
+// that way (no such index, a later column that is not a Text column of the texts, moved rows,
+// places that do not ascend).
+// Whether folded texts of `columns` can be walked in the order `order_by` gives them (WalkInOrder),
+// unless their rows moved or their places do not ascend.
+bool OrdersByWalking(const TableDef& def, const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by);
+std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::shared_ptr<const FoldedColumns> folded,
+                                       const std::vector<SortColumn>& order_by);
 
 // An order carried for folded texts that are about to be spliced (folded_columns.h), held by
 // the places of its rows so that the texts it ordered can go meanwhile.

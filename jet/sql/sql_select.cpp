@@ -125,6 +125,9 @@ constexpr double kMatchCost = 20;
 constexpr double kTestCost = 22;
 // Walking the kept order past a row once every row is marked: reading its mark.
 constexpr double kWalkCost = 1.2;
+// Walking the index of the first sort column past an entry: reading it, finding its row and the
+// row's mark.
+constexpr double kIndexWalkCost = 6;
 // Sorting a match by its folded texts: making its key and placing it among the others.
 constexpr double kSortCost = 500;
 // The matches a search is expected to read: what it keeps (a thousand) and a few more.
@@ -133,9 +136,9 @@ constexpr uint64_t kExpected = 1024;
 // Whether sorting `matches` of `rows` costs less than walking the kept order past the marks for
 // as many of them as a search reads: until the end when it reads them all, else (the matches
 // spread evenly, as most words' are) as far as its share of them lies.
-bool SortPays(double matches, double rows) {
+bool SortPays(double matches, double rows, double walk_cost) {
   const double walked = matches <= kExpected ? rows : rows * kExpected / matches;
-  return matches * kSortCost <= walked * kWalkCost;
+  return matches * kSortCost <= walked * walk_cost;
 }
 
 // The share of rows `search` matches, by kSample rows spread evenly over the table; half a match
@@ -156,45 +159,67 @@ double SampledShare(const FoldedSearch& search, const FoldedColumns& folded) {
   return (static_cast<double>(found) + 0.5) / (static_cast<double>(count) + 1);
 }
 
-// The matching rows in a kept order. Rows are tested a batch at a time as the walk meets them
-// while matches come often; when they come rarely, every row is marked at once (at the speed of
-// memory) and the walk goes on reading marks. The walk takes whichever costs less for what a
-// search reads, so that its cost grows smoothly with the matches, and stops where the caller does.
+// The matching rows in an ORDER BY's order: a kept order of every row, or a walk along the index
+// on its first column. Rows are tested a batch at a time as the walk meets them while matches
+// come often; when they come rarely, every row is marked at once (at the speed of memory) and the
+// walk goes on reading marks. The walk takes whichever costs less for what a search reads, so
+// that its cost grows smoothly with the matches, and stops where the caller does.
 class OrderedMatches final : public RowSource {
  public:
-  // `marked`: every row's mark, when they were marked already; else empty. `share`: of rows
-  // matching, by SampledShare, when sampled already; else negative.
-  OrderedMatches(Pager& pager, std::shared_ptr<const SortedRows> order, std::unique_ptr<FoldedSearch> search,
-                 std::vector<uint64_t> marked, double share)
-      : pager_(pager), order_(std::move(order)), search_(std::move(search)), share_(share),
-        marked_all_(!marked.empty()), marked_(std::move(marked)) {}
+  // `order` or else `walk` gives the order. `marked`: every row's mark, when they were marked
+  // already; else empty. `share`: of rows matching, by SampledShare, when sampled already; else negative.
+  OrderedMatches(Pager& pager, std::shared_ptr<const FoldedColumns> folded, std::shared_ptr<const SortedRows> order,
+                 std::unique_ptr<OrderWalk> walk, std::unique_ptr<FoldedSearch> search, std::vector<uint64_t> marked, double share)
+      : pager_(pager), folded_(std::move(folded)), order_(std::move(order)), walk_(std::move(walk)), search_(std::move(search)),
+        share_(share), marked_all_(!marked.empty()), marked_(std::move(marked)) {}
   Result<bool> Next(LazyRow* row) override {
-    const FoldedColumns& folded = *order_->folded;
-    const std::vector<uint32_t>& rows = order_->rows;
-    for (; next_ < rows.size(); ++next_) {
-      if (!marked_all_ && next_ == batch_start_ + batch_size_) TestOrMark(folded, rows);
-      if (marked_all_) {
-        next_ = FirstMarked(marked_, rows.data(), next_, rows.size());
-        if (next_ == rows.size()) break;
-      } else if (verdicts_[next_ - batch_start_] == 0) {
-        continue;
-      }
-      const RowId id = folded.Place(rows[next_]);
-      JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
-      JET_RETURN_IF_ERROR(row->Load(id, slot));
-      ++rows_read_;
-      ++next_;
-      return true;
-    }
-    return false;
+    JET_ASSIGN_OR_RETURN(uint32_t r, walk_ ? NextWalked() : NextKept());
+    if (r == kNone) return false;
+    const RowId id = folded_->Place(r);
+    JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowFollowingOverflow(pager_, id.page, id.row));
+    JET_RETURN_IF_ERROR(row->Load(id, slot));
+    ++rows_read_;
+    return true;
   }
 
  private:
-  static constexpr size_t kBatch = 32;
-  // How often the search matches is judged from the sample, not from the walk: the kept order
-  // groups like texts, so the rows it meets first can hold a word far more or less often than
-  // the rest. Marking pays when testing on for the matches still expected (every row, once the
-  // caller reads past them), at the sampled rate, would cost more than marking and then walking on past
+  static constexpr size_t kBatch = OrderWalk::kTestBatch;
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  Result<uint32_t> NextKept() {
+    const std::vector<uint32_t>& rows = order_->rows;
+    for (; next_ < rows.size(); ++next_) {
+      if (marked_all_) {
+        next_ = FirstMarked(marked_, rows.data(), next_, rows.size());
+        if (next_ == rows.size()) break;
+        return rows[next_++];
+      }
+      if (next_ == batch_start_ + batch_size_) {
+        batch_start_ = next_;
+        batch_size_ = std::min<size_t>(kBatch, rows.size() - next_);
+        Judge(rows.data() + next_, batch_size_, rows.data() + rows.size(), verdicts_);
+      }
+      if (verdicts_[next_ - batch_start_] != 0) return rows[next_++];
+    }
+    return kNone;
+  }
+
+  Result<uint32_t> NextWalked() {
+    while (ready_at_ == ready_.size()) {
+      ready_.clear();
+      ready_at_ = 0;
+      JET_ASSIGN_OR_RETURN(bool more, walk_->Next([this](const uint32_t* rows, size_t count, const uint32_t* end, uint8_t* wanted) {
+        Judge(rows, count, end, wanted);
+      }, &ready_));
+      if (!more) return kNone;
+    }
+    return ready_[ready_at_++];
+  }
+
+  // How often the search matches is judged from the sample, not from the walk: the order groups
+  // like texts, so the rows it meets first can hold a word far more or less often than the rest.
+  // Marking pays when testing on for the matches still expected (every row, once the caller
+  // reads past them), at the sampled rate, would cost more than marking and then walking on past
   // as many rows. The rows the walk meets first match less often than the rest for most words
   // (titles of digits and signs sort first), so the walk's own rate is not trusted for that; but
   // a walk meeting matches at under half the sampled rate (matches grouped late in the order)
@@ -208,35 +233,44 @@ class OrderedMatches final : public RowSource {
     return marking + rows_on * kWalkCost < rows_on * kTestCost;
   }
 
-  void TestOrMark(const FoldedColumns& folded, const std::vector<uint32_t>& rows) {
-    if (share_ < 0) share_ = SampledShare(*search_, folded);
-    if (ShouldMark(rows.size())) {
-      search_->MarkAll(folded, &marked_);
-      marked_all_ = true;
+  // wanted[i]: whether rows[i] matches, for `count` rows the walk meets next (the rows up to
+  // `end` after them); every row is marked first when that pays.
+  void Judge(const uint32_t* rows, size_t count, const uint32_t* end, uint8_t* wanted) {
+    if (!marked_all_) {
+      if (share_ < 0) share_ = SampledShare(*search_, *folded_);
+      if (ShouldMark(folded_->rows())) {
+        search_->MarkAll(*folded_, &marked_);
+        marked_all_ = true;
+      }
+    }
+    if (marked_all_) {
+      for (size_t i = 0; i < count; ++i) wanted[i] = static_cast<uint8_t>(marked_[rows[i] / 64] >> (rows[i] % 64) & 1);
       return;
     }
-    batch_start_ = next_;
-    batch_size_ = std::min<size_t>(kBatch, rows.size() - next_);
-    search_->MatchRows(folded, rows.data() + next_, batch_size_, rows.data() + rows.size(), verdicts_);
-    tested_ += batch_size_;
-    for (size_t i = 0; i < batch_size_; ++i) found_ += verdicts_[i];
+    search_->MatchRows(*folded_, rows, count, end, wanted);
+    tested_ += count;
+    for (size_t i = 0; i < count; ++i) found_ += wanted[i];
   }
 
   Pager& pager_;
+  std::shared_ptr<const FoldedColumns> folded_;
   std::shared_ptr<const SortedRows> order_;
+  std::unique_ptr<OrderWalk> walk_;
   std::unique_ptr<FoldedSearch> search_;
-  size_t next_ = 0;
-  size_t batch_start_ = 0, batch_size_ = 0;  // the rows verdicts_ tells about
+  size_t next_ = 0;                               // in order_
+  size_t batch_start_ = 0, batch_size_ = 0;       // the rows verdicts_ tells about
   uint8_t verdicts_[kBatch] = {};
+  std::vector<uint32_t> ready_;                   // from walk_, handed out up to ready_at_
+  size_t ready_at_ = 0;
   uint64_t tested_ = 0, found_ = 0;
   double share_;  // of rows matching, by the sample; negative before it
   bool marked_all_ = false;
   std::vector<uint64_t> marked_;  // a bit per row (FoldedSearch::MarkAll): held while the rows are read, so kept small
 };
 
-// A search that finds more than one row in this many builds the ORDER BY's order of the rows
-// rather than sort them: building it costs about what sorting a tenth of the rows costs, and
-// serves the next search too.
+// A search that finds more than one row in this many, for an ORDER BY that no index walk serves,
+// builds its order of the rows rather than sort them: building it costs about what sorting a
+// tenth of the rows costs, and serves the next search too.
 constexpr size_t kOrderShare = 256;
 
 // The terms of a search of folded texts, one per pattern (a pattern on several columns is looked
@@ -278,19 +312,21 @@ std::vector<uint32_t> MarkedRows(std::vector<uint64_t> marked, size_t count) {
 // Whether searching the folded texts pays. A search every text matches (the empty one) tells
 // rows apart only by their NULLs, which the plain plan tests as it reads the few rows it keeps,
 // walking the index for their order: for it the folded texts pay only when this process holds
-// them, and their order, already; loading or building them costs many times that walk. Texts
-// and an order carried from before another program's write are held too: bringing them up to
-// date reads the table once, as the next text search would, and every search after it reads the
-// kept order again instead of walking the index each time.
+// them, and their order (kept, or had by a walk of the index) already; loading or building them
+// costs many times that walk. Texts carried from before another program's write are held too:
+// bringing them up to date reads the table once, as the next text search would.
 Result<bool> FoldedPays(Pager& pager, const TableDef& def, const std::vector<Condition::LikeTerm>& terms,
                         const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by) {
   if (!std::all_of(terms.begin(), terms.end(), [](const Condition::LikeTerm& t) { return t.like->MatchesAnyText(); })) return true;
   const std::string texts_key = FoldedColumnsKey(def.page, columns);
   const std::shared_ptr<const FoldedColumns> held = pager.SharedDecoded<FoldedColumns>(texts_key);
-  if (!held) return pager.Carries(texts_key) && (order_by.empty() || pager.Carries(SortedRowsKey(def.page, columns, order_by)));
+  if (!held) {
+    return pager.Carries(texts_key) && (order_by.empty() || OrdersByWalking(def, columns, order_by) ||
+                                        pager.Carries(SortedRowsKey(def.page, columns, order_by)));
+  }
   if (order_by.empty()) return true;
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> order, SortedRowsOf(pager, def, held, order_by, false));
-  return order != nullptr;
+  return order != nullptr || WalkInOrder(pager, def, held, order_by) != nullptr;
 }
 
 }  // namespace
@@ -314,16 +350,17 @@ Status SelectCursor::PrepareFolded() {
   };
   if (!order_.empty()) {
     JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_, false));
+    std::unique_ptr<OrderWalk> walk = kept ? nullptr : WalkInOrder(db_.pager(), def_, folded, order_);
     double share = -1;
-    if (kept) {
+    if (kept || walk) {
       // A search the sample finds rare marks every row at once (its rate being rough, for up to
       // four times the matches where sorting pays); one that finds few rows sorts them rather
       // than walk the order past their marks.
       share = SampledShare(*search, *folded);
-      const double rows = static_cast<double>(folded->rows());
-      if (SortPays(share * rows / 4, rows)) {
+      const double rows = static_cast<double>(folded->rows()), walk_cost = kept ? kWalkCost : kIndexWalkCost;
+      if (SortPays(share * rows / 4, rows, walk_cost)) {
         mark();
-        if (SortPays(static_cast<double>(marked_count), rows)) kept = nullptr;
+        if (SortPays(static_cast<double>(marked_count), rows, walk_cost)) kept = nullptr, walk = nullptr;
       }
     } else {
       mark();
@@ -331,11 +368,12 @@ Status SelectCursor::PrepareFolded() {
         JET_ASSIGN_OR_RETURN(kept, SortedRowsOf(db_.pager(), def_, folded, order_, true));
       }
     }
-    if (kept) {
-      source_ = std::make_unique<OrderedMatches>(db_.pager(), std::move(kept), std::move(search), std::move(marked), share);
+    if (kept || walk) {
+      plan_text_ = kept ? "folded texts in their kept order" : "folded texts along the index of the first sort column";
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), folded, std::move(kept), std::move(walk), std::move(search),
+                                                 std::move(marked), share);
       marked = std::vector<uint64_t>();
       plan_ = AccessPlan{};
-      plan_text_ = "folded texts in their kept order";
       return Status::Ok();
     }
   }

@@ -135,9 +135,10 @@ TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
   }
   jet::LimitFoldedScanStep(SIZE_MAX);
   EXPECT_TRUE(steps.count(16) && steps.count(jet::FoldedScanStep())) << "the widest step: " << jet::FoldedScanStep();
-  // Sorting the matches and walking the kept order for them both took part.
+  // Sorting the matches, walking the kept order and walking the index for them all took part.
   EXPECT_TRUE(plans.count("folded texts, then sort"));
   EXPECT_TRUE(plans.count("folded texts in their kept order"));
+  EXPECT_TRUE(plans.count("folded texts along the index of the first sort column"));
   EXPECT_TRUE(plans.count("folded texts"));
 }
 
@@ -280,7 +281,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
       "SELECT * FROM [Songs] WHERE [Song] LIKE '*e*' OR [Artist] LIKE '*e*'",
       "SELECT * FROM [Songs] WHERE [Song] LIKE '*a*' OR [Artist] LIKE '*a*' ORDER BY [Song], [Artist]",
       "SELECT * FROM [Songs] WHERE [Song] LIKE '*z*' OR [Artist] LIKE '*z*' ORDER BY [Artist] DESC, [Song]",
-      "SELECT * FROM [Songs] WHERE [Song] LIKE '*q*' OR [Artist] LIKE '*q*' ORDER BY [Song]"};
+      "SELECT * FROM [Songs] WHERE [Song] LIKE '*e*' OR [Artist] LIKE '*e*' ORDER BY [Artist] DESC, [Song]"};
   // Searches as a process that has nothing carried yet; the first `count` of them.
   const auto searches_afresh = [&](const std::string& when, size_t count) {
     jet::SharedPages::ForgetUnusedForTesting();
@@ -331,7 +332,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     Search(*db.value(), sqls[1], true);
     const Found held = Search(*db.value(), every, true);
     EXPECT_EQ(held, plain);
-    EXPECT_EQ(held.plan, "folded texts in their kept order");
+    EXPECT_EQ(held.plan, "folded texts along the index of the first sort column");
     // Carried over another program's write, they serve it again once brought up to date.
     WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
       std::vector<Value> values = all.rows[7];
@@ -341,7 +342,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     auto after = jet::Database::Open(path);
     const Found carried = Search(*after.value(), every, true);
     EXPECT_EQ(carried, Search(*after.value(), every, false));
-    EXPECT_EQ(carried.plan, "folded texts in their kept order");
+    EXPECT_EQ(carried.plan, "folded texts along the index of the first sort column");
   }
   // Every title reversed in place: the texts are kept afresh, searched without an order meanwhile,
   // so that the next process finds the order kept for the old texts beside them.
