@@ -190,12 +190,13 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
   }
   auto reader = jet::Database::Open(path);
   ASSERT_TRUE(reader.ok());
-  // The first lists many rows in storage order, the second finds so many that their order is
-  // built and kept (then walked), the third sorts the few it finds.
+  // The first lists many rows in storage order, the second finds so many that their order (by
+  // columns no index orders) is built and kept, then carried over each write, the third sorts the
+  // few it finds.
   const std::vector<std::string> sqls = {
       "SELECT * FROM [Songs] WHERE [Song] LIKE '*e*' OR [Artist] LIKE '*e*'",
-      "SELECT * FROM [Songs] WHERE [Song] LIKE '*a*' OR [Artist] LIKE '*a*' ORDER BY [Song], [Artist]",
-      "SELECT * FROM [Songs] WHERE [Song] LIKE '*z*' OR [Artist] LIKE '*z*' ORDER BY [Artist] DESC, [Song]"};
+      "SELECT * FROM [Songs] WHERE [Song] LIKE '*a*' OR [Artist] LIKE '*a*' ORDER BY [Artist] DESC, [Song]",
+      "SELECT * FROM [Songs] WHERE [Song] LIKE '*z*' OR [Artist] LIKE '*z*' ORDER BY [Song], [Artist]"};
   int next_id = 10000;
   for (int round = 0; round < 15; ++round) {
     const Found all = Search(*reader.value(), "SELECT * FROM [Songs]", false);
