@@ -452,7 +452,9 @@ std::shared_ptr<const SortedRows> ReadOrder(const fs::path& path, const std::str
     order->order_by.push_back(SortColumn{column, (c & 1) != 0});
     expected += std::to_string(column) + ((c & 1) != 0 ? "+" : "-");
   }
-  if (*key != expected) return nullptr;
+  // An order the index of its first column gives as the search walks it is never kept now; a
+  // file of one (kept by an earlier version) would only hold its memory.
+  if (*key != expected || OrdersByWalking(def, folded->columns, order->order_by)) return nullptr;
   // Every row once.
   std::vector<bool> seen(folded->rows());
   for (const uint32_t r : order->rows) {

@@ -1,6 +1,8 @@
 #include "jet/sql/sorted_rows.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <bit>
 #include <numeric>
 #include <optional>
@@ -112,16 +114,18 @@ const PhysicalIndex* IndexFor(const TableDef& def, const SortColumn& column) {
 // fill the cache with its index. The pages a walk visits are bounded, so that a chain that loops ends.
 class LeafWalk {
  public:
-  LeafWalk(Pager& pager, const TableDef& def, const PhysicalIndex& index, size_t rows)
-      : pager_(pager), owner_(def.page), page_(index.root_page), most_(rows + 64), bytes_(pager.page_size()) {}
+  LeafWalk(const TableDef& def, const PhysicalIndex& index, size_t rows)
+      : owner_(def.page), page_(index.root_page), most_(rows + 64) {}
 
-  // The next leaf's entries into *leaf; false after the last one or when the pages do not make
-  // an index of this table (then `broken` says so).
-  Result<bool> Next(std::vector<IndexEntryReader::LeafRow>* leaf) {
+  // The next leaf's entries into *leaf, read through `pager` (any handle on the file as it is);
+  // false after the last one or when the pages do not make an index of this table (then
+  // `broken` says so).
+  Result<bool> Next(Pager& pager, std::vector<IndexEntryReader::LeafRow>* leaf) {
+    bytes_.resize(pager.page_size());
     while (page_ != 0) {
       if (++visited_ > most_) break;
-      JET_RETURN_IF_ERROR(pager_.ReadRun(page_, 1, bytes_.data()));
-      JET_RETURN_IF_ERROR(reader_.Start(pager_, page_, bytes_.data()));
+      JET_RETURN_IF_ERROR(pager.ReadRun(page_, 1, bytes_.data()));
+      JET_RETURN_IF_ERROR(reader_.Start(pager, page_, bytes_.data()));
       if (reader_.page().owner != owner_) break;
       if (!reader_.page().leaf()) {
         JET_ASSIGN_OR_RETURN(bool any, reader_.Next());
@@ -140,7 +144,6 @@ class LeafWalk {
   bool broken() const { return broken_; }
 
  private:
-  Pager& pager_;
   uint32_t owner_;
   uint32_t page_;
   size_t most_, visited_ = 0, leaves_ = 0;
@@ -332,69 +335,114 @@ class KeyedRows {
   std::string key_a_, key_b_;
 };
 
-// Where the pages' rows begin in folded texts, kept beside them while the file is as it is: made
-// in a pass over every row's place, which a walk that reads a few thousand rows should not pay
-// each time.
-struct SharedLookup {
-  explicit SharedLookup(std::shared_ptr<const FoldedColumns> texts) : folded(std::move(texts)), lookup(*folded) {}
-  std::shared_ptr<const FoldedColumns> folded;
-  PlaceLookup lookup;
+// The entries of an index as far as any search walked them, kept beside the folded texts while
+// the file is as it is: a later search walks them again at the speed of memory and reads the
+// index only past them, and what is kept grows only as far as searches read. Searches on other
+// threads may walk them at once: entries are added under the lock, into chunks that never move,
+// and are read up to the count published after them.
+class WalkedIndex {
+ public:
+  static constexpr uint32_t kNewKey = 0x80000000u;  // on an entry whose key differs from the one before
+
+  WalkedIndex(std::shared_ptr<const FoldedColumns> texts, const TableDef& def, const PhysicalIndex& index, std::string column)
+      : folded(std::move(texts)), lookup_(*folded), walk_(def, index, folded->rows()), named_((folded->rows() + 63) / 64),
+        chunks_(folded->rows() / kChunk + 1), column_(std::move(column)) {}
+
+  // Entry i (i < a count Walked returned): its row, with kNewKey where a key begins.
+  uint32_t At(size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+
+  // The count of entries walked, more than `from` unless the index ends there; reads the next
+  // leaf when no search went past `from` yet. An index that names a row the folded texts do not
+  // hold, or one twice, or not every row, does not describe the table.
+  Result<size_t> Walked(Pager& pager, size_t from) const {
+    const size_t walked = walked_.load(std::memory_order_acquire);
+    if (walked > from) return walked;
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (walked_.load(std::memory_order_relaxed) <= from && !ended_) JET_RETURN_IF_ERROR(AddLeaf(pager));
+    if (failed_ && walked_.load(std::memory_order_relaxed) <= from) return Mismatch();
+    return walked_.load(std::memory_order_relaxed);
+  }
+
+  const std::shared_ptr<const FoldedColumns> folded;
+
+ private:
+  static constexpr size_t kChunk = size_t{1} << 16;
+
+  Error Mismatch() const {
+    return Error(ErrorCode::kCorrupt,
+                 "the index on column \"" + column_ + "\" does not list the table's rows as they are; compact and repair the catalogue");
+  }
+
+  // Under the lock.
+  Status AddLeaf(Pager& pager) const {
+    JET_ASSIGN_OR_RETURN(bool more, walk_.Next(pager, &leaf_));
+    size_t walked = walked_.load(std::memory_order_relaxed);
+    if (!more) {
+      ended_ = true;
+      failed_ = walk_.broken() || walked != folded->rows();
+      return Status::Ok();
+    }
+    for (const IndexEntryReader::LeafRow& entry : leaf_) {
+      const uint32_t r = lookup_.Find(RowId{entry.data_page, entry.data_row});
+      if (r == kNoRow || walked >= folded->rows() || (named_[r / 64] >> (r % 64) & 1) != 0) {
+        ended_ = failed_ = true;
+        break;
+      }
+      named_[r / 64] |= uint64_t{1} << (r % 64);
+      if (!chunks_[walked / kChunk]) chunks_[walked / kChunk] = std::make_unique<uint32_t[]>(kChunk);
+      chunks_[walked / kChunk][walked % kChunk] = r | (entry.same_key ? 0 : kNewKey);
+      ++walked;
+    }
+    walked_.store(walked, std::memory_order_release);
+    return Status::Ok();
+  }
+
+  const PlaceLookup lookup_;
+  mutable std::mutex mutex_;
+  mutable LeafWalk walk_;
+  mutable std::vector<IndexEntryReader::LeafRow> leaf_;
+  mutable std::vector<uint64_t> named_;  // a bit per row named so far
+  mutable std::vector<std::unique_ptr<uint32_t[]>> chunks_;
+  mutable std::atomic<size_t> walked_{0};
+  mutable bool ended_ = false, failed_ = false;
+  const std::string column_;
 };
 
-// Walks the leaves of the first ORDER BY column's index. The entries of one key are held until
+// Walks the entries of the first ORDER BY column's index. The entries of one key are held until
 // the next key begins; the wanted rows among them then go out in the order of the later columns'
 // keys, rows whose keys are all equal in the order the folded texts hold them.
-class LeafOrderWalk final : public OrderWalk {
+class IndexOrderWalk final : public OrderWalk {
  public:
-  LeafOrderWalk(Pager& pager, const TableDef& def, const PhysicalIndex& index, std::shared_ptr<const SharedLookup> lookup,
-                const SortColumn& first, std::vector<SortColumn> later)
-      : lookup_(std::move(lookup)), folded_(*lookup_->folded), walk_(pager, def, index, folded_.rows()), later_(std::move(later)),
-        keyed_(pager.format().version, folded_, later_), named_((folded_.rows() + 63) / 64),
-        column_(def.columns[first.column].name) {}
+  IndexOrderWalk(Pager& pager, std::shared_ptr<const WalkedIndex> index, std::vector<SortColumn> later)
+      : pager_(pager), index_(std::move(index)), later_(std::move(later)), keyed_(pager.format().version, *index_->folded, later_) {}
 
+  // Tests a batch at a time, as far as the caller reads: a search counts the matches it met to
+  // judge whether to mark every row instead, so none is tested before it is wanted.
   Result<bool> Next(const Test& test, std::vector<uint32_t>* rows) override {
     const size_t before = rows->size();
     while (rows->size() == before && !done_) {
-      JET_ASSIGN_OR_RETURN(bool more, walk_.Next(&leaf_));
-      if (!more) {
-        done_ = true;
-        if (walk_.broken() || named_count_ != folded_.rows()) return Mismatch();
-        JET_RETURN_IF_ERROR(CloseGroup(rows));
-        break;
+      if (at_ == walked_) {
+        JET_ASSIGN_OR_RETURN(walked_, index_->Walked(pager_, at_));
+        if (at_ == walked_) {
+          done_ = true;
+          JET_RETURN_IF_ERROR(CloseGroup(rows));
+          break;
+        }
       }
-      JET_RETURN_IF_ERROR(MapLeaf());
-      const uint32_t* end = leaf_rows_.data() + leaf_rows_.size();
-      wanted_.resize(leaf_rows_.size());
-      for (size_t at = 0; at < leaf_rows_.size(); at += kTestBatch) {
-        test(leaf_rows_.data() + at, std::min(kTestBatch, leaf_rows_.size() - at), end, wanted_.data() + at);
+      const size_t count = std::min(kTestBatch, walked_ - at_);
+      for (size_t i = 0; i < count; ++i) batch_[i] = index_->At(at_ + i);
+      for (size_t i = 0; i < count; ++i) batch_rows_[i] = batch_[i] & ~WalkedIndex::kNewKey;
+      test(batch_rows_, count, batch_rows_ + count, wanted_);
+      for (size_t i = 0; i < count; ++i) {
+        if ((batch_[i] & WalkedIndex::kNewKey) != 0 && !group_.empty()) JET_RETURN_IF_ERROR(CloseGroup(rows));
+        if (wanted_[i] != 0) group_.push_back(batch_rows_[i]);
       }
-      for (size_t i = 0; i < leaf_rows_.size(); ++i) {
-        if (!leaf_[i].same_key) JET_RETURN_IF_ERROR(CloseGroup(rows));
-        if (wanted_[i] != 0) group_.push_back(leaf_rows_[i]);
-      }
+      at_ += count;
     }
     return rows->size() > before;
   }
 
  private:
-  Error Mismatch() const {
-    return Error(ErrorCode::kCorrupt, "the index on column \"" + column_ +
-                        "\" does not list the table's rows as they are; compact and repair the catalogue");
-  }
-
-  // leaf_rows_: the rows leaf_'s entries name; each row is named once.
-  Status MapLeaf() {
-    leaf_rows_.clear();
-    for (const IndexEntryReader::LeafRow& entry : leaf_) {
-      const uint32_t r = lookup_->lookup.Find(RowId{entry.data_page, entry.data_row});
-      if (r == kNoRow || (named_[r / 64] >> (r % 64) & 1) != 0) return Mismatch();
-      named_[r / 64] |= uint64_t{1} << (r % 64);
-      ++named_count_;
-      leaf_rows_.push_back(r);
-    }
-    return Status::Ok();
-  }
-
   // Appends the wanted rows of the key that ended, in order.
   Status CloseGroup(std::vector<uint32_t>* rows) {
     if (group_.size() > 1) {
@@ -417,18 +465,15 @@ class LeafOrderWalk final : public OrderWalk {
     return Status::Ok();
   }
 
-  std::shared_ptr<const SharedLookup> lookup_;
-  const FoldedColumns& folded_;
-  LeafWalk walk_;
+  Pager& pager_;
+  std::shared_ptr<const WalkedIndex> index_;
   std::vector<SortColumn> later_;
   KeyedRows keyed_;  // by later_
-  std::vector<uint64_t> named_;  // a bit per row named so far
-  size_t named_count_ = 0;
-  std::string column_;
+  size_t at_ = 0, walked_ = 0;  // entries of index_ tested, and walked
   bool done_ = false;
-  std::vector<IndexEntryReader::LeafRow> leaf_;
-  std::vector<uint32_t> leaf_rows_, group_;
-  std::vector<uint8_t> wanted_;
+  uint32_t batch_[kTestBatch] = {}, batch_rows_[kTestBatch] = {};
+  uint8_t wanted_[kTestBatch] = {};
+  std::vector<uint32_t> group_;  // the wanted rows of the key being walked
   std::string keys_;
   std::vector<size_t> ends_;
   std::vector<std::pair<std::string_view, uint32_t>> keyed_rows_;
@@ -488,14 +533,13 @@ std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::s
                                        const std::vector<SortColumn>& order_by) {
   if (folded->moved_rows || !folded->places_ascending || !OrdersByWalking(def, folded->columns, order_by)) return nullptr;
   const PhysicalIndex* index = IndexFor(def, order_by.front());
-  const std::string key = "row-places:" + FoldedColumnsKey(def.page, folded->columns);
-  std::shared_ptr<const SharedLookup> lookup = pager.SharedDecoded<SharedLookup>(key);
-  if (!lookup || lookup->folded != folded) {
-    lookup = std::make_shared<const SharedLookup>(folded);
-    pager.ShareDecoded<SharedLookup>(key, lookup);
+  const std::string key = "walked-index:" + FoldedColumnsKey(def.page, folded->columns) + ":" + std::to_string(index->root_page);
+  std::shared_ptr<const WalkedIndex> walked = pager.SharedDecoded<WalkedIndex>(key);
+  if (!walked || walked->folded != folded) {
+    walked = std::make_shared<const WalkedIndex>(folded, def, *index, def.columns[order_by.front().column].name);
+    pager.ShareDecoded<WalkedIndex>(key, walked);
   }
-  return std::make_unique<LeafOrderWalk>(pager, def, *index, std::move(lookup), order_by.front(),
-                                         std::vector<SortColumn>(order_by.begin() + 1, order_by.end()));
+  return std::make_unique<IndexOrderWalk>(pager, std::move(walked), std::vector<SortColumn>(order_by.begin() + 1, order_by.end()));
 }
 
 std::vector<OrderByPlaces> TakeOrdersByPlaces(const Pager& pager, uint32_t table_page, const FoldedColumns& folded) {
