@@ -1,6 +1,7 @@
-// The rows of a table's folded texts (folded_columns.h) in the order an ORDER BY puts them, kept
-// beside them: a search that finds many rows walks this order and stops when the caller has
-// what it wants, instead of sorting its matches every time.
+// The rows of a table's folded texts (folded_columns.h) in the order an ORDER BY puts them: built
+// from the texts' keys and kept beside them, or walked along the index of the first ORDER BY
+// column. A search that finds many rows walks this order and stops when the caller has what it
+// wants, instead of sorting its matches every time.
 //
 // Contract:
 //   - built under the caller's read lock for one FoldedColumns and kept with the same lifetime
@@ -56,12 +57,15 @@ Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const Table
 // The rows of folded texts in the order an ORDER BY puts them, walked along the index on its first
 // column as far as the caller reads, without building the order of every row: a search that finds
 // many rows reads only the stretch of the index that holds the ones it keeps.
-//   - the index is one SortedRowsOf would walk (on that column alone, in its direction, holding
-//     every row); every later ORDER BY column is a Text column of the folded texts, whose keys
-//     order the rows that tie on the first; rows that tie on all of them come in the order the
-//     folded texts hold them, as the plain plan gives them;
+//   - the index is on that column alone, in its direction, holding every row; every later ORDER
+//     BY column is a Text column of the folded texts, whose keys order the rows that tie on the
+//     first; rows that tie on all of them come in the order the folded texts hold them, as the
+//     plain plan gives them;
+//   - the index's entries, as far as any walk read them, are kept with the folded texts' lifetime
+//     rule (Pager::ShareDecoded) and shared by every search of the file as it is, on any thread;
 //   - an index entry that names no row of the folded texts, or one named twice, or an index that
-//     ends before naming every row, is an error: the index does not describe the table.
+//     ends before naming every row, is an error when a walk reaches it: the index does not
+//     describe the table.
 class OrderWalk {
  public:
   virtual ~OrderWalk() = default;
@@ -73,12 +77,12 @@ class OrderWalk {
   virtual Result<bool> Next(const Test& test, std::vector<uint32_t>* rows) = 0;
 };
 
-// A walk of the rows of `folded` in the order `order_by` gives them; null when it cannot be had
-// that way (no such index, a later column that is not a Text column of the texts, moved rows,
-// places that do not ascend).
 // Whether folded texts of `columns` can be walked in the order `order_by` gives them (WalkInOrder),
 // unless their rows moved or their places do not ascend.
 bool OrdersByWalking(const TableDef& def, const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by);
+// A walk of the rows of `folded` in the order `order_by` gives them; null when it cannot be had
+// that way (no such index, a later column that is not a Text column of the texts, moved rows,
+// places that do not ascend).
 std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::shared_ptr<const FoldedColumns> folded,
                                        const std::vector<SortColumn>& order_by);
 

@@ -125,8 +125,8 @@ constexpr double kMatchCost = 20;
 constexpr double kTestCost = 22;
 // Walking the kept order past a row once every row is marked: reading its mark.
 constexpr double kWalkCost = 1.2;
-// Walking the index of the first sort column past an entry: reading it, finding its row and the
-// row's mark.
+// Walking the index of the first sort column past an entry, as kept from the walks before: its
+// row's mark, and its key's stretch ended (the first walk, reading the index, costs more).
 constexpr double kIndexWalkCost = 6;
 // Sorting a match by its folded texts: making its key and placing it among the others.
 constexpr double kSortCost = 500;
