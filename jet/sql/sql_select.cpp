@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "jet/pages/data_page.h"
 #include "jet/pages/index_key.h"
@@ -329,6 +330,46 @@ Result<bool> FoldedPays(Pager& pager, const TableDef& def, const std::vector<Con
   return order != nullptr || WalkInOrder(pager, def, held, order_by) != nullptr;
 }
 
+// Every row's mark, once made (FoldedSearch::MarkAll), and how many are set.
+struct Marks {
+  std::vector<uint64_t> bits;
+  size_t count = 0;
+  void Make(const FoldedSearch& search, const FoldedColumns& folded) {
+    search.MarkAll(folded, &bits);
+    count = MarkedCount(bits);
+  }
+};
+
+// The matches of `search` in the order `order_by` gives them, from an order kept for the texts or
+// a walk of the index of its first column, or from an order built now when neither is had and
+// the matches are many; null when sorting them pays. The rows may be marked meanwhile.
+Result<std::unique_ptr<RowSource>> InOrder(Pager& pager, const TableDef& def, const std::vector<SortColumn>& order_by,
+                                           const std::shared_ptr<const FoldedColumns>& folded,
+                                           std::unique_ptr<FoldedSearch>& search, Marks& marks, std::string* plan_text) {
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(pager, def, folded, order_by, false));
+  std::unique_ptr<OrderWalk> walk = kept ? nullptr : WalkInOrder(pager, def, folded, order_by);
+  double share = -1;
+  if (kept || walk) {
+    // A search the sample finds rare marks every row at once (its rate being rough, for up to
+    // four times the matches where sorting pays); one that finds few rows sorts them rather
+    // than walk the order past their marks.
+    share = SampledShare(*search, *folded);
+    const double rows = static_cast<double>(folded->rows()), walk_cost = kept ? kWalkCost : kIndexWalkCost;
+    if (SortPays(share * rows / 4, rows, walk_cost)) {
+      marks.Make(*search, *folded);
+      if (SortPays(static_cast<double>(marks.count), rows, walk_cost)) return std::unique_ptr<RowSource>();
+    }
+  } else {
+    marks.Make(*search, *folded);
+    if (marks.count * kOrderShare <= folded->rows()) return std::unique_ptr<RowSource>();
+    JET_ASSIGN_OR_RETURN(kept, SortedRowsOf(pager, def, folded, order_by, true));
+    if (!kept) return std::unique_ptr<RowSource>();
+  }
+  *plan_text = kept ? "folded texts in their kept order" : "folded texts along the index of the first sort column";
+  return std::unique_ptr<RowSource>(std::make_unique<OrderedMatches>(pager, folded, std::move(kept), std::move(walk), std::move(search),
+                                                                     std::exchange(marks.bits, {}), share));
+}
+
 }  // namespace
 
 Status SelectCursor::PrepareFolded() {
@@ -342,44 +383,17 @@ Status SelectCursor::PrepareFolded() {
   JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
   auto search = std::make_unique<FoldedSearch>(folded_terms);
   prefiltered_ = true;
-  std::vector<uint64_t> marked;
-  size_t marked_count = 0;
-  const auto mark = [&] {
-    search->MarkAll(*folded, &marked);
-    marked_count = MarkedCount(marked);
-  };
+  Marks marks;
   if (!order_.empty()) {
-    JET_ASSIGN_OR_RETURN(std::shared_ptr<const SortedRows> kept, SortedRowsOf(db_.pager(), def_, folded, order_, false));
-    std::unique_ptr<OrderWalk> walk = kept ? nullptr : WalkInOrder(db_.pager(), def_, folded, order_);
-    double share = -1;
-    if (kept || walk) {
-      // A search the sample finds rare marks every row at once (its rate being rough, for up to
-      // four times the matches where sorting pays); one that finds few rows sorts them rather
-      // than walk the order past their marks.
-      share = SampledShare(*search, *folded);
-      const double rows = static_cast<double>(folded->rows()), walk_cost = kept ? kWalkCost : kIndexWalkCost;
-      if (SortPays(share * rows / 4, rows, walk_cost)) {
-        mark();
-        if (SortPays(static_cast<double>(marked_count), rows, walk_cost)) kept = nullptr, walk = nullptr;
-      }
-    } else {
-      mark();
-      if (marked_count * kOrderShare > folded->rows()) {
-        JET_ASSIGN_OR_RETURN(kept, SortedRowsOf(db_.pager(), def_, folded, order_, true));
-      }
-    }
-    if (kept || walk) {
-      plan_text_ = kept ? "folded texts in their kept order" : "folded texts along the index of the first sort column";
-      source_ = std::make_unique<OrderedMatches>(db_.pager(), folded, std::move(kept), std::move(walk), std::move(search),
-                                                 std::move(marked), share);
-      marked = std::vector<uint64_t>();
+    JET_ASSIGN_OR_RETURN(source_, InOrder(db_.pager(), def_, order_, folded, search, marks, &plan_text_));
+    if (source_) {
       plan_ = AccessPlan{};
       return Status::Ok();
     }
   }
-  if (marked.empty() && folded->rows() > 0) mark();
-  // Listed only now: a search that walks the kept order reads the marks instead.
-  const std::vector<uint32_t> matches = MarkedRows(std::move(marked), marked_count);
+  if (marks.bits.empty() && folded->rows() > 0) marks.Make(*search, *folded);
+  // Listed only now: a search that walks an order reads the marks instead.
+  const std::vector<uint32_t> matches = MarkedRows(std::move(marks.bits), marks.count);
   if (order_.empty()) {
     std::vector<RowId> places;
     places.reserve(matches.size());
