@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <unordered_map>
 #include <mutex>
 #include <bit>
 #include <numeric>
@@ -335,6 +336,24 @@ class KeyedRows {
   std::string key_a_, key_b_;
 };
 
+// Puts `rows` in the order of their keys (KeyedRows::AppendKeys), rows with equal keys ascending.
+Status SortByKeys(KeyedRows& keyed, std::vector<uint32_t>& rows) {
+  std::string keys;
+  std::vector<size_t> ends;
+  for (uint32_t r : rows) {
+    JET_RETURN_IF_ERROR(keyed.AppendKeys(r, &keys));
+    ends.push_back(keys.size());
+  }
+  std::vector<std::pair<std::string_view, uint32_t>> keyed_rows;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const size_t begin = i == 0 ? 0 : ends[i - 1];
+    keyed_rows.emplace_back(std::string_view(keys).substr(begin, ends[i] - begin), rows[i]);
+  }
+  std::sort(keyed_rows.begin(), keyed_rows.end());
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = keyed_rows[i].second;
+  return Status::Ok();
+}
+
 // The entries of an index as far as any search walked them, kept beside the folded texts while
 // the file is as it is: a later search walks them again at the speed of memory and reads the
 // index only past them, and what is kept grows only as far as searches read. Searches on other
@@ -361,6 +380,20 @@ class WalkedIndex {
     while (walked_.load(std::memory_order_relaxed) <= from && !ended_) JET_RETURN_IF_ERROR(AddLeaf(pager));
     if (failed_ && walked_.load(std::memory_order_relaxed) <= from) return Mismatch();
     return walked_.load(std::memory_order_relaxed);
+  }
+
+  // Every row of the entries [begin, end) of one key (walked already) in the order of `keyed`'s
+  // keys, named `by`: made once and kept, for a key that many rows share.
+  Result<std::shared_ptr<const std::vector<uint32_t>>> StretchOrder(size_t begin, size_t end, const std::string& by,
+                                                                    KeyedRows& keyed) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::shared_ptr<const std::vector<uint32_t>>& kept = stretches_[by + ":" + std::to_string(begin)];
+    if (kept) return kept;
+    std::vector<uint32_t> rows;
+    for (size_t i = begin; i < end; ++i) rows.push_back(At(i) & ~kNewKey);
+    JET_RETURN_IF_ERROR(SortByKeys(keyed, rows));
+    kept = std::make_shared<const std::vector<uint32_t>>(std::move(rows));
+    return kept;
   }
 
   const std::shared_ptr<const FoldedColumns> folded;
@@ -405,6 +438,7 @@ class WalkedIndex {
   mutable std::vector<std::unique_ptr<uint32_t[]>> chunks_;
   mutable std::atomic<size_t> walked_{0};
   mutable bool ended_ = false, failed_ = false;
+  mutable std::unordered_map<std::string, std::shared_ptr<const std::vector<uint32_t>>> stretches_;  // by StretchOrder's `by` and `begin`
   const std::string column_;
 };
 
@@ -414,7 +448,9 @@ class WalkedIndex {
 class IndexOrderWalk final : public OrderWalk {
  public:
   IndexOrderWalk(Pager& pager, std::shared_ptr<const WalkedIndex> index, std::vector<SortColumn> later)
-      : pager_(pager), index_(std::move(index)), later_(std::move(later)), keyed_(pager.format().version, *index_->folded, later_) {}
+      : pager_(pager), index_(std::move(index)), later_(std::move(later)), keyed_(pager.format().version, *index_->folded, later_) {
+    for (const SortColumn& c : later_) by_ += std::to_string(c.column) + (c.ascending ? "+" : "-");
+  }
 
   // Tests a batch at a time, as far as the caller reads: a search counts the matches it met to
   // judge whether to mark every row instead, so none is tested before it is wanted.
@@ -425,7 +461,7 @@ class IndexOrderWalk final : public OrderWalk {
         JET_ASSIGN_OR_RETURN(walked_, index_->Walked(pager_, at_));
         if (at_ == walked_) {
           done_ = true;
-          JET_RETURN_IF_ERROR(CloseGroup(rows));
+          JET_RETURN_IF_ERROR(CloseKey(at_, rows));
           break;
         }
       }
@@ -434,7 +470,10 @@ class IndexOrderWalk final : public OrderWalk {
       for (size_t i = 0; i < count; ++i) batch_rows_[i] = batch_[i] & ~WalkedIndex::kNewKey;
       test(batch_rows_, count, batch_rows_ + count, wanted_);
       for (size_t i = 0; i < count; ++i) {
-        if ((batch_[i] & WalkedIndex::kNewKey) != 0 && !group_.empty()) JET_RETURN_IF_ERROR(CloseGroup(rows));
+        if ((batch_[i] & WalkedIndex::kNewKey) != 0) {
+          JET_RETURN_IF_ERROR(CloseKey(at_ + i, rows));
+          key_begin_ = at_ + i;
+        }
         if (wanted_[i] != 0) group_.push_back(batch_rows_[i]);
       }
       at_ += count;
@@ -443,24 +482,22 @@ class IndexOrderWalk final : public OrderWalk {
   }
 
  private:
-  // Appends the wanted rows of the key that ended, in order.
-  Status CloseGroup(std::vector<uint32_t>* rows) {
-    if (group_.size() > 1) {
-      keys_.clear();
-      ends_.clear();
-      for (uint32_t r : group_) {
-        JET_RETURN_IF_ERROR(keyed_.AppendKeys(r, &keys_));
-        ends_.push_back(keys_.size());
+  // Wanted rows of one key past this many are put in order by the order of all the key's rows,
+  // made once: the first titles of a catalogue (empty ones, say) can be shared by thousands.
+  static constexpr size_t kManyWanted = 64;
+
+  // Appends the wanted rows of the key whose entries end at `end`, in order.
+  Status CloseKey(size_t end, std::vector<uint32_t>* rows) {
+    if (group_.size() > kManyWanted && !later_.empty()) {
+      JET_ASSIGN_OR_RETURN(std::shared_ptr<const std::vector<uint32_t>> all, index_->StretchOrder(key_begin_, end, by_, keyed_));
+      std::sort(group_.begin(), group_.end());
+      for (uint32_t r : *all) {
+        if (std::binary_search(group_.begin(), group_.end(), r)) rows->push_back(r);
       }
-      keyed_rows_.clear();
-      for (size_t i = 0; i < group_.size(); ++i) {
-        const size_t begin = i == 0 ? 0 : ends_[i - 1];
-        keyed_rows_.emplace_back(std::string_view(keys_).substr(begin, ends_[i] - begin), group_[i]);
-      }
-      std::sort(keyed_rows_.begin(), keyed_rows_.end());
-      for (size_t i = 0; i < group_.size(); ++i) group_[i] = keyed_rows_[i].second;
+    } else {
+      if (group_.size() > 1) JET_RETURN_IF_ERROR(SortByKeys(keyed_, group_));
+      rows->insert(rows->end(), group_.begin(), group_.end());
     }
-    rows->insert(rows->end(), group_.begin(), group_.end());
     group_.clear();
     return Status::Ok();
   }
@@ -469,14 +506,13 @@ class IndexOrderWalk final : public OrderWalk {
   std::shared_ptr<const WalkedIndex> index_;
   std::vector<SortColumn> later_;
   KeyedRows keyed_;  // by later_
+  std::string by_;   // names later_
   size_t at_ = 0, walked_ = 0;  // entries of index_ tested, and walked
+  size_t key_begin_ = 0;        // the first entry of the key being walked
   bool done_ = false;
   uint32_t batch_[kTestBatch] = {}, batch_rows_[kTestBatch] = {};
   uint8_t wanted_[kTestBatch] = {};
   std::vector<uint32_t> group_;  // the wanted rows of the key being walked
-  std::string keys_;
-  std::vector<size_t> ends_;
-  std::vector<std::pair<std::string_view, uint32_t>> keyed_rows_;
 };
 
 // The rows of `spliced` in `order`'s order; empty when `spliced` lacks one of its rows.
