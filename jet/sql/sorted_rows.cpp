@@ -465,10 +465,11 @@ class IndexOrderWalk final : public OrderWalk {
           break;
         }
       }
-      const size_t count = std::min(kTestBatch, walked_ - at_);
-      for (size_t i = 0; i < count; ++i) batch_[i] = index_->At(at_ + i);
-      for (size_t i = 0; i < count; ++i) batch_rows_[i] = batch_[i] & ~WalkedIndex::kNewKey;
-      test(batch_rows_, count, batch_rows_ + count, wanted_);
+      // The rows of the batch after this one are named too, so that their texts are fetched ahead.
+      const size_t seen = std::min(2 * kTestBatch, walked_ - at_), count = std::min(kTestBatch, seen);
+      for (size_t i = 0; i < seen; ++i) batch_[i] = index_->At(at_ + i);
+      for (size_t i = 0; i < seen; ++i) batch_rows_[i] = batch_[i] & ~WalkedIndex::kNewKey;
+      test(batch_rows_, count, batch_rows_ + seen, wanted_);
       for (size_t i = 0; i < count; ++i) {
         if ((batch_[i] & WalkedIndex::kNewKey) != 0) {
           JET_RETURN_IF_ERROR(CloseKey(at_ + i, rows));
@@ -510,7 +511,7 @@ class IndexOrderWalk final : public OrderWalk {
   size_t at_ = 0, walked_ = 0;  // entries of index_ tested, and walked
   size_t key_begin_ = 0;        // the first entry of the key being walked
   bool done_ = false;
-  uint32_t batch_[kTestBatch] = {}, batch_rows_[kTestBatch] = {};
+  uint32_t batch_[2 * kTestBatch] = {}, batch_rows_[2 * kTestBatch] = {};
   uint8_t wanted_[kTestBatch] = {};
   std::vector<uint32_t> group_;  // the wanted rows of the key being walked
 };
