@@ -472,7 +472,7 @@ class IndexOrderWalk final : public OrderWalk {
       test(batch_rows_, count, batch_rows_ + seen, wanted_);
       for (size_t i = 0; i < count; ++i) {
         if ((batch_[i] & WalkedIndex::kNewKey) != 0) {
-          JET_RETURN_IF_ERROR(CloseKey(at_ + i, rows));
+          if (!group_.empty()) JET_RETURN_IF_ERROR(CloseKey(at_ + i, rows));
           key_begin_ = at_ + i;
         }
         if (wanted_[i] != 0) group_.push_back(batch_rows_[i]);
