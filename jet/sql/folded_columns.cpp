@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <span>
+#include <thread>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -182,22 +185,46 @@ constexpr uint32_t kRunPages = 256;
 
 // Reads `pages` (ascending) in long runs straight from the file and hands each to `visit`
 // (page, bytes) -> Result<bool>; stops with false as soon as `visit` does.
+// Two threads read half as much at once each, so that together they hold no more.
 template <typename Visit>
-Result<bool> StreamPages(Pager& pager, const std::vector<uint32_t>& pages, Visit visit) {
+Result<bool> StreamPages(Pager& pager, std::span<const uint32_t> pages, Visit visit, uint32_t run_pages = kRunPages) {
+  if (pages.empty()) return true;
   const uint32_t page_size = pager.page_size();
   // With a block's room after the last page: a text at its very end is folded as a block too.
-  std::vector<uint8_t> run(size_t{kRunPages} * page_size + 16);
+  const size_t size = size_t{run_pages} * page_size + 16;
+  const std::unique_ptr<uint8_t[]> run = std::make_unique_for_overwrite<uint8_t[]>(size);
   for (size_t i = 0; i < pages.size();) {
     uint32_t count = 1;
-    while (count < kRunPages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
-    JET_RETURN_IF_ERROR(pager.ReadRun(pages[i], count, run.data()));
+    while (count < run_pages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
+    JET_RETURN_IF_ERROR(pager.ReadRun(pages[i], count, run.get()));
+    std::memset(run.get() + size_t{count} * page_size, 0, 16);  // what a block reads past the run's end
     for (uint32_t k = 0; k < count; ++k) {
-      JET_ASSIGN_OR_RETURN(bool go_on, visit(pages[i] + k, run.data() + size_t{k} * page_size));
+      JET_ASSIGN_OR_RETURN(bool go_on, visit(pages[i] + k, run.get() + size_t{k} * page_size));
       if (!go_on) return false;
     }
     i += count;
   }
   return true;
+}
+
+// Hands each element of `from` to `take`, front to back, giving the memory of those handed back
+// to the system as it goes, and the rest of it at the end.
+template <typename T, typename Take>
+void DrainReleasing(AdoptableVector<T>& from, Take take) {
+  constexpr size_t kPiece = size_t{1} << 16;
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  // Only pages wholly inside the elements: the allocator keeps its own words beside them.
+  uintptr_t released = (reinterpret_cast<uintptr_t>(from.data()) + page - 1) & ~(page - 1);
+  for (size_t i = 0; i < from.size(); i += kPiece) {
+    const size_t end = std::min(from.size(), i + kPiece);
+    for (size_t k = i; k < end; ++k) take(from[k]);
+    const uintptr_t handed = reinterpret_cast<uintptr_t>(from.data() + end) & ~(page - 1);
+    if (handed > released) {
+      madvise(reinterpret_cast<void*>(released), handed - released, MADV_DONTNEED);
+      released = handed;
+    }
+  }
+  AdoptableVector<T>().swap(from);
 }
 
 class Builder {
@@ -225,17 +252,40 @@ class Builder {
   // Reads the rows of the table's pages in long runs, with each page's digest into `digests`;
   // false (with nothing kept) when a page holds a moved row's home, which only the forwarding
   // chains tell from a stray flag: the caller walks the table with a StorageCursor instead.
-  Result<bool> Stream(const std::vector<uint32_t>& pages, std::vector<uint64_t>* digests) {
-    digests->reserve(pages.size());
+  Result<bool> Stream(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, uint32_t run_pages = kRunPages) {
     const uint32_t page_size = pager_.page_size();
-    return StreamPages(pager_, pages, [&](uint32_t page, const uint8_t* data) {
-      digests->push_back(PageDigest(data, page_size));
-      return AddPage(page, data);
-    });
+    return StreamPages(
+        pager_, pages,
+        [&](uint32_t page, const uint8_t* data) {
+          digests->push_back(PageDigest(data, page_size));
+          return AddPage(page, data);
+        },
+        run_pages);
   }
 
-  // Adds the rows of a data page of the table; false as Stream says.
-  Result<bool> AddPage(uint32_t page, const uint8_t* data) {
+  // Streams `pages` as Stream does, on a thread of its own beside the one that owns the pager:
+  // only pages whose rows are all plain (AddPlain) are added, from their bytes alone. Stops at
+  // the first page that wants more (a row read through its layout, a damaged page, a read that
+  // failed), or when `stop` is set; returns how many pages it added. What it stopped at is
+  // neither reported nor kept: the caller reads on from there, meeting it as one thread would.
+  size_t StreamAlone(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, const std::atomic<bool>& stop) {
+    size_t done = 0;
+    const uint32_t page_size = pager_.page_size();
+    (void)StreamPages(
+        pager_, pages,
+        [&](uint32_t page, const uint8_t* data) -> Result<bool> {
+          if (stop.load(std::memory_order_relaxed) || !AddPageAlone(page, data)) return false;
+          digests->push_back(PageDigest(data, page_size));
+          ++done;
+          return true;
+        },
+        kRunPages / 2);
+    return done;
+  }
+
+  // Adds the rows of a data page of the table; false as Stream says. `alone`: false too, with
+  // rows of the page added, where a row is not plain.
+  Result<bool> AddPage(uint32_t page, const uint8_t* data, bool alone = false) {
     JET_RETURN_IF_ERROR(CheckOwnedDataPage(pager_, def_.page, page, data));
     const Format& format = pager_.format();
     const uint16_t count = DataPageRowCount(format, data);
@@ -253,7 +303,7 @@ class Builder {
       }
       JET_ASSIGN_OR_RETURN(RowSlot slot, RowSlotOf(pager_, page, data, r));
       if (slot.deleted() || slot.forwarding()) continue;
-      if (slot.moved_home()) return false;
+      if (slot.moved_home() || alone) return false;
       JET_RETURN_IF_ERROR(Add(RowId{page, static_cast<uint8_t>(r)}, slot));
     }
     return true;
@@ -388,6 +438,27 @@ class Builder {
     return Status::Ok();
   }
 
+  // Adds the rows of `later`, built from pages that come after this one's: its chunks as they
+  // are, its lists behind these, the memory of what is copied given back as it goes, so that
+  // the lists of the two are never held twice over.
+  Status Append(Builder& later) {
+    FoldedColumns& to = *folded_;
+    FoldedColumns& from = *later.folded_;
+    const size_t chunks = to.chunks.size() + from.chunks.size();
+    if (chunks > 0 && (chunks - 1) * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
+    const uint32_t base = static_cast<uint32_t>(to.chunks.size() * FoldedColumns::kChunkBytes);
+    for (FoldedColumns::Chunk& chunk : from.chunks) to.chunks.push_back(std::move(chunk));
+    to.chunk_used.insert(to.chunk_used.end(), from.chunk_used.begin(), from.chunk_used.end());
+    to.moved_rows = to.moved_rows || from.moved_rows;
+    DrainReleasing(from.starts, [&](uint32_t start) { to.starts.push_back(start + base); });
+    DrainReleasing(from.places, [&](uint32_t place) { AddPlace(place); });
+    DrainReleasing(from.nulls, [&](uint8_t nulls) { to.nulls.push_back(nulls); });
+    later.folded_ = std::make_unique<FoldedColumns>();
+    return Status::Ok();
+  }
+
+  bool plain() const { return plain_; }
+
   Result<std::unique_ptr<FoldedColumns>> Finish() {
     const uint64_t end = uint64_t{folded_->chunks.size()} * FoldedColumns::kChunkBytes;
     if (end > UINT32_MAX) return TooMuch();
@@ -399,6 +470,24 @@ class Builder {
   }
 
  private:
+  // AddPage(alone), undone in full when it does not add the whole page.
+  bool AddPageAlone(uint32_t page, const uint8_t* data) {
+    FoldedColumns& f = *folded_;
+    const size_t rows = f.places.size(), chunks = f.chunks.size();
+    const uint32_t used = chunks == 0 ? 0 : f.chunk_used.back();
+    const bool ascending = f.places_ascending;
+    const Result<bool> added = AddPage(page, data, true);
+    if (added.ok() && added.value()) return true;
+    f.places.resize(rows);
+    f.nulls.resize(rows);
+    f.starts.resize(rows * f.columns.size());
+    f.chunks.resize(chunks);
+    f.chunk_used.resize(chunks);
+    if (chunks > 0) f.chunk_used.back() = used;
+    f.places_ascending = ascending;
+    return false;
+  }
+
   void AddPlace(uint32_t packed) {
     folded_->places_ascending = folded_->places_ascending && (folded_->places.empty() || folded_->places.back() < packed);
     folded_->places.push_back(packed);
@@ -467,6 +556,40 @@ class Builder {
   jet::Text scratch_;
 };
 
+std::atomic<size_t> one_thread_pages{kOneThreadPages};
+
+// Streams the table's `pages` into `builder` as Builder::Stream does. A large table's later half
+// is folded meanwhile on a second thread, from where the first half ends on, and its rows are
+// put behind the first half's; where that thread stopped short, this one reads on from there.
+Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, const std::vector<uint32_t>& pages,
+                         Builder& builder, std::vector<uint64_t>* digests) {
+  digests->reserve(pages.size());
+  if (pages.size() <= one_thread_pages.load() || !builder.plain()) return builder.Stream(pages, digests);
+  const std::span<const uint32_t> all(pages);
+  const size_t half = pages.size() / 2;
+  // Room for every row, as the first half's: only what it fills takes memory.
+  Builder later(pager, def, columns, def.row_count);
+  std::vector<uint64_t> later_digests;
+  later_digests.reserve(pages.size() - half);
+  std::atomic<bool> stop{false};
+  size_t done = 0;
+  std::thread thread([&] { done = later.StreamAlone(all.subspan(half), &later_digests, stop); });
+  struct Joined {
+    std::thread& thread;
+    std::atomic<bool>& stop;
+    ~Joined() {
+      stop.store(true);
+      if (thread.joinable()) thread.join();
+    }
+  } joined{thread, stop};
+  JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.first(half), digests, kRunPages / 2));
+  if (!whole) return false;
+  thread.join();
+  JET_RETURN_IF_ERROR(builder.Append(later));
+  digests->insert(digests->end(), later_digests.begin(), later_digests.end());
+  return builder.Stream(all.subspan(half + done), digests);
+}
+
 // Folded texts of the table as it is now; with the digests of the pages read when the table was
 // streamed (not when a moved row made the build walk it, or inside a write).
 Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, const std::vector<size_t>& columns) {
@@ -474,7 +597,7 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
   if (!pager.in_write()) {
     Builder streamed(pager, def, columns, def.row_count);
-    JET_ASSIGN_OR_RETURN(bool whole, streamed.Stream(owned, &carry->digests));
+    JET_ASSIGN_OR_RETURN(bool whole, StreamTable(pager, def, columns, owned, streamed, &carry->digests));
     if (whole) {
       JET_ASSIGN_OR_RETURN(carry->folded, streamed.Finish());
       carry->layout = LayoutOf(def);
@@ -589,6 +712,7 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
     JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
     carry.folded = std::move(spliced);
     carry.kept_id = 0;  // no kept file holds these texts
+    carry.keeping = {};
     JET_RETURN_IF_ERROR(CarryRepairedOrders(pager, def, carry.folded, changed, std::move(orders)));
   }
   carry.pages = std::move(owned);
@@ -598,6 +722,8 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
 }
 
 }  // namespace
+
+void FoldOnOneThreadUpTo(size_t pages) { one_thread_pages.store(pages); }
 
 std::string LayoutOf(const TableDef& def) {
   std::string layout = std::to_string(def.max_columns) + "/" + std::to_string(def.var_column_count);

@@ -26,6 +26,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -88,6 +89,13 @@ struct FoldedColumns {
 Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
                                                              const std::vector<size_t>& columns);
 
+// Tables of more pages than this are folded on two threads, each half of them on one: a second
+// thread costs more than it saves on fewer.
+constexpr size_t kOneThreadPages = 2048;
+// Folds tables of more than `pages` pages on two threads from now on (kOneThreadPages: as the
+// program does); a test makes small tables take that way.
+void FoldOnOneThreadUpTo(size_t pages);
+
 // What a build keeps beside the folded texts, carried from one state of the file to the next
 // (Pager::Carry): when the file changes, its pages are read again and only those whose digest
 // differs are decoded, instead of every row being folded afresh.
@@ -97,6 +105,7 @@ struct FoldedCarry {
   std::vector<uint32_t> pages;    // the table's pages they came from, ascending
   std::vector<uint64_t> digests;  // PageDigest of each of those pages as it was read
   uint64_t kept_id = 0;           // the kept file (kept_texts.h) that holds these very texts; 0: none
+  std::shared_future<uint64_t> keeping;  // while that file is being written: its kept_id to come
   // The file's change stamp when the pages were read, where it is one no later write can leave
   // again (Pager::SettledStampNow); 0 when unknown. The same stamp now: the pages are as read.
   int64_t stamp = 0;

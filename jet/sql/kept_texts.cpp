@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "jet/sql/bulk_digest.h"
 #include "jet/sql/page_digest.h"
@@ -529,6 +531,57 @@ uint64_t WriteTexts(const fs::path& folder, const std::string& catalogue, const 
   return id;
 }
 
+// The threads writing kept files. The process waits for them as it exits (this goes before the
+// statics they use, made earlier), so that a file begun is finished, not left half-written.
+class KeepingThreads {
+ public:
+  ~KeepingThreads() { Wait(); }
+  template <typename Job>
+  void Start(Job job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Those done are joined here, so that a long-running program holds only those under way.
+    std::erase_if(threads_, [](Thread& t) {
+      if (!t.done->load()) return false;
+      t.thread.join();
+      return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    threads_.push_back({std::thread([job = std::move(job), done]() mutable {
+                          job();
+                          done->store(true);
+                        }),
+                        done});
+  }
+  void Wait() {
+    std::vector<Thread> threads;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      threads.swap(threads_);
+    }
+    for (Thread& t : threads) t.thread.join();
+  }
+
+ private:
+  struct Thread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex mutex_;
+  std::vector<Thread> threads_;
+};
+
+KeepingThreads& Keeping() {
+  static KeepingThreads threads;
+  return threads;
+}
+
+// The kept file holding the carried texts, once the thread writing it is done.
+uint64_t KeptIdOf(FoldedCarry& carry) {
+  if (carry.keeping.valid()) carry.kept_id = carry.keeping.get();
+  carry.keeping = {};
+  return carry.kept_id;
+}
+
 }  // namespace
 
 void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
@@ -538,8 +591,19 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   // process that finds the file at that stamp trusts them without reading them again.
   const Result<int64_t> settled = pager.SettledStampNow();
   carry.stamp = settled.ok() && settled.value() == pager.file_stamp() ? settled.value() : 0;
-  carry.kept_id = WriteTexts(folder, CataloguePath(pager), FoldedColumnsKey(def.page, carry.folded->columns), carry);
+  carry.kept_id = 0;
+  // What the thread writes from is its own: the carry's lists change when the file does.
+  auto held = std::make_shared<FoldedCarry>(carry);
+  held->keeping = {};
+  std::promise<uint64_t> kept;
+  carry.keeping = kept.get_future().share();
+  std::string catalogue = CataloguePath(pager), key = FoldedColumnsKey(def.page, carry.folded->columns);
+  Keeping().Start([folder, catalogue = std::move(catalogue), key = std::move(key), held = std::move(held), kept = std::move(kept)]() mutable {
+    kept.set_value(WriteTexts(folder, catalogue, key, *held));
+  });
 }
+
+void WaitForKeptTexts() { Keeping().Wait(); }
 
 void KeepOrder(const Pager& pager, const TableDef& def, const std::string& key, const SortedRows& order) {
   const fs::path folder = Folder();
@@ -549,8 +613,8 @@ void KeepOrder(const Pager& pager, const TableDef& def, const std::string& key, 
   if (carry == nullptr) return;
   if (carry->folded == order.folded) {
     const std::string catalogue = CataloguePath(pager);
-    if (carry->kept_id == 0) KeepTexts(pager, def, *carry);
-    if (carry->kept_id != 0) {
+    if (KeptIdOf(*carry) == 0) KeepTexts(pager, def, *carry);
+    if (KeptIdOf(*carry) != 0) {
       Writer out(folder / (BaseName(catalogue, texts_key) + "-" + Hex(DigestOf(key)) + ".order"));
       out.String(catalogue);
       out.String(key);

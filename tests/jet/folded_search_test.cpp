@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <random>
 #include <set>
 #include <thread>
@@ -101,6 +102,13 @@ void AddSongs(jet::WritableDatabase& db, std::mt19937& random, int count, int fi
                 }).ok());
 }
 
+// While it lives, every table of more than one page is folded on two threads, half its pages on
+// each, as the program folds a large one.
+struct FoldedOnTwoThreads {
+  FoldedOnTwoThreads() { jet::FoldOnOneThreadUpTo(1); }
+  ~FoldedOnTwoThreads() { jet::FoldOnOneThreadUpTo(jet::kOneThreadPages); }
+};
+
 TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
   ScratchDir scratch;
   std::mt19937 random(1906);
@@ -118,6 +126,8 @@ TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
     ASSERT_TRUE(db.ok());
     ASSERT_TRUE(jet::CreateTable(*db.value(), Songs()).ok());
     AddSongs(*db.value(), random, 200 + static_cast<int>(random() % 1500), 1, catalogue == 2 ? 5 : 0);
+    std::optional<FoldedOnTwoThreads> two;
+    if (catalogue > 0) two.emplace();
     for (int search = 0; search < 60; ++search) {
       jet::LimitFoldedScanStep(size_t{16} << (search % 3));
       steps.insert(jet::FoldedScanStep());
@@ -181,6 +191,7 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
   const std::string path = scratch.File("songs.mdb");
   ASSERT_TRUE(jet::CreateDatabase(path).ok());
   std::mt19937 random(7);
+  FoldedOnTwoThreads two;
   {
     auto db = jet::WritableDatabase::Open(path);
     ASSERT_TRUE(db.ok());
@@ -260,6 +271,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
   ScratchDir scratch;
   const std::string path = scratch.File("songs.mdb"), folder = scratch.File("kept");
   std::mt19937 random(19);
+  FoldedOnTwoThreads two;  // the texts of the first half end in a chunk they do not fill
   ASSERT_TRUE(jet::CreateDatabase(path).ok());
   {
     auto db = jet::WritableDatabase::Open(path);
@@ -291,6 +303,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
       EXPECT_EQ(fast, plain) << when << ": " << sqls[i] << " (" << fast.plan << ": " << fast.rows.size() << " rows, read: "
                              << plain.rows.size() << ")";
     }
+    jet::WaitForKeptTexts();  // as the process would on leaving
   };
   // The kept texts file, dated back so that a file written anew is told from it.
   const auto texts_file = [&] {
