@@ -207,17 +207,17 @@ Result<bool> StreamPages(Pager& pager, std::span<const uint32_t> pages, Visit vi
   return true;
 }
 
-// Hands each element of `from` to `take`, front to back, giving the memory of those handed back
-// to the system as it goes, and the rest of it at the end.
+// Hands the elements of `from` to `take` (elements, count), a piece at a time, front to back,
+// giving the memory of those handed back to the system as it goes, and the rest of it at the end.
 template <typename T, typename Take>
 void DrainReleasing(AdoptableVector<T>& from, Take take) {
-  constexpr size_t kPiece = size_t{1} << 16;
+  constexpr size_t kPiece = size_t{1} << 15;
   const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   // Only pages wholly inside the elements: the allocator keeps its own words beside them.
   uintptr_t released = (reinterpret_cast<uintptr_t>(from.data()) + page - 1) & ~(page - 1);
   for (size_t i = 0; i < from.size(); i += kPiece) {
     const size_t end = std::min(from.size(), i + kPiece);
-    for (size_t k = i; k < end; ++k) take(from[k]);
+    take(from.data() + i, end - i);
     const uintptr_t handed = reinterpret_cast<uintptr_t>(from.data() + end) & ~(page - 1);
     if (handed > released) {
       madvise(reinterpret_cast<void*>(released), handed - released, MADV_DONTNEED);
@@ -450,9 +450,15 @@ class Builder {
     for (FoldedColumns::Chunk& chunk : from.chunks) to.chunks.push_back(std::move(chunk));
     to.chunk_used.insert(to.chunk_used.end(), from.chunk_used.begin(), from.chunk_used.end());
     to.moved_rows = to.moved_rows || from.moved_rows;
-    DrainReleasing(from.starts, [&](uint32_t start) { to.starts.push_back(start + base); });
-    DrainReleasing(from.places, [&](uint32_t place) { AddPlace(place); });
-    DrainReleasing(from.nulls, [&](uint8_t nulls) { to.nulls.push_back(nulls); });
+    to.places_ascending = to.places_ascending && from.places_ascending &&
+                          (to.places.empty() || from.places.empty() || to.places.back() < from.places.front());
+    DrainReleasing(from.starts, [&](const uint32_t* starts, size_t n) {
+      const size_t at = to.starts.size();
+      to.starts.resize(at + n);
+      for (size_t i = 0; i < n; ++i) to.starts[at + i] = starts[i] + base;
+    });
+    DrainReleasing(from.places, [&](const uint32_t* places, size_t n) { to.places.insert(to.places.end(), places, places + n); });
+    DrainReleasing(from.nulls, [&](const uint8_t* nulls, size_t n) { to.nulls.insert(to.nulls.end(), nulls, nulls + n); });
     later.folded_ = std::make_unique<FoldedColumns>();
     return Status::Ok();
   }
