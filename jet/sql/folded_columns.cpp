@@ -14,6 +14,7 @@
 #include "jet/pages/data_page.h"
 #include "jet/pages/usage_map.h"
 #include "jet/sql/byte_folder.h"
+#include "jet/sql/chunk_arena.h"
 #include "jet/sql/kept_texts.h"
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sorted_rows.h"
@@ -144,6 +145,15 @@ class Builder {
     folded_->starts.reserve(rows * columns.size() + 1);
     folded_->places.reserve(rows);
     folded_->nulls.reserve(rows);
+    folded_->mapping = arena_.held();
+  }
+
+  // Takes the chunks of texts folded from up to `pages` pages from one reservation (ChunkArena):
+  // at most three bytes for each byte stored, and what chunks leave unused at their ends.
+  void ReserveChunksFor(size_t pages) {
+    const size_t most = pages * pager_.page_size() / FoldedColumns::kChunkBytes * 3;
+    arena_ = ChunkArena(most + most / 16 + 2, FoldedColumns::kChunkBytes);
+    folded_->mapping = arena_.held();
   }
 
   // Reads the rows of the table's pages in long runs, with each page's digest into `digests`;
@@ -344,6 +354,9 @@ class Builder {
     const size_t chunks = to.chunks.size() + from.chunks.size();
     if (chunks > 0 && (chunks - 1) * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
     const uint32_t base = static_cast<uint32_t>(to.chunks.size() * FoldedColumns::kChunkBytes);
+    LetTailGo();
+    later.LetTailGo();
+    arena_.Adopt(later.arena_);
     for (FoldedColumns::Chunk& chunk : from.chunks) to.chunks.push_back(std::move(chunk));
     to.chunk_used.insert(to.chunk_used.end(), from.chunk_used.begin(), from.chunk_used.end());
     to.moved_rows = to.moved_rows || from.moved_rows;
@@ -365,6 +378,7 @@ class Builder {
   Result<std::unique_ptr<FoldedColumns>> Finish() {
     const uint64_t end = uint64_t{folded_->chunks.size()} * FoldedColumns::kChunkBytes;
     if (end > UINT32_MAX) return TooMuch();
+    LetTailGo();
     folded_->starts.push_back(static_cast<uint32_t>(end));
     folded_->starts.shrink_to_fit();
     folded_->places.shrink_to_fit();
@@ -373,6 +387,11 @@ class Builder {
   }
 
  private:
+  // Gives back what the huge page of the last text's end brought in past it.
+  void LetTailGo() {
+    if (!folded_->chunks.empty()) arena_.LetTailGo(folded_->chunks.back().get() + folded_->chunk_used.back());
+  }
+
   // AddPage(alone), undone in full when it does not add the whole page.
   bool AddPageAlone(uint32_t page, const uint8_t* data) {
     FoldedColumns& f = *folded_;
@@ -422,7 +441,11 @@ class Builder {
     if (used.empty() || used.back() + most > FoldedColumns::kChunkBytes) {
       if (folded_->chunks.size() * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
       // Left unfilled: the end of the last chunk is never touched, so takes no memory.
-      folded_->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
+      if (char* chunk = arena_.Take()) {
+        folded_->chunks.emplace_back(chunk, FoldedColumns::ChunkFree(FoldedColumns::kChunkBytes));
+      } else {
+        folded_->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
+      }
       used.push_back(0);
     }
     return folded_->chunks.back().get() + used.back();
@@ -454,6 +477,7 @@ class Builder {
   bool plain_ = false;  // rows may be added by AddPlain: Jet 4, variable-length Text columns only
   // Per column of the texts: its number and its place among the variable-length columns.
   uint16_t numbers_[8] = {}, var_indexes_[8] = {};
+  ChunkArena arena_;
   std::unique_ptr<FoldedColumns> folded_;
   std::string text_;
   jet::Text scratch_;
@@ -472,6 +496,7 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   const size_t half = pages.size() / 2;
   // Room for every row, as the first half's: only what it fills takes memory.
   Builder later(pager, def, columns, def.row_count);
+  later.ReserveChunksFor(pages.size() - half);
   std::vector<uint64_t> later_digests;
   later_digests.reserve(pages.size() - half);
   std::atomic<bool> stop{false};
@@ -505,6 +530,7 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
   if (!pager.in_write()) {
     Builder streamed(pager, def, columns, def.row_count);
+    streamed.ReserveChunksFor(owned.size());
     JET_ASSIGN_OR_RETURN(bool whole, StreamTable(pager, def, columns, owned, streamed, &carry->digests));
     if (whole) {
       JET_ASSIGN_OR_RETURN(carry->folded, streamed.Finish());

@@ -43,9 +43,9 @@ namespace jet {
 struct FoldedColumns {
   static constexpr size_t kChunkBytes = size_t{1} << 20;
 
-  // Gives a chunk back: one the texts own is freed; one that lies in a mapping of a kept file
-  // (kept_texts.h), `mapped` bytes of it, has its pages let go, the mapping itself going with
-  // the texts.
+  // Gives a chunk back: one the texts own is freed; one that lies in a mapping (of a kept file,
+  // kept_texts.h, or memory a build reserved for its chunks), `mapped` bytes of it, has its
+  // pages let go, the mapping itself going with the texts.
   struct ChunkFree {
     size_t mapped = 0;
     ChunkFree() = default;
