@@ -509,18 +509,24 @@ std::shared_ptr<FoldedCarry> LoadKeptTexts(const Pager& pager, const TableDef& d
 
 namespace {
 
-uint64_t WriteTexts(const fs::path& folder, const std::string& catalogue, const std::string& key, const FoldedCarry& carry) {
-  const FoldedColumns& f = *carry.folded;
+// Begins the texts file of `carry`: all of it but what lies in the folded texts themselves.
+std::unique_ptr<Writer> BeginTexts(const fs::path& folder, const std::string& catalogue, const std::string& key, const FoldedCarry& carry) {
   std::error_code error;
   fs::create_directories(folder, error);
-  Writer out(folder / (BaseName(catalogue, key) + ".texts"));
-  out.String(catalogue);
-  out.String(key);
-  out.String(carry.layout);
-  out.Vector(std::vector<uint64_t>(f.columns.begin(), f.columns.end()));
-  out.Number(static_cast<uint64_t>(carry.stamp));
-  out.Vector(carry.pages);
-  out.Vector(carry.digests);
+  auto out = std::make_unique<Writer>(folder / (BaseName(catalogue, key) + ".texts"));
+  out->String(catalogue);
+  out->String(key);
+  out->String(carry.layout);
+  out->Vector(std::vector<uint64_t>(carry.folded->columns.begin(), carry.folded->columns.end()));
+  out->Number(static_cast<uint64_t>(carry.stamp));
+  out->Vector(carry.pages);
+  out->Vector(carry.digests);
+  return out;
+}
+
+// Ends a texts file begun by BeginTexts with the texts `f` and puts it in place in `folder`: its
+// digest, or 0 when it could not be written.
+uint64_t EndTexts(Writer& out, const fs::path& folder, const FoldedColumns& f) {
   out.Vector(f.places);
   out.Vector(f.nulls);
   out.Vector(f.chunk_used);
@@ -592,14 +598,13 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   const Result<int64_t> settled = pager.SettledStampNow();
   carry.stamp = settled.ok() && settled.value() == pager.file_stamp() ? settled.value() : 0;
   carry.kept_id = 0;
-  // What the thread writes from is its own: the carry's lists change when the file does.
-  auto held = std::make_shared<FoldedCarry>(carry);
-  held->keeping = {};
+  // The carry's lists change when the file does: they are written here, and the thread writes
+  // only from the texts, which never change.
+  std::unique_ptr<Writer> out = BeginTexts(folder, CataloguePath(pager), FoldedColumnsKey(def.page, carry.folded->columns), carry);
   std::promise<uint64_t> kept;
   carry.keeping = kept.get_future().share();
-  std::string catalogue = CataloguePath(pager), key = FoldedColumnsKey(def.page, carry.folded->columns);
-  Keeping().Start([folder, catalogue = std::move(catalogue), key = std::move(key), held = std::move(held), kept = std::move(kept)]() mutable {
-    kept.set_value(WriteTexts(folder, catalogue, key, *held));
+  Keeping().Start([folder, out = std::move(out), folded = carry.folded, kept = std::move(kept)]() mutable {
+    kept.set_value(EndTexts(*out, folder, *folded));
   });
 }
 
