@@ -21,7 +21,9 @@
 //   - rows are kept with the place the scan read them at (a moved row: its home), as a scan of
 //     the table reports them;
 //   - the scan reads the table's pages in long runs straight from the file and keeps none of
-//     them, so that what a search holds for a large catalogue is these texts and little more.
+//     them, so that what a search holds for a large catalogue is these texts and little more; a
+//     large table's later half is read and folded meanwhile on a second thread, the texts and
+//     lists coming out as one thread makes them (only how full each chunk is may differ).
 #pragma once
 
 #include <cstdint>

@@ -55,11 +55,12 @@ constexpr uintmax_t kKeptBytes = uintmax_t{256} << 20;
 // there is no usable file.
 std::shared_ptr<FoldedCarry> LoadKeptTexts(const Pager& pager, const TableDef& def, const std::vector<size_t>& columns);
 
-// Writes the texts carried for a table of `def` to their file on a thread of its own, so that the
-// search that built them need not wait: the thread holds the texts (shared, never changed) and
-// its own copy of the rest, and carry.keeping gives carry.kept_id once the file is in place (0:
-// it could not be written). Until then the file is under another name: a handle that looks for
-// it meanwhile builds the texts itself.
+// Writes the texts carried for a table of `def` to their file, the texts themselves on a thread
+// of its own, so that the search that built them need not wait: what changes with the file (the
+// pages and their digests) is written first, here, and the thread holds only the texts (shared,
+// never changed). carry.keeping gives carry.kept_id once the file is in place (0: it could not
+// be written); until then the file is under another name, and a handle that looks for it
+// meanwhile builds the texts itself.
 void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry);
 
 // Waits until every kept file this process began to write is written. A process waits for them
