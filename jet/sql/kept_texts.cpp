@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "jet/sql/bulk_digest.h"
@@ -552,11 +553,16 @@ class KeepingThreads {
       return true;
     });
     auto done = std::make_shared<std::atomic<bool>>(false);
-    threads_.push_back({std::thread([job = std::move(job), done]() mutable {
-                          job();
-                          done->store(true);
-                        }),
-                        done});
+    auto held = std::make_shared<Job>(std::move(job));
+    try {
+      threads_.push_back({std::thread([held, done] {
+                            (*held)();
+                            done->store(true);
+                          }),
+                          done});
+    } catch (const std::system_error&) {
+      (*held)();  // no thread to be had: the file is written here
+    }
   }
   void Wait() {
     std::vector<Thread> threads;
