@@ -62,7 +62,8 @@ class Pager {
   // the committed file holds them, and keeps none of them: for a scan that reads a whole table
   // once and wants neither a read per page nor the memory of every page. Outside a write only
   // (kInvalidArgument inside one); outside the read lock it fails as ReadPage does when the file
-  // changed meanwhile.
+  // changed meanwhile. It changes nothing in the pager: under the read lock, a second thread may
+  // read runs while this one reads pages.
   Status ReadRun(uint32_t first, uint32_t count, uint8_t* out);
   // ReadPage plus a check of the page's type byte.
   Result<const uint8_t*> ReadPageOfType(uint32_t page, uint8_t type, const char* what) {

@@ -4,15 +4,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
+#include <atomic>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <span>
+#include <system_error>
+#include <thread>
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
 #include "jet/pages/usage_map.h"
+#include "jet/sql/byte_folder.h"
+#include "jet/sql/chunk_arena.h"
 #include "jet/sql/kept_texts.h"
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sorted_rows.h"
@@ -21,25 +23,6 @@
 #include "jet/text/text_fold.h"
 
 namespace jet {
-
-namespace {
-
-// Writes the one to three bytes kept for folded unit `u` at `p`; returns the end of them.
-inline char* PutFoldedUnit(char16_t u, char* p) {
-  if (u < 0x80 && u != 0) {
-    *p++ = static_cast<char>(u);
-  } else if (u < 0x800) {
-    *p++ = static_cast<char>(0xC0 | u >> 6);
-    *p++ = static_cast<char>(0x80 | (u & 0x3F));
-  } else {
-    *p++ = static_cast<char>(0xE0 | u >> 12);
-    *p++ = static_cast<char>(0x80 | (u >> 6 & 0x3F));
-    *p++ = static_cast<char>(0x80 | (u & 0x3F));
-  }
-  return p;
-}
-
-}  // namespace
 
 void AppendFoldedBytes(std::u16string_view folded, std::string* out) {
   // Room for the most a unit takes, then cut to what was written.
@@ -95,109 +78,51 @@ bool OneByteUnits(JetVersion version, const StoredText& stored) {
          std::memchr(b + 2, 0, stored.size - 2) == nullptr;
 }
 
-// Folds texts kept one byte a character (Jet 4's compressed form without two-byte runs) into
-// the bytes the folded texts keep, from a table of each byte's folded bytes; a stretch of
-// sixteen ASCII bytes at once where the folding of ASCII is one shift of one range of bytes
-// (upper case for lower), as the General order's is: most titles and artists are ASCII.
-class ByteFolder {
- public:
-  explicit ByteFolder(const char16_t* fold) {
-    for (uint32_t b = 0; b < 256; ++b) {
-      char bytes[4] = {};
-      size_[b] = static_cast<uint8_t>(PutFoldedUnit(fold[b], bytes) - bytes);
-      std::memcpy(&bytes_[b], bytes, 4);
-    }
-    // The bytes ASCII folding changes, their range and shift; a block fold only when they are
-    // one range with one shift into ASCII.
-    int lo = 0, hi = -1, shift = 0;
-    bool one_shift = true;
-    for (int b = 1; b < 0x80; ++b) {
-      if (fold[b] == b) continue;
-      if (hi < 0) lo = b, shift = fold[b] - b;
-      one_shift = one_shift && fold[b] < 0x80 && fold[b] - b == shift && (hi < 0 || hi == b - 1);
-      hi = b;
-    }
-    blocks_ = one_shift;
-    lo_ = static_cast<int8_t>(hi < 0 ? 1 : lo);
-    hi_ = static_cast<int8_t>(hi < 0 ? 0 : hi);
-    shift_ = static_cast<int8_t>(shift);
-  }
-
-  // Bytes a fold of `n` stored bytes may write: three per byte, and a block's store past them.
-  static size_t Room(size_t n) { return n * 3 + 16; }
-
-  // Writes the folded bytes of `n` stored bytes at `out`; their end, or null when a zero byte
-  // (a switch to two-byte runs) is met. With `padded`, the 15 bytes after the text may be read:
-  // a text shorter than a block is then folded as one too.
-  char* Fold(const uint8_t* p, size_t n, char* out, bool padded) const {
-    size_t i = 0;
-#if defined(__SSE2__)
-    if (blocks_) {
-      const __m128i zero = _mm_setzero_si128();
-      const __m128i below = _mm_set1_epi8(static_cast<char>(lo_ - 1)), above = _mm_set1_epi8(static_cast<char>(hi_ + 1));
-      const __m128i shift = _mm_set1_epi8(static_cast<char>(shift_));
-      // Each block is folded as ASCII up to its first byte that is not (an accented letter, or
-      // a zero), which the table folds; the next block starts right after it.
-      while (i + 16 <= n || (padded && i < n)) {
-        const size_t left = std::min<size_t>(16, n - i);
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const uint32_t odd = static_cast<uint32_t>(_mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero))) &
-                             ((uint32_t{1} << left) - 1);
-        // ASCII compares the same signed or not; the lanes from the odd byte on are written over.
-        const __m128i in = _mm_and_si128(_mm_cmpgt_epi8(v, below), _mm_cmplt_epi8(v, above));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_add_epi8(v, _mm_and_si128(in, shift)));
-        const size_t plain = odd == 0 ? left : static_cast<size_t>(std::countr_zero(odd));
-        out += plain;
-        i += plain;
-        if (odd == 0) continue;
-        out = Bytes(p + i, 1, out);
-        if (out == nullptr) return nullptr;
-        ++i;
-      }
-      return Bytes(p + i, n - i, out);
-    }
-#endif
-    return Bytes(p + i, n - i, out);
-  }
-
- private:
-  char* Bytes(const uint8_t* p, size_t n, char* out) const {
-    for (size_t i = 0; i < n; ++i) {
-      const uint8_t b = p[i];
-      if (b == 0) return nullptr;
-      std::memcpy(out, &bytes_[b], 4);
-      out += size_[b];
-    }
-    return out;
-  }
-
-  uint32_t bytes_[256];  // each byte's folded bytes, the first at the lowest address
-  uint8_t size_[256];
-  bool blocks_ = false;
-  int8_t lo_ = 1, hi_ = 0, shift_ = 0;
-};
-
 // Pages read at once while streaming a table: 1 MB of 4 KB pages.
 constexpr uint32_t kRunPages = 256;
 
 // Reads `pages` (ascending) in long runs straight from the file and hands each to `visit`
 // (page, bytes) -> Result<bool>; stops with false as soon as `visit` does.
+// Two threads read half as much at once each, so that together they hold no more.
 template <typename Visit>
-Result<bool> StreamPages(Pager& pager, const std::vector<uint32_t>& pages, Visit visit) {
+Result<bool> StreamPages(Pager& pager, std::span<const uint32_t> pages, Visit visit, uint32_t run_pages = kRunPages) {
+  if (pages.empty()) return true;
   const uint32_t page_size = pager.page_size();
   // With a block's room after the last page: a text at its very end is folded as a block too.
-  std::vector<uint8_t> run(size_t{kRunPages} * page_size + 16);
+  const size_t size = size_t{run_pages} * page_size + 16;
+  const std::unique_ptr<uint8_t[]> run = std::make_unique_for_overwrite<uint8_t[]>(size);
   for (size_t i = 0; i < pages.size();) {
     uint32_t count = 1;
-    while (count < kRunPages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
-    JET_RETURN_IF_ERROR(pager.ReadRun(pages[i], count, run.data()));
+    while (count < run_pages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
+    JET_RETURN_IF_ERROR(pager.ReadRun(pages[i], count, run.get()));
+    std::memset(run.get() + size_t{count} * page_size, 0, 16);  // what a block reads past the run's end
     for (uint32_t k = 0; k < count; ++k) {
-      JET_ASSIGN_OR_RETURN(bool go_on, visit(pages[i] + k, run.data() + size_t{k} * page_size));
+      JET_ASSIGN_OR_RETURN(bool go_on, visit(pages[i] + k, run.get() + size_t{k} * page_size));
       if (!go_on) return false;
     }
     i += count;
   }
   return true;
+}
+
+// Hands the elements of `from` to `take` (elements, count), a piece at a time, front to back,
+// giving the memory of those handed back to the system as it goes, and the rest of it at the end.
+template <typename T, typename Take>
+void DrainReleasing(AdoptableVector<T>& from, Take take) {
+  constexpr size_t kPiece = size_t{1} << 15;
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  // Only pages wholly inside the elements: the allocator keeps its own words beside them.
+  uintptr_t released = (reinterpret_cast<uintptr_t>(from.data()) + page - 1) & ~(page - 1);
+  for (size_t i = 0; i < from.size(); i += kPiece) {
+    const size_t end = std::min(from.size(), i + kPiece);
+    take(from.data() + i, end - i);
+    const uintptr_t handed = reinterpret_cast<uintptr_t>(from.data() + end) & ~(page - 1);
+    if (handed > released) {
+      madvise(reinterpret_cast<void*>(released), handed - released, MADV_DONTNEED);
+      released = handed;
+    }
+  }
+  AdoptableVector<T>().swap(from);
 }
 
 class Builder {
@@ -220,22 +145,54 @@ class Builder {
     folded_->starts.reserve(rows * columns.size() + 1);
     folded_->places.reserve(rows);
     folded_->nulls.reserve(rows);
+    folded_->mapping = arena_.held();
+  }
+
+  // Takes the chunks of texts folded from up to `pages` pages from one reservation (ChunkArena):
+  // at most three bytes for each byte stored, and what chunks leave unused at their ends.
+  void ReserveChunksFor(size_t pages) {
+    const size_t most = pages * pager_.page_size() / FoldedColumns::kChunkBytes * 3;
+    arena_ = ChunkArena(most + most / 16 + 2, FoldedColumns::kChunkBytes);
+    folded_->mapping = arena_.held();
   }
 
   // Reads the rows of the table's pages in long runs, with each page's digest into `digests`;
   // false (with nothing kept) when a page holds a moved row's home, which only the forwarding
   // chains tell from a stray flag: the caller walks the table with a StorageCursor instead.
-  Result<bool> Stream(const std::vector<uint32_t>& pages, std::vector<uint64_t>* digests) {
-    digests->reserve(pages.size());
+  Result<bool> Stream(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, uint32_t run_pages = kRunPages) {
     const uint32_t page_size = pager_.page_size();
-    return StreamPages(pager_, pages, [&](uint32_t page, const uint8_t* data) {
-      digests->push_back(PageDigest(data, page_size));
-      return AddPage(page, data);
-    });
+    return StreamPages(
+        pager_, pages,
+        [&](uint32_t page, const uint8_t* data) {
+          digests->push_back(PageDigest(data, page_size));
+          return AddPage(page, data);
+        },
+        run_pages);
   }
 
-  // Adds the rows of a data page of the table; false as Stream says.
-  Result<bool> AddPage(uint32_t page, const uint8_t* data) {
+  // Streams `pages` as Stream does, on a thread of its own beside the one that owns the pager:
+  // only pages whose rows are all plain (AddPlain) are added, from their bytes alone. Stops at
+  // the first page that wants more (a row read through its layout, a damaged page, a read that
+  // failed), or when `stop` is set; returns how many pages it added. What it stopped at is
+  // neither reported nor kept: the caller reads on from there, meeting it as one thread would.
+  size_t StreamAlone(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, const std::atomic<bool>& stop) {
+    size_t done = 0;
+    const uint32_t page_size = pager_.page_size();
+    (void)StreamPages(
+        pager_, pages,
+        [&](uint32_t page, const uint8_t* data) -> Result<bool> {
+          if (stop.load(std::memory_order_relaxed) || !AddPageAlone(page, data)) return false;
+          digests->push_back(PageDigest(data, page_size));
+          ++done;
+          return true;
+        },
+        kRunPages / 2);
+    return done;
+  }
+
+  // Adds the rows of a data page of the table; false as Stream says. `alone`: false too, with
+  // rows of the page added, where a row is not plain.
+  Result<bool> AddPage(uint32_t page, const uint8_t* data, bool alone = false) {
     JET_RETURN_IF_ERROR(CheckOwnedDataPage(pager_, def_.page, page, data));
     const Format& format = pager_.format();
     const uint16_t count = DataPageRowCount(format, data);
@@ -253,7 +210,7 @@ class Builder {
       }
       JET_ASSIGN_OR_RETURN(RowSlot slot, RowSlotOf(pager_, page, data, r));
       if (slot.deleted() || slot.forwarding()) continue;
-      if (slot.moved_home()) return false;
+      if (slot.moved_home() || alone) return false;
       JET_RETURN_IF_ERROR(Add(RowId{page, static_cast<uint8_t>(r)}, slot));
     }
     return true;
@@ -388,9 +345,40 @@ class Builder {
     return Status::Ok();
   }
 
+  // Adds the rows of `later`, built from pages that come after this one's: its chunks as they
+  // are, its lists behind these, the memory of what is copied given back as it goes, so that
+  // the lists of the two are never held twice over.
+  Status Append(Builder& later) {
+    FoldedColumns& to = *folded_;
+    FoldedColumns& from = *later.folded_;
+    const size_t chunks = to.chunks.size() + from.chunks.size();
+    if (chunks > 0 && (chunks - 1) * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
+    const uint32_t base = static_cast<uint32_t>(to.chunks.size() * FoldedColumns::kChunkBytes);
+    LetTailGo();
+    later.LetTailGo();
+    arena_.Adopt(later.arena_);
+    for (FoldedColumns::Chunk& chunk : from.chunks) to.chunks.push_back(std::move(chunk));
+    to.chunk_used.insert(to.chunk_used.end(), from.chunk_used.begin(), from.chunk_used.end());
+    to.moved_rows = to.moved_rows || from.moved_rows;
+    to.places_ascending = to.places_ascending && from.places_ascending &&
+                          (to.places.empty() || from.places.empty() || to.places.back() < from.places.front());
+    DrainReleasing(from.starts, [&](const uint32_t* starts, size_t n) {
+      const size_t at = to.starts.size();
+      to.starts.resize(at + n);
+      for (size_t i = 0; i < n; ++i) to.starts[at + i] = starts[i] + base;
+    });
+    DrainReleasing(from.places, [&](const uint32_t* places, size_t n) { to.places.insert(to.places.end(), places, places + n); });
+    DrainReleasing(from.nulls, [&](const uint8_t* nulls, size_t n) { to.nulls.insert(to.nulls.end(), nulls, nulls + n); });
+    later.folded_ = std::make_unique<FoldedColumns>();
+    return Status::Ok();
+  }
+
+  bool plain() const { return plain_; }
+
   Result<std::unique_ptr<FoldedColumns>> Finish() {
     const uint64_t end = uint64_t{folded_->chunks.size()} * FoldedColumns::kChunkBytes;
     if (end > UINT32_MAX) return TooMuch();
+    LetTailGo();
     folded_->starts.push_back(static_cast<uint32_t>(end));
     folded_->starts.shrink_to_fit();
     folded_->places.shrink_to_fit();
@@ -399,6 +387,29 @@ class Builder {
   }
 
  private:
+  // Gives back what the huge page of the last text's end brought in past it.
+  void LetTailGo() {
+    if (!folded_->chunks.empty()) arena_.LetTailGo(folded_->chunks.back().get() + folded_->chunk_used.back());
+  }
+
+  // AddPage(alone), undone in full when it does not add the whole page.
+  bool AddPageAlone(uint32_t page, const uint8_t* data) {
+    FoldedColumns& f = *folded_;
+    const size_t rows = f.places.size(), chunks = f.chunks.size();
+    const uint32_t used = chunks == 0 ? 0 : f.chunk_used.back();
+    const bool ascending = f.places_ascending;
+    const Result<bool> added = AddPage(page, data, true);
+    if (added.ok() && added.value()) return true;
+    f.places.resize(rows);
+    f.nulls.resize(rows);
+    f.starts.resize(rows * f.columns.size());
+    f.chunks.resize(chunks);
+    f.chunk_used.resize(chunks);
+    if (chunks > 0) f.chunk_used.back() = used;
+    f.places_ascending = ascending;
+    return false;
+  }
+
   void AddPlace(uint32_t packed) {
     folded_->places_ascending = folded_->places_ascending && (folded_->places.empty() || folded_->places.back() < packed);
     folded_->places.push_back(packed);
@@ -430,7 +441,11 @@ class Builder {
     if (used.empty() || used.back() + most > FoldedColumns::kChunkBytes) {
       if (folded_->chunks.size() * FoldedColumns::kChunkBytes >= UINT32_MAX - FoldedColumns::kChunkBytes) return TooMuch();
       // Left unfilled: the end of the last chunk is never touched, so takes no memory.
-      folded_->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
+      if (char* chunk = arena_.Take()) {
+        folded_->chunks.emplace_back(chunk, FoldedColumns::ChunkFree(FoldedColumns::kChunkBytes));
+      } else {
+        folded_->chunks.push_back(std::make_unique_for_overwrite<char[]>(FoldedColumns::kChunkBytes));
+      }
       used.push_back(0);
     }
     return folded_->chunks.back().get() + used.back();
@@ -462,10 +477,51 @@ class Builder {
   bool plain_ = false;  // rows may be added by AddPlain: Jet 4, variable-length Text columns only
   // Per column of the texts: its number and its place among the variable-length columns.
   uint16_t numbers_[8] = {}, var_indexes_[8] = {};
+  ChunkArena arena_;
   std::unique_ptr<FoldedColumns> folded_;
   std::string text_;
   jet::Text scratch_;
 };
+
+std::atomic<size_t> one_thread_pages{kOneThreadPages};
+
+// Streams the table's `pages` into `builder` as Builder::Stream does. A large table's later half
+// is folded meanwhile on a second thread, from where the first half ends on, and its rows are
+// put behind the first half's; where that thread stopped short, this one reads on from there.
+Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, const std::vector<uint32_t>& pages,
+                         Builder& builder, std::vector<uint64_t>* digests) {
+  digests->reserve(pages.size());
+  if (pages.size() <= one_thread_pages.load() || !builder.plain()) return builder.Stream(pages, digests);
+  const std::span<const uint32_t> all(pages);
+  const size_t half = pages.size() / 2;
+  // Room for every row, as the first half's: only what it fills takes memory.
+  Builder later(pager, def, columns, def.row_count);
+  later.ReserveChunksFor(pages.size() - half);
+  std::vector<uint64_t> later_digests;
+  later_digests.reserve(pages.size() - half);
+  std::atomic<bool> stop{false};
+  size_t done = 0;
+  std::thread thread;
+  try {
+    thread = std::thread([&] { done = later.StreamAlone(all.subspan(half), &later_digests, stop); });
+  } catch (const std::system_error&) {
+    return builder.Stream(pages, digests);  // no thread to be had: one does it all
+  }
+  struct Joined {
+    std::thread& thread;
+    std::atomic<bool>& stop;
+    ~Joined() {
+      stop.store(true);
+      if (thread.joinable()) thread.join();
+    }
+  } joined{thread, stop};
+  JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.first(half), digests, kRunPages / 2));
+  if (!whole) return false;
+  thread.join();
+  JET_RETURN_IF_ERROR(builder.Append(later));
+  digests->insert(digests->end(), later_digests.begin(), later_digests.end());
+  return builder.Stream(all.subspan(half + done), digests);
+}
 
 // Folded texts of the table as it is now; with the digests of the pages read when the table was
 // streamed (not when a moved row made the build walk it, or inside a write).
@@ -474,7 +530,8 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
   if (!pager.in_write()) {
     Builder streamed(pager, def, columns, def.row_count);
-    JET_ASSIGN_OR_RETURN(bool whole, streamed.Stream(owned, &carry->digests));
+    streamed.ReserveChunksFor(owned.size());
+    JET_ASSIGN_OR_RETURN(bool whole, StreamTable(pager, def, columns, owned, streamed, &carry->digests));
     if (whole) {
       JET_ASSIGN_OR_RETURN(carry->folded, streamed.Finish());
       carry->layout = LayoutOf(def);
@@ -589,6 +646,7 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
     JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
     carry.folded = std::move(spliced);
     carry.kept_id = 0;  // no kept file holds these texts
+    carry.keeping = {};
     JET_RETURN_IF_ERROR(CarryRepairedOrders(pager, def, carry.folded, changed, std::move(orders)));
   }
   carry.pages = std::move(owned);
@@ -598,6 +656,8 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
 }
 
 }  // namespace
+
+void FoldOnOneThreadUpTo(size_t pages) { one_thread_pages.store(pages); }
 
 std::string LayoutOf(const TableDef& def) {
   std::string layout = std::to_string(def.max_columns) + "/" + std::to_string(def.var_column_count);

@@ -21,11 +21,14 @@
 //   - rows are kept with the place the scan read them at (a moved row: its home), as a scan of
 //     the table reports them;
 //   - the scan reads the table's pages in long runs straight from the file and keeps none of
-//     them, so that what a search holds for a large catalogue is these texts and little more.
+//     them, so that what a search holds for a large catalogue is these texts and little more; a
+//     large table's later half is read and folded meanwhile on a second thread, the texts and
+//     lists coming out as one thread makes them (only how full each chunk is may differ).
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,9 +45,9 @@ namespace jet {
 struct FoldedColumns {
   static constexpr size_t kChunkBytes = size_t{1} << 20;
 
-  // Gives a chunk back: one the texts own is freed; one that lies in a mapping of a kept file
-  // (kept_texts.h), `mapped` bytes of it, has its pages let go, the mapping itself going with
-  // the texts.
+  // Gives a chunk back: one the texts own is freed; one that lies in a mapping (of a kept file,
+  // kept_texts.h, or memory a build reserved for its chunks), `mapped` bytes of it, has its
+  // pages let go, the mapping itself going with the texts.
   struct ChunkFree {
     size_t mapped = 0;
     ChunkFree() = default;
@@ -88,6 +91,13 @@ struct FoldedColumns {
 Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
                                                              const std::vector<size_t>& columns);
 
+// Tables of more pages than this are folded on two threads, each half of them on one: a second
+// thread costs more than it saves on fewer.
+constexpr size_t kOneThreadPages = 2048;
+// Folds tables of more than `pages` pages on two threads from now on (kOneThreadPages: as the
+// program does); a test makes small tables take that way.
+void FoldOnOneThreadUpTo(size_t pages);
+
 // What a build keeps beside the folded texts, carried from one state of the file to the next
 // (Pager::Carry): when the file changes, its pages are read again and only those whose digest
 // differs are decoded, instead of every row being folded afresh.
@@ -97,6 +107,7 @@ struct FoldedCarry {
   std::vector<uint32_t> pages;    // the table's pages they came from, ascending
   std::vector<uint64_t> digests;  // PageDigest of each of those pages as it was read
   uint64_t kept_id = 0;           // the kept file (kept_texts.h) that holds these very texts; 0: none
+  std::shared_future<uint64_t> keeping;  // while that file is being written: its kept_id to come
   // The file's change stamp when the pages were read, where it is one no later write can leave
   // again (Pager::SettledStampNow); 0 when unknown. The same stamp now: the pages are as read.
   int64_t stamp = 0;

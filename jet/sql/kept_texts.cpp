@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "jet/sql/bulk_digest.h"
 #include "jet/sql/page_digest.h"
@@ -509,18 +512,24 @@ std::shared_ptr<FoldedCarry> LoadKeptTexts(const Pager& pager, const TableDef& d
 
 namespace {
 
-uint64_t WriteTexts(const fs::path& folder, const std::string& catalogue, const std::string& key, const FoldedCarry& carry) {
-  const FoldedColumns& f = *carry.folded;
+// Begins the texts file of `carry`: all of it but what lies in the folded texts themselves.
+std::unique_ptr<Writer> BeginTexts(const fs::path& folder, const std::string& catalogue, const std::string& key, const FoldedCarry& carry) {
   std::error_code error;
   fs::create_directories(folder, error);
-  Writer out(folder / (BaseName(catalogue, key) + ".texts"));
-  out.String(catalogue);
-  out.String(key);
-  out.String(carry.layout);
-  out.Vector(std::vector<uint64_t>(f.columns.begin(), f.columns.end()));
-  out.Number(static_cast<uint64_t>(carry.stamp));
-  out.Vector(carry.pages);
-  out.Vector(carry.digests);
+  auto out = std::make_unique<Writer>(folder / (BaseName(catalogue, key) + ".texts"));
+  out->String(catalogue);
+  out->String(key);
+  out->String(carry.layout);
+  out->Vector(std::vector<uint64_t>(carry.folded->columns.begin(), carry.folded->columns.end()));
+  out->Number(static_cast<uint64_t>(carry.stamp));
+  out->Vector(carry.pages);
+  out->Vector(carry.digests);
+  return out;
+}
+
+// Ends a texts file begun by BeginTexts with the texts `f` and puts it in place in `folder`: its
+// digest, or 0 when it could not be written.
+uint64_t EndTexts(Writer& out, const fs::path& folder, const FoldedColumns& f) {
   out.Vector(f.places);
   out.Vector(f.nulls);
   out.Vector(f.chunk_used);
@@ -529,6 +538,62 @@ uint64_t WriteTexts(const fs::path& folder, const std::string& catalogue, const 
   const uint64_t id = out.Finish(kTextsKind);
   Trim(folder);
   return id;
+}
+
+// The threads writing kept files. The process waits for them as it exits (this goes before the
+// statics they use, made earlier), so that a file begun is finished, not left half-written.
+class KeepingThreads {
+ public:
+  ~KeepingThreads() { Wait(); }
+  template <typename Job>
+  void Start(Job job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Those done are joined here, so that a long-running program holds only those under way.
+    std::erase_if(threads_, [](Thread& t) {
+      if (!t.done->load()) return false;
+      t.thread.join();
+      return true;
+    });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto held = std::make_shared<Job>(std::move(job));
+    try {
+      threads_.push_back({std::thread([held, done] {
+                            (*held)();
+                            done->store(true);
+                          }),
+                          done});
+    } catch (const std::system_error&) {
+      (*held)();  // no thread to be had: the file is written here
+    }
+  }
+  void Wait() {
+    std::vector<Thread> threads;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      threads.swap(threads_);
+    }
+    for (Thread& t : threads) t.thread.join();
+  }
+
+ private:
+  struct Thread {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex mutex_;
+  std::vector<Thread> threads_;
+};
+
+KeepingThreads& Keeping() {
+  static KeepingThreads threads;
+  return threads;
+}
+
+// The kept file holding the carried texts, once the thread writing it is done.
+uint64_t KeptIdOf(FoldedCarry& carry) {
+  if (carry.keeping.valid()) carry.kept_id = carry.keeping.get();
+  carry.keeping = {};
+  return carry.kept_id;
 }
 
 }  // namespace
@@ -540,8 +605,18 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   // process that finds the file at that stamp trusts them without reading them again.
   const Result<int64_t> settled = pager.SettledStampNow();
   carry.stamp = settled.ok() && settled.value() == pager.file_stamp() ? settled.value() : 0;
-  carry.kept_id = WriteTexts(folder, CataloguePath(pager), FoldedColumnsKey(def.page, carry.folded->columns), carry);
+  carry.kept_id = 0;
+  // The carry's lists change when the file does: they are written here, and the thread writes
+  // only from the texts, which never change.
+  std::unique_ptr<Writer> out = BeginTexts(folder, CataloguePath(pager), FoldedColumnsKey(def.page, carry.folded->columns), carry);
+  std::promise<uint64_t> kept;
+  carry.keeping = kept.get_future().share();
+  Keeping().Start([folder, out = std::move(out), folded = carry.folded, kept = std::move(kept)]() mutable {
+    kept.set_value(EndTexts(*out, folder, *folded));
+  });
 }
+
+void WaitForKeptTexts() { Keeping().Wait(); }
 
 void KeepOrder(const Pager& pager, const TableDef& def, const std::string& key, const SortedRows& order) {
   const fs::path folder = Folder();
@@ -551,8 +626,8 @@ void KeepOrder(const Pager& pager, const TableDef& def, const std::string& key, 
   if (carry == nullptr) return;
   if (carry->folded == order.folded) {
     const std::string catalogue = CataloguePath(pager);
-    if (carry->kept_id == 0) KeepTexts(pager, def, *carry);
-    if (carry->kept_id != 0) {
+    if (KeptIdOf(*carry) == 0) KeepTexts(pager, def, *carry);
+    if (KeptIdOf(*carry) != 0) {
       Writer out(folder / (BaseName(catalogue, texts_key) + "-" + Hex(DigestOf(key)) + ".order"));
       out.String(catalogue);
       out.String(key);

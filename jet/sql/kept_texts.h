@@ -55,8 +55,18 @@ constexpr uintmax_t kKeptBytes = uintmax_t{256} << 20;
 // there is no usable file.
 std::shared_ptr<FoldedCarry> LoadKeptTexts(const Pager& pager, const TableDef& def, const std::vector<size_t>& columns);
 
-// Writes the texts carried for a table of `def` to their file and sets carry.kept_id.
+// Writes the texts carried for a table of `def` to their file, the texts themselves on a thread
+// of its own, so that the search that built them need not wait: what changes with the file (the
+// pages and their digests) is written first, here, and the thread holds only the texts (shared,
+// never changed). carry.keeping gives carry.kept_id once the file is in place (0: it could not
+// be written); until then the file is under another name, and a handle that looks for it
+// meanwhile builds the texts itself.
 void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry);
+
+// Waits until every kept file this process began to write is written. A process waits for them
+// by itself when it exits; a test or tool that starts another process on the same folder waits
+// first.
+void WaitForKeptTexts();
 
 // Writes `order`, kept under `key` for the folded texts the process carries for the table, beside
 // the file of those texts (written first when no file holds them as they are).
