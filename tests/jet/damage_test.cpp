@@ -64,10 +64,7 @@ struct Report {
 // Opens `path`, reads every table's definition and every row, and runs the integrity check.
 Report ReadEverythingNow(const std::string& path) {
   Report report;
-  auto ok = [&](const auto& result) {
-    if (!result.ok()) report.errors.push_back(result.error());
-    return result.ok();
-  };
+  auto ok = [&](const auto& result) { return result.ok() || (report.errors.push_back(result.error()), false); };
   auto db = jet::Database::Open(path);
   if (!(report.opened = ok(db))) return report;
   for (const jet::CatalogEntry& entry : db.value()->objects()) {
@@ -151,19 +148,10 @@ struct Layout {
 
 // One write of a damage: `width` bytes (1, 2 or 4) of `value`, little-endian, at `offset` in
 // `page`; a greater width fills that many bytes with the value's low byte.
-struct Write {
-  uint32_t page;
-  size_t offset;
-  uint32_t width, value;
-};
+struct Write { uint32_t page; size_t offset; uint32_t width, value; };
 
 // A damage, the page a message about it must name, and a word one must hold.
-struct Damage {
-  std::string what;
-  std::vector<Write> writes;
-  uint32_t page;
-  std::string says = "";
-};
+struct Damage { std::string what; std::vector<Write> writes; uint32_t page; std::string says = ""; };
 
 // A scratch copy of a fixture held in memory: damage it, save it, read it, restore it.
 class Damaged {
@@ -249,24 +237,17 @@ void ForEachFixture(std::initializer_list<const char*> fixtures, Body&& body) {
 // Every page that holds a live row of any table (system tables included).
 std::set<uint32_t> PagesWithRows(const std::string& path) {
   std::set<uint32_t> pages;
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok());
+  EXPECT_OK_LET(db, jet::Database::Open(path));
   if (!db.ok()) return pages;
-  for (const jet::CatalogEntry& entry : db.value()->objects()) {
-    if (!entry.IsTable()) continue;
-    for (const jet::RowId& id : LoadTable(path, entry.name).ids) pages.insert(id.page);
-  }
+  for (const jet::CatalogEntry& entry : db.value()->objects())
+    if (entry.IsTable())
+      for (const jet::RowId& id : LoadTable(path, entry.name).ids) pages.insert(id.page);
   return pages;
 }
 
-// A memo or OLE field of the intact file, stored in the way `kind` names (the top bits of its length).
-struct LongValueField {
-  bool found = false;
-  uint32_t row_page = 0;
-  size_t field_offset = 0;  // in the file
-  uint32_t length = 0;
-  uint32_t pointer = 0;     // row pointer of its (first) LVAL row
-};
+// A memo or OLE field of the intact file, stored in the way `kind` names (the top bits of its length):
+// where it lies in the file, its length, and the row pointer of its (first) LVAL row.
+struct LongValueField { bool found = false; uint32_t row_page = 0; size_t field_offset = 0; uint32_t length = 0, pointer = 0; };
 
 LongValueField FindLongValue(const std::string& path, uint32_t kind) {
   auto db = jet::Database::Open(path);
