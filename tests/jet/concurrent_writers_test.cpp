@@ -244,10 +244,7 @@ TEST(ConcurrentWriters, AWriteThatWaitsTooLongIsRefusedAsInUseAndChangesNothing)
 // ---------------------------------------------------------------------------------------------
 
 // What one snapshot of MyList shows, or a description of what is inconsistent in it.
-struct Snapshot {
-  int rows = 0;
-  std::vector<std::string> problems;
-};
+struct Snapshot { int rows = 0; std::vector<std::string> problems; };
 
 // Inside one read scope: counts rows, compares with the definition's count and every index's
 // entries, and counts the rows of each batch ("batch N" in Song): all earlier batches must have

@@ -25,10 +25,7 @@ using velloran_test::ScratchDir;
 // export writes; every command below runs with the locale pinned to C.UTF-8 (UTF-8 output) by
 // RunPinned (NumbersTheFixturesLackMatchMdbExport looks for its dates in that format).
 
-struct CommandOutput {
-  int exit_code = -1;
-  std::string out;
-};
+struct CommandOutput { int exit_code = -1; std::string out; };
 
 using velloran_test::ShellQuote;
 
@@ -82,11 +79,7 @@ bool ExplainedBySurrogateFault(const std::string& ours, const std::string& their
   return replaced == stored_pairs && stored_pairs > 0 && as_mdbtools_prints == theirs;
 }
 
-struct Tally {
-  int tables = 0;
-  int records = 0;
-  int surrogate_records = 0;
-};
+struct Tally { int tables = 0; int records = 0; int surrogate_records = 0; };
 
 void CompareTable(const std::string& file, const std::string& table, Tally* tally) {
   SCOPED_TRACE(file + " table " + table);

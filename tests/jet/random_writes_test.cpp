@@ -126,12 +126,7 @@ Value Normalized(const ColumnDef& c, Value v) {
 // ---------------------------------------------------------------------------------------------
 // The model of one table.
 
-struct IndexModel {
-  size_t physical = 0;
-  std::vector<jet::KeyColumn> columns;
-  std::vector<size_t> positions;
-  bool no_nulls = false;
-};
+struct IndexModel { size_t physical = 0; std::vector<jet::KeyColumn> columns; std::vector<size_t> positions; bool no_nulls = false; };
 
 struct Model {
   jet::TableDef def;

@@ -16,11 +16,7 @@ namespace velloran_test {
 
 using namespace velloran;
 
-struct DrawnText {
-  float x, y;
-  std::string text;
-  uint32_t color;
-};
+struct DrawnText { float x, y; std::string text; uint32_t color; };
 
 class RecordingMainSurface : public MainSurface {
  public:
