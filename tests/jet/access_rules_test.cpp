@@ -123,10 +123,8 @@ TEST(AccessRules, RequiredColumnsAndARelationshipTheEngineRecorded) {
   std::unique_ptr<jet::WritableDatabase> opened = NewDatabase(file);
   ASSERT_TRUE(opened);
   jet::WritableDatabase& db = *opened;
-  jet::ColumnDesign name = Column("name", ColumnType::kText, 40), title = Column("title", ColumnType::kText, 40);
-  name.required = title.required = true;
-  jet::ColumnDesign id = Column("id", ColumnType::kLong);
-  id.autonumber = true;
+  const jet::ColumnDesign name{.name = "name", .size = 40, .required = true}, title{.name = "title", .size = 40, .required = true},
+      id{.name = "id", .type = ColumnType::kLong, .autonumber = true};
   ASSERT_TRUE(jet::CreateTable(db, {"Artists", {Column("code", ColumnType::kLong), name, Column("mentor", ColumnType::kLong)},
                                     {Index("pk", {{"code"}}, true)}}).ok());
   ASSERT_TRUE(jet::CreateTable(db, {"Songs", {id, Column("artist", ColumnType::kLong), title}, {}}).ok());
@@ -187,8 +185,8 @@ TEST(AccessRules, ATableHasOneAutonumber) {
   const std::string file = dir.path() + "/auto.mdb";
   std::unique_ptr<jet::WritableDatabase> db = NewDatabase(file);
   ASSERT_TRUE(db);
-  jet::ColumnDesign first = Column("a", ColumnType::kLong), second = Column("b", ColumnType::kLong);
-  first.autonumber = second.autonumber = true;
+  const jet::ColumnDesign first{.name = "a", .type = ColumnType::kLong, .autonumber = true},
+      second{.name = "b", .type = ColumnType::kLong, .autonumber = true};
   Expect(file, "created with two", "a table has at most one autonumber column",
          [&] { return Outcome(jet::CreateTable(*db, {"Two", {first, second}, {}})); });
   ASSERT_TRUE(jet::CreateTable(*db, {"One", {first}, {}}).ok());
