@@ -135,11 +135,7 @@ TEST(ExportCompare, EveryUserTableOfEveryFixtureMatchesMdbExport) {
 std::vector<size_t> FixedAreaOffsets(const velloran_test::LoadedTable& table) {
   std::vector<size_t> offsets;
   jet::Pager& pager = table.db->pager();
-  for (const jet::RowId& id : table.ids) {
-    const uint8_t* page = pager.ReadPage(id.page).value();
-    jet::RowSlot slot = jet::ReadRowSlot(pager, id.page, id.row).value();
-    offsets.push_back(size_t{id.page} * pager.page_size() + static_cast<size_t>(slot.bytes - page) + (pager.format().jet4() ? 2 : 1));
-  }
+  for (const jet::RowId& id : table.ids) offsets.push_back(velloran_test::RowFileOffset(pager, id) + (pager.format().jet4() ? 2 : 1));
   return offsets;
 }
 

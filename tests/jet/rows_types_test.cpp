@@ -25,6 +25,7 @@ using jet::Value;
 using velloran_test::AllFixtures;
 using velloran_test::FixturePath;
 using velloran_test::ReadBytes;
+using velloran_test::RowFileOffset;
 using velloran_test::ScratchDir;
 using velloran_test::WriteBytes;
 
@@ -32,12 +33,6 @@ using Table = velloran_test::LoadedTable;
 
 Table ReadTable(const std::string& path, const std::string& table) { return velloran_test::LoadTable(path, table); }
 
-// Where the row `id` starts in the file.
-size_t RowFileOffset(jet::Pager& pager, jet::RowId id) {
-  const uint8_t* page = pager.ReadPage(id.page).value();
-  jet::RowSlot slot = jet::ReadRowSlot(pager, id.page, id.row).value();
-  return size_t{id.page} * pager.page_size() + static_cast<size_t>(slot.bytes - page);
-}
 
 // Edits the bytes of the file at `path` with `edit`, given `table` as read before (holding `rows` rows).
 template <typename Edit>
