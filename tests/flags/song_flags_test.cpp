@@ -178,9 +178,7 @@ TEST_F(FlagsTest, FavouritesKeysToggleListsAndShowThemInSearchMode) {
   w.Key(vk::kDelete, kCtrl);
   EXPECT_EQ(Stored(database, 5).lists, "0000000000");
   // List 3 for songs 6 and 7, list 4 for song 6 only: the search shows song 6 alone.
-  w.Key('3', kCtrl, 2);
-  w.Key('3', kCtrl, 3);
-  w.Key('4', kCtrl, 2);
+  for (const auto& [key, row] : {std::pair<int16_t, int>{'3', 2}, {'3', 3}, {'4', 2}}) w.Key(key, kCtrl, row);
   ExpectOthersReadIt(database, "Songs");
   // In search mode CTRL-n shows list n.
   w.logic.form.SearchVisible = true;
