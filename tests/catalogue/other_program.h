@@ -74,10 +74,7 @@ inline std::unique_ptr<LockHolder> AccessHoldingOpen(const std::string& ldb) {
   std::ofstream(ldb) << "HOST";
   auto access = std::make_unique<LockHolder>([&] {
     const int fd = ::open(ldb.c_str(), O_RDWR);
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_len = 1;
+    struct flock fl {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = 0, .l_len = 1, .l_pid = 0};
     return fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
   });
   return access->holding() ? std::move(access) : nullptr;

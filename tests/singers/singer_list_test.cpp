@@ -12,13 +12,7 @@ namespace {
 
 using namespace std::string_literals;
 
-ResultRow Song(const std::string& number, const std::string& title) {
-  ResultRow r;
-  r.ID = 7;
-  r.SongNumber = number;
-  r.Song = title;
-  return r;
-}
+ResultRow Song(const std::string& number, const std::string& title) { return ResultRow{7, "", number, title, "", false}; }
 
 SingerList Three() {
   SingerList q;
