@@ -37,9 +37,7 @@ using NamedValues = std::vector<std::pair<std::string, FieldValue>>;  // fields 
 
 constexpr char kSongs[] = "generated/songsV2000.mdb";
 
-std::string Song42(Connection& db) {
-  return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText();
-}
+std::string Song42(Connection& db) { return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText(); }
 
 // Walks a set from its first row, calling `visit` on each.
 int64_t Walk(Recordset& set, const std::function<void(Recordset&)>& visit = nullptr) {

@@ -18,9 +18,7 @@ namespace velloran_test {
 
 // Runs `change` in another process (a fork, so with its own copy of what this process keeps in
 // memory) and waits for it; true when it succeeded.
-inline bool InAnotherProcess(const std::function<void()>& change) {
-  return ExitedCleanly(ForkChild([&] { return change(), 0; }));
-}
+inline bool InAnotherProcess(const std::function<void()>& change) { return ExitedCleanly(ForkChild([&] { return change(), 0; })); }
 
 // Another process that takes a lock (`take` returns whether it got it) and keeps it until the
 // object goes away.

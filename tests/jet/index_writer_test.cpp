@@ -47,9 +47,7 @@ struct Handle {
   std::unique_ptr<jet::WritableDatabase> db;
   jet::TableDef def;
   jet::Pager& pager() const { return db->pager(); }
-  const jet::PhysicalIndex& Index(const std::string& name) const {
-    return def.physical_indexes[def.FindIndex(name)->physical_index];
-  }
+  const jet::PhysicalIndex& Index(const std::string& name) const { return def.physical_indexes[def.FindIndex(name)->physical_index]; }
 };
 
 Handle OpenForWrite(const std::string& path, const std::string& table) {
