@@ -344,9 +344,8 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
     ExpectRefused(read_with_header(true, [](uint8_t* h) { h[0x42 + 3] ^= 'k'; }), file.path(), encrypted, "password");
     // The Jet 4 password area is scrambled with the creation date: a date that is no number at
     // all must still be handled.
-    for (double date : {std::nan(""), HUGE_VAL, -1e300, 1e19}) {
+    for (double date : {std::nan(""), HUGE_VAL, -1e300, 1e19})
       read_with_header(true, [&](uint8_t* header) { std::memcpy(header + 0x72, &date, sizeof date); });
-    }
   }
 }
 

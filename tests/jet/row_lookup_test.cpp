@@ -45,9 +45,8 @@ TEST(RowLookup, SeekFindsWhatTheScanFindsAndDeleteTakesThem) {
     ASSERT_TRUE(db.value()->Write([&]() -> jet::Status {
       JET_ASSIGN_OR_RETURN(jet::TableDef def, db.value()->ReadTable("MyList"));
       JET_ASSIGN_OR_RETURN(auto editor, jet::RowEditor::Open(*db.value(), def));
-      for (const auto& [id, artist] : added) {
+      for (const auto& [id, artist] : added)
         JET_RETURN_IF_ERROR(editor->Insert({id, 50000 + id, T("SC-TEST"), T("Song"), artist, false, T("0")}).status());
-      }
       return jet::Status::Ok();
     }).ok());
   }
