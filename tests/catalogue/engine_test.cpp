@@ -288,8 +288,7 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
   EXPECT_GT(number, 8);
   table->SetField("Unicode", FieldValue("Привет, мир"));
   table->Update();
-  EXPECT_EQ(unicode->OpenRecordset("SELECT * FROM [Table] WHERE ID = " + std::to_string(number))->Field("Unicode").ToText(),
-            "Привет, мир");
+  EXPECT_EQ(unicode->OpenRecordset("SELECT * FROM [Table] WHERE ID = " + std::to_string(number))->Field("Unicode").ToText(), "Привет, мир");
 }
 
 TEST(EngineQuery, EditsRowsWhileWalking) {

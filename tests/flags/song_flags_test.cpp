@@ -36,8 +36,7 @@ struct FlagsWindow {
   }
   // Lists the songs with IDs first..last, in ID order, in list mode on the first row.
   void List(int first, int last) {
-    logic.form.GetSongs("SELECT * FROM [Songs] WHERE [ID]>=" + std::to_string(first) + " AND [ID]<=" +
-                            std::to_string(last), "[ID]");
+    logic.form.GetSongs("SELECT * FROM [Songs] WHERE [ID]>=" + std::to_string(first) + " AND [ID]<=" + std::to_string(last), "[ID]");
     logic.CurrentRow = 1;
   }
 };
@@ -93,8 +92,7 @@ TEST_F(FlagsTest, ExportAndImportRoundTripWithAndWithoutClearing) {
   w.dialogs.open_answers = {FileList{"", file}, FileList{"", file}};
   w.dialogs.box_answers = {BoxAnswer::kNo, BoxAnswer::kYes};
   w.program.MenuCommand("Mnu_Favourites_Import");
-  EXPECT_EQ(Stored(database, 4).lists + Stored(database, 1).lists + Stored(database, 3).lists,
-            "1000000000" "0000000001" "0100100000");
+  EXPECT_EQ(Stored(database, 4).lists + Stored(database, 1).lists + Stored(database, 3).lists, "1000000000" "0000000001" "0100100000");
   EXPECT_EQ(w.logic.SharedConnection, nullptr);  // the import closes the shared connection
   // Import clearing first: only the file's songs are left as favourites.
   w.program.MenuCommand("Mnu_Favourites_Import");

@@ -85,8 +85,7 @@ TEST(AccessRules, RelationshipsOfAnAccessFileAndSystemTablesThroughTheTool) {
   int code = 0;
   EXPECT_EQ(ToolOutput(dir, file, {"export", "F", "Table1"}, &code),
             "id,otherfk1,otherfk2,data,otherfk3\n0,0,10,\"baz0\",0\n3,2,15,\"baz13\",0\n10,,12,,\n");
-  EXPECT_EQ(ToolOutput(dir, file, {"export", "F", "Table3"}, &code),
-            "id,data\n10,\"bar10\"\n11,\"bar11\"\n12,\"bar12\"\n15,\"bar13\"\n");
+  EXPECT_EQ(ToolOutput(dir, file, {"export", "F", "Table3"}, &code), "id,data\n10,\"bar10\"\n11,\"bar11\"\n12,\"bar12\"\n15,\"bar13\"\n");
   EXPECT_EQ(Problems(file), std::vector<std::string>{});
 }
 
@@ -190,8 +189,7 @@ TEST(AccessRules, ATableHasOneAutonumber) {
   Expect(file, "created with two", "a table has at most one autonumber column",
          [&] { return Outcome(jet::CreateTable(*db, {"Two", {first, second}, {}})); });
   ASSERT_TRUE(jet::CreateTable(*db, {"One", {first}, {}}).ok());
-  Expect(file, "a second added", "a table has at most one autonumber column",
-         [&] { return Outcome(jet::AddColumn(*db, "One", second)); });
+  Expect(file, "a second added", "a table has at most one autonumber column", [&] { return Outcome(jet::AddColumn(*db, "One", second)); });
 }
 
 TEST(AccessRules, ValuesAreTakenWholeOrRefused) {

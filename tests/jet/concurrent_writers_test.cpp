@@ -301,8 +301,7 @@ void AwaitSnapshots(const SharedProgress& progress, int count) {
 // Each write adds a batch of rows and deletes the first row of the batch before it, so a reader
 // that saw part of a write would find a batch of the wrong size or counts that disagree. Writes
 // each outcome to `results` as HammerWithWrites does.
-int WriteBatches(const std::string& path, int batches, int batch_rows, const std::string& results,
-                 const SharedProgress& progress) {
+int WriteBatches(const std::string& path, int batches, int batch_rows, const std::string& results, const SharedProgress& progress) {
   std::ofstream out(results);
   auto db = jet::WritableDatabase::Open(path);
   if (!db.ok()) return 1;
@@ -328,8 +327,7 @@ int WriteBatches(const std::string& path, int batches, int batch_rows, const std
 
 // Takes snapshots until one shows `final_rows` rows (or a minute passes); writes "problem ..." per
 // inconsistency and a last line "snapshots N distinct D" (D: how many row counts it saw).
-int TakeSnapshots(const std::string& path, int batch_rows, int final_rows, const std::string& results,
-                  SharedProgress& progress) {
+int TakeSnapshots(const std::string& path, int batch_rows, int final_rows, const std::string& results, SharedProgress& progress) {
   std::ofstream out(results);
   auto db = jet::Database::Open(path);
   if (!db.ok()) return 1;

@@ -287,8 +287,7 @@ TEST(DamageTruncation, ACutFileIsReportedAndNeverReadPastItsEnd) {
     const std::set<uint32_t> row_pages = PagesWithRows(file.path());
     ASSERT_FALSE(row_pages.empty());
 
-    std::vector<size_t> lengths = {0, 1, 4, 100, 1000, 2047, 2048, 2049, 4095, 4096, 4097, file.size() - 1,
-                                   file.size() - ps};
+    std::vector<size_t> lengths = {0, 1, 4, 100, 1000, 2047, 2048, 2049, 4095, 4096, 4097, file.size() - 1, file.size() - ps};
     // Every page boundary, alternately cut exactly there and in the middle of the next page.
     for (uint32_t k = 1; k < file.page_count(); ++k) lengths.push_back(static_cast<size_t>(k) * ps + (k % 2 ? ps / 2 : 0));
     for (size_t length : lengths) {
@@ -524,8 +523,7 @@ TEST(DamageRowsAndPointers, MemoPointersLengthsAndChains) {
     const Write longer{0, chain.field_offset, 4, 0x00FFFFFFu};
     std::vector<Damage> damages = {
         field(single, "a single-row memo longer than its row", kSingle | 0x3FFFFFFFu, single.pointer, lval_page),
-        field(single, "a single-row memo past the end of the file", kSingle | single.length, 0x00FFFF00u | (single.pointer & 0xFF),
-              0xFFFF),
+        field(single, "a single-row memo past the end of the file", kSingle | single.length, 0x00FFFF00u | (single.pointer & 0xFF), 0xFFFF),
         field(single, "a single-row memo on the header page", kSingle | single.length, 0, 0),
         field(single, "a single-row memo on a missing row", kSingle | single.length, (lval_page << 8) | 0xFE, lval_page),
         field(single, "an inline memo longer than its field", kInline | 0x100000u, 0, single.row_page),

@@ -190,8 +190,7 @@ TEST(IntegrityCheck, AnIndexOnAColumnNoIndexCanHoldIsDamageOfTheDefinition) {
   const std::vector<std::string> problems = velloran_test::Problems(path);
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_NE(problems[0].find(path + ", page " + std::to_string(tdef) + ": "), std::string::npos) << problems[0];
-  EXPECT_NE(problems[0].find("of type OLE, which no index can hold: the table's definition is damaged"), std::string::npos)
-      << problems[0];
+  EXPECT_NE(problems[0].find("of type OLE, which no index can hold: the table's definition is damaged"), std::string::npos) << problems[0];
 }
 
 }  // namespace

@@ -243,8 +243,7 @@ TEST(TableDefWriter, RefusesWhatItCannotWrite) {
   jet::TableDef eleven = stored->def;
   while (eleven.physical_indexes[0].columns.size() < 11) eleven.physical_indexes[0].columns.push_back({0, true});
   expect_refused(jet::EncodeTableDef(pager.value()->format(), eleven, stored->extras), jet::ErrorCode::kInvalidArgument);
-  expect_refused(jet::EncodeTableDef(jet::Format::For(jet::JetVersion::kJet3), stored->def, stored->extras),
-                 jet::ErrorCode::kUnsupported);
+  expect_refused(jet::EncodeTableDef(jet::Format::For(jet::JetVersion::kJet3), stored->def, stored->extras), jet::ErrorCode::kUnsupported);
   // Outside a write.
   expect_refused(jet::WriteTableDef(*pager.value(), stored->def, stored->extras), jet::ErrorCode::kInvalidArgument);
   ASSERT_TRUE(pager.value()->BeginWrite().ok());

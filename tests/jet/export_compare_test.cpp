@@ -73,8 +73,7 @@ bool ExplainedBySurrogateFault(const std::string& ours, const std::string& their
   int replaced = 0;
   std::string as_mdbtools_prints = velloran_test::AsMdbtoolsPrintsIt(ours, &replaced);
   EXPECT_EQ(replaced, stored_pairs) << "non-BMP characters in our record vs surrogate pairs stored in the row";
-  EXPECT_GT(stored_pairs, 0) << "the record differs but its row holds no surrogate pair:\n ours: " << ours
-                             << "\n mdb:  " << theirs;
+  EXPECT_GT(stored_pairs, 0) << "the record differs but its row holds no surrogate pair:\n ours: " << ours << "\n mdb:  " << theirs;
   EXPECT_EQ(as_mdbtools_prints, theirs) << "a difference other than the surrogate-pair fault";
   return replaced == stored_pairs && stored_pairs > 0 && as_mdbtools_prints == theirs;
 }

@@ -210,8 +210,7 @@ TEST(IndexPageWriter, ReencodesRealPagesAsTheyWereWritten) {
         EXPECT_EQ(again.entries[i].Compare(p.entries[i]), 0) << fixture << " page " << n << " entry " << i;
         EXPECT_EQ(again.entries[i].child_page, p.entries[i].child_page);
       }
-      EXPECT_EQ(std::tie(again.type, again.owner, again.prev, again.next, again.tail),
-                std::tie(p.type, p.owner, p.prev, p.next, p.tail));
+      EXPECT_EQ(std::tie(again.type, again.owner, again.prev, again.next, again.tail), std::tie(p.type, p.owner, p.prev, p.next, p.tail));
       // Where the original used the same prefix, everything up to the end of the entries matches,
       // but for byte 26: always 0 here (as in the generated fixtures); Access sets it on some
       // intermediate pages for a reason not known.

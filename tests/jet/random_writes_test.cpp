@@ -292,8 +292,7 @@ class RandomWrites {
   }
 
   // Checks the writer's answer against the model's prediction; true when it succeeded.
-  bool Expect(const jet::Status& s, std::optional<jet::ErrorCode> refusal, const char* what,
-              const std::vector<Value>& values) {
+  bool Expect(const jet::Status& s, std::optional<jet::ErrorCode> refusal, const char* what, const std::vector<Value>& values) {
     if (refusal) {
       EXPECT_EQ(s.ok() ? std::nullopt : std::optional(s.error().code()), refusal)
           << what << " refused otherwise than the model says: " << Describe(values)
@@ -439,8 +438,7 @@ TEST(RandomWrites, ManyBatchesMatchTheModelAndOtherReaders) {
   }
   std::cout << "[ writes   ] " << batches << " committed or abandoned batches;";
   for (const auto& [what, n] : tally) std::cout << " " << what << " " << n << ";";
-  std::cout << " mdb-reader read " << snapshots.size() << " copies (" << explained
-            << " rows differ only by its row-end fault)\n";
+  std::cout << " mdb-reader read " << snapshots.size() << " copies (" << explained << " rows differ only by its row-end fault)\n";
   for (const char* what : {"insert", "update", "delete"}) EXPECT_GT(tally[what], 0) << what;
 }
 

@@ -87,8 +87,7 @@ int CompareSystemTableWithMdbExport(const std::string& path, const std::string& 
     const jet::ColumnDef& c = t.def.columns[i];
     if (c.type != jet::ColumnType::kBinary && c.type != jet::ColumnType::kOle) continue;
     // mdb-export orders columns by number; find this one by name.
-    size_t field = std::find_if(records[0].begin(), records[0].end(), [&](const auto& f) { return f.text == c.name; }) -
-                   records[0].begin();
+    size_t field = std::find_if(records[0].begin(), records[0].end(), [&](const auto& f) { return f.text == c.name; }) - records[0].begin();
     EXPECT_LT(field, records[0].size()) << c.name;
     if (field >= records[0].size()) continue;
     for (size_t r = 0; r < t.rows.size(); ++r) {

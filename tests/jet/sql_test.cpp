@@ -97,8 +97,7 @@ TEST(SqlParse, ErrorsNameThePositionAndToken) {
   const std::pair<const char*, const char*> cases[] = {
       {"SELECT * FROM [MyList] ORDR BY [Song]", "syntax error (expected WHERE, ORDER BY or the end) at position 23 near \"ORDR\""},
       // Positions count characters, not bytes.
-      {"SELECT * FROM T WHERE a = 'Señor' ORDR BY a",
-       "syntax error (expected AND, OR, ORDER BY or the end) at position 34 near \"ORDR\""},
+      {"SELECT * FROM T WHERE a = 'Señor' ORDR BY a", "syntax error (expected AND, OR, ORDER BY or the end) at position 34 near \"ORDR\""},
       {"SELECT * FROM T WHERE", "syntax error (expected a value or a column) at position 21 (end of statement)"},
       {"SELECT * FORM T", "syntax error (expected FROM) at position 9 near \"FORM\""},
       {"SELECT a b FROM T", "syntax error (expected FROM) at position 9 near \"b\""},
@@ -423,8 +422,7 @@ TEST(SqlCondition, ConvertingConstantsForColumns) {
       {jet::ColumnType::kBoolean, jet::Null{}, true, jet::Null{}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(jet::ColumnTypeName(c.type)) + (c.exact ? " exact" : " rounded") + ", case " +
-                 std::to_string(&c - cases));
+    SCOPED_TRACE(std::string(jet::ColumnTypeName(c.type)) + (c.exact ? " exact" : " rounded") + ", case " + std::to_string(&c - cases));
     auto converted = jet::ConvertToColumn(c.constant, jet::ColumnDef{.name = "C", .type = c.type}, c.exact);
     EXPECT_EQ(converted.ok(), c.expected.has_value()) << (converted.ok() ? "" : converted.error().message());
     EXPECT_EQ(converted.ok() ? converted.value() : Value(jet::Null{}), c.expected.value_or(jet::Null{}));

@@ -118,8 +118,7 @@ inline double RandomWritesScale() {
 }
 
 // Every row of a table in storage order, and their ids in `ids` when asked; a failed read fails the test.
-inline std::vector<std::vector<jet::Value>> ReadRows(jet::Pager& pager, const jet::TableDef& def,
-                                                     std::vector<jet::RowId>* ids = nullptr) {
+inline std::vector<std::vector<jet::Value>> ReadRows(jet::Pager& pager, const jet::TableDef& def, std::vector<jet::RowId>* ids = nullptr) {
   std::vector<std::vector<jet::Value>> rows;
   auto cursor = jet::TableCursor::Open(pager, def);
   EXPECT_TRUE(cursor.ok()) << cursor.error().message();
