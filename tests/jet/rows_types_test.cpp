@@ -195,8 +195,7 @@ TEST(RowsAndTypes, Jet3OffsetsPastTwoBoundaries) {
   row[last - 3] = 2;  // boundary 512: offset 2 (551)
   const uint8_t low_bytes[] = {1, 301 - 256, 551 - 512, 561 - 512};
   for (size_t i = 0; i < 4; ++i) row[last - 4 - i] = low_bytes[i];
-  auto layout = jet::ParseRowLayout(jet::Format::For(jet::JetVersion::kJet3), def, row.data(), static_cast<uint32_t>(row.size()), "row");
-  ASSERT_TRUE(layout.ok()) << layout.error().message();
+  ASSERT_OK_LET(layout, jet::ParseRowLayout(jet::Format::For(jet::JetVersion::kJet3), def, row.data(), static_cast<uint32_t>(row.size()), "row"));
   EXPECT_EQ(layout->var_offsets, (std::vector<uint16_t>{1, 301, 551, 561}));
 }
 

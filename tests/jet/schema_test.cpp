@@ -57,8 +57,7 @@ std::string PropsOf(jet::Pager& pager, const std::string& name) {
 std::string NewDatabaseWith(const ScratchDir& scratch, const std::string& name, const std::vector<jet::TableDesign>& tables) {
   const std::string path = scratch.File(name);
   EXPECT_TRUE(jet::CreateDatabase(path).ok());
-  auto db = jet::WritableDatabase::Open(path);
-  EXPECT_TRUE(db.ok()) << db.error().message();
+  EXPECT_OK_LET(db, jet::WritableDatabase::Open(path));
   for (const jet::TableDesign& t : tables) EXPECT_TRUE(db.ok() && jet::CreateTable(*db.value(), t).ok()) << t.name;
   return path;
 }

@@ -33,8 +33,7 @@ inline jet::TableDef TableNamed(jet::Pager& pager, const std::string& name) {
   EXPECT_TRUE(entries.ok());
   for (const jet::CatalogEntry& e : entries.value()) {
     if (e.IsTable() && e.name == name) {
-      auto def = jet::ReadTableDef(pager, e.DefinitionPage());
-      EXPECT_TRUE(def.ok()) << def.error().message();
+      EXPECT_OK_LET(def, jet::ReadTableDef(pager, e.DefinitionPage()));
       def->name = name;
       return def.value();
     }

@@ -69,8 +69,7 @@ Plain PlainReading(const std::vector<uint8_t>& file, uint32_t owner, const std::
 // Runs `body` with a writer of the table Walk inside one committed write.
 template <typename Body>
 void WithWriter(jet::Database& db, Body body) {
-  jet::Status s = velloran_test::WithTableWriter(db, "Walk", body);
-  EXPECT_TRUE(s.ok()) << s.error().message();
+  EXPECT_OK_LET(s, velloran_test::WithTableWriter(db, "Walk", body));
 }
 
 struct Survivor { int64_t number; RowId id; bool moved; };  // id: the slot it was written to
