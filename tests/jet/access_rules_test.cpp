@@ -18,12 +18,9 @@ namespace {
 using namespace schema_test;
 using velloran_test::ScratchDir;
 
-// A tool command or an in-process change, and the fragment of the message that refuses it (none:
-// it must succeed).
-struct Step {
-  std::vector<std::string> args;  // the tool's arguments; "F" stands for the file
-  const char* refusal = nullptr;
-};
+// A tool command (its arguments; "F" stands for the file) and the fragment of the message that
+// refuses it (none: it must succeed).
+struct Step { std::vector<std::string> args; const char* refusal = nullptr; };
 
 std::string ToolOutput(const ScratchDir& dir, const std::string& file, std::vector<std::string> args, int* code) {
   for (std::string& a : args)

@@ -210,11 +210,7 @@ struct Model {
 // ---------------------------------------------------------------------------------------------
 // The run.
 
-struct Target {
-  const char* fixture;
-  const char* table;
-  int operations;  // at scale 1
-};
+struct Target { const char* fixture; const char* table; int operations; };  // operations at scale 1
 
 class RandomWrites {
  public:

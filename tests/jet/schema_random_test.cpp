@@ -18,18 +18,9 @@ namespace {
 using namespace schema_test;
 using velloran_test::ScratchDir;
 
-struct ModelIndex {
-  std::string name;
-  std::vector<std::string> columns;  // as the model spells them
-  bool unique = false;
-  bool no_nulls = false;
-};
-
-struct ModelRow {
-  jet::RowId id;
-  std::vector<Value> values;  // one per column, in definition order
-};
-
+// An index's columns as the model spells them; a row's values one per column, in definition order.
+struct ModelIndex { std::string name; std::vector<std::string> columns; bool unique = false, no_nulls = false; };
+struct ModelRow { jet::RowId id; std::vector<Value> values; };
 struct ModelTable {
   std::string name;
   std::vector<std::pair<std::string, ColumnType>> columns;
