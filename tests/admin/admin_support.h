@@ -72,12 +72,7 @@ inline void MakeSongTable(const std::string& path, const std::string& table, std
   ScriptedHost host;
   CatalogueDesign(*db, host).PrepareTable(table);
   std::unique_ptr<Recordset> rows = db->OpenRecordset(table);
-  for (int n : numbers) {
-    rows->AddNew();
-    rows->SetField("SongNumber", FieldValue(n));
-    rows->SetField("Song", FieldValue("Song " + std::to_string(n)));
-    rows->Update();
-  }
+  for (int n : numbers) AddRow(*rows, {{"SongNumber", FieldValue(n)}, {"Song", FieldValue("Song " + std::to_string(n))}});
 }
 
 // Every row of the table as "SongNumber|Type|Song|DiskID|Artist|New", in song number order.
