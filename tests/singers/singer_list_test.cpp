@@ -48,10 +48,7 @@ TEST(SingerList, ReadsFieldsSplitOverLinesAndLooseBlanks) {
 }
 
 TEST(SingerList, RefusesMalformedFilesNamingTheLineAndKeepsTheQueue) {
-  const struct {
-    std::string text;
-    const char* says;
-  } cases[] = {
+  const struct { std::string text; const char* says; } cases[] = {
       {"\"Ann\",1,\"A\"\r\n\"Bob\",2,\"B\r\n"s, "line 2 "},           // a quote never closed
       {"\"Ann\",1,\"A\"\r\n\"Bob\"x,2,\"B\"\r\n"s, "line 2 "},         // a quote that closes nothing
       {"\"Ann\",1,\"A\"\r\n\"Bob\",2\r\n"s, "line 2 "},                // no title
