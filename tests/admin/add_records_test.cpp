@@ -104,8 +104,7 @@ TEST(FolderImport, NamePatternSplitsNamesAndShowsAPreview) {
     shown.push_back(std::to_string(r.number) + "||" + r.song + "|" + r.disc + "|" + r.artist + "|False");
   a.form.Cmd_Go_Click();
   EXPECT_EQ(a.Rows(), shown);
-  EXPECT_EQ(shown, (std::vector<std::string>{"10||Song 10|||False", "11||Odd name||Various|False",
-                                             "12||Waterloo|SC1|ABBA|False"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"10||Song 10|||False", "11||Odd name||Various|False", "12||Waterloo|SC1|ABBA|False"}));
   EXPECT_EQ(NamesIn(a.tracks), (std::set<std::string>{"11.mp3", "12.mp3"}));
 }
 
@@ -122,8 +121,7 @@ TEST(FolderImport, TheCommandRenamesAfterSavingAndKeepsNamesThatAreTaken) {
                                                 "1237||Taken|D1||False", "1238|MCG|Track|D1||False"}));
   EXPECT_EQ(NamesIn(a.tracks), (std::set<std::string>{"1235.mp3", "1235.CDG", "1236.mp3", "Last.mp3", "Last.cdg",
                                                        "1237.mp3", "1238.mp3", "1238.MCG", "Track.MCG"}));
-  EXPECT_NE(out.str().find("These files kept their names:\nLast.mp3: 1236.mp3 is taken\nTrack.MCG: 1238.MCG is taken"),
-            std::string::npos)
+  EXPECT_NE(out.str().find("These files kept their names:\nLast.mp3: 1236.mp3 is taken\nTrack.MCG: 1238.MCG is taken"), std::string::npos)
       << out.str();
   // Nothing to import, a table that is not there, wrong arguments.
   fs::create_directories(a.dir.File("empty"));
@@ -182,8 +180,7 @@ struct Library : AddRecords {
     for (int i = 0; i < n; i += 2) Touch(tracks, {"Artist " + std::to_string(i) + " - Title.cdg"});
   }
   pid_t Start() const {
-    return Spawn({VELLORAN_PROGRAM, "import", path, "Songs", tracks, "--rename", "--batch-rows", "20"},
-                 dir.File("out.txt"));
+    return Spawn({VELLORAN_PROGRAM, "import", path, "Songs", tracks, "--rename", "--batch-rows", "20"}, dir.File("out.txt"));
   }
 };
 

@@ -64,8 +64,7 @@ struct Selector : OneDatabase {
 // A new database at `path` with the song table `table` as the selector and the check leave it:
 // the four role fields (Song of `song_size` characters) and the program's own fields and indexes;
 // then `numbers` rows with those song numbers.
-inline void MakeSongTable(const std::string& path, const std::string& table, std::vector<int> numbers = {},
-                          int song_size = 255) {
+inline void MakeSongTable(const std::string& path, const std::string& table, std::vector<int> numbers = {}, int song_size = 255) {
   Connection::Create(path);
   std::unique_ptr<Connection> db = Connection::Open(path);
   db->CreateTable(table, {{"ID", FieldType::kLong}, {"SongNumber", FieldType::kLong}, {"DiskID", FieldType::kText, 0, true},
@@ -73,12 +72,7 @@ inline void MakeSongTable(const std::string& path, const std::string& table, std
   ScriptedHost host;
   CatalogueDesign(*db, host).PrepareTable(table);
   std::unique_ptr<Recordset> rows = db->OpenRecordset(table);
-  for (int n : numbers) {
-    rows->AddNew();
-    rows->SetField("SongNumber", FieldValue(n));
-    rows->SetField("Song", FieldValue("Song " + std::to_string(n)));
-    rows->Update();
-  }
+  for (int n : numbers) AddRow(*rows, {{"SongNumber", FieldValue(n)}, {"Song", FieldValue("Song " + std::to_string(n))}});
 }
 
 // Every row of the table as "SongNumber|Type|Song|DiskID|Artist|New", in song number order.

@@ -44,8 +44,7 @@ TEST(PathFunctions, NamesFoldersAndRoots) {
       {"C:\\Songs\\Pop.Hits.mdb", "Pop.Hits", "mdb", "C:\\Songs", "C:\\Songs\\Pop.Hits.mdb", "C:"},
       {"Karaoke.mdb", "Karaoke", "mdb", "", "Karaoke.mdb", "Karaoke.mdb"},
       {"C:\\Songs\\\\  ", "  ", "", "C:\\Songs\\", "C:\\Songs", "C:"},  // blanks stay in a folder
-      {"\\\\server\\share\\dir\\a.mdb", "a", "mdb", "\\\\server\\share\\dir", "\\\\server\\share\\dir\\a.mdb",
-       "\\\\server\\share"},
+      {"\\\\server\\share\\dir\\a.mdb", "a", "mdb", "\\\\server\\share\\dir", "\\\\server\\share\\dir\\a.mdb", "\\\\server\\share"},
       {songs + "/", "", "", songs, songs, "/"},  // an existing folder is its own folder
       {songs + "/*.mdb", "*", "mdb", songs, songs + "/*.mdb", "/"},
       {"relative/dir/x.y.z", "x.y", "z", "relative/dir", "relative/dir/x.y.z", "relative"},

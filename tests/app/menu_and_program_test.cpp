@@ -43,11 +43,7 @@ TEST(MenuModel, TheWholeTreeAsDesigned) {
       "  &Allow Window Resizing [x]", "  &Always on top [ ]",
       "About", "-", "E&xit"};
   EXPECT_EQ(lines, expected);
-  MenuSwitches s;
-  s.ScreenSaver = false;
-  s.OnTop = true;
-  s.SelectTableEnabled = true;
-  SyncMenu(menu, s);
+  SyncMenu(menu, MenuSwitches{.ScreenSaver = false, .OnTop = true, .SelectTableEnabled = true});
   EXPECT_FALSE(FindMenuItem(menu, "Mnu_Options_ScreenSaver")->checked);
   EXPECT_TRUE(FindMenuItem(menu, "Mnu_OnTop")->checked);
   EXPECT_TRUE(FindMenuItem(menu, "Mnu_Database_Select")->enabled);

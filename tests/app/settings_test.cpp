@@ -28,9 +28,7 @@ Settings Full() {
                                  {0, 1000.5f, 2000, 3000.25f, 6000}, ""};
   s.Display.push_back(DisplaySettings{"ND  ", {"Courier", 9, false, false, false}, {"Times", 11, true, false, true},
                                       {0, 700, 1400, 2100, 2800}, ""});
-  s.ScreenSaver = false;
-  s.AllowWindowResizing = false;
-  s.AllowColumnResizing = false;
+  s.ScreenSaver = s.AllowWindowResizing = s.AllowColumnResizing = false;
   s.Window = {9000, 5000, 120, 240.5f};
   s.TitleText = "Friday A=B night";
   s.SingerWindow = {4000, 3000, 100, 200};

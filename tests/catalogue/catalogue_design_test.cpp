@@ -19,7 +19,6 @@ using velloran_test::FieldNames;
 using velloran_test::Indexes;
 using velloran_test::Numbers;
 using velloran_test::ProgramEnded;
-using velloran_test::ScratchDir;
 using velloran_test::ScriptedHost;
 using Window = velloran_test::KaraokeWindow;
 
@@ -129,9 +128,7 @@ TEST(CheckDatabase, TableWithoutAnyIdIsNumberedFromOne) {
 }
 
 TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir folder;
-  std::string path = folder.CopyOfSongs();
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", folder, path);
   auto db = Connection::Open(path);
   ScriptedHost host;
   CatalogueDesign design(*db, host);
@@ -167,9 +164,7 @@ TEST(CatalogueDesign, NamesAndIndexesAsTheProgramAsksForThem) {
 
 // Another program writing holds the table: the host is asked until it lets go, or cancels.
 TEST(CatalogueDesign, HeldTableAsksRetryUntilFreeAndCancelEndsTheProgram) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir folder;
-  const std::string path = folder.CopyOfSongs();
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", folder, path);
   const std::string question = "Unable to modify database design, close all access to the database and try again.";
   auto db = Connection::Open(path);
   auto writer = velloran_test::AnotherProgramWriting(path);

@@ -33,12 +33,11 @@ using velloran_test::RowOf;
 using velloran_test::ScratchDir;
 using Kind = EngineError::Kind;
 using Row = std::vector<FieldValue>;
+using NamedValues = std::vector<std::pair<std::string, FieldValue>>;  // fields by name
 
 constexpr char kSongs[] = "generated/songsV2000.mdb";
 
-std::string Song42(Connection& db) {
-  return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText();
-}
+std::string Song42(Connection& db) { return db.OpenRecordset("SELECT Song FROM MyList WHERE ID = 42")->Field("Song").ToText(); }
 
 // Walks a set from its first row, calling `visit` on each.
 int64_t Walk(Recordset& set, const std::function<void(Recordset&)>& visit = nullptr) {
@@ -188,9 +187,8 @@ TEST(EngineQuery, CopyingRowsReadsWhatTheMovesRead) {
 }
 
 TEST(EngineQuery, ErrorsNameTheStatement) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  auto db = Connection::Open(scratch.CopyFixture(kSongs));
+  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
+  auto db = Connection::Open(path);
   // Each error names what it was given: the statement, or the table it looked for.
   const std::tuple<std::function<void()>, Kind, const char*> cases[] = {
       {[&] { db->OpenRecordset("SELECT * FROM MyList WHERE"); }, Kind::kInvalid, "SELECT * FROM MyList WHERE"},
@@ -271,10 +269,8 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
     const FieldValue first_id = songs->Field("ID");
     songs->AddNew();
     EXPECT_TRUE(songs->Field("Song").is_null()) << "a new row starts empty";
-    songs->SetField("SongNumber", FieldValue(int64_t{2001}));
-    songs->SetField("Song", FieldValue("Brand New Song"));
-    songs->SetField("Notes", FieldValue(notes));
-    songs->SetField("DiskID", FieldValue(""));
+    for (const auto& [field, value] : NamedValues{{"SongNumber", int64_t{2001}}, {"Song", "Brand New Song"}, {"Notes", notes}, {"DiskID", ""}})
+      songs->SetField(field, value);
     songs->Update();
     EXPECT_EQ(songs->Field("ID"), first_id) << "after AddNew the position stays where it was";
     songs->MoveLast();
@@ -292,8 +288,7 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
   EXPECT_GT(number, 8);
   table->SetField("Unicode", FieldValue("Привет, мир"));
   table->Update();
-  EXPECT_EQ(unicode->OpenRecordset("SELECT * FROM [Table] WHERE ID = " + std::to_string(number))->Field("Unicode").ToText(),
-            "Привет, мир");
+  EXPECT_EQ(unicode->OpenRecordset("SELECT * FROM [Table] WHERE ID = " + std::to_string(number))->Field("Unicode").ToText(), "Привет, мир");
 }
 
 TEST(EngineQuery, EditsRowsWhileWalking) {
@@ -365,13 +360,9 @@ TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
   EXPECT_EQ(ErrorOf([&] { Connection::Create(path); }).kind(), Kind::kInvalid) << "never over an existing file";
 
   auto db = Connection::Open(path);
-  db->CreateTable("Songs", {NewField{"ID", FieldType::kLong},
-                            NewField{"SongNumber", FieldType::kLong},
-                            NewField{"Song", FieldType::kText},
-                            NewField{"Artist", FieldType::kText, 100, true},
-                            NewField{"PrintYN", FieldType::kBoolean},
-                            NewField{"Added", FieldType::kDate},
-                            NewField{"Price", FieldType::kCurrency}});
+  db->CreateTable("Songs", {NewField{"ID", FieldType::kLong}, NewField{"SongNumber", FieldType::kLong}, NewField{"Song", FieldType::kText},
+                            NewField{"Artist", FieldType::kText, 100, true}, NewField{"PrintYN", FieldType::kBoolean},
+                            NewField{"Added", FieldType::kDate}, NewField{"Price", FieldType::kCurrency}});
   db->AppendIndex("Songs", NewIndex{"PrimaryKey", {"ID"}, true, true});
   db->AppendIndex("Songs", NewIndex{"SongArtist", {"Song", "Artist"}});
 
@@ -397,16 +388,14 @@ TEST(EngineDesign, CreatesADatabaseAndChangesItsDesign) {
   EXPECT_EQ(RowOf(*set), (Row{int64_t{2}, FieldValue(), "Song 2", FieldValue(), "2024-02-29 21:30:05", 2.5, FieldValue()}));
 
   db->RefreshTableDefs();
-  std::map<std::string, TableInfo> tables;
-  for (const TableInfo& t : db->TableDefs()) tables[t.name] = t;
-  EXPECT_EQ(tables.at("Songs").attributes, 0u);
-  EXPECT_EQ(tables.at("MSysObjects").attributes & kTableSystem, kTableSystem);
+  std::map<std::string, uint32_t> attributes;
+  for (const TableInfo& t : db->TableDefs()) attributes[t.name] = t.attributes;
+  EXPECT_EQ(std::pair(attributes.at("Songs"), attributes.at("MSysObjects") & kTableSystem), std::pair(0u, kTableSystem));
 }
 
 TEST(EngineAccess97, ReadsButRefusesWrites) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
-  auto db = Connection::Open(scratch.CopyFixture("access/testV1997.mdb"));
+  COPY_FIXTURE_OR_SKIP("access/testV1997.mdb", scratch, path);
+  auto db = Connection::Open(path);
   EXPECT_EQ(db->TableDef("Table1").fields.size(), 9u);
   EXPECT_EQ(db->OpenRecordset("SELECT * FROM Table1 ORDER BY A DESC")->Field("G").ToText(), "1974-09-21")
       << "a date without a time reads as the date alone";
@@ -586,8 +575,7 @@ TEST(EngineConnection, OpensEveryFixtureAndReadsEachTableBothWays) {
         for (const FieldInfo& field : table.fields) ASSERT_EQ(rows->Field(field.name), query->Field(field.name)) << field.name;
       }
       EXPECT_TRUE(query->AtEnd());
-      EXPECT_EQ(rows->RecordCount(), walked);
-      EXPECT_EQ(query->RecordCount(), walked);
+      EXPECT_EQ(std::pair(rows->RecordCount(), query->RecordCount()), std::pair(walked, walked));
     }
     if (fixture.find("empty") == std::string::npos) {
       EXPECT_GT(user_tables, 0);

@@ -96,11 +96,7 @@ void DamagePage(const std::string& path, uint32_t page) {
 
 // The data pages of MyList: the one holding its first row in storage order, the last one, and
 // those holding songs that have no ID yet.
-struct SongPages {
-  std::vector<uint32_t> without_id;
-  uint32_t first = 0;
-  uint32_t last = 0;
-};
+struct SongPages { std::vector<uint32_t> without_id; uint32_t first = 0; uint32_t last = 0; };
 SongPages PagesOfSongs(const std::string& path) {
   SongPages pages;
   EXPECT_OK_LET(db, jet::Database::Open(path));

@@ -18,9 +18,7 @@ namespace velloran_test {
 
 // Runs `change` in another process (a fork, so with its own copy of what this process keeps in
 // memory) and waits for it; true when it succeeded.
-inline bool InAnotherProcess(const std::function<void()>& change) {
-  return ExitedCleanly(ForkChild([&] { return change(), 0; }));
-}
+inline bool InAnotherProcess(const std::function<void()>& change) { return ExitedCleanly(ForkChild([&] { return change(), 0; })); }
 
 // Another process that takes a lock (`take` returns whether it got it) and keeps it until the
 // object goes away.
@@ -74,10 +72,7 @@ inline std::unique_ptr<LockHolder> AccessHoldingOpen(const std::string& ldb) {
   std::ofstream(ldb) << "HOST";
   auto access = std::make_unique<LockHolder>([&] {
     const int fd = ::open(ldb.c_str(), O_RDWR);
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_len = 1;
+    struct flock fl {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = 0, .l_len = 1, .l_pid = 0};
     return fd >= 0 && fcntl(fd, F_SETLK, &fl) == 0;
   });
   return access->holding() ? std::move(access) : nullptr;

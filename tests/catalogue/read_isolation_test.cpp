@@ -40,9 +40,7 @@ uint64_t Digest(const Rows& rows) {
   for (const auto& [id, rest] : rows) all += std::to_string(id) + "|" + rest + "\n";
   return std::hash<std::string>{}(all);
 }
-void Add(Rows* rows, int64_t id, const std::string& song_number, const std::string& song) {
-  (*rows)[id] = song_number + "|" + song;
-}
+void Add(Rows* rows, int64_t id, const std::string& song_number, const std::string& song) { (*rows)[id] = song_number + "|" + song; }
 
 // Runs a tool and turns its output into rows; "error ..." when it failed.
 std::string ToolRead(const std::vector<std::string>& args, const std::string& scratch) {

@@ -65,9 +65,7 @@ struct KaraokeWindow {
   ScriptedHost host;
   RecordingSurface surface;
   velloran::Frm_Karaoke form{surface, host};
-  void Use(const std::string& path, const std::string& table = "MyList") {
-    Use(velloran::DatabaseEntry{path, table, "", "", "", ""});
-  }
+  void Use(const std::string& path, const std::string& table = "MyList") { Use(velloran::DatabaseEntry{path, table, "", "", "", ""}); }
   void Use(const velloran::DatabaseEntry& entry) {
     form.Databases.entries.push_back(entry);
     form.Databases.CurrentDB = static_cast<int16_t>(form.Databases.count());

@@ -9,31 +9,22 @@ namespace velloran {
 namespace {
 
 TEST(SearchQuery, NumbersSearchFromThatNumberUpAndOtherTextsSearchTitlesAndArtists) {
-  struct Case {
-    const char* typed;
-    const char* from_number;  // null for a search of titles and artists
-    const char* pattern = nullptr;  // what stands between the asterisks then
-  };
+  // `from_number`: null for a search of titles and artists, whose `pattern` stands between the asterisks.
+  struct Case { const char* typed; const char* from_number; const char* pattern = nullptr; };
   const Case cases[] = {
       {"5", "5"},         {"12abc", "12"},     {"1 2", "12"},  // blanks inside a number are ignored
       {" 4\t0 ", "40"},   {"2.5", "2.5"},      {".5", "0.5"},       {"5.", "5"},
       {"1.2.3", "1.2"},   {"1e3", "1000"},     {"3e", "3"},         {"2D2", "200"},
       {"&H10", "16"},     {"&O17", "15"},      {"&H10000", "65536"}, {"1234567", "1234567"},
       {"+7 Nation Army", "7"},
-      {"love", nullptr, "love"},
-      {"0", nullptr, "0"},  // zero and negative numbers are text searches
-      {"-3", nullptr, "-3"},
-      {"-12.5x", nullptr, "-12.5x"},
+      {"love", nullptr, "love"}, {"-12.5x", nullptr, "-12.5x"}, {"&HFFFFFFFF", nullptr, "&HFFFFFFFF"}, {"what?", nullptr, "what"},
+      {"O'Brien", nullptr, "O''Brien"}, {"", nullptr, ""}, {"#1 hits", nullptr, "#1 hits"},
+      {"0", nullptr, "0"}, {"-3", nullptr, "-3"},  // zero and negative numbers are text searches
       {"&HFFFF", nullptr, "&HFFFF"},  // a 16-bit hexadecimal value is signed: -1
-      {"&HFFFFFFFF", nullptr, "&HFFFFFFFF"},
       {"&Hzz", nullptr, "&Hzz"},  // no hexadecimal digits: value 0
-      {"O'Brien", nullptr, "O''Brien"},
       {"it''s", nullptr, "it''''s"},  // what was inserted is not replaced again
-      {"what?", nullptr, "what"},
       {"[\"?]", nullptr, ""},  // nothing but removed characters: every row with a title or artist
-      {"", nullptr, ""},
       {"a*b", nullptr, "a*b"},  // wildcards keep their meaning
-      {"#1 hits", nullptr, "#1 hits"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);

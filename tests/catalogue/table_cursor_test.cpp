@@ -53,10 +53,7 @@ std::string BuildSongTable(const ScratchDir& folder) {
   return path;
 }
 
-struct Cost {
-  uint64_t entries = 0;
-  uint64_t pages = 0;
-};
+struct Cost { uint64_t entries = 0; uint64_t pages = 0; };
 
 template <typename Work>
 Cost CostOf(Work work) {

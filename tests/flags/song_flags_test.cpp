@@ -36,8 +36,7 @@ struct FlagsWindow {
   }
   // Lists the songs with IDs first..last, in ID order, in list mode on the first row.
   void List(int first, int last) {
-    logic.form.GetSongs("SELECT * FROM [Songs] WHERE [ID]>=" + std::to_string(first) + " AND [ID]<=" +
-                            std::to_string(last), "[ID]");
+    logic.form.GetSongs("SELECT * FROM [Songs] WHERE [ID]>=" + std::to_string(first) + " AND [ID]<=" + std::to_string(last), "[ID]");
     logic.CurrentRow = 1;
   }
 };
@@ -93,8 +92,7 @@ TEST_F(FlagsTest, ExportAndImportRoundTripWithAndWithoutClearing) {
   w.dialogs.open_answers = {FileList{"", file}, FileList{"", file}};
   w.dialogs.box_answers = {BoxAnswer::kNo, BoxAnswer::kYes};
   w.program.MenuCommand("Mnu_Favourites_Import");
-  EXPECT_EQ(Stored(database, 4).lists + Stored(database, 1).lists + Stored(database, 3).lists,
-            "1000000000" "0000000001" "0100100000");
+  EXPECT_EQ(Stored(database, 4).lists + Stored(database, 1).lists + Stored(database, 3).lists, "1000000000" "0000000001" "0100100000");
   EXPECT_EQ(w.logic.SharedConnection, nullptr);  // the import closes the shared connection
   // Import clearing first: only the file's songs are left as favourites.
   w.program.MenuCommand("Mnu_Favourites_Import");
@@ -178,9 +176,7 @@ TEST_F(FlagsTest, FavouritesKeysToggleListsAndShowThemInSearchMode) {
   w.Key(vk::kDelete, kCtrl);
   EXPECT_EQ(Stored(database, 5).lists, "0000000000");
   // List 3 for songs 6 and 7, list 4 for song 6 only: the search shows song 6 alone.
-  w.Key('3', kCtrl, 2);
-  w.Key('3', kCtrl, 3);
-  w.Key('4', kCtrl, 2);
+  for (const auto& [key, row] : {std::pair<int16_t, int>{'3', 2}, {'3', 3}, {'4', 2}}) w.Key(key, kCtrl, row);
   ExpectOthersReadIt(database, "Songs");
   // In search mode CTRL-n shows list n.
   w.logic.form.SearchVisible = true;

@@ -18,12 +18,9 @@ namespace {
 using namespace schema_test;
 using velloran_test::ScratchDir;
 
-// A tool command or an in-process change, and the fragment of the message that refuses it (none:
-// it must succeed).
-struct Step {
-  std::vector<std::string> args;  // the tool's arguments; "F" stands for the file
-  const char* refusal = nullptr;
-};
+// A tool command (its arguments; "F" stands for the file) and the fragment of the message that
+// refuses it (none: it must succeed).
+struct Step { std::vector<std::string> args; const char* refusal = nullptr; };
 
 std::string ToolOutput(const ScratchDir& dir, const std::string& file, std::vector<std::string> args, int* code) {
   for (std::string& a : args)
@@ -85,8 +82,7 @@ TEST(AccessRules, RelationshipsOfAnAccessFileAndSystemTablesThroughTheTool) {
   int code = 0;
   EXPECT_EQ(ToolOutput(dir, file, {"export", "F", "Table1"}, &code),
             "id,otherfk1,otherfk2,data,otherfk3\n0,0,10,\"baz0\",0\n3,2,15,\"baz13\",0\n10,,12,,\n");
-  EXPECT_EQ(ToolOutput(dir, file, {"export", "F", "Table3"}, &code),
-            "id,data\n10,\"bar10\"\n11,\"bar11\"\n12,\"bar12\"\n15,\"bar13\"\n");
+  EXPECT_EQ(ToolOutput(dir, file, {"export", "F", "Table3"}, &code), "id,data\n10,\"bar10\"\n11,\"bar11\"\n12,\"bar12\"\n15,\"bar13\"\n");
   EXPECT_EQ(Problems(file), std::vector<std::string>{});
 }
 
@@ -123,10 +119,8 @@ TEST(AccessRules, RequiredColumnsAndARelationshipTheEngineRecorded) {
   std::unique_ptr<jet::WritableDatabase> opened = NewDatabase(file);
   ASSERT_TRUE(opened);
   jet::WritableDatabase& db = *opened;
-  jet::ColumnDesign name = Column("name", ColumnType::kText, 40), title = Column("title", ColumnType::kText, 40);
-  name.required = title.required = true;
-  jet::ColumnDesign id = Column("id", ColumnType::kLong);
-  id.autonumber = true;
+  const jet::ColumnDesign name{.name = "name", .size = 40, .required = true}, title{.name = "title", .size = 40, .required = true},
+      id{.name = "id", .type = ColumnType::kLong, .autonumber = true};
   ASSERT_TRUE(jet::CreateTable(db, {"Artists", {Column("code", ColumnType::kLong), name, Column("mentor", ColumnType::kLong)},
                                     {Index("pk", {{"code"}}, true)}}).ok());
   ASSERT_TRUE(jet::CreateTable(db, {"Songs", {id, Column("artist", ColumnType::kLong), title}, {}}).ok());
@@ -187,13 +181,12 @@ TEST(AccessRules, ATableHasOneAutonumber) {
   const std::string file = dir.path() + "/auto.mdb";
   std::unique_ptr<jet::WritableDatabase> db = NewDatabase(file);
   ASSERT_TRUE(db);
-  jet::ColumnDesign first = Column("a", ColumnType::kLong), second = Column("b", ColumnType::kLong);
-  first.autonumber = second.autonumber = true;
+  const jet::ColumnDesign first{.name = "a", .type = ColumnType::kLong, .autonumber = true},
+      second{.name = "b", .type = ColumnType::kLong, .autonumber = true};
   Expect(file, "created with two", "a table has at most one autonumber column",
          [&] { return Outcome(jet::CreateTable(*db, {"Two", {first, second}, {}})); });
   ASSERT_TRUE(jet::CreateTable(*db, {"One", {first}, {}}).ok());
-  Expect(file, "a second added", "a table has at most one autonumber column",
-         [&] { return Outcome(jet::AddColumn(*db, "One", second)); });
+  Expect(file, "a second added", "a table has at most one autonumber column", [&] { return Outcome(jet::AddColumn(*db, "One", second)); });
 }
 
 TEST(AccessRules, ValuesAreTakenWholeOrRefused) {

@@ -37,26 +37,27 @@ using velloran_test::WaitFor;
 
 constexpr int kFixtureRows = 500;
 
-// Runs `body` in a child process that first waits for the parent to close the pipe `start` (so
-// that every child starts at once); the child's exit code is what `body` returns.
-pid_t ForkChild(const int start[2], const std::function<int()>& body) {
-  return velloran_test::ForkChild([&] {
-    close(start[1]);
-    char byte;
-    while (read(start[0], &byte, 1) > 0) {
-    }
-    return body();
-  });
-}
+// Child processes that wait for Go() before they start, so that they all start at once; a
+// child's exit code is what its body returns.
+struct StartingLine {
+  int fds[2] = {-1, -1};
+  StartingLine() { EXPECT_EQ(pipe(fds), 0); }
+  pid_t Fork(const std::function<int()>& body) {
+    return velloran_test::ForkChild([&] {
+      close(fds[1]);
+      for (char byte; read(fds[0], &byte, 1) > 0;) continue;  // until the parent closes its end
+      return body();
+    });
+  }
+  void Go() { close(fds[0]), close(fds[1]); }
+};
 
 std::vector<Value> SongRow(const jet::TableDef& def, int64_t id, const std::string& song) {
   std::vector<Value> row(def.columns.size());
-  auto set = [&](const char* column, Value v) { row[def.FindColumn(column) - def.columns.data()] = std::move(v); };
-  set("ID", id);
-  set("SongNumber", id % 100000);
-  set("Song", jet::FromUtf8(song));
-  set("Artist", jet::FromUtf8("Writer " + std::to_string(id / 1000000)));
-  set("PrintYN", false);
+  for (const auto& [column, v] : std::vector<std::pair<const char*, Value>>{
+           {"ID", id}, {"SongNumber", id % 100000}, {"Song", jet::FromUtf8(song)},
+           {"Artist", jet::FromUtf8("Writer " + std::to_string(id / 1000000))}, {"PrintYN", false}})
+    row[def.FindColumn(column) - def.columns.data()] = v;
   return row;
 }
 
@@ -160,17 +161,13 @@ TEST(ConcurrentWriters, WritersTakeTurnsAndEveryReportedSuccessIsThere) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   const int kWrites = 40, kRows = 3, kToolInserts = 15;
   const int64_t kFirstId[] = {2000000, 3000000, 4000000};
-  int start[2];
-  ASSERT_EQ(pipe(start), 0);
+  StartingLine start;
   std::vector<pid_t> children;
-  for (int w = 0; w < 2; ++w) {
-    children.push_back(ForkChild(start, [&, w] {
-      return HammerWithWrites(path, kFirstId[w], kWrites, kRows, scratch.path() + "/writer" + std::to_string(w));
-    }));
-  }
-  children.push_back(ForkChild(start, [&] { return HammerWithTheTool(path, kFirstId[2], kToolInserts, scratch.path() + "/tool"); }));
-  close(start[0]);
-  close(start[1]);  // go
+  for (int w = 0; w < 2; ++w)
+    children.push_back(
+        start.Fork([&, w] { return HammerWithWrites(path, kFirstId[w], kWrites, kRows, scratch.path() + "/writer" + std::to_string(w)); }));
+  children.push_back(start.Fork([&] { return HammerWithTheTool(path, kFirstId[2], kToolInserts, scratch.path() + "/tool"); }));
+  start.Go();
   for (pid_t child : children) {
     int status = WaitFor(child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer process failed: status " << status;
@@ -209,12 +206,11 @@ TEST(ConcurrentWriters, WritersTakeTurnsAndEveryReportedSuccessIsThere) {
 
 TEST(ConcurrentWriters, AWriteThatWaitsTooLongIsRefusedAsInUseAndChangesNothing) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  int start[2];
-  ASSERT_EQ(pipe(start), 0);
+  StartingLine start;
   int holding[2];  // the holder writes a byte once it is inside its write
   ASSERT_EQ(pipe(holding), 0);
   // A writer that keeps its write open longer than the 5 s others wait for their turn.
-  pid_t holder = ForkChild(start, [&] {
+  pid_t holder = start.Fork([&] {
     auto db = jet::WritableDatabase::Open(path);
     if (!db.ok()) return 1;
     jet::Status s = velloran_test::WithTableWriter(*db.value(), "MyList", [&](jet::TableWriter& writer) -> jet::Status {
@@ -225,8 +221,7 @@ TEST(ConcurrentWriters, AWriteThatWaitsTooLongIsRefusedAsInUseAndChangesNothing)
     });
     return s.ok() ? 0 : 2;
   });
-  close(start[0]);
-  close(start[1]);
+  start.Go();
   char byte;
   ASSERT_EQ(read(holding[0], &byte, 1), 1);
   std::string printed;
@@ -249,10 +244,7 @@ TEST(ConcurrentWriters, AWriteThatWaitsTooLongIsRefusedAsInUseAndChangesNothing)
 // ---------------------------------------------------------------------------------------------
 
 // What one snapshot of MyList shows, or a description of what is inconsistent in it.
-struct Snapshot {
-  int rows = 0;
-  std::vector<std::string> problems;
-};
+struct Snapshot { int rows = 0; std::vector<std::string> problems; };
 
 // Inside one read scope: counts rows, compares with the definition's count and every index's
 // entries, and counts the rows of each batch ("batch N" in Song): all earlier batches must have
@@ -272,10 +264,8 @@ Snapshot TakeSnapshot(jet::Database& db, int batch_rows) {
     if (!more.value()) break;
     ++s.rows;
     const Value& v = cursor.value()->values()[song];
-    int batch = 0;
-    if (std::holds_alternative<jet::Text>(v) && std::sscanf(jet::ToUtf8(std::get<jet::Text>(v)).c_str(), "batch %d", &batch) == 1) {
+    if (int batch = 0; std::holds_alternative<jet::Text>(v) && std::sscanf(jet::ToUtf8(std::get<jet::Text>(v)).c_str(), "batch %d", &batch) == 1)
       ++batches[batch];
-    }
   }
   if (def->row_count != static_cast<uint32_t>(s.rows)) s.problems.push_back("definition count " + std::to_string(def->row_count));
   for (const jet::LogicalIndex& li : def->logical_indexes) {
@@ -285,11 +275,9 @@ Snapshot TakeSnapshot(jet::Database& db, int batch_rows) {
     if (entries != s.rows) s.problems.push_back(li.name + " has " + std::to_string(entries) + " entries");
   }
   int last = batches.empty() ? 0 : batches.rbegin()->first;
-  for (const auto& [batch, count] : batches) {
-    if (count != (batch == last ? batch_rows : batch_rows - 1)) {
+  for (const auto& [batch, count] : batches)
+    if (count != (batch == last ? batch_rows : batch_rows - 1))
       s.problems.push_back("batch " + std::to_string(batch) + " has " + std::to_string(count) + " rows");
-    }
-  }
   if (!s.problems.empty()) s.problems.insert(s.problems.begin(), std::to_string(s.rows) + " rows seen");
   return s;
 }
@@ -306,16 +294,14 @@ constexpr int kPacedWrites = 8;
 // Waits (at most five seconds) until the reader has finished `count` snapshots.
 void AwaitSnapshots(const SharedProgress& progress, int count) {
   auto started = std::chrono::steady_clock::now();
-  while (progress.snapshots.load() < count && std::chrono::steady_clock::now() - started < std::chrono::seconds(5)) {
+  while (progress.snapshots.load() < count && std::chrono::steady_clock::now() - started < std::chrono::seconds(5))
     std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
 }
 
 // Each write adds a batch of rows and deletes the first row of the batch before it, so a reader
 // that saw part of a write would find a batch of the wrong size or counts that disagree. Writes
 // each outcome to `results` as HammerWithWrites does.
-int WriteBatches(const std::string& path, int batches, int batch_rows, const std::string& results,
-                 const SharedProgress& progress) {
+int WriteBatches(const std::string& path, int batches, int batch_rows, const std::string& results, const SharedProgress& progress) {
   std::ofstream out(results);
   auto db = jet::WritableDatabase::Open(path);
   if (!db.ok()) return 1;
@@ -341,8 +327,7 @@ int WriteBatches(const std::string& path, int batches, int batch_rows, const std
 
 // Takes snapshots until one shows `final_rows` rows (or a minute passes); writes "problem ..." per
 // inconsistency and a last line "snapshots N distinct D" (D: how many row counts it saw).
-int TakeSnapshots(const std::string& path, int batch_rows, int final_rows, const std::string& results,
-                  SharedProgress& progress) {
+int TakeSnapshots(const std::string& path, int batch_rows, int final_rows, const std::string& results, SharedProgress& progress) {
   std::ofstream out(results);
   auto db = jet::Database::Open(path);
   if (!db.ok()) return 1;
@@ -367,13 +352,11 @@ TEST(ConcurrentWriters, AReaderNeverSeesPartOfAWrite) {
   void* shared = mmap(nullptr, sizeof(SharedProgress), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(shared, MAP_FAILED);
   auto* progress = new (shared) SharedProgress;
-  int start[2];
-  ASSERT_EQ(pipe(start), 0);
+  StartingLine start;
   const std::string writer_results = scratch.path() + "/writer", reader_results = scratch.path() + "/reader";
-  pid_t writer = ForkChild(start, [&] { return WriteBatches(path, kBatches, kBatchRows, writer_results, *progress); });
-  pid_t reader = ForkChild(start, [&] { return TakeSnapshots(path, kBatchRows, kFinalRows, reader_results, *progress); });
-  close(start[0]);
-  close(start[1]);
+  pid_t writer = start.Fork([&] { return WriteBatches(path, kBatches, kBatchRows, writer_results, *progress); });
+  pid_t reader = start.Fork([&] { return TakeSnapshots(path, kBatchRows, kFinalRows, reader_results, *progress); });
+  start.Go();
   ASSERT_EQ(WaitFor(writer), 0);
   ASSERT_EQ(WaitFor(reader), 0);
   munmap(shared, sizeof(SharedProgress));

@@ -64,10 +64,7 @@ struct Report {
 // Opens `path`, reads every table's definition and every row, and runs the integrity check.
 Report ReadEverythingNow(const std::string& path) {
   Report report;
-  auto ok = [&](const auto& result) {
-    if (!result.ok()) report.errors.push_back(result.error());
-    return result.ok();
-  };
+  auto ok = [&](const auto& result) { return result.ok() || (report.errors.push_back(result.error()), false); };
   auto db = jet::Database::Open(path);
   if (!(report.opened = ok(db))) return report;
   for (const jet::CatalogEntry& entry : db.value()->objects()) {
@@ -151,19 +148,10 @@ struct Layout {
 
 // One write of a damage: `width` bytes (1, 2 or 4) of `value`, little-endian, at `offset` in
 // `page`; a greater width fills that many bytes with the value's low byte.
-struct Write {
-  uint32_t page;
-  size_t offset;
-  uint32_t width, value;
-};
+struct Write { uint32_t page; size_t offset; uint32_t width, value; };
 
 // A damage, the page a message about it must name, and a word one must hold.
-struct Damage {
-  std::string what;
-  std::vector<Write> writes;
-  uint32_t page;
-  std::string says = "";
-};
+struct Damage { std::string what; std::vector<Write> writes; uint32_t page; std::string says = ""; };
 
 // A scratch copy of a fixture held in memory: damage it, save it, read it, restore it.
 class Damaged {
@@ -249,24 +237,17 @@ void ForEachFixture(std::initializer_list<const char*> fixtures, Body&& body) {
 // Every page that holds a live row of any table (system tables included).
 std::set<uint32_t> PagesWithRows(const std::string& path) {
   std::set<uint32_t> pages;
-  auto db = jet::Database::Open(path);
-  EXPECT_TRUE(db.ok());
+  EXPECT_OK_LET(db, jet::Database::Open(path));
   if (!db.ok()) return pages;
-  for (const jet::CatalogEntry& entry : db.value()->objects()) {
-    if (!entry.IsTable()) continue;
-    for (const jet::RowId& id : LoadTable(path, entry.name).ids) pages.insert(id.page);
-  }
+  for (const jet::CatalogEntry& entry : db.value()->objects())
+    if (entry.IsTable())
+      for (const jet::RowId& id : LoadTable(path, entry.name).ids) pages.insert(id.page);
   return pages;
 }
 
-// A memo or OLE field of the intact file, stored in the way `kind` names (the top bits of its length).
-struct LongValueField {
-  bool found = false;
-  uint32_t row_page = 0;
-  size_t field_offset = 0;  // in the file
-  uint32_t length = 0;
-  uint32_t pointer = 0;     // row pointer of its (first) LVAL row
-};
+// A memo or OLE field of the intact file, stored in the way `kind` names (the top bits of its length):
+// where it lies in the file, its length, and the row pointer of its (first) LVAL row.
+struct LongValueField { bool found = false; uint32_t row_page = 0; size_t field_offset = 0; uint32_t length = 0, pointer = 0; };
 
 LongValueField FindLongValue(const std::string& path, uint32_t kind) {
   auto db = jet::Database::Open(path);
@@ -306,8 +287,7 @@ TEST(DamageTruncation, ACutFileIsReportedAndNeverReadPastItsEnd) {
     const std::set<uint32_t> row_pages = PagesWithRows(file.path());
     ASSERT_FALSE(row_pages.empty());
 
-    std::vector<size_t> lengths = {0, 1, 4, 100, 1000, 2047, 2048, 2049, 4095, 4096, 4097, file.size() - 1,
-                                   file.size() - ps};
+    std::vector<size_t> lengths = {0, 1, 4, 100, 1000, 2047, 2048, 2049, 4095, 4096, 4097, file.size() - 1, file.size() - ps};
     // Every page boundary, alternately cut exactly there and in the middle of the next page.
     for (uint32_t k = 1; k < file.page_count(); ++k) lengths.push_back(static_cast<size_t>(k) * ps + (k % 2 ? ps / 2 : 0));
     for (size_t length : lengths) {
@@ -363,9 +343,8 @@ TEST(DamageHeader, FilesThatAreNoDatabaseOrAreProtectedAreRefusedByName) {
     ExpectRefused(read_with_header(true, [](uint8_t* h) { h[0x42 + 3] ^= 'k'; }), file.path(), encrypted, "password");
     // The Jet 4 password area is scrambled with the creation date: a date that is no number at
     // all must still be handled.
-    for (double date : {std::nan(""), HUGE_VAL, -1e300, 1e19}) {
+    for (double date : {std::nan(""), HUGE_VAL, -1e300, 1e19})
       read_with_header(true, [&](uint8_t* header) { std::memcpy(header + 0x72, &date, sizeof date); });
-    }
   }
 }
 
@@ -544,8 +523,7 @@ TEST(DamageRowsAndPointers, MemoPointersLengthsAndChains) {
     const Write longer{0, chain.field_offset, 4, 0x00FFFFFFu};
     std::vector<Damage> damages = {
         field(single, "a single-row memo longer than its row", kSingle | 0x3FFFFFFFu, single.pointer, lval_page),
-        field(single, "a single-row memo past the end of the file", kSingle | single.length, 0x00FFFF00u | (single.pointer & 0xFF),
-              0xFFFF),
+        field(single, "a single-row memo past the end of the file", kSingle | single.length, 0x00FFFF00u | (single.pointer & 0xFF), 0xFFFF),
         field(single, "a single-row memo on the header page", kSingle | single.length, 0, 0),
         field(single, "a single-row memo on a missing row", kSingle | single.length, (lval_page << 8) | 0xFE, lval_page),
         field(single, "an inline memo longer than its field", kInline | 0x100000u, 0, single.row_page),

@@ -55,9 +55,7 @@ Intact Inspect(const std::string& path, const std::string& table) {
     const uint8_t* field = slot.bytes + layout.var_offsets[memo->var_index];
     if ((jet::Get32(field) & ~jet::kLongValueLengthMask) != 0) continue;  // not a chain
     const uint32_t first = jet::Get32(field + 4);
-    jet::RowSlot link = jet::ReadRowSlot(pager, jet::RowPointerPage(first), jet::RowPointerRow(first)).value();
-    const uint8_t* page = pager.ReadPage(jet::RowPointerPage(first)).value();
-    intact.chain_link = size_t{jet::RowPointerPage(first)} * kPageSize + static_cast<size_t>(link.bytes - page);
+    intact.chain_link = velloran_test::RowFileOffset(pager, {jet::RowPointerPage(first), static_cast<uint8_t>(jet::RowPointerRow(first))});
     intact.chain_row = t.ids[i];
   }
   return intact;
@@ -192,8 +190,7 @@ TEST(IntegrityCheck, AnIndexOnAColumnNoIndexCanHoldIsDamageOfTheDefinition) {
   const std::vector<std::string> problems = velloran_test::Problems(path);
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_NE(problems[0].find(path + ", page " + std::to_string(tdef) + ": "), std::string::npos) << problems[0];
-  EXPECT_NE(problems[0].find("of type OLE, which no index can hold: the table's definition is damaged"), std::string::npos)
-      << problems[0];
+  EXPECT_NE(problems[0].find("of type OLE, which no index can hold: the table's definition is damaged"), std::string::npos) << problems[0];
 }
 
 }  // namespace

@@ -64,35 +64,23 @@ std::map<std::string, std::string> ListedColumns(const std::string& command, con
 
 // The same column in mdb-schema's words, from the engine's definition.
 std::string AsMdbSchemaType(const jet::ColumnDef& c, jet::JetVersion version) {
-  int bytes_per_char = version == jet::JetVersion::kJet4 ? 2 : 1;
-  switch (c.type) {
-    case jet::ColumnType::kBoolean: return "Boolean";
-    case jet::ColumnType::kByte: return "Byte";
-    case jet::ColumnType::kInteger: return "Integer";
-    case jet::ColumnType::kLong: return "Long Integer";
-    case jet::ColumnType::kCurrency: return "Currency";
-    case jet::ColumnType::kSingle: return "Single";
-    case jet::ColumnType::kDouble: return "Double";
-    case jet::ColumnType::kDateTime: return "DateTime";
-    case jet::ColumnType::kText: return "Text (" + std::to_string(c.length / bytes_per_char) + ")";
-    // mdb-schema writes a nominal size of 255 for the long-value types, whose definitions give none.
-    case jet::ColumnType::kMemo: return "Memo/Hyperlink (255)";
-    case jet::ColumnType::kOle: return "OLE (255)";
-    case jet::ColumnType::kGuid: return "Replication ID";
-    case jet::ColumnType::kDecimal:
-      return "Numeric (" + std::to_string(c.precision) + ", " + std::to_string(c.scale) + ")";
-    default: return jet::ColumnTypeName(c.type);
-  }
+  using T = jet::ColumnType;
+  static const std::map<T, std::string> kWords = {
+      {T::kBoolean, "Boolean"}, {T::kByte, "Byte"},     {T::kInteger, "Integer"},   {T::kLong, "Long Integer"}, {T::kCurrency, "Currency"},
+      {T::kSingle, "Single"},   {T::kDouble, "Double"}, {T::kDateTime, "DateTime"}, {T::kGuid, "Replication ID"},
+      // mdb-schema writes a nominal size of 255 for the long-value types, whose definitions give none.
+      {T::kMemo, "Memo/Hyperlink (255)"}, {T::kOle, "OLE (255)"}};
+  if (c.type == T::kText) return "Text (" + std::to_string(c.length / (version == jet::JetVersion::kJet4 ? 2 : 1)) + ")";
+  if (c.type == T::kDecimal) return "Numeric (" + std::to_string(c.precision) + ", " + std::to_string(c.scale) + ")";
+  const auto known = kWords.find(c.type);
+  return known != kWords.end() ? known->second : jet::ColumnTypeName(c.type);
 }
 
 // Compares the columns of one table; appends one line per disagreement.
 int CompareWithMdbSchema(const std::string& file, jet::Database& db, const std::string& table,
                          std::vector<std::string>* engine_problems, std::vector<std::string>* tool_problems) {
   auto def = db.ReadTable(table);
-  if (!def.ok()) {
-    engine_problems->push_back(def.error().message());
-    return 0;
-  }
+  if (!def.ok()) return engine_problems->push_back(def.error().message()), 0;
   std::map<std::string, std::string> theirs = ListedColumns("mdb-schema -T '" + table + "' '" + file + "'", "\n\t[", ']');
   std::map<std::string, std::string> tool =
       ListedColumns(std::string(VELLORAN_JET_TOOL) + " schema '" + file + "' '" + table + "'", "\n  column ", ' ');
@@ -103,17 +91,15 @@ int CompareWithMdbSchema(const std::string& file, jet::Database& db, const std::
     if (ours != theirs[c.name]) engine_problems->push_back(where + ours + " vs mdb-schema " + theirs[c.name]);
     // The tool writes Text sizes the same way, without the blank: "Text(50)".
     std::string printed = tool[c.name].substr(0, tool[c.name].find(')') + 1);
-    if (c.type == jet::ColumnType::kText && printed != "Text" + ours.substr(5)) {
+    if (c.type == jet::ColumnType::kText && printed != "Text" + ours.substr(5))
       tool_problems->push_back(where + "velloran-jet schema prints " + printed + ", mdb-schema " + theirs[c.name]);
-    }
   }
   return static_cast<int>(def->columns.size());
 }
 
 TEST(Definitions, EveryColumnOfEveryFixtureAgreesWithMdbSchema) {
   REQUIRE_SHARED_FIXTURES();
-  if (!velloran_test::Have("mdb-schema"))
-    GTEST_SKIP() << "mdb-schema is not on PATH (./test.sh installs mdbtools)";
+  if (!velloran_test::Have("mdb-schema")) GTEST_SKIP() << "mdb-schema is not on PATH (./test.sh installs mdbtools)";
   int checked = 0;
   std::vector<std::string> engine_problems, tool_problems;
   for (const std::string& fixture : AllFixtures()) {
@@ -257,8 +243,7 @@ TEST(TableDefWriter, RefusesWhatItCannotWrite) {
   jet::TableDef eleven = stored->def;
   while (eleven.physical_indexes[0].columns.size() < 11) eleven.physical_indexes[0].columns.push_back({0, true});
   expect_refused(jet::EncodeTableDef(pager.value()->format(), eleven, stored->extras), jet::ErrorCode::kInvalidArgument);
-  expect_refused(jet::EncodeTableDef(jet::Format::For(jet::JetVersion::kJet3), stored->def, stored->extras),
-                 jet::ErrorCode::kUnsupported);
+  expect_refused(jet::EncodeTableDef(jet::Format::For(jet::JetVersion::kJet3), stored->def, stored->extras), jet::ErrorCode::kUnsupported);
   // Outside a write.
   expect_refused(jet::WriteTableDef(*pager.value(), stored->def, stored->extras), jet::ErrorCode::kInvalidArgument);
   ASSERT_TRUE(pager.value()->BeginWrite().ok());

@@ -25,10 +25,7 @@ using velloran_test::ScratchDir;
 // export writes; every command below runs with the locale pinned to C.UTF-8 (UTF-8 output) by
 // RunPinned (NumbersTheFixturesLackMatchMdbExport looks for its dates in that format).
 
-struct CommandOutput {
-  int exit_code = -1;
-  std::string out;
-};
+struct CommandOutput { int exit_code = -1; std::string out; };
 
 using velloran_test::ShellQuote;
 
@@ -76,17 +73,12 @@ bool ExplainedBySurrogateFault(const std::string& ours, const std::string& their
   int replaced = 0;
   std::string as_mdbtools_prints = velloran_test::AsMdbtoolsPrintsIt(ours, &replaced);
   EXPECT_EQ(replaced, stored_pairs) << "non-BMP characters in our record vs surrogate pairs stored in the row";
-  EXPECT_GT(stored_pairs, 0) << "the record differs but its row holds no surrogate pair:\n ours: " << ours
-                             << "\n mdb:  " << theirs;
+  EXPECT_GT(stored_pairs, 0) << "the record differs but its row holds no surrogate pair:\n ours: " << ours << "\n mdb:  " << theirs;
   EXPECT_EQ(as_mdbtools_prints, theirs) << "a difference other than the surrogate-pair fault";
   return replaced == stored_pairs && stored_pairs > 0 && as_mdbtools_prints == theirs;
 }
 
-struct Tally {
-  int tables = 0;
-  int records = 0;
-  int surrogate_records = 0;
-};
+struct Tally { int tables = 0; int records = 0; int surrogate_records = 0; };
 
 void CompareTable(const std::string& file, const std::string& table, Tally* tally) {
   SCOPED_TRACE(file + " table " + table);
@@ -142,11 +134,7 @@ TEST(ExportCompare, EveryUserTableOfEveryFixtureMatchesMdbExport) {
 std::vector<size_t> FixedAreaOffsets(const velloran_test::LoadedTable& table) {
   std::vector<size_t> offsets;
   jet::Pager& pager = table.db->pager();
-  for (const jet::RowId& id : table.ids) {
-    const uint8_t* page = pager.ReadPage(id.page).value();
-    jet::RowSlot slot = jet::ReadRowSlot(pager, id.page, id.row).value();
-    offsets.push_back(size_t{id.page} * pager.page_size() + static_cast<size_t>(slot.bytes - page) + (pager.format().jet4() ? 2 : 1));
-  }
+  for (const jet::RowId& id : table.ids) offsets.push_back(velloran_test::RowFileOffset(pager, id) + (pager.format().jet4() ? 2 : 1));
   return offsets;
 }
 

@@ -48,15 +48,19 @@ void ExpectKeysFollowOrder(ColumnType type, const std::vector<Value>& ascending_
 
 // (Long keys either way, Text, and the multi-column keys of the fixtures are held to what Access
 // stored by IndexCursor.WalksAndSeeksAgreeWithATableScanOnEveryFixtureIndex.)
-TEST(IndexKeyNumbers, ExactBytes) {
-  EXPECT_EQ(Key(ColumnType::kInteger, int64_t{-2}), "7f7ffe");
-  EXPECT_EQ(Key(ColumnType::kByte, int64_t{200}), "7fc8");
-  EXPECT_EQ(Key(ColumnType::kByte, int64_t{200}, false), "8037");
-  EXPECT_EQ(Key(ColumnType::kCurrency, Currency{10000}), "7f8000000000002710");
-  EXPECT_EQ(Key(ColumnType::kSingle, 1.5f), "7fbfc00000");
-  EXPECT_EQ(Key(ColumnType::kDouble, -1.0), "7f400fffffffffffff");
-  EXPECT_EQ(Key(ColumnType::kDouble, -1.0, false), "80bff0000000000000");
-  EXPECT_EQ(Key(ColumnType::kDateTime, DateTime{std::bit_cast<double>(0x40E39585457FCF74ULL)}), "7fc0e39585457fcf74");  // Access
+// (NULL texts and ascending Yes/No keys: the Txt and Flag indexes of keysV2000 in the sweep below.)
+TEST(IndexKeyNumbers, ExactBytesOfNumbersNullsAndBooleans) {
+  using T = ColumnType;
+  const std::tuple<ColumnType, Value, bool, const char*> keys[] = {  // type, value, ascending, key
+      {T::kInteger, int64_t{-2}, true, "7f7ffe"},             {T::kByte, int64_t{200}, true, "7fc8"},
+      {T::kByte, int64_t{200}, false, "8037"},                {T::kCurrency, Currency{10000}, true, "7f8000000000002710"},
+      {T::kSingle, 1.5f, true, "7fbfc00000"},                 {T::kDouble, -1.0, true, "7f400fffffffffffff"},
+      {T::kDouble, -1.0, false, "80bff0000000000000"},        {T::kLong, Null{}, true, "00"},
+      {T::kLong, Null{}, false, "ff"},                        {T::kBoolean, true, false, "80ff"},
+      {T::kBoolean, false, false, "8000"},                    {T::kBoolean, Null{}, true, "7fff"},  // keyed as false
+      {T::kDateTime, DateTime{std::bit_cast<double>(0x40E39585457FCF74ULL)}, true, "7fc0e39585457fcf74"},  // Access
+  };
+  for (const auto& [type, value, ascending, key] : keys) EXPECT_EQ(Key(type, value, ascending), key) << ColumnTypeName(type);
 }
 
 TEST(IndexKeyNumbers, KeysSortLikeTheNumbers) {
@@ -69,15 +73,6 @@ TEST(IndexKeyNumbers, KeysSortLikeTheNumbers) {
   ExpectKeysFollowOrder(ColumnType::kSingle, {-3e38f, -1.5f, -1e-30f, 0.0f, 1e-30f, 1.5f, 3e38f});
   // Dates before 1899-12-30 are negative day counts.
   ExpectKeysFollowOrder(ColumnType::kDateTime, {DateTime{-700000.5}, DateTime{-1.25}, DateTime{0}, DateTime{0.5}, DateTime{45000.75}});
-}
-
-TEST(IndexKeyNulls, NullsAndBooleans) {
-  EXPECT_EQ(Key(ColumnType::kLong, Null{}), "00");
-  EXPECT_EQ(Key(ColumnType::kLong, Null{}, false), "ff");
-  // (NULL texts and ascending Yes/No keys: the Txt and Flag indexes of keysV2000 in the sweep below.)
-  EXPECT_EQ(Key(ColumnType::kBoolean, true, false), "80ff");
-  EXPECT_EQ(Key(ColumnType::kBoolean, false, false), "8000");
-  EXPECT_EQ(Key(ColumnType::kBoolean, Null{}), "7fff");  // keyed as false
 }
 
 TEST(IndexKeySegments, GuidsInTextualOrderAndBinaryValuesOfAnyLength) {
@@ -103,9 +98,7 @@ TEST(IndexKeyErrors, RefusesWhatCannotBeKeyed) {
       {ColumnType::kInteger, int64_t{40000}, ErrorCode::kInvalidArgument}, {ColumnType::kBoolean, int64_t{1}, ErrorCode::kInvalidArgument},
   };
   std::string key = "prefix";
-  for (const auto& [type, value, code] : refused) {
-    EXPECT_EQ(AppendKeyColumn(kJet4, {type}, value, &key).error().code(), code) << ColumnTypeName(type);
-  }
+  for (const auto& [type, value, code] : refused) EXPECT_EQ(AppendKeyColumn(kJet4, {type}, value, &key).error().code(), code) << ColumnTypeName(type);
   EXPECT_EQ(key, "prefix");
   EXPECT_FALSE(EncodeIndexKey(kJet4, {{ColumnType::kLong}}, {}).ok());
 }
@@ -227,8 +220,7 @@ TEST(CollationTables, AgreeWithTheSharedWeightTables) {
   size_t line = 0;
   for (uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
     if (unit >= 0xD800 && unit < 0xE000) continue;
-    const std::string diff = CompareWithLine(collation_internal::LookupGeneral(unit), jet4[line++]);
-    ASSERT_EQ(diff, "") << "Jet 4 unit " << unit;
+    ASSERT_EQ(CompareWithLine(collation_internal::LookupGeneral(unit), jet4[line++]), "") << "Jet 4 unit " << unit;
   }
 
   const std::vector<std::string> jet3 = velloran_test::LinesOf(dir + "index_codes_gen_97.txt");
@@ -310,11 +302,11 @@ void ExpectSeeksMatchScan(jet::Pager& pager, jet::IndexCursor& cursor, const Sca
     } while (cursor.Next().value());
     EXPECT_EQ(found, homes);
     // Absent keys just after this one: no match, and positioned at the next larger present key.
-    std::string absent = key + '\x01';
+    const std::string absent = key + '\x01';
     if (scan.count(absent)) continue;
     EXPECT_FALSE(cursor.SeekEqual(absent).value());
-    auto next = scan.upper_bound(absent);
-    bool positioned = cursor.SeekAtOrAfter(absent).value();
+    const auto next = scan.upper_bound(absent);
+    const bool positioned = cursor.SeekAtOrAfter(absent).value();
     EXPECT_EQ(positioned, next != scan.end());
     EXPECT_TRUE(!positioned || next == scan.end() || cursor.entry().key == next->first) << "not at the next key";
   }

@@ -47,9 +47,7 @@ struct Handle {
   std::unique_ptr<jet::WritableDatabase> db;
   jet::TableDef def;
   jet::Pager& pager() const { return db->pager(); }
-  const jet::PhysicalIndex& Index(const std::string& name) const {
-    return def.physical_indexes[def.FindIndex(name)->physical_index];
-  }
+  const jet::PhysicalIndex& Index(const std::string& name) const { return def.physical_indexes[def.FindIndex(name)->physical_index]; }
 };
 
 Handle OpenForWrite(const std::string& path, const std::string& table) {
@@ -81,11 +79,7 @@ std::vector<Entry> Walk(jet::Pager& pager, const jet::TableDef& def, const jet::
 }
 
 // What the shape check learns of a subtree.
-struct Visited {
-  std::optional<Entry> last;
-  bool leaf = true;
-  uint32_t prev = 0, next = 0;
-};
+struct Visited { std::optional<Entry> last; bool leaf = true; uint32_t prev = 0, next = 0; };
 
 struct ShapeCheck {
   jet::Pager& pager;
@@ -138,10 +132,7 @@ struct ShapeCheck {
       seen.push_back(Visit(e.child_page, depth + 1));
       EXPECT_EQ(seen.back().last, AsEntry(e)) << "entry for child " << e.child_page << " on page " << number;
     }
-    if (p.tail != 0) {
-      children.push_back(p.tail);
-      seen.push_back(Visit(p.tail, depth + 1));
-    }
+    if (p.tail != 0) children.push_back(p.tail), seen.push_back(Visit(p.tail, depth + 1));
     out.last = seen.back().last;
     for (size_t i = 0; i < seen.size() && !seen[i].leaf; ++i) {
       EXPECT_EQ(seen[i].prev, i == 0 ? 0 : children[i - 1]) << "prev of intermediate page " << children[i];
@@ -219,8 +210,7 @@ TEST(IndexPageWriter, ReencodesRealPagesAsTheyWereWritten) {
         EXPECT_EQ(again.entries[i].Compare(p.entries[i]), 0) << fixture << " page " << n << " entry " << i;
         EXPECT_EQ(again.entries[i].child_page, p.entries[i].child_page);
       }
-      EXPECT_EQ(std::tie(again.type, again.owner, again.prev, again.next, again.tail),
-                std::tie(p.type, p.owner, p.prev, p.next, p.tail));
+      EXPECT_EQ(std::tie(again.type, again.owner, again.prev, again.next, again.tail), std::tie(p.type, p.owner, p.prev, p.next, p.tail));
       // Where the original used the same prefix, everything up to the end of the entries matches,
       // but for byte 26: always 0 here (as in the generated fixtures); Access sets it on some
       // intermediate pages for a reason not known.
@@ -252,7 +242,7 @@ std::string TextKey(const std::u16string& text) {
 // everything must restore the root page byte for byte and leave the file as sound as before.
 TEST(IndexWriter, RandomChurnOnAnEmptyIndexAndBackToNothing) {
   COPY_FIXTURE_OR_SKIP("access/bigIndexTestV2000.mdb", scratch, path);
-  const uint32_t seed = static_cast<uint32_t>(velloran_test::NumberFromEnvironment("VELLORAN_SEED", std::random_device{}()));
+  const auto seed = static_cast<uint32_t>(velloran_test::NumberFromEnvironment("VELLORAN_SEED", std::random_device{}()));
   std::cout << "[ seed     ] VELLORAN_SEED=" << seed << std::endl;
   SCOPED_TRACE("VELLORAN_SEED=" + std::to_string(seed));
   std::mt19937 rng(seed);
@@ -408,10 +398,7 @@ namespace node_cache {
 
 using jet::RowId;
 
-struct Entry {
-  std::string key;
-  RowId row;
-};
+struct Entry { std::string key; RowId row; };
 
 // Inserts and deletes entries of MyList's Song index in two writes, the first rolled back and
 // done again. `use_cache(i)` says whether change i goes through the cache; the cache lives across

@@ -60,15 +60,10 @@ struct OneFault {
     if (!armed) return 0;
     const bool chosen = static_cast<int>(calls.size()) == fail_at_;
     calls.push_back(call);
-    if (call == Call::kWrite && disk_full_) {
-      disk_full_ = false;
-      return ENOSPC;
-    }
+    if (call == Call::kWrite && disk_full_) return disk_full_ = false, ENOSPC;
     if (!chosen) return 0;
     failed_with = ErrnoOf(fault_);
-    if (fault_ != Fault::kShortWrite) return failed_with;
-    disk_full_ = true;
-    return -1;
+    return fault_ != Fault::kShortWrite ? failed_with : (disk_full_ = true, -1);
   }
 
  private:
@@ -111,21 +106,20 @@ std::string Which(const std::string& state, const std::string& before, const std
   return "neither as before nor as after the write: " + state.substr(0, 300);
 }
 
+// `creates`: the write makes the database (none before it); `no_links`: files cannot have two names.
 struct Scenario {
   const char* name;
-  bool creates;  // the write makes the database (none before it)
-  bool no_links;
+  bool creates, no_links;
   const char* table;
   std::function<jet::Status(const std::string& path, jet::WritableDatabase* db)> write;
 };
 
 std::vector<std::vector<jet::Value>> NewSongs() {
   std::vector<std::vector<jet::Value>> rows;
-  for (int i = 0; i < 150; ++i) {
+  for (int i = 0; i < 150; ++i)
     rows.push_back({int64_t{100000 + i}, int64_t{900000 + i}, jet::FromUtf8("FAULT" + std::to_string(i % 7)),
-                    jet::FromUtf8("A song written while the disk fails, number " + std::to_string(i)),
-                    jet::FromUtf8("The Faulty Sectors"), i % 2 == 0, jet::FromUtf8("F")});
-  }
+                    jet::FromUtf8("A song written while the disk fails, number " + std::to_string(i)), jet::FromUtf8("The Faulty Sectors"),
+                    i % 2 == 0, jet::FromUtf8("F")});
   return rows;
 }
 

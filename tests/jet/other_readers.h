@@ -84,12 +84,8 @@ inline std::vector<std::string> CsvRecords(const std::string& csv) {
   bool quoted = false;
   for (char c : csv) {
     if (c == '"') quoted = !quoted;
-    if (c == '\n' && !quoted) {
-      records.push_back(current);
-      current.clear();
-    } else {
-      current += c;
-    }
+    if (c == '\n' && !quoted) records.push_back(std::exchange(current, {}));
+    else current += c;
   }
   if (!current.empty()) records.push_back(current);
   return records;
@@ -97,27 +93,17 @@ inline std::vector<std::string> CsvRecords(const std::string& csv) {
 
 // The fields of one CSV record: quotes removed, doubled quotes undone; `quoted` tells an empty
 // quoted field from a field with nothing.
-struct CsvField {
-  std::string text;
-  bool quoted = false;
-};
+struct CsvField { std::string text; bool quoted = false; };
 
 inline std::vector<CsvField> CsvFields(const std::string& record) {
   std::vector<CsvField> fields(1);
   bool in_quotes = false;
   for (size_t i = 0; i < record.size(); ++i) {
-    char c = record[i];
-    if (in_quotes && c == '"' && i + 1 < record.size() && record[i + 1] == '"') {
-      fields.back().text += '"';
-      ++i;
-    } else if (c == '"') {
-      in_quotes = !in_quotes;
-      fields.back().quoted = true;
-    } else if (!in_quotes && c == ',') {
-      fields.emplace_back();
-    } else {
-      fields.back().text += c;
-    }
+    const char c = record[i];
+    if (in_quotes && c == '"' && i + 1 < record.size() && record[i + 1] == '"') fields.back().text += record[i++];
+    else if (c == '"') in_quotes = !in_quotes, fields.back().quoted = true;
+    else if (!in_quotes && c == ',') fields.emplace_back();
+    else fields.back().text += c;
   }
   return fields;
 }
@@ -127,16 +113,11 @@ inline std::vector<CsvField> CsvFields(const std::string& record) {
 // `replaced` counts the characters so changed.
 inline std::string AsMdbtoolsPrintsIt(const std::string& utf8, int* replaced = nullptr) {
   std::string out;
-  if (replaced != nullptr) *replaced = 0;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    if ((static_cast<uint8_t>(utf8[i]) & 0xF8) == 0xF0 && i + 3 < utf8.size()) {
-      out += "??";
-      if (replaced != nullptr) ++*replaced;
-      i += 3;
-    } else {
-      out += utf8[i];
-    }
-  }
+  int four_byte = 0;
+  for (size_t i = 0; i < utf8.size(); ++i)
+    if ((static_cast<uint8_t>(utf8[i]) & 0xF8) == 0xF0 && i + 3 < utf8.size()) out += "??", i += 3, ++four_byte;
+    else out += utf8[i];
+  if (replaced != nullptr) *replaced = four_byte;
   return out;
 }
 
@@ -159,10 +140,7 @@ inline void ExpectMdbExportAgrees(const std::string& path, const std::string& ta
 
 class Fingerprint {
  public:
-  void Unit(uint32_t u) {
-    a_ = (a_ ^ (u & 0xFFFF)) * 0x01000193u;
-    b_ = (b_ ^ (u & 0xFFFF)) * 0x01000193u;
-  }
+  void Unit(uint32_t u) { a_ = (a_ ^ (u & 0xFFFF)) * 0x01000193u, b_ = (b_ ^ (u & 0xFFFF)) * 0x01000193u; }
   void Double(double d) {
     uint64_t bits;
     std::memcpy(&bits, &d, 8);
@@ -257,10 +235,7 @@ inline std::string Describe(const std::vector<Value>& values) {
   return out;
 }
 
-struct Snapshot {
-  std::string path;
-  std::string table;
-};
+struct Snapshot { std::string path, table; };
 
 // mdb-reader 3.2 finds a row's end from the previous slot's offset without masking its flag bits
 // (Database.findRow), so a long-value row that follows a deleted slot (flags 0xC000, as Access
@@ -271,10 +246,8 @@ struct Snapshot {
 inline Text AsMdbReaderReadsMemo(jet::Pager& pager, const std::string& field) {
   auto find_row = [&](uint32_t pointer) {
     const uint8_t* page = pager.ReadPage(pointer >> 8).value();
-    uint32_t row = pointer & 0xFF;
-    uint32_t start = jet::Get16(page + 14 + 2 * row);
-    uint32_t end = row == 0 ? 4096 : jet::Get16(page + 14 + 2 * (row - 1));
-    end = std::min<uint32_t>(end, 4096);
+    const uint32_t row = pointer & 0xFF, start = jet::Get16(page + 14 + 2 * row);
+    const uint32_t end = std::min<uint32_t>(row == 0 ? 4096 : jet::Get16(page + 14 + 2 * (row - 1)), 4096);
     return start >= end ? std::string() : std::string(reinterpret_cast<const char*>(page) + start, end - start);
   };
   const uint8_t* f = reinterpret_cast<const uint8_t*>(field.data());

@@ -136,9 +136,7 @@ uint32_t Fnv(const std::string& data, uint32_t h = 2166136261u) {
   return h;
 }
 
-void Put32(std::string* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(v >> (8 * i)));
-}
+void Put32(std::string* out, uint32_t v) { for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>(v >> (8 * i))); }
 
 // A version 1 journal, byte by byte as that version wrote it, holding `pages` as they were.
 std::string JournalOfVersionOne(uint32_t page_count, const std::vector<std::pair<uint32_t, std::string>>& pages) {

@@ -35,8 +35,7 @@ inline pid_t Spawn(const std::vector<std::string>& args, const std::string& outp
 // Waits for `pid`; returns its wait status.
 inline int WaitFor(pid_t pid) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) continue;
   return status;
 }
 

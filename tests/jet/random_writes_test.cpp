@@ -49,12 +49,8 @@ class Generator {
   bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }
 
   Text RandomText(size_t length) {
-    static const char16_t* kPools[] = {u"abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,-'\"!?",
-                                       u"äöüßéèêçñåøÄÖÜÉ¿¡«»°±",
-                                       u"αβγδεζηθλμπσωΑΒΓΔ",
-                                       u"абвгдежзиклмнопрстуАБВГ",
-                                       u"漢字仮名交じり文日本語中文",
-                                       u"שלוםمرحبا"};
+    static const char16_t* kPools[] = {u"abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,-'\"!?", u"äöüßéèêçñåøÄÖÜÉ¿¡«»°±",
+                                       u"αβγδεζηθλμπσωΑΒΓΔ", u"абвгдежзиклмнопрстуАБВГ", u"漢字仮名交じり文日本語中文", u"שלוםمرحبا"};
     // Mostly one-byte text (compressible where the column allows it), sometimes mixed.
     int kind = Int(0, 9);
     Text out;
@@ -130,12 +126,7 @@ Value Normalized(const ColumnDef& c, Value v) {
 // ---------------------------------------------------------------------------------------------
 // The model of one table.
 
-struct IndexModel {
-  size_t physical = 0;
-  std::vector<jet::KeyColumn> columns;
-  std::vector<size_t> positions;
-  bool no_nulls = false;
-};
+struct IndexModel { size_t physical = 0; std::vector<jet::KeyColumn> columns; std::vector<size_t> positions; bool no_nulls = false; };
 
 struct Model {
   jet::TableDef def;
@@ -193,21 +184,15 @@ struct Model {
       }
       if (after[i] && ++entries[i][*after[i]] == 1 && !loading) ++unique_counts[i];
     }
-    if (values == nullptr) {
-      rows.erase(id);
-      keys.erase(id);
-    } else {
-      rows[id] = *values;
-      keys[id] = std::move(after);
-    }
+    if (values == nullptr) rows.erase(id), keys.erase(id);
+    else rows[id] = *values, keys[id] = std::move(after);
   }
 
   // The error code the writer must give for putting `values` in the row `self` (0 for a new row).
   std::optional<jet::ErrorCode> Refusal(const std::vector<Value>& values, uint32_t self) const {
-    for (size_t i = 0; i < indexes.size(); ++i) {
-      for (size_t p : indexes[i].positions)
-        if (indexes[i].no_nulls && jet::IsNull(values[p])) return jet::ErrorCode::kConstraint;
-    }
+    for (const IndexModel& m : indexes)
+      for (size_t p : m.positions)
+        if (m.no_nulls && jet::IsNull(values[p])) return jet::ErrorCode::kConstraint;
     for (size_t i = 0; i < indexes.size(); ++i) {
       bool all_null;
       std::optional<std::string> key = Key(i, values, &all_null);
@@ -225,11 +210,7 @@ struct Model {
 // ---------------------------------------------------------------------------------------------
 // The run.
 
-struct Target {
-  const char* fixture;
-  const char* table;
-  int operations;  // at scale 1
-};
+struct Target { const char* fixture; const char* table; int operations; };  // operations at scale 1
 
 class RandomWrites {
  public:
@@ -307,8 +288,7 @@ class RandomWrites {
   }
 
   // Checks the writer's answer against the model's prediction; true when it succeeded.
-  bool Expect(const jet::Status& s, std::optional<jet::ErrorCode> refusal, const char* what,
-              const std::vector<Value>& values) {
+  bool Expect(const jet::Status& s, std::optional<jet::ErrorCode> refusal, const char* what, const std::vector<Value>& values) {
     if (refusal) {
       EXPECT_EQ(s.ok() ? std::nullopt : std::optional(s.error().code()), refusal)
           << what << " refused otherwise than the model says: " << Describe(values)
@@ -322,8 +302,7 @@ class RandomWrites {
   }
 
   void Insert(jet::TableWriter& w, Model* m) {
-    std::vector<Value> values(m->def.columns.size());
-    std::vector<Value> expected(values.size());
+    std::vector<Value> values(m->def.columns.size()), expected(values.size());
     bool numbered = false;
     for (size_t i = 0; i < values.size(); ++i) {
       const ColumnDef& c = m->def.columns[i];
@@ -369,8 +348,8 @@ class RandomWrites {
 
   void RunBatch() {
     Model staged = model_;
-    int operations = gen_.Int(5, 40);
-    bool abandon = gen_.Chance(0.07);
+    const int operations = gen_.Int(5, 40);
+    const bool abandon = gen_.Chance(0.07);
     jet::Status s = velloran_test::WithTableWriter(path_, target_.table, [&](jet::TableWriter& writer) -> jet::Status {
       for (int i = 0; i < operations && !::testing::Test::HasFatalFailure(); ++i) {
         int pick = gen_.Int(0, 99);
@@ -378,8 +357,7 @@ class RandomWrites {
         else if (pick < 78) Update(writer, &staged);
         else Delete(writer, &staged);
       }
-      if (abandon) return jet::Error(jet::ErrorCode::kInvalidArgument, "abandoned on purpose");
-      return jet::Status::Ok();
+      return abandon ? jet::Status(jet::Error(jet::ErrorCode::kInvalidArgument, "abandoned on purpose")) : jet::Status::Ok();
     });
     done_ += operations;
     if (abandon) {
@@ -441,8 +419,7 @@ TEST(RandomWrites, ManyBatchesMatchTheModelAndOtherReaders) {
   velloran_test::ScratchDir scratch;
   std::vector<Snapshot> snapshots;
   std::map<std::string, int> tally;
-  int explained = 0;  // memo rows that only mdb-reader's row-end fault reads differently
-  int batches = 0;
+  int explained = 0, batches = 0;  // explained: memo rows that only mdb-reader's row-end fault reads differently
   const char* only = std::getenv("VELLORAN_RANDOM_WRITES_ONLY");  // a fixture name part, to replay one
   for (size_t t = 0; t < std::size(kTargets); ++t) {
     if (only != nullptr && std::string(kTargets[t].fixture).find(only) == std::string::npos) continue;
@@ -457,8 +434,7 @@ TEST(RandomWrites, ManyBatchesMatchTheModelAndOtherReaders) {
   }
   std::cout << "[ writes   ] " << batches << " committed or abandoned batches;";
   for (const auto& [what, n] : tally) std::cout << " " << what << " " << n << ";";
-  std::cout << " mdb-reader read " << snapshots.size() << " copies (" << explained
-            << " rows differ only by its row-end fault)\n";
+  std::cout << " mdb-reader read " << snapshots.size() << " copies (" << explained << " rows differ only by its row-end fault)\n";
   for (const char* what : {"insert", "update", "delete"}) EXPECT_GT(tally[what], 0) << what;
 }
 

@@ -25,6 +25,7 @@ using jet::Value;
 using velloran_test::AllFixtures;
 using velloran_test::FixturePath;
 using velloran_test::ReadBytes;
+using velloran_test::RowFileOffset;
 using velloran_test::ScratchDir;
 using velloran_test::WriteBytes;
 
@@ -32,11 +33,17 @@ using Table = velloran_test::LoadedTable;
 
 Table ReadTable(const std::string& path, const std::string& table) { return velloran_test::LoadTable(path, table); }
 
-// Where the row `id` starts in the file.
-size_t RowFileOffset(jet::Pager& pager, jet::RowId id) {
-  const uint8_t* page = pager.ReadPage(id.page).value();
-  jet::RowSlot slot = jet::ReadRowSlot(pager, id.page, id.row).value();
-  return size_t{id.page} * pager.page_size() + static_cast<size_t>(slot.bytes - page);
+
+// Edits the bytes of the file at `path` with `edit`, given `table` as read before (holding `rows` rows).
+template <typename Edit>
+void EditRows(const std::string& path, const std::string& table, size_t rows, Edit edit) {
+  std::vector<uint8_t> bytes = ReadBytes(path);
+  {
+    const Table t = ReadTable(path, table);
+    ASSERT_EQ(t.ids.size(), rows);
+    edit(t, bytes);
+  }
+  WriteBytes(path, bytes);
 }
 
 // Replaces the only occurrence of `from` in the file by `to` (same length).
@@ -80,8 +87,7 @@ int CompareSystemTableWithMdbExport(const std::string& path, const std::string& 
     const jet::ColumnDef& c = t.def.columns[i];
     if (c.type != jet::ColumnType::kBinary && c.type != jet::ColumnType::kOle) continue;
     // mdb-export orders columns by number; find this one by name.
-    size_t field = std::find_if(records[0].begin(), records[0].end(), [&](const auto& f) { return f.text == c.name; }) -
-                   records[0].begin();
+    size_t field = std::find_if(records[0].begin(), records[0].end(), [&](const auto& f) { return f.text == c.name; }) - records[0].begin();
     EXPECT_LT(field, records[0].size()) << c.name;
     if (field >= records[0].size()) continue;
     for (size_t r = 0; r < t.rows.size(); ++r) {
@@ -128,13 +134,11 @@ TEST(RowsAndTypes, SystemTablesRowsAndBinaryOleAndGuidValues) {
 // ---- Text ----
 
 TEST(RowsAndTypes, CompressedTextAndModeToggles) {
-  REQUIRE_SHARED_FIXTURES();
   // The fixture's own texts, compressed (FF FE, one byte a character) or not, are held up to
   // mdb-export by ExportCompare.EveryUserTableOfEveryFixtureMatchesMdbExport.
   // No fixture switches modes inside a value, so a scratch copy gets two that do, each the same
   // length as the value it replaces: 0x00 toggles between one-byte and two-byte characters.
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("access/testUnicodeCompV2003.mdb");
+  COPY_FIXTURE_OR_SKIP("access/testUnicodeCompV2003.mdb", scratch, path);
   std::vector<uint8_t> ascii = {0xFF, 0xFE};
   for (char c : std::string("only ascii chars")) ascii.push_back(static_cast<uint8_t>(c));
   // "OK", toggle, "Прив" in two bytes a character, toggle, " !!!".
@@ -191,17 +195,14 @@ TEST(RowsAndTypes, Jet3OffsetsPastTwoBoundaries) {
   row[last - 3] = 2;  // boundary 512: offset 2 (551)
   const uint8_t low_bytes[] = {1, 301 - 256, 551 - 512, 561 - 512};
   for (size_t i = 0; i < 4; ++i) row[last - 4 - i] = low_bytes[i];
-  auto layout = jet::ParseRowLayout(jet::Format::For(jet::JetVersion::kJet3), def, row.data(), static_cast<uint32_t>(row.size()), "row");
-  ASSERT_TRUE(layout.ok()) << layout.error().message();
+  ASSERT_OK_LET(layout, jet::ParseRowLayout(jet::Format::For(jet::JetVersion::kJet3), def, row.data(), static_cast<uint32_t>(row.size()), "row"));
   EXPECT_EQ(layout->var_offsets, (std::vector<uint16_t>{1, 301, 551, 561}));
 }
 
 TEST(RowsAndTypes, Jet3TextInTheDatabaseCodePage) {
-  REQUIRE_SHARED_FIXTURES();
   // The Jet 3 fixtures hold ASCII only; a scratch copy gets Windows-1252 bytes that differ from
   // Latin-1 (0x80-0x9F) and some that do not.
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("access/testV1997.mdb");
+  COPY_FIXTURE_OR_SKIP("access/testV1997.mdb", scratch, path);
   std::string old_text = "hijklmnop";
   ReplaceOnce(path, std::vector<uint8_t>(old_text.begin(), old_text.end()),
               {0x80, 0x8A, 0x9C, 0x9F, 0xE9, 0xBF, 0xDF, 0x85, 0xA9});
@@ -214,25 +215,16 @@ TEST(RowsAndTypes, Jet3TextInTheDatabaseCodePage) {
 
 // Decimals wider than the fixtures' (a Single no fixture holds: ExportCompare.NumbersTheFixturesLackMatchMdbExport).
 TEST(RowsAndTypes, WideDecimalsInAScratchCopy) {
-  REQUIRE_SHARED_FIXTURES();
-  ScratchDir scratch;
   // Decimal: the 16 magnitude bytes are four 32-bit words, most significant first, each
   // little-endian (mdb-export reads the edited copy as -4294967298 and 999999999999999999).
-  std::string decimals = scratch.CopyFixture("access/fixedNumericTestV2000.mdb");
-  {
-    Table d = ReadTable(decimals, "test");
-    ASSERT_EQ(d.rows.size(), 1u);
-    std::vector<uint8_t> bytes = ReadBytes(decimals);
-    size_t fixed = RowFileOffset(d.db->pager(), d.ids[0]) + 2;
-    uint8_t* col3 = &bytes[fixed + d.def.FindColumn("col3")->fixed_offset];
-    uint8_t* col4 = &bytes[fixed + d.def.FindColumn("col4")->fixed_offset];
+  COPY_FIXTURE_OR_SKIP("access/fixedNumericTestV2000.mdb", scratch, decimals);
+  EditRows(decimals, "test", 1, [](const Table& d, std::vector<uint8_t>& bytes) {
+    const size_t fixed = RowFileOffset(d.db->pager(), d.ids[0]) + 2;
+    uint8_t *col3 = &bytes[fixed + d.def.FindColumn("col3")->fixed_offset], *col4 = &bytes[fixed + d.def.FindColumn("col4")->fixed_offset];
     col3[0] = 0x80;
-    jet::Put32(col3 + 9, 1);
-    jet::Put32(col3 + 13, 2);
-    jet::Put32(col4 + 9, 0x0DE0B6B3);
-    jet::Put32(col4 + 13, 0xA763FFFF);
-    WriteBytes(decimals, bytes);
-  }
+    jet::Put32(col3 + 9, 1), jet::Put32(col3 + 13, 2);
+    jet::Put32(col4 + 9, 0x0DE0B6B3), jet::Put32(col4 + 13, 0xA763FFFF);
+  });
   Table d = ReadTable(decimals, "test");
   ASSERT_EQ(d.rows.size(), 1u);
   EXPECT_EQ(jet::FormatExportField(*d.def.FindColumn("col3"), d.at(0, "col3")), "-4294967298");
@@ -245,25 +237,19 @@ TEST(RowsAndTypes, WideDecimalsInAScratchCopy) {
 // that hold them, in storage order, against mdb-export: ExportCompare and, for system tables,
 // SystemTablesRowsAndBinaryOleAndGuidValues.)
 TEST(RowsAndTypes, RowsWrittenBeforeAColumnExistedReadItAsNull) {
-  REQUIRE_SHARED_FIXTURES();
   // (Rows of overflowTestV2000 written with three or four of its ten columns: ExportCompare.)
   // No fixture has a fixed column added after its rows; a scratch copy of delColTestV2000 gets a
   // second row written when the table had only its first column: [count 1][id = 7][end of data 6]
   // [no variable columns][null mask FF, of which only the first bit belongs to the row]. The bytes
   // in front of it are left unused.
-  ScratchDir scratch;
-  std::string path = scratch.CopyFixture("access/delColTestV2000.mdb");
-  {
-    Table d = ReadTable(path, "Table1");
-    ASSERT_EQ(d.ids.size(), 2u);
+  COPY_FIXTURE_OR_SKIP("access/delColTestV2000.mdb", scratch, path);
+  EditRows(path, "Table1", 2, [](const Table& d, std::vector<uint8_t>& bytes) {
     const std::vector<uint8_t> row = {0x01, 0x00, 0x07, 0x00, 0x00, 0x00, 0x06, 0x00, 0x00, 0x00, 0xFF};
     jet::RowSlot slot = jet::ReadRowSlot(d.db->pager(), d.ids[1].page, d.ids[1].row).value();
-    size_t start = RowFileOffset(d.db->pager(), d.ids[1]) + slot.size - row.size();
-    std::vector<uint8_t> bytes = ReadBytes(path);
+    const size_t start = RowFileOffset(d.db->pager(), d.ids[1]) + slot.size - row.size();
     std::copy(row.begin(), row.end(), bytes.begin() + static_cast<std::ptrdiff_t>(start));
     jet::Put16(&bytes[size_t{d.ids[1].page} * 4096 + 14 + 2 * d.ids[1].row], static_cast<uint16_t>(start % 4096));
-    WriteBytes(path, bytes);
-  }
+  });
   Table d = ReadTable(path, "Table1");
   ASSERT_EQ(d.rows.size(), 2u);
   EXPECT_EQ(d.rows[0], (std::vector<Value>{int64_t{0}, int64_t{2}, Text(u"foo"), Text(u"foo2")}));

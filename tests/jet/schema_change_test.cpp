@@ -29,8 +29,7 @@ TEST(AlterTable, AddColumnsToATableWithRows) {
                                    Column("Karaoke", ColumnType::kBoolean), Column("Lyrics", ColumnType::kMemo)}) {
     ASSERT_OK_LET(added, jet::AddColumn(*db.value(), "MyList", c));
   }
-  jet::ColumnDesign counter = Column("Counter", ColumnType::kLong), required = Column("Must", ColumnType::kText);
-  counter.autonumber = required.required = true;
+  const jet::ColumnDesign counter{.name = "Counter", .type = ColumnType::kLong, .autonumber = true}, required{.name = "Must", .required = true};
   EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", counter).error().code(), jet::ErrorCode::kInvalidArgument);
   EXPECT_EQ(jet::AddColumn(*db.value(), "MyList", required).error().code(), jet::ErrorCode::kConstraint);
   db.value().reset();

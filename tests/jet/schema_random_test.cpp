@@ -18,18 +18,9 @@ namespace {
 using namespace schema_test;
 using velloran_test::ScratchDir;
 
-struct ModelIndex {
-  std::string name;
-  std::vector<std::string> columns;  // as the model spells them
-  bool unique = false;
-  bool no_nulls = false;
-};
-
-struct ModelRow {
-  jet::RowId id;
-  std::vector<Value> values;  // one per column, in definition order
-};
-
+// An index's columns as the model spells them; a row's values one per column, in definition order.
+struct ModelIndex { std::string name; std::vector<std::string> columns; bool unique = false, no_nulls = false; };
+struct ModelRow { jet::RowId id; std::vector<Value> values; };
 struct ModelTable {
   std::string name;
   std::vector<std::pair<std::string, ColumnType>> columns;
@@ -121,6 +112,17 @@ struct Mix {
     }
   }
 
+  std::vector<Value> RandomRow(const ModelTable& t) {
+    std::vector<Value> row;
+    for (const auto& [name, type] : t.columns) row.push_back(RandomValue(type));
+    return row;
+  }
+  static std::vector<std::vector<Value>> Values(const ModelTable& t) {
+    std::vector<std::vector<Value>> rows;
+    for (const ModelRow& r : t.rows) rows.push_back(r.values);
+    return rows;
+  }
+
   // Whether `rows` break an index of `t`: a NULL where it requires values, or two rows with the
   // same key (not all NULL) in a unique one.
   bool Breaks(const ModelTable& t, const std::vector<std::vector<Value>>& rows) const {
@@ -147,14 +149,8 @@ struct Mix {
   }
 
   void InsertRows(ModelTable& t) {
-    std::vector<std::vector<Value>> fresh;
-    for (int n = 1 + Pick(8); n > 0; --n) {
-      std::vector<Value> row;
-      for (const auto& [name, type] : t.columns) row.push_back(RandomValue(type));
-      fresh.push_back(row);
-    }
-    std::vector<std::vector<Value>> all;
-    for (const ModelRow& r : t.rows) all.push_back(r.values);
+    std::vector<std::vector<Value>> fresh, all = Values(t);
+    for (int n = 1 + Pick(8); n > 0; --n) fresh.push_back(RandomRow(t));
     all.insert(all.end(), fresh.begin(), fresh.end());
     std::vector<jet::RowId> ids;
     jet::Status s = velloran_test::WithTableWriter(*db_, t.name, [&](jet::TableWriter& writer) -> jet::Status {
@@ -172,11 +168,11 @@ struct Mix {
 
   void UpdateRow(ModelTable& t) {
     if (t.rows.empty()) return InsertRows(t);
-    ModelRow& target = t.rows[Pick(t.rows.size())];
-    std::vector<Value> values;
-    for (const auto& [name, type] : t.columns) values.push_back(RandomValue(type));
-    std::vector<std::vector<Value>> all;
-    for (const ModelRow& r : t.rows) all.push_back(&r == &target ? values : r.values);
+    const size_t at = Pick(t.rows.size());
+    ModelRow& target = t.rows[at];
+    const std::vector<Value> values = RandomRow(t);
+    std::vector<std::vector<Value>> all = Values(t);
+    all[at] = values;
     jet::Status s = velloran_test::WithTableWriter(*db_, t.name, [&](jet::TableWriter& w) { return w.Update(target.id, values); });
     bool ok = !Breaks(t, all);
     Expect(s, ok, "updating a row of " + t.name);
@@ -237,9 +233,7 @@ struct Mix {
     for (const ModelIndex& existing : t.indexes) ok = ok && !jet::SameObjectName(existing.name, index.name);
     ModelTable with = t;
     with.indexes = {index};
-    std::vector<std::vector<Value>> rows;
-    for (const ModelRow& r : t.rows) rows.push_back(r.values);
-    ok = ok && !Breaks(with, rows);
+    ok = ok && !Breaks(with, Values(t));
     Expect(jet::AddIndex(*db_, t.name, design), ok, "adding index " + index.name + " to " + t.name);
     if (ok) t.indexes.push_back(index);
   }
@@ -318,24 +312,19 @@ struct Mix {
   std::mt19937 random_;
   std::vector<ModelTable> tables_;
   std::unique_ptr<jet::WritableDatabase> db_;
-  int refused_ = 0;
-  int done_ = 0;
+  int refused_ = 0, done_ = 0;
 };
 
-TEST(SchemaRandom, NewDatabase) {
+// On a new database, then on copies of the song and key fixtures (fixture, seed, steps).
+TEST(SchemaRandom, NewDatabaseAndFixtureCopies) {
   ScratchDir scratch;
   ASSERT_TRUE(jet::CreateDatabase(scratch.File("random.mdb")).ok());
   Mix(scratch.File("random.mdb"), 20240601).Run(160);
-}
-
-TEST(SchemaRandom, CopyOfTheSongsFixture) {
-  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
-  Mix(path, 7).Run(120);
-}
-
-TEST(SchemaRandom, CopyOfTheKeysFixture) {
-  COPY_FIXTURE_OR_SKIP("generated/keysV2000.mdb", scratch, path);
-  Mix(path, 99).Run(80);
+  REQUIRE_SHARED_FIXTURES();
+  for (const auto& [fixture, seed, steps] : {std::tuple{"generated/songsV2000.mdb", 7u, 120}, {"generated/keysV2000.mdb", 99u, 80}}) {
+    SCOPED_TRACE(fixture);
+    Mix(scratch.CopyFixture(fixture), seed).Run(steps);
+  }
 }
 
 }  // namespace

@@ -57,8 +57,7 @@ std::string PropsOf(jet::Pager& pager, const std::string& name) {
 std::string NewDatabaseWith(const ScratchDir& scratch, const std::string& name, const std::vector<jet::TableDesign>& tables) {
   const std::string path = scratch.File(name);
   EXPECT_TRUE(jet::CreateDatabase(path).ok());
-  auto db = jet::WritableDatabase::Open(path);
-  EXPECT_TRUE(db.ok()) << db.error().message();
+  EXPECT_OK_LET(db, jet::WritableDatabase::Open(path));
   for (const jet::TableDesign& t : tables) EXPECT_TRUE(db.ok() && jet::CreateTable(*db.value(), t).ok()) << t.name;
   return path;
 }
@@ -162,26 +161,16 @@ TEST(NewDatabase, NeverWritesOverAFileAndLeavesNothingBehind) {
 // A table of every type the reader knows, with a plain, a unique, a primary, a two-column, a
 // descending, a shared and a Binary index.
 jet::TableDesign EverythingTable() {
-  jet::TableDesign design;
-  design.name = "Everything";
-  jet::ColumnDesign id = Column("ID", ColumnType::kLong);
-  id.autonumber = true;
-  jet::ColumnDesign title = Column("Title", ColumnType::kText, 120);
-  title.allow_zero_length = false;
-  jet::ColumnDesign code = Column("Code", ColumnType::kText, 10);
-  code.required = true;
-  code.compressed_unicode = false;
-  jet::ColumnDesign amount = Column("Amount", ColumnType::kDecimal);
-  amount.precision = 12;
-  amount.scale = 2;
-  design.columns = {id, title, code, Column("Notes", ColumnType::kMemo), Column("Flag", ColumnType::kBoolean),
-                  Column("Tiny", ColumnType::kByte), Column("Small", ColumnType::kInteger), Column("Price", ColumnType::kCurrency),
-                  Column("Ratio", ColumnType::kSingle), Column("Exact", ColumnType::kDouble), Column("Added", ColumnType::kDateTime),
-                  Column("Key", ColumnType::kGuid), Column("Raw", ColumnType::kBinary, 16), Column("Picture", ColumnType::kOle), amount};
-  design.indexes = {Index("PrimaryKey", {{"ID"}}, true), Index("Title", {{"Title"}}), Index("Code", {{"code"}}, false, true),
-                  Index("TitleCode", {{"Title"}, {"Code"}}), Index("Newest", {{"Added", false}}), Index("TitleToo", {{"TITLE"}}),
-                  Index("Raw", {{"Raw", false}})};
-  return design;
+  using T = ColumnType;
+  return {"Everything",
+          {{.name = "ID", .type = T::kLong, .autonumber = true}, {.name = "Title", .type = T::kText, .size = 120, .allow_zero_length = false},
+           {.name = "Code", .type = T::kText, .size = 10, .required = true, .compressed_unicode = false}, Column("Notes", T::kMemo),
+           Column("Flag", T::kBoolean), Column("Tiny", T::kByte), Column("Small", T::kInteger), Column("Price", T::kCurrency),
+           Column("Ratio", T::kSingle), Column("Exact", T::kDouble), Column("Added", T::kDateTime), Column("Key", T::kGuid),
+           Column("Raw", T::kBinary, 16), Column("Picture", T::kOle), {.name = "Amount", .type = T::kDecimal, .precision = 12, .scale = 2}},
+          {Index("PrimaryKey", {{"ID"}}, true), Index("Title", {{"Title"}}), Index("Code", {{"code"}}, false, true),
+           Index("TitleCode", {{"Title"}, {"Code"}}), Index("Newest", {{"Added", false}}), Index("TitleToo", {{"TITLE"}}),
+           Index("Raw", {{"Raw", false}})}};
 }
 
 std::vector<Value> EverythingRow(int i) {
@@ -321,11 +310,10 @@ TEST(CreateTable, NamesFollowAccessRulesAndRefusalsChangeNothing) {
 }
 
 jet::TableDesign SongTable() {
-  jet::ColumnDesign id = Column("ID", ColumnType::kLong);
-  id.autonumber = true;
   return {"MyList",
-          {id, Column("SongNumber", ColumnType::kLong), Column("DiskID", ColumnType::kText), Column("Song", ColumnType::kText),
-           Column("Artist", ColumnType::kText), Column("PrintYN", ColumnType::kBoolean), Column("HotlistA", ColumnType::kText, 10)},
+          {{.name = "ID", .type = ColumnType::kLong, .autonumber = true}, Column("SongNumber", ColumnType::kLong), Column("DiskID", ColumnType::kText),
+           Column("Song", ColumnType::kText), Column("Artist", ColumnType::kText), Column("PrintYN", ColumnType::kBoolean),
+           Column("HotlistA", ColumnType::kText, 10)},
           {Index("PrimaryKey", {{"ID"}}, true), Index("SongNumber", {{"SongNumber"}}), Index("Song", {{"Song"}}),
            Index("Artist", {{"Artist"}}), Index("HotlistA", {{"HotlistA"}})}};
 }

@@ -33,8 +33,7 @@ inline jet::TableDef TableNamed(jet::Pager& pager, const std::string& name) {
   EXPECT_TRUE(entries.ok());
   for (const jet::CatalogEntry& e : entries.value()) {
     if (e.IsTable() && e.name == name) {
-      auto def = jet::ReadTableDef(pager, e.DefinitionPage());
-      EXPECT_TRUE(def.ok()) << def.error().message();
+      EXPECT_OK_LET(def, jet::ReadTableDef(pager, e.DefinitionPage()));
       def->name = name;
       return def.value();
     }
@@ -63,21 +62,10 @@ inline std::string TextOf(const Value& v) { return std::holds_alternative<jet::T
 inline int64_t IntOf(const Value& v) { return std::holds_alternative<int64_t>(v) ? std::get<int64_t>(v) : -1; }
 inline std::string BytesOf(const Value& v) { return std::holds_alternative<jet::Bytes>(v) ? std::get<jet::Bytes>(v) : ""; }
 
-inline jet::ColumnDesign Column(const std::string& name, ColumnType type, uint16_t size = 255) {
-  jet::ColumnDesign c;
-  c.name = name;
-  c.type = type;
-  c.size = size;
-  return c;
-}
+inline jet::ColumnDesign Column(const std::string& name, ColumnType type, uint16_t size = 255) { return {.name = name, .type = type, .size = size}; }
 
 inline jet::IndexDesign Index(const std::string& name, std::vector<jet::IndexColumnDesign> columns, bool primary = false, bool unique = false) {
-  jet::IndexDesign i;
-  i.name = name;
-  i.columns = std::move(columns);
-  i.primary = primary;
-  i.unique = unique;
-  return i;
+  return {.name = name, .columns = std::move(columns), .primary = primary, .unique = unique};
 }
 
 inline jet::Status InsertAll(jet::WritableDatabase& db, const std::string& table, const std::vector<std::vector<Value>>& rows) {

@@ -72,12 +72,7 @@ std::vector<Row> Reference(const Table& t, const Query& q) {
 
 // What a SELECT gave: its first `limit` rows, its plan, how many rows it read to give them, and
 // whether a walk gave way to a scan.
-struct Outcome {
-  std::vector<Row> rows;
-  std::string plan;
-  uint64_t rows_read = 0;
-  bool gave_way = false;
-};
+struct Outcome { std::vector<Row> rows; std::string plan; uint64_t rows_read = 0; bool gave_way = false; };
 
 Outcome Execute(jet::Database& db, const std::string& sql, jet::SelectOptions options, size_t limit = SIZE_MAX) {
   Outcome run;
@@ -230,8 +225,7 @@ TEST_F(SqlSongs, IndexWalksStopWhenTheCallerStops) {
   }
   // The seek lands on the first row in range; rows before it are never read.
   const Outcome first = Execute(*t_.db, "SELECT SongNumber FROM MyList WHERE SongNumber >= 1100 ORDER BY SongNumber", {}, 1);
-  ASSERT_EQ(first.rows.size(), 1u);
-  EXPECT_EQ(first.rows[0][0], Value(int64_t{1100}));
+  EXPECT_EQ(first.rows, std::vector<Row>{Row{int64_t{1100}}});
   EXPECT_EQ(first.rows_read, 1u);
 }
 
@@ -350,8 +344,7 @@ TEST_F(SqlSongs, UpdatesArePreparedForTheWriter) {
       {"UPDATE MyList SET Song = 'a' WHERE Song = 1", "type mismatch"},
   };
   for (const auto& [bad, expected_error] : errors) {
-    auto s = jet::ParseStatement(bad);
-    ASSERT_TRUE(s.ok()) << bad;
+    ASSERT_OK_LET(s, jet::ParseStatement(bad));
     auto p = jet::PrepareUpdate(*t_.db, std::get<jet::UpdateStatement>(s.value()), bad);
     ASSERT_FALSE(p.ok()) << bad;
     EXPECT_EQ(p.error().message().find(expected_error), 0u) << p.error().message();
@@ -362,13 +355,8 @@ TEST_F(SqlSongs, UpdatesArePreparedForTheWriter) {
 // n percent of them, rounded up) but for the rows that follow tying with the last kept on every
 // ORDER BY column, with indexes and without.
 TEST_F(SqlSongs, TopKeepsTheFirstRowsAndTheirTies) {
-  struct Case {
-    std::string top;   // the TOP clause
-    std::string rest;  // the statement after it; the ORDER BY columns come first in the list
-    size_t order_columns;
-    uint64_t count;
-    bool percent;
-  };
+  // The TOP clause, the statement after it (the ORDER BY columns first in its list), how many ORDER BY columns.
+  struct Case { std::string top, rest; size_t order_columns; uint64_t count; bool percent; };
   const Case cases[] = {
       {"TOP 3", "Artist, ID FROM MyList ORDER BY Artist", 1, 3, false},  // the 14 without an artist tie
       {"TOP 20", "Artist, ID FROM MyList ORDER BY Artist DESC", 1, 20, false},
@@ -395,9 +383,8 @@ TEST_F(SqlSongs, TopKeepsTheFirstRowsAndTheirTies) {
       EXPECT_EQ(top, std::vector<Row>(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(keep)));
     }
   }
-  for (const char* bad : {"SELECT TOP 0 ID FROM MyList", "SELECT TOP -2 ID FROM MyList", "SELECT TOP 2.5 ID FROM MyList",
-                          "SELECT TOP 101 PERCENT ID FROM MyList", "SELECT TOP n ID FROM MyList"}) {
-    auto cursor = jet::ExecuteSelect(*t_.db, bad);
+  for (const char* bad : {"0", "-2", "2.5", "101 PERCENT", "n"}) {
+    auto cursor = jet::ExecuteSelect(*t_.db, std::string("SELECT TOP ") + bad + " ID FROM MyList");
     ASSERT_FALSE(cursor.ok()) << bad;
     EXPECT_NE(cursor.error().message().find("TOP "), std::string::npos) << cursor.error().message();
   }

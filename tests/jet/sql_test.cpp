@@ -52,8 +52,7 @@ std::string Show(const Expr& e) {
 
 std::string Condition(const std::string& sql) {
   auto e = jet::ParseCondition(sql);
-  if (!e.ok()) return "error: " + e.error().message();
-  return Show(*e.value());
+  return e.ok() ? Show(*e.value()) : "error: " + e.error().message();
 }
 
 std::string ParseError(const std::string& sql) {
@@ -98,8 +97,7 @@ TEST(SqlParse, ErrorsNameThePositionAndToken) {
   const std::pair<const char*, const char*> cases[] = {
       {"SELECT * FROM [MyList] ORDR BY [Song]", "syntax error (expected WHERE, ORDER BY or the end) at position 23 near \"ORDR\""},
       // Positions count characters, not bytes.
-      {"SELECT * FROM T WHERE a = 'Señor' ORDR BY a",
-       "syntax error (expected AND, OR, ORDER BY or the end) at position 34 near \"ORDR\""},
+      {"SELECT * FROM T WHERE a = 'Señor' ORDR BY a", "syntax error (expected AND, OR, ORDER BY or the end) at position 34 near \"ORDR\""},
       {"SELECT * FROM T WHERE", "syntax error (expected a value or a column) at position 21 (end of statement)"},
       {"SELECT * FORM T", "syntax error (expected FROM) at position 9 near \"FORM\""},
       {"SELECT a b FROM T", "syntax error (expected FROM) at position 9 near \"b\""},
@@ -132,11 +130,7 @@ bool Like(const std::string& text, const std::string& pattern, JetVersion versio
 }
 
 TEST(SqlLike, WildcardsGroupsAndCase) {
-  struct Case {
-    const char* text;
-    const char* pattern;
-    bool match;
-  };
+  struct Case { const char* text; const char* pattern; bool match; };
   // What the random patterns' alphabet and tokens leave out (AgreesWithBacktrackingOnRandomPatterns):
   // escaped wildcards, odd brackets, folding beyond Latin-1, blanks, characters beyond 16 bits.
   // (Plain stars and letters and # patterns: there and in SqlSongs.)
@@ -269,11 +263,9 @@ const uint8_t* Bytes(const std::string& b) { return reinterpret_cast<const uint8
 // Access 97 rows keep texts in code page 1252; nullopt for a text with a character it lacks.
 std::optional<std::string> StoredCp1252(const Text& text) {
   std::string bytes;
-  for (char16_t u : text) {
-    uint8_t byte;
-    if (!jet::UnicodeToCp1252(u, &byte)) return std::nullopt;
-    bytes += static_cast<char>(byte);
-  }
+  for (char16_t u : text)
+    if (uint8_t byte; jet::UnicodeToCp1252(u, &byte)) bytes += static_cast<char>(byte);
+    else return std::nullopt;
   return bytes;
 }
 
@@ -368,8 +360,7 @@ std::string Eval(const std::string& where, const std::vector<Value>& row) {
   if (!condition.ok()) return condition.error().message();
   jet::DecodedRow values(row);
   auto t = condition.value()->Evaluate(values);
-  if (!t.ok()) return t.error().message();
-  return t.value() == jet::Truth::kTrue ? "true" : (t.value() == jet::Truth::kFalse ? "false" : "unknown");
+  return !t.ok() ? t.error().message() : t.value() == jet::Truth::kTrue ? "true" : t.value() == jet::Truth::kFalse ? "false" : "unknown";
 }
 
 // Conditions over one row, and what they come to.
@@ -406,21 +397,16 @@ TEST(SqlCondition, TypeErrorsNameTheStatement) {
   EXPECT_EQ(Eval("Sng = 'x'", row),
             "unknown column \"Sng\" in table \"MyList\" at position 27 near \"Sng\" in: SELECT * FROM MyList WHERE Sng = 'x'");
   EXPECT_EQ(Eval("Other.Song = 'x'", row).substr(0, 55), "unknown table \"Other\" (the statement reads \"MyList\") at");
-  EXPECT_NE(Eval("Song", row).find("not a condition"), std::string::npos);
-  EXPECT_NE(Eval("PrintYN LIKE 'x'", row).find("LIKE applies to texts and whole numbers"), std::string::npos);
-  EXPECT_NE(Eval("Song LIKE Song", row).find("LIKE needs a quoted pattern"), std::string::npos);
-  EXPECT_NE(Eval("Song LIKE '[b-a]'", row).find("the range b-a is reversed at position 37"), std::string::npos);
-  EXPECT_NE(Eval("Cover = 'x'", row).find("cannot compare"), std::string::npos);
-  EXPECT_NE(Eval("(ID = 1) = 2", row).find("expected a value, not a condition"), std::string::npos);
+  for (const auto& [where, words] : Truths{{"Song", "not a condition"}, {"PrintYN LIKE 'x'", "LIKE applies to texts and whole numbers"},
+                                           {"Song LIKE Song", "LIKE needs a quoted pattern"}, {"Cover = 'x'", "cannot compare"},
+                                           {"Song LIKE '[b-a]'", "the range b-a is reversed at position 37"},
+                                           {"(ID = 1) = 2", "expected a value, not a condition"}})
+    EXPECT_NE(Eval(where, row).find(words), std::string::npos) << where;
 }
 
 TEST(SqlCondition, ConvertingConstantsForColumns) {
-  struct Case {
-    jet::ColumnType type;
-    Value constant;
-    bool exact;                     // a comparison (true) or an assignment, which may round
-    std::optional<Value> expected;  // nullopt: refused
-  };
+  // `exact`: a comparison (true) or an assignment, which may round; `expected` nullopt: refused.
+  struct Case { jet::ColumnType type; Value constant; bool exact; std::optional<Value> expected; };
   const Case cases[] = {
       {jet::ColumnType::kInteger, int64_t{-5}, true, int64_t{-5}},
       {jet::ColumnType::kInteger, 2.5, false, int64_t{2}},  // to even, as Access
@@ -436,8 +422,7 @@ TEST(SqlCondition, ConvertingConstantsForColumns) {
       {jet::ColumnType::kBoolean, jet::Null{}, true, jet::Null{}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(jet::ColumnTypeName(c.type)) + (c.exact ? " exact" : " rounded") + ", case " +
-                 std::to_string(&c - cases));
+    SCOPED_TRACE(std::string(jet::ColumnTypeName(c.type)) + (c.exact ? " exact" : " rounded") + ", case " + std::to_string(&c - cases));
     auto converted = jet::ConvertToColumn(c.constant, jet::ColumnDef{.name = "C", .type = c.type}, c.exact);
     EXPECT_EQ(converted.ok(), c.expected.has_value()) << (converted.ok() ? "" : converted.error().message());
     EXPECT_EQ(converted.ok() ? converted.value() : Value(jet::Null{}), c.expected.value_or(jet::Null{}));
@@ -479,10 +464,7 @@ TEST(SqlSort, RowsComeOutInStableKeyOrderHoweverFewAreTaken) {
       SCOPED_TRACE(std::to_string(n) + " rows, trial " + std::to_string(trial));
       sort.Clear();  // the same object, reused as a cursor reuses it for each run
       std::vector<std::string> keys;
-      for (size_t i = 0; i < n; ++i) {
-        keys.push_back(RandomKey(random));
-        sort.Add(keys.back(), IdOf(i));
-      }
+      for (size_t i = 0; i < n; ++i) sort.Add(keys.emplace_back(RandomKey(random)), IdOf(i));
       ASSERT_EQ(sort.size(), n);
       const std::vector<jet::RowId> expected = StableOrder(keys);
       // The first trial takes everything; the others stop at a random row.

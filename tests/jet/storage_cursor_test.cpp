@@ -69,15 +69,10 @@ Plain PlainReading(const std::vector<uint8_t>& file, uint32_t owner, const std::
 // Runs `body` with a writer of the table Walk inside one committed write.
 template <typename Body>
 void WithWriter(jet::Database& db, Body body) {
-  jet::Status s = velloran_test::WithTableWriter(db, "Walk", body);
-  EXPECT_TRUE(s.ok()) << s.error().message();
+  EXPECT_OK_LET(s, velloran_test::WithTableWriter(db, "Walk", body));
 }
 
-struct Survivor {
-  int64_t number;
-  RowId id;  // the slot it was written to
-  bool moved;
-};
+struct Survivor { int64_t number; RowId id; bool moved; };  // id: the slot it was written to
 
 // 120 rows of some 170 bytes (about 22 to a page); then rows grown past the room any full page
 // has, which move, and deleted rows: the second, the last, every seventh, and all of one page.
@@ -101,13 +96,9 @@ std::vector<Survivor> MakeTables(const std::string& path) {
     // Two bytes a character: some 360 bytes more than the row had.
     for (int i = 0; i < 120; ++i)
       if (grown(i)) JET_RETURN_IF_ERROR(w.Update(ids[i], {Value(int64_t{i}), Value(jet::Text(255, u'\u0416'))}));
-    for (int i = 0; i < 120; ++i) {
-      if (i == 1 || i == 119 || i % 7 == 3 || ids[i].page == emptied) {
-        JET_RETURN_IF_ERROR(w.Delete(ids[i]));
-      } else {
-        survivors.push_back(Survivor{i, ids[i], grown(i)});
-      }
-    }
+    for (int i = 0; i < 120; ++i)
+      if (i == 1 || i == 119 || i % 7 == 3 || ids[i].page == emptied) JET_RETURN_IF_ERROR(w.Delete(ids[i]));
+      else survivors.push_back(Survivor{i, ids[i], grown(i)});
     return jet::Status::Ok();
   });
   return survivors;

@@ -14,6 +14,7 @@
 
 #include "jet/check/integrity_check.h"
 #include "jet/database.h"
+#include "jet/pages/data_page.h"
 #include "jet/table/table_cursor.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
@@ -117,8 +118,7 @@ inline double RandomWritesScale() {
 }
 
 // Every row of a table in storage order, and their ids in `ids` when asked; a failed read fails the test.
-inline std::vector<std::vector<jet::Value>> ReadRows(jet::Pager& pager, const jet::TableDef& def,
-                                                     std::vector<jet::RowId>* ids = nullptr) {
+inline std::vector<std::vector<jet::Value>> ReadRows(jet::Pager& pager, const jet::TableDef& def, std::vector<jet::RowId>* ids = nullptr) {
   std::vector<std::vector<jet::Value>> rows;
   auto cursor = jet::TableCursor::Open(pager, def);
   EXPECT_TRUE(cursor.ok()) << cursor.error().message();
@@ -160,6 +160,11 @@ inline LoadedTable LoadTable(const std::string& path, const std::string& table, 
   t.def = std::move(def).value();
   if (with_rows) t.rows = ReadRows(t.db->pager(), t.def, &t.ids);
   return t;
+}
+
+// Where the row `id` starts in the file.
+inline size_t RowFileOffset(jet::Pager& pager, jet::RowId id) {
+  return size_t{id.page} * pager.page_size() + (jet::ReadRowSlot(pager, id.page, id.row).value().bytes - pager.ReadPage(id.page).value());
 }
 
 // What the integrity check finds wrong with the file at `path` (or why it cannot be opened).

@@ -52,8 +52,7 @@ TEST(Keyboard, TypeAheadSearchesTheActiveColumn) {
   w.Key(vk::kDown);  // any other key empties the buffer
   r[3].SongNumber = "1234";
   r[4].SongNumber = "1200";
-  w.Key('1');
-  w.Key('2');
+  for (int16_t digit : {'1', '2'}) w.Key(digit);
   EXPECT_EQ(w.logic.CurrentRow, 3);
 }
 
@@ -66,10 +65,7 @@ TEST(Keyboard, TabQuitAndOnlyTheCommandKeysReachTheirCommands) {
     EXPECT_EQ(w.logic.ActiveColumn, want);
   }
   // CTRL with keypad 5 is list 5; CTRL-0, CTRL-F2 and SHIFT-CTRL-3 are no favourites keys.
-  w.Key(101, kCtrl);
-  w.Key('0', kCtrl);
-  w.Key(113, kCtrl);
-  w.Key('3', kShift | kCtrl);
+  for (const auto& [key, shift] : {std::pair<int16_t, int16_t>{101, kCtrl}, {'0', kCtrl}, {113, kCtrl}, {'3', kShift | kCtrl}}) w.Key(key, shift);
   EXPECT_EQ(w.commands.calls, (std::vector<std::string>{"favourite 5 1002"}));
   // In the search box the same keys show a favourites list; the print keys and CTRL-DELETE do nothing.
   w.commands.calls.clear();
@@ -83,9 +79,7 @@ TEST(Keyboard, TabQuitAndOnlyTheCommandKeysReachTheirCommands) {
   w.surface.texts.clear();
   w.Key('P', kAlt);
   EXPECT_TRUE(w.surface.texts.empty());
-  w.Key('X', kAlt);
-  w.Key('Q', kAlt);
-  w.Key('X', kCtrl);
+  for (const auto& [key, shift] : {std::pair<int16_t, int16_t>{'X', kAlt}, {'Q', kAlt}, {'X', kCtrl}}) w.Key(key, shift);
   EXPECT_EQ(w.view.ended, 2);
 }
 

@@ -16,11 +16,7 @@ namespace velloran_test {
 
 using namespace velloran;
 
-struct DrawnText {
-  float x, y;
-  std::string text;
-  uint32_t color;
-};
+struct DrawnText { float x, y; std::string text; uint32_t color; };
 
 class RecordingMainSurface : public MainSurface {
  public:
@@ -30,19 +26,13 @@ class RecordingMainSurface : public MainSurface {
   uint32_t color = kBlack;
   int measured = 0;
 
-  void Clear() override {
-    texts.clear();
-    lines.clear();
-  }
+  void Clear() override { texts.clear(), lines.clear(); }
   void FillRect(float, float, float, float, uint32_t) override {}
   void DrawText(float x, float y, const std::string& text) override { texts.push_back({x, y, text, color}); }
   void DrawLine(float x1, float y1, float x2, float y2) override { lines.push_back({x1, y1, x2, y2}); }
   void SetFont(const FontSpec& f) override { font = f; }
   void SetTextColor(uint32_t rgb) override { color = rgb; }
-  float TextWidth(const std::string& text) override {
-    ++measured;
-    return 100 * static_cast<float>(text.size());
-  }
+  float TextWidth(const std::string& text) override { return ++measured, 100 * static_cast<float>(text.size()); }
   float TextHeight(const std::string&) override { return 240; }
 
   // The texts drawn on the line at y, left to right as drawn.
@@ -98,9 +88,7 @@ class RecordingCommands : public ListCommands {
   bool database_ok = true;
   bool TogglePrintFlagsOfAllRows(ResultSet&) override { return Call("all print flags"); }
   bool TogglePrintFlag(ResultRow& row) override { return Call("print flag " + row.SongNumber); }
-  bool ToggleFavourite(ResultRow& row, int list) override {
-    return Call("favourite " + std::to_string(list) + " " + row.SongNumber);
-  }
+  bool ToggleFavourite(ResultRow& row, int list) override { return Call("favourite " + std::to_string(list) + " " + row.SongNumber); }
   bool ClearFavourites(ResultRow& row) override { return Call("clear favourites " + row.SongNumber); }
   void ShowFavouritesList(int list) override { calls.push_back("show list " + std::to_string(list)); }
   void ImportFavourites(const std::string& path) override { calls.push_back("import " + path); }
@@ -111,10 +99,7 @@ class RecordingCommands : public ListCommands {
   std::function<void(const std::string&, const ResultRow&)> add_singer;  // the queue, when a test has one
 
  private:
-  bool Call(const std::string& what) {
-    calls.push_back(what);
-    return database_ok;
-  }
+  bool Call(const std::string& what) { return calls.push_back(what), database_ok; }
 };
 
 // The main window's logic with everything around it recorded.

@@ -26,10 +26,8 @@ TEST(FontSpec, ToTheDialogAndBack) {
   EXPECT_EQ(ToDialogFont(FontSpec{"Arial", 8, false, false, false}).weight, 400);
 
   // tenths of a point, weight -> size, bold
-  const struct {
-    int tenths, weight, size;
-    bool bold;
-  } back[] = {{105, 700, 10, true}, {115, 400, 12, false}, {120, 600, 12, false}, {96, 800, 10, false}};
+  const struct { int tenths, weight, size; bool bold; } back[] = {
+      {105, 700, 10, true}, {115, 400, 12, false}, {120, 600, 12, false}, {96, 800, 10, false}};
   for (const auto& b : back) {
     FontSpec got = FromDialogChoice("Arial", b.tenths, b.weight, true, false);
     EXPECT_EQ(got.Size, b.size) << b.tenths;

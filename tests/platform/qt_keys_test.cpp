@@ -9,12 +9,7 @@ namespace velloran {
 namespace {
 
 TEST(VirtualKeyCode, KeysOfEveryKind) {
-  const struct {
-    int qt_key;
-    bool keypad;
-    uint32_t x11;
-    int16_t code;
-  } cases[] = {
+  const struct { int qt_key; bool keypad; uint32_t x11; int16_t code; } cases[] = {
       {Qt::Key_A, false, 0, 'A'},           {Qt::Key_7, false, 0, '7'},
       {Qt::Key_Exclam, false, 0, '1'},      // Shift+1 on a US keyboard is still the 1 key
       {Qt::Key_5, true, 0, 101},            {Qt::Key_0, true, 0, 96},

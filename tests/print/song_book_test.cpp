@@ -86,8 +86,7 @@ void ExpectSoundBook(const RecordingBook& b, const std::vector<BookRow>& rows, c
     const bool page_first = !lowest.count(t.page);
     EXPECT_TRUE(page_first ? t.page == last_page + 1 : t.y == lowest[t.page]);  // one under the other
     EXPECT_TRUE(page_first || t.y + row_height <= foot);
-    EXPECT_EQ(std::count_if(b.lines.begin(), b.lines.end(), [&](const auto& l) { return l[0] == t.page && l[2] == t.y; }),
-              5);
+    EXPECT_EQ(std::count_if(b.lines.begin(), b.lines.end(), [&](const auto& l) { return l[0] == t.page && l[2] == t.y; }), 5);
     lowest[t.page] = t.y + row_height;
     last_page = t.page;
     ++next;

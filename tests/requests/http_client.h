@@ -28,10 +28,7 @@ inline uint16_t FreePort() {
   return probe.serverPort();
 }
 
-struct Reply {
-  int status = 0;  // 0: no answer came
-  std::string head, body;
-};
+struct Reply { int status = 0; std::string head, body; };  // status 0: no answer came
 
 inline bool Complete(const std::string& got, Reply& r) {
   const size_t end = got.find("\r\n\r\n");

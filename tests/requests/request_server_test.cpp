@@ -83,12 +83,7 @@ TEST_F(RequestServerTest, PhonesSearchAsTheProgramAndTheHostTakesTheirRequests) 
 TEST_F(RequestServerTest, BadInputIsRefusedClearlyAndOthersAreStillServed) {
   const std::string row = std::to_string(Found("love")[1].ID);
   const std::string big(100000, 'x');
-  const struct {
-    const char* what;
-    std::string bytes;
-    int status;
-    const char* says;
-  } cases[] = {
+  const struct { const char* what; std::string bytes; int status; const char* says; } cases[] = {
       {"oversized body", Post(big), 413, "longer than"},
       {"oversized header", "GET / HTTP/1.1\r\nX-Pad: " + big + "\r\n\r\n", 431, "headers are longer"},
       {"not HTTP", "HELLO THERE\r\n\r\n", 400, "request line"},
@@ -103,10 +98,8 @@ TEST_F(RequestServerTest, BadInputIsRefusedClearlyAndOthersAreStillServed) {
       {"another method", "DELETE / HTTP/1.1\r\n\r\n", 405, "Only GET"},
       {"invalid UTF-8 name", Post("{\"row\":" + row + ",\"name\":\"A\xff\xfe\",\"code\":\"4711\"}"), 400, "valid UTF-8"},
       {"invalid UTF-8 search", "GET /search?q=%C3%28&code=4711 HTTP/1.1\r\n\r\n", 400, "valid UTF-8"},
-      {"direction override in a name", Post("{\"row\":" + row + ",\"name\":\"Ann\\u202e\",\"code\":\"4711\"}"), 400,
-       "direction"},
-      {"overlong name", Post("{\"row\":" + row + ",\"name\":\"" + std::string(31, 'n') + "\",\"code\":\"4711\"}"), 400,
-       "longer than 30"},
+      {"direction override in a name", Post("{\"row\":" + row + ",\"name\":\"Ann\\u202e\",\"code\":\"4711\"}"), 400, "direction"},
+      {"overlong name", Post("{\"row\":" + row + ",\"name\":\"" + std::string(31, 'n') + "\",\"code\":\"4711\"}"), 400, "longer than 30"},
       {"no song", Post("{\"row\":\"x\",\"name\":\"Ann\",\"code\":\"4711\"}"), 400, "names no song"},
       {"wrong venue code", "GET /search?q=a&code=0000 HTTP/1.1\r\n\r\n", 403, "venue"},
   };

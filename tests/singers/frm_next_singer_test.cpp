@@ -45,10 +45,7 @@ struct Display {
 };
 
 TEST(Frm_NextSinger, DrawsTheTwoLinesCentredAtEverySizeAndFont) {
-  const struct {
-    float width, height;
-    int points;
-  } cases[] = {{5625, 3975, 20}, {12000, 9000, 72}, {1000, 800, 40}};
+  const struct { float width, height; int points; } cases[] = {{5625, 3975, 20}, {12000, 9000, 72}, {1000, 800, 40}};
   for (const auto& c : cases) {
     Display d;
     d.font.Size = c.points;

@@ -12,13 +12,7 @@ namespace {
 
 using namespace std::string_literals;
 
-ResultRow Song(const std::string& number, const std::string& title) {
-  ResultRow r;
-  r.ID = 7;
-  r.SongNumber = number;
-  r.Song = title;
-  return r;
-}
+ResultRow Song(const std::string& number, const std::string& title) { return ResultRow{7, "", number, title, "", false}; }
 
 SingerList Three() {
   SingerList q;
@@ -54,10 +48,7 @@ TEST(SingerList, ReadsFieldsSplitOverLinesAndLooseBlanks) {
 }
 
 TEST(SingerList, RefusesMalformedFilesNamingTheLineAndKeepsTheQueue) {
-  const struct {
-    std::string text;
-    const char* says;
-  } cases[] = {
+  const struct { std::string text; const char* says; } cases[] = {
       {"\"Ann\",1,\"A\"\r\n\"Bob\",2,\"B\r\n"s, "line 2 "},           // a quote never closed
       {"\"Ann\",1,\"A\"\r\n\"Bob\"x,2,\"B\"\r\n"s, "line 2 "},         // a quote that closes nothing
       {"\"Ann\",1,\"A\"\r\n\"Bob\",2\r\n"s, "line 2 "},                // no title

@@ -91,13 +91,9 @@ TEST_F(SingerWindowsTest, QueuedByEnterShownAtTheTickCalledAndRemoved) {
   EXPECT_NE(shown, blank) << "the singer is drawn";
 
   // A middle, the first, the last and the only singer, each taking its line; the display closes.
-  const struct {
-    int line;
-    std::vector<std::string> left;
-  } removals[] = {{1, {"Ann - 1002 - Song 2", "Cy - 1001 - Song 1", "Dee - 1003 - Song 3"}},
-                  {0, {"Cy - 1001 - Song 1", "Dee - 1003 - Song 3"}},
-                  {1, {"Cy - 1001 - Song 1"}},
-                  {0, {}}};
+  const struct { int line; std::vector<std::string> left; } removals[] = {
+      {1, {"Ann - 1002 - Song 2", "Cy - 1001 - Song 1", "Dee - 1003 - Song 3"}},
+      {0, {"Cy - 1001 - Song 1", "Dee - 1003 - Song 3"}}, {1, {"Cy - 1001 - Song 1"}}, {0, {}}};
   for (const auto& r : removals) {
     sw.list().setCurrentRow(r.line);
     QTest::mouseClick(&sw.removeButton(), Qt::LeftButton);
