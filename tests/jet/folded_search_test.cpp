@@ -16,9 +16,11 @@
 #include "jet/schema/create_database.h"
 #include "jet/schema_editor.h"
 #include "jet/sql/bulk_digest.h"
+#include "jet/sql/byte_folder.h"
 #include "jet/sql/folded_search.h"
 #include "jet/sql/kept_texts.h"
 #include "jet/sql/sql_select.h"
+#include "jet/text/text_fold.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/test_support.h"
@@ -273,6 +275,39 @@ TEST(FoldedSearch, KeptFileDigestIsTheSameEveryWayAndTakesEveryByte) {
       bytes[i] ^= 0x10;
       EXPECT_NE(digest(way, bytes.size(), bytes.size()), whole) << int(way) << ": byte " << i;
       bytes[i] ^= 0x10;
+    }
+  }
+}
+
+// Folding a text kept one byte a character gives, every way the processor offers, the bytes of
+// each character's folded unit, one after another, for texts of every length and byte (a zero
+// byte says the text is not kept that way).
+TEST(FoldedSearch, FoldingStoredBytesIsTheSameEveryWay) {
+  const char16_t* fold = jet::FoldTableOf(jet::JetVersion::kJet4);
+  const jet::ByteFolder wide(fold), narrow(fold, false);
+  std::mt19937 random(29);
+  std::vector<uint8_t> text(200);
+  std::vector<char> got(jet::ByteFolder::Room(text.size()));
+  for (int round = 0; round < 3000; ++round) {
+    const size_t size = random() % 100;
+    // Mostly ASCII, as titles are; some rounds of any byte, a few with a zero.
+    for (uint8_t& b : text) b = static_cast<uint8_t>(round % 3 == 0 ? random() % 256 : random() % 4 == 0 ? 0x80 + random() % 128 : 1 + random() % 127);
+    if (round % 3 != 0) std::replace(text.begin(), text.end(), uint8_t{0}, uint8_t{'a'});
+    std::string expected;
+    bool zero = false;
+    for (size_t i = 0; i < size; ++i) {
+      char unit[4];
+      expected.append(unit, jet::PutFoldedUnit(fold[text[i]], unit));
+      zero = zero || text[i] == 0;
+    }
+    for (const jet::ByteFolder* folder : {&wide, &narrow}) {
+      const char* end = folder->Fold(text.data(), size, got.data(), folder == &narrow && round % 2 == 0);
+      if (zero) {
+        EXPECT_EQ(end, nullptr) << round;
+      } else {
+        ASSERT_NE(end, nullptr) << round;
+        EXPECT_EQ(std::string(static_cast<const char*>(got.data()), end), expected) << round << (folder == &wide ? " wide" : " narrow");
+      }
     }
   }
 }
