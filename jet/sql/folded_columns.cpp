@@ -643,6 +643,7 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
     // The orders kept for these texts are held by their rows' places meanwhile, so that the
     // splice may reclaim the texts' memory as it goes, and are then repaired for the new ones.
     std::vector<OrderByPlaces> orders = TakeOrdersByPlaces(pager, def.page, kept);
+    if (carry.keeping.valid()) carry.keeping.wait();  // the keeping thread lets go of the texts
     JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
     carry.folded = std::move(spliced);
     carry.kept_id = 0;  // no kept file holds these texts
@@ -702,14 +703,17 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
   if (!current) {
     // What was carried for these texts goes before they are folded afresh, so that the process
     // never holds two copies of them.
+    if (carry != nullptr && carry->keeping.valid()) carry->keeping.wait();  // the keeping thread lets go of them
     carry.reset();
     pager.TakeCarriedUnder<void>(SortedRowsKeyPrefix(def.page, columns));
     JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns));
     if (carriable) KeepTexts(pager, def, *carry);
   }
-  pager.ShareDecoded<FoldedColumns>(key, carry->folded);
-  if (carriable && !carry->pages.empty()) pager.Carry(key, carry);
-  return carry->folded;
+  // Read before the carry is handed over: once carried, another handle may take it.
+  std::shared_ptr<const FoldedColumns> folded = carry->folded;
+  pager.ShareDecoded<FoldedColumns>(key, folded);
+  if (carriable && !carry->pages.empty()) pager.Carry(key, std::move(carry));
+  return folded;
 }
 
 }  // namespace jet

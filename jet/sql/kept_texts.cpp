@@ -116,6 +116,7 @@ class Writer {
   }
   // Puts the file in place; its digest, or 0 when it could not be written.
   uint64_t Finish(uint32_t kind) {
+    if (file_ == nullptr) return 0;  // the folder could not take a file
     Header header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.version = kVersion;
@@ -247,6 +248,9 @@ void Trim(const fs::path& folder) {
   };
   std::vector<Kept> files;
   for (const fs::directory_entry& entry : FilesIn(folder)) {
+    // A file still being written (by another thread, or another process) is not counted or
+    // taken: it takes its name when whole.
+    if (entry.path().extension() == ".tmp") continue;
     if (entry.is_regular_file(error)) files.push_back({entry.last_write_time(error), entry.file_size(error), entry.path()});
   }
   std::sort(files.begin(), files.end(), [](const Kept& a, const Kept& b) { return a.time > b.time; });
@@ -556,13 +560,16 @@ class KeepingThreads {
     });
     auto done = std::make_shared<std::atomic<bool>>(false);
     auto held = std::make_shared<Job>(std::move(job));
+    // The entry is made before its thread, so that a failure to make room for it leaves no
+    // running thread unowned.
+    threads_.emplace_back().done = done;
     try {
-      threads_.push_back({std::thread([held, done] {
-                            (*held)();
-                            done->store(true);
-                          }),
-                          done});
+      threads_.back().thread = std::thread([held, done] {
+        (*held)();
+        done->store(true);
+      });
     } catch (const std::system_error&) {
+      threads_.pop_back();
       (*held)();  // no thread to be had: the file is written here
     }
   }
@@ -612,7 +619,11 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   std::promise<uint64_t> kept;
   carry.keeping = kept.get_future().share();
   Keeping().Start([folder, out = std::move(out), folded = carry.folded, kept = std::move(kept)]() mutable {
-    kept.set_value(EndTexts(*out, folder, *folded));
+    const uint64_t id = EndTexts(*out, folder, *folded);
+    // Let go of the texts before saying so: whoever waits for the file may then free them.
+    out.reset();
+    folded.reset();
+    kept.set_value(id);
   });
 }
 

@@ -459,6 +459,9 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     searches_afresh(damage, sqls.size());
     EXPECT_TRUE(written_anew()) << damage << ": not built again";
   }
+  // A folder that cannot be made (a file has its name): nothing is kept, and searches go on.
+  jet::SetKeptTextsFolder(texts_file());
+  searches_afresh("no folder to keep in", sqls.size());
 }
 
 }  // namespace
