@@ -364,7 +364,7 @@ class WalkedIndex {
   static constexpr uint32_t kNewKey = 0x80000000u;  // on an entry whose key differs from the one before
 
   WalkedIndex(std::shared_ptr<const FoldedColumns> texts, const TableDef& def, const PhysicalIndex& index, std::string column)
-      : folded(std::move(texts)), lookup_(*folded), walk_(def, index, folded->rows()), named_((folded->rows() + 63) / 64),
+      : folded(std::move(texts)), walk_(def, index, folded->rows()), named_((folded->rows() + 63) / 64),
         chunks_(folded->rows() / kChunk + 1), column_(std::move(column)) {}
 
   // Entry i (i < a count Walked returned): its row, with kNewKey where a key begins.
@@ -415,8 +415,10 @@ class WalkedIndex {
       failed_ = walk_.broken() || walked != folded->rows();
       return Status::Ok();
     }
+    // Made by the first walk, not with the entries: a search that sorts its few matches never walks.
+    if (!lookup_) lookup_.emplace(*folded);
     for (const IndexEntryReader::LeafRow& entry : leaf_) {
-      const uint32_t r = lookup_.Find(RowId{entry.data_page, entry.data_row});
+      const uint32_t r = lookup_->Find(RowId{entry.data_page, entry.data_row});
       if (r == kNoRow || walked >= folded->rows() || (named_[r / 64] >> (r % 64) & 1) != 0) {
         ended_ = failed_ = true;
         break;
@@ -430,7 +432,7 @@ class WalkedIndex {
     return Status::Ok();
   }
 
-  const PlaceLookup lookup_;
+  mutable std::optional<PlaceLookup> lookup_;  // under the lock
   mutable std::mutex mutex_;
   mutable LeafWalk walk_;
   mutable std::vector<IndexEntryReader::LeafRow> leaf_;
