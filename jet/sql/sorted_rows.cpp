@@ -537,13 +537,13 @@ Result<std::vector<uint32_t>> Repaired(JetVersion version, const FoldedColumns& 
   }
   if (kept.size() + fresh.size() != spliced.rows()) return std::vector<uint32_t>();
   KeyedRows keyed(version, spliced, order.order_by);
+  JET_RETURN_IF_ERROR(SortByKeys(keyed, fresh));
   Status failed = Status::Ok();
   const auto before = [&](uint32_t a, uint32_t b) {
     Result<bool> is = keyed.Before(a, b);
     if (!is.ok() && failed.ok()) failed = is.error();
     return is.ok() && is.value();
   };
-  std::sort(fresh.begin(), fresh.end(), before);
   // Each fresh row goes before the first kept row it sorts before.
   std::vector<uint32_t> rows;
   rows.reserve(spliced.rows());
