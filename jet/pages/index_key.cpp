@@ -158,6 +158,13 @@ Status AppendKeyColumn(JetVersion version, const KeyColumn& column, const Value&
   return Status::Ok();
 }
 
+bool AppendUtf8KeyColumn(JetVersion version, bool ascending, std::string_view utf8, std::string* key) {
+  key->push_back(ascending ? kAscendingFlag : kDescendingFlag);
+  if (AppendUtf8TextKey(version, utf8, ascending, key)) return true;
+  key->pop_back();
+  return false;
+}
+
 namespace {
 
 // The key built by `append(i, &key)` for each of `columns` in turn.

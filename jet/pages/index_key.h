@@ -21,6 +21,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -47,6 +48,10 @@ struct KeyColumn {
 // nothing is appended.
 Status AppendKeyColumn(JetVersion version, const KeyColumn& column, const Value& value,
                        std::string* key);
+
+// AppendKeyColumn of a text column's value given as UTF-8, by AppendUtf8TextKey: false, with
+// nothing appended, where that is false.
+bool AppendUtf8KeyColumn(JetVersion version, bool ascending, std::string_view utf8, std::string* key);
 
 // The key of a whole index entry; `values` holds one value per column, in the same order.
 Result<std::string> EncodeIndexKey(JetVersion version, const std::vector<KeyColumn>& columns,

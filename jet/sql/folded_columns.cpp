@@ -12,6 +12,7 @@
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
+#include "jet/pages/index_key.h"
 #include "jet/pages/usage_map.h"
 #include "jet/sql/byte_folder.h"
 #include "jet/sql/chunk_arena.h"
@@ -49,6 +50,16 @@ void FoldedUnitsOf(std::string_view bytes, std::u16string* out) {
       i += 3;
     }
   }
+}
+
+Status AppendFoldedKeyColumn(JetVersion version, const FoldedColumns& folded, size_t row, size_t k, bool ascending, Value* units,
+                             std::string* key) {
+  const KeyColumn column{ColumnType::kText, ascending};
+  if (folded.Null(row, k)) return AppendKeyColumn(version, column, Null{}, key);
+  if (AppendUtf8KeyColumn(version, ascending, folded.Text(row, k), key)) return Status::Ok();
+  if (!std::holds_alternative<Text>(*units)) *units = Text();
+  FoldedUnitsOf(folded.Text(row, k), &std::get<Text>(*units));
+  return AppendKeyColumn(version, column, *units, key);
 }
 
 void FoldedColumns::ChunkFree::operator()(char* chunk) const {

@@ -128,4 +128,10 @@ void AppendFoldedBytes(std::u16string_view folded, std::string* out);
 // The folded units back from such bytes.
 void FoldedUnitsOf(std::string_view bytes, std::u16string* out);
 
+// Appends the key part (AppendKeyColumn) of the text of `row` in folded.columns[k], for a text column
+// sorted `ascending`: a folded text keys exactly as the text does, as folding keeps every weight of
+// every character. `units`: a Text the units are decoded into where they must be.
+Status AppendFoldedKeyColumn(JetVersion version, const FoldedColumns& folded, size_t row, size_t k, bool ascending, Value* units,
+                             std::string* key);
+
 }  // namespace jet

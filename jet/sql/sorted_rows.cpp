@@ -161,11 +161,9 @@ Result<ColumnOrder> KeyOrder(JetVersion version, const FoldedColumns& folded, si
   std::string keys;
   std::vector<size_t> ends;  // of each row's key in `keys`
   ends.reserve(rows.size());
-  Value text = Text();
-  const Value null = Null{};
+  Value units = Text();
   for (uint32_t r : rows) {
-    if (!folded.Null(r, k)) FoldedUnitsOf(folded.Text(r, k), &std::get<Text>(text));
-    JET_RETURN_IF_ERROR(AppendKeyColumn(version, KeyColumn{ColumnType::kText, ascending}, folded.Null(r, k) ? null : text, &keys));
+    JET_RETURN_IF_ERROR(AppendFoldedKeyColumn(version, folded, r, k, ascending, &units, &keys));
     ends.push_back(keys.size());
   }
   const auto key = [&](uint32_t i) {
@@ -323,9 +321,7 @@ class KeyedRows {
  private:
   Status Key(uint32_t row, size_t c, std::string* key) {
     key->clear();
-    if (folded_.Null(row, at_[c])) return AppendKeyColumn(version_, KeyColumn{ColumnType::kText, order_by_[c].ascending}, Null{}, key);
-    FoldedUnitsOf(folded_.Text(row, at_[c]), &std::get<Text>(text_));
-    return AppendKeyColumn(version_, KeyColumn{ColumnType::kText, order_by_[c].ascending}, text_, key);
+    return AppendFoldedKeyColumn(version_, folded_, row, at_[c], order_by_[c].ascending, &text_, key);
   }
 
   JetVersion version_;

@@ -423,8 +423,7 @@ Status SelectCursor::SortFolded(const FoldedColumns& folded, const std::vector<u
     folded_at.push_back(text ? static_cast<int>(at - folded.columns.begin()) : -1);
     all_folded = all_folded && text;
   }
-  Value text = Text();
-  const Value null = Null{};
+  Value units = Text();
   for (uint32_t r : matches) {
     const RowId place = folded.Place(r);
     if (!all_folded) {
@@ -437,10 +436,7 @@ Status SelectCursor::SortFolded(const FoldedColumns& folded, const std::vector<u
         JET_RETURN_IF_ERROR(AppendSortKey(order_[i], &key_));
         continue;
       }
-      const size_t k = static_cast<size_t>(folded_at[i]);
-      if (!folded.Null(r, k)) FoldedUnitsOf(folded.Text(r, k), &std::get<Text>(text));
-      Status s = AppendKeyColumn(db_.version(), KeyColumn{ColumnType::kText, order_[i].ascending},
-                                 folded.Null(r, k) ? null : text, &key_);
+      Status s = AppendFoldedKeyColumn(db_.version(), folded, r, static_cast<size_t>(folded_at[i]), order_[i].ascending, &units, &key_);
       if (!s.ok()) return s.error().WithContext("sorting by column \"" + def_.columns[order_[i].column].name + "\"");
     }
     sorted_.Add(key_, place);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "jet/text/text_codec.h"
 
@@ -233,7 +234,96 @@ void AppendJet3TextKey(std::u16string_view text, bool ascending, std::string* ke
   if (!ascending) InvertFrom(start, key);
 }
 
+// What each unit below U+0100 adds to a key, where the quick way makes its part: an inline weight
+// (up to four bytes), and for an accented letter the code the accents section gets.
+struct QuickCode {
+  enum Kind : uint8_t { kNone, kWeight, kAccent } kind = kNone;  // kNone: the quick way does not serve
+  uint8_t weight_len = 0, code_len = 0;
+  char weight[4] = {}, code[2] = {};
+};
+
+// Jet 3 keys the quick way only ASCII, its letters that could carry an accent among it: with no
+// accented character in a text they add no accent nibbles.
+std::array<QuickCode, 256> MakeQuickCodes(JetVersion version) {
+  std::array<QuickCode, 256> codes;
+  for (uint32_t u = 1; u < codes.size(); ++u) {
+    const bool jet3 = version == JetVersion::kJet3;
+    if (jet3 && u >= 0x80) continue;
+    const CharCode code = jet3 ? collation_internal::LookupGeneral97(static_cast<uint8_t>(u)) : collation_internal::LookupGeneral(static_cast<char16_t>(u));
+    QuickCode& quick = codes[u];
+    if (jet3) {
+      quick.kind = code.cls == CharClass::kAccented ? QuickCode::kNone : QuickCode::kWeight;
+    } else if (code.cls == CharClass::kSimple || code.cls == CharClass::kIgnored) {
+      quick.kind = QuickCode::kWeight;
+    } else if (code.cls == CharClass::kAccented && code.code_len <= 2) {
+      quick.kind = QuickCode::kAccent;
+    }
+    std::string bytes;
+    AppendBigEndian(code.weight, code.weight_len, &bytes);
+    quick.weight_len = static_cast<uint8_t>(bytes.size());
+    std::memcpy(quick.weight, bytes.data(), bytes.size());
+    bytes.clear();
+    AppendBigEndian(code.code, code.code_len, &bytes);
+    quick.code_len = static_cast<uint8_t>(bytes.size());
+    std::memcpy(quick.code, bytes.data(), bytes.size());
+  }
+  return codes;
+}
+
 }  // namespace
+
+bool AppendUtf8TextKey(JetVersion version, std::string_view utf8, bool ascending, std::string* key) {
+  static const std::array<QuickCode, 256> kJet3 = MakeQuickCodes(JetVersion::kJet3), kJet4 = MakeQuickCodes(JetVersion::kJet4);
+  const bool jet3 = version == JetVersion::kJet3;
+  const std::array<QuickCode, 256>& quick = jet3 ? kJet3 : kJet4;
+  // The inline weights, then the accents as Jet4TextKey keeps them: one accent byte (or code) per weighted character up to the last
+  // accented one, 0x02 for those without.
+  char weights[4 * kMaxKeyTextLength], accents[2 * kMaxKeyTextLength];
+  char* out = weights;
+  size_t accents_size = 0, weighted = 0, accented = 0;
+  // As KeyedPart cuts a text: at kMaxKeyTextLength units (counted only where there may be more:
+  // no more units than bytes), then its trailing blanks.
+  size_t end = utf8.size();
+  if (end > kMaxKeyTextLength) {
+    size_t units = 0;
+    for (end = 0; end < utf8.size() && units < kMaxKeyTextLength; ++units) end += static_cast<uint8_t>(utf8[end]) < 0xC0 ? 1 : 2;
+    end = std::min(end, utf8.size());
+  }
+  while (end > 0 && utf8[end - 1] == ' ') --end;
+  for (size_t i = 0; i < end; ++i) {
+    uint32_t u = static_cast<uint8_t>(utf8[i]);
+    // Units U+0080-U+00FF come as two bytes led by 0xC2 or 0xC3; longer ones the quick way does not serve.
+    if (u >= 0x80) u = (u & 0xFE) == 0xC2 && i + 1 < end ? (u & 0x1F) << 6 | (static_cast<uint8_t>(utf8[++i]) & 0x3F) : 0;
+    const QuickCode& code = quick[u];
+    if (code.kind == QuickCode::kNone) return false;
+    std::memcpy(out, code.weight, 4);
+    out += code.weight_len;
+    const size_t position = weighted;
+    weighted += code.weight_len > 0;
+    if (code.kind != QuickCode::kAccent) continue;
+    if (accented < position) {
+      std::memset(accents + accents_size, kNoAccent, position - accented);
+      accents_size += position - accented;
+      accented = position;
+    }
+    std::memcpy(accents + accents_size, code.code, code.code_len);
+    accents_size += code.code_len;
+    ++accented;
+  }
+  const size_t start = key->size();
+  key->append(weights, static_cast<size_t>(out - weights));
+  // How the builders end such a key: Jet 4's end of the inline weights and its accents (none of
+  // them trailing unaccented), Jet 3's end of the key.
+  if (!jet3) {
+    key->push_back(kEndInline);
+    while (accents_size > 0 && static_cast<uint8_t>(accents[accents_size - 1]) <= kNoAccent) --accents_size;
+    key->append(accents, accents_size);
+  }
+  if (jet3 || !ascending) key->push_back(kEndKey);
+  if (!ascending) InvertFrom(start, key);
+  if (!jet3) key->push_back(kEndKey);
+  return true;
+}
 
 void AppendTextKey(JetVersion version, const Text& text, bool ascending, std::string* key) {
   if (version == JetVersion::kJet3) {

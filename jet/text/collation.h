@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "jet/base/format.h"
 #include "jet/base/value.h"
@@ -28,6 +29,13 @@ constexpr size_t kMaxKeyTextLength = 255;
 // blanks (U+0020) are dropped. A descending column stores the bytes inverted (and, in Jet 4, followed
 // by an uninverted 0x00).
 void AppendTextKey(JetVersion version, const Text& text, bool ascending, std::string* key);
+
+// AppendTextKey for a text given as UTF-8 (a zero unit as the two bytes C0 80), without making a
+// Text first, where the text is of the characters most titles and artists are made of: in Jet 4,
+// units below U+0100 whose part in a key is an inline weight and at most an accent (letters,
+// accented or not, digits, blanks); in Jet 3, ASCII without accents. False, with nothing
+// appended, for any other text: its key is then AppendTextKey's of its units.
+bool AppendUtf8TextKey(JetVersion version, std::string_view utf8, bool ascending, std::string* key);
 
 // Compares two texts the way Access's General sort order does: <0, 0 or >0. Texts compare equal when
 // their ascending keys are equal: same letters ignoring case, same accents, trailing blanks and the
