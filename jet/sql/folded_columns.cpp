@@ -9,6 +9,8 @@
 #include <span>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
@@ -168,8 +170,8 @@ class Builder {
   }
 
   // Reads the rows of the table's pages in long runs, with each page's digest into `digests`;
-  // false (with nothing kept) when a page holds a moved row's home, which only the forwarding
-  // chains tell from a stray flag: the caller walks the table with a StorageCursor instead.
+  // false (with nothing kept) where a row cannot be read from its page alone: the caller walks
+  // the table with a StorageCursor instead, as it does when MovedRowsChecked is false.
   Result<bool> Stream(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, uint32_t run_pages = kRunPages) {
     const uint32_t page_size = pager_.page_size();
     return StreamPages(
@@ -220,11 +222,48 @@ class Builder {
         }
       }
       JET_ASSIGN_OR_RETURN(RowSlot slot, RowSlotOf(pager_, page, data, r));
-      if (slot.deleted() || slot.forwarding()) continue;
-      if (slot.moved_home() || alone) return false;
+      if (slot.deleted()) continue;
+      const uint32_t place = page << 8 | static_cast<uint8_t>(r);
+      if (slot.forwarding()) {
+        // Only the forwarding slots tell a moved row's home from a stray flag: noted for
+        // MovedRowsChecked. One too short to point anywhere is left to the walk to report.
+        const Result<uint32_t> to = ForwardingPointer(pager_, page, slot);
+        if (!to.ok()) return false;
+        forwarding_.emplace_back(place, to.value());
+        continue;
+      }
+      if (slot.moved_home()) {
+        moved_homes_.emplace_back(static_cast<uint32_t>(folded_->places.size()), place);
+        folded_->moved_rows = true;
+        if (plain_ && AddPlain(place, slot.bytes, slot.size)) continue;
+      }
+      if (alone) return false;
       JET_RETURN_IF_ERROR(Add(RowId{page, static_cast<uint8_t>(r)}, slot));
     }
     return true;
+  }
+
+  // Whether the rows added from moved homes are moved rows, as a walk of the table finds them
+  // (StorageCursor): each the end of a forwarding chain of the table's pages (sorted), no chain
+  // longer than a walk follows and none leaving the table. False where any is not, for the walk
+  // to drop a stray flag's row or report the damage.
+  bool MovedRowsChecked(const std::vector<uint32_t>& pages) const {
+    if (moved_homes_.empty()) return true;
+    std::unordered_map<uint32_t, uint32_t> next;  // forwarding slot to where it points
+    for (const auto& [from, to] : forwarding_) {
+      if (!std::binary_search(pages.begin(), pages.end(), RowPointerPage(to))) return false;
+      next.emplace(from, to);
+    }
+    std::unordered_set<uint32_t> ends;
+    for (const auto& [from, to] : forwarding_) {
+      uint32_t at = to;
+      for (int hops = 1; next.count(at) != 0; ++hops) {
+        if (hops == kMaxForwardingHops) return false;
+        at = next.at(at);
+      }
+      ends.insert(at);
+    }
+    return std::all_of(moved_homes_.begin(), moved_homes_.end(), [&](const auto& home) { return ends.count(home.second) != 0; });
   }
 
   Status Add(RowId id, const RowSlot& slot) {
@@ -371,6 +410,8 @@ class Builder {
     for (FoldedColumns::Chunk& chunk : from.chunks) to.chunks.push_back(std::move(chunk));
     to.chunk_used.insert(to.chunk_used.end(), from.chunk_used.begin(), from.chunk_used.end());
     to.moved_rows = to.moved_rows || from.moved_rows;
+    for (const auto& [row, place] : later.moved_homes_) moved_homes_.emplace_back(static_cast<uint32_t>(to.places.size()) + row, place);
+    forwarding_.insert(forwarding_.end(), later.forwarding_.begin(), later.forwarding_.end());
     to.places_ascending = to.places_ascending && from.places_ascending &&
                           (to.places.empty() || from.places.empty() || to.places.back() < from.places.front());
     DrainReleasing(from.starts, [&](const uint32_t* starts, size_t n) {
@@ -408,9 +449,13 @@ class Builder {
     FoldedColumns& f = *folded_;
     const size_t rows = f.places.size(), chunks = f.chunks.size();
     const uint32_t used = chunks == 0 ? 0 : f.chunk_used.back();
-    const bool ascending = f.places_ascending;
+    const bool ascending = f.places_ascending, moved = f.moved_rows;
+    const size_t homes = moved_homes_.size(), forwarding = forwarding_.size();
     const Result<bool> added = AddPage(page, data, true);
     if (added.ok() && added.value()) return true;
+    moved_homes_.resize(homes);
+    forwarding_.resize(forwarding);
+    f.moved_rows = moved;
     f.places.resize(rows);
     f.nulls.resize(rows);
     f.starts.resize(rows * f.columns.size());
@@ -492,6 +537,8 @@ class Builder {
   std::unique_ptr<FoldedColumns> folded_;
   std::string text_;
   jet::Text scratch_;
+  std::vector<std::pair<uint32_t, uint32_t>> moved_homes_;  // rows added from moved homes: (row, place)
+  std::vector<std::pair<uint32_t, uint32_t>> forwarding_;   // forwarding slots met: (place, where it points)
 };
 
 std::atomic<size_t> one_thread_pages{kOneThreadPages};
@@ -543,7 +590,7 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
     Builder streamed(pager, def, columns, def.row_count);
     streamed.ReserveChunksFor(owned.size());
     JET_ASSIGN_OR_RETURN(bool whole, StreamTable(pager, def, columns, owned, streamed, &carry->digests));
-    if (whole) {
+    if (whole && streamed.MovedRowsChecked(owned)) {
       JET_ASSIGN_OR_RETURN(carry->folded, streamed.Finish());
       carry->layout = LayoutOf(def);
       carry->pages = std::move(owned);

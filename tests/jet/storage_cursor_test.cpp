@@ -11,6 +11,7 @@
 #include "jet/schema/create_database.h"
 #include "jet/database.h"
 #include "jet/schema_editor.h"
+#include "jet/sql/folded_columns.h"
 #include "jet/sql/sql_rows.h"
 #include "jet/table/storage_cursor.h"
 #include "jet/table/table_writer.h"
@@ -153,11 +154,18 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   ASSERT_OK_LET(scan, jet::OpenScan(t.db->pager(), t.def));
   jet::LazyRow row(t.db->pager(), t.def);
   std::vector<int64_t> numbers, expected;
-  while (Moved(scan.value()->Next(&row))) numbers.push_back(std::get<int64_t>(*row.Get(0).value()));
+  std::vector<uint32_t> scanned;  // places, packed
+  while (Moved(scan.value()->Next(&row))) {
+    numbers.push_back(std::get<int64_t>(*row.Get(0).value()));
+    scanned.push_back(row.id().page << 8 | row.id().row);
+  }
   for (const Survivor& s : survivors)
     if (&s != &stray) expected.push_back(s.number);
   std::sort(numbers.begin(), numbers.end());
   EXPECT_EQ(numbers, expected);
+  // So do the folded texts a search reads, the pages streamed: at the scan's places, in its order.
+  ASSERT_OK_LET(folded, jet::FoldedColumnsOf(t.db->pager(), t.def, {1}));
+  EXPECT_EQ(std::vector<uint32_t>(folded.value()->places.begin(), folded.value()->places.end()), scanned);
 
   // Turning: Next then Prev comes back to every row; Next from before the first and Prev from
   // after the last reach the ends.
