@@ -545,7 +545,7 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
   for (Result<bool> on = cursor.First();; on = cursor.Next()) {
     if (!on.ok()) return on.error();
     if (!on.value()) break;
-    JET_RETURN_IF_ERROR(walked.Add(cursor.row(), cursor.slot()));
+    JET_RETURN_IF_ERROR(walked.Add(cursor.header(), cursor.slot()));
   }
   JET_ASSIGN_OR_RETURN(carry->folded, walked.Finish());
   return carry;

@@ -18,8 +18,8 @@
 //     text is followed by a zero byte, which no text and no string looked for holds. The bytes
 //     are kept in chunks of kChunkBytes, a text never crossing from one chunk to the next, so
 //     that building never holds two copies of them; a NULL is kept as an empty text and flagged;
-//   - rows are kept with the place the scan read them at (a moved row: its home), as a scan of
-//     the table reports them;
+//   - rows are kept with their places as a scan of the table reports them (a moved row: the slot
+//     its index entries name, not where the scan read its bytes);
 //   - the scan reads the table's pages in long runs straight from the file and keeps none of
 //     them, so that what a search holds for a large catalogue is these texts and little more; a
 //     large table's later half is read and folded meanwhile on a second thread, the texts and
