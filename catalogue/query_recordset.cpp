@@ -225,12 +225,9 @@ jet::Status QueryRecordset::RunAgainForTheRest() {
 }
 
 void QueryRecordset::AfterWrite(const WriteOutcome& outcome) {
-  // A second run meets an edited row at the slot its index entries name or, scanning, where its
-  // bytes are now; an added row is new to the set and may be found by it.
-  if (outcome.added) return;
-  PlaceSet& seen = Seen();
-  seen.insert(PackRowId(outcome.header));
-  seen.insert(PackRowId(outcome.home));
+  // A second run meets an edited row at the slot its index entries name, by every plan; an added
+  // row is new to the set and may be found by it.
+  if (!outcome.added) Seen().insert(PackRowId(outcome.header));
 }
 
 void QueryRecordset::SelectIndex(const std::string& index_name) {

@@ -76,6 +76,11 @@ void FoldedColumns::ChunkFree::operator()(char* chunk) const {
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
+uint32_t FoldedColumns::HeaderOf(size_t row) const {
+  const auto header = std::lower_bound(headers.begin(), headers.end(), std::make_pair(static_cast<uint32_t>(row), uint32_t{0}));
+  return header != headers.end() && header->first == row ? header->second : places[row];
+}
+
 size_t FoldedColumns::MemoryBytes() const {
   return chunks.size() * kChunkBytes + starts.capacity() * sizeof(uint32_t) + nulls.capacity() +
          places.capacity() * sizeof(uint32_t);
@@ -171,7 +176,7 @@ class Builder {
 
   // Reads the rows of the table's pages in long runs, with each page's digest into `digests`;
   // false (with nothing kept) where a row cannot be read from its page alone: the caller walks
-  // the table with a StorageCursor instead, as it does when MovedRowsChecked is false.
+  // the table with a StorageCursor instead, as it does when MovedRowsNamed is false.
   Result<bool> Stream(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, uint32_t run_pages = kRunPages) {
     const uint32_t page_size = pager_.page_size();
     return StreamPages(
@@ -226,7 +231,7 @@ class Builder {
       const uint32_t place = page << 8 | static_cast<uint8_t>(r);
       if (slot.forwarding()) {
         // Only the forwarding slots tell a moved row's home from a stray flag: noted for
-        // MovedRowsChecked. One too short to point anywhere is left to the walk to report.
+        // MovedRowsNamed. One too short to point anywhere is left to the walk to report.
         const Result<uint32_t> to = ForwardingPointer(pager_, page, slot);
         if (!to.ok()) return false;
         forwarding_.emplace_back(place, to.value());
@@ -245,25 +250,38 @@ class Builder {
 
   // Whether the rows added from moved homes are moved rows, as a walk of the table finds them
   // (StorageCursor): each the end of a forwarding chain of the table's pages (sorted), no chain
-  // longer than a walk follows and none leaving the table. False where any is not, for the walk
-  // to drop a stray flag's row or report the damage.
-  bool MovedRowsChecked(const std::vector<uint32_t>& pages) const {
+  // longer than a walk follows and none leaving the table; each is then named by its chain's
+  // first slot (FoldedColumns::headers). False where any is not, for the walk to drop a stray
+  // flag's row or report the damage.
+  bool MovedRowsNamed(const std::vector<uint32_t>& pages) {
     if (moved_homes_.empty()) return true;
-    std::unordered_map<uint32_t, uint32_t> next;  // forwarding slot to where it points
+    std::unordered_map<uint32_t, uint32_t> next, back;  // forwarding slot to where it points, and back
     for (const auto& [from, to] : forwarding_) {
       if (!std::binary_search(pages.begin(), pages.end(), RowPointerPage(to))) return false;
       next.emplace(from, to);
+      back.emplace(to, from);
     }
-    std::unordered_set<uint32_t> ends;
     for (const auto& [from, to] : forwarding_) {
       uint32_t at = to;
       for (int hops = 1; next.count(at) != 0; ++hops) {
         if (hops == kMaxForwardingHops) return false;
         at = next.at(at);
       }
-      ends.insert(at);
     }
-    return std::all_of(moved_homes_.begin(), moved_homes_.end(), [&](const auto& home) { return ends.count(home.second) != 0; });
+    for (const auto& [row, home] : moved_homes_) {
+      auto from = back.find(home);
+      if (from == back.end()) return false;
+      while (back.count(from->second) != 0) from = back.find(from->second);  // no cycle: every chain ends
+      folded_->headers.emplace_back(row, from->second);
+    }
+    return true;
+  }
+
+  // Names the row added last by `header`, the slot its index entries name, where that is not
+  // where its bytes are.
+  void NameLastRow(RowId header) {
+    const uint32_t row = static_cast<uint32_t>(folded_->places.size() - 1), place = header.page << 8 | header.row;
+    if (folded_->places[row] != place) folded_->headers.emplace_back(row, place);
   }
 
   Status Add(RowId id, const RowSlot& slot) {
@@ -590,7 +608,7 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
     Builder streamed(pager, def, columns, def.row_count);
     streamed.ReserveChunksFor(owned.size());
     JET_ASSIGN_OR_RETURN(bool whole, StreamTable(pager, def, columns, owned, streamed, &carry->digests));
-    if (whole && streamed.MovedRowsChecked(owned)) {
+    if (whole && streamed.MovedRowsNamed(owned)) {
       JET_ASSIGN_OR_RETURN(carry->folded, streamed.Finish());
       carry->layout = LayoutOf(def);
       carry->pages = std::move(owned);
@@ -604,6 +622,7 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
     if (!on.ok()) return on.error();
     if (!on.value()) break;
     JET_RETURN_IF_ERROR(walked.Add(cursor.row(), cursor.slot()));
+    walked.NameLastRow(cursor.header());
   }
   JET_ASSIGN_OR_RETURN(carry->folded, walked.Finish());
   return carry;

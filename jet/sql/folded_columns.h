@@ -18,8 +18,9 @@
 //     text is followed by a zero byte, which no text and no string looked for holds. The bytes
 //     are kept in chunks of kChunkBytes, a text never crossing from one chunk to the next, so
 //     that building never holds two copies of them; a NULL is kept as an empty text and flagged;
-//   - rows are kept with the place the scan read them at (a moved row: its home), as a scan of
-//     the table reports them;
+//   - rows are kept in storage order with the places their bytes are at, and reported at the
+//     places a scan of the table reports (a moved row: the slot its index entries name, kept
+//     apart in `headers`), so that the places stay in storage order;
 //   - the scan reads the table's pages in long runs straight from the file and keeps none of
 //     them, so that what a search holds for a large catalogue is these texts and little more; a
 //     large table's later half is read and folded meanwhile on a second thread, the texts and
@@ -71,9 +72,18 @@ struct FoldedColumns {
   AdoptableVector<uint32_t> places;  // per row, in storage order: (page << 8) | row
   bool moved_rows = false;       // some row lives away from the slot its index entries name
   bool places_ascending = true;  // places in ascending order
+  // The rows that live away from the slot their index entries name (moved rows): (row, that
+  // slot's place), by row. A row is reported at that slot, the place that stays its own however
+  // often it moves; `places` keeps where its bytes are, in storage order.
+  std::vector<std::pair<uint32_t, uint32_t>> headers;
 
   size_t rows() const { return places.size(); }
-  RowId Place(size_t row) const { return RowId{places[row] >> 8, static_cast<uint8_t>(places[row] & 0xFF)}; }
+  // Where a search reports `row`: the slot its index entries name.
+  RowId Place(size_t row) const {
+    const uint32_t place = headers.empty() ? places[row] : HeaderOf(row);
+    return RowId{place >> 8, static_cast<uint8_t>(place & 0xFF)};
+  }
+  uint32_t HeaderOf(size_t row) const;
   const char* At(uint64_t position) const { return chunks[position / kChunkBytes].get() + position % kChunkBytes; }
   std::string_view Text(size_t row, size_t k) const {
     const size_t i = row * columns.size() + k;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <unordered_map>
+#include <unordered_set>
 #include <mutex>
 #include <bit>
 #include <numeric>
@@ -61,13 +62,18 @@ class RowSubset {
   uint32_t count_ = 0;
 };
 
-// Finds a row of the folded texts by its place: the places ascend, so a page's rows are one
-// stretch of them, found through a table of where each page's stretch begins. On a page whose
-// stretch holds its slots 0, 1, 2, ... in turn (no row deleted), a slot is its row's offset in the
-// stretch, and the places themselves are not read.
+// Finds a row of the folded texts by the place its index entries name: the places ascend, so a
+// page's rows are one stretch of them, found through a table of where each page's stretch begins.
+// On a page whose stretch holds its slots 0, 1, 2, ... in turn (no row deleted), a slot is its
+// row's offset in the stretch, and the places themselves are not read. The few moved rows are
+// named by another slot than the one their bytes are at: those are looked up apart.
 class PlaceLookup {
  public:
   explicit PlaceLookup(const FoldedColumns& folded) : places_(folded.places) {
+    for (const auto& [row, header] : folded.headers) {
+      moved_.emplace(header, row);
+      moved_homes_.insert(places_[row]);
+    }
     const uint32_t pages = places_.empty() ? 1 : (places_.back() >> 8) + 2;
     first_.resize(pages);
     size_t r = 0;
@@ -80,6 +86,12 @@ class PlaceLookup {
   }
   // The row at `place`; kNoRow when none is.
   uint32_t Find(RowId place) const {
+    if (!moved_.empty()) {
+      // A moved row's bytes are at its home, but its index entries never name that.
+      const auto header = moved_.find(place.page << 8 | place.row);
+      if (header != moved_.end()) return header->second;
+      if (moved_homes_.count(place.page << 8 | place.row) != 0) return kNoRow;
+    }
     if (place.page + 1 >= first_.size()) return kNoRow;
     const uint32_t begin = first_[place.page] & ~kDense, end = first_[place.page + 1] & ~kDense;
     if ((first_[place.page] & kDense) != 0) return place.row < end - begin ? begin + place.row : kNoRow;
@@ -94,6 +106,8 @@ class PlaceLookup {
   static constexpr uint32_t kDense = 0x80000000u;  // folded texts hold fewer rows than this
   const AdoptableVector<uint32_t>& places_;
   std::vector<uint32_t> first_;  // per page: its first row, or where it would be; kDense
+  std::unordered_map<uint32_t, uint32_t> moved_;  // a moved row's header: its row
+  std::unordered_set<uint32_t> moved_homes_;      // where moved rows' bytes are
 };
 
 // The index on `column` alone that keys it in the sort's direction and holds every row.
@@ -566,7 +580,7 @@ bool OrdersByWalking(const TableDef& def, const std::vector<size_t>& columns, co
 
 std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::shared_ptr<const FoldedColumns> folded,
                                        const std::vector<SortColumn>& order_by) {
-  if (folded->moved_rows || !folded->places_ascending || !OrdersByWalking(def, folded->columns, order_by)) return nullptr;
+  if (!folded->places_ascending || !OrdersByWalking(def, folded->columns, order_by)) return nullptr;
   const PhysicalIndex* index = IndexFor(def, order_by.front());
   const std::string key = "walked-index:" + FoldedColumnsKey(def.page, folded->columns) + ":" + std::to_string(index->root_page);
   std::shared_ptr<const WalkedIndex> walked = pager.SharedDecoded<WalkedIndex>(key);
@@ -613,7 +627,7 @@ std::string SortedRowsKey(uint32_t table_page, const std::vector<size_t>& column
 Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
                                                        const std::shared_ptr<const FoldedColumns>& folded,
                                                        const std::vector<SortColumn>& order_by, bool build) {
-  if (order_by.empty() || folded->moved_rows || !folded->places_ascending) return std::shared_ptr<const SortedRows>();
+  if (order_by.empty() || !folded->places_ascending) return std::shared_ptr<const SortedRows>();
   const std::string key = SortedRowsKey(def.page, folded->columns, order_by);
   std::shared_ptr<const SortedRows> kept = pager.SharedDecoded<SortedRows>(key);
   if (!kept || kept->folded != folded) {

@@ -111,8 +111,9 @@ namespace {
 // ---- Scan ------------------------------------------------------------------------------------
 
 // Rows are read where their bytes are (a moved row at its new home), so a page whose bytes fail
-// the page test holds no row the caller wants. The owned pages are told apart as the scan
-// reaches them, so that a scan which is abandoned early never reads the rest.
+// the page test holds no row the caller wants; but a moved row is named, as an index walk names
+// it, by the slot its index entries name. The owned pages are told apart as the scan reaches
+// them, so that a scan which is abandoned early never reads the rest.
 class ScanSource final : public RowSource {
  public:
   ScanSource(Pager& pager, uint32_t owner, std::vector<uint32_t> pages, PageTest page_test)
@@ -122,7 +123,7 @@ class ScanSource final : public RowSource {
     JET_ASSIGN_OR_RETURN(bool on, cursor_.Next());
     if (!on) return false;
     ++rows_read_;
-    JET_RETURN_IF_ERROR(row->Load(cursor_.row(), cursor_.slot()));
+    JET_RETURN_IF_ERROR(row->Load(cursor_.header(), cursor_.slot()));
     return true;
   }
 

@@ -82,8 +82,8 @@ class SelectCursor {
   // The selected columns: their names as the table spells them, and their definitions.
   const std::vector<std::string>& column_names() const { return names_; }
   const std::vector<ColumnDef>& columns() const { return columns_; }
-  // The current row, for TableWriter::Update and Delete: its slot as the index walked names it
-  // or, from a scan, the place it was read (a moved row's home), which the writer also takes.
+  // The current row, for TableWriter::Update and Delete: its slot as its index entries name it,
+  // whatever the plan (a moved row's first slot, not where its bytes are now).
   RowId row_id() const { return row_id_; }
 
   const TableDef& table() const { return def_; }

@@ -1,6 +1,7 @@
 #include "jet/table/storage_cursor.h"
 
 #include <algorithm>
+#include <set>
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
@@ -23,21 +24,28 @@ Status CheckOwnedDataPage(const Pager& pager, uint32_t owner, uint32_t page, con
                                  "; the rows the table kept there cannot be found: repair the file from a copy");
 }
 
-Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages) {
-  std::set<uint32_t> homes;
+Result<std::map<uint32_t, uint32_t>> FindMovedRows(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages) {
+  std::vector<uint32_t> forwarding;  // every forwarding slot
+  std::set<uint32_t> passed;         // those another forwards to: a row that moved more than once left them
   for (uint32_t p : pages) {
     JET_ASSIGN_OR_RETURN(const uint8_t* data, ReadOwnedDataPage(pager, owner, p));
     const uint16_t count = DataPageRowCount(pager.format(), data);
     for (uint32_t r = 0; r < count; ++r) {
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, p, r));
       if (!slot.forwarding()) continue;
-      // Only the end of the chain holds the row.
-      uint32_t home = 0;
-      JET_RETURN_IF_ERROR(FollowForwarding(pager, p, r, &home).status());
-      homes.insert(home);
+      JET_ASSIGN_OR_RETURN(uint32_t target, ForwardingPointer(pager, p, slot));
+      forwarding.push_back((p << 8) | r);
+      passed.insert(target);
     }
   }
-  return homes;
+  std::map<uint32_t, uint32_t> moved;
+  for (uint32_t from : forwarding) {
+    // Only the end of the chain holds the row; every chain is followed, so that a cycle fails.
+    uint32_t home = 0;
+    JET_RETURN_IF_ERROR(FollowForwarding(pager, RowPointerPage(from), RowPointerRow(from), &home).status());
+    if (passed.count(from) == 0) moved.emplace(home, from);
+  }
+  return moved;
 }
 
 StorageCursor::StorageCursor(Pager& pager, uint32_t owner, std::shared_ptr<const std::vector<uint32_t>> pages,
@@ -87,10 +95,16 @@ Result<uint32_t> StorageCursor::CountSlots(size_t index) {
 
 Result<bool> StorageCursor::IsLiveMovedHome(uint32_t page, uint32_t row) {
   if (!moved_homes_known_) {
-    JET_ASSIGN_OR_RETURN(moved_homes_, FindMovedHomes(pager_, owner_, *pages_));
+    JET_ASSIGN_OR_RETURN(moved_homes_, FindMovedRows(pager_, owner_, *pages_));
     moved_homes_known_ = true;
   }
   return moved_homes_.count((page << 8) | row) != 0;
+}
+
+// The cursor stands on a moved home only where IsLiveMovedHome found its chain.
+RowId StorageCursor::MovedHeader() const {
+  const auto header = moved_homes_.find((*pages_)[index_] << 8 | row_);
+  return header == moved_homes_.end() ? row() : RowId{RowPointerPage(header->second), RowPointerRow(header->second)};
 }
 
 }  // namespace jet

@@ -10,7 +10,8 @@
 //   - a page whose bytes fail the page test (when one is given) is passed over as if it held no
 //     rows, in every direction and by seeks alike: a search skips pages that cannot hold its text;
 //   - deleted slots are passed over, and so are forwarding slots (a row that grew and moved, whose
-//     old slot the indexes still name): a moved row is met once, at its new home, where its bytes are;
+//     old slot the indexes still name): a moved row is met once, at its new home, where its bytes are,
+//     and header() names it by that old slot, the place that stays its own however often it moves;
 //   - a slot flagged as a moved row's home counts only when a forwarding chain of this table ends
 //     there, so that a stray flag never brings back a row. Finding the chains reads every page of
 //     the table; that happens once, when a move first meets such a slot.
@@ -35,8 +36,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
-#include <set>
 #include <vector>
 
 #include "jet/pages/data_page.h"
@@ -57,10 +58,11 @@ Result<const uint8_t*> ReadOwnedDataPage(Pager& pager, uint32_t owner, uint32_t 
 // The same check of a page's bytes the caller read itself.
 Status CheckOwnedDataPage(const Pager& pager, uint32_t owner, uint32_t page, const uint8_t* data);
 
-// The homes of the table's moved rows: the row pointers ((page << 8) | row) where forwarding
-// chains starting on `pages` end, every one of them a data page of the table whose definition is
-// on page `owner` (ReadOwnedDataPage). Reads every such page; fails where FollowForwarding does.
-Result<std::set<uint32_t>> FindMovedHomes(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages);
+// The table's moved rows, as row pointers ((page << 8) | row): the end of each forwarding chain
+// on `pages` (the row's home, where its bytes are), mapped to the slot that begins the chain (the
+// one its index entries name). `pages` must all be data pages of the table whose definition is on
+// page `owner` (ReadOwnedDataPage). Reads every such page; fails where FollowForwarding does.
+Result<std::map<uint32_t, uint32_t>> FindMovedRows(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages);
 
 // Whether a data page may hold a row the caller wants (its bytes, page_size of them).
 using PageTest = std::function<bool(const uint8_t* page)>;
@@ -84,6 +86,9 @@ class StorageCursor {
   // The current row's place and its bytes; valid while on_row(), the bytes only until the pager's
   // pages change.
   RowId row() const { return RowId{(*pages_)[index_], static_cast<uint8_t>(row_)}; }
+  // The current row's place as its index entries name it, which a writer is handed and which an
+  // index walk reports: row(), or a moved row's first slot, whose place outlives the row's moves.
+  RowId header() const { return slot_.moved_home() ? MovedHeader() : row(); }
   const RowSlot& slot() const { return slot_; }
 
  private:
@@ -103,6 +108,7 @@ class StorageCursor {
   // Whether slot `row` of `page`, which has a flag set, holds a live row.
   Result<bool> FlaggedLive(uint32_t page, uint32_t row, const RowSlot& slot);
   Result<bool> IsLiveMovedHome(uint32_t page, uint32_t row);
+  RowId MovedHeader() const;
   void StandOn(size_t index, uint32_t row, const RowSlot& slot);
 
   Pager& pager_;
@@ -120,7 +126,7 @@ class StorageCursor {
   uint64_t counted_generation_ = 0;
   uint32_t counted_slots_ = 0;
 
-  std::set<uint32_t> moved_homes_;  // row pointers; filled on first need
+  std::map<uint32_t, uint32_t> moved_homes_;  // row pointers, home to header; filled on first need
   bool moved_homes_known_ = false;
 };
 

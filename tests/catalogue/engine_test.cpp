@@ -53,13 +53,18 @@ int64_t CountWhere(Connection& db, const std::string& condition) {
   return set->RecordCount();
 }
 
-// Deletes the songs of MyList whose number is `doomed`, through database handles of its own (the
+// Deletes the songs of MyList whose number is `doomed` or, with `lengthen`, gives them titles too
+// long for their pages' room, so that their rows move; through database handles of its own (the
 // program has no way to delete rows).
-void DeleteSongs(const std::string& path, const std::function<bool(int64_t)>& doomed) {
+void DeleteSongs(const std::string& path, const std::function<bool(int64_t)>& doomed, bool lengthen = false) {
   const velloran_test::LoadedTable songs = velloran_test::LoadTable(path, "MyList");
   const jet::Status status = velloran_test::WithTableWriter(path, "MyList", [&](jet::TableWriter& writer) -> jet::Status {
-    for (size_t i = 0; i < songs.rows.size(); ++i)
-      if (doomed(std::get<int64_t>(songs.at(i, "SongNumber")))) JET_RETURN_IF_ERROR(writer.Delete(songs.ids[i]));
+    for (size_t i = 0; i < songs.rows.size(); ++i) {
+      if (!doomed(std::get<int64_t>(songs.at(i, "SongNumber")))) continue;
+      std::vector<jet::Value> values = songs.rows[i];
+      values[songs.Col("Song")] = jet::Text(255, u'l');
+      JET_RETURN_IF_ERROR(lengthen ? writer.Update(songs.ids[i], values) : writer.Delete(songs.ids[i]));
+    }
     return jet::Status::Ok();
   });
   ASSERT_TRUE(status.ok()) << status.error().message();
@@ -427,6 +432,16 @@ TEST(EngineSharing, OpenSetsSeeOtherWritersAndWalkOn) {
   EXPECT_LE(met_deleted, 5) << "only rows met before the delete may be deleted ones";
   EXPECT_EQ(static_cast<int64_t>(met.size()), 450 + met_deleted);
   EXPECT_EQ(sorted->RecordCount(), static_cast<int64_t>(met.size()));
+
+  // Rows met, then moved off their pages by another program: the scan's second run knows them.
+  auto scan = db->OpenRecordset("SELECT SongNumber FROM MyList");
+  met.clear();
+  for (int i = 0; i < 5; ++i, scan->MoveNext()) met.insert(scan->Field("SongNumber").ToInteger());
+  DeleteSongs(path, [&](int64_t number) { return met.count(number) != 0; }, true);
+  for (; !scan->AtEnd(); scan->MoveNext()) {
+    EXPECT_TRUE(met.insert(scan->Field("SongNumber").ToInteger()).second) << scan->Field("SongNumber").ToInteger() << " came twice";
+  }
+  EXPECT_EQ(scan->RecordCount(), 450) << "every song still there, once";
 
   // A table set whose current row, and a row ahead of it, go: the walk goes on with the next
   // row that is still there, skipping none.

@@ -152,6 +152,65 @@ TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
                            "folded texts along the index of the first sort column"}) EXPECT_TRUE(plans.count(plan)) << plan;
 }
 
+// A search whose order walks the index of its first sort column says the catalogue needs repair
+// when the index does not list every row of the table once: an entry naming a slot the page does
+// not have, two entries naming one row, leaves whose chain ends early.
+TEST(FoldedSearch, AnIndexThatDoesNotListEveryRowOnceIsReported) {
+  ScratchDir scratch;
+  const std::string path = scratch.File("songs.mdb");
+  ASSERT_TRUE(jet::CreateDatabase(path).ok());
+  std::mt19937 random(31);
+  uint32_t table = 0;
+  {
+    auto db = jet::WritableDatabase::Open(path);
+    ASSERT_TRUE(db.ok() && jet::CreateTable(*db.value(), Songs()).ok());
+    AddSongs(*db.value(), random, 1500, 1);
+    table = db.value()->ReadTable("Songs")->page;
+  }
+  const std::vector<uint8_t> intact = velloran_test::ReadBytes(path);
+  const Found all = Search(*jet::Database::Open(path).value(), "SELECT * FROM [Songs]", false);
+  // Where a leaf (page type 4) of the table's one index holds the pointer to the row at `place`:
+  // its page in three bytes, big-endian, then its row.
+  const auto pointer_of = [&](uint64_t place) {
+    const uint8_t pointer[4] = {uint8_t(place >> 24), uint8_t(place >> 16), uint8_t(place >> 8), uint8_t(place)};
+    for (size_t at = 0; at + 4096 <= intact.size(); at += 4096) {
+      if (intact[at] != 4 || jet::Get32(intact.data() + at + 4) != table) continue;
+      const auto found = std::search(intact.begin() + at + 0x1E0, intact.begin() + at + 4096, pointer, pointer + 4);
+      if (found != intact.begin() + at + 4096) return static_cast<size_t>(found - intact.begin());
+    }
+    ADD_FAILURE() << "no entry names " << place;
+    return size_t{0};
+  };
+  size_t first_leaf = 0;
+  for (size_t at = 0; at < intact.size() && first_leaf == 0; at += 4096)
+    if (intact[at] == 4 && jet::Get32(intact.data() + at + 4) == table && jet::Get32(intact.data() + at + 12) == 0) first_leaf = at;
+  ASSERT_NE(jet::Get32(intact.data() + first_leaf + 16), 0u) << "more than one leaf";
+  const size_t one = pointer_of(all.places[10]), other = pointer_of(all.places[20]);
+  const std::vector<std::pair<const char*, std::function<void(uint8_t*)>>> damages = {
+      {"intact", [](uint8_t*) {}},
+      {"a slot the page does not have", [&](uint8_t* bytes) { bytes[one + 3] = 0xFE; }},
+      {"one row twice", [&](uint8_t* bytes) { std::memcpy(bytes + one, bytes + other, 4); }},
+      {"leaves ending early", [&](uint8_t* bytes) { jet::Put32(bytes + first_leaf + 16, 0); }}};
+  for (const auto& [what, damage] : damages) {
+    SCOPED_TRACE(what);
+    std::vector<uint8_t> bytes = intact;
+    damage(bytes.data());
+    velloran_test::WriteBytes(path, bytes);
+    jet::SharedPages::ForgetUnusedForTesting();
+    auto db = jet::Database::Open(path);
+    ASSERT_TRUE(db.ok());
+    jet::ReadLock lock(*db.value());
+    Search(*db.value(), "SELECT * FROM [Songs] WHERE [Song] LIKE '*a*' OR [Artist] LIKE '*a*'", true);  // the texts held
+    auto cursor = jet::ExecuteSelect(*db.value(), "SELECT * FROM [Songs] WHERE [Song] LIKE '*' OR [Artist] LIKE '*' ORDER BY [Song]");
+    ASSERT_TRUE(cursor.ok());
+    ASSERT_EQ(cursor.value()->plan(), "folded texts along the index of the first sort column");
+    jet::Result<bool> more = true;
+    while (more.ok() && more.value()) more = cursor.value()->Next();
+    const std::string error = more.ok() ? "no error" : more.error().message();
+    EXPECT_EQ(error.find("compact and repair") != std::string::npos, std::string(what) != "intact") << error;
+  }
+}
+
 // Runs `change` in another process, on its own handle, as one write.
 void WriteElsewhere(const std::string& path, const std::function<jet::Status(jet::TableWriter&)>& change) {
   const pid_t pid = fork();
