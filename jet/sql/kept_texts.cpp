@@ -34,7 +34,7 @@ std::mutex folder_mutex;
 std::string kept_folder;
 
 constexpr char kMagic[8] = {'V', 'L', 'R', 'N', 'K', 'E', 'P', 'T'};
-constexpr uint32_t kVersion = 3;
+constexpr uint32_t kVersion = 4;
 constexpr uint32_t kTextsKind = 1, kOrderKind = 2;
 
 struct Header {
@@ -378,6 +378,20 @@ bool RowsHoldTogether(const FoldedColumns& f, const std::vector<uint32_t>& pages
   return descending == 0;
 }
 
+// Takes the moved rows' headers, (row << 32) | place, for `f`: rows ascending, each slot on one
+// of the table's pages (ascending); false where they are not.
+bool TakeHeaders(const std::vector<uint64_t>& headers, const std::vector<uint32_t>& pages, FoldedColumns* f) {
+  for (size_t i = 0; i < headers.size(); ++i) {
+    const uint32_t row = static_cast<uint32_t>(headers[i] >> 32), place = static_cast<uint32_t>(headers[i]);
+    if (row >= f->rows() || (i > 0 && row <= f->headers.back().first) || !std::binary_search(pages.begin(), pages.end(), place >> 8)) {
+      return false;
+    }
+    f->headers.emplace_back(row, place);
+  }
+  f->moved_rows = !headers.empty();
+  return true;
+}
+
 // Takes for `v` the next vector of the file where it lies in the mapping.
 template <typename T>
 bool Adopt(Reader& in, AdoptableVector<T>* v) {
@@ -408,8 +422,10 @@ std::shared_ptr<FoldedCarry> ReadTexts(const fs::path& path, const std::string& 
   // what mapping them does.
   folded->mapping = in.mapping();
   const uint64_t stamp = in.Number();
-  if (!in.Vector(&carry->pages) || !in.Vector(&carry->digests) || !Adopt(in, &folded->places) || !Adopt(in, &folded->nulls) ||
-      !in.Vector(&folded->chunk_used) || !RowsHoldTogether(*folded, carry->pages, carry->digests)) {
+  std::vector<uint64_t> headers;
+  if (!in.Vector(&carry->pages) || !in.Vector(&carry->digests) || !in.Vector(&headers) || !Adopt(in, &folded->places) ||
+      !Adopt(in, &folded->nulls) || !in.Vector(&folded->chunk_used) || !RowsHoldTogether(*folded, carry->pages, carry->digests) ||
+      !TakeHeaders(headers, carry->pages, folded.get())) {
     return nullptr;
   }
   const size_t chunks = folded->chunk_used.size();
@@ -528,6 +544,9 @@ std::unique_ptr<Writer> BeginTexts(const fs::path& folder, const std::string& ca
   out->Number(static_cast<uint64_t>(carry.stamp));
   out->Vector(carry.pages);
   out->Vector(carry.digests);
+  std::vector<uint64_t> headers;
+  for (const auto& [row, header] : carry.folded->headers) headers.push_back(uint64_t{row} << 32 | header);
+  out->Vector(headers);
   return out;
 }
 
@@ -607,7 +626,7 @@ uint64_t KeptIdOf(FoldedCarry& carry) {
 
 void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   const fs::path folder = Folder();
-  if (folder.empty() || carry.pages.empty() || carry.folded->moved_rows || !carry.folded->places_ascending) return;
+  if (folder.empty() || carry.pages.empty() || !carry.folded->places_ascending) return;
   // The pages were read as the file is now: where no later write can leave its stamp again, a
   // process that finds the file at that stamp trusts them without reading them again.
   const Result<int64_t> settled = pager.SettledStampNow();
