@@ -143,6 +143,40 @@ void DrainReleasing(AdoptableVector<T>& from, Take take) {
   AdoptableVector<T>().swap(from);
 }
 
+// The names of the moved rows whose bytes are at `homes`, among rows at `places` (ascending):
+// each (row, the slot that begins the forwarding chain ending at its home), by row, into
+// `headers`, from the table's forwarding slots (place, where it points) and its pages
+// (ascending). False where a home ends no chain (a stray flag) or holds no row, or a chain is
+// longer than a walk follows or leaves the table.
+bool NameMovedRows(const std::vector<std::pair<uint32_t, uint32_t>>& forwarding, const std::vector<uint32_t>& pages,
+                   std::vector<uint32_t> homes, const AdoptableVector<uint32_t>& places,
+                   std::vector<std::pair<uint32_t, uint32_t>>* headers) {
+  headers->clear();
+  if (homes.empty()) return true;
+  std::unordered_map<uint32_t, uint32_t> next, back;  // forwarding slot to where it points, and back
+  for (const auto& [from, to] : forwarding) {
+    if (!std::binary_search(pages.begin(), pages.end(), RowPointerPage(to))) return false;
+    next.emplace(from, to);
+    back.emplace(to, from);
+  }
+  for (const auto& [from, to] : forwarding) {
+    uint32_t at = to;
+    for (int hops = 1; next.count(at) != 0; ++hops) {
+      if (hops == kMaxForwardingHops) return false;
+      at = next.at(at);
+    }
+  }
+  std::sort(homes.begin(), homes.end());
+  for (const uint32_t home : homes) {
+    auto from = back.find(home);
+    const auto row = std::lower_bound(places.begin(), places.end(), home);
+    if (from == back.end() || row == places.end() || *row != home) return false;
+    while (back.count(from->second) != 0) from = back.find(from->second);  // no cycle: every chain ends
+    headers->emplace_back(static_cast<uint32_t>(row - places.begin()), from->second);
+  }
+  return true;
+}
+
 class Builder {
  public:
   // `expected_rows`: the rows it will most likely hold, room for which is made at once.
@@ -249,32 +283,19 @@ class Builder {
   }
 
   // Whether the rows added from moved homes are moved rows, as a walk of the table finds them
-  // (StorageCursor): each the end of a forwarding chain of the table's pages (sorted), no chain
-  // longer than a walk follows and none leaving the table; each is then named by its chain's
-  // first slot (FoldedColumns::headers). False where any is not, for the walk to drop a stray
-  // flag's row or report the damage.
+  // (NameMovedRows), named then by their chains' first slots; false where any is not, for the
+  // walk to drop a stray flag's row or report the damage.
   bool MovedRowsNamed(const std::vector<uint32_t>& pages) {
-    if (moved_homes_.empty()) return true;
-    std::unordered_map<uint32_t, uint32_t> next, back;  // forwarding slot to where it points, and back
-    for (const auto& [from, to] : forwarding_) {
-      if (!std::binary_search(pages.begin(), pages.end(), RowPointerPage(to))) return false;
-      next.emplace(from, to);
-      back.emplace(to, from);
-    }
-    for (const auto& [from, to] : forwarding_) {
-      uint32_t at = to;
-      for (int hops = 1; next.count(at) != 0; ++hops) {
-        if (hops == kMaxForwardingHops) return false;
-        at = next.at(at);
-      }
-    }
-    for (const auto& [row, home] : moved_homes_) {
-      auto from = back.find(home);
-      if (from == back.end()) return false;
-      while (back.count(from->second) != 0) from = back.find(from->second);  // no cycle: every chain ends
-      folded_->headers.emplace_back(row, from->second);
-    }
-    return true;
+    return NameMovedRows(forwarding_, pages, MovedHomes(), folded_->places, &folded_->headers);
+  }
+
+  // The forwarding slots met: (place, where it points).
+  const std::vector<std::pair<uint32_t, uint32_t>>& forwarding() const { return forwarding_; }
+  // The places of the rows added from moved homes.
+  std::vector<uint32_t> MovedHomes() const {
+    std::vector<uint32_t> homes;
+    for (const auto& [row, place] : moved_homes_) homes.push_back(place);
+    return homes;
   }
 
   // Names the row added last by `header`, the slot its index entries name, where that is not
@@ -609,6 +630,7 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
     streamed.ReserveChunksFor(owned.size());
     JET_ASSIGN_OR_RETURN(bool whole, StreamTable(pager, def, columns, owned, streamed, &carry->digests));
     if (whole && streamed.MovedRowsNamed(owned)) {
+      carry->forwarding = streamed.forwarding();
       JET_ASSIGN_OR_RETURN(carry->folded, streamed.Finish());
       carry->layout = LayoutOf(def);
       carry->pages = std::move(owned);
@@ -686,7 +708,7 @@ Result<std::unique_ptr<FoldedColumns>> Splice(Pager& pager, const TableDef& def,
 // as cheap or the only way (moved rows, a changed definition): `carry` is then spent.
 Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
   const FoldedColumns& kept = *carry.folded;
-  if (carry.pages.empty() || carry.layout != LayoutOf(def) || kept.moved_rows || !kept.places_ascending) return false;
+  if (carry.pages.empty() || carry.layout != LayoutOf(def) || !kept.places_ascending) return false;
   JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
   Builder fresh(pager, def, kept.columns, 0);  // the rows of the pages that changed
   std::vector<uint32_t> changed;               // pages that changed, came or went
@@ -708,7 +730,18 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
   if (changed.size() > most_changed) return false;
   JET_ASSIGN_OR_RETURN(std::unique_ptr<const FoldedColumns> finished, fresh.Finish());
   const FoldedColumns& now = *finished;
-  if (now.moved_rows || !now.places_ascending) return false;
+  if (!now.places_ascending) return false;
+  // The moved rows as they are now: the forwarding slots of the pages that did not change, and
+  // of those that did; the homes of the rows kept on the first, and of the rows read again.
+  std::vector<std::pair<uint32_t, uint32_t>> forwarding;
+  for (const auto& slot : carry.forwarding) {
+    if (!std::binary_search(changed.begin(), changed.end(), RowPointerPage(slot.first))) forwarding.push_back(slot);
+  }
+  forwarding.insert(forwarding.end(), fresh.forwarding().begin(), fresh.forwarding().end());
+  std::vector<uint32_t> homes = fresh.MovedHomes();
+  for (const auto& [row, header] : kept.headers) {
+    if (!std::binary_search(changed.begin(), changed.end(), kept.places[row] >> 8)) homes.push_back(kept.places[row]);
+  }
   bool same = true;
   for (size_t c = 0, r = 0; c < changed.size() && same; ++c) {
     const auto [begin, end] = RowsOnPage(kept, changed[c]);
@@ -722,11 +755,19 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
     std::vector<OrderByPlaces> orders = TakeOrdersByPlaces(pager, def.page, kept);
     if (carry.keeping.valid()) carry.keeping.wait();  // the keeping thread lets go of the texts
     JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
+    if (!NameMovedRows(forwarding, owned, std::move(homes), spliced->places, &spliced->headers)) return false;
+    spliced->moved_rows = !spliced->headers.empty();
     carry.folded = std::move(spliced);
     carry.kept_id = 0;  // no kept file holds these texts
     carry.keeping = {};
     JET_RETURN_IF_ERROR(CarryRepairedOrders(pager, def, carry.folded, changed, std::move(orders)));
   }
+  if (same && (!homes.empty() || !kept.headers.empty())) {
+    // The same rows with the same texts: named as before, unless a chain changed elsewhere.
+    std::vector<std::pair<uint32_t, uint32_t>> headers;
+    if (!NameMovedRows(forwarding, owned, std::move(homes), kept.places, &headers) || headers != kept.headers) return false;
+  }
+  carry.forwarding = std::move(forwarding);
   carry.pages = std::move(owned);
   carry.digests = std::move(digests);
   carry.stamp = 0;

@@ -116,6 +116,9 @@ struct FoldedCarry {
   std::string layout;             // LayoutOf the table's definition they were folded with
   std::vector<uint32_t> pages;    // the table's pages they came from, ascending
   std::vector<uint64_t> digests;  // PageDigest of each of those pages as it was read
+  // The forwarding slots on those pages, (place, where it points): with them a moved row's home
+  // on a page that did not change is still named by the slot that begins its chain.
+  std::vector<std::pair<uint32_t, uint32_t>> forwarding;
   uint64_t kept_id = 0;           // the kept file (kept_texts.h) that holds these very texts; 0: none
   std::shared_future<uint64_t> keeping;  // while that file is being written: its kept_id to come
   // The file's change stamp when the pages were read, where it is one no later write can leave

@@ -422,12 +422,13 @@ std::shared_ptr<FoldedCarry> ReadTexts(const fs::path& path, const std::string& 
   // what mapping them does.
   folded->mapping = in.mapping();
   const uint64_t stamp = in.Number();
-  std::vector<uint64_t> headers;
-  if (!in.Vector(&carry->pages) || !in.Vector(&carry->digests) || !in.Vector(&headers) || !Adopt(in, &folded->places) ||
+  std::vector<uint64_t> headers, forwarding;
+  if (!in.Vector(&carry->pages) || !in.Vector(&carry->digests) || !in.Vector(&headers) || !in.Vector(&forwarding) || !Adopt(in, &folded->places) ||
       !Adopt(in, &folded->nulls) || !in.Vector(&folded->chunk_used) || !RowsHoldTogether(*folded, carry->pages, carry->digests) ||
       !TakeHeaders(headers, carry->pages, folded.get())) {
     return nullptr;
   }
+  for (const uint64_t slot : forwarding) carry->forwarding.emplace_back(static_cast<uint32_t>(slot >> 32), static_cast<uint32_t>(slot));
   const size_t chunks = folded->chunk_used.size();
   if (chunks >= UINT32_MAX / FoldedColumns::kChunkBytes) return nullptr;
   if (!Adopt(in, &folded->starts) || folded->starts.size() != folded->rows() * columns.size() + 1 ||
@@ -547,6 +548,9 @@ std::unique_ptr<Writer> BeginTexts(const fs::path& folder, const std::string& ca
   std::vector<uint64_t> headers;
   for (const auto& [row, header] : carry.folded->headers) headers.push_back(uint64_t{row} << 32 | header);
   out->Vector(headers);
+  std::vector<uint64_t> forwarding;
+  for (const auto& [from, to] : carry.forwarding) forwarding.push_back(uint64_t{from} << 32 | to);
+  out->Vector(forwarding);
   return out;
 }
 

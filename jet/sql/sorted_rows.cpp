@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <unordered_map>
-#include <unordered_set>
 #include <mutex>
 #include <bit>
 #include <numeric>
@@ -62,18 +61,15 @@ class RowSubset {
   uint32_t count_ = 0;
 };
 
-// Finds a row of the folded texts by the place its index entries name: the places ascend, so a
-// page's rows are one stretch of them, found through a table of where each page's stretch begins.
-// On a page whose stretch holds its slots 0, 1, 2, ... in turn (no row deleted), a slot is its
-// row's offset in the stretch, and the places themselves are not read. The few moved rows are
-// named by another slot than the one their bytes are at: those are looked up apart.
+// Finds a row of the folded texts by its place: the places ascend, so a page's rows are one
+// stretch of them, found through a table of where each page's stretch begins. On a page whose
+// stretch holds its slots 0, 1, 2, ... in turn (no row deleted), a slot is its row's offset in the
+// stretch, and the places themselves are not read. The few moved rows are found by the slot their
+// index entries name too (FoldedColumns::headers), looked up apart.
 class PlaceLookup {
  public:
   explicit PlaceLookup(const FoldedColumns& folded) : places_(folded.places) {
-    for (const auto& [row, header] : folded.headers) {
-      moved_.emplace(header, row);
-      moved_homes_.insert(places_[row]);
-    }
+    for (const auto& [row, header] : folded.headers) moved_.emplace(header, row);
     const uint32_t pages = places_.empty() ? 1 : (places_.back() >> 8) + 2;
     first_.resize(pages);
     size_t r = 0;
@@ -87,10 +83,8 @@ class PlaceLookup {
   // The row at `place`; kNoRow when none is.
   uint32_t Find(RowId place) const {
     if (!moved_.empty()) {
-      // A moved row's bytes are at its home, but its index entries never name that.
       const auto header = moved_.find(place.page << 8 | place.row);
       if (header != moved_.end()) return header->second;
-      if (moved_homes_.count(place.page << 8 | place.row) != 0) return kNoRow;
     }
     if (place.page + 1 >= first_.size()) return kNoRow;
     const uint32_t begin = first_[place.page] & ~kDense, end = first_[place.page + 1] & ~kDense;
@@ -107,7 +101,6 @@ class PlaceLookup {
   const AdoptableVector<uint32_t>& places_;
   std::vector<uint32_t> first_;  // per page: its first row, or where it would be; kDense
   std::unordered_map<uint32_t, uint32_t> moved_;  // a moved row's header: its row
-  std::unordered_set<uint32_t> moved_homes_;      // where moved rows' bytes are
 };
 
 // The index on `column` alone that keys it in the sort's direction and holds every row.
@@ -604,7 +597,7 @@ std::vector<OrderByPlaces> TakeOrdersByPlaces(const Pager& pager, uint32_t table
 
 Status CarryRepairedOrders(const Pager& pager, const TableDef& def, const std::shared_ptr<const FoldedColumns>& spliced,
                            const std::vector<uint32_t>& changed, std::vector<OrderByPlaces> orders) {
-  if (spliced->moved_rows || !spliced->places_ascending) return Status::Ok();
+  if (!spliced->places_ascending) return Status::Ok();
   for (OrderByPlaces& order : orders) {
     JET_ASSIGN_OR_RETURN(std::vector<uint32_t> rows, Repaired(pager.format().version, *spliced, changed, order));
     order.places = std::vector<uint32_t>();
