@@ -70,7 +70,6 @@ struct FoldedColumns {
   AdoptableVector<uint32_t> starts;
   AdoptableVector<uint8_t> nulls;    // per row: bit k set when the row's value of columns[k] is NULL
   AdoptableVector<uint32_t> places;  // per row, in storage order: (page << 8) | row
-  bool moved_rows = false;       // some row lives away from the slot its index entries name
   bool places_ascending = true;  // places in ascending order
   // The rows that live away from the slot their index entries name (moved rows): (row, that
   // slot's place), by row. A row is reported at that slot, the place that stays its own however

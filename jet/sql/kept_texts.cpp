@@ -388,7 +388,6 @@ bool TakeHeaders(const std::vector<uint64_t>& headers, const std::vector<uint32_
     }
     f->headers.emplace_back(row, place);
   }
-  f->moved_rows = !headers.empty();
   return true;
 }
 

@@ -48,7 +48,7 @@ std::string SortedRowsKey(uint32_t table_page, const std::vector<size_t>& column
 
 // The order `order_by` gives the rows of `folded`, kept for the file as it is now or, with
 // `build`, built (then kept); null when it cannot be had that way (a column that is not a Text
-// column of the folded texts, rows whose places do not ascend, moved rows) or, without `build`,
+// column of the folded texts, rows whose places do not ascend) or, without `build`,
 // is not kept.
 Result<std::shared_ptr<const SortedRows>> SortedRowsOf(Pager& pager, const TableDef& def,
                                                        const std::shared_ptr<const FoldedColumns>& folded,
@@ -78,11 +78,11 @@ class OrderWalk {
 };
 
 // Whether folded texts of `columns` can be walked in the order `order_by` gives them (WalkInOrder),
-// unless their rows moved or their places do not ascend.
+// unless their places do not ascend.
 bool OrdersByWalking(const TableDef& def, const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by);
 // A walk of the rows of `folded` in the order `order_by` gives them; null when it cannot be had
-// that way (no such index, a later column that is not a Text column of the texts, moved rows,
-// places that do not ascend).
+// that way (no such index, a later column that is not a Text column of the texts, places that
+// do not ascend).
 std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::shared_ptr<const FoldedColumns> folded,
                                        const std::vector<SortColumn>& order_by);
 
