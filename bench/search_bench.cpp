@@ -23,8 +23,11 @@
 // search that prints every match (not 1,001) without sorting: a reference only.
 //
 // Then the peak memory of a process that opens the catalogue and searches twice (ours and SQLite's,
-// each a fresh process of this program; ours with nothing kept and with a kept file), and the density curve: the warm time of searches whose
-// texts match from 0.01% to 50% of the songs, with the step from each density to the next.
+// each a fresh process of this program; ours with nothing kept and with a kept file); "love" on
+// a copy as a host's edits leave a catalogue (every 100th title lengthened so that its row moves
+// to another page), ours warm, cold, first and kept; and the density curve: the warm time of
+// searches whose texts match from 0.01% to 50% of the songs, with the step from each density to
+// the next.
 //
 // Catalogues are kept in FOLDER (default: bench-data/ in the build folder), so a second run
 // starts at once.
@@ -361,6 +364,7 @@ class SqliteSide {
 
 // Another process writes both catalogues (one song's PrintYN flips), so that the next search
 // meets a file changed under it, as after a host's edit in another program.
+// `sqlite` empty: the .mdb alone.
 void WriteFromAnotherProcess(const std::string& mdb, const std::string& sqlite) {
   static int flips = 0;
   const bool print = ++flips % 2 == 1;
@@ -369,8 +373,10 @@ void WriteFromAnotherProcess(const std::string& mdb, const std::string& sqlite) 
   if (pid == 0) {
     velloran::Connection::Open(mdb)->Execute(std::string("UPDATE [MyList] SET [PrintYN] = ") + (print ? "True" : "False") +
                                              " WHERE [ID] = 1");
-    SqliteDb s(sqlite, SQLITE_OPEN_READWRITE);
-    s.Exec(std::string("UPDATE MyList SET PrintYN = ") + (print ? "1" : "0") + " WHERE ID = 1");
+    if (!sqlite.empty()) {
+      SqliteDb s(sqlite, SQLITE_OPEN_READWRITE);
+      s.Exec(std::string("UPDATE MyList SET PrintYN = ") + (print ? "1" : "0") + " WHERE ID = 1");
+    }
     _exit(0);
   }
   int status = 0;
@@ -552,6 +558,45 @@ void DensityCurve(const Bench& b, Form& form, SqliteSide& lite, const std::vecto
   std::printf("largest step between neighbouring densities: %.2fx\n", worst);
 }
 
+// A catalogue as a host's edits leave it until it is compacted: every hundredth song's title
+// lengthened past its page's room, so that its row moves to another page.
+constexpr int64_t kEditedEvery = 100;
+void MakeEditedCatalogue(const fs::path& from, const std::string& path) {
+  fs::copy_file(from, path);
+  std::vector<std::pair<int64_t, std::string>> titles;
+  {
+    auto db = jet::Database::Open(path);
+    if (!db.ok()) Die(db.error().message());
+    auto cursor = jet::ExecuteSelect(*db.value(), "SELECT [ID], [Song] FROM [MyList]");
+    if (!cursor.ok()) Die(cursor.error().message());
+    for (auto more = cursor.value()->Next(); more.ok() && more.value(); more = cursor.value()->Next()) {
+      const int64_t id = std::get<int64_t>(*cursor.value()->Column(0).value());
+      if (id % kEditedEvery == 0) titles.emplace_back(id, jet::ToUtf8(std::get<jet::Text>(*cursor.value()->Column(1).value())));
+    }
+  }
+  const std::unique_ptr<velloran::Connection> c = velloran::Connection::Open(path);
+  for (auto& [id, title] : titles) {
+    for (size_t quote = title.find('\''); quote != std::string::npos; quote = title.find('\'', quote + 2)) title.insert(quote, 1, '\'');
+    c->Execute("UPDATE [MyList] SET [Song] = '" + title + " (Recorded Live At The Old Town Hall)' WHERE [ID] = " + std::to_string(id));
+  }
+}
+
+// "love" on the edited copy of the catalogue: ours warm, cold after another program's write, and
+// the first search of a process with nothing kept and with what one kept.
+void RunEdited(const Bench& b, Form& unedited) {
+  const fs::path edited = b.folder / (b.stem + "-edited.mdb"), kept = b.folder / (b.stem + "-edited-kept");
+  Cached(edited, [&](const std::string& p) { MakeEditedCatalogue(b.mdb, p); });
+  Form form(edited.string());
+  const Figures warm = Time(b.runs, [&] { form.Search("love"); }), before = Time(b.runs, [&] { unedited.Search("love"); });
+  const Figures cold = Time(std::max(3, b.runs / 3), [&] { form.Search("love"); }, [&] { WriteFromAnotherProcess(edited.string(), ""); });
+  const std::vector<std::string> args = {"--first-search", edited.string(), "love", kept.string()};
+  const double first = MedianOfProcesses(kFirstProcesses, args, [&] { fs::remove_all(kept); });
+  const double first_kept = MedianOfProcesses(kFirstProcesses, args);
+  std::printf("edited by its host (every %lldth title lengthened, its row moved), \"love\": warm %.2f (unedited %.2f), cold %.2f, "
+              "first %.1f, kept %.1f\n",
+              static_cast<long long>(kEditedEvery), warm.median, before.median, cold.median, first, first_kept);
+}
+
 // ---------------------------------------------------------------------------------------------
 
 void RunCatalogue(int64_t songs, bench::WordMix mix, int runs, const fs::path& folder, bool mdb_sql) {
@@ -610,6 +655,7 @@ void RunCatalogue(int64_t songs, bench::WordMix mix, int runs, const fs::path& f
               PeakMegabytesOf({"--search-once", b.mdb.string(), "love", ""}), keeping, PeakMegabytesOf(kept_once),
               PeakMegabytesOf({"--sqlite-once", b.sqlite.string(), SqliteSelect(SqliteQueryFor("love"), true)}),
               PeakMegabytesOf({"--idle"}));
+  RunEdited(b, form);
   const char* curve = std::getenv("SEARCH_BENCH_CURVE");
   if (curve == nullptr || std::string(curve) != "0") DensityCurve(b, form, lite, texts);
 }
