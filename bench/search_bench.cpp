@@ -24,10 +24,10 @@
 //
 // Then the peak memory of a process that opens the catalogue and searches twice (ours and SQLite's,
 // each a fresh process of this program; ours with nothing kept and with a kept file); "love" on
-// a copy as a host's edits leave a catalogue (every 100th title lengthened so that its row moves
-// to another page), ours warm, cold, first and kept; and the density curve: the warm time of
-// searches whose texts match from 0.01% to 50% of the songs, with the step from each density to
-// the next.
+// a copy as a host's edits leave a catalogue (every 100th title lengthened, so that most of those
+// rows move to another page), ours warm, cold, first and kept; and the density curve: the warm
+// time of searches whose texts match from 0.01% to 50% of the songs, with the step from each
+// density to the next.
 //
 // Catalogues are kept in FOLDER (default: bench-data/ in the build folder), so a second run
 // starts at once.
@@ -559,7 +559,7 @@ void DensityCurve(const Bench& b, Form& form, SqliteSide& lite, const std::vecto
 }
 
 // A catalogue as a host's edits leave it until it is compacted: every hundredth song's title
-// lengthened past its page's room, so that its row moves to another page.
+// lengthened, so that the rows of those on full pages move to another page.
 constexpr int64_t kEditedEvery = 100;
 void MakeEditedCatalogue(const fs::path& from, const std::string& path) {
   fs::copy_file(from, path);
@@ -592,7 +592,7 @@ void RunEdited(const Bench& b, Form& unedited) {
   const std::vector<std::string> args = {"--first-search", edited.string(), "love", kept.string()};
   const double first = MedianOfProcesses(kFirstProcesses, args, [&] { fs::remove_all(kept); });
   const double first_kept = MedianOfProcesses(kFirstProcesses, args);
-  std::printf("edited by its host (every %lldth title lengthened, its row moved), \"love\": warm %.2f (unedited %.2f), cold %.2f, "
+  std::printf("edited by its host (every %lldth title lengthened, most of those rows moved), \"love\": warm %.2f (unedited %.2f), cold %.2f, "
               "first %.1f, kept %.1f\n",
               static_cast<long long>(kEditedEvery), warm.median, before.median, cold.median, first, first_kept);
 }
