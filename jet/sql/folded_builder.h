@@ -90,8 +90,8 @@ void DrainReleasing(AdoptableVector<T>& from, Take take) {
 // (ascending). False where a home ends no chain (a stray flag) or holds no row, or a chain is
 // longer than a walk follows or leaves the table.
 inline bool NameMovedRows(const std::vector<std::pair<uint32_t, uint32_t>>& forwarding, const std::vector<uint32_t>& pages,
-                   std::vector<uint32_t> homes, const AdoptableVector<uint32_t>& places,
-                   std::vector<std::pair<uint32_t, uint32_t>>* headers) {
+                          std::vector<uint32_t> homes, const AdoptableVector<uint32_t>& places,
+                          std::vector<std::pair<uint32_t, uint32_t>>* headers) {
   headers->clear();
   if (homes.empty()) return true;
   std::unordered_map<uint32_t, uint32_t> next, back;  // forwarding slot to where it points, and back
@@ -112,7 +112,10 @@ inline bool NameMovedRows(const std::vector<std::pair<uint32_t, uint32_t>>& forw
     auto from = back.find(home);
     const auto row = std::lower_bound(places.begin(), places.end(), home);
     if (from == back.end() || row == places.end() || *row != home) return false;
-    while (back.count(from->second) != 0) from = back.find(from->second);  // no cycle: every chain ends
+    for (int hops = 1; back.count(from->second) != 0; ++hops) {
+      if (hops == kMaxForwardingHops) return false;  // slots named twice over (only a damaged list has them)
+      from = back.find(from->second);
+    }
     headers->emplace_back(static_cast<uint32_t>(row - places.begin()), from->second);
   }
   return true;

@@ -221,6 +221,7 @@ void MovedRowsNow(const FoldedCarry& carry, const std::vector<uint32_t>& changed
     if (unchanged(slot.first)) forwarding->push_back(slot);
   }
   forwarding->insert(forwarding->end(), fresh.forwarding().begin(), fresh.forwarding().end());
+  std::sort(forwarding->begin(), forwarding->end());  // in storage order, as a build meets them
   *homes = fresh.MovedHomes();
   const FoldedColumns& kept = *carry.folded;
   for (const auto& [row, header] : kept.headers) {

@@ -427,7 +427,14 @@ std::shared_ptr<FoldedCarry> ReadTexts(const fs::path& path, const std::string& 
       !TakeHeaders(headers, carry->pages, folded.get())) {
     return nullptr;
   }
-  for (const uint64_t slot : forwarding) carry->forwarding.emplace_back(static_cast<uint32_t>(slot >> 32), static_cast<uint32_t>(slot));
+  // The forwarding slots as a build meets them: each once, in storage order, on the table's pages.
+  for (size_t i = 0; i < forwarding.size(); ++i) {
+    const uint32_t from = static_cast<uint32_t>(forwarding[i] >> 32);
+    if ((i > 0 && forwarding[i] >> 32 <= forwarding[i - 1] >> 32) || !std::binary_search(carry->pages.begin(), carry->pages.end(), from >> 8)) {
+      return nullptr;
+    }
+    carry->forwarding.emplace_back(from, static_cast<uint32_t>(forwarding[i]));
+  }
   const size_t chunks = folded->chunk_used.size();
   if (chunks >= UINT32_MAX / FoldedColumns::kChunkBytes) return nullptr;
   if (!Adopt(in, &folded->starts) || folded->starts.size() != folded->rows() * columns.size() + 1 ||

@@ -309,6 +309,22 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
     return jet::Status::Ok();
   });
   same_as_reading("rows moved");
+  // Then, brought up to date each time: a row beside a moved row's first slot given another
+  // number (its page changed, no text did), its title changed, and a moved row's title changed
+  // where it now lives.
+  size_t moved = all.rows.size() - 20, beside = moved - 1;
+  while (moved < all.rows.size() && all.places[moved] >> 8 != all.places[beside] >> 8) ++moved;
+  ASSERT_LT(moved, all.rows.size()) << "no moved row's first slot on the page of a row that stayed";
+  for (int step = 0; step < 3; ++step) {
+    const size_t i = step < 2 ? beside : moved;
+    std::vector<Value> values = all.rows[i];
+    if (step == 0) values[0] = int64_t{next_id++};
+    values[1] = step == 0 ? values[1] : step == 1 ? Value(jet::FromUtf8("zea")) : Value(jet::Text(240, u'a'));
+    WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
+      return writer.Update({static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}, values);
+    });
+    same_as_reading("beside moved rows, step " + std::to_string(step));
+  }
 }
 
 // A kept file's digest is the same taken every way the processor offers and in pieces of any
