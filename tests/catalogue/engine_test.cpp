@@ -296,41 +296,6 @@ TEST(EngineTableSet, AddNewWritesMemoAndNullValues) {
   EXPECT_EQ(unicode->OpenRecordset("SELECT * FROM [Table] WHERE ID = " + std::to_string(number))->Field("Unicode").ToText(), "Привет, мир");
 }
 
-TEST(EngineQuery, EditsRowsWhileWalking) {
-  COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
-  auto db = Connection::Open(path);
-  auto other = Connection::Open(path);
-  const int64_t printed = CountWhere(*db, "PrintYN = True");
-  ASSERT_GT(printed, 10);
-
-  // Clearing the flag takes every row out of the query's result; the walk still meets each once.
-  auto flagged = db->OpenRecordset("SELECT ID, PrintYN FROM MyList WHERE PrintYN = True");
-  std::set<int64_t> seen;
-  int64_t visited = 0;
-  for (; !flagged->AtEnd(); flagged->MoveNext()) {
-    ++visited;
-    seen.insert(flagged->Field("ID").is_null() ? -visited : flagged->Field("ID").ToInteger());
-    Change(*flagged, "PrintYN", false);
-    EXPECT_FALSE(flagged->Field("PrintYN").ToBool());
-  }
-  EXPECT_EQ(visited, printed);
-  EXPECT_EQ(static_cast<int64_t>(seen.size()), printed);
-  EXPECT_EQ(CountWhere(*other, "PrintYN = True"), 0) << "another connection sees the committed changes";
-
-  // The query walks the SongNumber index; each Update moves the row to the end of that index,
-  // where a walk that went on reading the changed pages would meet it again.
-  auto high = db->OpenRecordset("SELECT SongNumber FROM MyList WHERE SongNumber >= 1400 ORDER BY SongNumber");
-  std::vector<int64_t> renumbered;
-  for (; !high->AtEnd(); high->MoveNext()) {
-    renumbered.push_back(high->Field("SongNumber").ToInteger());
-    Change(*high, "SongNumber", renumbered.back() + 1000);
-  }
-  EXPECT_EQ(renumbered.size(), 101u);
-  EXPECT_TRUE(std::is_sorted(renumbered.begin(), renumbered.end()));
-  EXPECT_EQ(high->RecordCount(), 101);
-  EXPECT_EQ(CountWhere(*other, "SongNumber >= 2400"), 101);
-}
-
 TEST(EngineExecute, UpdatesDropsAndChangesNothingOnFailure) {
   COPY_FIXTURE_OR_SKIP(kSongs, scratch, path);
   auto db = Connection::Open(path);
