@@ -33,12 +33,13 @@ inline int64_t CountIn(const std::vector<std::string>& texts, const std::string&
 }
 
 // For each density asked for, the candidate text whose share of songs comes closest (by a sample,
-// then counted exactly): words and pieces of words of the songs themselves.
+// then counted exactly): words and pieces of words of the songs themselves, and two words side by
+// side (whole, or the second's first letters), rarer than either where the words are few.
 inline std::vector<std::pair<std::string, double>> TextsAtDensities(const std::vector<std::string>& texts,
                                                              const std::vector<double>& densities) {
   std::set<std::string> candidates;
   for (size_t i = 0; i < std::min<size_t>(texts.size(), 4000); ++i) {
-    std::string word;
+    std::string word, before;
     for (char c : texts[i] + " ") {
       if (c != ' ') {
         word += c;
@@ -47,7 +48,12 @@ inline std::vector<std::pair<std::string, double>> TextsAtDensities(const std::v
       if (!word.empty() && Ascii(word)) {
         candidates.insert(word);
         for (size_t n = 1; n <= 3 && n < word.size(); ++n) candidates.insert(word.substr(0, n));
+        if (!before.empty()) {
+          candidates.insert(before + " " + word);
+          candidates.insert(before + " " + word.substr(0, 1));
+        }
       }
+      before = !word.empty() && Ascii(word) ? word : "";
       word.clear();
     }
   }
@@ -65,6 +71,8 @@ inline std::vector<std::pair<std::string, double>> TextsAtDensities(const std::v
     }
     out.emplace_back(best, static_cast<double>(CountIn(texts, best)) / static_cast<double>(texts.size() / 2));
   }
+  // In the order of their exact shares, which the sample only comes near.
+  std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
   return out;
 }
 
