@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -92,25 +94,61 @@ using folding::StreamPages;
 
 std::atomic<size_t> one_thread_pages{kOneThreadPages};
 
-// Streams the table's `pages` into `builder` as Builder::Stream does. A large table's later half
-// is folded meanwhile on a second thread, from where the first half ends on, and its rows are
-// put behind the first half's; where that thread stopped short, this one reads on from there.
+// Pieces of a table's pages not taken yet: one thread takes them from the front, the other from
+// the back (never the first, which the front always takes), until they meet.
+class PieceClaims {
+ public:
+  explicit PieceClaims(size_t pieces) : back_(pieces) {}
+  std::optional<size_t> Front() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return front_ == back_ ? std::nullopt : std::optional<size_t>(front_++);
+  }
+  std::optional<size_t> Back() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return front_ == back_ || back_ == 1 ? std::nullopt : std::optional<size_t>(--back_);
+  }
+
+ private:
+  std::mutex mutex_;
+  size_t front_ = 0, back_;
+};
+
+// Streams the table's `pages` into `builder` as Builder::Stream does. A large table's pages are
+// folded on two threads, in pieces: this one takes them from the front, the other from the back
+// (into builders of their own), until they meet, so that whichever runs faster does more. The
+// other's pieces are then put behind this one's rows in order; where that thread stopped short in
+// a piece, this one reads on from there.
 Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, const std::vector<uint32_t>& pages,
                          Builder& builder, std::vector<uint64_t>* digests) {
   digests->reserve(pages.size());
   if (pages.size() <= one_thread_pages.load() || !builder.plain()) return builder.Stream(pages, digests);
   const std::span<const uint32_t> all(pages);
-  const size_t half = pages.size() / 2;
-  // Room for every row, as the first half's: only what it fills takes memory.
-  Builder later(pager, def, columns, def.row_count);
-  later.ReserveChunksFor(pages.size() - half);
-  std::vector<uint64_t> later_digests;
-  later_digests.reserve(pages.size() - half);
+  constexpr size_t kPieces = 16;
+  const size_t piece = (pages.size() + kPieces - 1) / kPieces, pieces = (pages.size() + piece - 1) / piece;
+  const auto piece_pages = [&](size_t p) { return all.subspan(p * piece, std::min(piece, pages.size() - p * piece)); };
+  struct Piece {
+    std::unique_ptr<Builder> builder;  // for a piece the other thread may take
+    std::vector<uint64_t> digests;
+    size_t done = 0;  // its pages the other thread added
+    bool taken = false;
+  };
+  std::vector<Piece> later(pieces);
+  for (size_t p = 1; p < pieces; ++p) {
+    // Room for the piece's rows and a good deal more: only what it fills takes memory.
+    later[p].builder = std::make_unique<Builder>(pager, def, columns, def.row_count / pieces * 2 + 64);
+    later[p].builder->ReserveChunksFor(piece_pages(p).size());
+    later[p].digests.reserve(piece_pages(p).size());
+  }
+  PieceClaims claims(pieces);
   std::atomic<bool> stop{false};
-  size_t done = 0;
   std::thread thread;
   try {
-    thread = std::thread([&] { done = later.StreamAlone(all.subspan(half), &later_digests, stop); });
+    thread = std::thread([&] {
+      for (std::optional<size_t> p; !stop.load(std::memory_order_relaxed) && (p = claims.Back());) {
+        later[*p].taken = true;
+        later[*p].done = later[*p].builder->StreamAlone(piece_pages(*p), &later[*p].digests, stop);
+      }
+    });
   } catch (const std::system_error&) {
     return builder.Stream(pages, digests);  // no thread to be had: one does it all
   }
@@ -122,12 +160,19 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
       if (thread.joinable()) thread.join();
     }
   } joined{thread, stop};
-  JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.first(half), digests, kRunPages / 2));
-  if (!whole) return false;
+  while (const std::optional<size_t> p = claims.Front()) {
+    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(piece_pages(*p), digests, kRunPages / 2));
+    if (!whole) return false;
+  }
   thread.join();
-  JET_RETURN_IF_ERROR(builder.Append(later));
-  digests->insert(digests->end(), later_digests.begin(), later_digests.end());
-  return builder.Stream(all.subspan(half + done), digests);
+  for (size_t p = 0; p < pieces; ++p) {
+    if (!later[p].taken) continue;
+    JET_RETURN_IF_ERROR(builder.Append(*later[p].builder));
+    digests->insert(digests->end(), later[p].digests.begin(), later[p].digests.end());
+    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(piece_pages(p).subspan(later[p].done), digests));
+    if (!whole) return false;
+  }
+  return true;
 }
 
 // Folded texts of the table as it is now; with the digests of the pages read when the table was
