@@ -71,15 +71,18 @@ int64_t Microseconds(std::chrono::steady_clock::time_point t) {
 }
 
 // One writer process: `writes` writes of `rows` new rows each, IDs from `first_id`, through one
-// handle kept open. Each outcome goes to `results` as "ok N START END" (microseconds), "locked N MS"
-// or "error N MESSAGE".
-int HammerWithWrites(const std::string& path, int64_t first_id, int writes, int rows, const std::string& results) {
+// handle kept open, the first at `start_at` (the clock is every process's), so that writers whose
+// processes and handles took longer to be ready still start together. Each outcome goes to
+// `results` as "ok N START END" (microseconds), "locked N MS" or "error N MESSAGE".
+int HammerWithWrites(const std::string& path, int64_t first_id, int writes, int rows, const std::string& results,
+                     std::chrono::steady_clock::time_point start_at) {
   std::ofstream out(results);
   auto db = jet::WritableDatabase::Open(path);
   if (!db.ok()) {
     out << "error -1 " << db.error().message() << "\n";
     return 1;
   }
+  std::this_thread::sleep_until(start_at);
   for (int i = 0; i < writes; ++i) {
     auto started = std::chrono::steady_clock::now();
     jet::Status s = velloran_test::WithTableWriter(*db.value(), "MyList", [&](jet::TableWriter& writer) -> jet::Status {
@@ -163,9 +166,10 @@ TEST(ConcurrentWriters, WritersTakeTurnsAndEveryReportedSuccessIsThere) {
   const int64_t kFirstId[] = {2000000, 3000000, 4000000};
   StartingLine start;
   std::vector<pid_t> children;
+  const auto start_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
   for (int w = 0; w < 2; ++w)
-    children.push_back(
-        start.Fork([&, w] { return HammerWithWrites(path, kFirstId[w], kWrites, kRows, scratch.path() + "/writer" + std::to_string(w)); }));
+    children.push_back(start.Fork(
+        [&, w] { return HammerWithWrites(path, kFirstId[w], kWrites, kRows, scratch.path() + "/writer" + std::to_string(w), start_at); }));
   children.push_back(start.Fork([&] { return HammerWithTheTool(path, kFirstId[2], kToolInserts, scratch.path() + "/tool"); }));
   start.Go();
   for (pid_t child : children) {
