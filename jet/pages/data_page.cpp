@@ -67,6 +67,31 @@ Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowS
   return Get32(slot.bytes);
 }
 
+bool ForwardingChainStarts(const std::vector<std::pair<uint32_t, uint32_t>>& forwarding,
+                           std::unordered_map<uint32_t, uint32_t>* starts) {
+  std::unordered_map<uint32_t, uint32_t> next, back;  // slot to where it points, and back
+  for (const auto& [from, to] : forwarding) {
+    next.emplace(from, to);
+    back.emplace(to, from);
+  }
+  starts->clear();
+  for (const auto& [from, to] : forwarding) {
+    uint32_t end = to;
+    for (int hops = 1; next.count(end) != 0; ++hops) {
+      if (hops == kMaxForwardingHops) return false;
+      end = next.at(end);
+    }
+    if (starts->count(end) != 0) continue;
+    uint32_t start = back.at(end);
+    for (int hops = 1; back.count(start) != 0; ++hops) {
+      if (hops == kMaxForwardingHops) return false;
+      start = back.at(start);
+    }
+    starts->emplace(end, start);
+  }
+  return true;
+}
+
 Result<RowSlot> FollowForwarding(Pager& pager, uint32_t page, uint32_t row, uint32_t* end, const ForwardingWalk& walk) {
   JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, page, row));
   uint32_t at = page << 8 | row;

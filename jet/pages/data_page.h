@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <set>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "jet/file/pager.h"
@@ -43,6 +45,13 @@ Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowS
 // A row may move more than once, each move leaving a forwarding slot behind; a chain of more
 // forwarding pointers than this can only be a cycle.
 inline constexpr int kMaxForwardingHops = 16;
+
+// Where each chain of the forwarding slots `forwarding` ((slot, where it points), as row
+// pointers) begins, by where it ends: a row that moved more than once left slots in the middle of
+// its chain, and is named by the first. False when a chain is longer than kMaxForwardingHops
+// either way (a cycle, or a slot listed twice over).
+bool ForwardingChainStarts(const std::vector<std::pair<uint32_t, uint32_t>>& forwarding,
+                           std::unordered_map<uint32_t, uint32_t>* starts);
 
 // What a walk along a forwarding chain checks and reports besides the slot it ends on.
 struct ForwardingWalk {

@@ -94,29 +94,17 @@ inline bool NameMovedRows(const std::vector<std::pair<uint32_t, uint32_t>>& forw
                           std::vector<std::pair<uint32_t, uint32_t>>* headers) {
   headers->clear();
   if (homes.empty()) return true;
-  std::unordered_map<uint32_t, uint32_t> next, back;  // forwarding slot to where it points, and back
   for (const auto& [from, to] : forwarding) {
     if (!std::binary_search(pages.begin(), pages.end(), RowPointerPage(to))) return false;
-    next.emplace(from, to);
-    back.emplace(to, from);
   }
-  for (const auto& [from, to] : forwarding) {
-    uint32_t at = to;
-    for (int hops = 1; next.count(at) != 0; ++hops) {
-      if (hops == kMaxForwardingHops) return false;
-      at = next.at(at);
-    }
-  }
+  std::unordered_map<uint32_t, uint32_t> starts;
+  if (!ForwardingChainStarts(forwarding, &starts)) return false;
   std::sort(homes.begin(), homes.end());
   for (const uint32_t home : homes) {
-    auto from = back.find(home);
+    const auto start = starts.find(home);
     const auto row = std::lower_bound(places.begin(), places.end(), home);
-    if (from == back.end() || row == places.end() || *row != home) return false;
-    for (int hops = 1; back.count(from->second) != 0; ++hops) {
-      if (hops == kMaxForwardingHops) return false;  // slots named twice over (only a damaged list has them)
-      from = back.find(from->second);
-    }
-    headers->emplace_back(static_cast<uint32_t>(row - places.begin()), from->second);
+    if (start == starts.end() || row == places.end() || *row != home) return false;
+    headers->emplace_back(static_cast<uint32_t>(row - places.begin()), start->second);
   }
   return true;
 }

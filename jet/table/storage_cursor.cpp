@@ -1,7 +1,6 @@
 #include "jet/table/storage_cursor.h"
 
 #include <algorithm>
-#include <set>
 
 #include "jet/base/bytes.h"
 #include "jet/pages/data_page.h"
@@ -25,8 +24,7 @@ Status CheckOwnedDataPage(const Pager& pager, uint32_t owner, uint32_t page, con
 }
 
 Result<std::map<uint32_t, uint32_t>> FindMovedRows(Pager& pager, uint32_t owner, const std::vector<uint32_t>& pages) {
-  std::vector<uint32_t> forwarding;  // every forwarding slot
-  std::set<uint32_t> passed;         // those another forwards to: a row that moved more than once left them
+  std::vector<std::pair<uint32_t, uint32_t>> forwarding;  // every forwarding slot, and where it points
   for (uint32_t p : pages) {
     JET_ASSIGN_OR_RETURN(const uint8_t* data, ReadOwnedDataPage(pager, owner, p));
     const uint16_t count = DataPageRowCount(pager.format(), data);
@@ -34,18 +32,17 @@ Result<std::map<uint32_t, uint32_t>> FindMovedRows(Pager& pager, uint32_t owner,
       JET_ASSIGN_OR_RETURN(RowSlot slot, ReadRowSlot(pager, p, r));
       if (!slot.forwarding()) continue;
       JET_ASSIGN_OR_RETURN(uint32_t target, ForwardingPointer(pager, p, slot));
-      forwarding.push_back((p << 8) | r);
-      passed.insert(target);
+      forwarding.emplace_back((p << 8) | r, target);
     }
   }
-  std::map<uint32_t, uint32_t> moved;
-  for (uint32_t from : forwarding) {
-    // Only the end of the chain holds the row; every chain is followed, so that a cycle fails.
+  for (const auto& [from, to] : forwarding) {
+    // Every chain is followed, so that a pointer leading nowhere or a cycle fails here.
     uint32_t home = 0;
     JET_RETURN_IF_ERROR(FollowForwarding(pager, RowPointerPage(from), RowPointerRow(from), &home).status());
-    if (passed.count(from) == 0) moved.emplace(home, from);
   }
-  return moved;
+  std::unordered_map<uint32_t, uint32_t> starts;  // none longer than a chain just followed
+  if (!ForwardingChainStarts(forwarding, &starts)) return pager.Corrupt(owner, "the forwarding pointers of its rows form a cycle");
+  return std::map<uint32_t, uint32_t>(starts.begin(), starts.end());
 }
 
 StorageCursor::StorageCursor(Pager& pager, uint32_t owner, std::shared_ptr<const std::vector<uint32_t>> pages,
