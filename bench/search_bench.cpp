@@ -59,6 +59,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "bench/common/bench_processes.h"
@@ -448,11 +449,15 @@ struct Measured {
 // fresh connection with the plan `best` says.
 constexpr int kFirstProcesses = 3;
 
+// Ours on `mdb`, keeping in `kept`: with nothing kept, then with what such a process kept.
+std::pair<double, double> FirstAndKept(const fs::path& mdb, const std::string& text, const fs::path& kept) {
+  const std::vector<std::string> args = {"--first-search", mdb.string(), text, kept.string()};
+  const double first = MedianOfProcesses(kFirstProcesses, args, [&] { fs::remove_all(kept); });
+  return {first, MedianOfProcesses(kFirstProcesses, args)};
+}
+
 void TimeFirstSearches(const Bench& b, const Search& search, bool best, Measured& m) {
-  const fs::path kept = b.folder / (b.stem + "-kept");
-  const std::vector<std::string> args = {"--first-search", b.mdb.string(), search.text, kept.string()};
-  m.first = MedianOfProcesses(kFirstProcesses, args, [&] { fs::remove_all(kept); });
-  m.first_kept = MedianOfProcesses(kFirstProcesses, args);
+  std::tie(m.first, m.first_kept) = FirstAndKept(b.mdb, search.text, b.folder / (b.stem + "-kept"));
   m.lite_first = MedianOfProcesses(kFirstProcesses, {"--sqlite-first", b.sqlite.string(), SqliteSelect(SqliteQueryFor(search.text), best)});
 }
 
@@ -593,9 +598,7 @@ void RunEdited(const Bench& b, Form& unedited) {
   Form form(edited.string());
   const Figures warm = Time(b.runs, [&] { form.Search("love"); }), before = Time(b.runs, [&] { unedited.Search("love"); });
   const Figures cold = Time(std::max(3, b.runs / 3), [&] { form.Search("love"); }, [&] { WriteFromAnotherProcess(edited.string(), ""); });
-  const std::vector<std::string> args = {"--first-search", edited.string(), "love", kept.string()};
-  const double first = MedianOfProcesses(kFirstProcesses, args, [&] { fs::remove_all(kept); });
-  const double first_kept = MedianOfProcesses(kFirstProcesses, args);
+  const auto [first, first_kept] = FirstAndKept(edited, "love", kept);
   std::printf("edited by its host (every %lldth title lengthened, most of those rows moved), \"love\": warm %.2f (unedited %.2f), cold %.2f, "
               "first %.1f, kept %.1f\n",
               static_cast<long long>(kEditedEvery), warm.median, before.median, cold.median, first, first_kept);

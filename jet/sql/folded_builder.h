@@ -204,7 +204,7 @@ class Builder {
         continue;
       }
       if (slot.moved_home()) {
-        moved_homes_.emplace_back(static_cast<uint32_t>(folded_->places.size()), place);
+        moved_homes_.push_back(place);
         if (plain_ && AddPlain(place, slot.bytes, slot.size)) continue;
       }
       if (alone) return false;
@@ -223,11 +223,7 @@ class Builder {
   // The forwarding slots met: (place, where it points).
   const std::vector<std::pair<uint32_t, uint32_t>>& forwarding() const { return forwarding_; }
   // The places of the rows added from moved homes.
-  std::vector<uint32_t> MovedHomes() const {
-    std::vector<uint32_t> homes;
-    for (const auto& [row, place] : moved_homes_) homes.push_back(place);
-    return homes;
-  }
+  const std::vector<uint32_t>& MovedHomes() const { return moved_homes_; }
 
   // Names the row added last by `header`, the slot its index entries name, where that is not
   // where its bytes are.
@@ -378,7 +374,7 @@ class Builder {
     arena_.Adopt(later.arena_);
     for (FoldedColumns::Chunk& chunk : from.chunks) to.chunks.push_back(std::move(chunk));
     to.chunk_used.insert(to.chunk_used.end(), from.chunk_used.begin(), from.chunk_used.end());
-    for (const auto& [row, place] : later.moved_homes_) moved_homes_.emplace_back(static_cast<uint32_t>(to.places.size()) + row, place);
+    moved_homes_.insert(moved_homes_.end(), later.moved_homes_.begin(), later.moved_homes_.end());
     forwarding_.insert(forwarding_.end(), later.forwarding_.begin(), later.forwarding_.end());
     to.places_ascending = to.places_ascending && from.places_ascending &&
                           (to.places.empty() || from.places.empty() || to.places.back() < from.places.front());
@@ -504,7 +500,7 @@ class Builder {
   std::unique_ptr<FoldedColumns> folded_;
   std::string text_;
   jet::Text scratch_;
-  std::vector<std::pair<uint32_t, uint32_t>> moved_homes_;  // rows added from moved homes: (row, place)
+  std::vector<uint32_t> moved_homes_;                       // places of the rows added from moved homes
   std::vector<std::pair<uint32_t, uint32_t>> forwarding_;   // forwarding slots met: (place, where it points)
 };
 
