@@ -551,12 +551,12 @@ std::unique_ptr<Writer> BeginTexts(const fs::path& folder, const std::string& ca
   out->Number(static_cast<uint64_t>(carry.stamp));
   out->Vector(carry.pages);
   out->Vector(carry.digests);
-  std::vector<uint64_t> headers;
-  for (const auto& [row, header] : carry.folded->headers) headers.push_back(uint64_t{row} << 32 | header);
-  out->Vector(headers);
-  std::vector<uint64_t> forwarding;
-  for (const auto& [from, to] : carry.forwarding) forwarding.push_back(uint64_t{from} << 32 | to);
-  out->Vector(forwarding);
+  // Pairs of numbers go as one number each, the first in the high half.
+  for (const auto* pairs : {&carry.folded->headers, &carry.forwarding}) {
+    std::vector<uint64_t> packed;
+    for (const auto& [first, second] : *pairs) packed.push_back(uint64_t{first} << 32 | second);
+    out->Vector(packed);
+  }
   return out;
 }
 
