@@ -59,10 +59,27 @@ class ChunkArena {
   // Lets the memory from `end` (in a chunk taken from here) to the end of its huge page go.
   void LetTailGo(const char* end) const {
     if (end < base_ || end >= base_ + count_ * chunk_bytes_) return;
+    LetHugeTailGo(end, base_ + count_ * chunk_bytes_);
+  }
+
+  // Room for `bytes` of a list about to grow to nearly that size, held with the chunks, on huge
+  // pages where the system gives them: a large list filled element by element otherwise takes a
+  // fault for every 4 KB. Null when it could not be had.
+  void* ReserveList(size_t bytes) {
+    const size_t size = bytes + kHugeBytes;
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (at == MAP_FAILED) return nullptr;
+    held_->spans.emplace_back(at, size);
+    char* const list = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(at) + kHugeBytes - 1) & ~(kHugeBytes - 1));
+    madvise(list, bytes, MADV_HUGEPAGE);
+    return list;
+  }
+
+  // Lets the memory from `end` to the end of its huge page (or `limit`, if before) go.
+  static void LetHugeTailGo(const void* end, const void* limit) {
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     const uintptr_t from = (reinterpret_cast<uintptr_t>(end) + page - 1) & ~(page - 1);
-    const uintptr_t limit = reinterpret_cast<uintptr_t>(base_ + count_ * chunk_bytes_);
-    const uintptr_t to = std::min(limit, (reinterpret_cast<uintptr_t>(end) + kHugeBytes) & ~(kHugeBytes - 1));
+    const uintptr_t to = std::min(reinterpret_cast<uintptr_t>(limit), (reinterpret_cast<uintptr_t>(end) + kHugeBytes) & ~(kHugeBytes - 1));
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
   }
 

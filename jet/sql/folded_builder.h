@@ -126,9 +126,9 @@ class Builder {
     // Growing by doubling, then shrinking to fit, held the lists up to three times over at their
     // largest.
     const size_t rows = std::min<size_t>(expected_rows, size_t{1} << 26);
-    folded_->starts.reserve(rows * columns.size() + 1);
-    folded_->places.reserve(rows);
-    folded_->nulls.reserve(rows);
+    Reserve(folded_->starts, rows * columns.size() + 1);
+    Reserve(folded_->places, rows);
+    Reserve(folded_->nulls, rows);
     folded_->mapping = arena_.held();
   }
 
@@ -136,7 +136,9 @@ class Builder {
   // at most three bytes for each byte stored, and what chunks leave unused at their ends.
   void ReserveChunksFor(size_t pages) {
     const size_t most = pages * pager_.page_size() / FoldedColumns::kChunkBytes * 3;
-    arena_ = ChunkArena(most + most / 16 + 2, FoldedColumns::kChunkBytes);
+    ChunkArena arena(most + most / 16 + 2, FoldedColumns::kChunkBytes);
+    arena.Adopt(arena_);  // with the lists' room
+    arena_ = std::move(arena);
     folded_->mapping = arena_.held();
   }
 
@@ -396,13 +398,40 @@ class Builder {
     if (end > UINT32_MAX) return TooMuch();
     LetTailGo();
     folded_->starts.push_back(static_cast<uint32_t>(end));
-    folded_->starts.shrink_to_fit();
-    folded_->places.shrink_to_fit();
-    folded_->nulls.shrink_to_fit();
+    Fit(folded_->starts);
+    Fit(folded_->places);
+    Fit(folded_->nulls);
     return std::move(folded_);
   }
 
  private:
+  // Room for `n` elements of `list`: a large list on huge pages (ChunkArena::ReserveList), with an
+  // eighth more, which costs nothing untouched, so that a table holding a few more rows than its
+  // definition counts does not move it.
+  template <typename T>
+  void Reserve(AdoptableVector<T>& list, size_t n) {
+    if (n * sizeof(T) >= ChunkArena::kHugeBytes) {
+      const size_t room = n + n / 8;
+      if (void* at = arena_.ReserveList(room * sizeof(T))) {
+        list = AdoptableVector<T>(AdoptingAllocator<T>(static_cast<T*>(at), room));
+        list.reserve(room);
+        return;
+      }
+    }
+    list.reserve(n);
+  }
+  // A list's room past its elements given back: a list of its own memory moved to as much as it
+  // holds, one on huge pages let go past the huge page its end is on (untouched, the rest takes
+  // no memory).
+  template <typename T>
+  static void Fit(AdoptableVector<T>& list) {
+    if (list.get_allocator() == AdoptingAllocator<T>()) {
+      list.shrink_to_fit();
+    } else {
+      ChunkArena::LetHugeTailGo(list.data() + list.size(), list.data() + list.capacity());
+    }
+  }
+
   // Gives back what the huge page of the last text's end brought in past it.
   void LetTailGo() {
     if (!folded_->chunks.empty()) arena_.LetTailGo(folded_->chunks.back().get() + folded_->chunk_used.back());
