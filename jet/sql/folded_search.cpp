@@ -4,6 +4,8 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "jet/text/text_fold.h"
 
@@ -119,7 +121,8 @@ __attribute__((target("avx2"), always_inline)) inline uint64_t Bits32(__m256i lo
 template <typename OnHit>
 class HitScan {
  public:
-  HitScan(std::string_view needle, OnHit& on_hit, size_t step) : needle_(needle), on_hit_(on_hit), step_(step) {}
+  // `text`: the text the first byte scanned lies in.
+  HitScan(std::string_view needle, OnHit& on_hit, size_t step, uint64_t text) : needle_(needle), on_hit_(on_hit), step_(step), text_(text) {}
 
   void Chunk(const char* p, const char* end) {
 #if defined(JET_WIDE_SCAN)
@@ -279,28 +282,31 @@ class HitScan {
   std::string_view needle_;
   OnHit& on_hit_;
   size_t step_;
-  uint64_t text_ = 0;
+  uint64_t text_;
 };
 
+// The hits in the texts [first, end) (end past the last text, or all of them).
 template <typename OnHit>
-void ForEachHit(const FoldedColumns& folded, std::string_view needle, OnHit on_hit) {
-  HitScan<OnHit> scan(needle, on_hit, FoldedScanStep());
-  for (size_t chunk = 0; chunk < folded.chunks.size(); ++chunk) {
+void ForEachHit(const FoldedColumns& folded, size_t first, size_t end, std::string_view needle, OnHit on_hit) {
+  if (first >= end) return;
+  HitScan<OnHit> scan(needle, on_hit, FoldedScanStep(), first);
+  const uint64_t from = folded.starts[first], to = folded.starts[end];
+  for (size_t chunk = from / FoldedColumns::kChunkBytes; chunk < folded.chunks.size() && chunk * FoldedColumns::kChunkBytes < to; ++chunk) {
     const char* p = folded.chunks[chunk].get();
-    scan.Chunk(p, p + folded.chunk_used[chunk]);
+    const uint64_t at = chunk * FoldedColumns::kChunkBytes;
+    const char* begin = p + (from > at ? from - at : 0);
+    scan.Chunk(begin, p + std::min<uint64_t>(folded.chunk_used[chunk], to - at));
   }
 }
 
-// Marks the rows with a text of a masked column that holds `needle`; with `verify`, only those
-// whose whole text `verify` matches too. The needle holds no zero byte, so a place where it is
-// found lies inside one text.
-void MarkHolding(const FoldedColumns& folded, uint32_t mask, std::string_view needle, const LikePattern* verify,
-                 std::vector<uint64_t>* marks) {
+// MarkHolding over the texts of rows [first, end).
+void MarkHoldingIn(const FoldedColumns& folded, size_t first, size_t end, uint32_t mask, std::string_view needle, const LikePattern* verify,
+                   std::vector<uint64_t>* marks) {
   const size_t width = folded.columns.size();
   uint64_t* bits = marks->data();
   std::u16string units;
   uint64_t refused = UINT64_MAX;  // the last text `verify` refused: a text holding the needle twice is tried once
-  ForEachHit(folded, needle, [&](uint64_t text) {
+  ForEachHit(folded, first * width, end * width, needle, [&](uint64_t text) {
     const size_t row = width == 1 ? text : width == 2 ? text >> 1 : text / width;
     const size_t k = text - row * width;
     const uint64_t bit = uint64_t{1} << (row % 64);
@@ -314,6 +320,28 @@ void MarkHolding(const FoldedColumns& folded, uint32_t mask, std::string_view ne
     }
     bits[row / 64] |= bit;
   });
+}
+
+// Texts of more rows than this are scanned on two threads, half the rows each: fewer take less
+// time than a thread takes to start.
+std::atomic<size_t> one_thread_rows{kOneThreadScanRows};
+
+// Marks the rows with a text of a masked column that holds `needle`; with `verify`, only those
+// whose whole text `verify` matches too. The needle holds no zero byte, so a place where it is
+// found lies inside one text. The later half of many rows is scanned meanwhile on another
+// thread: split where a word of marks begins, so that the two never write the same word.
+void MarkHolding(const FoldedColumns& folded, uint32_t mask, std::string_view needle, const LikePattern* verify,
+                 std::vector<uint64_t>* marks) {
+  const size_t rows = folded.rows(), half = rows / 2 & ~size_t{63};
+  if (rows <= one_thread_rows.load(std::memory_order_relaxed)) return MarkHoldingIn(folded, 0, rows, mask, needle, verify, marks);
+  std::thread thread;
+  try {
+    thread = std::thread([&] { MarkHoldingIn(folded, half, rows, mask, needle, verify, marks); });
+  } catch (const std::system_error&) {
+    return MarkHoldingIn(folded, 0, rows, mask, needle, verify, marks);  // no thread to be had
+  }
+  MarkHoldingIn(folded, 0, half, mask, needle, verify, marks);
+  thread.join();
 }
 
 }  // namespace
@@ -451,6 +479,8 @@ size_t FirstMarked(const std::vector<uint64_t>& marks, const uint32_t* rows, siz
   }
   return i;
 }
+
+void ScanOnOneThreadUpTo(size_t rows) { one_thread_rows.store(rows, std::memory_order_relaxed); }
 
 void LimitFoldedScanStep(size_t bytes) { step_limit.store(bytes, std::memory_order_relaxed); }
 

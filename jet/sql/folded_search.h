@@ -57,6 +57,12 @@ size_t FirstMarked(const std::vector<uint64_t>& marks, const uint32_t* rows, siz
 void LimitFoldedScanStep(size_t bytes);
 size_t FoldedScanStep();
 
+// MarkAll looks through the texts of more rows than this on two threads, half the rows each.
+constexpr size_t kOneThreadScanRows = 200000;
+// Scans the texts of more than `rows` rows on two threads from now on, for this whole process
+// (kOneThreadScanRows: as the program does); a test makes small tables take that way.
+void ScanOnOneThreadUpTo(size_t rows);
+
 // The first place at or after `from` in [from, end) where `needle` begins; end when none.
 const char* FindBytes(const char* from, const char* end, std::string_view needle);
 

@@ -105,10 +105,16 @@ void AddSongs(jet::WritableDatabase& db, std::mt19937& random, int count, int fi
 }
 
 // While it lives, every table of more than one page is folded on two threads, half its pages on
-// each, as the program folds a large one.
+// each, and every search looks through its texts on two, as the program does for a large one.
 struct FoldedOnTwoThreads {
-  FoldedOnTwoThreads() { jet::FoldOnOneThreadUpTo(1); }
-  ~FoldedOnTwoThreads() { jet::FoldOnOneThreadUpTo(jet::kOneThreadPages); }
+  FoldedOnTwoThreads() {
+    jet::FoldOnOneThreadUpTo(1);
+    jet::ScanOnOneThreadUpTo(1);
+  }
+  ~FoldedOnTwoThreads() {
+    jet::FoldOnOneThreadUpTo(jet::kOneThreadPages);
+    jet::ScanOnOneThreadUpTo(jet::kOneThreadScanRows);
+  }
 };
 
 TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
