@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -594,6 +595,8 @@ class KeepingThreads {
     threads_.emplace_back().done = done;
     try {
       threads_.back().thread = std::thread([held, done] {
+        // Writing for a later process: whatever this one searches meanwhile goes first.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
         (*held)();
         done->store(true);
       });
