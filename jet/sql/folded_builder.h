@@ -39,6 +39,10 @@ inline bool OneByteUnits(JetVersion version, const StoredText& stored) {
 
 // Pages read at once while streaming a table: 1 MB of 4 KB pages.
 constexpr uint32_t kRunPages = 256;
+// Pages of other objects a run reads through rather than end there. A table filled beside its
+// indexes has their pages between its own, often one or two at a time: read run by run as
+// they lie, a large one took ten thousand reads, each costing more than copying a few pages.
+constexpr uint32_t kRunGapPages = 8;
 
 // Reads `pages` (ascending) in long runs straight from the file and hands each to `visit`
 // (page, bytes) -> Result<bool>; stops with false as soon as `visit` does.
@@ -51,15 +55,19 @@ Result<bool> StreamPages(Pager& pager, std::span<const uint32_t> pages, Visit vi
   const size_t size = size_t{run_pages} * page_size + 16;
   const std::unique_ptr<uint8_t[]> run = std::make_unique_for_overwrite<uint8_t[]>(size);
   for (size_t i = 0; i < pages.size();) {
-    uint32_t count = 1;
-    while (count < run_pages && i + count < pages.size() && pages[i + count] == pages[i] + count) ++count;
-    JET_RETURN_IF_ERROR(pager.ReadRun(pages[i], count, run.get()));
+    // Pages [i, end) of the list, read with the few pages between them as one run.
+    size_t end = i + 1;
+    while (end < pages.size() && pages[end] > pages[end - 1] && pages[end] - pages[end - 1] <= kRunGapPages + 1 &&
+           pages[end] - pages[i] < run_pages) {
+      ++end;
+    }
+    const uint32_t first = pages[i], count = pages[end - 1] - first + 1;
+    JET_RETURN_IF_ERROR(pager.ReadRun(first, count, run.get()));
     std::memset(run.get() + size_t{count} * page_size, 0, 16);  // what a block reads past the run's end
-    for (uint32_t k = 0; k < count; ++k) {
-      JET_ASSIGN_OR_RETURN(bool go_on, visit(pages[i] + k, run.get() + size_t{k} * page_size));
+    for (; i < end; ++i) {
+      JET_ASSIGN_OR_RETURN(bool go_on, visit(pages[i], run.get() + size_t{pages[i] - first} * page_size));
       if (!go_on) return false;
     }
-    i += count;
   }
   return true;
 }
