@@ -42,7 +42,7 @@ constexpr uint32_t kRunPages = 256;
 // Pages of other objects a run reads through rather than end there. A table filled beside its
 // indexes has their pages between its own, often one or two at a time: read run by run as
 // they lie, a large one took ten thousand reads, each costing more than copying a few pages.
-constexpr uint32_t kRunGapPages = 8;
+constexpr uint32_t kRunGapPages = 4;
 
 // Reads `pages` (ascending) in long runs straight from the file and hands each to `visit`
 // (page, bytes) -> Result<bool>; stops with false as soon as `visit` does.
