@@ -27,8 +27,8 @@ constexpr uint64_t kMultiplier = 0x9E3779B1u;  // odd, and under 2^32: one 32-bi
 // The turn of a lane a stripe: odd, so that each of 64 stripes in a row is turned differently.
 constexpr int kTurn = 23;
 
-// Lane j's key: different for every lane, so that equal words in two lanes weigh differently.
-// The lanes are keyed again, differently, as they are folded.
+// Lane j's key: the lanes start apart, so that equal words in two lanes weigh differently, and are
+// keyed again, differently, as they are folded.
 constexpr uint64_t Key(size_t j) { return kPrime2 * (2 * j + 1) ^ kPrime4; }
 template <typename F>
 constexpr std::array<uint64_t, kLanes> Table(F f) {
@@ -36,9 +36,8 @@ constexpr std::array<uint64_t, kLanes> Table(F f) {
   for (size_t j = 0; j < kLanes; ++j) table[j] = f(j);
   return table;
 }
-constexpr auto kKeys = Table([](size_t j) { return Key(j); });
+constexpr auto kStart = Table([](size_t j) { return Key(j); });
 constexpr auto kFoldKeys = Table([](size_t j) { return Key(kLanes + j); });
-constexpr auto kStart = Table([](size_t j) { return kPrime1 + j; });
 constexpr auto kMultipliers = Table([](size_t) { return kMultiplier; });
 
 uint64_t Word(const unsigned char* p) {
@@ -61,7 +60,7 @@ void PlainStripes(const uint64_t* from, uint64_t* to, const unsigned char* bytes
   std::memcpy(lanes.data(), from, sizeof lanes);
   for (size_t s = 0; s < stripes; ++s, bytes += kStripe) {
     for (size_t j = 0; j < kLanes; ++j) {
-      const uint64_t x = Word(bytes + 8 * j) ^ kKeys[j];
+      const uint64_t x = Word(bytes + 8 * j) ^ lanes[j];
       lanes[j] = std::rotl(lanes[j], kTurn) + Word(bytes + 8 * (j ^ 1)) + (x & 0xFFFFFFFFu) * (x >> 32);
     }
   }
@@ -98,7 +97,7 @@ constexpr BulkDigest::Ways kPlainWays{PlainStripes, PlainFold};
     for (size_t r = 0; r < kRegisters; ++r) acc[r] = Wide::Load(from + kPer * r);                               \
     for (size_t s = 0; s < stripes; ++s, bytes += kStripe) {                                                    \
       for (size_t r = 0; r < kRegisters; ++r) {                                                                 \
-        const V word = Wide::Load(bytes + sizeof(V) * r), x = Wide::Xor(word, Wide::Load(kKeys.data() + kPer * r)); \
+        const V word = Wide::Load(bytes + sizeof(V) * r), x = Wide::Xor(word, acc[r]);                          \
         const V product = Wide::Multiply(x, Wide::Shuffle<0xB1>(x));                                            \
         acc[r] = Wide::Add(Wide::Turn(acc[r]), Wide::Add(Wide::Shuffle<0x4E>(word), product));                  \
       }                                                                                                         \

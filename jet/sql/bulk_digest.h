@@ -4,14 +4,15 @@
 // of them changes every bit of the digest with even odds.
 //
 // Thirty-two lanes each take every 32nd 8-byte word: a lane is rotated, then added the word beside
-// its own (lane j takes word j^1) and the product of its own word's halves after a per-lane key.
-// The lanes depend on nothing but their own words, so that vector instructions take eight (or
+// its own (lane j takes word j^1) and the product of the halves of its own word xored with the
+// lane. The lanes depend on nothing but their own words, so that vector instructions take eight (or
 // four) of them at once with one 32-bit multiply, and there are enough of them that no lane waits
-// for the one before it. A change within one word changes the neighbouring lane for good (a
-// rotation and an addition lose nothing); the rotation tells one stripe of 256 bytes from another.
-// At the end each lane is keyed and mixed on its own (so that no change of a single lane cancels
-// out), the lanes are summed and the sum mixed with the length. The plain code and the vector code
-// give the same value, bit for bit.
+// for the one before it. A change within one word changes the neighbouring lane by the change
+// itself; the product then makes all that a lane adds afterwards depend on it (a rotation and an
+// addition alone would let a bit changed in one stripe of 256 bytes stand for a bit changed in the
+// next). At the end each lane is keyed and mixed on its own (so that no change of a single lane
+// cancels out), the lanes are summed and the sum mixed with the length. The plain code and the
+// vector code give the same value, bit for bit.
 #pragma once
 
 #include <cstddef>

@@ -328,7 +328,7 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
 }
 
 // A page's or a kept file's digest is the same taken every way the processor offers, at once or
-// in pieces of any size, and a change of any one byte changes it.
+// in pieces of any size; a change of any one byte changes it, and no two changes of one bit agree.
 TEST(FoldedSearch, DigestIsTheSameEveryWayAndTakesEveryByte) {
   std::mt19937 random(23);
   std::vector<unsigned char> bytes(4096 + 300);
@@ -353,6 +353,16 @@ TEST(FoldedSearch, DigestIsTheSameEveryWayAndTakesEveryByte) {
       EXPECT_NE(jet::BulkDigest::Of(bytes.data(), bytes.size(), way), whole) << int(way) << ": byte " << i;
       bytes[i] ^= change;
     }
+    // Pages one bit away from an empty one.
+    std::vector<unsigned char> empty(4096);
+    std::vector<uint64_t> one_bit;
+    for (size_t bit = 0; bit < 8 * empty.size(); ++bit) {
+      empty[bit / 8] = static_cast<unsigned char>(1 << bit % 8);
+      one_bit.push_back(jet::BulkDigest::Of(empty.data(), empty.size(), way));
+      empty[bit / 8] = 0;
+    }
+    std::sort(one_bit.begin(), one_bit.end());
+    EXPECT_EQ(std::unique(one_bit.begin(), one_bit.end()) - one_bit.begin(), 8 * 4096) << int(way);
   }
 }
 
