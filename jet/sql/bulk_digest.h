@@ -1,12 +1,18 @@
-// A 64-bit digest of a long stretch of bytes (a kept file of tens of megabytes), taken about as
-// fast as memory delivers them, so that trusting a file costs little more than reading it.
+// A 64-bit digest of bytes: of each page read (to tell later whether it is still what something
+// was decoded from without decoding it again), and of whole kept files of tens of megabytes (so
+// that trusting a file costs little more than reading it). Every byte counts, and a change of any
+// of them changes every bit of the digest with even odds.
 //
-// Sixteen lanes each take every sixteenth 8-byte word: a lane's state is spread over its upper
-// and lower halves (shifted down and xored), multiplied by an odd constant and added the word and
-// the product of the word's halves (after a per-lane key). The lanes depend on nothing but their
-// own words, so that vector instructions take four of them at once; a change of any byte
-// changes its lane for good (the multiplier is invertible), and the lanes are folded together by
-// a full mix at the end, with the length. The plain code and the vector code give the same value.
+// Thirty-two lanes each take every 32nd 8-byte word: a lane is rotated, then added the word beside
+// its own (lane j takes word j^1) and the product of the halves of its own word xored with the
+// lane. The lanes depend on nothing but their own words, so that vector instructions take eight (or
+// four) of them at once with one 32-bit multiply, and there are enough of them that no lane waits
+// for the one before it. A change within one word changes the neighbouring lane by the change
+// itself; the product then makes all that a lane adds afterwards depend on it (a rotation and an
+// addition alone would let a bit changed in one stripe of 256 bytes stand for a bit changed in the
+// next). At the end each lane is keyed and mixed on its own (so that no change of a single lane
+// cancels out), the lanes are summed and the sum mixed with the length. The plain code and the
+// vector code give the same value, bit for bit.
 #pragma once
 
 #include <cstddef>
@@ -16,10 +22,9 @@ namespace jet {
 
 class BulkDigest {
  public:
-  // The ways whole stripes of 128 bytes are taken: plain code, four lanes a register (AVX2, which
-  // keeps up with memory: wider registers would only wait longer for it), or the widest the
-  // processor has.
-  enum class Way { kPlain, kFour, kWidest };
+  // The ways whole stripes are taken: plain code, four lanes a register (AVX2), eight (AVX-512),
+  // or the widest the processor has.
+  enum class Way { kPlain, kFour, kEight, kWidest };
   static bool Supported(Way way);
 
   explicit BulkDigest(Way way = Way::kWidest);
@@ -29,15 +34,18 @@ class BulkDigest {
   // The digest of everything added.
   uint64_t Value() const;
 
-  static constexpr size_t kLanes = 16, kStripe = kLanes * 8;
-  using StripesFn = void (*)(uint64_t* lanes, const unsigned char* bytes, size_t stripes);
+  // The digest of `size` bytes taken at once (a page): the same value as Add then Value.
+  static uint64_t Of(const void* bytes, size_t size, Way way = Way::kWidest);
+
+  static constexpr size_t kLanes = 32, kStripe = kLanes * 8;
+  struct Ways;  // the functions of one way of taking stripes
 
  private:
   uint64_t lanes_[kLanes];
   unsigned char pending_[kStripe];
   size_t pending_size_ = 0;
   uint64_t total_ = 0;
-  StripesFn stripes_;
+  const Ways* ways_;
 };
 
 }  // namespace jet

@@ -35,7 +35,7 @@ std::mutex folder_mutex;
 std::string kept_folder;
 
 constexpr char kMagic[8] = {'V', 'L', 'R', 'N', 'K', 'E', 'P', 'T'};
-constexpr uint32_t kVersion = 4;
+constexpr uint32_t kVersion = 5;
 constexpr uint32_t kTextsKind = 1, kOrderKind = 2;
 
 struct Header {

@@ -333,30 +333,42 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
   }
 }
 
-// A kept file's digest is the same taken every way the processor offers and in pieces of any
-// size, and a change of any one byte changes it.
-TEST(FoldedSearch, KeptFileDigestIsTheSameEveryWayAndTakesEveryByte) {
+// A page's or a kept file's digest is the same taken every way the processor offers, at once or
+// in pieces of any size; a change of any one byte changes it, and no two changes of one bit agree.
+TEST(FoldedSearch, DigestIsTheSameEveryWayAndTakesEveryByte) {
   std::mt19937 random(23);
-  std::vector<unsigned char> bytes(1000);
-  for (unsigned char& b : bytes) b = static_cast<unsigned char>(random());
+  std::vector<unsigned char> bytes(4096 + 300);
   using Way = jet::BulkDigest::Way;
   const auto digest = [&](Way way, size_t size, size_t piece) {
     jet::BulkDigest d(way);
     for (size_t at = 0; at < size; at += piece) d.Add(bytes.data() + at, std::min(piece, size - at));
     return d.Value();
   };
-  for (const Way way : {Way::kPlain, Way::kFour}) {
+  for (const Way way : {Way::kPlain, Way::kFour, Way::kEight}) {
     if (!jet::BulkDigest::Supported(way)) continue;  // this processor has no such instructions
-    for (const size_t size : {0, 1, 127, 128, 129, 300, 1000}) {
+    for (const size_t size : {0, 1, 255, 256, 257, 1000, 4096, 4396}) {
+      for (unsigned char& b : bytes) b = static_cast<unsigned char>(random());
       const uint64_t plain = digest(Way::kPlain, size, size + 1);
-      for (const size_t piece : {1, 7, 128, 200, 1001}) EXPECT_EQ(digest(way, size, piece), plain) << int(way) << " " << size << " " << piece;
+      EXPECT_EQ(jet::BulkDigest::Of(bytes.data(), size, way), plain) << int(way) << " " << size;
+      for (const size_t piece : {1, 7, 256, 300}) EXPECT_EQ(digest(way, size, piece), plain) << int(way) << " " << size << " " << piece;
     }
-    const uint64_t whole = digest(way, bytes.size(), bytes.size());
+    const uint64_t whole = jet::BulkDigest::Of(bytes.data(), bytes.size(), way);
     for (size_t i = 0; i < bytes.size(); ++i) {
-      bytes[i] ^= 0x10;
-      EXPECT_NE(digest(way, bytes.size(), bytes.size()), whole) << int(way) << ": byte " << i;
-      bytes[i] ^= 0x10;
+      const unsigned char change = static_cast<unsigned char>(1 + random() % 255);
+      bytes[i] ^= change;
+      EXPECT_NE(jet::BulkDigest::Of(bytes.data(), bytes.size(), way), whole) << int(way) << ": byte " << i;
+      bytes[i] ^= change;
     }
+    // Pages one bit away from an empty one.
+    std::vector<unsigned char> empty(4096);
+    std::vector<uint64_t> one_bit;
+    for (size_t bit = 0; bit < 8 * empty.size(); ++bit) {
+      empty[bit / 8] = static_cast<unsigned char>(1 << bit % 8);
+      one_bit.push_back(jet::BulkDigest::Of(empty.data(), empty.size(), way));
+      empty[bit / 8] = 0;
+    }
+    std::sort(one_bit.begin(), one_bit.end());
+    EXPECT_EQ(std::unique(one_bit.begin(), one_bit.end()) - one_bit.begin(), 8 * 4096) << int(way);
   }
 }
 
