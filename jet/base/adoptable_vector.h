@@ -55,6 +55,11 @@ class AdoptingAllocator {
   }
   AdoptingAllocator select_on_container_copy_construction() const { return AdoptingAllocator(); }
 
+  // The memory given to adopt (null: none) and its count of elements, whether or not the vector
+  // still has its elements there.
+  T* held() const { return held_; }
+  size_t held_count() const { return count_; }
+
   friend bool operator==(const AdoptingAllocator& a, const AdoptingAllocator& b) { return a.held_ == b.held_; }
 
  private:

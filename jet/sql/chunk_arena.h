@@ -75,11 +75,17 @@ class ChunkArena {
     return list;
   }
 
-  // Lets the memory from `end` to the end of its huge page (or `limit`, if before) go.
+  // Lets the memory from `end` to the end of its huge page (or `limit`, if before) go: the pages
+  // wholly inside.
   static void LetHugeTailGo(const void* end, const void* limit) {
+    const uintptr_t huge_end = (reinterpret_cast<uintptr_t>(end) + kHugeBytes) & ~(kHugeBytes - 1);
+    LetGo(end, reinterpret_cast<const void*>(std::min(reinterpret_cast<uintptr_t>(limit), huge_end)));
+  }
+  // Lets the pages wholly inside [begin, end) go.
+  static void LetGo(const void* begin, const void* end) {
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(end) + page - 1) & ~(page - 1);
-    const uintptr_t to = std::min(reinterpret_cast<uintptr_t>(limit), (reinterpret_cast<uintptr_t>(end) + kHugeBytes) & ~(kHugeBytes - 1));
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(begin) + page - 1) & ~(page - 1);
+    const uintptr_t to = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
   }
 

@@ -428,16 +428,19 @@ class Builder {
     }
     list.reserve(n);
   }
-  // A list's room past its elements given back: a list of its own memory moved to as much as it
-  // holds, one on huge pages let go past the huge page its end is on (untouched, the rest takes
-  // no memory).
+  // A list's room past its elements given back: one on huge pages let go past the huge page its
+  // end is on (untouched, the rest takes no memory); one of its own memory moved to as much as
+  // it holds, and the huge pages it outgrew let go.
   template <typename T>
   static void Fit(AdoptableVector<T>& list) {
-    if (list.get_allocator() == AdoptingAllocator<T>()) {
-      list.shrink_to_fit();
-    } else {
-      ChunkArena::LetHugeTailGo(list.data() + list.size(), list.data() + list.capacity());
+    const AdoptingAllocator<T> allocator = list.get_allocator();
+    T* const held = allocator.held();
+    if (held != nullptr && list.data() == held) {
+      ChunkArena::LetHugeTailGo(list.data() + list.size(), held + allocator.held_count());
+      return;
     }
+    if (held != nullptr) ChunkArena::LetGo(held, held + allocator.held_count());
+    list.shrink_to_fit();
   }
 
   // Gives back what the huge page of the last text's end brought in past it.
