@@ -317,7 +317,7 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
     // The orders kept for these texts are held by their rows' places meanwhile, so that the
     // splice may reclaim the texts' memory as it goes, and are then repaired for the new ones.
     std::vector<OrderByPlaces> orders = TakeOrdersByPlaces(pager, def.page, kept);
-    if (carry.keeping.valid()) carry.keeping.wait();  // the keeping thread lets go of the texts
+    AwaitKeeping(carry);  // the keeping thread lets go of the texts
     JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> spliced, Splice(pager, def, carry, now, changed));
     if (!NameMovedRows(forwarding, owned, std::move(homes), spliced->places, &spliced->headers)) return false;
     carry.folded = std::move(spliced);
@@ -384,7 +384,7 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
   if (!current) {
     // What was carried for these texts goes before they are folded afresh, so that the process
     // never holds two copies of them.
-    if (carry != nullptr && carry->keeping.valid()) carry->keeping.wait();  // the keeping thread lets go of them
+    if (carry != nullptr) AwaitKeeping(*carry);  // the keeping thread lets go of them
     carry.reset();
     pager.TakeCarriedUnder<void>(SortedRowsKeyPrefix(def.page, columns));
     JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns));

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -576,6 +578,8 @@ uint64_t EndTexts(Writer& out, const fs::path& folder, const FoldedColumns& f) {
 
 // The threads writing kept files. The process waits for them as it exits (this goes before the
 // statics they use, made earlier), so that a file begun is finished, not left half-written.
+// A file is begun a moment after the texts are built: the search that built them reads its rows
+// meanwhile, without the writing beside it. Whoever waits for a file has it begun at once.
 class KeepingThreads {
  public:
   ~KeepingThreads() { Wait(); }
@@ -590,11 +594,16 @@ class KeepingThreads {
     });
     auto done = std::make_shared<std::atomic<bool>>(false);
     auto held = std::make_shared<Job>(std::move(job));
+    const uint64_t number = ++started_;
     // The entry is made before its thread, so that a failure to make room for it leaves no
     // running thread unowned.
     threads_.emplace_back().done = done;
     try {
-      threads_.back().thread = std::thread([held, done] {
+      threads_.back().thread = std::thread([this, held, done, number] {
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          hurry_.wait_for(lock, kDelay, [&] { return hurried_ >= number; });
+        }
         // Writing for a later process: whatever this one searches meanwhile goes first.
         setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
         (*held)();
@@ -605,7 +614,16 @@ class KeepingThreads {
       (*held)();  // no thread to be had: the file is written here
     }
   }
+  // Has every file begun so far written without waiting.
+  void Hurry() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      hurried_ = started_;
+    }
+    hurry_.notify_all();
+  }
   void Wait() {
+    Hurry();
     std::vector<Thread> threads;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -615,11 +633,14 @@ class KeepingThreads {
   }
 
  private:
+  static constexpr std::chrono::milliseconds kDelay{50};
   struct Thread {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
   std::mutex mutex_;
+  std::condition_variable hurry_;
+  uint64_t started_ = 0, hurried_ = 0;  // files begun, and those to be written without waiting
   std::vector<Thread> threads_;
 };
 
@@ -630,7 +651,10 @@ KeepingThreads& Keeping() {
 
 // The kept file holding the carried texts, once the thread writing it is done.
 uint64_t KeptIdOf(FoldedCarry& carry) {
-  if (carry.keeping.valid()) carry.kept_id = carry.keeping.get();
+  if (carry.keeping.valid()) {
+    Keeping().Hurry();
+    carry.kept_id = carry.keeping.get();
+  }
   carry.keeping = {};
   return carry.kept_id;
 }
@@ -660,6 +684,12 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
 }
 
 void WaitForKeptTexts() { Keeping().Wait(); }
+
+void AwaitKeeping(const FoldedCarry& carry) {
+  if (!carry.keeping.valid()) return;
+  Keeping().Hurry();
+  carry.keeping.wait();
+}
 
 void KeepOrder(const Pager& pager, const TableDef& def, const std::string& key, const SortedRows& order) {
   const fs::path folder = Folder();

@@ -63,6 +63,9 @@ std::shared_ptr<FoldedCarry> LoadKeptTexts(const Pager& pager, const TableDef& d
 // meanwhile builds the texts itself.
 void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry);
 
+// Waits until the thread writing the file of `carry`'s texts (if any) is done with them.
+void AwaitKeeping(const FoldedCarry& carry);
+
 // Waits until every kept file this process began to write is written. A process waits for them
 // by itself when it exits; a test or tool that starts another process on the same folder waits
 // first.
