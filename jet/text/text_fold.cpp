@@ -2,9 +2,11 @@
 
 #include <array>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "jet/text/collation.h"
+#include "jet/text/fold_runs.h"
 #include "jet/text/text_codec.h"
 
 namespace jet {
@@ -22,9 +24,7 @@ uint64_t Pack(const CharCode& c) {
 
 using FoldTable = std::array<char16_t, 0x10000>;
 
-// The first unit seen with each packed code, in a table of open addressing: building the fold
-// table happens in every process before its first search, where a node per code would cost
-// more than the lookups themselves.
+// The first unit seen with each packed code, in a table of open addressing.
 class FirstWith {
  public:
   // The unit first offered with `packed` (this one when it is the first).
@@ -48,14 +48,35 @@ class FirstWith {
   std::vector<bool> used_ = std::vector<bool>(kSlots);
 };
 
-// Each unit maps to the lowest unit with the same weights. Built once; lookups are then one load.
-std::unique_ptr<FoldTable> BuildFoldTable(JetVersion version) {
-  auto table = std::make_unique<FoldTable>();
-  for (uint32_t u = 0; u < 0x10000; ++u) (*table)[u] = static_cast<char16_t>(u);
+// Each built when first used, from its runs: a process that opens only Jet 4 files never builds
+// the other.
+const FoldTable& FoldTableFor(JetVersion version) {
+  const auto build = [](std::span<const FoldRun> runs) {
+    auto table = std::make_unique<FoldTable>();
+    for (uint32_t u = 0; u < 0x10000; ++u) (*table)[u] = static_cast<char16_t>(u);
+    for (const FoldRun& run : runs) {
+      for (uint32_t i = 0, u = run.first; i < run.count; ++i, u += run.stride) (*table)[u] = static_cast<char16_t>(static_cast<int32_t>(u) + run.step);
+    }
+    return table;
+  };
+  if (version == JetVersion::kJet4) {
+    static const std::unique_ptr<FoldTable> jet4 = build(FoldRunsOf(JetVersion::kJet4));
+    return *jet4;
+  }
+  static const std::unique_ptr<FoldTable> jet3 = build(FoldRunsOf(JetVersion::kJet3));
+  return *jet3;
+}
+
+}  // namespace
+
+// Each unit maps to the lowest unit with the same weights.
+std::vector<char16_t> FoldingFromWeights(JetVersion version) {
+  std::vector<char16_t> table(0x10000);
+  for (uint32_t u = 0; u < 0x10000; ++u) table[u] = static_cast<char16_t>(u);
   FirstWith first_with;
   const auto fold = [&](char16_t unit, const CharCode& code) {
     // No weight of its own: only matches itself.
-    (*table)[unit] = code.weight_len == 0 ? unit : first_with.Offer(Pack(code), unit);
+    table[unit] = code.weight_len == 0 ? unit : first_with.Offer(Pack(code), unit);
   };
   if (version == JetVersion::kJet4) {
     // The runs cover every unit in order: walked, not searched for each unit.
@@ -73,18 +94,6 @@ std::unique_ptr<FoldTable> BuildFoldTable(JetVersion version) {
   }
   return table;
 }
-
-// Each built when first used: a process that opens only Jet 4 files never builds the other.
-const FoldTable& FoldTableFor(JetVersion version) {
-  if (version == JetVersion::kJet4) {
-    static const std::unique_ptr<FoldTable> jet4 = BuildFoldTable(JetVersion::kJet4);
-    return *jet4;
-  }
-  static const std::unique_ptr<FoldTable> jet3 = BuildFoldTable(JetVersion::kJet3);
-  return *jet3;
-}
-
-}  // namespace
 
 char16_t FoldUnit(JetVersion version, char16_t unit) { return FoldTableFor(version)[unit]; }
 
