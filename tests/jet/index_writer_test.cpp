@@ -392,7 +392,7 @@ TEST(IndexWriter, PagesFoundOutOfOrderAreRefusedThroughTheCacheToo) {
 // The index writer's cache of decoded pages must never hand back a page that changed since it was
 // kept: whatever changes an index behind the cache's back (a change made without it, a write rolled
 // back) must leave the index exactly as if there were no cache at all. (Pages kept across writes
-// while another handle or a rolled-back write changes them: ConcurrentWriters, IoFaults, PagerWrite,
+// while another handle or a rolled-back write changes them: ReadIsolation, IoFaults, PagerWrite,
 // SchemaRandom.)
 namespace node_cache {
 

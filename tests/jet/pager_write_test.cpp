@@ -59,7 +59,7 @@ TEST(PagerWrite, RolledBackPagesLeaveNoTraceAndAReadOnlyHandleCannotWrite) {
 // What was decoded from the pages inside a write may serve the next write through that write's
 // own commit, and through a commit that changed nothing. (Anything else that moves the generation
 // makes it stale: a change, a rollback, another handle's commit seen at the next write; planted,
-// IoFaults, SchemaRandom, IndexNodeCache, ConcurrentWriters and ReadIsolation fail.)
+// IoFaults, SchemaRandom, IndexNodeCache, EngineSharing and ReadIsolation fail.)
 TEST(PagerWrite, ACommitLeavesThePagesAsTheWriteMadeThem) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
   ASSERT_OK_LET(pager, Pager::Open(path, Pager::Mode::kReadWrite));
