@@ -385,6 +385,9 @@ class WalkedIndex {
     return walked_.load(std::memory_order_relaxed);
   }
 
+  // The count of entries walked so far, by any walk.
+  size_t WalkedSoFar() const { return walked_.load(std::memory_order_acquire); }
+
   // Every row of the entries [begin, end) of one key (walked already) in the order of `keyed`'s
   // keys, named `by`: made once and kept, for a key that many rows share.
   Result<std::shared_ptr<const std::vector<uint32_t>>> StretchOrder(size_t begin, size_t end, const std::string& by,
@@ -456,6 +459,8 @@ class IndexOrderWalk final : public OrderWalk {
       : pager_(pager), index_(std::move(index)), later_(std::move(later)), keyed_(pager.format().version, *index_->folded, later_) {
     for (const SortColumn& c : later_) by_ += std::to_string(c.column) + (c.ascending ? "+" : "-");
   }
+
+  size_t AtHand() const override { return index_->WalkedSoFar(); }
 
   // Tests a batch at a time, as far as the caller reads: a search counts the matches it met to
   // judge whether to mark every row instead, so none is tested before it is wanted.

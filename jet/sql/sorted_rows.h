@@ -75,6 +75,9 @@ class OrderWalk {
   using Test = std::function<void(const uint32_t* rows, size_t count, const uint32_t* end, uint8_t* wanted)>;
   // Appends the next wanted rows (one or more), in order, to *rows; false when none is left.
   virtual Result<bool> Next(const Test& test, std::vector<uint32_t>* rows) = 0;
+  // How many rows of the order are at hand before the walk reads more of the file (SIZE_MAX:
+  // every one).
+  virtual size_t AtHand() const { return SIZE_MAX; }
 };
 
 // Whether folded texts of `columns` can be walked in the order `order_by` gives them (WalkInOrder),

@@ -129,6 +129,9 @@ constexpr double kWalkCost = 1.2;
 // Walking the index of the first sort column past an entry, as kept from the walks before: its
 // row's mark, and its key's stretch ended (the first walk, reading the index, costs more).
 constexpr double kIndexWalkCost = 6;
+// Walking the index past an entry no walk before reached, on top: reading its leaf from the file
+// and finding its row (as measured on the first search of 1,000,000 songs).
+constexpr double kFirstIndexWalkCost = 40;
 // Sorting a match by its folded texts: making its key and placing it among the others.
 constexpr double kSortCost = 500;
 // The matches a search is expected to read: what it keeps (a thousand) and a few more.
@@ -136,10 +139,11 @@ constexpr uint64_t kExpected = 1024;
 
 // Whether sorting `matches` of `rows` costs less than walking the kept order past the marks for
 // as many of them as a search reads: until the end when it reads them all, else (the matches
-// spread evenly, as most words' are) as far as its share of them lies.
-bool SortPays(double matches, double rows, double walk_cost) {
+// spread evenly, as most words' are) as far as its share of them lies; past the first `at_hand`
+// rows, an index walk reads the index first.
+bool SortPays(double matches, double rows, double walk_cost, double at_hand) {
   const double walked = matches <= kExpected ? rows : rows * kExpected / matches;
-  return matches * kSortCost <= walked * walk_cost;
+  return matches * kSortCost <= walked * walk_cost + std::max(0.0, walked - at_hand) * kFirstIndexWalkCost;
 }
 
 // The share of rows `search` matches, by kSample rows spread evenly over the table; half a match
@@ -355,9 +359,10 @@ Result<std::unique_ptr<RowSource>> InOrder(Pager& pager, const TableDef& def, co
     // than walk the order past their marks.
     share = SampledShare(*search, *folded);
     const double rows = static_cast<double>(folded->rows()), walk_cost = kept ? kWalkCost : kIndexWalkCost;
-    if (SortPays(share * rows / 4, rows, walk_cost)) {
+    const double at_hand = kept ? rows : static_cast<double>(walk->AtHand());
+    if (SortPays(share * rows / 4, rows, walk_cost, at_hand)) {
       marks.Make(*search, *folded);
-      if (SortPays(static_cast<double>(marks.count), rows, walk_cost)) return std::unique_ptr<RowSource>();
+      if (SortPays(static_cast<double>(marks.count), rows, walk_cost, at_hand)) return std::unique_ptr<RowSource>();
     }
   } else {
     marks.Make(*search, *folded);
