@@ -75,8 +75,13 @@ class PlaceLookup {
     size_t r = 0;
     for (uint32_t page = 0; page < pages; ++page) {
       const size_t begin = r;
-      bool dense = true;
-      for (; r < places_.size() && places_[r] >> 8 == page; ++r) dense = dense && (places_[r] & 0xFF) == r - begin;
+      // A page holds at most 256 rows (a slot is a byte): its end is searched for among as many,
+      // not stepped to row by row, which took a million steps on a million songs.
+      const auto from = places_.begin() + static_cast<std::ptrdiff_t>(begin);
+      const auto limit = places_.begin() + static_cast<std::ptrdiff_t>(std::min(places_.size(), begin + 257));
+      r = static_cast<size_t>(std::lower_bound(from, limit, uint64_t{page + 1} << 8) - places_.begin());
+      // Its slots ascend: the last is its count less one only when they are 0, 1, 2, ... in turn.
+      const bool dense = r == begin || (places_[r - 1] & 0xFF) == r - 1 - begin;
       first_[page] = static_cast<uint32_t>(begin) | (dense ? kDense : 0);
     }
   }
