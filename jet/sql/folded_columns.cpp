@@ -113,21 +113,6 @@ class PieceClaims {
   size_t front_ = 0, back_;
 };
 
-// Where the pieces of `pages` pages begin, and the end: those in the middle, where the two
-// threads meet, a fifth the size of those at either end, so that the one that runs out of pieces
-// first waits little for the other to finish its last.
-std::vector<size_t> PieceStarts(size_t pages) {
-  constexpr size_t kEnds = 6, kMiddle = 20, kWeight = 5;  // pieces at each end, in the middle; an end one's weight
-  constexpr size_t kTotal = 2 * kEnds * kWeight + kMiddle;
-  std::vector<size_t> starts = {0};
-  for (size_t i = 0, weight = 0; i < 2 * kEnds + kMiddle; ++i) {
-    weight += i < kEnds || i >= kEnds + kMiddle ? kWeight : 1;
-    const size_t end = pages * weight / kTotal;
-    if (end > starts.back()) starts.push_back(end);
-  }
-  return starts;
-}
-
 // Streams the table's `pages` into `builder` as Builder::Stream does. A large table's pages are
 // folded on two threads, in pieces: this one takes them from the front, the other from the back
 // (into builders of their own), until they meet, so that whichever runs faster does more. The
@@ -138,9 +123,9 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   digests->reserve(pages.size());
   if (pages.size() <= one_thread_pages.load() || !builder.plain()) return builder.Stream(pages, digests);
   const std::span<const uint32_t> all(pages);
-  const std::vector<size_t> starts = PieceStarts(pages.size());
-  const size_t pieces = starts.size() - 1;
-  const auto piece_pages = [&](size_t p) { return all.subspan(starts[p], starts[p + 1] - starts[p]); };
+  constexpr size_t kPieces = 16;
+  const size_t piece = (pages.size() + kPieces - 1) / kPieces, pieces = (pages.size() + piece - 1) / piece;
+  const auto piece_pages = [&](size_t p) { return all.subspan(p * piece, std::min(piece, pages.size() - p * piece)); };
   struct Piece {
     std::unique_ptr<Builder> builder;  // for a piece the other thread may take
     std::vector<uint64_t> digests;
@@ -150,7 +135,7 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   std::vector<Piece> later(pieces);
   for (size_t p = 1; p < pieces; ++p) {
     // Room for the piece's rows and a good deal more: only what it fills takes memory.
-    later[p].builder = std::make_unique<Builder>(pager, def, columns, def.row_count * piece_pages(p).size() / pages.size() * 2 + 64);
+    later[p].builder = std::make_unique<Builder>(pager, def, columns, def.row_count / pieces * 2 + 64);
     later[p].builder->ReserveChunksFor(piece_pages(p).size());
     later[p].digests.reserve(piece_pages(p).size());
   }
