@@ -181,6 +181,9 @@ class Builder {
           return true;
         },
         kRunPages / 2);
+    // The huge page the last text ends on is given back past it now, not when the piece is
+    // joined: the other thread fills many pieces meanwhile, each with a huge page of its own.
+    LetTailGo();
     return done;
   }
 
