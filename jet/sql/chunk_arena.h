@@ -11,7 +11,9 @@
 //     pages go; the reservation goes when the last holder of held() lets it go;
 //   - a huge page brings in memory past the last text: LetTailGo gives it back;
 //   - Adopt makes this arena's holders hold another's reservation too, so that chunks taken
-//     from it may join this one's texts.
+//     from it may join this one's texts;
+//   - ReserveList reserves room for a large list of the texts the same way, held and let go with
+//     the chunks; LetGo and LetHugeTailGo give back what such a list no longer needs.
 #pragma once
 
 #include <sys/mman.h>

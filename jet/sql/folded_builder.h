@@ -89,6 +89,10 @@ void DrainReleasing(AdoptableVector<T>& from, Take take) {
       released = handed;
     }
   }
+  // A list on huge pages of its own (Builder::Reserve) lets all of them go: the steps above leave
+  // the rest of the last one in, and whatever it outgrew.
+  const AdoptingAllocator<T> allocator = from.get_allocator();
+  if (allocator.held() != nullptr) ChunkArena::LetGo(allocator.held(), allocator.held() + allocator.held_count());
   AdoptableVector<T>().swap(from);
 }
 

@@ -600,12 +600,14 @@ class KeepingThreads {
     threads_.emplace_back().done = done;
     try {
       threads_.back().thread = std::thread([this, held, done, number] {
+        bool awaited = false;
         {
           std::unique_lock<std::mutex> lock(mutex_);
-          hurry_.wait_for(lock, kDelay, [&] { return hurried_ >= number; });
+          awaited = hurry_.wait_for(lock, kDelay, [&] { return hurried_ >= number; });
         }
-        // Writing for a later process: whatever this one searches meanwhile goes first.
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+        // Writing for a later process: whatever this one searches meanwhile goes first; unless
+        // someone waits for the file, who would then wait the longer.
+        if (!awaited) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
         (*held)();
         done->store(true);
       });
