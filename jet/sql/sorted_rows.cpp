@@ -73,7 +73,11 @@ class PlaceLookup {
     const uint32_t pages = places_.empty() ? 1 : (places_.back() >> 8) + 2;
     first_.resize(pages);
     size_t r = 0;
-    for (uint32_t page = 0; page < pages; ++page) {
+    for (uint32_t page = 0; page < pages;) {
+      // Pages without rows (of other tables, or emptied) begin where the next row is.
+      const uint32_t next_with_rows = r < places_.size() ? places_[r] >> 8 : pages;
+      for (; page < next_with_rows && page < pages; ++page) first_[page] = static_cast<uint32_t>(r) | kDense;
+      if (page == pages) break;
       const size_t begin = r;
       // A page holds at most 256 rows (a slot is a byte): its end is searched for among as many,
       // not stepped to row by row, which took a million steps on a million songs.
@@ -81,8 +85,8 @@ class PlaceLookup {
       const auto limit = places_.begin() + static_cast<std::ptrdiff_t>(std::min(places_.size(), begin + 257));
       r = static_cast<size_t>(std::lower_bound(from, limit, uint64_t{page + 1} << 8) - places_.begin());
       // Its slots ascend: the last is its count less one only when they are 0, 1, 2, ... in turn.
-      const bool dense = r == begin || (places_[r - 1] & 0xFF) == r - 1 - begin;
-      first_[page] = static_cast<uint32_t>(begin) | (dense ? kDense : 0);
+      const bool dense = (places_[r - 1] & 0xFF) == r - 1 - begin;
+      first_[page++] = static_cast<uint32_t>(begin) | (dense ? kDense : 0);
     }
   }
   // The row at `place`; kNoRow when none is.
