@@ -267,8 +267,7 @@ Result<const uint8_t*> Pager::LoadPage(uint32_t page) {
   SharedPage& slot = cache_[page];
   if (!slot) slot = shared_->Find(file_stamp_, page);
   if (!slot) {
-    // One allocation for the bytes and their count, not cleared: the read fills them.
-    std::shared_ptr<uint8_t[]> buffer = std::make_shared_for_overwrite<uint8_t[]>(page_size());
+    std::shared_ptr<uint8_t[]> buffer = shared_->FreshPage();  // not cleared: the read fills it
     JET_RETURN_IF_ERROR(file_->ReadExactly(buffer.get(), page_size(), static_cast<uint64_t>(page) * page_size()));
     if (read_depth_ == 0) JET_RETURN_IF_ERROR(CheckUnchangedSinceRefresh());
     slot = std::move(buffer);

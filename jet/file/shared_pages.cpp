@@ -1,5 +1,7 @@
 #include "jet/file/shared_pages.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <list>
 #include <map>
@@ -112,6 +114,18 @@ SharedPage SharedPages::Find(int64_t stamp, uint32_t page) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stamp != stamp_ || page >= pages_.size()) return nullptr;
   return pages_[page];
+}
+
+std::shared_ptr<uint8_t[]> SharedPages::FreshPage() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (block_next_ == kBlockPages) {
+    const size_t size = kBlockPages * page_size_;
+    void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (at == MAP_FAILED) return std::make_shared_for_overwrite<uint8_t[]>(page_size_);
+    block_ = std::shared_ptr<uint8_t[]>(static_cast<uint8_t*>(at), [size](uint8_t* block) { munmap(block, size); });
+    block_next_ = 0;
+  }
+  return std::shared_ptr<uint8_t[]>(block_, block_.get() + block_next_++ * page_size_);
 }
 
 void SharedPages::Offer(int64_t stamp, uint32_t page, SharedPage bytes) {
