@@ -1,5 +1,7 @@
 #include "jet/pages/data_page.h"
 
+#include <algorithm>
+
 #include "jet/base/bytes.h"
 #include "jet/pages/table_def.h"
 
@@ -67,28 +69,36 @@ Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowS
   return Get32(slot.bytes);
 }
 
-bool ForwardingChainStarts(const std::vector<std::pair<uint32_t, uint32_t>>& forwarding,
-                           std::unordered_map<uint32_t, uint32_t>* starts) {
-  std::unordered_map<uint32_t, uint32_t> next, back;  // slot to where it points, and back
-  for (const auto& [from, to] : forwarding) {
-    next.emplace(from, to);
-    back.emplace(to, from);
-  }
+bool ForwardingChainStarts(const std::vector<std::pair<uint32_t, uint32_t>>& forwarding, std::vector<std::pair<uint32_t, uint32_t>>* starts) {
+  // Where each slot points, and what points at each place, looked up in sorted lists: of a slot
+  // listed twice, the first counts. (Hash maps of as many entries cost milliseconds on a catalogue
+  // with thousands of moved rows, in every first search of it.)
+  std::vector<std::pair<uint32_t, uint32_t>> next(forwarding), back;
+  back.reserve(forwarding.size());
+  for (const auto& [from, to] : forwarding) back.emplace_back(to, from);
+  const auto by_first = [](const std::pair<uint32_t, uint32_t>& a, const std::pair<uint32_t, uint32_t>& b) { return a.first < b.first; };
+  std::stable_sort(next.begin(), next.end(), by_first);
+  std::stable_sort(back.begin(), back.end(), by_first);
+  const auto find = [&](const std::vector<std::pair<uint32_t, uint32_t>>& list, uint32_t key) -> const uint32_t* {
+    const auto at = std::lower_bound(list.begin(), list.end(), std::make_pair(key, uint32_t{0}), by_first);
+    return at != list.end() && at->first == key ? &at->second : nullptr;
+  };
   starts->clear();
   for (const auto& [from, to] : forwarding) {
     uint32_t end = to;
-    for (int hops = 1; next.count(end) != 0; ++hops) {
+    for (int hops = 1; const uint32_t* on = find(next, end); ++hops) {
       if (hops == kMaxForwardingHops) return false;
-      end = next.at(end);
+      end = *on;
     }
-    if (starts->count(end) != 0) continue;
-    uint32_t start = back.at(end);
-    for (int hops = 1; back.count(start) != 0; ++hops) {
+    uint32_t start = *find(back, end);
+    for (int hops = 1; const uint32_t* on = find(back, start); ++hops) {
       if (hops == kMaxForwardingHops) return false;
-      start = back.at(start);
+      start = *on;
     }
-    starts->emplace(end, start);
+    starts->emplace_back(end, start);
   }
+  std::sort(starts->begin(), starts->end());
+  starts->erase(std::unique(starts->begin(), starts->end(), [](const auto& a, const auto& b) { return a.first == b.first; }), starts->end());
   return true;
 }
 

@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <set>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -47,11 +46,11 @@ Result<uint32_t> ForwardingPointer(const Pager& pager, uint32_t page, const RowS
 inline constexpr int kMaxForwardingHops = 16;
 
 // Where each chain of the forwarding slots `forwarding` ((slot, where it points), as row
-// pointers) begins, by where it ends: a row that moved more than once left slots in the middle of
-// its chain, and is named by the first. False when a chain is longer than kMaxForwardingHops
-// either way (a cycle, or a slot listed twice over).
+// pointers) begins, by where it ends: (end, start), by end; a row that moved more than once left
+// slots in the middle of its chain, and is named by the first. False when a chain is longer than
+// kMaxForwardingHops either way (a cycle, or a slot listed twice over).
 bool ForwardingChainStarts(const std::vector<std::pair<uint32_t, uint32_t>>& forwarding,
-                           std::unordered_map<uint32_t, uint32_t>* starts);
+                           std::vector<std::pair<uint32_t, uint32_t>>* starts);
 
 // What a walk along a forwarding chain checks and reports besides the slot it ends on.
 struct ForwardingWalk {

@@ -40,7 +40,7 @@ Result<std::map<uint32_t, uint32_t>> FindMovedRows(Pager& pager, uint32_t owner,
     uint32_t home = 0;
     JET_RETURN_IF_ERROR(FollowForwarding(pager, RowPointerPage(from), RowPointerRow(from), &home).status());
   }
-  std::unordered_map<uint32_t, uint32_t> starts;  // none longer than a chain just followed
+  std::vector<std::pair<uint32_t, uint32_t>> starts;  // none longer than a chain just followed
   if (!ForwardingChainStarts(forwarding, &starts)) return pager.Corrupt(owner, "the forwarding pointers of its rows form a cycle");
   return std::map<uint32_t, uint32_t>(starts.begin(), starts.end());
 }
