@@ -653,10 +653,8 @@ KeepingThreads& Keeping() {
 
 // The kept file holding the carried texts, once the thread writing it is done.
 uint64_t KeptIdOf(FoldedCarry& carry) {
-  if (carry.keeping.valid()) {
-    Keeping().Hurry();
-    carry.kept_id = carry.keeping.get();
-  }
+  AwaitKeeping(carry);
+  if (carry.keeping.valid()) carry.kept_id = carry.keeping.get();
   carry.keeping = {};
   return carry.kept_id;
 }
