@@ -669,16 +669,25 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   const Result<int64_t> settled = pager.SettledStampNow();
   carry.stamp = settled.ok() && settled.value() == pager.file_stamp() ? settled.value() : 0;
   carry.kept_id = 0;
-  // The carry's lists change when the file does: they are written here, and the thread writes
-  // only from the texts, which never change.
-  std::unique_ptr<Writer> out = BeginTexts(folder, CataloguePath(pager), FoldedColumnsKey(def.page, carry.folded->columns), carry);
+  // The carry's lists change when the file does: the thread writes a copy of them as they are
+  // now (a few hundred KB), and the texts, which never change. Making the folder and the file is
+  // left to it too: on a first search that took a millisecond or two before the rows were read.
+  auto lists = std::make_unique<FoldedCarry>();
+  lists->folded = carry.folded;
+  lists->layout = carry.layout;
+  lists->pages = carry.pages;
+  lists->digests = carry.digests;
+  lists->forwarding = carry.forwarding;
+  lists->stamp = carry.stamp;
+  std::string catalogue = CataloguePath(pager), key = FoldedColumnsKey(def.page, carry.folded->columns);
   std::promise<uint64_t> kept;
   carry.keeping = kept.get_future().share();
-  Keeping().Start([folder, out = std::move(out), folded = carry.folded, kept = std::move(kept)]() mutable {
-    const uint64_t id = EndTexts(*out, folder, *folded);
+  Keeping().Start([folder, catalogue = std::move(catalogue), key = std::move(key), lists = std::move(lists), kept = std::move(kept)]() mutable {
+    std::unique_ptr<Writer> out = BeginTexts(folder, catalogue, key, *lists);
+    const uint64_t id = EndTexts(*out, folder, *lists->folded);
     // Let go of the texts before saying so: whoever waits for the file may then free them.
     out.reset();
-    folded.reset();
+    lists.reset();
     kept.set_value(id);
   });
 }
