@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -21,6 +20,7 @@
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sorted_rows.h"
 #include "jet/sql/sql_rows.h"
+#include "jet/sql/stream_shares.h"
 #include "jet/text/text_codec.h"
 #include "jet/text/text_fold.h"
 
@@ -94,59 +94,46 @@ using folding::StreamPages;
 
 std::atomic<size_t> one_thread_pages{kOneThreadPages};
 
-// Pieces of a table's pages not taken yet: one thread takes them from the front, the other from
-// the back (never the first, which the front always takes), until they meet.
-class PieceClaims {
- public:
-  explicit PieceClaims(size_t pieces) : back_(pieces) {}
-  std::optional<size_t> Front() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return front_ == back_ ? std::nullopt : std::optional<size_t>(front_++);
-  }
-  std::optional<size_t> Back() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return front_ == back_ || back_ == 1 ? std::nullopt : std::optional<size_t>(--back_);
-  }
-
- private:
-  std::mutex mutex_;
-  size_t front_ = 0, back_;
+// What a thread streaming a share of a table's pages keeps: the builder it streams them into
+// (but for the front's pieces, which go into the caller's), their digests, and how many of its
+// pages it added.
+struct Streamed {
+  std::unique_ptr<Builder> builder;
+  std::vector<uint64_t> digests;
+  size_t done = 0;
 };
+using Shares = folding::StreamShares<Streamed>;
 
 // Streams the table's `pages` into `builder` as Builder::Stream does. A large table's pages are
-// folded on two threads, in pieces: this one takes them from the front, the other from the back
-// (into builders of their own), until they meet, so that whichever runs faster does more. The
-// other's pieces are then put behind this one's rows in order; where that thread stopped short in
-// a piece, this one reads on from there.
+// folded on two threads, shared as StreamShares says. Those streamed into builders of their own
+// are then put behind the caller's rows in order; where a builder stopped short in its share,
+// this thread reads on from there.
 Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, const std::vector<uint32_t>& pages,
                          Builder& builder, std::vector<uint64_t>* digests) {
   digests->reserve(pages.size());
   if (pages.size() <= one_thread_pages.load() || !builder.plain()) return builder.Stream(pages, digests);
   const std::span<const uint32_t> all(pages);
   constexpr size_t kPieces = 16;
-  const size_t piece = (pages.size() + kPieces - 1) / kPieces, pieces = (pages.size() + piece - 1) / piece;
-  const auto piece_pages = [&](size_t p) { return all.subspan(p * piece, std::min(piece, pages.size() - p * piece)); };
-  struct Piece {
-    std::unique_ptr<Builder> builder;  // for a piece the other thread may take
-    std::vector<uint64_t> digests;
-    size_t done = 0;  // its pages the other thread added
-    bool taken = false;
-  };
-  std::vector<Piece> later(pieces);
-  for (size_t p = 1; p < pieces; ++p) {
-    // Room for the piece's rows and a good deal more: only what it fills takes memory.
-    later[p].builder = std::make_unique<Builder>(pager, def, columns, def.row_count / pieces * 2 + 64);
-    later[p].builder->ReserveChunksFor(piece_pages(p).size());
-    later[p].digests.reserve(piece_pages(p).size());
-  }
-  PieceClaims claims(pieces);
+  Shares shares(pages.size(), kPieces);
+  const uint32_t run_pages = shares.RunPages(folding::kRunPages / 2);
   std::atomic<bool> stop{false};
+  // Streams `share` (pages [begin, end) of the list) into a builder of its own.
+  const auto stream_alone = [&](Shares::Share& share, size_t begin, size_t end) {
+    // Room for its rows and a good deal more: only what it fills takes memory.
+    const size_t rows = size_t{def.row_count} * (end - begin) / pages.size() * 2 + 64;
+    Streamed& streamed = share.carried;
+    streamed.builder = std::make_unique<Builder>(pager, def, columns, rows);
+    streamed.builder->ReserveChunksFor(end - begin);
+    streamed.digests.reserve(end - begin);
+    streamed.done = streamed.builder->StreamAlone(all.subspan(begin, end - begin), &streamed.digests, stop, run_pages,
+                                                  [&](size_t from, size_t to) { return shares.Claim(share, from, to); });
+  };
   std::thread thread;
   try {
     thread = std::thread([&] {
-      for (std::optional<size_t> p; !stop.load(std::memory_order_relaxed) && (p = claims.Back());) {
-        later[*p].taken = true;
-        later[*p].done = later[*p].builder->StreamAlone(piece_pages(*p), &later[*p].digests, stop);
+      size_t begin = 0, end = 0;
+      for (Shares::Share* share; !stop.load(std::memory_order_relaxed) && (share = shares.Next(false, &begin, &end));) {
+        stream_alone(*share, begin, end);
       }
     });
   } catch (const std::system_error&) {
@@ -160,16 +147,23 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
       if (thread.joinable()) thread.join();
     }
   } joined{thread, stop};
-  while (const std::optional<size_t> p = claims.Front()) {
-    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(piece_pages(*p), digests, kRunPages / 2));
+  size_t begin = 0, end = 0;
+  while (Shares::Share* share = shares.Next(true, &begin, &end)) {
+    if (!share->front) {
+      stream_alone(*share, begin, end);
+      continue;
+    }
+    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.subspan(begin, end - begin), digests, run_pages,
+                                                    [&](size_t from, size_t to) { return shares.Claim(*share, from, to); }));
     if (!whole) return false;
   }
   thread.join();
-  for (size_t p = 0; p < pieces; ++p) {
-    if (!later[p].taken) continue;
-    JET_RETURN_IF_ERROR(builder.Append(*later[p].builder));
-    digests->insert(digests->end(), later[p].digests.begin(), later[p].digests.end());
-    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(piece_pages(p).subspan(later[p].done), digests));
+  for (Shares::Share* share : shares.Later()) {
+    const Streamed& streamed = share->carried;
+    JET_RETURN_IF_ERROR(builder.Append(*streamed.builder));
+    digests->insert(digests->end(), streamed.digests.begin(), streamed.digests.end());
+    const size_t from = share->begin + streamed.done;
+    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.subspan(from, share->end - from), digests));
     if (!whole) return false;
   }
   return true;
