@@ -329,22 +329,23 @@ std::atomic<size_t> one_thread_rows{kOneThreadScanRows};
 // Marks the rows with a text of a masked column that holds `needle`; with `verify`, only those
 // whose whole text `verify` matches too. The needle holds no zero byte, so a place where it is
 // found lies inside one text. The later half of many rows is scanned meanwhile on another
-// thread: split where a word of marks begins, so that the two never write the same word. Not
-// with `verify`, which keeps what its ranges decided as it matches, for one thread at a time.
+// thread: split where a word of marks begins, so that the two never write the same word.
 void MarkHolding(const FoldedColumns& folded, uint32_t mask, std::string_view needle, const LikePattern* verify,
                  std::vector<uint64_t>* marks) {
   const size_t rows = folded.rows(), half = rows / 2 & ~size_t{63};
-  if (rows <= one_thread_rows.load(std::memory_order_relaxed) || verify != nullptr) {
-    return MarkHoldingIn(folded, 0, rows, mask, needle, verify, marks);
-  }
+  if (rows <= one_thread_rows.load(std::memory_order_relaxed)) return MarkHoldingIn(folded, 0, rows, mask, needle, verify, marks);
   std::thread thread;
   try {
-    thread = std::thread([&] { MarkHoldingIn(folded, half, rows, mask, needle, nullptr, marks); });
+    thread = std::thread([&] { MarkHoldingIn(folded, half, rows, mask, needle, verify, marks); });
   } catch (const std::system_error&) {
-    return MarkHoldingIn(folded, 0, rows, mask, needle, nullptr, marks);  // no thread to be had
+    return MarkHoldingIn(folded, 0, rows, mask, needle, verify, marks);  // no thread to be had
   }
-  MarkHoldingIn(folded, 0, half, mask, needle, nullptr, marks);  // allocates nothing: cannot throw past the join
-  thread.join();
+  // Joined however this half ends: checking a text against `verify` may fail to allocate.
+  struct Joined {
+    std::thread& thread;
+    ~Joined() { thread.join(); }
+  } joined{thread};
+  MarkHoldingIn(folded, 0, half, mask, needle, verify, marks);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "jet/sql/sql_like.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "jet/text/collation.h"
@@ -29,18 +30,20 @@ struct LikePattern::CharSet {
   std::u16string units;  // folded
   std::vector<std::pair<std::string, std::string>> ranges;  // keys of the ends, inclusive
   JetVersion version = JetVersion::kJet4;
-  mutable std::vector<uint8_t> decided;  // per unit: 0 not yet, 1 inside a range, 2 outside
+  // Per unit, with ranges: 0 not decided yet, 1 inside a range, 2 outside. Two threads matching
+  // at once may both decide a unit, and decide it alike.
+  std::unique_ptr<std::atomic<uint8_t>[]> decided;
 
   bool Contains(char16_t folded) const {
     bool in = units.find(folded) != std::u16string::npos;
-    if (!in && !ranges.empty()) {
-      if (decided.empty()) decided.assign(0x10000, 0);
-      uint8_t& d = decided[folded];
+    if (!in && decided != nullptr) {
+      uint8_t d = decided[folded].load(std::memory_order_relaxed);
       if (d == 0) {
         const std::string key = SingleUnitKey(version, folded);
         d = 2;
         for (const auto& [low, high] : ranges)
           if (low <= key && key <= high) d = 1;
+        decided[folded].store(d, std::memory_order_relaxed);
       }
       in = d == 1;
     }
@@ -130,6 +133,7 @@ Result<int> LikePattern::ParseSet(std::u16string_view pattern, size_t* pos) {
       ++i;
     }
   }
+  if (!set->ranges.empty()) set->decided = std::make_unique<std::atomic<uint8_t>[]>(0x10000);
   sets_.push_back(std::move(set));
   return static_cast<int>(sets_.size() - 1);
 }

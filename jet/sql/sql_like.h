@@ -32,11 +32,11 @@ class LikePattern {
   static Result<LikePattern> Compile(JetVersion version, const Text& pattern);
 
   // Whether the whole of `text` matches. Characters are folded as they are compared, so a
-  // pattern that fails early reads little of the text. Not safe for use by two threads at once:
-  // bracket ranges keep a cache of their decisions, and stored texts a decoding buffer.
+  // pattern that fails early reads little of the text. Two threads may match at once.
   bool Matches(std::u16string_view text) const;
   // The same for a text as a row stores it (text_codec.h), read in place where its form allows:
-  // one byte a character, or UTF-16.
+  // one byte a character, or UTF-16. Not for two threads at once: a text that must be decoded
+  // first is decoded into the pattern's own buffer.
   bool MatchesStored(const uint8_t* bytes, size_t size) const;
 
   // The longest string of plain characters (folded) that every matching text contains; empty
