@@ -416,8 +416,11 @@ class Builder {
                           (to.places.empty() || from.places.empty() || to.places.back() < from.places.front());
     DrainReleasing(from.starts, [&](const uint32_t* starts, size_t n) {
       const size_t at = to.starts.size();
-      to.starts.resize(at + n);
-      for (size_t i = 0; i < n; ++i) to.starts[at + i] = starts[i] + base;
+      // Copied at once, then moved past this one's chunks while still in the cache: resizing first
+      // wrote each element twice to memory not touched before.
+      to.starts.insert(to.starts.end(), starts, starts + n);
+      uint32_t* moved = to.starts.data() + at;
+      for (size_t i = 0; i < n; ++i) moved[i] += base;
     });
     DrainReleasing(from.places, [&](const uint32_t* places, size_t n) { to.places.insert(to.places.end(), places, places + n); });
     DrainReleasing(from.nulls, [&](const uint8_t* nulls, size_t n) { to.nulls.insert(to.nulls.end(), nulls, nulls + n); });
