@@ -117,14 +117,26 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   Shares shares(pages.size(), kPieces);
   const uint32_t run_pages = shares.RunPages(folding::kRunPages / 2);
   std::atomic<bool> stop{false};
+  // A builder for a share, with room for a piece's rows and a good deal more: only what it fills
+  // takes memory. As many as the shares are likely to be are made here: made on the other thread,
+  // their lists came from its own heap, which this one could not use again once they were let go
+  // (the process held about a megabyte more).
+  const size_t piece = (pages.size() + kPieces - 1) / kPieces;
+  const auto make = [&] {
+    Streamed streamed;
+    streamed.builder = std::make_unique<Builder>(pager, def, columns, def.row_count / kPieces * 2 + 64);
+    streamed.builder->ReserveChunksFor(piece);
+    streamed.digests.reserve(piece);
+    return streamed;
+  };
+  std::vector<Streamed> made;
+  for (size_t i = 0; i < kPieces + 2; ++i) made.push_back(make());
+  std::atomic<size_t> taken{0};
   // Streams `share` (pages [begin, end) of the list) into a builder of its own.
   const auto stream_alone = [&](Shares::Share& share, size_t begin, size_t end) {
-    // Room for its rows and a good deal more: only what it fills takes memory.
-    const size_t rows = size_t{def.row_count} * (end - begin) / pages.size() * 2 + 64;
     Streamed& streamed = share.carried;
-    streamed.builder = std::make_unique<Builder>(pager, def, columns, rows);
-    streamed.builder->ReserveChunksFor(end - begin);
-    streamed.digests.reserve(end - begin);
+    const size_t next = taken.fetch_add(1);
+    streamed = next < made.size() ? std::move(made[next]) : make();
     streamed.done = streamed.builder->StreamAlone(all.subspan(begin, end - begin), &streamed.digests, stop, run_pages,
                                                   [&](size_t from, size_t to) { return shares.Claim(share, from, to); });
   };
