@@ -77,7 +77,8 @@ bool ForwardingChainStarts(const std::vector<std::pair<uint32_t, uint32_t>>& for
   back.reserve(forwarding.size());
   for (const auto& [from, to] : forwarding) back.emplace_back(to, from);
   const auto by_first = [](const std::pair<uint32_t, uint32_t>& a, const std::pair<uint32_t, uint32_t>& b) { return a.first < b.first; };
-  std::stable_sort(next.begin(), next.end(), by_first);
+  // A build meets the slots in storage order: sorted already.
+  if (!std::is_sorted(next.begin(), next.end(), by_first)) std::stable_sort(next.begin(), next.end(), by_first);
   std::stable_sort(back.begin(), back.end(), by_first);
   const auto find = [&](const std::vector<std::pair<uint32_t, uint32_t>>& list, uint32_t key) -> const uint32_t* {
     const auto at = std::lower_bound(list.begin(), list.end(), std::make_pair(key, uint32_t{0}), by_first);
