@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <mutex>
+#include <exception>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -140,12 +140,20 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
     streamed.done = streamed.builder->StreamAlone(all.subspan(begin, end - begin), &streamed.digests, stop, run_pages,
                                                   [&](size_t from, size_t to) { return shares.Claim(share, from, to); });
   };
+  // What the other thread throws (it may fail to allocate) stops both and is thrown here once it
+  // is joined, as one thread would have thrown it.
+  std::exception_ptr failed;
   std::thread thread;
   try {
     thread = std::thread([&] {
-      size_t begin = 0, end = 0;
-      for (Shares::Share* share; !stop.load(std::memory_order_relaxed) && (share = shares.Next(false, &begin, &end));) {
-        stream_alone(*share, begin, end);
+      try {
+        size_t begin = 0, end = 0;
+        for (Shares::Share* share; !stop.load(std::memory_order_relaxed) && (share = shares.Next(false, &begin, &end));) {
+          stream_alone(*share, begin, end);
+        }
+      } catch (...) {
+        failed = std::current_exception();
+        stop.store(true);
       }
     });
   } catch (const std::system_error&) {
@@ -170,6 +178,7 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
     if (!whole) return false;
   }
   thread.join();
+  if (failed) std::rethrow_exception(failed);
   for (Shares::Share* share : shares.Later()) {
     const Streamed& streamed = share->carried;
     JET_RETURN_IF_ERROR(builder.Append(*streamed.builder));

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <exception>
 #include <system_error>
 #include <thread>
 
@@ -334,18 +335,29 @@ void MarkHolding(const FoldedColumns& folded, uint32_t mask, std::string_view ne
                  std::vector<uint64_t>* marks) {
   const size_t rows = folded.rows(), half = rows / 2 & ~size_t{63};
   if (rows <= one_thread_rows.load(std::memory_order_relaxed)) return MarkHoldingIn(folded, 0, rows, mask, needle, verify, marks);
+  // Checking a text against `verify` may fail to allocate, on either thread: what the other
+  // throws is thrown here once it is joined, as one thread would have thrown it.
+  std::exception_ptr failed;
   std::thread thread;
   try {
-    thread = std::thread([&] { MarkHoldingIn(folded, half, rows, mask, needle, verify, marks); });
+    thread = std::thread([&] {
+      try {
+        MarkHoldingIn(folded, half, rows, mask, needle, verify, marks);
+      } catch (...) {
+        failed = std::current_exception();
+      }
+    });
   } catch (const std::system_error&) {
     return MarkHoldingIn(folded, 0, rows, mask, needle, verify, marks);  // no thread to be had
   }
-  // Joined however this half ends: checking a text against `verify` may fail to allocate.
-  struct Joined {
-    std::thread& thread;
-    ~Joined() { thread.join(); }
-  } joined{thread};
-  MarkHoldingIn(folded, 0, half, mask, needle, verify, marks);
+  {
+    struct Joined {
+      std::thread& thread;
+      ~Joined() { thread.join(); }
+    } joined{thread};
+    MarkHoldingIn(folded, 0, half, mask, needle, verify, marks);
+  }
+  if (failed) std::rethrow_exception(failed);
 }
 
 }  // namespace

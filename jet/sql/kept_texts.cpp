@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <future>
 #include <mutex>
@@ -683,10 +684,15 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   std::promise<uint64_t> kept;
   carry.keeping = kept.get_future().share();
   Keeping().Start([folder, catalogue = std::move(catalogue), key = std::move(key), lists = std::move(lists), kept = std::move(kept)]() mutable {
-    std::unique_ptr<Writer> out = BeginTexts(folder, catalogue, key, *lists);
-    const uint64_t id = EndTexts(*out, folder, *lists->folded);
+    uint64_t id = 0;  // not kept, as when the file could not be written
+    try {
+      std::unique_ptr<Writer> out = BeginTexts(folder, catalogue, key, *lists);
+      id = EndTexts(*out, folder, *lists->folded);
+    } catch (const std::exception&) {
+      // Out of memory for its buffers: on this thread that would end the process; the file is
+      // only a head start for the next one, which folds the texts afresh without it.
+    }
     // Let go of the texts before saying so: whoever waits for the file may then free them.
-    out.reset();
     lists.reset();
     kept.set_value(id);
   });
