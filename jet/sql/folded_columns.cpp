@@ -118,9 +118,9 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   const uint32_t run_pages = shares.RunPages(folding::kRunPages / 2);
   std::atomic<bool> stop{false};
   // A builder for a share, with room for a piece's rows and a good deal more: only what it fills
-  // takes memory. As many as the shares are likely to be are made here: made on the other thread,
+  // takes memory. One for each piece the other thread may take is made here: made on that thread,
   // their lists came from its own heap, which this one could not use again once they were let go
-  // (the process held about a megabyte more).
+  // (the process held about a megabyte more). Those for the last pages taken are made as needed.
   const size_t piece = (pages.size() + kPieces - 1) / kPieces;
   const auto make = [&] {
     Streamed streamed;
@@ -130,7 +130,7 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
     return streamed;
   };
   std::vector<Streamed> made;
-  for (size_t i = 0; i < kPieces + 2; ++i) made.push_back(make());
+  for (size_t taken_piece = 1; taken_piece < kPieces; ++taken_piece) made.push_back(make());
   std::atomic<size_t> taken{0};
   // Streams `share` (pages [begin, end) of the list) into a builder of its own.
   const auto stream_alone = [&](Shares::Share& share, size_t begin, size_t end) {
