@@ -104,10 +104,56 @@ struct Streamed {
 };
 using Shares = folding::StreamShares<Streamed>;
 
+// Builders for the shares streamed apart from the caller's builder, each with room for a piece's
+// rows and a good deal more: only what it fills takes memory. One for each piece the other thread
+// may take is made at once, on the caller's thread: made on that thread, their lists came from its
+// own heap, which the caller could not use again once they were let go (the process held about a
+// megabyte more). Those for the last pages taken are made as needed.
+class ShareBuilders {
+ public:
+  ShareBuilders(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, size_t pieces, size_t piece_pages)
+      : pager_(pager), def_(def), columns_(columns), rows_(def.row_count / pieces * 2 + 64), pages_(piece_pages) {
+    for (size_t piece = 1; piece < pieces; ++piece) made_.push_back(Make());
+  }
+  // A builder for the next share; from either thread.
+  Streamed Take() {
+    const size_t next = taken_.fetch_add(1);
+    return next < made_.size() ? std::move(made_[next]) : Make();
+  }
+
+ private:
+  Streamed Make() const {
+    Streamed streamed;
+    streamed.builder = std::make_unique<Builder>(pager_, def_, columns_, rows_);
+    streamed.builder->ReserveChunksFor(pages_);
+    streamed.digests.reserve(pages_);
+    return streamed;
+  }
+
+  Pager& pager_;
+  const TableDef& def_;
+  const std::vector<size_t>& columns_;
+  const size_t rows_, pages_;
+  std::vector<Streamed> made_;
+  std::atomic<size_t> taken_{0};
+};
+
+// Puts the shares streamed into builders of their own behind the caller's rows, in the order of
+// their pages; where one stopped short in its share, reads on from there.
+Result<bool> JoinShares(Shares& shares, std::span<const uint32_t> all, Builder& builder, std::vector<uint64_t>* digests) {
+  for (Shares::Share* share : shares.Later()) {
+    const Streamed& streamed = share->carried;
+    JET_RETURN_IF_ERROR(builder.Append(*streamed.builder));
+    digests->insert(digests->end(), streamed.digests.begin(), streamed.digests.end());
+    const size_t from = share->begin + streamed.done;
+    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.subspan(from, share->end - from), digests));
+    if (!whole) return false;
+  }
+  return true;
+}
+
 // Streams the table's `pages` into `builder` as Builder::Stream does. A large table's pages are
-// folded on two threads, shared as StreamShares says. Those streamed into builders of their own
-// are then put behind the caller's rows in order; where a builder stopped short in its share,
-// this thread reads on from there.
+// folded on two threads, shared as StreamShares says, and joined as JoinShares does.
 Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, const std::vector<uint32_t>& pages,
                          Builder& builder, std::vector<uint64_t>* digests) {
   digests->reserve(pages.size());
@@ -117,26 +163,11 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   Shares shares(pages.size(), kPieces);
   const uint32_t run_pages = shares.RunPages(folding::kRunPages / 2);
   std::atomic<bool> stop{false};
-  // A builder for a share, with room for a piece's rows and a good deal more: only what it fills
-  // takes memory. One for each piece the other thread may take is made here: made on that thread,
-  // their lists came from its own heap, which this one could not use again once they were let go
-  // (the process held about a megabyte more). Those for the last pages taken are made as needed.
-  const size_t piece = (pages.size() + kPieces - 1) / kPieces;
-  const auto make = [&] {
-    Streamed streamed;
-    streamed.builder = std::make_unique<Builder>(pager, def, columns, def.row_count / kPieces * 2 + 64);
-    streamed.builder->ReserveChunksFor(piece);
-    streamed.digests.reserve(piece);
-    return streamed;
-  };
-  std::vector<Streamed> made;
-  for (size_t taken_piece = 1; taken_piece < kPieces; ++taken_piece) made.push_back(make());
-  std::atomic<size_t> taken{0};
+  ShareBuilders made(pager, def, columns, kPieces, (pages.size() + kPieces - 1) / kPieces);
   // Streams `share` (pages [begin, end) of the list) into a builder of its own.
   const auto stream_alone = [&](Shares::Share& share, size_t begin, size_t end) {
     Streamed& streamed = share.carried;
-    const size_t next = taken.fetch_add(1);
-    streamed = next < made.size() ? std::move(made[next]) : make();
+    streamed = made.Take();
     streamed.done = streamed.builder->StreamAlone(all.subspan(begin, end - begin), &streamed.digests, stop, run_pages,
                                                   [&](size_t from, size_t to) { return shares.Claim(share, from, to); });
   };
@@ -179,15 +210,7 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   }
   thread.join();
   if (failed) std::rethrow_exception(failed);
-  for (Shares::Share* share : shares.Later()) {
-    const Streamed& streamed = share->carried;
-    JET_RETURN_IF_ERROR(builder.Append(*streamed.builder));
-    digests->insert(digests->end(), streamed.digests.begin(), streamed.digests.end());
-    const size_t from = share->begin + streamed.done;
-    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.subspan(from, share->end - from), digests));
-    if (!whole) return false;
-  }
-  return true;
+  return JoinShares(shares, all, builder, digests);
 }
 
 // Folded texts of the table as it is now; with the digests of the pages read when the table was
