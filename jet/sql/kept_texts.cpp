@@ -673,13 +673,7 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   // The carry's lists change when the file does: the thread writes a copy of them as they are
   // now (a few hundred KB), and the texts, which never change. Making the folder and the file is
   // left to it too: on a first search that took a millisecond or two before the rows were read.
-  auto lists = std::make_unique<FoldedCarry>();
-  lists->folded = carry.folded;
-  lists->layout = carry.layout;
-  lists->pages = carry.pages;
-  lists->digests = carry.digests;
-  lists->forwarding = carry.forwarding;
-  lists->stamp = carry.stamp;
+  auto lists = std::make_unique<FoldedCarry>(carry);
   std::string catalogue = CataloguePath(pager), key = FoldedColumnsKey(def.page, carry.folded->columns);
   std::promise<uint64_t> kept;
   carry.keeping = kept.get_future().share();
