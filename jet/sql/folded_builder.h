@@ -43,18 +43,11 @@ constexpr uint32_t kRunPages = 256;
 // they lie, a large one took ten thousand reads, each costing more than copying a few pages.
 constexpr uint32_t kRunGapPages = 4;
 
-// What a stream of pages reads: every run whole, where no other thread may take a part of it.
-struct WholeRuns {
-  size_t operator()(size_t, size_t end) const { return end; }
-};
-
 // Reads `pages` (ascending) in long runs straight from the file and hands each to `visit`
-// (page, bytes) -> Result<bool>; stops with false as soon as `visit` does. Before each run of
-// pages [i, end) of the list, `cut` (i, end) says where to end it: at i, the stream ends there
-// (with true), its pages after it taken by another thread.
+// (page, bytes) -> Result<bool>; stops with false as soon as `visit` does.
 // Two threads read half as much at once each, so that together they hold no more.
-template <typename Visit, typename Cut = WholeRuns>
-Result<bool> StreamPages(Pager& pager, std::span<const uint32_t> pages, Visit visit, uint32_t run_pages = kRunPages, Cut cut = {}) {
+template <typename Visit>
+Result<bool> StreamPages(Pager& pager, std::span<const uint32_t> pages, Visit visit, uint32_t run_pages = kRunPages) {
   if (pages.empty()) return true;
   const uint32_t page_size = pager.page_size();
   // With a block's room after the last page: a text at its very end is folded as a block too.
@@ -67,8 +60,6 @@ Result<bool> StreamPages(Pager& pager, std::span<const uint32_t> pages, Visit vi
            pages[end] - pages[i] < run_pages) {
       ++end;
     }
-    end = cut(i, end);
-    if (end <= i) return true;
     const uint32_t first = pages[i], count = pages[end - 1] - first + 1;
     JET_RETURN_IF_ERROR(pager.ReadRun(first, count, run.get()));
     std::memset(run.get() + size_t{count} * page_size, 0, 16);  // what a block reads past the run's end
@@ -171,9 +162,7 @@ class Builder {
   // Reads the rows of the table's pages in long runs, with each page's digest into `digests`;
   // false (with nothing kept) where a row cannot be read from its page alone: the caller walks
   // the table with a StorageCursor instead, as it does when MovedRowsNamed is false.
-  // `cut` as StreamPages takes it.
-  template <typename Cut = WholeRuns>
-  Result<bool> Stream(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, uint32_t run_pages = kRunPages, Cut cut = {}) {
+  Result<bool> Stream(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, uint32_t run_pages = kRunPages) {
     const uint32_t page_size = pager_.page_size();
     return StreamPages(
         pager_, pages,
@@ -181,18 +170,15 @@ class Builder {
           digests->push_back(PageDigest(data, page_size));
           return AddPage(page, data);
         },
-        run_pages, cut);
+        run_pages);
   }
 
   // Streams `pages` as Stream does, on a thread of its own beside the one that owns the pager:
   // only pages whose rows are all plain (AddPlain) are added, from their bytes alone. Stops at
   // the first page that wants more (a row read through its layout, a damaged page, a read that
-  // failed), when `stop` is set, or where `cut` (as StreamPages takes it) ends it; returns how
-  // many pages it added. What it stopped at is neither reported nor kept: the caller reads on
-  // from there, meeting it as one thread would.
-  template <typename Cut = WholeRuns>
-  size_t StreamAlone(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, const std::atomic<bool>& stop,
-                     uint32_t run_pages = kRunPages / 2, Cut cut = {}) {
+  // failed), or when `stop` is set; returns how many pages it added. What it stopped at is
+  // neither reported nor kept: the caller reads on from there, meeting it as one thread would.
+  size_t StreamAlone(std::span<const uint32_t> pages, std::vector<uint64_t>* digests, const std::atomic<bool>& stop) {
     size_t done = 0;
     const uint32_t page_size = pager_.page_size();
     (void)StreamPages(
@@ -203,7 +189,7 @@ class Builder {
           ++done;
           return true;
         },
-        run_pages, cut);
+        kRunPages / 2);
     // The huge page the last text ends on is given back past it now, not when the piece is
     // joined: the other thread fills many pieces meanwhile, each with a huge page of its own.
     LetTailGo();

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -20,7 +22,6 @@
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sorted_rows.h"
 #include "jet/sql/sql_rows.h"
-#include "jet/sql/stream_shares.h"
 #include "jet/text/text_codec.h"
 #include "jet/text/text_fold.h"
 
@@ -94,83 +95,53 @@ using folding::StreamPages;
 
 std::atomic<size_t> one_thread_pages{kOneThreadPages};
 
-// What a thread streaming a share of a table's pages keeps: the builder it streams them into
-// (but for the front's pieces, which go into the caller's), their digests, and how many of its
-// pages it added.
-struct Streamed {
-  std::unique_ptr<Builder> builder;
-  std::vector<uint64_t> digests;
-  size_t done = 0;
-};
-using Shares = folding::StreamShares<Streamed>;
-
-// Builders for the shares streamed apart from the caller's builder, each with room for a piece's
-// rows and a good deal more: only what it fills takes memory. One for each piece the other thread
-// may take is made at once, on the caller's thread: made on that thread, their lists came from its
-// own heap, which the caller could not use again once they were let go (the process held about a
-// megabyte more). Those for the last pages taken are made as needed.
-class ShareBuilders {
+// Pieces of a table's pages not taken yet: one thread takes them from the front, the other from
+// the back (never the first, which the front always takes), until they meet.
+class PieceClaims {
  public:
-  ShareBuilders(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, size_t pieces, size_t piece_pages)
-      : pager_(pager), def_(def), columns_(columns), rows_(def.row_count / pieces * 2 + 64), pages_(piece_pages) {
-    for (size_t piece = 1; piece < pieces; ++piece) made_.push_back(Make());
+  explicit PieceClaims(size_t pieces) : back_(pieces) {}
+  std::optional<size_t> Front() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return front_ == back_ ? std::nullopt : std::optional<size_t>(front_++);
   }
-  // A builder for the next share; from either thread.
-  Streamed Take() {
-    const size_t next = taken_.fetch_add(1);
-    return next < made_.size() ? std::move(made_[next]) : Make();
+  std::optional<size_t> Back() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return front_ == back_ || back_ == 1 ? std::nullopt : std::optional<size_t>(--back_);
   }
 
  private:
-  Streamed Make() const {
-    Streamed streamed;
-    streamed.builder = std::make_unique<Builder>(pager_, def_, columns_, rows_);
-    streamed.builder->ReserveChunksFor(pages_);
-    streamed.digests.reserve(pages_);
-    return streamed;
-  }
-
-  Pager& pager_;
-  const TableDef& def_;
-  const std::vector<size_t>& columns_;
-  const size_t rows_, pages_;
-  std::vector<Streamed> made_;
-  std::atomic<size_t> taken_{0};
+  std::mutex mutex_;
+  size_t front_ = 0, back_;
 };
 
-// Puts the shares streamed into builders of their own behind the caller's rows, in the order of
-// their pages; where one stopped short in its share, reads on from there.
-Result<bool> JoinShares(Shares& shares, std::span<const uint32_t> all, Builder& builder, std::vector<uint64_t>* digests) {
-  for (Shares::Share* share : shares.Later()) {
-    const Streamed& streamed = share->carried;
-    JET_RETURN_IF_ERROR(builder.Append(*streamed.builder));
-    digests->insert(digests->end(), streamed.digests.begin(), streamed.digests.end());
-    const size_t from = share->begin + streamed.done;
-    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.subspan(from, share->end - from), digests));
-    if (!whole) return false;
-  }
-  return true;
-}
-
 // Streams the table's `pages` into `builder` as Builder::Stream does. A large table's pages are
-// folded on two threads, shared as StreamShares says, and joined as JoinShares does.
+// folded on two threads, in pieces: this one takes them from the front, the other from the back
+// (into builders of their own), until they meet, so that whichever runs faster does more. The
+// other's pieces are then put behind this one's rows in order; where that thread stopped short in
+// a piece, this one reads on from there.
 Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, const std::vector<uint32_t>& pages,
                          Builder& builder, std::vector<uint64_t>* digests) {
   digests->reserve(pages.size());
   if (pages.size() <= one_thread_pages.load() || !builder.plain()) return builder.Stream(pages, digests);
   const std::span<const uint32_t> all(pages);
   constexpr size_t kPieces = 16;
-  Shares shares(pages.size(), kPieces);
-  const uint32_t run_pages = shares.RunPages(folding::kRunPages / 2);
-  std::atomic<bool> stop{false};
-  ShareBuilders made(pager, def, columns, kPieces, (pages.size() + kPieces - 1) / kPieces);
-  // Streams `share` (pages [begin, end) of the list) into a builder of its own.
-  const auto stream_alone = [&](Shares::Share& share, size_t begin, size_t end) {
-    Streamed& streamed = share.carried;
-    streamed = made.Take();
-    streamed.done = streamed.builder->StreamAlone(all.subspan(begin, end - begin), &streamed.digests, stop, run_pages,
-                                                  [&](size_t from, size_t to) { return shares.Claim(share, from, to); });
+  const size_t piece = (pages.size() + kPieces - 1) / kPieces, pieces = (pages.size() + piece - 1) / piece;
+  const auto piece_pages = [&](size_t p) { return all.subspan(p * piece, std::min(piece, pages.size() - p * piece)); };
+  struct Piece {
+    std::unique_ptr<Builder> builder;  // for a piece the other thread may take
+    std::vector<uint64_t> digests;
+    size_t done = 0;  // its pages the other thread added
+    bool taken = false;
   };
+  std::vector<Piece> later(pieces);
+  for (size_t p = 1; p < pieces; ++p) {
+    // Room for the piece's rows and a good deal more: only what it fills takes memory.
+    later[p].builder = std::make_unique<Builder>(pager, def, columns, def.row_count / pieces * 2 + 64);
+    later[p].builder->ReserveChunksFor(piece_pages(p).size());
+    later[p].digests.reserve(piece_pages(p).size());
+  }
+  PieceClaims claims(pieces);
+  std::atomic<bool> stop{false};
   // What the other thread throws (it may fail to allocate) stops both and is thrown here once it
   // is joined, as one thread would have thrown it.
   std::exception_ptr failed;
@@ -178,9 +149,9 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   try {
     thread = std::thread([&] {
       try {
-        size_t begin = 0, end = 0;
-        for (Shares::Share* share; !stop.load(std::memory_order_relaxed) && (share = shares.Next(false, &begin, &end));) {
-          stream_alone(*share, begin, end);
+        for (std::optional<size_t> p; !stop.load(std::memory_order_relaxed) && (p = claims.Back());) {
+          later[*p].taken = true;
+          later[*p].done = later[*p].builder->StreamAlone(piece_pages(*p), &later[*p].digests, stop);
         }
       } catch (...) {
         failed = std::current_exception();
@@ -198,19 +169,20 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
       if (thread.joinable()) thread.join();
     }
   } joined{thread, stop};
-  size_t begin = 0, end = 0;
-  while (Shares::Share* share = shares.Next(true, &begin, &end)) {
-    if (!share->front) {
-      stream_alone(*share, begin, end);
-      continue;
-    }
-    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(all.subspan(begin, end - begin), digests, run_pages,
-                                                    [&](size_t from, size_t to) { return shares.Claim(*share, from, to); }));
+  while (const std::optional<size_t> p = claims.Front()) {
+    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(piece_pages(*p), digests, kRunPages / 2));
     if (!whole) return false;
   }
   thread.join();
   if (failed) std::rethrow_exception(failed);
-  return JoinShares(shares, all, builder, digests);
+  for (size_t p = 0; p < pieces; ++p) {
+    if (!later[p].taken) continue;
+    JET_RETURN_IF_ERROR(builder.Append(*later[p].builder));
+    digests->insert(digests->end(), later[p].digests.begin(), later[p].digests.end());
+    JET_ASSIGN_OR_RETURN(bool whole, builder.Stream(piece_pages(p).subspan(later[p].done), digests));
+    if (!whole) return false;
+  }
+  return true;
 }
 
 // Folded texts of the table as it is now; with the digests of the pages read when the table was

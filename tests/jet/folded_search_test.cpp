@@ -19,7 +19,6 @@
 #include "jet/sql/byte_folder.h"
 #include "jet/sql/folded_search.h"
 #include "jet/sql/kept_texts.h"
-#include "jet/sql/stream_shares.h"
 #include "jet/sql/sql_select.h"
 #include "jet/text/text_fold.h"
 #include "jet/table/table_writer.h"
@@ -335,62 +334,6 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
       return writer.Update({static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}, values);
     });
     same_as_reading("beside moved rows, step " + std::to_string(step));
-  }
-}
-
-// Two threads streaming a table's pages, in any interleaving of their runs and taking each
-// other's last pages, read every page once, the pages after one a share could not add alone read
-// as the shares are joined; the front's pieces, then the other shares in the order they are
-// joined, lie end to end from the first page to the last.
-TEST(FoldedSearch, TwoThreadsShareEveryPageOnce) {
-  using Shares = jet::folding::StreamShares<int>;
-  std::mt19937 random(5);
-  for (int round = 0; round < 300; ++round) {
-    const size_t pages = 1 + random() % 3000;
-    Shares shares(pages, 1 + random() % 20);
-    const uint32_t run = shares.RunPages(128);
-    std::vector<int> reads(pages, 0);
-    std::vector<Shares::Share*> order;  // the front's pieces as taken, then the others
-    std::vector<std::pair<Shares::Share*, size_t>> stopped;  // shares that stopped short, and the pages they added
-    struct Thread {
-      Shares::Share* share = nullptr;
-      size_t begin = 0, end = 0, at = 0;
-      bool done = false;
-    } threads[2];
-    while (!threads[0].done || !threads[1].done) {
-      const bool front = random() % 2 == 0;
-      Thread& t = threads[front ? 0 : 1];
-      if (t.done) continue;
-      if (t.share == nullptr) {
-        t.share = shares.Next(front, &t.begin, &t.end);
-        t.at = 0;
-        t.done = t.share == nullptr;
-        if (t.share != nullptr && t.share->front) order.push_back(t.share);
-        continue;
-      }
-      // A run, as a stream reads it: cut where the other thread took the rest.
-      size_t to = shares.Claim(*t.share, t.at, std::min<size_t>(t.at + 1 + random() % run, t.end - t.begin));
-      if (to > t.at && !t.share->front && random() % 64 == 0) {
-        // A page its builder cannot add alone, somewhere in the run.
-        to = t.at + random() % (to - t.at);
-        stopped.emplace_back(t.share, to);
-        t.end = t.begin + to;
-      }
-      for (size_t page = t.begin + t.at; page < t.begin + to; ++page) ++reads[page];
-      if (to == t.at || to == t.end - t.begin) t.share = nullptr;
-      t.at = to;
-    }
-    for (const auto& [share, done] : stopped) {
-      for (size_t page = share->begin + done; page < share->end; ++page) ++reads[page];
-    }
-    ASSERT_EQ(std::count(reads.begin(), reads.end(), 1), static_cast<std::ptrdiff_t>(pages)) << "round " << round;
-    for (Shares::Share* share : shares.Later()) order.push_back(share);
-    size_t next = 0;
-    for (const Shares::Share* share : order) {
-      ASSERT_EQ(share->begin, next) << "round " << round;
-      next = share->end;
-    }
-    ASSERT_EQ(next, pages) << "round " << round;
   }
 }
 
