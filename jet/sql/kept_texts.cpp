@@ -683,8 +683,8 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
       std::unique_ptr<Writer> out = BeginTexts(folder, catalogue, key, *lists);
       id = EndTexts(*out, folder, *lists->folded);
     } catch (const std::exception&) {
-      // Out of memory for its buffers: on this thread that would end the process; the file is
-      // only a head start for the next one, which folds the texts afresh without it.
+      // Whatever failed (memory for its buffers, say), thrown on this thread it would end the
+      // process; the file is only a head start for the next one, which folds afresh without it.
     }
     // Let go of the texts before saying so: whoever waits for the file may then free them.
     lists.reset();
