@@ -6,8 +6,9 @@ VELLORAN_BUILD_PACKAGES="g++ cmake ninja-build pkg-config libgtest-dev qt6-base-
 # The independent readers the tests compare against (mdbtools, Node.js for the mdb-reader package),
 # and the virtual X server with its input and clipboard tools for the window's end-to-end test and
 # the README's screenshot; and chromium, the real browser the song request page is tested in
-# (driven by the npm package puppeteer-core, which the test installs into the build folder).
-VELLORAN_TEST_PACKAGES="mdbtools nodejs xvfb xdotool xclip x11-utils imagemagick chromium"
+# (driven by the npm package puppeteer-core, which the test installs into the build folder);
+# poppler-utils reads the printed song book's PDF back.
+VELLORAN_TEST_PACKAGES="mdbtools nodejs xvfb xdotool xclip x11-utils imagemagick chromium poppler-utils"
 # tools/fuzz.sh builds with clang, whose libFuzzer and sanitizers the fuzz targets need.
 VELLORAN_FUZZ_PACKAGES="clang cmake ninja-build"
 
