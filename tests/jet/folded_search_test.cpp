@@ -23,7 +23,7 @@
 #include "jet/text/text_fold.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
-#include "tests/jet/test_support.h"
+#include "tests/jet/schema_test_support.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ using velloran_test::ScratchDir;
 
 struct Found {
   std::vector<std::vector<Value>> rows;
-  std::vector<uint64_t> places;
+  std::vector<jet::RowId> places;
   std::string plan;
   bool operator==(const Found& o) const { return rows == o.rows && places == o.places; }
 };
@@ -49,22 +49,27 @@ Found Search(jet::Database& db, const std::string& sql, bool folded) {
     EXPECT_TRUE(more.ok()) << sql;
     if (!more.ok() || !more.value()) return found;
     found.rows.push_back(cursor.value()->values());
-    found.places.push_back(uint64_t{cursor.value()->row_id().page} << 8 | cursor.value()->row_id().row);
+    found.places.push_back(cursor.value()->row_id());
   }
 }
 
-jet::TableDesign Songs() {
-  auto column = [](const char* name, jet::ColumnType type) {
-    jet::ColumnDesign c;
-    c.name = name;
-    c.type = type;
-    c.size = 255;
-    return c;
-  };
-  jet::IndexDesign song{"Song", {{"Song"}}};
-  return {"Songs",
-          {column("ID", jet::ColumnType::kLong), column("Song", jet::ColumnType::kText), column("Artist", jet::ColumnType::kText)},
-          {song}};
+// A new database at `path` holding an empty table of songs (ID, Song, Artist; Song indexed), open for writing.
+std::unique_ptr<jet::WritableDatabase> NewSongs(const std::string& path) {
+  using schema_test::Column;
+  EXPECT_TRUE(jet::CreateDatabase(path).ok());
+  auto db = jet::WritableDatabase::Open(path);
+  const jet::TableDesign songs{"Songs",
+                               {Column("ID", jet::ColumnType::kLong), Column("Song", jet::ColumnType::kText), Column("Artist", jet::ColumnType::kText)},
+                               {schema_test::Index("Song", {{"Song"}})}};
+  EXPECT_TRUE(db.ok() && jet::CreateTable(*db.value(), songs).ok());
+  return db.ok() ? std::move(db).value() : nullptr;
+}
+
+// The search through the folded texts finds what reading every row finds; returns its plan.
+std::string ExpectSameAsReading(jet::Database& db, const std::string& sql, const std::string& when = "") {
+  const Found fast = Search(db, sql, true), plain = Search(db, sql, false);
+  EXPECT_EQ(fast, plain) << when << ": " << sql << " (" << fast.plan << ": " << fast.rows.size() << " rows, read: " << plain.rows.size() << ")";
+  return fast.plan;
 }
 
 // Pieces of texts: letters in both cases and accented, the LIKE wildcards, quotes, digits, a
@@ -128,21 +133,21 @@ TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
   // takes its turn.
   std::set<size_t> steps;
   for (int catalogue = 0; catalogue < 3; ++catalogue) {
-    const std::string path = scratch.File("songs" + std::to_string(catalogue) + ".mdb");
-    ASSERT_TRUE(jet::CreateDatabase(path).ok());
-    auto db = jet::WritableDatabase::Open(path);
-    ASSERT_TRUE(db.ok());
-    ASSERT_TRUE(jet::CreateTable(*db.value(), Songs()).ok());
-    AddSongs(*db.value(), random, 200 + static_cast<int>(random() % 1500), 1, catalogue == 2 ? 5 : 0);
+    const auto db = NewSongs(scratch.File("songs" + std::to_string(catalogue) + ".mdb"));
+    ASSERT_TRUE(db);
+    AddSongs(*db, random, 200 + static_cast<int>(random() % 1500), 1, catalogue == 2 ? 5 : 0);
     std::optional<FoldedOnTwoThreads> two;
     if (catalogue > 0) two.emplace();
     for (int search = 0; search < 60; ++search) {
       jet::LimitFoldedScanStep(size_t{16} << (search % 3));
       steps.insert(jet::FoldedScanStep());
       // As the search box makes it: quotes doubled, the text between '*'.
-      std::string text, other;
-      for (char c : RandomText(random, 3)) text += c == '\'' ? std::string("''") : std::string(1, c);
-      for (char c : RandomText(random, 2)) other += c == '\'' ? std::string("''") : std::string(1, c);
+      const auto quoted = [&](int most) {
+        std::string q;
+        for (char c : RandomText(random, most)) q += c == '\'' ? std::string("''") : std::string(1, c);
+        return q;
+      };
+      std::string text = quoted(3), other = quoted(2);
       // Now and then a pattern checked beyond its plain text, every row marked: both halves of a
       // scan on two threads check it.
       const bool checked = search % 10 == 0;
@@ -150,9 +155,7 @@ TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
       // Now and then another text in artists than in titles: one found in the other column does not count.
       const std::string sql = "SELECT * FROM [Songs] WHERE [Song] LIKE '*" + text + "*' OR [Artist] LIKE '*" +
                               (random() % 4 == 0 ? other : text) + "*'" + (checked ? "" : orders[random() % std::size(orders)]);
-      const Found fast = Search(*db.value(), sql, true), plain = Search(*db.value(), sql, false);
-      EXPECT_EQ(fast, plain) << sql << " (" << fast.plan << ": " << fast.rows.size() << " rows, read: " << plain.rows.size() << ")";
-      plans.insert(fast.plan);
+      plans.insert(ExpectSameAsReading(*db, sql));
     }
   }
   jet::LimitFoldedScanStep(SIZE_MAX);
@@ -168,27 +171,26 @@ TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
 TEST(FoldedSearch, AnIndexThatDoesNotListEveryRowOnceIsReported) {
   ScratchDir scratch;
   const std::string path = scratch.File("songs.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path).ok());
   std::mt19937 random(31);
   uint32_t table = 0;
   {
-    auto db = jet::WritableDatabase::Open(path);
-    ASSERT_TRUE(db.ok() && jet::CreateTable(*db.value(), Songs()).ok());
-    AddSongs(*db.value(), random, 1500, 1);
-    table = db.value()->ReadTable("Songs")->page;
+    const auto db = NewSongs(path);
+    ASSERT_TRUE(db);
+    AddSongs(*db, random, 1500, 1);
+    table = db->ReadTable("Songs")->page;
   }
   const std::vector<uint8_t> intact = velloran_test::ReadBytes(path);
   const Found all = Search(*jet::Database::Open(path).value(), "SELECT * FROM [Songs]", false);
   // Where a leaf (page type 4) of the table's one index holds the pointer to the row at `place`:
   // its page in three bytes, big-endian, then its row.
-  const auto pointer_of = [&](uint64_t place) {
-    const uint8_t pointer[4] = {uint8_t(place >> 24), uint8_t(place >> 16), uint8_t(place >> 8), uint8_t(place)};
+  const auto pointer_of = [&](jet::RowId place) {
+    const uint8_t pointer[4] = {uint8_t(place.page >> 16), uint8_t(place.page >> 8), uint8_t(place.page), place.row};
     for (size_t at = 0; at + 4096 <= intact.size(); at += 4096) {
       if (intact[at] != 4 || jet::Get32(intact.data() + at + 4) != table) continue;
       const auto found = std::search(intact.begin() + at + 0x1E0, intact.begin() + at + 4096, pointer, pointer + 4);
       if (found != intact.begin() + at + 4096) return static_cast<size_t>(found - intact.begin());
     }
-    ADD_FAILURE() << "no entry names " << place;
+    ADD_FAILURE() << "no entry names " << place.page << "/" << int(place.row);
     return size_t{0};
   };
   size_t first_leaf = 0;
@@ -246,7 +248,7 @@ std::vector<size_t> ArtistsEndingAPage(const Found& all) {
   std::vector<size_t> picks;
   for (size_t i = 0; i < all.rows.size(); ++i) {
     const jet::Text* artist = std::get_if<jet::Text>(&all.rows[i][2]);
-    if ((all.places[i] & 0xFF) != 0 || artist == nullptr || artist->empty() || artist->size() > 3) continue;
+    if (all.places[i].row != 0 || artist == nullptr || artist->empty() || artist->size() > 3) continue;
     if (std::all_of(artist->begin(), artist->end(), [](char16_t u) { return u < 0x80; })) picks.push_back(i);
   }
   return picks;
@@ -259,14 +261,12 @@ std::vector<size_t> ArtistsEndingAPage(const Found& all) {
 TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
   ScratchDir scratch;
   const std::string path = scratch.File("songs.mdb");
-  ASSERT_TRUE(jet::CreateDatabase(path).ok());
   std::mt19937 random(7);
   FoldedOnTwoThreads two;
   {
-    auto db = jet::WritableDatabase::Open(path);
-    ASSERT_TRUE(db.ok());
-    ASSERT_TRUE(jet::CreateTable(*db.value(), Songs()).ok());
-    AddSongs(*db.value(), random, 900, 1);
+    const auto db = NewSongs(path);
+    ASSERT_TRUE(db);
+    AddSongs(*db, random, 900, 1);
   }
   auto reader = jet::Database::Open(path);
   ASSERT_TRUE(reader.ok());
@@ -278,11 +278,7 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
       "SELECT * FROM [Songs] WHERE [Song] LIKE '*a*' OR [Artist] LIKE '*a*' ORDER BY [Artist] DESC, [Song]",
       "SELECT * FROM [Songs] WHERE [Song] LIKE '*z*' OR [Artist] LIKE '*z*' ORDER BY [Song], [Artist]"};
   const auto same_as_reading = [&](const std::string& when) {
-    for (const std::string& sql : sqls) {
-      const Found fast = Search(*reader.value(), sql, true), plain = Search(*reader.value(), sql, false);
-      EXPECT_EQ(fast, plain) << when << ": " << sql << " (" << fast.plan << ": " << fast.rows.size() << " rows, read: " << plain.rows.size()
-                             << ")";
-    }
+    for (const std::string& sql : sqls) ExpectSameAsReading(*reader.value(), sql, when);
   };
   int next_id = 10000;
   for (int round = 0; round < 15; ++round) {
@@ -290,7 +286,7 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
     const std::vector<size_t> ending = ArtistsEndingAPage(all);
     ASSERT_FALSE(ending.empty());
     const size_t pick = round % 5 == 1 ? ending[random() % ending.size()] : random() % all.places.size();
-    const jet::RowId row{static_cast<uint32_t>(all.places[pick] >> 8), static_cast<uint8_t>(all.places[pick] & 0xFF)};
+    const jet::RowId row = all.places[pick];
     std::vector<Value> values = all.rows[pick];
     if (round % 5 == 0) values[0] = int64_t{next_id++};
     if (round % 5 == 1) values[2] = jet::Text(std::get<jet::Text>(values[2]).size(), u'z');
@@ -314,7 +310,7 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
     for (size_t i = all.rows.size() - 20; i < all.rows.size(); ++i) {
       std::vector<Value> values = all.rows[i];
       values[1] = jet::Text(250, u'm');
-      JET_RETURN_IF_ERROR(writer.Update({static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}, values));
+      JET_RETURN_IF_ERROR(writer.Update(all.places[i], values));
     }
     return jet::Status::Ok();
   });
@@ -323,16 +319,14 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
   // number (its page changed, no text did), its title changed, and a moved row's title changed
   // where it now lives.
   size_t moved = all.rows.size() - 20, beside = moved - 1;
-  while (moved < all.rows.size() && all.places[moved] >> 8 != all.places[beside] >> 8) ++moved;
+  while (moved < all.rows.size() && all.places[moved].page != all.places[beside].page) ++moved;
   ASSERT_LT(moved, all.rows.size()) << "no moved row's first slot on the page of a row that stayed";
   for (int step = 0; step < 3; ++step) {
     const size_t i = step < 2 ? beside : moved;
     std::vector<Value> values = all.rows[i];
     if (step == 0) values[0] = int64_t{next_id++};
     values[1] = step == 0 ? values[1] : step == 1 ? Value(jet::FromUtf8("zea")) : Value(jet::Text(240, u'a'));
-    WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
-      return writer.Update({static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}, values);
-    });
+    WriteElsewhere(path, [&](jet::TableWriter& writer) { return writer.Update(all.places[i], values); });
     same_as_reading("beside moved rows, step " + std::to_string(step));
   }
 }
@@ -419,14 +413,12 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
   const std::string path = scratch.File("songs.mdb"), folder = scratch.File("kept");
   std::mt19937 random(19);
   FoldedOnTwoThreads two;  // the texts of the first half end in a chunk they do not fill
-  ASSERT_TRUE(jet::CreateDatabase(path).ok());
   {
-    auto db = jet::WritableDatabase::Open(path);
-    ASSERT_TRUE(db.ok());
-    ASSERT_TRUE(jet::CreateTable(*db.value(), Songs()).ok());
+    const auto db = NewSongs(path);
+    ASSERT_TRUE(db);
     // Long texts among them, so that the texts fill more than one chunk.
-    AddSongs(*db.value(), random, 3000, 1);
-    AddSongs(*db.value(), random, 3000, 3001, 0, 200);
+    AddSongs(*db, random, 3000, 1);
+    AddSongs(*db, random, 3000, 3001, 0, 200);
   }
   // Long enough for no later write to leave the file's stamp again: the texts kept now are taken
   // by the next process without reading the pages.
@@ -445,11 +437,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     jet::SharedPages::ForgetUnusedForTesting();
     auto db = jet::Database::Open(path);
     ASSERT_TRUE(db.ok());
-    for (size_t i = 0; i < count; ++i) {
-      const Found fast = Search(*db.value(), sqls[i], true), plain = Search(*db.value(), sqls[i], false);
-      EXPECT_EQ(fast, plain) << when << ": " << sqls[i] << " (" << fast.plan << ": " << fast.rows.size() << " rows, read: "
-                             << plain.rows.size() << ")";
-    }
+    for (size_t i = 0; i < count; ++i) ExpectSameAsReading(*db.value(), sqls[i], when);
     jet::WaitForKeptTexts();  // as the process would on leaving
   };
   // The kept texts file, dated back so that a file written anew is told from it.
@@ -479,7 +467,6 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
   searches_afresh("loaded", sqls.size());
   EXPECT_FALSE(written_anew()) << "built again instead of loaded";
   const Found all = Search(*jet::Database::Open(path).value(), "SELECT * FROM [Songs]", false);
-  const auto place = [&](size_t i) { return jet::RowId{static_cast<uint32_t>(all.places[i] >> 8), static_cast<uint8_t>(all.places[i] & 0xFF)}; };
   {
     // The empty search walks the index rather than load the texts, unless they and its order are held.
     jet::SharedPages::ForgetUnusedForTesting();
@@ -496,7 +483,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     WriteElsewhere(path, [&](jet::TableWriter& writer) -> jet::Status {
       std::vector<Value> values = all.rows[7];
       values[1] = jet::FromUtf8("aaa");
-      return writer.Update(place(7), values);
+      return writer.Update(all.places[7], values);
     });
     auto after = jet::Database::Open(path);
     const Found carried = Search(*after.value(), every, true);
@@ -509,7 +496,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     for (size_t i = 0; i < all.rows.size(); ++i) {
       std::vector<Value> values = all.rows[i];
       if (jet::Text* song = std::get_if<jet::Text>(&values[1])) std::reverse(song->begin(), song->end());
-      JET_RETURN_IF_ERROR(writer.Update(place(i), values));
+      JET_RETURN_IF_ERROR(writer.Update(all.places[i], values));
     }
     return jet::Status::Ok();
   });
@@ -521,9 +508,9 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     for (size_t i : {size_t{5}, all.rows.size() / 2}) {
       std::vector<Value> values = all.rows[i];
       values[1] = jet::FromUtf8("zz");
-      JET_RETURN_IF_ERROR(writer.Update(place(i), values));
+      JET_RETURN_IF_ERROR(writer.Update(all.places[i], values));
     }
-    return writer.Delete(place(all.rows.size() - 1));
+    return writer.Delete(all.places[all.rows.size() - 1]);
   });
   searches_afresh("a few rows changed", sqls.size());
   EXPECT_FALSE(written_anew()) << "built again instead of brought up to date";
@@ -537,7 +524,7 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     for (size_t i = 0; i + 1 < all.rows.size(); ++i) {
       std::vector<Value> values = all.rows[i];
       if (i == 3 || i == 40 || i == all.rows.size() / 3) values[1] = jet::Text(255, u'\u0416');  // two bytes a character
-      JET_RETURN_IF_ERROR(writer.Update(place(i), values));
+      JET_RETURN_IF_ERROR(writer.Update(all.places[i], values));
     }
     return jet::Status::Ok();
   });
@@ -549,9 +536,9 @@ TEST(FoldedSearch, KeptFilesServeAProcessStartedAfresh) {
     std::vector<Value> moved = all.rows[40], other = all.rows[9];
     moved[1] = jet::Text(240, u'n');
     other[2] = jet::FromUtf8("zz");
-    JET_RETURN_IF_ERROR(writer.Update(place(40), moved));
-    JET_RETURN_IF_ERROR(writer.Update(place(9), other));
-    return writer.Delete(place(3));
+    JET_RETURN_IF_ERROR(writer.Update(all.places[40], moved));
+    JET_RETURN_IF_ERROR(writer.Update(all.places[9], other));
+    return writer.Delete(all.places[3]);
   });
   searches_afresh("moved rows changed", sqls.size());
   EXPECT_FALSE(written_anew()) << "built again instead of brought up to date";
