@@ -232,11 +232,7 @@ TEST(TableDefWriter, RefusesWhatItCannotWrite) {
   ASSERT_OK_LET(pager, jet::Pager::Open(path, jet::Pager::Mode::kReadWrite));
   ASSERT_OK_LET(stored, jet::ReadStoredTableDef(*pager.value(), 2));
 
-  // Refused with `code`: a Result or a Status.
-  auto expect_refused = [](const auto& outcome, jet::ErrorCode code) {
-    ASSERT_FALSE(outcome.ok());
-    EXPECT_EQ(outcome.error().code(), code) << outcome.error().message();
-  };
+  const auto expect_refused = [](const auto& outcome, jet::ErrorCode code) { EXPECT_TRUE(velloran_test::FailsWith(outcome, code)); };
   jet::DefinitionExtras short_extras = stored->extras;
   short_extras.columns.pop_back();
   expect_refused(jet::EncodeTableDef(pager.value()->format(), stored->def, short_extras), jet::ErrorCode::kInvalidArgument);

@@ -379,9 +379,7 @@ TEST(IndexWriter, PagesFoundOutOfOrderAreRefusedThroughTheCacheToo) {
   // Into the middle of the damaged leaf, twice: the second time its node comes from the cache.
   const std::string inside = p.entries[p.entries.size() / 2].key;
   for (uint8_t r : {200, 201}) {
-    auto added = jet::InsertIndexEntry(h.pager(), h.def, h.Index("Num"), inside, {60000, r}, &cache);
-    ASSERT_FALSE(added.ok());
-    EXPECT_EQ(added.error().code(), jet::ErrorCode::kInvalidArgument) << added.error().message();
+    ASSERT_TRUE(velloran_test::FailsWith(jet::InsertIndexEntry(h.pager(), h.def, h.Index("Num"), inside, {60000, r}, &cache), ErrorCode::kInvalidArgument));
   }
   h.pager().Rollback();
   h.db.reset();

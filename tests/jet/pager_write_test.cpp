@@ -19,7 +19,6 @@
 namespace {
 
 using jet::Pager;
-using jet::Status;
 using velloran_test::ScratchDir;
 
 std::string FileBytes(const std::string& path) { return velloran_test::ReadWholeFile(path); }
@@ -209,10 +208,7 @@ TEST(PagerWrite, OneWriteAtATime) {
   second.value()->set_lock_wait_ms(50);
   ASSERT_TRUE(first.value()->BeginWrite().ok());
   first.value()->MutablePage(5).value()[200] = 0xAB;
-  Status refused = second.value()->BeginWrite();
-  ASSERT_FALSE(refused.ok());
-  EXPECT_EQ(refused.error().code(), jet::ErrorCode::kLocked);
-  EXPECT_NE(refused.error().message().find("in use"), std::string::npos);
+  ASSERT_TRUE(velloran_test::FailsWith(second.value()->BeginWrite(), jet::ErrorCode::kLocked, {"in use"}));
   ASSERT_TRUE(first.value()->Commit().ok());
   // The second handle's turn: it starts from the first one's committed change, not its old cache.
   ASSERT_TRUE(second.value()->BeginWrite().ok());

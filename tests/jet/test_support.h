@@ -192,6 +192,17 @@ jet::Status WithTableWriter(const std::string& path, const std::string& table, B
   return WithTableWriter(*db.value(), table, body);
 }
 
+// Whether `outcome` (a Status or a Result) failed with `code`, in a message holding each of `words`.
+template <typename Outcome>
+::testing::AssertionResult FailsWith(const Outcome& outcome, jet::ErrorCode code, std::initializer_list<std::string> words = {}) {
+  if (outcome.ok()) return ::testing::AssertionFailure() << "accepted";
+  const std::string& message = outcome.error().message();
+  if (outcome.error().code() != code) return ::testing::AssertionFailure() << "another code: " << message;
+  for (const std::string& word : words)
+    if (message.find(word) == std::string::npos) return ::testing::AssertionFailure() << "no \"" << word << "\" in: " << message;
+  return ::testing::AssertionSuccess();
+}
+
 }  // namespace velloran_test
 
 // Skips the current test when the shared fixtures are not beside this checkout.
