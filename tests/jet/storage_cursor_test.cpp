@@ -162,14 +162,19 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   EXPECT_EQ(WalkAll(cursor, false), plain.rows);
   // The bytes the cursor hands out are its row's: the SQL scan reads every survivor but the stray
   // and the lost one, each named by the slot it was written to, however far it moved.
-  ASSERT_OK_LET(scan, jet::OpenScan(t.db->pager(), t.def));
-  jet::LazyRow row(t.db->pager(), t.def);
   std::vector<std::pair<int64_t, uint32_t>> numbers, expected;
-  std::vector<uint32_t> scanned;  // the places, in the scan's order
-  while (Moved(scan.value()->Next(&row))) {
-    numbers.emplace_back(std::get<int64_t>(*row.Get(0).value()), row.id().page << 8 | row.id().row);
-    scanned.push_back(numbers.back().second);
-  }
+  // The places the SQL scan of `table` reads, in its order, and (with `numbers`) each row's number.
+  const auto scan_places = [](velloran_test::LoadedTable& table, std::vector<std::pair<int64_t, uint32_t>>* numbers) {
+    std::vector<uint32_t> places;
+    EXPECT_OK_LET(scan, jet::OpenScan(table.db->pager(), table.def));
+    jet::LazyRow row(table.db->pager(), table.def);
+    while (scan.ok() && Moved(scan.value()->Next(&row))) {
+      places.push_back(row.id().page << 8 | row.id().row);
+      if (numbers != nullptr) numbers->emplace_back(std::get<int64_t>(*row.Get(0).value()), places.back());
+    }
+    return places;
+  };
+  const std::vector<uint32_t> scanned = scan_places(t, &numbers);
   for (const Survivor& s : survivors)
     if (&s != &stray && &s != &lost) expected.emplace_back(s.number, s.id.page << 8 | s.id.row);
   std::sort(numbers.begin(), numbers.end());
@@ -189,11 +194,7 @@ TEST(StorageCursor, WalksTurnsAndSeeksAsAPlainReadingOfTheSlots) {
   velloran_test::WriteBytes(scratch.path() + "/unflagged.mdb", file);
   velloran_test::LoadedTable unflagged = velloran_test::LoadTable(scratch.path() + "/unflagged.mdb", "Walk", false);
   ASSERT_NE(unflagged.db, nullptr);
-  ASSERT_OK_LET(unflagged_scan, jet::OpenScan(unflagged.db->pager(), unflagged.def));
-  jet::LazyRow unflagged_row(unflagged.db->pager(), unflagged.def);
-  scanned.clear();
-  while (Moved(unflagged_scan.value()->Next(&unflagged_row))) scanned.push_back(unflagged_row.id().page << 8 | unflagged_row.id().row);
-  EXPECT_EQ(folded_places(unflagged), scanned);
+  EXPECT_EQ(folded_places(unflagged), scan_places(unflagged, nullptr));
 
   // Turning: Next then Prev comes back to every row; Next from before the first and Prev from
   // after the last reach the ends.
