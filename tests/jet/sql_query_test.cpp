@@ -24,10 +24,8 @@ using jet::Value;
 using Row = std::vector<Value>;
 
 using Table = velloran_test::LoadedTable;
-
-Table Load(const std::string& fixture, const std::string& table) {
-  return velloran_test::LoadTable(velloran_test::FixturePath(fixture), table);
-}
+using velloran_test::FixturePath;
+using velloran_test::LoadTable;
 
 // Access's order of two values of one column.
 int Order(const Value& a, const Value& b) {
@@ -165,7 +163,7 @@ class SqlSongs : public ::testing::Test {
  protected:
   void SetUp() override {
     REQUIRE_SHARED_FIXTURES();
-    t_ = Load("generated/songsV2000.mdb", "MyList");
+    t_ = LoadTable(FixturePath("generated/songsV2000.mdb"), "MyList");
     ASSERT_EQ(t_.rows.size(), 500u);
   }
   Table t_;
@@ -390,7 +388,7 @@ TEST_F(SqlSongs, TopKeepsTheFirstRowsAndTheirTies) {
 // (Ordering by exactly an index's columns, either way: SqlEveryIndex.)
 TEST(SqlKeys, OrdersMatchAccessWhicheverPathIsTaken) {
   REQUIRE_SHARED_FIXTURES();
-  Table t = Load("generated/keysV2000.mdb", "Keys");
+  Table t = LoadTable(FixturePath("generated/keysV2000.mdb"), "Keys");
   ASSERT_EQ(t.rows.size(), 3000u);
   const size_t flag = t.Col("Flag");
   const Query queries[] = {
