@@ -2,8 +2,6 @@
 // them a restart keeps.
 #include "app/display_options.h"
 
-#include <gtest/gtest.h>
-
 #include "app/program.h"
 #include "tests/mainwindow/recording_window.h"
 

@@ -1,14 +1,11 @@
 // The popup menu's tree as the host sees it, and the program's start-up and shutdown around the
 // window's logic: settings applied in order, saved whole, the demo catalogue.
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "app/demo_catalogue.h"
-#include "app/menu_model.h"
 #include "app/program.h"
-#include "catalogue/engine.h"
 #include "tests/mainwindow/recording_window.h"
 
 namespace velloran_test {

@@ -1,6 +1,5 @@
 // The settings file: what a host's file from any program version or platform reads as, and what
 // the program writes back.
-#include <gtest/gtest.h>
 
 #include <filesystem>
 

@@ -1,14 +1,11 @@
 // The catalogue check a host meets before every search: a missing file, a database not yet set
 // up, a table brought up to the program's design, old favourites fields replaced, rows numbered,
 // and the Retry/Cancel question while another program holds the table.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
 
 #include "catalogue/catalogue_design.h"
-#include "catalogue/engine.h"
-#include "mainwindow/frm_karaoke.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
 

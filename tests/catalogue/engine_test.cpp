@@ -1,7 +1,6 @@
 // The program's database interface over real Access files: query walks, table sets with seek and
 // edit, adding rows, action statements, design changes, Access 97 files, sharing one file between
 // connections and processes. Every test works on copies in a scratch folder.
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,10 +16,8 @@
 #include <set>
 #include <tuple>
 
-#include "catalogue/engine.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"
-#include "tests/jet/test_support.h"
 
 namespace velloran {
 namespace {

@@ -1,14 +1,10 @@
 // A host's searches from the search box to the result set: number and text searches on the
 // generated song catalogue, the row limit, the messages in the title, and what a search that
 // finds nothing leaves behind.
-#include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include "catalogue/engine.h"
-#include "mainwindow/frm_karaoke.h"
 #include "jet/text/collation.h"
-#include "jet/base/value.h"
 #include "catalogue/catalogue_design.h"
 #include "tests/catalogue/other_program.h"
 #include "tests/catalogue/scripted_host.h"

@@ -1,14 +1,11 @@
 // What a host meets beyond the program's own song table: a table whose fields are mapped to other
 // names, object names written in another letter case, and engine errors in the middle of a
 // search, a print-flag toggle and the numbering of a table's rows.
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <optional>
 
 #include "catalogue/catalogue_design.h"
-#include "catalogue/engine.h"
-#include "mainwindow/frm_karaoke.h"
 #include "jet/database.h"
 #include "jet/sql/sql_select.h"
 #include "tests/catalogue/other_program.h"

@@ -1,6 +1,5 @@
 // Shaping the list with the mouse: edge drags, heading swaps, row clicks, the popup, and moving
 // the window. (Resetting the columns: the window test's right-button menu.)
-#include <gtest/gtest.h>
 
 #include "tests/mainwindow/recording_window.h"
 

@@ -1,7 +1,6 @@
 // The keyboard commands a host uses on the list: moving, type-ahead, TAB, the favourites and
 // print-flag keys, Esc, Enter in the search box, quitting and the idle timer. (What the
 // favourites and print keys do to the file: the flags tests. Enter in the list: the singers'.)
-#include <gtest/gtest.h>
 
 #include "mainwindow/key_name.h"
 #include "tests/mainwindow/recording_window.h"

@@ -1,6 +1,5 @@
 // What the results list draws: headings, one page of rows, the highlight, the print marks, the
 // rules, fitted texts, and the window's resize handling.
-#include <gtest/gtest.h>
 
 #include "mainwindow/key_name.h"
 #include "tests/mainwindow/recording_window.h"

@@ -3,7 +3,6 @@
 // the logic asks of the window, and list commands that record what reached them.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>

@@ -1,7 +1,6 @@
 // The request server in the real program, over HTTP on a local port: phones search as the main
 // window does, send requests the host accepts or declines in the singers window, and every kind
 // of bad input is refused with a clear answer while other phones go on being served.
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QJsonArray>

@@ -3,8 +3,6 @@
 // the placement kept over a restart are checked on the real window.)
 #include "singers/frm_next_singer.h"
 
-#include <gtest/gtest.h>
-
 #include "tests/mainwindow/recording_window.h"
 
 namespace velloran_test {

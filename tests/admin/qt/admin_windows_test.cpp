@@ -1,7 +1,6 @@
 // The selector and the add-records window as real widgets on Qt's offscreen platform: clicks
 // reach the logic and the widgets show what it decided. VELLORAN_SCREENSHOTS=folder saves a
 // picture of each window there.
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,7 +1,6 @@
 // The real window on Qt's offscreen platform, driven as a host drives it: what its keys, mouse
 // and menu reach, what it paints, and a restart with the window as it was left. (What the
 // commands do: the logic's tests.)
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMenu>

@@ -3,7 +3,6 @@
 // the timer's refresh, "&Next Singer", removal, load and save, placement, layout and the popup's
 // "&Hide"; the display dragged, its font chosen, moved to the second screen and found there after
 // a restart.
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QScreen>
