@@ -13,14 +13,11 @@
 
 #include "app/qt/about_window.h"
 #include "app/qt/program_window.h"
-#include "platform/scripted_dialog_host.h"
-#include "tests/jet/test_support.h"
+#include "tests/mainwindow/recording_window.h"
 #include "tests/qt_test_support.h"
 
 namespace velloran_test {
 namespace {
-
-using namespace velloran;
 
 class SingerWindowsTest : public ::testing::Test {
  protected:
@@ -37,11 +34,7 @@ class SingerWindowsTest : public ::testing::Test {
   }
   // The singers window opened over five songs in the main window's list: 1001 "Song 1" "Artist 1"..
   SingersWindow& OpenOverFiveSongs() {
-    for (int i = 1; i <= 5; ++i) {
-      const std::string n = std::to_string(i);
-      p->logic.form.Results.Grow(i) = ResultRow{i, "D" + n, std::to_string(1000 + i), "Song " + n, "Artist " + n, false};
-    }
-    p->logic.form.SearchVisible = false;
+    ListRows(p->logic, 5);
     p->ToggleSingersWindow();
     return *p->singers_window;
   }
