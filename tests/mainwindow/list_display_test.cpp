@@ -77,25 +77,20 @@ class VariableWidths : public RecordingMainSurface {
 };
 
 TEST(ListDisplay, FittingMatchesDroppingCharactersOneByOne) {
-  VariableWidths surface;
-  RecordingView view;
-  ScriptedHost host;
-  ScriptedDialogHost dialogs;
-  RecordingCommands commands;
-  MainWindowLogic logic{surface, view, host, dialogs, commands};
+  SurfaceWindow<VariableWidths> w;
   const std::string text = "Wiki Wo\xC3\xA9men \xE2\x82\xAC\xE2\x82\xAC iW Will";
   for (float width = -60; width < 2200; width += 7) {
     std::string slow = text;
-    while (!slow.empty() && surface.TextWidth(slow) > width) {
+    while (!slow.empty() && w.surface.TextWidth(slow) > width) {
       size_t cut = slow.size() - 1;  // the last character's lead byte
       while (cut > 0 && (static_cast<unsigned char>(slow[cut]) & 0xC0) == 0x80) --cut;
       slow.erase(cut);
     }
-    EXPECT_EQ(logic.FitText(text, width), slow) << width;
+    EXPECT_EQ(w.logic.FitText(text, width), slow) << width;
   }
-  surface.measured = 0;
-  logic.FitText(std::string(1000, 'x'), 950);
-  EXPECT_LT(surface.measured, 15);  // halving: about log2(1000) measurements, not 990
+  w.surface.measured = 0;
+  w.logic.FitText(std::string(1000, 'x'), 950);
+  EXPECT_LT(w.surface.measured, 15);  // halving: about log2(1000) measurements, not 990
 }
 
 TEST(ListDisplay, ResizeSnapsBackWhileWindowResizingIsOffAndActivationAppliesOnTop) {
