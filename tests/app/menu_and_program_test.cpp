@@ -29,16 +29,12 @@ TEST(MenuModel, TheWholeTreeAsDesigned) {
   std::vector<std::string> lines;
   Flatten(menu, 0, lines);
   const std::vector<std::string> expected{
-      "&Database", "  &New database", "  &Open database", "  &Close database", "  -",
-      "  &Modify database (Requires MS Access)", "  -", "  &Select Table/Fields (off)", "  -", "  &Add Records",
-      "Fa&vourties", "  &Import", "  &Export", "  &Clear",
-      "&Print Book", "  &Print Book", "  -", "  &Clear print flags", "  &Show print flags [ ]",
-      "&Singers [ ]", "Song &Requests", "  &Take Requests [ ]",
-      "  Straight into the &Queue [ ]", "  -", "  &Port...", "  Venue &Code...", "-",
-      "&Options", "  &List", "    &List Font", "    Number of &Results", "    -", "    Allow &Column Resizing [x]",
-      "    Reset Column &Widths", "  &Title", "    &Title Text", "    &Title Font", "    &Screen Saver [x]",
-      "  &Allow Window Resizing [x]", "  &Always on top [ ]",
-      "About", "-", "E&xit"};
+      "&Database", "  &New database", "  &Open database", "  &Close database", "  -", "  &Modify database (Requires MS Access)", "  -",
+      "  &Select Table/Fields (off)", "  -", "  &Add Records", "Fa&vourties", "  &Import", "  &Export", "  &Clear", "&Print Book",
+      "  &Print Book", "  -", "  &Clear print flags", "  &Show print flags [ ]", "&Singers [ ]", "Song &Requests", "  &Take Requests [ ]",
+      "  Straight into the &Queue [ ]", "  -", "  &Port...", "  Venue &Code...", "-", "&Options", "  &List", "    &List Font",
+      "    Number of &Results", "    -", "    Allow &Column Resizing [x]", "    Reset Column &Widths", "  &Title", "    &Title Text",
+      "    &Title Font", "    &Screen Saver [x]", "  &Allow Window Resizing [x]", "  &Always on top [ ]", "About", "-", "E&xit"};
   EXPECT_EQ(lines, expected);
   SyncMenu(menu, MenuSwitches{.ScreenSaver = false, .OnTop = true, .SelectTableEnabled = true});
   EXPECT_FALSE(FindMenuItem(menu, "Mnu_Options_ScreenSaver")->checked);

@@ -26,10 +26,8 @@ TEST_F(RequestServerTest, PhonesSearchAsTheProgramAndTheHostTakesTheirRequests) 
     for (int i = 0; i < songs.size(); ++i) {
       const QJsonObject s = songs[i].toObject();
       const ResultRow& row = expected[i + 1];
-      EXPECT_EQ(s["row"].toInt(), row.ID);
-      EXPECT_EQ(s["number"].toString().toStdString(), row.SongNumber);
-      EXPECT_EQ(s["title"].toString().toStdString(), row.Song);
-      EXPECT_EQ(s["artist"].toString().toStdString(), row.Artist);
+      const auto text = [&](const char* key) { return s[key].toString().toStdString(); };
+      EXPECT_EQ(std::tuple(s["row"].toInt(), text("number"), text("title"), text("artist")), std::tie(row.ID, row.SongNumber, row.Song, row.Artist));
     }
   }
   // Answers kept for phones are not served once the file has changed.
