@@ -2,7 +2,6 @@
 // window does, send requests the host accepts or declines in the singers window, and every kind
 // of bad input is refused with a clear answer while other phones go on being served.
 
-#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -147,10 +146,3 @@ TEST_F(RequestServerTest, BadInputIsRefusedClearlyAndOthersAreStillServed) {
 
 }  // namespace
 }  // namespace velloran_test
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);  // listing the tests at build time has no display either
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
