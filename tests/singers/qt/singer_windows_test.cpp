@@ -111,8 +111,7 @@ TEST_F(SingerWindowsTest, PlacedFromTheSettingsLaidOutAndHiddenFromItsPopup) {
   // At 96 dots an inch, 15 twips a pixel.
   EXPECT_EQ(sw.size(), QSize(200, kSingersDesignHeight / 15));
   EXPECT_EQ(sw.x(), 80);
-  EXPECT_EQ(sw.list().font().pointSize(), 14);
-  EXPECT_TRUE(sw.list().font().bold());
+  EXPECT_EQ(std::pair(sw.list().font().pointSize(), sw.list().font().bold()), std::pair(14, true));
   // The list fills the window but for a margin; the two buttons share the line under it.
   EXPECT_EQ(sw.list().geometry(), QRect(0, 0, 197, 303));
   EXPECT_EQ(sw.nextButton().geometry(), QRect(0, 306, 97, 25));
