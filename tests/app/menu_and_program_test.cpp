@@ -37,9 +37,8 @@ TEST(MenuModel, TheWholeTreeAsDesigned) {
       "    &Title Font", "    &Screen Saver [x]", "  &Allow Window Resizing [x]", "  &Always on top [ ]", "About", "-", "E&xit"};
   EXPECT_EQ(lines, expected);
   SyncMenu(menu, MenuSwitches{.ScreenSaver = false, .OnTop = true, .SelectTableEnabled = true});
-  EXPECT_FALSE(FindMenuItem(menu, "Mnu_Options_ScreenSaver")->checked);
-  EXPECT_TRUE(FindMenuItem(menu, "Mnu_OnTop")->checked);
-  EXPECT_TRUE(FindMenuItem(menu, "Mnu_Database_Select")->enabled);
+  EXPECT_EQ(std::tuple(FindMenuItem(menu, "Mnu_Options_ScreenSaver")->checked, FindMenuItem(menu, "Mnu_OnTop")->checked,
+                       FindMenuItem(menu, "Mnu_Database_Select")->enabled), std::tuple(false, true, true));
 }
 
 struct Started {
@@ -63,8 +62,7 @@ TEST(Program, PlacementFollowsTheResizingSwitchInFileOrder) {
   Started b;
   const WindowRect design = b.w.view.placement;
   b.Load("AllowWindowResizing=0\r\nWidth=9000\r\nHeight=5000\r\n");
-  EXPECT_EQ(b.w.view.placement.Width, design.Width);
-  EXPECT_EQ(b.w.view.placement.Height, design.Height);
+  EXPECT_EQ(std::pair(b.w.view.placement.Width, b.w.view.placement.Height), std::pair(design.Width, design.Height));
 }
 
 TEST(Program, ShutdownWritesWhatTheWindowHoldsAndKeepsOtherWindowsValues) {
