@@ -20,8 +20,7 @@ TEST(ListDisplay, OnePageHeadingsRowsHighlightRulesAndFittedTexts) {
   EXPECT_EQ(s.Line(0), (std::vector<std::string>{"Number", "DiskID", "Song", "Artist"}));
   EXPECT_EQ(s.Find("Song")->color, kWhite);
   EXPECT_EQ(s.Line(RowY(0)), (std::vector<std::string>{"1001", "D1", "Song 1", "Artist 1"}));
-  EXPECT_EQ(s.Find("Song 2")->color, kWhite);
-  EXPECT_EQ(s.Find("Song 3")->color, kBlack);
+  EXPECT_EQ(std::pair(s.Find("Song 2")->color, s.Find("Song 3")->color), std::pair(kWhite, kBlack));
   // Rules under the heading and under row 3; the column edges end there too.
   ASSERT_EQ(s.lines.size(), 6u);
   EXPECT_EQ(s.lines[0], (std::array<float, 4>{0, 240, 7215, 240}));
@@ -29,8 +28,7 @@ TEST(ListDisplay, OnePageHeadingsRowsHighlightRulesAndFittedTexts) {
   EXPECT_EQ(s.lines[5][3], RowY(3));
   w.logic.ActiveColumn = 3;  // "DiskID" is never active: the third is "Number"
   w.logic.ShowSongs();
-  EXPECT_EQ(w.surface.Find("Number")->color, kWhite);
-  EXPECT_EQ(w.surface.Find("Song")->color, kBlack);
+  EXPECT_EQ(std::pair(w.surface.Find("Number")->color, w.surface.Find("Song")->color), std::pair(kWhite, kBlack));
   // Texts are trimmed, then cut to their column: (3540-1560-50)/100 = 19 characters.
   ResultRow& r = w.logic.form.Results[1];
   r.Song = "  A Very Long Song Title Indeed  ";
