@@ -109,8 +109,7 @@ TEST_F(SingerWindowsTest, PlacedFromTheSettingsLaidOutAndHiddenFromItsPopup) {
   p->logic.Display[0].ListFont = FontSpec{"Serif", 14, true, false, false};
   SingersWindow& sw = OpenOverFiveSongs();
   // At 96 dots an inch, 15 twips a pixel.
-  EXPECT_EQ(sw.size(), QSize(200, kSingersDesignHeight / 15));
-  EXPECT_EQ(sw.x(), 80);
+  EXPECT_EQ(std::pair(sw.size(), sw.x()), std::pair(QSize(200, kSingersDesignHeight / 15), 80));
   EXPECT_EQ(std::pair(sw.list().font().pointSize(), sw.list().font().bold()), std::pair(14, true));
   // The list fills the window but for a margin; the two buttons share the line under it.
   EXPECT_EQ(sw.list().geometry(), QRect(0, 0, 197, 303));
