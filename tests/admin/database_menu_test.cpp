@@ -51,18 +51,12 @@ TEST(PathFunctions, NamesFoldersAndRoots) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    EXPECT_EQ(FileBaseName(c.path), c.base);
-    EXPECT_EQ(ExtensionOf(c.path.substr(c.path.find_last_of("/\\") + 1)), c.extension);
-    EXPECT_EQ(FolderOf(c.path), c.folder);
-    EXPECT_EQ(StripTrailingBackslashes(c.path), c.stripped);
-    EXPECT_EQ(PathRoot(c.path), c.root);
+    EXPECT_EQ(std::tuple(FileBaseName(c.path), ExtensionOf(c.path.substr(c.path.find_last_of("/\\") + 1)), FolderOf(c.path),
+                         StripTrailingBackslashes(c.path), PathRoot(c.path)), std::tie(c.base, c.extension, c.folder, c.stripped, c.root));
   }
-  EXPECT_EQ(ShortPathName(songs + "  "), songs);
-  EXPECT_EQ(ShortPathName(songs + "/missing"), "");
-  EXPECT_TRUE(RootExists(songs + "/missing/deeper"));
-  EXPECT_FALSE(RootExists("C:\\Songs"));
-  EXPECT_EQ(BackupNameOf(songs + "/Karaoke.mdb"), songs + "/Karaoke.bak");
-  EXPECT_EQ(BackupNameOf("Karaoke.mdb"), "Karaoke.bak");
+  EXPECT_EQ(std::pair(ShortPathName(songs + "  "), ShortPathName(songs + "/missing")), std::pair(songs, std::string()));
+  EXPECT_EQ(std::pair(RootExists(songs + "/missing/deeper"), RootExists("C:\\Songs")), std::pair(true, false));
+  EXPECT_EQ(BackupNameOf(songs + "/Karaoke.mdb") + " " + BackupNameOf("Karaoke.mdb"), songs + "/Karaoke.bak Karaoke.bak");
 }
 
 TEST(DatabaseMenu, NewDatabaseFirstThenRepointsTheCurrentEntry) {
@@ -98,8 +92,7 @@ TEST(DatabaseMenu, NewDatabaseFirstThenRepointsTheCurrentEntry) {
   for (int i = 0; i < 3; ++i) m.menu.Run("Mnu_Create_Database");
   EXPECT_EQ(m.w.dialogs.messages, (std::vector<std::string>{"File exists! Select another filename!",
                                                             "Error deleting backup file " + m.dir.File("Locked.bak")}));
-  EXPECT_EQ(fs::file_size(first), size);
-  EXPECT_TRUE(fs::exists(m.dir.File("Locked.mdb")));
+  EXPECT_EQ(std::pair(fs::file_size(first), fs::exists(m.dir.File("Locked.mdb"))), std::pair(size, true));
   EXPECT_EQ(m.w.logic.SharedConnection->path(), second);
 }
 
@@ -143,8 +136,7 @@ TEST(DatabaseMenu, ModifySelectAndAddRecordsAndAWorkingDatabase) {
   m.list.entries.push_back(DatabaseEntry{songs, "MyList", "Artist", "Song", "SongNumber", "DiskID"});
   m.w.dialogs.open_answers = {FileList{"", songs}};
   m.menu.Run("Mnu_Database_Open");
-  EXPECT_EQ(m.list.CurrentDB, 2);
-  EXPECT_TRUE(m.w.logic.Switches.SelectTableEnabled);
+  EXPECT_EQ(std::pair(m.list.CurrentDB, m.w.logic.Switches.SelectTableEnabled), std::pair(int16_t{2}, true));
   EXPECT_TRUE(m.w.host.messages.empty());
 
   // A desktop without a program for the file says so.

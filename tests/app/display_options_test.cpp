@@ -2,8 +2,6 @@
 // them a restart keeps.
 #include "app/display_options.h"
 
-#include <gtest/gtest.h>
-
 #include "app/program.h"
 #include "tests/mainwindow/recording_window.h"
 
@@ -59,21 +57,16 @@ TEST(DisplayOptions, EachOptionActsOnTheWindowAndTheSavedOnesSurviveARestart) {
     ASSERT_EQ(d.messages.size(), 1u);
     EXPECT_NE(d.messages[0].find("from 1 to 2147483647"), std::string::npos);
 
-    s.program.MenuCommand("Mnu_Options_ScreenSaver");
-    s.program.MenuCommand("Mnu_AllowWindowResize");
-    s.program.MenuCommand("Mnu_OnTop");
-    EXPECT_TRUE(s.w.view.top_most);
-    EXPECT_TRUE(FindMenuItem(s.program.Menu(), "Mnu_OnTop")->checked);
+    for (const char* item : {"Mnu_Options_ScreenSaver", "Mnu_AllowWindowResize", "Mnu_OnTop"}) s.program.MenuCommand(item);
+    EXPECT_EQ(std::pair(s.w.view.top_most, FindMenuItem(s.program.Menu(), "Mnu_OnTop")->checked), std::pair(true, true));
     s.program.Form_Unload();
   }
   Session again(folder);
-  EXPECT_EQ(again.w.logic.Display[0].ListFont, list);
-  EXPECT_EQ(again.w.logic.Display[0].TitleFont, title);
+  EXPECT_EQ(std::pair(again.w.logic.Display[0].ListFont, again.w.logic.Display[0].TitleFont), std::pair(list, title));
   EXPECT_EQ(again.w.logic.form.TitleText, "No database loaded!");  // the title follows the database
   EXPECT_EQ(again.w.logic.form.MaxResults, 1000);  // never kept
-  EXPECT_FALSE(again.w.logic.Switches.ScreenSaver);
-  EXPECT_FALSE(again.w.logic.Switches.AllowWindowResize);
-  EXPECT_FALSE(again.w.logic.Switches.OnTop);  // every run starts not on top
+  const auto& kept = again.w.logic.Switches;  // every run starts not on top
+  EXPECT_EQ(std::tuple(kept.ScreenSaver, kept.AllowWindowResize, kept.OnTop), std::tuple(false, false, false));
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
 // The popup menu's tree as the host sees it, and the program's start-up and shutdown around the
 // window's logic: settings applied in order, saved whole, the demo catalogue.
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "app/demo_catalogue.h"
-#include "app/menu_model.h"
 #include "app/program.h"
-#include "catalogue/engine.h"
 #include "tests/mainwindow/recording_window.h"
 
 namespace velloran_test {
@@ -32,21 +29,16 @@ TEST(MenuModel, TheWholeTreeAsDesigned) {
   std::vector<std::string> lines;
   Flatten(menu, 0, lines);
   const std::vector<std::string> expected{
-      "&Database", "  &New database", "  &Open database", "  &Close database", "  -",
-      "  &Modify database (Requires MS Access)", "  -", "  &Select Table/Fields (off)", "  -", "  &Add Records",
-      "Fa&vourties", "  &Import", "  &Export", "  &Clear",
-      "&Print Book", "  &Print Book", "  -", "  &Clear print flags", "  &Show print flags [ ]",
-      "&Singers [ ]", "Song &Requests", "  &Take Requests [ ]",
-      "  Straight into the &Queue [ ]", "  -", "  &Port...", "  Venue &Code...", "-",
-      "&Options", "  &List", "    &List Font", "    Number of &Results", "    -", "    Allow &Column Resizing [x]",
-      "    Reset Column &Widths", "  &Title", "    &Title Text", "    &Title Font", "    &Screen Saver [x]",
-      "  &Allow Window Resizing [x]", "  &Always on top [ ]",
-      "About", "-", "E&xit"};
+      "&Database", "  &New database", "  &Open database", "  &Close database", "  -", "  &Modify database (Requires MS Access)", "  -",
+      "  &Select Table/Fields (off)", "  -", "  &Add Records", "Fa&vourties", "  &Import", "  &Export", "  &Clear", "&Print Book",
+      "  &Print Book", "  -", "  &Clear print flags", "  &Show print flags [ ]", "&Singers [ ]", "Song &Requests", "  &Take Requests [ ]",
+      "  Straight into the &Queue [ ]", "  -", "  &Port...", "  Venue &Code...", "-", "&Options", "  &List", "    &List Font",
+      "    Number of &Results", "    -", "    Allow &Column Resizing [x]", "    Reset Column &Widths", "  &Title", "    &Title Text",
+      "    &Title Font", "    &Screen Saver [x]", "  &Allow Window Resizing [x]", "  &Always on top [ ]", "About", "-", "E&xit"};
   EXPECT_EQ(lines, expected);
   SyncMenu(menu, MenuSwitches{.ScreenSaver = false, .OnTop = true, .SelectTableEnabled = true});
-  EXPECT_FALSE(FindMenuItem(menu, "Mnu_Options_ScreenSaver")->checked);
-  EXPECT_TRUE(FindMenuItem(menu, "Mnu_OnTop")->checked);
-  EXPECT_TRUE(FindMenuItem(menu, "Mnu_Database_Select")->enabled);
+  EXPECT_EQ(std::tuple(FindMenuItem(menu, "Mnu_Options_ScreenSaver")->checked, FindMenuItem(menu, "Mnu_OnTop")->checked,
+                       FindMenuItem(menu, "Mnu_Database_Select")->enabled), std::tuple(false, true, true));
 }
 
 struct Started {
@@ -70,8 +62,7 @@ TEST(Program, PlacementFollowsTheResizingSwitchInFileOrder) {
   Started b;
   const WindowRect design = b.w.view.placement;
   b.Load("AllowWindowResizing=0\r\nWidth=9000\r\nHeight=5000\r\n");
-  EXPECT_EQ(b.w.view.placement.Width, design.Width);
-  EXPECT_EQ(b.w.view.placement.Height, design.Height);
+  EXPECT_EQ(std::pair(b.w.view.placement.Width, b.w.view.placement.Height), std::pair(design.Width, design.Height));
 }
 
 TEST(Program, ShutdownWritesWhatTheWindowHoldsAndKeepsOtherWindowsValues) {

@@ -1,14 +1,11 @@
 // What a host meets beyond the program's own song table: a table whose fields are mapped to other
 // names, object names written in another letter case, and engine errors in the middle of a
 // search, a print-flag toggle and the numbering of a table's rows.
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <optional>
 
 #include "catalogue/catalogue_design.h"
-#include "catalogue/engine.h"
-#include "mainwindow/frm_karaoke.h"
 #include "jet/database.h"
 #include "jet/sql/sql_select.h"
 #include "tests/catalogue/other_program.h"
@@ -82,9 +79,7 @@ TEST(ObjectNames, EveryLookupFoldsLetterCaseOneWay) {
   EXPECT_EQ(db->OpenRecordset("SELECT [größe] FROM ärger")->Fields().at(0).name, "Größe");
   ScriptedHost host;
   CatalogueDesign design(*db, host);
-  EXPECT_TRUE(design.TableExists("ärger"));
-  EXPECT_TRUE(design.FieldExists("ärger", "GRÖßE"));
-  EXPECT_FALSE(design.TableExists("Ärgers"));
+  EXPECT_EQ(std::tuple(design.TableExists("ärger"), design.FieldExists("ärger", "GRÖßE"), design.TableExists("Ärgers")), std::tuple(true, true, false));
 }
 
 // Gives a data page a row count that cannot fit it: any read of its rows meets the damage.
@@ -158,14 +153,9 @@ TEST(EngineFaults, DamagedPagesEndTheNumberingAndTheSearchWithAMessageAndChangeN
   for (uint32_t p : pages.without_id) if (p != pages.without_id.front() && p != pages.first) later = p;
   ASSERT_TRUE(later.has_value());
   DamagePage(path, *later);
+  const std::string damaged = ReadWholeFile(path);
   ExpectError([&] { w.form.CheckDatabase(); }, EngineError::Kind::kDamaged, "repair");
-  {
-    // All or nothing: the rows numbered before the damage was met have no ID either.
-    std::unique_ptr<Connection> db = Connection::Open(path);
-    std::unique_ptr<Recordset> rows = db->OpenRecordset("MyList");
-    rows->SelectIndex("PrimaryKey");
-    EXPECT_TRUE(rows->Field("ID").is_null());
-  }
+  EXPECT_EQ(ReadWholeFile(path), damaged) << "all or nothing: the rows numbered before the damage was met have no ID either";
   velloran_test::WriteBytes(path, sound);
   w.Search("love");  // numbers the rows first
   const std::vector<std::string> found = w.Songs();

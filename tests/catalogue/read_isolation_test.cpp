@@ -5,8 +5,6 @@
 // and the program's own search. Every read must equal one logged state (or the state before the
 // first write); the only error allowed is the one that says to try again.
 // VELLORAN_ISOLATION_ROUNDS sets the writers' rounds (tools/isolation_soak.sh runs many).
-#include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -18,14 +16,11 @@
 #include <set>
 #include <thread>
 
-#include "catalogue/engine.h"
-#include "mainwindow/frm_karaoke.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/catalogue/scripted_host.h"
 #include "tests/jet/other_readers.h"
 #include "tests/jet/process_support.h"
-#include "tests/jet/test_support.h"
 
 namespace velloran {
 namespace {

@@ -3,16 +3,12 @@
 #pragma once
 
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <stdexcept>
-#include <unistd.h>
 #include <string>
 #include <vector>
 
-#include "catalogue/catalogue_host.h"
-#include "catalogue/engine.h"
 #include "mainwindow/frm_karaoke.h"
 #include "tests/jet/test_support.h"
 

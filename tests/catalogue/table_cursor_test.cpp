@@ -1,13 +1,11 @@
 // Table sets walk a cursor over the table's order instead of listing its rows, so what a move
 // costs does not grow with the table. The index entry cursor counts the entries it moves onto and
 // the index pages it reads; the tests hold those counts to what one root-to-leaf path costs.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "catalogue/engine.h"
 #include "jet/table/index_cursor.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"

@@ -1,8 +1,6 @@
 // Many row changes as one: nothing reaches the file before the commit, a failure or a close
 // takes all of them back.
-#include <gtest/gtest.h>
 
-#include "catalogue/engine.h"
 #include "tests/catalogue/scripted_host.h"
 
 namespace velloran {

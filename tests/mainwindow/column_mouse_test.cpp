@@ -1,6 +1,5 @@
 // Shaping the list with the mouse: edge drags, heading swaps, row clicks, the popup, and moving
 // the window. (Resetting the columns: the window test's right-button menu.)
-#include <gtest/gtest.h>
 
 #include "tests/mainwindow/recording_window.h"
 
@@ -44,8 +43,7 @@ TEST(ColumnMouse, HeadingDropsSwapColumnsAndTheirWidths) {
     ASSERT_EQ(w.view.drags.size(), 1u);
     EXPECT_EQ(w.view.drags[0].first, (DragSource{DragSource::kHeading, c.dragged}));
     w.logic.Form_DragDrop(w.view.drags[0].first, c.drop_x, 100);
-    EXPECT_EQ(w.logic.Display[0].ColumnOrder, c.order);
-    EXPECT_EQ(w.logic.Display[0].ColumnWidth, c.edges);
+    EXPECT_EQ(std::pair(w.logic.Display[0].ColumnOrder, w.logic.Display[0].ColumnWidth), std::pair(c.order, c.edges));
     EXPECT_EQ(w.surface.Line(0)[0], c.first_heading);
   }
 }
@@ -85,8 +83,7 @@ TEST(ColumnMouse, DraggingTheWindowBodyMovesItWhileWindowResizingIsOn) {
   Window w;
   w.logic.Form_MouseDown(MouseButton::kLeft, 0, 500, 500);
   w.logic.Form_MouseMove(MouseButton::kLeft, 0, 650, 400);
-  EXPECT_EQ(w.view.placement.Left, 1150);
-  EXPECT_EQ(w.view.placement.Top, 900);
+  EXPECT_EQ(std::pair(w.view.placement.Left, w.view.placement.Top), std::pair(1150.0f, 900.0f));
   w.logic.Switches.AllowWindowResize = false;
   w.logic.Form_MouseMove(MouseButton::kLeft, 0, 900, 900);
   EXPECT_EQ(w.view.placement.Left, 1150);

@@ -1,6 +1,5 @@
 // What the results list draws: headings, one page of rows, the highlight, the print marks, the
 // rules, fitted texts, and the window's resize handling.
-#include <gtest/gtest.h>
 
 #include "mainwindow/key_name.h"
 #include "tests/mainwindow/recording_window.h"
@@ -21,8 +20,7 @@ TEST(ListDisplay, OnePageHeadingsRowsHighlightRulesAndFittedTexts) {
   EXPECT_EQ(s.Line(0), (std::vector<std::string>{"Number", "DiskID", "Song", "Artist"}));
   EXPECT_EQ(s.Find("Song")->color, kWhite);
   EXPECT_EQ(s.Line(RowY(0)), (std::vector<std::string>{"1001", "D1", "Song 1", "Artist 1"}));
-  EXPECT_EQ(s.Find("Song 2")->color, kWhite);
-  EXPECT_EQ(s.Find("Song 3")->color, kBlack);
+  EXPECT_EQ(std::pair(s.Find("Song 2")->color, s.Find("Song 3")->color), std::pair(kWhite, kBlack));
   // Rules under the heading and under row 3; the column edges end there too.
   ASSERT_EQ(s.lines.size(), 6u);
   EXPECT_EQ(s.lines[0], (std::array<float, 4>{0, 240, 7215, 240}));
@@ -30,8 +28,7 @@ TEST(ListDisplay, OnePageHeadingsRowsHighlightRulesAndFittedTexts) {
   EXPECT_EQ(s.lines[5][3], RowY(3));
   w.logic.ActiveColumn = 3;  // "DiskID" is never active: the third is "Number"
   w.logic.ShowSongs();
-  EXPECT_EQ(w.surface.Find("Number")->color, kWhite);
-  EXPECT_EQ(w.surface.Find("Song")->color, kBlack);
+  EXPECT_EQ(std::pair(w.surface.Find("Number")->color, w.surface.Find("Song")->color), std::pair(kWhite, kBlack));
   // Texts are trimmed, then cut to their column: (3540-1560-50)/100 = 19 characters.
   ResultRow& r = w.logic.form.Results[1];
   r.Song = "  A Very Long Song Title Indeed  ";
@@ -78,25 +75,20 @@ class VariableWidths : public RecordingMainSurface {
 };
 
 TEST(ListDisplay, FittingMatchesDroppingCharactersOneByOne) {
-  VariableWidths surface;
-  RecordingView view;
-  ScriptedHost host;
-  ScriptedDialogHost dialogs;
-  RecordingCommands commands;
-  MainWindowLogic logic{surface, view, host, dialogs, commands};
+  SurfaceWindow<VariableWidths> w;
   const std::string text = "Wiki Wo\xC3\xA9men \xE2\x82\xAC\xE2\x82\xAC iW Will";
   for (float width = -60; width < 2200; width += 7) {
     std::string slow = text;
-    while (!slow.empty() && surface.TextWidth(slow) > width) {
+    while (!slow.empty() && w.surface.TextWidth(slow) > width) {
       size_t cut = slow.size() - 1;  // the last character's lead byte
       while (cut > 0 && (static_cast<unsigned char>(slow[cut]) & 0xC0) == 0x80) --cut;
       slow.erase(cut);
     }
-    EXPECT_EQ(logic.FitText(text, width), slow) << width;
+    EXPECT_EQ(w.logic.FitText(text, width), slow) << width;
   }
-  surface.measured = 0;
-  logic.FitText(std::string(1000, 'x'), 950);
-  EXPECT_LT(surface.measured, 15);  // halving: about log2(1000) measurements, not 990
+  w.surface.measured = 0;
+  w.logic.FitText(std::string(1000, 'x'), 950);
+  EXPECT_LT(w.surface.measured, 15);  // halving: about log2(1000) measurements, not 990
 }
 
 TEST(ListDisplay, ResizeSnapsBackWhileWindowResizingIsOffAndActivationAppliesOnTop) {

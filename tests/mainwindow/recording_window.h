@@ -3,7 +3,6 @@
 // the logic asks of the window, and list commands that record what reached them.
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -102,28 +101,31 @@ class RecordingCommands : public ListCommands {
   bool Call(const std::string& what) { return calls.push_back(what), database_ok; }
 };
 
-// The main window's logic with everything around it recorded.
-struct Window {
-  RecordingMainSurface surface;
+// n rows in the list: song numbers 1001.., songs "Song 1".., artists "Artist 1"..; list mode.
+inline void ListRows(MainWindowLogic& logic, int n) {
+  logic.form.Results.Clear();
+  for (int i = 1; i <= n; ++i) {
+    const std::string k = std::to_string(i);
+    logic.form.Results.Grow(i) = ResultRow{i, "D" + k, std::to_string(1000 + i), "Song " + k, "Artist " + k, false};
+  }
+  logic.form.SearchVisible = false;
+}
+
+// The main window's logic with everything around it recorded; its surface measures as `Surface` does.
+template <class Surface = RecordingMainSurface>
+struct SurfaceWindow {
+  Surface surface;
   RecordingView view;
   ScriptedHost host;
   ScriptedDialogHost dialogs;
   RecordingCommands commands;
   MainWindowLogic logic{surface, view, host, dialogs, commands};
 
-  Window() { logic.VersionText = "2.00.0014"; }
-  // n rows: song numbers 1001.., songs "Song 1".., artists "Artist 1"..; list mode.
-  void Rows(int n) {
-    logic.form.Results.Clear();
-    for (int i = 1; i <= n; ++i) {
-      ResultRow& r = logic.form.Results.Grow(i);
-      r = ResultRow{i, "D" + std::to_string(i), std::to_string(1000 + i), "Song " + std::to_string(i),
-                    "Artist " + std::to_string(i), false};
-    }
-    logic.form.SearchVisible = false;
-  }
+  SurfaceWindow() { logic.VersionText = "2.00.0014"; }
+  void Rows(int n) { ListRows(logic, n); }
   void Key(int16_t code, int16_t shift = 0) { logic.Form_KeyDown(code, shift); }
   void Press(int16_t ascii) { logic.Form_KeyPress(ascii); }
 };
+using Window = SurfaceWindow<>;
 
 }  // namespace velloran_test

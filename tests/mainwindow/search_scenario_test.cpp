@@ -1,8 +1,6 @@
 // The window's logic on a real catalogue: ALT-S re-sorting and after Esc, TAB to the next
 // database, a search that finds nothing, and databases that cannot be used.
-#include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 
 #include "tests/mainwindow/recording_window.h"

@@ -17,26 +17,19 @@ TEST(DesktopFilter, PairsBecomeDescriptionsWithTheirPatterns) {
 
 TEST(FontSpec, ToTheDialogAndBack) {
   FontSpec chosen{"An Extraordinarily Long Font Face Name", 12, true, true, false};
-  DialogFont d = ToDialogFont(chosen);
-  EXPECT_EQ(d.face, "An Extraordinarily Long Font Fa");  // 31 characters
-  EXPECT_EQ(d.pixel_height, 16);
-  EXPECT_EQ(d.weight, 700);
-  EXPECT_TRUE(d.underline);
-  EXPECT_EQ(ToDialogFont(FontSpec{"Arial", 8, false, false, false}).pixel_height, 11);  // 10.67
-  EXPECT_EQ(ToDialogFont(FontSpec{"Arial", 8, false, false, false}).weight, 400);
+  const DialogFont d = ToDialogFont(chosen);  // the face cut to 31 characters
+  EXPECT_EQ(std::tuple(d.face, d.pixel_height, d.weight, d.underline), std::tuple("An Extraordinarily Long Font Fa", 16, 700, true));
+  const DialogFont arial = ToDialogFont(FontSpec{"Arial", 8, false, false, false});
+  EXPECT_EQ(std::pair(arial.pixel_height, arial.weight), std::pair(11, 400));  // 10.67 pixels
 
   // tenths of a point, weight -> size, bold
   const struct { int tenths, weight, size; bool bold; } back[] = {
       {105, 700, 10, true}, {115, 400, 12, false}, {120, 600, 12, false}, {96, 800, 10, false}};
   for (const auto& b : back) {
-    FontSpec got = FromDialogChoice("Arial", b.tenths, b.weight, true, false);
-    EXPECT_EQ(got.Size, b.size) << b.tenths;
-    EXPECT_EQ(got.Bold, b.bold) << b.weight;
-    EXPECT_TRUE(got.Italic);
+    const FontSpec got = FromDialogChoice("Arial", b.tenths, b.weight, true, false);
+    EXPECT_EQ(std::tuple(got.Size, got.Bold, got.Italic), std::tuple(b.size, b.bold, true)) << b.tenths << " at weight " << b.weight;
   }
-  EXPECT_EQ(RoundToEven(2.5), 2);
-  EXPECT_EQ(RoundToEven(-2.5), -2);
-  EXPECT_EQ(RoundToEven(1e300), 2147483647);
+  EXPECT_EQ(std::vector({RoundToEven(2.5), RoundToEven(-2.5), RoundToEven(1e300)}), std::vector({2, -2, 2147483647}));
 }
 
 }  // namespace

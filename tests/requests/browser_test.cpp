@@ -1,12 +1,10 @@
 // The request page in a real browser: headless chromium, driven by puppeteer-core, searches,
 // gives the venue code it is asked for, sends a request, and the request is in the singers
 // window's list.
-#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTest>
 
 #include "tests/requests/http_client.h"
 #include "tests/test_paths.h"

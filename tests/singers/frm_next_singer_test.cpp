@@ -3,8 +3,6 @@
 // the placement kept over a restart are checked on the real window.)
 #include "singers/frm_next_singer.h"
 
-#include <gtest/gtest.h>
-
 #include "tests/mainwindow/recording_window.h"
 
 namespace velloran_test {
@@ -49,8 +47,7 @@ TEST(Frm_NextSinger, DrawsTheTwoLinesCentredAtEverySizeAndFont) {
   for (const auto& c : cases) {
     Display d;
     d.font.Size = c.points;
-    d.view.placement.Width = c.width;
-    d.view.placement.Height = c.height;
+    d.view.placement = {c.width, c.height, 300, 400};
     d.form.ReDraw();
     EXPECT_TRUE(d.surface.texts.empty()) << "slot 0 shows nothing";
     d.form.Singer = 1;
@@ -64,8 +61,7 @@ TEST(Frm_NextSinger, DrawsTheTwoLinesCentredAtEverySizeAndFont) {
     EXPECT_FLOAT_EQ(d.surface.texts[1].y, c.height * 3 / 4 - h / 2);
   }
   Display full;  // full screen: the title, the longer line, fills nine tenths of the width
-  full.view.placement.Width = 12000;
-  full.view.placement.Height = 9000;
+  full.view.placement = {12000, 9000, 300, 400};
   full.form.FullScreen = true;
   full.form.Singer = 1;
   full.form.ReDraw();

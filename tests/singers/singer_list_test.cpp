@@ -3,8 +3,6 @@
 // settings file's writer, tested with it.)
 #include "singers/singer_list.h"
 
-#include <gtest/gtest.h>
-
 #include "tests/jet/test_support.h"
 
 namespace velloran {

@@ -1,7 +1,6 @@
 // The real window on Qt's offscreen platform, driven as a host drives it: what its keys, mouse
 // and menu reach, what it paints, and a restart with the window as it was left. (What the
 // commands do: the logic's tests.)
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMenu>
@@ -50,8 +49,7 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, FirstStartShowsNoDatabaseAndTheVersionLine) {
   auto p = Start();
   EXPECT_EQ(p->logic.form.TitleText, "No database loaded!");
-  EXPECT_TRUE(p->window.searchBox().isVisible());
-  EXPECT_TRUE(p->window.searchBox().hasFocus());
+  EXPECT_EQ(std::pair(p->window.searchBox().isVisible(), p->window.searchBox().hasFocus()), std::pair(true, true));
   // A key the box does not use goes on to the window, which must not take it a second time.
   QTest::keyClick(&p->window.searchBox(), Qt::Key_Down);
   EXPECT_EQ(p->logic.CurrentRow, 1);
@@ -108,8 +106,7 @@ TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
   p.reset();
 
   auto again = Start();
-  EXPECT_EQ(again->window.size(), QSize(700, 420));
-  EXPECT_EQ(again->window.pos(), QPoint(123, 77));
+  EXPECT_EQ(QRect(again->window.pos(), again->window.size()), QRect(123, 77, 700, 420));
   EXPECT_EQ(again->logic.form.TitleText, "Main");
   EXPECT_TRUE(dialogs.messages.empty());
 }

@@ -13,7 +13,6 @@
 #include "print/qt/print_window.h"
 #include "platform/scripted_dialog_host.h"
 #include "tests/jet/other_readers.h"
-#include "tests/jet/test_support.h"
 #include "tests/qt_test_support.h"
 
 namespace velloran_test {

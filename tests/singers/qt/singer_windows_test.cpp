@@ -3,7 +3,6 @@
 // the timer's refresh, "&Next Singer", removal, load and save, placement, layout and the popup's
 // "&Hide"; the display dragged, its font chosen, moved to the second screen and found there after
 // a restart.
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QScreen>
@@ -14,14 +13,11 @@
 
 #include "app/qt/about_window.h"
 #include "app/qt/program_window.h"
-#include "platform/scripted_dialog_host.h"
-#include "tests/jet/test_support.h"
+#include "tests/mainwindow/recording_window.h"
 #include "tests/qt_test_support.h"
 
 namespace velloran_test {
 namespace {
-
-using namespace velloran;
 
 class SingerWindowsTest : public ::testing::Test {
  protected:
@@ -38,11 +34,7 @@ class SingerWindowsTest : public ::testing::Test {
   }
   // The singers window opened over five songs in the main window's list: 1001 "Song 1" "Artist 1"..
   SingersWindow& OpenOverFiveSongs() {
-    for (int i = 1; i <= 5; ++i) {
-      const std::string n = std::to_string(i);
-      p->logic.form.Results.Grow(i) = ResultRow{i, "D" + n, std::to_string(1000 + i), "Song " + n, "Artist " + n, false};
-    }
-    p->logic.form.SearchVisible = false;
+    ListRows(p->logic, 5);
     p->ToggleSingersWindow();
     return *p->singers_window;
   }
@@ -117,10 +109,8 @@ TEST_F(SingerWindowsTest, PlacedFromTheSettingsLaidOutAndHiddenFromItsPopup) {
   p->logic.Display[0].ListFont = FontSpec{"Serif", 14, true, false, false};
   SingersWindow& sw = OpenOverFiveSongs();
   // At 96 dots an inch, 15 twips a pixel.
-  EXPECT_EQ(sw.size(), QSize(200, kSingersDesignHeight / 15));
-  EXPECT_EQ(sw.x(), 80);
-  EXPECT_EQ(sw.list().font().pointSize(), 14);
-  EXPECT_TRUE(sw.list().font().bold());
+  EXPECT_EQ(std::pair(sw.size(), sw.x()), std::pair(QSize(200, kSingersDesignHeight / 15), 80));
+  EXPECT_EQ(std::pair(sw.list().font().pointSize(), sw.list().font().bold()), std::pair(14, true));
   // The list fills the window but for a margin; the two buttons share the line under it.
   EXPECT_EQ(sw.list().geometry(), QRect(0, 0, 197, 303));
   EXPECT_EQ(sw.nextButton().geometry(), QRect(0, 306, 97, 25));
