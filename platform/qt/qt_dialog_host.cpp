@@ -13,7 +13,10 @@
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
+#include <optional>
 
 namespace velloran {
 
@@ -170,7 +173,39 @@ bool QtDialogHost::ShowPrinter(int flags) {
 int QtDialogHost::ShellOpen(const std::string& target) {
   QString t = Q(target);
   QUrl url = QUrl::fromUserInput(t, QDir::currentPath(), QUrl::AssumeLocalFile);
+  if (url.isLocalFile() && DesktopHasNoProgramFor(S(url.toLocalFile()))) return 0;
   return QDesktopServices::openUrl(url) ? 33 : 0;
+}
+
+namespace {
+
+// What xdg-mime prints for `arguments`, trimmed; none when it fails or takes too long.
+std::optional<QString> AskXdgMime(const QString& program, const QStringList& arguments) {
+  QProcess query;
+  query.start(program, arguments);
+  if (!query.waitForFinished(3000) || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0) {
+    query.kill();
+    query.waitForFinished(1000);
+    return std::nullopt;
+  }
+  return QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+}
+
+}  // namespace
+
+bool DesktopHasNoProgramFor(const std::string& file) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+  const QFileInfo info(Q(file));
+  const QString xdg_mime = QStandardPaths::findExecutable("xdg-mime");
+  if (!info.isFile() || xdg_mime.isEmpty()) return false;
+  const std::optional<QString> type = AskXdgMime(xdg_mime, {"query", "filetype", info.absoluteFilePath()});
+  if (!type || type->isEmpty()) return false;
+  const std::optional<QString> program = AskXdgMime(xdg_mime, {"query", "default", *type});
+  return program && program->isEmpty();
+#else
+  (void)file;
+  return false;
+#endif
 }
 
 }  // namespace velloran

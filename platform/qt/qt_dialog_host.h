@@ -42,4 +42,9 @@ class QtDialogHost : public DialogHost {
   std::unique_ptr<QPrinter> printer_;
 };
 
+// Whether the desktop names no program for the type of `file` (asked of xdg-mime where there is
+// one; false where it cannot be asked). ShellOpen fails at once for such a file: the desktop's
+// opener runs apart from this program and, finding no program, fails where nobody sees it.
+bool DesktopHasNoProgramFor(const std::string& file);
+
 }  // namespace velloran

@@ -3,10 +3,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 
@@ -50,6 +52,31 @@ TEST(QtDialogHost, AnswersComeBackAsTheLayerPromises) {
   WhenOpen([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
   EXPECT_EQ(host.ShowFont(font, false, true, true), 0);
   EXPECT_EQ(font, (FontSpec{"Sans", 12, true, false, false}));  // cancelled: unchanged
+}
+
+// Whether the desktop has a program for a file, as xdg-mime answers (a stand-in on PATH): the
+// desktop's opener would fail where nobody sees it, so the layer asks first.
+TEST(QtDialogHost, AsksTheDesktopWhetherAProgramOpensAFile) {
+  QTemporaryDir folder;
+  const std::string catalogue = folder.filePath("songs.mdb").toStdString();
+  QFile(QString::fromStdString(catalogue)).open(QIODevice::WriteOnly);
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", folder.path().toLocal8Bit() + ":" + path);
+  const auto xdg_mime_answers = [&](const char* program) {
+    QFile script(folder.filePath("xdg-mime"));
+    script.open(QIODevice::WriteOnly);
+    script.write(QByteArray("#!/bin/sh\ncase \"$2 $3\" in\n  \"filetype ") + catalogue.c_str() +
+                 "\") echo application/vnd.ms-access ;;\n  \"default application/vnd.ms-access\") echo " + program + " ;;\n  *) exit 2 ;;\nesac\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+  };
+  xdg_mime_answers("");
+  EXPECT_TRUE(DesktopHasNoProgramFor(catalogue));
+  EXPECT_LE(QtDialogHost(nullptr).ShellOpen(catalogue), 32);
+  EXPECT_FALSE(DesktopHasNoProgramFor(folder.path().toStdString()));  // a folder: the file manager's
+  xdg_mime_answers("base.desktop");
+  EXPECT_FALSE(DesktopHasNoProgramFor(catalogue));
+  qputenv("PATH", path);
 }
 
 }  // namespace
