@@ -1,6 +1,7 @@
 #include "platform/qt/qt_dialog_host.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPageSetupDialog>
@@ -124,13 +126,18 @@ int QtDialogHost::ShowFont(FontSpec& font, bool no_screen_fonts, bool no_printer
   initial.setWeight(static_cast<QFont::Weight>(start.weight));
   initial.setItalic(start.italic);
   initial.setUnderline(start.underline);
-  // Qt's dialog lists every installed font and always shows its effects box; a caller that
-  // wants no effects simply does not keep the underline.
+  // Qt's dialog lists every installed font. Its effects (the only check boxes it has, in a box
+  // of their own) are hidden where the caller keeps none: offered, they would change nothing.
   (void)no_screen_fonts;
   (void)no_printer_fonts;
-  bool ok = false;
-  QFont chosen = QFontDialog::getFont(&ok, initial, owner_);
-  if (!ok) return 0;
+  QFontDialog dialog(initial, owner_);
+  if (no_effects) {
+    for (QCheckBox* effect : dialog.findChildren<QCheckBox*>()) {
+      if (auto* box = qobject_cast<QGroupBox*>(effect->parentWidget())) box->hide();
+    }
+  }
+  if (dialog.exec() != QDialog::Accepted) return 0;
+  const QFont chosen = dialog.selectedFont();
   // Qt 6 weights are on the 100..900 scale the rule counts in: only 700 is bold.
   const int weight = static_cast<int>(chosen.weight());
   const double points = chosen.pointSizeF() > 0 ? chosen.pointSizeF() : chosen.pixelSize() * 0.75;

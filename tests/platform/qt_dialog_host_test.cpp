@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
 #include <QFontDialog>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include "platform/qt/qt_dialog_host.h"
@@ -49,9 +51,22 @@ TEST(QtDialogHost, AnswersComeBackAsTheLayerPromises) {
   EXPECT_EQ(host.Prompt("Singer Name", "", "typed"), "");
 
   FontSpec font{"Sans", 12, true, false, false};
-  WhenOpen([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+  // Effects (underline, strike-out) are offered only to a caller that keeps them.
+  const auto effects_offered = [](QWidget* w) {
+    const QList<QCheckBox*> boxes = w->findChildren<QCheckBox*>();
+    return !boxes.empty() && std::all_of(boxes.begin(), boxes.end(), [](QCheckBox* b) { return b->isVisible(); });
+  };
+  WhenOpen([&](QWidget* w) {
+    EXPECT_FALSE(effects_offered(w));
+    static_cast<QDialog*>(w)->reject();
+  });
   EXPECT_EQ(host.ShowFont(font, false, true, true), 0);
   EXPECT_EQ(font, (FontSpec{"Sans", 12, true, false, false}));  // cancelled: unchanged
+  WhenOpen([&](QWidget* w) {
+    EXPECT_TRUE(effects_offered(w));
+    static_cast<QDialog*>(w)->reject();
+  });
+  host.ShowFont(font, false, true, false);
 }
 
 // Whether the desktop has a program for a file, as xdg-mime answers (a stand-in on PATH): the
