@@ -14,6 +14,9 @@ namespace jet {
 
 namespace {
 
+// "1 page", "3 pages": how long a file is, as a message says it.
+std::string PageCount(uint32_t pages) { return std::to_string(pages) + (pages == 1 ? " page" : " pages"); }
+
 // Sets the file's modification time to now, to the nanosecond, and strictly after the time it
 // has. The kernel stamps a write with the time of its last clock tick, so two changes within a
 // tick could leave the same time behind; a time set here differs from any tick's (see Refresh).
@@ -262,7 +265,7 @@ Result<const uint8_t*> Pager::LoadPage(uint32_t page) {
     if (found != dirty_.end()) return static_cast<const uint8_t*>(found->second.get());
   }
   if (page >= page_count_) {
-    return Corrupt(page, "the page lies past the end of the file (" + std::to_string(page_count_) + " pages)");
+    return Corrupt(page, "the page lies past the end of the file (" + PageCount(page_count_) + ")");
   }
   SharedPage& slot = cache_[page];
   if (!slot) slot = shared_->Find(file_stamp_, page);
@@ -280,7 +283,7 @@ Status Pager::ReadRun(uint32_t first, uint32_t count, uint8_t* out) {
   if (in_write_) return Error(ErrorCode::kInvalidArgument, path_ + ": a write reads its pages one by one");
   if (first >= page_count_ || count > page_count_ - first) {
     return Corrupt(first, "pages " + std::to_string(first) + " to " + std::to_string(uint64_t{first} + count - 1) +
-                              " lie past the end of the file (" + std::to_string(page_count_) + " pages)");
+                              " lie past the end of the file (" + PageCount(page_count_) + ")");
   }
   JET_RETURN_IF_ERROR(file_->ReadExactly(out, size_t{count} * page_size(), uint64_t{first} * page_size()));
   if (read_depth_ == 0) JET_RETURN_IF_ERROR(CheckUnchangedSinceRefresh());

@@ -201,6 +201,14 @@ TEST(EngineQuery, ErrorsNameTheStatement) {
   };
   std::ofstream(scratch.path() + "/notes.mdb") << std::string(4096, 'x');
   for (const auto& [action, kind, named] : cases) ExpectError(action, kind, named);
+  // A file that is no database at all is nothing to repair: the host is sent to the right file.
+  const std::string not_a_database = ErrorOf([&] { Connection::Open(scratch.path() + "/notes.mdb"); }).what();
+  EXPECT_NE(not_a_database.find("open the song catalogue's own Access file"), std::string::npos) << not_a_database;
+  EXPECT_EQ(not_a_database.find("Compact and Repair"), std::string::npos) << not_a_database;
+  // A copy cut short after its header page: the message the host reads begins as a sentence.
+  std::ofstream(scratch.path() + "/cut.mdb") << velloran_test::ReadWholeFile(path).substr(0, 4096);
+  const std::string cut = ErrorOf([&] { Connection::Open(scratch.path() + "/cut.mdb")->OpenRecordset("MyList"); }).what();
+  EXPECT_TRUE(std::isupper(static_cast<unsigned char>(cut[0]))) << cut;
 }
 
 TEST(EngineTableSet, SeeksOnAnIndexAndUpdatesTheRow) {
