@@ -59,11 +59,17 @@ AddRecordsWindow::AddRecordsWindow(Frm_AddRecords& form, QWidget* owner)
   files_layout->addRow(Chk_RenameFiles);
   files_layout->addRow(Chk_Subfolders);
   files_layout->addRow(pattern_row);
+  PreviewCaption = new QLabel("The first files, as the pattern splits their names (added only by Go):");
+  PreviewCaption->setVisible(false);
+  files_layout->addRow(PreviewCaption);
   Preview = new QTableWidget(0, 4);
   Preview->setHorizontalHeaderLabels({"Song Number", "Disk ID", "Song", "Artist"});
-  Preview->horizontalHeader()->setStretchLastSection(true);
+  // The number and disc fit their texts; the song and artist share the rest of the width.
+  for (int c = 0; c < 4; ++c) Preview->horizontalHeader()->setSectionResizeMode(c, c < 2 ? QHeaderView::ResizeToContents : QHeaderView::Stretch);
   Preview->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  Preview->setMaximumHeight(130);
+  Preview->setWordWrap(false);
+  Preview->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Preview->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Preview->setVisible(false);
   files_layout->addRow(Preview);
   Cmd_Go = new QPushButton("&Go");
@@ -81,6 +87,8 @@ AddRecordsWindow::AddRecordsWindow(Frm_AddRecords& form, QWidget* owner)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(manual);
   layout->addWidget(files);
+  // Room the window gains goes below the boxes, not between their rows.
+  layout->addStretch(1);
   layout->addWidget(Cmd_OK, 0, Qt::AlignRight);
 
   connect(Cmd_Add, &QPushButton::clicked, this, [this] {
@@ -133,6 +141,7 @@ void AddRecordsWindow::ShowPreview() {
   ReadBoxes();
   const bool show = !form_.NamePattern.empty();
   Preview->setVisible(show);
+  PreviewCaption->setVisible(show);
   if (!show) return;
   const std::vector<ImportRow> rows = form_.Preview(5);
   Preview->setRowCount(static_cast<int>(rows.size()));
@@ -141,6 +150,11 @@ void AddRecordsWindow::ShowPreview() {
     const std::string cells[] = {std::to_string(row.number), row.disc, row.song, row.artist};
     for (int c = 0; c < 4; ++c) Preview->setItem(r, c, new QTableWidgetItem(Q(cells[c])));
   }
+  // As tall as its few rows (at most five), so that every one is seen without scrolling.
+  Preview->resizeRowsToContents();
+  int height = Preview->horizontalHeader()->sizeHint().height() + 2 * Preview->frameWidth();
+  for (int r = 0; r < Preview->rowCount(); ++r) height += Preview->rowHeight(r);
+  Preview->setFixedHeight(height);
 }
 
 void AddRecordsWindow::Go() {

@@ -12,6 +12,7 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
@@ -27,6 +28,7 @@ class AddRecordsWindow : public QWidget {
   QCheckBox *Chk_RenameFiles, *Chk_Subfolders, *Chk_NamePattern;
   QComboBox* Cmb_NamePattern;
   QTableWidget* Preview;
+  QLabel* PreviewCaption;  // says what the preview is: names split, nothing added yet
   QProgressBar* Progress;
 
   void Refresh();

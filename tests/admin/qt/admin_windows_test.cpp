@@ -3,11 +3,16 @@
 // picture of each window there.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 
 #include "admin/qt/add_records_window.h"
 #include "admin/qt/select_table_window.h"
@@ -63,6 +68,19 @@ TEST(AdminWindows, AddRecordsAddsSongsByHandAndProposesTheNextNumber) {
   EXPECT_EQ(d.dialogs.messages[0], "All fields must be filled!");
   EXPECT_NE(d.dialogs.messages[1].find("\"12a\" is not a whole number"), std::string::npos);
   EXPECT_EQ(window->Txt_Song->text(), "x");  // the boxes keep their texts
+  // A folder split by a pattern: its first names shown as they split, each row in sight.
+  const std::string tracks = d.dir.File("tracks");
+  std::filesystem::create_directory(tracks);
+  for (const char* name : {"ABBA - Waterloo.mp3", "Queen - Bohemian Rhapsody.mp3", "Sinead O'Connor - Nothing Compares 2 U.mp3"})
+    std::ofstream(tracks + "/" + name) << "x";
+  window->Txt_Folder->setText(QString::fromStdString(tracks));
+  window->Chk_NamePattern->setChecked(true);
+  window->Cmb_NamePattern->setCurrentText("Artist - Title");
+  QApplication::processEvents();
+  ASSERT_EQ(window->Preview->rowCount(), 3);
+  EXPECT_TRUE(window->PreviewCaption->isVisible());
+  EXPECT_LE(window->Preview->rowViewportPosition(2) + window->Preview->rowHeight(2), window->Preview->viewport()->height());
+  Screenshot(*window, "add_records_preview");
   windows.Show(nullptr, d.list, d.host, d.dialogs);  // brought forward, not loaded again
   EXPECT_EQ(windows.window(), window);
   window->close();
