@@ -61,6 +61,9 @@ PrintWindow::PrintWindow(QPrinter& printer, DialogHost& dialogs, std::function<D
     bar->addWidget(w);
   bar->addStretch();
   close_button = new QPushButton("&Close", this);
+  // Outside the layout the button would take its natural size only when first shown, after the
+  // first resize has placed it by its default size: too wide and too tall for the toolbar.
+  close_button->resize(close_button->sizeHint());
   // The close button keeps to the right edge, beside the toolbar's own controls.
   bar->setContentsMargins(6, 6, close_button->sizeHint().width() + 20, 6);
   preview = new QWidget(this);

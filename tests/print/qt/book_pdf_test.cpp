@@ -1,7 +1,7 @@
 // The song book window on a real catalogue of 2,000 flagged songs: the preview shows a drawn page,
-// centred, and a click on it zooms it to full size below the toolbar; the pages turn and stay
-// within a book that shrinks; the printed book and the PDF, in
-// artist order, read back with pdftotext: every song in that order and each page's footer.
+// centred, with "Close" in its place from the first show; a click on it zooms it to full size
+// below the toolbar; the pages turn and stay within a book that shrinks; the printed book and the
+// PDF, in artist order, read back with pdftotext: every song in that order and each page's footer.
 // VELLORAN_SCREENSHOTS=folder keeps a picture of the window there.
 #include <QTest>
 #include <filesystem>
@@ -53,6 +53,13 @@ TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePrintAndPdfReadBackPageByPage) {
   EXPECT_NEAR(window.preview->x() * 2 + window.preview->width(), window.width(), 2);  // centred
   EXPECT_NEAR(window.preview->y() * 2 + window.preview->height(), window.height(), 2);
   Screenshot(window, "print_window");
+  // From the first show "Close" keeps to the right edge, on the line of the toolbar's buttons and
+  // clear of the last of them.
+  const QRect close_place = window.close_button->geometry();
+  const QRect next_place(window.next->mapTo(&window, QPoint(0, 0)), window.next->size());
+  EXPECT_FALSE(close_place.intersects(next_place));
+  EXPECT_NEAR(close_place.center().y(), next_place.center().y(), 1);
+  EXPECT_NEAR(close_place.right() + 1, window.width() - 150 * window.logicalDpiX() / 1440, 1);
   const int half_width = window.preview->width();
   QTest::mouseClick(window.preview, Qt::LeftButton);
   EXPECT_TRUE(window.zoom->isChecked());
