@@ -7,9 +7,15 @@ namespace velloran {
 
 namespace {
 
-constexpr const char* kNoPrinter =
-    "There is no printer installed on this computer, so the book cannot be printed. Install a printer, or "
-    "use \"PDF\" to save the book as a file to print elsewhere.";
+// Without a printer neither the print dialog nor the page setup dialog has anything to work on,
+// so the host is told why and pointed to the PDF instead; `what_fails` ends the first sentence.
+bool HavePrinter(BookPrinter& printer, DialogHost& dialogs, const std::string& what_fails) {
+  if (!printer.Printers().empty()) return true;
+  dialogs.MessageBox("There is no printer installed on this computer, so " + what_fails +
+                         ". Install a printer, or use \"PDF\" to save the book as a file to print elsewhere.",
+                     BoxButtons::kOk, BoxIcon::kInformation, "");
+  return false;
+}
 
 }  // namespace
 
@@ -66,14 +72,12 @@ void Frm_Print::Cmd_Font_Click() {
   ReDraw(true);
 }
 
-void Frm_Print::Cmd_Setup_Click() { dialogs_.ShowPageSetup(); }
+void Frm_Print::Cmd_Setup_Click() {
+  if (HavePrinter(printer_, dialogs_, "the page cannot be set up")) dialogs_.ShowPageSetup();
+}
 
 void Frm_Print::Cmd_Print_Click() {
-  if (printer_.Printers().empty()) {
-    dialogs_.MessageBox(kNoPrinter, BoxButtons::kOk, BoxIcon::kInformation, "");
-    return;
-  }
-  if (dialogs_.ShowPrinter(0)) ReDraw(false);
+  if (HavePrinter(printer_, dialogs_, "the book cannot be printed") && dialogs_.ShowPrinter(0)) ReDraw(false);
 }
 
 void Frm_Print::Cmd_Pdf_Click() {

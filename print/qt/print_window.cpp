@@ -1,9 +1,12 @@
 #include "print/qt/print_window.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPrinterInfo>
+#include <QShortcut>
+#include <QWheelEvent>
 
 namespace velloran {
 
@@ -61,11 +64,30 @@ PrintWindow::PrintWindow(QPrinter& printer, DialogHost& dialogs, std::function<D
     bar->addWidget(w);
   bar->addStretch();
   close_button = new QPushButton("&Close", this);
+  // Outside the layout the button would take its natural size only when first shown, after the
+  // first resize has placed it by its default size: too wide and too tall for the toolbar.
+  close_button->resize(close_button->sizeHint());
   // The close button keeps to the right edge, beside the toolbar's own controls.
   bar->setContentsMargins(6, 6, close_button->sizeHint().width() + 20, 6);
+  // The toolbar hides the part of the page scrolled up behind it.
+  toolbar_->setAutoFillBackground(true);
   preview = new QWidget(this);
   preview->installEventFilter(this);
   preview->lower();
+  vertical_scroll = new QScrollBar(Qt::Vertical, this);
+  horizontal_scroll = new QScrollBar(Qt::Horizontal, this);
+  for (QScrollBar* scroll : {vertical_scroll, horizontal_scroll}) {
+    scroll->hide();
+    scroll->setSingleStep(20);
+    connect(scroll, &QScrollBar::valueChanged, this, [this] {
+      preview->move(page_place_.topLeft() - QPoint(horizontal_scroll->value(), vertical_scroll->value()));
+    });
+  }
+  // Page Up and Page Down scroll the page whichever control has the focus.
+  connect(new QShortcut(Qt::Key_PageUp, this), &QShortcut::activated, this,
+          [this] { vertical_scroll->triggerAction(QAbstractSlider::SliderPageStepSub); });
+  connect(new QShortcut(Qt::Key_PageDown, this), &QShortcut::activated, this,
+          [this] { vertical_scroll->triggerAction(QAbstractSlider::SliderPageStepAdd); });
   resize(1000, 760);
 
   logic_ = std::make_unique<Frm_Print>(*this, book_printer_, dialogs, std::move(current_entry),
@@ -77,8 +99,13 @@ PrintWindow::PrintWindow(QPrinter& printer, DialogHost& dialogs, std::function<D
   connect(zoom, &QCheckBox::clicked, this, [this](bool on) { logic_->Chk_Zoom_Click(on); });
   connect(song_list, &QRadioButton::clicked, this, [this] { logic_->Opt_Order_Click(0); });
   connect(artist_list, &QRadioButton::clicked, this, [this] { logic_->Opt_Order_Click(1); });
-  connect(previous, &QPushButton::clicked, this, [this] { logic_->Cmd_PreviousPage_Click(); });
-  connect(next, &QPushButton::clicked, this, [this] { logic_->Cmd_NextPage_Click(); });
+  // Another page is read from its top, wherever the last one was scrolled to.
+  const auto turn_page = [this](void (Frm_Print::*turn)()) {
+    (*logic_.*turn)();
+    vertical_scroll->setValue(vertical_scroll->minimum());
+  };
+  connect(previous, &QPushButton::clicked, this, [turn_page] { turn_page(&Frm_Print::Cmd_PreviousPage_Click); });
+  connect(next, &QPushButton::clicked, this, [turn_page] { turn_page(&Frm_Print::Cmd_NextPage_Click); });
   connect(close_button, &QPushButton::clicked, this, [this] { logic_->Cmd_Close_Click(); });
 }
 
@@ -91,7 +118,30 @@ void PrintWindow::PlaceCloseButton(double left) {
 }
 
 void PrintWindow::PlacePreview(double left, double top, double width, double height) {
-  preview->setGeometry(Px(left), Px(top), Px(width), Px(height));
+  page_place_ = QRect(Px(left), Px(top), Px(width), Px(height));
+  ScrollPreview();
+}
+
+void PrintWindow::ScrollPreview() {
+  const QRect& page = page_place_;
+  const int top = toolbar_->height(), bar_width = vertical_scroll->sizeHint().width(),
+            bar_height = horizontal_scroll->sizeHint().height();
+  // Either bar takes room from the other direction, so the second pass settles whether both show.
+  int right = width(), bottom = height();
+  for (int pass = 0; pass < 2; ++pass) {
+    right = width() - (page.bottom() >= bottom || page.top() < top ? bar_width : 0);
+    bottom = height() - (page.right() >= right || page.left() < 0 ? bar_height : 0);
+  }
+  // The logic's place is scroll position 0; a page centred partly behind the toolbar scrolls up.
+  vertical_scroll->setRange(std::min(0, page.top() - top), std::max(0, page.bottom() + 1 - bottom));
+  vertical_scroll->setPageStep(std::max(1, bottom - top - 20));
+  vertical_scroll->setGeometry(right, top, bar_width, bottom - top);
+  vertical_scroll->setVisible(right < width());
+  horizontal_scroll->setRange(std::min(0, page.left()), std::max(0, page.right() + 1 - right));
+  horizontal_scroll->setPageStep(std::max(1, right - 20));
+  horizontal_scroll->setGeometry(0, bottom, right, bar_height);
+  horizontal_scroll->setVisible(bottom < height());
+  preview->setGeometry(page.translated(-horizontal_scroll->value(), -vertical_scroll->value()));
 }
 
 BookSurface& PrintWindow::ClearPreview(double width, double height) {
@@ -134,10 +184,20 @@ void PrintWindow::resizeEvent(QResizeEvent*) {
   logic_->Form_Resize();
 }
 
+// The wheel anywhere in the window, the page included, scrolls the page.
+void PrintWindow::wheelEvent(QWheelEvent* event) {
+  QScrollBar* bar = event->angleDelta().y() != 0 && vertical_scroll->isVisible() ? vertical_scroll : horizontal_scroll;
+  if (bar->isVisible()) QCoreApplication::sendEvent(bar, event);
+}
+
 bool PrintWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == preview && event->type() == QEvent::Paint) {
     QPainter p(preview);
     p.drawImage(0, 0, image_);
+    return true;
+  }
+  if (watched == preview && event->type() == QEvent::Wheel) {
+    wheelEvent(static_cast<QWheelEvent*>(event));
     return true;
   }
   if (watched == preview && event->type() == QEvent::MouseButtonPress) {

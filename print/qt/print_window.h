@@ -10,6 +10,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QWidget>
 #include <memory>
 
@@ -61,16 +62,23 @@ class PrintWindow : public QWidget, public PrintWindowView {
   QComboBox* printers;
   QLabel* page_label;
   QWidget* preview;
+  // Shown while the page is larger than the room under the toolbar (as at full size).
+  QScrollBar *vertical_scroll, *horizontal_scroll;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   double Dpi() const { return logicalDpiX(); }
   double Twips(double px) const { return px * 1440 / Dpi(); }
   int Px(double twips) const { return static_cast<int>(twips * Dpi() / 1440 + 0.5); }
   void EndPreviewDrawing();
+  // Shows the scroll bars the page needs and puts it where they have scrolled it.
+  void ScrollPreview();
+
+  QRect page_place_;  // where the page stands unscrolled, in pixels
 
   QtBookPrinter book_printer_;
   QWidget* toolbar_;

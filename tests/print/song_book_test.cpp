@@ -1,8 +1,8 @@
 // The song book's layout on a recording surface, from tiny to huge fonts, in both orders and with
 // a title wider than the page: what a host sees on paper, not where each piece lands. And "Print"
-// in the song book window's logic, with a recorded window and printer: nothing is printed when
-// the host cancels the print dialog, and without a printer the window says so. (The preview, the
-// pages, the printed book and the PDF are checked on the real window.)
+// and "Setup" in the song book window's logic, with a recorded window and printer: nothing is
+// printed when the host cancels the print dialog, and without a printer both say so. (The
+// preview, the pages, the printed book and the PDF are checked on the real window.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -166,18 +166,23 @@ struct RecordedWindow : PrintWindowView, BookPrinter {
   std::string WritePdf(const std::string&, const std::function<void(BookSurface&)>&) override { return ""; }
 };
 
-TEST(FrmPrint, ACancelledPrintDialogPrintsNothingAndNoPrinterIsSaid) {
+TEST(FrmPrint, ACancelledPrintDialogPrintsNothingAndWithoutAPrinterPrintAndSetupSaySo) {
   RecordedWindow w;
   ScriptedDialogHost dialogs;
   Frm_Print form(w, w, dialogs, [] { return DatabaseEntry{}; }, FontSpec{"Arial", 8, false, false, false});
   form.Form_Load();
-  form.Cmd_Print_Click();  // the scripted print dialog is cancelled
+  form.Cmd_Print_Click();  // the scripted print and page setup dialogs are cancelled
+  form.Cmd_Setup_Click();
   EXPECT_FALSE(w.printed);
   EXPECT_TRUE(dialogs.messages.empty());
   w.printers.clear();
   form.Cmd_Print_Click();
-  ASSERT_EQ(dialogs.messages.size(), 1u);
-  EXPECT_NE(dialogs.messages[0].find("no printer"), std::string::npos);
+  form.Cmd_Setup_Click();
+  ASSERT_EQ(dialogs.messages.size(), 2u);
+  for (const std::string& said : dialogs.messages) {
+    EXPECT_EQ(said.rfind("There is no printer installed on this computer", 0), 0u) << said;
+    EXPECT_NE(said.find("\"PDF\""), std::string::npos) << said;
+  }
 }
 
 }  // namespace

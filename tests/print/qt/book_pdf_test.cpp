@@ -1,9 +1,12 @@
 // The song book window on a real catalogue of 2,000 flagged songs: the preview shows a drawn page,
-// centred, and a click on it zooms it to full size below the toolbar; the pages turn and stay
-// within a book that shrinks; the printed book and the PDF, in
-// artist order, read back with pdftotext: every song in that order and each page's footer.
+// centred, with "Close" in its place from the first show; a click on it zooms it to full size
+// below the toolbar, where it scrolls to its foot; the pages turn and stay within a book that
+// shrinks; the printed book and the PDF, in artist order, read back with pdftotext: every song
+// in that order and each page's footer.
 // VELLORAN_SCREENSHOTS=folder keeps a picture of the window there.
+#include <QApplication>
 #include <QTest>
+#include <QWheelEvent>
 #include <filesystem>
 #include <sstream>
 
@@ -53,12 +56,36 @@ TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePrintAndPdfReadBackPageByPage) {
   EXPECT_NEAR(window.preview->x() * 2 + window.preview->width(), window.width(), 2);  // centred
   EXPECT_NEAR(window.preview->y() * 2 + window.preview->height(), window.height(), 2);
   Screenshot(window, "print_window");
+  // From the first show "Close" keeps to the right edge, on the line of the toolbar's buttons and
+  // clear of the last of them.
+  const QRect close_place = window.close_button->geometry();
+  const QRect next_place(window.next->mapTo(&window, QPoint(0, 0)), window.next->size());
+  EXPECT_FALSE(close_place.intersects(next_place));
+  EXPECT_NEAR(close_place.center().y(), next_place.center().y(), 1);
+  EXPECT_NEAR(close_place.right() + 1, window.width() - 150 * window.logicalDpiX() / 1440, 1);
   const int half_width = window.preview->width();
   QTest::mouseClick(window.preview, Qt::LeftButton);
   EXPECT_TRUE(window.zoom->isChecked());
   EXPECT_NEAR(window.preview->width(), 2 * half_width, 2);
   EXPECT_NEAR(window.preview->y(), window.next->parentWidget()->height(), 1);  // taller than the window
+  // ... so it scrolls: the wheel moves it up, Page Down brings its foot to the window's bottom
+  // edge, Page Up takes it back, and the next page shows from its top.
+  EXPECT_TRUE(window.vertical_scroll->isVisible());
+  const int unscrolled = window.preview->y();
+  QWheelEvent wheel(QPointF(50, 50), window.preview->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(window.preview, &wheel);
+  EXPECT_LT(window.preview->y(), unscrolled);
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  for (int i = 0; i < 10; ++i) QTest::keyClick(window.zoom, Qt::Key_PageDown);
+  EXPECT_EQ(window.preview->y() + window.preview->height(), window.height());
+  Screenshot(window, "print_window_zoom_foot");
+  for (int i = 0; i < 10; ++i) QTest::keyClick(window.zoom, Qt::Key_PageUp);
+  EXPECT_EQ(window.preview->y(), unscrolled);
+  QTest::keyClick(window.zoom, Qt::Key_PageDown);
   QTest::mouseClick(window.next, Qt::LeftButton);
+  EXPECT_EQ(window.preview->y(), unscrolled);
   EXPECT_EQ(window.page_label->text().toStdString().rfind("Page 2 of ", 0), 0u);
   EXPECT_TRUE(window.previous->isEnabled());
   QTest::mouseClick(window.print, Qt::LeftButton);  // no printer, or its dialog cancelled: nothing printed
