@@ -50,6 +50,8 @@ class Frm_NextSinger {
   void Mnu_Font_Click();
 
  private:
+  // `font` is the drawing font already set; full screen scales a copy of it.
+  void DrawSinger(const SingerEntry& e, FontSpec font);
   void DrawCentred(const std::string& text, float centre_x, float centre_y);
 
   const SingerList& singers_;
