@@ -10,8 +10,12 @@ void Frm_NextSinger::ReDraw() {
   // A size never chosen (0) or one that makes no sense keeps the display readable.
   if (font.Size <= 0) font.Size = kNextSingerDefaultPoints;
   surface_.SetFont(font);
-  if (Singer < 1 || Singer > singers_.count()) return;
-  const SingerEntry& e = singers_[Singer];
+  if (Singer >= 1 && Singer <= singers_.count()) DrawSinger(singers_[Singer], font);
+  // Shown now: a redraw asked for by a command (a new font) has no resize or paint behind it.
+  surface_.Present();
+}
+
+void Frm_NextSinger::DrawSinger(const SingerEntry& e, FontSpec font) {
   const float w = view_.InnerWidth(), h = view_.InnerHeight();
   if (FullScreen) {
     const float widest = std::max(surface_.TextWidth(e.Name), surface_.TextWidth(e.Song.Song));

@@ -24,8 +24,10 @@ class NextSingerView {
 };
 
 constexpr float kNextSingerDesignWidth = 5625, kNextSingerDesignHeight = 3975;
-// The size drawn at before the host has chosen a font: big enough to read across a room.
-constexpr int32_t kNextSingerDefaultPoints = 36;
+// The size drawn at before the host has chosen a font: as big as lets a name and a title of up to
+// about 26 letters ("Total Eclipse of the Heart") fit the window at its first size in a wide face;
+// the host makes it bigger with a bigger window and "&Font".
+constexpr int32_t kNextSingerDefaultPoints = 20;
 
 class Frm_NextSinger {
  public:
@@ -50,6 +52,8 @@ class Frm_NextSinger {
   void Mnu_Font_Click();
 
  private:
+  // `font` is the drawing font already set; full screen scales a copy of it.
+  void DrawSinger(const SingerEntry& e, FontSpec font);
   void DrawCentred(const std::string& text, float centre_x, float centre_y);
 
   const SingerList& singers_;

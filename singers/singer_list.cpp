@@ -1,6 +1,8 @@
 #include "singers/singer_list.h"
 
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 
 #include "app/settings.h"
@@ -86,6 +88,39 @@ class FieldReader {
   int line_ = 1;
 };
 
+// The Windows-1252 byte of each character beyond ASCII the code page has, keyed by the character
+// in UTF-8. Taken from the reader's own decoding of every byte, so writing and reading agree.
+const std::map<std::string, char>& Cp1252Bytes() {
+  static const std::map<std::string, char> bytes = [] {
+    std::map<std::string, char> table;
+    for (int b = 0x80; b <= 0xFF; ++b) {
+      const char byte = static_cast<char>(b);
+      table.emplace(DecodeSettingsText(std::string_view(&byte, 1)), byte);
+    }
+    return table;
+  }();
+  return bytes;
+}
+
+// `utf8` in Windows-1252; nullopt when it holds a character that code page has no byte for.
+std::optional<std::string> InCp1252(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 4;
+    if (length == 1) {
+      out += utf8[i++];
+      continue;
+    }
+    const auto found = Cp1252Bytes().find(utf8.substr(i, length));
+    if (found == Cp1252Bytes().end()) return std::nullopt;
+    out += found->second;
+    i += length;
+  }
+  return out;
+}
+
 }  // namespace
 
 void SingerList::Remove(int slot) {
@@ -103,11 +138,15 @@ std::string SingerList::Format() const {
     const SingerEntry& e = (*this)[i];
     out += "\"" + e.Name + "\"," + e.Song.SongNumber + ",\"" + e.Song.Song + "\"\r\n";
   }
-  return out;
+  // The Windows tools that share these files read them in Windows-1252. A name that code page
+  // cannot spell would come back as question marks, so such a list is kept whole in UTF-8.
+  std::optional<std::string> cp1252 = InCp1252(out);
+  return cp1252 ? std::move(*cp1252) : out;
 }
 
-jet::Status SingerList::Parse(std::string_view text) {
+jet::Status SingerList::Parse(std::string_view bytes) {
   std::vector<SingerEntry> read{SingerEntry{}};
+  const std::string text = DecodeSettingsText(bytes);
   FieldReader reader(text);
   while (reader.More()) {
     const int first_line = reader.line();

@@ -6,6 +6,10 @@
 // song number bare, a comma, the song title in double quotes, CR LF. Quotes inside a name are
 // not escaped (the format has no way to); only a quote followed by a comma or a line end closes
 // a field, so a name holding a quote reads back unless the quote comes right before a comma.
+//
+// The file is written in Windows-1252, as the Windows tools that share it expect, unless a name or
+// title holds a character that code page lacks: then the whole file is UTF-8. A file is read as
+// UTF-8 when it is valid UTF-8 (as this program wrote lists before) and as Windows-1252 otherwise.
 #pragma once
 
 #include <string>
@@ -40,11 +44,12 @@ class SingerList {
   std::string Line(int slot) const { return LineOf((*this)[slot].Name, (*this)[slot].Song); }
   static std::string LineOf(const std::string& name, const ResultRow& song);
 
-  // The whole file for slots 1..count().
+  // The bytes of the whole file for slots 1..count().
   std::string Format() const;
-  // Reads a whole file. A file that is not a list of singers (an unclosed quote, a singer short of a field, a song number that is not a number, binary
-  // bytes) is refused with an error naming the line; the queue is then left as it was.
-  jet::Status Parse(std::string_view text);
+  // Reads the bytes of a whole file. A file that is not a list of singers (an unclosed quote, a
+  // singer short of a field, a song number that is not a number, binary bytes) is refused with an
+  // error naming the line; the queue is then left as it was.
+  jet::Status Parse(std::string_view bytes);
 
   // Save and Load to and from `path`. Saving writes a temporary file beside it and renames it
   // over the old one, so a failure halfway never loses the last list saved.

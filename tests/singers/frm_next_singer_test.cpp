@@ -1,6 +1,7 @@
 // The next-singer display's logic: where the two lines are drawn for several window sizes and
-// fonts, full screen, the saved placement and the right button. (Dragging, Esc, the font popup and
-// the placement kept over a restart are checked on the real window.)
+// fonts, full screen, the saved placement, the right button and the font command. (Dragging, Esc,
+// the font popup, the default font and the placement kept over a restart are checked on the real
+// window.)
 #include "singers/frm_next_singer.h"
 
 #include "tests/mainwindow/recording_window.h"
@@ -13,6 +14,8 @@ class FontSurface : public RecordingMainSurface {
  public:
   float TextWidth(const std::string& text) override { return font.Size * 10.0f * text.size(); }
   float TextHeight(const std::string&) override { return font.Size * 20.0f; }
+  void Present() override { ++presented; }
+  int presented = 0;  // times the drawing was put on the screen
 };
 
 class RecordingNextView : public NextSingerView {
@@ -76,7 +79,7 @@ TEST(Frm_NextSinger, DrawsTheTwoLinesCentredAtEverySizeAndFont) {
   EXPECT_EQ(d.surface.font.Size, kNextSingerDefaultPoints);
 }
 
-TEST(Frm_NextSinger, SavedPlacementAndTheRightButton) {
+TEST(Frm_NextSinger, SavedPlacementTheRightButtonAndItsFontCommand) {
   Display d;
   d.saved = WindowRect{8000, 0, 1500, -1};  // 0 or less keeps the designed value
   d.form.Form_Load();
@@ -87,6 +90,14 @@ TEST(Frm_NextSinger, SavedPlacementAndTheRightButton) {
   d.form.Form_MouseDown(MouseButton::kLeft);
   d.form.Form_MouseDown(MouseButton::kRight);
   EXPECT_EQ(d.view.popups, 1);
+  // "&Font" draws the singer in the chosen font and shows it at once, without waiting for a resize.
+  d.form.Singer = 1;
+  d.dialogs.font_answers = {FontSpec{"Sans", 36, false, false, false}};
+  d.form.Mnu_Font_Click();
+  EXPECT_EQ(std::pair(d.font.Size, d.surface.font.Size), std::pair(36, 36));
+  ASSERT_EQ(d.surface.texts.size(), 2u);
+  EXPECT_FLOAT_EQ(d.surface.texts[0].y, kNextSingerDesignHeight / 4 - 36 * 20.0f / 2);
+  EXPECT_EQ(d.surface.presented, 1);
 }
 
 }  // namespace

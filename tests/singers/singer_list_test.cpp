@@ -1,7 +1,9 @@
-// The singers file: round trips of awkward names, the exact bytes written, fields over lines, and
-// the malformed files refused with the queue untouched. (Saving whole or not at all is the
-// settings file's writer, tested with it.)
+// The singers file: round trips of awkward names, the exact bytes written, the code pages read and
+// written, fields over lines, and the malformed files refused with the queue untouched. (Saving
+// whole or not at all is the settings file's writer, tested with it.)
 #include "singers/singer_list.h"
+
+#include <fstream>
 
 #include "tests/jet/test_support.h"
 
@@ -23,10 +25,10 @@ SingerList Three() {
 TEST(SingerList, WritesTheFileByteForByteAndReadsItBack) {
   SingerList plain;
   plain.Append("Ann, \"first\"", Song("1042", "Yesterday, today"));
-  plain.Append("Line\r\nbreak", Song("7", "Caf\xe9 \xc3\xa9"));
+  plain.Append("Line\r\nbreak", Song("7", "Caf\xc3\xa9"));
   plain.Append("", Song("-12.5", ""));
   const std::string bytes = plain.Format();
-  EXPECT_EQ(bytes, "\"Ann, \"first\"\",1042,\"Yesterday, today\"\r\n\"Line\r\nbreak\",7,\"Caf\xe9 \xc3\xa9\"\r\n\"\",-12.5,\"\"\r\n");
+  EXPECT_EQ(bytes, "\"Ann, \"first\"\",1042,\"Yesterday, today\"\r\n\"Line\r\nbreak\",7,\"Caf\xe9\"\r\n\"\",-12.5,\"\"\r\n");
 
   velloran_test::ScratchDir dir;
   const std::string path = dir.File("night.sng");
@@ -35,6 +37,31 @@ TEST(SingerList, WritesTheFileByteForByteAndReadsItBack) {
   ASSERT_TRUE(back.Load(path).ok());
   for (int i = 1; i <= 3; ++i) EXPECT_EQ(back[i].Song.ID, 0);  // only the three fields travel
   EXPECT_EQ(back.Format(), bytes) << "every name, number and title came back as it was";
+}
+
+// Lists kept by Windows tools are in Windows-1252; lists this program wrote before were UTF-8.
+TEST(SingerList, ReadsWindows1252AndUtf8FilesAndWritesTheWindowsCodePage) {
+  velloran_test::ScratchDir dir;
+  const std::string windows = dir.File("windows.sng"), again = dir.File("again.sng");
+  const std::string cp1252 = "\"Zo\xEB\",6001,\"D\xE9j\xE0 Vu\"\r\n\"Ren\xE9" "e\",1234,\"Caf\xE9 \x80\x96 Song\"\r\n";
+  std::ofstream(windows, std::ios::binary) << cp1252;
+  SingerList q;
+  ASSERT_TRUE(q.Load(windows).ok());
+  EXPECT_EQ(q.Line(1), "Zo\xC3\xAB - 6001 - D\xC3\xA9j\xC3\xA0 Vu");
+  EXPECT_EQ(q.Line(2), "Ren\xC3\xA9" "e - 1234 - Caf\xC3\xA9 \xE2\x82\xAC\xE2\x80\x93 Song");
+  ASSERT_TRUE(q.Save(again).ok());
+  EXPECT_EQ(velloran_test::ReadWholeFile(again), cp1252) << "saved back byte for byte";
+
+  SingerList utf8;
+  ASSERT_TRUE(utf8.Parse("\"Zo\xC3\xAB\",6001,\"D\xC3\xA9j\xC3\xA0 Vu\"\r\n").ok());
+  EXPECT_EQ(utf8.Line(1), q.Line(1));
+  // A name Windows-1252 has no letters for is kept whole: the file is then written in UTF-8.
+  SingerList wide;
+  wide.Append("\xC5\x81ucja \xE5\xB0\x8F", Song("5", "Zo\xC3\xAB"));
+  EXPECT_EQ(wide.Format(), "\"\xC5\x81ucja \xE5\xB0\x8F\",5,\"Zo\xC3\xAB\"\r\n");
+  SingerList back;
+  ASSERT_TRUE(back.Parse(wide.Format()).ok());
+  EXPECT_EQ(back.Line(1), wide.Line(1));
 }
 
 TEST(SingerList, ReadsFieldsSplitOverLinesAndLooseBlanks) {

@@ -1,8 +1,8 @@
 // The singers window and the next-singer display as real windows in the real program, on Qt's
 // offscreen platform with two virtual screens side by side: queueing by Enter in the main window,
 // the timer's refresh, "&Next Singer", removal, load and save, placement, layout and the popup's
-// "&Hide"; the display dragged, its font chosen, moved to the second screen and found there after
-// a restart.
+// "&Hide"; the display dragged, its font chosen, its default font, moved to the second screen and
+// found there after a restart.
 
 #include <QApplication>
 #include <QScreen>
@@ -161,12 +161,21 @@ TEST_F(SingerWindowsTest, TheDisplayIsDraggedAndComesBackOnTheSecondScreen) {
   QTest::mouseMove(display, QPoint(80, 60));
   QTest::mouseRelease(display, Qt::LeftButton, {}, QPoint(80, 60));
   EXPECT_EQ(display->pos(), second.topLeft() + QPoint(40, 30));
-  // Its popup's "&Font": kept in the settings and drawn with at once.
+  // Its popup's "&Font": kept in the settings and on the screen at once, not at the next resize.
+  p->singers.Append("Ann", ResultRow{1, "", "7", "Help!", "", false});
+  p->next_singer.SetSinger(1);
+  p->next_singer.ReDraw();
   const float before = display->surface().TextHeight("A");
   dialogs.font_answers = {FontSpec{"Mono", 72, false, false, true}};
   PickFromPopup(display, Qt::Key_F);
   EXPECT_EQ(p->program.KeptSettings().NextSingerFont.Size, 72);
   EXPECT_GT(display->surface().TextHeight("A"), before);
+  // Closing a popup repaints the window beneath on this platform, hiding whether the command
+  // itself shows its drawing: called directly, the screen must show the new size all the same.
+  dialogs.font_answers = {FontSpec{"Mono", 36, false, false, false}};
+  display->logic().Mnu_Font_Click();
+  const QImage on_screen = display->screen()->grabWindow(display->winId()).toImage();
+  EXPECT_EQ(on_screen.convertToFormat(QImage::Format_RGB32), display->surface().image().convertToFormat(QImage::Format_RGB32));
   QTest::keyClick(display, Qt::Key_Escape);
   EXPECT_TRUE(QTest::qWaitFor([&] { return p->next_singer.window() == nullptr; }, 1000));
   // Closing the main window ends the program: the singer windows go with it.
@@ -190,6 +199,29 @@ TEST_F(SingerWindowsTest, TheDisplayIsDraggedAndComesBackOnTheSecondScreen) {
   // A place on no screen (the screen was unplugged): the main screen instead.
   display->SetPlacement(WindowRect{3000, 2000, 99999, 99999});
   EXPECT_EQ(display->pos(), QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+}
+
+TEST_F(SingerWindowsTest, TheDefaultFontShowsAnOrdinaryNameAndTitleWhole) {
+  ASSERT_EQ(p->program.KeptSettings().NextSingerFont, FontSpec{}) << "no font chosen yet";
+  p->singers.Append("Bob, the \"Rocker\"", ResultRow{1, "", "6001", "Total Eclipse of the Heart", "", false});
+  p->singers.Append("Ann", ResultRow{2, "", "6002", "Heart like a Love", "", false});
+  p->next_singer.Show();
+  NextSingerWindow* display = p->next_singer.window();
+  ASSERT_NE(display, nullptr);
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(display));
+  for (int16_t slot : {1, 2}) {
+    p->next_singer.SetSinger(slot);
+    p->next_singer.ReDraw();
+    // Nothing drawn in the outermost columns: neither line runs off an edge.
+    const QImage shown = display->grab().toImage();
+    const QRgb background = shown.pixel(0, 0);
+    int inked = 0;
+    for (int x : {0, shown.width() - 1})
+      for (int y = 0; y < shown.height(); ++y) inked += shown.pixel(x, y) != background;
+    EXPECT_EQ(inked, 0) << p->singers[slot].Song.Song;
+    EXPECT_GE(display->surface().TextHeight("A"), 20 * 20) << "still big letters: 20 points or more";
+  }
+  Screenshot(*display, "next-singer-default");
 }
 
 TEST_F(SingerWindowsTest, AboutShowsTheVersionAndAnInactiveEmptyLink) {
