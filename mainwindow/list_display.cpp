@@ -87,6 +87,15 @@ std::string MainWindowLogic::FitText(const std::string& text, float width) {
   return text.substr(0, cuts[fits]);
 }
 
+std::string MainWindowLogic::FitSongNumber(const std::string& number, float width) {
+  if (surface_.TextWidth(number) <= width) return number;
+  // A number cut short reads as another song's number, so the cut shows: what fits, then an
+  // ellipsis. A column too narrow for the ellipsis alone shows nothing, as for any text.
+  static const std::string kCut = "\xE2\x80\xA6";
+  const float room = width - surface_.TextWidth(kCut);
+  return room < 0 ? std::string() : FitText(number, room) + kCut;
+}
+
 float MainWindowLogic::GetWidth(int i) const {
   if (i <= 0 || i > 4) return 0;
   return Display[0].ColumnWidth[i] - Display[0].ColumnWidth[i - 1];
@@ -141,7 +150,10 @@ void MainWindowLogic::DrawRow(const ResultRow& row, bool current, float y, float
   const std::array<float, 5>& edge = Layout().ColumnWidth;
   for (int i = 1; i <= 4; ++i) {
     const float left = i == 1 ? 0 : edge[i - 1];
-    surface_.DrawText(left + 25, y, FitText(Trimmed(Cell(row, Layout().ColumnOrder[i - 1])), edge[i] - left - 50));
+    const char letter = Layout().ColumnOrder[i - 1];
+    const std::string text = Trimmed(Cell(row, letter));
+    const float room = edge[i] - left - 50;
+    surface_.DrawText(left + 25, y, letter == 'N' ? FitSongNumber(text, room) : FitText(text, room));
   }
   if (Switches.ShowPrintFlags && row.PrintYN) surface_.DrawText(edge[4] + 150, y, "P");
 }

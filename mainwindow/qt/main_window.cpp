@@ -30,6 +30,23 @@ int16_t ShiftOf(Qt::KeyboardModifiers mods) {
 
 constexpr float kControlLeft = 120;  // twips: where the search box and the picture sit
 
+// The search box sees a key after the window's logic had it (through the window's event
+// filter), so a key the box leaves alone must end here: passed on to the window it would be
+// handled a second time, in whatever mode the first handling left the window (CTRL-3 that
+// shows favourites list 3 would then take the first song out of it). Alt keys are the
+// window's commands, never text, and a key that hid the box has done its work.
+class SearchBox : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    const bool alt_only = (e->modifiers() & (Qt::AltModifier | Qt::ControlModifier)) == Qt::AltModifier;
+    if (isVisible() && !alt_only) QLineEdit::keyPressEvent(e);
+    e->accept();
+  }
+};
+
 }  // namespace
 
 QPixmap MicrophonePicture(qreal ratio) {
@@ -57,7 +74,7 @@ MainWindow::MainWindow() {
   setFocusPolicy(Qt::StrongFocus);
   setMouseTracking(true);
   surface_ = std::make_unique<QtSurface>(*this);
-  search_ = new QLineEdit(this);
+  search_ = new SearchBox(this);
   search_->setObjectName("Txt_Search");
   search_->installEventFilter(this);
   image_ = new QLabel(this);
@@ -208,11 +225,7 @@ bool MainWindow::ForwardKey(QKeyEvent* e) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e) {
-  // A key the search box left alone comes on to the window; the logic had it already.
-  if (search_->hasFocus()) {
-    e->ignore();
-    return;
-  }
+  // Only keys pressed on the window itself come here: the search box keeps the keys it gets.
   if (!ForwardKey(e)) QWidget::keyPressEvent(e);
 }
 

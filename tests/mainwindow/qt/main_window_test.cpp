@@ -111,6 +111,42 @@ TEST_F(MainWindowTest, AnEveningFromSearchToRestart) {
   EXPECT_TRUE(dialogs.messages.empty());
 }
 
+// Every song in a favourites list, as "number,lists", read on a connection of its own.
+std::vector<std::string> Favourites(const std::string& db) {
+  auto connection = Connection::Open(db);
+  auto rows = connection->OpenRecordset("SELECT * FROM MyList WHERE HotlistA LIKE '*1*' ORDER BY SongNumber");
+  std::vector<std::string> lists;
+  for (; !rows->AtEnd(); rows->MoveNext()) lists.push_back(rows->Field("SongNumber").ToText() + "," + rows->Field("HotlistA").ToText());
+  return lists;
+}
+
+TEST_F(MainWindowTest, AKeyThatLeavesTheSearchBoxIsHandledOnce) {
+  const std::string db = folder.CopyOfSongs("Main.mdb");
+  {
+    auto connection = Connection::Open(db);
+    connection->Execute("UPDATE MyList SET HotlistA = '0000000000'");
+    connection->Execute("UPDATE MyList SET HotlistA = '1010000000' WHERE SongNumber >= 1001 AND SongNumber <= 1003");
+  }
+  const std::vector<std::string> before = Favourites(db);
+  ASSERT_EQ(before.size(), 3u);
+  auto p = Start("[Databases]\r\nCurrentDB=1\r\nDatabase=" + db + "\r\nTable=MyList\r\n");
+  QLineEdit& box = p->window.searchBox();
+  // Showing a list hides the box; the list must not then take the same key as a toggle of its first row.
+  for (Qt::Key list_key : {Qt::Key_3, Qt::Key_F, Qt::Key_3}) {
+    QTest::keyClick(&box, list_key, Qt::ControlModifier);
+    EXPECT_EQ(std::pair(p->logic.form.Results.count(), box.isVisible()), std::pair(3, false)) << list_key;
+    EXPECT_EQ(Favourites(db), before) << list_key;
+    QTest::keyClick(&p->window, Qt::Key_Escape);
+  }
+  // Alt keys are commands, not text: ALT-P does nothing in the box, ALT-S re-runs the last query.
+  QTest::keyClicks(&box, "lo");
+  QTest::keyClick(&box, Qt::Key_P, Qt::AltModifier);
+  EXPECT_EQ(box.text(), "lo");
+  QTest::keyClick(&box, Qt::Key_S, Qt::AltModifier);
+  EXPECT_EQ(std::tuple(p->logic.form.Results.count(), box.isVisible(), box.text()), std::tuple(3, false, QString("lo")));
+  EXPECT_EQ(Favourites(db), before);
+}
+
 TEST_F(MainWindowTest, TheRightButtonMenuResetsTheColumnsAndFlipsItsSwitches) {
   auto p = Start("[Display]\r\nList Font Name=\r\nColumn Order=ADSN\r\nColumn Width=1,2000\r\n");
   auto choose = [&](const char* name) {
