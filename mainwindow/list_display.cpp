@@ -87,10 +87,10 @@ std::string MainWindowLogic::FitText(const std::string& text, float width) {
   return text.substr(0, cuts[fits]);
 }
 
-std::string MainWindowLogic::FitSongNumber(const std::string& number, float width) {
+std::string MainWindowLogic::FitIdentifier(const std::string& number, float width) {
   if (surface_.TextWidth(number) <= width) return number;
-  // A number cut short reads as another song's number, so the cut shows: what fits, then an
-  // ellipsis. A column too narrow for the ellipsis alone shows nothing, as for any text.
+  // A song number or disc ID cut short reads as another song's or disc's, so the cut shows: what
+  // fits, then an ellipsis. A column too narrow for the ellipsis alone shows nothing, as for any text.
   static const std::string kCut = "\xE2\x80\xA6";
   const float room = width - surface_.TextWidth(kCut);
   return room < 0 ? std::string() : FitText(number, room) + kCut;
@@ -153,7 +153,7 @@ void MainWindowLogic::DrawRow(const ResultRow& row, bool current, float y, float
     const char letter = Layout().ColumnOrder[i - 1];
     const std::string text = Trimmed(Cell(row, letter));
     const float room = edge[i] - left - 50;
-    surface_.DrawText(left + 25, y, letter == 'N' ? FitSongNumber(text, room) : FitText(text, room));
+    surface_.DrawText(left + 25, y, letter == 'N' || letter == 'D' ? FitIdentifier(text, room) : FitText(text, room));
   }
   if (Switches.ShowPrintFlags && row.PrintYN) surface_.DrawText(edge[4] + 150, y, "P");
 }

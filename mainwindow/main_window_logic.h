@@ -40,8 +40,8 @@ class MainWindowLogic : public KaraokeSurface {
   // The longest start of `text` (whole characters) whose width in the surface's font is at most
   // `width`: what dropping the last character until it fits leaves.
   std::string FitText(const std::string& text, float width);
-  // A song number fitted into `width`: whole, or what fits followed by an ellipsis.
-  std::string FitSongNumber(const std::string& number, float width);
+  // A song number or disc ID fitted into `width`: whole, or what fits followed by an ellipsis.
+  std::string FitIdentifier(const std::string& number, float width);
 
   // Keyboard.
   void Form_KeyDown(int16_t KeyCode, int16_t Shift);

@@ -35,10 +35,13 @@ TEST(ListDisplay, OnePageHeadingsRowsHighlightRulesAndFittedTexts) {
   r.PrintYN = true;
   w.logic.ShowSongs();
   EXPECT_EQ(w.surface.Line(RowY(0))[2], "A Very Long Song Ti");
-  // A song number is never shown as another number: what is cut ends in a mark (300 wide here).
+  // A song number or disc ID is never shown as another: what is cut ends in a mark (300 and
+  // 790 wide here).
   r.SongNumber = "3039123";
+  r.DiskID = "VK1135-SIDE-B";
   w.logic.ShowSongs();
   EXPECT_EQ(w.surface.Line(RowY(0))[0], "303\xE2\x80\xA6");
+  EXPECT_EQ(w.surface.Line(RowY(0))[1], "VK11\xE2\x80\xA6");
   EXPECT_EQ(w.surface.Find("P"), nullptr);  // print marks only while the switch is on
   w.logic.Switches.ShowPrintFlags = true;
   w.logic.ShowSongs();
