@@ -87,13 +87,13 @@ std::string MainWindowLogic::FitText(const std::string& text, float width) {
   return text.substr(0, cuts[fits]);
 }
 
-std::string MainWindowLogic::FitIdentifier(const std::string& number, float width) {
-  if (surface_.TextWidth(number) <= width) return number;
+std::string MainWindowLogic::FitIdentifier(const std::string& text, float width) {
+  if (surface_.TextWidth(text) <= width) return text;
   // A song number or disc ID cut short reads as another song's or disc's, so the cut shows: what
   // fits, then an ellipsis. A column too narrow for the ellipsis alone shows nothing, as for any text.
   static const std::string kCut = "\xE2\x80\xA6";
   const float room = width - surface_.TextWidth(kCut);
-  return room < 0 ? std::string() : FitText(number, room) + kCut;
+  return room < 0 ? std::string() : FitText(text, room) + kCut;
 }
 
 float MainWindowLogic::GetWidth(int i) const {

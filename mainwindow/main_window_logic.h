@@ -41,7 +41,7 @@ class MainWindowLogic : public KaraokeSurface {
   // `width`: what dropping the last character until it fits leaves.
   std::string FitText(const std::string& text, float width);
   // A song number or disc ID fitted into `width`: whole, or what fits followed by an ellipsis.
-  std::string FitIdentifier(const std::string& number, float width);
+  std::string FitIdentifier(const std::string& text, float width);
 
   // Keyboard.
   void Form_KeyDown(int16_t KeyCode, int16_t Shift);

@@ -65,8 +65,7 @@ void NextSingerWindow::SetFullScreen(bool on) {
   } else {
     showNormal();
   }
-  logic_.ReDraw();
-  update();
+  logic_.ReDraw();  // shows what it drew
 }
 
 void NextSingerWindow::SetRequestsAddress(const QString& address, const QImage& code) {
@@ -103,7 +102,6 @@ void NextSingerWindow::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
   surface_.Fit();
   logic_.Form_Resize();
-  update();
 }
 
 void NextSingerWindow::keyPressEvent(QKeyEvent* e) {
@@ -144,13 +142,10 @@ void NextSingerHost::Show() {
   window_->show();
   window_->surface().Fit();
   window_->logic().ReDraw();
-  window_->update();
 }
 
 void NextSingerHost::ReDraw() {
-  if (window_ == nullptr) return;
-  window_->logic().ReDraw();
-  window_->update();
+  if (window_ != nullptr) window_->logic().ReDraw();
 }
 
 void NextSingerHost::SetRequestsAddress(const QString& address, const QImage& code) {
