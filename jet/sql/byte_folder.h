@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -70,6 +71,32 @@ class ByteFolder {
     }
     wide_ = wide && short_units && WideFoldAvailable();
 #endif
+  }
+
+  // Writes at `out` (room for `n` rounded up to 64) the first folded byte of each of the `n`
+  // stored bytes at `p`: a byte that folds to one ASCII byte as that byte, any other as a byte
+  // of 0x80 or more (the lead of its folded bytes). Bytes looked for that are all ASCII lie in
+  // these exactly where they lie in the folded text. False, with `out` unspecified, where a zero
+  // byte (a switch to two-byte runs) is met.
+  bool FirstBytes(const uint8_t* p, size_t n, char* out) const {
+#if defined(__x86_64__)
+    if (wide_) return FirstBytesWide(p, n, out);
+#endif
+    for (size_t i = 0; i < n; ++i) {
+      if (p[i] == 0) return false;
+      out[i] = static_cast<char>(bytes_[p[i]] & 0xFF);
+    }
+    return true;
+  }
+
+  // Whether the fold of the `n` stored bytes at `p` holds `needle`, ASCII bytes of two or more
+  // (1 it does, 0 it does not), found where the bytes' first folded bytes (FirstBytes) hold it;
+  // -1 where the bytes cannot tell (the processor lacks the way, or a zero byte is met).
+  int HoldsFolded(const uint8_t* p, size_t n, std::string_view needle) const {
+#if defined(__x86_64__)
+    if (wide_ && needle.size() >= 2) return HoldsFoldedWide(p, n, needle);
+#endif
+    return -1;
   }
 
   // Bytes a fold of `n` stored bytes may write: three per byte, and a block's store past them.
@@ -157,6 +184,44 @@ class ByteFolder {
       out += count;
     }
     return out;
+  }
+  __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,bmi2"))) bool FirstBytesWide(const uint8_t* p, size_t n, char* out) const {
+    for (size_t i = 0; i < n; i += 64) {
+      const __mmask64 in = _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(std::min<size_t>(64, n - i)));
+      const __m512i v = _mm512_maskz_loadu_epi8(in, p + i);
+      if (_mm512_mask_cmpeq_epi8_mask(in, v, _mm512_setzero_si512()) != 0) return false;
+      _mm512_storeu_si512(out + i, Lookup(v, first_));
+    }
+    return true;
+  }
+  // Sixty-four places at a time: those where the first and the last byte of the needle are;
+  // only those are compared in full, byte by byte.
+  __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,bmi2"))) int HoldsFoldedWide(const uint8_t* p, size_t n,
+                                                                                        std::string_view needle) const {
+    const size_t m = needle.size();
+    if (n < m) {
+      const __mmask64 in = _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(std::min<size_t>(64, n)));
+      return _mm512_mask_cmpeq_epi8_mask(in, _mm512_maskz_loadu_epi8(in, p), _mm512_setzero_si512()) != 0 ? -1 : 0;
+    }
+    const __m512i head = _mm512_set1_epi8(needle[0]), tail = _mm512_set1_epi8(needle[m - 1]);
+    for (size_t i = 0; i < n; i += 64) {
+      const size_t left = std::min<size_t>(64, n - i);
+      const __mmask64 in = _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(left));
+      const __m512i v = _mm512_maskz_loadu_epi8(in, p + i);
+      if (_mm512_mask_cmpeq_epi8_mask(in, v, _mm512_setzero_si512()) != 0) return -1;
+      if (i + m > n) continue;  // no needle begins here; the bytes were checked for zeros
+      const size_t starts = std::min<size_t>(64, n - m + 1 - i);  // places a needle may begin
+      const __mmask64 can = _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(starts));
+      const __m512i w = _mm512_maskz_loadu_epi8(can, p + i + m - 1);
+      uint64_t hits = _mm512_mask_cmpeq_epi8_mask(can, Lookup(v, first_), head) & _mm512_mask_cmpeq_epi8_mask(can, Lookup(w, first_), tail);
+      for (; hits != 0; hits &= hits - 1) {
+        const size_t at = i + static_cast<size_t>(std::countr_zero(hits));
+        size_t k = 1;
+        while (k + 1 < m && p[at + k] != 0 && first_[p[at + k]] == static_cast<uint8_t>(needle[k])) ++k;
+        if (k + 1 >= m) return 1;
+      }
+    }
+    return 0;
   }
 #pragma GCC diagnostic pop
 #endif

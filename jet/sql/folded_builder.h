@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -21,6 +22,7 @@
 #include "jet/sql/byte_folder.h"
 #include "jet/sql/chunk_arena.h"
 #include "jet/sql/folded_columns.h"
+#include "jet/sql/folded_search.h"
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sql_rows.h"
 #include "jet/text/text_codec.h"
@@ -131,8 +133,17 @@ inline bool NameMovedRows(const std::vector<std::pair<uint32_t, uint32_t>>& forw
 class Builder {
  public:
   // `expected_rows`: the rows it will most likely hold, room for which is made at once.
-  Builder(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, size_t expected_rows)
+  // `keep_only`: keeps only the rows this search matches, tested with a copy of it of its own (a
+  // search is used by one thread at a time): the texts then hold one search's matches, few of
+  // the rows read, in memory of the system's usual pages. A huge page is brought in whole, and
+  // on a machine that gave idle memory back (a virtual one) each costs what a thousand rows' do.
+  Builder(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, size_t expected_rows,
+          const FoldedSearch* keep_only = nullptr)
       : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)), bytes_(fold_) {
+    if (keep_only != nullptr) {
+      keep_only_.emplace(*keep_only);
+      keep_only_->AsciiNeedles(&ascii_needles_);
+    }
     folded_ = std::make_unique<FoldedColumns>();
     folded_->columns = columns;
     plain_ = pager.format().version == JetVersion::kJet4 && def.var_column_count > 0;
@@ -144,7 +155,7 @@ class Builder {
     }
     // Growing by doubling, then shrinking to fit, held the lists up to three times over at their
     // largest.
-    const size_t rows = std::min<size_t>(expected_rows, size_t{1} << 26);
+    const size_t rows = keep_only_ ? 0 : std::min<size_t>(expected_rows, size_t{1} << 26);
     Reserve(folded_->starts, rows * columns.size() + 1);
     Reserve(folded_->places, rows);
     Reserve(folded_->nulls, rows);
@@ -154,6 +165,7 @@ class Builder {
   // Takes the chunks of texts folded from up to `pages` pages from one reservation (ChunkArena):
   // at most three bytes for each byte stored, and what chunks leave unused at their ends.
   void ReserveChunksFor(size_t pages) {
+    if (keep_only_) return;
     const size_t most = pages * pager_.page_size() / FoldedColumns::kChunkBytes * 3;
     ChunkArena arena(most + most / 16 + 2, FoldedColumns::kChunkBytes);
     arena.Adopt(arena_);  // with the lists' room
@@ -169,7 +181,7 @@ class Builder {
     return StreamPages(
         pager_, pages,
         [&](uint32_t page, const uint8_t* data) {
-          digests->push_back(PageDigest(data, page_size));
+          if (!keep_only_) digests->push_back(PageDigest(data, page_size));  // some rows' texts are not carried
           return AddPage(page, data);
         },
         run_pages);
@@ -187,7 +199,7 @@ class Builder {
         pager_, pages,
         [&](uint32_t page, const uint8_t* data) -> Result<bool> {
           if (stop.load(std::memory_order_relaxed) || !AddPageAlone(page, data)) return false;
-          digests->push_back(PageDigest(data, page_size));
+          if (!keep_only_) digests->push_back(PageDigest(data, page_size));
           ++done;
           return true;
         },
@@ -229,10 +241,14 @@ class Builder {
       }
       if (slot.moved_home()) {
         moved_homes_.push_back(place);
-        if (plain_ && AddPlain(place, slot.bytes, slot.size)) continue;
+        if (plain_ && AddPlain(place, slot.bytes, slot.size)) {
+          if (dropped_) moved_homes_.pop_back();
+          continue;
+        }
       }
       if (alone) return false;
       JET_RETURN_IF_ERROR(Add(RowId{page, static_cast<uint8_t>(r)}, slot));
+      if (dropped_ && slot.moved_home()) moved_homes_.pop_back();
     }
     return true;
   }
@@ -275,8 +291,14 @@ class Builder {
       JET_RETURN_IF_ERROR(Keep());
     }
     folded_->nulls.push_back(nulls);
+    dropped_ = keep_only_ && !LastRowWanted();
+    if (dropped_) DropLastRow();
     return Status::Ok();
   }
+
+  const FoldedSearch* keep_only() const { return keep_only_ ? &*keep_only_ : nullptr; }
+  // Whether the row Add or AddPlain took last was left out, as one KeepOnly does not want.
+  bool dropped() const { return dropped_; }
 
   // Adds a live row kept where its slot says, straight from its bytes, as Add would through the
   // row's layout; false, with nothing added, when the row wants Add (its texts not all in it, a
@@ -309,6 +331,11 @@ class Builder {
       texts[k].bytes = bytes + start;
       texts[k].size = end - start;
     }
+    const int verdict = ascii_needles_.empty() ? -1 : Verdict(texts, width, nulls);
+    if (verdict == 0) {
+      dropped_ = true;  // no text folded
+      return true;
+    }
     // Room for the row's texts at once, each written right after the one before.
     size_t most = 0;
     for (size_t k = 0; k < width; ++k) most += ByteFolder::Room(texts[k].size) + 1;
@@ -317,10 +344,19 @@ class Builder {
     char* const chunk = folded_->chunks.back().get();
     char* at = chunk + used.back();
     const uint64_t base = uint64_t{folded_->chunks.size() - 1} * FoldedColumns::kChunkBytes;
+    std::string_view folded[8];
     for (size_t k = 0; k < width; ++k) {
       folded_->starts.push_back(static_cast<uint32_t>(base + static_cast<uint64_t>(at - chunk)));
+      char* const text = at;
       at = FoldStored(texts[k].bytes, texts[k].size, at);
+      folded[k] = std::string_view(text, static_cast<size_t>(at - text));
       *at++ = '\0';
+    }
+    dropped_ = keep_only_ && verdict < 0 && !keep_only_->MatchesTexts(folded, width, nulls, chunk + FoldedColumns::kChunkBytes);
+    if (dropped_) {
+      // Read but not kept: the next row's texts are written over these.
+      folded_->starts.resize(folded_->starts.size() - width);
+      return true;
     }
     used.back() = static_cast<uint32_t>(at - chunk);
     AddPlace(place);
@@ -486,6 +522,59 @@ class Builder {
     return false;
   }
 
+  // Whether keep_only_ wants a row, from its stored texts alone (of `size` bytes at `bytes`), where
+  // its needles are ASCII bytes (ascii_needles_): 1 it does, 0 it does not, -1 unknown, for a
+  // text kept two bytes a character (folded then, and tested as the texts held are).
+  template <typename Stored>
+  int Verdict(const Stored* texts, size_t width, uint8_t nulls) {
+    bool unknown = false;
+    for (size_t k = 0; k < width; ++k) {
+      const uint8_t* b = texts[k].bytes;
+      const size_t n = texts[k].size;
+      if ((nulls >> k & 1) != 0 || n == 0) continue;  // holds no bytes
+      if (n < 2 || b[0] != 0xFF || b[1] != 0xFE) {
+        unknown = true;
+        continue;
+      }
+      bool listed = false;  // the text's first bytes, once listed for a needle that wanted them
+      for (const auto& [mask, needle] : ascii_needles_) {
+        if ((mask >> k & 1) == 0) continue;
+        int holds = bytes_.HoldsFolded(b + 2, n - 2, needle);
+        if (holds < 0 && !listed && n - 2 <= kMostFirstBytes && bytes_.FirstBytes(b + 2, n - 2, first_bytes_)) listed = true;
+        if (holds < 0 && listed) holds = HoldsBytes(first_bytes_, n - 2, needle, first_bytes_ + sizeof first_bytes_) ? 1 : 0;
+        if (holds > 0) return 1;
+        unknown = unknown || holds < 0;
+      }
+    }
+    return unknown ? -1 : 0;
+  }
+
+  // Whether KeepOnly's search matches the row added last.
+  bool LastRowWanted() const {
+    const FoldedColumns& f = *folded_;
+    const size_t width = f.columns.size(), first = f.starts.size() - width;
+    std::string_view texts[8];
+    for (size_t k = 0; k < width; ++k) texts[k] = std::string_view(f.At(f.starts[first + k]));  // each ends at its zero
+    // Texts in two chunks are not end to end: each is tested alone.
+    const char* readable = nullptr;
+    if (f.starts[first] / FoldedColumns::kChunkBytes == f.starts[first + width - 1] / FoldedColumns::kChunkBytes) {
+      readable = f.chunks[f.starts[first] / FoldedColumns::kChunkBytes].get() + FoldedColumns::kChunkBytes;
+    }
+    return keep_only_->MatchesTexts(texts, width, f.nulls.back(), readable);
+  }
+  // Takes back the row added last, its texts' room given back to the chunks they are in.
+  void DropLastRow() {
+    FoldedColumns& f = *folded_;
+    const size_t width = f.columns.size();
+    const uint32_t first = f.starts[f.starts.size() - width];
+    const size_t chunk = first / FoldedColumns::kChunkBytes;
+    f.chunk_used[chunk] = static_cast<uint32_t>(first % FoldedColumns::kChunkBytes);
+    for (size_t c = chunk + 1; c < f.chunk_used.size(); ++c) f.chunk_used[c] = 0;
+    f.starts.resize(f.starts.size() - width);
+    f.places.pop_back();
+    f.nulls.pop_back();
+  }
+
   void AddPlace(uint32_t packed) {
     folded_->places_ascending = folded_->places_ascending && (folded_->places.empty() || folded_->places.back() < packed);
     folded_->places.push_back(packed);
@@ -559,6 +648,12 @@ class Builder {
   jet::Text scratch_;
   std::vector<uint32_t> moved_homes_;                       // places of the rows added from moved homes
   std::vector<std::pair<uint32_t, uint32_t>> forwarding_;   // forwarding slots met: (place, where it points)
+  std::optional<FoldedSearch> keep_only_;                    // the search whose matches alone are kept
+  std::vector<std::pair<uint32_t, std::string>> ascii_needles_;  // its terms, where FoldedSearch::AsciiNeedles has them
+  bool dropped_ = false;
+  // A stored text's first folded bytes (ByteFolder::FirstBytes), with room to read past them.
+  static constexpr size_t kMostFirstBytes = 4096;
+  char first_bytes_[kMostFirstBytes + 128];
 };
 
 }  // namespace jet::folding

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -19,6 +20,7 @@
 #include "jet/pages/usage_map.h"
 #include "jet/sql/folded_builder.h"
 #include "jet/sql/kept_texts.h"
+#include "jet/sql/later_folds.h"
 #include "jet/sql/page_digest.h"
 #include "jet/sql/sorted_rows.h"
 #include "jet/sql/sql_rows.h"
@@ -94,6 +96,8 @@ using folding::NameMovedRows;
 using folding::StreamPages;
 
 std::atomic<size_t> one_thread_pages{kOneThreadPages};
+std::atomic<size_t> matches_only_pages{kMatchesOnlyPages};
+std::atomic<bool> every_search_from_matches{false};
 
 // Pieces of a table's pages not taken yet: one thread takes them from the front, the other from
 // the back (never the first, which the front always takes), until they meet.
@@ -136,7 +140,7 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   std::vector<Piece> later(pieces);
   for (size_t p = 1; p < pieces; ++p) {
     // Room for the piece's rows and a good deal more: only what it fills takes memory.
-    later[p].builder = std::make_unique<Builder>(pager, def, columns, def.row_count / pieces * 2 + 64);
+    later[p].builder = std::make_unique<Builder>(pager, def, columns, def.row_count / pieces * 2 + 64, builder.keep_only());
     later[p].builder->ReserveChunksFor(piece_pages(p).size());
     later[p].digests.reserve(piece_pages(p).size());
   }
@@ -185,31 +189,32 @@ Result<bool> StreamTable(Pager& pager, const TableDef& def, const std::vector<si
   return true;
 }
 
-// Folded texts of the table as it is now; with the digests of the pages read when the table was
-// streamed (not when a stray moved-row flag or damage made the build walk it, or inside a write).
-Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, const std::vector<size_t>& columns) {
+// Folded texts of the table as it is now (with `keep_only`, of the rows it matches alone); with
+// the digests of the pages read when the table was streamed (not when a stray moved-row flag or
+// damage made the build walk it, or inside a write, or for some rows).
+Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, const std::vector<size_t>& columns,
+                                           std::vector<uint32_t> owned, const FoldedSearch* keep_only = nullptr) {
   auto carry = std::make_shared<FoldedCarry>();
-  JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
   if (!pager.in_write()) {
-    Builder streamed(pager, def, columns, def.row_count);
+    Builder streamed(pager, def, columns, def.row_count, keep_only);
     streamed.ReserveChunksFor(owned.size());
     JET_ASSIGN_OR_RETURN(bool whole, StreamTable(pager, def, columns, owned, streamed, &carry->digests));
     if (whole && streamed.MovedRowsNamed(owned)) {
       carry->forwarding = streamed.forwarding();
       JET_ASSIGN_OR_RETURN(carry->folded, streamed.Finish());
       carry->layout = LayoutOf(def);
-      carry->pages = std::move(owned);
+      if (keep_only == nullptr) carry->pages = std::move(owned);
       return carry;
     }
     carry->digests.clear();
   }
-  Builder walked(pager, def, columns, def.row_count);
+  Builder walked(pager, def, columns, def.row_count, keep_only);
   StorageCursor cursor(pager, def.page, std::make_shared<const std::vector<uint32_t>>(std::move(owned)));
   for (Result<bool> on = cursor.First();; on = cursor.Next()) {
     if (!on.ok()) return on.error();
     if (!on.value()) break;
     JET_RETURN_IF_ERROR(walked.Add(cursor.row(), cursor.slot()));
-    walked.NameLastRow(cursor.header());
+    if (!walked.dropped()) walked.NameLastRow(cursor.header());
   }
   JET_ASSIGN_OR_RETURN(carry->folded, walked.Finish());
   return carry;
@@ -350,6 +355,10 @@ Result<bool> Refresh(Pager& pager, const TableDef& def, FoldedCarry& carry) {
 }  // namespace
 
 void FoldOnOneThreadUpTo(size_t pages) { one_thread_pages.store(pages); }
+void AnswerFromMatchesFrom(size_t pages, bool every_search) {
+  matches_only_pages.store(pages);
+  every_search_from_matches.store(every_search);
+}
 
 std::string LayoutOf(const TableDef& def) {
   std::string layout = std::to_string(def.max_columns) + "/" + std::to_string(def.var_column_count);
@@ -372,12 +381,20 @@ std::string SortedRowsKeyPrefix(uint32_t table_page, const std::vector<size_t>& 
   return key + ":";
 }
 
-Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
-                                                             const std::vector<size_t>& columns) {
+Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def, const std::vector<size_t>& columns,
+                                                             const FoldedSearch* first_search, bool* matches_only) {
   if (columns.empty() || columns.size() > 8) {
     return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\": folded texts of 1 to 8 columns, not " + std::to_string(columns.size()));
   }
+  if (matches_only != nullptr) *matches_only = false;
   const std::string key = FoldedColumnsKey(def.page, columns);
+  if (first_search != nullptr && matches_only != nullptr && every_search_from_matches.load() && !pager.in_write()) {
+    JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
+    JET_ASSIGN_OR_RETURN(std::shared_ptr<FoldedCarry> matched, Build(pager, def, columns, std::move(owned), first_search));
+    *matches_only = true;
+    return matched->folded;
+  }
+  if (!pager.in_write()) AwaitLaterFold(pager.path(), key);
   if (std::shared_ptr<const FoldedColumns> kept = pager.SharedDecoded<FoldedColumns>(key)) return kept;
   // Only Text columns are carried: their values lie on the table's own pages, whose digests are
   // kept, where a Memo's may lie on pages no digest covers.
@@ -395,9 +412,29 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
     // What was carried for these texts goes before they are folded afresh, so that the process
     // never holds two copies of them.
     if (carry != nullptr) AwaitKeeping(*carry);  // the keeping thread lets go of them
+    const bool nothing_kept = carry == nullptr;
     carry.reset();
     pager.TakeCarriedUnder<void>(SortedRowsKeyPrefix(def.page, columns));
-    JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns));
+    JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
+    if (first_search != nullptr && matches_only != nullptr && nothing_kept && carriable && !pager.in_write() &&
+        owned.size() > matches_only_pages.load()) {
+      // Folding every row of a large table takes several times what answering the search from
+      // its matches does: the whole texts are folded once the search lets go of its matches.
+      JET_ASSIGN_OR_RETURN(std::shared_ptr<FoldedCarry> matched, Build(pager, def, columns, std::move(owned), first_search));
+      std::shared_ptr<const FoldedColumns> texts = std::move(matched->folded);
+      const FoldedColumns* const found = texts.get();
+      *matches_only = true;
+      return std::shared_ptr<const FoldedColumns>(
+          found, [texts = std::move(texts), begin = FoldLater(pager.path(), def.name, def.page, columns, key)](const FoldedColumns*) mutable {
+            texts.reset();
+            try {
+              begin();
+            } catch (const std::exception&) {
+              // Not begun now: the next search that wants the texts begins it.
+            }
+          });
+    }
+    JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns, std::move(owned)));
     if (carriable) KeepTexts(pager, def, *carry);
   }
   // Read before the carry is handed over: once carried, another handle may take it.

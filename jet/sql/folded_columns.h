@@ -95,10 +95,26 @@ struct FoldedColumns {
   size_t MemoryBytes() const;
 };
 
+class FoldedSearch;
+
 // The folded texts of `columns` (at most 8 Text columns of `def`), from what this process keeps
 // for the file as it is now, else from a scan of the table (then kept).
-Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def,
-                                                             const std::vector<size_t>& columns);
+// With `first_search` and `matches_only`: where nothing is kept for them (no handle of this
+// process folded them, no earlier process kept them) and the table has more than
+// AnswerFromMatchesFrom's pages, the scan keeps only the rows `first_search` matches, and says
+// so in *matches_only: the whole texts are folded on a thread of their own once the caller lets
+// go of these (later_folds.h), and the next search waits for them.
+Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def, const std::vector<size_t>& columns,
+                                                             const FoldedSearch* first_search = nullptr, bool* matches_only = nullptr);
+
+// A first search answers from its matches alone on tables of more pages than this: about as
+// many as take longer to fold than a person takes between two keys.
+constexpr size_t kMatchesOnlyPages = 2048;
+// From now on, for this whole process (kMatchesOnlyPages: as the program does); a test makes
+// small tables answer that way (0) or never (SIZE_MAX). With `every_search`, every search given
+// answers from its matches, whatever is held or kept, and none folds the whole texts after: a
+// test compares the answers with reading every row.
+void AnswerFromMatchesFrom(size_t pages, bool every_search = false);
 
 // Tables of more pages than this are folded on two threads, each half of them on one: a second
 // thread costs more than it saves on fewer.

@@ -411,6 +411,38 @@ bool FoldedSearch::Matches(const FoldedColumns& folded, size_t row) const {
   return false;
 }
 
+bool FoldedSearch::AsciiNeedles(std::vector<std::pair<uint32_t, std::string>>* needles) const {
+  needles->clear();
+  for (const Term& term : terms_) {
+    const bool ascii = std::none_of(term.needle.begin(), term.needle.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
+    if (term.kind != Term::Kind::kContains || term.needle.empty() || !ascii) {
+      needles->clear();
+      return false;
+    }
+    needles->emplace_back(term.mask, term.needle);
+  }
+  return !needles->empty();
+}
+
+bool HoldsBytes(const char* p, size_t size, std::string_view needle, const char* readable) { return Holds(p, size, needle, readable); }
+
+bool FoldedSearch::MatchesTexts(const std::string_view* texts, size_t width, uint8_t nulls, const char* readable) const {
+  const char* const row_bytes = texts[0].data();
+  const size_t row_size = static_cast<size_t>(texts[width - 1].data() + texts[width - 1].size() - row_bytes);
+  for (const Term& term : terms_) {
+    // As Matches: a needle looked for in all the texts is looked for once in their bytes.
+    if (readable != nullptr && term.kind == Term::Kind::kContains && term.mask + 1 == uint32_t{1} << width) {
+      if (Holds(row_bytes, row_size, term.needle, readable)) return true;
+      continue;
+    }
+    for (uint32_t mask = term.mask; mask != 0; mask &= mask - 1) {
+      const int k = std::countr_zero(mask);
+      if ((nulls >> k & 1) == 0 && TextMatches(term, texts[k])) return true;
+    }
+  }
+  return false;
+}
+
 void FoldedSearch::MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, const uint32_t* rows_end,
                              uint8_t* out) const {
   // Rows met in another order than storage lie far apart, and finding a row's bytes takes two

@@ -29,6 +29,15 @@ class FoldedSearch {
   void MarkAll(const FoldedColumns& folded, std::vector<uint64_t>* marks) const;
   // Whether some term matches row `row`.
   bool Matches(const FoldedColumns& folded, size_t row) const;
+  // Whether some term matches a row whose folded texts are `texts`, one per column (bit k of
+  // `nulls` set where the row's value of column k is NULL): a row being folded, not yet held.
+  // Where its texts lie end to end, each ended by its zero, bytes may be read up to `readable`;
+  // null where they do not.
+  bool MatchesTexts(const std::string_view* texts, size_t width, uint8_t nulls, const char* readable) const;
+  // Every term as (its column mask, the bytes it looks for anywhere in a text), when each is a
+  // LIKE '*x*' whose x folds to ASCII bytes; else false. Such bytes are found in a folded text
+  // exactly where the text's characters that fold to one ASCII byte hold them in turn.
+  bool AsciiNeedles(std::vector<std::pair<uint32_t, std::string>>* needles) const;
   // out[i] = Matches(folded, rows[i]) for i < count; the rows up to rows_end are the ones to be
   // tested next, whose memory is fetched ahead.
   void MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, const uint32_t* rows_end,
@@ -62,6 +71,10 @@ constexpr size_t kOneThreadScanRows = 200000;
 // Scans the texts of more than `rows` rows on two threads from now on, for this whole process
 // (kOneThreadScanRows: as the program does); a test makes small tables take that way.
 void ScanOnOneThreadUpTo(size_t rows);
+
+// Whether the `size` bytes at `p` hold `needle`, for texts as short as titles: the bytes up to
+// `readable` may be read past them (at least 16 more than the needle's length).
+bool HoldsBytes(const char* p, size_t size, std::string_view needle, const char* readable);
 
 // The first place at or after `from` in [from, end) where `needle` begins; end when none.
 const char* FindBytes(const char* from, const char* end, std::string_view needle);

@@ -386,9 +386,12 @@ class WalkedIndex {
  public:
   static constexpr uint32_t kNewKey = 0x80000000u;  // on an entry whose key differs from the one before
 
-  WalkedIndex(std::shared_ptr<const FoldedColumns> texts, const TableDef& def, const PhysicalIndex& index, std::string column)
-      : folded(std::move(texts)), walk_(def, index, folded->rows()), named_((folded->rows() + 63) / 64),
-        chunks_(folded->rows() / kChunk + 1), column_(std::move(column)) {}
+  // `table_rows`: 0 when the texts hold every row of the table; else they hold some of its rows
+  // (that many in all), and the entries of the others are passed over.
+  WalkedIndex(std::shared_ptr<const FoldedColumns> texts, const TableDef& def, const PhysicalIndex& index, std::string column,
+              size_t table_rows = 0)
+      : folded(std::move(texts)), walk_(def, index, std::max(table_rows, folded->rows())), named_((folded->rows() + 63) / 64),
+        chunks_(folded->rows() / kChunk + 1), column_(std::move(column)), some_rows_(table_rows != 0) {}
 
   // Entry i (i < a count Walked returned): its row, with kNewKey where a key begins.
   uint32_t At(size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
@@ -445,13 +448,19 @@ class WalkedIndex {
     if (!lookup_) lookup_.emplace(*folded);
     for (const IndexEntryReader::LeafRow& entry : leaf_) {
       const uint32_t r = lookup_->Find(RowId{entry.data_page, entry.data_row});
+      if (r == kNoRow && some_rows_) {
+        // A row the texts do not hold; where its key began, the next one held begins one.
+        passed_new_key_ = passed_new_key_ || !entry.same_key;
+        continue;
+      }
       if (r == kNoRow || walked >= folded->rows() || (named_[r / 64] >> (r % 64) & 1) != 0) {
         ended_ = failed_ = true;
         break;
       }
       named_[r / 64] |= uint64_t{1} << (r % 64);
       if (!chunks_[walked / kChunk]) chunks_[walked / kChunk] = std::make_unique<uint32_t[]>(kChunk);
-      chunks_[walked / kChunk][walked % kChunk] = r | (entry.same_key ? 0 : kNewKey);
+      chunks_[walked / kChunk][walked % kChunk] = r | (entry.same_key && !passed_new_key_ ? 0 : kNewKey);
+      passed_new_key_ = false;
       ++walked;
     }
     walked_.store(walked, std::memory_order_release);
@@ -466,8 +475,10 @@ class WalkedIndex {
   mutable std::vector<std::unique_ptr<uint32_t[]>> chunks_;
   mutable std::atomic<size_t> walked_{0};
   mutable bool ended_ = false, failed_ = false;
+  mutable bool passed_new_key_ = false;  // an entry passed over began a key
   mutable std::unordered_map<std::string, std::shared_ptr<const std::vector<uint32_t>>> stretches_;  // by StretchOrder's `by` and `begin`
   const std::string column_;
+  const bool some_rows_;  // the texts hold some of the table's rows, not all
 };
 
 // Walks the entries of the first ORDER BY column's index. The entries of one key are held until
@@ -597,9 +608,14 @@ bool OrdersByWalking(const TableDef& def, const std::vector<size_t>& columns, co
 }
 
 std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::shared_ptr<const FoldedColumns> folded,
-                                       const std::vector<SortColumn>& order_by) {
+                                       const std::vector<SortColumn>& order_by, size_t table_rows) {
   if (!folded->places_ascending || !OrdersByWalking(def, folded->columns, order_by)) return nullptr;
   const PhysicalIndex* index = IndexFor(def, order_by.front());
+  if (table_rows != 0) {
+    // Made for these texts alone: no other search holds them.
+    auto walked = std::make_shared<const WalkedIndex>(folded, def, *index, def.columns[order_by.front().column].name, table_rows);
+    return std::make_unique<IndexOrderWalk>(pager, std::move(walked), std::vector<SortColumn>(order_by.begin() + 1, order_by.end()));
+  }
   const std::string key = "walked-index:" + FoldedColumnsKey(def.page, folded->columns) + ":" + std::to_string(index->root_page);
   std::shared_ptr<const WalkedIndex> walked = pager.SharedDecoded<WalkedIndex>(key);
   if (!walked || walked->folded != folded) {

@@ -1,6 +1,7 @@
 #include "jet/sql/sql_select.h"
 
 #include <algorithm>
+#include <numeric>
 #include <bit>
 #include <cstring>
 #include <string_view>
@@ -385,9 +386,11 @@ Status SelectCursor::PrepareFolded() {
   if (columns.size() > 8) return Status::Ok();
   JET_ASSIGN_OR_RETURN(bool pays, FoldedPays(db_.pager(), def_, *terms, columns, order_));
   if (!pays) return Status::Ok();
-  JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns));
   auto search = std::make_unique<FoldedSearch>(folded_terms);
+  bool matches_only = false;
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns, search.get(), &matches_only));
   prefiltered_ = true;
+  if (matches_only) return PrepareMatched(folded, std::move(search));
   Marks marks;
   if (!order_.empty()) {
     JET_ASSIGN_OR_RETURN(source_, InOrder(db_.pager(), def_, order_, folded, search, marks, &plan_text_));
@@ -413,6 +416,41 @@ Status SelectCursor::PrepareFolded() {
   plan_text_ = "folded texts, then sort";
   source_ = std::make_unique<PlacesSource>(db_.pager(), std::vector<RowId>{});
   JET_RETURN_IF_ERROR(SortFolded(*folded, matches));
+  keys_read_ = true;
+  return Status::Ok();
+}
+
+// `matches`: the folded texts of the rows the search matches, no others. Where they are many, the
+// index of the first sort column gives their order, passing the other rows' entries, as far as
+// the caller reads; else they are sorted.
+Status SelectCursor::PrepareMatched(const std::shared_ptr<const FoldedColumns>& matches, std::unique_ptr<FoldedSearch> search) {
+  plan_ = AccessPlan{};
+  const size_t n = matches->rows();
+  if (order_.empty()) {
+    std::vector<RowId> places;
+    places.reserve(n);
+    for (size_t r = 0; r < n; ++r) places.push_back(matches->Place(r));
+    source_ = std::make_unique<PlacesSource>(db_.pager(), std::move(places));
+    plan_text_ = "rows matched while reading";
+    return Status::Ok();
+  }
+  // Each of the table's rows counted once, whatever its definition says.
+  const size_t table_rows = std::max<size_t>({def_.row_count, n, 1});
+  if (!SortPays(static_cast<double>(n), static_cast<double>(table_rows), kIndexWalkCost, 0)) {
+    if (std::unique_ptr<OrderWalk> walk = WalkInOrder(db_.pager(), def_, matches, order_, table_rows)) {
+      std::vector<uint64_t> every((n + 63) / 64, ~uint64_t{0});
+      if (n % 64 != 0) every.back() = (uint64_t{1} << (n % 64)) - 1;
+      source_ = std::make_unique<OrderedMatches>(db_.pager(), matches, nullptr, std::move(walk), std::move(search), std::move(every), 1.0);
+      plan_text_ = "rows matched while reading, along the index of the first sort column";
+      return Status::Ok();
+    }
+  }
+  plan_.sort = true;
+  plan_text_ = "rows matched while reading, then sort";
+  source_ = std::make_unique<PlacesSource>(db_.pager(), std::vector<RowId>{});
+  std::vector<uint32_t> rows(n);
+  std::iota(rows.begin(), rows.end(), 0u);
+  JET_RETURN_IF_ERROR(SortFolded(*matches, rows));
   keys_read_ = true;
   return Status::Ok();
 }

@@ -123,6 +123,7 @@ class SelectCursor {
   // folded texts and sets up the source (or the sorted rows) to hand out only them.
   Status PrepareFolded();
   Status SortFolded(const FoldedColumns& folded, const std::vector<uint32_t>& matches);
+  Status PrepareMatched(const std::shared_ptr<const FoldedColumns>& matches, std::unique_ptr<FoldedSearch> search);
   PageTest ScanPageTest();
   // Emit is inline: every row a walk hands out passes it, and most readers want no values copied.
   Status Emit() {

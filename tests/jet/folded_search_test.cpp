@@ -19,6 +19,7 @@
 #include "jet/sql/byte_folder.h"
 #include "jet/sql/folded_search.h"
 #include "jet/sql/kept_texts.h"
+#include "jet/sql/later_folds.h"
 #include "jet/sql/sql_select.h"
 #include "jet/text/text_fold.h"
 #include "jet/table/table_writer.h"
@@ -122,6 +123,13 @@ struct FoldedOnTwoThreads {
   }
 };
 
+// While it lives, every search answers from its matches alone, as the first search of a large
+// catalogue does.
+struct AnsweredFromMatches {
+  AnsweredFromMatches() { jet::AnswerFromMatchesFrom(jet::kMatchesOnlyPages, true); }
+  ~AnsweredFromMatches() { jet::AnswerFromMatchesFrom(jet::kMatchesOnlyPages); }
+};
+
 TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
   ScratchDir scratch;
   std::mt19937 random(1906);
@@ -155,6 +163,9 @@ TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
       // Now and then another text in artists than in titles: one found in the other column does not count.
       const std::string sql = "SELECT * FROM [Songs] WHERE [Song] LIKE '*" + text + "*' OR [Artist] LIKE '*" +
                               (random() % 4 == 0 ? other : text) + "*'" + (checked ? "" : orders[random() % std::size(orders)]);
+      // Every other search as the first of a large catalogue, from its matches alone.
+      std::optional<AnsweredFromMatches> matched;
+      if (search % 2 == 1) matched.emplace();
       plans.insert(ExpectSameAsReading(*db, sql));
     }
   }
@@ -162,7 +173,10 @@ TEST(FoldedSearch, FindsWhatReadingEveryRowFinds) {
   EXPECT_TRUE(steps.count(16) && steps.count(jet::FoldedScanStep())) << "the widest step: " << jet::FoldedScanStep();
   // Listing the matches, sorting them, walking the kept order and walking the index all took part.
   for (const char* plan : {"folded texts", "folded texts, then sort", "folded texts in their kept order",
-                           "folded texts along the index of the first sort column"}) EXPECT_TRUE(plans.count(plan)) << plan;
+                           "folded texts along the index of the first sort column", "rows matched while reading",
+                           "rows matched while reading, then sort", "rows matched while reading, along the index of the first sort column"}) {
+    EXPECT_TRUE(plans.count(plan)) << plan;
+  }
 }
 
 // A search whose order walks the index of its first sort column says the catalogue needs repair
@@ -279,6 +293,8 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
       "SELECT * FROM [Songs] WHERE [Song] LIKE '*z*' OR [Artist] LIKE '*z*' ORDER BY [Song], [Artist]"};
   const auto same_as_reading = [&](const std::string& when) {
     for (const std::string& sql : sqls) ExpectSameAsReading(*reader.value(), sql, when);
+    AnsweredFromMatches matched;
+    for (const std::string& sql : sqls) ExpectSameAsReading(*reader.value(), sql, when + ", from the matches alone");
   };
   int next_id = 10000;
   for (int round = 0; round < 15; ++round) {
@@ -329,6 +345,50 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
     WriteElsewhere(path, [&](jet::TableWriter& writer) { return writer.Update(all.places[i], values); });
     same_as_reading("beside moved rows, step " + std::to_string(step));
   }
+}
+
+// The first search of a large catalogue with nothing kept answers from its matches alone; the
+// whole texts are folded on a thread of their own once it lets go of them, and serve the next
+// search, and the one after another program's write, and a kept file holds them for the next
+// process.
+TEST(FoldedSearch, AFirstSearchAnswersFromItsMatchesAndTheTextsFollow) {
+  ScratchDir scratch;
+  const std::string path = scratch.File("songs.mdb"), folder = scratch.File("kept");
+  std::mt19937 random(41);
+  {
+    const auto db = NewSongs(path);
+    ASSERT_TRUE(db);
+    AddSongs(*db, random, 2000, 1);
+  }
+  jet::AnswerFromMatchesFrom(0);  // every table counts as large
+  jet::SetKeptTextsFolder(folder);
+  struct Restore {
+    ~Restore() {
+      jet::WaitForLaterFolds();
+      jet::WaitForKeptTexts();
+      jet::SetKeptTextsFolder("");
+      jet::AnswerFromMatchesFrom(jet::kMatchesOnlyPages);
+    }
+  } restore;
+  const std::string sql = "SELECT * FROM [Songs] WHERE [Song] LIKE '*e*' OR [Artist] LIKE '*e*' ORDER BY [Song], [Artist]";
+  jet::SharedPages::ForgetUnusedForTesting();
+  auto db = jet::Database::Open(path);
+  ASSERT_TRUE(db.ok());
+  const Found first = Search(*db.value(), sql, true);
+  EXPECT_EQ(first, Search(*db.value(), sql, false));
+  EXPECT_EQ(first.plan.rfind("rows matched while reading", 0), 0u) << first.plan;
+  const Found next = Search(*db.value(), sql, true);
+  EXPECT_EQ(next, first);
+  EXPECT_EQ(next.plan.rfind("folded texts", 0), 0u) << next.plan;
+  WriteElsewhere(path, [&](jet::TableWriter& writer) { return writer.Insert({int64_t{9999}, jet::FromUtf8("eee"), jet::Null{}}).status(); });
+  const Found after = Search(*db.value(), sql, true);
+  EXPECT_EQ(after, Search(*db.value(), sql, false));
+  EXPECT_EQ(after.rows.size(), first.rows.size() + 1);
+  EXPECT_EQ(after.plan.rfind("folded texts", 0), 0u) << after.plan;
+  jet::WaitForLaterFolds();
+  jet::WaitForKeptTexts();
+  EXPECT_TRUE(std::any_of(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator(),
+                          [](const auto& entry) { return entry.path().extension() == ".texts"; }));
 }
 
 // A page's or a kept file's digest is the same taken every way the processor offers, at once or
@@ -391,6 +451,22 @@ TEST(FoldedSearch, FoldingStoredBytesIsTheSameEveryWay) {
       expected.append(unit, jet::PutFoldedUnit(fold[text[i]], unit));
       zero = zero || text[i] == 0;
     }
+    // Bytes looked for straight in the stored ones: some of the folded text, or a few of the
+    // folded letters (superscript digits fold to digits).
+    std::string needle = expected.substr(expected.empty() ? 0 : random() % expected.size(), 2 + random() % 3);
+    if (needle.size() < 2 || std::any_of(needle.begin(), needle.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; })) {
+      needle.clear();
+      for (size_t i = 2 + random() % 2; i > 0; --i) needle += "AE2L"[random() % 4];
+    }
+    // Told where the processor has the way and no zero byte stands before the needle.
+    const int holds = wide.HoldsFolded(text.data(), size, needle);
+    if (holds >= 0) {
+      EXPECT_EQ(holds == 1, expected.find(needle) != std::string::npos) << round << " " << needle;
+    }
+    if (holds == 0) {
+      EXPECT_FALSE(zero) << round;
+    }
+    EXPECT_EQ(narrow.HoldsFolded(text.data(), size, needle), -1);
     for (const jet::ByteFolder* folder : {&wide, &narrow}) {
       const char* end = folder->Fold(text.data(), size, got.data(), folder == &narrow && round % 2 == 0);
       if (zero) {
