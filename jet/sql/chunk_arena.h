@@ -12,8 +12,12 @@
 //   - a huge page brings in memory past the last text: LetTailGo gives it back;
 //   - Adopt makes this arena's holders hold another's reservation too, so that chunks taken
 //     from it may join this one's texts;
-//   - ReserveList reserves room for a large list of the texts the same way, held and let go with
-//     the chunks; LetGo and LetHugeTailGo give back what such a list no longer needs.
+//   - ReserveList reserves room for a large list of the texts, held and let go with the chunks,
+//     on the system's usual pages; LetGo and LetHugeTailGo give back what such a list no longer
+//     needs;
+//   - an arena made without `huge` asks for no huge pages for its chunks either: for texts that
+//     fill little of what is reserved (one search's matches), where a huge page would be
+//     brought in mostly unused.
 #pragma once
 
 #include <sys/mman.h>
@@ -43,9 +47,10 @@ class ChunkArena {
     }
   };
 
-  ChunkArena() = default;
+  // `huge`: whether the system is asked for huge pages.
+  explicit ChunkArena(bool huge = true) : huge_(huge) {}
   // Room for `chunks` chunks of `chunk_bytes` (a divisor of kHugeBytes).
-  ChunkArena(size_t chunks, size_t chunk_bytes) : chunk_bytes_(chunk_bytes) {
+  ChunkArena(size_t chunks, size_t chunk_bytes, bool huge = true) : chunk_bytes_(chunk_bytes), huge_(huge) {
     if (chunks == 0) return;
     const size_t size = chunks * chunk_bytes + kHugeBytes;  // with room to start on a huge page
     void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -53,7 +58,7 @@ class ChunkArena {
     held_->spans.emplace_back(at, size);
     base_ = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(at) + kHugeBytes - 1) & ~(kHugeBytes - 1));
     count_ = chunks;
-    madvise(base_, chunks * chunk_bytes, MADV_HUGEPAGE);  // a hint: without it, 4 KB pages serve
+    if (huge_) madvise(base_, chunks * chunk_bytes, MADV_HUGEPAGE);  // a hint: without it, 4 KB pages serve
   }
 
   char* Take() { return next_ < count_ ? base_ + next_++ * chunk_bytes_ : nullptr; }
@@ -64,16 +69,17 @@ class ChunkArena {
     LetHugeTailGo(end, base_ + count_ * chunk_bytes_);
   }
 
-  // Room for `bytes` of a list about to grow to nearly that size, held with the chunks, on huge
-  // pages where the system gives them: a large list filled element by element otherwise takes a
-  // fault for every 4 KB. Null when it could not be had.
+  // Room for `bytes` of a list about to grow to nearly that size, held with the chunks and given
+  // back whole with them. Not on huge pages: the last one of each list, partly filled, held up to
+  // 2 MB more until the list was done, three lists at once, and a build's peak went over its
+  // texts by that much; the faults of 4 KB pages cost a build of a million rows about 3 ms, off
+  // the path of the search that waits for it. Null when it could not be had.
   void* ReserveList(size_t bytes) {
     const size_t size = bytes + kHugeBytes;
     void* at = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (at == MAP_FAILED) return nullptr;
     held_->spans.emplace_back(at, size);
     char* const list = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(at) + kHugeBytes - 1) & ~(kHugeBytes - 1));
-    madvise(list, bytes, MADV_HUGEPAGE);
     return list;
   }
 
@@ -102,6 +108,7 @@ class ChunkArena {
   std::shared_ptr<Reserved> held_ = std::make_shared<Reserved>();
   char* base_ = nullptr;
   size_t chunk_bytes_ = 0, count_ = 0, next_ = 0;
+  bool huge_ = true;
 };
 
 }  // namespace jet

@@ -92,8 +92,8 @@ void DrainReleasing(AdoptableVector<T>& from, Take take) {
       released = handed;
     }
   }
-  // A list on huge pages of its own (Builder::Reserve) lets all of them go: the steps above leave
-  // the rest of the last one in, and whatever it outgrew.
+  // A list in memory of its own (Builder::Reserve) lets all of it go: the steps above leave the
+  // rest of the last page in, and whatever it outgrew.
   const AdoptingAllocator<T> allocator = from.get_allocator();
   if (allocator.held() != nullptr) ChunkArena::LetGo(allocator.held(), allocator.held() + allocator.held_count());
   AdoptableVector<T>().swap(from);
@@ -137,9 +137,11 @@ class Builder {
   // search is used by one thread at a time): the texts then hold one search's matches, few of
   // the rows read, in memory of the system's usual pages. A huge page is brought in whole, and
   // on a machine that gave idle memory back (a virtual one) each costs what a thousand rows' do.
+  // The memory is still reserved apart, so that it goes back to the system with the texts.
   Builder(Pager& pager, const TableDef& def, const std::vector<size_t>& columns, size_t expected_rows,
           const FoldedSearch* keep_only = nullptr)
-      : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)), bytes_(fold_) {
+      : pager_(pager), def_(def), row_(pager, def), fold_(FoldTableOf(pager.format().version)), bytes_(fold_),
+        arena_(keep_only == nullptr) {
     if (keep_only != nullptr) {
       keep_only_.emplace(*keep_only);
       keep_only_->AsciiNeedles(&ascii_needles_);
@@ -155,7 +157,7 @@ class Builder {
     }
     // Growing by doubling, then shrinking to fit, held the lists up to three times over at their
     // largest.
-    const size_t rows = keep_only_ ? 0 : std::min<size_t>(expected_rows, size_t{1} << 26);
+    const size_t rows = std::min<size_t>(expected_rows, size_t{1} << 26);
     Reserve(folded_->starts, rows * columns.size() + 1);
     Reserve(folded_->places, rows);
     Reserve(folded_->nulls, rows);
@@ -165,9 +167,8 @@ class Builder {
   // Takes the chunks of texts folded from up to `pages` pages from one reservation (ChunkArena):
   // at most three bytes for each byte stored, and what chunks leave unused at their ends.
   void ReserveChunksFor(size_t pages) {
-    if (keep_only_) return;
     const size_t most = pages * pager_.page_size() / FoldedColumns::kChunkBytes * 3;
-    ChunkArena arena(most + most / 16 + 2, FoldedColumns::kChunkBytes);
+    ChunkArena arena(most + most / 16 + 2, FoldedColumns::kChunkBytes, !keep_only_);
     arena.Adopt(arena_);  // with the lists' room
     arena_ = std::move(arena);
     folded_->mapping = arena_.held();
@@ -291,13 +292,14 @@ class Builder {
       JET_RETURN_IF_ERROR(Keep());
     }
     folded_->nulls.push_back(nulls);
+    ++rows_read_;
     dropped_ = keep_only_ && !LastRowWanted();
     if (dropped_) DropLastRow();
     return Status::Ok();
   }
 
   const FoldedSearch* keep_only() const { return keep_only_ ? &*keep_only_ : nullptr; }
-  // Whether the row Add or AddPlain took last was left out, as one KeepOnly does not want.
+  // Whether the row Add or AddPlain took last was left out, as one keep_only does not match.
   bool dropped() const { return dropped_; }
 
   // Adds a live row kept where its slot says, straight from its bytes, as Add would through the
@@ -334,6 +336,7 @@ class Builder {
     const int verdict = ascii_needles_.empty() ? -1 : Verdict(texts, width, nulls);
     if (verdict == 0) {
       dropped_ = true;  // no text folded
+      ++rows_read_;
       return true;
     }
     // Room for the row's texts at once, each written right after the one before.
@@ -353,6 +356,7 @@ class Builder {
       *at++ = '\0';
     }
     dropped_ = keep_only_ && verdict < 0 && !keep_only_->MatchesTexts(folded, width, nulls, chunk + FoldedColumns::kChunkBytes);
+    ++rows_read_;
     if (dropped_) {
       // Read but not kept: the next row's texts are written over these.
       folded_->starts.resize(folded_->starts.size() - width);
@@ -435,6 +439,7 @@ class Builder {
     for (FoldedColumns::Chunk& chunk : from.chunks) to.chunks.push_back(std::move(chunk));
     to.chunk_used.insert(to.chunk_used.end(), from.chunk_used.begin(), from.chunk_used.end());
     moved_homes_.insert(moved_homes_.end(), later.moved_homes_.begin(), later.moved_homes_.end());
+    rows_read_ += later.rows_read_;
     forwarding_.insert(forwarding_.end(), later.forwarding_.begin(), later.forwarding_.end());
     to.places_ascending = to.places_ascending && from.places_ascending &&
                           (to.places.empty() || from.places.empty() || to.places.back() < from.places.front());
@@ -459,6 +464,7 @@ class Builder {
     if (end > UINT32_MAX) return TooMuch();
     LetTailGo();
     folded_->starts.push_back(static_cast<uint32_t>(end));
+    if (keep_only_) folded_->table_rows = rows_read_;
     Fit(folded_->starts);
     Fit(folded_->places);
     Fit(folded_->nulls);
@@ -466,9 +472,9 @@ class Builder {
   }
 
  private:
-  // Room for `n` elements of `list`: a large list on huge pages (ChunkArena::ReserveList), with an
-  // eighth more, which costs nothing untouched, so that a table holding a few more rows than its
-  // definition counts does not move it.
+  // Room for `n` elements of `list`: a large list in memory of its own (ChunkArena::ReserveList),
+  // with an eighth more, which costs nothing untouched, so that a table holding a few more rows
+  // than its definition counts does not move it.
   template <typename T>
   void Reserve(AdoptableVector<T>& list, size_t n) {
     if (n * sizeof(T) >= ChunkArena::kHugeBytes) {
@@ -481,9 +487,9 @@ class Builder {
     }
     list.reserve(n);
   }
-  // A list's room past its elements given back: one on huge pages let go past the huge page its
-  // end is on (untouched, the rest takes no memory); one of its own memory moved to as much as
-  // it holds, and the huge pages it outgrew let go.
+  // A list's room past its elements given back: one in its reserved memory let go past its end
+  // (untouched, the rest takes no memory); one that outgrew it moved to as much as it holds, and
+  // the reserved memory let go.
   template <typename T>
   static void Fit(AdoptableVector<T>& list) {
     const AdoptingAllocator<T> allocator = list.get_allocator();
@@ -507,11 +513,12 @@ class Builder {
     const size_t rows = f.places.size(), chunks = f.chunks.size();
     const uint32_t used = chunks == 0 ? 0 : f.chunk_used.back();
     const bool ascending = f.places_ascending;
-    const size_t homes = moved_homes_.size(), forwarding = forwarding_.size();
+    const size_t homes = moved_homes_.size(), forwarding = forwarding_.size(), read = rows_read_;
     const Result<bool> added = AddPage(page, data, true);
     if (added.ok() && added.value()) return true;
     moved_homes_.resize(homes);
     forwarding_.resize(forwarding);
+    rows_read_ = read;
     f.places.resize(rows);
     f.nulls.resize(rows);
     f.starts.resize(rows * f.columns.size());
@@ -522,9 +529,9 @@ class Builder {
     return false;
   }
 
-  // Whether keep_only_ wants a row, from its stored texts alone (of `size` bytes at `bytes`), where
-  // its needles are ASCII bytes (ascii_needles_): 1 it does, 0 it does not, -1 unknown, for a
-  // text kept two bytes a character (folded then, and tested as the texts held are).
+  // Whether keep_only_ matches a row, told from its stored texts (`texts`, one per column) where
+  // its needles are ASCII bytes (ascii_needles_), before any is folded: 1 it does, 0 it does
+  // not, -1 unknown (a text kept two bytes a character), the row then folded and tested.
   template <typename Stored>
   int Verdict(const Stored* texts, size_t width, uint8_t nulls) {
     bool unknown = false;
@@ -549,7 +556,7 @@ class Builder {
     return unknown ? -1 : 0;
   }
 
-  // Whether KeepOnly's search matches the row added last.
+  // Whether keep_only_ matches the row added last.
   bool LastRowWanted() const {
     const FoldedColumns& f = *folded_;
     const size_t width = f.columns.size(), first = f.starts.size() - width;
@@ -651,6 +658,7 @@ class Builder {
   std::optional<FoldedSearch> keep_only_;                    // the search whose matches alone are kept
   std::vector<std::pair<uint32_t, std::string>> ascii_needles_;  // its terms, where FoldedSearch::AsciiNeedles has them
   bool dropped_ = false;
+  size_t rows_read_ = 0;  // rows added or left out
   // A stored text's first folded bytes (ByteFolder::FirstBytes), with room to read past them.
   static constexpr size_t kMostFirstBytes = 4096;
   char first_bytes_[kMostFirstBytes + 128];

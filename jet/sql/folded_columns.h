@@ -21,6 +21,9 @@
 //   - rows are kept in storage order with the places their bytes are at, and reported at the
 //     places a scan of the table reports (a moved row: the slot its index entries name, kept
 //     apart in `headers`), so that the places stay in storage order;
+//   - the first search of a large table with nothing kept for it may hold the texts of its own
+//     matches alone (FoldedColumnsOf with a first search), never shared, carried or kept: they
+//     are only ever that search's;
 //   - the scan reads the table's pages in long runs straight from the file and keeps none of
 //     them, so that what a search holds for a large catalogue is these texts and little more; a
 //     large table's later half is read and folded meanwhile on a second thread, the texts and
@@ -75,6 +78,9 @@ struct FoldedColumns {
   // slot's place), by row. A row is reported at that slot, the place that stays its own however
   // often it moves; `places` keeps where its bytes are, in storage order.
   std::vector<std::pair<uint32_t, uint32_t>> headers;
+  // 0 when the texts hold every row of the table; else they hold the matches of one search
+  // (FoldedColumnsOf with a first search) among this many rows read.
+  size_t table_rows = 0;
 
   size_t rows() const { return places.size(); }
   // Where a search reports `row`: the slot its index entries name.

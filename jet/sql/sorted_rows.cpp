@@ -608,12 +608,12 @@ bool OrdersByWalking(const TableDef& def, const std::vector<size_t>& columns, co
 }
 
 std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::shared_ptr<const FoldedColumns> folded,
-                                       const std::vector<SortColumn>& order_by, size_t table_rows) {
+                                       const std::vector<SortColumn>& order_by) {
   if (!folded->places_ascending || !OrdersByWalking(def, folded->columns, order_by)) return nullptr;
   const PhysicalIndex* index = IndexFor(def, order_by.front());
-  if (table_rows != 0) {
+  if (folded->table_rows != 0) {
     // Made for these texts alone: no other search holds them.
-    auto walked = std::make_shared<const WalkedIndex>(folded, def, *index, def.columns[order_by.front().column].name, table_rows);
+    auto walked = std::make_shared<const WalkedIndex>(folded, def, *index, def.columns[order_by.front().column].name, folded->table_rows);
     return std::make_unique<IndexOrderWalk>(pager, std::move(walked), std::vector<SortColumn>(order_by.begin() + 1, order_by.end()));
   }
   const std::string key = "walked-index:" + FoldedColumnsKey(def.page, folded->columns) + ":" + std::to_string(index->root_page);

@@ -85,10 +85,10 @@ class OrderWalk {
 bool OrdersByWalking(const TableDef& def, const std::vector<size_t>& columns, const std::vector<SortColumn>& order_by);
 // A walk of the rows of `folded` in the order `order_by` gives them; null when it cannot be had
 // that way (no such index, a later column that is not a Text column of the texts, places that
-// do not ascend). `table_rows`: 0 when `folded` holds every row of the table; else it holds some
-// of them (the matches of one search, of that many rows in all), and the walk passes the others.
+// do not ascend). Texts of one search's matches (FoldedColumns::table_rows) are walked past the
+// entries of the other rows.
 std::unique_ptr<OrderWalk> WalkInOrder(Pager& pager, const TableDef& def, std::shared_ptr<const FoldedColumns> folded,
-                                       const std::vector<SortColumn>& order_by, size_t table_rows = 0);
+                                       const std::vector<SortColumn>& order_by);
 
 // An order carried for folded texts that are about to be spliced (folded_columns.h), held by
 // the places of its rows so that the texts it ordered can go meanwhile.

@@ -434,10 +434,9 @@ Status SelectCursor::PrepareMatched(const std::shared_ptr<const FoldedColumns>& 
     plan_text_ = "rows matched while reading";
     return Status::Ok();
   }
-  // Each of the table's rows counted once, whatever its definition says.
-  const size_t table_rows = std::max<size_t>({def_.row_count, n, 1});
+  const size_t table_rows = std::max<size_t>({matches->table_rows, n, 1});
   if (!SortPays(static_cast<double>(n), static_cast<double>(table_rows), kIndexWalkCost, 0)) {
-    if (std::unique_ptr<OrderWalk> walk = WalkInOrder(db_.pager(), def_, matches, order_, table_rows)) {
+    if (std::unique_ptr<OrderWalk> walk = WalkInOrder(db_.pager(), def_, matches, order_)) {
       std::vector<uint64_t> every((n + 63) / 64, ~uint64_t{0});
       if (n % 64 != 0) every.back() = (uint64_t{1} << (n % 64)) - 1;
       source_ = std::make_unique<OrderedMatches>(db_.pager(), matches, nullptr, std::move(walk), std::move(search), std::move(every), 1.0);
