@@ -534,12 +534,22 @@ class Builder {
   // not, -1 unknown (a text kept two bytes a character), the row then folded and tested.
   template <typename Stored>
   int Verdict(const Stored* texts, size_t width, uint8_t nulls) {
+    // One needle in two texts that lie side by side in the row (a title and its artist, most
+    // often), both kept a byte a character: looked for once in both, the second one's mark
+    // between them, which folds to no ASCII byte, keeping a needle from spanning the two.
+    if (width == 2 && nulls == 0 && ascii_needles_.size() == 1 && ascii_needles_[0].first == 3 && bytes_.MarkSeparates()) {
+      const auto& [a, b] = texts[0].bytes < texts[1].bytes ? std::pair(texts[0], texts[1]) : std::pair(texts[1], texts[0]);
+      if (a.bytes + a.size == b.bytes && Compressed(a.bytes, a.size) && Compressed(b.bytes, b.size)) {
+        const int holds = bytes_.HoldsFolded(a.bytes + 2, a.size + b.size - 2, ascii_needles_[0].second);
+        if (holds >= 0) return holds;
+      }
+    }
     bool unknown = false;
     for (size_t k = 0; k < width; ++k) {
       const uint8_t* b = texts[k].bytes;
       const size_t n = texts[k].size;
       if ((nulls >> k & 1) != 0 || n == 0) continue;  // holds no bytes
-      if (n < 2 || b[0] != 0xFF || b[1] != 0xFE) {
+      if (!Compressed(b, n)) {
         unknown = true;
         continue;
       }
@@ -555,6 +565,10 @@ class Builder {
     }
     return unknown ? -1 : 0;
   }
+
+  // Whether the `n` stored bytes at `b` are a Jet 4 text kept a byte a character (it may switch
+  // to two-byte runs further on).
+  static bool Compressed(const uint8_t* b, size_t n) { return n >= 2 && b[0] == 0xFF && b[1] == 0xFE; }
 
   // Whether keep_only_ matches the row added last.
   bool LastRowWanted() const {
