@@ -16,7 +16,12 @@
 // them in a folder beside the catalogue, <name>-kept, as the program keeps them in its cache
 // folder) and with what such a process kept. Before a cold or first search the files are read
 // into the system's cache, on either side: this machine gives back the memory of files unread
-// for a minute, and a search that then reads the disk measures the disk. SQLite keeps one
+// for a minute, and a search that then reads the disk measures the disk. A first search's
+// process starts with the memory the one before it let go of still at hand; a virtual machine
+// that hands idle memory back to its host (this one does, a couple of seconds after it was let
+// go) makes a process started after a pause touch each new page at the host's cost:
+// SEARCH_BENCH_SETTLE=SECONDS waits that long before each first search, on either side, to
+// measure what a program started after a pause meets. SQLite keeps one
 // connection with a page cache as large as the engine's share of pages, steps and copies the
 // same 1,001 rows, and is
 // timed with its default plan and with the plan a one-character hint gives it (ORDER BY +Song,
@@ -39,7 +44,8 @@
 // Environment: SEARCH_BENCH_MIX=even|zipf (default both); SEARCH_BENCH_CURVE=0 leaves out the
 // density curve; SEARCH_BENCH_MDB=0 leaves out mdb-sql; SEARCH_BENCH_ONLY=TEXT times only the
 // search for TEXT, ours alone, with the fastest run and the processor time (for profiling), and
-// with SEARCH_BENCH_COLD=1 its cold and first-search figures too.
+// with SEARCH_BENCH_COLD=1 its cold and first-search figures too; SEARCH_BENCH_SETTLE=SECONDS
+// (default 0) pauses before each first search, as above.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -456,19 +462,35 @@ constexpr int kFirstProcesses = 3;
 
 // Ours on `mdb`, keeping in `kept`: with nothing kept, then with what such a process kept (its
 // files in the system's cache too).
+// The pause before each first search (SEARCH_BENCH_SETTLE), after its files were read into the
+// system's cache.
+void Settle() {
+  static const double seconds = [] {
+    const char* settle = std::getenv("SEARCH_BENCH_SETTLE");
+    return settle == nullptr ? 0.0 : std::atof(settle);
+  }();
+  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
 std::pair<double, double> FirstAndKept(const fs::path& mdb, const std::string& text, const fs::path& kept) {
   const std::vector<std::string> args = {"--first-search", mdb.string(), text, kept.string()};
   const double first = MedianOfProcesses(kFirstProcesses, args, [&] {
     fs::remove_all(kept);
     bench::ReadIntoSystemCache({mdb});
+    Settle();
   });
-  return {first, MedianOfProcesses(kFirstProcesses, args, [&] { bench::ReadIntoSystemCache({mdb, kept}); })};
+  return {first, MedianOfProcesses(kFirstProcesses, args, [&] {
+            bench::ReadIntoSystemCache({mdb, kept});
+            Settle();
+          })};
 }
 
 void TimeFirstSearches(const Bench& b, const Search& search, bool best, Measured& m) {
   std::tie(m.first, m.first_kept) = FirstAndKept(b.mdb, search.text, b.folder / (b.stem + "-kept"));
-  m.lite_first = MedianOfProcesses(kFirstProcesses, {"--sqlite-first", b.sqlite.string(), SqliteSelect(SqliteQueryFor(search.text), best)},
-                                   [&] { bench::ReadIntoSystemCache({b.sqlite}); });
+  m.lite_first = MedianOfProcesses(kFirstProcesses, {"--sqlite-first", b.sqlite.string(), SqliteSelect(SqliteQueryFor(search.text), best)}, [&] {
+    bench::ReadIntoSystemCache({b.sqlite});
+    Settle();
+  });
 }
 
 Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& search) {
@@ -648,7 +670,8 @@ void RunCatalogue(int64_t songs, bench::WordMix mix, int runs, const fs::path& f
     std::printf("SQLite: one connection kept open; best = with ORDER BY +Song where that is faster (+), else its default "
                 "plan. mdb-sql: a whole process printing every match.\n");
     std::printf("first: the first search of a process started afresh, opening included, with nothing kept (ours keeps "
-                "its texts and orders in a folder) and with what such a process kept (kept).\n");
+                "its texts and orders in a folder) and with what such a process kept (kept)%s.\n",
+                std::getenv("SEARCH_BENCH_SETTLE") != nullptr ? ", each after a pause (SEARCH_BENCH_SETTLE seconds)" : "");
     std::printf("%-24s %8s %8s %8s %8s %8s %10s %9s %9s %8s %10s  %s\n", "search", "rows", "warm", "cold", "first", "kept",
                 "SQLite", "default", "cold", "first", "mdb-sql", "warm vs SQLite best");
   }
