@@ -144,7 +144,7 @@ class Builder {
         arena_(keep_only == nullptr) {
     if (keep_only != nullptr) {
       keep_only_.emplace(*keep_only);
-      keep_only_->AsciiNeedles(&ascii_needles_);
+      ascii_needles_ = keep_only_->AsciiNeedles();
     }
     folded_ = std::make_unique<FoldedColumns>();
     folded_->columns = columns;

@@ -411,17 +411,14 @@ bool FoldedSearch::Matches(const FoldedColumns& folded, size_t row) const {
   return false;
 }
 
-bool FoldedSearch::AsciiNeedles(std::vector<std::pair<uint32_t, std::string>>* needles) const {
-  needles->clear();
+std::vector<std::pair<uint32_t, std::string>> FoldedSearch::AsciiNeedles() const {
+  std::vector<std::pair<uint32_t, std::string>> needles;
   for (const Term& term : terms_) {
     const bool ascii = std::none_of(term.needle.begin(), term.needle.end(), [](char c) { return static_cast<uint8_t>(c) >= 0x80; });
-    if (term.kind != Term::Kind::kContains || term.needle.empty() || !ascii) {
-      needles->clear();
-      return false;
-    }
-    needles->emplace_back(term.mask, term.needle);
+    if (term.kind != Term::Kind::kContains || term.needle.empty() || !ascii) return {};
+    needles.emplace_back(term.mask, term.needle);
   }
-  return !needles->empty();
+  return needles;
 }
 
 bool HoldsBytes(const char* p, size_t size, std::string_view needle, const char* readable) { return Holds(p, size, needle, readable); }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "jet/sql/folded_columns.h"
@@ -35,9 +36,9 @@ class FoldedSearch {
   // null where they do not.
   bool MatchesTexts(const std::string_view* texts, size_t width, uint8_t nulls, const char* readable) const;
   // Every term as (its column mask, the bytes it looks for anywhere in a text), when each is a
-  // LIKE '*x*' whose x folds to ASCII bytes; else false. Such bytes are found in a folded text
+  // LIKE '*x*' whose x folds to ASCII bytes; else none. Such bytes are found in a folded text
   // exactly where the text's characters that fold to one ASCII byte hold them in turn.
-  bool AsciiNeedles(std::vector<std::pair<uint32_t, std::string>>* needles) const;
+  std::vector<std::pair<uint32_t, std::string>> AsciiNeedles() const;
   // out[i] = Matches(folded, rows[i]) for i < count; the rows up to rows_end are the ones to be
   // tested next, whose memory is fetched ahead.
   void MatchRows(const FoldedColumns& folded, const uint32_t* rows, size_t count, const uint32_t* rows_end,

@@ -401,21 +401,23 @@ Status SelectCursor::PrepareFolded() {
   }
   if (marks.bits.empty() && folded->rows() > 0) marks.Make(*search, *folded);
   // Listed only now: a search that walks an order reads the marks instead.
-  const std::vector<uint32_t> matches = MarkedRows(std::move(marks.bits), marks.count);
+  return ListOrSort(*folded, MarkedRows(std::move(marks.bits), marks.count), "folded texts");
+}
+
+Status SelectCursor::ListOrSort(const FoldedColumns& folded, const std::vector<uint32_t>& rows, const std::string& plan) {
+  plan_ = AccessPlan{};
   if (order_.empty()) {
     std::vector<RowId> places;
-    places.reserve(matches.size());
-    for (uint32_t r : matches) places.push_back(folded->Place(r));
+    places.reserve(rows.size());
+    for (uint32_t r : rows) places.push_back(folded.Place(r));
     source_ = std::make_unique<PlacesSource>(db_.pager(), std::move(places));
-    plan_ = AccessPlan{};
-    plan_text_ = "folded texts";
+    plan_text_ = plan;
     return Status::Ok();
   }
-  plan_ = AccessPlan{};
   plan_.sort = true;
-  plan_text_ = "folded texts, then sort";
+  plan_text_ = plan + ", then sort";
   source_ = std::make_unique<PlacesSource>(db_.pager(), std::vector<RowId>{});
-  JET_RETURN_IF_ERROR(SortFolded(*folded, matches));
+  JET_RETURN_IF_ERROR(SortFolded(folded, rows));
   keys_read_ = true;
   return Status::Ok();
 }
@@ -424,34 +426,21 @@ Status SelectCursor::PrepareFolded() {
 // index of the first sort column gives their order, passing the other rows' entries, as far as
 // the caller reads; else they are sorted.
 Status SelectCursor::PrepareMatched(const std::shared_ptr<const FoldedColumns>& matches, std::unique_ptr<FoldedSearch> search) {
-  plan_ = AccessPlan{};
   const size_t n = matches->rows();
-  if (order_.empty()) {
-    std::vector<RowId> places;
-    places.reserve(n);
-    for (size_t r = 0; r < n; ++r) places.push_back(matches->Place(r));
-    source_ = std::make_unique<PlacesSource>(db_.pager(), std::move(places));
-    plan_text_ = "rows matched while reading";
-    return Status::Ok();
-  }
   const size_t table_rows = std::max<size_t>({matches->table_rows, n, 1});
-  if (!SortPays(static_cast<double>(n), static_cast<double>(table_rows), kIndexWalkCost, 0)) {
+  if (!order_.empty() && !SortPays(static_cast<double>(n), static_cast<double>(table_rows), kIndexWalkCost, 0)) {
     if (std::unique_ptr<OrderWalk> walk = WalkInOrder(db_.pager(), def_, matches, order_)) {
       std::vector<uint64_t> every((n + 63) / 64, ~uint64_t{0});
       if (n % 64 != 0) every.back() = (uint64_t{1} << (n % 64)) - 1;
       source_ = std::make_unique<OrderedMatches>(db_.pager(), matches, nullptr, std::move(walk), std::move(search), std::move(every), 1.0);
+      plan_ = AccessPlan{};
       plan_text_ = "rows matched while reading, along the index of the first sort column";
       return Status::Ok();
     }
   }
-  plan_.sort = true;
-  plan_text_ = "rows matched while reading, then sort";
-  source_ = std::make_unique<PlacesSource>(db_.pager(), std::vector<RowId>{});
   std::vector<uint32_t> rows(n);
   std::iota(rows.begin(), rows.end(), 0u);
-  JET_RETURN_IF_ERROR(SortFolded(*matches, rows));
-  keys_read_ = true;
-  return Status::Ok();
+  return ListOrSort(*matches, rows, "rows matched while reading");
 }
 
 // The keys of texts the folded texts hold are made from them: a folded text sorts exactly as the

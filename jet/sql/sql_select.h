@@ -124,6 +124,9 @@ class SelectCursor {
   Status PrepareFolded();
   Status SortFolded(const FoldedColumns& folded, const std::vector<uint32_t>& matches);
   Status PrepareMatched(const std::shared_ptr<const FoldedColumns>& matches, std::unique_ptr<FoldedSearch> search);
+  // Hands out `rows` of `folded` in storage order, or sorted by order_ when there is one; `plan`
+  // names where they came from.
+  Status ListOrSort(const FoldedColumns& folded, const std::vector<uint32_t>& rows, const std::string& plan);
   PageTest ScanPageTest();
   // Emit is inline: every row a walk hands out passes it, and most readers want no values copied.
   Status Emit() {
