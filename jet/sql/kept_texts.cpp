@@ -692,6 +692,8 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry) {
   });
 }
 
+void PrepareKeeping() { Keeping(); }
+
 void WaitForKeptTexts() { Keeping().Wait(); }
 
 void AwaitKeeping(const FoldedCarry& carry) {

@@ -66,6 +66,10 @@ void KeepTexts(const Pager& pager, const TableDef& def, FoldedCarry& carry);
 // Waits until the thread writing the file of `carry`'s texts (if any) is done with them.
 void AwaitKeeping(const FoldedCarry& carry);
 
+// Makes ready what writes kept files, without waiting for anything: whatever is made after it
+// and writes kept files as the process exits (later_folds.h) is then ended before it.
+void PrepareKeeping();
+
 // Waits until every kept file this process began to write is written. A process waits for them
 // by itself when it exits; a test or tool that starts another process on the same folder waits
 // first.

@@ -32,8 +32,8 @@ void FoldNow(const std::string& path, const std::string& table, uint32_t table_p
 
 class LaterFolds {
  public:
-  // The kept files' writers are made first, so that they go after this, which the folds use.
-  LaterFolds() { WaitForKeptTexts(); }
+  // The kept files' writers are made first, so that they go after this: the folds keep files.
+  LaterFolds() { PrepareKeeping(); }
   ~LaterFolds() { WaitAll(); }
 
   std::function<void()> Add(const std::string& path, const std::string& table, uint32_t table_page, const std::vector<size_t>& columns,
