@@ -420,8 +420,9 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
         owned.size() > matches_only_pages.load()) {
       // The whole texts take tens of megabytes of fresh memory for a million songs, which a
       // machine that gave idle memory back (a virtual one) hands out at a couple of milliseconds
-      // a megabyte: the first search took 80-120 ms so, 40-60 ms from its matches alone. The
-      // whole texts are folded once the search lets go of its matches.
+      // a megabyte: a program's first search after a pause took 80-120 ms so, 25-50 ms from its
+      // matches alone (20-40 ms without the pause, from 35-66). The whole texts are folded once
+      // the search lets go of its matches.
       JET_ASSIGN_OR_RETURN(std::shared_ptr<FoldedCarry> matched, Build(pager, def, columns, std::move(owned), first_search));
       std::shared_ptr<const FoldedColumns> texts = std::move(matched->folded);
       const FoldedColumns* const found = texts.get();
