@@ -13,4 +13,6 @@ cmake --build build-asan --target jet_tests catalogue_tests velloran-jet
 export LC_ALL=C.UTF-8
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-VELLORAN_RANDOM_WRITES_SCALE=0.2 ctest --test-dir build-asan --output-on-failure -j2
+# Only the tests of what was built here: the others are listed too, as not built, and the
+# end-to-end window tests want the program itself.
+VELLORAN_RANDOM_WRITES_SCALE=0.2 ctest --test-dir build-asan --output-on-failure -j2 -E '_NOT_BUILT$|^window_'

@@ -215,6 +215,7 @@ bool BulkDigest::Supported(Way way) {
 BulkDigest::BulkDigest(Way way) : ways_(Pick(way)) { std::memcpy(lanes_, kStart.data(), sizeof lanes_); }
 
 void BulkDigest::Add(const void* data, size_t size) {
+  if (size == 0) return;  // an empty list's bytes may be no pointer at all, which no copy may be given
   const auto* bytes = static_cast<const unsigned char*>(data);
   total_ += size;
   if (pending_size_ > 0) {
