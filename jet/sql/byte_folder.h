@@ -73,15 +73,12 @@ class ByteFolder {
 #endif
   }
 
-  // Writes at `out` (room for `n` rounded up to 64) the first folded byte of each of the `n`
+  // Writes at `out` (room for `n`) the first folded byte of each of the `n`
   // stored bytes at `p`: a byte that folds to one ASCII byte as that byte, any other as a byte
   // of 0x80 or more (the lead of its folded bytes). Bytes looked for that are all ASCII lie in
   // these exactly where they lie in the folded text. False, with `out` unspecified, where a zero
   // byte (a switch to two-byte runs) is met.
   bool FirstBytes(const uint8_t* p, size_t n, char* out) const {
-#if defined(__x86_64__)
-    if (wide_) return FirstBytesWide(p, n, out);
-#endif
     for (size_t i = 0; i < n; ++i) {
       if (p[i] == 0) return false;
       out[i] = static_cast<char>(bytes_[p[i]] & 0xFF);
@@ -89,12 +86,13 @@ class ByteFolder {
     return true;
   }
 
-  // Whether the fold of the `n` stored bytes at `p` holds `needle`, ASCII bytes of two or more
-  // (1 it does, 0 it does not), found where the bytes' first folded bytes (FirstBytes) hold it;
-  // -1 where the bytes cannot tell (the processor lacks the way, or a zero byte is met).
+  // Whether the fold of the `n` stored bytes at `p` holds `needle`, ASCII bytes (1 it does, 0 it
+  // does not), found where the bytes' first folded bytes (FirstBytes) hold it; -1 where the bytes
+  // cannot tell (the processor lacks the way, or a zero byte is met): the caller then lists them
+  // with FirstBytes.
   int HoldsFolded(const uint8_t* p, size_t n, std::string_view needle) const {
 #if defined(__x86_64__)
-    if (wide_ && needle.size() >= 2) return HoldsFoldedWide(p, n, needle);
+    if (wide_ && !needle.empty()) return HoldsFoldedWide(p, n, needle);
 #endif
     return -1;
   }
@@ -189,15 +187,7 @@ class ByteFolder {
     }
     return out;
   }
-  __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,bmi2"))) bool FirstBytesWide(const uint8_t* p, size_t n, char* out) const {
-    for (size_t i = 0; i < n; i += 64) {
-      const __mmask64 in = _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(std::min<size_t>(64, n - i)));
-      const __m512i v = _mm512_maskz_loadu_epi8(in, p + i);
-      if (_mm512_mask_cmpeq_epi8_mask(in, v, _mm512_setzero_si512()) != 0) return false;
-      _mm512_storeu_si512(out + i, Lookup(v, first_));
-    }
-    return true;
-  }
+
   // Sixty-four places at a time: those where the first, the second and the last byte of the
   // needle are; only those are compared in full, byte by byte. Where the needle's last byte lies
   // in the same block (titles and artists are mostly shorter than one), the block's folded first
@@ -211,7 +201,8 @@ class ByteFolder {
     const size_t m = needle.size();
     const __m512i lanes = _mm512_load_si512(kLanes);
     const __m512i next = _mm512_add_epi8(lanes, _mm512_set1_epi8(1)), last = _mm512_add_epi8(lanes, _mm512_set1_epi8(static_cast<char>(m - 1)));
-    const __m512i head = _mm512_set1_epi8(needle[0]), second = _mm512_set1_epi8(needle[1]), tail = _mm512_set1_epi8(needle[m - 1]);
+    const __m512i head = _mm512_set1_epi8(needle[0]), second = _mm512_set1_epi8(needle[m > 1 ? 1 : 0]),
+                  tail = _mm512_set1_epi8(needle[m - 1]);
     for (size_t i = 0; i < n; i += 64) {
       const size_t left = std::min<size_t>(64, n - i);
       const __mmask64 in = _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(left));
@@ -221,6 +212,10 @@ class ByteFolder {
       const size_t starts = std::min<size_t>(64, n - m + 1 - i);  // places a needle may begin
       const __mmask64 can = _bzhi_u64(~uint64_t{0}, static_cast<unsigned>(starts));
       const __m512i folded = Lookup(v, first_);
+      if (m == 1) {
+        if (_mm512_mask_cmpeq_epi8_mask(can, folded, head) != 0) return 1;
+        continue;
+      }
       // Lanes moved in from past the block are its own first ones again: only places whose
       // needle ends inside the block take the moved lanes.
       const __m512i ends = starts + m - 1 <= 64 ? _mm512_permutexvar_epi8(last, folded)
