@@ -9,10 +9,11 @@
 // For each search shape (a common word, a word at the density where an index walk stops paying,
 // a rare but present phrase, two words, no match, the empty text, a number) it times one Enter in
 // the search box: the whole Frm_Karaoke search (CheckDatabase, opening the database, the query
-// with its ORDER BY, copying at most 1,001 rows), warm (the same search again), cold (the first
-// search after another process wrote the file) and first (the first search of a freshly started
-// process, timed inside it from opening the catalogue to the end of the search: the median of
-// three processes), with nothing kept (the process folds and orders the texts afresh, and keeps
+// with its ORDER BY, copying at most 1,001 rows), warm (the same search again; ours and SQLite's
+// two plans in turns of three runs, so that the host's busy spells fall on every side), cold
+// (the first search after another process wrote the file) and first (the first search of a
+// freshly started process, timed inside it from opening the catalogue to the end of the search:
+// the median of three processes), with nothing kept (the process folds and orders the texts afresh, and keeps
 // them in a folder beside the catalogue, <name>-kept, as the program keeps them in its cache
 // folder) and with what such a process kept. Before a cold or first search the files are read
 // into the system's cache, on either side: this machine gives back the memory of files unread
@@ -252,6 +253,32 @@ Figures Time(int runs, const std::function<void()>& run, const std::function<voi
     cpu.push_back(ThreadCpuMillis() - cpu_start);
   }
   return Summarize(std::move(ms), std::move(cpu));
+}
+
+// Warm runs of several sides, taken in turns of a few runs each, every turn after one untimed run
+// of its own side. The host of this virtual machine takes its processors away in spells of tens of
+// milliseconds, longer than a whole block of small searches: timed one block after another, one
+// side may fall in a spell and the other not. In turns, a spell falls on every side alike. The
+// untimed run gives each turn back the caches the other sides' work emptied, so that a turn times
+// the same search again, as the host repeats it, not a search after another program's.
+std::vector<Figures> TimeInTurns(int runs, const std::vector<std::function<void()>>& sides) {
+  constexpr int kRunsPerTurn = 3;
+  std::vector<std::vector<double>> ms(sides.size()), cpu(sides.size());
+  for (int done = 0; done < runs; done += kRunsPerTurn) {
+    for (size_t side = 0; side < sides.size(); ++side) {
+      sides[side]();
+      for (int i = 0; i < std::min(kRunsPerTurn, runs - done); ++i) {
+        const double cpu_start = ThreadCpuMillis();
+        const Clock::time_point start = Clock::now();
+        sides[side]();
+        ms[side].push_back(Millis(start));
+        cpu[side].push_back(ThreadCpuMillis() - cpu_start);
+      }
+    }
+  }
+  std::vector<Figures> figures;
+  for (size_t side = 0; side < sides.size(); ++side) figures.push_back(Summarize(std::move(ms[side]), std::move(cpu[side])));
+  return figures;
 }
 
 // The program's side: the form, drawing nowhere, with a host that only keeps what it was told.
@@ -503,10 +530,16 @@ Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& s
   }
   const int expected = static_cast<int>(std::min<int64_t>(found, form.form.MaxResults + 1));
   Measured m;
-  m.warm = Time(b.runs, [&] {
+  const auto ours = [&] {
     if (form.Search(search.text) != expected) Die(search.label + ": the form kept a different number of rows");
-  });
+  };
+  auto sqlite_run = [&](bool best) {
+    return [&, best] {
+      if (lite.Search(SqliteSelect(q, best)) != expected) Die(search.label + ": SQLite stepped a different number of rows");
+    };
+  };
   if (b.only != nullptr) {
+    m.warm = Time(b.runs, ours);
     std::printf("%-24s %8lld %8.2f /%7.2f (fastest %.2f, processor time %.2f)\n", search.label.c_str(),
                 static_cast<long long>(found), m.warm.median, m.warm.p90, m.warm.fastest, m.warm.cpu_median);
     if (std::getenv("SEARCH_BENCH_COLD") != nullptr) {
@@ -522,14 +555,11 @@ Measured RunSearch(const Bench& b, Form& form, SqliteSide& lite, const Search& s
   }
   const int cold_runs = std::max(3, b.runs / 3);
   const auto write = [&] { WriteFromAnotherProcess(b.mdb.string(), b.sqlite.string()); };
+  const std::vector<Figures> warm = TimeInTurns(b.runs, {ours, sqlite_run(false), sqlite_run(true)});
+  m.warm = warm[0];
+  m.lite_default = warm[1];
+  m.lite_best = warm[2];
   m.cold = Time(cold_runs, [&] { form.Search(search.text); }, write);
-  auto sqlite_run = [&](bool best) {
-    return [&, best] {
-      if (lite.Search(SqliteSelect(q, best)) != expected) Die(search.label + ": SQLite stepped a different number of rows");
-    };
-  };
-  m.lite_default = Time(b.runs, sqlite_run(false));
-  m.lite_best = Time(b.runs, sqlite_run(true));
   const bool hint_helps = m.lite_best.median < m.lite_default.median;
   if (!hint_helps) m.lite_best = m.lite_default;
   m.lite_cold = Time(cold_runs, sqlite_run(hint_helps), write);
