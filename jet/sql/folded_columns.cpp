@@ -220,6 +220,34 @@ Result<std::shared_ptr<FoldedCarry>> Build(Pager& pager, const TableDef& def, co
   return carry;
 }
 
+// Begins a fold of the whole texts (FoldLater) where it can: one not begun now (no thread to be
+// had) is begun by the next search that wants the texts.
+void BeginLaterFold(const std::function<void()>& begin) {
+  try {
+    begin();
+  } catch (const std::exception&) {
+  }
+}
+
+// The share of rows `search` matches on kSamplePages of the table's pages spread evenly over it
+// (`owned`, ascending), half a match added so that a word the sample misses counts as rare; -1
+// when the sample cannot tell (a row it cannot read from its page alone).
+Result<double> SampledMatchShare(Pager& pager, const TableDef& def, const std::vector<size_t>& columns,
+                                 const std::vector<uint32_t>& owned, const FoldedSearch& search) {
+  constexpr size_t kSamplePages = 64;
+  const size_t count = std::min(kSamplePages, owned.size());
+  std::vector<uint32_t> sample(count);
+  for (size_t i = 0; i < count; ++i) sample[i] = owned[i * owned.size() / count];
+  const size_t rows_per_page = def.row_count / std::max<size_t>(owned.size(), 1) + 1;
+  Builder sampled(pager, def, columns, count * rows_per_page * 2, &search);
+  sampled.ReserveChunksFor(count);
+  std::vector<uint64_t> digests;
+  JET_ASSIGN_OR_RETURN(bool whole, sampled.Stream(sample, &digests));
+  if (!whole) return -1.0;
+  JET_ASSIGN_OR_RETURN(std::unique_ptr<FoldedColumns> matches, sampled.Finish());
+  return (static_cast<double>(matches->rows()) + 0.5) / (static_cast<double>(matches->table_rows) + 1);
+}
+
 // The rows of `folded` (places ascending) on `page`: [first, second).
 std::pair<size_t, size_t> RowsOnPage(const FoldedColumns& folded, uint32_t page) {
   const auto begin = std::lower_bound(folded.places.begin(), folded.places.end(), page << 8);
@@ -382,16 +410,16 @@ std::string SortedRowsKeyPrefix(uint32_t table_page, const std::vector<size_t>& 
 }
 
 Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def, const std::vector<size_t>& columns,
-                                                             const FoldedSearch* first_search, bool* matches_only) {
+                                                             FirstSearch* first) {
   if (columns.empty() || columns.size() > 8) {
     return Error(ErrorCode::kInvalidArgument, "table \"" + def.name + "\": folded texts of 1 to 8 columns, not " + std::to_string(columns.size()));
   }
-  if (matches_only != nullptr) *matches_only = false;
+  if (first != nullptr) first->way = FirstSearchWay::kTexts;
   const std::string key = FoldedColumnsKey(def.page, columns);
-  if (first_search != nullptr && matches_only != nullptr && every_search_from_matches.load() && !pager.in_write()) {
+  if (first != nullptr && every_search_from_matches.load() && !pager.in_write()) {
     JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
-    JET_ASSIGN_OR_RETURN(std::shared_ptr<FoldedCarry> matched, Build(pager, def, columns, std::move(owned), first_search));
-    *matches_only = true;
+    JET_ASSIGN_OR_RETURN(std::shared_ptr<FoldedCarry> matched, Build(pager, def, columns, std::move(owned), first->search));
+    first->way = FirstSearchWay::kMatchesOnly;
     return matched->folded;
   }
   if (!pager.in_write()) AwaitLaterFold(pager.path(), key);
@@ -416,25 +444,28 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
     carry.reset();
     pager.TakeCarriedUnder<void>(SortedRowsKeyPrefix(def.page, columns));
     JET_ASSIGN_OR_RETURN(std::vector<uint32_t> owned, ReadUsageMap(pager, def.owned_pages_map));
-    if (first_search != nullptr && matches_only != nullptr && nothing_kept && carriable && !pager.in_write() &&
-        owned.size() > matches_only_pages.load()) {
+    if (first != nullptr && nothing_kept && carriable && !pager.in_write() && owned.size() > matches_only_pages.load()) {
+      if (first->may_read_rows) {
+        JET_ASSIGN_OR_RETURN(double share, SampledMatchShare(pager, def, columns, owned, *first->search));
+        if (share >= kReadRowsShare) {
+          first->way = FirstSearchWay::kReadRows;
+          first->fold_later = [begin = FoldLater(pager.path(), def.name, def.page, columns, key)] { BeginLaterFold(begin); };
+          return std::shared_ptr<const FoldedColumns>();
+        }
+      }
       // The whole texts take tens of megabytes of fresh memory for a million songs, which a
       // machine that gave idle memory back (a virtual one) hands out at a couple of milliseconds
       // a megabyte: a program's first search after a pause took 80-120 ms so, 25-50 ms from its
       // matches alone (20-40 ms without the pause, from 35-66). The whole texts are folded once
       // the search lets go of its matches.
-      JET_ASSIGN_OR_RETURN(std::shared_ptr<FoldedCarry> matched, Build(pager, def, columns, std::move(owned), first_search));
+      JET_ASSIGN_OR_RETURN(std::shared_ptr<FoldedCarry> matched, Build(pager, def, columns, std::move(owned), first->search));
       std::shared_ptr<const FoldedColumns> texts = std::move(matched->folded);
       const FoldedColumns* const found = texts.get();
-      *matches_only = true;
+      first->way = FirstSearchWay::kMatchesOnly;
       return std::shared_ptr<const FoldedColumns>(
           found, [texts = std::move(texts), begin = FoldLater(pager.path(), def.name, def.page, columns, key)](const FoldedColumns*) mutable {
             texts.reset();
-            try {
-              begin();
-            } catch (const std::exception&) {
-              // Not begun now: the next search that wants the texts begins it.
-            }
+            BeginLaterFold(begin);
           });
     }
     JET_ASSIGN_OR_RETURN(carry, Build(pager, def, columns, std::move(owned)));

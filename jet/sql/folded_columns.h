@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -103,15 +104,41 @@ struct FoldedColumns {
 
 class FoldedSearch;
 
+// How FoldedColumnsOf served a search it was given.
+enum class FirstSearchWay : uint8_t {
+  kTexts,        // the whole texts: held, carried or kept already, or folded now
+  kMatchesOnly,  // the texts of the search's matches alone; the whole texts follow
+  kReadRows,     // none: the search matches so many rows that reading rows along the index of its
+                 // order, until the caller stops, costs less; the whole texts follow
+};
+
+// A search that may be the first of its catalogue, and how it was served.
+struct FirstSearch {
+  const FoldedSearch* search = nullptr;
+  bool may_read_rows = false;  // the caller can walk an index in the order it wants
+  FirstSearchWay way = FirstSearchWay::kTexts;
+  // With kReadRows: begins folding the whole texts (never throws). The caller calls it once it
+  // has read its rows, so that the fold does not slow them; else the next search begins it.
+  std::function<void()> fold_later;
+};
+
 // The folded texts of `columns` (at most 8 Text columns of `def`), from what this process keeps
 // for the file as it is now, else from a scan of the table (then kept).
-// With `first_search` and `matches_only`: where nothing is kept for them (no handle of this
-// process folded them, no earlier process kept them) and the table has more than
-// AnswerFromMatchesFrom's pages, the scan keeps only the rows `first_search` matches, and says
-// so in *matches_only: the whole texts are folded on a thread of their own once the caller lets
-// go of these (later_folds.h), and the next search waits for them.
+// With `first`: where nothing is kept for them (no handle of this process folded them, no
+// earlier process kept them) and the table has more than AnswerFromMatchesFrom's pages, the scan
+// keeps only the rows first->search matches (kMatchesOnly): the whole texts are folded on a
+// thread of their own once the caller lets go of these (later_folds.h), and the next search
+// waits for them. With first->may_read_rows too, a search that a sample of the table's pages
+// finds matching at least kReadRowsShare of the rows gets no texts (null, kReadRows).
 Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const TableDef& def, const std::vector<size_t>& columns,
-                                                             const FoldedSearch* first_search = nullptr, bool* matches_only = nullptr);
+                                                             FirstSearch* first = nullptr);
+
+// The share of rows from which a first search reads rows along an index rather than keep its
+// matches. Reading a row met out of storage order costs about 2.5 us on a first search, keeping a
+// match's texts far less but after reading every row: on a million songs, a tenth of them
+// matching, either takes about 30 ms; a word in a quarter of them took 50 ms from its matches
+// and 17 read, a single letter 55-74 ms and 9-15.
+constexpr double kReadRowsShare = 0.1;
 
 // A first search answers from its matches alone on tables of more pages than this: about as
 // many as take longer to fold than a person takes between two keys.

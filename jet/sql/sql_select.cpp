@@ -50,7 +50,10 @@ Result<TableDef> ReadStatementTable(Database& db, const NameRef& table, const st
 SelectCursor::SelectCursor(Database& db, std::string sql, TableDef def)
     : db_(db), sql_(std::move(sql)), def_(std::move(def)) {}
 
-SelectCursor::~SelectCursor() = default;
+SelectCursor::~SelectCursor() {
+  source_.reset();  // its pages and rows go before the fold begins
+  if (fold_later_) fold_later_();
+}
 
 Status SelectCursor::Prepare(const SelectStatement& statement, SelectOptions options) {
   for (const NameRef& name : statement.columns) {
@@ -387,10 +390,18 @@ Status SelectCursor::PrepareFolded() {
   JET_ASSIGN_OR_RETURN(bool pays, FoldedPays(db_.pager(), def_, *terms, columns, order_));
   if (!pays) return Status::Ok();
   auto search = std::make_unique<FoldedSearch>(folded_terms);
-  bool matches_only = false;
-  JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns, search.get(), &matches_only));
+  FirstSearch first;
+  first.search = search.get();
+  // A plan that walks the index of the first sort column reads rows in the order asked for and
+  // stops where the caller does.
+  first.may_read_rows = plan_.use_index && !order_.empty() && (!plan_.sort || plan_.ordered_prefix > 0);
+  JET_ASSIGN_OR_RETURN(std::shared_ptr<const FoldedColumns> folded, FoldedColumnsOf(db_.pager(), def_, columns, &first));
+  if (first.way == FirstSearchWay::kReadRows) {
+    fold_later_ = std::move(first.fold_later);
+    return Status::Ok();  // the plan as chosen
+  }
   prefiltered_ = true;
-  if (matches_only) return PrepareMatched(folded, std::move(search));
+  if (first.way == FirstSearchWay::kMatchesOnly) return PrepareMatched(folded, std::move(search));
   Marks marks;
   if (!order_.empty()) {
     JET_ASSIGN_OR_RETURN(source_, InOrder(db_.pager(), def_, order_, folded, search, marks, &plan_text_));

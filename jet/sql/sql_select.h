@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -160,6 +161,8 @@ class SelectCursor {
   std::string key_, rest_key_;  // scratch
   // Runs (plan_.ordered_prefix > 0).
   uint64_t walk_budget_ = 0;
+  // A first search that reads rows instead of folded texts: begins folding them once it is done.
+  std::function<void()> fold_later_;
   uint64_t walk_matches_ = 0;      // matching rows the walk has read
   bool walk_done_ = false;
   bool gave_way_ = false;          // the walk was replaced by a scan

@@ -347,11 +347,11 @@ TEST(FoldedSearch, SeesAChangeAnotherProgramWrote) {
   }
 }
 
-// The first search of a large catalogue with nothing kept answers from its matches alone; the
-// whole texts are folded on a thread of their own once it lets go of them, and serve the next
-// search, and the one after another program's write, and a kept file holds them for the next
-// process.
-TEST(FoldedSearch, AFirstSearchAnswersFromItsMatchesAndTheTextsFollow) {
+// The first search of a large catalogue with nothing kept answers from its matches alone, or,
+// matching many rows, reads rows along the index of its order; either way the whole texts are
+// folded on a thread of their own and serve the next search, and the one after another program's
+// write, and a kept file holds them for the next process.
+TEST(FoldedSearch, AFirstSearchAnswersWithoutTheWholeTextsAndTheyFollow) {
   ScratchDir scratch;
   const std::string path = scratch.File("songs.mdb"), folder = scratch.File("kept");
   std::mt19937 random(41);
@@ -370,25 +370,38 @@ TEST(FoldedSearch, AFirstSearchAnswersFromItsMatchesAndTheTextsFollow) {
       jet::AnswerFromMatchesFrom(jet::kMatchesOnlyPages);
     }
   } restore;
-  const std::string sql = "SELECT * FROM [Songs] WHERE [Song] LIKE '*e*' OR [Artist] LIKE '*e*' ORDER BY [Song], [Artist]";
-  jet::SharedPages::ForgetUnusedForTesting();
-  auto db = jet::Database::Open(path);
-  ASSERT_TRUE(db.ok());
-  const Found first = Search(*db.value(), sql, true);
-  EXPECT_EQ(first, Search(*db.value(), sql, false));
-  EXPECT_EQ(first.plan.rfind("rows matched while reading", 0), 0u) << first.plan;
-  const Found next = Search(*db.value(), sql, true);
-  EXPECT_EQ(next, first);
-  EXPECT_EQ(next.plan.rfind("folded texts", 0), 0u) << next.plan;
-  WriteElsewhere(path, [&](jet::TableWriter& writer) { return writer.Insert({int64_t{9999}, jet::FromUtf8("eee"), jet::Null{}}).status(); });
-  const Found after = Search(*db.value(), sql, true);
-  EXPECT_EQ(after, Search(*db.value(), sql, false));
-  EXPECT_EQ(after.rows.size(), first.rows.size() + 1);
-  EXPECT_EQ(after.plan.rfind("folded texts", 0), 0u) << after.plan;
-  jet::WaitForLaterFolds();
-  jet::WaitForKeptTexts();
-  EXPECT_TRUE(std::any_of(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator(),
-                          [](const auto& entry) { return entry.path().extension() == ".texts"; }));
+  const auto texts_kept = [&] {
+    jet::WaitForLaterFolds();
+    jet::WaitForKeptTexts();
+    return std::filesystem::exists(folder) &&
+           std::any_of(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator(),
+                       [](const auto& entry) { return entry.path().extension() == ".texts"; });
+  };
+  // "7ж" is in about one song in seventy, "e" in most.
+  for (const auto& [text, first_plan] : {std::pair<std::string, std::string>{"7ж", "rows matched while reading"},
+                                         {"e", "index \"Song\", then sort rows with equal keys"}}) {
+    SCOPED_TRACE(text);
+    const std::string sql = "SELECT * FROM [Songs] WHERE [Song] LIKE '*" + text + "*' OR [Artist] LIKE '*" + text +
+                            "*' ORDER BY [Song], [Artist]";
+    jet::WaitForLaterFolds();
+    jet::WaitForKeptTexts();
+    std::filesystem::remove_all(folder);
+    jet::SharedPages::ForgetUnusedForTesting();  // as a process started afresh
+    auto db = jet::Database::Open(path);
+    ASSERT_TRUE(db.ok());
+    const Found first = Search(*db.value(), sql, true);
+    EXPECT_EQ(first, Search(*db.value(), sql, false));
+    EXPECT_EQ(first.plan.rfind(first_plan, 0), 0u) << first.plan;
+    EXPECT_TRUE(texts_kept()) << "the whole texts were not folded after the first search";
+    const Found next = Search(*db.value(), sql, true);
+    EXPECT_EQ(next, first);
+    EXPECT_EQ(next.plan.rfind("folded texts", 0), 0u) << next.plan;
+    WriteElsewhere(path, [&](jet::TableWriter& writer) { return writer.Insert({int64_t{9999}, jet::FromUtf8(text), jet::Null{}}).status(); });
+    const Found after = Search(*db.value(), sql, true);
+    EXPECT_EQ(after, Search(*db.value(), sql, false));
+    EXPECT_EQ(after.rows.size(), first.rows.size() + 1);
+    EXPECT_EQ(after.plan.rfind("folded texts", 0), 0u) << after.plan;
+  }
 }
 
 // A page's or a kept file's digest is the same taken every way the processor offers, at once or
