@@ -58,13 +58,18 @@ void Frm_AddRecords::GetNextSongNumber() {
 }
 
 void Frm_AddRecords::Cmd_Add_Click() {
+  NextBox = Box::kNone;
   if (importing_ || db_ == nullptr) return;
-  if (Txt_DiskID.empty() || Txt_Song.empty() || Txt_Artist.empty() || Txt_SongNumber.empty()) {
+  for (const auto& [text, box] : {std::pair{&Txt_SongNumber, Box::kSongNumber}, std::pair{&Txt_DiskID, Box::kDiskID},
+                                  std::pair{&Txt_Song, Box::kSong}, std::pair{&Txt_Artist, Box::kArtist}}) {
+    if (!text->empty()) continue;
     Tell("All fields must be filled!");
+    NextBox = box;
     return;
   }
   int32_t number = 0;
   if (!ReadSongNumber(Txt_SongNumber, number)) {
+    NextBox = Box::kSongNumber;
     Tell("The song number \"" + Txt_SongNumber + "\" is not a whole number. Type a number such as 1235 (at most " +
          "2147483647).");
     return;
@@ -81,7 +86,10 @@ void Frm_AddRecords::Cmd_Add_Click() {
       rows->Update();
       rows->Close();
     });
-    if (added) GetNextSongNumber();
+    if (added) {
+      GetNextSongNumber();
+      NextBox = Box::kDiskID;
+    }
   } catch (const EngineError& e) {
     Tell(std::string("The song was not added: ") + e.what());
   }

@@ -40,6 +40,10 @@ class Frm_AddRecords {
   bool Importing() const { return importing_; }
 
   std::string Txt_SongNumber, Txt_DiskID, Txt_Song, Txt_Artist, Txt_Folder;
+  // The box the host types in next, after "&Add": the first empty one or a song number that is
+  // not a number (with the message), the disc of the next song once one was added.
+  enum class Box { kNone, kSongNumber, kDiskID, kSong, kArtist };
+  Box NextBox = Box::kNone;
   bool Chk_RenameFiles = false;
   bool Chk_Subfolders = false;
   std::string NamePattern;  // empty: the whole file name is the title

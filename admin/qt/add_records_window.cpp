@@ -95,6 +95,16 @@ AddRecordsWindow::AddRecordsWindow(Frm_AddRecords& form, QWidget* owner)
     ReadBoxes();
     form_.Cmd_Add_Click();
     Refresh();
+    using Box = Frm_AddRecords::Box;
+    const Box next = form_.NextBox;
+    QLineEdit* const box = next == Box::kSongNumber ? Txt_SongNumber : next == Box::kDiskID ? Txt_DiskID
+                           : next == Box::kSong     ? Txt_Song
+                           : next == Box::kArtist   ? Txt_Artist
+                                                    : nullptr;
+    if (box != nullptr) {
+      box->setFocus(Qt::OtherFocusReason);
+      box->selectAll();
+    }
   });
   connect(Cmd_Browse, &QPushButton::clicked, this, [this] {
     form_.Cmd_Browse_Click();

@@ -59,14 +59,20 @@ TEST(AdminWindows, AddRecordsAddsSongsByHandAndProposesTheNextNumber) {
   add({"500", "SC03", "Low", "Band"});
   EXPECT_EQ(window->Txt_SongNumber->text(), "2001");  // one above the highest, not the last
   EXPECT_EQ(window->Txt_Song->text(), "");
+  EXPECT_EQ(window->focusWidget(), window->Txt_DiskID);  // where the next song's typing begins
   Screenshot(*window, "add_records");
-  // Refused: an empty box (blanks count as filled), a number that is not a whole number.
+  // Refused: an empty box (blanks count as filled), a number that is not a whole number; the
+  // host is taken to the box to mend.
   add({"2001", "", "x", "y"});
+  EXPECT_EQ(window->focusWidget(), window->Txt_DiskID);
+  add({"2001", "x", "x", ""});
+  EXPECT_EQ(window->focusWidget(), window->Txt_Artist);
   add({"12a", " ", "x", "y"});
   add({"99999999999", " ", "x", "y"});
-  ASSERT_EQ(d.dialogs.messages.size(), 3u);
+  EXPECT_EQ(window->focusWidget(), window->Txt_SongNumber);
+  ASSERT_EQ(d.dialogs.messages.size(), 4u);
   EXPECT_EQ(d.dialogs.messages[0], "All fields must be filled!");
-  EXPECT_NE(d.dialogs.messages[1].find("\"12a\" is not a whole number"), std::string::npos);
+  EXPECT_NE(d.dialogs.messages[2].find("\"12a\" is not a whole number"), std::string::npos);
   EXPECT_EQ(window->Txt_Song->text(), "x");  // the boxes keep their texts
   // A folder split by a pattern: its first names shown as they split, each row in sight.
   const std::string tracks = d.dir.File("tracks");
