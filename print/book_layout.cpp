@@ -36,15 +36,19 @@ class BookWriter {
   }
 
  private:
-  void SetSize(double points, bool bold = false) {
-    s_.SetFont(BookFont{o_.font.Name, std::max(points * z_, kSmallestSize), bold, o_.font.Underline, o_.font.Italic});
+  void SetSize(double points, bool bold = false, double scale = 0) {
+    const double size = points * (scale > 0 ? scale : z_);
+    s_.SetFont(BookFont{o_.font.Name, std::max(size, kSmallestSize), bold, o_.font.Underline, o_.font.Italic});
   }
+  // Measured at the book's own sizes and scaled: fonts do not measure in proportion to their
+  // size, and the preview at half size breaks its pages where the printed book does.
   double RowHeight() {
+    SetSize(o_.font.Size, false, 1);
     const double main = s_.LineHeight();
-    SetSize(o_.font.Size - 2);
+    SetSize(o_.font.Size - 2, false, 1);
     const double disc = s_.LineHeight();
     SetSize(o_.font.Size);
-    return std::max(main, disc);
+    return std::max(main, disc) * z_;
   }
   void Title() {
     SetSize(o_.font.Size + 2, true);

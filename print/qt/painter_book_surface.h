@@ -3,6 +3,7 @@
 // copied).
 #pragma once
 
+#include <QFontMetricsF>
 #include <QPagedPaintDevice>
 #include <QPainter>
 #include <functional>
@@ -33,9 +34,9 @@ class PainterBookSurface : public BookSurface {
 
  private:
   double Px(double twips) const { return twips * dpi_ / 1440; }
-  double Twips(double px) const { return px * 1440 / dpi_; }
 
   QPainter& p_;
+  QFontMetricsF measured_{QFont()};  // of the current font at 1440 pixels an inch: in twips
   const double dpi_, width_, height_;
   std::function<void()> new_page_;
 };

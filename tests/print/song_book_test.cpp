@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <map>
 
 #include "platform/scripted_dialog_host.h"
@@ -33,7 +34,8 @@ class RecordingBook : public BookSurface {
   double Height() override { return height; }
   void SetFont(const BookFont& f) override { font = f; }
   double TextWidth(const std::string& t) override { return 12 * font.size * static_cast<double>(t.size()); }
-  double LineHeight() override { return 23 * font.size; }
+  double pixel = 0;  // > 0: line heights rounded up to whole pixels of this many twips, as a screen font's
+  double LineHeight() override { return pixel > 0 ? std::ceil(23 * font.size / pixel) * pixel : 23 * font.size; }
   double Ascent() override { return 18 * font.size; }
   void DrawText(double x, double y, const std::string& t) override { texts.push_back({page, x, y, font.size, t}); }
   void DrawLine(double x1, double y1, double x2, double y2) override { lines.push_back({double(page), x1, y1, x2, y2}); }
@@ -138,6 +140,26 @@ TEST(BookLayout, PagesBreakAboveTheFootAndThePreviewPageIsThatPageOfTheBook) {
     for (const auto& t : last.texts) got.push_back(t.text);
     EXPECT_EQ(got, expected);
     EXPECT_EQ(last.page, 1);  // the preview's surface never turned a page
+  }
+}
+
+// Fonts do not measure in proportion to their size (a screen's rounds to whole pixels): the
+// half-size preview still breaks every page where the full-size book does.
+TEST(BookLayout, TheHalfSizePreviewBreaksPagesWhereTheBookDoes) {
+  const std::vector<BookRow> rows = Songs(2000);
+  std::vector<std::pair<int, std::string>> at_full;
+  for (const double zoom : {1.0, 0.5}) {
+    RecordingBook b;
+    b.pixel = 15, b.width *= zoom, b.height *= zoom;
+    BookOptions o;
+    o.font.Size = 7, o.zoom = zoom;
+    DrawBook(b, rows, o);
+    std::vector<std::pair<int, std::string>> songs;  // each song's page
+    for (const auto& t : b.texts)
+      if (t.text.rfind("Song 1", 0) == 0) songs.emplace_back(t.page, t.text);
+    ASSERT_EQ(songs.size(), rows.size());
+    if (zoom == 1) at_full = songs;
+    else EXPECT_EQ(songs, at_full);
   }
 }
 

@@ -64,8 +64,10 @@ TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePrintAndPdfReadBackPageByPage) {
   EXPECT_NEAR(close_place.center().y(), next_place.center().y(), 1);
   EXPECT_NEAR(close_place.right() + 1, window.width() - 150 * window.logicalDpiX() / 1440, 1);
   const int half_width = window.preview->width();
+  const std::string half_pages = window.page_label->text().toStdString();
   QTest::mouseClick(window.preview, Qt::LeftButton);
   EXPECT_TRUE(window.zoom->isChecked());
+  EXPECT_EQ(window.page_label->text().toStdString(), half_pages);  // the same book at either size
   EXPECT_NEAR(window.preview->width(), 2 * half_width, 2);
   EXPECT_NEAR(window.preview->y(), window.next->parentWidget()->height(), 1);  // taller than the window
   // ... so it scrolls: the wheel moves it up, Page Down brings its foot to the window's bottom
@@ -109,6 +111,7 @@ TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePrintAndPdfReadBackPageByPage) {
   ASSERT_EQ(rows.size(), 2000u);
   const std::vector<std::string> pages = PdfPages(pdf);
   ASSERT_GT(pages.size(), 10u);
+  EXPECT_EQ(window.page_label->text().toStdString(), "Page 1 of " + std::to_string(pages.size()));  // as the preview counts
   const size_t headings = pages[0].find("Song Book Listing");
   ASSERT_NE(headings, std::string::npos);
   EXPECT_LT(pages[0].find("Artist", headings + 17), pages[0].find("Song", headings + 17));  // the artist's column first
