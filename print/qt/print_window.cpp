@@ -62,6 +62,10 @@ PrintWindow::PrintWindow(QPrinter& printer, DialogHost& dialogs, std::function<D
   for (QWidget* w : std::initializer_list<QWidget*>{font, print, pdf, zoom, song_list, artist_list, setup, printers,
                                                      previous, page_label, next})
     bar->addWidget(w);
+  // The style gives every button the width of a dialog's "Cancel"; in a narrow window these may
+  // shrink to their short captions.
+  for (QPushButton* button : {font, print, pdf, setup, previous, next})
+    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 2 * button->fontMetrics().height());
   bar->addStretch();
   close_button = new QPushButton("&Close", this);
   // Outside the layout the button would take its natural size only when first shown, after the
@@ -69,6 +73,7 @@ PrintWindow::PrintWindow(QPrinter& printer, DialogHost& dialogs, std::function<D
   close_button->resize(close_button->sizeHint());
   // The close button keeps to the right edge, beside the toolbar's own controls.
   bar->setContentsMargins(6, 6, close_button->sizeHint().width() + 20, 6);
+
   // The toolbar hides the part of the page scrolled up behind it.
   toolbar_->setAutoFillBackground(true);
   preview = new QWidget(this);
@@ -171,13 +176,20 @@ void PrintWindow::ShowPage(const std::string& text, bool has_previous, bool has_
   previous->setEnabled(has_previous);
   next->setEnabled(has_next);
   preview->update();
+  KeepToolbarWhole();
 }
 
 void PrintWindow::SetPrinters(const std::vector<std::string>& names, const std::string& current) {
   printers->clear();
   for (const std::string& name : names) printers->addItem(QString::fromStdString(name));
   printers->setCurrentText(QString::fromStdString(current));
+  KeepToolbarWhole();
 }
+
+// Placed by hand, the toolbar is in no layout that would keep the window wide enough for it, and
+// a narrower window squashed its controls into each other; what it needs grows with the page
+// label's and the printers' texts.
+void PrintWindow::KeepToolbarWhole() { setMinimumWidth(toolbar_->minimumSizeHint().width()); }
 
 void PrintWindow::resizeEvent(QResizeEvent*) {
   toolbar_->setGeometry(0, 0, width(), toolbar_->sizeHint().height());

@@ -75,6 +75,7 @@ class PrintWindow : public QWidget, public PrintWindowView {
   double Twips(double px) const { return px * 1440 / Dpi(); }
   int Px(double twips) const { return static_cast<int>(twips * Dpi() / 1440 + 0.5); }
   void EndPreviewDrawing();
+  void KeepToolbarWhole();
   // Shows the scroll bars the page needs and puts it where they have scrolled it.
   void ScrollPreview();
 

@@ -63,6 +63,16 @@ TEST(PrintWindow, ThePreviewZoomsAndPagesAndThePrintAndPdfReadBackPageByPage) {
   EXPECT_FALSE(close_place.intersects(next_place));
   EXPECT_NEAR(close_place.center().y(), next_place.center().y(), 1);
   EXPECT_NEAR(close_place.right() + 1, window.width() - 150 * window.logicalDpiX() / 1440, 1);
+  // Made as narrow as it goes, the window keeps every control whole and clear of "Close".
+  const QSize size = window.size();
+  window.resize(600, size.height());
+  for (QWidget* control : window.next->parentWidget()->findChildren<QWidget*>()) {
+    const int least = control->minimumWidth() > 0 ? control->minimumWidth() : control->minimumSizeHint().width();
+    EXPECT_GE(control->width(), least) << control->metaObject()->className();
+  }
+  EXPECT_LT(window.next->mapTo(&window, QPoint(window.next->width(), 0)).x(), window.close_button->x());
+  Screenshot(window, "print_window_narrow");
+  window.resize(size);
   const int half_width = window.preview->width();
   const std::string half_pages = window.page_label->text().toStdString();
   QTest::mouseClick(window.preview, Qt::LeftButton);
