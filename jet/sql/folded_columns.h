@@ -137,7 +137,7 @@ Result<std::shared_ptr<const FoldedColumns>> FoldedColumnsOf(Pager& pager, const
 // matches. Reading a row met out of storage order costs about 2.5 us on a first search, keeping a
 // match's texts far less but after reading every row: on a million songs, a tenth of them
 // matching, either takes about 30 ms; a word in a quarter of them took 50 ms from its matches
-// and 17 read, a single letter 55-74 ms and 9-15.
+// and 17 read, a single letter 55-74 ms and 10-20.
 constexpr double kReadRowsShare = 0.1;
 
 // A first search answers from its matches alone on tables of more pages than this: about as

@@ -146,6 +146,8 @@ class SelectCursor {
   std::vector<std::string> names_;
   std::unique_ptr<Condition> condition_;
   bool prefiltered_ = false;  // the source hands out matching rows only
+  // A first search that reads rows instead of folded texts: begins folding them once it is done.
+  std::function<void()> fold_later_;
   std::vector<SortColumn> order_;
   AccessPlan plan_;
   std::string plan_text_;
@@ -161,8 +163,6 @@ class SelectCursor {
   std::string key_, rest_key_;  // scratch
   // Runs (plan_.ordered_prefix > 0).
   uint64_t walk_budget_ = 0;
-  // A first search that reads rows instead of folded texts: begins folding them once it is done.
-  std::function<void()> fold_later_;
   uint64_t walk_matches_ = 0;      // matching rows the walk has read
   bool walk_done_ = false;
   bool gave_way_ = false;          // the walk was replaced by a scan
