@@ -9,12 +9,48 @@
 #include <thread>
 
 #include "jet/check/integrity_check.h"
+#include "jet/file/file_lock.h"
 #include "jet/table/table_writer.h"
 #include "jet/writable_database.h"
 #include "tests/jet/process_support.h"
 #include "tests/jet/test_support.h"
 
 namespace {
+
+// While a writer waits for the searches already reading, a search that comes after it waits its
+// turn behind the writer instead of reading beside them: searches as fast as a host types, one
+// overlapping the next, never keep a write out until it times out.
+TEST(ConcurrentWriters, ReadersThatComeWhileAWriterWaitsQueueBehindIt) {
+  velloran_test::ScratchDir scratch;
+  const std::string path = scratch.File("locked");
+  velloran_test::WriteBytes(path, std::vector<uint8_t>(4096));
+  const auto open = [&] { return std::move(jet::Os::Default().Open(path, jet::OpenMode::kReadWrite)).value(); };
+  const auto reading = open(), writing = open(), later = open();
+  ASSERT_TRUE(jet::AcquireDataLock(*reading, jet::LockKind::kShared, 0).ok());
+  std::atomic<bool> written{false};
+  std::thread writer([&] {
+    EXPECT_TRUE(jet::AcquireDataLock(*writing, jet::LockKind::kExclusive, 10000).ok());
+    written = true;
+  });
+  // Until the writer waits, a later reader gets in (and goes again); once it waits, none does.
+  bool queued = false;
+  for (int i = 0; i < 500 && !queued; ++i) {
+    const jet::Status slipped_in = jet::AcquireDataLock(*later, jet::LockKind::kShared, 0);
+    queued = !slipped_in.ok();
+    if (!queued) {
+      jet::ReleaseDataLock(*later);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  EXPECT_TRUE(queued) << "a reader that came after the waiting writer read beside the first";
+  EXPECT_FALSE(written);
+  jet::ReleaseDataLock(*reading);  // the first reader done: the writer gets in, then the later reader
+  writer.join();
+  EXPECT_TRUE(written);
+  EXPECT_FALSE(jet::AcquireDataLock(*later, jet::LockKind::kShared, 0).ok());
+  jet::ReleaseDataLock(*writing);
+  EXPECT_TRUE(jet::AcquireDataLock(*later, jet::LockKind::kShared, 0).ok());
+}
 
 TEST(ConcurrentWriters, AWriteThatWaitsTooLongIsRefusedAsInUseAndChangesNothing) {
   COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
