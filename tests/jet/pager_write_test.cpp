@@ -2,10 +2,12 @@
 // crash at any step of a commit leaves the file exactly as before it (the next open undoes it) or,
 // past the commit point, exactly as after it, and only one handle may write a database at a time.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,6 +15,7 @@
 #include "jet/file/journal.h"
 #include "jet/file/pager.h"
 #include "jet/writable_database.h"
+#include "tests/jet/faulty_os.h"
 #include "tests/jet/process_support.h"
 #include "tests/jet/test_support.h"
 
@@ -74,6 +77,32 @@ TEST(PagerWrite, ACommitLeavesThePagesAsTheWriteMadeThem) {
   const uint64_t begun = p.generation();
   ASSERT_TRUE(p.Commit().ok());
   EXPECT_TRUE(p.PagesUnchangedSince(begun));
+}
+
+// The kernel stamps a write with the time of its last clock tick, so two commits within a tick
+// could leave one time, and a reader that knows the file's state by its time would miss the
+// second: every commit sets a time of its own, after the moment it began. (This machine's kernel
+// mostly gives fine times itself: the test counts the settings too.)
+TEST(PagerWrite, EveryCommitSetsATimeAfterItBegan) {
+  COPY_FIXTURE_OR_SKIP("generated/songsV2000.mdb", scratch, path);
+  int stamps = 0;
+  velloran_test::FaultyOs os([&](velloran_test::DiskCall call) { return stamps += call == velloran_test::DiskCall::kStamp, 0; });
+  struct Restore {
+    ~Restore() { jet::Os::SetDefaultForTesting(nullptr); }
+  } restore;
+  jet::Os::SetDefaultForTesting(&os);
+  ASSERT_OK_LET(pager, Pager::Open(path, Pager::Mode::kReadWrite));
+  const auto ns = [](const timespec& t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
+  for (int commit = 1; commit <= 5; ++commit) {
+    timespec began{};
+    clock_gettime(CLOCK_REALTIME, &began);
+    ScribbleOnPages(*pager.value());
+    ASSERT_TRUE(pager.value()->Commit().ok());
+    struct stat after{};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_GT(ns(after.st_mtim), ns(began)) << "commit " << commit;
+    EXPECT_EQ(stamps, commit);
+  }
 }
 
 int crash_countdown = 0;
