@@ -143,6 +143,9 @@ class Pager {
     if (!in_write_) shared_->OfferDecoded(file_stamp_, key, std::move(value), numerous);
   }
   uint64_t process_commits() const { return shared_->commits(); }
+  // Lets go of the pages this process keeps for the file (SharedPages::ForgetPages): a reader that
+  // met many pages once and will not again (rows read along an index) so that they do not stay.
+  void ForgetSharedPages() const { shared_->ForgetPages(); }
   // What is carried from one state of the file to the next (SharedPages::TakeCarried); nothing
   // inside a write, whose pages are not yet the file's.
   template <typename T>

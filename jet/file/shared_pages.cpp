@@ -128,6 +128,13 @@ std::shared_ptr<uint8_t[]> SharedPages::FreshPage() {
   return std::shared_ptr<uint8_t[]>(block_, block_.get() + block_next_++ * page_size_);
 }
 
+void SharedPages::ForgetPages() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pages_.clear();
+  pages_.shrink_to_fit();
+  shared_count_ = 0;
+}
+
 void SharedPages::Offer(int64_t stamp, uint32_t page, SharedPage bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stamp != stamp_ || shared_count_ >= max_pages_) return;

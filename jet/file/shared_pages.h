@@ -42,6 +42,9 @@ class SharedPages {
   SharedPage Find(int64_t stamp, uint32_t page);
   // A page read at `stamp`; kept when that is the stamp the share is at and there is room.
   void Offer(int64_t stamp, uint32_t page, SharedPage bytes);
+  // Lets go of every page kept (handles that read them keep their own until they close); what was
+  // decoded and carried stays.
+  void ForgetPages();
   // A handle's commit took the file from `before` to `after`, leaving it `page_count` pages long
   // with `written` as their new contents. Counts the commit.
   void Committed(int64_t before, int64_t after, uint32_t page_count,

@@ -51,8 +51,14 @@ SelectCursor::SelectCursor(Database& db, std::string sql, TableDef def)
     : db_(db), sql_(std::move(sql)), def_(std::move(def)) {}
 
 SelectCursor::~SelectCursor() {
-  source_.reset();  // its pages and rows go before the fold begins
-  if (fold_later_) fold_later_();
+  source_.reset();
+  if (!fold_later_) return;
+  // The rows a first search read along the index left their pages kept, tens of megabytes for a
+  // common word on a million songs, that the searches after it, answered from the folded texts,
+  // hardly read again: they go before the whole texts are folded, so that the two are not held
+  // at once (a process searching twice peaked at 77-87 MB so, 57-58 without them).
+  db_.pager().ForgetSharedPages();
+  fold_later_();
 }
 
 Status SelectCursor::Prepare(const SelectStatement& statement, SelectOptions options) {
