@@ -10,10 +10,10 @@
 // a rare but present phrase, two words, no match, the empty text, a number) it times one Enter in
 // the search box: the whole Frm_Karaoke search (CheckDatabase, opening the database, the query
 // with its ORDER BY, copying at most 1,001 rows), warm (the same search again; ours and SQLite's
-// two plans in turns, so that the host's busy spells fall on every side alike), cold
-// (the first search after another process wrote the file) and first (the first search of a
-// freshly started process, timed inside it from opening the catalogue to the end of the search:
-// the median of three processes), with nothing kept (the process folds and orders the texts afresh, and keeps
+// two plans in turns, so that the host's busy spells fall on every side alike), cold (the first
+// search after another process wrote the file) and first (the first search of a freshly started
+// process, timed inside it from opening the catalogue to the end of the search: the median of
+// three processes), with nothing kept (the process folds and orders the texts afresh, and keeps
 // them in a folder beside the catalogue, <name>-kept, as the program keeps them in its cache
 // folder) and with what such a process kept. Before a cold or first search the files are read
 // into the system's cache, on either side: this machine gives back the memory of files unread

@@ -36,16 +36,17 @@ class BookWriter {
   }
 
  private:
-  void SetSize(double points, bool bold = false, double scale = 0) {
-    const double size = points * (scale > 0 ? scale : z_);
+  // `points` of the book, at the zoom's size.
+  void SetSize(double points, bool bold = false) { SetPoints(points * z_, bold); }
+  void SetPoints(double size, bool bold = false) {
     s_.SetFont(BookFont{o_.font.Name, std::max(size, kSmallestSize), bold, o_.font.Underline, o_.font.Italic});
   }
   // Measured at the book's own sizes and scaled: fonts do not measure in proportion to their
   // size, and the preview at half size breaks its pages where the printed book does.
   double RowHeight() {
-    SetSize(o_.font.Size, false, 1);
+    SetPoints(o_.font.Size);
     const double main = s_.LineHeight();
-    SetSize(o_.font.Size - 2, false, 1);
+    SetPoints(o_.font.Size - 2);
     const double disc = s_.LineHeight();
     SetSize(o_.font.Size);
     return std::max(main, disc) * z_;
