@@ -239,20 +239,29 @@ Figures Summarize(std::vector<double> ms, std::vector<double> cpu) {
   return {ms[ms.size() / 2], ms[p90], ms[0], cpu.empty() ? 0 : cpu[cpu.size() / 2]};
 }
 
-// Warm: the run once untimed, then `runs` timed runs. With `before`, each run is timed after
-// `before` ran (untimed) instead: cold runs.
-Figures Time(int runs, const std::function<void()>& run, const std::function<void()>& before = nullptr) {
-  if (!before) run();
+// The wall and processor times of the runs timed so far.
+struct Timings {
   std::vector<double> ms, cpu;
-  for (int i = 0; i < runs; ++i) {
-    if (before) before();
+  void Run(const std::function<void()>& run) {
     const double cpu_start = ThreadCpuMillis();
     const Clock::time_point start = Clock::now();
     run();
     ms.push_back(Millis(start));
     cpu.push_back(ThreadCpuMillis() - cpu_start);
   }
-  return Summarize(std::move(ms), std::move(cpu));
+  Figures Summary() { return Summarize(std::move(ms), std::move(cpu)); }
+};
+
+// Warm: the run once untimed, then `runs` timed runs. With `before`, each run is timed after
+// `before` ran (untimed) instead: cold runs.
+Figures Time(int runs, const std::function<void()>& run, const std::function<void()>& before = nullptr) {
+  if (!before) run();
+  Timings timings;
+  for (int i = 0; i < runs; ++i) {
+    if (before) before();
+    timings.Run(run);
+  }
+  return timings.Summary();
 }
 
 // Warm runs of several sides, taken in turns of three timed runs each, every turn after three
@@ -265,21 +274,15 @@ Figures Time(int runs, const std::function<void()>& run, const std::function<voi
 // second to fourth runs; SQLite's 0.34 ms, after ours, 0.36-0.40 in its second.
 std::vector<Figures> TimeInTurns(int runs, const std::vector<std::function<void()>>& sides) {
   constexpr int kRunsPerTurn = 3, kUntimedRunsPerTurn = 3;
-  std::vector<std::vector<double>> ms(sides.size()), cpu(sides.size());
+  std::vector<Timings> timings(sides.size());
   for (int done = 0; done < runs; done += kRunsPerTurn) {
     for (size_t side = 0; side < sides.size(); ++side) {
       for (int i = 0; i < kUntimedRunsPerTurn; ++i) sides[side]();
-      for (int i = 0; i < std::min(kRunsPerTurn, runs - done); ++i) {
-        const double cpu_start = ThreadCpuMillis();
-        const Clock::time_point start = Clock::now();
-        sides[side]();
-        ms[side].push_back(Millis(start));
-        cpu[side].push_back(ThreadCpuMillis() - cpu_start);
-      }
+      for (int i = 0; i < std::min(kRunsPerTurn, runs - done); ++i) timings[side].Run(sides[side]);
     }
   }
   std::vector<Figures> figures;
-  for (size_t side = 0; side < sides.size(); ++side) figures.push_back(Summarize(std::move(ms[side]), std::move(cpu[side])));
+  for (Timings& side : timings) figures.push_back(side.Summary());
   return figures;
 }
 
